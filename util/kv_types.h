@@ -1,0 +1,27 @@
+// Basic types and conventions shared by every deliverable.
+//
+// Widths: the system was designed where "long" meant 32 bits. Here every
+// such quantity is int32_t/uint32_t; pointers are always kept whole.
+// Text is bytes of the ANSI code page (Windows-1252) passed as unsigned char.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+// Marks the C++ API a library exports; everything else is hidden.
+#define KV_API __attribute__((visibility("default")))
+#define KV_UTIL_API KV_API
+
+// Status of every internal operation: 0 success, 1 failure. The reason of a
+// failure stands in the calling thread's current error list; "not found" is
+// an out-parameter, never a failure.
+typedef int KvStatus;
+enum : int { kvSuccess = 0, kvFailure = 1 };
+
+// Literal text as the library's byte type.
+inline const unsigned char* kvU(const char* text) {
+  return reinterpret_cast<const unsigned char*>(text);
+}
+inline unsigned char* kvU(char* text) { return reinterpret_cast<unsigned char*>(text); }
+inline const char* kvC(const unsigned char* text) { return reinterpret_cast<const char*>(text); }
+inline char* kvC(unsigned char* text) { return reinterpret_cast<char*>(text); }
