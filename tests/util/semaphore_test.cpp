@@ -1,0 +1,151 @@
+// Locks: kinds chosen by the environment, spinning settings, mutual
+// exclusion of both kinds, and locks made on first use.
+#include "util/semaphore.h"
+
+#include "util/zizdata.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <thread>
+#include <vector>
+
+namespace {
+
+// Tears the task's data down so that the next lock made reads the
+// environment afresh into a new pool.
+void freshPool(const char* semControl, const char* spinCount = nullptr) {
+  mdsZizTaskInit();
+  mdsZizTaskTerm();
+  if (semControl) setenv("KV_SEMCONTROL", semControl, 1);
+  else unsetenv("KV_SEMCONTROL");
+  if (spinCount) setenv("KV_SPIN_COUNT", spinCount, 1);
+  else unsetenv("KV_SPIN_COUNT");
+  unsetenv("KV_SPIN_SLEEP");
+}
+
+TEST(Semaphore, DefaultsGiveSystemSemaphores) {
+  freshPool(nullptr);
+  KvSemaphore* holder = nullptr;
+  auto* lock = new KvSemaphore(&holder);
+  ASSERT_NE(lock, nullptr);
+  EXPECT_EQ(lock->getKind(), KvSemaphore::kindOsSemaphore);
+  KvSemaphoreInfo* pool = kvGetSemaphorePool();
+  ASSERT_NE(pool, nullptr);
+  EXPECT_EQ(pool->getSpinCount(), 25u);
+  EXPECT_EQ(pool->getSpinSleep(), 0u);
+  EXPECT_EQ(pool->getControl(), 0u);
+  delete lock;
+}
+
+TEST(Semaphore, LimitOfTwoSystemSemaphores) {
+  freshPool("2");
+  // Allocating the first lock makes the allocator's lock first: it takes one
+  // of the two system semaphores.
+  KvSemaphore* h[4] = {};
+  KvSemaphore* first = new KvSemaphore(&h[0]);
+  KvSemaphore* second = new KvSemaphore(&h[1]);
+  KvSemaphore* third = new KvSemaphore(&h[2]);
+  ASSERT_NE(ramSemaphore, nullptr);
+  EXPECT_EQ(ramSemaphore->getKind(), KvSemaphore::kindOsSemaphore);
+  EXPECT_EQ(first->getKind(), KvSemaphore::kindOsSemaphore);
+  EXPECT_EQ(second->getKind(), KvSemaphore::kindSpinLock);
+  EXPECT_EQ(third->getKind(), KvSemaphore::kindSpinLock);
+  delete first;  // gives its system semaphore back
+  KvSemaphore* fourth = new KvSemaphore(&h[3]);
+  EXPECT_EQ(fourth->getKind(), KvSemaphore::kindOsSemaphore);
+  delete second;
+  delete third;
+  delete fourth;
+}
+
+TEST(Semaphore, Bit19MakesEverySpinLock) {
+  freshPool("524288");
+  KvSemaphore* holder = nullptr;
+  KvSemaphore* lock = new KvSemaphore(&holder);
+  EXPECT_EQ(lock->getKind(), KvSemaphore::kindSpinLock);
+  EXPECT_EQ(ramSemaphore->getKind(), KvSemaphore::kindSpinLock);
+  delete lock;
+}
+
+TEST(Semaphore, SpinCountZeroSpinsOncePerRound) {
+  freshPool(nullptr, "0");
+  KvSemaphore* holder = nullptr;
+  KvSemaphore* lock = new KvSemaphore(&holder);
+  EXPECT_EQ(kvGetSemaphorePool()->getSpinCount(), 1u);
+  delete lock;
+}
+
+TEST(Semaphore, DestroyingClearsTheHolderWord) {
+  freshPool(nullptr);
+  KvSemaphore* holder = nullptr;
+  ASSERT_NE(kvLazyLock(&holder), 0);
+  ASSERT_NE(holder, nullptr);
+  kvLazyUnlock(&holder, 1);
+  delete holder;
+  EXPECT_EQ(holder, nullptr);
+}
+
+// Two threads increment a plain counter under the lock; no update is lost.
+void hammer(const char* semControl) {
+  freshPool(semControl);
+  KvSemaphore* holder = nullptr;
+  KvSemaphore* lock = new KvSemaphore(&holder);
+  long counter = 0;
+  auto work = [&] {
+    for (int i = 0; i < 200000; ++i) {
+      lock->acquire();
+      ++counter;
+      lock->release();
+    }
+  };
+  std::thread a(work), b(work);
+  a.join();
+  b.join();
+  EXPECT_EQ(counter, 400000);
+  EXPECT_EQ(lock->getOwner(), 0u);
+  delete lock;
+}
+
+TEST(Semaphore, SystemSemaphoreLosesNoUpdate) { hammer(nullptr); }
+TEST(Semaphore, SpinLockLosesNoUpdate) { hammer("524288"); }
+
+TEST(Semaphore, LockMadeOnFirstUseIsMadeOnce) {
+  freshPool(nullptr);
+  KvSemaphore* holder = nullptr;
+  long counter = 0;
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 8; ++t) {
+    threads.emplace_back([&] {
+      for (int i = 0; i < 20000; ++i) {
+        int locked = kvLazyLock(&holder);
+        EXPECT_NE(locked, 0);  // nobody but the maker passes unlocked
+        ++counter;
+        kvLazyUnlock(&holder, locked);
+      }
+    });
+  }
+  for (auto& t : threads) t.join();
+  EXPECT_EQ(counter, 8 * 20000);
+  uint16_t locks = kvGetSemaphorePool()->getLockCount();
+  delete holder;
+  EXPECT_EQ(kvGetSemaphorePool()->getLockCount(), locks - 1);
+}
+
+TEST(Semaphore, TaskTeardownDestroysEveryLockAndStartsClean) {
+  freshPool(nullptr);
+  KvSemaphore* holder = nullptr;
+  mdsZizTaskInit();
+  ASSERT_NE(kvLazyLock(&holder), 0);
+  kvLazyUnlock(&holder, 1);
+  mdsZizTaskTerm();
+  EXPECT_EQ(holder, nullptr);
+  EXPECT_EQ(ramSemaphore, nullptr);
+  EXPECT_EQ(mdsGetZizTaskData(zizTaskSemaphores), nullptr);
+  void* p = ramAlloc(10);  // makes a new allocator lock
+  EXPECT_NE(p, nullptr);
+  EXPECT_NE(ramSemaphore, nullptr);
+  ramFree(p);
+}
+
+}  // namespace
