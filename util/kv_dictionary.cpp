@@ -10,6 +10,7 @@
 
 #include "util/kv_string.h"
 #include "util/resource.h"
+#include "util/str_functions.h"
 
 namespace {
 
@@ -29,12 +30,10 @@ int subStringsEqual(const KvSubString* a, const KvSubString* b) {
   return length == 0 || std::memcmp(a->getText(), b->getText(), length) == 0;
 }
 
-// strCompareCi through KvSubString::compare; texts of different lengths are
-// never equal under it.
 int subStringsEqualCi(const KvSubString* a, const KvSubString* b) {
   uint32_t length = lengthOf(a);
   if (length != lengthOf(b)) return 0;
-  return length == 0 || a->compare(b) == 0;
+  return length == 0 || strEqualCi(a->getText(), length, b->getText(), length);
 }
 
 }  // namespace
