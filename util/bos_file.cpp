@@ -1,0 +1,477 @@
+// Files of the operating-system layer: opening (with the whole-file flocks
+// that stand in for Windows share modes), reading and writing, seeking,
+// closing, deleting, renaming, temporary files, atomic replacement, and the
+// map from system error numbers to the library's messages.
+//
+// File numbers handed out are always 3 or more: an open that the system
+// answers with 0, 1 or 2 (the process closed a standard stream) is moved to
+// a higher number first, so 0 stays "no file" and no data file ever takes the
+// place of stdout.
+#include "util/bos_internal.h"
+
+#include "util/resource.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/random.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+
+namespace {
+
+constexpr uint32_t writePieceBytes = 65534;
+constexpr int uniqueNameAttempts = 100;
+
+const char* const inUseReason = " The file is in use by another connection or program.";
+
+struct ErrnoMessage {
+  int errorNumber;
+  uint16_t messageId;
+};
+
+const ErrnoMessage errnoMessages[] = {
+    {ENOENT, 1509}, {EBADF, 1507},  {ENOMEM, 1503}, {EACCES, 1508},
+    {EPERM, 1508},  {EMFILE, 30045}, {ENFILE, 30045}, {ENAMETOOLONG, 1524},
+};
+
+int isFileNumber(int file) { return file >= bosFirstFileNumber; }
+
+// Moves a fresh descriptor above the standard streams; -1 and errno set when
+// that fails (the low descriptor is closed either way).
+int raiseDescriptor(int fd) {
+  if (fd >= bosFirstFileNumber) return fd;
+  int high = fcntl(fd, F_DUPFD_CLOEXEC, bosFirstFileNumber);
+  int saved = errno;
+  close(fd);
+  errno = saved;
+  return high;
+}
+
+// Completes an open: refuses what is not a plain file or device (a FIFO or
+// socket would block a read forever), leaves non-blocking mode, raises the
+// number and takes the whole-file flock. Returns the file number, or -1 with
+// errno set and fd closed.
+int finishOpen(int fd, int exclusive, int truncate) {
+  struct stat st;
+  int failure = 0;
+  if (fstat(fd, &st) != 0) {
+    failure = errno;
+  } else if (S_ISDIR(st.st_mode)) {
+    failure = EISDIR;
+  } else if (!S_ISREG(st.st_mode) && !S_ISCHR(st.st_mode)) {
+    failure = ENXIO;
+  } else {
+    int statusFlags = fcntl(fd, F_GETFL);
+    if (statusFlags < 0 || fcntl(fd, F_SETFL, statusFlags & ~O_NONBLOCK) != 0) failure = errno;
+  }
+  if (failure) {
+    close(fd);
+    errno = failure;
+    return -1;
+  }
+  fd = raiseDescriptor(fd);
+  if (fd < 0) return -1;
+  if (flock(fd, (exclusive ? LOCK_EX : LOCK_SH) | LOCK_NB) != 0 || (truncate && ftruncate(fd, 0) != 0)) {
+    failure = errno;
+    close(fd);
+    errno = failure;
+    return -1;
+  }
+  bosForgetRegionLocks(fd);
+  return fd;
+}
+
+int openPath(const char* path, uint32_t flags) {
+  int access = (flags & bosOpenCreate) ? O_RDWR | O_CREAT : (flags & bosOpenReadWrite) ? O_RDWR : O_RDONLY;
+  int fd = open(path, access | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0666);
+  if (fd < 0) return -1;
+  int exclusive = (flags & bosOpenExclusive) && !(flags & bosOpenCreate);
+  return finishOpen(fd, exclusive, flags & bosOpenCreate);
+}
+
+// Creates a new file "kv" + six random characters in directory (without a
+// trailing "/"), with O_EXCL so that no other process can slip in between
+// naming and creating. path receives the name. Returns the raw descriptor or
+// -1 with errno set.
+int createUnique(const char* directory, mode_t mode, char* path) {
+  static const char letters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+  if (std::strlen(directory) + 10 >= bosPathBytes) {
+    errno = ENAMETOOLONG;
+    return -1;
+  }
+  for (int attempt = 0; attempt < uniqueNameAttempts; ++attempt) {
+    unsigned char random[6];
+    if (getrandom(random, sizeof(random), GRND_NONBLOCK) != ssize_t(sizeof(random))) {
+      struct timespec now;
+      clock_gettime(CLOCK_MONOTONIC, &now);
+      uint64_t mix = uint64_t(now.tv_nsec) * 2654435761u ^ uint64_t(getpid()) << 20 ^ uint64_t(attempt);
+      for (unsigned char& byte : random) {
+        byte = static_cast<unsigned char>(mix);
+        mix = mix >> 8 | mix << 56;
+      }
+    }
+    char suffix[7];
+    for (int i = 0; i < 6; ++i) suffix[i] = letters[random[i] % (sizeof(letters) - 1)];
+    suffix[6] = 0;
+    std::snprintf(path, bosPathBytes, "%s/kv%s", directory, suffix);
+    int fd = open(path, O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, mode);
+    if (fd >= 0 || errno != EEXIST) return fd;
+  }
+  errno = EEXIST;
+  return -1;
+}
+
+KvStatus openFailure(const unsigned char* name, int creating, int failure) {
+  switch (failure) {
+    case EWOULDBLOCK: return bosAddFileError(1508, name, inUseReason);
+    case EMFILE:
+    case ENFILE: return bosAddFileError(30045, name, nullptr);
+    case ENAMETOOLONG: return bosAddFileError(1524, name, nullptr);
+    default: return bosAddFileError(creating ? 1501 : 30040, name, nullptr);
+  }
+}
+
+KvStatus openTemporary(unsigned char* name, uint32_t flags, int* file) {
+  char directory[bosPathBytes];
+  if (bosTemporaryDirectory(directory) != kvSuccess) return kvFailure;
+  char path[bosPathBytes];
+  int fd = createUnique(directory, 0600, path);
+  if (fd < 0) {
+    int failure = errno;
+    size_t length = std::strlen(directory);
+    std::memcpy(path, directory, length + 1);
+    if (length + sizeof("/kvXXXXXX") <= sizeof(path)) std::strcpy(path + length, "/kvXXXXXX");
+    return openFailure(kvU(path), 1, failure);
+  }
+  fd = finishOpen(fd, flags & bosOpenExclusive, 0);
+  if (fd < 0) {
+    int failure = errno;
+    unlink(path);
+    return openFailure(kvU(path), 1, failure);
+  }
+  std::strcpy(kvC(name), path);
+  *file = fd;
+  return kvSuccess;
+}
+
+// Tries name in each directory of PATH (":"-separated; an empty entry is the
+// current directory). Returns the file number or -1 with errno of the last
+// attempt.
+int openAlongSearchPath(const unsigned char* name, uint32_t flags) {
+  const char* searchPath = std::getenv("PATH");
+  errno = ENOENT;
+  if (!searchPath) return -1;
+  for (const char* entry = searchPath;;) {
+    const char* end = std::strchr(entry, ':');
+    size_t length = end ? size_t(end - entry) : std::strlen(entry);
+    char candidate[bosPathBytes];
+    if (length + std::strlen(kvC(name)) + 2 < bosPathBytes) {
+      std::snprintf(candidate, sizeof(candidate), "%.*s/%s", int(length), length ? entry : ".", kvC(name));
+      if (!length) std::snprintf(candidate, sizeof(candidate), "./%s", kvC(name));
+      BosResolvedName resolved;
+      if (bosResolveName(kvU(candidate), &resolved) == bosLookupFound) {
+        int fd = openPath(resolved.path, flags);
+        if (fd >= 0) return fd;
+      }
+    }
+    if (!end) break;
+    entry = end + 1;
+  }
+  errno = ENOENT;
+  return -1;
+}
+
+// Whether another open of the file holds its flock. A file that cannot be
+// opened for the probe counts as not in use (the operation then reports its
+// own error).
+int isInUse(const char* path) {
+  int fd = open(path, O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+  if (fd < 0) return 0;
+  struct stat st;
+  int inUse = fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && flock(fd, LOCK_EX | LOCK_NB) != 0 &&
+              errno == EWOULDBLOCK;
+  close(fd);
+  return inUse;
+}
+
+int isSameFile(const char* a, const char* b) {
+  struct stat first, second;
+  return lstat(a, &first) == 0 && lstat(b, &second) == 0 && first.st_dev == second.st_dev &&
+         first.st_ino == second.st_ino;
+}
+
+// The directory part of path (absolute or relative), "." when none.
+void directoryOf(const char* path, char* directory) {
+  const char* lastSlash = std::strrchr(path, '/');
+  if (!lastSlash) {
+    std::strcpy(directory, ".");
+  } else if (lastSlash == path) {
+    std::strcpy(directory, "/");
+  } else {
+    std::memcpy(directory, path, size_t(lastSlash - path));
+    directory[lastSlash - path] = 0;
+  }
+}
+
+void syncDirectoryOf(const char* path) {
+  char directory[bosPathBytes];
+  directoryOf(path, directory);
+  int fd = open(directory, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return;
+  fsync(fd);
+  close(fd);
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------- messages
+
+KvStatus bosAddFileError(uint16_t id, const unsigned char* name, const char* reason) {
+  KvError& error = addResourceError(id) << (name ? name : kvU(""));
+  if (reason && !error.isStatic()) error.appendText(kvU(reason));
+  return kvFailure;
+}
+
+KvStatus bosAddLookupError(uint16_t id, const unsigned char* name, BosLookup outcome,
+                           const BosResolvedName& resolved) {
+  if (outcome == bosLookupTooLong) return bosAddFileError(1524, name, nullptr);
+  if (outcome != bosLookupAmbiguous) return bosAddFileError(id, name, nullptr);
+  KvError& error = addResourceError(id) << (name ? name : kvU(""));
+  if (!error.isStatic()) {
+    error.appendText(kvU(" The name matches both '"));
+    error.appendText(kvU(resolved.rivalA));
+    error.appendText(kvU("' and '"));
+    error.appendText(kvU(resolved.rivalB));
+    error.appendText(kvU("', which differ only in case."));
+  }
+  return kvFailure;
+}
+
+KvStatus bosReportErrno(int errorNumber, const unsigned char* name) {
+  for (const ErrnoMessage& entry : errnoMessages) {
+    if (entry.errorNumber == errorNumber) return bosAddFileError(entry.messageId, name, nullptr);
+  }
+  return bosAddFileError(30041, name, nullptr);
+}
+
+KvStatus bosTemporaryDirectory(char* directory) {
+  const char* fromEnvironment = std::getenv("TMPDIR");
+  const char* chosen = fromEnvironment && *fromEnvironment ? fromEnvironment : "/tmp";
+  unsigned char path[bosPathBytes];
+  if (std::strlen(chosen) >= bosPathBytes) return bosAddFileError(1524, kvU(chosen), nullptr);
+  std::strcpy(kvC(path), chosen);
+  if (bosfpath(path) != kvSuccess) return kvFailure;
+  size_t length = std::strlen(kvC(path));
+  if (length > 1 && path[length - 1] == '/') path[length - 1] = 0;
+  std::strcpy(directory, kvC(path));
+  return kvSuccess;
+}
+
+// ---------------------------------------------------------------- files
+
+KvStatus bosFileOpen(unsigned char* name, uint32_t flags, int* file) {
+  if (flags & (bosOpenTemporary | bosOpenTemporaryOtherDisk)) return openTemporary(name, flags, file);
+  int creating = (flags & bosOpenCreate) != 0;
+  BosResolvedName resolved;
+  BosLookup outcome = bosResolveName(name, &resolved);
+  if (outcome != bosLookupFound && outcome != bosLookupMissing)
+    return bosAddLookupError(creating ? 1501 : 30040, name, outcome, resolved);
+
+  int fd = openPath(resolved.path, flags);
+  if (fd < 0 && errno == ENOENT && (flags & bosOpenSearchPath) && !creating &&
+      !std::strchr(resolved.path, '/')) {
+    fd = openAlongSearchPath(name, flags);
+  }
+  if (fd < 0) return openFailure(name, creating, errno);
+  *file = fd;
+  return kvSuccess;
+}
+
+KvStatus bosFileRead(int file, int64_t offset, void* buffer, uint32_t length, uint32_t* read) {
+  if (!isFileNumber(file)) return bosReportErrno(EBADF, nullptr);
+  if (offset != -1 && lseek(file, off_t(offset), SEEK_SET) < 0) return bosReportErrno(errno, nullptr);
+  auto* bytes = static_cast<unsigned char*>(buffer);
+  uint32_t total = 0;
+  while (total < length) {
+    ssize_t got = ::read(file, bytes + total, length - total);
+    if (got < 0) {
+      if (errno == EINTR) continue;
+      return bosReportErrno(errno, nullptr);
+    }
+    if (got == 0) break;
+    total += uint32_t(got);
+  }
+  if (read) *read = total;
+  return kvSuccess;
+}
+
+KvStatus bosFileWrite(int file, int64_t offset, const void* buffer, uint32_t length) {
+  if (length == 0) return kvSuccess;
+  if (!isFileNumber(file)) return bosReportErrno(EBADF, nullptr);
+  if (offset != -1 && lseek(file, off_t(offset), SEEK_SET) < 0) return bosReportErrno(errno, nullptr);
+  auto* bytes = static_cast<const unsigned char*>(buffer);
+  for (uint32_t done = 0; done < length;) {
+    uint32_t piece = length - done < writePieceBytes ? length - done : writePieceBytes;
+    ssize_t written = ::write(file, bytes + done, piece);
+    if (written < 0) {
+      if (errno == EINTR) continue;
+      if (errno == ENOSPC || errno == EDQUOT) return bosAddFileError(1506, nullptr, nullptr);
+      return bosReportErrno(errno, nullptr);
+    }
+    if (uint32_t(written) < piece) return bosAddFileError(written > 0 ? 30041 : 1506, nullptr, nullptr);
+    done += piece;
+  }
+  return kvSuccess;
+}
+
+uint32_t bosFileSeek(int file, int64_t offset, uint16_t origin) {
+  static const int whence[] = {SEEK_SET, SEEK_CUR, SEEK_END};
+  if (!isFileNumber(file)) {
+    bosReportErrno(EBADF, nullptr);
+    return 0xFFFFFFFFu;
+  }
+  if (origin > 2) {
+    bosReportErrno(EINVAL, nullptr);
+    return 0xFFFFFFFFu;
+  }
+  off_t position = lseek(file, off_t(offset), whence[origin]);
+  if (position < 0 || position >= off_t(0xFFFFFFFFu)) {
+    bosReportErrno(position < 0 ? errno : EOVERFLOW, nullptr);
+    return 0xFFFFFFFFu;
+  }
+  return uint32_t(position);
+}
+
+KvStatus bosFileClose(int file) {
+  if (file == 0) return kvSuccess;
+  if (!isFileNumber(file)) return bosReportErrno(EBADF, nullptr);
+  bosForgetRegionLocks(file);
+  // After EINTR the descriptor is gone all the same on Linux.
+  if (close(file) != 0 && errno != EINTR) return bosReportErrno(errno, nullptr);
+  return kvSuccess;
+}
+
+KvStatus bosFileDelete(const unsigned char* name) {
+  BosResolvedName resolved;
+  BosLookup outcome = bosResolveName(name, &resolved);
+  if (outcome == bosLookupMissing) return kvSuccess;
+  if (outcome != bosLookupFound) return bosAddLookupError(1502, name, outcome, resolved);
+  if (isInUse(resolved.path)) return bosAddFileError(1502, name, inUseReason);
+  if (unlink(resolved.path) != 0 && errno != ENOENT) return bosAddFileError(1502, name, nullptr);
+  return kvSuccess;
+}
+
+KvStatus bosrname(const unsigned char* oldName, const unsigned char* newName) {
+  auto failure = [&](const char* reason) {
+    KvError& error = addResourceError(30042) << (oldName ? oldName : kvU("")) << (newName ? newName : kvU(""));
+    if (reason && !error.isStatic()) error.appendText(kvU(reason));
+    return kvFailure;
+  };
+  BosResolvedName from, to;
+  BosLookup fromOutcome = bosResolveName(oldName, &from);
+  if (fromOutcome == bosLookupTooLong) return bosAddFileError(1524, oldName, nullptr);
+  if (fromOutcome == bosLookupAmbiguous) return failure(" The old name matches more than one file.");
+  if (fromOutcome == bosLookupMissing) return failure(nullptr);
+  BosLookup toOutcome = bosResolveName(newName, &to);
+  if (toOutcome == bosLookupTooLong) return bosAddFileError(1524, newName, nullptr);
+  if (toOutcome == bosLookupAmbiguous) return failure(" The new name matches more than one file.");
+
+  // The new name as written, behind its directories as found on disk. When
+  // it finds the old file itself only the case of the name changes.
+  char target[bosPathBytes];
+  std::strcpy(target, to.path);
+  if (toOutcome == bosLookupFound) {
+    if (!isSameFile(to.path, from.path)) return failure(" A file of the new name exists already.");
+    const char* givenLast = std::strrchr(kvC(newName), '/');
+    const char* givenBackslash = std::strrchr(kvC(newName), '\\');
+    if (givenBackslash > givenLast) givenLast = givenBackslash;
+    givenLast = givenLast ? givenLast + 1 : kvC(newName);
+    char* foundLast = std::strrchr(target, '/');
+    foundLast = foundLast ? foundLast + 1 : target;
+    if (std::strlen(givenLast) != std::strlen(foundLast)) return failure(nullptr);
+    std::strcpy(foundLast, givenLast);
+    if (std::strcmp(target, from.path) == 0) return kvSuccess;
+  }
+  if (isInUse(from.path)) return failure(inUseReason);
+  if (renameat2(AT_FDCWD, from.path, AT_FDCWD, target, RENAME_NOREPLACE) != 0) {
+    // A file system without RENAME_NOREPLACE: the name was checked above.
+    if ((errno != EINVAL && errno != ENOSYS) || rename(from.path, target) != 0) return failure(nullptr);
+  }
+  return kvSuccess;
+}
+
+KvStatus bosupdir(int file) {
+  if (file == 0) return kvSuccess;
+  if (!isFileNumber(file)) return bosReportErrno(EBADF, nullptr);
+  // A device (EINVAL) or a read-only file system has nothing to write.
+  if (fsync(file) != 0 && errno != EINVAL && errno != EROFS) return bosReportErrno(errno, nullptr);
+  return kvSuccess;
+}
+
+void bosflush() {}
+
+int bosftest(const unsigned char*) { return 1; }
+
+// ---------------------------------------------------------------- atomic replacement
+
+KvStatus bosReplaceOpen(const unsigned char* target, unsigned char* tempName, int* file) {
+  BosResolvedName resolved;
+  BosLookup outcome = bosResolveName(target, &resolved);
+  if (outcome != bosLookupFound && outcome != bosLookupMissing)
+    return bosAddLookupError(1501, target, outcome, resolved);
+  struct stat st;
+  int targetExists = outcome == bosLookupFound && stat(resolved.path, &st) == 0;
+  char directory[bosPathBytes];
+  directoryOf(resolved.path, directory);
+  char path[bosPathBytes];
+  int fd = createUnique(directory, targetExists ? (st.st_mode & 07777) : 0666, path);
+  if (fd < 0) return openFailure(target, 1, errno);
+  // The umask must not narrow the target's permissions.
+  if ((targetExists && fchmod(fd, st.st_mode & 07777) != 0) || (fd = finishOpen(fd, 1, 0)) < 0) {
+    int failure = errno;
+    if (fd >= 0) close(fd);
+    unlink(path);
+    return openFailure(target, 1, failure);
+  }
+  std::strcpy(kvC(tempName), path);
+  *file = fd;
+  return kvSuccess;
+}
+
+KvStatus bosReplaceCommit(int file, const unsigned char* tempName, const unsigned char* target) {
+  auto failure = [&](const char* reason) {
+    if (file >= bosFirstFileNumber) {
+      bosForgetRegionLocks(file);
+      close(file);
+    }
+    unlink(kvC(tempName));
+    KvError& error = addResourceError(30042) << tempName << (target ? target : kvU(""));
+    if (reason && !error.isStatic()) error.appendText(kvU(reason));
+    return kvFailure;
+  };
+  if (!isFileNumber(file) || fsync(file) != 0) return failure(nullptr);
+  BosResolvedName resolved;
+  BosLookup outcome = bosResolveName(target, &resolved);
+  if (outcome == bosLookupAmbiguous) return failure(" The name matches more than one file.");
+  if (outcome == bosLookupTooLong) return failure(nullptr);
+  bosForgetRegionLocks(file);
+  int closed = close(file) == 0 || errno == EINTR;
+  file = -1;
+  if (!closed || rename(kvC(tempName), resolved.path) != 0) return failure(nullptr);
+  syncDirectoryOf(resolved.path);
+  return kvSuccess;
+}
+
+void bosReplaceAbort(int file, const unsigned char* tempName) {
+  if (isFileNumber(file)) {
+    bosForgetRegionLocks(file);
+    close(file);
+  }
+  if (tempName && *tempName) unlink(kvC(tempName));
+}
