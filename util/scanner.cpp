@@ -785,11 +785,14 @@ KvStatus buttoken(unsigned char* buffer, const unsigned char** source, unsigned 
     }
 
     case butRun: {
+      // The first character is always taken: a control character that is
+      // not white space starts a run too, and must not leave *source where
+      // it was.
       int inBackQuote = 0;
       while (*p != 0) {
         if (*p == '`') {
           inBackQuote = !inBackQuote;
-        } else if (!inBackQuote && (*p <= ' ' || isRunDelimiter(*p))) {
+        } else if (!inBackQuote && p != start && (*p <= ' ' || isRunDelimiter(*p))) {
           break;
         }
         const uint32_t bytes = kvCharBytes(p);
