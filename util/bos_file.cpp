@@ -170,10 +170,11 @@ int openAlongSearchPath(const unsigned char* name, uint32_t flags) {
   for (const char* entry = searchPath;;) {
     const char* end = std::strchr(entry, ':');
     size_t length = end ? size_t(end - entry) : std::strlen(entry);
+    const char* directory = length ? entry : ".";
+    int directoryBytes = length ? int(length) : 1;
     char candidate[bosPathBytes];
-    if (length + std::strlen(kvC(name)) + 2 < bosPathBytes) {
-      std::snprintf(candidate, sizeof(candidate), "%.*s/%s", int(length), length ? entry : ".", kvC(name));
-      if (!length) std::snprintf(candidate, sizeof(candidate), "./%s", kvC(name));
+    if (size_t(directoryBytes) + std::strlen(kvC(name)) + 2 < bosPathBytes) {
+      std::snprintf(candidate, sizeof(candidate), "%.*s/%s", directoryBytes, directory, kvC(name));
       BosResolvedName resolved;
       if (bosResolveName(kvU(candidate), &resolved) == bosLookupFound) {
         int fd = openPath(resolved.path, flags);

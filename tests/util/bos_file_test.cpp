@@ -1,0 +1,516 @@
+// Files of the operating-system layer: reading and writing in pieces, the
+// error map, opens (names found without regard to case, Linux limits, no DOS
+// rules, file number 0 never handed out, share modes), temporary files,
+// delete, rename and atomic replacement.
+#include "tests/util/bos_test_support.h"
+
+#include "util/ram.h"
+
+#include <sys/resource.h>
+#include <sys/socket.h>
+
+#include <thread>
+
+namespace {
+
+class BosFileTest : public BosTest {
+ protected:
+  // Opens name with flags; the file number, or -1 after a failure.
+  int openFile(const std::string& name, uint32_t flags) {
+    std::string buffer = name;
+    int file = -1;
+    return bosFileOpen(kvU(&buffer[0]), flags, &file) == kvSuccess ? file : -1;
+  }
+  std::string readAll(int file) {
+    std::string data(200000, '\0');
+    uint32_t got = 0;
+    EXPECT_EQ(bosFileRead(file, 0, &data[0], uint32_t(data.size()), &got), kvSuccess);
+    data.resize(got);
+    return data;
+  }
+};
+
+TEST_F(BosFileTest, ReadWriteAndSeekKeepTheFilePosition) {
+  int file = openFile(path("data.bin"), bosOpenCreate);
+  ASSERT_GE(file, 3);
+  EXPECT_EQ(bosFileWrite(file, 0, "hello", 5), kvSuccess);
+  EXPECT_EQ(bosFileWrite(file, -1, " world", 6), kvSuccess);
+  EXPECT_EQ(bosFileWrite(file, 3, nullptr, 0), kvSuccess);
+  EXPECT_EQ(bosFileSeek(file, 0, 2), 11u);
+  EXPECT_EQ(bosFileSeek(file, -5, 1), 6u);
+
+  char buffer[32] = {0};
+  uint32_t got = 99;
+  EXPECT_EQ(bosFileRead(file, -1, buffer, 32, &got), kvSuccess);
+  EXPECT_EQ(std::string(buffer, got), "world");
+  EXPECT_EQ(bosFileRead(file, -1, buffer, 32, &got), kvSuccess);
+  EXPECT_EQ(got, 0u);
+  EXPECT_EQ(bosFileRead(file, 2, buffer, 3, &got), kvSuccess);
+  EXPECT_EQ(std::string(buffer, got), "llo");
+  EXPECT_EQ(bosFileSeek(file, 0, 1), 5u);
+  EXPECT_EQ(bosFileClose(file), kvSuccess);
+
+  file = openFile(path("data.bin"), 0);
+  ASSERT_GE(file, 3);
+  EXPECT_EQ(readAll(file), "hello world");
+  EXPECT_EQ(bosFileWrite(file, 0, "x", 1), kvFailure);  // read-only
+  EXPECT_EQ(bosFileSeek(file, 0, 7), 0xFFFFFFFFu);
+  EXPECT_EQ(bosFileClose(file), kvSuccess);
+  EXPECT_EQ(errors(), (std::vector<uint16_t>{1507, 30041}));
+}
+
+// Each write piece is one message of a packet socket, so the reader sees the
+// pieces exactly as they were written.
+TEST_F(BosFileTest, WritesGoOutInPiecesOfAtMost65534Bytes) {
+  struct Case {
+    uint32_t length;
+    std::vector<uint32_t> pieces;
+  };
+  const Case cases[] = {
+      {1, {1}},
+      {65534, {65534}},
+      {65535, {65534, 1}},
+      {70000, {65534, 4466}},
+      {131068, {65534, 65534}},
+      {200000, {65534, 65534, 65534, 3398}},
+  };
+  for (const Case& c : cases) {
+    int pair[2];
+    ASSERT_EQ(socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, pair), 0);
+    std::vector<uint32_t> seen;
+    std::thread reader([&] {
+      std::vector<char> message(1 << 17);
+      uint32_t total = 0;
+      while (total < c.length) {
+        ssize_t got = recv(pair[1], message.data(), message.size(), 0);
+        if (got <= 0) break;
+        seen.push_back(uint32_t(got));
+        total += uint32_t(got);
+      }
+    });
+    std::string data(c.length, 'x');
+    EXPECT_EQ(bosFileWrite(pair[0], -1, data.data(), c.length), kvSuccess) << c.length;
+    reader.join();
+    EXPECT_EQ(seen, c.pieces) << c.length;
+    close(pair[0]);
+    close(pair[1]);
+  }
+  EXPECT_TRUE(errors().empty());
+}
+
+TEST_F(BosFileTest, AShortPieceFailsTheWrite) {
+  // The file-size limit cuts the second piece after 100 of its bytes.
+  struct rlimit saved;
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+  struct rlimit limited = saved;
+  limited.rlim_cur = 65534 + 100;
+  sighandler_t previous = signal(SIGXFSZ, SIG_IGN);
+  int file = openFile(path("big.bin"), bosOpenCreate);
+  ASSERT_GE(file, 3);
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limited), 0);
+  std::string data(70000, 'y');
+  KvStatus status = bosFileWrite(file, 0, data.data(), 70000);
+  setrlimit(RLIMIT_FSIZE, &saved);
+  signal(SIGXFSZ, previous);
+  EXPECT_EQ(status, kvFailure);
+  EXPECT_EQ(bosFileSeek(file, 0, 2), 65634u);
+  bosFileClose(file);
+  EXPECT_EQ(errors(), (std::vector<uint16_t>{30041}));
+}
+
+TEST_F(BosFileTest, AFullDeviceIsInsufficientDiskSpace) {
+  int file = openFile("/dev/full", bosOpenReadWrite);
+  ASSERT_GE(file, 3);
+  EXPECT_EQ(bosFileWrite(file, -1, "abc", 3), kvFailure);
+  bosFileClose(file);
+  EXPECT_EQ(errors(), (std::vector<uint16_t>{1506}));
+  EXPECT_EQ(lastErrorText(), "Insufficient disk space.");
+}
+
+TEST_F(BosFileTest, SystemErrorNumbersMapToMessages) {
+  struct Case {
+    int errorNumber;
+    uint16_t message;
+  };
+  const Case cases[] = {
+      {ENOENT, 1509}, {EBADF, 1507},  {ENOMEM, 1503},       {EACCES, 1508}, {EPERM, 1508},
+      {EMFILE, 30045}, {ENFILE, 30045}, {ENAMETOOLONG, 1524}, {EIO, 30041},   {EXDEV, 30041},
+  };
+  for (const Case& c : cases) {
+    clearErrors();
+    EXPECT_EQ(bosReportErrno(c.errorNumber, kvU("t.dbf")), kvFailure);
+    EXPECT_EQ(errors(), std::vector<uint16_t>{c.message}) << c.errorNumber;
+  }
+  clearErrors();
+  bosReportErrno(ENOENT, kvU("t.dbf"));
+  EXPECT_EQ(lastErrorText(), "File not found 't.dbf'.");
+}
+
+TEST_F(BosFileTest, FailedOpensNameTheFileAsTheCallerWroteIt) {
+  ASSERT_EQ(mkdir(path("folder").c_str(), 0700), 0);
+  ASSERT_EQ(mkfifo(path("pipe").c_str(), 0600), 0);
+  struct Case {
+    std::string name;
+    uint32_t flags;
+    uint16_t message;
+  };
+  const Case cases[] = {
+      {path("missing.dbf"), 0, 30040},
+      {path("missing.dbf"), bosOpenReadWrite | bosOpenExclusive, 30040},
+      {path("no\\such\\dir.dbf"), bosOpenCreate, 1501},
+      {path("folder"), 0, 30040},
+      {path("pipe"), 0, 30040},  // a FIFO would block every read
+      {"", 0, 30040},
+  };
+  for (const Case& c : cases) {
+    clearErrors();
+    EXPECT_EQ(openFile(c.name, c.flags), -1) << c.name;
+    EXPECT_EQ(errors(), std::vector<uint16_t>{c.message}) << c.name;
+  }
+  clearErrors();
+  openFile(path("no\\such\\dir.dbf"), bosOpenCreate);
+  EXPECT_EQ(lastErrorText(), "Cannot create file '" + path("no\\such\\dir.dbf") + "'.");
+}
+
+TEST_F(BosFileTest, DosRulesDoNotApply) {
+  const std::string names[] = {
+      "CON", "aux.txt", "lpt1.dbf", "PRN", "com1", "ABCDEFGHI.DBF", "A.DBFX", "my table.dbf",
+      "LONGDIRNAME.dbf", std::string(255, 'n'),
+  };
+  for (const std::string& name : names) {
+    clearErrors();
+    int file = openFile(path(name), bosOpenCreate);
+    EXPECT_GE(file, 3) << name;
+    EXPECT_EQ(bosFileWrite(file, 0, "z", 1), kvSuccess);
+    EXPECT_EQ(bosFileClose(file), kvSuccess);
+    EXPECT_EQ(readFile(path(name)), "z") << name;
+    EXPECT_TRUE(errors().empty()) << name;
+  }
+}
+
+TEST_F(BosFileTest, NamesBeyondLinuxLimitsAreTooLong) {
+  const std::string names[] = {
+      path(std::string(256, 'n')),
+      path(std::string(256, 'd') + "/x.dbf"),
+      dir_ + std::string(2100, '/') + "x" + std::string(2100, '/') + "y",
+  };
+  for (const std::string& name : names) {
+    for (uint32_t flags : {0u, uint32_t(bosOpenCreate)}) {
+      clearErrors();
+      EXPECT_EQ(openFile(name, flags), -1);
+      EXPECT_EQ(errors(), std::vector<uint16_t>{1524});
+    }
+  }
+}
+
+TEST_F(BosFileTest, BackslashesSeparateComponents) {
+  ASSERT_EQ(mkdir(path("sub").c_str(), 0700), 0);
+  int file = openFile(dir_ + "\\sub\\made.txt", bosOpenCreate);
+  ASSERT_GE(file, 3);
+  bosFileClose(file);
+  EXPECT_EQ(listing(path("sub")), std::vector<std::string>{"made.txt"});
+}
+
+TEST_F(BosFileTest, ExistingFilesAreFoundWithoutRegardToCase) {
+  ASSERT_EQ(mkdir(path("Data").c_str(), 0700), 0);
+  writeFile(path("Data/Emp.DBF"), "rows");
+
+  struct Case {
+    std::string name;
+    uint32_t flags;
+  };
+  const Case opens[] = {
+      {path("Data/Emp.DBF"), 0},
+      {path("DATA/EMP.DBF"), 0},
+      {path("data\\emp.dbf"), bosOpenReadWrite},
+      {path("dAtA/eMp.DbF"), bosOpenReadWrite | bosOpenExclusive},
+  };
+  for (const Case& c : opens) {
+    int file = openFile(c.name, c.flags);
+    ASSERT_GE(file, 3) << c.name;
+    EXPECT_EQ(readAll(file), "rows");
+    bosFileClose(file);
+  }
+
+  // A create of another case variant truncates the existing file instead of
+  // making a twin; a new file takes the caller's name exactly.
+  int file = openFile(path("DATA/emp.dbf"), bosOpenCreate);
+  ASSERT_GE(file, 3);
+  bosFileClose(file);
+  file = openFile(path("data/New.Dbf"), bosOpenCreate);
+  ASSERT_GE(file, 3);
+  bosFileClose(file);
+  EXPECT_EQ(listing(path("Data")), (std::vector<std::string>{"Emp.DBF", "New.Dbf"}));
+  EXPECT_EQ(readFile(path("Data/Emp.DBF")), "");
+  EXPECT_TRUE(errors().empty());
+}
+
+TEST_F(BosFileTest, NamesDifferingOnlyInCaseAreAmbiguous) {
+  writeFile(path("emp.dbf"), "lower");
+  writeFile(path("EMP.DBF"), "upper");
+
+  // An exact name is never ambiguous.
+  int file = openFile(path("EMP.DBF"), 0);
+  ASSERT_GE(file, 3);
+  EXPECT_EQ(readAll(file), "upper");
+  bosFileClose(file);
+
+  for (uint32_t flags : {0u, uint32_t(bosOpenCreate)}) {
+    clearErrors();
+    EXPECT_EQ(openFile(path("Emp.dbf"), flags), -1);
+    ASSERT_EQ(errors(), std::vector<uint16_t>{uint16_t(flags ? 1501 : 30040)});
+    std::string text = lastErrorText();
+    EXPECT_NE(text.find("'" + path("Emp.dbf") + "'."), std::string::npos) << text;
+    EXPECT_NE(text.find("'emp.dbf'"), std::string::npos) << text;
+    EXPECT_NE(text.find("'EMP.DBF'"), std::string::npos) << text;
+    EXPECT_NE(text.find("differ only in case"), std::string::npos) << text;
+  }
+  EXPECT_EQ(readFile(path("emp.dbf")), "lower");
+  EXPECT_EQ(readFile(path("EMP.DBF")), "upper");
+}
+
+TEST_F(BosFileTest, FileNumberZeroIsNeverHandedOut) {
+  writeFile(path("t.dbf"), "abc");
+  int savedInput = fcntl(0, F_DUPFD_CLOEXEC, 10);
+  ASSERT_GE(savedInput, 0);
+  close(0);
+  PathBuffer temporary;
+  int opened = openFile(path("t.dbf"), bosOpenReadWrite);
+  int created = openFile(path("u.dbf"), bosOpenCreate);
+  int temp = -1;
+  KvStatus tempStatus = bosFileOpen(temporary, bosOpenTemporary | bosOpenReadWrite, &temp);
+  int zeroStillFree = fcntl(0, F_GETFD) == -1;
+  dup2(savedInput, 0);
+  close(savedInput);
+
+  EXPECT_GE(opened, 3);
+  EXPECT_GE(created, 3);
+  EXPECT_EQ(tempStatus, kvSuccess);
+  EXPECT_GE(temp, 3);
+  EXPECT_TRUE(zeroStillFree);
+  EXPECT_EQ(readAll(opened), "abc");
+  bosFileClose(opened);
+  bosFileClose(created);
+  bosFileClose(temp);
+  bosFileDelete(temporary);
+
+  // 0 is no file: closing it does nothing, reading or writing it fails.
+  EXPECT_TRUE(errors().empty());
+  char byte;
+  uint32_t got;
+  EXPECT_EQ(bosFileClose(0), kvSuccess);
+  EXPECT_EQ(bosupdir(0), kvSuccess);
+  EXPECT_EQ(bosFileRead(0, -1, &byte, 1, &got), kvFailure);
+  EXPECT_EQ(bosFileWrite(1, -1, "x", 1), kvFailure);
+  EXPECT_EQ(bosFileSeek(2, 0, 0), 0xFFFFFFFFu);
+  EXPECT_EQ(bosFileClose(-4), kvFailure);
+  EXPECT_EQ(errors(), (std::vector<uint16_t>{1507, 1507, 1507, 1507}));
+}
+
+TEST_F(BosFileTest, ExclusiveAndSharedOpensExcludeEachOther) {
+  writeFile(path("t.dbf"), "keep");
+  const uint32_t exclusive = bosOpenReadWrite | bosOpenExclusive;
+
+  int shared = openFile(path("t.dbf"), 0);
+  ASSERT_GE(shared, 3);
+  int second = openFile(path("T.DBF"), bosOpenReadWrite);
+  EXPECT_GE(second, 3);
+  EXPECT_EQ(openFile(path("t.dbf"), exclusive), -1);
+  bosFileClose(shared);
+  EXPECT_EQ(openFile(path("t.dbf"), exclusive), -1);
+  bosFileClose(second);
+  EXPECT_EQ(errors(), (std::vector<uint16_t>{1508, 1508}));
+  EXPECT_NE(lastErrorText().find("in use"), std::string::npos);
+
+  clearErrors();
+  int sole = openFile(path("t.dbf"), exclusive);
+  ASSERT_GE(sole, 3);
+  EXPECT_EQ(openFile(path("t.dbf"), 0), -1);
+  EXPECT_EQ(openFile(path("t.dbf"), exclusive), -1);
+  EXPECT_EQ(openFile(path("t.dbf"), bosOpenCreate), -1);  // must not truncate
+  EXPECT_EQ(errors(), (std::vector<uint16_t>{1508, 1508, 1508}));
+  bosFileClose(sole);
+  EXPECT_EQ(readFile(path("t.dbf")), "keep");
+}
+
+TEST_F(BosFileTest, AnOpenInAnotherProcessExcludesAnExclusiveOpen) {
+  if (!PythonHolder::available()) GTEST_SKIP() << "no /usr/bin/python3";
+  writeFile(path("t.dbf"), "keep");
+  PythonHolder other;
+  ASSERT_TRUE(other.start(path("t.dbf"), "fcntl.flock(f, fcntl.LOCK_SH)"));
+  EXPECT_EQ(openFile(path("t.dbf"), bosOpenReadWrite | bosOpenExclusive), -1);
+  int shared = openFile(path("t.dbf"), bosOpenReadWrite);
+  EXPECT_GE(shared, 3);
+  bosFileClose(shared);
+  EXPECT_EQ(errors(), std::vector<uint16_t>{1508});
+  other.stop();
+  int sole = openFile(path("t.dbf"), bosOpenReadWrite | bosOpenExclusive);
+  EXPECT_GE(sole, 3);
+  bosFileClose(sole);
+}
+
+TEST_F(BosFileTest, TemporaryFilesAreMadeUniqueInTmpdir) {
+  const char* savedTmpdir = std::getenv("TMPDIR");
+  std::string saved = savedTmpdir ? savedTmpdir : "";
+  setenv("TMPDIR", (dir_ + "/").c_str(), 1);
+
+  std::vector<std::string> names;
+  for (uint32_t flags : {bosOpenTemporary | bosOpenReadWrite, bosOpenTemporaryOtherDisk | bosOpenReadWrite,
+                         uint32_t(bosOpenTemporary)}) {
+    PathBuffer name("unchanged");
+    int file = -1;
+    ASSERT_EQ(bosFileOpen(name, flags, &file), kvSuccess);
+    EXPECT_GE(file, 3);
+    EXPECT_EQ(name.str().substr(0, dir_.size() + 3), dir_ + "/kv");
+    EXPECT_EQ(name.str().size(), dir_.size() + 9);
+    struct stat st;
+    ASSERT_EQ(fstat(file, &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    EXPECT_EQ(bosFileWrite(file, 0, "t", 1), kvSuccess);
+    bosFileClose(file);
+    names.push_back(name.str());
+  }
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(std::unique(names.begin(), names.end()), names.end());
+
+  setenv("TMPDIR", "", 1);
+  PathBuffer inTmp;
+  int file = -1;
+  ASSERT_EQ(bosFileOpen(inTmp, bosOpenTemporary | bosOpenReadWrite, &file), kvSuccess);
+  bosFileClose(file);
+  EXPECT_EQ(inTmp.str().substr(0, 7), "/tmp/kv");
+  EXPECT_EQ(bosFileDelete(inTmp), kvSuccess);
+
+  setenv("TMPDIR", path("absent").c_str(), 1);
+  PathBuffer untouched("unchanged");
+  EXPECT_EQ(bosFileOpen(untouched, bosOpenTemporary | bosOpenReadWrite, &file), kvFailure);
+  EXPECT_EQ(untouched.str(), "unchanged");
+  EXPECT_EQ(errors(), std::vector<uint16_t>{1501});
+
+  if (savedTmpdir) {
+    setenv("TMPDIR", saved.c_str(), 1);
+  } else {
+    unsetenv("TMPDIR");
+  }
+}
+
+TEST_F(BosFileTest, SearchPathFindsAFileInAPathDirectory) {
+  ASSERT_EQ(mkdir(path("bin").c_str(), 0700), 0);
+  writeFile(path("bin/Tool.Ini"), "found");
+  std::string saved = std::getenv("PATH") ? std::getenv("PATH") : "";
+  setenv("PATH", ("/nonexistent:" + path("bin")).c_str(), 1);
+  ASSERT_EQ(chdir(dir_.c_str()), 0);
+  int file = openFile("TOOL.INI", bosOpenSearchPath);
+  int without = openFile("TOOL.INI", 0);
+  setenv("PATH", saved.c_str(), 1);
+  ASSERT_GE(file, 3);
+  EXPECT_EQ(readAll(file), "found");
+  bosFileClose(file);
+  EXPECT_EQ(without, -1);
+  EXPECT_EQ(errors(), std::vector<uint16_t>{30040});
+}
+
+TEST_F(BosFileTest, DeleteRemovesTheFileFoundWithoutRegardToCase) {
+  writeFile(path("Gone.dbf"), "");
+  EXPECT_EQ(bosFileDelete(kvU(path("GONE.DBF").c_str())), kvSuccess);
+  EXPECT_FALSE(exists(path("Gone.dbf")));
+  EXPECT_EQ(bosFileDelete(kvU(path("never-there.dbf").c_str())), kvSuccess);
+  EXPECT_EQ(bosFileDelete(kvU(path("no/such/dir.dbf").c_str())), kvSuccess);
+  EXPECT_TRUE(errors().empty());
+
+  writeFile(path("twin.dbf"), "");
+  writeFile(path("TWIN.dbf"), "");
+  ASSERT_EQ(mkdir(path("folder").c_str(), 0700), 0);
+  EXPECT_EQ(bosFileDelete(kvU(path("Twin.dbf").c_str())), kvFailure);
+  EXPECT_EQ(bosFileDelete(kvU(path("folder").c_str())), kvFailure);
+  EXPECT_EQ(errors(), (std::vector<uint16_t>{1502, 1502}));
+  EXPECT_EQ(lastErrorText(), "Cannot delete file: '" + path("folder") + "'.");
+  EXPECT_EQ(listing(dir_), (std::vector<std::string>{"TWIN.dbf", "folder", "twin.dbf"}));
+}
+
+TEST_F(BosFileTest, AFileThatIsOpenIsNotDeletedOrRenamed) {
+  writeFile(path("busy.dbf"), "data");
+  int file = openFile(path("busy.dbf"), bosOpenReadWrite);
+  ASSERT_GE(file, 3);
+  EXPECT_EQ(bosFileDelete(kvU(path("busy.dbf").c_str())), kvFailure);
+  EXPECT_EQ(bosrname(kvU(path("busy.dbf").c_str()), kvU(path("other.dbf").c_str())), kvFailure);
+  EXPECT_EQ(errors(), (std::vector<uint16_t>{1502, 30042}));
+  EXPECT_EQ(readFile(path("busy.dbf")), "data");
+  bosFileClose(file);
+  EXPECT_EQ(bosFileDelete(kvU(path("busy.dbf").c_str())), kvSuccess);
+  EXPECT_FALSE(exists(path("busy.dbf")));
+}
+
+TEST_F(BosFileTest, RenameNeverReplacesAnotherFile) {
+  writeFile(path("a.dbf"), "a");
+  writeFile(path("b.dbf"), "b");
+  struct Case {
+    std::string from, to;
+    KvStatus status;
+  };
+  const Case cases[] = {
+      {"A.DBF", "B.dbf", kvFailure},    // b.dbf exists, in another case
+      {"missing.dbf", "c.dbf", kvFailure},
+      {"A.DBF", "c.dbf", kvSuccess},    // the old name found without regard to case
+      {"c.dbf", "C.DBF", kvSuccess},    // only the case changes
+      {"C.DBF", "C.DBF", kvSuccess},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(bosrname(kvU(path(c.from).c_str()), kvU(path(c.to).c_str())), c.status) << c.from << c.to;
+  }
+  EXPECT_EQ(errors(), (std::vector<uint16_t>{30042, 30042}));
+  EXPECT_EQ(lastErrorText(), "Cannot rename '" + path("missing.dbf") + "' to '" + path("c.dbf") + "'.");
+  EXPECT_EQ(listing(dir_), (std::vector<std::string>{"C.DBF", "b.dbf"}));
+  EXPECT_EQ(readFile(path("C.DBF")), "a");
+  EXPECT_EQ(readFile(path("b.dbf")), "b");
+}
+
+TEST_F(BosFileTest, ReplacementSwapsTheWholeFileAtOnce) {
+  writeFile(path("settings.ini"), "old");
+  ASSERT_EQ(chmod(path("settings.ini").c_str(), 0640), 0);
+  int reader = openFile(path("settings.ini"), 0);
+  ASSERT_GE(reader, 3);
+
+  PathBuffer temp;
+  int file = -1;
+  ASSERT_EQ(bosReplaceOpen(kvU(path("SETTINGS.INI").c_str()), temp, &file), kvSuccess);
+  EXPECT_EQ(temp.str().substr(0, dir_.size() + 3), dir_ + "/kv");
+  EXPECT_EQ(bosFileWrite(file, 0, "new", 3), kvSuccess);
+  EXPECT_EQ(readFile(path("settings.ini")), "old");
+  ASSERT_EQ(bosReplaceCommit(file, temp, kvU(path("SETTINGS.INI").c_str())), kvSuccess);
+
+  EXPECT_EQ(readFile(path("settings.ini")), "new");
+  EXPECT_EQ(readAll(reader), "old");  // a reader keeps the file it opened
+  bosFileClose(reader);
+  struct stat st;
+  ASSERT_EQ(stat(path("settings.ini").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0640u);
+  EXPECT_EQ(listing(dir_), std::vector<std::string>{"settings.ini"});
+
+  // An abandoned replacement leaves the old file and no new one.
+  ASSERT_EQ(bosReplaceOpen(kvU(path("settings.ini").c_str()), temp, &file), kvSuccess);
+  bosFileWrite(file, 0, "lost", 4);
+  bosReplaceAbort(file, temp);
+  EXPECT_EQ(readFile(path("settings.ini")), "new");
+  EXPECT_EQ(listing(dir_), std::vector<std::string>{"settings.ini"});
+
+  // A target that does not exist yet is made with the caller's name.
+  ASSERT_EQ(bosReplaceOpen(kvU(path("Fresh.ini").c_str()), temp, &file), kvSuccess);
+  ASSERT_EQ(bosReplaceCommit(file, temp, kvU(path("Fresh.ini").c_str())), kvSuccess);
+  EXPECT_EQ(listing(dir_), (std::vector<std::string>{"Fresh.ini", "settings.ini"}));
+  EXPECT_TRUE(errors().empty());
+}
+
+TEST_F(BosFileTest, AFailedReplacementLeavesTheTarget) {
+  ASSERT_EQ(mkdir(path("target").c_str(), 0700), 0);
+  writeFile(path("target/inside"), "");
+  PathBuffer temp;
+  int file = -1;
+  ASSERT_EQ(bosReplaceOpen(kvU(path("target").c_str()), temp, &file), kvSuccess);
+  EXPECT_EQ(bosReplaceCommit(file, temp, kvU(path("target").c_str())), kvFailure);
+  EXPECT_EQ(errors(), std::vector<uint16_t>{30042});
+  EXPECT_EQ(listing(dir_), std::vector<std::string>{"target"});
+  EXPECT_EQ(listing(path("target")), std::vector<std::string>{"inside"});
+}
+
+}  // namespace

@@ -1,0 +1,191 @@
+// Region locks: Windows rules (no merging, no nesting, exact unlocks) on
+// open-file-description locks, between handles of one process and against
+// another process, and the probe that stands in for mandatory locks.
+#include "tests/util/bos_test_support.h"
+
+namespace {
+
+class BosLockTest : public BosTest {
+ protected:
+  void SetUp() override {
+    BosTest::SetUp();
+    writeFile(path("table.dbf"), std::string(64, '.'));
+  }
+  int openTable(uint32_t flags = bosOpenReadWrite) {
+    PathBuffer name(path("table.dbf"));
+    int file = -1;
+    EXPECT_EQ(bosFileOpen(name, flags, &file), kvSuccess);
+    return file;
+  }
+  // 1 when another handle holds some byte of the range.
+  int lockedByOther(int file, uint32_t offset, uint32_t length) {
+    int locked = -1;
+    EXPECT_EQ(bosRegionTest(file, offset, length, &locked), kvSuccess);
+    return locked;
+  }
+};
+
+TEST_F(BosLockTest, LocksNeitherMergeNorNestAndUnlockExactly) {
+  int file = openTable();
+  int other = openTable();
+  struct Step {
+    uint16_t unlock;
+    uint32_t offset, length;
+    uint16_t message;  // 0: success
+  };
+  const Step steps[] = {
+      {0, 10, 10, 0},
+      {0, 10, 10, 1512},  // the same range again
+      {0, 15, 10, 1512},  // overlapping a held range
+      {0, 5, 6, 1512},
+      {0, 20, 5, 0},      // adjacent: a range of its own
+      {1, 10, 15, 1513},  // the two ranges together were never locked as one
+      {1, 12, 3, 1513},   // part of a range
+      {1, 40, 2, 1513},   // never locked
+      {1, 10, 10, 0},
+      {1, 10, 10, 1513},  // already unlocked
+      {0, 10, 10, 0},
+  };
+  for (const Step& step : steps) {
+    clearErrors();
+    KvStatus status = bosRegionLock(file, step.unlock, step.offset, step.length);
+    EXPECT_EQ(status, step.message ? kvFailure : kvSuccess) << step.unlock << " " << step.offset;
+    EXPECT_EQ(errors(), step.message ? std::vector<uint16_t>{step.message} : std::vector<uint16_t>{})
+        << step.unlock << " " << step.offset;
+  }
+  // The refused unlocks punched no hole: every byte is still held.
+  for (uint32_t offset : {10u, 12u, 14u, 19u, 20u, 24u}) {
+    EXPECT_EQ(lockedByOther(other, offset, 1), 1) << offset;
+  }
+  EXPECT_EQ(lockedByOther(other, 25, 10), 0);
+  bosFileClose(file);
+  bosFileClose(other);
+}
+
+TEST_F(BosLockTest, TwoHandlesOfOneProcessExcludeEachOther) {
+  int first = openTable();
+  int second = openTable();
+  ASSERT_EQ(bosRegionLock(first, 0, 100, 10), kvSuccess);
+  EXPECT_EQ(bosRegionLock(second, 0, 105, 1), kvFailure);
+  EXPECT_EQ(bosRegionLock(second, 0, 110, 5), kvSuccess);
+  EXPECT_EQ(errors(), std::vector<uint16_t>{1512});
+  EXPECT_EQ(lastErrorText(), "Whole or part of the region has already been locked.");
+
+  // Closing some other descriptor of the file keeps the first handle's lock.
+  int third = openTable();
+  bosFileClose(third);
+  clearErrors();
+  EXPECT_EQ(bosRegionLock(second, 0, 100, 1), kvFailure);
+  EXPECT_EQ(errors(), std::vector<uint16_t>{1512});
+
+  // Closing the handle releases its locks and forgets them.
+  bosFileClose(first);
+  clearErrors();
+  EXPECT_EQ(bosRegionLock(second, 0, 100, 10), kvSuccess);
+  int reopened = openTable();
+  EXPECT_EQ(bosRegionLock(reopened, 1, 100, 10), kvFailure);
+  EXPECT_EQ(errors(), std::vector<uint16_t>{1513});
+  bosFileClose(second);
+  bosFileClose(reopened);
+}
+
+TEST_F(BosLockTest, TheProbeSeesOtherHandlesLocksOnly) {
+  int file = openTable();
+  int other = openTable();
+  ASSERT_EQ(bosRegionLock(file, 0, 8, 4), kvSuccess);
+  EXPECT_EQ(lockedByOther(file, 8, 4), 0);
+  EXPECT_EQ(lockedByOther(other, 8, 4), 1);
+  EXPECT_EQ(lockedByOther(other, 11, 100), 1);
+  EXPECT_EQ(lockedByOther(other, 12, 100), 0);
+  EXPECT_EQ(lockedByOther(other, 0, 8), 0);
+  EXPECT_EQ(lockedByOther(0, 8, 4), 0);
+  bosFileClose(file);
+  EXPECT_EQ(lockedByOther(other, 8, 4), 0);
+  bosFileClose(other);
+  EXPECT_TRUE(errors().empty());
+}
+
+TEST_F(BosLockTest, ALockOfAnotherProcessRefusesTheRange) {
+  if (!PythonHolder::available()) GTEST_SKIP() << "no /usr/bin/python3";
+  PythonHolder other;
+  // A classic POSIX lock on bytes 16 to 31, as other programs take them.
+  ASSERT_TRUE(other.start(path("table.dbf"), "fcntl.lockf(f, fcntl.LOCK_EX | fcntl.LOCK_NB, 16, 16)"));
+  int file = openTable();
+  EXPECT_EQ(bosRegionLock(file, 0, 20, 1), kvFailure);
+  EXPECT_EQ(bosRegionLock(file, 0, 0, 17), kvFailure);
+  EXPECT_EQ(errors(), (std::vector<uint16_t>{1512, 1512}));
+  EXPECT_EQ(lockedByOther(file, 31, 1), 1);
+  EXPECT_EQ(lockedByOther(file, 32, 1), 0);
+  EXPECT_EQ(bosRegionLock(file, 0, 32, 4), kvSuccess);
+  other.stop();
+  EXPECT_EQ(lockedByOther(file, 16, 16), 0);
+  EXPECT_EQ(bosRegionLock(file, 0, 16, 16), kvSuccess);
+  bosFileClose(file);
+}
+
+TEST_F(BosLockTest, OurLockRefusesAnotherProcess) {
+  if (!PythonHolder::available()) GTEST_SKIP() << "no /usr/bin/python3";
+  int file = openTable();
+  ASSERT_EQ(bosRegionLock(file, 0, 0x7FFFFFFF, 1), kvSuccess);
+  // The child reports "ready" only when it got the lock.
+  const char* tryLock =
+      "try:\n"
+      "    fcntl.lockf(f, fcntl.LOCK_EX | fcntl.LOCK_NB, 1, 0x7FFFFFFF)\n"
+      "except OSError:\n"
+      "    sys.exit(1)";
+  PythonHolder other;
+  EXPECT_FALSE(other.start(path("table.dbf"), tryLock));
+  other.stop();
+  ASSERT_EQ(bosRegionLock(file, 1, 0x7FFFFFFF, 1), kvSuccess);
+  EXPECT_TRUE(other.start(path("table.dbf"), tryLock));
+  other.stop();
+  bosFileClose(file);
+}
+
+TEST_F(BosLockTest, RangesNearTheTopOfThe32BitOffsetsDoNotWrap) {
+  int file = openTable();
+  int other = openTable();
+  ASSERT_EQ(bosRegionLock(file, 0, 0xFFFFFFFFu, 2), kvSuccess);
+  EXPECT_EQ(bosRegionLock(other, 0, 0, 1), kvSuccess);
+  EXPECT_EQ(bosRegionLock(file, 0, 0xFFFFFFFEu, 1), kvSuccess);
+  EXPECT_EQ(bosRegionLock(other, 0, 0xFFFFFFFFu, 1), kvFailure);
+  EXPECT_EQ(bosRegionLock(file, 0, 0xFFFFFFFEu, 0xFFFFFFFFu), kvFailure);
+  EXPECT_EQ(errors(), (std::vector<uint16_t>{1512, 1512}));
+  EXPECT_EQ(bosRegionLock(file, 1, 0xFFFFFFFFu, 2), kvSuccess);
+  EXPECT_EQ(bosRegionLock(other, 0, 0xFFFFFFFFu, 1), kvSuccess);
+  bosFileClose(file);
+  bosFileClose(other);
+}
+
+TEST_F(BosLockTest, AReadOnlyHandleLocksAgainstWriters) {
+  int reader = openTable(0);
+  int writer = openTable();
+  ASSERT_EQ(bosRegionLock(reader, 0, 0, 4), kvSuccess);
+  EXPECT_EQ(bosRegionLock(writer, 0, 2, 4), kvFailure);
+  EXPECT_EQ(lockedByOther(writer, 0, 1), 1);
+  EXPECT_EQ(bosRegionLock(reader, 1, 0, 4), kvSuccess);
+  EXPECT_EQ(bosRegionLock(writer, 0, 2, 4), kvSuccess);
+  EXPECT_EQ(bosRegionLock(reader, 0, 0, 4), kvFailure);
+  EXPECT_EQ(errors(), (std::vector<uint16_t>{1512, 1512}));
+  bosFileClose(reader);
+  bosFileClose(writer);
+}
+
+TEST_F(BosLockTest, NoFileAndEmptyRangesDoNothing) {
+  int file = openTable();
+  int other = openTable();
+  EXPECT_EQ(bosRegionLock(0, 0, 0, 10), kvSuccess);
+  EXPECT_EQ(bosRegionLock(0, 1, 0, 10), kvSuccess);
+  EXPECT_EQ(bosRegionLock(file, 0, 5, 0), kvSuccess);
+  EXPECT_EQ(bosRegionLock(file, 1, 5, 0), kvSuccess);
+  EXPECT_EQ(lockedByOther(other, 0, 0xFFFFFFFFu), 0);  // no lock "to the end of the file"
+  EXPECT_TRUE(errors().empty());
+  int locked;
+  EXPECT_EQ(bosRegionLock(1, 0, 0, 10), kvFailure);
+  EXPECT_EQ(bosRegionTest(2, 0, 10, &locked), kvFailure);
+  EXPECT_EQ(errors(), (std::vector<uint16_t>{1507, 1507}));
+  bosFileClose(file);
+  bosFileClose(other);
+}
+
+}  // namespace

@@ -1,0 +1,265 @@
+// Names and directories: absolute paths, joining and splitting names on
+// Linux rules, attributes, the current directory and the enumerations.
+#include "tests/util/bos_test_support.h"
+
+#include <set>
+
+namespace {
+
+class BosPathTest : public BosTest {
+ protected:
+  // Runs with the scratch directory as the current directory (TearDown
+  // restores the old one).
+  void enterScratch() { ASSERT_EQ(chdir(dir_.c_str()), 0); }
+
+  std::set<std::string> findAll(const std::string& pattern) {
+    std::set<std::string> names;
+    void* handle = nullptr;
+    PathBuffer buffer(pattern);
+    for (int calls = 0; calls < 100; ++calls) {
+      EXPECT_EQ(bosFindFiles(&handle, buffer), kvSuccess);
+      if (!handle) break;
+      names.insert(buffer.str());
+    }
+    EXPECT_EQ(handle, nullptr);
+    return names;
+  }
+};
+
+TEST_F(BosPathTest, FullPathsAreAbsoluteAndLexical) {
+  enterScratch();
+  struct Case {
+    std::string given, expected;
+  };
+  const Case cases[] = {
+      {"/a/b/../c", "/a/c"},
+      {"\\a\\b\\..\\c", "/a/c"},
+      {"/a/./b//c", "/a/b/c"},
+      {"/..", "/"},
+      {"/a/b/", "/a/b/"},
+      {"/a/b/..", "/a"},
+      {"/", "/"},
+      {"Emp.DBF", dir_ + "/Emp.DBF"},  // case kept
+      {"sub/../x.dbf", dir_ + "/x.dbf"},
+      {"C:\\A\\B\\..\\C", dir_ + "/C:/A/C"},  // no drive letters
+      {"", dir_},
+  };
+  for (const Case& c : cases) {
+    PathBuffer buffer(c.given);
+    EXPECT_EQ(bosfpath(buffer), kvSuccess) << c.given;
+    EXPECT_EQ(buffer.str(), c.expected) << c.given;
+  }
+  // Fits as given, not behind the current directory.
+  PathBuffer tooLong(std::string(4090, 'x'));
+  EXPECT_EQ(bosfpath(tooLong), kvFailure);
+  EXPECT_TRUE(tooLong.str() == std::string(4090, 'x'));
+  EXPECT_EQ(errors(), std::vector<uint16_t>{1524});
+}
+
+TEST_F(BosPathTest, PathsAreBuiltFromDirectoryNameAndExtension) {
+  enterScratch();
+  struct Case {
+    const char* dir;
+    std::string name;
+    const char* ext;
+    std::string expected;
+  };
+  const Case cases[] = {
+      {"/db", "emp", "dbf", "/db/emp.dbf"},
+      {"/db/", "emp", "dbf", "/db/emp.dbf"},
+      {"/db", "emp.txt  \t", "dbf", "/db/emp.txt"},
+      {"/db", "emp.", "dbf", "/db/emp.dbf"},
+      {"/db", "/other/emp", "dbf", "/other/emp.dbf"},
+      {"/db", "sub\\emp", nullptr, dir_ + "/sub/emp"},
+      {nullptr, "/x/a.b/c", "e", "/x/a.b/c.e"},
+      {"", "/x/y", "", "/x/y"},
+      {"\\db", "A Long Table Name", "dbf", "/db/A Long Table Name.dbf"},
+      {"/db", "a.dbf.bak", "dbf", "/db/a.dbf.bak"},
+      {"/db", "..", "dbf", "/"},
+  };
+  for (const Case& c : cases) {
+    PathBuffer out("unchanged");
+    EXPECT_EQ(bospath(out, c.dir ? kvU(c.dir) : nullptr, kvU(c.name.c_str()), c.ext ? kvU(c.ext) : nullptr),
+              kvSuccess)
+        << c.name;
+    EXPECT_EQ(out.str(), c.expected) << c.name;
+  }
+  PathBuffer out("unchanged");
+  EXPECT_EQ(bospath(out, kvU(std::string(3000, 'd').c_str()), kvU(std::string(2000, 'n').c_str()), kvU("x")),
+            kvFailure);
+  EXPECT_EQ(out.str(), "unchanged");
+  EXPECT_EQ(errors(), std::vector<uint16_t>{1524});
+}
+
+TEST_F(BosPathTest, ParseNameSplitsDirectoryBaseAndExtension) {
+  struct Case {
+    std::string path, directory, base, ext;
+  };
+  const Case cases[] = {
+      {"/dir/longfilename.txt", "/dir/", "longfilename", "txt"},
+      {"emp", "", "emp", ""},
+      {"/d/a.b.extension", "/d/", "a.b", "extension"},
+      {"/d/.profile", "/d/", ".profile", ""},
+      {"C:\\DIR\\X.DBF", "C:\\DIR\\", "X", "DBF"},
+      {"/d/", "/d/", "", ""},
+      {"/d/name.", "/d/", "name", ""},
+      {"/d/" + std::string(251, 'n') + ".dbf", "/d/", std::string(251, 'n'), "dbf"},
+  };
+  for (const Case& c : cases) {
+    PathBuffer path(c.path);
+    unsigned char base[bosNameBytes] = "?";
+    unsigned char ext[bosNameBytes] = "?";
+    EXPECT_EQ(bosParseName(path, base, ext, 1), kvSuccess) << c.path;
+    EXPECT_EQ(path.str(), c.directory) << c.path;
+    EXPECT_STREQ(kvC(base), c.base.c_str()) << c.path;
+    EXPECT_STREQ(kvC(ext), c.ext.c_str()) << c.path;
+  }
+  EXPECT_TRUE(errors().empty());
+
+  // A component beyond NAME_MAX: reported and left alone, or cut.
+  std::string tooLong = "/d/" + std::string(252, 'n') + ".dbf";
+  PathBuffer path(tooLong);
+  unsigned char base[bosNameBytes] = "?", ext[bosNameBytes] = "?";
+  EXPECT_EQ(bosParseName(path, base, ext, 1), kvFailure);
+  EXPECT_EQ(path.str(), tooLong);
+  EXPECT_STREQ(kvC(base), "?");
+  EXPECT_EQ(errors(), std::vector<uint16_t>{1524});
+  EXPECT_EQ(bosParseName(path, base, ext, 0), kvSuccess);
+  EXPECT_EQ(std::string(kvC(base)), std::string(252, 'n'));
+  EXPECT_STREQ(kvC(ext), "dbf");
+  EXPECT_EQ(path.str(), "/d/");
+  PathBuffer noDot("/d/" + std::string(300, 'n'));
+  EXPECT_EQ(bosParseName(noDot, base, ext, 0), kvSuccess);
+  EXPECT_EQ(std::string(kvC(base)), std::string(255, 'n'));
+  EXPECT_STREQ(kvC(ext), "");
+}
+
+TEST_F(BosPathTest, RelativePathsDropTheCurrentDirectoryOnlyInsideIt) {
+  enterScratch();
+  struct Case {
+    std::string given, expected;
+  };
+  const Case cases[] = {
+      {dir_ + "/a/b.dbf", "a/b.dbf"},
+      {dir_ + "/b.dbf", "b.dbf"},
+      {dir_ + "x/b.dbf", dir_ + "x/b.dbf"},  // shares a prefix, not the directory
+      {"/elsewhere/b.dbf", "/elsewhere/b.dbf"},
+      {"relative/b.dbf", "relative/b.dbf"},
+  };
+  for (const Case& c : cases) {
+    PathBuffer buffer(c.given);
+    bosmpath(buffer);
+    EXPECT_EQ(buffer.str(), c.expected) << c.given;
+  }
+}
+
+TEST_F(BosPathTest, AttributesOfFilesAndDirectories) {
+  writeFile(path("plain.dbf"), "");
+  writeFile(path("locked.dbf"), "");
+  ASSERT_EQ(chmod(path("locked.dbf").c_str(), 0444), 0);
+  ASSERT_EQ(mkdir(path("Sub").c_str(), 0700), 0);
+  writeFile(path("twin"), "");
+  writeFile(path("TWIN"), "");
+  int root = geteuid() == 0;  // root may write every file
+  struct Case {
+    std::string name;
+    uint16_t attributes;
+  };
+  const Case cases[] = {
+      {path("plain.dbf"), 1},
+      {path("PLAIN.DBF"), 1},
+      {path("locked.dbf"), uint16_t(root ? 1 : 5)},
+      {path("sub"), 2},
+      {path("Sub/.."), 2},
+      {path("missing"), 0},
+      {path("Twin"), 0},  // ambiguous
+      {"", 0},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(bosfattr(kvU(c.name.c_str())), c.attributes) << c.name;
+    EXPECT_EQ(bosexist(kvU(c.name.c_str())), c.attributes & 1) << c.name;
+  }
+  EXPECT_TRUE(errors().empty());
+}
+
+TEST_F(BosPathTest, TheCurrentDirectoryIsFoundWithoutRegardToCase) {
+  ASSERT_EQ(mkdir(path("Work").c_str(), 0700), 0);
+  EXPECT_EQ(bosstcwd(kvU(path("WORK").c_str())), kvSuccess);
+  PathBuffer cwd;
+  EXPECT_EQ(bosgtcwd(cwd, 0), kvSuccess);
+  EXPECT_EQ(cwd.str(), path("Work"));
+  EXPECT_EQ(bosgtcwd(cwd, 1), kvSuccess);
+  EXPECT_EQ(cwd.str(), path("Work") + "/");
+  EXPECT_EQ(bosstcwd(nullptr), kvSuccess);
+  EXPECT_EQ(bosstcwd(kvU("")), kvSuccess);
+  EXPECT_TRUE(errors().empty());
+
+  EXPECT_EQ(bosstcwd(kvU(path("absent").c_str())), kvFailure);
+  EXPECT_EQ(errors(), std::vector<uint16_t>{1504});
+  EXPECT_EQ(lastErrorText(), "Cannot set current working directory to '" + path("absent") + "'.");
+  EXPECT_EQ(bosgtcwd(cwd, 0), kvSuccess);
+  EXPECT_EQ(cwd.str(), path("Work"));
+}
+
+TEST_F(BosPathTest, FindFilesMatchesRegularFilesWithoutRegardToCase) {
+  ASSERT_EQ(mkdir(path("Tables").c_str(), 0700), 0);
+  for (const char* name : {"a.dbf", "B.DBF", "c.txt", "long table name.dbf", "ab.dbf", "noext"})
+    writeFile(path("Tables/") + name, "");
+  ASSERT_EQ(mkdir(path("Tables/d.dbf").c_str(), 0700), 0);
+  ASSERT_EQ(symlink("a.dbf", path("Tables/link.dbf").c_str()), 0);
+
+  using Names = std::set<std::string>;
+  EXPECT_EQ(findAll(path("tables/*.DBF")), (Names{"a.dbf", "B.DBF", "long table name.dbf", "ab.dbf", "link.dbf"}));
+  EXPECT_EQ(findAll(path("TABLES\\?.dbf")), (Names{"a.dbf", "B.DBF"}));
+  EXPECT_EQ(findAll(path("Tables/*.*")),
+            (Names{"a.dbf", "B.DBF", "c.txt", "long table name.dbf", "ab.dbf", "noext", "link.dbf"}));
+  EXPECT_EQ(findAll(path("Tables/a*b*")), (Names{"a.dbf", "ab.dbf"}));
+  EXPECT_EQ(findAll(path("Tables/")), findAll(path("Tables/*")));
+  EXPECT_EQ(findAll(path("Tables/*.xls")), Names{});
+  EXPECT_EQ(findAll(path("Nowhere/*.dbf")), Names{});
+
+  // At the end the buffer is left as the last call wrote it.
+  void* handle = nullptr;
+  PathBuffer buffer(path("Tables/c.*"));
+  ASSERT_EQ(bosFindFiles(&handle, buffer), kvSuccess);
+  EXPECT_EQ(buffer.str(), "c.txt");
+  ASSERT_EQ(bosFindFiles(&handle, buffer), kvSuccess);
+  EXPECT_EQ(handle, nullptr);
+  EXPECT_EQ(buffer.str(), "c.txt");
+
+  // An enumeration may be ended early.
+  enterScratch();
+  PathBuffer relative("Tables/*.dbf");
+  ASSERT_EQ(bosFindFiles(&handle, relative), kvSuccess);
+  EXPECT_NE(handle, nullptr);
+  bosFindClose(&handle);
+  EXPECT_EQ(handle, nullptr);
+  EXPECT_TRUE(errors().empty());
+}
+
+TEST_F(BosPathTest, DirectoryNamesAndFileSystems) {
+  ASSERT_EQ(mkdir(path("Alpha").c_str(), 0700), 0);
+  ASSERT_EQ(mkdir(path("beta").c_str(), 0700), 0);
+  writeFile(path("file"), "");
+  enterScratch();
+  std::set<std::string> names;
+  void* handle = nullptr;
+  PathBuffer buffer;
+  for (int calls = 0; calls < 10; ++calls) {
+    ASSERT_EQ(bosGetDirectoryNames(&handle, buffer), kvSuccess);
+    if (!handle) break;
+    names.insert(buffer.str());
+  }
+  EXPECT_EQ(handle, nullptr);
+  EXPECT_EQ(buffer.str(), "");
+  EXPECT_EQ(names, (std::set<std::string>{"Alpha", "beta"}));
+
+  ASSERT_EQ(bosGetFileSystems(&handle, buffer), kvSuccess);
+  EXPECT_NE(handle, nullptr);
+  EXPECT_EQ(buffer.str(), "/");
+  ASSERT_EQ(bosGetFileSystems(&handle, buffer), kvSuccess);
+  EXPECT_EQ(handle, nullptr);
+  EXPECT_EQ(buffer.str(), "");
+}
+
+}  // namespace
