@@ -80,6 +80,7 @@ KV_UTIL_API void kvDestroyWindow(KvWindow* window);
 KV_UTIL_API int kvIsWindow(const void* handle);
 // The window a foreign handle names, or null.
 KV_UTIL_API KvWindow* kvWindowFromHandle(const void* handle);
+// kvWindowFrame for a handle that is not a window.
 KV_UTIL_API KvWindowKind kvGetWindowKind(KvWindow* window);
 
 // ---------------------------------------------------------------------------
