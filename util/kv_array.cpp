@@ -260,11 +260,11 @@ int KvSortedArray::seqFindIndexOf(const KvObject* object, uint16_t* index) const
 }
 
 void KvSortedArray::findIndexOfLastKey(const KvObject* object, uint16_t* index) const {
-  uint16_t at = *index;
-  while (at + 1 < count_ && object->compare(reinterpret_cast<const KvObject*>(storage_[at + 1])) == 0) {
-    ++at;
-  }
-  *index = at;
+  // Bisection over the rest: a run of equal keys can be long.
+  uint16_t from = *index;
+  if (from >= count_) return;
+  uint16_t end = static_cast<uint16_t>(from + upperBound(storage_ + from, static_cast<uint16_t>(count_ - from), object));
+  if (end > from + 1) *index = static_cast<uint16_t>(end - 1);
 }
 
 KvStatus KvSortedArray::resort() {
@@ -326,7 +326,8 @@ int KvSortedArrayU32::findIndexOf(uint32_t value, uint16_t* index) const {
 }
 
 void KvSortedArrayU32::findIndexOfLastKey(uint32_t value, uint16_t* index) const {
-  uint16_t at = *index;
-  while (at + 1 < count_ && storage_[at + 1] == value) ++at;
-  *index = at;
+  uint16_t from = *index;
+  if (from >= count_) return;
+  uint16_t end = static_cast<uint16_t>(from + upperBoundU32(storage_ + from, static_cast<uint16_t>(count_ - from), value));
+  if (end > from + 1) *index = static_cast<uint16_t>(end - 1);
 }
