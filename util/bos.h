@@ -63,7 +63,9 @@ enum : uint32_t {
 // exclusively.
 //
 // Names such as "CON", "aux.txt" or "lpt1.dbf" are ordinary file names on
-// Linux and open like any other. Directories, FIFOs and sockets are refused.
+// Linux and open like any other. Only regular files and character devices
+// (such as /dev/null) open: a directory is refused, and so are FIFOs and
+// sockets, whose reads could wait forever.
 //
 // Messages: 30040 "Cannot open file" (1501 "Cannot create file" with
 // bosOpenCreate or a temporary file) for a missing file and most other

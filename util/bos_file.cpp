@@ -220,6 +220,13 @@ void directoryOf(const char* path, char* directory) {
   }
 }
 
+// 30042 "Cannot rename '%s1' to '%s2'." and the reason, when given.
+KvStatus addRenameError(const unsigned char* from, const unsigned char* to, const char* reason) {
+  KvError& error = addResourceError(30042) << (from ? from : kvU("")) << (to ? to : kvU(""));
+  if (reason && !error.isStatic()) error.appendText(kvU(reason));
+  return kvFailure;
+}
+
 void syncDirectoryOf(const char* path) {
   char directory[bosPathBytes];
   directoryOf(path, directory);
@@ -243,15 +250,10 @@ KvStatus bosAddLookupError(uint16_t id, const unsigned char* name, BosLookup out
                            const BosResolvedName& resolved) {
   if (outcome == bosLookupTooLong) return bosAddFileError(1524, name, nullptr);
   if (outcome != bosLookupAmbiguous) return bosAddFileError(id, name, nullptr);
-  KvError& error = addResourceError(id) << (name ? name : kvU(""));
-  if (!error.isStatic()) {
-    error.appendText(kvU(" The name matches both '"));
-    error.appendText(kvU(resolved.rivalA));
-    error.appendText(kvU("' and '"));
-    error.appendText(kvU(resolved.rivalB));
-    error.appendText(kvU("', which differ only in case."));
-  }
-  return kvFailure;
+  char reason[2 * bosNameBytes + 64];
+  std::snprintf(reason, sizeof(reason), " The name matches both '%s' and '%s', which differ only in case.",
+                resolved.rivalA, resolved.rivalB);
+  return bosAddFileError(id, name, reason);
 }
 
 KvStatus bosReportErrno(int errorNumber, const unsigned char* name) {
@@ -369,11 +371,7 @@ KvStatus bosFileDelete(const unsigned char* name) {
 }
 
 KvStatus bosrname(const unsigned char* oldName, const unsigned char* newName) {
-  auto failure = [&](const char* reason) {
-    KvError& error = addResourceError(30042) << (oldName ? oldName : kvU("")) << (newName ? newName : kvU(""));
-    if (reason && !error.isStatic()) error.appendText(kvU(reason));
-    return kvFailure;
-  };
+  auto failure = [&](const char* reason) { return addRenameError(oldName, newName, reason); };
   BosResolvedName from, to;
   BosLookup fromOutcome = bosResolveName(oldName, &from);
   if (fromOutcome == bosLookupTooLong) return bosAddFileError(1524, oldName, nullptr);
@@ -452,9 +450,7 @@ KvStatus bosReplaceCommit(int file, const unsigned char* tempName, const unsigne
       close(file);
     }
     unlink(kvC(tempName));
-    KvError& error = addResourceError(30042) << tempName << (target ? target : kvU(""));
-    if (reason && !error.isStatic()) error.appendText(kvU(reason));
-    return kvFailure;
+    return addRenameError(tempName, target, reason);
   };
   if (!isFileNumber(file) || fsync(file) != 0) return failure(nullptr);
   BosResolvedName resolved;
