@@ -1,0 +1,387 @@
+// Connection options, statement-option defaults, transactions and
+// SQLGetFunctions of the connection.
+//
+// Options set before connecting are queued (string values copied, since the
+// application's buffer does not outlive the call) and replayed in order by
+// the connect. The defaults block flows one way: connection option set ->
+// defaults -> every existing statement -> copied into each new statement.
+#include "base/base_connection.h"
+
+#include "base/base_messages.h"
+#include "base/base_statement.h"
+#include "util/ram.h"
+
+#include <cstring>
+
+namespace {
+
+struct QueuedOption {
+  uint16_t option;
+  SQLULEN value;
+  unsigned char* text;  // copy of a string value, or null
+};
+
+bool isStringOption(uint16_t option) {
+  return option == SQL_OPT_TRACEFILE || option == SQL_TRANSLATE_DLL || option == SQL_CURRENT_QUALIFIER;
+}
+
+// The word of the defaults block that holds a statement option, or -1 for
+// the bit options and the options that are never stored.
+int optionWord(uint16_t option) {
+  switch (option) {
+    case SQL_BIND_TYPE: return optWordBindType;
+    case SQL_MAX_LENGTH: return optWordMaxLength;
+    case SQL_QUERY_TIMEOUT: return optWordQueryTimeout;
+    case SQL_MAX_ROWS: return optWordMaxRows;
+    case SQL_CURSOR_TYPE: return optWordCursorType;
+    case SQL_CONCURRENCY: return optWordConcurrency;
+    case SQL_ROWSET_SIZE: return optWordRowsetSize;
+    default: return -1;
+  }
+}
+
+uint32_t optionBit(uint16_t option) {
+  switch (option) {
+    case SQL_ASYNC_ENABLE: return 0x1;
+    case SQL_NOSCAN: return 0x2;
+    case SQL_RETRIEVE_DATA: return 0x4;
+    case SQL_USE_BOOKMARKS: return 0x8;
+    default: return 0;
+  }
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------- queue
+
+KvStatus BaseConnection::queueOption(uint16_t option, SQLULEN value) {
+  auto* entry = static_cast<QueuedOption*>(ramAllocZ(sizeof(QueuedOption)));
+  if (!entry) return kvFailure;
+  entry->option = option;
+  entry->value = value;
+  if (isStringOption(option) && value) {
+    entry->text = ramAllocStr(reinterpret_cast<const unsigned char*>(value));
+    if (!entry->text) {
+      ramFree(entry);
+      return kvFailure;
+    }
+    entry->value = reinterpret_cast<SQLULEN>(entry->text);
+  }
+  if (queuedOptions_.add(entry) != kvSuccess) {
+    ramFree(entry->text);
+    ramFree(entry);
+    return kvFailure;
+  }
+  return kvSuccess;
+}
+
+void BaseConnection::replayQueuedOptions() {
+  for (uint16_t i = 0; i < queuedOptions_.getCount(); ++i) {
+    auto* entry = static_cast<QueuedOption*>(queuedOptions_.getAt(i));
+    uint32_t position = errorList_.getCount();
+    addOdbcWarning(stateOptionFailed);
+    KvError* marker = errorList_.getErrorAtPos(position);
+    if (applyConnectOption(entry->option, entry->value) == kvSuccess) {
+      // Remove exactly the IM006 warning: the option may have posted a
+      // warning of its own behind it, which stays.
+      if (marker && !marker->isStatic()) {
+        errorList_.unlink(marker);
+        delete marker;
+      }
+    } else {
+      errorList_.setWarningAfterPos(position);
+    }
+  }
+  clearQueuedOptions();
+}
+
+void BaseConnection::clearQueuedOptions() {
+  for (uint16_t i = 0; i < queuedOptions_.getCount(); ++i) {
+    auto* entry = static_cast<QueuedOption*>(queuedOptions_.getAt(i));
+    ramFree(entry->text);
+    ramFree(entry);
+  }
+  queuedOptions_.setCount(0);
+}
+
+void BaseConnection::resetOptions() {
+  static const uint32_t defaults[optWordCount] = {0, 0, 0, 0, 0, 1, 1, 0, 0x4};
+  std::memcpy(stmtDefaults_, defaults, sizeof(stmtDefaults_));
+  accessMode_ = 0;
+  autocommit_ = 1;
+  loginTimeout_ = 15;
+  txnIsolation_ = 0;
+  quietWindow_ = 0;
+  flags_ |= flagQuietNoWindow;
+  translateOption_ = 0;
+}
+
+// ---------------------------------------------------------------- setting
+
+int BaseConnection::acceptsStmtOption(uint16_t option, uint32_t* limit) {
+  *limit = 0;
+  switch (option) {
+    case SQL_QUERY_TIMEOUT:
+      *limit = queryTimeoutLimit_;
+      return (flags_ & flagQueryTimeout) != 0;
+    case SQL_MAX_ROWS:
+      *limit = maxRowsLimit_;
+      return 1;
+    case SQL_MAX_LENGTH:
+      *limit = maxLengthLimit_;
+      return 1;
+    case SQL_NOSCAN:
+    case SQL_CURSOR_TYPE:
+    case SQL_CONCURRENCY:
+    case SQL_KEYSET_SIZE:
+    case SQL_ROWSET_SIZE:
+    case SQL_RETRIEVE_DATA:
+      return 1;
+    case SQL_ASYNC_ENABLE:
+      return (flags_ & flagAsyncEnable) != 0;
+    case SQL_BIND_TYPE:
+      *limit = 0xFFFFFFFFu;
+      return 1;
+    case SQL_SIMULATE_CURSOR:
+      return (flags_ & (flagPositionedUpdate | flagPositionedDelete)) !=
+             (flagPositionedUpdate | flagPositionedDelete);
+    case SQL_USE_BOOKMARKS: {
+      KvStatus status = kvSuccess;
+      uint32_t mask = getInfoNumber(SQL_BOOKMARK_PERSISTENCE, &status);
+      if (status != kvSuccess) KvErrorKeeper::clearLastError();
+      return status == kvSuccess && mask != 0;
+    }
+    default:
+      return 0;
+  }
+}
+
+SQLRETURN BaseConnection::SQLSetConnectOption(SQLUSMALLINT fOption, SQLULEN vParam) {
+  bool wide = fOption == SQL_AUTOCOMMIT || fOption == SQL_TXN_ISOLATION || fOption == SQL_CURRENT_QUALIFIER;
+  if (threadCheck(wide ? checkConnectionAndStatements : checkConnection)) return SQL_HANDLE_BUSY;
+  standardEntrance(SQL_API_SQLSETCONNECTOPTION);
+  if (!isConnected() && fOption != SQL_LOGIN_TIMEOUT)
+    return standardExit(queueOption(fOption, vParam) == kvSuccess ? SQL_SUCCESS : SQL_ERROR);
+  return standardExit(applyConnectOption(fOption, vParam) == kvSuccess ? SQL_SUCCESS : SQL_ERROR);
+}
+
+KvStatus BaseConnection::applyConnectOption(uint16_t option, SQLULEN value) {
+  if (option == SQL_AUTOCOMMIT) {
+    if (value == autocommit_) return kvSuccess;
+    if (getInfoNumber(SQL_TXN_CAPABLE) == 0) {
+      addOdbcError(stateNotCapable);
+      return kvFailure;
+    }
+    if (flags_ & flagTransaction) {
+      if (endTransaction(SQL_COMMIT) != kvSuccess) return kvFailure;
+      flags_ &= ~flagTransaction;
+      addOdbcWarning(stateWarning, 6048);
+    }
+  } else if (option == SQL_TXN_ISOLATION) {
+    if ((getInfoNumber(SQL_TXN_ISOLATION_OPTION) & uint32_t(value)) == 0) {
+      addOdbcError(stateNotCapable);
+      return kvFailure;
+    }
+    if (flags_ & flagTransaction) {
+      addOdbcError(stateInvalidNow);
+      return kvFailure;
+    }
+  }
+  return setConnectOption(option, value);
+}
+
+KvStatus BaseConnection::setConnectOption(uint16_t option, SQLULEN value) {
+  if (option < 15) {
+    uint32_t limit = 0;
+    if (!acceptsStmtOption(option, &limit)) {
+      addOdbcError(stateNotCapable);
+      return kvFailure;
+    }
+    SQLULEN stored = value;
+    if (limit && stored > limit) {
+      stored = limit;
+      addOdbcWarning(stateOptionChanged, 6067);
+    }
+    int word = optionWord(option);
+    if (word >= 0) {
+      stmtDefaults_[word] = uint32_t(stored);
+    } else if (uint32_t bit = optionBit(option)) {
+      if (stored == 1) stmtDefaults_[optWordBits] |= bit;
+      else stmtDefaults_[optWordBits] &= ~bit;
+    } else if (stored != 0) {  // SQL_KEYSET_SIZE and SQL_SIMULATE_CURSOR stay 0
+      addOdbcWarning(stateOptionChanged);
+    }
+    for (KvNode* n = statements_.peekFirst(); n; n = n == statements_.peekLast() ? nullptr : n->getNext())
+      if (static_cast<BaseStatement*>(n)->setStmtOption(option, stored) != kvSuccess) return kvFailure;
+    return kvSuccess;
+  }
+  switch (option) {
+    case SQL_ACCESS_MODE:
+      accessMode_ = uint16_t(value);
+      return kvSuccess;
+    case SQL_AUTOCOMMIT:
+      autocommit_ = uint16_t(value);
+      return kvSuccess;
+    case SQL_TXN_ISOLATION:
+      txnIsolation_ = uint16_t(value);
+      return kvSuccess;
+    case SQL_LOGIN_TIMEOUT:
+      if (!(flags_ & flagLoginTimeout)) break;
+      loginTimeout_ = uint32_t(value);
+      return kvSuccess;
+    case SQL_TRANSLATE_DLL:
+      return loadTranslationDll(reinterpret_cast<const unsigned char*>(value));
+    case SQL_TRANSLATE_OPTION:
+      translateOption_ = int32_t(value);
+      return kvSuccess;
+    case SQL_QUIET_MODE:
+      quietWindow_ = uintptr_t(value);
+      if (quietWindow_) flags_ &= ~flagQuietNoWindow;
+      else flags_ |= flagQuietNoWindow;
+      return kvSuccess;
+    case 1043:
+      if (value) flags_ |= flagModifySql;
+      else flags_ &= ~flagModifySql;
+      return kvSuccess;
+    default:
+      break;
+  }
+  addOdbcError(stateNotCapable);
+  return kvFailure;
+}
+
+// ---------------------------------------------------------------- reading
+
+SQLRETURN BaseConnection::SQLGetConnectOption(SQLUSMALLINT fOption, SQLPOINTER pvParam) {
+  if (threadCheck(checkConnection)) return SQL_HANDLE_BUSY;
+  standardEntrance(SQL_API_SQLGETCONNECTOPTION);
+  return standardExit(getConnectOption(fOption, pvParam) == kvSuccess ? SQL_SUCCESS : SQL_ERROR);
+}
+
+KvStatus BaseConnection::getConnectOption(uint16_t option, void* value) {
+  uint32_t number = 0;
+  switch (option) {
+    case SQL_ACCESS_MODE: number = accessMode_; break;
+    case SQL_AUTOCOMMIT: number = autocommit_; break;
+    case SQL_TXN_ISOLATION: number = txnIsolation_; break;
+    case SQL_TRANSLATE_OPTION: number = uint32_t(translateOption_); break;
+    case SQL_QUIET_MODE:
+      // A window handle is pointer-sized.
+      if (value) *static_cast<SQLULEN*>(value) = SQLULEN(quietWindow_);
+      return kvSuccess;
+    case SQL_LOGIN_TIMEOUT:
+      if (!(flags_ & flagLoginTimeout)) {
+        addOdbcError(stateNotCapable);
+        return kvFailure;
+      }
+      number = loginTimeout_;
+      break;
+    case SQL_TRANSLATE_DLL: {
+      auto* out = static_cast<unsigned char*>(value);
+      if (out) {
+        const unsigned char* path = translationPath_ ? translationPath_ : kvU("");
+        size_t length = std::strlen(kvC(path));
+        if (length > 255) length = 255;
+        std::memcpy(out, path, length);
+        out[length] = 0;
+      }
+      return kvSuccess;
+    }
+    case 1043: number = (flags_ & flagModifySql) ? 1 : 0; break;
+    default:
+      addOdbcError(stateNotCapable);
+      return kvFailure;
+  }
+  // ODBC 2 options are 32-bit values; the caller's buffer holds at least that.
+  if (value) *static_cast<SQLUINTEGER*>(value) = number;
+  return kvSuccess;
+}
+
+// ---------------------------------------------------------------- transactions
+
+SQLRETURN BaseConnection::SQLTransact(SQLUSMALLINT fType) {
+  if (threadCheck(checkConnectionAndStatements)) return SQL_HANDLE_BUSY;
+  standardEntrance(SQL_API_SQLTRANSACT);
+  if (fType != SQL_COMMIT && fType != SQL_ROLLBACK) {
+    addOdbcError(67);  // S1012
+    return standardExit(SQL_ERROR);
+  }
+  if (fType == SQL_ROLLBACK && getInfoNumber(SQL_TXN_CAPABLE) == 0) {
+    addOdbcError(stateNotCapable);
+    return standardExit(SQL_ERROR);
+  }
+  if (autocommit_ || !(flags_ & flagTransaction)) return standardExit(SQL_SUCCESS);
+  uint32_t behaviour =
+      getInfoNumber(fType == SQL_COMMIT ? SQL_CURSOR_COMMIT_BEHAVIOR : SQL_CURSOR_ROLLBACK_BEHAVIOR);
+  if (endTransaction(fType) != kvSuccess) return standardExit(SQL_ERROR);
+  flags_ &= ~flagTransaction;
+  SQLRETURN result = SQL_SUCCESS;
+  for (KvNode* n = statements_.peekFirst(); n; n = n == statements_.peekLast() ? nullptr : n->getNext()) {
+    auto* statement = static_cast<BaseStatement*>(n);
+    if (statement->getCursorState() == 0) continue;
+    KvStatus status = kvSuccess;
+    if (behaviour == SQL_CB_DELETE) {
+      status = statement->applyCommitDelete((workArounds_ & waKeepPrepared) != 0);
+    } else if (behaviour == SQL_CB_CLOSE) {
+      status = statement->getKind() == 1 ? statement->closePreparedStatement()
+                                         : statement->returnToAllocatedState(0);
+    }
+    if (status != kvSuccess) result = SQL_ERROR;
+  }
+  return standardExit(result);
+}
+
+// ---------------------------------------------------------------- functions
+
+SQLRETURN BaseConnection::SQLGetFunctions(SQLUSMALLINT fFunction, SQLUSMALLINT* pfExists) {
+  if (threadCheck(checkConnection)) return SQL_HANDLE_BUSY;
+  standardEntrance(SQL_API_SQLGETFUNCTIONS);
+  auto answer = [&](uint16_t function, SQLUSMALLINT* out) -> KvStatus {
+    if (function == SQL_API_SQLEXTENDEDFETCH && (workArounds_ & waNoExtendedFetch)) {
+      *out = 0;
+      return kvSuccess;
+    }
+    uint16_t exists = 0;
+    if (isFunctionSupported(function, &exists) != kvSuccess) return kvFailure;
+    *out = exists;
+    return kvSuccess;
+  };
+  if (!pfExists) return standardExit(SQL_SUCCESS);
+  if (fFunction == SQL_API_ALL_FUNCTIONS) {
+    for (uint16_t f = 0; f < 100; ++f)
+      if (answer(f, &pfExists[f]) != kvSuccess) return standardExit(SQL_ERROR);
+  } else if (answer(fFunction, pfExists) != kvSuccess) {
+    return standardExit(SQL_ERROR);
+  }
+  return standardExit(SQL_SUCCESS);
+}
+
+// The ODBC 2 functions a driver of the family exports: the core functions
+// (1-23), level 1 (40-54) and level 2 (55-72) without the Driver Manager's
+// own (SQLDataSources, SQLDrivers) and without SQLGetFunctions, SQLSetPos
+// and SQLDescribeParam, which no driver exports. Drivers narrow this to the
+// functions they carry.
+KvStatus BaseConnection::isFunctionSupported(uint16_t function, uint16_t* exists) {
+  bool core = function >= SQL_API_SQLALLOCCONNECT && function <= SQL_API_SQLTRANSACT;
+  bool extended = function >= SQL_API_SQLCOLUMNS && function <= SQL_API_SQLBINDPARAMETER;
+  switch (function) {
+    case SQL_API_SQLGETFUNCTIONS:
+    case SQL_API_SQLSETPOS:
+    case SQL_API_SQLDESCRIBEPARAM:
+    case SQL_API_SQLDATASOURCES:
+    case SQL_API_SQLDRIVERS:
+      extended = false;
+      break;
+    default:
+      break;
+  }
+  *exists = (core || extended) ? 1 : 0;
+  return kvSuccess;
+}
+
+SQLRETURN BaseConnection::SQLNativeSql(SQLCHAR*, SQLINTEGER, SQLCHAR*, SQLINTEGER, SQLINTEGER*) {
+  if (threadCheck(checkConnection)) return SQL_HANDLE_BUSY;
+  standardEntrance(SQL_API_SQLNATIVESQL);
+  addOdbcError(38);  // IM001 until the escape translation is carried
+  return standardExit(SQL_ERROR);
+}

@@ -1,0 +1,112 @@
+// The connection handle: construction, the call discipline and the default
+// bodies of the driver's operations; see base_connection.h.
+#include "base/base_connection.h"
+
+#include "base/base_env.h"
+#include "base/base_lock_hooks.h"
+#include "base/base_messages.h"
+#include "base/base_statement.h"
+#include "util/ram.h"
+
+#include <cstring>
+#include <initializer_list>
+
+namespace {
+
+const uint32_t initialStmtDefaults[optWordCount] = {
+    0,    // SQL_BIND_TYPE
+    0,    // SQL_MAX_LENGTH
+    0,    // SQL_QUERY_TIMEOUT
+    0,    // SQL_MAX_ROWS
+    0,    // SQL_CURSOR_TYPE: forward only
+    1,    // SQL_CONCURRENCY: read only
+    1,    // SQL_ROWSET_SIZE
+    0,    // SQL_KEYSET_SIZE
+    0x4,  // SQL_RETRIEVE_DATA on
+};
+
+}  // namespace
+
+BaseConnection::BaseConnection(BaseEnv* env) : env_(env), errorList_(this) {
+  std::memcpy(stmtDefaults_, initialStmtDefaults, sizeof(stmtDefaults_));
+  env_->addConnection();
+}
+
+BaseConnection::~BaseConnection() {
+  // Statements left by the application go with their connection.
+  while (KvNode* node = statements_.peekFirst()) delete static_cast<BaseStatement*>(node);
+  unloadTranslationDll();
+  clearQueuedOptions();
+  freeTexts();
+  delete browseText_;
+  env_->removeConnection();
+}
+
+void BaseConnection::freeTexts() {
+  for (unsigned char** text : {&dsn_, &userId_, &password_, &dbmsName_, &databaseName_}) {
+    ramFree(*text);
+    *text = nullptr;
+  }
+}
+
+void BaseConnection::setDatabaseName(const unsigned char* name) {
+  ramFree(databaseName_);
+  databaseName_ = name ? ramAllocStr(name) : nullptr;
+}
+
+// ---------------------------------------------------------------- discipline
+
+uint16_t BaseConnection::threadCheck(ThreadCheckTypes type) {
+  BaseLockHook hook;
+  if (flags_ & flagBusy) return 1;
+  if (type == checkConnectionAndStatements) {
+    for (KvNode* n = statements_.peekFirst(); n; n = n == statements_.peekLast() ? nullptr : n->getNext())
+      if (static_cast<BaseStatement*>(n)->getFlags() & BaseStatement::flagBusy) return 1;
+  }
+  flags_ |= flagBusy;
+  if (type == checkConnectionAndStatements) {
+    for (KvNode* n = statements_.peekFirst(); n; n = n == statements_.peekLast() ? nullptr : n->getNext()) {
+      auto* statement = static_cast<BaseStatement*>(n);
+      statement->setFlags(statement->getFlags() | BaseStatement::flagBusy);
+    }
+    flags_ |= flagStatementsMarked;
+  } else {
+    flags_ &= ~flagStatementsMarked;
+  }
+  return 0;
+}
+
+void BaseConnection::threadDone() {
+  BaseLockHook hook;
+  flags_ &= ~flagBusy;
+  if (flags_ & flagStatementsMarked) {
+    for (KvNode* n = statements_.peekFirst(); n; n = n == statements_.peekLast() ? nullptr : n->getNext()) {
+      auto* statement = static_cast<BaseStatement*>(n);
+      statement->setFlags(statement->getFlags() & ~BaseStatement::flagBusy);
+    }
+    flags_ &= ~flagStatementsMarked;
+  }
+}
+
+KvStatus BaseConnection::standardEntrance(uint16_t) {
+  errorList_.clearErrors();
+  KvErrorKeeper::setErrorList(&errorList_);
+  return kvSuccess;
+}
+
+SQLRETURN BaseConnection::standardExit(SQLRETURN result) {
+  if (result == SQL_SUCCESS && errorList_.getCount() != 0 && errorList_.getErrorsMix() == mixWarnings)
+    result = SQL_SUCCESS_WITH_INFO;
+  KvErrorKeeper::giveUpErrorList();
+  threadDone();
+  return result;
+}
+
+// ---------------------------------------------------------------- driver defaults
+
+KvStatus BaseConnection::expandNativeEscape(KvReplaceString*, uint32_t, int, int) { return kvFailure; }
+KvStatus BaseConnection::startTransaction() { return kvSuccess; }
+KvStatus BaseConnection::endTransaction(uint16_t) { return kvFailure; }
+KvStatus BaseConnection::getAskedForInfo(uint16_t, void**, BaseInfoValType*) { return kvFailure; }
+KvStatus BaseConnection::connectBrowse(KvValueParser*, KvParamString*, unsigned*) { return kvFailure; }
+int BaseConnection::isBinaryCTypeHandled(int16_t) { return 0; }

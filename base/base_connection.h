@@ -1,0 +1,246 @@
+// BaseConnection: the connection handle (HDBC) that every driver's
+// connection class derives from.
+//
+// The virtual operations keep a fixed order, which every driver keeps too:
+// the ODBC functions of a connection, then the driver's own operations.
+// Every ODBC operation runs the call discipline: threadCheck (a busy handle
+// answers 9999 at once), standardEntrance (the handle's error list is
+// emptied and becomes the thread's current list), the work, standardExit
+// (success becomes success-with-info when only warnings stand).
+#pragma once
+
+#include "base/base_error_list.h"
+#include "base/base_info.h"
+#include "util/kv_array.h"
+#include "util/kv_list.h"
+#include "util/kv_string.h"
+
+class KvValueParser;
+class KvReplaceString;
+class BaseOutString;
+
+enum ThreadCheckTypes : int { checkConnection = 0, checkConnectionAndStatements = 1 };
+
+// Words of a statement-option block (the connection's defaults and every
+// statement's own copy).
+enum BaseStmtOptionWord : int {
+  optWordBindType = 0,
+  optWordMaxLength = 1,
+  optWordQueryTimeout = 2,
+  optWordMaxRows = 3,
+  optWordCursorType = 4,
+  optWordConcurrency = 5,
+  optWordRowsetSize = 6,
+  optWordKeysetSize = 7,
+  optWordBits = 8,  // 0x1 async, 0x2 noscan, 0x4 retrieve data, 0x8 bookmarks
+  optWordCount = 9
+};
+
+typedef int (*BaseYieldCallback)(BaseConnection* connection);
+// Entry points of a translation library.
+typedef int (*BaseTranslateFunction)(uint32_t option, int16_t sqlType, void* in, int32_t inLength, void* out,
+                                     int32_t outMax, int32_t* outLength, unsigned char* message,
+                                     int16_t messageMax, int16_t* messageLength);
+
+class KV_BASE_API BaseConnection : public KvObject {
+ public:
+  // Connection flags (framework bits; drivers add their capability bits).
+  enum : uint32_t {
+    flagConnected = 0x1,
+    flagTransaction = 0x2,
+    flagModifySql = 0x4,
+    flagUidFromIni = 0x8,
+    flagPwdFromIni = 0x10,
+    flagQuietNoWindow = 0x20,
+    flagNoBrowse = 0x40,
+    flagDriverTakesParams = 0x80,
+    flagDefaultParams = 0x100,
+    flagLongDataInPieces = 0x400,
+    flagForUpdateOf = 0x800,
+    flagPositionedUpdate = 0x1000,
+    flagPositionedDelete = 0x2000,
+    flagPositionedInTxn = 0x4000,
+    flagTableNameCut = 0x20000,
+    flagLoginTimeout = 0x40000,
+    flagAsyncEnable = 0x80000,
+    flagQueryTimeout = 0x100000,
+    flagPatternNoCase = 0x200000,
+    flagTableNameCut2 = 0x400000,
+    flagBusy = 0x800000,
+    flagStatementsMarked = 0x1000000,
+  };
+  // WorkArounds bits the framework tests.
+  enum : uint32_t {
+    waKeepPrepared = 0x1,
+    waHideQualifiers = 0x2,
+    waShareConnection = 0x4,
+    waRowCountOne = 0x8,
+    waDescribe = 0x40,
+    waActiveConnections = 0x100,
+    waNoExtendedFetch = 0x400,
+    waRenameDb = 0x800,
+    waShareCountBits = 0xF000,
+  };
+
+  explicit BaseConnection(BaseEnv* env);
+  ~BaseConnection() override;
+
+  // ---- virtual operations, in slot order after the destructor and compare
+  virtual SQLRETURN SQLBrowseConnect(SQLCHAR* szConnStrIn, SQLSMALLINT cbConnStrIn, SQLCHAR* szConnStrOut,
+                                     SQLSMALLINT cbConnStrOutMax, SQLSMALLINT* pcbConnStrOut);
+  virtual SQLRETURN SQLConnect(SQLCHAR* szDSN, SQLSMALLINT cbDSN, SQLCHAR* szUID, SQLSMALLINT cbUID,
+                               SQLCHAR* szAuthStr, SQLSMALLINT cbAuthStr);
+  virtual SQLRETURN SQLDriverConnect(SQLHWND hwnd, SQLCHAR* szConnStrIn, SQLSMALLINT cbConnStrIn,
+                                     SQLCHAR* szConnStrOut, SQLSMALLINT cbConnStrOutMax,
+                                     SQLSMALLINT* pcbConnStrOut, SQLUSMALLINT fDriverCompletion);
+  virtual SQLRETURN SQLDisconnect();
+  virtual SQLRETURN SQLGetConnectOption(SQLUSMALLINT fOption, SQLPOINTER pvParam);
+  virtual SQLRETURN SQLGetFunctions(SQLUSMALLINT fFunction, SQLUSMALLINT* pfExists);
+  virtual SQLRETURN SQLGetInfo(SQLUSMALLINT fInfoType, SQLPOINTER rgbInfoValue, SQLSMALLINT cbInfoValueMax,
+                               SQLSMALLINT* pcbInfoValue);
+  virtual SQLRETURN SQLNativeSql(SQLCHAR* szSqlStrIn, SQLINTEGER cbSqlStrIn, SQLCHAR* szSqlStr,
+                                 SQLINTEGER cbSqlStrMax, SQLINTEGER* pcbSqlStr);
+  virtual SQLRETURN SQLSetConnectOption(SQLUSMALLINT fOption, SQLULEN vParam);
+  virtual SQLRETURN SQLTransact(SQLUSMALLINT fType);
+  // The driver module's file name without its directory.
+  virtual void getDllName(unsigned char* buffer, uint32_t size) = 0;
+  // Reads the driver's own connection attributes (parser may be null).
+  virtual KvStatus connectInit(KvValueParser* parser) = 0;
+  virtual KvStatus connectLogon() = 0;
+  // The driver's disconnect.
+  virtual KvStatus setToAllocatedState() = 0;
+  // Prompts as the completion mode says (never on Linux) and finishes the
+  // connect through finishConnect.
+  virtual KvStatus connectLogonDialogStart(SQLHWND hwnd, SQLUSMALLINT completion, KvValueParser* parser) = 0;
+  // The driver's string of a message id; returns its length, 0 when absent.
+  virtual short getDriverResourceStr(uint16_t id, unsigned char* buffer, uint32_t size) = 0;
+  virtual KvStatus expandNativeEscape(KvReplaceString* text, uint32_t argumentLength, int escapeType,
+                                      int functionType);
+  virtual KvStatus startTransaction();
+  virtual KvStatus endTransaction(uint16_t type);
+  virtual KvStatus getAskedForInfo(uint16_t type, void** value, BaseInfoValType* kind);
+  virtual KvStatus getConnectOption(uint16_t option, void* value);
+  virtual KvStatus setConnectOption(uint16_t option, SQLULEN value);
+  virtual KvStatus connectBrowse(KvValueParser* parser, KvParamString* missing, unsigned* more);
+  virtual int isBinaryCTypeHandled(int16_t sqlType);
+  virtual KvStatus isFunctionSupported(uint16_t function, uint16_t* exists);
+
+  // ---- call discipline
+  uint16_t threadCheck(ThreadCheckTypes type);
+  void threadDone();
+  KvStatus standardEntrance(uint16_t function);
+  SQLRETURN standardExit(SQLRETURN result);
+
+  // ---- connection establishment
+  KvStatus getConnectionValue(KvValueParser* parser, const char* shortKey, const char* longKey,
+                              const char* defaultValue, unsigned char** out, uint16_t* source);
+  KvStatus finishConnect();
+  KvStatus disconnect();
+  int16_t yield();
+  BaseYieldCallback yieldCallback(void* instance);
+  KvStatus toDriver(int16_t sqlType, void* buffer, uint32_t length);
+  KvStatus toDataSource(int16_t sqlType, void* buffer, uint32_t length);
+  KvStatus loadTranslationDll(const unsigned char* path);
+  void unloadTranslationDll();
+
+  // ---- SQLGetInfo
+  KvStatus getInfo(uint16_t type, void** value, BaseInfoValType* kind, unsigned* owned);
+  // Numeric answer of getInfo (0 when it fails).
+  uint32_t getInfoNumber(uint16_t type, KvStatus* status = nullptr);
+
+  // ---- options
+  KvStatus applyConnectOption(uint16_t option, SQLULEN value);
+  int acceptsStmtOption(uint16_t option, uint32_t* limit);
+
+  // ---- fields that drivers and the framework read and set
+  BaseEnv* getEnv() const { return env_; }
+  BaseErrorList& getErrorList() { return errorList_; }
+  KvList& getStatements() { return statements_; }
+  uint32_t getFlags() const { return flags_; }
+  void setFlags(uint32_t flags) { flags_ = flags; }
+  void addFlags(uint32_t bits) { flags_ |= bits; }
+  void clearFlags(uint32_t bits) { flags_ &= ~bits; }
+  int isConnected() const { return (flags_ & flagConnected) != 0; }
+  // WorkArounds as the user gave it (the share count is kept apart).
+  uint32_t getWorkArounds() const { return workArounds_; }
+  void setWorkArounds(uint32_t value) { workArounds_ = value & ~uint32_t(waShareCountBits); }
+  uint32_t getShareCount() const { return shareCount_; }
+  int isShared() const { return shareCount_ != 0; }
+  void addShare() { ++shareCount_; }
+  void removeShare() {
+    if (shareCount_) --shareCount_;
+  }
+  const unsigned char* getDataSourceName() const { return dsn_; }
+  const unsigned char* getUserId() const { return userId_; }
+  const unsigned char* getPassword() const { return password_; }
+  const unsigned char* getDbmsName() const { return dbmsName_; }
+  const unsigned char* getDatabaseName() const { return databaseName_; }
+  void setDatabaseName(const unsigned char* name);
+  uint16_t getYieldMode() const { return yieldMode_; }
+  int16_t getYieldResult() const { return yieldResult_; }
+  void setYieldResult(int16_t value) { yieldResult_ = value; }
+  uint32_t getAutocommit() const { return autocommit_; }
+  uint32_t getLoginTimeout() const { return loginTimeout_; }
+  uint32_t getAccessMode() const { return accessMode_; }
+  uint32_t getTxnIsolation() const { return txnIsolation_; }
+  int32_t getTranslateOption() const { return translateOption_; }
+  int hasTranslationDll() const { return translationDll_ != nullptr; }
+  const uint32_t* getStmtDefaults() const { return stmtDefaults_; }
+  const BaseInfoTable* getInfoChain() const { return infoChain_; }
+  void setInfoChain(const BaseInfoTable* chain) { infoChain_ = chain; }
+  void setLimits(uint32_t queryTimeout, uint32_t maxRows, uint32_t maxLength) {
+    queryTimeoutLimit_ = queryTimeout;
+    maxRowsLimit_ = maxRows;
+    maxLengthLimit_ = maxLength;
+  }
+  uint16_t getQueuedOptionCount() const { return queuedOptions_.getCount(); }
+
+ protected:
+  // Data source lookup: keeps the name, falls back to "Default" when the
+  // name is missing or its section has no Driver key.
+  KvStatus lookupDataSource(const unsigned char* name, uint32_t length);
+  // Reads the attributes every driver shares.
+  KvStatus readCommonAttributes(KvValueParser* parser);
+  KvStatus queueOption(uint16_t option, SQLULEN value);
+  void replayQueuedOptions();
+  void clearQueuedOptions();
+  void resetOptions();
+  void freeTexts();
+  // Whether the connection string names a DRIVER (then ODBC.INI is not read).
+  int hasDriverAttribute(KvValueParser* parser) const;
+
+  uint32_t stmtDefaults_[optWordCount];
+  uint32_t workArounds_ = 0;
+  uint32_t shareCount_ = 0;
+  BaseEnv* env_;
+  BaseErrorList errorList_;
+  KvList statements_;
+  unsigned char* dsn_ = nullptr;
+  unsigned char* userId_ = nullptr;
+  unsigned char* password_ = nullptr;
+  unsigned char* dbmsName_ = nullptr;
+  unsigned char* databaseName_ = nullptr;
+  const BaseInfoTable* infoChain_ = nullptr;
+  uint16_t yieldMode_ = 1;
+  uint16_t cancelWord_ = 0;
+  int16_t yieldResult_ = 0;
+  BaseYieldCallback yieldCallbacks_[4] = {};
+  uint32_t autocommit_ = 1;
+  uint32_t loginTimeout_ = 15;
+  uint32_t accessMode_ = 0;
+  uint32_t txnIsolation_ = 0;
+  uintptr_t quietWindow_ = 0;
+  int32_t translateOption_ = 0;
+  void* translationDll_ = nullptr;
+  unsigned char* translationPath_ = nullptr;
+  BaseTranslateFunction toDriverFunction_ = nullptr;
+  BaseTranslateFunction toDataSourceFunction_ = nullptr;
+  uint32_t flags_ = flagNoBrowse | flagQuietNoWindow;
+  KvParamString* browseText_ = nullptr;
+  // Options set before connecting: option number and value, with string
+  // values copied (the application's buffer does not outlive the call).
+  KvArrayPVoid queuedOptions_;
+  uint32_t queryTimeoutLimit_ = 0;
+  uint32_t maxRowsLimit_ = 0;
+  uint32_t maxLengthLimit_ = 0;
+};

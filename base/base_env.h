@@ -1,0 +1,35 @@
+// BaseEnv: the environment handle (HENV) of every driver.
+#pragma once
+
+#include "base/base_error_list.h"
+#include "util/kv_object.h"
+
+#include <atomic>
+
+class KV_BASE_API BaseEnv : public KvObject {
+ public:
+  explicit BaseEnv(OdbcDriverNumber driverNumber);
+  // Counts the process's live environments down (ziz-task slot 9).
+  ~BaseEnv() override;
+  // Called by SQLAllocEnv right after construction; 0 is success.
+  virtual KvStatus initialize();
+
+  // Sets the busy bit; returns its previous value.
+  uint16_t threadCheck();
+  void threadDone();
+
+  BaseErrorList& getErrorList() { return errorList_; }
+  OdbcDriverNumber getDriverNumber() const { return driverNumber_; }
+  uint32_t getConnectionCount() const { return connectionCount_.load(); }
+  void addConnection() { ++connectionCount_; }
+  void removeConnection() { --connectionCount_; }
+
+ private:
+  BaseErrorList errorList_;
+  std::atomic<uint32_t> connectionCount_{0};
+  OdbcDriverNumber driverNumber_;
+  std::atomic<uint32_t> busy_{0};
+};
+
+// Live environments of the process, all drivers together.
+KV_BASE_API uint32_t baseLiveEnvironments();

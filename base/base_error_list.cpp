@@ -1,0 +1,176 @@
+// Error lists of the handles and the functions that post ODBC errors; see
+// base_error_list.h.
+#include "base/base_error_list.h"
+
+#include "base/base_connection.h"
+#include "base/base_messages.h"
+#include "util/resource.h"
+
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+const char vendorPrefix[] = "[KESTRANE][ODBC ";
+const uint16_t driverNameId = 20101;
+
+bool isDriverMessage(uint16_t id) { return (id >= 1200 && id <= 1499) || (id >= 3800 && id <= 4099); }
+
+BaseConnection* currentOwner() { return static_cast<BaseConnection*>(KvErrorKeeper::getOwnerOfList()); }
+
+// The text of a message id as an ODBC error: the driver's for its ranges,
+// the state's default message for 0, the framework's otherwise.
+void messageText(uint16_t stateIndex, uint16_t msgId, unsigned char* text, uint32_t size) {
+  text[0] = 0;
+  if (isDriverMessage(msgId)) {
+    if (BaseConnection* owner = currentOwner()) owner->getDriverResourceStr(msgId, text, size);
+  } else {
+    loadResourceString(text, msgId ? msgId : uint16_t(stateIndex + 100), size);
+  }
+}
+
+KvError& addOdbc(uint16_t stateIndex, uint16_t msgId, ErrorType type) {
+  unsigned char text[512];
+  messageText(stateIndex, msgId, text, sizeof(text));
+  return KvErrorKeeper::addError(new KvError(msgId, text, type, stateIndex, 0));
+}
+
+KvError& addNativeResource(uint16_t stateIndex, uint16_t msgId, ErrorType type) {
+  unsigned char text[512];
+  text[0] = 0;
+  if (BaseConnection* owner = currentOwner()) owner->getDriverResourceStr(msgId, text, sizeof(text));
+  KvError& error = KvErrorKeeper::addError(new KvError(msgId, text, type, stateIndex, msgId));
+  if (!error.isStatic()) error.setFlags(error.getFlags() | KvError::flagNoDbmsName);
+  return error;
+}
+
+}  // namespace
+
+BaseErrorList::BaseErrorList(BaseConnection* owner) : KvErrorList(owner, 1) {}
+BaseErrorList::~BaseErrorList() = default;
+
+SQLRETURN BaseErrorList::SQLError(SQLCHAR* szSqlState, SQLINTEGER* pfNativeError, SQLCHAR* szErrorMsg,
+                                  SQLSMALLINT cbErrorMsgMax, SQLSMALLINT* pcbErrorMsg) {
+  bool wantMessage = szErrorMsg && cbErrorMsgMax >= 1;
+  if (getCount() == 0 && !isOutOfMemory()) {
+    if (szSqlState) std::memcpy(szSqlState, baseSqlStateText(stateSuccess), 6);
+    if (pfNativeError) *pfNativeError = 0;
+    if (pcbErrorMsg) *pcbErrorMsg = 0;
+    if (wantMessage) szErrorMsg[0] = 0;
+    return SQL_NO_DATA_FOUND;
+  }
+  KvError* error = removeFirstError();
+  bool isMemory = (error->getFlags() & KvError::flagMemory) != 0;
+
+  if (szSqlState) {
+    const char* own = error->getSqlState();
+    if (own[0]) {
+      std::memcpy(szSqlState, own, 6);
+    } else {
+      uint16_t index = error->getStateIndex();
+      if (index == 0) index = isMemory ? stateMemory : stateGeneral;
+      std::memcpy(szSqlState, baseSqlStateText(index), 6);
+    }
+  }
+  int32_t native = error->getNative();
+  if (native == 0 && error->getStateIndex() == 0) native = error->getNumber();
+  if (pfNativeError) *pfNativeError = native;
+
+  SQLRETURN result = SQL_SUCCESS;
+  if (!wantMessage) {
+    if (pcbErrorMsg) *pcbErrorMsg = 0;
+  } else {
+    const unsigned char* text = error->getErrorText();
+    KvString message;
+    if (text[0]) {
+      message.concat(kvU(vendorPrefix));
+      BaseConnection* owner = getConnection();
+      unsigned char driverName[256];
+      driverName[0] = 0;
+      if (owner) {
+        owner->getDriverResourceStr(driverNameId, driverName, sizeof(driverName));
+        message.concat(driverName);
+        message.concat(kvU(" driver"));
+      }
+      message.concat(']');
+      if (error->getNative() != 0 && !(error->getFlags() & KvError::flagNoDbmsName)) {
+        const unsigned char* dbms = owner && owner->getDbmsName() ? owner->getDbmsName() : driverName;
+        message.concat('[');
+        message.concat(dbms);
+        message.concat(']');
+      }
+      message.concat(text);
+    }
+    uint32_t length = message.getLength();
+    if (length > uint32_t(cbErrorMsgMax - 1)) {
+      length = uint32_t(cbErrorMsgMax - 1);
+      result = SQL_SUCCESS_WITH_INFO;
+    }
+    if (length) std::memcpy(szErrorMsg, message.getStr(), length);
+    szErrorMsg[length] = 0;
+    if (pcbErrorMsg) *pcbErrorMsg = SQLSMALLINT(length);
+  }
+  if (!error->isStatic()) delete error;
+  return result;
+}
+
+void BaseErrorList::displayErrorWin(void* parentWindow) {
+  // One text of at most 1024 bytes: the first message with room for 1022
+  // characters, each later one after a line feed in what is left.
+  unsigned char text[1024];
+  SQLSMALLINT length = 0;
+  SQLRETURN rc = SQLError(nullptr, nullptr, text, 1023, &length);
+  uint32_t used = (rc == SQL_SUCCESS || rc == SQL_SUCCESS_WITH_INFO) ? uint32_t(length) : 0;
+  text[used] = 0;
+  while (used > 0 && used + 2 < sizeof(text)) {
+    rc = SQLError(nullptr, nullptr, text + used + 1, SQLSMALLINT(sizeof(text) - used - 1), &length);
+    if (rc != SQL_SUCCESS && rc != SQL_SUCCESS_WITH_INFO) break;
+    text[used] = '\n';
+    used += 1 + uint32_t(length);
+  }
+  unsigned char caption[64];
+  loadResourceString(caption, 6066, sizeof(caption));
+  std::fprintf(stderr, "%s: %s\n", kvC(caption), kvC(text));
+  clearErrors();  // whatever did not fit was handed out too
+  (void)parentWindow;
+}
+
+KvError& addOdbcError(uint16_t stateIndex, uint16_t msgId) { return addOdbc(stateIndex, msgId, etError); }
+KvError& addOdbcError(uint16_t stateIndex) { return addOdbc(stateIndex, 0, etError); }
+KvError& addOdbcWarning(uint16_t stateIndex, uint16_t msgId) { return addOdbc(stateIndex, msgId, etWarning); }
+KvError& addOdbcWarning(uint16_t stateIndex) { return addOdbc(stateIndex, 0, etWarning); }
+
+KvError& addNativeError(uint16_t stateIndex, int32_t native, const unsigned char* text) {
+  return KvErrorKeeper::addError(new KvError(0, text, etError, stateIndex, native));
+}
+
+KvError& addNativeWarning(uint16_t stateIndex, int32_t native, const unsigned char* text) {
+  return KvErrorKeeper::addError(new KvError(0, text, etWarning, stateIndex, native));
+}
+
+KvError& addNativeResourceError(uint16_t stateIndex, uint16_t msgId) {
+  return addNativeResource(stateIndex, msgId, etError);
+}
+KvError& addNativeResourceError(uint16_t msgId) { return addNativeResource(stateGeneral, msgId, etError); }
+KvError& addNativeResourceWarning(uint16_t stateIndex, uint16_t msgId) {
+  return addNativeResource(stateIndex, msgId, etWarning);
+}
+KvError& addNativeResourceWarning(uint16_t msgId) { return addNativeResource(stateWarning, msgId, etWarning); }
+
+void resetLastErrorSqlState(uint16_t stateIndex) {
+  KvError* last = KvErrorKeeper::getLastError();
+  if (last && !last->isStatic()) last->setSqlState(kvC(baseSqlStateText(stateIndex)));
+}
+
+KvError& appendResourceTextAtPos(uint16_t id, uint32_t pos) {
+  KvErrorList* list = KvErrorKeeper::getErrorList();
+  KvError* error = list ? list->getErrorAtPos(pos) : nullptr;
+  if (!error || error->isStatic()) return KvError::sinkError();
+  unsigned char text[512];
+  loadResourceString(text, id, sizeof(text));
+  error->appendText(text);
+  error->restartParams();
+  return *error;
+}
+
+KvError& appendBaseTextToLastError(uint16_t id) { return appendResourceTextToLastError(id); }

@@ -1,0 +1,34 @@
+// The framework's string table and SQLSTATE table (see base_messages.cpp).
+// SQLSTATEs are named by their index in the table; the indexes used by the
+// framework's own code have names below.
+#pragma once
+
+#include "base/base_types.h"
+#include "util/resource.h"
+
+enum : uint16_t { baseSqlStateCount = 94 };
+
+enum BaseSqlState : uint16_t {
+  stateSuccess = 0,        // 00000
+  stateWarning = 1,        // 01000
+  stateTruncated = 3,      // 01004
+  stateBadConnString = 5,  // 01S00
+  stateOptionChanged = 7,  // 01S02
+  stateCancelAsClose = 10, // 01S05
+  stateCursorState = 29,   // 24000
+  stateTxnState = 30,      // 25000
+  stateBadCursorName = 32, // 34000
+  stateSyntax = 33,        // 37000
+  stateDupCursorName = 34, // 3C000
+  stateOptionFailed = 43,  // IM006
+  stateTranslation = 46,   // IM009
+  stateGeneral = 58,       // S1000
+  stateMemory = 59,        // S1001
+  stateColumnNumber = 60,  // S1002
+  stateSequence = 65,      // S1010
+  stateInvalidNow = 66,    // S1011
+  stateNoCursorName = 68,  // S1015
+  stateStringLength = 69,  // S1090
+  stateInvalidCursorPos = 88,  // S1109
+  stateNotCapable = 91,    // S1C00
+};

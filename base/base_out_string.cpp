@@ -1,0 +1,81 @@
+// Input and output string wrappers; see base_out_string.h.
+#include "base/base_out_string.h"
+
+#include "base/base_error_list.h"
+#include "base/base_messages.h"
+
+#include <cstring>
+
+BaseInString::BaseInString() { initializeWithBuffer(nullptr, 0, 0); }
+
+BaseInString::BaseInString(const unsigned char* text, int32_t length) {
+  if (!text) {
+    wasNull_ = 1;
+    initializeWithBuffer(nullptr, 0, 0);
+    return;
+  }
+  uint32_t bytes = 0;
+  if (length == SQL_NTS) bytes = uint32_t(std::strlen(reinterpret_cast<const char*>(text)));
+  else if (length > 0) bytes = uint32_t(length);
+  else if (length < 0) invalidLength_ = 1;
+  callerText_ = text;
+  // The caller's buffer is borrowed, not terminated: it is read by length.
+  initializeWithBuffer(const_cast<unsigned char*>(text), bytes, bytes);
+}
+
+BaseInString::~BaseInString() {
+  // The caller's buffer is not ours to free.
+  if (isCallersText()) initializeWithBuffer(nullptr, 0, 0);
+}
+
+KvStatus BaseInString::makeCopy() {
+  if (!isCallersText()) return kvSuccess;
+  const unsigned char* text = text_;
+  uint32_t length = length_;
+  initializeWithBuffer(nullptr, 0, 0);
+  owned_ = 1;
+  if (initialize(text ? text : kvU(""), length) != kvSuccess) {
+    initializeWithBuffer(const_cast<unsigned char*>(text), length, length);
+    return kvFailure;
+  }
+  return kvSuccess;
+}
+
+BaseOutString::BaseOutString(void* buffer, int32_t size, SQLSMALLINT* length16)
+    : buffer_(buffer), size_(size > 0 ? uint32_t(size) : 0), length16_(length16) {}
+
+BaseOutString::BaseOutString(void* buffer, SQLLEN size, SQLLEN* length64)
+    : buffer_(buffer), size_(size > 0 ? (size > 0x7FFFFFFF ? 0x7FFFFFFFu : uint32_t(size)) : 0),
+      length64_(length64) {}
+
+BaseOutString::BaseOutString(void* buffer, int32_t size, SQLINTEGER* length32)
+    : buffer_(buffer), size_(size > 0 ? uint32_t(size) : 0), length32_(length32) {}
+
+void BaseOutString::setLength(int64_t length) {
+  if (length16_) *length16_ = SQLSMALLINT(length > 0x7FFF ? 0x7FFF : length);
+  if (length32_) *length32_ = SQLINTEGER(length > 0x7FFFFFFF ? 0x7FFFFFFF : length);
+  if (length64_) *length64_ = SQLLEN(length);
+}
+
+void BaseOutString::setValue(const void* data, uint32_t length, unsigned terminate) {
+  setLength(length);
+  truncated_ = 0;
+  if (!buffer_) return;
+  uint32_t copy = length;
+  if (uint64_t(length) + terminate > size_) {
+    addOdbcWarning(stateTruncated);
+    truncated_ = 1;
+    copy = size_ > terminate ? size_ - terminate : 0;
+  }
+  if (copy && data) std::memmove(buffer_, data, copy);
+  if (terminate && size_ > 0) static_cast<unsigned char*>(buffer_)[copy] = 0;
+}
+
+void BaseOutString::setStrValue(const unsigned char* text) {
+  if (!text) text = kvU("");
+  setValue(text, uint32_t(std::strlen(reinterpret_cast<const char*>(text))), 1);
+}
+
+void BaseOutString::setStrValue(const KvSubString& text) {
+  setValue(text.getText() ? text.getText() : kvU(""), text.getLength(), 1);
+}

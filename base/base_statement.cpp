@@ -1,0 +1,165 @@
+// The statement handle: construction, the call discipline, the record
+// arrays and the ODBC operations' defaults; see base_statement.h.
+#include "base/base_statement.h"
+
+#include "base/base_field.h"
+#include "base/base_lock_hooks.h"
+#include "base/base_messages.h"
+#include "base/base_out_string.h"
+#include "util/ram.h"
+
+#include <cstring>
+
+namespace {
+
+// Grows a pointer array to n zero-filled entries.
+template <class T>
+KvStatus growArray(T*** array, uint16_t* capacity, uint16_t n) {
+  if (n <= *capacity) return kvSuccess;
+  void* block = *array;
+  if (ramResizeZ(&block, uint32_t(n) * sizeof(T*)) != kvSuccess) return kvFailure;
+  *array = static_cast<T**>(block);
+  *capacity = n;
+  return kvSuccess;
+}
+
+template <class T>
+void deleteArray(T*** array, uint16_t* capacity) {
+  if (*array) {
+    for (uint16_t i = 0; i < *capacity; ++i) delete (*array)[i];
+    ramFree(*array);
+  }
+  *array = nullptr;
+  *capacity = 0;
+}
+
+}  // namespace
+
+BaseStatement::BaseStatement(BaseConnection* connection)
+    : connection_(connection), errorList_(connection) {
+  std::memcpy(options_, connection->getStmtDefaults(), sizeof(options_));
+  connection->getStatements().append(this);
+}
+
+BaseStatement::~BaseStatement() {
+  connection_->getStatements().unlink(this);
+  ramFree(cursorName_);
+  deleteArray(&bindings_, &bindingCapacity_);
+  deleteArray(&params_, &paramCapacity_);
+  deleteArray(&fields_, &fieldCapacity_);
+}
+
+// ---------------------------------------------------------------- discipline
+
+uint16_t BaseStatement::threadCheck() {
+  BaseLockHook hook;
+  if (flags_ & flagBusy) return 1;
+  flags_ |= flagBusy;
+  return 0;
+}
+
+void BaseStatement::threadDone() {
+  BaseLockHook hook;
+  flags_ &= ~flagBusy;
+}
+
+KvStatus BaseStatement::standardEntrance(uint16_t) {
+  errorList_.clearErrors();
+  KvErrorKeeper::setErrorList(&errorList_);
+  return kvSuccess;
+}
+
+SQLRETURN BaseStatement::standardExit(SQLRETURN result) {
+  if (result == SQL_SUCCESS && errorList_.getCount() != 0 && errorList_.getErrorsMix() == mixWarnings)
+    result = SQL_SUCCESS_WITH_INFO;
+  KvErrorKeeper::giveUpErrorList();
+  threadDone();
+  return result;
+}
+
+KvStatus BaseStatement::allocArrays(uint16_t n, uint16_t which) {
+  if (n == 0) return kvSuccess;
+  if (n > baseMaxArrayEntries) {
+    uint16_t msg = (which & arrayFields) ? 6026 : (which & arrayBindings) ? 6057 : 6058;
+    addOdbcError(stateColumnNumber, msg) << uint32_t(n) << uint32_t(baseMaxArrayEntries);
+    return kvFailure;
+  }
+  if ((which & arrayFields) && growArray(&fields_, &fieldCapacity_, n) != kvSuccess) return kvFailure;
+  if ((which & arrayBindings) && growArray(&bindings_, &bindingCapacity_, n) != kvSuccess) return kvFailure;
+  if ((which & arrayParams) && growArray(&params_, &paramCapacity_, n) != kvSuccess) return kvFailure;
+  return kvSuccess;
+}
+
+void BaseStatement::deleteFields() {
+  deleteArray(&fields_, &fieldCapacity_);
+  fieldCount_ = 0;
+  flags_ |= flagRebindAll;
+}
+
+KvStatus BaseStatement::returnToAllocatedState(uint16_t drop) {
+  unbindParams();
+  if (setToAllocatedState(drop) != kvSuccess) return kvFailure;
+  deleteFields();
+  sqlText_.unInitialize();
+  kind_ = 0;
+  cursorState_ = 0;
+  return kvSuccess;
+}
+
+KvStatus BaseStatement::closePreparedStatement() {
+  if (setToPreparedState() != kvSuccess) return kvFailure;
+  cursorState_ = 1;
+  return kvSuccess;
+}
+
+KvStatus BaseStatement::applyCommitDelete(bool keepPrepared) {
+  if (keepPrepared && kind_ == 1) {
+    if (closePreparedStatement() != kvSuccess) return kvFailure;
+    flags_ |= flagReprepare;
+    return kvSuccess;
+  }
+  return returnToAllocatedState(0);
+}
+
+// ---------------------------------------------------------------- driver defaults
+
+KvStatus BaseStatement::moreResults(uint16_t* noMore) {
+  *noMore = 1;
+  return kvSuccess;
+}
+KvStatus BaseStatement::executeColumns() { return kvFailure; }
+KvStatus BaseStatement::executeSpecial(uint16_t* notHandled) {
+  *notHandled = 1;
+  return kvSuccess;
+}
+KvStatus BaseStatement::executeStatistics(uint16_t) { return kvFailure; }
+KvStatus BaseStatement::executeTables(BaseInString*) { return kvFailure; }
+KvStatus BaseStatement::executeColPriv() { return kvFailure; }
+KvStatus BaseStatement::executeForeign() { return kvFailure; }
+KvStatus BaseStatement::executePrimary() { return kvFailure; }
+KvStatus BaseStatement::executeProcCols() { return kvFailure; }
+KvStatus BaseStatement::executeProcedures() { return kvFailure; }
+KvStatus BaseStatement::executeTablePriv() { return kvFailure; }
+KvStatus BaseStatement::getTypeInfo(int16_t) { return kvFailure; }
+KvStatus BaseStatement::fetchRandomRow(uint32_t, uint16_t*) { return kvFailure; }
+KvStatus BaseStatement::nonStdColAttributes(uint16_t, uint16_t, BaseOutString*, SQLLEN*) {
+  addOdbcError(stateNotCapable);
+  return kvFailure;
+}
+KvStatus BaseStatement::calcNumResultCols() { return kvSuccess; }
+KvStatus BaseStatement::bindFld(uint16_t) { return kvSuccess; }
+void BaseStatement::unbindFlds() {}
+void BaseStatement::unbindParams() {}
+BaseParam* BaseStatement::allocParam() { return new BaseParam(); }
+KvStatus BaseStatement::setToPreparedState() { return kvSuccess; }
+KvStatus BaseStatement::setToAllocatedState(uint16_t) { return kvSuccess; }
+const unsigned char* BaseStatement::getDriverCursorName() { return cursorName_; }
+KvStatus BaseStatement::cancelAsyncOp() { return kvFailure; }
+KvStatus BaseStatement::getStmtOption(uint16_t, void*) {
+  addOdbcError(stateNotCapable);
+  return kvFailure;
+}
+KvStatus BaseStatement::setStmtOption(uint16_t, SQLULEN) {
+  addOdbcError(stateNotCapable);
+  return kvFailure;
+}

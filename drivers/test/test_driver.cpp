@@ -1,0 +1,178 @@
+// The test driver: an in-memory driver built on the framework through the
+// entry layer. Its behaviour is steered by connection attributes so that
+// tests reach the framework's paths through the Driver Manager:
+//   DriverName (DN)   the name in messages and SQLGetInfo (default "Test")
+//   FailLogon (FL)    1: the logon fails with the driver's message 1201
+//   WarnLogon (WL)    1: the logon succeeds with warning 1202
+//   OneConnection (OC) 1: one active connection (connection sharing)
+#include "entry/entry.h"
+
+#include "base/base_messages.h"
+#include "base/base_out_string.h"
+#include "util/profile.h"
+#include "util/resource.h"
+#include "util/value_parser.h"
+
+#include <odbcinst.h>
+
+#include <cstring>
+
+namespace {
+
+const KvMessage testMessages[] = {
+    {1200, "Test driver message."},
+    {1201, "The test data source refused the logon of '%s1'."},
+    {1202, "The test data source accepted the logon with a warning."},
+    {20101, "Test"},
+    {20102, "owner"},
+    {20104, "qualifier"},
+    {20105, "procedure"},
+    {20106, "table"},
+    {20107, "01.00.0000"},
+};
+
+const char dbmsVersion[] = "01.00.0000";
+
+const BaseInfoRow testRows[] = {
+    KV_INFO_ASKED(SQL_ACTIVE_CONNECTIONS),
+    KV_INFO_TEXT(SQL_DBMS_VER, dbmsVersion),
+    KV_INFO_U16(SQL_TXN_CAPABLE, SQL_TC_ALL),
+    KV_INFO_MASK(SQL_DEFAULT_TXN_ISOLATION, SQL_TXN_READ_COMMITTED),
+    KV_INFO_MASK(SQL_TXN_ISOLATION_OPTION, SQL_TXN_READ_COMMITTED | SQL_TXN_SERIALIZABLE),
+};
+const BaseInfoTable testInfo = {sizeof(testRows) / sizeof(testRows[0]), nullptr, testRows};
+
+class TestConnection : public BaseConnection {
+ public:
+  explicit TestConnection(BaseEnv* env) : BaseConnection(env) {
+    setInfoChain(&testInfo);
+    addFlags(flagLoginTimeout);
+    setLimits(0, 1000, 0);
+  }
+  ~TestConnection() override { ramFree(name_); }
+
+  void getDllName(unsigned char* buffer, uint32_t size) override { entryGetDllName(buffer, size); }
+
+  KvStatus connectInit(KvValueParser* parser) override {
+    unsigned char* value = nullptr;
+    if (getConnectionValue(parser, "DN", "DriverName", nullptr, &value, nullptr) != kvSuccess) return kvFailure;
+    if (value) {
+      ramFree(name_);
+      name_ = value;
+    }
+    failLogon_ = flag(parser, "FL", "FailLogon");
+    warnLogon_ = flag(parser, "WL", "WarnLogon");
+    oneConnection_ = flag(parser, "OC", "OneConnection");
+    return kvSuccess;
+  }
+
+  KvStatus connectLogon() override {
+    if (failLogon_) {
+      addOdbcError(17, 1201) << (getUserId() ? getUserId() : kvU(""));  // 08004
+      return kvFailure;
+    }
+    if (warnLogon_) addOdbcWarning(stateWarning, 1202);
+    return kvSuccess;
+  }
+
+  KvStatus setToAllocatedState() override { return kvSuccess; }
+
+  KvStatus connectLogonDialogStart(SQLHWND, SQLUSMALLINT, KvValueParser*) override { return finishConnect(); }
+
+  short getDriverResourceStr(uint16_t id, unsigned char* buffer, uint32_t size) override {
+    if (id == 20101 && name_) {
+      size_t length = std::strlen(kvC(name_));
+      if (size == 0) return 0;
+      if (length > size - 1) length = size - 1;
+      std::memcpy(buffer, name_, length);
+      buffer[length] = 0;
+      return short(length);
+    }
+    return kvLoadStringFromTable(testMessages, sizeof(testMessages) / sizeof(testMessages[0]), buffer, id, size);
+  }
+
+  KvStatus getAskedForInfo(uint16_t type, void** value, BaseInfoValType* kind) override {
+    if (type == SQL_ACTIVE_CONNECTIONS) {
+      *value = reinterpret_cast<void*>(uintptr_t(oneConnection_ ? 1 : 0));
+      *kind = infoU16;
+      return kvSuccess;
+    }
+    addOdbcError(stateNotCapable);
+    return kvFailure;
+  }
+
+  KvStatus endTransaction(uint16_t) override { return kvSuccess; }
+
+ private:
+  int flag(KvValueParser* parser, const char* shortKey, const char* longKey) {
+    unsigned char* value = nullptr;
+    if (getConnectionValue(parser, shortKey, longKey, "0", &value, nullptr) != kvSuccess || !value) return 0;
+    int on = value[0] == '1';
+    ramFree(value);
+    return on;
+  }
+
+  unsigned char* name_ = nullptr;
+  int failLogon_ = 0;
+  int warnLogon_ = 0;
+  int oneConnection_ = 0;
+};
+
+class TestStatement : public BaseStatement {
+ public:
+  explicit TestStatement(BaseConnection* connection) : BaseStatement(connection) {}
+  KvStatus prepareCompile(BaseSqlString*) override {
+    addOdbcError(stateNotCapable);
+    return kvFailure;
+  }
+  KvStatus executePreparedStmt() override {
+    addOdbcError(stateNotCapable);
+    return kvFailure;
+  }
+  KvStatus fetchRow(uint16_t* endOfData) override {
+    *endOfData = 1;
+    return kvSuccess;
+  }
+  KvStatus getData(uint16_t, int16_t, BaseOutString*) override {
+    addOdbcError(stateNotCapable);
+    return kvFailure;
+  }
+  KvStatus rowCount(int32_t* count) override {
+    *count = -1;
+    return kvSuccess;
+  }
+  BaseField* allocFld() override { return new BaseField(); }
+  KvStatus bindParam(uint16_t, void*, int32_t, int) override { return kvSuccess; }
+};
+
+}  // namespace
+
+BaseEnv* entryMakeEnv() { return entryBuild<BaseEnv>(OdbcDriverNumber(99)); }
+BaseConnection* entryMakeConnection(BaseEnv* env) { return entryBuild<TestConnection>(env); }
+BaseStatement* entryMakeStatement(BaseConnection* connection) { return entryBuild<TestStatement>(connection); }
+
+// Data-source setup without a window: the attributes ("key=value" items,
+// each ended by a zero byte, the list by one more) are written to the data
+// source's section; ODBC_REMOVE_DSN removes the section.
+extern "C" __attribute__((visibility("default"))) BOOL INSTAPI ConfigDSN(HWND, WORD fRequest, LPCSTR lpszDriver,
+                                                                        LPCSTR lpszAttributes) {
+  const unsigned char* ini = entryProfileName;
+  const char* dsn = nullptr;
+  for (const char* item = lpszAttributes; item && *item; item += std::strlen(item) + 1)
+    if (strncasecmp(item, "DSN=", 4) == 0) dsn = item + 4;
+  if (!dsn || !*dsn) return FALSE;
+  if (fRequest == ODBC_REMOVE_DSN) return ntWriteProfileString(kvU(dsn), nullptr, nullptr, ini) == kvSuccess;
+  if (fRequest != ODBC_ADD_DSN && fRequest != ODBC_CONFIG_DSN) return FALSE;
+  if (lpszDriver && ntWriteProfileString(kvU(dsn), kvU("Driver"), kvU(lpszDriver), ini) != kvSuccess) return FALSE;
+  for (const char* item = lpszAttributes; *item; item += std::strlen(item) + 1) {
+    const char* equals = std::strchr(item, '=');
+    if (!equals || strncasecmp(item, "DSN=", 4) == 0) continue;
+    unsigned char key[256];
+    size_t length = size_t(equals - item);
+    if (length == 0 || length >= sizeof(key)) continue;
+    std::memcpy(key, item, length);
+    key[length] = 0;
+    if (ntWriteProfileString(kvU(dsn), key, kvU(equals + 1), ini) != kvSuccess) return FALSE;
+  }
+  return TRUE;
+}

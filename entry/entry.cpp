@@ -1,0 +1,447 @@
+// The exported ODBC functions of a driver. Apart from the allocators, the
+// freeing functions and SQLError, each is one virtual call on its handle,
+// whose address is the handle the application holds.
+//
+// Connection sharing: a connection that SQLDriverConnect connects with
+// result exactly 0, WorkArounds bit 0x4 and one active connection allowed
+// is parked in ziz-task slots 6 and 7 (with this deliverable's identity);
+// later SQLAllocConnect calls of this deliverable receive it with one more
+// share, and SQLFreeConnect deletes it only when no share is left.
+#include "entry/entry.h"
+
+#include "util/bos.h"
+#include "util/semaphore.h"
+#include "util/zizdata.h"
+
+#include <cstring>
+
+#define KV_EXPORT extern "C" __attribute__((visibility("default")))
+
+namespace {
+
+// This deliverable's module instance: an address that is unique to it.
+const char moduleTag = 0;
+const void* moduleInstance = nullptr;
+
+// Start-up of the module, where a Windows library would have its DllMain.
+__attribute__((constructor)) void entryStartUp() {
+  if (!moduleInstance) moduleInstance = &moduleTag;
+}
+
+// The connection this deliverable shares, with one more share taken on it,
+// or null. Slots 6 and 7 change only under the task lock.
+BaseConnection* takeSharedConnection() {
+  KvLazyLockGuard guard(&mdsSemaphore);
+  if (mdsGetZizTaskData(zizTaskSharedModule) != moduleInstance) return nullptr;
+  auto* shared = static_cast<BaseConnection*>(mdsGetZizTaskData(zizTaskSharedConnection));
+  if (shared) shared->addShare();
+  return shared;
+}
+
+}  // namespace
+
+const unsigned char* entryProfileName = reinterpret_cast<const unsigned char*>("ODBC.INI");
+
+const void* entryModuleInstance() { return moduleInstance; }
+
+void entryGetDllName(unsigned char* buffer, uint32_t size) {
+  unsigned char name[bosNameBytes];
+  name[0] = 0;
+  bosGetModuleName(reinterpret_cast<const void*>(&entryGetDllName), name);
+  size_t length = std::strlen(reinterpret_cast<const char*>(name));
+  if (size == 0) return;
+  if (length > size - 1) length = size - 1;
+  std::memcpy(buffer, name, length);
+  buffer[length] = 0;
+}
+
+// ---------------------------------------------------------------- allocation
+
+KV_EXPORT SQLRETURN SQL_API SQLAllocEnv(SQLHENV* phenv) {
+  if (!phenv) return SQL_ERROR;
+  if (!mdsZizTaskInit()) {
+    *phenv = nullptr;
+    return SQL_ERROR;
+  }
+  BaseEnv* env = entryMakeEnv();
+  if (!env) {
+    mdsZizTaskTerm();
+    return SQL_ERROR;
+  }
+  if (env->initialize() != kvSuccess) {
+    delete env;
+    mdsZizTaskTerm();
+    return SQL_ERROR;
+  }
+  *phenv = env;
+  return SQL_SUCCESS;
+}
+
+KV_EXPORT SQLRETURN SQL_API SQLAllocConnect(SQLHENV henv, SQLHDBC* phdbc) {
+  auto* env = static_cast<BaseEnv*>(henv);
+  if (!env) return SQL_INVALID_HANDLE;
+  if (env->threadCheck()) return SQL_HANDLE_BUSY;
+  env->getErrorList().clearErrors();
+  KvErrorKeeper::setErrorList(&env->getErrorList());
+  SQLRETURN result = SQL_SUCCESS;
+  BaseConnection* connection = takeSharedConnection();
+  if (!connection) connection = entryMakeConnection(env);
+  if (phdbc) *phdbc = connection;
+  if (!connection) result = SQL_ERROR;
+  KvErrorKeeper::giveUpErrorList();
+  env->threadDone();
+  return result;
+}
+
+KV_EXPORT SQLRETURN SQL_API SQLAllocStmt(SQLHDBC hdbc, SQLHSTMT* phstmt) {
+  auto* connection = static_cast<BaseConnection*>(hdbc);
+  if (!connection) return SQL_INVALID_HANDLE;
+  if (connection->threadCheck(checkConnection)) return SQL_HANDLE_BUSY;
+  connection->standardEntrance(SQL_API_SQLALLOCSTMT);
+  BaseStatement* statement = entryMakeStatement(connection);
+  if (!statement) return connection->standardExit(SQL_ERROR);
+  if (phstmt) *phstmt = statement;
+  return connection->standardExit(SQL_SUCCESS);
+}
+
+KV_EXPORT SQLRETURN SQL_API SQLFreeConnect(SQLHDBC hdbc) {
+  auto* connection = static_cast<BaseConnection*>(hdbc);
+  if (!connection) return SQL_SUCCESS;
+  {
+    KvLazyLockGuard guard(&mdsSemaphore);
+    if (connection->isShared()) {
+      connection->removeShare();
+      return SQL_SUCCESS;
+    }
+    if (mdsGetZizTaskData(zizTaskSharedConnection) == connection) {
+      mdsSetZizTaskData(zizTaskSharedConnection, nullptr);
+      mdsSetZizTaskData(zizTaskSharedModule, nullptr);
+    }
+  }
+  delete connection;
+  return SQL_SUCCESS;
+}
+
+KV_EXPORT SQLRETURN SQL_API SQLFreeEnv(SQLHENV henv) {
+  if (!henv) return SQL_SUCCESS;  // nothing was counted for it
+  delete static_cast<BaseEnv*>(henv);
+  mdsZizTaskTerm();
+  return SQL_SUCCESS;
+}
+
+KV_EXPORT SQLRETURN SQL_API SQLError(SQLHENV henv, SQLHDBC hdbc, SQLHSTMT hstmt, SQLCHAR* szSqlState,
+                                     SQLINTEGER* pfNativeError, SQLCHAR* szErrorMsg, SQLSMALLINT cbErrorMsgMax,
+                                     SQLSMALLINT* pcbErrorMsg) {
+  SQLRETURN result;
+  if (hstmt) {
+    auto* statement = static_cast<BaseStatement*>(hstmt);
+    if (statement->threadCheck()) return SQL_HANDLE_BUSY;
+    result = statement->getErrorList().SQLError(szSqlState, pfNativeError, szErrorMsg, cbErrorMsgMax, pcbErrorMsg);
+    statement->threadDone();
+  } else if (hdbc) {
+    auto* connection = static_cast<BaseConnection*>(hdbc);
+    if (connection->threadCheck(checkConnection)) return SQL_HANDLE_BUSY;
+    result = connection->getErrorList().SQLError(szSqlState, pfNativeError, szErrorMsg, cbErrorMsgMax, pcbErrorMsg);
+    connection->threadDone();
+  } else if (henv) {
+    auto* env = static_cast<BaseEnv*>(henv);
+    if (env->threadCheck()) return SQL_HANDLE_BUSY;
+    result = env->getErrorList().SQLError(szSqlState, pfNativeError, szErrorMsg, cbErrorMsgMax, pcbErrorMsg);
+    env->threadDone();
+  } else {
+    return SQL_INVALID_HANDLE;
+  }
+  return result;
+}
+
+// ---------------------------------------------------------------- connections
+
+#define KV_CONNECTION(h)                                      \
+  auto* connection = static_cast<BaseConnection*>(h);        \
+  if (!connection) return SQL_INVALID_HANDLE
+
+KV_EXPORT SQLRETURN SQL_API SQLConnect(SQLHDBC hdbc, SQLCHAR* szDSN, SQLSMALLINT cbDSN, SQLCHAR* szUID,
+                                       SQLSMALLINT cbUID, SQLCHAR* szAuthStr, SQLSMALLINT cbAuthStr) {
+  KV_CONNECTION(hdbc);
+  return connection->SQLConnect(szDSN, cbDSN, szUID, cbUID, szAuthStr, cbAuthStr);
+}
+
+KV_EXPORT SQLRETURN SQL_API SQLDriverConnect(SQLHDBC hdbc, SQLHWND hwnd, SQLCHAR* szConnStrIn,
+                                             SQLSMALLINT cbConnStrIn, SQLCHAR* szConnStrOut,
+                                             SQLSMALLINT cbConnStrOutMax, SQLSMALLINT* pcbConnStrOut,
+                                             SQLUSMALLINT fDriverCompletion) {
+  KV_CONNECTION(hdbc);
+  SQLRETURN result = connection->SQLDriverConnect(hwnd, szConnStrIn, cbConnStrIn, szConnStrOut, cbConnStrOutMax,
+                                                  pcbConnStrOut, fDriverCompletion);
+  if (result == SQL_SUCCESS && !connection->isShared() &&
+      (connection->getWorkArounds() & BaseConnection::waShareConnection) &&
+      connection->getInfoNumber(SQL_ACTIVE_CONNECTIONS) == 1) {
+    KvLazyLockGuard guard(&mdsSemaphore);
+    mdsSetZizTaskData(zizTaskSharedConnection, connection);
+    mdsSetZizTaskData(zizTaskSharedModule, moduleInstance);
+  }
+  return result;
+}
+
+KV_EXPORT SQLRETURN SQL_API SQLBrowseConnect(SQLHDBC hdbc, SQLCHAR* szConnStrIn, SQLSMALLINT cbConnStrIn,
+                                             SQLCHAR* szConnStrOut, SQLSMALLINT cbConnStrOutMax,
+                                             SQLSMALLINT* pcbConnStrOut) {
+  KV_CONNECTION(hdbc);
+  return connection->SQLBrowseConnect(szConnStrIn, cbConnStrIn, szConnStrOut, cbConnStrOutMax, pcbConnStrOut);
+}
+
+KV_EXPORT SQLRETURN SQL_API SQLDisconnect(SQLHDBC hdbc) {
+  KV_CONNECTION(hdbc);
+  return connection->SQLDisconnect();
+}
+
+KV_EXPORT SQLRETURN SQL_API SQLGetConnectOption(SQLHDBC hdbc, SQLUSMALLINT fOption, SQLPOINTER pvParam) {
+  KV_CONNECTION(hdbc);
+  return connection->SQLGetConnectOption(fOption, pvParam);
+}
+
+KV_EXPORT SQLRETURN SQL_API SQLSetConnectOption(SQLHDBC hdbc, SQLUSMALLINT fOption, SQLULEN vParam) {
+  KV_CONNECTION(hdbc);
+  return connection->SQLSetConnectOption(fOption, vParam);
+}
+
+KV_EXPORT SQLRETURN SQL_API SQLGetInfo(SQLHDBC hdbc, SQLUSMALLINT fInfoType, SQLPOINTER rgbInfoValue,
+                                       SQLSMALLINT cbInfoValueMax, SQLSMALLINT* pcbInfoValue) {
+  KV_CONNECTION(hdbc);
+  return connection->SQLGetInfo(fInfoType, rgbInfoValue, cbInfoValueMax, pcbInfoValue);
+}
+
+KV_EXPORT SQLRETURN SQL_API SQLNativeSql(SQLHDBC hdbc, SQLCHAR* szSqlStrIn, SQLINTEGER cbSqlStrIn,
+                                         SQLCHAR* szSqlStr, SQLINTEGER cbSqlStrMax, SQLINTEGER* pcbSqlStr) {
+  KV_CONNECTION(hdbc);
+  return connection->SQLNativeSql(szSqlStrIn, cbSqlStrIn, szSqlStr, cbSqlStrMax, pcbSqlStr);
+}
+
+KV_EXPORT SQLRETURN SQL_API SQLTransact(SQLHENV, SQLHDBC hdbc, SQLUSMALLINT fType) {
+  KV_CONNECTION(hdbc);
+  return connection->SQLTransact(fType);
+}
+
+// ---------------------------------------------------------------- statements
+
+#define KV_STATEMENT(h)                                   \
+  auto* statement = static_cast<BaseStatement*>(h);      \
+  if (!statement) return SQL_INVALID_HANDLE
+
+KV_EXPORT SQLRETURN SQL_API SQLBindCol(SQLHSTMT hstmt, SQLUSMALLINT icol, SQLSMALLINT fCType, SQLPOINTER rgbValue,
+                                       SQLLEN cbValueMax, SQLLEN* pcbValue) {
+  KV_STATEMENT(hstmt);
+  return statement->SQLBindCol(icol, fCType, rgbValue, cbValueMax, pcbValue);
+}
+
+KV_EXPORT SQLRETURN SQL_API SQLBindParameter(SQLHSTMT hstmt, SQLUSMALLINT ipar, SQLSMALLINT fParamType,
+                                             SQLSMALLINT fCType, SQLSMALLINT fSqlType, SQLULEN cbColDef,
+                                             SQLSMALLINT ibScale, SQLPOINTER rgbValue, SQLLEN cbValueMax,
+                                             SQLLEN* pcbValue) {
+  KV_STATEMENT(hstmt);
+  return statement->SQLBindParameter(ipar, fParamType, fCType, fSqlType, cbColDef, ibScale, rgbValue, cbValueMax,
+                                     pcbValue);
+}
+
+KV_EXPORT SQLRETURN SQL_API SQLCancel(SQLHSTMT hstmt) {
+  KV_STATEMENT(hstmt);
+  return statement->SQLCancel();
+}
+
+KV_EXPORT SQLRETURN SQL_API SQLColAttributes(SQLHSTMT hstmt, SQLUSMALLINT icol, SQLUSMALLINT fDescType,
+                                             SQLPOINTER rgbDesc, SQLSMALLINT cbDescMax, SQLSMALLINT* pcbDesc,
+                                             SQLLEN* pfDesc) {
+  KV_STATEMENT(hstmt);
+  return statement->SQLColAttributes(icol, fDescType, rgbDesc, cbDescMax, pcbDesc, pfDesc);
+}
+
+KV_EXPORT SQLRETURN SQL_API SQLColumnPrivileges(SQLHSTMT hstmt, SQLCHAR* szQualifier, SQLSMALLINT cbQualifier,
+                                                SQLCHAR* szOwner, SQLSMALLINT cbOwner, SQLCHAR* szTable,
+                                                SQLSMALLINT cbTable, SQLCHAR* szColumn, SQLSMALLINT cbColumn) {
+  KV_STATEMENT(hstmt);
+  return statement->SQLColumnPrivileges(szQualifier, cbQualifier, szOwner, cbOwner, szTable, cbTable, szColumn,
+                                        cbColumn);
+}
+
+KV_EXPORT SQLRETURN SQL_API SQLColumns(SQLHSTMT hstmt, SQLCHAR* szQualifier, SQLSMALLINT cbQualifier,
+                                       SQLCHAR* szOwner, SQLSMALLINT cbOwner, SQLCHAR* szTable, SQLSMALLINT cbTable,
+                                       SQLCHAR* szColumn, SQLSMALLINT cbColumn) {
+  KV_STATEMENT(hstmt);
+  return statement->SQLColumns(szQualifier, cbQualifier, szOwner, cbOwner, szTable, cbTable, szColumn, cbColumn);
+}
+
+KV_EXPORT SQLRETURN SQL_API SQLDescribeCol(SQLHSTMT hstmt, SQLUSMALLINT icol, SQLCHAR* szColName,
+                                           SQLSMALLINT cbColNameMax, SQLSMALLINT* pcbColName, SQLSMALLINT* pfSqlType,
+                                           SQLULEN* pcbColDef, SQLSMALLINT* pibScale, SQLSMALLINT* pfNullable) {
+  KV_STATEMENT(hstmt);
+  return statement->SQLDescribeCol(icol, szColName, cbColNameMax, pcbColName, pfSqlType, pcbColDef, pibScale,
+                                   pfNullable);
+}
+
+KV_EXPORT SQLRETURN SQL_API SQLExecDirect(SQLHSTMT hstmt, SQLCHAR* szSqlStr, SQLINTEGER cbSqlStr) {
+  KV_STATEMENT(hstmt);
+  return statement->SQLExecDirect(szSqlStr, cbSqlStr);
+}
+
+KV_EXPORT SQLRETURN SQL_API SQLExecute(SQLHSTMT hstmt) {
+  KV_STATEMENT(hstmt);
+  return statement->SQLExecute();
+}
+
+KV_EXPORT SQLRETURN SQL_API SQLExtendedFetch(SQLHSTMT hstmt, SQLUSMALLINT fFetchType, SQLLEN irow, SQLULEN* pcrow,
+                                             SQLUSMALLINT* rgfRowStatus) {
+  KV_STATEMENT(hstmt);
+  return statement->SQLExtendedFetch(fFetchType, irow, pcrow, rgfRowStatus);
+}
+
+KV_EXPORT SQLRETURN SQL_API SQLFetch(SQLHSTMT hstmt) {
+  KV_STATEMENT(hstmt);
+  return statement->SQLFetch();
+}
+
+KV_EXPORT SQLRETURN SQL_API SQLForeignKeys(SQLHSTMT hstmt, SQLCHAR* szPkQualifier, SQLSMALLINT cbPkQualifier,
+                                           SQLCHAR* szPkOwner, SQLSMALLINT cbPkOwner, SQLCHAR* szPkTable,
+                                           SQLSMALLINT cbPkTable, SQLCHAR* szFkQualifier, SQLSMALLINT cbFkQualifier,
+                                           SQLCHAR* szFkOwner, SQLSMALLINT cbFkOwner, SQLCHAR* szFkTable,
+                                           SQLSMALLINT cbFkTable) {
+  KV_STATEMENT(hstmt);
+  return statement->SQLForeignKeys(szPkQualifier, cbPkQualifier, szPkOwner, cbPkOwner, szPkTable, cbPkTable,
+                                   szFkQualifier, cbFkQualifier, szFkOwner, cbFkOwner, szFkTable, cbFkTable);
+}
+
+KV_EXPORT SQLRETURN SQL_API SQLFreeStmt(SQLHSTMT hstmt, SQLUSMALLINT fOption) {
+  KV_STATEMENT(hstmt);
+  return statement->SQLFreeStmt(fOption);
+}
+
+KV_EXPORT SQLRETURN SQL_API SQLGetCursorName(SQLHSTMT hstmt, SQLCHAR* szCursor, SQLSMALLINT cbCursorMax,
+                                             SQLSMALLINT* pcbCursor) {
+  KV_STATEMENT(hstmt);
+  return statement->SQLGetCursorName(szCursor, cbCursorMax, pcbCursor);
+}
+
+KV_EXPORT SQLRETURN SQL_API SQLGetData(SQLHSTMT hstmt, SQLUSMALLINT icol, SQLSMALLINT fCType, SQLPOINTER rgbValue,
+                                       SQLLEN cbValueMax, SQLLEN* pcbValue) {
+  KV_STATEMENT(hstmt);
+  return statement->SQLGetData(icol, fCType, rgbValue, cbValueMax, pcbValue);
+}
+
+KV_EXPORT SQLRETURN SQL_API SQLGetStmtOption(SQLHSTMT hstmt, SQLUSMALLINT fOption, SQLPOINTER pvParam) {
+  KV_STATEMENT(hstmt);
+  return statement->SQLGetStmtOption(fOption, pvParam);
+}
+
+KV_EXPORT SQLRETURN SQL_API SQLGetTypeInfo(SQLHSTMT hstmt, SQLSMALLINT fSqlType) {
+  KV_STATEMENT(hstmt);
+  return statement->SQLGetTypeInfo(fSqlType);
+}
+
+KV_EXPORT SQLRETURN SQL_API SQLMoreResults(SQLHSTMT hstmt) {
+  KV_STATEMENT(hstmt);
+  return statement->SQLMoreResults();
+}
+
+KV_EXPORT SQLRETURN SQL_API SQLNumParams(SQLHSTMT hstmt, SQLSMALLINT* pcpar) {
+  KV_STATEMENT(hstmt);
+  return statement->SQLNumParams(pcpar);
+}
+
+KV_EXPORT SQLRETURN SQL_API SQLNumResultCols(SQLHSTMT hstmt, SQLSMALLINT* pccol) {
+  KV_STATEMENT(hstmt);
+  return statement->SQLNumResultCols(pccol);
+}
+
+KV_EXPORT SQLRETURN SQL_API SQLParamData(SQLHSTMT hstmt, SQLPOINTER* prgbValue) {
+  KV_STATEMENT(hstmt);
+  return statement->SQLParamData(prgbValue);
+}
+
+KV_EXPORT SQLRETURN SQL_API SQLParamOptions(SQLHSTMT hstmt, SQLULEN crow, SQLULEN* pirow) {
+  KV_STATEMENT(hstmt);
+  return statement->SQLParamOptions(crow, pirow);
+}
+
+KV_EXPORT SQLRETURN SQL_API SQLPrepare(SQLHSTMT hstmt, SQLCHAR* szSqlStr, SQLINTEGER cbSqlStr) {
+  KV_STATEMENT(hstmt);
+  return statement->SQLPrepare(szSqlStr, cbSqlStr);
+}
+
+KV_EXPORT SQLRETURN SQL_API SQLPrimaryKeys(SQLHSTMT hstmt, SQLCHAR* szQualifier, SQLSMALLINT cbQualifier,
+                                           SQLCHAR* szOwner, SQLSMALLINT cbOwner, SQLCHAR* szTable,
+                                           SQLSMALLINT cbTable) {
+  KV_STATEMENT(hstmt);
+  return statement->SQLPrimaryKeys(szQualifier, cbQualifier, szOwner, cbOwner, szTable, cbTable);
+}
+
+KV_EXPORT SQLRETURN SQL_API SQLProcedureColumns(SQLHSTMT hstmt, SQLCHAR* szQualifier, SQLSMALLINT cbQualifier,
+                                                SQLCHAR* szOwner, SQLSMALLINT cbOwner, SQLCHAR* szProcName,
+                                                SQLSMALLINT cbProcName, SQLCHAR* szColumn, SQLSMALLINT cbColumn) {
+  KV_STATEMENT(hstmt);
+  return statement->SQLProcedureColumns(szQualifier, cbQualifier, szOwner, cbOwner, szProcName, cbProcName,
+                                        szColumn, cbColumn);
+}
+
+KV_EXPORT SQLRETURN SQL_API SQLProcedures(SQLHSTMT hstmt, SQLCHAR* szQualifier, SQLSMALLINT cbQualifier,
+                                          SQLCHAR* szOwner, SQLSMALLINT cbOwner, SQLCHAR* szProcName,
+                                          SQLSMALLINT cbProcName) {
+  KV_STATEMENT(hstmt);
+  return statement->SQLProcedures(szQualifier, cbQualifier, szOwner, cbOwner, szProcName, cbProcName);
+}
+
+KV_EXPORT SQLRETURN SQL_API SQLPutData(SQLHSTMT hstmt, SQLPOINTER rgbValue, SQLLEN cbValue) {
+  KV_STATEMENT(hstmt);
+  return statement->SQLPutData(rgbValue, cbValue);
+}
+
+KV_EXPORT SQLRETURN SQL_API SQLRowCount(SQLHSTMT hstmt, SQLLEN* pcrow) {
+  KV_STATEMENT(hstmt);
+  return statement->SQLRowCount(pcrow);
+}
+
+KV_EXPORT SQLRETURN SQL_API SQLSetCursorName(SQLHSTMT hstmt, SQLCHAR* szCursor, SQLSMALLINT cbCursor) {
+  KV_STATEMENT(hstmt);
+  return statement->SQLSetCursorName(szCursor, cbCursor);
+}
+
+KV_EXPORT SQLRETURN SQL_API SQLSetScrollOptions(SQLHSTMT hstmt, SQLUSMALLINT fConcurrency, SQLLEN crowKeyset,
+                                                SQLUSMALLINT crowRowset) {
+  KV_STATEMENT(hstmt);
+  return statement->SQLSetScrollOptions(fConcurrency, crowKeyset, crowRowset);
+}
+
+KV_EXPORT SQLRETURN SQL_API SQLSetStmtOption(SQLHSTMT hstmt, SQLUSMALLINT fOption, SQLULEN vParam) {
+  KV_STATEMENT(hstmt);
+  return statement->SQLSetStmtOption(fOption, vParam);
+}
+
+KV_EXPORT SQLRETURN SQL_API SQLSpecialColumns(SQLHSTMT hstmt, SQLUSMALLINT fColType, SQLCHAR* szQualifier,
+                                              SQLSMALLINT cbQualifier, SQLCHAR* szOwner, SQLSMALLINT cbOwner,
+                                              SQLCHAR* szTable, SQLSMALLINT cbTable, SQLUSMALLINT fScope,
+                                              SQLUSMALLINT fNullable) {
+  KV_STATEMENT(hstmt);
+  return statement->SQLSpecialColumns(fColType, szQualifier, cbQualifier, szOwner, cbOwner, szTable, cbTable,
+                                      fScope, fNullable);
+}
+
+KV_EXPORT SQLRETURN SQL_API SQLStatistics(SQLHSTMT hstmt, SQLCHAR* szQualifier, SQLSMALLINT cbQualifier,
+                                          SQLCHAR* szOwner, SQLSMALLINT cbOwner, SQLCHAR* szTable,
+                                          SQLSMALLINT cbTable, SQLUSMALLINT fUnique, SQLUSMALLINT fAccuracy) {
+  KV_STATEMENT(hstmt);
+  return statement->SQLStatistics(szQualifier, cbQualifier, szOwner, cbOwner, szTable, cbTable, fUnique,
+                                  fAccuracy);
+}
+
+KV_EXPORT SQLRETURN SQL_API SQLTablePrivileges(SQLHSTMT hstmt, SQLCHAR* szQualifier, SQLSMALLINT cbQualifier,
+                                               SQLCHAR* szOwner, SQLSMALLINT cbOwner, SQLCHAR* szTable,
+                                               SQLSMALLINT cbTable) {
+  KV_STATEMENT(hstmt);
+  return statement->SQLTablePrivileges(szQualifier, cbQualifier, szOwner, cbOwner, szTable, cbTable);
+}
+
+KV_EXPORT SQLRETURN SQL_API SQLTables(SQLHSTMT hstmt, SQLCHAR* szQualifier, SQLSMALLINT cbQualifier,
+                                      SQLCHAR* szOwner, SQLSMALLINT cbOwner, SQLCHAR* szTable, SQLSMALLINT cbTable,
+                                      SQLCHAR* szTableType, SQLSMALLINT cbTableType) {
+  KV_STATEMENT(hstmt);
+  return statement->SQLTables(szQualifier, cbQualifier, szOwner, cbOwner, szTable, cbTable, szTableType,
+                              cbTableType);
+}
