@@ -220,7 +220,7 @@ struct CollationCursor {
     }
     if (p >= end || *p == 0) return false;
     unsigned char c = *p;
-    if (kvcharset::dbcsLeadTable[c] && p + 1 < end && p[1] != 0) {
+    if (kvIsDbcsLeadByte(c) && p + 1 < end && p[1] != 0) {
       *weight = level == 0 ? 0x100u + ((uint32_t(c) << 8) | p[1]) : 1;
       p += 2;
       return true;
@@ -257,21 +257,24 @@ const std::array<unsigned char, 256> kvLowerTable = buildLower();
 const std::array<uint16_t, 256> kvCharClassTable = buildClasses();
 
 namespace kvcharset {
-unsigned char dbcsLeadTable[256] = {};
-int dbcsOn = 0;
+namespace {
+DbcsState dbcsState = {};
+}  // namespace
+DbcsState* const dbcs = &dbcsState;
 }  // namespace kvcharset
 
 void kvSetDbcsLeadBytes(const unsigned char* ranges) {
-  std::memset(kvcharset::dbcsLeadTable, 0, sizeof(kvcharset::dbcsLeadTable));
+  kvcharset::DbcsState& state = *kvcharset::dbcs;
+  std::memset(state.lead, 0, sizeof(state.lead));
   int any = 0;
   for (const unsigned char* r = ranges; r && (r[0] != 0 || r[1] != 0); r += 2) {
     // Byte 0 is never a lead byte: it ends every text.
     for (unsigned c = r[0] ? r[0] : 1; c <= r[1]; ++c) {
-      kvcharset::dbcsLeadTable[c] = 1;
+      state.lead[c] = 1;
       any = 1;
     }
   }
-  kvcharset::dbcsOn = any;
+  state.on = any;
 }
 
 void kvUpperText(unsigned char* text) {
@@ -327,12 +330,12 @@ int kvCollate(const unsigned char* text1, uint32_t length1, const unsigned char*
   // levels need only look behind them; equal texts take this one pass.
   uint32_t i = 0;
   const uint32_t common = length1 < length2 ? length1 : length2;
-  if (!kvcharset::dbcsOn) {
+  if (!kvIsDbcsCodePage()) {
     while (i < common && text1[i] == text2[i] && text1[i] != 0) ++i;
   } else {
     while (i < common && text1[i] == text2[i] && text1[i] != 0) {
-      int pair1 = kvcharset::dbcsLeadTable[text1[i]] && i + 1 < length1 && text1[i + 1] != 0;
-      int pair2 = kvcharset::dbcsLeadTable[text2[i]] && i + 1 < length2 && text2[i + 1] != 0;
+      int pair1 = kvIsDbcsLeadByte(text1[i]) && i + 1 < length1 && text1[i + 1] != 0;
+      int pair2 = kvIsDbcsLeadByte(text2[i]) && i + 1 < length2 && text2[i + 1] != 0;
       if (pair1 != pair2 || (pair1 && text1[i + 1] != text2[i + 1])) break;
       i += pair1 ? 2 : 1;
     }

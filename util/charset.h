@@ -64,23 +64,27 @@ inline int kvCharIsHexDigit(unsigned char c) { return (kvCharClassTable[c] & kvC
 KV_UTIL_API void kvSetDbcsLeadBytes(const unsigned char* ranges);
 
 namespace kvcharset {
-// 1 for a lead byte of the current code page; all 0 while DBCS is off.
-// Written only by kvSetDbcsLeadBytes.
-KV_UTIL_API extern unsigned char dbcsLeadTable[256];
-KV_UTIL_API extern int dbcsOn;
+// The switch's state. Programs reach it through a constant pointer: an
+// executable that linked exported data itself would read its own copy of
+// it, which never sees what the library writes.
+struct DbcsState {
+  unsigned char lead[256];  // 1 for a lead byte of the current code page
+  int on;                   // any lead byte at all
+};
+KV_UTIL_API extern DbcsState* const dbcs;
 }  // namespace kvcharset
 
-inline int kvIsDbcsCodePage() { return kvcharset::dbcsOn; }
-inline int kvIsDbcsLeadByte(unsigned char c) { return kvcharset::dbcsLeadTable[c]; }
+inline int kvIsDbcsCodePage() { return kvcharset::dbcs->on; }
+inline int kvIsDbcsLeadByte(unsigned char c) { return kvcharset::dbcs->lead[c]; }
 
 // Bytes of the character at p in a counted text that ends at end (p < end):
 // 2 for a lead byte followed by its trail byte, else 1.
 inline uint32_t kvCharBytes(const unsigned char* p, const unsigned char* end) {
-  return (kvcharset::dbcsLeadTable[*p] && p + 1 < end) ? 2 : 1;
+  return (kvIsDbcsLeadByte(*p) && p + 1 < end) ? 2 : 1;
 }
 // The same in a zero-terminated text (*p is not the terminator).
 inline uint32_t kvCharBytes(const unsigned char* p) {
-  return (kvcharset::dbcsLeadTable[*p] && p[1] != 0) ? 2 : 1;
+  return (kvIsDbcsLeadByte(*p) && p[1] != 0) ? 2 : 1;
 }
 
 // ---------------------------------------------------------------------------
