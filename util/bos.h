@@ -290,6 +290,10 @@ KV_UTIL_API void bosdate(os_time* now);
 KV_UTIL_API void bossleep(uint16_t ms);
 // The process id.
 KV_UTIL_API void bostskid(uint32_t* taskId);
+// Lets the process have at least count open files: raises the soft limit of
+// descriptors (RLIMIT_NOFILE) to count, at most to the hard limit, and never
+// lowers it. Returns the limit now in force.
+KV_UTIL_API uint32_t bosSetHandleCount(uint32_t count);
 // Whether the user asked to abort with Escape: a driver on Linux has no
 // keyboard, so always 0.
 KV_UTIL_API int bosabort();

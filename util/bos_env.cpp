@@ -8,6 +8,7 @@
 #include "util/ram.h"
 
 #include <dlfcn.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -177,5 +178,16 @@ void bossleep(uint16_t ms) {
 }
 
 void bostskid(uint32_t* taskId) { *taskId = uint32_t(getpid()); }
+
+uint32_t bosSetHandleCount(uint32_t count) {
+  struct rlimit files;
+  if (getrlimit(RLIMIT_NOFILE, &files) != 0) return 0;
+  if (files.rlim_cur < count) {
+    rlim_t wanted = files.rlim_max == RLIM_INFINITY || count < files.rlim_max ? count : files.rlim_max;
+    struct rlimit raised = {wanted, files.rlim_max};
+    if (setrlimit(RLIMIT_NOFILE, &raised) == 0) files.rlim_cur = wanted;
+  }
+  return files.rlim_cur > 0xFFFFFFFFu ? 0xFFFFFFFFu : uint32_t(files.rlim_cur);
+}
 
 int bosabort() { return 0; }

@@ -3,6 +3,8 @@
 
 #include "util/ram.h"
 
+#include <sys/resource.h>
+
 #include <ctime>
 
 namespace {
@@ -118,6 +120,17 @@ TEST_F(BosEnvTest, ClockAndProcess) {
   bostskid(&task);
   EXPECT_EQ(task, uint32_t(getpid()));
   EXPECT_EQ(bosabort(), 0);
+
+  // The descriptor limit only ever rises, and never past the hard limit.
+  struct rlimit files;
+  ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &files), 0);
+  EXPECT_EQ(bosSetHandleCount(1), uint32_t(files.rlim_cur));
+  uint32_t wanted = files.rlim_max > files.rlim_cur ? uint32_t(files.rlim_cur + 1) : uint32_t(files.rlim_cur);
+  EXPECT_EQ(bosSetHandleCount(wanted), wanted);
+  if (files.rlim_max != RLIM_INFINITY && files.rlim_max < 0xFFFFFFFFu) {
+    EXPECT_EQ(bosSetHandleCount(0xFFFFFFFFu), uint32_t(files.rlim_max));
+  }
+  setrlimit(RLIMIT_NOFILE, &files);
   EXPECT_EQ(bosftest(kvU("anything")), 1);
 }
 
