@@ -3,9 +3,9 @@
 //
 // Case mapping, character classes and the international collation order come
 // from fixed tables built into the library, never from the process locale, so
-// that every process and every machine sorts and folds text alike. This file
-// is the one home of such code-page tables; the conversions between the OEM
-// code page (437) and ANSI belong here as well.
+// that every process and every machine sorts and folds text alike. The
+// conversions between the OEM code page (437) and ANSI sit beside these
+// tables, in charset_oem.h.
 //
 // Double-byte handling is a process-wide switch. By default there are no lead
 // bytes and every byte is one character. A test or a start-up that selects a

@@ -212,7 +212,8 @@ KvStatus KvSubString::copyQuotedStr(KvString* out) const {
   const unsigned char quote = length_ ? text_[0] : 0;
   uint32_t unquoted = 0;
   const unsigned char* stop = end;
-  for (const unsigned char* p = text_ + (length_ ? 1 : 0); p < end;) {
+  const uint32_t skip = length_ ? 1 : 0;  // the opening quote
+  for (const unsigned char* p = text_ + skip; p < end;) {
     uint32_t n = kvCharBytes(p, end);
     if (n == 1 && *p == quote) {
       if (p + 1 < end && p[1] == quote) {
@@ -231,10 +232,14 @@ KvStatus KvSubString::copyQuotedStr(KvString* out) const {
   const unsigned char* base = out->getBuffer();
   const bool inside = isInside(text_, base, out->getCapacity());
   const uint32_t offset = inside ? static_cast<uint32_t>(text_ - base) : 0;
+  const uint32_t oldLength = out->getLength();
   out->setLength(0);
-  if (out->makeRoom(unquoted) != kvSuccess) return kvFailure;
+  if (out->makeRoom(unquoted) != kvSuccess) {
+    out->setLength(oldLength);
+    return kvFailure;
+  }
   unsigned char* dest = out->getBuffer();
-  const unsigned char* p = inside ? dest + offset + 1 : text_ + 1;
+  const unsigned char* p = inside ? dest + offset + skip : text_ + skip;
   if (inside) stop = dest + offset + (stop - text_);
   uint32_t written = 0;
   while (p < stop) {
@@ -453,21 +458,50 @@ KvStatus KvString::replaceSubString(const unsigned char* oldText, uint32_t oldLe
                                     const unsigned char* newText, uint32_t newLength) {
   if (!oldText || oldLength == 0 || !text_) return kvSuccess;
   if (!newText) newLength = 0;
-  // A pattern taken from this buffer changes under the replacements.
-  unsigned char* aside = nullptr;
+  // The occurrences are those of one left-to-right scan of the text as it
+  // is, because the scan goes on behind each inserted text. Counting them
+  // first lets all the room be made at once, so the replacement either
+  // happens everywhere or not at all.
+  uint32_t count = 0;
+  for (uint32_t pos = findCounted(text_, length_, 0, oldText, oldLength); pos < length_;
+       pos = findCounted(text_, length_, pos + oldLength, oldText, oldLength)) {
+    ++count;
+  }
+  if (count == 0) return kvSuccess;
+  if (newLength > oldLength) {
+    const uint64_t growth = uint64_t(count) * (newLength - oldLength);
+    if (growth > kvStringMaxBytes) {
+      addResourceError(kvErrorStringTooLarge);
+      return kvFailure;
+    }
+    if (makeRoom(static_cast<uint32_t>(growth)) != kvSuccess) return kvFailure;
+  }
+  // Texts taken from this buffer would change under the replacements.
+  unsigned char* oldAside = nullptr;
+  unsigned char* newAside = nullptr;
   if (isInside(oldText, text_, capacity_)) {
-    aside = ramAllocStr(oldText, oldLength);
-    if (!aside) return kvFailure;
-    oldText = aside;
+    oldAside = ramAllocStr(oldText, oldLength);
+    if (!oldAside) return kvFailure;
+    oldText = oldAside;
+  }
+  if (newLength && isInside(newText, text_, capacity_)) {
+    newAside = ramAllocStr(newText, newLength);
+    if (!newAside) {
+      ramFree(oldAside);
+      return kvFailure;
+    }
+    newText = newAside;
   }
   KvStatus status = kvSuccess;
   for (uint32_t pos = findCounted(text_, length_, 0, oldText, oldLength); pos < length_;
        pos = findCounted(text_, length_, pos, oldText, oldLength)) {
+    // Neither grows nor allocates now, so it cannot fail.
     status = changeBytes(pos, oldLength, newLength ? newText : nullptr, newLength);
     if (status != kvSuccess) break;
     pos += newLength;
   }
-  ramFree(aside);
+  ramFree(oldAside);
+  ramFree(newAside);
   return status;
 }
 
@@ -630,10 +664,12 @@ void KvReplaceString::skip(uint32_t n) {
   readOffset_ += n;
 }
 
+namespace {
+
 // Makes the gap at least need bytes long; source, when it lies in the
 // produced text or the unread rest, is followed to its new place.
-static KvStatus widenGap(KvString* target, uint32_t writeOffset, uint32_t* readOffset, KvSubString* rest,
-                         uint32_t need, const unsigned char** source) {
+KvStatus widenGap(KvString* target, uint32_t writeOffset, uint32_t* readOffset, KvSubString* rest,
+                   uint32_t need, const unsigned char** source) {
   unsigned char* buffer = target->getBuffer();
   if (buffer && isInside(rest->getText(), buffer, target->getCapacity()))
     *readOffset = static_cast<uint32_t>(rest->getText() - buffer);
@@ -668,6 +704,8 @@ static KvStatus widenGap(KvString* target, uint32_t writeOffset, uint32_t* readO
   if (where == 2) *source = buffer + offset + grow;
   return kvSuccess;
 }
+
+}  // namespace
 
 KvStatus KvReplaceString::addBytes(const unsigned char* bytes, uint32_t n) {
   if (!target_ || !bytes || n == 0) return kvSuccess;

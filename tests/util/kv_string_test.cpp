@@ -214,6 +214,17 @@ TEST_F(KvStringTest, ReplaceEveryOccurrence) {
   EXPECT_EQ(str(s), "xx");
 }
 
+TEST_F(KvStringTest, ReplaceIsAllOrNothing) {
+  // The first replacement would fit, the second would pass the limit.
+  const std::string text = "<m>" + std::string(30000, '.') + "<m>";
+  const std::string value(20000, 'v');
+  KvString s;
+  ASSERT_EQ(s.initialize(kvU(text.c_str())), kvSuccess);
+  EXPECT_EQ(s.replaceSubString(kvU("<m>"), kvU(value.c_str())), kvFailure);
+  EXPECT_EQ(lastError(), 2716);
+  EXPECT_EQ(str(s), text);
+}
+
 TEST_F(KvStringTest, ReplaceAPartOfTheString) {
   KvString s;
   ASSERT_EQ(s.initialize(kvU("SELECT * FROM t")), kvSuccess);
