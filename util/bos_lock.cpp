@@ -34,8 +34,13 @@ struct FileRanges {
   HeldRange* ranges;
 };
 
-std::mutex tableMutex;
-FileRanges* table = nullptr;  // guarded by tableMutex
+// Never destroyed: files may be closed by static destructors of other
+// libraries after this one's statics are gone.
+std::mutex& tableMutex() {
+  static auto* mutex = new std::mutex;
+  return *mutex;
+}
+FileRanges* table = nullptr;  // guarded by tableMutex()
 uint32_t tableCount = 0;
 uint32_t tableCapacity = 0;
 
@@ -141,7 +146,7 @@ KvStatus unlockRange(int file, uint32_t offset, uint32_t length) {
 }  // namespace
 
 void bosForgetRegionLocks(int file) {
-  std::lock_guard<std::mutex> guard(tableMutex);
+  std::lock_guard<std::mutex> guard(tableMutex());
   if (FileRanges* entry = findFile(file)) removeFile(entry);
 }
 
@@ -151,7 +156,7 @@ KvStatus bosRegionLock(int file, uint16_t unlock, uint32_t offset, uint32_t leng
   // A length of 0 would mean "to the end of the file and beyond" to the
   // kernel; a Windows lock of no bytes locks nothing.
   if (length == 0) return kvSuccess;
-  std::lock_guard<std::mutex> guard(tableMutex);
+  std::lock_guard<std::mutex> guard(tableMutex());
   return unlock ? unlockRange(file, offset, length) : lockRange(file, offset, length);
 }
 
