@@ -89,7 +89,7 @@ KvStatus bosGetEnv(const unsigned char* name, unsigned char** value) {
   const char* found = name ? std::getenv(kvC(name)) : nullptr;
   if (!found || !*found) return kvSuccess;
   size_t length = std::strlen(found);
-  // The sub-allocator counts in 32 bits; no environment value comes near.
+  // Sizes of the sub-allocator are 32-bit; a longer value is not cut short.
   if (length >= 0xFFFFFFFFu) return bosReportErrno(ENOMEM, nullptr);
   *value = ramAllocStr(kvU(found), uint32_t(length));
   return *value ? kvSuccess : kvFailure;
@@ -129,7 +129,7 @@ void* bosLoadLibrary(const unsigned char* name, int ownDirectory) {
   }
   if (void* library = openExistingLibrary(path)) return library;
   if (!sharedObjectName(lastSlash + 1, file)) return nullptr;
-  lastSlash[1] = 0;
+  *lastSlash = 0;
   char full[bosPathBytes];
   return joinPath(path, file, full) ? openExistingLibrary(full) : nullptr;
 }
