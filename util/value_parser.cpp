@@ -129,11 +129,15 @@ KvStatus KvValueParser::initialize() {
       return kvFailure;
     }
 
+    // Only the "=" itself belongs to the syntax: in "PWD==x" or "PWD=*x"
+    // the scanner reads the operators "==" and "=*", whose second character
+    // begins the value.
     scanner_.getToken(token_);
-    if (token_.getType() != '=' || token_.getLength() != 1) {
+    if (token_.getType() == kvTokenEnd || token_.getText()[0] != '=') {
       delete key;
       return parseError();
     }
+    scanner_.setOffset(token_.getOffset() + 1);
 
     scanner_.getDelimitedToken(token_, separator_);
     if (token_.getType() == kvTokenUnclosed) {
@@ -271,12 +275,13 @@ KvStatus KvValueParser::addAttribute(const unsigned char* key, const unsigned ch
     delete stored;
     return kvFailure;
   }
-  // A value that the parser would read as (part of) a quoted text, or cut at
-  // the separator, is stored quoted so that the built string reads back the
-  // same. The back quote is one of the parser's quotes too.
+  // A value that the parser would read as (part of) a quoted text, cut at
+  // the separator, or trim, is stored quoted so that the built string reads
+  // back the same. The back quote is one of the parser's quotes too.
   const unsigned char* p = stored->getStr();
-  int needsQuotes = 0;
-  for (uint32_t i = 0; i < stored->getLength(); ++i) {
+  const uint32_t length = stored->getLength();
+  int needsQuotes = length != 0 && (kvCharIsSpace(p[0]) || kvCharIsSpace(p[length - 1]));
+  for (uint32_t i = 0; i < length && !needsQuotes; ++i) {
     if (isQuoteChar(p[i]) || p[i] == static_cast<unsigned char>(separator_)) {
       needsQuotes = 1;
       break;

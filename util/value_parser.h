@@ -60,8 +60,8 @@ class KV_UTIL_API KvValueParser : public KvObject {
 
   // Sets key to value: replaces the value of key, else of synonym (which
   // keeps its own key and place), else appends key. A value that holds a
-  // quote or the separator is stored in single quotes, inner single quotes
-  // doubled.
+  // quote or the separator, or begins or ends with white space, is stored in
+  // single quotes, inner single quotes doubled.
   KvStatus addAttribute(const unsigned char* key, const unsigned char* value, const unsigned char* synonym);
   // Deletes the attribute with its key and value when present.
   void removeAttribute(const unsigned char* key);

@@ -91,7 +91,9 @@ TEST_F(ValueParserTest, ParsesListsAndReportsWhereTheyGoWrong) {
       {"DSN", "attributes", ';', kvFailure, {}, "Error parsing attributes at offset 3."},
       {"=a", nullptr, ';', kvFailure, {}, "Error parsing connect string at offset 0. "},
       {"DSN a", nullptr, ';', kvFailure, {}, "Error parsing connect string at offset 4. "},
-      {"DSN==a", nullptr, ';', kvFailure, {}, "Error parsing connect string at offset 3. "},
+      {"PWD==a;X=*b;Y=<c;Z= =>", nullptr, ';', kvSuccess,
+       {{"PWD", "=a"}, {"X", "*b"}, {"Y", "<c"}, {"Z", "=>"}}, nullptr},
+      {"DSN<=a", nullptr, ';', kvFailure, {}, "Error parsing connect string at offset 3. "},
       {"1=a", nullptr, ';', kvFailure, {}, "Error parsing connect string at offset 0. "},
       {"DSN=a;;UID=b", nullptr, ';', kvFailure, {{"DSN", "a"}},
        "Error parsing connect string at offset 6. "},
@@ -199,6 +201,7 @@ TEST_F(ValueParserTest, AddedValuesAreQuotedSoTheyReadBack) {
   const QuoteCase cases[] = {
       {"plain", "plain"},  {"it's", "'it''s'"},       {"a;b", "'a;b'"},   {"say \"hi\"", "'say \"hi\"'"},
       {"a`b", "'a`b'"},    {"{x;y}", "'{x;y}'"},      {"", ""},           {"''", "''''''"},
+      {"=x", "=x"},        {"*<>", "*<>"},        {" pw ", "' pw '"},  {"a b", "a b"},      {"x\t", "'x\t'"},
   };
   for (const QuoteCase& c : cases) {
     SCOPED_TRACE(c.value);
