@@ -149,7 +149,7 @@ KvStatus BaseConnection::readCommonAttributes(KvValueParser* parser) {
   status = convert(value, &number);
   ramFree(value);
   if (status != kvSuccess) return kvFailure;
-  if (number) bosSetHandleCount(number);  // HANDLECOUNT
+  if (number) bosSetHandleCount(number);
 
   unsigned char* library = nullptr;
   if (getConnectionValue(parser, "TransDLL", "TranslationDLL", nullptr, &library, nullptr) != kvSuccess)
@@ -343,7 +343,9 @@ SQLRETURN BaseConnection::SQLDisconnect() {
 
 KvStatus BaseConnection::finishConnect() {
   if (connectLogon() != kvSuccess) return kvFailure;
-  txnIsolation_ = getInfoNumber(SQL_DEFAULT_TXN_ISOLATION);
+  KvStatus status = kvSuccess;
+  txnIsolation_ = getInfoNumber(SQL_DEFAULT_TXN_ISOLATION, &status);
+  if (status != kvSuccess) return kvFailure;
   flags_ |= flagConnected;
   void* value = nullptr;
   BaseInfoValType kind = infoNotFound;

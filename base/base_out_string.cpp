@@ -19,8 +19,17 @@ BaseInString::BaseInString(const unsigned char* text, int32_t length) {
   else if (length > 0) bytes = uint32_t(length);
   else if (length < 0) invalidLength_ = 1;
   callerText_ = text;
-  // The caller's buffer is borrowed, not terminated: it is read by length.
-  initializeWithBuffer(const_cast<unsigned char*>(text), bytes, bytes);
+  borrow(text, bytes);
+}
+
+// The caller's text is borrowed and not necessarily terminated: it is read
+// by its length, and no room is claimed to write into it.
+void BaseInString::borrow(const unsigned char* text, uint32_t length) {
+  initializeWithBuffer(nullptr, 0, 0);
+  text_ = text;
+  length_ = length;
+  capacity_ = 0;
+  owned_ = 0;
 }
 
 BaseInString::~BaseInString() {
@@ -35,7 +44,7 @@ KvStatus BaseInString::makeCopy() {
   initializeWithBuffer(nullptr, 0, 0);
   owned_ = 1;
   if (initialize(text ? text : kvU(""), length) != kvSuccess) {
-    initializeWithBuffer(const_cast<unsigned char*>(text), length, length);
+    borrow(text, length);
     return kvFailure;
   }
   return kvSuccess;

@@ -26,6 +26,8 @@ class KV_BASE_API BaseInString : public KvString {
   int hasInvalidLength() const { return invalidLength_; }
 
  protected:
+  void borrow(const unsigned char* text, uint32_t length);
+
   const unsigned char* callerText_ = nullptr;
   int wasNull_ = 0;
   int invalidLength_ = 0;

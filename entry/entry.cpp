@@ -31,7 +31,7 @@ __attribute__((constructor)) void entryStartUp() {
 // The connection this deliverable shares, with one more share taken on it,
 // or null. Slots 6 and 7 change only under the task lock.
 BaseConnection* takeSharedConnection() {
-  KvLazyLockGuard guard(&mdsSemaphore);
+  KvLazyLockGuard guard(kvTaskLockHolder());
   if (mdsGetZizTaskData(zizTaskSharedModule) != moduleInstance) return nullptr;
   auto* shared = static_cast<BaseConnection*>(mdsGetZizTaskData(zizTaskSharedConnection));
   if (shared) shared->addShare();
@@ -108,7 +108,7 @@ KV_EXPORT SQLRETURN SQL_API SQLFreeConnect(SQLHDBC hdbc) {
   auto* connection = static_cast<BaseConnection*>(hdbc);
   if (!connection) return SQL_SUCCESS;
   {
-    KvLazyLockGuard guard(&mdsSemaphore);
+    KvLazyLockGuard guard(kvTaskLockHolder());
     if (connection->isShared()) {
       connection->removeShare();
       return SQL_SUCCESS;
@@ -176,7 +176,7 @@ KV_EXPORT SQLRETURN SQL_API SQLDriverConnect(SQLHDBC hdbc, SQLHWND hwnd, SQLCHAR
   if (result == SQL_SUCCESS && !connection->isShared() &&
       (connection->getWorkArounds() & BaseConnection::waShareConnection) &&
       connection->getInfoNumber(SQL_ACTIVE_CONNECTIONS) == 1) {
-    KvLazyLockGuard guard(&mdsSemaphore);
+    KvLazyLockGuard guard(kvTaskLockHolder());
     mdsSetZizTaskData(zizTaskSharedConnection, connection);
     mdsSetZizTaskData(zizTaskSharedModule, moduleInstance);
   }

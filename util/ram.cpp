@@ -44,7 +44,7 @@ struct RamSegment {
   RamBlock* rover;
   RamSegment* next;
   RamSegment* prev;
-  uint64_t reserved;
+  uint64_t generation;  // the limits in force when the segment was made
 };
 static_assert(sizeof(RamSegment) == ramSegmentHeaderBytes, "segment header size");
 
@@ -61,7 +61,8 @@ struct RamRange {
   RamSegment* segment;
 };
 
-RamLimits limits = {65536 - ramSegmentHeaderBytes, 0};
+RamLimits limits = {65536 - ramSegmentHeaderBytes, 0, 0};
+uint64_t limitsGeneration = 0;
 uint64_t systemBytes = 0;
 uint32_t systemBlocks = 0;
 
@@ -164,6 +165,7 @@ RamSegment* newSegment(uint32_t n) {
   auto* s = static_cast<RamSegment*>(memory);
   std::memset(s, 0, sizeof(RamSegment));
   s->size = uint32_t(total);
+  s->generation = limitsGeneration;
   auto* b = reinterpret_cast<RamBlock*>(s + 1);
   markFree(b, uint32_t(usable));
   links(b)->next = links(b)->prev = nullptr;
@@ -252,7 +254,7 @@ void* allocLocked(uint32_t request) {
   RamSegment* last = nullptr;
   for (RamSegment* s = firstSegment(); s; s = s->next) {
     last = s;
-    if (!s->rover) continue;
+    if (!s->rover || (limits.isolate && s->generation != limitsGeneration)) continue;
     if (RamBlock* b = searchSegment(s, n)) return takeBlock(s, b, n, request);
   }
   RamSegment* s = newSegment(n);
@@ -306,7 +308,7 @@ void reportMemoryError() { KvErrorKeeper::addMemoryError(); }
 
 }  // namespace
 
-const RamLimits ramDefaultLimits = {65536 - ramSegmentHeaderBytes, 0};
+const RamLimits ramDefaultLimits = {65536 - ramSegmentHeaderBytes, 0, 0};
 
 void* ramAlloc(uint32_t size) {
   int locked = kvLazyLock(&ramSemaphore);
@@ -513,6 +515,7 @@ RamLimits ramGetLimits() { return limits; }
 void ramSetLimits(const RamLimits& newLimits) {
   int locked = kvLazyLock(&ramSemaphore);
   limits = newLimits;
+  ++limitsGeneration;
   if (limits.minSegmentBytes < ramMinBlockBytes) limits.minSegmentBytes = ramMinBlockBytes;
   if (limits.minSegmentBytes > ramMaxBlockBytes) limits.minSegmentBytes = ramMaxBlockBytes;
   kvLazyUnlock(&ramSemaphore, locked);

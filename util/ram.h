@@ -82,6 +82,10 @@ struct RamLimits {
   // Bytes the allocator may hold from the system in all (segments, system
   // blocks and huge blocks); 0 means no limit other than the system's.
   uint64_t systemBudget;
+  // Nonzero: new blocks come only from segments made after these limits
+  // were set, so a test sees a layout of its own. Older segments still
+  // take back their blocks.
+  uint32_t isolate;
 };
 KV_UTIL_API RamLimits ramGetLimits();
 KV_UTIL_API void ramSetLimits(const RamLimits& limits);

@@ -20,6 +20,10 @@ KvSemaphore* ramSemaphore = nullptr;
 KvSemaphore* mdsSemaphore = nullptr;
 KvSemaphore* bvmSemaphore = nullptr;
 
+KvSemaphore** kvRamLockHolder() { return &ramSemaphore; }
+KvSemaphore** kvTaskLockHolder() { return &mdsSemaphore; }
+KvSemaphore** kvCacheLockHolder() { return &bvmSemaphore; }
+
 namespace {
 
 KvSemaphore* const beingMade = reinterpret_cast<KvSemaphore*>(uintptr_t(1));

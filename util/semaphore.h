@@ -87,10 +87,16 @@ KV_UTIL_API KvSemaphoreInfo* kvGetSemaphorePool();
 // Destroys the pool and every lock in it (the last task user left).
 KV_UTIL_API void kvDeleteSemaphorePool();
 
-// Holder words of the library's process-wide locks.
-KV_UTIL_API extern KvSemaphore* ramSemaphore;  // memory sub-allocator
-KV_UTIL_API extern KvSemaphore* mdsSemaphore;  // ziz-task data
-KV_UTIL_API extern KvSemaphore* bvmSemaphore;  // block cache
+// Holder words of the library's process-wide locks. The words themselves
+// stay inside the library (an exported variable would be copied into the
+// program that reads it); other deliverables reach them through the
+// functions below.
+extern KvSemaphore* ramSemaphore;  // memory sub-allocator
+extern KvSemaphore* mdsSemaphore;  // ziz-task data
+extern KvSemaphore* bvmSemaphore;  // block cache
+KV_UTIL_API KvSemaphore** kvRamLockHolder();
+KV_UTIL_API KvSemaphore** kvTaskLockHolder();
+KV_UTIL_API KvSemaphore** kvCacheLockHolder();
 
 // Acquires a lock made on first use through its holder word. Returns nonzero
 // when the lock is held; 0 when the caller runs unlocked (it is making the

@@ -7,6 +7,7 @@
 //   OneConnection (OC) 1: one active connection (connection sharing)
 #include "entry/entry.h"
 
+#include "base/base_field.h"
 #include "base/base_messages.h"
 #include "base/base_out_string.h"
 #include "util/profile.h"
@@ -33,12 +34,13 @@ const KvMessage testMessages[] = {
 
 const char dbmsVersion[] = "01.00.0000";
 
+// Sorted by info type.
 const BaseInfoRow testRows[] = {
-    KV_INFO_ASKED(SQL_ACTIVE_CONNECTIONS),
-    KV_INFO_TEXT(SQL_DBMS_VER, dbmsVersion),
-    KV_INFO_U16(SQL_TXN_CAPABLE, SQL_TC_ALL),
-    KV_INFO_MASK(SQL_DEFAULT_TXN_ISOLATION, SQL_TXN_READ_COMMITTED),
-    KV_INFO_MASK(SQL_TXN_ISOLATION_OPTION, SQL_TXN_READ_COMMITTED | SQL_TXN_SERIALIZABLE),
+    KV_INFO_ASKED(SQL_ACTIVE_CONNECTIONS),                                                 // 0
+    KV_INFO_TEXT(SQL_DBMS_VER, dbmsVersion),                                               // 18
+    KV_INFO_MASK(SQL_DEFAULT_TXN_ISOLATION, SQL_TXN_READ_COMMITTED),                       // 26
+    KV_INFO_U16(SQL_TXN_CAPABLE, SQL_TC_ALL),                                              // 46
+    KV_INFO_MASK(SQL_TXN_ISOLATION_OPTION, SQL_TXN_READ_COMMITTED | SQL_TXN_SERIALIZABLE), // 72
 };
 const BaseInfoTable testInfo = {sizeof(testRows) / sizeof(testRows[0]), nullptr, testRows};
 
@@ -160,10 +162,10 @@ extern "C" __attribute__((visibility("default"))) BOOL INSTAPI ConfigDSN(HWND, W
   const char* dsn = nullptr;
   for (const char* item = lpszAttributes; item && *item; item += std::strlen(item) + 1)
     if (strncasecmp(item, "DSN=", 4) == 0) dsn = item + 4;
-  if (!dsn || !*dsn) return FALSE;
+  if (!dsn || !*dsn) return 0;
   if (fRequest == ODBC_REMOVE_DSN) return ntWriteProfileString(kvU(dsn), nullptr, nullptr, ini) == kvSuccess;
-  if (fRequest != ODBC_ADD_DSN && fRequest != ODBC_CONFIG_DSN) return FALSE;
-  if (lpszDriver && ntWriteProfileString(kvU(dsn), kvU("Driver"), kvU(lpszDriver), ini) != kvSuccess) return FALSE;
+  if (fRequest != ODBC_ADD_DSN && fRequest != ODBC_CONFIG_DSN) return 0;
+  if (lpszDriver && ntWriteProfileString(kvU(dsn), kvU("Driver"), kvU(lpszDriver), ini) != kvSuccess) return 0;
   for (const char* item = lpszAttributes; *item; item += std::strlen(item) + 1) {
     const char* equals = std::strchr(item, '=');
     if (!equals || strncasecmp(item, "DSN=", 4) == 0) continue;
@@ -172,7 +174,7 @@ extern "C" __attribute__((visibility("default"))) BOOL INSTAPI ConfigDSN(HWND, W
     if (length == 0 || length >= sizeof(key)) continue;
     std::memcpy(key, item, length);
     key[length] = 0;
-    if (ntWriteProfileString(kvU(dsn), key, kvU(equals + 1), ini) != kvSuccess) return FALSE;
+    if (ntWriteProfileString(kvU(dsn), key, kvU(equals + 1), ini) != kvSuccess) return 0;
   }
-  return TRUE;
+  return 1;
 }

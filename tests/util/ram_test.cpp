@@ -19,7 +19,7 @@ class RamTest : public ::testing::Test {
  protected:
   void SetUp() override {
     saved_ = ramGetLimits();
-    ramSetLimits({480, 0});
+    ramSetLimits({480, 0, 1});
     list_ = new KvErrorList(nullptr, 1);
     KvErrorKeeper::setErrorList(list_);
   }
@@ -85,16 +85,19 @@ TEST_F(RamTest, AdjacentFreeBlocksMergeDuringASearch) {
 
 TEST_F(RamTest, SegmentGoesBackWithItsLastBlock) {
   void* first = ramAlloc(400);
-  const void* firstSegment = ramFirstSegment();
-  ASSERT_EQ(ramSegmentOf(first), firstSegment);
+  const void* firstSegment = ramSegmentOf(first);
   void* second = ramAlloc(400);  // does not fit beside the first: new segment
   const void* secondSegment = ramSegmentOf(second);
+  ASSERT_NE(firstSegment, nullptr);
   ASSERT_NE(secondSegment, firstSegment);
   uint32_t segments = ramGetStats().segments;
   ramFree(first);
   EXPECT_EQ(ramGetStats().segments, segments - 1);
-  EXPECT_EQ(ramFirstSegment(), secondSegment);  // the next one becomes first
+  EXPECT_EQ(ramSegmentOf(second), secondSegment);
+  void* third = ramAlloc(400);  // a fresh segment again
+  EXPECT_EQ(ramGetStats().segments, segments);
   ramFree(second);
+  ramFree(third);
   EXPECT_EQ(ramGetStats().segments, segments - 2);
 }
 
@@ -130,7 +133,7 @@ TEST_F(RamTest, ResizeZClearsTheGrowth) {
 }
 
 TEST_F(RamTest, FailureGivesNullAndTheMemoryError) {
-  ramSetLimits({480, ramGetStats().systemBytes + 1000});
+  ramSetLimits({480, ramGetStats().systemBytes + 1000, 1});
   std::vector<void*> blocks;
   void* p;
   while ((p = ramAlloc(400)) != nullptr) blocks.push_back(p);
@@ -167,7 +170,7 @@ TEST_F(RamTest, RequestsTooLargeForABlockNeverWrap) {
   ramFree(small);
   EXPECT_EQ(ramGetStats().systemBlocks, 0u);
 
-  ramSetLimits({480, ramGetStats().systemBytes + (1u << 20)});
+  ramSetLimits({480, ramGetStats().systemBytes + (1u << 20), 1});
   EXPECT_EQ(ramAlloc(big), nullptr);
   KvError* error = list_->removeFirstError();
   ASSERT_NE(error, nullptr);
@@ -208,7 +211,7 @@ TEST_F(RamTest, HugeBlocks) {
   ramFreeHuge(p);
   ramFree64K(nullptr);
   EXPECT_NE(ramIsAllocOK(), 0);
-  ramSetLimits({480, ramGetStats().systemBytes + 100000});
+  ramSetLimits({480, ramGetStats().systemBytes + 100000, 1});
   EXPECT_EQ(ramIsAllocOK(), 0);
 }
 

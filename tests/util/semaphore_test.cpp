@@ -46,8 +46,8 @@ TEST(Semaphore, LimitOfTwoSystemSemaphores) {
   KvSemaphore* first = new KvSemaphore(&h[0]);
   KvSemaphore* second = new KvSemaphore(&h[1]);
   KvSemaphore* third = new KvSemaphore(&h[2]);
-  ASSERT_NE(ramSemaphore, nullptr);
-  EXPECT_EQ(ramSemaphore->getKind(), KvSemaphore::kindOsSemaphore);
+  ASSERT_NE(*kvRamLockHolder(), nullptr);
+  EXPECT_EQ((*kvRamLockHolder())->getKind(), KvSemaphore::kindOsSemaphore);
   EXPECT_EQ(first->getKind(), KvSemaphore::kindOsSemaphore);
   EXPECT_EQ(second->getKind(), KvSemaphore::kindSpinLock);
   EXPECT_EQ(third->getKind(), KvSemaphore::kindSpinLock);
@@ -64,7 +64,7 @@ TEST(Semaphore, Bit19MakesEverySpinLock) {
   KvSemaphore* holder = nullptr;
   KvSemaphore* lock = new KvSemaphore(&holder);
   EXPECT_EQ(lock->getKind(), KvSemaphore::kindSpinLock);
-  EXPECT_EQ(ramSemaphore->getKind(), KvSemaphore::kindSpinLock);
+  EXPECT_EQ((*kvRamLockHolder())->getKind(), KvSemaphore::kindSpinLock);
   delete lock;
 }
 
@@ -140,11 +140,11 @@ TEST(Semaphore, TaskTeardownDestroysEveryLockAndStartsClean) {
   kvLazyUnlock(&holder, 1);
   mdsZizTaskTerm();
   EXPECT_EQ(holder, nullptr);
-  EXPECT_EQ(ramSemaphore, nullptr);
+  EXPECT_EQ(*kvRamLockHolder(), nullptr);
   EXPECT_EQ(mdsGetZizTaskData(zizTaskSemaphores), nullptr);
   void* p = ramAlloc(10);  // makes a new allocator lock
   EXPECT_NE(p, nullptr);
-  EXPECT_NE(ramSemaphore, nullptr);
+  EXPECT_NE(*kvRamLockHolder(), nullptr);
   ramFree(p);
 }
 
