@@ -46,6 +46,45 @@ uint32_t cutLength(size_t length) { return length > 0xFFFFFFFFu ? 0xFFFFFFFFu : 
 
 }  // namespace
 
+// Index of the keys read so far, for finding a repeated key while parsing:
+// chains of attribute indexes by a hash of the whole upper-cased key, so
+// that a list of thousands of attributes parses in linear time. Keys equal
+// without regard to case (strEqualCi) hash alike.
+class KvValueParser::KeyIndex {
+ public:
+  enum : uint16_t { bucketCount = 1024, none = 0xFFFF };
+
+  KeyIndex() {
+    for (uint16_t& head : heads_) head = none;
+  }
+
+  static uint32_t hash(const KvSubString& key) {
+    uint32_t h = 2166136261u;
+    for (uint32_t i = 0; i < key.getLength(); ++i) h = (h ^ kvToUpper(key.getText()[i])) * 16777619u;
+    return h % bucketCount;
+  }
+  // The index of an attribute whose key equals key, or none.
+  uint16_t find(const KvSeqDictionary& attributes, const KvSubString& key) const {
+    for (uint16_t i = heads_[hash(key)]; i != none; i = next_[i]) {
+      const KvSubString* known = attributes.getSubKeyAtIndex(i);
+      if (strEqualCi(known->getText(), known->getLength(), key.getText(), key.getLength())) return i;
+    }
+    return none;
+  }
+  // Records attribute index (below kvArrayMaxEntries) under key.
+  void add(uint16_t index, const KvSubString& key) {
+    const uint32_t bucket = hash(key);
+    next_[index] = heads_[bucket];
+    heads_[bucket] = index;
+  }
+
+  KV_RAM_OPERATORS
+
+ private:
+  uint16_t heads_[bucketCount];
+  uint16_t next_[kvArrayMaxEntries];
+};
+
 KvValueParser::KvValueParser(const KvSubString* text, char separator, const unsigned char* name)
     : separator_(separator), scanner_(text) {
   if (name) name_ = ramAllocStr(name);
@@ -110,6 +149,22 @@ KvStatus KvValueParser::initialize() {
 
   const unsigned char* const text = scanner_.getText();
   const uint32_t textLength = scanner_.getLength();
+  KeyIndex* keys = new KeyIndex;
+  if (!keys) return kvFailure;
+  const KvStatus status = parse(keys, text, textLength);
+  delete keys;
+  if (status != kvSuccess) return kvFailure;
+
+  flagCount_ = attributes_.getCount();
+  useFlags_ = static_cast<unsigned char*>(ramAllocZ(flagCount_ / 8u + 1u));
+  if (!useFlags_) {
+    flagCount_ = 0;
+    return kvFailure;
+  }
+  return kvSuccess;
+}
+
+KvStatus KvValueParser::parse(KeyIndex* keys, const unsigned char* text, uint32_t textLength) {
   // Every round consumes at least a key, so the loop ends with the text.
   for (;;) {
     scanner_.getToken(token_);
@@ -122,7 +177,7 @@ KvStatus KvValueParser::initialize() {
       delete key;
       return kvFailure;
     }
-    const int known = attributes_.doesExist(key);
+    const int known = keys->find(attributes_, *key) != KeyIndex::none;
     if (known && !strEqualCi(key->getStr(), driverKey)) {
       parseErrorWith(2706, *key);
       delete key;
@@ -172,6 +227,7 @@ KvStatus KvValueParser::initialize() {
         delete value;
         return kvFailure;
       }
+      keys->add(static_cast<uint16_t>(attributes_.getCount() - 1), *key);
     }
 
     // The delimited read stopped at the separator or at the end.
@@ -182,14 +238,7 @@ KvStatus KvValueParser::initialize() {
     }
     scanner_.getToken(token_);
     if (token_.getType() != kvTokenEnd) return parseError();
-    break;
-  }
-
-  flagCount_ = attributes_.getCount();
-  useFlags_ = static_cast<unsigned char*>(ramAllocZ(flagCount_ / 8u + 1u));
-  if (!useFlags_) {
-    flagCount_ = 0;
-    return kvFailure;
+    return kvSuccess;
   }
   return kvSuccess;
 }

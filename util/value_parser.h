@@ -69,6 +69,8 @@ class KV_UTIL_API KvValueParser : public KvObject {
   KvStatus buildString(KvString& out) const;
 
  private:
+  class KeyIndex;
+  KvStatus parse(KeyIndex* keys, const unsigned char* text, uint32_t textLength);
   uint16_t indexOf(const unsigned char* key) const;
   const KvSubString* useValueAt(uint16_t index);
   KvStatus parseError();
