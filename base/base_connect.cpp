@@ -217,6 +217,9 @@ SQLRETURN BaseConnection::SQLDriverConnect(SQLHWND hwnd, SQLCHAR* szConnStrIn, S
   KvValueParser parser(&input, ';', nullptr);
   KvStatus status = parser.initialize();
   if (status == kvSuccess) {
+    // DRIVER is the Driver Manager's keyword: read here, it is never
+    // reported as an attribute nobody understood.
+    parser.getAttributeValue(kvU("DRIVER"));
     const KvSubString* dsn = parser.getAttributeValue(kvU("DSN"));
     unsigned char* name = dsn ? copyUnquoted(*dsn) : nullptr;
     status = lookupDataSource(name, name ? uint32_t(std::strlen(kvC(name))) : 0);

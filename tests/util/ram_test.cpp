@@ -71,6 +71,7 @@ TEST_F(RamTest, SplitsOnlyWhenTheRestCanFormABlock) {
 }
 
 TEST_F(RamTest, AdjacentFreeBlocksMergeDuringASearch) {
+  ramSetLimits({4096, 0, 1});  // a fresh segment with room for all three
   void* a = ramAlloc(100);  // 128
   void* b = ramAlloc(100);  // 128, directly behind a
   void* c = ramAlloc(100);  // keeps the segment alive

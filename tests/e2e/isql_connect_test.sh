@@ -1,0 +1,23 @@
+#!/usr/bin/env bash
+# isql, unixODBC's own command-line client, connects to a data source of the
+# test driver with SQLConnect and leaves cleanly.
+set -euo pipefail
+driver=$1
+dir=$(mktemp -d /tmp/kvisqlXXXXXX)
+trap 'rm -rf "$dir"' EXIT
+printf '[KvTest]\nDriver=%s\n' "$driver" > "$dir/odbcinst.ini"
+printf '[Alpha]\nDriver=KvTest\nDriverName=Alpha\n' > "$dir/odbc.ini"
+: > "$dir/user.ini"
+export ODBCSYSINI=$dir ODBCINI=$dir/user.ini
+out=$(echo "quit" | isql -b Alpha 2>&1) || { echo "isql failed: $out"; exit 1; }
+case "$out" in
+  *"[ISQL]ERROR"*) echo "isql reported an error: $out"; exit 1 ;;
+esac
+# A data source whose logon fails: isql shows the driver's message.
+printf '[Refusing]\nDriver=KvTest\nDriverName=Alpha\nFailLogon=1\n' >> "$dir/odbc.ini"
+out=$(echo "quit" | isql -v Refusing bob 2>&1) && { echo "connect should have failed: $out"; exit 1; }
+case "$out" in
+  *"[KESTRANE][ODBC Alpha driver]The test data source refused the logon of 'bob'."*) ;;
+  *) echo "unexpected isql output: $out"; exit 1 ;;
+esac
+echo "isql connected and disconnected"

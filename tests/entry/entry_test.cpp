@@ -1,0 +1,166 @@
+// The entry layer of a driver, called directly (dlopen) the way the Driver
+// Manager calls it: allocation and release, the task count, connection
+// sharing and SQLError's choice of handle.
+#include "util/zizdata.h"
+
+#include <gtest/gtest.h>
+
+#include <dlfcn.h>
+#include <sql.h>
+#include <sqlext.h>
+
+#include <string>
+
+namespace {
+
+// The exported functions of one driver library.
+struct Driver {
+  explicit Driver(const char* path) {
+    library = dlopen(path, RTLD_NOW | RTLD_LOCAL);
+    if (!library) return;
+    allocEnv = reinterpret_cast<decltype(allocEnv)>(dlsym(library, "SQLAllocEnv"));
+    freeEnv = reinterpret_cast<decltype(freeEnv)>(dlsym(library, "SQLFreeEnv"));
+    allocConnect = reinterpret_cast<decltype(allocConnect)>(dlsym(library, "SQLAllocConnect"));
+    freeConnect = reinterpret_cast<decltype(freeConnect)>(dlsym(library, "SQLFreeConnect"));
+    driverConnect = reinterpret_cast<decltype(driverConnect)>(dlsym(library, "SQLDriverConnect"));
+    disconnect = reinterpret_cast<decltype(disconnect)>(dlsym(library, "SQLDisconnect"));
+    error = reinterpret_cast<decltype(error)>(dlsym(library, "SQLError"));
+    getInfo = reinterpret_cast<decltype(getInfo)>(dlsym(library, "SQLGetInfo"));
+    allocStmt = reinterpret_cast<decltype(allocStmt)>(dlsym(library, "SQLAllocStmt"));
+    freeStmt = reinterpret_cast<decltype(freeStmt)>(dlsym(library, "SQLFreeStmt"));
+  }
+  SQLRETURN connect(SQLHDBC dbc, const char* text, std::string* out = nullptr) {
+    SQLCHAR buffer[512] = {0};
+    SQLSMALLINT length = -1;
+    SQLRETURN rc = driverConnect(dbc, nullptr, (SQLCHAR*)text, SQL_NTS, buffer, sizeof(buffer), &length,
+                                 SQL_DRIVER_NOPROMPT);
+    if (out) *out = std::string(reinterpret_cast<char*>(buffer)) + "|" + std::to_string(length);
+    return rc;
+  }
+  std::string firstState(SQLHENV env, SQLHDBC dbc, SQLHSTMT stmt) {
+    SQLCHAR state[6] = {0}, text[512];
+    SQLINTEGER native;
+    SQLSMALLINT length;
+    error(env, dbc, stmt, state, &native, text, sizeof(text), &length);
+    return reinterpret_cast<char*>(state);
+  }
+
+  void* library = nullptr;
+  SQLRETURN (*allocEnv)(SQLHENV*) = nullptr;
+  SQLRETURN (*freeEnv)(SQLHENV) = nullptr;
+  SQLRETURN (*allocConnect)(SQLHENV, SQLHDBC*) = nullptr;
+  SQLRETURN (*freeConnect)(SQLHDBC) = nullptr;
+  SQLRETURN (*driverConnect)(SQLHDBC, SQLHWND, SQLCHAR*, SQLSMALLINT, SQLCHAR*, SQLSMALLINT, SQLSMALLINT*,
+                             SQLUSMALLINT) = nullptr;
+  SQLRETURN (*disconnect)(SQLHDBC) = nullptr;
+  SQLRETURN (*error)(SQLHENV, SQLHDBC, SQLHSTMT, SQLCHAR*, SQLINTEGER*, SQLCHAR*, SQLSMALLINT,
+                     SQLSMALLINT*) = nullptr;
+  SQLRETURN (*getInfo)(SQLHDBC, SQLUSMALLINT, SQLPOINTER, SQLSMALLINT, SQLSMALLINT*) = nullptr;
+  SQLRETURN (*allocStmt)(SQLHDBC, SQLHSTMT*) = nullptr;
+  SQLRETURN (*freeStmt)(SQLHSTMT, SQLUSMALLINT) = nullptr;
+};
+
+const char sharedSource[] = "DRIVER=KvTest;WA=4;OC=1";
+
+TEST(EntryLayer, EnvironmentsCountTheTask) {
+  Driver d(KV_TEST_DRIVER);
+  ASSERT_NE(d.library, nullptr) << dlerror();
+  SQLHENV a = nullptr, b = nullptr;
+  ASSERT_EQ(d.allocEnv(&a), SQL_SUCCESS);
+  ASSERT_EQ(d.allocEnv(&b), SQL_SUCCESS);
+  EXPECT_EQ(mdsGetTaskInitCount(), 2);
+  EXPECT_EQ(d.freeEnv(nullptr), SQL_SUCCESS);
+  EXPECT_EQ(mdsGetTaskInitCount(), 2) << "freeing a null environment counts nothing down";
+  EXPECT_EQ(d.freeEnv(a), SQL_SUCCESS);
+  EXPECT_EQ(d.freeEnv(b), SQL_SUCCESS);
+  EXPECT_EQ(mdsGetTaskInitCount(), 0);
+  for (int slot = 1; slot < zizTaskSlotCount; ++slot)
+    EXPECT_EQ(mdsGetZizTaskData(ZizTaskData(slot)), nullptr) << slot;
+}
+
+TEST(EntryLayer, SharedConnectionIsHandedOutUntilTheLastShareGoes) {
+  Driver d(KV_TEST_DRIVER);
+  SQLHENV env;
+  ASSERT_EQ(d.allocEnv(&env), SQL_SUCCESS);
+  SQLHDBC first = nullptr, second = nullptr, third = nullptr;
+  ASSERT_EQ(d.allocConnect(env, &first), SQL_SUCCESS);
+  ASSERT_EQ(d.connect(first, sharedSource), SQL_SUCCESS);
+  ASSERT_EQ(d.allocConnect(env, &second), SQL_SUCCESS);
+  ASSERT_EQ(d.allocConnect(env, &third), SQL_SUCCESS);
+  EXPECT_EQ(second, first);
+  EXPECT_EQ(third, first);
+  std::string out;
+  EXPECT_EQ(d.connect(second, sharedSource, &out), SQL_SUCCESS);
+  EXPECT_EQ(out, "|0") << "a shared connection still answers with an (empty) connection string";
+  EXPECT_EQ(d.disconnect(second), SQL_SUCCESS);
+  EXPECT_EQ(d.freeConnect(third), SQL_SUCCESS);
+  EXPECT_EQ(d.freeConnect(second), SQL_SUCCESS);
+  EXPECT_EQ(mdsGetZizTaskData(zizTaskSharedConnection), first) << "one share is left";
+  EXPECT_EQ(d.disconnect(first), SQL_SUCCESS);
+  EXPECT_EQ(d.freeConnect(first), SQL_SUCCESS);
+  EXPECT_EQ(mdsGetZizTaskData(zizTaskSharedConnection), nullptr);
+  SQLHDBC fresh = nullptr;
+  ASSERT_EQ(d.allocConnect(env, &fresh), SQL_SUCCESS);
+  d.freeConnect(fresh);
+  d.freeEnv(env);
+}
+
+TEST(EntryLayer, SharingNeedsAllThreeConditions) {
+  Driver d(KV_TEST_DRIVER);
+  SQLHENV env;
+  ASSERT_EQ(d.allocEnv(&env), SQL_SUCCESS);
+  for (const char* source : {"DRIVER=KvTest;WA=4", "DRIVER=KvTest;OC=1", "DRIVER=KvTest;WA=4;OC=1;WL=1"}) {
+    SQLHDBC dbc;
+    ASSERT_EQ(d.allocConnect(env, &dbc), SQL_SUCCESS);
+    EXPECT_TRUE(SQL_SUCCEEDED(d.connect(dbc, source)));
+    EXPECT_EQ(mdsGetZizTaskData(zizTaskSharedConnection), nullptr) << source;
+    d.disconnect(dbc);
+    d.freeConnect(dbc);
+  }
+  d.freeEnv(env);
+}
+
+TEST(EntryLayer, AnotherDriverNeverReceivesTheSharedConnection) {
+  Driver one(KV_TEST_DRIVER), two(KV_TEST_DRIVER2);
+  SQLHENV env1, env2;
+  ASSERT_EQ(one.allocEnv(&env1), SQL_SUCCESS);
+  ASSERT_EQ(two.allocEnv(&env2), SQL_SUCCESS);
+  SQLHDBC shared, other;
+  ASSERT_EQ(one.allocConnect(env1, &shared), SQL_SUCCESS);
+  ASSERT_EQ(one.connect(shared, sharedSource), SQL_SUCCESS);
+  ASSERT_EQ(two.allocConnect(env2, &other), SQL_SUCCESS);
+  EXPECT_NE(other, shared);
+  two.freeConnect(other);
+  one.disconnect(shared);
+  one.freeConnect(shared);
+  one.freeEnv(env1);
+  two.freeEnv(env2);
+}
+
+TEST(EntryLayer, SqlErrorTakesTheFirstHandleGiven) {
+  Driver d(KV_TEST_DRIVER);
+  SQLHENV env;
+  SQLHDBC dbc;
+  SQLHSTMT stmt;
+  ASSERT_EQ(d.allocEnv(&env), SQL_SUCCESS);
+  ASSERT_EQ(d.allocConnect(env, &dbc), SQL_SUCCESS);
+  ASSERT_EQ(d.connect(dbc, "DRIVER=KvTest;FOO=1;BAR=2"), SQL_SUCCESS_WITH_INFO);
+  EXPECT_EQ(d.firstState(env, dbc, nullptr), "01S00");
+  EXPECT_EQ(d.firstState(env, nullptr, nullptr), "00000") << "the environment's list is empty";
+  ASSERT_EQ(d.allocStmt(dbc, &stmt), SQL_SUCCESS);
+  EXPECT_EQ(d.firstState(env, dbc, stmt), "00000") << "the statement's list is empty, the connection's ignored";
+  EXPECT_EQ(d.freeStmt(stmt, SQL_DROP), SQL_SUCCESS);
+  d.disconnect(dbc);
+  d.freeConnect(dbc);
+  d.freeEnv(env);
+}
+
+TEST(EntryLayer, NullHandlesAreRefused) {
+  Driver d(KV_TEST_DRIVER);
+  EXPECT_EQ(d.allocConnect(nullptr, nullptr), SQL_INVALID_HANDLE);
+  EXPECT_EQ(d.freeConnect(nullptr), SQL_SUCCESS);
+  EXPECT_EQ(d.disconnect(nullptr), SQL_INVALID_HANDLE);
+  EXPECT_EQ(d.error(nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, 0, nullptr), SQL_INVALID_HANDLE);
+}
+
+}  // namespace
