@@ -15,6 +15,7 @@
 #include <cstring>
 
 #include "util/resource.h"
+#include "util/sort.h"
 
 namespace {
 
@@ -221,14 +222,15 @@ uint16_t upperBound(const uintptr_t* storage, uint16_t count, const KvObject* ob
   return low;
 }
 
-// Stable sort of object pointers by their compare. The record sort of the
-// library takes this over once it exists; until then the standard library's
-// merge sort keeps equal entries in their order. It never throws: without a
-// temporary buffer it sorts in place.
-void stableSortObjects(uintptr_t* storage, uint16_t count) {
-  std::stable_sort(storage, storage + count, [](uintptr_t a, uintptr_t b) {
-    return reinterpret_cast<const KvObject*>(a)->compare(reinterpret_cast<const KvObject*>(b)) < 0;
-  });
+// Stable sort of object pointers by their compare, through the record sort:
+// records of one pointer whose key is the object's compare. Fails only for
+// want of memory for the sort's index, leaving the order as it was.
+KvStatus stableSortObjects(uintptr_t* storage, uint16_t count) {
+  if (count < 2) return kvSuccess;
+  KvSort sort(sizeof(uintptr_t));
+  if (sort.addKey(sortKeyObject, 0, sizeof(uintptr_t)) != kvSuccess) return kvFailure;
+  if (sort.setBuf(count, storage) != kvSuccess) return kvFailure;
+  return sort.sortBuf();
 }
 
 }  // namespace
@@ -269,8 +271,7 @@ void KvSortedArray::findIndexOfLastKey(const KvObject* object, uint16_t* index) 
 
 KvStatus KvSortedArray::resort() {
   sortFlags_ &= ~uint32_t{modeUnsorted};
-  stableSortObjects(storage_, count_);
-  return kvSuccess;
+  return stableSortObjects(storage_, count_);
 }
 
 void KvSortedArray::dropDuplicates(bool deleteThem) {
