@@ -2,10 +2,10 @@
 //
 // KvScanner splits a counted text (SQL statements, attribute lists,
 // configuration lines) into KvTokens: views into the text with a type and an
-// offset. It never copies the text and never fails: a quoted text or group
-// that the text ends before closing comes back as a type-4 token, so callers
-// decide how to report it. Given a KvString, the scanner can also edit the
-// text it scans (changeToken, insertToken).
+// offset. Reading never copies the text and never fails: a quoted text or
+// group that the text ends before closing comes back as a type-4 token, so
+// callers decide how to report it. Given a KvString, the scanner can also
+// edit the text it scans (changeToken, insertToken).
 //
 // buttoken is a separate tokenizer of zero-terminated text that copies each
 // token into a caller's buffer of kvButtokenBufferBytes bytes, with its own
