@@ -63,7 +63,9 @@ TEST_F(InfoTest, DefaultTableHas111RowsInOrder) {
   uint32_t odbcRows = 0;
   for (uint32_t i = 0; i < table.rowCount; ++i) {
     if (table.rows[i].type < 1000) ++odbcRows;
-    if (i) EXPECT_LT(table.rows[i - 1].type, table.rows[i].type);
+    if (i) {
+      EXPECT_LT(table.rows[i - 1].type, table.rows[i].type);
+    }
   }
   EXPECT_EQ(odbcRows, 96u);
 }

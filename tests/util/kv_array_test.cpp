@@ -155,7 +155,7 @@ TEST_F(KvArrayTest, OutOfMemoryLeavesTheArrayUnchanged) {
   ASSERT_EQ(array.add(5), kvSuccess);
   RamLimits saved = ramGetLimits();
   // No more memory from the system than the allocator holds already.
-  ramSetLimits({saved.minSegmentBytes, ramGetStats().systemBytes});
+  ramSetLimits({saved.minSegmentBytes, ramGetStats().systemBytes, 0});
   KvStatus status = array.increaseSize(15000, 1, 0);
   KvStatus fresh = array.increaseSize(15000, 0, 0);
   ramSetLimits(saved);

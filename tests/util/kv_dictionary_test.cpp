@@ -363,7 +363,7 @@ TEST_F(KvDictionaryTest, OutOfMemoryAddsNothing) {
     ASSERT_EQ(dictionary.getTableSize(), 16001);
     uint32_t blocksBefore = ramGetStats().liveBlocks;
     RamLimits saved = ramGetLimits();
-    ramSetLimits({saved.minSegmentBytes, ramGetStats().systemBytes});
+    ramSetLimits({saved.minSegmentBytes, ramGetStats().systemBytes, 0});
     // The next add must rebuild to 20002 buckets, which the budget refuses.
     KvStatus status = dictionary.addAssoc(uintptr_t{12000}, uintptr_t{1});
     ramSetLimits(saved);
