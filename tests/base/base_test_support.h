@@ -9,13 +9,22 @@
 #include "base/base_messages.h"
 #include "base/base_statement.h"
 #include "util/resource.h"
+#include "util/value_parser.h"
 
 #include <cstring>
 #include <string>
 
+// Every driver answers SQL_DEFAULT_TXN_ISOLATION itself; the connect reads it.
+inline const BaseInfoTable& unitInfoTable() {
+  static const BaseInfoRow rows[] = {KV_INFO_MASK(SQL_DEFAULT_TXN_ISOLATION, SQL_TXN_READ_COMMITTED),
+                                     KV_INFO_MASK(SQL_TXN_ISOLATION_OPTION, SQL_TXN_READ_COMMITTED)};
+  static const BaseInfoTable table = {2, nullptr, rows};
+  return table;
+}
+
 class UnitConnection : public BaseConnection {
  public:
-  explicit UnitConnection(BaseEnv* env) : BaseConnection(env) {}
+  explicit UnitConnection(BaseEnv* env) : BaseConnection(env) { setInfoChain(&unitInfoTable()); }
 
   void getDllName(unsigned char* buffer, uint32_t size) override {
     std::strncpy(reinterpret_cast<char*>(buffer), "libunit.so", size);
@@ -37,8 +46,22 @@ class UnitConnection : public BaseConnection {
     return kvLoadStringFromTable(messages, sizeof(messages) / sizeof(messages[0]), buffer, id, size);
   }
   KvStatus endTransaction(uint16_t) override { return kvSuccess; }
+  // Browsing asks for HOST until the connection string gives it.
+  KvStatus connectBrowse(KvValueParser* parser, KvParamString* missing, unsigned* more) override {
+    const KvSubString* host = parser ? parser->getAttributeValue(kvU("HOST")) : nullptr;
+    if (!host) {
+      *more = 1;
+      return missing->initialize(kvU("HOST:Server=?"));
+    }
+    *more = 0;
+    KvString text;
+    text.concat(kvU("HOST="));
+    text.concat(host->getText(), host->getLength());
+    return missing->initialize(text.getStr());
+  }
 
   using BaseConnection::flags_;
+  using BaseConnection::lookupDataSource;
   bool failLogon = false;
 };
 
