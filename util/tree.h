@@ -144,7 +144,7 @@ class KV_UTIL_API KvTree : public KvObject {
   uint16_t getEntrySize() const { return entrySize_; }
   uint16_t getNodeSize() const { return nodeSize_; }
   uint32_t getKeyCount() const { return keyCount_; }
-  uint16_t getNodesMade() const { return nodesMade_; }
+  uint32_t getNodesMade() const { return nodesMade_; }
   uint16_t getDeepestSearch() const { return deepestSearch_; }
   uint16_t getLastSearchDepth() const { return lastSearchDepth_; }
   uint32_t getRoot() const { return root_; }
@@ -215,7 +215,7 @@ class KV_UTIL_API KvTree : public KvObject {
   // for splits, in one block made by the first add.
   unsigned char* work_ = nullptr;
   uint32_t keyCount_ = 0;
-  uint16_t nodesMade_ = 0;
+  uint32_t nodesMade_ = 0;
   uint16_t deepestSearch_ = 0;
   uint16_t lastSearchDepth_ = 0;
 };
