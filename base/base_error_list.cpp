@@ -4,9 +4,9 @@
 
 #include "base/base_connection.h"
 #include "base/base_messages.h"
+#include "platform/headless_desktop.h"
 #include "util/resource.h"
 
-#include <cstdio>
 #include <cstring>
 
 namespace {
@@ -130,9 +130,9 @@ void BaseErrorList::displayErrorWin(void* parentWindow) {
   }
   unsigned char caption[64];
   loadResourceString(caption, 6066, sizeof(caption));
-  std::fprintf(stderr, "%s: %s\n", kvC(caption), kvC(text));
+  kvMessageBox(static_cast<KvWindow*>(parentWindow), text, caption,
+               kvMbOk | kvMbIconExclamation | kvMbTaskModal);
   clearErrors();  // whatever did not fit was handed out too
-  (void)parentWindow;
 }
 
 KvError& addOdbcError(uint16_t stateIndex, uint16_t msgId) { return addOdbc(stateIndex, msgId, etError); }

@@ -2,6 +2,7 @@
 // made on first use through holder words. See semaphore.h.
 #include "util/semaphore.h"
 
+#include "platform/headless_desktop.h"
 #include "util/resource.h"
 #include "util/zizdata.h"
 
@@ -82,11 +83,10 @@ void sleepMilliseconds(uint32_t ms) {
   }
 }
 
-// Diagnostic boxes: there is no display, so they go to stderr.
 void showBox(unsigned short titleId, const char* body) {
   unsigned char title[256];
   loadResourceString(title, titleId, sizeof(title));
-  std::fprintf(stderr, "%s\n%s", reinterpret_cast<const char*>(title), body);
+  kvMessageBox(nullptr, reinterpret_cast<const unsigned char*>(body), title, kvMbOk | kvMbIconExclamation);
 }
 
 const char* resourceText(unsigned short id, unsigned char* buffer, uint32_t size) {

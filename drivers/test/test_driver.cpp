@@ -5,11 +5,14 @@
 //   FailLogon (FL)    1: the logon fails with the driver's message 1201
 //   WarnLogon (WL)    1: the logon succeeds with warning 1202
 //   OneConnection (OC) 1: one active connection (connection sharing)
+// and by one environment variable: KV_TEST_ENV_FAILS=1 makes the
+// environment's initialisation fail.
 #include "entry/entry.h"
 
 #include "base/base_field.h"
 #include "base/base_messages.h"
 #include "base/base_out_string.h"
+#include "util/bos.h"
 #include "util/profile.h"
 #include "util/resource.h"
 #include "util/value_parser.h"
@@ -43,6 +46,18 @@ const BaseInfoRow testRows[] = {
     KV_INFO_MASK(SQL_TXN_ISOLATION_OPTION, SQL_TXN_READ_COMMITTED | SQL_TXN_SERIALIZABLE), // 72
 };
 const BaseInfoTable testInfo = {sizeof(testRows) / sizeof(testRows[0]), nullptr, testRows};
+
+class TestEnv : public BaseEnv {
+ public:
+  explicit TestEnv(OdbcDriverNumber number) : BaseEnv(number) {}
+  KvStatus initialize() override {
+    unsigned char* value = nullptr;
+    if (bosGetEnv(kvU("KV_TEST_ENV_FAILS"), &value) != kvSuccess) return kvFailure;
+    bool fails = value && value[0] == '1';
+    ramFree(value);
+    return fails ? kvFailure : kvSuccess;
+  }
+};
 
 class TestConnection : public BaseConnection {
  public:
@@ -149,7 +164,7 @@ class TestStatement : public BaseStatement {
 
 }  // namespace
 
-BaseEnv* entryMakeEnv() { return entryBuild<BaseEnv>(OdbcDriverNumber(99)); }
+BaseEnv* entryMakeEnv() { return entryBuild<TestEnv>(OdbcDriverNumber(99)); }
 BaseConnection* entryMakeConnection(BaseEnv* env) { return entryBuild<TestConnection>(env); }
 BaseStatement* entryMakeStatement(BaseConnection* connection) { return entryBuild<TestStatement>(connection); }
 

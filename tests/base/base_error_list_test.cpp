@@ -92,6 +92,18 @@ TEST_F(ErrorTest, MemoryErrorComesFirst) {
   EXPECT_EQ(nextDiagnostic(list()).state, "24000");
 }
 
+TEST_F(ErrorTest, ErrorBoxShowsEveryErrorAndEmptiesTheList) {
+  addOdbcError(29);
+  addOdbcWarning(3);
+  ::testing::internal::CaptureStderr();
+  list().displayErrorWin(nullptr);
+  std::string shown = ::testing::internal::GetCapturedStderr();
+  EXPECT_EQ(shown,
+            "Warning: [KESTRANE][ODBC Unit driver]Invalid cursor state.\n"
+            "[KESTRANE][ODBC Unit driver]Data truncated.\n");
+  EXPECT_EQ(list().getCount(), 0u);
+}
+
 TEST(EnvironmentErrors, PrefixWithoutADriverName) {
   BaseEnv env(1);
   KvErrorKeeper::setErrorList(&env.getErrorList());

@@ -9,6 +9,7 @@
 #include <sql.h>
 #include <sqlext.h>
 
+#include <cstdlib>
 #include <string>
 
 namespace {
@@ -76,6 +77,17 @@ TEST(EntryLayer, EnvironmentsCountTheTask) {
   EXPECT_EQ(mdsGetTaskInitCount(), 0);
   for (int slot = 1; slot < zizTaskSlotCount; ++slot)
     EXPECT_EQ(mdsGetZizTaskData(ZizTaskData(slot)), nullptr) << slot;
+}
+
+TEST(EntryLayer, FailedEnvironmentLeavesNothingBehind) {
+  Driver d(KV_TEST_DRIVER);
+  setenv("KV_TEST_ENV_FAILS", "1", 1);
+  SQLHENV env = reinterpret_cast<SQLHENV>(0x1234);
+  EXPECT_EQ(d.allocEnv(&env), SQL_ERROR);
+  unsetenv("KV_TEST_ENV_FAILS");
+  EXPECT_EQ(env, reinterpret_cast<SQLHENV>(0x1234)) << "the handle is left unchanged";
+  EXPECT_EQ(mdsGetTaskInitCount(), 0);
+  EXPECT_EQ(mdsGetZizTaskData(zizTaskEnvCount), nullptr) << "no environment object is left";
 }
 
 TEST(EntryLayer, SharedConnectionIsHandedOutUntilTheLastShareGoes) {
