@@ -303,7 +303,6 @@ void KvSort::release() {
   ramFree(spare_);
   ramFree(previousCopy_);
   spare_ = previousCopy_ = nullptr;
-  callerBuffer_ = nullptr;
   stateFlags_ = 0;
   slotsPerBlock_ = recordsPerBlock_;
   memoryRecords_ = fillBlock_ = fillSlot_ = 0;
@@ -437,11 +436,11 @@ KvStatus KvSort::addRecord(const void* record) {
 KvStatus KvSort::setBuf(uint32_t count, void* buffer) {
   release();
   if (!recordLength_ || count > kMaxBufferRecords || (count && !buffer)) return invalidParameter();
-  callerBuffer_ = static_cast<uint8_t*>(buffer);
+  uint8_t* records = static_cast<uint8_t*>(buffer);
   stateFlags_ = stateCallerBuffer;
   slotsPerBlock_ = 65536;
   blockCount_ = static_cast<uint16_t>((count + 65535u) / 65536u);
-  for (uint16_t k = 0; k < blockCount_; ++k) blocks_[k] = callerBuffer_ + size_t{k} * 65536u * recordLength_;
+  for (uint16_t k = 0; k < blockCount_; ++k) blocks_[k] = records + size_t{k} * 65536u * recordLength_;
   memoryRecords_ = count;
   totalRecords_ = count;
   return kvSuccess;

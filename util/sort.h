@@ -224,7 +224,6 @@ class KV_UTIL_API KvSort : public KvObject {
   uint16_t blockCount_ = 0;
   uint16_t blockLimit_ = kvSortMaxBlocks;
   uint8_t* blocks_[kvSortMaxBlocks] = {};  // a caller's buffer: 65536-record pieces of it
-  uint8_t* callerBuffer_ = nullptr;
   uint64_t* entries_ = nullptr;  // ramAllocHuge; capacity in records
   uint32_t entryCapacity_ = 0;
   uint8_t* spare_ = nullptr;     // one record: moves and file searches
