@@ -433,8 +433,11 @@ TEST_F(SortTest, FirstRecordWithKeyFindsTheFirstEqualOrStopsBeforeTheNextGreater
       // The reading goes on from there in order.
       for (size_t i = at; i < at + 3 && i <= expected.size(); ++i) {
         ASSERT_EQ(sort.getNextRecord(&p), kvSuccess);
-        if (i == expected.size()) EXPECT_EQ(p, nullptr);
-        else ASSERT_EQ(recordOf(p, kLength), expected[i]) << i;
+        if (i == expected.size()) {
+          EXPECT_EQ(p, nullptr);
+        } else {
+          ASSERT_EQ(recordOf(p, kLength), expected[i]) << i;
+        }
       }
     }
     // After a search, the whole rest follows in order.
@@ -533,8 +536,11 @@ void checkRangeResort(KvSort& sort, const Records& records, bool exactTies) {
     Records group(sorted.begin() + groupStart, sorted.begin() + i);
     Records expected = stableSorted(group, rangeKeys);
     Records again = readRange(sort);
-    if (exactTies) EXPECT_TRUE(again == expected) << "group at " << groupStart;
-    else EXPECT_TRUE(keyImages(again, rangeKeys) == keyImages(expected, rangeKeys)) << "group at " << groupStart;
+    if (exactTies) {
+      EXPECT_TRUE(again == expected) << "group at " << groupStart;
+    } else {
+      EXPECT_TRUE(keyImages(again, rangeKeys) == keyImages(expected, rangeKeys)) << "group at " << groupStart;
+    }
     sort.removeLastKey();
     ASSERT_EQ(sort.addKey(0, 1, 3), kvSuccess);
     groupStart = i;
@@ -580,7 +586,9 @@ TEST_F(SortTest, WholeRangeResortIgnoresTheEarlierKeys) {
     Records expected = stableSorted(range, keys, 1);
     Records again = readRange(sort);
     EXPECT_TRUE(keyImages(again, {keys[1]}) == keyImages(expected, {keys[1]}));
-    if (!spill) EXPECT_TRUE(again == expected);
+    if (!spill) {
+      EXPECT_TRUE(again == expected);
+    }
     // The main reading continues after the range.
     Records rest = readRest(sort);
     EXPECT_TRUE(rest == Records(sorted.begin() + to + 2, sorted.end()));
