@@ -1,0 +1,34 @@
+// The time stamp of trace and log lines.
+#include "util/kv_time.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <ctime>
+#include <regex>
+#include <string>
+
+namespace {
+
+TEST(KvTimeTest, TimeStampIsElevenCharactersOfUtcTimeWithoutTerminator) {
+  unsigned char out[16];
+  std::memset(out, '#', sizeof(out));
+  const std::time_t before = std::time(nullptr);
+  ASSERT_EQ(KvTime::getCurrentTimeStamp(out), 11u);
+  const std::time_t after = std::time(nullptr);
+  EXPECT_EQ(out[11], '#');
+  const std::string stamp(reinterpret_cast<char*>(out), 11);
+  ASSERT_TRUE(std::regex_match(stamp, std::regex("[0-2][0-9]:[0-5][0-9]:[0-5][0-9]\\.[0-9][0-9]"))) << stamp;
+  // The hour and minute are UTC: they equal those of the clock before or after.
+  auto hourMinute = [](std::time_t t) {
+    std::tm parts;
+    gmtime_r(&t, &parts);
+    char text[8];
+    std::snprintf(text, sizeof(text), "%02d:%02d", parts.tm_hour, parts.tm_min);
+    return std::string(text);
+  };
+  const std::string shown = stamp.substr(0, 5);
+  EXPECT_TRUE(shown == hourMinute(before) || shown == hourMinute(after)) << stamp;
+}
+
+}  // namespace
