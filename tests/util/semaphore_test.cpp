@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -66,6 +67,31 @@ TEST(Semaphore, Bit19MakesEverySpinLock) {
   EXPECT_EQ(lock->getKind(), KvSemaphore::kindSpinLock);
   EXPECT_EQ((*kvRamLockHolder())->getKind(), KvSemaphore::kindSpinLock);
   delete lock;
+}
+
+TEST(Semaphore, SpinSleepIsRead) {
+  freshPool(nullptr, "7");
+  setenv("KV_SPIN_SLEEP", "3", 1);
+  KvSemaphore* holder = nullptr;
+  KvSemaphore* lock = new KvSemaphore(&holder);
+  EXPECT_EQ(kvGetSemaphorePool()->getSpinSleep(), 3u);
+  EXPECT_EQ(kvGetSemaphorePool()->getSpinCount(), 7u);
+  delete lock;
+  unsetenv("KV_SPIN_SLEEP");
+}
+
+TEST(Semaphore, Bit16ShowsTheDiagnosticBoxes) {
+  freshPool("65536");
+  ::testing::internal::CaptureStderr();
+  KvSemaphore* holder = nullptr;
+  KvSemaphore* lock = new KvSemaphore(&holder);
+  delete lock;
+  std::string shown = ::testing::internal::GetCapturedStderr();
+  EXPECT_NE(shown.find("Semaphore Pool Allocation Information"), std::string::npos) << shown;
+  EXPECT_NE(shown.find("Ziz Semaphore Allocation Information: Semaphore Allocated Type: Real System Semaphore"),
+            std::string::npos)
+      << shown;
+  EXPECT_NE(shown.find("Ziz Semaphore Deallocation Information"), std::string::npos) << shown;
 }
 
 TEST(Semaphore, SpinCountZeroSpinsOncePerRound) {
