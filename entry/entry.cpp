@@ -55,6 +55,20 @@ void entryGetDllName(unsigned char* buffer, uint32_t size) {
   buffer[length] = 0;
 }
 
+int entryModalDialog(KvWindow* parent, uint16_t templateId, KvDialogProc proc, intptr_t param) {
+  KvWindow* active = kvGetActiveWindow();
+  KvWindow* owner = parent;
+  if (!parent || (active && kvIsChild(parent, active))) owner = active;
+  intptr_t result = kvDialogBoxParam(moduleInstance, templateId, owner, proc, param);
+  if (active && kvIsWindow(active) && kvGetActiveWindow() != active) kvSetFocus(active);
+  if (result == -1) {
+    // Message 9999 has no text in any driver's table.
+    KvErrorKeeper::addError(new KvError(9999, reinterpret_cast<const unsigned char*>(""), etError, 0, 0));
+    return 1;
+  }
+  return 0;
+}
+
 // ---------------------------------------------------------------- allocation
 
 KV_EXPORT SQLRETURN SQL_API SQLAllocEnv(SQLHENV* phenv) {

@@ -10,6 +10,7 @@
 #include "base/base_connection.h"
 #include "base/base_env.h"
 #include "base/base_statement.h"
+#include "platform/headless_dialog.h"
 #include "util/ram.h"
 
 #include <new>
@@ -31,3 +32,9 @@ void entryGetDllName(unsigned char* buffer, uint32_t size);
 const void* entryModuleInstance();
 // The profile the driver's data sources are read from.
 extern const unsigned char* entryProfileName;
+
+// Runs one of the driver's dialogs modally over parent (or over the active
+// window when parent is null or the active window is its child), and gives
+// the focus back to the window that was active. 0 when the dialog ran; 1,
+// with error 9999 in the current list, when it could not be shown.
+int entryModalDialog(KvWindow* parent, uint16_t templateId, KvDialogProc proc, intptr_t param);

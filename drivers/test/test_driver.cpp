@@ -168,12 +168,19 @@ BaseEnv* entryMakeEnv() { return entryBuild<TestEnv>(OdbcDriverNumber(99)); }
 BaseConnection* entryMakeConnection(BaseEnv* env) { return entryBuild<TestConnection>(env); }
 BaseStatement* entryMakeStatement(BaseConnection* connection) { return entryBuild<TestStatement>(connection); }
 
-// Data-source setup without a window: the attributes ("key=value" items,
-// each ended by a zero byte, the list by one more) are written to the data
-// source's section; ODBC_REMOVE_DSN removes the section.
-extern "C" __attribute__((visibility("default"))) BOOL INSTAPI ConfigDSN(HWND, WORD fRequest, LPCSTR lpszDriver,
+// The test driver's setup dialog: it accepts whatever it is shown.
+intptr_t setupDialog(KvWindow*, uint32_t, uintptr_t, intptr_t) { return 1; }
+const uint16_t setupDialogId = 100;
+
+// Data-source setup. With a window the setup dialog runs modally (and the
+// call fails when it cannot be shown). Without one the attributes
+// ("key=value" items, each ended by a zero byte, the list by one more) are
+// written to the data source's section; ODBC_REMOVE_DSN removes the section.
+extern "C" __attribute__((visibility("default"))) BOOL INSTAPI ConfigDSN(HWND hwnd, WORD fRequest, LPCSTR lpszDriver,
                                                                         LPCSTR lpszAttributes) {
   const unsigned char* ini = entryProfileName;
+  if (hwnd && fRequest != ODBC_REMOVE_DSN)
+    return entryModalDialog(kvWindowFromHandle(hwnd), setupDialogId, setupDialog, 0) == 0;
   const char* dsn = nullptr;
   for (const char* item = lpszAttributes; item && *item; item += std::strlen(item) + 1)
     if (strncasecmp(item, "DSN=", 4) == 0) dsn = item + 4;

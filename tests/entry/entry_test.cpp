@@ -1,12 +1,14 @@
 // The entry layer of a driver, called directly (dlopen) the way the Driver
 // Manager calls it: allocation and release, the task count, connection
 // sharing and SQLError's choice of handle.
+#include "platform/headless_dialog.h"
 #include "util/zizdata.h"
 
 #include <gtest/gtest.h>
 
 #include <dlfcn.h>
 #include <sql.h>
+#include <odbcinst.h>
 #include <sqlext.h>
 
 #include <cstdlib>
@@ -165,6 +167,48 @@ TEST(EntryLayer, SqlErrorTakesTheFirstHandleGiven) {
   d.disconnect(dbc);
   d.freeConnect(dbc);
   d.freeEnv(env);
+}
+
+// The dialog the runner was last asked to show.
+struct ShownDialog {
+  const void* module = nullptr;
+  uint16_t templateId = 0;
+  KvWindow* owner = nullptr;
+  int calls = 0;
+} shown;
+
+intptr_t recordingRunner(const void* module, uint16_t templateId, KvWindow* owner, KvDialogProc proc,
+                         intptr_t param) {
+  shown.module = module;
+  shown.templateId = templateId;
+  shown.owner = owner;
+  ++shown.calls;
+  return proc(nullptr, 0, 0, param);
+}
+
+TEST(EntryLayer, SetupDialogRunsModallyOverItsParent) {
+  Driver d(KV_TEST_DRIVER);
+  using ConfigDsn = int (*)(void*, unsigned short, const char*, const char*);
+  auto configDsn = reinterpret_cast<ConfigDsn>(dlsym(d.library, "ConfigDSN"));
+  ASSERT_NE(configDsn, nullptr);
+  KvWindow* frame = kvCreateWindow(kvWindowFrame, nullptr, 0, kvU("application"), nullptr);
+  KvWindow* other = kvCreateWindow(kvWindowFrame, nullptr, 0, kvU("other"), nullptr);
+  const char attributes[] = "DSN=Shown\0";
+
+  // No runner: the dialog cannot be shown and setup fails.
+  EXPECT_EQ(configDsn(frame, ODBC_ADD_DSN, "KvTest", attributes), 0);
+
+  kvSetDialogRunner(recordingRunner);
+  kvSetActiveWindow(other);
+  EXPECT_EQ(configDsn(frame, ODBC_ADD_DSN, "KvTest", attributes), 1);
+  EXPECT_EQ(shown.owner, frame) << "the parent owns the dialog";
+  EXPECT_EQ(shown.templateId, 100);
+  EXPECT_NE(shown.module, nullptr);
+  EXPECT_EQ(kvGetActiveWindow(), other) << "the active window keeps the activation";
+  EXPECT_EQ(shown.calls, 1);
+  kvSetDialogRunner(nullptr);
+  kvDestroyWindow(frame);
+  kvDestroyWindow(other);
 }
 
 TEST(EntryLayer, NullHandlesAreRefused) {
