@@ -447,15 +447,17 @@ uint32_t KvIniList::copyCutItems(unsigned char* buffer, uint32_t size) const {
 
 // ---------------------------------------------------------------- KvIniText
 
+// Zeroed when made: a line that a search fills only when it finds one is
+// never read unset, and the compiler need not prove it.
 struct KvIniText::Line {
-  uint32_t start;       // first byte of the line
-  uint32_t contentEnd;  // behind its content, before CR LF or LF
-  uint32_t next;        // first byte of the next line (the text's length at the end)
-  int kind;
-  uint32_t nameStart;   // header name or key, trimmed
-  uint32_t nameLength;
-  uint32_t valueStart;  // entry value, trimmed; the content end when empty
-  uint32_t valueLength;
+  uint32_t start = 0;       // first byte of the line
+  uint32_t contentEnd = 0;  // behind its content, before CR LF or LF
+  uint32_t next = 0;        // first byte of the next line (the text's length at the end)
+  int kind = 0;
+  uint32_t nameStart = 0;   // header name or key, trimmed
+  uint32_t nameLength = 0;
+  uint32_t valueStart = 0;  // entry value, trimmed; the content end when empty
+  uint32_t valueLength = 0;
 };
 
 KvIniText::KvIniText(KvIniStyle style) : style_(style) {}
