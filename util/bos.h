@@ -75,28 +75,45 @@ enum : uint32_t {
 // beyond the Linux limits.
 KV_UTIL_API KvStatus bosFileOpen(unsigned char* name, uint32_t flags, int* file);
 
+// The file position. A read or write at an explicit offset (not -1) is one
+// positioned system call (pread, pwrite per piece) that neither uses nor
+// moves the system's file position; afterwards the layer owes the position
+// behind the bytes transferred and settles it (one lseek) only when the next
+// call that uses the position comes: a read or write at -1, or bosFileSeek.
+// So, as seen through this layer, every read and write leaves the position
+// behind its bytes, and a file read or written only at explicit offsets
+// never pays for a seek. The owed position is kept per file number: a file
+// the layer opened is closed with bosFileClose (or bosReplaceCommit and
+// bosReplaceAbort), never with close() behind the layer's back, so that a
+// later file of the same number does not inherit it.
+
 // Reads up to length bytes at byte offset (-1: the current position) into
 // buffer; read receives the count, which is smaller than length only at the
-// end of the file. The file position ends behind the bytes read. Linux locks
-// are advisory: a read never fails because another handle locked the range;
-// code whose correctness depends on that asks bosRegionTest first.
+// end of the file (short transfers and interrupted calls are retried). The
+// file position ends behind the bytes read. Linux locks are advisory: a read
+// never fails because another handle locked the range; code whose
+// correctness depends on that asks bosRegionTest first.
 KV_UTIL_API KvStatus bosFileRead(int file, int64_t offset, void* buffer, uint32_t length,
                                  uint32_t* read);
 
 // Writes length bytes at byte offset (-1: the current position), in pieces
-// of at most 65534 bytes. A length of 0 succeeds at once. A piece that the
-// system takes only partly fails the write: 30041 when some of its bytes
-// were written, 1506 "Insufficient disk space." when none were (also for
-// ENOSPC and EDQUOT).
+// of at most 65534 bytes, one system call each (an interrupted call that
+// wrote nothing is retried). A length of 0 succeeds at once and moves
+// nothing. A piece that the system takes only partly fails the write: 30041
+// when some of its bytes were written, 1506 "Insufficient disk space." when
+// none were (also for ENOSPC and EDQUOT). The file position ends behind the
+// bytes written, also after a failure.
 KV_UTIL_API KvStatus bosFileWrite(int file, int64_t offset, const void* buffer, uint32_t length);
 
 // Moves the file position: origin 0 from the start, 1 from the current
-// position, 2 from the end (offset 0 with origin 2 gives the size). Returns
-// the new position in bytes, or 0xFFFFFFFF after a failure, including a new
-// position that does not fit in 32 bits.
+// position (one owed by a positioned read or write included), 2 from the
+// end (offset 0 with origin 2 gives the size). Returns the new position in
+// bytes, or 0xFFFFFFFF after a failure, including a new position that does
+// not fit in 32 bits.
 KV_UTIL_API uint32_t bosFileSeek(int file, int64_t offset, uint16_t origin);
 
-// Closes the file and forgets its region locks; 0 is no file and succeeds.
+// Closes the file and forgets its region locks and any position it owed;
+// 0 is no file and succeeds.
 KV_UTIL_API KvStatus bosFileClose(int file);
 
 // Deletes the file; a file that does not exist counts as deleted. A file that

@@ -3,6 +3,12 @@
 // closing, deleting, renaming, temporary files, atomic replacement, and the
 // map from system error numbers to the library's messages.
 //
+// Reads and writes at an explicit offset are positioned calls (pread,
+// pwrite): one system call a page for the temporary store and the block
+// cache, and no race with another thread's seek on the same file number.
+// The position such a call owes (behind its bytes) is kept in a table and
+// given to the system only when a call that uses the position comes.
+//
 // File numbers handed out are always 3 or more: an open that the system
 // answers with 0, 1 or 2 (the process closed a standard stream) is moved to
 // a higher number first, so 0 stays "no file" and no data file ever takes the
@@ -17,17 +23,19 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <new>
 
 namespace {
 
 constexpr uint32_t writePieceBytes = 65534;
 constexpr int uniqueNameAttempts = 100;
-
 const char* const inUseReason = " The file is in use by another connection or program.";
 
 struct ErrnoMessage {
@@ -41,6 +49,74 @@ const ErrnoMessage errnoMessages[] = {
 };
 
 int isFileNumber(int file) { return file >= bosFirstFileNumber; }
+
+// ---------------------------------------------------------------- owed positions
+
+// One slot per file number: 0 when the system's position is the file's
+// position, else the position a positioned read or write left owed, plus 1.
+// The slots come in chunks made on first use and never freed (plain process
+// memory, as the region-lock table, because files may stay open past the last
+// task user), so a slot is found without a lock. The chunks cover the file
+// numbers below Linux's default ceiling of descriptors (fs.nr_open); a
+// larger number is given its position at once.
+constexpr int positionChunkSlots = 1024;
+constexpr int positionChunks = 1024;
+std::atomic<std::atomic<int64_t>*> positionChunkTable[positionChunks];
+
+std::atomic<int64_t>* positionSlot(int file, int make) {
+  if (file < 0 || file >= positionChunkSlots * positionChunks) return nullptr;
+  std::atomic<std::atomic<int64_t>*>& entry = positionChunkTable[file / positionChunkSlots];
+  std::atomic<int64_t>* chunk = entry.load(std::memory_order_acquire);
+  if (!chunk && make) {
+    auto* made = new (std::nothrow) std::atomic<int64_t>[positionChunkSlots]();
+    if (!made) return nullptr;
+    if (entry.compare_exchange_strong(chunk, made, std::memory_order_acq_rel)) {
+      chunk = made;
+    } else {
+      delete[] made;  // another thread made it first; chunk holds that one
+    }
+  }
+  return chunk ? chunk + file % positionChunkSlots : nullptr;
+}
+
+// Records that the file's position is owed at position.
+void owePosition(int file, int64_t position) {
+  if (std::atomic<int64_t>* slot = positionSlot(file, 1)) {
+    slot->store(position + 1, std::memory_order_relaxed);
+  } else {
+    lseek(file, off_t(position), SEEK_SET);
+  }
+}
+
+// Gives the system the position owed, if any, before a call that uses it.
+// Returns 0, or the error number of the seek.
+int settlePosition(int file) {
+  std::atomic<int64_t>* slot = positionSlot(file, 0);
+  int64_t owed = slot ? slot->exchange(0, std::memory_order_relaxed) : 0;
+  if (owed && lseek(file, off_t(owed - 1), SEEK_SET) < 0) return errno;
+  return 0;
+}
+
+void forgetPosition(int file) {
+  if (std::atomic<int64_t>* slot = positionSlot(file, 0)) slot->store(0, std::memory_order_relaxed);
+}
+
+// What the layer keeps about a file number that is closed or handed out
+// afresh.
+void forgetFile(int file) {
+  bosForgetRegionLocks(file);
+  forgetPosition(file);
+}
+
+// Whether a positioned call that failed with this error would have failed
+// at its seek, so that it owes no position.
+int failedBeforeMoving(int failure) { return failure == ESPIPE || failure == EINVAL; }
+
+// An offset (-1: the current position) whose end behind length bytes stays
+// within the 64-bit positions.
+int isValidOffset(int64_t offset, uint32_t length) {
+  return offset >= -1 && offset <= INT64_MAX - int64_t(length);
+}
 
 // Moves a fresh descriptor above the standard streams; -1 and errno set when
 // that fails (the low descriptor is closed either way).
@@ -83,7 +159,7 @@ int finishOpen(int fd, int exclusive, int truncate) {
     errno = failure;
     return -1;
   }
-  bosForgetRegionLocks(fd);
+  forgetFile(fd);
   return fd;
 }
 
@@ -298,18 +374,28 @@ KvStatus bosFileOpen(unsigned char* name, uint32_t flags, int* file) {
 
 KvStatus bosFileRead(int file, int64_t offset, void* buffer, uint32_t length, uint32_t* read) {
   if (!isFileNumber(file)) return bosReportErrno(EBADF, nullptr);
-  if (offset != -1 && lseek(file, off_t(offset), SEEK_SET) < 0) return bosReportErrno(errno, nullptr);
+  if (!isValidOffset(offset, length)) return bosReportErrno(EINVAL, nullptr);
+  int positioned = offset != -1;
+  if (!positioned) {
+    if (int failure = settlePosition(file)) return bosReportErrno(failure, nullptr);
+  }
   auto* bytes = static_cast<unsigned char*>(buffer);
   uint32_t total = 0;
+  int failure = 0;
   while (total < length) {
-    ssize_t got = ::read(file, bytes + total, length - total);
+    ssize_t got = positioned ? pread(file, bytes + total, length - total, off_t(offset + total))
+                             : ::read(file, bytes + total, length - total);
     if (got < 0) {
       if (errno == EINTR) continue;
-      return bosReportErrno(errno, nullptr);
+      failure = errno;
+      break;
     }
     if (got == 0) break;
     total += uint32_t(got);
   }
+  if (positioned && !(failure && total == 0 && failedBeforeMoving(failure)))
+    owePosition(file, offset + total);
+  if (failure) return bosReportErrno(failure, nullptr);
   if (read) *read = total;
   return kvSuccess;
 }
@@ -317,19 +403,34 @@ KvStatus bosFileRead(int file, int64_t offset, void* buffer, uint32_t length, ui
 KvStatus bosFileWrite(int file, int64_t offset, const void* buffer, uint32_t length) {
   if (length == 0) return kvSuccess;
   if (!isFileNumber(file)) return bosReportErrno(EBADF, nullptr);
-  if (offset != -1 && lseek(file, off_t(offset), SEEK_SET) < 0) return bosReportErrno(errno, nullptr);
+  if (!isValidOffset(offset, length)) return bosReportErrno(EINVAL, nullptr);
+  int positioned = offset != -1;
+  if (!positioned) {
+    if (int failure = settlePosition(file)) return bosReportErrno(failure, nullptr);
+  }
   auto* bytes = static_cast<const unsigned char*>(buffer);
-  for (uint32_t done = 0; done < length;) {
+  uint32_t done = 0;
+  int failure = 0;
+  uint16_t shortPieceMessage = 0;
+  while (done < length) {
     uint32_t piece = length - done < writePieceBytes ? length - done : writePieceBytes;
-    ssize_t written = ::write(file, bytes + done, piece);
+    ssize_t written = positioned ? pwrite(file, bytes + done, piece, off_t(offset + done))
+                                 : ::write(file, bytes + done, piece);
     if (written < 0) {
       if (errno == EINTR) continue;
-      if (errno == ENOSPC || errno == EDQUOT) return bosAddFileError(1506, nullptr, nullptr);
-      return bosReportErrno(errno, nullptr);
+      failure = errno;
+      break;
     }
-    if (uint32_t(written) < piece) return bosAddFileError(written > 0 ? 30041 : 1506, nullptr, nullptr);
-    done += piece;
+    done += uint32_t(written);
+    if (uint32_t(written) < piece) {
+      shortPieceMessage = written > 0 ? 30041 : 1506;
+      break;
+    }
   }
+  if (positioned && !(failure && done == 0 && failedBeforeMoving(failure))) owePosition(file, offset + done);
+  if (shortPieceMessage) return bosAddFileError(shortPieceMessage, nullptr, nullptr);
+  if (failure == ENOSPC || failure == EDQUOT) return bosAddFileError(1506, nullptr, nullptr);
+  if (failure) return bosReportErrno(failure, nullptr);
   return kvSuccess;
 }
 
@@ -343,7 +444,16 @@ uint32_t bosFileSeek(int file, int64_t offset, uint16_t origin) {
     bosReportErrno(EINVAL, nullptr);
     return 0xFFFFFFFFu;
   }
+  // A move from the start or the end makes an owed position moot, unless
+  // the move fails and the position stays.
+  if (whence[origin] == SEEK_CUR) {
+    if (int failure = settlePosition(file)) {
+      bosReportErrno(failure, nullptr);
+      return 0xFFFFFFFFu;
+    }
+  }
   off_t position = lseek(file, off_t(offset), whence[origin]);
+  if (position >= 0) forgetPosition(file);
   if (position < 0 || position >= off_t(0xFFFFFFFFu)) {
     bosReportErrno(position < 0 ? errno : EOVERFLOW, nullptr);
     return 0xFFFFFFFFu;
@@ -354,7 +464,7 @@ uint32_t bosFileSeek(int file, int64_t offset, uint16_t origin) {
 KvStatus bosFileClose(int file) {
   if (file == 0) return kvSuccess;
   if (!isFileNumber(file)) return bosReportErrno(EBADF, nullptr);
-  bosForgetRegionLocks(file);
+  forgetFile(file);
   // After EINTR the descriptor is gone all the same on Linux.
   if (close(file) != 0 && errno != EINTR) return bosReportErrno(errno, nullptr);
   return kvSuccess;
@@ -446,7 +556,7 @@ KvStatus bosReplaceOpen(const unsigned char* target, unsigned char* tempName, in
 KvStatus bosReplaceCommit(int file, const unsigned char* tempName, const unsigned char* target) {
   auto failure = [&](const char* reason) {
     if (file >= bosFirstFileNumber) {
-      bosForgetRegionLocks(file);
+      forgetFile(file);
       close(file);
     }
     unlink(kvC(tempName));
@@ -457,7 +567,7 @@ KvStatus bosReplaceCommit(int file, const unsigned char* tempName, const unsigne
   BosLookup outcome = bosResolveName(target, &resolved);
   if (outcome == bosLookupAmbiguous) return failure(" The name matches more than one file.");
   if (outcome == bosLookupTooLong) return failure(nullptr);
-  bosForgetRegionLocks(file);
+  forgetFile(file);
   int closed = close(file) == 0 || errno == EINTR;
   file = -1;
   if (!closed || rename(kvC(tempName), resolved.path) != 0) return failure(nullptr);
@@ -467,7 +577,7 @@ KvStatus bosReplaceCommit(int file, const unsigned char* tempName, const unsigne
 
 void bosReplaceAbort(int file, const unsigned char* tempName) {
   if (isFileNumber(file)) {
-    bosForgetRegionLocks(file);
+    forgetFile(file);
     close(file);
   }
   if (tempName && *tempName) unlink(kvC(tempName));

@@ -1,7 +1,8 @@
 // Files of the operating-system layer: reading and writing in pieces, the
-// error map, opens (names found without regard to case, Linux limits, no DOS
-// rules, file number 0 never handed out, share modes), temporary files,
-// delete, rename and atomic replacement.
+// file position around positioned reads and writes, the error map, opens
+// (names found without regard to case, Linux limits, no DOS rules, file
+// number 0 never handed out, share modes), temporary files, delete, rename
+// and atomic replacement.
 #include "tests/util/bos_test_support.h"
 
 #include "util/ram.h"
@@ -9,6 +10,7 @@
 #include <sys/resource.h>
 #include <sys/socket.h>
 
+#include <functional>
 #include <thread>
 
 namespace {
@@ -57,6 +59,154 @@ TEST_F(BosFileTest, ReadWriteAndSeekKeepTheFilePosition) {
   EXPECT_EQ(bosFileSeek(file, 0, 7), 0xFFFFFFFFu);
   EXPECT_EQ(bosFileClose(file), kvSuccess);
   EXPECT_EQ(errors(), (std::vector<uint16_t>{1507, 30041}));
+}
+
+// A read or write at an offset leaves the position, as the next call at -1
+// or bosFileSeek sees it, behind its bytes; a seek from the start or the end
+// overrides what it owed, a failed seek does not.
+TEST_F(BosFileTest, PositionedCallsLeaveThePositionBehindTheirBytes) {
+  struct Case {
+    const char* what;
+    std::function<void(int)> positioned;
+    std::function<std::string(int)> then;
+    std::string expected;
+  };
+  auto read = [](int file, int64_t offset, uint32_t length) {
+    std::string data(length, '\0');
+    uint32_t got = 0;
+    EXPECT_EQ(bosFileRead(file, offset, &data[0], length, &got), kvSuccess);
+    data.resize(got);
+    return data;
+  };
+  auto position = [](int file) { return std::to_string(bosFileSeek(file, 0, 1)); };
+  const Case cases[] = {
+      {"read", [&](int f) { read(f, 2, 3); }, position, "5"},
+      {"write", [](int f) { bosFileWrite(f, 7, "ab", 2); }, position, "9"},
+      {"read cut at the end", [&](int f) { EXPECT_EQ(read(f, 8, 10), "89"); }, position, "10"},
+      {"read beyond the end", [&](int f) { EXPECT_EQ(read(f, 20, 4), ""); }, position, "20"},
+      {"read, then read on", [&](int f) { read(f, 2, 3); }, [&](int f) { return read(f, -1, 2); }, "56"},
+      {"write, then write on", [](int f) { bosFileWrite(f, 4, "xy", 2); },
+       [&](int f) {
+         bosFileWrite(f, -1, "z", 1);
+         return read(f, 0, 20);
+       },
+       "0123xyz789"},
+      {"seek from the end", [&](int f) { read(f, 3, 1); },
+       [&](int f) {
+         std::string moved = std::to_string(bosFileSeek(f, -1, 2));
+         return moved + " " + read(f, -1, 5);
+       },
+       "9 9"},
+      {"seek from the start", [&](int f) { read(f, 3, 1); },
+       [&](int f) {
+         std::string moved = std::to_string(bosFileSeek(f, 1, 0));
+         return moved + " " + read(f, -1, 2);
+       },
+       "1 12"},
+      {"failed seek", [&](int f) { read(f, 3, 1); },
+       [&](int f) {
+         std::string moved = std::to_string(bosFileSeek(f, -1, 0));
+         return moved + " " + position(f);
+       },
+       "4294967295 4"},
+  };
+  for (const Case& c : cases) {
+    writeFile(path("digits"), "0123456789");
+    int file = openFile(path("digits"), bosOpenReadWrite);
+    ASSERT_GE(file, 3);
+    c.positioned(file);
+    EXPECT_EQ(c.then(file), c.expected) << c.what;
+    bosFileClose(file);
+  }
+  EXPECT_EQ(errors(), std::vector<uint16_t>{30041});  // the failed seek
+}
+
+// A positioned read or write is one system call: the system's own position
+// stays where it was until a call that uses it. Threads reading one file
+// number at their own offsets each get their own bytes, which a seek
+// followed by a read could not promise.
+TEST_F(BosFileTest, PositionedCallsNeitherSeekNorRaceEachOther) {
+  const uint32_t pageBytes = 8192;
+  const int pages = 64;
+  int file = openFile(path("pages"), bosOpenCreate);
+  ASSERT_GE(file, 3);
+  for (int page = 0; page < pages; ++page) {
+    std::string bytes(pageBytes, char('A' + page % 26));
+    ASSERT_EQ(bosFileWrite(file, int64_t(page) * pageBytes, bytes.data(), pageBytes), kvSuccess);
+  }
+  EXPECT_EQ(lseek(file, 0, SEEK_CUR), 0);
+  std::string page(pageBytes, '\0');
+  uint32_t got = 0;
+  ASSERT_EQ(bosFileRead(file, 5 * pageBytes, &page[0], pageBytes, &got), kvSuccess);
+  EXPECT_EQ(lseek(file, 0, SEEK_CUR), 0);
+  EXPECT_EQ(bosFileSeek(file, 0, 1), 6 * pageBytes);
+  EXPECT_EQ(lseek(file, 0, SEEK_CUR), 6 * pageBytes);
+
+  const int threads = 4;
+  int wrong[threads] = {0};
+  std::vector<std::thread> readers;
+  for (int t = 0; t < threads; ++t) {
+    readers.emplace_back([&, t] {
+      std::string bytes(pageBytes, '\0');
+      for (int round = 0; round < 200; ++round) {
+        int pageNo = (round * threads + t) % pages;
+        uint32_t n = 0;
+        if (bosFileRead(file, int64_t(pageNo) * pageBytes, &bytes[0], pageBytes, &n) != kvSuccess ||
+            n != pageBytes || bytes != std::string(pageBytes, char('A' + pageNo % 26)))
+          ++wrong[t];
+      }
+    });
+  }
+  for (std::thread& reader : readers) reader.join();
+  for (int t = 0; t < threads; ++t) EXPECT_EQ(wrong[t], 0) << t;
+  bosFileClose(file);
+  EXPECT_TRUE(errors().empty());
+}
+
+// A position owed by a file that is closed is not owed by the next file the
+// system gives the same number.
+TEST_F(BosFileTest, ANewFileOfTheSameNumberOwesNoPosition) {
+  writeFile(path("first"), "0123456789");
+  writeFile(path("second"), "abcdefghij");
+  writeFile(path("target"), "");
+  struct Case {
+    const char* closer;
+    std::function<int()> open;
+    std::function<void(int, unsigned char*)> close;
+  };
+  PathBuffer temp;
+  const Case cases[] = {
+      {"bosFileClose", [&] { return openFile(path("first"), 0); }, [](int f, unsigned char*) { bosFileClose(f); }},
+      {"bosReplaceAbort",
+       [&] {
+         int f = -1;
+         EXPECT_EQ(bosReplaceOpen(kvU(path("target").c_str()), temp, &f), kvSuccess);
+         return f;
+       },
+       [](int f, unsigned char* name) { bosReplaceAbort(f, name); }},
+      {"bosReplaceCommit",
+       [&] {
+         int f = -1;
+         EXPECT_EQ(bosReplaceOpen(kvU(path("target").c_str()), temp, &f), kvSuccess);
+         return f;
+       },
+       [&](int f, unsigned char* name) { bosReplaceCommit(f, name, kvU(path("target").c_str())); }},
+  };
+  for (const Case& c : cases) {
+    int file = c.open();
+    ASSERT_GE(file, 3) << c.closer;
+    char byte;
+    uint32_t got = 0;
+    bosFileRead(file, 7, &byte, 1, &got);
+    c.close(file, temp);
+    int next = openFile(path("second"), 0);
+    ASSERT_EQ(next, file) << c.closer;
+    char bytes[3] = {0};
+    EXPECT_EQ(bosFileRead(next, -1, bytes, 3, &got), kvSuccess);
+    EXPECT_EQ(std::string(bytes, got), "abc") << c.closer;
+    bosFileClose(next);
+  }
+  EXPECT_TRUE(errors().empty());
 }
 
 // Each write piece is one message of a packet socket, so the reader sees the
@@ -119,12 +269,29 @@ TEST_F(BosFileTest, AShortPieceFailsTheWrite) {
 }
 
 TEST_F(BosFileTest, AFullDeviceIsInsufficientDiskSpace) {
-  int file = openFile("/dev/full", bosOpenReadWrite);
+  for (int64_t offset : {int64_t(-1), int64_t(0), int64_t(8192)}) {
+    clearErrors();
+    int file = openFile("/dev/full", bosOpenReadWrite);
+    ASSERT_GE(file, 3);
+    EXPECT_EQ(bosFileWrite(file, offset, "abc", 3), kvFailure);
+    bosFileClose(file);
+    EXPECT_EQ(errors(), (std::vector<uint16_t>{1506})) << offset;
+    EXPECT_EQ(lastErrorText(), "Insufficient disk space.");
+  }
+}
+
+TEST_F(BosFileTest, OffsetsBeforeTheStartOrPastThe64BitPositionsAreRefused) {
+  int file = openFile(path("t.dbf"), bosOpenCreate);
   ASSERT_GE(file, 3);
-  EXPECT_EQ(bosFileWrite(file, -1, "abc", 3), kvFailure);
+  char byte = 'x';
+  uint32_t got = 0;
+  for (int64_t offset : {int64_t(-2), INT64_MIN, INT64_MAX}) {
+    EXPECT_EQ(bosFileRead(file, offset, &byte, 1, &got), kvFailure) << offset;
+    EXPECT_EQ(bosFileWrite(file, offset, &byte, 1), kvFailure) << offset;
+  }
+  EXPECT_EQ(bosFileSeek(file, 0, 2), 0u);
   bosFileClose(file);
-  EXPECT_EQ(errors(), (std::vector<uint16_t>{1506}));
-  EXPECT_EQ(lastErrorText(), "Insufficient disk space.");
+  EXPECT_EQ(errors(), std::vector<uint16_t>(6, 30041));
 }
 
 TEST_F(BosFileTest, SystemErrorNumbersMapToMessages) {
