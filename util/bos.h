@@ -150,6 +150,14 @@ KV_UTIL_API KvStatus bosReplaceCommit(int file, const unsigned char* tempName,
                                       const unsigned char* target);
 KV_UTIL_API void bosReplaceAbort(int file, const unsigned char* tempName);
 
+// Whether name, found as bosFileOpen finds it (without regard to case,
+// symbolic links followed), still leads to the file that file has open: the
+// same device and inode. 0 when it leads elsewhere or nowhere (missing,
+// ambiguous, too long) or file is not an open file number. Never a message.
+// A writer that waited for a lock asks this to learn whether the file was
+// replaced meanwhile.
+KV_UTIL_API int bosIsSameFile(int file, const unsigned char* name);
+
 // Adds the message of a system error number for an operation on a file of
 // that name (empty or null: none) and returns kvFailure:
 //   ENOENT 1509, EBADF 1507, ENOMEM 1503, EACCES and EPERM 1508,

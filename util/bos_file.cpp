@@ -515,6 +515,15 @@ KvStatus bosrname(const unsigned char* oldName, const unsigned char* newName) {
   return kvSuccess;
 }
 
+int bosIsSameFile(int file, const unsigned char* name) {
+  if (!isFileNumber(file)) return 0;
+  BosResolvedName resolved;
+  if (bosResolveName(name, &resolved) != bosLookupFound) return 0;
+  struct stat opened, named;
+  return fstat(file, &opened) == 0 && stat(resolved.path, &named) == 0 && opened.st_dev == named.st_dev &&
+         opened.st_ino == named.st_ino;
+}
+
 KvStatus bosupdir(int file) {
   if (file == 0) return kvSuccess;
   if (!isFileNumber(file)) return bosReportErrno(EBADF, nullptr);

@@ -128,19 +128,6 @@ void addSectionSeparator(ByteBuilder* out, const unsigned char* text, uint32_t l
   if (skipSpace(text, lastLineStart, length) < length) out->add(end);
 }
 
-// Whether path still names the file that file has open. A writer that
-// waited for the lock may hold a file that the writer before it has replaced
-// meanwhile; its change must go into the new file. The OS layer offers no
-// comparison of an open file with a name, so this is asked of the system
-// here. A name that does not exist exactly as written (the layer found it
-// without regard to case) cannot be checked and counts as the same file.
-int isStillNamed(int file, const unsigned char* path) {
-  struct stat opened, named;
-  if (fstat(file, &opened) != 0) return 0;
-  if (stat(kvC(path), &named) != 0) return errno == ENOENT;
-  return opened.st_dev == named.st_dev && opened.st_ino == named.st_ino;
-}
-
 // Makes a missing directory and the missing ones above it (mode 0700), for
 // the configuration directory. The OS layer has no call to make directories.
 KvStatus makeDirectories(const unsigned char* path) {
@@ -841,7 +828,10 @@ KvStatus KvIniUpdate::begin(const unsigned char* path, int create, int* exists) 
       bossleep(lockPauseMs);
       continue;
     }
-    if (!isStillNamed(file, path_)) {
+    // A writer that waited for the lock may hold a file that the writer
+    // before it has replaced meanwhile; its change must go into the new one.
+    if (!bosIsSameFile(file, path_)) {
+
       bosFileClose(file);
       continue;
     }

@@ -1,8 +1,8 @@
 // Files of the operating-system layer: reading and writing in pieces, the
 // file position around positioned reads and writes, the error map, opens
 // (names found without regard to case, Linux limits, no DOS rules, file
-// number 0 never handed out, share modes), temporary files, delete, rename
-// and atomic replacement.
+// number 0 never handed out, share modes), temporary files, delete, rename,
+// comparing an open file with a name, and atomic replacement.
 #include "tests/util/bos_test_support.h"
 
 #include "util/ram.h"
@@ -678,6 +678,48 @@ TEST_F(BosFileTest, AFailedReplacementLeavesTheTarget) {
   EXPECT_EQ(errors(), std::vector<uint16_t>{30042});
   EXPECT_EQ(listing(dir_), std::vector<std::string>{"target"});
   EXPECT_EQ(listing(path("target")), std::vector<std::string>{"inside"});
+}
+
+// A name leads to an open file while it reaches the same inode, whatever
+// case or links it takes to get there.
+TEST_F(BosFileTest, SameFileComparesANameWithAnOpenFile) {
+  writeFile(path("Settings.ini"), "x");
+  writeFile(path("other.ini"), "y");
+  ASSERT_EQ(symlink("Settings.ini", path("link.ini").c_str()), 0);
+  ASSERT_EQ(link(path("Settings.ini").c_str(), path("hard.ini").c_str()), 0);
+  writeFile(path("twin.ini"), "");
+  writeFile(path("TWIN.ini"), "");
+  int file = openFile(path("Settings.ini"), bosOpenReadWrite);
+  ASSERT_GE(file, 3);
+  struct Case {
+    std::string name;
+    int same;
+  };
+  const Case cases[] = {
+      {path("Settings.ini"), 1},
+      {path("SETTINGS.INI"), 1},  // found without regard to case
+      {dir_ + "\\settings.ini", 1},
+      {path("link.ini"), 1},
+      {path("hard.ini"), 1},
+      {path("other.ini"), 0},
+      {path("missing.ini"), 0},
+      {path("Twin.ini"), 0},  // ambiguous
+      {dir_, 0},
+      {path(std::string(300, 'n')), 0},
+  };
+  for (const Case& c : cases) EXPECT_EQ(bosIsSameFile(file, kvU(c.name.c_str())), c.same) << c.name;
+
+  // Replaced under the name: the open file is no longer the one named.
+  PathBuffer temp;
+  int replacement = -1;
+  ASSERT_EQ(bosReplaceOpen(kvU(path("settings.ini").c_str()), temp, &replacement), kvSuccess);
+  ASSERT_EQ(bosReplaceCommit(replacement, temp, kvU(path("settings.ini").c_str())), kvSuccess);
+  EXPECT_EQ(bosIsSameFile(file, kvU(path("Settings.ini").c_str())), 0);
+  EXPECT_EQ(bosIsSameFile(file, kvU(path("hard.ini").c_str())), 1);
+  bosFileClose(file);
+  EXPECT_EQ(bosIsSameFile(file, kvU(path("Settings.ini").c_str())), 0);  // closed
+  EXPECT_EQ(bosIsSameFile(0, kvU(path("Settings.ini").c_str())), 0);
+  EXPECT_TRUE(errors().empty());
 }
 
 }  // namespace
