@@ -229,6 +229,17 @@ KV_UTIL_API void bosmpath(unsigned char* path);
 KV_UTIL_API KvStatus bosParseName(unsigned char* path, unsigned char* base, unsigned char* ext,
                                   int report);
 
+// Makes the directory path and every missing directory above it (as
+// mkdir -p), each with mode less the umask; a missing parent also gets the
+// owner's write and search bits, so that the next one can be made in it.
+// Existing components are found without regard to case; missing ones are
+// made as written. A path that exists as a directory succeeds at once.
+// Failure: 1501 "Cannot create file '%s1'." naming path as written, with a
+// reason that names the directory that could not be made and why (a file in
+// the way, no permission, a read-only file system, a full disk); ambiguous
+// names and names beyond the Linux limits as bosFileOpen reports them.
+KV_UTIL_API KvStatus bosMakeDirectory(const unsigned char* path, uint32_t mode);
+
 // The current directory into buffer (bosPathBytes), with a trailing "/" when
 // trailingSlash is set.
 KV_UTIL_API KvStatus bosgtcwd(unsigned char* buffer, int trailingSlash);

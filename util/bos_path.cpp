@@ -1,6 +1,7 @@
 // Names and directories of the operating-system layer: finding names without
-// regard to case, making paths absolute and splitting them, attributes, the
-// current directory and the enumerations of files and directories.
+// regard to case, making paths absolute and splitting them, attributes,
+// making directories, the current directory and the enumerations of files
+// and directories.
 //
 // Finding a name: the name as written is tried first, so an exact name costs
 // one lstat. Otherwise the components are walked from the start; a component
@@ -20,6 +21,7 @@
 
 #include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <cstring>
 
 static_assert(bosPathBytes == PATH_MAX, "path buffers hold PATH_MAX bytes");
@@ -91,6 +93,46 @@ int matchesPattern(const char* pattern, const char* name) {
   }
   while (*pattern == '*') ++pattern;
   return *pattern == 0;
+}
+
+// Why a directory could not be made, for the message of bosMakeDirectory;
+// "%s" is the directory.
+struct DirectoryFailure {
+  int errorNumber;
+  const char* reason;
+};
+
+const DirectoryFailure directoryFailures[] = {
+    {ENOTDIR, " '%s' exists and is not a directory."},
+    {EACCES, " Permission to make the directory '%s' was denied."},
+    {EPERM, " Permission to make the directory '%s' was denied."},
+    {EROFS, " The directory '%s' would be on a read-only file system."},
+    {ENOSPC, " There is no room on the disk for the directory '%s'."},
+    {EDQUOT, " There is no room on the disk for the directory '%s'."},
+};
+
+KvStatus addDirectoryError(const unsigned char* path, const char* directory, int failure) {
+  const char* format = " The directory '%s' could not be made.";
+  for (const DirectoryFailure& entry : directoryFailures) {
+    if (entry.errorNumber == failure) format = entry.reason;
+  }
+  char reason[bosPathBytes + 96];
+  std::snprintf(reason, sizeof(reason), format, directory);
+  return bosAddFileError(1501, path, reason);
+}
+
+// Makes directory with mode unless it exists. Returns 0, or the error
+// number (ENOTDIR for something else of that name).
+int makeOneDirectory(const char* directory, mode_t mode) {
+  struct stat st;
+  if (stat(directory, &st) != 0) {
+    if (errno != ENOENT) return errno;
+    // EEXIST: another process made it meanwhile, checked below.
+    if (mkdir(directory, mode) == 0) return 0;
+    if (errno != EEXIST) return errno;
+    if (stat(directory, &st) != 0) return errno;
+  }
+  return S_ISDIR(st.st_mode) ? 0 : ENOTDIR;
 }
 
 // State of an enumeration (bosFindFiles, bosGetDirectoryNames,
@@ -328,6 +370,32 @@ KvStatus bosParseName(unsigned char* path, unsigned char* base, unsigned char* e
     lastSlash[1] = 0;
   } else {
     text[0] = 0;
+  }
+  return kvSuccess;
+}
+
+KvStatus bosMakeDirectory(const unsigned char* path, uint32_t mode) {
+  BosResolvedName resolved;
+  BosLookup outcome = bosResolveName(path, &resolved);
+  if (outcome == bosLookupTooLong || outcome == bosLookupAmbiguous)
+    return bosAddLookupError(1501, path, outcome, resolved);
+  // resolved.path holds the existing leading directories as on disk and the
+  // rest as written. Each prefix that ends a component is made in turn;
+  // empty components ("//", a trailing "/") are skipped.
+  char* text = resolved.path;
+  size_t length = std::strlen(text);
+  if (length == 0) return bosAddFileError(1501, path, " No directory was named.");
+  size_t lastEnd = length;
+  while (lastEnd > 1 && text[lastEnd - 1] == '/') --lastEnd;
+  for (size_t end = 1; end <= lastEnd; ++end) {
+    if ((end < lastEnd && text[end] != '/') || text[end - 1] == '/') continue;
+    mode_t made = mode_t(mode & 07777);
+    if (end < lastEnd) made |= S_IWUSR | S_IXUSR;
+    char saved = text[end];
+    text[end] = 0;
+    int failure = makeOneDirectory(text, made);
+    if (failure) return addDirectoryError(path, text, failure);
+    text[end] = saved;
   }
   return kvSuccess;
 }

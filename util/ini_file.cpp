@@ -8,9 +8,6 @@
 #include "util/resource.h"
 #include "util/str_functions.h"
 
-#include <sys/stat.h>
-
-#include <cerrno>
 #include <cstring>
 
 namespace {
@@ -126,27 +123,6 @@ void addSectionSeparator(ByteBuilder* out, const unsigned char* text, uint32_t l
   uint32_t lastLineStart = length - 1;
   while (lastLineStart > 0 && text[lastLineStart - 1] != '\n') --lastLineStart;
   if (skipSpace(text, lastLineStart, length) < length) out->add(end);
-}
-
-// Makes a missing directory and the missing ones above it (mode 0700), for
-// the configuration directory. The OS layer has no call to make directories.
-KvStatus makeDirectories(const unsigned char* path) {
-  unsigned char partial[bosPathBytes];
-  uint32_t length = textLength(path);
-  for (uint32_t i = 1; i <= length; ++i) {
-    if (i < length && path[i] != '/') continue;
-    std::memcpy(partial, path, i);
-    partial[i] = 0;
-    if (mkdir(kvC(partial), 0700) != 0 && errno != EEXIST) {
-      addResourceError(1501) << path;
-      return kvFailure;
-    }
-  }
-  if (!(bosfattr(path) & bosAttrDirectory)) {
-    addResourceError(1501) << path;
-    return kvFailure;
-  }
-  return kvSuccess;
 }
 
 // Creates path as an empty file unless a file of that name exists (in any
@@ -287,7 +263,7 @@ KvStatus kvIniConfigDirectory(unsigned char* path, int create) {
   std::memcpy(path, base, baseLength);
   std::memcpy(path + baseLength, tail, tailLength + 1);
   ramFree(base);
-  return create ? makeDirectories(path) : kvSuccess;
+  return create ? bosMakeDirectory(path, 0700) : kvSuccess;
 }
 
 KvStatus kvIniPrivatePath(const unsigned char* iniName, unsigned char* path, int create) {
@@ -831,7 +807,6 @@ KvStatus KvIniUpdate::begin(const unsigned char* path, int create, int* exists) 
     // A writer that waited for the lock may hold a file that the writer
     // before it has replaced meanwhile; its change must go into the new one.
     if (!bosIsSameFile(file, path_)) {
-
       bosFileClose(file);
       continue;
     }

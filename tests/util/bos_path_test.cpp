@@ -1,5 +1,6 @@
 // Names and directories: absolute paths, joining and splitting names on
-// Linux rules, attributes, the current directory and the enumerations.
+// Linux rules, attributes, making directories, the current directory and the
+// enumerations.
 #include "tests/util/bos_test_support.h"
 
 #include <set>
@@ -180,6 +181,84 @@ TEST_F(BosPathTest, AttributesOfFilesAndDirectories) {
     EXPECT_EQ(bosexist(kvU(c.name.c_str())), c.attributes & 1) << c.name;
   }
   EXPECT_TRUE(errors().empty());
+}
+
+// Like mkdir -p: every missing directory is made, with the mode less the
+// umask; a parent also gets the owner's write and search bits so that the
+// next one can be made in it. Existing directories are found without regard
+// to case.
+TEST_F(BosPathTest, MakeDirectoryMakesEveryMissingDirectory) {
+  enterScratch();
+  ASSERT_EQ(mkdir(path("Data").c_str(), 0700), 0);
+  mode_t savedUmask = umask(022);
+  struct Made {
+    std::string name;
+    mode_t mode;
+  };
+  struct Case {
+    std::string given;
+    uint32_t mode;
+    std::vector<Made> made;
+  };
+  const Case cases[] = {
+      {path("a/b/c"), 0750, {{"a", 0750}, {"a/b", 0750}, {"a/b/c", 0750}}},
+      {path("m/n"), 0500, {{"m", 0700}, {"m/n", 0500}}},
+      {path("open/dir"), 0777, {{"open", 0755}, {"open/dir", 0755}}},
+      {path("DATA/new"), 0700, {{"Data/new", 0700}}},
+      {path("p//q/"), 0700, {{"p", 0700}, {"p/q", 0700}}},
+      {dir_ + "\\s\\t", 0700, {{"s", 0700}, {"s/t", 0700}}},
+      {"rel/x", 0700, {{"rel", 0700}, {"rel/x", 0700}}},
+      {path("Data"), 0700, {}},
+      {path("a/b"), 0700, {}},
+      {"/", 0700, {}},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(bosMakeDirectory(kvU(c.given.c_str()), c.mode), kvSuccess) << c.given;
+    for (const Made& m : c.made) {
+      struct stat st;
+      ASSERT_EQ(stat(path(m.name).c_str(), &st), 0) << c.given << ": " << m.name;
+      EXPECT_TRUE(S_ISDIR(st.st_mode)) << m.name;
+      EXPECT_EQ(st.st_mode & 07777, m.mode) << c.given << ": " << m.name;
+    }
+  }
+  umask(savedUmask);
+  EXPECT_EQ(listing(dir_), (std::vector<std::string>{"Data", "a", "m", "open", "p", "rel", "s"}));
+  EXPECT_EQ(listing(path("Data")), std::vector<std::string>{"new"});
+  EXPECT_TRUE(errors().empty());
+}
+
+TEST_F(BosPathTest, MakeDirectoryFailuresSayWhy) {
+  writeFile(path("file"), "");
+  writeFile(path("twin"), "");
+  writeFile(path("TWIN"), "");
+  ASSERT_EQ(mkdir(path("locked").c_str(), 0500), 0);
+  struct Case {
+    std::string given;
+    uint16_t message;
+    std::string reason;  // part of the text
+  };
+  std::vector<Case> cases = {
+      {path("file/sub/deeper"), 1501, "'" + path("file") + "' exists and is not a directory."},
+      {path("FILE"), 1501, "'" + path("file") + "' exists and is not a directory."},
+      {path("Twin/sub"), 1501, "differ only in case"},
+      {path(std::string(256, 'd') + "/sub"), 1524, ""},
+      {"", 1501, "No directory was named."},
+  };
+  if (geteuid() != 0) {  // root may write every directory
+    cases.push_back({path("locked/sub"), 1501, "Permission to make the directory '" + path("locked/sub") + "'"});
+  }
+  for (const Case& c : cases) {
+    clearErrors();
+    EXPECT_EQ(bosMakeDirectory(kvU(c.given.c_str()), 0700), kvFailure) << c.given;
+    EXPECT_EQ(errors(), std::vector<uint16_t>{c.message}) << c.given;
+    std::string text = lastErrorText();
+    if (c.message == 1501) {
+      EXPECT_EQ(text.rfind("Cannot create file '" + c.given + "'.", 0), 0u) << text;
+    }
+    EXPECT_NE(text.find(c.reason), std::string::npos) << text;
+  }
+  EXPECT_EQ(listing(dir_), (std::vector<std::string>{"TWIN", "file", "locked", "twin"}));
+  EXPECT_TRUE(listing(path("locked")).empty());
 }
 
 TEST_F(BosPathTest, TheCurrentDirectoryIsFoundWithoutRegardToCase) {
