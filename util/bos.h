@@ -135,16 +135,22 @@ KV_UTIL_API void bosflush();
 // Always 1.
 KV_UTIL_API int bosftest(const unsigned char* name);
 
-// Atomic replacement of a file: bosReplaceOpen creates a new file next to
-// target (same directory, so that rename() can move it; name "kvXXXXXX",
-// written into tempName, a buffer of bosPathBytes) with the target's
-// permission bits, open read-write; the caller writes the new contents to
-// file, then bosReplaceCommit syncs and closes it and renames it over the
-// target (the existing file of that name, found without regard to case, else
-// target as written). Readers see the old file or the new one, never a part;
-// the old file is never deleted first. On any failure of the commit the new
-// file is closed and removed and the target is unchanged (30042).
-// bosReplaceAbort closes and removes the new file.
+// Atomic replacement of a file. The file replaced is the one target leads
+// to: the existing file of that name, found without regard to case, else
+// target as written; when that name is a symbolic link (~/.odbc.ini kept in
+// a repository of settings), the file the link finally points to, followed
+// link by link (a relative link read against its own directory, at most 40
+// links), so that the link stays a link; a dangling link's target is made.
+// bosReplaceOpen creates a new file beside that file (same directory, so
+// that rename() stays on one file system; name "kvXXXXXX", written into
+// tempName, a buffer of bosPathBytes) with its permission bits, open
+// read-write; the caller writes the new contents to file, then
+// bosReplaceCommit syncs and closes it and renames it over that file.
+// Readers see the old file or the new one, never a part; the old file is
+// never deleted first. On any failure of the commit the new file is closed
+// and removed and the target is unchanged (30042). bosReplaceAbort closes and
+// removes the new file. A chain of links too long or circular fails with
+// 1501 (open) or 30042 (commit), saying so.
 KV_UTIL_API KvStatus bosReplaceOpen(const unsigned char* target, unsigned char* tempName, int* file);
 KV_UTIL_API KvStatus bosReplaceCommit(int file, const unsigned char* tempName,
                                       const unsigned char* target);

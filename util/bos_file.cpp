@@ -36,6 +36,10 @@ namespace {
 
 constexpr uint32_t writePieceBytes = 65534;
 constexpr int uniqueNameAttempts = 100;
+// Symbolic links followed to the file a replacement writes: the kernel's
+// own limit for one name.
+constexpr int maxLinkHops = 40;
+
 const char* const inUseReason = " The file is in use by another connection or program.";
 
 struct ErrnoMessage {
@@ -296,6 +300,45 @@ void directoryOf(const char* path, char* directory) {
   }
 }
 
+// The name of the file that path finally leads to: while the name is a
+// symbolic link, the link's text, read against the link's directory when it
+// is relative. The result is a name that is not a link: an existing file, or
+// none yet (the target of a dangling link, where a new file goes). Returns
+// 0, or ELOOP after maxLinkHops links, ENAMETOOLONG, or the error of
+// readlink.
+int finalTarget(const char* path, char* target) {
+  char current[bosPathBytes];
+  if (std::strlen(path) >= sizeof(current)) return ENAMETOOLONG;
+  std::strcpy(current, path);
+  for (int hops = 0;; ++hops) {
+    struct stat st;
+    if (lstat(current, &st) != 0 || !S_ISLNK(st.st_mode)) break;
+    if (hops == maxLinkHops) return ELOOP;
+    char link[bosPathBytes];
+    ssize_t linkBytes = readlink(current, link, sizeof(link));
+    if (linkBytes < 0) return errno;
+    if (size_t(linkBytes) >= sizeof(link)) return ENAMETOOLONG;
+    link[linkBytes] = 0;
+    if (link[0] == '/') {
+      std::strcpy(current, link);
+      continue;
+    }
+    // The link's directory is the part of current up to its last "/".
+    char* lastSlash = std::strrchr(current, '/');
+    size_t keep = lastSlash ? size_t(lastSlash - current) + 1 : 0;
+    if (keep + size_t(linkBytes) >= sizeof(current)) return ENAMETOOLONG;
+    std::memcpy(current + keep, link, size_t(linkBytes) + 1);
+  }
+  std::strcpy(target, current);
+  return 0;
+}
+
+// The reason appended to a replacement's message when the final target
+// could not be found.
+const char* linkFailureReason(int failure) {
+  return failure == ELOOP ? " The name leads through too many symbolic links." : nullptr;
+}
+
 // 30042 "Cannot rename '%s1' to '%s2'." and the reason, when given.
 KvStatus addRenameError(const unsigned char* from, const unsigned char* to, const char* reason) {
   KvError& error = addResourceError(30042) << (from ? from : kvU("")) << (to ? to : kvU(""));
@@ -543,10 +586,16 @@ KvStatus bosReplaceOpen(const unsigned char* target, unsigned char* tempName, in
   BosLookup outcome = bosResolveName(target, &resolved);
   if (outcome != bosLookupFound && outcome != bosLookupMissing)
     return bosAddLookupError(1501, target, outcome, resolved);
+  // A symbolic link stays: the new file goes beside the file it leads to.
+  char finalName[bosPathBytes];
+  if (int failure = finalTarget(resolved.path, finalName)) {
+    if (failure == ENAMETOOLONG) return bosAddFileError(1524, target, nullptr);
+    return bosAddFileError(1501, target, linkFailureReason(failure));
+  }
   struct stat st;
-  int targetExists = outcome == bosLookupFound && stat(resolved.path, &st) == 0;
+  int targetExists = stat(finalName, &st) == 0;
   char directory[bosPathBytes];
-  directoryOf(resolved.path, directory);
+  directoryOf(finalName, directory);
   char path[bosPathBytes];
   int fd = createUnique(directory, targetExists ? (st.st_mode & 07777) : 0666, path);
   if (fd < 0) return openFailure(target, 1, errno);
@@ -576,11 +625,14 @@ KvStatus bosReplaceCommit(int file, const unsigned char* tempName, const unsigne
   BosLookup outcome = bosResolveName(target, &resolved);
   if (outcome == bosLookupAmbiguous) return failure(" The name matches more than one file.");
   if (outcome == bosLookupTooLong) return failure(nullptr);
+  char finalName[bosPathBytes];
+  if (int lookupFailure = finalTarget(resolved.path, finalName))
+    return failure(linkFailureReason(lookupFailure));
   forgetFile(file);
   int closed = close(file) == 0 || errno == EINTR;
   file = -1;
-  if (!closed || rename(kvC(tempName), resolved.path) != 0) return failure(nullptr);
-  syncDirectoryOf(resolved.path);
+  if (!closed || rename(kvC(tempName), finalName) != 0) return failure(nullptr);
+  syncDirectoryOf(finalName);
   return kvSuccess;
 }
 

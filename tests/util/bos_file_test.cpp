@@ -2,7 +2,8 @@
 // file position around positioned reads and writes, the error map, opens
 // (names found without regard to case, Linux limits, no DOS rules, file
 // number 0 never handed out, share modes), temporary files, delete, rename,
-// comparing an open file with a name, and atomic replacement.
+// comparing an open file with a name, and atomic replacement (also through
+// symbolic links).
 #include "tests/util/bos_test_support.h"
 
 #include "util/ram.h"
@@ -678,6 +679,102 @@ TEST_F(BosFileTest, AFailedReplacementLeavesTheTarget) {
   EXPECT_EQ(errors(), std::vector<uint16_t>{30042});
   EXPECT_EQ(listing(dir_), std::vector<std::string>{"target"});
   EXPECT_EQ(listing(path("target")), std::vector<std::string>{"inside"});
+}
+
+// A replacement through a symbolic link writes the file the link finally
+// points to and leaves every link as it was; the new file is made in that
+// file's directory (so rename() never crosses file systems), with its
+// permission bits.
+TEST_F(BosFileTest, ReplacementThroughSymbolicLinksKeepsTheLinks) {
+  struct Case {
+    const char* what;
+    std::vector<std::pair<std::string, std::string>> links;  // name, text ("@": from the case's root)
+    std::string target;   // as given to the replacement
+    std::string written;  // the file that must receive the new contents
+    bool existed;
+  };
+  const Case cases[] = {
+      {"absolute link", {{"home/.odbc.ini", "@repo/odbc.ini"}}, "home/.odbc.ini", "repo/odbc.ini", true},
+      {"relative link", {{"home/.odbc.ini", "../repo/odbc.ini"}}, "home/.odbc.ini", "repo/odbc.ini", true},
+      {"chain of links",
+       {{"home/.odbc.ini", "../repo/current.ini"}, {"repo/current.ini", "odbc.ini"}},
+       "home/.odbc.ini",
+       "repo/odbc.ini",
+       true},
+      {"link found without regard to case",
+       {{"home/Settings.ini", "../repo/odbc.ini"}},
+       "HOME/SETTINGS.INI",
+       "repo/odbc.ini",
+       true},
+      {"dangling link", {{"home/.odbc.ini", "../repo/new.ini"}}, "home/.odbc.ini", "repo/new.ini", false},
+  };
+  int caseNo = 0;
+  for (const Case& c : cases) {
+    std::string root = path("case" + std::to_string(++caseNo)) + "/";
+    ASSERT_EQ(mkdir(root.c_str(), 0700), 0);
+    ASSERT_EQ(mkdir((root + "home").c_str(), 0700), 0);
+    ASSERT_EQ(mkdir((root + "repo").c_str(), 0700), 0);
+    if (c.existed) {
+      writeFile(root + c.written, "old");
+      ASSERT_EQ(chmod((root + c.written).c_str(), 0640), 0);
+    }
+    auto linkText = [&](const std::string& text) { return text[0] == '@' ? root + text.substr(1) : text; };
+    for (const auto& link : c.links)
+      ASSERT_EQ(symlink(linkText(link.second).c_str(), (root + link.first).c_str()), 0) << c.what;
+
+    PathBuffer temp;
+    int file = -1;
+    ASSERT_EQ(bosReplaceOpen(kvU((root + c.target).c_str()), temp, &file), kvSuccess) << c.what;
+    // Made in the directory of the file written, however the links named it.
+    std::string tempDirectory = temp.str().substr(0, temp.str().rfind('/'));
+    char* made = realpath(tempDirectory.c_str(), nullptr);
+    char* wanted = realpath((root + "repo").c_str(), nullptr);
+    ASSERT_TRUE(made && wanted);
+    EXPECT_STREQ(made, wanted) << c.what;
+    std::free(made);
+    std::free(wanted);
+    ASSERT_EQ(bosFileWrite(file, 0, "new", 3), kvSuccess);
+    ASSERT_EQ(bosReplaceCommit(file, temp, kvU((root + c.target).c_str())), kvSuccess) << c.what;
+
+    EXPECT_EQ(readFile(root + c.written), "new") << c.what;
+    struct stat st;
+    ASSERT_EQ(lstat((root + c.written).c_str(), &st), 0);
+    EXPECT_TRUE(S_ISREG(st.st_mode)) << c.what;
+    if (c.existed) {
+      EXPECT_EQ(st.st_mode & 0777, 0640u) << c.what;
+    }
+    for (const auto& link : c.links) {
+      char text[bosPathBytes];
+      ssize_t length = readlink((root + link.first).c_str(), text, sizeof(text));
+      ASSERT_GT(length, 0) << c.what << ": " << link.first << " is no longer a link";
+      EXPECT_EQ(std::string(text, size_t(length)), linkText(link.second)) << c.what;
+    }
+    size_t expectedInRepo = c.links.size() == 2 ? 2 : 1;
+    EXPECT_EQ(listing(root + "repo").size(), expectedInRepo) << c.what << ": a new file was left behind";
+    EXPECT_EQ(listing(root + "home").size(), size_t(1)) << c.what;
+    EXPECT_TRUE(errors().empty()) << c.what;
+  }
+}
+
+TEST_F(BosFileTest, ALoopOfLinksFailsTheReplacementAndChangesNothing) {
+  ASSERT_EQ(symlink("b.ini", path("a.ini").c_str()), 0);
+  ASSERT_EQ(symlink("a.ini", path("b.ini").c_str()), 0);
+  PathBuffer temp;
+  int file = -1;
+  EXPECT_EQ(bosReplaceOpen(kvU(path("a.ini").c_str()), temp, &file), kvFailure);
+  EXPECT_EQ(errors(), std::vector<uint16_t>{1501});
+  EXPECT_NE(lastErrorText().find("too many symbolic links"), std::string::npos) << lastErrorText();
+
+  // The loop appears between the open and the commit.
+  clearErrors();
+  writeFile(path("c.ini"), "old");
+  ASSERT_EQ(bosReplaceOpen(kvU(path("c.ini").c_str()), temp, &file), kvSuccess);
+  ASSERT_EQ(unlink(path("c.ini").c_str()), 0);
+  ASSERT_EQ(symlink("a.ini", path("c.ini").c_str()), 0);
+  EXPECT_EQ(bosReplaceCommit(file, temp, kvU(path("c.ini").c_str())), kvFailure);
+  EXPECT_EQ(errors(), std::vector<uint16_t>{30042});
+  EXPECT_NE(lastErrorText().find("too many symbolic links"), std::string::npos) << lastErrorText();
+  EXPECT_EQ(listing(dir_), (std::vector<std::string>{"a.ini", "b.ini", "c.ini"}));
 }
 
 // A name leads to an open file while it reaches the same inode, whatever

@@ -1,7 +1,8 @@
 // Private-profile files with Windows rules, reached through INI names that
 // are not kept in a store of their own: reading (case-blind, first match,
 // quotes), lists and their cut, edits that keep every other byte (CR LF
-// included), where files live, atomic replacement and concurrent writers.
+// included), where files live, atomic replacement (through symbolic links
+// too) and concurrent writers.
 #include "util/ini_file.h"
 #include "util/profile.h"
 
@@ -65,8 +66,39 @@ class IniFileTest : public ::testing::Test {
     while (shown < size && buffer[shown] != 0) ++shown;
     return std::string(kvC(buffer), shown);
   }
-  KvStatus put(const char* section, const char* key, const char* value) {
-    return ntWriteProfileString(kvU(section), kvU(key), kvU(value), kvU(file_.c_str()));
+  KvStatus put(const char* section, const char* key, const char* value, const fs::path& name = {}) {
+    return ntWriteProfileString(kvU(section), kvU(key), kvU(value), kvU((name.empty() ? file_ : name).c_str()));
+  }
+
+  // Processes that each write their own keys through name at once; every
+  // key must arrive in file_.
+  void writeConcurrently(const fs::path& name) {
+    const int processes = 4;
+    const int keysEach = 25;
+    pid_t children[processes];
+    for (int p = 0; p < processes; ++p) {
+      children[p] = fork();
+      ASSERT_GE(children[p], 0);
+      if (children[p] == 0) {
+        int failures = 0;
+        for (int k = 0; k < keysEach; ++k) {
+          std::string key = "p" + std::to_string(p) + "k" + std::to_string(k);
+          failures += put("S", key.c_str(), "1", name) != kvSuccess;
+        }
+        _exit(failures == 0 ? 0 : 1);
+      }
+    }
+    for (pid_t child : children) {
+      int status = 0;
+      ASSERT_EQ(waitpid(child, &status, 0), child);
+      EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << name;
+    }
+    for (int p = 0; p < processes; ++p) {
+      for (int k = 0; k < keysEach; ++k) {
+        std::string key = "p" + std::to_string(p) + "k" + std::to_string(k);
+        EXPECT_EQ(get("S", key.c_str()), "1") << name << ": " << key;
+      }
+    }
   }
 
   fs::path root_;
@@ -234,32 +266,39 @@ TEST_F(IniFileTest, AWriteReplacesTheFileAndNeverRewritesItInPlace) {
 
 TEST_F(IniFileTest, ConcurrentWritersLoseNothing) {
   writeFile(file_, "[S]\n");
-  const int processes = 4;
-  const int keysEach = 25;
-  pid_t children[processes];
-  for (int p = 0; p < processes; ++p) {
-    children[p] = fork();
-    ASSERT_GE(children[p], 0);
-    if (children[p] == 0) {
-      int failures = 0;
-      for (int k = 0; k < keysEach; ++k) {
-        std::string key = "p" + std::to_string(p) + "k" + std::to_string(k);
-        failures += put("S", key.c_str(), "1") != kvSuccess;
-      }
-      _exit(failures == 0 ? 0 : 1);
-    }
+  writeConcurrently(file_);
+}
+
+// A writer that waited for the lock checks that the name still leads to the
+// file it locked; the name may reach it in another case or through a link.
+TEST_F(IniFileTest, ConcurrentWritersLoseNothingWhateverWayTheNameLeads) {
+  fs::path link = root_ / "home" / "linked.ini";
+  fs::create_directories(link.parent_path());
+  fs::path otherCase = file_.parent_path() / "SETTINGS.INI";
+  for (const fs::path& name : {link, otherCase}) {
+    writeFile(file_, "[S]\n");
+    fs::remove(link);
+    fs::create_symlink(file_, link);
+    writeConcurrently(name);
+    EXPECT_TRUE(fs::is_symlink(link));
   }
-  for (pid_t child : children) {
-    int status = 0;
-    ASSERT_EQ(waitpid(child, &status, 0), child);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-  }
-  for (int p = 0; p < processes; ++p) {
-    for (int k = 0; k < keysEach; ++k) {
-      std::string key = "p" + std::to_string(p) + "k" + std::to_string(k);
-      EXPECT_EQ(get("S", key.c_str()), "1") << key;
-    }
-  }
+}
+
+// A settings file kept elsewhere and linked in (~/.odbc.ini pointing into a
+// repository of settings) is written where it lives; the link stays.
+TEST_F(IniFileTest, AWriteThroughASymbolicLinkKeepsTheLink) {
+  fs::path repo = root_ / "repo" / "settings.ini";
+  writeFile(repo, "[S]\nk=old\n");
+  fs::path link = root_ / "home" / ".settings.ini";
+  fs::create_directories(link.parent_path());
+  fs::create_symlink("../repo/settings.ini", link);
+  ASSERT_EQ(put("S", "k", "new", link), kvSuccess);
+  ASSERT_EQ(put("T", "j", "added", link), kvSuccess);
+  EXPECT_TRUE(fs::is_symlink(link));
+  EXPECT_EQ(fs::read_symlink(link), "../repo/settings.ini");
+  EXPECT_EQ(readFile(repo), "[S]\nk=new\n\n[T]\nj=added\n");
+  EXPECT_EQ(std::distance(fs::directory_iterator(repo.parent_path()), fs::directory_iterator()), 1);
+  EXPECT_EQ(std::distance(fs::directory_iterator(link.parent_path()), fs::directory_iterator()), 1);
 }
 
 TEST_F(IniFileTest, AFileTooLargeForSettingsIsNeitherReadNorRewritten) {
