@@ -1,12 +1,16 @@
 // Memory sub-allocator; see ram.h for the block layout.
 //
-// Segment layout (48 bytes of header, then the blocks):
+// Segment layout (64 bytes of header, then the blocks):
 //   offset 0   uint32  size of the whole segment, header included
 //   offset 4   uint32  live blocks of the segment
 //   offset 8   ptr     free list head (doubly linked, no address order)
 //   offset 16  ptr     rover: where the next search of this segment starts
 //   offset 24  ptr     next segment of the task
 //   offset 32  ptr     previous segment of the task
+//   offset 40  uint64  generation of the limits it was made under
+//   offset 48  uint32  bytes in its free blocks
+//   offset 52  uint32  smallest block size a full search failed to find
+//                      since a block last came back (0: none)
 // The task's first segment is kept in ziz-task slot 0. Beside the list, an
 // index by address finds the segment of a block in logarithmic time and lets
 // ramFree ignore pointers that no segment holds.
@@ -45,6 +49,9 @@ struct RamSegment {
   RamSegment* next;
   RamSegment* prev;
   uint64_t generation;  // the limits in force when the segment was made
+  uint32_t freeBytes;
+  uint32_t failedAt;
+  uint64_t reserved;
 };
 static_assert(sizeof(RamSegment) == ramSegmentHeaderBytes, "segment header size");
 
@@ -65,6 +72,10 @@ RamLimits limits = {65536 - ramSegmentHeaderBytes, 0, 0};
 uint64_t limitsGeneration = 0;
 uint64_t systemBytes = 0;
 uint32_t systemBlocks = 0;
+// Where the walk over segments starts (the last one that gave a block) and
+// the last segment of the list.
+RamSegment* segmentRover = nullptr;
+RamSegment* lastSegment = nullptr;
 
 std::map<uintptr_t, RamRange>& rangeIndex() {
   // Never destroyed: blocks may be freed by static destructors of other
@@ -166,6 +177,7 @@ RamSegment* newSegment(uint32_t n) {
   std::memset(s, 0, sizeof(RamSegment));
   s->size = uint32_t(total);
   s->generation = limitsGeneration;
+  s->freeBytes = uint32_t(usable);
   auto* b = reinterpret_cast<RamBlock*>(s + 1);
   markFree(b, uint32_t(usable));
   links(b)->next = links(b)->prev = nullptr;
@@ -177,6 +189,8 @@ void releaseSegment(RamSegment* s) {
   if (s->prev) s->prev->next = s->next;
   else firstSegment() = s->next;
   if (s->next) s->next->prev = s->prev;
+  else lastSegment = s->prev;
+  if (segmentRover == s) segmentRover = s->next;
   rangeIndex().erase(reinterpret_cast<uintptr_t>(s));
   systemBytes -= s->size;
   std::free(s);
@@ -198,6 +212,7 @@ void* takeBlock(RamSegment* s, RamBlock* b, uint32_t n, uint32_t request) {
   }
   markInUse(b, size, request);
   ++s->liveBlocks;
+  s->freeBytes -= size;
   return userOf(b);
 }
 
@@ -248,20 +263,42 @@ void* systemBlockAlloc(uint32_t request) {
   return userOf(b);
 }
 
+// Whether a search of s could find a block of n bytes. A full search that
+// fails leaves every free block smaller than n even after merging, so the
+// segment cannot serve n or more until one of its blocks comes back.
+inline bool worthSearching(const RamSegment* s, uint32_t n) {
+  if (!s->rover || s->freeBytes < n) return false;
+  if (s->failedAt && n >= s->failedAt) return false;
+  return !limits.isolate || s->generation == limitsGeneration;
+}
+
+void* searchFrom(RamSegment* s, uint32_t n, uint32_t request) {
+  if (!worthSearching(s, n)) return nullptr;
+  if (RamBlock* b = searchSegment(s, n)) {
+    segmentRover = s;
+    return takeBlock(s, b, n, request);
+  }
+  if (!s->failedAt || n < s->failedAt) s->failedAt = n;
+  return nullptr;
+}
+
 void* allocLocked(uint32_t request) {
   uint32_t n = blockSizeFor(request);
   if (n == 0) return systemBlockAlloc(request);
-  RamSegment* last = nullptr;
-  for (RamSegment* s = firstSegment(); s; s = s->next) {
-    last = s;
-    if (!s->rover || (limits.isolate && s->generation != limitsGeneration)) continue;
-    if (RamBlock* b = searchSegment(s, n)) return takeBlock(s, b, n, request);
-  }
+  // Next fit over the segments too: from the rover to the end, then from
+  // the first up to the rover.
+  RamSegment* start = segmentRover ? segmentRover : firstSegment();
+  for (RamSegment* s = start; s; s = s->next)
+    if (void* p = searchFrom(s, n, request)) return p;
+  for (RamSegment* s = firstSegment(); s && s != start; s = s->next)
+    if (void* p = searchFrom(s, n, request)) return p;
   RamSegment* s = newSegment(n);
   if (!s) return nullptr;
-  s->prev = last;
-  if (last) last->next = s;
+  s->prev = lastSegment;
+  if (lastSegment) lastSegment->next = s;
   else firstSegment() = s;
+  lastSegment = s;
+  segmentRover = s;
   return takeBlock(s, s->freeHead, n, request);
 }
 
@@ -356,6 +393,8 @@ void ramFree(const void* block) {
       b->word = blockSize(b);
       pushFree(s, b);
       s->rover = b;
+      s->freeBytes += blockSize(b);
+      s->failedAt = 0;
     }
   }
   kvLazyUnlock(&ramSemaphore, locked);
@@ -386,6 +425,7 @@ KvStatus ramResize(void** block, uint32_t size) {
       if (behind && isFree(behind) && uint64_t(size0) + blockSize(behind) >= n) {
         unlinkFree(s, behind);
         if (s->rover == behind) s->rover = s->freeHead;
+        s->freeBytes -= blockSize(behind);
         b->word = size0 + blockSize(behind);
         inPlace = true;
       }
@@ -397,6 +437,8 @@ KvStatus ramResize(void** block, uint32_t size) {
         markFree(tail, total - n);
         pushFree(s, tail);
         s->rover = tail;
+        s->freeBytes += total - n;
+        s->failedAt = 0;
         total = n;
       }
       markInUse(b, total, size);

@@ -4,6 +4,10 @@
 // goes back as soon as its last live block is freed. Search is next-fit with
 // a rover per segment; free neighbours are merged lazily, by the searches that
 // pass over them, so a free is constant time apart from finding the segment.
+// The walk over segments starts where the last allocation succeeded, and a
+// segment is passed over when it cannot hold the block: its free bytes are
+// too few, or a search of it already failed for a block no larger since it
+// last got a block back.
 //
 // Block layout (64-bit): a 16-byte header, then the caller's bytes, so every
 // block handed out is aligned to 16 bytes.
@@ -114,5 +118,5 @@ enum : uint32_t {
   ramAlignBytes = 16,
   ramMinBlockBytes = 32,
   ramMaxBlockBytes = 0xFFFFF0,  // largest 24-bit size that is a multiple of 16
-  ramSegmentHeaderBytes = 48,
+  ramSegmentHeaderBytes = 64,
 };
