@@ -8,6 +8,7 @@ packages=(
   libgtest-dev
   unixodbc unixodbc-dev odbcinst
   python3 python3-pyodbc
+  clang libclang-rt-14-dev
 )
 
 missing=()

@@ -9,7 +9,7 @@ jobs=$(nproc)
 "$root/scripts/install-deps.sh"
 
 echo "== build and test"
-cmake -S "$root" -B "$root/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo
+cmake -S "$root" -B "$root/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKV_BUILD_BENCH=ON
 cmake --build "$root/build" -j"$jobs"
 (cd "$root/build" && ctest --output-on-failure -j"$jobs")
 
@@ -19,3 +19,12 @@ cmake --build "$root/build-asan" -j"$jobs"
 (cd "$root/build-asan" &&
   ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   ctest --output-on-failure -j"$jobs")
+
+echo "== fuzz the parsers briefly (libFuzzer)"
+CC=clang CXX=clang++ cmake -S "$root" -B "$root/build-fuzz" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DKV_FUZZ=ON -DKV_BUILD_TESTS=OFF
+cmake --build "$root/build-fuzz" -j"$jobs"
+for fuzzer in "$root"/build-fuzz/fuzz/*_fuzz; do
+  echo "-- $(basename "$fuzzer")"
+  "$fuzzer" -max_total_time="${KV_FUZZ_SECONDS:-20}" -max_len=4096 -print_final_stats=0 2>&1 | tail -n 2
+done
