@@ -13,18 +13,11 @@
 #include <cstring>
 #include <vector>
 
+#include "fuzz/fuzz_check.h"
 #include "util/charset.h"
 #include "util/error_list.h"
 #include "util/kv_array.h"
 #include "util/scanner.h"
-
-#define FUZZ_CHECK(condition)                                                    \
-  do {                                                                           \
-    if (!(condition)) {                                                          \
-      std::fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #condition); \
-      std::abort();                                                              \
-    }                                                                            \
-  } while (0)
 
 namespace {
 
