@@ -581,7 +581,7 @@ TEST_F(BosFileTest, SearchPathFindsAFileInAPathDirectory) {
 TEST_F(BosFileTest, DeleteRemovesTheFileFoundWithoutRegardToCase) {
   writeFile(path("Gone.dbf"), "");
   EXPECT_EQ(bosFileDelete(kvU(path("GONE.DBF").c_str())), kvSuccess);
-  EXPECT_FALSE(exists(path("Gone.dbf")));
+  EXPECT_FALSE(fileExists(path("Gone.dbf")));
   EXPECT_EQ(bosFileDelete(kvU(path("never-there.dbf").c_str())), kvSuccess);
   EXPECT_EQ(bosFileDelete(kvU(path("no/such/dir.dbf").c_str())), kvSuccess);
   EXPECT_TRUE(errors().empty());
@@ -606,7 +606,7 @@ TEST_F(BosFileTest, AFileThatIsOpenIsNotDeletedOrRenamed) {
   EXPECT_EQ(readFile(path("busy.dbf")), "data");
   bosFileClose(file);
   EXPECT_EQ(bosFileDelete(kvU(path("busy.dbf").c_str())), kvSuccess);
-  EXPECT_FALSE(exists(path("busy.dbf")));
+  EXPECT_FALSE(fileExists(path("busy.dbf")));
 }
 
 TEST_F(BosFileTest, RenameNeverReplacesAnotherFile) {

@@ -4,33 +4,25 @@
 // that holds locks on a file while the test runs.
 #pragma once
 
+#include "tests/util/test_support.h"
 #include "util/bos.h"
-#include "util/error_list.h"
 
-#include <dirent.h>
 #include <fcntl.h>
-#include <ftw.h>
 #include <signal.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <gtest/gtest.h>
-
-#include <algorithm>
-#include <cstdlib>
 #include <cstring>
 #include <string>
-#include <vector>
 
-class BosTest : public ::testing::Test {
+// The scratch directory is dir_; a test that changes the working directory
+// gets the old one back before the directory goes.
+class BosTest : public ErrorCapturingTest {
  protected:
   void SetUp() override {
-    list_ = new KvErrorList(this, 1);
-    KvErrorKeeper::setErrorList(list_);
-    char pattern[] = "/tmp/kvbostest-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    dir_ = pattern;
+    ErrorCapturingTest::SetUp();
+    ASSERT_TRUE(scratch_.make("kvbostest-"));
+    dir_ = scratch_.name();
     char cwd[bosPathBytes];
     ASSERT_NE(getcwd(cwd, sizeof(cwd)), nullptr);
     cwd_ = cwd;
@@ -38,46 +30,11 @@ class BosTest : public ::testing::Test {
 
   void TearDown() override {
     EXPECT_EQ(chdir(cwd_.c_str()), 0);
-    nftw(dir_.c_str(), removeEntry, 16, FTW_DEPTH | FTW_PHYS);
-    EXPECT_EQ(KvErrorKeeper::giveUpErrorList(), list_);
-    delete list_;
+    scratch_.remove();
+    ErrorCapturingTest::TearDown();
   }
 
-  std::string path(const std::string& name) const { return dir_ + "/" + name; }
-
-  // The numbers of the messages in the current list, in order.
-  std::vector<uint16_t> errors() const {
-    std::vector<uint16_t> numbers;
-    for (uint32_t i = 0; KvError* e = list_->getErrorAtPos(i); ++i) numbers.push_back(e->getNumber());
-    return numbers;
-  }
-  std::string lastErrorText() const {
-    KvError* last = list_->getLastError();
-    return last ? kvC(last->getErrorText()) : "";
-  }
-  void clearErrors() { list_->clearErrors(); }
-
-  static void writeFile(const std::string& name, const std::string& data) {
-    int fd = open(name.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    ASSERT_GE(fd, 0) << name;
-    ASSERT_EQ(write(fd, data.data(), data.size()), ssize_t(data.size()));
-    close(fd);
-  }
-  static std::string readFile(const std::string& name) {
-    std::string data;
-    int fd = open(name.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return "<missing>";
-    char chunk[4096];
-    for (ssize_t got; (got = read(fd, chunk, sizeof(chunk))) > 0;) data.append(chunk, size_t(got));
-    close(fd);
-    return data;
-  }
-  static bool exists(const std::string& name) {
-    struct stat st;
-    return lstat(name.c_str(), &st) == 0;
-  }
-  // The names of a directory, sorted.
-  static std::vector<std::string> listing(const std::string& directory);
+  std::string path(const std::string& name) const { return scratch_.path(name); }
 
   // A name the layer may write into.
   struct PathBuffer {
@@ -87,32 +44,10 @@ class BosTest : public ::testing::Test {
     unsigned char bytes[bosPathBytes];
   };
 
-  KvErrorList* list_ = nullptr;
+  ScratchDirectory scratch_;
   std::string dir_;
   std::string cwd_;
-
- private:
-  static int removeEntry(const char* name, const struct stat*, int type, struct FTW*) {
-    if (type == FTW_DP) {
-      rmdir(name);
-    } else {
-      unlink(name);
-    }
-    return 0;
-  }
 };
-
-inline std::vector<std::string> BosTest::listing(const std::string& directory) {
-  std::vector<std::string> names;
-  if (DIR* d = opendir(directory.c_str())) {
-    while (struct dirent* e = readdir(d)) {
-      if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0) names.push_back(e->d_name);
-    }
-    closedir(d);
-  }
-  std::sort(names.begin(), names.end());
-  return names;
-}
 
 // A /usr/bin/python3 child that runs a script on a file, prints "ready" when
 // the script has taken its locks, and ends when its standard input closes.
