@@ -9,27 +9,12 @@
 #include <cstring>
 #include <vector>
 
-#include "util/error_list.h"
+#include "tests/util/test_support.h"
 
 namespace {
 
 // Installs a keep-all error list for the test and checks what reached it.
-class KvArrayTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    list_ = new KvErrorList(nullptr, 1);
-    KvErrorKeeper::setErrorList(list_);
-  }
-  void TearDown() override {
-    KvErrorKeeper::giveUpErrorList();
-    delete list_;
-  }
-  uint16_t lastErrorNumber() {
-    KvError* last = list_->getLastError();
-    return last ? last->getNumber() : 0;
-  }
-  KvErrorList* list_ = nullptr;
-};
+using KvArrayTest = ErrorCapturingTest;
 
 int liveItems = 0;
 int compareCalls = 0;

@@ -9,27 +9,13 @@
 #include <string>
 #include <vector>
 
-#include "util/error_list.h"
+#include "tests/util/test_support.h"
 #include "util/kv_string.h"
 
 namespace {
 
-class KvDictionaryTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    list_ = new KvErrorList(nullptr, 1);
-    KvErrorKeeper::setErrorList(list_);
-  }
-  void TearDown() override {
-    KvErrorKeeper::giveUpErrorList();
-    delete list_;
-  }
-  uint16_t lastErrorNumber() {
-    KvError* last = list_->getLastError();
-    return last ? last->getNumber() : 0;
-  }
-  KvErrorList* list_ = nullptr;
-};
+// Every test runs with a keep-all error list current.
+using KvDictionaryTest = ErrorCapturingTest;
 
 // A set of test elements whose hash the test chooses; equal by id.
 struct Element {

@@ -1,7 +1,7 @@
 // Views of 4096-byte pieces over a shared scratch store.
 #include "util/shared_file.h"
 
-#include "util/error_list.h"
+#include "tests/util/test_support.h"
 
 #include <gtest/gtest.h>
 
@@ -9,23 +9,8 @@
 
 namespace {
 
-class SharedFileTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    list_ = new KvErrorList(this, 1);
-    KvErrorKeeper::setErrorList(list_);
-  }
-  void TearDown() override {
-    EXPECT_EQ(KvErrorKeeper::giveUpErrorList(), list_);
-    delete list_;
-  }
-  std::vector<uint16_t> errors() const {
-    std::vector<uint16_t> numbers;
-    for (uint32_t i = 0; KvError* e = list_->getErrorAtPos(i); ++i) numbers.push_back(e->getNumber());
-    return numbers;
-  }
-  KvErrorList* list_ = nullptr;
-};
+// Every test runs with a keep-all error list current.
+using SharedFileTest = ErrorCapturingTest;
 
 std::vector<unsigned char> bytesFor(uint32_t length, unsigned seed) {
   std::vector<unsigned char> bytes(length);

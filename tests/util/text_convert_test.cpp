@@ -3,7 +3,7 @@
 // fields and in-place hexadecimal conversion.
 #include "util/text_convert.h"
 
-#include "util/error_list.h"
+#include "tests/util/test_support.h"
 
 #include <gtest/gtest.h>
 
@@ -12,25 +12,8 @@
 
 namespace {
 
-class TextConvertTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    list_ = new KvErrorList(nullptr, 1);
-    KvErrorKeeper::setErrorList(list_);
-  }
-  void TearDown() override {
-    KvErrorKeeper::giveUpErrorList();
-    delete list_;
-  }
-  // Number and text of the only error, or 0 and "" when there is none.
-  uint16_t errorNumber() const { return list_->getCount() ? list_->getErrorAtPos(0)->getNumber() : 0; }
-  std::string errorText() const {
-    return list_->getCount() ? kvC(list_->getErrorAtPos(0)->getErrorText()) : "";
-  }
-  void clearErrors() { list_->clearErrors(); }
-
-  KvErrorList* list_ = nullptr;
-};
+// Every test runs with a keep-all error list current.
+using TextConvertTest = ErrorCapturingTest;
 
 TEST(IsTrueStr, FirstCharactersDecide) {
   struct Case {
@@ -58,7 +41,7 @@ TEST_F(TextConvertTest, UnsignedTextAcceptedForms) {
     EXPECT_EQ(convert(kvU(c.text), &value), kvSuccess) << c.text;
     EXPECT_EQ(value, c.expected) << c.text;
   }
-  EXPECT_EQ(errorNumber(), 0);
+  EXPECT_EQ(firstErrorNumber(), 0);
 }
 
 TEST_F(TextConvertTest, BadTextNamesTheNumberAndLeavesTheTarget) {
@@ -79,8 +62,8 @@ TEST_F(TextConvertTest, BadTextNamesTheNumberAndLeavesTheTarget) {
     uint32_t value = 99;
     EXPECT_EQ(convert(kvU(c.text), &value), kvFailure) << c.text;
     EXPECT_EQ(value, 99u) << c.text;
-    EXPECT_EQ(errorNumber(), c.message) << c.text;
-    EXPECT_EQ(errorText(), c.shown) << c.text;
+    EXPECT_EQ(firstErrorNumber(), c.message) << c.text;
+    EXPECT_EQ(firstErrorText(), c.shown) << c.text;
     clearErrors();
   }
 }
@@ -95,13 +78,13 @@ TEST_F(TextConvertTest, SignedThirtyTwoBitRange) {
   EXPECT_EQ(value, -5);
 
   EXPECT_EQ(convert(kvU("2147483648"), &value), kvFailure);
-  EXPECT_EQ(errorNumber(), 2701);
+  EXPECT_EQ(firstErrorNumber(), 2701);
   clearErrors();
   EXPECT_EQ(convert(kvU(" -2147483649"), &value), kvFailure);
-  EXPECT_EQ(errorText(), "Number too large: -2147483649");
+  EXPECT_EQ(firstErrorText(), "Number too large: -2147483649");
   clearErrors();
   EXPECT_EQ(convert(kvU("--5"), &value), kvFailure);
-  EXPECT_EQ(errorNumber(), 2702);
+  EXPECT_EQ(firstErrorNumber(), 2702);
   EXPECT_EQ(value, -5);
 }
 
@@ -119,7 +102,7 @@ TEST_F(TextConvertTest, NarrowTargetsCheckTheirRange) {
   EXPECT_EQ(u8, 255);
   EXPECT_EQ(convert(kvU("-128"), &s8), kvSuccess);
   EXPECT_EQ(s8, -128);
-  EXPECT_EQ(errorNumber(), 0);
+  EXPECT_EQ(firstErrorNumber(), 0);
 
   struct Case {
     KvStatus status;
@@ -147,7 +130,7 @@ TEST_F(TextConvertTest, CountedTextReadsOnlyItsLength) {
   EXPECT_EQ(convert(kvU("12\0" "34"), 5, &u16), kvSuccess);  // a zero byte ends it
   EXPECT_EQ(u16, 12);
   EXPECT_EQ(convert(text, 6, &u16), kvFailure);
-  EXPECT_EQ(errorText(), "Number too large: 123456");
+  EXPECT_EQ(firstErrorText(), "Number too large: 123456");
 }
 
 TEST(ConvertToText, DecimalDigits) {
@@ -230,14 +213,14 @@ TEST_F(TextConvertTest, DehexifyReadsEitherCase) {
   EXPECT_EQ(text[0], 0xFF);
   EXPECT_EQ(text[1], 0x00);
   EXPECT_EQ(text[2], 0xE1);
-  EXPECT_EQ(errorNumber(), 0);
+  EXPECT_EQ(firstErrorNumber(), 0);
 }
 
 TEST_F(TextConvertTest, DehexifyRefusesABadCharacterBeforeWriting) {
   unsigned char out[4] = {7, 7, 7, 7};
   EXPECT_EQ(dehexify(out, kvU("000G"), 4), kvFailure);
-  EXPECT_EQ(errorNumber(), 2708);
-  EXPECT_EQ(errorText(), "Invalid hexidecimal character found during conversion.");
+  EXPECT_EQ(firstErrorNumber(), 2708);
+  EXPECT_EQ(firstErrorText(), "Invalid hexidecimal character found during conversion.");
   EXPECT_EQ(out[0], 7);
   EXPECT_EQ(out[1], 7);
 }

@@ -4,7 +4,7 @@
 // searches, and position trees against a model list.
 #include "util/tree.h"
 
-#include "util/error_list.h"
+#include "tests/util/test_support.h"
 
 #include <gtest/gtest.h>
 
@@ -18,23 +18,8 @@
 
 namespace {
 
-class TreeTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    list_ = new KvErrorList(this, 1);
-    KvErrorKeeper::setErrorList(list_);
-  }
-  void TearDown() override {
-    EXPECT_EQ(KvErrorKeeper::giveUpErrorList(), list_);
-    delete list_;
-  }
-  std::vector<uint16_t> errors() const {
-    std::vector<uint16_t> numbers;
-    for (uint32_t i = 0; KvError* e = list_->getErrorAtPos(i); ++i) numbers.push_back(e->getNumber());
-    return numbers;
-  }
-  KvErrorList* list_ = nullptr;
-};
+// Every test runs with a keep-all error list current.
+using TreeTest = ErrorCapturingTest;
 
 // Keys and data of any length made from a number: the key starts with the
 // number big-endian, so byte order is number order.

@@ -9,7 +9,7 @@
 #include <utility>
 #include <vector>
 
-#include "util/error_list.h"
+#include "tests/util/test_support.h"
 #include "util/resource.h"
 
 namespace {
@@ -20,24 +20,8 @@ std::string str(const KvSubString* text) {
   return text ? std::string(kvC(text->getText()), text->getLength()) : std::string("<null>");
 }
 
-class ValueParserTest : public ::testing::Test {
+class ValueParserTest : public ErrorCapturingTest {
  protected:
-  void SetUp() override {
-    list_ = new KvErrorList(nullptr, 1);
-    KvErrorKeeper::setErrorList(list_);
-  }
-  void TearDown() override {
-    KvErrorKeeper::giveUpErrorList();
-    delete list_;
-  }
-  std::string lastErrorText() {
-    KvError* last = list_->getLastError();
-    return last ? kvC(last->getErrorText()) : "";
-  }
-  uint16_t lastErrorNumber() {
-    KvError* last = list_->getLastError();
-    return last ? last->getNumber() : 0;
-  }
   static Attributes attributes(const KvValueParser& parser) {
     Attributes out;
     for (uint16_t i = 0; i < parser.getAttributeCount(); ++i) {
@@ -55,7 +39,6 @@ class ValueParserTest : public ::testing::Test {
     }
     return out;
   }
-  KvErrorList* list_ = nullptr;
 };
 
 struct ParseCase {
