@@ -3,7 +3,7 @@
 // focus and activation across destruction, and use from several threads.
 #include "platform/headless_window.h"
 
-#include "util/error_list.h"
+#include "tests/util/test_support.h"
 
 #include <gtest/gtest.h>
 
@@ -14,16 +14,12 @@
 
 namespace {
 
-class HeadlessWindowTest : public ::testing::Test {
+// Top-level windows a test makes are destroyed afterwards.
+class HeadlessWindowTest : public ErrorCapturingTest {
  protected:
-  void SetUp() override {
-    list_ = new KvErrorList(nullptr, 1);
-    KvErrorKeeper::setErrorList(list_);
-  }
   void TearDown() override {
     for (KvWindow* w : topLevel_) kvDestroyWindow(w);
-    KvErrorKeeper::giveUpErrorList();
-    delete list_;
+    ErrorCapturingTest::TearDown();
   }
   KvWindow* topLevel(KvWindowKind kind, KvWindow* owner = nullptr, KvRect rect = {0, 0, 300, 200}) {
     KvWindow* w = kvCreateWindow(kind, owner, 0, kvU("Setup"), &rect);
@@ -46,11 +42,7 @@ class HeadlessWindowTest : public ::testing::Test {
     unsigned char buffer[256];
     return kvGetListItemText(w, index, buffer, sizeof(buffer)) < 0 ? "<none>" : kvC(buffer);
   }
-  uint16_t lastErrorNumber() const {
-    return list_->getCount() ? list_->getErrorAtPos(list_->getCount() - 1)->getNumber() : 0;
-  }
 
-  KvErrorList* list_ = nullptr;
   std::vector<KvWindow*> topLevel_;
 };
 

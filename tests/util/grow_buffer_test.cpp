@@ -3,7 +3,7 @@
 // wrap around.
 #include "util/grow_buffer.h"
 
-#include "util/error_list.h"
+#include "tests/util/test_support.h"
 #include "util/ram.h"
 
 #include <gtest/gtest.h>
@@ -12,20 +12,14 @@
 
 namespace {
 
-class GrowBufferTest : public ::testing::Test {
+// A buffer the test grows, freed afterwards.
+class GrowBufferTest : public ErrorCapturingTest {
  protected:
-  void SetUp() override {
-    list_ = new KvErrorList(nullptr, 1);
-    KvErrorKeeper::setErrorList(list_);
-  }
   void TearDown() override {
     ramFree(start_);
-    KvErrorKeeper::giveUpErrorList();
-    delete list_;
+    ErrorCapturingTest::TearDown();
   }
-  uint16_t errorNumber() const { return list_->getCount() ? list_->getErrorAtPos(0)->getNumber() : 0; }
 
-  KvErrorList* list_ = nullptr;
   unsigned char* start_ = nullptr;
   unsigned char* cursor_ = nullptr;
   uint16_t size_ = 0;
@@ -72,7 +66,7 @@ TEST_F(GrowBufferTest, RefusesToPassSixtyFiveThousandBytes) {
   EXPECT_EQ(butxpand(&start, &cursor, &size, 65024), kvFailure);  // 65536 would wrap to 0
   EXPECT_EQ(start, nullptr);
   EXPECT_EQ(size, 0);
-  EXPECT_EQ(errorNumber(), 2716);
+  EXPECT_EQ(firstErrorNumber(), 2716);
   list_->clearErrors();
 
   ASSERT_EQ(butxpand(&start_, &cursor_, &size_, 64600), kvSuccess);
@@ -80,7 +74,7 @@ TEST_F(GrowBufferTest, RefusesToPassSixtyFiveThousandBytes) {
   cursor_ = start_ + 65000;
   unsigned char* before = start_;
   EXPECT_EQ(butxpand(&start_, &cursor_, &size_, 600), kvFailure);
-  EXPECT_EQ(errorNumber(), 2716);
+  EXPECT_EQ(firstErrorNumber(), 2716);
   EXPECT_EQ(start_, before);
   EXPECT_EQ(cursor_, start_ + 65000);
   EXPECT_EQ(size_, 65024);
@@ -90,7 +84,7 @@ TEST_F(GrowBufferTest, CursorOutsideTheBlockIsRefused) {
   ASSERT_EQ(butxpand(&start_, &cursor_, &size_, 10), kvSuccess);
   unsigned char* outside = start_ + size_ + 1;
   EXPECT_EQ(butxpand(&start_, &outside, &size_, 600), kvFailure);
-  EXPECT_EQ(errorNumber(), 1517);
+  EXPECT_EQ(firstErrorNumber(), 1517);
   EXPECT_EQ(size_, 512);
 }
 

@@ -2,8 +2,8 @@
 // rewriting, and message texts with numbered markers.
 #include "util/kv_string.h"
 
+#include "tests/util/test_support.h"
 #include "util/charset.h"
-#include "util/error_list.h"
 #include "util/kv_array.h"
 #include "util/resource.h"
 
@@ -22,18 +22,14 @@ std::string str(const KvString& s) { return kvC(s.getStr()); }
 
 // Installs a keep-all error list as current, so that tests can read what
 // was reported; switches double-byte handling off afterwards.
-class KvStringTest : public ::testing::Test {
+class KvStringTest : public ErrorCapturingTest {
  protected:
-  void SetUp() override { KvErrorKeeper::setErrorList(&list_); }
   void TearDown() override {
-    EXPECT_EQ(KvErrorKeeper::giveUpErrorList(), &list_);
+    ErrorCapturingTest::TearDown();
     kvSetDbcsLeadBytes(nullptr);
   }
-  uint16_t lastError() { return KvErrorKeeper::getLastErrorNumber(); }
-  uint32_t errorCount() { return list_.getCount(); }
+  uint32_t errorCount() { return list_->getCount(); }
   static void dbcsOn() { kvSetDbcsLeadBytes(shiftJisLeadBytes); }
-
-  KvErrorList list_{nullptr, 1};
 };
 
 // ---------------------------------------------------------------------------
@@ -48,7 +44,7 @@ TEST_F(KvStringTest, ResizeUpToTheLimitOnly) {
   EXPECT_EQ(errorCount(), 0u);
 
   EXPECT_EQ(s.resize(65537), kvFailure);
-  EXPECT_EQ(lastError(), 2716);
+  EXPECT_EQ(lastErrorNumber(), 2716);
   EXPECT_STREQ(kvC(KvErrorKeeper::getLastError()->getErrorText()),
                "Cannot handle strings larger than 65500 bytes.");
   EXPECT_EQ(s.getCapacity(), 65536u);
@@ -62,7 +58,7 @@ TEST_F(KvStringTest, ConcatFillsExactlyToTheLimit) {
   EXPECT_EQ(s.getLength(), 65535u);
   EXPECT_EQ(errorCount(), 0u);
   EXPECT_EQ(s.concat('z'), kvFailure);
-  EXPECT_EQ(lastError(), 2716);
+  EXPECT_EQ(lastErrorNumber(), 2716);
   EXPECT_EQ(s.getLength(), 65535u);
   EXPECT_EQ(s.getStr()[65534], 'y');
   EXPECT_EQ(s.getStr()[65535], 0);
@@ -100,9 +96,9 @@ TEST_F(KvStringTest, BorrowedBufferNeverGrows) {
       {"forceEol", [](KvString& t) { return t.forceEol(1); }},
   };
   for (const Growth& g : growths) {
-    list_.clearErrors();
+    clearErrors();
     EXPECT_EQ(g.grow(s), kvFailure) << g.what;
-    EXPECT_EQ(lastError(), 2716) << g.what;
+    EXPECT_EQ(lastErrorNumber(), 2716) << g.what;
     EXPECT_EQ(str(s), "abc0123456789AB") << g.what;
   }
   EXPECT_EQ(s.getBuffer(), buffer);
@@ -177,7 +173,7 @@ TEST_F(KvStringTest, ChangeBytesRefusesARangeOutsideTheText) {
   KvString s;
   ASSERT_EQ(s.initialize(kvU("abc")), kvSuccess);
   EXPECT_EQ(s.changeBytes(4, 0, kvU("x"), 1), kvFailure);
-  EXPECT_EQ(lastError(), 1517);
+  EXPECT_EQ(lastErrorNumber(), 1517);
   EXPECT_EQ(s.changeBytes(2, 2, kvU("x"), 1), kvFailure);
   EXPECT_EQ(str(s), "abc");
 }
@@ -221,7 +217,7 @@ TEST_F(KvStringTest, ReplaceIsAllOrNothing) {
   KvString s;
   ASSERT_EQ(s.initialize(kvU(text.c_str())), kvSuccess);
   EXPECT_EQ(s.replaceSubString(kvU("<m>"), kvU(value.c_str())), kvFailure);
-  EXPECT_EQ(lastError(), 2716);
+  EXPECT_EQ(lastErrorNumber(), 2716);
   EXPECT_EQ(str(s), text);
 }
 
@@ -234,7 +230,7 @@ TEST_F(KvStringTest, ReplaceAPartOfTheString) {
 
   KvSubString elsewhere(kvU("*"), 1);
   EXPECT_EQ(s.replaceSubString(&elsewhere, kvU("x"), 1), kvFailure);
-  EXPECT_EQ(lastError(), 1517);
+  EXPECT_EQ(lastErrorNumber(), 1517);
   EXPECT_EQ(str(s), "SELECT a, b FROM t");
 }
 
@@ -553,7 +549,7 @@ TEST_F(KvStringTest, ReplaceStringOverABorrowedBufferFailsToGrow) {
   {
     KvReplaceString r(&target);
     EXPECT_EQ(r.addBytes(kvU("x"), 1), kvFailure);
-    EXPECT_EQ(lastError(), 2716);
+    EXPECT_EQ(lastErrorNumber(), 2716);
   }
   EXPECT_EQ(str(target), "a?b");
 }
@@ -614,7 +610,7 @@ TEST_F(KvStringTest, AFailedFillStopsLaterFills) {
   const std::string huge(70000, 'x');
   p << kvU(huge.c_str()) << kvU("second");
   EXPECT_TRUE(p.hasFailed());
-  EXPECT_EQ(lastError(), 2716);
+  EXPECT_EQ(lastErrorNumber(), 2716);
   EXPECT_EQ(str(p), "a %s1 %s2");  // never half filled with misnumbered parameters
 
   ASSERT_EQ(p.initialize(kvU("%s1")), kvSuccess);  // initialize clears the failure
@@ -627,7 +623,7 @@ TEST_F(KvStringTest, ErrorMessagesAreFilledThroughTheirText) {
   kvAddUtilityError(1523) << kvU("libNAME06.so") << kvU("a missing file");
   EXPECT_STREQ(kvC(KvErrorKeeper::getLastError()->getErrorText()),
                "Unable to load DLL libNAME06.so because of a missing file.");
-  list_.clearErrors();
+  clearErrors();
   kvAddUtilityError(2705) << uint32_t(7) << kvU("the list");
   EXPECT_STREQ(kvC(KvErrorKeeper::getLastError()->getErrorText()), "Error parsing the list at offset 7.");
 }

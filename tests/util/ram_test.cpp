@@ -2,7 +2,7 @@
 // in-place resizing, failures and concurrent use.
 #include "util/ram.h"
 
-#include "util/error_list.h"
+#include "tests/util/test_support.h"
 #include "util/zizdata.h"
 
 #include <gtest/gtest.h>
@@ -14,22 +14,20 @@
 
 namespace {
 
-// Small segments make the layout of one segment easy to reason about.
-class RamTest : public ::testing::Test {
+// Small segments make the layout of one segment easy to reason about; the
+// error list is made under them too, and limits come back after it goes.
+class RamTest : public ErrorCapturingTest {
  protected:
   void SetUp() override {
     saved_ = ramGetLimits();
     ramSetLimits({480, 0, 1});
-    list_ = new KvErrorList(nullptr, 1);
-    KvErrorKeeper::setErrorList(list_);
+    ErrorCapturingTest::SetUp();
   }
   void TearDown() override {
-    KvErrorKeeper::giveUpErrorList();
-    delete list_;
+    ErrorCapturingTest::TearDown();
     ramSetLimits(saved_);
   }
   RamLimits saved_;
-  KvErrorList* list_ = nullptr;
 };
 
 TEST_F(RamTest, BlockSizesAndRequestedSizes) {

@@ -12,34 +12,21 @@
 #include <utility>
 #include <vector>
 
+#include "tests/util/test_support.h"
 #include "util/charset.h"
-#include "util/error_list.h"
 #include "util/kv_array.h"
 
 namespace {
 
 typedef std::vector<std::pair<std::string, uint32_t>> Tokens;
 
-class ScannerTest : public ::testing::Test {
+// Double-byte handling is switched off after every test.
+class ScannerTest : public ErrorCapturingTest {
  protected:
-  void SetUp() override {
-    list_ = new KvErrorList(nullptr, 1);
-    KvErrorKeeper::setErrorList(list_);
-  }
   void TearDown() override {
     kvSetDbcsLeadBytes(nullptr);
-    KvErrorKeeper::giveUpErrorList();
-    delete list_;
+    ErrorCapturingTest::TearDown();
   }
-  std::string lastErrorText() {
-    KvError* last = list_->getLastError();
-    return last ? kvC(last->getErrorText()) : "";
-  }
-  uint16_t lastErrorNumber() {
-    KvError* last = list_->getLastError();
-    return last ? last->getNumber() : 0;
-  }
-  KvErrorList* list_ = nullptr;
 };
 
 // Reads every token up to the end, checking that each is a view of the text

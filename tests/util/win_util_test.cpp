@@ -2,7 +2,7 @@
 // its screen rules, and unique accelerators for dialog texts.
 #include "util/win_util.h"
 
-#include "util/error_list.h"
+#include "tests/util/test_support.h"
 #include "util/resource.h"
 
 #include <gtest/gtest.h>
@@ -13,16 +13,12 @@
 
 namespace {
 
-class WinUtilTest : public ::testing::Test {
+// Top-level windows a test makes are destroyed afterwards.
+class WinUtilTest : public ErrorCapturingTest {
  protected:
-  void SetUp() override {
-    list_ = new KvErrorList(nullptr, 1);
-    KvErrorKeeper::setErrorList(list_);
-  }
   void TearDown() override {
     for (KvWindow* w : made_) kvDestroyWindow(w);
-    KvErrorKeeper::giveUpErrorList();
-    delete list_;
+    ErrorCapturingTest::TearDown();
   }
   KvWindow* make(KvWindowKind kind, KvWindow* parent, KvRect rect) {
     KvWindow* w = kvCreateWindow(kind, parent, 0, nullptr, &rect);
@@ -36,7 +32,6 @@ class WinUtilTest : public ::testing::Test {
     return r;
   }
 
-  KvErrorList* list_ = nullptr;
   std::vector<KvWindow*> made_;
 };
 
