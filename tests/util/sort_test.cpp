@@ -4,13 +4,9 @@
 // work files; the caller's-buffer sort and KvSortedArray::resort through it.
 #include "util/sort.h"
 
-#include "util/error_list.h"
+#include "tests/util/test_support.h"
 #include "util/kv_array.h"
 #include "util/str_functions.h"
-
-#include <dirent.h>
-#include <ftw.h>
-#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -27,8 +23,6 @@ namespace {
 using Record = std::string;
 using Records = std::vector<Record>;
 using Keys = std::vector<KvSortKey>;
-
-int removeEntry(const char* path, const struct stat*, int, struct FTW*) { return std::remove(path); }
 
 // The order the sorter must give, written from the key rules directly.
 int referenceCompare(const Keys& keys, size_t fromKey, const Record& a, const Record& b) {
@@ -101,44 +95,30 @@ Records valueRecords(const std::vector<uint32_t>& values) {
   return records;
 }
 
-class SortTest : public ::testing::Test {
+// Work files go to a scratch directory that serves as $TMPDIR; memory
+// limits a test sets come back afterwards.
+class SortTest : public ErrorCapturingTest {
  protected:
   void SetUp() override {
-    list_ = new KvErrorList(this, 1);
-    KvErrorKeeper::setErrorList(list_);
+    ErrorCapturingTest::SetUp();
     savedLimits_ = ramGetLimits();
-    char pattern[] = "/tmp/kvsorttest-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    dir_ = pattern;
-    const char* tmpdir = std::getenv("TMPDIR");
-    savedTmpdir_ = tmpdir ? tmpdir : "";
-    hadTmpdir_ = tmpdir != nullptr;
-    setenv("TMPDIR", dir_.c_str(), 1);
+    ASSERT_TRUE(scratch_.make("kvsorttest-"));
+    dir_ = scratch_.name();
+    environment_.set("TMPDIR", dir_);
   }
 
   void TearDown() override {
     ramSetLimits(savedLimits_);
-    if (hadTmpdir_) setenv("TMPDIR", savedTmpdir_.c_str(), 1);
-    else unsetenv("TMPDIR");
-    nftw(dir_.c_str(), removeEntry, 16, FTW_DEPTH | FTW_PHYS);
-    EXPECT_EQ(KvErrorKeeper::giveUpErrorList(), list_);
-    delete list_;
-  }
-
-  std::vector<uint16_t> errors() const {
-    std::vector<uint16_t> numbers;
-    for (uint32_t i = 0; KvError* e = list_->getErrorAtPos(i); ++i) numbers.push_back(e->getNumber());
-    return numbers;
+    environment_.restore();
+    scratch_.remove();
+    ErrorCapturingTest::TearDown();
   }
 
   // Files named "kv*" in the temporary directory.
   size_t workFiles() const {
-    size_t count = 0;
-    if (DIR* d = opendir(dir_.c_str())) {
-      while (dirent* entry = readdir(d)) count += std::strncmp(entry->d_name, "kv", 2) == 0;
-      closedir(d);
-    }
-    return count;
+    std::vector<std::string> names = listing(dir_);
+    return size_t(std::count_if(names.begin(), names.end(),
+                                [](const std::string& name) { return name.compare(0, 2, "kv") == 0; }));
   }
 
   static void addKeys(KvSort& sort, const Keys& keys) {
@@ -172,11 +152,10 @@ class SortTest : public ::testing::Test {
     return out;
   }
 
-  KvErrorList* list_ = nullptr;
   RamLimits savedLimits_;
+  ScratchDirectory scratch_;
+  EnvironmentGuard environment_;
   std::string dir_;
-  std::string savedTmpdir_;
-  bool hadTmpdir_ = false;
 };
 
 // A record length of 24 gives 2730 records a block: with two blocks a run

@@ -2,13 +2,8 @@
 // files, offsets past 128 MiB, truncation and concurrent use.
 #include "util/tmp_file.h"
 
-#include "util/error_list.h"
+#include "tests/util/test_support.h"
 #include "util/kv_string.h"
-
-#include <dirent.h>
-#include <ftw.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -22,55 +17,27 @@ namespace {
 
 // A keep-all error list and a scratch directory that serves as $TMPDIR, so
 // that a test sees the spill files the store makes.
-class TmpFileTest : public ::testing::Test {
+class TmpFileTest : public ErrorCapturingTest {
  protected:
   void SetUp() override {
-    list_ = new KvErrorList(this, 1);
-    KvErrorKeeper::setErrorList(list_);
-    char pattern[] = "/tmp/kvtmpfiletest-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    dir_ = pattern;
-    const char* old = getenv("TMPDIR");
-    hadTmpDir_ = old != nullptr;
-    if (old) oldTmpDir_ = old;
-    setenv("TMPDIR", dir_.c_str(), 1);
+    ErrorCapturingTest::SetUp();
+    ASSERT_TRUE(scratch_.make("kvtmpfiletest-"));
+    dir_ = scratch_.name();
+    environment_.set("TMPDIR", dir_);
   }
 
   void TearDown() override {
-    if (hadTmpDir_) setenv("TMPDIR", oldTmpDir_.c_str(), 1);
-    else unsetenv("TMPDIR");
-    nftw(dir_.c_str(), removeEntry, 16, FTW_DEPTH | FTW_PHYS);
-    EXPECT_EQ(KvErrorKeeper::giveUpErrorList(), list_);
-    delete list_;
-  }
-
-  static int removeEntry(const char* path, const struct stat*, int, struct FTW*) {
-    return remove(path);
+    environment_.restore();
+    scratch_.remove();
+    ErrorCapturingTest::TearDown();
   }
 
   // Names of the files in the scratch directory.
-  std::vector<std::string> files() const {
-    std::vector<std::string> names;
-    DIR* d = opendir(dir_.c_str());
-    if (!d) return names;
-    while (dirent* e = readdir(d)) {
-      std::string name = e->d_name;
-      if (name != "." && name != "..") names.push_back(name);
-    }
-    closedir(d);
-    return names;
-  }
+  std::vector<std::string> files() const { return listing(dir_); }
 
-  std::vector<uint16_t> errors() const {
-    std::vector<uint16_t> numbers;
-    for (uint32_t i = 0; KvError* e = list_->getErrorAtPos(i); ++i) numbers.push_back(e->getNumber());
-    return numbers;
-  }
-
-  KvErrorList* list_ = nullptr;
+  ScratchDirectory scratch_;
+  EnvironmentGuard environment_;
   std::string dir_;
-  std::string oldTmpDir_;
-  bool hadTmpDir_ = false;
 };
 
 // A page-sized pattern that differs for every page number.
