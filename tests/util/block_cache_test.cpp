@@ -3,50 +3,42 @@
 // cache that still returns the old bytes was served from a cached page.
 #include "util/block_cache.h"
 
+#include "tests/util/test_support.h"
 #include "util/bos.h"
-#include "util/error_list.h"
 #include "util/zizdata.h"
 
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
-#include <cstdlib>
 #include <cstring>
-#include <filesystem>
 #include <string>
 #include <vector>
 
 namespace {
-
-namespace fs = std::filesystem;
 
 constexpr uint32_t page = bvmPageBytes;
 
 // The byte at offset of a fresh file: differs from page to page and within.
 unsigned char pattern(uint64_t offset) { return static_cast<unsigned char>((offset * 7 + offset / page) % 251); }
 
-class BlockCacheTest : public ::testing::Test {
+// Files in a scratch directory; the cache and the files a test opened go
+// afterwards.
+class BlockCacheTest : public ErrorCapturingTest {
  protected:
   void SetUp() override {
-    char directory[] = "/tmp/kvbvmXXXXXX";
-    ASSERT_NE(mkdtemp(directory), nullptr);
-    root_ = directory;
-    list_ = new KvErrorList(this, 1);
-    KvErrorKeeper::setErrorList(list_);
+    ErrorCapturingTest::SetUp();
+    ASSERT_TRUE(scratch_.make("kvbvm"));
   }
   void TearDown() override {
     for (int file : files_) bosFileClose(file);
     while (cache_) release();
-    KvErrorKeeper::giveUpErrorList();
-    delete list_;
-    fs::remove_all(root_);
+    ErrorCapturingTest::TearDown();
+    scratch_.remove();
   }
 
   // A file of size bytes in the pattern, opened twice: through the cache
   // (data) and behind it (side).
   void makeFile(const char* name, uint64_t size) {
-    std::string path = (root_ / name).string();
+    std::string path = scratch_.path(name);
     std::vector<unsigned char> bytes(size);
     for (uint64_t i = 0; i < size; ++i) bytes[i] = pattern(i);
     unsigned char buffer[bosPathBytes];
@@ -95,8 +87,7 @@ class BlockCacheTest : public ::testing::Test {
     return !got.empty() && got[0] == original;
   }
 
-  fs::path root_;
-  KvErrorList* list_ = nullptr;
+  ScratchDirectory scratch_;
   BvmCache* cache_ = nullptr;
   int users_ = 0;
   int data_ = 0;

@@ -6,8 +6,8 @@
 #include "util/ini_file.h"
 #include "util/profile.h"
 
+#include "tests/util/test_support.h"
 #include "util/charset.h"
-#include "util/error_list.h"
 
 #include <gtest/gtest.h>
 
@@ -18,42 +18,27 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 
 namespace {
 
 namespace fs = std::filesystem;
 
-std::string readFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream all;
-  all << in.rdbuf();
-  return all.str();
-}
-
-void writeFile(const fs::path& path, const std::string& text) {
-  fs::create_directories(path.parent_path());
-  std::ofstream(path, std::ios::binary) << text;
-}
-
-class IniFileTest : public ::testing::Test {
+// A private home and configuration directory under a fresh scratch
+// directory; file_ is an INI file named by its path.
+class IniFileTest : public ErrorCapturingTest {
  protected:
   void SetUp() override {
-    char pattern[] = "/tmp/kvinifileXXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    root_ = pattern;
+    ErrorCapturingTest::SetUp();
+    ASSERT_TRUE(scratch_.make("kvinifile"));
+    root_ = scratch_.name();
     setenv("HOME", (root_ / "home").c_str(), 1);
     setenv("XDG_CONFIG_HOME", (root_ / "config").c_str(), 1);
     file_ = root_ / "data" / "settings.ini";
-    list_ = new KvErrorList(this, 1);
-    KvErrorKeeper::setErrorList(list_);
   }
   void TearDown() override {
-    KvErrorKeeper::giveUpErrorList();
-    delete list_;
-    fs::remove_all(root_);
+    ErrorCapturingTest::TearDown();
+    scratch_.remove();
   }
 
   std::string get(const char* section, const char* key, const char* def = "dflt", uint32_t size = 256,
@@ -101,9 +86,9 @@ class IniFileTest : public ::testing::Test {
     }
   }
 
+  ScratchDirectory scratch_;
   fs::path root_;
   fs::path file_;
-  KvErrorList* list_ = nullptr;
 };
 
 TEST_F(IniFileTest, ReadsMatchWithoutCaseAndTheFirstMatchWins) {

@@ -3,7 +3,7 @@
 // and size rules, deletions and their guards, and KvIni.
 #include "util/profile.h"
 
-#include "util/error_list.h"
+#include "tests/util/test_support.h"
 
 #include <gtest/gtest.h>
 
@@ -14,25 +14,11 @@
 #include <cstring>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string readFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream all;
-  all << in.rdbuf();
-  return all.str();
-}
-
-void writeFile(const fs::path& path, const std::string& text) {
-  fs::create_directories(path.parent_path());
-  std::ofstream(path, std::ios::binary) << text;
-}
 
 std::string bytes(const unsigned char* buffer, uint32_t length) {
   return std::string(reinterpret_cast<const char*>(buffer), length);
@@ -47,25 +33,22 @@ std::string listOf(std::initializer_list<const char*> items) {
 
 // A private home, unixODBC files and configuration directory under a fresh
 // temporary directory, and a keep-all error list.
-class ProfileTest : public ::testing::Test {
+class ProfileTest : public ErrorCapturingTest {
  protected:
   void SetUp() override {
-    char pattern[] = "/tmp/kvprofileXXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    root_ = pattern;
+    ErrorCapturingTest::SetUp();
+    ASSERT_TRUE(scratch_.make("kvprofile"));
+    root_ = scratch_.name();
     fs::create_directories(root_ / "home");
     fs::create_directories(root_ / "sys");
     setenv("HOME", (root_ / "home").c_str(), 1);
     setenv("ODBCINI", userIni().c_str(), 1);
     setenv("ODBCSYSINI", (root_ / "sys").c_str(), 1);
     setenv("XDG_CONFIG_HOME", (root_ / "config").c_str(), 1);
-    list_ = new KvErrorList(this, 1);
-    KvErrorKeeper::setErrorList(list_);
   }
   void TearDown() override {
-    KvErrorKeeper::giveUpErrorList();
-    delete list_;
-    fs::remove_all(root_);
+    ErrorCapturingTest::TearDown();
+    scratch_.remove();
   }
 
   fs::path userIni() const { return root_ / "home" / "user-odbc.ini"; }
@@ -81,7 +64,6 @@ class ProfileTest : public ::testing::Test {
   KvStatus put(const char* section, const char* key, const char* value, const char* iniName) {
     return ntWriteProfileString(kvU(section), kvU(key), kvU(value), kvU(iniName));
   }
-  uint16_t lastError() { return KvErrorKeeper::getLastErrorNumber(); }
 
   // Runs odbcinst with this test's environment; returns its output.
   std::string odbcinst(const std::string& arguments, int* status = nullptr) {
@@ -95,8 +77,8 @@ class ProfileTest : public ::testing::Test {
     return out;
   }
 
+  ScratchDirectory scratch_;
   fs::path root_;
-  KvErrorList* list_ = nullptr;
 };
 
 TEST_F(ProfileTest, AnIniNameReachesItsStoreAndIsNeverChanged) {
@@ -281,7 +263,7 @@ TEST_F(ProfileTest, AMissingSectionNeverDeletesEveryDataSource) {
   for (const char* section : emptySections) {
     list_->clearErrors();
     EXPECT_EQ(put(section, nullptr, nullptr, "ODBC.INI"), kvFailure);
-    EXPECT_EQ(lastError(), 1517);
+    EXPECT_EQ(lastErrorNumber(), 1517);
     EXPECT_EQ(put(section, "Driver", "x", "ODBC.INI"), kvFailure);
   }
   EXPECT_EQ(readFile(userIni()), before);
@@ -308,7 +290,7 @@ TEST_F(ProfileTest, TextsThatWouldChangeTheFileStructureAreRefused) {
     SCOPED_TRACE(c.value);
     list_->clearErrors();
     EXPECT_EQ(put(c.section, c.key, c.value, "ODBC.INI"), kvFailure);
-    EXPECT_EQ(lastError(), 1517);
+    EXPECT_EQ(lastErrorNumber(), 1517);
   }
   EXPECT_EQ(readFile(userIni()), before);
 }
@@ -330,7 +312,7 @@ TEST_F(ProfileTest, ReadsOfUnreadableStoresGiveDefaultsWithoutMessages) {
   EXPECT_EQ(list_->getCount(), 0u);
   // With no user file known a data source cannot be written.
   EXPECT_EQ(put("Dsn", "Driver", "x", "ODBC.INI"), kvFailure);
-  EXPECT_EQ(lastError(), 1501);
+  EXPECT_EQ(lastErrorNumber(), 1501);
 }
 
 class KvIniTest : public ProfileTest {};
@@ -340,7 +322,7 @@ TEST_F(KvIniTest, ClosedIniReportsAndGivesDefaults) {
   unsigned char buffer[8];
   EXPECT_EQ(ini.getEntry(kvU("S"), kvU("K"), buffer, sizeof(buffer), kvU("default-text")), kvSuccess);
   EXPECT_STREQ(kvC(buffer), "default");  // cut to the buffer and terminated
-  EXPECT_EQ(lastError(), 2717);
+  EXPECT_EQ(lastErrorNumber(), 2717);
   EXPECT_STREQ(kvC(list_->getLastError()->getErrorText()), "Initialization file is not open.");
   int16_t number = 0;
   EXPECT_EQ(ini.getEntry(kvU("S"), kvU("K"), &number, 7), kvSuccess);
@@ -395,14 +377,14 @@ TEST_F(KvIniTest, NumberEntries) {
     int16_t value = 0;
     EXPECT_EQ(ini.getEntry(kvU("N"), kvU(c.key), &value, 99), kvSuccess);
     EXPECT_EQ(value, c.expected);
-    EXPECT_EQ(lastError(), c.message);
+    EXPECT_EQ(lastErrorNumber(), c.message);
   }
 }
 
 TEST_F(KvIniTest, NullNameIsRefused) {
   KvIni ini;
   EXPECT_EQ(ini.open(nullptr), kvFailure);
-  EXPECT_EQ(lastError(), 1517);
+  EXPECT_EQ(lastErrorNumber(), 1517);
   EXPECT_EQ(ini.getName(), nullptr);
 }
 
