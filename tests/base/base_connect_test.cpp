@@ -4,13 +4,12 @@
 #include "base_test_support.h"
 
 #include "base/base_out_string.h"
+#include "tests/util/test_support.h"
 #include "util/ram.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <fstream>
-#include <unistd.h>
 
 namespace {
 
@@ -21,23 +20,23 @@ const char dataSources[] =
     "[Async]\nDriver=Unit\nYieldProc=1\nAsyncExec=1\n\n"
     "[NoYield]\nDriver=Unit\nYieldProc=0\nAsyncExec=1\n";
 
+// The data sources above in a private unixODBC configuration directory,
+// and a connection of the unit driver.
 class ConnectTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    char pattern[] = "/tmp/kvbaseXXXXXX";
-    dir_ = mkdtemp(pattern);
-    std::ofstream(dir_ + "/odbc.ini") << dataSources;
-    std::ofstream(dir_ + "/user.ini") << "";
-    setenv("ODBCSYSINI", dir_.c_str(), 1);
-    setenv("ODBCINI", (dir_ + "/user.ini").c_str(), 1);
+    ASSERT_TRUE(scratch_.make("kvbase"));
+    writeFile(scratch_.path("odbc.ini"), dataSources);
+    writeFile(scratch_.path("user.ini"), "");
+    setenv("ODBCSYSINI", scratch_.name().c_str(), 1);
+    setenv("ODBCINI", scratch_.path("user.ini").c_str(), 1);
     env_ = new BaseEnv(1);
     connection_ = new UnitConnection(env_);
   }
   void TearDown() override {
     delete connection_;
     delete env_;
-    for (const char* name : {"/odbc.ini", "/user.ini"}) unlink((dir_ + name).c_str());
-    rmdir(dir_.c_str());
+    scratch_.remove();
   }
   SQLRETURN connect(const char* dsn, const char* uid = nullptr) {
     return connection_->SQLConnect((SQLCHAR*)dsn, SQL_NTS, (SQLCHAR*)uid, SQL_NTS, nullptr, 0);
@@ -57,7 +56,7 @@ class ConnectTest : public ::testing::Test {
     return all;
   }
 
-  std::string dir_;
+  ScratchDirectory scratch_;
   BaseEnv* env_ = nullptr;
   UnitConnection* connection_ = nullptr;
 };
