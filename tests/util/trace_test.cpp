@@ -15,18 +15,7 @@ class TraceTest : public BosTest {
  protected:
   void SetUp() override {
     BosTest::SetUp();
-    const char* old = getenv("XDG_CONFIG_HOME");
-    hadConfigHome_ = old != nullptr;
-    if (old) oldConfigHome_ = old;
-    setenv("XDG_CONFIG_HOME", path("config").c_str(), 1);
-  }
-  void TearDown() override {
-    if (hadConfigHome_) {
-      setenv("XDG_CONFIG_HOME", oldConfigHome_.c_str(), 1);
-    } else {
-      unsetenv("XDG_CONFIG_HOME");
-    }
-    BosTest::TearDown();
+    environment_.set("XDG_CONFIG_HOME", path("config"));
   }
   static std::string windowText(const KvTrace& trace) {
     std::string text(kvGetWindowTextLength(trace.getEditControl()) + 1, '\0');
@@ -34,8 +23,7 @@ class TraceTest : public BosTest {
     return text;
   }
 
-  bool hadConfigHome_ = false;
-  std::string oldConfigHome_;
+  EnvironmentGuard environment_;
 };
 
 TEST_F(TraceTest, LinesGoToTheFileWithTimeStamps) {
@@ -208,7 +196,7 @@ TEST_F(TraceTest, BoxesRaisedWhileABoxIsWrittenOnlyGoOn) {
   // included).
   mdsZizTaskInit();
   mdsZizTaskTerm();
-  setenv("KV_SEMCONTROL", "65536", 1);
+  environment_.set("KV_SEMCONTROL", "65536");
   KvErrorKeeper::setErrorList(list_);
   KvTrace trace;
   ASSERT_EQ(trace.initialize(nullptr, 0, kvU(path("boxes.log").c_str())), kvSuccess);
@@ -223,7 +211,7 @@ TEST_F(TraceTest, BoxesRaisedWhileABoxIsWrittenOnlyGoOn) {
   ::testing::internal::CaptureStderr();
   mdsZizTaskInit();
   mdsZizTaskTerm();
-  unsetenv("KV_SEMCONTROL");
+  environment_.restore();
   KvErrorKeeper::setErrorList(list_);
   ::testing::internal::GetCapturedStderr();
 }
