@@ -138,12 +138,17 @@ void KvSemaphoreInfo::readSettings() {
   }
 }
 
+// Set while this thread makes the pool: making it takes memory, which may
+// make the allocator's lock, which asks for the pool again.
+thread_local bool makingPool = false;
+
 KvSemaphoreInfo* kvGetSemaphorePool() {
   void** slot = mdsGetZizTaskDataAddress(zizTaskSemaphores);
   for (;;) {
     void* pool = __atomic_load_n(slot, __ATOMIC_ACQUIRE);
     if (pool && pool != beingMade) return static_cast<KvSemaphoreInfo*>(pool);
     if (pool == beingMade) {
+      if (makingPool) return nullptr;  // that lock works without a pool
       sched_yield();
       continue;
     }
@@ -151,7 +156,9 @@ KvSemaphoreInfo* kvGetSemaphorePool() {
     if (!__atomic_compare_exchange_n(slot, &expected, static_cast<void*>(beingMade), false,
                                      __ATOMIC_ACQ_REL, __ATOMIC_ACQUIRE))
       continue;
+    makingPool = true;
     KvSemaphoreInfo* made = new KvSemaphoreInfo();
+    makingPool = false;
     if (made) made->readSettings();
     __atomic_store_n(slot, static_cast<void*>(made), __ATOMIC_RELEASE);
     return made;

@@ -158,6 +158,16 @@ TEST(Semaphore, LockMadeOnFirstUseIsMadeOnce) {
   EXPECT_EQ(kvGetSemaphorePool()->getLockCount(), locks - 1);
 }
 
+TEST(Semaphore, PoolMadeBeforeTheAllocatorsLock) {
+  freshPool(nullptr);
+  ASSERT_EQ(*kvRamLockHolder(), nullptr);
+  KvSemaphoreInfo* pool = kvGetSemaphorePool();  // makes the allocator's lock on the way
+  ASSERT_NE(pool, nullptr);
+  EXPECT_NE(*kvRamLockHolder(), nullptr);
+  void* p = ramAlloc(10);
+  ramFree(p);
+}
+
 TEST(Semaphore, TaskTeardownDestroysEveryLockAndStartsClean) {
   freshPool(nullptr);
   KvSemaphore* holder = nullptr;
