@@ -211,9 +211,9 @@ KvStatus BaseConnection::setConnectOption(uint16_t option, SQLULEN value) {
     } else if (stored != 0) {  // SQL_KEYSET_SIZE and SQL_SIMULATE_CURSOR stay 0
       addOdbcWarning(stateOptionChanged);
     }
-    for (KvNode* n = statements_.peekFirst(); n; n = n == statements_.peekLast() ? nullptr : n->getNext())
-      if (static_cast<BaseStatement*>(n)->setStmtOption(option, stored) != kvSuccess) return kvFailure;
-    return kvSuccess;
+    bool all = statements_.forEach<BaseStatement>(
+        [&](BaseStatement* s) { return s->setStmtOption(option, stored) == kvSuccess; });
+    return all ? kvSuccess : kvFailure;
   }
   switch (option) {
     case SQL_ACCESS_MODE:
@@ -316,9 +316,8 @@ SQLRETURN BaseConnection::SQLTransact(SQLUSMALLINT fType) {
   if (endTransaction(fType) != kvSuccess) return standardExit(SQL_ERROR);
   flags_ &= ~flagTransaction;
   SQLRETURN result = SQL_SUCCESS;
-  for (KvNode* n = statements_.peekFirst(); n; n = n == statements_.peekLast() ? nullptr : n->getNext()) {
-    auto* statement = static_cast<BaseStatement*>(n);
-    if (statement->getCursorState() == 0) continue;
+  statements_.forEach<BaseStatement>([&](BaseStatement* statement) {
+    if (statement->getCursorState() == 0) return true;
     KvStatus status = kvSuccess;
     if (behaviour == SQL_CB_DELETE) {
       status = statement->applyCommitDelete((workArounds_ & waKeepPrepared) != 0);
@@ -326,8 +325,9 @@ SQLRETURN BaseConnection::SQLTransact(SQLUSMALLINT fType) {
       status = statement->getKind() == 1 ? statement->closePreparedStatement()
                                          : statement->returnToAllocatedState(0);
     }
-    if (status != kvSuccess) result = SQL_ERROR;
-  }
+    if (status != kvSuccess) result = SQL_ERROR;  // the others are still visited
+    return true;
+  });
   return standardExit(result);
 }
 

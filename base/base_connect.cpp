@@ -363,8 +363,9 @@ KvStatus BaseConnection::finishConnect() {
 }
 
 KvStatus BaseConnection::disconnect() {
-  for (KvNode* n = statements_.peekFirst(); n; n = n == statements_.peekLast() ? nullptr : n->getNext())
-    if (static_cast<BaseStatement*>(n)->returnToAllocatedState(0) != kvSuccess) return kvFailure;
+  if (!statements_.forEach<BaseStatement>(
+          [](BaseStatement* s) { return s->returnToAllocatedState(0) == kvSuccess; }))
+    return kvFailure;
   KvStatus status = setToAllocatedState();
   flags_ &= ~(flagConnected | flagTransaction);
   while (KvNode* node = statements_.peekFirst()) delete static_cast<BaseStatement*>(node);

@@ -59,16 +59,15 @@ void BaseConnection::setDatabaseName(const unsigned char* name) {
 uint16_t BaseConnection::threadCheck(ThreadCheckTypes type) {
   BaseLockHook hook;
   if (flags_ & flagBusy) return 1;
-  if (type == checkConnectionAndStatements) {
-    for (KvNode* n = statements_.peekFirst(); n; n = n == statements_.peekLast() ? nullptr : n->getNext())
-      if (static_cast<BaseStatement*>(n)->getFlags() & BaseStatement::flagBusy) return 1;
-  }
+  if (type == checkConnectionAndStatements &&
+      !statements_.forEach<BaseStatement>([](BaseStatement* s) { return !(s->getFlags() & BaseStatement::flagBusy); }))
+    return 1;
   flags_ |= flagBusy;
   if (type == checkConnectionAndStatements) {
-    for (KvNode* n = statements_.peekFirst(); n; n = n == statements_.peekLast() ? nullptr : n->getNext()) {
-      auto* statement = static_cast<BaseStatement*>(n);
-      statement->setFlags(statement->getFlags() | BaseStatement::flagBusy);
-    }
+    statements_.forEach<BaseStatement>([](BaseStatement* s) {
+      s->setFlags(s->getFlags() | BaseStatement::flagBusy);
+      return true;
+    });
     flags_ |= flagStatementsMarked;
   } else {
     flags_ &= ~flagStatementsMarked;
@@ -80,10 +79,10 @@ void BaseConnection::threadDone() {
   BaseLockHook hook;
   flags_ &= ~flagBusy;
   if (flags_ & flagStatementsMarked) {
-    for (KvNode* n = statements_.peekFirst(); n; n = n == statements_.peekLast() ? nullptr : n->getNext()) {
-      auto* statement = static_cast<BaseStatement*>(n);
-      statement->setFlags(statement->getFlags() & ~BaseStatement::flagBusy);
-    }
+    statements_.forEach<BaseStatement>([](BaseStatement* s) {
+      s->setFlags(s->getFlags() & ~BaseStatement::flagBusy);
+      return true;
+    });
     flags_ &= ~flagStatementsMarked;
   }
 }
@@ -95,8 +94,7 @@ KvStatus BaseConnection::standardEntrance(uint16_t) {
 }
 
 SQLRETURN BaseConnection::standardExit(SQLRETURN result) {
-  if (result == SQL_SUCCESS && errorList_.getCount() != 0 && errorList_.getErrorsMix() == mixWarnings)
-    result = SQL_SUCCESS_WITH_INFO;
+  result = errorList_.exitResult(result);
   KvErrorKeeper::giveUpErrorList();
   threadDone();
   return result;

@@ -23,6 +23,12 @@ class KV_BASE_API BaseErrorList : public KvErrorList {
   ~BaseErrorList() override;
 
   BaseConnection* getConnection() const { return static_cast<BaseConnection*>(getOwner()); }
+  // The result a call returns on exit: success becomes success-with-info
+  // when the list holds warnings and nothing else; any other result stays.
+  SQLRETURN exitResult(SQLRETURN result) const {
+    return result == SQL_SUCCESS && getCount() != 0 && getErrorsMix() == mixWarnings ? SQLRETURN(SQL_SUCCESS_WITH_INFO)
+                                                                                    : result;
+  }
 
   // Hands out the oldest error; any pointer may be null.
   SQLRETURN SQLError(SQLCHAR* szSqlState, SQLINTEGER* pfNativeError, SQLCHAR* szErrorMsg,

@@ -70,8 +70,7 @@ KvStatus BaseStatement::standardEntrance(uint16_t) {
 }
 
 SQLRETURN BaseStatement::standardExit(SQLRETURN result) {
-  if (result == SQL_SUCCESS && errorList_.getCount() != 0 && errorList_.getErrorsMix() == mixWarnings)
-    result = SQL_SUCCESS_WITH_INFO;
+  result = errorList_.exitResult(result);
   KvErrorKeeper::giveUpErrorList();
   threadDone();
   return result;

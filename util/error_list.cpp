@@ -15,12 +15,13 @@ KvErrorList* currentList() {
   return static_cast<KvErrorList*>(mdsGetZizThreadData(zizThreadErrorList));
 }
 
-// Walks a list's nodes in order without touching its cursor.
+// Walks a list's errors in order without touching its cursor.
 template <class Visit>
 void forEachError(const KvList& list, Visit visit) {
-  KvNode* last = list.peekLast();
-  for (KvNode* node = list.peekFirst(); node; node = node == last ? nullptr : node->getNext())
-    visit(static_cast<KvError*>(node));
+  list.forEach<KvError>([&](KvError* error) {
+    visit(error);
+    return true;
+  });
 }
 
 void deleteUnlessStatic(KvError* error) {

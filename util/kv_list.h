@@ -49,6 +49,15 @@ class KV_UTIL_API KvList : public KvObject {
   KvNode* peekFirst() const { return tail_ ? tail_->next_ : nullptr; }
   KvNode* peekLast() const { return tail_; }
 
+  // Visits every node in order, as Node, without moving the cursor; stops
+  // at the first visit that returns false. Visits must not unlink nodes.
+  template <class Node, class Visit>
+  bool forEach(Visit visit) const {
+    for (KvNode* node = peekFirst(); node; node = node == tail_ ? nullptr : node->next_)
+      if (!visit(static_cast<Node*>(node))) return false;
+    return true;
+  }
+
  private:
   KvNode* tail_ = nullptr;
   uint32_t count_ = 0;
