@@ -608,32 +608,28 @@ KvStatus KvTree::deliver(KvTreeIterator* it, int forward, void* key, void* data,
   return kvSuccess;
 }
 
-KvStatus KvTree::getFirst(void* key, void* data, uint32_t* found, KvTreeIterator* iterator) {
+// The first entry (last 0) or the last one (last 1), from a fresh walk.
+KvStatus KvTree::getEnd(int last, void* key, void* data, uint32_t* found, KvTreeIterator* iterator) {
   uint32_t onKey = 0;
   if (found) *found = 0;
   KvTreeIterator* it = pick(iterator);
   if (!it) return kvFailure;
   it->clear();
   if (!root_) return kvSuccess;
-  if (descend(it, root_, 0) != kvSuccess || stepNext(it, &onKey) != kvSuccess ||
-      deliver(it, 1, key, data, &onKey) != kvSuccess)
+  if (descend(it, root_, last) != kvSuccess ||
+      (last ? stepPrevious(it, &onKey) : stepNext(it, &onKey)) != kvSuccess ||
+      deliver(it, last ? 0 : 1, key, data, &onKey) != kvSuccess)
     return kvFailure;
   if (found) *found = onKey;
   return kvSuccess;
 }
 
+KvStatus KvTree::getFirst(void* key, void* data, uint32_t* found, KvTreeIterator* iterator) {
+  return getEnd(0, key, data, found, iterator);
+}
+
 KvStatus KvTree::getLast(void* key, void* data, uint32_t* found, KvTreeIterator* iterator) {
-  uint32_t onKey = 0;
-  if (found) *found = 0;
-  KvTreeIterator* it = pick(iterator);
-  if (!it) return kvFailure;
-  it->clear();
-  if (!root_) return kvSuccess;
-  if (descend(it, root_, 1) != kvSuccess || stepPrevious(it, &onKey) != kvSuccess ||
-      deliver(it, 0, key, data, &onKey) != kvSuccess)
-    return kvFailure;
-  if (found) *found = onKey;
-  return kvSuccess;
+  return getEnd(1, key, data, found, iterator);
 }
 
 KvStatus KvTree::getNext(void* key, void* data, uint32_t* found, KvTreeIterator* iterator) {

@@ -182,6 +182,7 @@ class KV_UTIL_API KvTree : public KvObject {
   // Walking helpers on an iterator.
   KvTreeIterator* pick(KvTreeIterator* iterator);
   KvStatus descend(KvTreeIterator* it, uint32_t node, int toLast);
+  KvStatus getEnd(int last, void* key, void* data, uint32_t* found, KvTreeIterator* iterator);
   KvStatus stepNext(KvTreeIterator* it, uint32_t* found);
   KvStatus stepPrevious(KvTreeIterator* it, uint32_t* found);
   KvStatus climb(KvTreeIterator* it, int forward, uint32_t* found);
