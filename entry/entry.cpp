@@ -9,6 +9,7 @@
 // share, and SQLFreeConnect deletes it only when no share is left.
 #include "entry/entry.h"
 
+#include "platform/headless_desktop.h"
 #include "util/bos.h"
 #include "util/semaphore.h"
 #include "util/zizdata.h"
@@ -23,10 +24,23 @@ namespace {
 const char moduleTag = 0;
 const void* moduleInstance = nullptr;
 
-// Start-up of the module, where a Windows library would have its DllMain.
+// Start-up of the module, where a Windows library would have its DllMain:
+// the module instance, and the dialog templates that Windows kept among the
+// module's resources.
 __attribute__((constructor)) void entryStartUp() {
   if (!moduleInstance) moduleInstance = &moduleTag;
+  uint16_t count = 0;
+  const KvDialogTemplate* templates = entryDialogTemplates(&count);
+  // Without its templates the driver's dialogs cannot be shown, which its
+  // callers handle as any dialog that cannot be created; the reason is told
+  // here, where it is known.
+  if (kvRegisterDialogTemplates(moduleInstance, templates, count) != kvSuccess)
+    kvMessageBox(nullptr, kvU("Too many driver libraries are loaded: this driver's dialogs cannot be shown."),
+                 nullptr, kvMbOk);
 }
+
+// The templates live in this library, so they leave the table with it.
+__attribute__((destructor)) void entryShutDown() { kvUnregisterDialogTemplates(moduleInstance); }
 
 // The connection this deliverable shares, with one more share taken on it,
 // or null. Slots 6 and 7 change only under the task lock.

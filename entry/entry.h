@@ -11,6 +11,7 @@
 #include "base/base_env.h"
 #include "base/base_statement.h"
 #include "platform/headless_dialog.h"
+#include "platform/headless_dialog_template.h"
 #include "util/ram.h"
 
 #include <new>
@@ -18,6 +19,10 @@
 BaseEnv* entryMakeEnv();
 BaseConnection* entryMakeConnection(BaseEnv* env);
 BaseStatement* entryMakeStatement(BaseConnection* connection);
+// The driver's dialog templates (its dialog resources) and their number;
+// the layer registers them under the module instance while the library is
+// loaded, so that entryModalDialog finds them.
+const KvDialogTemplate* entryDialogTemplates(uint16_t* count);
 
 // Builds a handle object in zero-filled memory of the sub-allocator.
 template <class T, class Arg>

@@ -13,11 +13,9 @@
 #include "base/base_messages.h"
 #include "base/base_out_string.h"
 #include "util/bos.h"
-#include "util/profile.h"
 #include "util/resource.h"
 #include "util/value_parser.h"
 
-#include <odbcinst.h>
 
 #include <cstring>
 
@@ -167,36 +165,3 @@ class TestStatement : public BaseStatement {
 BaseEnv* entryMakeEnv() { return entryBuild<TestEnv>(OdbcDriverNumber(99)); }
 BaseConnection* entryMakeConnection(BaseEnv* env) { return entryBuild<TestConnection>(env); }
 BaseStatement* entryMakeStatement(BaseConnection* connection) { return entryBuild<TestStatement>(connection); }
-
-// The test driver's setup dialog: it accepts whatever it is shown.
-intptr_t setupDialog(KvWindow*, uint32_t, uintptr_t, intptr_t) { return 1; }
-const uint16_t setupDialogId = 100;
-
-// Data-source setup. With a window the setup dialog runs modally (and the
-// call fails when it cannot be shown). Without one the attributes
-// ("key=value" items, each ended by a zero byte, the list by one more) are
-// written to the data source's section; ODBC_REMOVE_DSN removes the section.
-extern "C" __attribute__((visibility("default"))) BOOL INSTAPI ConfigDSN(HWND hwnd, WORD fRequest, LPCSTR lpszDriver,
-                                                                        LPCSTR lpszAttributes) {
-  const unsigned char* ini = entryProfileName;
-  if (hwnd && fRequest != ODBC_REMOVE_DSN)
-    return entryModalDialog(kvWindowFromHandle(hwnd), setupDialogId, setupDialog, 0) == 0;
-  const char* dsn = nullptr;
-  for (const char* item = lpszAttributes; item && *item; item += std::strlen(item) + 1)
-    if (strncasecmp(item, "DSN=", 4) == 0) dsn = item + 4;
-  if (!dsn || !*dsn) return 0;
-  if (fRequest == ODBC_REMOVE_DSN) return ntWriteProfileString(kvU(dsn), nullptr, nullptr, ini) == kvSuccess;
-  if (fRequest != ODBC_ADD_DSN && fRequest != ODBC_CONFIG_DSN) return 0;
-  if (lpszDriver && ntWriteProfileString(kvU(dsn), kvU("Driver"), kvU(lpszDriver), ini) != kvSuccess) return 0;
-  for (const char* item = lpszAttributes; *item; item += std::strlen(item) + 1) {
-    const char* equals = std::strchr(item, '=');
-    if (!equals || strncasecmp(item, "DSN=", 4) == 0) continue;
-    unsigned char key[256];
-    size_t length = size_t(equals - item);
-    if (length == 0 || length >= sizeof(key)) continue;
-    std::memcpy(key, item, length);
-    key[length] = 0;
-    if (ntWriteProfileString(kvU(dsn), key, kvU(equals + 1), ini) != kvSuccess) return 0;
-  }
-  return 1;
-}
