@@ -3,29 +3,11 @@
 // and removing data sources in ODBC.INI under the installer's current
 // configuration mode (user or system data sources), checking names before
 // anything is written, and posting installer errors (SQLInstallerError) for
-// a setup request that fails.
+// a setup request that fails (basePostSetupError, declared in base_setup.h
+// for the drivers too).
 #pragma once
 
-#include "base/base_types.h"
-
-// Why a setup request failed. Each has the installer error code and the text
-// it posts (base_installer.cpp); the subject fills the text's "%s".
-enum BaseSetupFailure : uint16_t {
-  setupBadRequest,         // subject: the request number
-  setupBadDriver,          // subject: the driver description
-  setupNoName,             // no DSN in the attributes
-  setupBadName,            // subject: the data source name
-  setupBadAttributes,      // subject: the attribute at fault
-  setupAttributesTooLong,  // no end within DSNInfoStruct::attributesMaxBytes
-  setupBadValue,           // subject: the key whose value is refused
-  setupWriteFailed,        // subject: the data source name
-  setupRemoveFailed,       // subject: the data source name
-  setupNoMemory,
-  setupDialogFailed,       // subject: the data source name
-};
-
-// Posts the installer error of failure.
-KV_BASE_API void basePostSetupError(BaseSetupFailure failure, const unsigned char* subject);
+#include "base/base_setup.h"
 
 // Nonzero when text holds a carriage return or line feed, which would end
 // its line in odbc.ini and start another.

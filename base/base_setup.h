@@ -69,6 +69,26 @@ enum : uint16_t {
   setupControlNameCompanion = 403 // disabled together with 401
 };
 
+// Why a setup request failed. Each has the installer error code and the text
+// it posts (base_installer.cpp); the subject fills the text's "%s". A
+// driver posts setupDialogFailed when its setup dialog cannot be shown.
+enum BaseSetupFailure : uint16_t {
+  setupBadRequest,         // subject: the request number
+  setupBadDriver,          // subject: the driver description
+  setupNoName,             // no DSN in the attributes
+  setupBadName,            // subject: the data source name
+  setupBadAttributes,      // subject: the attribute at fault
+  setupAttributesTooLong,  // no end within DSNInfoStruct::attributesMaxBytes
+  setupBadValue,           // subject: the key whose value is refused
+  setupWriteFailed,        // subject: the data source name
+  setupRemoveFailed,       // subject: the data source name
+  setupNoMemory,
+  setupDialogFailed,       // subject: the data source name
+};
+
+// Posts the installer error of failure (SQLPostInstallerError).
+KV_BASE_API void basePostSetupError(BaseSetupFailure failure, const unsigned char* subject);
+
 class KV_BASE_API DSNInfoStruct {
  public:
   // The requests a driver receives.

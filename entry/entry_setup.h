@@ -3,7 +3,6 @@
 // the entry layer when the installer gave a parent window.
 #pragma once
 
-#include "base/base_installer.h"
 #include "base/base_setup.h"
 #include "entry/entry.h"
 

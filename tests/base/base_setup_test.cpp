@@ -92,6 +92,17 @@ const std::vector<std::string> defaultsOfSales = {
     "Driver=KvTest", "Description=", "Database=/data", "Mode=Fast",      "IntlSort=0",
     "Locking=RECORD", "LockWait=-1 - Wait", "Version=7"};
 
+// unixODBC's installer reads ODBCSYSINI and ODBCINI once and keeps the paths
+// for the life of the process, so the tests of one process share one
+// directory and each writes its files afresh.
+ScratchDirectory& sharedDirectory() {
+  static ScratchDirectory directory;
+  if (directory.name().empty()) {
+    EXPECT_TRUE(directory.make("kvsetup"));
+  }
+  return directory;
+}
+
 class SetupTest : public ErrorCapturingTest {
  protected:
   // The test holds the task data as an application with an environment
@@ -99,13 +110,12 @@ class SetupTest : public ErrorCapturingTest {
   void SetUp() override {
     mdsZizTaskInit();
     ErrorCapturingTest::SetUp();
-    ASSERT_TRUE(scratch_.make("kvsetup"));
-    writeFile(scratch_.path("odbcinst.ini"), "[KvTest]\nDriver=/nonexistent/libkvtest.so\n");
-    writeFile(scratch_.path("odbc.ini"), "[System]\nDriver=KvTest\nDatabase=/sys\n");
-    writeFile(scratch_.path("user.ini"), "[Old]\nDriver=KvTest\nDatabase=/old\nMode=Safe\n\n[Other]\nDriver=KvTest\n");
     environment_.set("ODBCSYSINI", scratch_.name());
     environment_.set("ODBCINI", scratch_.path("user.ini"));
     environment_.set("HOME", scratch_.name());
+    writeFile(scratch_.path("odbcinst.ini"), "[KvTest]\nDriver=/nonexistent/libkvtest.so\n");
+    writeFile(scratch_.path("odbc.ini"), "[System]\nDriver=KvTest\nDatabase=/sys\n");
+    writeFile(scratch_.path("user.ini"), "[Old]\nDriver=KvTest\nDatabase=/old\nMode=Safe\n\n[Other]\nDriver=KvTest\n");
   }
   void TearDown() override {
     SQLSetConfigMode(ODBC_BOTH_DSN);
@@ -127,7 +137,7 @@ class SetupTest : public ErrorCapturingTest {
   std::string user() const { return readFile(scratch_.path("user.ini")); }
   std::string system() const { return readFile(scratch_.path("odbc.ini")); }
 
-  ScratchDirectory scratch_;
+  ScratchDirectory& scratch_ = sharedDirectory();
   EnvironmentGuard environment_;
 };
 

@@ -46,6 +46,8 @@ bool run(const std::string& command, std::string* output) {
 
 class SetupThroughInstallerTest : public ::testing::Test {
  protected:
+  // Every test starts without user data sources.
+  void SetUp() override { std::ofstream(odbc_.dir() + "/user.ini") << ""; }
   void TearDown() override {
     for (int i = 1; i <= scripts_; ++i) std::remove(scriptName(i).c_str());
     std::remove((odbc_.dir() + "/template.ini").c_str());
