@@ -22,6 +22,9 @@
 
 namespace {
 
+// The utility library's "Invalid Parameter".
+enum : uint16_t { msgInvalidParameter = 1517 };
+
 // A script file larger than this is refused: a script is a few lines.
 constexpr uint32_t scriptFileMaxBytes = 1u << 20;
 
@@ -268,9 +271,9 @@ Script* loadScriptFile(const unsigned char* path) {
     }
   }
   ramFree(text);
-  if (file && bosFileClose(file) != kvSuccess) {
-    // A read-only file that does not close loses nothing.
-  }
+  // A file that was only read loses nothing when it does not close; it is
+  // told all the same.
+  if (file && bosFileClose(file) != kvSuccess) report("%s: could not be closed", kvC(path));
   KvErrorKeeper::giveUpErrorList();
   return script;
 }
@@ -481,7 +484,7 @@ KvStatus kvSetDialogScript(const unsigned char* text) {
   if (text && *text) {
     script = parseScript(nullptr, text, uint32_t(std::strlen(kvC(text))));
     if (!script) {
-      kvAddUtilityError(1517);
+      kvAddUtilityError(msgInvalidParameter);
       return kvFailure;
     }
   }

@@ -8,6 +8,9 @@
 
 namespace {
 
+// The utility library's "Invalid Parameter".
+enum : uint16_t { msgInvalidParameter = 1517 };
+
 struct ModuleTemplates {
   const void* module;
   const KvDialogTemplate* templates;
@@ -18,7 +21,7 @@ std::mutex tableLock;
 ModuleTemplates tables[kvDialogModuleMax];
 
 KvStatus invalidParameter() {
-  kvAddUtilityError(1517);
+  kvAddUtilityError(msgInvalidParameter);
   return kvFailure;
 }
 

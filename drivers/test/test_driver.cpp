@@ -6,7 +6,8 @@
 //   WarnLogon (WL)    1: the logon succeeds with warning 1202
 //   OneConnection (OC) 1: one active connection (connection sharing)
 // and by one environment variable: KV_TEST_ENV_FAILS=1 makes the
-// environment's initialisation fail.
+// environment's initialisation fail. Its data-source setup (ConfigDSN, its
+// setup keys and setup dialog) is in test_setup.cpp.
 #include "entry/entry.h"
 
 #include "base/base_field.h"
