@@ -13,6 +13,7 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -49,7 +50,7 @@ class SetupThroughInstallerTest : public ::testing::Test {
   // Every test starts without user data sources.
   void SetUp() override { std::ofstream(odbc_.dir() + "/user.ini") << ""; }
   void TearDown() override {
-    for (int i = 1; i <= scripts_; ++i) std::remove(scriptName(i).c_str());
+    for (const std::string& name : names_) std::remove(name.c_str());
     std::remove((odbc_.dir() + "/template.ini").c_str());
     unsetenv("KV_DIALOG_SCRIPT");
   }
@@ -65,12 +66,15 @@ class SetupThroughInstallerTest : public ::testing::Test {
     if (text) *text = message;
     return code;
   }
-  // Writes a new script file and names it in KV_DIALOG_SCRIPT.
+  // Writes a new script file and names it in KV_DIALOG_SCRIPT. The runner
+  // reads a file once a process, when the variable first names it, so
+  // every script has a name of its own.
   void script(const std::string& text) {
-    std::ofstream(scriptName(++scripts_)) << text;
-    setenv("KV_DIALOG_SCRIPT", scriptName(scripts_).c_str(), 1);
+    static int made = 0;
+    names_.push_back(odbc_.dir() + "/script" + std::to_string(++made) + ".txt");
+    std::ofstream(names_.back()) << text;
+    setenv("KV_DIALOG_SCRIPT", names_.back().c_str(), 1);
   }
-  std::string scriptName(int i) const { return odbc_.dir() + "/script" + std::to_string(i) + ".txt"; }
   std::string user() const { return readAll(odbc_.dir() + "/user.ini"); }
   std::string system() const { return readAll(odbc_.dir() + "/odbc.ini"); }
   // The user data source as odbcinst shows it ("" when it is not there).
@@ -80,7 +84,7 @@ class SetupThroughInstallerTest : public ::testing::Test {
   }
 
   PrivateOdbc odbc_{"[Shared]\nDriver=KvTest\n"};
-  int scripts_ = 0;
+  std::vector<std::string> names_;
 };
 
 TEST_F(SetupThroughInstallerTest, AddedDataSourceIsShownByOdbcinstServesConnectionsAndGoesOnRemoval) {
