@@ -136,8 +136,7 @@ KvStatus DSNInfoStruct::readAttributes() {
       basePostSetupError(setupBadAttributes, item);
       return kvFailure;
     }
-    const unsigned char* known = nullptr;
-    if (findAttribute(kvC(key), &known) != kvSuccess || known) {
+    if (findAttribute(key)) {
       basePostSetupError(setupBadAttributes, key);
       return kvFailure;
     }
@@ -149,16 +148,11 @@ KvStatus DSNInfoStruct::readAttributes() {
   return kvSuccess;
 }
 
-// The value of the attribute key (null when the list has none).
-KvStatus DSNInfoStruct::findAttribute(const char* key, const unsigned char** value) const {
-  *value = nullptr;
-  for (uint16_t i = 0; i < itemCount_; ++i) {
-    if (strEqualCi(itemKeys_[i], kvU(key))) {
-      *value = itemValues_[i];
-      break;
-    }
-  }
-  return kvSuccess;
+// The value of the attribute key, or null when the list has none.
+const unsigned char* DSNInfoStruct::findAttribute(const unsigned char* key) const {
+  for (uint16_t i = 0; i < itemCount_; ++i)
+    if (strEqualCi(itemKeys_[i], key)) return itemValues_[i];
+  return nullptr;
 }
 
 // Every row's value: its attribute, else its key in the data source's
@@ -169,8 +163,7 @@ KvStatus DSNInfoStruct::gatherValues() {
   if (!values_) return kvFailure;
   for (uint16_t i = 0; i < count_; ++i) {
     const SetupInfo& row = rows_[i];
-    const unsigned char* given = nullptr;
-    if (findAttribute(row.key, &given) != kvSuccess) return kvFailure;
+    const unsigned char* given = findAttribute(kvU(row.key));
     unsigned char stored[valueMaxBytes + 1];
     const unsigned char* defaultValue = kvU(row.second ? row.second : "");
     if (!given && *getName()) {
@@ -202,9 +195,8 @@ BOOL DSNInfoStruct::config(uint16_t* showDialog) {
     return FALSE;
   }
   if (readAttributes() != kvSuccess) return FALSE;
-  const unsigned char* dsn = nullptr;
-  if (findAttribute(kvC(dsnKey), &dsn) != kvSuccess || setName(dsn) != kvSuccess ||
-      takeNameAsStart() != kvSuccess || gatherValues() != kvSuccess) {
+  if (setName(findAttribute(dsnKey)) != kvSuccess || takeNameAsStart() != kvSuccess ||
+      gatherValues() != kvSuccess) {
     basePostSetupError(setupNoMemory, nullptr);
     return FALSE;
   }

@@ -141,7 +141,7 @@ class KV_BASE_API DSNInfoStruct {
 
  private:
   KvStatus readAttributes();
-  KvStatus findAttribute(const char* key, const unsigned char** value) const;
+  const unsigned char* findAttribute(const unsigned char* key) const;
   KvStatus gatherValues();
 
   SQLHWND parent_;
