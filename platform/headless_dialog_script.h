@@ -4,11 +4,15 @@
 //
 // Where a script comes from, first match wins:
 //   1. one installed in the process with kvSetDialogScript (unit tests);
-//   2. the file named by the environment variable KV_DIALOG_SCRIPT, read
-//      when a dialog is first shown (and again when the variable names
-//      another file), so that a test can script a dialog that a separate
-//      process shows: SQLConfigDataSource through unixODBC's installer, or
-//      SQLDriverConnect with SQL_DRIVER_PROMPT through the Driver Manager.
+//   2. the file named by the environment variable KV_DIALOG_SCRIPT, so that
+//      a test can script a dialog that a separate process shows:
+//      SQLConfigDataSource through unixODBC's installer, or SQLDriverConnect
+//      with SQL_DRIVER_PROMPT through the Driver Manager. The file is read
+//      when a dialog is first shown while the variable names it, and again
+//      only when the variable has named another file in between (or the
+//      library was loaded anew): a test that scripts several dialogs of one
+//      process writes one file with a block for each, or a file of another
+//      name for each.
 // With neither, no dialog can be shown: the runner returns -1 and the caller
 // takes its path for a dialog that could not be created.
 //
