@@ -6,8 +6,12 @@
 //   WarnLogon (WL)    1: the logon succeeds with warning 1202
 //   OneConnection (OC) 1: one active connection (connection sharing)
 // and by one environment variable: KV_TEST_ENV_FAILS=1 makes the
-// environment's initialisation fail. Its data-source setup (ConfigDSN, its
-// setup keys and setup dialog) is in test_setup.cpp.
+// environment's initialisation fail. SQLDriverConnect with
+// SQL_DRIVER_PROMPT and a window asks for the user id and password in its
+// logon dialog (test_logon.cpp). Its data-source setup (ConfigDSN, its setup
+// keys and setup dialog) is in test_setup.cpp; its dialog templates are in
+// test_dialogs.cpp.
+#include "drivers/test/test_dialogs.h"
 #include "entry/entry.h"
 
 #include "base/base_field.h"
@@ -93,7 +97,25 @@ class TestConnection : public BaseConnection {
 
   KvStatus setToAllocatedState() override { return kvSuccess; }
 
-  KvStatus connectLogonDialogStart(SQLHWND, SQLUSMALLINT, KvValueParser*) override { return finishConnect(); }
+  // SQL_DRIVER_PROMPT with a window asks for the user id and password;
+  // every other mode, or a prompt that cannot be shown, connects as it is.
+  KvStatus connectLogonDialogStart(SQLHWND hwnd, SQLUSMALLINT completion, KvValueParser*) override {
+    if (hwnd && completion == SQL_DRIVER_PROMPT) {
+      unsigned char* user = nullptr;
+      unsigned char* password = nullptr;
+      int shown = 0;
+      if (testLogonPrompt(kvWindowFromHandle(hwnd), getUserId(), &user, &password, &shown) != kvSuccess)
+        return kvFailure;
+      if (shown == 2) return kvSuccess;  // cancelled: left unconnected, SQL_NO_DATA
+      if (shown == 1) {
+        ramFree(userId_);
+        userId_ = user;
+        ramFree(password_);
+        password_ = password;
+      }
+    }
+    return finishConnect();
+  }
 
   short getDriverResourceStr(uint16_t id, unsigned char* buffer, uint32_t size) override {
     if (id == 20101 && name_) {

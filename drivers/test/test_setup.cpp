@@ -2,12 +2,13 @@
 // kind, its setup dialog and ConfigDSN, so that tests reach the framework's
 // setup code through unixODBC's installer and through the dialog runner.
 //
-// Setup dialog 100 "Kestrane Test Driver Setup":
-//   401 data source name, 402 description, 403 a "Define..." button that
-//   goes with the name; 300 driver name (edit); 301 "Fast" and 302 "Safe"
-//   (radio buttons of the key Mode); 303 "Warn at logon" (check box); 304
-//   locking (combo box the dialog fills); 305 lock wait (combo box filled
-//   from its row); OK (1), Cancel (2). The version key has no control.
+// Setup dialog 100 (test_dialogs.cpp): 401 data source name, 402
+// description, 403 a "Define..." button that goes with the name; 300
+// driver name (edit); 301 "Fast" and 302 "Safe" (radio buttons of the key
+// Mode); 303 "Warn at logon" (check box); 304 locking (combo box the dialog
+// fills); 305 lock wait (combo box filled from its row); OK (1), Cancel
+// (2). The version key has no control.
+#include "drivers/test/test_dialogs.h"
 #include "entry/entry_setup.h"
 
 #include "util/win_util.h"
@@ -15,8 +16,6 @@
 #include <odbcinst.h>
 
 namespace {
-
-enum : uint16_t { setupDialogId = 100 };
 
 const SetupInfo setupRows[] = {
     {"Description", setupControlDescription, setupEdit, nullptr, nullptr, 80},
@@ -30,31 +29,6 @@ const SetupInfo setupRows[] = {
 };
 
 const char* const lockings[] = {"NONE", "FILE", "RECORD"};
-
-enum : uint16_t { noId = 0xFFFF };
-
-const KvDialogItem setupItems[] = {
-    {kvWindowStatic, noId, "Data &Source Name:"},
-    {kvWindowEdit, setupControlName, nullptr},
-    {kvWindowButton, setupControlNameCompanion, "&Define..."},
-    {kvWindowStatic, noId, "&Description:"},
-    {kvWindowEdit, setupControlDescription, nullptr},
-    {kvWindowStatic, noId, "Driver &Name:"},
-    {kvWindowEdit, 300, nullptr},
-    {kvWindowRadioButton, 301, "&Fast"},
-    {kvWindowRadioButton, 302, "Sa&fe"},
-    {kvWindowCheckBox, 303, "&Warn at logon"},
-    {kvWindowStatic, noId, "&Locking:"},
-    {kvWindowComboBox, 304, nullptr},
-    {kvWindowStatic, noId, "Lock &Wait:"},
-    {kvWindowComboBox, 305, nullptr},
-    {kvWindowButton, kvIdOkButton, "OK"},
-    {kvWindowButton, kvIdCancelButton, "Cancel"},
-};
-
-const KvDialogTemplate dialogTemplates[] = {
-    {setupDialogId, "Kestrane Test Driver Setup", setupItems, sizeof(setupItems) / sizeof(setupItems[0])},
-};
 
 KvStatus initSetupDialog(KvWindow* dialog, DSNInfoStruct* info) {
   if (kvSetWinPointer(dialog, info) != kvSuccess) return kvFailure;
@@ -99,13 +73,8 @@ intptr_t setupDialogProc(KvWindow* dialog, uint32_t message, uintptr_t wParam, i
 
 }  // namespace
 
-const KvDialogTemplate* entryDialogTemplates(uint16_t* count) {
-  *count = sizeof(dialogTemplates) / sizeof(dialogTemplates[0]);
-  return dialogTemplates;
-}
-
 extern "C" __attribute__((visibility("default"))) BOOL INSTAPI ConfigDSN(HWND hwnd, WORD fRequest, LPCSTR lpszDriver,
                                                                         LPCSTR lpszAttributes) {
   return entryConfigDsn(hwnd, fRequest, lpszDriver, lpszAttributes, setupRows,
-                        sizeof(setupRows) / sizeof(setupRows[0]), setupDialogId, setupDialogProc);
+                        sizeof(setupRows) / sizeof(setupRows[0]), testSetupDialogId, setupDialogProc);
 }
