@@ -1,0 +1,202 @@
+// Readers of a table: the engine versions of the table contract's
+// operations and the open that attaches a reader to its shared table; see
+// flat_file_desc.h.
+#include "flat/connection/flat_file_desc.h"
+
+#include "base/base_error_list.h"
+#include "base/base_messages.h"
+#include "flat/connection/flat_connection.h"
+#include "flat/connection/flat_rid.h"
+#include "flat/connection/flat_shared_desc.h"
+#include "flat/exec/flat_statement.h"
+#include "flat/flat_errors.h"
+#include "flat/flat_message_ids.h"
+#include "util/ram.h"
+#include "util/shared_file.h"
+
+#include <cstring>
+
+namespace {
+
+// The answer of an operation the driver must supply.
+KvStatus driverMustSupply() {
+  addOdbcError(stateNotCapable);
+  return kvFailure;
+}
+
+}  // namespace
+
+FlatFileField::~FlatFileField() = default;
+
+FlatFileDesc::FlatFileDesc() { columns_.setOwnsObjects(true); }
+
+FlatFileDesc::~FlatFileDesc() {
+  delete rid_;
+  rid_ = nullptr;
+  clearPendingCursor();
+  columns_.deleteContents();
+  if (FlatSharedDesc* shared = shared_) {
+    FlatConnection* connection = shared->getConnection();
+    connection->lockTableList();
+    shared->setUserMask(shared->getUserMask() & ~userBit_);
+    connection->removeSharedDesc(shared, 0, 1);
+    connection->unlockTableList();
+  }
+  delete spool_;
+}
+
+void FlatFileDesc::setRid(FlatRid* rid) {
+  if (rid == rid_) return;
+  delete rid_;
+  rid_ = rid;
+}
+
+KvStatus FlatFileDesc::setPendingKey(const void* image, uint16_t length) {
+  if (!pendingKey_) {
+    pendingKey_ = static_cast<unsigned char*>(ramAlloc(length ? length : 1));
+    if (!pendingKey_) return kvFailure;
+  }
+  std::memcpy(pendingKey_, image, length);
+  return kvSuccess;
+}
+
+void FlatFileDesc::clearPendingCursor() {
+  ramFree(pendingKey_);
+  pendingKey_ = nullptr;
+  pendingSerial_ = 0;
+}
+
+KvStatus FlatFileDesc::makeRid() {
+  if (rid_) return kvSuccess;
+  FlatRid* rid = nullptr;
+  if (allocRid(&rid) != kvSuccess) return kvFailure;
+  rid_ = rid;
+  return kvSuccess;
+}
+
+KvStatus FlatFileDesc::openTable(const unsigned char* name, FlatStatement* statement) {
+  FlatConnection* connection = statement->getFlatConnection();
+  connection->lockTableList();
+  KvStatus status = openDataFile(connection, name);
+  if (shared_) {
+    // The lowest clear bit; a table whose 32 bits are taken is refused, so
+    // that no reader without a bit could later release it under the others.
+    uint32_t mask = shared_->getUserMask();
+    uint32_t bit = 1;
+    while (bit && (mask & bit)) bit <<= 1;
+    if (!bit) {
+      if (status == kvSuccess) addFlatError(stateGeneral, msgSharedOpenLimit) << name;
+      shared_ = nullptr;
+      status = kvFailure;
+    } else {
+      shared_->setUserMask(mask | bit);
+      userBit_ = bit;
+    }
+  }
+  connection->unlockTableList();
+  if (status != kvSuccess) return kvFailure;
+  if (!rid_ && makeRid() != kvSuccess) return kvFailure;
+  if (columns_.getCount() == 0) {
+    for (uint16_t i = 0; i < shared_->getColumnCount(); ++i) {
+      auto* field = new FlatFileField();
+      if (!field) {
+        KvErrorKeeper::addMemoryError();
+        return kvFailure;
+      }
+      if (columns_.add(field) != kvSuccess) {
+        delete field;
+        return kvFailure;
+      }
+    }
+  }
+  shared_->lockTable();
+  KvStatus indexes = initializeIndexes(statement);
+  shared_->unlockTable();
+  return indexes;
+}
+
+// ---------------------------------------------------------------- engine versions
+
+KvStatus FlatFileDesc::openDataFile(FlatConnection*, const unsigned char*) { return driverMustSupply(); }
+KvStatus FlatFileDesc::getMaxRecords(uint32_t*) { return driverMustSupply(); }
+uint16_t FlatFileDesc::getMaxPages(uint32_t* out) {
+  if (out) *out = 0;
+  return 0;
+}
+KvStatus FlatFileDesc::readNextRec(uint16_t* found) {
+  *found = 0;
+  return driverMustSupply();
+}
+KvStatus FlatFileDesc::readRecord(GetRecRetType*) { return driverMustSupply(); }
+KvStatus FlatFileDesc::getFieldData(uint16_t, void*, int32_t*, uint16_t, uint8_t*) { return driverMustSupply(); }
+KvStatus FlatFileDesc::getRecordID(void*) { return driverMustSupply(); }
+KvStatus FlatFileDesc::setRecordID() { return driverMustSupply(); }
+KvStatus FlatFileDesc::setRecordPosition() { return driverMustSupply(); }
+KvStatus FlatFileDesc::resetToFirstRecord() { return kvSuccess; }
+KvStatus FlatFileDesc::updateColumn(uint16_t, const void*, uint32_t, uint32_t) { return driverMustSupply(); }
+KvStatus FlatFileDesc::updateLargeColumn(uint16_t, const void*, uint32_t, uint32_t) { return driverMustSupply(); }
+KvStatus FlatFileDesc::writeRecord(uint16_t) { return driverMustSupply(); }
+KvStatus FlatFileDesc::initializeForInsert() { return kvSuccess; }
+KvStatus FlatFileDesc::deleteRecord() { return driverMustSupply(); }
+KvStatus FlatFileDesc::useIndex(const unsigned char*) { return driverMustSupply(); }
+KvStatus FlatFileDesc::lockRecord(uint16_t) { return kvSuccess; }
+KvStatus FlatFileDesc::unlockRecord(uint16_t, FlatRid*) { return kvSuccess; }
+KvStatus FlatFileDesc::lockHeaders() { return kvSuccess; }
+KvStatus FlatFileDesc::lockIndex() { return kvSuccess; }
+void FlatFileDesc::unlockIndex() {}
+void FlatFileDesc::unlockHeaders(uint16_t) {}
+KvStatus FlatFileDesc::deleteKeyFromIndex(uint16_t, uint16_t* removed) {
+  if (removed) *removed = 0;
+  return kvSuccess;
+}
+KvStatus FlatFileDesc::addKeyToIndex(uint16_t) { return kvSuccess; }
+KvStatus FlatFileDesc::addKeyToIndex() { return kvSuccess; }
+KvStatus FlatFileDesc::addIndexEntry(uint8_t*) { return kvSuccess; }
+KvStatus FlatFileDesc::closeIndex(const unsigned char*) { return driverMustSupply(); }
+void FlatFileDesc::resetToAllocatedState() {}
+KvStatus FlatFileDesc::getLargeColumn(uint16_t, void*, uint32_t, uint32_t, uint32_t* got, uint32_t* total) {
+  if (got) *got = 0;
+  if (total) *total = 0;
+  return kvSuccess;
+}
+KvStatus FlatFileDesc::getTransactionInfo(uint8_t** data, uint16_t* length) {
+  *data = nullptr;
+  *length = 0;
+  return kvSuccess;
+}
+KvStatus FlatFileDesc::setTransactionInfo(uint8_t*, uint16_t) { return kvSuccess; }
+KvStatus FlatFileDesc::initializeIndexes(FlatStatement*) { return kvSuccess; }
+
+KvStatus FlatFileDesc::allocRid(FlatRid** out) {
+  *out = nullptr;
+  uint16_t keyLength = shared_ ? shared_->getKeyLength() : 0;
+  if (keyLength == 0) {
+    *out = new FlatNumericRid();
+  } else {
+    auto* rid = new FlatKeyRid();
+    if (rid && rid->initialize(keyLength) != kvSuccess) {
+      delete rid;
+      rid = nullptr;
+    }
+    *out = rid;
+  }
+  if (!*out) {
+    KvErrorKeeper::addMemoryError();
+    return kvFailure;
+  }
+  return kvSuccess;
+}
+
+FlatOptDesc* FlatFileDesc::allocOptDesc(FlatIndexDesc*) { return nullptr; }
+KvStatus FlatFileDesc::evaluateOptDesc(uint16_t* usable) {
+  if (usable) *usable = 0;
+  return kvSuccess;
+}
+KvStatus FlatFileDesc::loadKeyBuffer(FlatOptBnd*, uint16_t, uint8_t*) { return driverMustSupply(); }
+KvStatus FlatFileDesc::nullifyRid() {
+  if (rid_) rid_->reset();
+  return kvSuccess;
+}
+KvStatus FlatFileDesc::checkKeyViolation() { return kvSuccess; }
+KvStatus FlatFileDesc::checkKeyViolation2() { return kvSuccess; }
+KvStatus FlatFileDesc::checkValue(uint16_t, const void*, uint32_t, uint32_t) { return driverMustSupply(); }
