@@ -1,0 +1,210 @@
+// FlatStatement: the file SQL engine's statement, between the framework's
+// BaseStatement and every file driver's statement class. It owns the parse
+// result of the prepared statement (a chain of descriptors), the list of
+// shared tables it locks while it works, and the statement-level pieces of
+// sorting and counting; it answers the file drivers' private statement
+// options 1040-1050; and it appends thirteen operations through which the
+// engine asks the driver for its own objects.
+//
+// The lock bracket: every engine operation that reads or changes tables
+// (execute, fetch, get data, the reset to the prepared state and options
+// 1040-1047) runs with the lock of each of the statement's shared tables
+// held, taken in ascending table id and released in the same order, so
+// that statements of one connection that share tables never deadlock. A
+// statement uses at most flatMaxStatementTables distinct tables; more are
+// refused when the statement is prepared.
+#pragma once
+
+#include "base/base_statement.h"
+#include "flat/flat_types.h"
+
+class KvSharedFile;
+
+enum : uint16_t { flatMaxStatementTables = 32 };
+
+// The file drivers' private statement options.
+enum FlatPrivateOption : uint16_t {
+  flatOptionAddRow = 1040,
+  flatOptionDeleteRow = 1041,
+  flatOptionLockForChange = 1042,
+  flatOptionRowValue = 1043,
+  flatOptionUpdateRow = 1044,
+  flatOptionLockCurrentRow = 1045,
+  flatOption1046 = 1046,
+  flatOptionRowCount = 1047,
+  flatOption1048 = 1048,
+  flatOption1049 = 1049,
+  flatOptionUnlock = 1050,
+};
+
+// Argument of options 1042, 1044 and 1050.
+struct FlatRowRequest {
+  uint16_t request;  // 1044: prepare the row for an update; else for an insert
+  uint16_t item;     // select item (1-based) whose table is meant
+};
+
+// Argument of option 1043.
+struct FlatRowValue {
+  uint16_t cType;
+  uint16_t reserved;
+  void* data;
+  int32_t length;  // 0 counts as SQL_NTS
+  uint16_t item;   // select item (1-based)
+};
+
+// One sort key of FlatStatement::sortTable.
+class KV_FLAT_API FlatSortInfo : public KvObject {
+ public:
+  FlatSortInfo(uint16_t keyOffset, uint16_t keyType, uint16_t keyLength)
+      : keyOffset_(keyOffset), keyType_(keyType), keyLength_(keyLength) {}
+  ~FlatSortInfo() override;
+  // Replaces the collation table by a copy of length bytes of table.
+  KvStatus setCompOrder(const unsigned char* table, int16_t length);
+
+  uint16_t getKeyOffset() const { return keyOffset_; }
+  uint16_t getKeyType() const { return keyType_; }
+  uint16_t getKeyLength() const { return keyLength_; }
+  const unsigned char* getCompOrder() const { return compOrder_; }
+  FlatSortInfo* getNext() const { return next_; }
+  void setNext(FlatSortInfo* next) { next_ = next; }
+  FlatSortInfo*& getNextLink() { return next_; }
+
+ private:
+  uint16_t keyOffset_;
+  uint16_t keyType_;
+  uint16_t keyLength_;
+  unsigned char* compOrder_ = nullptr;
+  int16_t compOrderLength_ = 0;
+  FlatSortInfo* next_ = nullptr;
+};
+
+class KV_FLAT_API FlatStatement : public BaseStatement {
+ public:
+  // Engine flags of the statement.
+  enum : uint32_t {
+    stmtFresh = 0x1,   // the next fetch starts the result
+    stmtSorted = 0x2,  // sorted by ORDER BY at prepare time
+    stmtUnion = 0x4,   // the SELECT has a UNION
+  };
+
+  explicit FlatStatement(FlatConnection* connection);
+  // Destroys the spill view; the framework part follows.
+  ~FlatStatement() override;
+
+  // ---- framework operations the engine fills in
+  // Classifies and parses the statement. Until the classifier exists every
+  // text is offered to the driver as a driver-specific statement
+  // (allocSpecialStmt), whose engine version answers 3800.
+  KvStatus prepareCompile(BaseSqlString* sql) override;
+  // Runs the head descriptor inside the lock bracket.
+  KvStatus executePreparedStmt() override;
+  // Fetches inside the lock bracket; until execution exists a prepared
+  // statement has no rows.
+  KvStatus fetchRow(uint16_t* endOfData) override;
+  KvStatus fetchRandomRow(uint32_t row, uint16_t* status) override;
+  // Column data inside the lock bracket; S1C00 until fetch exists.
+  KvStatus getData(uint16_t column, int16_t cType, BaseOutString* out) override;
+  // 0 with nothing prepared, else the head descriptor's affected rows.
+  KvStatus rowCount(int32_t* count) override;
+  BaseField* allocFld() override;
+  // Parameters belong to the parameter stage; refused until it exists.
+  KvStatus bindParam(uint16_t parameter, void* value, int32_t length, int mode) override;
+  // Resets every query of the chain (record locks released) in the bracket.
+  KvStatus setToPreparedState() override;
+  // Destroys the descriptor chain, the sort list and the ORDER BY text,
+  // empties the spill view and the lock list.
+  KvStatus setToAllocatedState(uint16_t drop) override;
+  // 0 and 4: S1C00; 1040-1047 and 1050: the private options; the rest to
+  // the framework.
+  KvStatus setStmtOption(uint16_t option, SQLULEN value) override;
+
+  // ---- the engine's operations, in slot order after the framework's
+  // 1-4. The catalog result-set descriptors (the catalog stage).
+  virtual FlatDescriptor* allocStatisticsDesc();
+  virtual FlatDescriptor* allocTableDesc();
+  virtual FlatDescriptor* allocColumnDesc();
+  virtual FlatDescriptor* allocSpecialDesc();
+  // 5. The driver's reader for one table of the statement (must: the
+  // engine's version fails).
+  virtual KvStatus allocFileDesc(FlatFileDesc** out);
+  // 6. The driver's query descriptor (must: the engine's gives null).
+  virtual FlatSqlDesc* allocSqlDesc();
+  // 7. DROP TABLE: S1C00 and null unless the driver supports it.
+  virtual FlatDescriptor* allocDropTableDesc();
+  // 8. Whether a parenthesised list after a table name in INSERT is a
+  // driver option list; the engine's says no.
+  virtual KvStatus isOptionList(const unsigned char* position, uint16_t* isList);
+  // 9-11. CREATE TABLE, CREATE INDEX, DROP INDEX: S1C00 and null unless
+  // the driver supports them.
+  virtual FlatDescriptor* allocCreateDesc();
+  virtual FlatDescriptor* allocCrIndexDesc();
+  virtual FlatDescriptor* allocDropIndexDesc();
+  // 12. A driver-specific statement (PACK, VERIFY INDEX): the engine's
+  // version posts 3800 "Unknown SQL statement" (37000) and gives null.
+  virtual FlatDescriptor* allocSpecialStmt(const unsigned char* text);
+  // 13. The catalog part of get-data.
+  virtual KvStatus getDataSpecial(uint16_t column, int16_t cType, BaseOutString* out);
+
+  // ---- engine operations
+  FlatConnection* getFlatConnection() const;
+  // Installs the parse result of a prepare (kind: FlatStatementKind) and
+  // builds the lock list; more than 32 tables fail with 4096 and the
+  // descriptor is deleted.
+  KvStatus setHeadDescriptor(FlatDescriptor* head, uint16_t kind);
+  FlatDescriptor* getHeadDescriptor() const { return head_; }
+  uint16_t getStatementKind() const { return statementKind_; }
+  // Appends a sort key at the end of the sort descriptions.
+  KvStatus addSortKey(uint16_t keyOffset, uint16_t keyType, uint16_t keyLength);
+  FlatSortInfo* getSortInfos() const { return sortInfos_; }
+  // An upper bound on the rows of a query's UNION chain (0xFFFFFFFF on
+  // overflow).
+  KvStatus maxNumRecords(FlatSqlDesc* query, uint32_t* bound);
+
+  // The lock bracket (see the file comment).
+  KvStatus enterLockBracket();
+  void leaveLockBracket();
+  uint16_t getLockCount() const { return lockCount_; }
+  FlatSharedDesc* getLockedTable(uint16_t index) const { return lockList_[index]; }
+
+  uint32_t getEngineFlags() const { return engineFlags_; }
+  void setEngineFlags(uint32_t flags) { engineFlags_ = flags; }
+  int32_t getRowCount() const { return rowCount_; }
+  uint32_t getCachedResultCount() const { return cachedResultCount_; }
+  uint32_t getCurrentRow() const { return currentRow_; }
+  uint16_t getPendingValueCount() const { return pendingValues_.getCount(); }
+
+ private:
+  KvStatus buildLockList();
+  KvStatus addLockTables(FlatSqlDesc* query, uint32_t depth);
+  KvStatus addLockTable(FlatSharedDesc* shared);
+  void freeDescriptors();
+  // Private options (flat_private_options.cpp).
+  KvStatus privateOption(uint16_t option, void* argument);
+  KvStatus addRow(FlatFileDesc* table);
+  KvStatus deleteRow(FlatFileDesc* table);
+  KvStatus lockForChange(const FlatRowRequest* request);
+  KvStatus rowValue(const FlatRowValue* value);
+  KvStatus updateRow(const FlatRowRequest* request);
+  KvStatus lockCurrentRow();
+  KvStatus countRows(uint32_t* count);
+  KvStatus unlockRow(const FlatRowRequest* request);
+  KvStatus storePendingValues(FlatFileDesc* table, uint16_t* anyKey);
+  void dropPendingValues();
+  FlatFileDesc* firstTable() const;
+
+  FlatDescriptor* head_ = nullptr;
+  unsigned char* orderByText_ = nullptr;
+  FlatSortInfo* sortInfos_ = nullptr;
+  uint16_t statementKind_ = 0;
+  int32_t rowCount_ = -1;
+  uint32_t cachedResultCount_ = 0;
+  uint32_t currentRow_ = 0;
+  KvSharedFile* spill_ = nullptr;
+  FlatSqlDesc* currentQuery_ = nullptr;
+  uint16_t parameterNumbering_ = 0;
+  KvArray pendingValues_;  // values of option 1043 waiting for 1040 or 1044, owned
+  FlatSharedDesc* lockList_[flatMaxStatementTables] = {};
+  uint16_t lockCount_ = 0;
+  uint32_t engineFlags_ = 0;
+  uint16_t changeClaimed_ = 0;  // option 1042 claimed the change log
+};
