@@ -35,6 +35,11 @@ FlatConnection::FlatConnection(BaseEnv* env) : BaseConnection(env) {
 }
 
 FlatConnection::~FlatConnection() {
+  // Tables a disconnect did not close (no disconnect came) close now.
+  while (FlatSharedDesc* shared = sharedTables_) {
+    sharedTables_ = shared->getNext();
+    delete shared;
+  }
   if (findState_) bosFindClose(&findState_);
   ramFree(findBuffer_);
   ramFree(databaseDirectory_);

@@ -9,40 +9,23 @@
 #include "flat/connection/flat_file_desc.h"
 #include "flat/connection/flat_rid.h"
 #include "flat/connection/flat_shared_desc.h"
+#include "flat/connection/flat_values.h"
 #include "util/byte_order.h"
 #include "util/ram.h"
 #include "util/tree.h"
 
 #include <cstring>
 
-namespace {
-
-enum : uint32_t { maxImageBytes = 0x10000 };
-
-int isPendingImage(const unsigned char* image, uint16_t keyLength) {
-  if (keyLength) return (image[0] & ridPendingInsert) != 0;
-  return FlatNumericRid::decodeState(kvGetU32LE(image)) == ridPendingInsert;
-}
-
-// The log a cursor's pending-row cursor belongs to, or null when the cursor
-// must start over (the log it walked was freed).
-FlatChangesDesc* currentLog(FlatFileDesc* cursor) {
-  FlatChangesDesc* changes = cursor->getShared()->getChanges();
-  if (!changes || changes->getSerial() != cursor->getPendingSerial()) {
-    cursor->clearPendingCursor();
-    if (changes) cursor->setPendingSerial(changes->getSerial());
-  }
-  return changes;
-}
-
 // ---- values logged in the framework's internal types, as numbers
 
-int32_t julianDay(int32_t year, int32_t month, int32_t day) {
+int32_t flatJulianDay(int32_t year, int32_t month, int32_t day) {
   int32_t a = (14 - month) / 12;
   int32_t y = year + 4800 - a;
   int32_t m = month + 12 * a - 3;
   return day + (153 * m + 2) / 5 + 365 * y + y / 4 - y / 100 + y / 400 - 32045;
 }
+
+namespace {
 
 // Decimal text ("-12.5", "3e2") as a double, without the process locale.
 int decimalText(const unsigned char* text, uint32_t length, double* out) {
@@ -71,8 +54,9 @@ int decimalText(const unsigned char* text, uint32_t length, double* out) {
   return 1;
 }
 
-// The internal-type value as a double; 0 when the type holds no number.
-int toDouble(const unsigned char* bytes, uint32_t length, uint32_t type, double* out) {
+}  // namespace
+
+int flatInternalToDouble(const unsigned char* bytes, uint32_t length, uint32_t type, double* out) {
   auto need = [&](uint32_t n) { return length >= n; };
   switch (type) {
     case flatItBit:
@@ -106,7 +90,7 @@ int toDouble(const unsigned char* bytes, uint32_t length, uint32_t type, double*
       std::memcpy(&year, bytes, 2);
       std::memcpy(&month, bytes + 2, 2);
       std::memcpy(&day, bytes + 4, 2);
-      double value = julianDay(year, month, day);
+      double value = flatJulianDay(year, month, day);
       if (type == flatItTimestamp && need(12)) {
         uint16_t hms[3];
         std::memcpy(hms, bytes + 6, 6);
@@ -125,6 +109,26 @@ int toDouble(const unsigned char* bytes, uint32_t length, uint32_t type, double*
     default:
       return 0;
   }
+}
+
+namespace {
+
+enum : uint32_t { maxImageBytes = 0x10000 };
+
+int isPendingImage(const unsigned char* image, uint16_t keyLength) {
+  if (keyLength) return (image[0] & ridPendingInsert) != 0;
+  return FlatNumericRid::decodeState(kvGetU32LE(image)) == ridPendingInsert;
+}
+
+// The log a cursor's pending-row cursor belongs to, or null when the cursor
+// must start over (the log it walked was freed).
+FlatChangesDesc* currentLog(FlatFileDesc* cursor) {
+  FlatChangesDesc* changes = cursor->getShared()->getChanges();
+  if (!changes || changes->getSerial() != cursor->getPendingSerial()) {
+    cursor->clearPendingCursor();
+    if (changes) cursor->setPendingSerial(changes->getSerial());
+  }
+  return changes;
 }
 
 KvStatus tooSmall() {
@@ -162,7 +166,7 @@ KvStatus deliver(int16_t sqlType, const unsigned char* bytes, uint32_t length, u
       return kvSuccess;
     default: {
       double value = 0;
-      if (!toDouble(bytes, length, type, &value)) {
+      if (!flatInternalToDouble(bytes, length, type, &value)) {
         addOdbcError(stateGeneral);
         return kvFailure;
       }

@@ -1,0 +1,94 @@
+// The test file driver's connection and statement; see flattest_connection.h.
+#include "drivers/flattest/flattest_connection.h"
+
+#include "drivers/flattest/flattest_message_ids.h"
+#include "flat/sql/flat_descriptor.h"
+#include "util/bos.h"
+#include "util/resource.h"
+
+#include <cstring>
+#include <strings.h>
+
+namespace {
+
+const KvMessage flatTestMessages[] = {
+    {msgFlatTestBadFile, "The file %s1 is not a table of the test driver: %s2."},
+    {msgFlatTestNoIndex, "The table has no index on column %s1."},
+    {msgFlatTestName, "FlatTest"},
+    {20102, "owner"},
+    {20104, "qualifier"},
+    {20105, "procedure"},
+    {20106, "table"},
+    {20107, "01.00.0000"},
+};
+
+const char extension[] = "ftt";
+
+// Sorted by info type. Transactions hold changes in the engine's change
+// log; cursors stay open across commit and rollback.
+const BaseInfoRow flatTestRows[] = {
+    KV_INFO_U16(SQL_CURSOR_COMMIT_BEHAVIOR, SQL_CB_PRESERVE),    // 23
+    KV_INFO_U16(SQL_CURSOR_ROLLBACK_BEHAVIOR, SQL_CB_PRESERVE),  // 24
+    KV_INFO_U16(SQL_TXN_CAPABLE, SQL_TC_DML),                    // 46
+};
+const BaseInfoTable flatTestInfo = {sizeof(flatTestRows) / sizeof(flatTestRows[0]), nullptr, flatTestRows};
+
+}  // namespace
+
+FlatTestConnection::FlatTestConnection(BaseEnv* env) : FlatConnection(env) {
+  setInfoChain(&flatTestInfo);
+  addEngineFlags(flatInsertAllowed | flatUpdateAllowed | flatDeleteAllowed | flatIndexFiles);
+}
+
+FlatTestConnection::~FlatTestConnection() = default;
+
+void FlatTestConnection::getDllName(unsigned char* buffer, uint32_t size) {
+  unsigned char name[bosNameBytes];
+  name[0] = 0;
+  bosGetModuleName(reinterpret_cast<const void*>(&flatTestMessages), name);
+  if (size == 0) return;
+  std::strncpy(kvC(buffer), kvC(name), size - 1);
+  buffer[size - 1] = 0;
+}
+
+KvStatus FlatTestConnection::connectInit(KvValueParser* parser) { return getConnectOptions(parser); }
+
+KvStatus FlatTestConnection::connectLogon() { return kvSuccess; }
+
+KvStatus FlatTestConnection::prepareToCommit(FlatSharedDesc* shared, FlatFileDesc** writer) {
+  *writer = nullptr;
+  auto* reader = new FlatTestFileDesc();
+  if (!reader) {
+    KvErrorKeeper::addMemoryError();
+    return kvFailure;
+  }
+  if (reader->openDataFile(this, shared->getName()) != kvSuccess || reader->getShared() != shared) {
+    reader->setShared(nullptr);
+    delete reader;
+    return kvFailure;
+  }
+  *writer = reader;
+  return kvSuccess;
+}
+
+short FlatTestConnection::getResourceStr(uint16_t id, unsigned char* buffer, uint32_t size) {
+  return kvLoadStringFromTable(flatTestMessages, sizeof(flatTestMessages) / sizeof(flatTestMessages[0]), buffer,
+                               id, size);
+}
+
+void FlatTestConnection::getExt(unsigned char* buffer) { std::strcpy(kvC(buffer), extension); }
+
+KvStatus FlatTestConnection::checkExt(const unsigned char* ext) {
+  return ext && strcasecmp(kvC(ext), extension) == 0 ? kvSuccess : kvFailure;
+}
+
+KvStatus FlatTestStatement::allocFileDesc(FlatFileDesc** out) {
+  *out = new FlatTestFileDesc();
+  if (!*out) {
+    KvErrorKeeper::addMemoryError();
+    return kvFailure;
+  }
+  return kvSuccess;
+}
+
+FlatSqlDesc* FlatTestStatement::allocSqlDesc() { return new FlatSqlDesc(this); }

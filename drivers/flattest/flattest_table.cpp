@@ -1,0 +1,603 @@
+// The test file driver's tables: open, records, values, record and header
+// locks through the OS layer's byte-range locks, and single-column indexes
+// kept as in-memory sorted maps; see flattest_table.h.
+#include "drivers/flattest/flattest_table.h"
+
+#include "base/base_error_list.h"
+#include "base/base_messages.h"
+#include "drivers/flattest/flattest_message_ids.h"
+#include "flat/connection/flat_connection.h"
+#include "flat/connection/flat_rid.h"
+#include "flat/connection/flat_values.h"
+#include "flat/flat_errors.h"
+#include "flat/flat_message_ids.h"
+#include "util/bos.h"
+#include "util/byte_order.h"
+
+#include <cmath>
+#include <cstring>
+
+namespace {
+
+// SQLSTATE indexes of the framework's table that the driver posts.
+enum : uint16_t { stateRightTruncation = 22, stateOutOfRange = 23, stateBadValue = 24 };
+
+const unsigned char deletedMark = '*';
+const unsigned char liveMark = ' ';
+
+KvStatus badFile(const unsigned char* name, const std::string& reason) {
+  addOdbcError(stateGeneral, msgFlatTestBadFile) << name << reason.c_str();
+  return kvFailure;
+}
+
+// Bytes that sort as the numbers they encode.
+std::string sortableDouble(double value) {
+  uint64_t bits;
+  std::memcpy(&bits, &value, 8);
+  bits = (bits & 0x8000000000000000ull) ? ~bits : bits | 0x8000000000000000ull;
+  std::string key(8, '\0');
+  for (int i = 0; i < 8; ++i) key[i] = char(bits >> (56 - 8 * i));
+  return key;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------- FlatTestSharedDesc
+
+FlatTestSharedDesc::FlatTestSharedDesc(FlatConnection* connection, FlatFileDesc* reader, int file,
+                                       const FlatTestLayout& layout)
+    : FlatSharedDesc(connection, reader), file_(file), layout_(layout) {
+  setRecordCount(layout.recordCount);
+  addFlags(flagCacheable);
+}
+
+FlatTestSharedDesc::~FlatTestSharedDesc() {
+  unlockAll();
+  bosFileClose(file_);
+}
+
+KvStatus FlatTestSharedDesc::setRecordCnt() {
+  unsigned char word[4];
+  kvPutU32LE(word, getRecordCount());
+  return bosFileWrite(file_, 12, word, 4);
+}
+
+KvStatus FlatTestSharedDesc::updateDir() {
+  if (getConnection()->getEngineFlags() & flatUltraSafeCommit) return bosupdir(file_);
+  return kvSuccess;
+}
+
+KvStatus FlatTestSharedDesc::refreshRecordCount() {
+  unsigned char word[4];
+  uint32_t read = 0;
+  if (bosFileRead(file_, 12, word, 4, &read) != kvSuccess) return kvFailure;
+  if (read != 4) return badFile(getName(), "short header");
+  uint32_t count = kvGetU32LE(word);
+  if (count > flatMaxRecordNumber) {
+    addFlatError(stateGeneral, msgRecordNumberLimit) << getName() << uint32_t(flatMaxRecordNumber);
+    return kvFailure;
+  }
+  setRecordCount(count);
+  return kvSuccess;
+}
+
+KvStatus FlatTestSharedDesc::readRecordBytes(uint32_t record, unsigned char* buffer) {
+  uint32_t read = 0;
+  if (bosFileRead(file_, int64_t(recordOffset(record)), buffer, layout_.recordWidth, &read) != kvSuccess)
+    return kvFailure;
+  if (read != layout_.recordWidth) return badFile(getName(), "a record is cut short");
+  return kvSuccess;
+}
+
+KvStatus FlatTestSharedDesc::lock(uint32_t slot) {
+  if (holds(slot)) return kvSuccess;
+  if (bosRegionLock(file_, 0, flatTestLockBase + slot, 1) != kvSuccess) {
+    KvErrorKeeper::clearLastError();
+    addFlatError(stateGeneral, msgRecordLocked);
+    return kvFailure;
+  }
+  held_.insert(slot);
+  return kvSuccess;
+}
+
+void FlatTestSharedDesc::unlock(uint32_t slot) {
+  if (!holds(slot)) return;
+  if (bosRegionLock(file_, 1, flatTestLockBase + slot, 1) == kvSuccess) held_.erase(slot);
+}
+
+void FlatTestSharedDesc::unlockAll() {
+  while (!held_.empty()) {
+    uint32_t slot = *held_.begin();
+    bosRegionLock(file_, 1, flatTestLockBase + slot, 1);
+    held_.erase(held_.begin());
+  }
+}
+
+FlatTestSharedDesc::Index* FlatTestSharedDesc::getIndex(uint16_t column) {
+  auto found = indexes_.find(column);
+  return found == indexes_.end() ? nullptr : &found->second;
+}
+
+std::string FlatTestSharedDesc::keyOf(const unsigned char* record, uint16_t column) const {
+  const FlatTestColumn& c = layout_.columns[column];
+  const unsigned char* at = record + c.offset;
+  if (at[0]) return std::string();
+  ++at;
+  switch (c.type) {
+    case 'I': {
+      int32_t v;
+      std::memcpy(&v, at, 4);
+      return "v" + sortableDouble(v);
+    }
+    case 'D': {
+      double v;
+      std::memcpy(&v, at, 8);
+      return "v" + sortableDouble(v);
+    }
+    case 'L':
+      return "v" + std::string(reinterpret_cast<const char*>(at + 4), std::min<uint32_t>(kvGetU32LE(at), c.width));
+    default:
+      return "v" + std::string(reinterpret_cast<const char*>(at), c.width);
+  }
+}
+
+KvStatus FlatTestSharedDesc::buildIndexes() {
+  indexes_.clear();
+  for (uint16_t i = 0; i < layout_.columns.size(); ++i)
+    if (layout_.columns[i].flags & flatTestIndexed) indexes_[i];
+  if (indexes_.empty()) return kvSuccess;
+  std::vector<unsigned char> record(layout_.recordWidth);
+  for (uint32_t n = 1; n <= getRecordCount(); ++n) {
+    if (readRecordBytes(n, record.data()) != kvSuccess) return kvFailure;
+    if (record[0] == deletedMark) continue;
+    for (auto& entry : indexes_) entry.second.emplace(keyOf(record.data(), entry.first), n);
+  }
+  return kvSuccess;
+}
+
+// ---------------------------------------------------------------- FlatTestFileDesc
+
+FlatTestFileDesc::~FlatTestFileDesc() = default;
+
+uint32_t FlatTestFileDesc::ridNumber() const {
+  return rid_ ? static_cast<FlatNumericRid*>(rid_)->getRecordNumber() : 0;
+}
+
+KvStatus FlatTestFileDesc::openDataFile(FlatConnection* connection, const unsigned char* name) {
+  for (FlatSharedDesc* shared = connection->getSharedTables(); shared; shared = shared->getNext()) {
+    if (shared->getName() && std::strcmp(kvC(shared->getName()), kvC(name)) == 0) {
+      shared_ = shared;
+      buffer_.assign(table()->getLayout().recordWidth, 0);
+      return makeRid();
+    }
+  }
+  unsigned char path[bosPathBytes];
+  std::strncpy(kvC(path), kvC(name), sizeof(path) - 1);
+  path[sizeof(path) - 1] = 0;
+  int file = 0;
+  if (bosFileOpen(path, bosOpenReadWrite, &file) != kvSuccess) {
+    KvErrorKeeper::clearLastError();
+    addFlatError(stateGeneral, msgTableNotExist) << name;
+    return kvFailure;
+  }
+  // The header first, then everything it promises is checked before use.
+  std::vector<unsigned char> header(flatTestHeaderBytes + flatTestColumnBytes * flatTestMaxColumns);
+  uint32_t read = 0;
+  FlatTestLayout layout;
+  std::string reason;
+  KvStatus status = bosFileRead(file, 0, header.data(), uint32_t(header.size()), &read);
+  if (status == kvSuccess && !flatTestParseHeader(header.data(), read, &layout, &reason))
+    status = badFile(name, reason);
+  if (status == kvSuccess && layout.recordCount > flatMaxRecordNumber) {
+    addFlatError(stateGeneral, msgRecordNumberLimit) << name << uint32_t(flatMaxRecordNumber);
+    status = kvFailure;
+  }
+  if (status == kvSuccess) {
+    uint32_t size = bosFileSeek(file, 0, 2);
+    if (size == 0xFFFFFFFF || size < layout.headerBytes + uint64_t(layout.recordCount) * layout.recordWidth)
+      status = badFile(name, "the file is shorter than its records");
+  }
+  if (status != kvSuccess) {
+    bosFileClose(file);
+    return kvFailure;
+  }
+  auto* shared = new FlatTestSharedDesc(connection, this, file, layout);
+  if (!shared) {
+    bosFileClose(file);
+    KvErrorKeeper::addMemoryError();
+    return kvFailure;
+  }
+  for (const FlatTestColumn& column : layout.columns) {
+    auto* field = new FlatSharedField();
+    if (!field || field->setName(kvU(column.name.c_str())) != kvSuccess) {
+      delete field;
+      return kvFailure;
+    }
+    static const struct {
+      char type;
+      int16_t sqlType;
+      const char* name;
+    } types[] = {{'C', SQL_CHAR, "CHAR"},     {'I', SQL_INTEGER, "INTEGER"},      {'D', SQL_DOUBLE, "DOUBLE"},
+                 {'B', SQL_BINARY, "BINARY"}, {'L', SQL_LONGVARCHAR, "LONGVARCHAR"}};
+    for (const auto& t : types)
+      if (t.type == column.type) {
+        field->setSqlType(t.sqlType);
+        field->setTypeName(kvU(t.name));
+      }
+    field->setPrecision(column.type == 'I' ? 10 : column.type == 'D' ? 15 : column.width);
+    if (column.flags & flatTestUnique) field->setFlags(FlatSharedField::flagUniqueKey);
+    if (shared->addColumn(field) != kvSuccess) return kvFailure;
+  }
+  if (shared->setIdentifiers(name) != kvSuccess || shared->buildIndexes() != kvSuccess) return kvFailure;
+  buffer_.assign(layout.recordWidth, 0);
+  setLockLevel(1);
+  return makeRid();
+}
+
+KvStatus FlatTestFileDesc::getMaxRecords(uint32_t* out) {
+  if (table()->refreshRecordCount() != kvSuccess) return kvFailure;
+  if (out) *out = table()->getRecordCount();
+  return kvSuccess;
+}
+
+KvStatus FlatTestFileDesc::resetToFirstRecord() {
+  current_ = 0;
+  orderPosition_ = 0;
+  if (indexColumn_ >= 0) {
+    order_.clear();
+    if (FlatTestSharedDesc::Index* index = table()->getIndex(uint16_t(indexColumn_)))
+      for (const auto& entry : *index) order_.push_back(entry.second);
+  }
+  return table()->refreshRecordCount();
+}
+
+KvStatus FlatTestFileDesc::readNextRec(uint16_t* found) {
+  *found = 0;
+  uint32_t count = table()->getRecordCount();
+  for (;;) {
+    uint32_t next = 0;
+    if (indexColumn_ >= 0) {
+      if (orderPosition_ >= order_.size()) return kvSuccess;
+      next = order_[orderPosition_++];
+    } else {
+      if (current_ >= count) return kvSuccess;
+      next = current_ + 1;
+    }
+    current_ = next;
+    if (table()->readRecordBytes(next, buffer_.data()) != kvSuccess) return kvFailure;
+    if (buffer_[0] == deletedMark) continue;
+    static_cast<FlatNumericRid*>(rid_)->setRecordNumber(next);
+    *found = 1;
+    return kvSuccess;
+  }
+}
+
+KvStatus FlatTestFileDesc::readRecord(GetRecRetType* out) {
+  uint32_t n = ridNumber();
+  if (n == 0 || table()->refreshRecordCount() != kvSuccess || n > table()->getRecordCount()) {
+    *out = getRecPastEnd;
+    return kvSuccess;
+  }
+  if (table()->readRecordBytes(n, buffer_.data()) != kvSuccess) return kvFailure;
+  current_ = n;
+  *out = buffer_[0] == deletedMark ? getRecGone : getRecFound;
+  return kvSuccess;
+}
+
+KvStatus FlatTestFileDesc::getFieldData(uint16_t column, void* buffer, int32_t* length, uint16_t bufferSize,
+                                        uint8_t* kind) {
+  const FlatTestLayout& layout = table()->getLayout();
+  if (column >= layout.columns.size()) {
+    addOdbcError(stateColumnNumber);
+    return kvFailure;
+  }
+  const FlatTestColumn& c = layout.columns[column];
+  const unsigned char* at = buffer_.data() + c.offset;
+  auto* out = static_cast<unsigned char*>(buffer);
+  if (at[0]) {
+    *length = 0;
+    *kind = flatValueNull;
+    return kvSuccess;
+  }
+  ++at;
+  uint32_t bytes = c.width;
+  switch (c.type) {
+    case 'I':
+    case 'D': {
+      double value;
+      if (c.type == 'I') {
+        int32_t v;
+        std::memcpy(&v, at, 4);
+        value = v;
+      } else {
+        std::memcpy(&value, at, 8);
+      }
+      if (bufferSize < 8) break;
+      std::memcpy(out, &value, 8);
+      *length = 8;
+      *kind = flatValueDouble;
+      return kvSuccess;
+    }
+    case 'B':
+      if (bufferSize < bytes) break;
+      std::memcpy(out, at, bytes);
+      *length = int32_t(bytes);
+      *kind = flatValueBinary;
+      return kvSuccess;
+    case 'L':
+      bytes = std::min<uint32_t>(kvGetU32LE(at), c.width);
+      at += 4;
+      [[fallthrough]];
+    default:
+      if (bufferSize < bytes + 1) break;
+      std::memcpy(out, at, bytes);
+      out[bytes] = 0;
+      *length = int32_t(bytes + 1);
+      *kind = flatValueText;
+      return kvSuccess;
+  }
+  addOdbcError(stateRightTruncation);
+  return kvFailure;
+}
+
+KvStatus FlatTestFileDesc::getRecordID(void* out) {
+  rid_->fullGet(out);
+  return kvSuccess;
+}
+
+KvStatus FlatTestFileDesc::setRecordID() {
+  uint32_t n = ridNumber();
+  if (n == 0 || n > table()->getRecordCount()) {
+    addFlatError(stateGeneral, msgRecordLockGone);
+    return kvFailure;
+  }
+  current_ = n;
+  return kvSuccess;
+}
+
+KvStatus FlatTestFileDesc::setRecordPosition() {
+  GetRecRetType answer = getRecFound;
+  if (readRecord(&answer) != kvSuccess) return kvFailure;
+  if (answer != getRecFound) {
+    addFlatError(stateGeneral, msgRecordLockGone);
+    return kvFailure;
+  }
+  return kvSuccess;
+}
+
+KvStatus FlatTestFileDesc::encode(uint16_t column, const void* value, uint32_t length, uint32_t internalType,
+                                  unsigned char* record) {
+  const FlatTestLayout& layout = table()->getLayout();
+  if (column >= layout.columns.size()) {
+    addOdbcError(stateColumnNumber);
+    return kvFailure;
+  }
+  const FlatTestColumn& c = layout.columns[column];
+  unsigned char* at = record + c.offset;
+  const auto* bytes = static_cast<const unsigned char*>(value);
+  if (!value) {
+    at[0] = 1;
+    std::memset(at + 1, 0, c.size() - 1);
+    return kvSuccess;
+  }
+  switch (c.type) {
+    case 'C':
+    case 'B':
+    case 'L': {
+      if (internalType != flatItChar && internalType != flatItBinary) {
+        addOdbcError(stateBadValue);
+        return kvFailure;
+      }
+      if (length > c.width) {
+        addOdbcError(stateRightTruncation);
+        return kvFailure;
+      }
+      at[0] = 0;
+      unsigned char* data = at + 1 + (c.type == 'L' ? 4 : 0);
+      std::memset(data, c.type == 'C' ? ' ' : 0, c.width);
+      std::memcpy(data, bytes, length);
+      if (c.type == 'L') kvPutU32LE(at + 1, length);
+      return kvSuccess;
+    }
+    default: {
+      double number = 0;
+      if (!flatInternalToDouble(bytes, length, internalType, &number) || std::isnan(number)) {
+        addOdbcError(stateBadValue);
+        return kvFailure;
+      }
+      at[0] = 0;
+      if (c.type == 'D') {
+        std::memcpy(at + 1, &number, 8);
+        return kvSuccess;
+      }
+      if (number != std::floor(number) || number < -2147483648.0 || number > 2147483647.0) {
+        addOdbcError(stateOutOfRange);
+        return kvFailure;
+      }
+      int32_t v = int32_t(number);
+      std::memcpy(at + 1, &v, 4);
+      return kvSuccess;
+    }
+  }
+}
+
+KvStatus FlatTestFileDesc::checkValue(uint16_t column, const void* value, uint32_t length, uint32_t internalType) {
+  std::vector<unsigned char> scratch(buffer_);
+  return encode(column, value, length, internalType, scratch.data());
+}
+
+KvStatus FlatTestFileDesc::updateColumn(uint16_t column, const void* value, uint32_t length,
+                                        uint32_t internalType) {
+  return encode(column, value, length, internalType, buffer_.data());
+}
+
+KvStatus FlatTestFileDesc::updateLargeColumn(uint16_t column, const void* value, uint32_t length,
+                                             uint32_t offset) {
+  const FlatTestLayout& layout = table()->getLayout();
+  if (column >= layout.columns.size() || layout.columns[column].type != 'L') {
+    if (offset == 0) return encode(column, value, length, flatItChar, buffer_.data());
+    addOdbcError(stateColumnNumber);
+    return kvFailure;
+  }
+  const FlatTestColumn& c = layout.columns[column];
+  if (uint64_t(offset) + length > c.width) {
+    addOdbcError(stateRightTruncation);
+    return kvFailure;
+  }
+  unsigned char* at = buffer_.data() + c.offset;
+  if (offset == 0) std::memset(at + 5, 0, c.width);
+  at[0] = 0;
+  std::memcpy(at + 5 + offset, value, length);
+  kvPutU32LE(at + 1, offset + length);
+  return kvSuccess;
+}
+
+KvStatus FlatTestFileDesc::getLargeColumn(uint16_t column, void* buffer, uint32_t size, uint32_t offset,
+                                          uint32_t* got, uint32_t* total) {
+  *got = 0;
+  *total = 0;
+  const FlatTestLayout& layout = table()->getLayout();
+  if (column >= layout.columns.size() || layout.columns[column].type != 'L') {
+    addOdbcError(stateColumnNumber);
+    return kvFailure;
+  }
+  const FlatTestColumn& c = layout.columns[column];
+  const unsigned char* at = buffer_.data() + c.offset;
+  if (at[0]) return kvSuccess;
+  *total = std::min<uint32_t>(kvGetU32LE(at + 1), c.width);
+  if (offset < *total) {
+    *got = std::min(size, *total - offset);
+    std::memcpy(buffer, at + 5 + offset, *got);
+  }
+  return kvSuccess;
+}
+
+KvStatus FlatTestFileDesc::writeRecord(uint16_t mode) {
+  uint32_t n = mode == flatWriteAppend ? ridNumber() : current_;
+  if (n == 0 || n > flatMaxRecordNumber) {
+    addOdbcError(stateGeneral);
+    return kvFailure;
+  }
+  buffer_[0] = liveMark;
+  if (bosFileWrite(table()->getFile(), int64_t(table()->recordOffset(n)), buffer_.data(),
+                   uint32_t(buffer_.size())) != kvSuccess)
+    return kvFailure;
+  current_ = n;
+  return kvSuccess;
+}
+
+KvStatus FlatTestFileDesc::initializeForInsert() {
+  std::fill(buffer_.begin(), buffer_.end(), 0);
+  buffer_[0] = liveMark;
+  for (const FlatTestColumn& c : table()->getLayout().columns) buffer_[c.offset] = 1;
+  return kvSuccess;
+}
+
+KvStatus FlatTestFileDesc::deleteRecord() {
+  if (current_ == 0) {
+    addOdbcError(stateGeneral);
+    return kvFailure;
+  }
+  std::vector<unsigned char> record(buffer_.size());
+  if (table()->readRecordBytes(current_, record.data()) != kvSuccess) return kvFailure;
+  if (record[0] == deletedMark) {
+    addFlatError(stateGeneral, msgRecordLockGone);
+    return kvFailure;
+  }
+  for (uint16_t i = 0; i < table()->getLayout().columns.size(); ++i)
+    if (FlatTestSharedDesc::Index* index = table()->getIndex(i)) {
+      auto range = index->equal_range(table()->keyOf(record.data(), i));
+      for (auto it = range.first; it != range.second; ++it)
+        if (it->second == current_) {
+          index->erase(it);
+          break;
+        }
+    }
+  return bosFileWrite(table()->getFile(), int64_t(table()->recordOffset(current_)), &deletedMark, 1);
+}
+
+KvStatus FlatTestFileDesc::useIndex(const unsigned char* name) {
+  const FlatTestLayout& layout = table()->getLayout();
+  for (uint16_t i = 0; i < layout.columns.size(); ++i)
+    if (strcasecmp(layout.columns[i].name.c_str(), kvC(name)) == 0 && table()->getIndex(i)) {
+      indexColumn_ = i;
+      return resetToFirstRecord();
+    }
+  addOdbcError(stateGeneral, msgFlatTestNoIndex) << name;
+  return kvFailure;
+}
+
+KvStatus FlatTestFileDesc::closeIndex(const unsigned char*) {
+  indexColumn_ = -1;
+  return kvSuccess;
+}
+
+KvStatus FlatTestFileDesc::lockRecord(uint16_t mode) {
+  if (mode != flatLockRecord) return kvSuccess;
+  uint32_t n = current_ ? current_ : ridNumber();
+  if (n == 0) {
+    addOdbcError(stateGeneral);
+    return kvFailure;
+  }
+  return table()->lock(n);
+}
+
+KvStatus FlatTestFileDesc::unlockRecord(uint16_t mode, FlatRid* rid) {
+  if (mode != flatLockRecord) return kvSuccess;
+  if (!rid) {
+    table()->unlockAll();
+    return kvSuccess;
+  }
+  table()->unlock(static_cast<FlatNumericRid*>(rid)->getRecordNumber());
+  return kvSuccess;
+}
+
+KvStatus FlatTestFileDesc::lockHeaders() { return table()->lock(0); }
+
+void FlatTestFileDesc::unlockHeaders(uint16_t) { table()->unlock(0); }
+
+KvStatus FlatTestFileDesc::deleteKeyFromIndex(uint16_t column, uint16_t* removed) {
+  if (removed) *removed = 0;
+  FlatTestSharedDesc::Index* index = table()->getIndex(column);
+  if (!index || current_ == 0) return kvSuccess;
+  auto range = index->equal_range(table()->keyOf(buffer_.data(), column));
+  for (auto it = range.first; it != range.second; ++it)
+    if (it->second == current_) {
+      index->erase(it);
+      if (removed) *removed = 1;
+      break;
+    }
+  return kvSuccess;
+}
+
+KvStatus FlatTestFileDesc::addKeyToIndex(uint16_t column) {
+  if (FlatTestSharedDesc::Index* index = table()->getIndex(column))
+    index->emplace(table()->keyOf(buffer_.data(), column), current_);
+  return kvSuccess;
+}
+
+KvStatus FlatTestFileDesc::addKeyToIndex() {
+  for (uint16_t i = 0; i < table()->getLayout().columns.size(); ++i)
+    if (addKeyToIndex(i) != kvSuccess) return kvFailure;
+  return kvSuccess;
+}
+
+KvStatus FlatTestFileDesc::checkUnique(const unsigned char* record, uint32_t self) {
+  for (uint16_t i = 0; i < table()->getLayout().columns.size(); ++i) {
+    if (!(table()->getLayout().columns[i].flags & flatTestUnique)) continue;
+    FlatTestSharedDesc::Index* index = table()->getIndex(i);
+    std::string key = table()->keyOf(record, i);
+    if (!index || key.empty()) continue;
+    auto range = index->equal_range(key);
+    for (auto it = range.first; it != range.second; ++it)
+      if (it->second != self) {
+        addFlatError(stateGeneral, msgDuplicateKey);
+        return kvFailure;
+      }
+  }
+  return kvSuccess;
+}
+
+KvStatus FlatTestFileDesc::checkKeyViolation() { return checkUnique(buffer_.data(), 0); }
+
+KvStatus FlatTestFileDesc::checkKeyViolation2() { return checkUnique(buffer_.data(), current_); }
