@@ -118,9 +118,13 @@ KvStatus FlatConnection::setConnectOption(uint16_t option, SQLULEN value) {
       else clearEngineFlags(flatReadOnly);
       break;
     case SQL_AUTOCOMMIT:
+      // Manual-commit mode sends changes to the change log; the framework's
+      // transaction mark opens with the first change logged.
       if (value) {
         clearFlags(flagTransaction);
         addEngineFlags(flatWriteDirectly);
+      } else {
+        clearEngineFlags(flatWriteDirectly);
       }
       break;
     case SQL_TRANSLATE_DLL:
