@@ -487,6 +487,8 @@ KvStatus FlatTestFileDesc::writeRecord(uint16_t mode) {
 }
 
 KvStatus FlatTestFileDesc::initializeForInsert() {
+  // A new row has no record yet: key checks compare it with every record.
+  current_ = 0;
   std::fill(buffer_.begin(), buffer_.end(), 0);
   buffer_[0] = liveMark;
   for (const FlatTestColumn& c : table()->getLayout().columns) buffer_[c.offset] = 1;

@@ -5,6 +5,7 @@
 
 #include "base/base_error_list.h"
 #include "base/base_messages.h"
+#include "base/base_statement.h"
 #include "flat/connection/flat_shared_desc.h"
 #include "flat/flat_errors.h"
 #include "flat/flat_message_ids.h"
@@ -35,6 +36,9 @@ FlatConnection::FlatConnection(BaseEnv* env) : BaseConnection(env) {
 }
 
 FlatConnection::~FlatConnection() {
+  // Statements left by the application go first: their readers release
+  // their tables through this connection.
+  while (KvNode* node = statements_.peekFirst()) delete static_cast<BaseStatement*>(node);
   // Tables a disconnect did not close (no disconnect came) close now.
   while (FlatSharedDesc* shared = sharedTables_) {
     sharedTables_ = shared->getNext();

@@ -15,6 +15,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <memory>
 #include <new>
 #include <string>
@@ -40,7 +41,7 @@ class FlatTestFixture : public ::testing::Test {
   void TearDown() override {
     for (auto it = connections_.rbegin(); it != connections_.rend(); ++it) {
       KvErrorKeeper::setErrorList(&(*it)->getErrorList());
-      (*it)->setToAllocatedState();
+      (*it)->disconnect();
       KvErrorKeeper::giveUpErrorList();
       delete *it;
     }
@@ -89,9 +90,10 @@ class FlatTestFixture : public ::testing::Test {
   // A statement of the connection with a query over the tables named, in
   // FROM order; the readers are opened through the statement.
   FlatTestStatement* query(FlatTestConnection* connection, const std::vector<std::string>& tables,
-                           KvStatus* status = nullptr) {
+                           KvStatus* status = nullptr,
+                           std::function<FlatSqlDesc*(FlatStatement*)> make = nullptr) {
     auto* statement = flatBuild<FlatTestStatement>(static_cast<FlatConnection*>(connection));
-    auto* sql = new FlatSqlDesc(statement);
+    FlatSqlDesc* sql = make ? make(statement) : new FlatSqlDesc(statement);
     KvStatus result = kvSuccess;
     for (const std::string& name : tables) {
       FlatFileDesc* reader = nullptr;
