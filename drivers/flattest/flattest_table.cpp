@@ -53,7 +53,7 @@ FlatTestSharedDesc::FlatTestSharedDesc(FlatConnection* connection, FlatFileDesc*
 
 FlatTestSharedDesc::~FlatTestSharedDesc() {
   unlockAll();
-  bosFileClose(file_);
+  (void)bosFileClose(file_);
 }
 
 KvStatus FlatTestSharedDesc::setRecordCnt() {
@@ -108,7 +108,7 @@ void FlatTestSharedDesc::unlock(uint32_t slot) {
 void FlatTestSharedDesc::unlockAll() {
   while (!held_.empty()) {
     uint32_t slot = *held_.begin();
-    bosRegionLock(file_, 1, flatTestLockBase + slot, 1);
+    (void)bosRegionLock(file_, 1, flatTestLockBase + slot, 1);
     held_.erase(held_.begin());
   }
 }
@@ -198,12 +198,12 @@ KvStatus FlatTestFileDesc::openDataFile(FlatConnection* connection, const unsign
       status = badFile(name, "the file is shorter than its records");
   }
   if (status != kvSuccess) {
-    bosFileClose(file);
+    (void)bosFileClose(file);
     return kvFailure;
   }
   auto* shared = new FlatTestSharedDesc(connection, this, file, layout);
   if (!shared) {
-    bosFileClose(file);
+    (void)bosFileClose(file);
     KvErrorKeeper::addMemoryError();
     return kvFailure;
   }

@@ -23,8 +23,12 @@ namespace {
 // DELETE and FOR UPDATE OF are the engine's, and a table-name argument is
 // cut at its last "."; login time-outs and asynchronous execution are not
 // offered.
-const uint32_t frameworkBitsSet = BaseConnection::flagDriverTakesParams | 0x3C00 | 0x600000;
-const uint32_t frameworkBitsCleared = 0x1C0000;
+const uint32_t frameworkBitsSet = BaseConnection::flagDriverTakesParams | BaseConnection::flagLongDataInPieces |
+                                  BaseConnection::flagForUpdateOf | BaseConnection::flagPositionedUpdate |
+                                  BaseConnection::flagPositionedDelete | BaseConnection::flagPatternNoCase |
+                                  BaseConnection::flagTableNameCut2;
+const uint32_t frameworkBitsCleared =
+    BaseConnection::flagLoginTimeout | BaseConnection::flagAsyncEnable | BaseConnection::flagQueryTimeout;
 
 const uint16_t parseTable[] = {0, 3, '#', 3, '*'};
 

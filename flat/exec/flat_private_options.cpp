@@ -273,8 +273,9 @@ KvStatus FlatStatement::rowValue(const FlatRowValue* value) {
   if (status != kvSuccess) {
     delete pending;
     if (getFlatConnection()->isWritingDirectly() && table->getLockLevel()) {
-      table->unlockRecord(flatLockUpdate, nullptr);
-      table->unlockRecord(flatLockRecord, nullptr);
+      // Releases after a failure; the failure's own error stands.
+      (void)table->unlockRecord(flatLockUpdate, nullptr);
+      (void)table->unlockRecord(flatLockRecord, nullptr);
     }
     changeClaimed_ = 0;
     return kvFailure;
@@ -317,12 +318,12 @@ KvStatus FlatStatement::updateRow(const FlatRowRequest* request) {
     if (status == kvSuccess) status = table->writeRecord(flatWriteUpdate);
     for (uint16_t i = 0; status == kvSuccess && i < pendingValues_.getCount(); ++i)
       status = table->addKeyToIndex(pendingAt(pendingValues_, i)->column);
-    if (locks) table->unlockRecord(flatLockUpdate, nullptr);
+    if (locks && table->unlockRecord(flatLockUpdate, nullptr) != kvSuccess) status = kvFailure;
     if (status == kvSuccess) status = shared->updateDir();
     if (locks) {
       table->unlockIndex();
       table->unlockHeaders(flatLockUpdate);
-      table->unlockRecord(flatLockRecord, nullptr);
+      if (table->unlockRecord(flatLockRecord, nullptr) != kvSuccess) status = kvFailure;
     }
     if (status == kvSuccess) status = shared->mangleRids();
   } else if (status == kvSuccess) {
@@ -354,7 +355,7 @@ KvStatus FlatStatement::lockCurrentRow() {
     if (!table->getLockLevel()) continue;
     if (table->lockRecord(flatLockRecord) != kvSuccess) {
       for (FlatFileDesc* undo = query->getFirstTable(); undo != table; undo = undo->getNextTable())
-        if (undo->getLockLevel()) undo->unlockRecord(flatLockRecord, nullptr);
+        if (undo->getLockLevel()) (void)undo->unlockRecord(flatLockRecord, nullptr);
       return kvFailure;
     }
   }
@@ -398,7 +399,8 @@ KvStatus FlatStatement::unlockRow(const FlatRowRequest* request) {
   if (table && table->getLockLevel()) {
     if (request && request->request == flatOptionUpdateRow) {
       table->unlockIndex();
-      table->unlockRecord(flatLockRecord, nullptr);
+      // Option 1050 always succeeds; an unlock that fails leaves its error.
+      (void)table->unlockRecord(flatLockRecord, nullptr);
     } else {
       table->unlockHeaders(flatLockRecord);
     }

@@ -155,7 +155,7 @@ void FlatStatement::leaveLockBracket() {
 
 // ---------------------------------------------------------------- framework operations
 
-KvStatus FlatStatement::prepareCompile(BaseSqlString* sql) {
+KvStatus FlatStatement::prepareCompile(BaseSqlString*) {
   FlatDescriptor* special = allocSpecialStmt(sqlText_.getStr() ? sqlText_.getStr() : kvU(""));
   if (!special) return kvFailure;
   uint32_t position = 0;
@@ -163,7 +163,6 @@ KvStatus FlatStatement::prepareCompile(BaseSqlString* sql) {
     delete special;
     return kvFailure;
   }
-  (void)sql;
   return setHeadDescriptor(special, flatKindSpecial);
 }
 
@@ -228,7 +227,7 @@ KvStatus FlatStatement::setToPreparedState() {
         result = kvFailure;
     query->setRowCount(-1);
     query->setProducedRows(0);
-    query->setFlags((query->getFlags() & ~uint32_t(FlatSqlDesc::flagGrouped)) | 0x4000);
+    query->setFlags((query->getFlags() & ~uint32_t(FlatSqlDesc::flagGrouped)) | FlatSqlDesc::flagNoResult);
   }
   leaveLockBracket();
   return result;

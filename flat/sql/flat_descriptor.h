@@ -42,7 +42,9 @@ class KV_FLAT_API FlatSqlDesc : public FlatDescriptor {
  public:
   enum : uint32_t {
     flagGrouped = 0x4,
-    flagRestart = 0x8000,  // the next read starts every table's scan afresh
+    flagConstructed = 0x2000,  // set at construction
+    flagNoResult = 0x4000,     // set at construction and every reset; cleared when a result starts
+    flagRestart = 0x8000,      // the next read starts every table's scan afresh
   };
 
   explicit FlatSqlDesc(FlatStatement* statement);
@@ -86,5 +88,5 @@ class KV_FLAT_API FlatSqlDesc : public FlatDescriptor {
   KvArray subqueries_;  // FlatSqlDesc, owned
   int32_t rowCount_ = -1;
   uint32_t producedRows_ = 0;
-  uint32_t flags_ = 0x2000 | 0x4000;
+  uint32_t flags_ = flagConstructed | flagNoResult;
 };

@@ -266,6 +266,54 @@ TEST_F(FlatChangesTest, ACursorKeptAcrossCommitStartsItsPendingWalkAfresh) {
   drop(statement);
 }
 
+struct Notice {
+  uint32_t descriptor, row, position, record;
+};
+std::vector<Notice> notices;
+
+void noteKeysetRow(BaseStatement*, uint32_t descriptorId, uint32_t keysetRow, uint32_t tablePosition,
+                   const void* image, uint16_t imageLength) {
+  uint32_t number = 0;
+  if (imageLength == 4) std::memcpy(&number, image, 4);
+  notices.push_back({descriptorId, keysetRow, tablePosition, number});
+}
+
+TEST_F(FlatChangesTest, KeysetsLearnTheFinalIdentifierOfAPendingRow) {
+  makeTable("emp");
+  FlatTestConnection* connection = connect();
+  FlatTestStatement* statement = query(connection, {"emp"});
+  FlatFileDesc* reader = table(statement);
+  ASSERT_EQ(insert(reader, 1, "stored"), kvSuccess);
+  autocommit(connection, false);
+  ASSERT_EQ(insert(reader, 2, "pending"), kvSuccess);
+  ASSERT_EQ(flatStartScan(reader), kvSuccess);
+  uint16_t found = 0;
+  ASSERT_EQ(flatReadNext(reader, &found), kvSuccess);
+  ASSERT_EQ(flatReadNext(reader, &found), kvSuccess);
+  ASSERT_TRUE(reader->isRowFromLog());
+  unsigned char image[4];
+  reader->getRid()->fullGet(image);
+  FlatChangesDesc* changes = reader->getShared()->getChanges();
+  uint8_t kind = 0;
+  uint32_t entry = 0, exists = 0;
+  ASSERT_EQ(changes->findEntry(image, &kind, &entry, &exists), kvSuccess);
+  ASSERT_EQ(exists, 1u);
+  ASSERT_EQ(changes->addKeysetNotification(entry, 7, 3, 0), kvSuccess);
+  ASSERT_EQ(changes->addKeysetNotification(entry, 8, 1, 0), kvSuccess);
+  notices.clear();
+  FlatConnection::setKeysetNotifier(noteKeysetRow);
+  ASSERT_EQ(connection->SQLTransact(SQL_COMMIT), SQL_SUCCESS);
+  FlatConnection::setKeysetNotifier(nullptr);
+  use(connection);
+  // One statement on the connection; each node of the chain is told.
+  ASSERT_EQ(notices.size(), 2u);
+  EXPECT_EQ(notices[0].descriptor, 7u);
+  EXPECT_EQ(notices[0].row, 3u);
+  EXPECT_EQ(notices[0].record, 2u) << "the row became record 2";
+  EXPECT_EQ(notices[1].descriptor, 8u);
+  drop(statement);
+}
+
 // A table of key-identified records (no driver of this kind exists yet):
 // only what the change log needs of it.
 class KeyReader : public FlatFileDesc {
