@@ -58,6 +58,26 @@ TEST_F(FlatTestDriverTest, HostileFilesAreRefusedAndLeftAlone) {
   EXPECT_EQ(errorsOf(connection), std::vector<uint16_t>{msgTableNotExist});
 }
 
+TEST_F(FlatTestDriverTest, RecordNumbersStopBelowTheStateBits) {
+  makeTable("full", {{"ID", 'I', 4, 0}});
+  // A table already holding the highest record number (a sparse file).
+  std::string path = tablePath("full");
+  std::string bytes = readFile(path);
+  kvPutU32LE(&bytes[12], flatMaxRecordNumber);
+  writeFile(path, bytes);
+  ASSERT_EQ(truncate(path.c_str(), off_t(bytes.size()) + off_t(flatMaxRecordNumber) * 6), 0);
+  FlatTestConnection* connection = connect();
+  FlatTestStatement* statement = query(connection, {"full"});
+  FlatFileDesc* reader = table(statement);
+  int32_t id = 1;
+  ASSERT_EQ(reader->initializeForInsert(), kvSuccess);
+  ASSERT_EQ(flatStoreColumn(reader, 0, &id, 4, flatItInt32, 0xFFFFFFFF), kvSuccess);
+  EXPECT_EQ(flatAppendRecord(reader, 0), kvFailure);
+  EXPECT_EQ(errorsOf(connection), std::vector<uint16_t>{msgRecordNumberLimit});
+  EXPECT_EQ(reader->getShared()->getRecordCount(), uint32_t(flatMaxRecordNumber));
+  drop(statement);
+}
+
 TEST_F(FlatTestDriverTest, AnIndexDeliversRecordsInKeyOrder) {
   makeTable("emp", {{"ID", 'I', 4, flatTestUnique}, {"NAME", 'C', 8, flatTestIndexed}});
   FlatTestConnection* connection = connect();
