@@ -15,7 +15,7 @@
 #include "util/semaphore.h"
 #include "util/tmp_file.h"
 
-class BvmCache;
+struct BvmCache;
 
 // Tells a statement of the connection the final identifier of a row that
 // its keyset named while the row was pending (set by the statement stage;
