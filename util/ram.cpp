@@ -27,6 +27,27 @@
 #include <map>
 #include <new>
 
+// Under AddressSanitizer the bytes of a free block behind its header and
+// free-list links are poisoned, so that a use of a freed object of this
+// allocator is reported as a use of freed memory of the system allocator
+// would be. Segments themselves come from the system and stay unpoisoned
+// while they hold live blocks.
+#if defined(__SANITIZE_ADDRESS__)
+#define KV_RAM_POISONING 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define KV_RAM_POISONING 1
+#endif
+#endif
+#ifdef KV_RAM_POISONING
+#include <sanitizer/asan_interface.h>
+#define KV_RAM_POISON(address, bytes) ASAN_POISON_MEMORY_REGION(address, bytes)
+#define KV_RAM_UNPOISON(address, bytes) ASAN_UNPOISON_MEMORY_REGION(address, bytes)
+#else
+#define KV_RAM_POISON(address, bytes) ((void)(address), (void)(bytes))
+#define KV_RAM_UNPOISON(address, bytes) ((void)(address), (void)(bytes))
+#endif
+
 namespace {
 
 struct RamBlock {
@@ -122,6 +143,14 @@ inline void markFree(RamBlock* b, uint32_t size) {
   b->bigSize = 0;
 }
 
+// A free block keeps its header and links readable; the rest is poisoned
+// (under AddressSanitizer) until the block is taken again.
+constexpr uint32_t freeKeptBytes = ramHeaderBytes + 2 * sizeof(void*);
+inline void poisonFree(RamBlock* b) {
+  if (blockSize(b) > freeKeptBytes)
+    KV_RAM_POISON(reinterpret_cast<char*>(b) + freeKeptBytes, blockSize(b) - freeKeptBytes);
+}
+
 void unlinkFree(RamSegment* s, RamBlock* b) {
   RamLinks* l = links(b);
   if (l->prev) links(l->prev)->next = l->next;
@@ -181,6 +210,7 @@ RamSegment* newSegment(uint32_t n) {
   auto* b = reinterpret_cast<RamBlock*>(s + 1);
   markFree(b, uint32_t(usable));
   links(b)->next = links(b)->prev = nullptr;
+  poisonFree(b);
   s->freeHead = s->rover = b;
   return s;
 }
@@ -193,16 +223,19 @@ void releaseSegment(RamSegment* s) {
   if (segmentRover == s) segmentRover = s->next;
   rangeIndex().erase(reinterpret_cast<uintptr_t>(s));
   systemBytes -= s->size;
+  KV_RAM_UNPOISON(s, s->size);
   std::free(s);
 }
 
 // Takes block b (free, at least n bytes) of segment s for a request.
 void* takeBlock(RamSegment* s, RamBlock* b, uint32_t n, uint32_t request) {
   uint32_t size = blockSize(b);
+  KV_RAM_UNPOISON(b, size);
   if (size - n >= ramMinBlockBytes) {
     auto* rest = reinterpret_cast<RamBlock*>(reinterpret_cast<char*>(b) + n);
     markFree(rest, size - n);
     replaceFree(s, b, rest);
+    poisonFree(rest);
     s->rover = rest;
     size = n;
   } else {
@@ -392,6 +425,7 @@ void ramFree(const void* block) {
     } else {
       b->word = blockSize(b);
       pushFree(s, b);
+      poisonFree(b);
       s->rover = b;
       s->freeBytes += blockSize(b);
       s->failedAt = 0;
@@ -426,6 +460,7 @@ KvStatus ramResize(void** block, uint32_t size) {
         unlinkFree(s, behind);
         if (s->rover == behind) s->rover = s->freeHead;
         s->freeBytes -= blockSize(behind);
+        KV_RAM_UNPOISON(behind, blockSize(behind));
         b->word = size0 + blockSize(behind);
         inPlace = true;
       }
@@ -436,6 +471,7 @@ KvStatus ramResize(void** block, uint32_t size) {
         auto* tail = reinterpret_cast<RamBlock*>(reinterpret_cast<char*>(b) + n);
         markFree(tail, total - n);
         pushFree(s, tail);
+        poisonFree(tail);
         s->rover = tail;
         s->freeBytes += total - n;
         s->failedAt = 0;

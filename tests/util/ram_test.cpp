@@ -7,6 +7,10 @@
 
 #include <gtest/gtest.h>
 
+#if defined(__SANITIZE_ADDRESS__)
+#include <sanitizer/asan_interface.h>
+#endif
+
 #include <cstring>
 #include <random>
 #include <thread>
@@ -130,6 +134,31 @@ TEST_F(RamTest, ResizeZClearsTheGrowth) {
   for (int i = 10; i < 300; ++i) ASSERT_EQ(bytes[i], 0) << i;
   ramFree(p);
 }
+
+#if defined(__SANITIZE_ADDRESS__)
+// Under AddressSanitizer a freed block is poisoned behind its header and
+// links, so a use of a freed object is reported; taking it again (whole or
+// split) and growing into it make the bytes usable again.
+TEST_F(RamTest, FreedBlocksArePoisonedUnderAddressSanitizer) {
+  ramSetLimits({4096, 0, 1});  // a fresh segment with room for both
+  auto* p = static_cast<char*>(ramAlloc(200));
+  void* keep = ramAlloc(16);  // keeps the segment when p goes
+  ASSERT_EQ(ramSegmentOf(keep), ramSegmentOf(p));
+  ramFree(p);
+  EXPECT_EQ(__asan_region_is_poisoned(p, 16), nullptr) << "the free-list links stay readable";
+  EXPECT_EQ(__asan_region_is_poisoned(p + 16, 184), p + 16);
+  auto* q = static_cast<char*>(ramAlloc(40));
+  ASSERT_EQ(q, p) << "the freed block serves the next request";
+  EXPECT_EQ(__asan_region_is_poisoned(q, 40), nullptr);
+  EXPECT_NE(__asan_region_is_poisoned(q + 64, 100), nullptr) << "the split-off rest is free again";
+  void* grown = q;
+  ASSERT_EQ(ramResize(&grown, 180), kvSuccess);
+  ASSERT_EQ(grown, q) << "grown into its free neighbour";
+  EXPECT_EQ(__asan_region_is_poisoned(q, 180), nullptr);
+  ramFree(grown);
+  ramFree(keep);
+}
+#endif
 
 TEST_F(RamTest, FailureGivesNullAndTheMemoryError) {
   ramSetLimits({480, ramGetStats().systemBytes + 1000, 1});
