@@ -42,6 +42,12 @@ BaseConnection::~BaseConnection() {
   env_->removeConnection();
 }
 
+void BaseConnection::moveToEnv(BaseEnv* env) {
+  env_->removeConnection();
+  env_ = env;
+  env_->addConnection();
+}
+
 void BaseConnection::freeTexts() {
   for (unsigned char** text : {&dsn_, &userId_, &password_, &dbmsName_, &databaseName_}) {
     ramFree(*text);

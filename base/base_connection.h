@@ -154,6 +154,10 @@ class KV_BASE_API BaseConnection : public KvObject {
 
   // ---- fields that drivers and the framework read and set
   BaseEnv* getEnv() const { return env_; }
+  // Counts the connection on env instead of the environment it was built
+  // on, which is about to go while the connection lives on (a shared
+  // connection held through env).
+  void moveToEnv(BaseEnv* env);
   BaseErrorList& getErrorList() { return errorList_; }
   KvList& getStatements() { return statements_; }
   uint32_t getFlags() const { return flags_; }

@@ -1,17 +1,13 @@
 // The exported ODBC functions of a driver. Apart from the allocators, the
 // freeing functions and SQLError, each is one virtual call on its handle,
-// whose address is the handle the application holds.
-//
-// Connection sharing: a connection that SQLDriverConnect connects with
-// result exactly 0, WorkArounds bit 0x4 and one active connection allowed
-// is parked in ziz-task slots 6 and 7 (with this deliverable's identity);
-// later SQLAllocConnect calls of this deliverable receive it with one more
-// share, and SQLFreeConnect deletes it only when no share is left.
+// whose address is the handle the application holds. Connection sharing
+// lives in shared_connection.cpp.
 #include "entry/entry.h"
 
+#include "base/base_messages.h"
+#include "entry/shared_connection.h"
 #include "platform/headless_desktop.h"
 #include "util/bos.h"
-#include "util/semaphore.h"
 #include "util/zizdata.h"
 
 #include <cstring>
@@ -41,16 +37,6 @@ __attribute__((constructor)) void entryStartUp() {
 
 // The templates live in this library, so they leave the table with it.
 __attribute__((destructor)) void entryShutDown() { kvUnregisterDialogTemplates(moduleInstance); }
-
-// The connection this deliverable shares, with one more share taken on it,
-// or null. Slots 6 and 7 change only under the task lock.
-BaseConnection* takeSharedConnection() {
-  KvLazyLockGuard guard(kvTaskLockHolder());
-  if (mdsGetZizTaskData(zizTaskSharedModule) != moduleInstance) return nullptr;
-  auto* shared = static_cast<BaseConnection*>(mdsGetZizTaskData(zizTaskSharedConnection));
-  if (shared) shared->addShare();
-  return shared;
-}
 
 }  // namespace
 
@@ -112,7 +98,7 @@ KV_EXPORT SQLRETURN SQL_API SQLAllocConnect(SQLHENV henv, SQLHDBC* phdbc) {
   env->getErrorList().clearErrors();
   KvErrorKeeper::setErrorList(&env->getErrorList());
   SQLRETURN result = SQL_SUCCESS;
-  BaseConnection* connection = takeSharedConnection();
+  BaseConnection* connection = entryTakeSharedConnection(env);
   if (!connection) connection = entryMakeConnection(env);
   if (phdbc) *phdbc = connection;
   if (!connection) result = SQL_ERROR;
@@ -135,24 +121,25 @@ KV_EXPORT SQLRETURN SQL_API SQLAllocStmt(SQLHDBC hdbc, SQLHSTMT* phstmt) {
 KV_EXPORT SQLRETURN SQL_API SQLFreeConnect(SQLHDBC hdbc) {
   auto* connection = static_cast<BaseConnection*>(hdbc);
   if (!connection) return SQL_SUCCESS;
-  {
-    KvLazyLockGuard guard(kvTaskLockHolder());
-    if (connection->isShared()) {
-      connection->removeShare();
-      return SQL_SUCCESS;
-    }
-    if (mdsGetZizTaskData(zizTaskSharedConnection) == connection) {
-      mdsSetZizTaskData(zizTaskSharedConnection, nullptr);
-      mdsSetZizTaskData(zizTaskSharedModule, nullptr);
-    }
-  }
+  if (entryReleaseConnection(connection)) return SQL_SUCCESS;  // a share went
   delete connection;
   return SQL_SUCCESS;
 }
 
+// An environment whose connections are all gone, or held by other
+// environments through shares, goes; one that still has connections of its
+// own stays, with S1010 in its list.
 KV_EXPORT SQLRETURN SQL_API SQLFreeEnv(SQLHENV henv) {
   if (!henv) return SQL_SUCCESS;  // nothing was counted for it
-  delete static_cast<BaseEnv*>(henv);
+  auto* env = static_cast<BaseEnv*>(henv);
+  if (entryReleaseEnvironment(env) != kvSuccess) {
+    env->getErrorList().clearErrors();
+    KvErrorKeeper::setErrorList(&env->getErrorList());
+    addOdbcError(stateSequence);
+    KvErrorKeeper::giveUpErrorList();
+    return SQL_ERROR;
+  }
+  delete env;
   mdsZizTaskTerm();
   return SQL_SUCCESS;
 }
@@ -201,13 +188,7 @@ KV_EXPORT SQLRETURN SQL_API SQLDriverConnect(SQLHDBC hdbc, SQLHWND hwnd, SQLCHAR
   KV_CONNECTION(hdbc);
   SQLRETURN result = connection->SQLDriverConnect(hwnd, szConnStrIn, cbConnStrIn, szConnStrOut, cbConnStrOutMax,
                                                   pcbConnStrOut, fDriverCompletion);
-  if (result == SQL_SUCCESS && !connection->isShared() &&
-      (connection->getWorkArounds() & BaseConnection::waShareConnection) &&
-      connection->getInfoNumber(SQL_ACTIVE_CONNECTIONS) == 1) {
-    KvLazyLockGuard guard(kvTaskLockHolder());
-    mdsSetZizTaskData(zizTaskSharedConnection, connection);
-    mdsSetZizTaskData(zizTaskSharedModule, moduleInstance);
-  }
+  entryRegisterIfShared(connection, result);
   return result;
 }
 

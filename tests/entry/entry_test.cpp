@@ -1,6 +1,8 @@
 // The entry layer of a driver, called directly (dlopen) the way the Driver
 // Manager calls it: allocation and release, the task count, connection
 // sharing and SQLError's choice of handle.
+#include "base/base_connection.h"
+#include "base/base_env.h"
 #include "platform/headless_dialog.h"
 #include "util/zizdata.h"
 
@@ -116,6 +118,75 @@ TEST(EntryLayer, SharedConnectionIsHandedOutUntilTheLastShareGoes) {
   SQLHDBC fresh = nullptr;
   ASSERT_EQ(d.allocConnect(env, &fresh), SQL_SUCCESS);
   d.freeConnect(fresh);
+  d.freeEnv(env);
+}
+
+// The environment a connection counts on outlives it: an environment with a
+// connection of its own stays (S1010); one whose shared connection another
+// environment holds goes, and the connection counts on the holder from then.
+TEST(EntryLayer, EnvironmentGoesOnlyWithoutConnectionsOfItsOwn) {
+  Driver d(KV_TEST_DRIVER);
+  SQLHENV first, second;
+  ASSERT_EQ(d.allocEnv(&first), SQL_SUCCESS);
+  ASSERT_EQ(d.allocEnv(&second), SQL_SUCCESS);
+  SQLHDBC own;
+  ASSERT_EQ(d.allocConnect(first, &own), SQL_SUCCESS);
+  EXPECT_EQ(d.freeEnv(first), SQL_ERROR);
+  EXPECT_EQ(d.firstState(first, nullptr, nullptr), "S1010");
+  EXPECT_EQ(mdsGetTaskInitCount(), 2) << "the environment stays, and its task count";
+  ASSERT_EQ(d.freeConnect(own), SQL_SUCCESS);
+
+  SQLHDBC a, b;
+  ASSERT_EQ(d.allocConnect(first, &a), SQL_SUCCESS);
+  ASSERT_EQ(d.connect(a, sharedSource), SQL_SUCCESS);
+  ASSERT_EQ(d.allocConnect(second, &b), SQL_SUCCESS);
+  ASSERT_EQ(b, a);
+  auto* shared = static_cast<BaseConnection*>(a);
+  EXPECT_EQ(d.freeConnect(a), SQL_SUCCESS) << "the first application's handle goes";
+  EXPECT_EQ(d.freeEnv(first), SQL_SUCCESS) << "the other environment holds the connection";
+  EXPECT_EQ(shared->getEnv(), second);
+  EXPECT_EQ(static_cast<BaseEnv*>(second)->getConnectionCount(), 1u);
+  EXPECT_EQ(d.freeEnv(second), SQL_ERROR) << "it is the second environment's own now";
+  EXPECT_EQ(d.disconnect(b), SQL_SUCCESS);
+  EXPECT_EQ(d.freeConnect(b), SQL_SUCCESS);
+  EXPECT_EQ(d.freeEnv(second), SQL_SUCCESS);
+  EXPECT_EQ(mdsGetTaskInitCount(), 0);
+}
+
+// The share freed first: the environment that took it goes as any other,
+// and the connection stays with the environment it was built on.
+TEST(EntryLayer, EnvironmentThatTookAShareGoesFirst) {
+  Driver d(KV_TEST_DRIVER);
+  SQLHENV first, second;
+  ASSERT_EQ(d.allocEnv(&first), SQL_SUCCESS);
+  ASSERT_EQ(d.allocEnv(&second), SQL_SUCCESS);
+  SQLHDBC a, b;
+  ASSERT_EQ(d.allocConnect(first, &a), SQL_SUCCESS);
+  ASSERT_EQ(d.connect(a, sharedSource), SQL_SUCCESS);
+  ASSERT_EQ(d.allocConnect(second, &b), SQL_SUCCESS);
+  EXPECT_EQ(d.freeConnect(b), SQL_SUCCESS);
+  EXPECT_EQ(d.freeEnv(second), SQL_SUCCESS);
+  EXPECT_EQ(static_cast<BaseConnection*>(a)->getEnv(), first);
+  EXPECT_EQ(d.freeEnv(first), SQL_ERROR) << "the first still has its connection";
+  EXPECT_EQ(d.disconnect(a), SQL_SUCCESS);
+  EXPECT_EQ(d.freeConnect(a), SQL_SUCCESS);
+  EXPECT_EQ(d.freeEnv(first), SQL_SUCCESS);
+  EXPECT_EQ(mdsGetTaskInitCount(), 0);
+}
+
+TEST(EntryLayer, BusyEnvironmentAllocatesNothing) {
+  Driver d(KV_TEST_DRIVER);
+  SQLHENV env;
+  ASSERT_EQ(d.allocEnv(&env), SQL_SUCCESS);
+  auto* base = static_cast<BaseEnv*>(env);
+  ASSERT_EQ(base->threadCheck(), 0);  // another thread is inside a call
+  SQLHDBC dbc = reinterpret_cast<SQLHDBC>(0x5678);
+  EXPECT_EQ(d.allocConnect(env, &dbc), SQL_HANDLE_BUSY);
+  EXPECT_EQ(dbc, reinterpret_cast<SQLHDBC>(0x5678)) << "the handle is left unchanged";
+  EXPECT_EQ(base->getConnectionCount(), 0u);
+  base->threadDone();
+  ASSERT_EQ(d.allocConnect(env, &dbc), SQL_SUCCESS);
+  d.freeConnect(dbc);
   d.freeEnv(env);
 }
 
