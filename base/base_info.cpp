@@ -202,8 +202,8 @@ KvStatus BaseConnection::getInfo(uint16_t type, void** value, BaseInfoValType* k
         answer(value, kind, reinterpret_cast<uintptr_t>(databaseName_ ? databaseName_ : kvU(empty)), infoText);
       } else if (type == SQL_USER_NAME) {
         answer(value, kind, reinterpret_cast<uintptr_t>(userId_ ? userId_ : kvU(empty)), infoText);
-      } else if (type == SQL_MAX_USER_NAME_LEN) {  // answered as an empty text
-        answer(value, kind, reinterpret_cast<uintptr_t>(empty), infoText);
+      } else if (type == SQL_MAX_USER_NAME_LEN) {  // a 16-bit number, as ODBC defines it
+        answer(value, kind, 0, infoU16);
       } else {
         addOdbcError(stateNotCapable);
         return kvFailure;

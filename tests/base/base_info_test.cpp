@@ -6,6 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
+#include <set>
+
 namespace {
 
 const BaseInfoRow noQualifierRows[] = {
@@ -26,8 +29,11 @@ const BaseInfoRow chainedRows[] = {
     {uint16_t(SQL_KEYWORDS), reinterpret_cast<uintptr_t>(keywordList), infoTextList},
 };
 const BaseInfoTable chained = {1, &withQualifiers, chainedRows};
-const BaseInfoRow deleteRows[] = {KV_INFO_U16(SQL_CURSOR_COMMIT_BEHAVIOR, SQL_CB_DELETE)};
-const BaseInfoTable deletesCursors = {1, nullptr, deleteRows};
+const BaseInfoRow deleteRows[] = {KV_INFO_U16(SQL_CURSOR_COMMIT_BEHAVIOR, SQL_CB_DELETE),
+                                   KV_INFO_U16(SQL_CURSOR_ROLLBACK_BEHAVIOR, SQL_CB_DELETE)};
+const BaseInfoTable deletesCursors = {2, nullptr, deleteRows};
+const BaseInfoRow oneConnectionRows[] = {KV_INFO_U16(SQL_ACTIVE_CONNECTIONS, 1)};
+const BaseInfoTable oneConnection = {1, nullptr, oneConnectionRows};
 
 class InfoTest : public ::testing::Test {
  protected:
@@ -113,6 +119,30 @@ TEST_F(InfoTest, UnknownTypeIsNotCapable) {
 }
 
 TEST_F(InfoTest, WorkAroundsRewriteAnswers) {
+  // Each case asks a type whose answer without the bit differs from the
+  // rewritten one, so that a missing rewrite shows.
+  struct Case {
+    const BaseInfoTable* chain;
+    uint32_t workArounds;
+    SQLUSMALLINT type;
+    uint32_t plain, rewritten;
+  } cases[] = {
+      {&withQualifiers, 0x2, SQL_MAX_QUALIFIER_NAME_LEN, 30, 0},
+      {&deletesCursors, 0x1, SQL_CURSOR_COMMIT_BEHAVIOR, SQL_CB_DELETE, SQL_CB_CLOSE},
+      {&deletesCursors, 0x1, SQL_CURSOR_ROLLBACK_BEHAVIOR, SQL_CB_DELETE, SQL_CB_CLOSE},
+      {&oneConnection, 0x4, SQL_ACTIVE_CONNECTIONS, 1, 0},
+      {&oneConnection, 0x100, SQL_ACTIVE_CONNECTIONS, 1, 0},
+  };
+  for (const Case& c : cases) {
+    connection_->setInfoChain(c.chain);
+    connection_->setWorkArounds(0);
+    EXPECT_EQ(number(c.type), c.plain) << c.type;
+    connection_->setWorkArounds(c.workArounds);
+    EXPECT_EQ(number(c.type), c.rewritten) << c.type << " with " << c.workArounds;
+  }
+  // 0x100 makes the internal lookup count an answer of 0 as 1, while the
+  // application is told 0.
+  connection_->setInfoChain(nullptr);
   connection_->setWorkArounds(0x100);
   void* value = nullptr;
   BaseInfoValType kind;
@@ -120,12 +150,49 @@ TEST_F(InfoTest, WorkAroundsRewriteAnswers) {
   ASSERT_EQ(connection_->getInfo(SQL_ACTIVE_CONNECTIONS, &value, &kind, &owned), kvSuccess);
   EXPECT_EQ(reinterpret_cast<uintptr_t>(value), 1u);
   EXPECT_EQ(number(SQL_ACTIVE_CONNECTIONS), 0u);
-  connection_->setWorkArounds(0x2);
-  EXPECT_EQ(number(SQL_MAX_QUALIFIER_NAME_LEN), 0u);
-  connection_->setInfoChain(&deletesCursors);
-  EXPECT_EQ(number(SQL_CURSOR_COMMIT_BEHAVIOR), 0u);
-  connection_->setWorkArounds(0x1);
-  EXPECT_EQ(number(SQL_CURSOR_COMMIT_BEHAVIOR), 1u) << "SQL_CB_DELETE is reported as SQL_CB_CLOSE";
+}
+
+// ODBC fixes the width of every numeric answer: 16-bit types take two
+// bytes, 32-bit types four, and texts are terminated. Every type the
+// connection answers keeps its width, whichever table or rule answers it.
+TEST_F(InfoTest, EveryTypeIsAnsweredInItsOdbcWidth) {
+  const std::set<SQLUSMALLINT> sixteenBit = {0,  1,  9,  12, 15, 22, 23, 24, 28, 30, 31, 32, 33, 34, 35,
+                                             46, 74, 75, 84, 85, 88, 93, 97, 98, 99, 100, 101, 106, 107, 114};
+  const std::set<SQLUSMALLINT> thirtyTwoBit = {8,  26, 43, 44, 48, 49, 50, 51, 52, 53, 54, 55, 56, 57, 58, 59, 60,
+                                               61, 62, 63, 64, 65, 66, 67, 68, 69, 70, 71, 72, 78, 79, 80, 81, 82,
+                                               83, 86, 91, 92, 95, 96, 102, 104, 105, 108, 109, 110, 112};
+  int answered = 0;
+  for (const BaseInfoTable* chain : {static_cast<const BaseInfoTable*>(nullptr), &withQualifiers}) {
+    connection_->setInfoChain(chain);
+    for (SQLUSMALLINT type = 0; type <= SQL_QUALIFIER_LOCATION; ++type) {
+      if (type == SQL_DRIVER_HDBC || type == SQL_DRIVER_HENV || type == SQL_DRIVER_HSTMT ||
+          type == SQL_DRIVER_HLIB)
+        continue;  // handles are the Driver Manager's business
+      unsigned char value[256];
+      std::memset(value, 0xAA, sizeof(value));
+      SQLSMALLINT length = -1;
+      SQLRETURN rc = connection_->SQLGetInfo(type, value, sizeof(value), &length);
+      if (rc == SQL_ERROR) {
+        EXPECT_EQ(nextDiagnostic(connection_->getErrorList()).state, "S1C00") << type;
+        continue;
+      }
+      ++answered;
+      if (sixteenBit.count(type)) {
+        EXPECT_EQ(length, 2) << type;
+        EXPECT_EQ(value[2], 0xAA) << type << ": nothing written behind the number";
+      } else if (thirtyTwoBit.count(type)) {
+        EXPECT_EQ(length, 4) << type;
+        EXPECT_EQ(value[4], 0xAA) << type;
+      } else {
+        EXPECT_EQ(length, SQLSMALLINT(std::strlen(reinterpret_cast<char*>(value)))) << type << " is a text";
+      }
+    }
+  }
+  EXPECT_GT(answered, 180);
+  uint16_t maxUserName = 0xAAAA;
+  SQLSMALLINT length = 0;
+  ASSERT_EQ(connection_->SQLGetInfo(SQL_MAX_USER_NAME_LEN, &maxUserName, sizeof(maxUserName), &length), SQL_SUCCESS);
+  EXPECT_EQ(maxUserName, 0) << "no limit is known";
 }
 
 TEST_F(InfoTest, ShareCountBitsAreNotTheUsers) {

@@ -129,6 +129,21 @@ TEST_F(DriverManagerTest, OptionsSetBeforeConnectingApply) {
   SQLDisconnect(dbc_);
 }
 
+TEST_F(DriverManagerTest, SixteenBitInfoTypesFillTwoBytes) {
+  ASSERT_EQ(connect("Alpha"), SQL_SUCCESS);
+  for (SQLUSMALLINT type : {SQL_MAX_USER_NAME_LEN, SQL_MAX_CURSOR_NAME_LEN, SQL_TXN_CAPABLE}) {
+    SQLUSMALLINT value = 0xAAAA;
+    SQLSMALLINT length = 0;
+    ASSERT_EQ(SQLGetInfo(dbc_, type, &value, sizeof(value), &length), SQL_SUCCESS) << type;
+    EXPECT_EQ(length, 2) << type;
+    EXPECT_NE(value, 0xAAAA) << type;
+  }
+  SQLUSMALLINT maxUserName = 0xAAAA;
+  ASSERT_EQ(SQLGetInfo(dbc_, SQL_MAX_USER_NAME_LEN, &maxUserName, sizeof(maxUserName), nullptr), SQL_SUCCESS);
+  EXPECT_EQ(maxUserName, 0) << "no limit is known";
+  SQLDisconnect(dbc_);
+}
+
 TEST_F(DriverManagerTest, UnknownInfoTypeIsDriverNotCapable) {
   ASSERT_EQ(connect("Alpha"), SQL_SUCCESS);
   char value[64];
