@@ -52,6 +52,23 @@ unsigned char* copyUnquoted(const KvSubString& value) {
   return out;
 }
 
+// Appends "key" + value + ";" when there is a value.
+KvStatus appendAttribute(KvString* text, const char* key, const unsigned char* value) {
+  if (!value) return kvSuccess;
+  if (text->concat(kvU(key)) != kvSuccess || text->concat(value) != kvSuccess || text->concat(';') != kvSuccess)
+    return kvFailure;
+  return kvSuccess;
+}
+
+// The answer of every connect call on a shared connection: it is connected
+// already and stays as the first application made it; the caller still gets
+// a connection string (empty) and its length.
+SQLRETURN answerShared(SQLCHAR* out, SQLSMALLINT outMax, SQLSMALLINT* outLength) {
+  if (out && outMax > 0) out[0] = 0;
+  if (outLength) *outLength = 0;
+  return SQL_SUCCESS;
+}
+
 int yieldNone(BaseConnection*) { return 0; }
 // The message pump of a windowing system; there is none to pump here.
 int yieldPumpMessages(BaseConnection*) { return 0; }
@@ -177,10 +194,18 @@ KvStatus BaseConnection::readCommonAttributes(KvValueParser* parser) {
 
 // ---------------------------------------------------------------- connect calls
 
+// Every connect call: a shared connection answers success at once and is
+// left as it is; a connection that is connected already answers 08002 and
+// is left as it is too.
 SQLRETURN BaseConnection::SQLConnect(SQLCHAR* szDSN, SQLSMALLINT cbDSN, SQLCHAR* szUID, SQLSMALLINT cbUID,
                                      SQLCHAR* szAuthStr, SQLSMALLINT cbAuthStr) {
+  if (isShared()) return SQL_SUCCESS;
   if (threadCheck(checkConnection)) return SQL_HANDLE_BUSY;
   standardEntrance(SQL_API_SQLCONNECT);
+  if (isConnected()) {
+    addOdbcError(stateConnectionInUse);
+    return standardExit(SQL_ERROR);
+  }
   BaseInString dsn(szDSN, cbDSN), uid(szUID, cbUID), auth(szAuthStr, cbAuthStr);
   KvStatus status = lookupDataSource(dsn.getText(), dsn.getLength());
   if (status == kvSuccess && szUID) {
@@ -204,15 +229,13 @@ SQLRETURN BaseConnection::SQLConnect(SQLCHAR* szDSN, SQLSMALLINT cbDSN, SQLCHAR*
 SQLRETURN BaseConnection::SQLDriverConnect(SQLHWND hwnd, SQLCHAR* szConnStrIn, SQLSMALLINT cbConnStrIn,
                                            SQLCHAR* szConnStrOut, SQLSMALLINT cbConnStrOutMax,
                                            SQLSMALLINT* pcbConnStrOut, SQLUSMALLINT fDriverCompletion) {
-  if (isShared()) {
-    // A shared connection is connected already; the application still gets
-    // a connection string (empty) and its length.
-    if (szConnStrOut && cbConnStrOutMax > 0) szConnStrOut[0] = 0;
-    if (pcbConnStrOut) *pcbConnStrOut = 0;
-    return SQL_SUCCESS;
-  }
+  if (isShared()) return answerShared(szConnStrOut, cbConnStrOutMax, pcbConnStrOut);
   if (threadCheck(checkConnection)) return SQL_HANDLE_BUSY;
   standardEntrance(SQL_API_SQLDRIVERCONNECT);
+  if (isConnected()) {
+    addOdbcError(stateConnectionInUse);
+    return standardExit(SQL_ERROR);
+  }
   BaseInString input(szConnStrIn, cbConnStrIn);
   KvValueParser parser(&input, ';', nullptr);
   KvStatus status = parser.initialize();
@@ -272,8 +295,13 @@ SQLRETURN BaseConnection::SQLDriverConnect(SQLHWND hwnd, SQLCHAR* szConnStrIn, S
 
 SQLRETURN BaseConnection::SQLBrowseConnect(SQLCHAR* szConnStrIn, SQLSMALLINT cbConnStrIn, SQLCHAR* szConnStrOut,
                                            SQLSMALLINT cbConnStrOutMax, SQLSMALLINT* pcbConnStrOut) {
+  if (isShared()) return answerShared(szConnStrOut, cbConnStrOutMax, pcbConnStrOut);
   if (threadCheck(checkConnection)) return SQL_HANDLE_BUSY;
   standardEntrance(SQL_API_SQLBROWSECONNECT);
+  if (isConnected()) {
+    addOdbcError(stateConnectionInUse);
+    return standardExit(SQL_ERROR);
+  }
   bool starting = (flags_ & flagNoBrowse) != 0;
   KvStatus status = kvSuccess;
   if (starting) {
@@ -307,24 +335,17 @@ SQLRETURN BaseConnection::SQLBrowseConnect(SQLCHAR* szConnStrIn, SQLSMALLINT cbC
     out.setStrValue(*browseText_);
     return standardExit(SQL_NEED_DATA);
   }
+  // Complete: the driver has logged on. The connection finishes as every
+  // connect does; the completed connection string is what the connection
+  // took, then what the driver's browsing gathered.
   KvString result;
-  if (dsn_) {
-    result.concat(kvU("DSN="));
-    result.concat(dsn_);
-    result.concat(';');
+  if (completeConnect() != kvSuccess || appendAttribute(&result, "DSN=", dsn_) != kvSuccess ||
+      appendAttribute(&result, "UID=", userId_) != kvSuccess ||
+      appendAttribute(&result, "PWD=", password_) != kvSuccess || result.concat(browseText_->getStr()) != kvSuccess) {
+    disconnect();
+    return standardExit(SQL_ERROR);
   }
-  if (userId_) {
-    result.concat(kvU("UID="));
-    result.concat(userId_);
-    result.concat(';');
-  }
-  if (password_) {
-    result.concat(kvU("PWD="));
-    result.concat(password_);
-    result.concat(';');
-  }
-  result.concat(browseText_->getStr());
-  flags_ |= flagConnected | flagNoBrowse;
+  flags_ |= flagNoBrowse;
   delete browseText_;
   browseText_ = nullptr;
   out.setStrValue(result);
@@ -346,6 +367,10 @@ SQLRETURN BaseConnection::SQLDisconnect() {
 
 KvStatus BaseConnection::finishConnect() {
   if (connectLogon() != kvSuccess) return kvFailure;
+  return completeConnect();
+}
+
+KvStatus BaseConnection::completeConnect() {
   KvStatus status = kvSuccess;
   txnIsolation_ = getInfoNumber(SQL_DEFAULT_TXN_ISOLATION, &status);
   if (status != kvSuccess) return kvFailure;

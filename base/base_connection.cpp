@@ -112,5 +112,9 @@ KvStatus BaseConnection::expandNativeEscape(KvReplaceString*, uint32_t, int, int
 KvStatus BaseConnection::startTransaction() { return kvSuccess; }
 KvStatus BaseConnection::endTransaction(uint16_t) { return kvFailure; }
 KvStatus BaseConnection::getAskedForInfo(uint16_t, void**, BaseInfoValType*) { return kvFailure; }
-KvStatus BaseConnection::connectBrowse(KvValueParser*, KvParamString*, unsigned*) { return kvFailure; }
+// A driver that cannot browse says so.
+KvStatus BaseConnection::connectBrowse(KvValueParser*, KvParamString*, unsigned*) {
+  addOdbcError(stateNotCapable);
+  return kvFailure;
+}
 int BaseConnection::isBinaryCTypeHandled(int16_t) { return 0; }

@@ -134,7 +134,12 @@ class KV_BASE_API BaseConnection : public KvObject {
   // ---- connection establishment
   KvStatus getConnectionValue(KvValueParser* parser, const char* shortKey, const char* longKey,
                               const char* defaultValue, unsigned char** out, uint16_t* source);
+  // The driver's connectLogon, then completeConnect.
   KvStatus finishConnect();
+  // What every connect does once the driver has logged on: the default
+  // isolation level, the connected flag, the DBMS name, and the options
+  // queued before connecting.
+  KvStatus completeConnect();
   KvStatus disconnect();
   int16_t yield();
   BaseYieldCallback yieldCallback(void* instance);

@@ -15,6 +15,7 @@ enum BaseSqlState : uint16_t {
   stateBadConnString = 5,  // 01S00
   stateOptionChanged = 7,  // 01S02
   stateCancelAsClose = 10, // 01S05
+  stateConnectionInUse = 15,  // 08002
   stateCursorState = 29,   // 24000
   stateTxnState = 30,      // 25000
   stateBadCursorName = 32, // 34000

@@ -5,6 +5,8 @@
 //   FailLogon (FL)    1: the logon fails with the driver's message 1201
 //   WarnLogon (WL)    1: the logon succeeds with warning 1202
 //   OneConnection (OC) 1: one active connection (connection sharing)
+//   Browse (BR)       0: no browse support (the framework's default); else
+//                     SQLBrowseConnect as test_browse.h says
 // and by one environment variable: KV_TEST_ENV_FAILS=1 makes the
 // environment's initialisation fail. SQLDriverConnect with
 // SQL_DRIVER_PROMPT and a window asks for the user id and password in its
@@ -17,6 +19,7 @@
 #include "base/base_field.h"
 #include "base/base_messages.h"
 #include "base/base_out_string.h"
+#include "drivers/test/test_browse.h"
 #include "util/bos.h"
 #include "util/resource.h"
 #include "util/value_parser.h"
@@ -141,10 +144,16 @@ class TestConnection : public BaseConnection {
 
   KvStatus endTransaction(uint16_t) override { return kvSuccess; }
 
+  KvStatus connectBrowse(KvValueParser* parser, KvParamString* missing, unsigned* more) override {
+    if (!flag(parser, "BR", "Browse", "1")) return BaseConnection::connectBrowse(parser, missing, more);
+    return testConnectBrowse(this, &browse_, parser, missing, more);
+  }
+
  private:
-  int flag(KvValueParser* parser, const char* shortKey, const char* longKey) {
+  int flag(KvValueParser* parser, const char* shortKey, const char* longKey, const char* defaultValue = "0") {
     unsigned char* value = nullptr;
-    if (getConnectionValue(parser, shortKey, longKey, "0", &value, nullptr) != kvSuccess || !value) return 0;
+    if (getConnectionValue(parser, shortKey, longKey, defaultValue, &value, nullptr) != kvSuccess || !value)
+      return 0;
     int on = value[0] == '1';
     ramFree(value);
     return on;
@@ -154,6 +163,7 @@ class TestConnection : public BaseConnection {
   int failLogon_ = 0;
   int warnLogon_ = 0;
   int oneConnection_ = 0;
+  TestBrowseState browse_;
 };
 
 class TestStatement : public BaseStatement {

@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <functional>
 
 namespace {
 
@@ -195,7 +196,8 @@ TEST_F(ConnectTest, DisconnectInsideATransactionIsRefused) {
   EXPECT_FALSE(connection_->isConnected());
 }
 
-TEST_F(ConnectTest, BrowseAsksUntilComplete) {
+TEST_F(ConnectTest, BrowseAsksUntilCompleteAndFinishesAsEveryConnect) {
+  ASSERT_EQ(connection_->SQLSetConnectOption(SQL_ACCESS_MODE, SQL_MODE_READ_ONLY), SQL_SUCCESS);
   SQLCHAR out[256];
   SQLSMALLINT length = 0;
   EXPECT_EQ(connection_->SQLBrowseConnect((SQLCHAR*)"DSN=Full", SQL_NTS, out, sizeof(out), &length), SQL_NEED_DATA);
@@ -204,6 +206,90 @@ TEST_F(ConnectTest, BrowseAsksUntilComplete) {
   EXPECT_EQ(connection_->SQLBrowseConnect((SQLCHAR*)"HOST=h1", SQL_NTS, out, sizeof(out), &length), SQL_SUCCESS);
   EXPECT_STREQ(reinterpret_cast<char*>(out), "DSN=Full;UID=iniuser;PWD=inipass;HOST=h1");
   EXPECT_TRUE(connection_->isConnected());
+  EXPECT_EQ(connection_->getAccessMode(), uint32_t(SQL_MODE_READ_ONLY)) << "the queued option was applied";
+  EXPECT_EQ(connection_->getQueuedOptionCount(), 0);
+  EXPECT_EQ(connection_->getTxnIsolation(), uint32_t(SQL_TXN_READ_COMMITTED));
+  ASSERT_NE(connection_->getDbmsName(), nullptr);
+  EXPECT_STREQ(kvC(connection_->getDbmsName()), "Unit");
+  connection_->SQLDisconnect();
+}
+
+TEST_F(ConnectTest, BrowseWithoutDriverSupportIsNotCapable) {
+  connection_->browses = false;
+  for (const char* in : {"DSN=Full", "DSN=Full;HOST=h", "", static_cast<const char*>(nullptr)}) {
+    SQLCHAR out[64] = "x";
+    SQLSMALLINT length = 0;
+    EXPECT_EQ(connection_->SQLBrowseConnect((SQLCHAR*)in, SQL_NTS, out, sizeof(out), &length), SQL_ERROR);
+    auto all = diagnostics();
+    ASSERT_EQ(all.size(), 1u) << (in ? in : "null");
+    EXPECT_EQ(all[0].state, "S1C00");
+    EXPECT_FALSE(connection_->isConnected());
+    EXPECT_TRUE(connection_->getFlags() & BaseConnection::flagNoBrowse) << "no browse is left in progress";
+  }
+}
+
+// A connect call on a connection that is connected already answers 08002
+// and changes nothing of it (nor leaks what it would have read).
+TEST_F(ConnectTest, ConnectCallsOnAConnectedConnectionChangeNothing) {
+  ASSERT_EQ(connect("Full", "first"), SQL_SUCCESS);
+  SQLCHAR out[64] = {0};
+  SQLSMALLINT length = 0;
+  struct Call {
+    const char* what;
+    std::function<SQLRETURN()> run;
+  } calls[] = {
+      {"SQLConnect", [&] { return connect("NoDriver", "second"); }},
+      {"SQLDriverConnect", [&] { return driverConnect("DSN=NoDriver;UID=second"); }},
+      {"SQLBrowseConnect",
+       [&] { return connection_->SQLBrowseConnect((SQLCHAR*)"DSN=NoDriver", SQL_NTS, out, sizeof(out), &length); }},
+  };
+  for (const Call& c : calls) {
+    RamStats before = ramGetStats();
+    EXPECT_EQ(c.run(), SQL_ERROR) << c.what;
+    EXPECT_EQ(nextDiagnostic(connection_->getErrorList()).state, "08002") << c.what;
+    EXPECT_EQ(ramGetStats().liveBlocks, before.liveBlocks) << c.what;
+    EXPECT_TRUE(connection_->isConnected()) << c.what;
+    EXPECT_STREQ(kvC(connection_->getDataSourceName()), "Full") << c.what;
+    EXPECT_STREQ(kvC(connection_->getUserId()), "first") << c.what;
+  }
+  connection_->SQLDisconnect();
+}
+
+// A shared connection answers every connect call with success at once and
+// stays as the first application made it.
+TEST_F(ConnectTest, SharedConnectionIgnoresConnectCalls) {
+  ASSERT_EQ(connect("Full", "first"), SQL_SUCCESS);
+  connection_->addShare();
+  SQLCHAR out[64];
+  SQLSMALLINT length = -1;
+  struct Call {
+    const char* what;
+    std::function<SQLRETURN()> run;
+  } calls[] = {
+      {"SQLConnect", [&] { return connect("NoDriver", "second"); }},
+      {"SQLDriverConnect",
+       [&] {
+         return connection_->SQLDriverConnect(nullptr, (SQLCHAR*)"DSN=NoDriver;UID=second", SQL_NTS, out,
+                                              sizeof(out), &length, SQL_DRIVER_NOPROMPT);
+       }},
+      {"SQLBrowseConnect",
+       [&] { return connection_->SQLBrowseConnect((SQLCHAR*)"DSN=NoDriver", SQL_NTS, out, sizeof(out), &length); }},
+  };
+  for (const Call& c : calls) {
+    std::strcpy(reinterpret_cast<char*>(out), "x");
+    length = -1;
+    EXPECT_EQ(c.run(), SQL_SUCCESS) << c.what;
+    if (std::strcmp(c.what, "SQLConnect") != 0) {
+      EXPECT_STREQ(reinterpret_cast<char*>(out), "") << c.what;
+      EXPECT_EQ(length, 0) << c.what;
+    }
+    EXPECT_STREQ(kvC(connection_->getDataSourceName()), "Full") << c.what;
+    EXPECT_STREQ(kvC(connection_->getUserId()), "first") << c.what;
+    EXPECT_EQ(connection_->getWorkArounds(), 8u) << c.what;
+  }
+  EXPECT_EQ(connection_->SQLDisconnect(), SQL_SUCCESS);
+  EXPECT_TRUE(connection_->isConnected()) << "a share's disconnect does nothing";
+  connection_->removeShare();
   connection_->SQLDisconnect();
 }
 

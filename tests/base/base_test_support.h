@@ -46,8 +46,10 @@ class UnitConnection : public BaseConnection {
     return kvLoadStringFromTable(messages, sizeof(messages) / sizeof(messages[0]), buffer, id, size);
   }
   KvStatus endTransaction(uint16_t) override { return kvSuccess; }
-  // Browsing asks for HOST until the connection string gives it.
+  // Browsing asks for HOST until the connection string gives it (unless
+  // browses is false: then the framework's default answers).
   KvStatus connectBrowse(KvValueParser* parser, KvParamString* missing, unsigned* more) override {
+    if (!browses) return BaseConnection::connectBrowse(parser, missing, more);
     const KvSubString* host = parser ? parser->getAttributeValue(kvU("HOST")) : nullptr;
     if (!host) {
       *more = 1;
@@ -63,6 +65,7 @@ class UnitConnection : public BaseConnection {
   using BaseConnection::flags_;
   using BaseConnection::lookupDataSource;
   bool failLogon = false;
+  bool browses = true;
 };
 
 class UnitStatement : public BaseStatement {

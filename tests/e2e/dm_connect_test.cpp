@@ -6,7 +6,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
+#include <string>
+#include <vector>
 
 namespace {
 
@@ -16,7 +19,10 @@ const char dataSources[] =
     "[Refusing]\nDriver=KvTest\nDriverName=Alpha\nFailLogon=1\n\n"
     "[Warning]\nDriver=KvTest\nWarnLogon=1\n\n"
     "[BadNumber]\nDriver=KvTest\nWorkArounds=12x\n\n"
-    "[NoTranslator]\nDriver=KvTest\nTranslationDLL=/nonexistent/libnothing.so\n";
+    "[NoTranslator]\nDriver=KvTest\nTranslationDLL=/nonexistent/libnothing.so\n\n"
+    "[Shared]\nDriver=KvTest\nDriverName=Shared\nWorkArounds=4\nOneConnection=1\n\n"
+    "[NoBrowse]\nDriver=KvTest\nBrowse=0\n\n"
+    "[SharedCountingZero]\nDriver=KvTest\nDriverName=Shared\nWorkArounds=260\nOneConnection=0\n";
 
 class DriverManagerTest : public ::testing::Test {
  protected:
@@ -155,6 +161,59 @@ TEST_F(DriverManagerTest, UnknownInfoTypeIsDriverNotCapable) {
   SQLDisconnect(dbc_);
 }
 
+// SQLBrowseConnect builds the connection string in rounds: the test driver
+// asks for the data source, then for the user id and password.
+TEST_F(DriverManagerTest, BrowseConnectsInRounds) {
+  ASSERT_EQ(SQLSetConnectOption(dbc_, SQL_ACCESS_MODE, SQL_MODE_READ_ONLY), SQL_SUCCESS);
+  struct Round {
+    const char* in;
+    SQLRETURN rc;
+    const char* out;
+  } rounds[] = {
+      {"DRIVER={KvTest}", SQL_NEED_DATA, "DSN:Data Source=?"},
+      {"DSN=Alpha", SQL_NEED_DATA, "UID:Login ID=?;PWD:Password=?"},
+      {"UID=bob;PWD=secret", SQL_SUCCESS, "DSN=Alpha;UID=bob;PWD=secret;"},
+  };
+  for (const Round& r : rounds) {
+    SQLCHAR out[256] = {0};
+    SQLSMALLINT length = -1;
+    EXPECT_EQ(SQLBrowseConnect(dbc_, (SQLCHAR*)r.in, SQL_NTS, out, sizeof(out), &length), r.rc) << r.in;
+    EXPECT_STREQ(reinterpret_cast<char*>(out), r.out) << r.in;
+    EXPECT_EQ(length, SQLSMALLINT(std::strlen(r.out))) << r.in;
+  }
+  EXPECT_EQ(infoText(SQL_USER_NAME), "bob");
+  EXPECT_EQ(infoText(SQL_DBMS_NAME), "Alpha");
+  // The browse finished as every connect does: the option set before it
+  // applies, and the isolation level is the data source's default.
+  SQLUINTEGER value = 99;
+  ASSERT_EQ(SQLGetConnectOption(dbc_, SQL_ACCESS_MODE, &value), SQL_SUCCESS);
+  EXPECT_EQ(value, SQLUINTEGER(SQL_MODE_READ_ONLY));
+  ASSERT_EQ(SQLGetConnectOption(dbc_, SQL_TXN_ISOLATION, &value), SQL_SUCCESS);
+  EXPECT_EQ(value, SQLUINTEGER(SQL_TXN_READ_COMMITTED));
+  EXPECT_EQ(SQLDisconnect(dbc_), SQL_SUCCESS);
+}
+
+TEST_F(DriverManagerTest, BrowseFailuresAreReportedAndLeaveNoConnection) {
+  struct Case {
+    const char* in;
+    const char* state;
+  } cases[] = {
+      {"DSN=NoBrowse", "S1C00"},           // a driver without browse support
+      {"DSN=NoBrowse;HOST=h", "S1C00"},
+      {"DSN=Refusing;UID=bob", "08004"},   // the logon at the end of the browse
+  };
+  for (const Case& c : cases) {
+    SQLCHAR out[256] = {0};
+    SQLSMALLINT length = 0;
+    EXPECT_EQ(SQLBrowseConnect(dbc_, (SQLCHAR*)c.in, SQL_NTS, out, sizeof(out), &length), SQL_ERROR) << c.in;
+    auto found = diagnostics(env_, dbc_, nullptr);
+    ASSERT_FALSE(found.empty()) << c.in;
+    EXPECT_EQ(found[0].state, c.state) << c.in;
+  }
+  ASSERT_EQ(connect("Alpha"), SQL_SUCCESS) << "the connection is free for another connect";
+  SQLDisconnect(dbc_);
+}
+
 TEST(TwoDriverLibraries, EachWorksInOneProcess) {
   PrivateOdbc odbc(dataSources);
   SQLHENV env;
@@ -177,6 +236,112 @@ TEST(TwoDriverLibraries, EachWorksInOneProcess) {
   SQLFreeConnect(alpha);
   SQLFreeConnect(beta);
   SQLFreeEnv(env);
+}
+
+// A data source that allows one active connection, with WorkArounds 4:
+// every connection of the process to the same driver library shares the
+// first one, whichever environment it comes from.
+class SharedConnectionTest : public ::testing::Test {
+ protected:
+  void TearDown() override {
+    for (SQLHDBC dbc : connections_) SQLFreeConnect(dbc);
+    for (SQLHENV env : environments_) SQLFreeEnv(env);
+  }
+  SQLHENV newEnv() {
+    SQLHENV env = nullptr;
+    EXPECT_EQ(SQLAllocEnv(&env), SQL_SUCCESS);
+    environments_.push_back(env);
+    return env;
+  }
+  SQLHDBC newConnection(SQLHENV env) {
+    SQLHDBC dbc = nullptr;
+    EXPECT_EQ(SQLAllocConnect(env, &dbc), SQL_SUCCESS);
+    connections_.push_back(dbc);
+    return dbc;
+  }
+  void freeConnection(SQLHDBC dbc) {
+    EXPECT_EQ(SQLFreeConnect(dbc), SQL_SUCCESS);
+    connections_.erase(std::find(connections_.begin(), connections_.end(), dbc));
+  }
+  void freeEnv(SQLHENV env) {
+    EXPECT_EQ(SQLFreeEnv(env), SQL_SUCCESS);
+    environments_.erase(std::find(environments_.begin(), environments_.end(), env));
+  }
+  static SQLRETURN driverConnect(SQLHDBC dbc, const char* text) {
+    SQLCHAR out[512];
+    SQLSMALLINT length = 0;
+    return SQLDriverConnect(dbc, nullptr, (SQLCHAR*)text, SQL_NTS, out, sizeof(out), &length, SQL_DRIVER_NOPROMPT);
+  }
+  static std::string infoText(SQLHDBC dbc, SQLUSMALLINT type) {
+    char value[256] = {0};
+    SQLSMALLINT length = 0;
+    EXPECT_EQ(SQLGetInfo(dbc, type, value, sizeof(value), &length), SQL_SUCCESS) << type;
+    return value;
+  }
+
+  PrivateOdbc odbc_{dataSources};
+  std::vector<SQLHENV> environments_;
+  std::vector<SQLHDBC> connections_;
+};
+
+// The Driver Manager gives each of its environments a driver environment
+// and frees it with that environment's last connection. The shared
+// connection was made on the first one and outlives it (under the
+// sanitizers a use of the freed environment is reported).
+TEST_F(SharedConnectionTest, OutlivesTheEnvironmentItWasMadeOn) {
+  SQLHENV first = newEnv(), second = newEnv();
+  SQLHDBC a = newConnection(first), b = newConnection(second);
+  ASSERT_EQ(driverConnect(a, "DSN=Shared;UID=alice"), SQL_SUCCESS);
+  ASSERT_EQ(driverConnect(b, "DSN=Shared"), SQL_SUCCESS);
+  EXPECT_EQ(SQLDisconnect(a), SQL_SUCCESS);
+  freeConnection(a);
+  freeEnv(first);
+  EXPECT_EQ(infoText(b, SQL_USER_NAME), "alice") << "b still uses the shared connection";
+  EXPECT_EQ(SQLDisconnect(b), SQL_SUCCESS);
+  freeConnection(b);
+  freeEnv(second);
+  // A new connection after all this is a connection of its own.
+  SQLHENV third = newEnv();
+  SQLHDBC c = newConnection(third);
+  ASSERT_EQ(SQLConnect(c, (SQLCHAR*)"Alpha", SQL_NTS, (SQLCHAR*)"carol", SQL_NTS, nullptr, 0), SQL_SUCCESS);
+  EXPECT_EQ(infoText(c, SQL_USER_NAME), "carol");
+  EXPECT_EQ(SQLDisconnect(c), SQL_SUCCESS);
+}
+
+// WorkArounds 0x100 counts an answer of 0 active connections as 1, whoever
+// gives it (here the driver itself, not a table row): the connection is
+// shared.
+TEST_F(SharedConnectionTest, ZeroActiveConnectionsCountsAsOneWithWorkArounds0x100) {
+  SQLHENV env = newEnv();
+  SQLHDBC a = newConnection(env);
+  ASSERT_EQ(driverConnect(a, "DSN=SharedCountingZero;UID=alice"), SQL_SUCCESS);
+  SQLHDBC b = newConnection(env);
+  ASSERT_EQ(driverConnect(b, "DSN=SharedCountingZero;UID=bob"), SQL_SUCCESS);
+  EXPECT_EQ(infoText(b, SQL_USER_NAME), "alice") << "b received a's connection";
+  SQLUSMALLINT active = 99;
+  ASSERT_EQ(SQLGetInfo(a, SQL_ACTIVE_CONNECTIONS, &active, sizeof(active), nullptr), SQL_SUCCESS);
+  EXPECT_EQ(active, 0) << "the application is still told 0";
+  EXPECT_EQ(SQLDisconnect(b), SQL_SUCCESS);
+  EXPECT_EQ(SQLDisconnect(a), SQL_SUCCESS);
+}
+
+// A second application connection that receives the shared connection
+// connects without touching it, however it connects: the share goes by
+// driver library, and the first application's connection is unchanged.
+TEST_F(SharedConnectionTest, LaterConnectsLeaveTheSharedConnectionAlone) {
+  SQLHENV env = newEnv();
+  SQLHDBC a = newConnection(env);
+  ASSERT_EQ(driverConnect(a, "DSN=Shared;UID=alice"), SQL_SUCCESS);
+  SQLHDBC b = newConnection(env);
+  EXPECT_EQ(SQLConnect(b, (SQLCHAR*)"Alpha", SQL_NTS, (SQLCHAR*)"bob", SQL_NTS, (SQLCHAR*)"pw", SQL_NTS),
+            SQL_SUCCESS);
+  for (SQLHDBC dbc : {a, b}) {
+    EXPECT_EQ(infoText(dbc, SQL_DBMS_NAME), "Shared");
+    EXPECT_EQ(infoText(dbc, SQL_USER_NAME), "alice");
+  }
+  EXPECT_EQ(SQLDisconnect(b), SQL_SUCCESS);
+  EXPECT_EQ(infoText(a, SQL_USER_NAME), "alice") << "disconnecting a share leaves the connection";
+  EXPECT_EQ(SQLDisconnect(a), SQL_SUCCESS);
 }
 
 }  // namespace
