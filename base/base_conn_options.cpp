@@ -50,6 +50,19 @@ uint32_t optionBit(uint16_t option) {
   }
 }
 
+// The statement-option defaults of a new or disconnected connection.
+const SQLULEN initialStmtDefaults[optWordCount] = {
+    0,    // SQL_BIND_TYPE
+    0,    // SQL_MAX_LENGTH
+    0,    // SQL_QUERY_TIMEOUT
+    0,    // SQL_MAX_ROWS
+    0,    // SQL_CURSOR_TYPE: forward only
+    1,    // SQL_CONCURRENCY: read only
+    1,    // SQL_ROWSET_SIZE
+    0,    // SQL_KEYSET_SIZE
+    0x4,  // SQL_RETRIEVE_DATA on
+};
+
 }  // namespace
 
 // ---------------------------------------------------------------- queue
@@ -105,8 +118,7 @@ void BaseConnection::clearQueuedOptions() {
 }
 
 void BaseConnection::resetOptions() {
-  static const uint32_t defaults[optWordCount] = {0, 0, 0, 0, 0, 1, 1, 0, 0x4};
-  std::memcpy(stmtDefaults_, defaults, sizeof(stmtDefaults_));
+  std::memcpy(stmtDefaults_, initialStmtDefaults, sizeof(stmtDefaults_));
   accessMode_ = 0;
   autocommit_ = 1;
   loginTimeout_ = 15;
@@ -118,7 +130,7 @@ void BaseConnection::resetOptions() {
 
 // ---------------------------------------------------------------- setting
 
-int BaseConnection::acceptsStmtOption(uint16_t option, uint32_t* limit) {
+int BaseConnection::acceptsStmtOption(uint16_t option, SQLULEN* limit) {
   *limit = 0;
   switch (option) {
     case SQL_QUERY_TIMEOUT:
@@ -192,7 +204,7 @@ KvStatus BaseConnection::applyConnectOption(uint16_t option, SQLULEN value) {
 
 KvStatus BaseConnection::setConnectOption(uint16_t option, SQLULEN value) {
   if (option < 15) {
-    uint32_t limit = 0;
+    SQLULEN limit = 0;
     if (!acceptsStmtOption(option, &limit)) {
       addOdbcError(stateNotCapable);
       return kvFailure;
@@ -204,7 +216,7 @@ KvStatus BaseConnection::setConnectOption(uint16_t option, SQLULEN value) {
     }
     int word = optionWord(option);
     if (word >= 0) {
-      stmtDefaults_[word] = uint32_t(stored);
+      stmtDefaults_[word] = stored;
     } else if (uint32_t bit = optionBit(option)) {
       if (stored == 1) stmtDefaults_[optWordBits] |= bit;
       else stmtDefaults_[optWordBits] &= ~bit;

@@ -8,27 +8,10 @@
 #include "base/base_statement.h"
 #include "util/ram.h"
 
-#include <cstring>
 #include <initializer_list>
 
-namespace {
-
-const uint32_t initialStmtDefaults[optWordCount] = {
-    0,    // SQL_BIND_TYPE
-    0,    // SQL_MAX_LENGTH
-    0,    // SQL_QUERY_TIMEOUT
-    0,    // SQL_MAX_ROWS
-    0,    // SQL_CURSOR_TYPE: forward only
-    1,    // SQL_CONCURRENCY: read only
-    1,    // SQL_ROWSET_SIZE
-    0,    // SQL_KEYSET_SIZE
-    0x4,  // SQL_RETRIEVE_DATA on
-};
-
-}  // namespace
-
 BaseConnection::BaseConnection(BaseEnv* env) : env_(env), errorList_(this) {
-  std::memcpy(stmtDefaults_, initialStmtDefaults, sizeof(stmtDefaults_));
+  resetOptions();
   env_->addConnection();
 }
 

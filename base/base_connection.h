@@ -22,7 +22,9 @@ class BaseOutString;
 enum ThreadCheckTypes : int { checkConnection = 0, checkConnectionAndStatements = 1 };
 
 // Words of a statement-option block (the connection's defaults and every
-// statement's own copy).
+// statement's own copy). Each word is a SQLULEN: ODBC passes statement
+// options as SQLULEN values (row counts, lengths, bind sizes), and a block
+// keeps them whole; the bits word holds flags only.
 enum BaseStmtOptionWord : int {
   optWordBindType = 0,
   optWordMaxLength = 1,
@@ -155,7 +157,9 @@ class KV_BASE_API BaseConnection : public KvObject {
 
   // ---- options
   KvStatus applyConnectOption(uint16_t option, SQLULEN value);
-  int acceptsStmtOption(uint16_t option, uint32_t* limit);
+  // Whether the connection accepts a statement option as a default of its
+  // statements, and the upper limit of its value (0: none).
+  int acceptsStmtOption(uint16_t option, SQLULEN* limit);
 
   // ---- fields that drivers and the framework read and set
   BaseEnv* getEnv() const { return env_; }
@@ -194,10 +198,12 @@ class KV_BASE_API BaseConnection : public KvObject {
   uint32_t getTxnIsolation() const { return txnIsolation_; }
   int32_t getTranslateOption() const { return translateOption_; }
   int hasTranslationDll() const { return translationDll_ != nullptr; }
-  const uint32_t* getStmtDefaults() const { return stmtDefaults_; }
+  const SQLULEN* getStmtDefaults() const { return stmtDefaults_; }
   const BaseInfoTable* getInfoChain() const { return infoChain_; }
   void setInfoChain(const BaseInfoTable* chain) { infoChain_ = chain; }
-  void setLimits(uint32_t queryTimeout, uint32_t maxRows, uint32_t maxLength) {
+  // The driver's limits of SQL_QUERY_TIMEOUT, SQL_MAX_ROWS and
+  // SQL_MAX_LENGTH (0: no limit); a larger value is lowered to the limit.
+  void setLimits(SQLULEN queryTimeout, SQLULEN maxRows, SQLULEN maxLength) {
     queryTimeoutLimit_ = queryTimeout;
     maxRowsLimit_ = maxRows;
     maxLengthLimit_ = maxLength;
@@ -218,7 +224,7 @@ class KV_BASE_API BaseConnection : public KvObject {
   // Whether the connection string names a DRIVER (then ODBC.INI is not read).
   int hasDriverAttribute(KvValueParser* parser) const;
 
-  uint32_t stmtDefaults_[optWordCount];
+  SQLULEN stmtDefaults_[optWordCount];
   uint32_t workArounds_ = 0;
   uint32_t shareCount_ = 0;
   BaseEnv* env_;
@@ -249,7 +255,7 @@ class KV_BASE_API BaseConnection : public KvObject {
   // Options set before connecting: option number and value, with string
   // values copied (the application's buffer does not outlive the call).
   KvArrayPVoid queuedOptions_;
-  uint32_t queryTimeoutLimit_ = 0;
-  uint32_t maxRowsLimit_ = 0;
-  uint32_t maxLengthLimit_ = 0;
+  SQLULEN queryTimeoutLimit_ = 0;
+  SQLULEN maxRowsLimit_ = 0;
+  SQLULEN maxLengthLimit_ = 0;
 };

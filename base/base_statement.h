@@ -154,7 +154,7 @@ class KV_BASE_API BaseStatement : public KvNode {
   BaseErrorList& getErrorList() { return errorList_; }
   uint32_t getFlags() const { return flags_; }
   void setFlags(uint32_t flags) { flags_ = flags; }
-  uint32_t* getOptions() { return options_; }
+  SQLULEN* getOptions() { return options_; }
   uint16_t getFieldCount() const { return fieldCount_; }
   uint16_t getFieldCapacity() const { return fieldCapacity_; }
   uint16_t getBindingCapacity() const { return bindingCapacity_; }
@@ -167,7 +167,7 @@ class KV_BASE_API BaseStatement : public KvNode {
   const unsigned char* getCursorName() const { return cursorName_; }
 
  protected:
-  uint32_t options_[optWordCount];
+  SQLULEN options_[optWordCount];
   BaseConnection* connection_;
   BaseErrorList errorList_;
   unsigned char* cursorName_ = nullptr;

@@ -383,8 +383,8 @@ KvStatus FlatStatement::countRows(uint32_t* count) {
   } else if (query && query->getRowCount() >= 0) {
     rows = uint32_t(query->getRowCount());
   }
-  uint32_t maxRows = options_[optWordMaxRows];
-  if (maxRows && maxRows < rows) rows = maxRows;
+  SQLULEN maxRows = options_[optWordMaxRows];
+  if (maxRows && maxRows < rows) rows = uint32_t(maxRows);
   *count = rows;
   return kvSuccess;
 }
