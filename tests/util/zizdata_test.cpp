@@ -1,6 +1,8 @@
 // Ziz-task counting and slots; ziz-thread records per thread.
 #include "util/zizdata.h"
 
+#include "util/semaphore.h"
+
 #include <gtest/gtest.h>
 
 #include <condition_variable>
@@ -71,10 +73,31 @@ TEST(ZizThread, RecordsOfEndedThreadsGo) {
   }
 }
 
+// The calling thread's record in the thread list, or null.
+KvThreadInfo* ownRecord() {
+  auto* list = static_cast<KvThread*>(mdsGetZizTaskData(zizTaskThreads));
+  KvThreadInfo* found = nullptr;
+  if (list) {
+    uint32_t me = kvCurrentThreadId();
+    list->forEach<KvThreadInfo>([&](KvThreadInfo* info) {
+      if (info->getThreadId() == me) found = info;
+      return found == nullptr;
+    });
+  }
+  return found;
+}
+
 TEST(ZizThread, InitCountsUpAnExistingRecord) {
   std::thread([] {
+    uint32_t records = mdsGetThreadRecordCount();
     ASSERT_EQ(mdsZizThreadInit(), 1);
+    KvThreadInfo* record = ownRecord();
+    ASSERT_NE(record, nullptr);
+    EXPECT_EQ(record->getRefCount(), 1u);
     ASSERT_EQ(mdsZizThreadInit(), 1);
+    EXPECT_EQ(ownRecord(), record) << "the second init makes no second record";
+    EXPECT_EQ(record->getRefCount(), 2u);
+    EXPECT_EQ(mdsGetThreadRecordCount(), records + 1);
     EXPECT_EQ(mdsIsThreadInit(), 1u);
   }).join();
 }
