@@ -85,6 +85,17 @@ TEST_F(HandleTest, SqlTransactRefusedWhileAStatementIsInACall) {
   EXPECT_EQ(connection_->SQLTransact(SQL_COMMIT), SQL_SUCCESS);
 }
 
+TEST_F(HandleTest, DropWaitsForItsConnection) {
+  ASSERT_EQ(connection_->threadCheck(checkConnection), 0);  // another thread is inside a call
+  EXPECT_EQ(statement_->SQLFreeStmt(SQL_DROP), SQL_HANDLE_BUSY);
+  EXPECT_EQ(connection_->getStatements().getCount(), 1u) << "the statement is still there";
+  EXPECT_EQ(statement_->getFlags() & BaseStatement::flagBusy, 0u) << "and not left busy";
+  connection_->threadDone();
+  EXPECT_EQ(statement_->SQLFreeStmt(SQL_DROP), SQL_SUCCESS);
+  EXPECT_EQ(connection_->getStatements().getCount(), 0u);
+  statement_ = nullptr;
+}
+
 TEST_F(HandleTest, RecordArraysGrowUpTo16384) {
   KvErrorKeeper::setErrorList(&statement_->getErrorList());
   EXPECT_EQ(statement_->allocArrays(0, arrayParams), kvSuccess);
