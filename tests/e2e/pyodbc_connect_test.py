@@ -38,7 +38,8 @@ class PyodbcConnectTest(unittest.TestCase):
             "[Alpha]\nDriver=KvTest\nDriverName=Alpha\n\n"
             "[Beta]\nDriver=KvTest2\nDriverName=Beta\n\n"
             "[Refusing]\nDriver=KvTest\nDriverName=Alpha\nFailLogon=1\n\n"
-            "[BadNumber]\nDriver=KvTest\nYieldProc=x\n"
+            "[BadNumber]\nDriver=KvTest\nYieldProc=x\n\n"
+            "[Shared]\nDriver=KvTest\nDriverName=Shared\nWorkArounds=4\nOneConnection=1\n"
         )
 
     @classmethod
@@ -79,6 +80,24 @@ class PyodbcConnectTest(unittest.TestCase):
         state, message = caught.exception.args[0], caught.exception.args[1]
         self.assertEqual(state, "HY000")  # S1000 as the Driver Manager maps it
         self.assertIn("[KESTRANE][ODBC Test driver]Number contains an invalid character: x", message)
+
+
+    def test_sixteen_bit_info_types(self):
+        cnxn = pyodbc.connect("DSN=Alpha")
+        self.assertEqual(cnxn.getinfo(pyodbc.SQL_MAX_USER_NAME_LEN), 0)
+        self.assertEqual(cnxn.getinfo(pyodbc.SQL_MAX_CURSOR_NAME_LEN), 18)
+        cnxn.close()
+
+    def test_one_connection_data_source_is_shared(self):
+        first = pyodbc.connect("DSN=Shared;UID=alice", autocommit=True)
+        second = pyodbc.connect("DSN=Shared;UID=bob", autocommit=True)
+        self.assertEqual(second.getinfo(pyodbc.SQL_USER_NAME), "alice")
+        second.close()
+        self.assertEqual(first.getinfo(pyodbc.SQL_USER_NAME), "alice")
+        first.close()
+        third = pyodbc.connect("DSN=Shared;UID=carol", autocommit=True)
+        self.assertEqual(third.getinfo(pyodbc.SQL_USER_NAME), "carol")
+        third.close()
 
 
 if __name__ == "__main__":
