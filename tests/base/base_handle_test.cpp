@@ -6,6 +6,10 @@
 
 #include <gtest/gtest.h>
 
+#if defined(__SANITIZE_ADDRESS__)
+#include <sanitizer/asan_interface.h>
+#endif
+
 namespace {
 
 class HandleTest : public ::testing::Test {
@@ -150,5 +154,19 @@ TEST(Environment, CountsLiveEnvironments) {
   delete b;
   EXPECT_EQ(baseLiveEnvironments(), before);
 }
+
+#if defined(__SANITIZE_ADDRESS__)
+// Under AddressSanitizer a freed environment's fields are poisoned, so a
+// call that reaches a freed environment (a connection outliving it) is
+// reported rather than counting in memory that belongs to someone else.
+TEST(Environment, FreedEnvironmentIsPoisoned) {
+  auto* keep = new BaseEnv(1);  // keeps the allocator's segment in use
+  auto* env = new BaseEnv(2);
+  auto* bytes = reinterpret_cast<char*>(env);
+  delete env;
+  EXPECT_NE(__asan_region_is_poisoned(bytes + 16, sizeof(BaseEnv) - 16), nullptr);
+  delete keep;
+}
+#endif
 
 }  // namespace
