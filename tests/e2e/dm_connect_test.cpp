@@ -1,7 +1,8 @@
 // Connecting through the real unixODBC Driver Manager to the test driver:
-// SQLConnect and SQLDriverConnect, diagnostics as an application sees them,
-// SQLGetInfo, options set before connecting, and two driver libraries in
-// one process.
+// SQLConnect, SQLDriverConnect and SQLBrowseConnect, diagnostics as an
+// application sees them, SQLGetInfo, options set before connecting, two
+// driver libraries in one process, and a shared connection of a data source
+// that allows one active connection.
 #include "odbc_env.h"
 
 #include <gtest/gtest.h>
