@@ -664,6 +664,18 @@ void KvReplaceString::skip(uint32_t n) {
   readOffset_ += n;
 }
 
+void KvReplaceString::keep(uint32_t n) {
+  if (!target_ || n == 0) return;
+  if (n > length_) n = length_;
+  unsigned char* buffer = target_->getBuffer();
+  if (!buffer) return;
+  if (isInside(text_, buffer, target_->getCapacity())) readOffset_ = static_cast<uint32_t>(text_ - buffer);
+  if (readOffset_ < writeOffset_) return;  // the view was moved backwards: nothing can be kept
+  if (readOffset_ > writeOffset_) std::memmove(buffer + writeOffset_, text_, n);
+  writeOffset_ += n;
+  skip(n);
+}
+
 namespace {
 
 // Makes the gap at least need bytes long; source, when it lies in the

@@ -104,6 +104,9 @@ class KV_UTIL_API KvReplaceString : public KvSubString {
   KvStatus addQuotedBytes(const unsigned char* bytes, uint32_t n, char quote);
   // Moves the start of the unread rest on by n bytes (n at most its length).
   void skip(uint32_t n);
+  // Passes the next n unread bytes (at most the rest) into the produced text
+  // unchanged; while no gap has opened this moves no byte.
+  void keep(uint32_t n);
   uint32_t getWriteOffset() const { return writeOffset_; }
   uint32_t getReadOffset() const { return readOffset_; }
 

@@ -542,6 +542,26 @@ TEST_F(KvStringTest, ReplaceStringFollowsSourcesInsideTheTarget) {
   EXPECT_EQ(str(target), "abc" + filler + "abcabc");
 }
 
+TEST_F(KvStringTest, ReplaceStringKeepsBytesWithAndWithoutAGap) {
+  // A long text near the size limit: keeping its front must not widen the
+  // gap (which would push the string past the limit).
+  std::string text(60000, 'a');
+  text += "{x}tail";
+  KvString target;
+  ASSERT_EQ(target.initialize(kvU(text.c_str())), kvSuccess);
+  {
+    KvReplaceString r(&target);
+    r.keep(60000);
+    EXPECT_EQ(r.getWriteOffset(), 60000u);
+    r.skip(3);                              // "{x}" goes: a gap of 3 opens
+    ASSERT_EQ(r.addBytes(kvU("Y"), 1), kvSuccess);
+    r.keep(2);                              // "ta" moves down over the gap
+    r.keep(100);                            // at most the rest: "il"
+    EXPECT_EQ(r.getLength(), 0u);
+  }
+  EXPECT_EQ(str(target), std::string(60000, 'a') + "Ytail");
+}
+
 TEST_F(KvStringTest, ReplaceStringOverABorrowedBufferFailsToGrow) {
   unsigned char buffer[8] = "a?b";
   KvString target;
