@@ -390,10 +390,3 @@ KvStatus BaseConnection::isFunctionSupported(uint16_t function, uint16_t* exists
   *exists = (core || extended) ? 1 : 0;
   return kvSuccess;
 }
-
-SQLRETURN BaseConnection::SQLNativeSql(SQLCHAR*, SQLINTEGER, SQLCHAR*, SQLINTEGER, SQLINTEGER*) {
-  if (threadCheck(checkConnection)) return SQL_HANDLE_BUSY;
-  standardEntrance(SQL_API_SQLNATIVESQL);
-  addOdbcError(38);  // IM001 until the escape translation is carried
-  return standardExit(SQL_ERROR);
-}

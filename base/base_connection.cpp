@@ -4,6 +4,7 @@
 
 #include "base/base_env.h"
 #include "base/base_lock_hooks.h"
+#include "base/base_message_ids.h"
 #include "base/base_messages.h"
 #include "base/base_statement.h"
 #include "util/ram.h"
@@ -91,7 +92,11 @@ SQLRETURN BaseConnection::standardExit(SQLRETURN result) {
 
 // ---------------------------------------------------------------- driver defaults
 
-KvStatus BaseConnection::expandNativeEscape(KvReplaceString*, uint32_t, int, int) { return kvFailure; }
+// A driver that writes no escape clause refuses them all, with the reason.
+KvStatus BaseConnection::expandNativeEscape(KvReplaceString*, uint32_t, EscapeType, EscapeFunctionType) {
+  addOdbcError(stateSyntax, msgEscapeNotSupported);
+  return kvFailure;
+}
 KvStatus BaseConnection::startTransaction() { return kvSuccess; }
 KvStatus BaseConnection::endTransaction(uint16_t) { return kvFailure; }
 KvStatus BaseConnection::getAskedForInfo(uint16_t, void**, BaseInfoValType*) { return kvFailure; }

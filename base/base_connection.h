@@ -10,6 +10,7 @@
 #pragma once
 
 #include "base/base_error_list.h"
+#include "base/base_escape.h"
 #include "base/base_info.h"
 #include "util/kv_array.h"
 #include "util/kv_list.h"
@@ -18,6 +19,7 @@
 class KvValueParser;
 class KvReplaceString;
 class BaseOutString;
+struct BaseTypeRow;
 
 enum ThreadCheckTypes : int { checkConnection = 0, checkConnectionAndStatements = 1 };
 
@@ -116,8 +118,9 @@ class KV_BASE_API BaseConnection : public KvObject {
   virtual KvStatus connectLogonDialogStart(SQLHWND hwnd, SQLUSMALLINT completion, KvValueParser* parser) = 0;
   // The driver's string of a message id; returns its length, 0 when absent.
   virtual short getDriverResourceStr(uint16_t id, unsigned char* buffer, uint32_t size) = 0;
-  virtual KvStatus expandNativeEscape(KvReplaceString* text, uint32_t argumentLength, int escapeType,
-                                      int functionType);
+  // Writes the native form of one escape clause (contract in base_escape.h).
+  virtual KvStatus expandNativeEscape(KvReplaceString* text, uint32_t argumentLength, EscapeType escapeType,
+                                      EscapeFunctionType functionType);
   virtual KvStatus startTransaction();
   virtual KvStatus endTransaction(uint16_t type);
   virtual KvStatus getAskedForInfo(uint16_t type, void** value, BaseInfoValType* kind);
@@ -154,6 +157,42 @@ class KV_BASE_API BaseConnection : public KvObject {
   KvStatus getInfo(uint16_t type, void** value, BaseInfoValType* kind, unsigned* owned);
   // Numeric answer of getInfo (0 when it fails).
   uint32_t getInfoNumber(uint16_t type, KvStatus* status = nullptr);
+
+  // ---- escape clauses (base_escape_pass.cpp, base_escape_args.cpp,
+  // base_outer_join.cpp)
+  // Rewrites every escape clause of sql into native text in place; sql
+  // becomes a private copy at the first rewrite. markerCount, when given,
+  // receives the number of "?" markers outside quotes and literals.
+  KvStatus expandEscapeClauses(KvString* sql, uint16_t* markerCount);
+  // Copies argument n (1-based) of the function escape whose "(...)" stands
+  // at the cursor, within *remaining bytes; flags as copyOpenBefore...
+  KvStatus copyEscapeArgument(KvReplaceString* text, uint32_t* remaining, uint16_t argument, uint16_t flags);
+  // Rewrites the outer-join escape whose argument (length bytes) stands at
+  // the cursor; the join condition moves into the statement's WHERE.
+  KvStatus processOuterJoinEscape(KvReplaceString* text, uint32_t length, BaseOuterJoinTypes type);
+  // The three characters that quote text in which nothing is an escape (0:
+  // unused); ' " and ` unless the driver sets others.
+  void setQuoteChars(unsigned char q1, unsigned char q2, unsigned char q3) {
+    quoteChars_[0] = q1;
+    quoteChars_[1] = q2;
+    quoteChars_[2] = q3;
+  }
+  const unsigned char* getQuoteChars() const { return quoteChars_; }
+  // Further keywords at which the outer-join rewrite stops looking for the
+  // statement's WHERE: zero-terminated phrases ended by an empty one, kept
+  // by reference.
+  void setOuterJoinStopWords(const unsigned char* list) { outerJoinStopWords_ = list; }
+  const unsigned char* getOuterJoinStopWords() const { return outerJoinStopWords_; }
+
+  // ---- type information (base_type_info.cpp)
+  // The driver's SQLGetTypeInfo rows, kept by reference; none means the
+  // driver produces the rows itself through its statement's getTypeInfo.
+  void setTypeTable(const BaseTypeRow* rows, uint16_t count) {
+    typeTable_ = rows;
+    typeCount_ = rows ? count : 0;
+  }
+  const BaseTypeRow* getTypeTable() const { return typeTable_; }
+  uint16_t getTypeCount() const { return typeCount_; }
 
   // ---- options
   KvStatus applyConnectOption(uint16_t option, SQLULEN value);
@@ -258,4 +297,8 @@ class KV_BASE_API BaseConnection : public KvObject {
   SQLULEN queryTimeoutLimit_ = 0;
   SQLULEN maxRowsLimit_ = 0;
   SQLULEN maxLengthLimit_ = 0;
+  unsigned char quoteChars_[3] = {'\'', '"', '`'};
+  const unsigned char* outerJoinStopWords_ = nullptr;
+  const BaseTypeRow* typeTable_ = nullptr;
+  uint16_t typeCount_ = 0;
 };

@@ -21,11 +21,14 @@ enum BaseSqlState : uint16_t {
   stateBadCursorName = 32, // 34000
   stateSyntax = 33,        // 37000
   stateDupCursorName = 34, // 3C000
+  stateNotSupported = 38,  // IM001
   stateOptionFailed = 43,  // IM006
   stateTranslation = 46,   // IM009
   stateGeneral = 58,       // S1000
   stateMemory = 59,        // S1001
   stateColumnNumber = 60,  // S1002
+  stateSqlType = 62,       // S1004
+  stateArgumentValue = 64, // S1009
   stateSequence = 65,      // S1010
   stateInvalidNow = 66,    // S1011
   stateNoCursorName = 68,  // S1015

@@ -4,10 +4,6 @@
 #include "base/base_messages.h"
 #include "base/base_statement.h"
 
-namespace {
-const uint16_t stateNotSupported = 38;  // IM001
-}
-
 #define KV_STMT_NOT_SUPPORTED(call)                     \
   {                                                     \
     if (threadCheck()) return SQL_HANDLE_BUSY;          \

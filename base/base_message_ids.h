@@ -1,0 +1,24 @@
+// Named ids of the framework's own messages (strings 6000-6077 of the table
+// in base_messages.cpp), so that no call site carries a bare number. The
+// SQLSTATE indexes are named in base_messages.h.
+#pragma once
+
+#include <cstdint>
+
+enum BaseMessage : uint16_t {
+  msgBadEscape = 6005,                // "Unrecognizable ODBC SQL escape sequence."
+  msgCannotConvertEscape = 6006,      // "Database cannot convert this ODBC escape sequence: %s1 ."
+  msgEscapeNotEnded = 6021,           // "Escape clause beginning with --*( or { was not properly ended wit..."
+  msgEscapeNotSupported = 6022,       // "The statement contained an escape clause not supported by this da..."
+  msgUnknownFunctionEscape = 6027,    // "Unrecognized function escape: %s1."
+  msgVendorEscapeMalformed = 6028,    // "Escape sequence malformed.  --*( was not followed by vendor(Micro..."
+  msgBadDateEscape = 6029,            // "Invalid date escape.  Correct syntax is {d 'yyyy-mm-dd'}."
+  msgBadTimeEscape = 6030,            // "Invalid time escape.  Correct syntax is {t 'hh:mm:ss'}."
+  msgBadTimestampEscape = 6031,       // "Invalid timestamp escape.  Correct syntax is {ts 'yyyy-mm-dd hh:m..."
+  msgEscapeTooFewArgs = 6040,         // "Too few arguments given in a function escape."
+  msgEscapeArgNotEnded = 6041,        // "Could not find end of argument in a function escape, probably due..."
+  msgBadConvertType = 6045,           // "'%s1' is not a valid ODBC SQL type for CONVERT"
+  msgOuterJoinKeywords = 6046,        // "The keywords LEFT OUTER JOIN were not found in an outer join esca..."
+  msgOuterJoinOn = 6047,              // "The keyword ON preceding the search condition was not found in an..."
+  msgFnNameMissing = 6049,            // "Invalid escape sequence.  Missing function name after 'FN'."
+};

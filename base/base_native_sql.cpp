@@ -1,0 +1,26 @@
+// SQLNativeSql: the text of a statement as the driver would hand it to the
+// data source, that is after the escape pass that prepare runs too. Nothing
+// is prepared and the application's text is never written.
+#include "base/base_connection.h"
+
+#include "base/base_messages.h"
+#include "base/base_out_string.h"
+
+SQLRETURN BaseConnection::SQLNativeSql(SQLCHAR* szSqlStrIn, SQLINTEGER cbSqlStrIn, SQLCHAR* szSqlStr,
+                                       SQLINTEGER cbSqlStrMax, SQLINTEGER* pcbSqlStr) {
+  if (threadCheck(checkConnection)) return SQL_HANDLE_BUSY;
+  if (standardEntrance(SQL_API_SQLNATIVESQL) != kvSuccess) return standardExit(SQL_ERROR);
+  if (!szSqlStrIn) {
+    addOdbcError(stateArgumentValue);
+    return standardExit(SQL_ERROR);
+  }
+  BaseInString sql(szSqlStrIn, cbSqlStrIn);
+  if (sql.hasInvalidLength() || (szSqlStr && cbSqlStrMax < 0)) {
+    addOdbcError(stateStringLength);
+    return standardExit(SQL_ERROR);
+  }
+  if (expandEscapeClauses(&sql, nullptr) != kvSuccess) return standardExit(SQL_ERROR);
+  BaseOutString out(szSqlStr, int32_t(cbSqlStrMax), pcbSqlStr);
+  out.setStrValue(sql);
+  return standardExit(SQL_SUCCESS);
+}
