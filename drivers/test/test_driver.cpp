@@ -12,7 +12,8 @@
 // SQL_DRIVER_PROMPT and a window asks for the user id and password in its
 // logon dialog (test_logon.cpp). Its data-source setup (ConfigDSN, its setup
 // keys and setup dialog) is in test_setup.cpp; its dialog templates are in
-// test_dialogs.cpp.
+// test_dialogs.cpp; its SQL dialect (escape clauses) and its data types are
+// in test_dialect.cpp.
 #include "drivers/test/test_dialogs.h"
 #include "entry/entry.h"
 
@@ -20,6 +21,8 @@
 #include "base/base_messages.h"
 #include "base/base_out_string.h"
 #include "drivers/test/test_browse.h"
+#include "drivers/test/test_dialect.h"
+#include "drivers/test/test_message_ids.h"
 #include "util/bos.h"
 #include "util/resource.h"
 #include "util/value_parser.h"
@@ -39,6 +42,21 @@ const KvMessage testMessages[] = {
     {20105, "procedure"},
     {20106, "table"},
     {20107, "01.00.0000"},
+    // Local type names and create parameters of the type table (test_dialect.cpp).
+    {testStrVaryingText, "varying text"},
+    {testStrText, "text"},
+    {testStrLongText, "long text"},
+    {testStrInteger, "integer"},
+    {testStrSmallInteger, "small integer"},
+    {testStrDecimal, "decimal"},
+    {testStrDouble, "double"},
+    {testStrBit, "bit"},
+    {testStrDate, "date"},
+    {testStrTime, "time"},
+    {testStrTimestamp, "timestamp"},
+    {testStrBlob, "binary large object"},
+    {testStrMaxLength, "max length"},
+    {testStrPrecisionScale, "precision,scale"},
 };
 
 const char dbmsVersion[] = "01.00.0000";
@@ -69,6 +87,7 @@ class TestConnection : public BaseConnection {
  public:
   explicit TestConnection(BaseEnv* env) : BaseConnection(env) {
     setInfoChain(&testInfo);
+    setTypeTable(testTypeTable, testTypeCount);
     addFlags(flagLoginTimeout);
     setLimits(0, 1000, 0);
   }
@@ -147,6 +166,11 @@ class TestConnection : public BaseConnection {
   KvStatus connectBrowse(KvValueParser* parser, KvParamString* missing, unsigned* more) override {
     if (!flag(parser, "BR", "Browse", "1")) return BaseConnection::connectBrowse(parser, missing, more);
     return testConnectBrowse(this, &browse_, parser, missing, more);
+  }
+
+  KvStatus expandNativeEscape(KvReplaceString* text, uint32_t length, EscapeType type,
+                              EscapeFunctionType function) override {
+    return testExpandNativeEscape(this, text, length, type, function);
   }
 
  private:

@@ -1,0 +1,23 @@
+// Names of the test driver's own string ids; the texts stand in its table
+// in test_driver.cpp.
+#pragma once
+
+#include <cstdint>
+
+// Local type names and create parameters of the type table (test_dialect.cpp).
+enum TestString : uint16_t {
+  testStrVaryingText = 20110,
+  testStrText = 20111,
+  testStrLongText = 20112,
+  testStrInteger = 20113,
+  testStrSmallInteger = 20114,
+  testStrDecimal = 20115,
+  testStrDouble = 20116,
+  testStrBit = 20117,
+  testStrDate = 20118,
+  testStrTime = 20119,
+  testStrTimestamp = 20120,
+  testStrBlob = 20121,
+  testStrMaxLength = 20130,
+  testStrPrecisionScale = 20131,
+};
