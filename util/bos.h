@@ -315,7 +315,7 @@ KV_UTIL_API KvStatus bosGetModuleName(const void* address, unsigned char* name);
 
 // ---------------------------------------------------------------- clock and process
 
-// A point of time in UTC.
+// A point of time (UTC from bosdate, local from bosLocalDate).
 struct os_time {
   uint16_t day;          // 1-31
   uint16_t month;        // 1-12
@@ -328,6 +328,8 @@ struct os_time {
 
 // The current date and time, UTC.
 KV_UTIL_API void bosdate(os_time* now);
+// The same in the local time zone: the "current date" a user sees.
+KV_UTIL_API void bosLocalDate(os_time* now);
 // Sleeps at least ms milliseconds without using the processor.
 KV_UTIL_API void bossleep(uint16_t ms);
 // The process id.

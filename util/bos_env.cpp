@@ -157,18 +157,34 @@ KvStatus bosGetModuleName(const void* address, unsigned char* name) {
   return kvSuccess;
 }
 
+namespace {
+
+void fillTime(os_time* now, const struct tm& when, long nanoseconds) {
+  now->day = uint16_t(when.tm_mday);
+  now->month = uint16_t(when.tm_mon + 1);
+  now->year = uint16_t(when.tm_year + 1900);
+  now->hour = uint16_t(when.tm_hour);
+  now->minute = uint16_t(when.tm_min);
+  now->second = uint16_t(when.tm_sec > 59 ? 59 : when.tm_sec);
+  now->millisecond = uint16_t(nanoseconds / 1000000);
+}
+
+}  // namespace
+
 void bosdate(os_time* now) {
   struct timespec clock;
   clock_gettime(CLOCK_REALTIME, &clock);
   struct tm utc;
   gmtime_r(&clock.tv_sec, &utc);
-  now->day = uint16_t(utc.tm_mday);
-  now->month = uint16_t(utc.tm_mon + 1);
-  now->year = uint16_t(utc.tm_year + 1900);
-  now->hour = uint16_t(utc.tm_hour);
-  now->minute = uint16_t(utc.tm_min);
-  now->second = uint16_t(utc.tm_sec > 59 ? 59 : utc.tm_sec);
-  now->millisecond = uint16_t(clock.tv_nsec / 1000000);
+  fillTime(now, utc, clock.tv_nsec);
+}
+
+void bosLocalDate(os_time* now) {
+  struct timespec clock;
+  clock_gettime(CLOCK_REALTIME, &clock);
+  struct tm local;
+  localtime_r(&clock.tv_sec, &local);
+  fillTime(now, local, clock.tv_nsec);
 }
 
 void bossleep(uint16_t ms) {
