@@ -1,6 +1,7 @@
-// Named ids of the framework's own messages (strings 6000-6077 of the table
-// in base_messages.cpp), so that no call site carries a bare number. The
-// SQLSTATE indexes are named in base_messages.h.
+// Named ids of the framework's own messages (strings 6000 and up of the
+// table in base_messages.cpp), so that no call site carries a bare number:
+// addOdbcError(stateNumericRange, msgNumericOverflow). The SQLSTATE indexes
+// are named in base_messages.h.
 #pragma once
 
 #include <cstdint>
@@ -8,6 +9,9 @@
 enum BaseMessage : uint16_t {
   msgBadEscape = 6005,                // "Unrecognizable ODBC SQL escape sequence."
   msgCannotConvertEscape = 6006,      // "Database cannot convert this ODBC escape sequence: %s1 ."
+  msgColumnTruncated = 6008,          // "Data truncated, column %n1."
+  msgColumnNotConvertible = 6010,     // "Unable to convert column %n1.  Cannot convert from SQL type %n2 to C..."
+  msgParamNotConvertible = 6011,      // "Unable to convert parameter %n1.  Cannot convert from C type %n2 to..."
   msgEscapeNotEnded = 6021,           // "Escape clause beginning with --*( or { was not properly ended wit..."
   msgEscapeNotSupported = 6022,       // "The statement contained an escape clause not supported by this da..."
   msgUnknownFunctionEscape = 6027,    // "Unrecognized function escape: %s1."
@@ -21,4 +25,11 @@ enum BaseMessage : uint16_t {
   msgOuterJoinKeywords = 6046,        // "The keywords LEFT OUTER JOIN were not found in an outer join esca..."
   msgOuterJoinOn = 6047,              // "The keyword ON preceding the search condition was not found in an..."
   msgFnNameMissing = 6049,            // "Invalid escape sequence.  Missing function name after 'FN'."
+  msgBinaryParamBytes = 6050,         // "A SQL_C_BINARY parameter was passed an incorrect number of bytes. ..."
+  msgDataTruncated = 6070,            // "Data Truncated."
+  msgNumericOverflow = 6071,          // "Numeric overflow."
+  msgInColumn = 6072,                 // " Error in column %n1."
+  msgInParameter = 6073,              // " Error in parameter %n1."
+  msgNoAnsiCharacter = 6080,          // "The character U+%s1 has no equivalent in the data source's charac..."
+  msgOddWideLength = 6081,            // "A SQL_C_WCHAR value must be whole 2-byte characters; %n1 bytes we..."
 };

@@ -268,6 +268,8 @@ const KvMessage baseMessages[] = {
     {6075, "To use SQLParamOptions with this driver, you must also use SQLBindParameter and specify a valid cbValueMax for parameter %n1."},
     {6076, "Parameter %n1 precision exceeds the maximum literal length and will loose data, data source does not have native support for parameters."},
     {6077, "Statement with cursor named in this statement's ADJUSTING clause is not a SELECT FOR UPDATE."},
+    {6080, "The character U+%s1 has no equivalent in the data source's character set."},
+    {6081, "A SQL_C_WCHAR value must be whole 2-byte characters; %n1 bytes were given."},
 };
 
 }  // namespace

@@ -15,7 +15,12 @@ enum BaseSqlState : uint16_t {
   stateBadConnString = 5,  // 01S00
   stateOptionChanged = 7,  // 01S02
   stateCancelAsClose = 10, // 01S05
+  stateRestrictedType = 12,  // 07006
   stateConnectionInUse = 15,  // 08002
+  stateRightTruncation = 22, // 22001
+  stateNumericRange = 23,    // 22003
+  stateAssignment = 24,      // 22005
+  stateDatetimeOverflow = 25,  // 22008
   stateCursorState = 29,   // 24000
   stateTxnState = 30,      // 25000
   stateBadCursorName = 32, // 34000
@@ -27,12 +32,14 @@ enum BaseSqlState : uint16_t {
   stateGeneral = 58,       // S1000
   stateMemory = 59,        // S1001
   stateColumnNumber = 60,  // S1002
+  stateProgramType = 61,   // S1003
   stateSqlType = 62,       // S1004
   stateArgumentValue = 64, // S1009
   stateSequence = 65,      // S1010
   stateInvalidNow = 66,    // S1011
   stateNoCursorName = 68,  // S1015
   stateStringLength = 69,  // S1090
+  stateInvalidParamNumber = 72,  // S1093
   stateInvalidCursorPos = 88,  // S1109
   stateNotCapable = 91,    // S1C00
 };
