@@ -8,8 +8,16 @@
 
 class KV_BASE_API BaseField : public KvObject {
  public:
+  enum : uint32_t { flagUnsigned = 0x1 };
+
   BaseField();
   ~BaseField() override;
+
+  // The column as the driver describes it; the conversions read these.
+  int16_t sqlType = 0;
+  uint32_t precision = 0;  // precision or length
+  int16_t scale = 0;
+  uint32_t flags = 0;
 };
 
 class KV_BASE_API BaseBinding : public KvObject {
@@ -22,4 +30,14 @@ class KV_BASE_API BaseParam : public KvObject {
  public:
   BaseParam();
   ~BaseParam() override;
+
+  // The parameter as SQLBindParameter described it; the conversions read
+  // these. The value and length pointers are the application's.
+  int16_t cType = SQL_C_DEFAULT;
+  int16_t sqlType = 0;
+  uint32_t precision = 0;
+  int16_t scale = 0;
+  void* value = nullptr;
+  SQLLEN* length = nullptr;
+  SQLLEN bufferSize = 0;
 };

@@ -7,6 +7,7 @@
 #pragma once
 
 #include "base/base_connection.h"
+#include "base/base_internal_type.h"
 #include "util/kv_list.h"
 
 class BaseField;
@@ -140,6 +141,25 @@ class KV_BASE_API BaseStatement : public KvNode {
   // posts S1002 with 6026, 6057 or 6058.
   KvStatus allocArrays(uint16_t n, uint16_t which);
   void deleteFields();
+
+  // ---- conversions (base_stmt_convert.cpp): every message they post names
+  // the column (6072) or parameter (6073).
+  // A result column's value into out as cType, from the current SQLGetData
+  // offset on.
+  KvStatus convertInternalToC(uint16_t column, int16_t cType, BaseOutString* out, const void* data, int32_t length,
+                              InternalType type);
+  // An output parameter's value into the buffer SQLBindParameter gave.
+  KvStatus convertInternalToC(uint16_t parameter, const void* data, int32_t length, InternalType type);
+  // A long value delivered whole, cut here from the SQLGetData offset on.
+  KvStatus convertInternalToCHuge(uint16_t column, int16_t cType, BaseOutString* out, const void* data,
+                                  int32_t length, InternalType type);
+  // An input parameter's value (length in bytes, SQL_NTS for text) into the
+  // target form at out (outSize bytes).
+  KvStatus convertCToInternal(uint16_t parameter, const void* data, SQLLEN length, InternalType target, void* out,
+                              int32_t* outLength, uint32_t outSize);
+  // Bytes of the current SQLGetData column already returned.
+  uint32_t getGetDataOffset() const { return getDataOffset_; }
+  void setGetDataOffset(uint32_t offset) { getDataOffset_ = offset; }
   // Back to the allocated state (kind 0, cursor state 0); drop is passed to
   // the driver's setToAllocatedState.
   KvStatus returnToAllocatedState(uint16_t drop);
@@ -185,6 +205,7 @@ class KV_BASE_API BaseStatement : public KvNode {
   uint16_t paramCount_ = 0;
   uint16_t paramCapacity_ = 0;
   uint32_t flags_ = 0;
+  uint32_t getDataOffset_ = 0;
   // Arguments and locals of an operation that returned SQL_STILL_EXECUTING,
   // in pointer-sized slots.
   KvArrayPVoid resumeStack_;
