@@ -84,9 +84,10 @@ struct Target {
   uint32_t precision;  // of a packed decimal or decimal text target
 };
 
-// Bytes the application gave for a text or binary value.
-KvStatus resolveLength(const void* data, SQLLEN length, bool wide, uint32_t* bytes) {
-  if (length == SQL_NTS && data) {
+// Bytes the application gave for a text or binary value (SQL_NTS only for
+// text).
+KvStatus resolveLength(const void* data, SQLLEN length, bool text, bool wide, uint32_t* bytes) {
+  if (length == SQL_NTS && data && text) {
     if (wide) {
       const unsigned char* text = static_cast<const unsigned char*>(data);
       SQLLEN units = 0;
@@ -209,9 +210,7 @@ KvStatus convertInto(InternalType form, const unsigned char* bytes, uint32_t len
       size = target.precision;
       break;
     case itDecimal:
-      if (target.outSize < baseDecimalHeaderBytes + std::min<uint32_t>(target.precision, 79)) {
-        return numericOverflow();
-      }
+      if (target.outSize < baseDecimalTextBytes(target.precision)) return numericOverflow();
       size = target.precision;
       break;
     default:
@@ -337,7 +336,7 @@ KvStatus BaseConvertFromC(uint16_t parameter, const BaseValueDesc& desc, int16_t
   Source source;
   if (c.size == 0) {
     uint32_t given = 0;
-    if (resolveLength(data, length, c.wide, &given) != kvSuccess) return kvFailure;
+    if (resolveLength(data, length, c.typeClass == classChar, c.wide, &given) != kvSuccess) return kvFailure;
     if (!bytes) bytes = reinterpret_cast<const unsigned char*>("");
     if (c.wide) {
       if (narrowWideText(bytes, given, &scratch, &source) != kvSuccess) return kvFailure;

@@ -74,9 +74,13 @@ KvStatus formatValue(const ToC& c, unsigned char* dst, uint32_t room, uint32_t* 
     return BaseConvertNum(c.type, c.data, int32_t(c.length), itChar, dst, length, room, c.desc.scale, baseNumWarn);
   }
   // Decimal text, float, double, and text of a numeric column: approximate
-  // SQL types are shown in at most their clamp, exact ones exactly.
+  // SQL types are shown in at most their clamp, exact numeric ones exactly.
+  // A number in a column of another type keeps its own kind (a double
+  // stays approximate), so that a large one takes exponent notation
+  // rather than failing for want of room.
   const uint32_t clamp = c.sql ? c.sql->textClamp : 0;
-  const uint16_t flags = clamp ? 0 : baseNumExact;
+  const bool exactColumn = c.sql && c.sql->typeClass == classNumeric && !clamp;
+  const uint16_t flags = exactColumn ? baseNumExact : 0;
   if (BaseConvertNum(c.type, c.data, int32_t(c.length), itChar, dst, length, clamp && clamp < room ? clamp : room,
                      c.desc.scale, flags) != kvSuccess) {
     return kvFailure;
@@ -241,7 +245,10 @@ KvStatus convertToC(uint16_t column, const BaseValueDesc& desc, int16_t cType, B
     addOdbcError(stateProgramType);
     return kvFailure;
   }
-  if (length < 0 || type < 0 || type >= itCount || (!data && length > 0)) {
+  // The driver's value: a known form, and at least the bytes a fixed-size
+  // form has, so that nothing is read past it.
+  if (length < 0 || type < 0 || type >= itCount || (!data && length > 0) ||
+      uint32_t(length) < baseInternalSize(type)) {
     addOdbcError(stateGeneral);
     return kvFailure;
   }

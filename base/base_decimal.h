@@ -84,7 +84,8 @@ KvStatus baseDecimalToPacked(const BaseDecimal& value, uint32_t precision, int16
 // Decimal text at out, whose header's approximate flag (already in place)
 // says how to fit the value: exact values keep at most precision - scale
 // integer digits (22003 beyond) and scale fraction digits; approximate ones
-// at most precision digits. Writes 8 + digit count bytes, at most 8 + 79.
+// at most precision digits. Writes 8 + digit count bytes, at most
+// baseDecimalTextBytes(precision).
 KvStatus baseDecimalToDecimalText(const BaseDecimal& value, uint32_t precision, int16_t scale, unsigned char* out,
                                   uint32_t* written, bool* truncated);
 // A double from at most 16 digits of the value; 22003 for an exponent beyond

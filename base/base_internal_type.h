@@ -116,3 +116,8 @@ inline uint32_t baseInternalSize(InternalType type) {
 // Bytes of a packed decimal of a precision: 2n-1 digits in n bytes, an even
 // precision widened by one digit.
 inline uint32_t basePackedBytes(uint32_t precision) { return precision / 2 + 1; }
+// Most bytes of a decimal text of a precision: the header and the digits,
+// at least one (zero is "0") and never more than 79.
+inline uint32_t baseDecimalTextBytes(uint32_t precision) {
+  return baseDecimalHeaderBytes + (precision < 1 ? 1 : precision > 79 ? 79 : precision);
+}

@@ -21,10 +21,10 @@
 //                            written as an exact number even when it came
 //                            from a float or a double
 //
-// The target buffer holds: room bytes for a character target, precision / 2
-// + 1 bytes for packed decimal, 8 + min(precision, 79) bytes for decimal
-// text (whose header, already in place, says whether the value is exact or
-// approximate), and the fixed size of every other form.
+// The target buffer holds: room bytes for a character target,
+// basePackedBytes(precision) for packed decimal, baseDecimalTextBytes(
+// precision) for decimal text (whose header, already in place, says whether
+// the value is exact or approximate), and the fixed size of every other form.
 //
 // Numbers are cut, never rounded: fraction digits that an integer, packed
 // decimal, decimal text or character target cannot hold are dropped and the

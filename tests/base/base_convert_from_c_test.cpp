@@ -277,7 +277,8 @@ TEST_F(FromCTest, RefusedTypesAndLengths) {
   EXPECT_NE(send(param(SQL_INTEGER), SQL_C_NUMERIC, Bytes(19), itSLong, 4).status, kvSuccess);
   EXPECT_NE(send(param(SQL_GUID), SQL_C_CHAR, text("x"), itChar, 4).status, kvSuccess);
   EXPECT_NE(send(param(SQL_VARCHAR, 4), SQL_C_CHAR, text("x"), itChar, 4, -5).status, kvSuccess);
-  EXPECT_EQ(takeDiagnostics(), (std::vector<std::string>{"07006", "S1003", "S1004", "S1090"}));
+  EXPECT_NE(send(param(SQL_VARBINARY, 4), SQL_C_BINARY, Bytes{1, 0}, itBinary, 4, SQL_NTS).status, kvSuccess);
+  EXPECT_EQ(takeDiagnostics(), (std::vector<std::string>{"07006", "S1003", "S1004", "S1090", "S1090"}));
   EXPECT_NE(BaseConvertFromC(1, param(SQL_VARCHAR, 4), SQL_C_CHAR, nullptr, 3, itChar, nullptr, nullptr, 0, nullptr),
             kvSuccess);
   EXPECT_EQ(takeDiagnostics(), diag("S1009"));

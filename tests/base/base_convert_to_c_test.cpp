@@ -426,6 +426,17 @@ TEST_F(ToCTest, PiecesJoinToTheWholeValue) {
   EXPECT_EQ(BaseGetDataPieceBytes(SQL_C_CHAR, SQL_LONGVARCHAR, 0), 0u);
 }
 
+// A number in a column that is not numeric keeps its own kind; a driver's
+// value shorter than its fixed-size form is refused before it is read.
+TEST_F(ToCTest, ValuesThatDoNotMatchTheirColumn) {
+  Fetched f = fetch(column(SQL_VARCHAR, 20), SQL_C_CHAR, itDouble, raw(1e300), 10);
+  ASSERT_EQ(f.status, kvSuccess);
+  EXPECT_EQ(f.text(), "1E300");
+  f = fetch(column(SQL_INTEGER), SQL_C_LONG, itSLong, Bytes{1, 2}, 4);
+  EXPECT_NE(f.status, kvSuccess);
+  EXPECT_EQ(takeDiagnostics(), diag("S1000"));
+}
+
 TEST_F(ToCTest, HugeBinaryAsTextNamesTheColumn) {
   const Fetched f = fetch(column(SQL_LONGVARBINARY), SQL_C_CHAR, itBinary, Bytes{1, 2, 3}, 5, 0, true);
   ASSERT_EQ(f.status, kvSuccess);
