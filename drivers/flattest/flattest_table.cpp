@@ -19,9 +19,6 @@
 
 namespace {
 
-// SQLSTATE indexes of the framework's table that the driver posts.
-enum : uint16_t { stateRightTruncation = 22, stateOutOfRange = 23, stateBadValue = 24 };
-
 const unsigned char deletedMark = '*';
 const unsigned char liveMark = ' ';
 
@@ -385,7 +382,7 @@ KvStatus FlatTestFileDesc::encode(uint16_t column, const void* value, uint32_t l
     case 'B':
     case 'L': {
       if (internalType != flatItChar && internalType != flatItBinary) {
-        addOdbcError(stateBadValue);
+        addOdbcError(stateAssignment);
         return kvFailure;
       }
       if (length > c.width) {
@@ -402,7 +399,7 @@ KvStatus FlatTestFileDesc::encode(uint16_t column, const void* value, uint32_t l
     default: {
       double number = 0;
       if (!flatInternalToDouble(bytes, length, internalType, &number) || std::isnan(number)) {
-        addOdbcError(stateBadValue);
+        addOdbcError(stateAssignment);
         return kvFailure;
       }
       at[0] = 0;
@@ -411,7 +408,7 @@ KvStatus FlatTestFileDesc::encode(uint16_t column, const void* value, uint32_t l
         return kvSuccess;
       }
       if (number != std::floor(number) || number < -2147483648.0 || number > 2147483647.0) {
-        addOdbcError(stateOutOfRange);
+        addOdbcError(stateNumericRange);
         return kvFailure;
       }
       int32_t v = int32_t(number);
