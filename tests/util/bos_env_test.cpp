@@ -94,20 +94,36 @@ TEST_F(BosEnvTest, LibrariesNamedInWindowsStyleAreFoundAsSharedObjects) {
 }
 
 TEST_F(BosEnvTest, ClockAndProcess) {
-  time_t before = time(nullptr);
-  os_time now;
-  bosdate(&now);
-  time_t after = time(nullptr);
-  struct tm low, high;
-  gmtime_r(&before, &low);
-  gmtime_r(&after, &high);
+  // The bounds come from the clock bosdate reads: time() may read a coarser
+  // one that lags it across a second boundary.
+  auto wallSeconds = [] {
+    struct timespec clock;
+    clock_gettime(CLOCK_REALTIME, &clock);
+    return clock.tv_sec;
+  };
   auto key = [](int year, int month, int day, int hour, int minute, int second) {
     return ((((int64_t(year) * 13 + month) * 32 + day) * 24 + hour) * 60 + minute) * 61 + second;
   };
-  int64_t got = key(now.year, now.month, now.day, now.hour, now.minute, now.second);
-  EXPECT_GE(got, key(low.tm_year + 1900, low.tm_mon + 1, low.tm_mday, low.tm_hour, low.tm_min, low.tm_sec));
-  EXPECT_LE(got, key(high.tm_year + 1900, high.tm_mon + 1, high.tm_mday, high.tm_hour, high.tm_min, high.tm_sec));
-  EXPECT_LT(now.millisecond, 1000);
+  // The UTC and the local forms, each between the readings around it.
+  for (bool local : {false, true}) {
+    time_t before = wallSeconds();
+    os_time now;
+    if (local) bosLocalDate(&now);
+    else bosdate(&now);
+    time_t after = wallSeconds();
+    struct tm low, high;
+    if (local) {
+      localtime_r(&before, &low);
+      localtime_r(&after, &high);
+    } else {
+      gmtime_r(&before, &low);
+      gmtime_r(&after, &high);
+    }
+    int64_t got = key(now.year, now.month, now.day, now.hour, now.minute, now.second);
+    EXPECT_GE(got, key(low.tm_year + 1900, low.tm_mon + 1, low.tm_mday, low.tm_hour, low.tm_min, low.tm_sec));
+    EXPECT_LE(got, key(high.tm_year + 1900, high.tm_mon + 1, high.tm_mday, high.tm_hour, high.tm_min, high.tm_sec));
+    EXPECT_LT(now.millisecond, 1000);
+  }
 
   // bossleep waits at least as long as asked.
   struct timespec start, end;
