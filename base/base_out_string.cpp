@@ -50,15 +50,54 @@ KvStatus BaseInString::makeCopy() {
   return kvSuccess;
 }
 
-BaseOutString::BaseOutString(void* buffer, int32_t size, SQLSMALLINT* length16)
-    : buffer_(buffer), size_(size > 0 ? uint32_t(size) : 0), length16_(length16) {}
+KvStatus BaseInString::checkLength() const {
+  if (!invalidLength_) return kvSuccess;
+  addOdbcError(stateStringLength);
+  return kvFailure;
+}
 
+BaseOutString::BaseOutString(void* buffer, int32_t size, SQLSMALLINT* length16)
+    : buffer_(buffer), size_(size > 0 ? uint32_t(size) : 0), length16_(length16), invalidSize_(size < 0) {}
+
+// A buffer of 2 GB or more is taken as 2 GB less one byte: no single value
+// the framework writes comes near it.
 BaseOutString::BaseOutString(void* buffer, SQLLEN size, SQLLEN* length64)
     : buffer_(buffer), size_(size > 0 ? (size > 0x7FFFFFFF ? 0x7FFFFFFFu : uint32_t(size)) : 0),
-      length64_(length64) {}
+      length64_(length64), invalidSize_(size < 0) {}
 
 BaseOutString::BaseOutString(void* buffer, int32_t size, SQLINTEGER* length32)
-    : buffer_(buffer), size_(size > 0 ? uint32_t(size) : 0), length32_(length32) {}
+    : buffer_(buffer), size_(size > 0 ? uint32_t(size) : 0), length32_(length32), invalidSize_(size < 0) {}
+
+KvStatus BaseOutString::checkSize() const {
+  if (!buffer_ || !invalidSize_) return kvSuccess;
+  addOdbcError(stateStringLength);
+  return kvFailure;
+}
+
+void BaseOutString::move(SQLULEN bindType, SQLULEN row, int direction) {
+  const intptr_t sign = direction;
+  auto shift = [sign](auto* pointer, uintptr_t bytes) {
+    using Pointer = decltype(pointer);
+    if (!pointer) return pointer;
+    return reinterpret_cast<Pointer>(reinterpret_cast<uintptr_t>(pointer) + uintptr_t(sign * intptr_t(bytes)));
+  };
+  if (bindType != 0) {
+    const uintptr_t bytes = uintptr_t(row * bindType);
+    buffer_ = shift(static_cast<unsigned char*>(buffer_), bytes);
+    length16_ = shift(length16_, bytes);
+    length32_ = shift(length32_, bytes);
+    length64_ = shift(length64_, bytes);
+    return;
+  }
+  buffer_ = shift(static_cast<unsigned char*>(buffer_), uintptr_t(row * size_));
+  length16_ = shift(length16_, uintptr_t(row * sizeof(*length16_)));
+  length32_ = shift(length32_, uintptr_t(row * sizeof(*length32_)));
+  length64_ = shift(length64_, uintptr_t(row * sizeof(*length64_)));
+}
+
+void BaseOutString::advance(SQLULEN bindType, SQLULEN row) { move(bindType, row, 1); }
+
+void BaseOutString::retreat(SQLULEN bindType, SQLULEN row) { move(bindType, row, -1); }
 
 void BaseOutString::setLength(int64_t length) {
   if (length16_) *length16_ = SQLSMALLINT(length > 0x7FFF ? 0x7FFF : length);
