@@ -3,6 +3,7 @@
 // framework's own code have names below.
 #pragma once
 
+#include "base/base_message_ids.h"
 #include "base/base_types.h"
 #include "util/resource.h"
 
@@ -37,9 +38,11 @@ enum BaseSqlState : uint16_t {
   stateArgumentValue = 64, // S1009
   stateSequence = 65,      // S1010
   stateInvalidNow = 66,    // S1011
+  stateTxnOperation = 67,  // S1012
   stateNoCursorName = 68,  // S1015
   stateStringLength = 69,  // S1090
   stateInvalidParamNumber = 72,  // S1093
+  stateConcurrency = 87,   // S1108
   stateInvalidCursorPos = 88,  // S1109
   stateNotCapable = 91,    // S1C00
 };
