@@ -25,31 +25,6 @@ bool isStringOption(uint16_t option) {
   return option == SQL_OPT_TRACEFILE || option == SQL_TRANSLATE_DLL || option == SQL_CURRENT_QUALIFIER;
 }
 
-// The word of the defaults block that holds a statement option, or -1 for
-// the bit options and the options that are never stored.
-int optionWord(uint16_t option) {
-  switch (option) {
-    case SQL_BIND_TYPE: return optWordBindType;
-    case SQL_MAX_LENGTH: return optWordMaxLength;
-    case SQL_QUERY_TIMEOUT: return optWordQueryTimeout;
-    case SQL_MAX_ROWS: return optWordMaxRows;
-    case SQL_CURSOR_TYPE: return optWordCursorType;
-    case SQL_CONCURRENCY: return optWordConcurrency;
-    case SQL_ROWSET_SIZE: return optWordRowsetSize;
-    default: return -1;
-  }
-}
-
-uint32_t optionBit(uint16_t option) {
-  switch (option) {
-    case SQL_ASYNC_ENABLE: return 0x1;
-    case SQL_NOSCAN: return 0x2;
-    case SQL_RETRIEVE_DATA: return 0x4;
-    case SQL_USE_BOOKMARKS: return 0x8;
-    default: return 0;
-  }
-}
-
 // The statement-option defaults of a new or disconnected connection.
 const SQLULEN initialStmtDefaults[optWordCount] = {
     0,    // SQL_BIND_TYPE
@@ -214,15 +189,7 @@ KvStatus BaseConnection::setConnectOption(uint16_t option, SQLULEN value) {
       stored = limit;
       addOdbcWarning(stateOptionChanged, 6067);
     }
-    int word = optionWord(option);
-    if (word >= 0) {
-      stmtDefaults_[word] = stored;
-    } else if (uint32_t bit = optionBit(option)) {
-      if (stored == 1) stmtDefaults_[optWordBits] |= bit;
-      else stmtDefaults_[optWordBits] &= ~bit;
-    } else if (stored != 0) {  // SQL_KEYSET_SIZE and SQL_SIMULATE_CURSOR stay 0
-      addOdbcWarning(stateOptionChanged);
-    }
+    baseStoreStmtOption(stmtDefaults_, option, stored);
     bool all = statements_.forEach<BaseStatement>(
         [&](BaseStatement* s) { return s->setStmtOption(option, stored) == kvSuccess; });
     return all ? kvSuccess : kvFailure;
@@ -304,8 +271,9 @@ KvStatus BaseConnection::getConnectOption(uint16_t option, void* value) {
       addOdbcError(stateNotCapable);
       return kvFailure;
   }
-  // ODBC 2 options are 32-bit values; the caller's buffer holds at least that.
-  if (value) *static_cast<SQLUINTEGER*>(value) = number;
+  // Numbers go out as SQLULEN: unixODBC hands an ODBC 3 application's own
+  // SQLULEN buffer through, and a 4-byte write would leave its high half.
+  if (value) *static_cast<SQLULEN*>(value) = number;
   return kvSuccess;
 }
 
@@ -341,6 +309,13 @@ SQLRETURN BaseConnection::SQLTransact(SQLUSMALLINT fType) {
     return true;
   });
   return standardExit(result);
+}
+
+KvStatus BaseConnection::openTransactionIfManual() {
+  if (autocommit_ || (flags_ & flagTransaction)) return kvSuccess;
+  if (startTransaction() != kvSuccess) return kvFailure;
+  flags_ |= flagTransaction;
+  return kvSuccess;
 }
 
 // ---------------------------------------------------------------- functions

@@ -40,6 +40,13 @@ enum BaseStmtOptionWord : int {
   optWordCount = 9
 };
 
+// An option block: stores a statement option's value as SQLSetStmtOption
+// does (a word takes the value, a bit option is on for 1 and off for any
+// other value; SQL_KEYSET_SIZE and SQL_SIMULATE_CURSOR stay 0, a value
+// other than 0 posting 01S02), and reads it back (a bit option as 0 or 1).
+KV_BASE_API void baseStoreStmtOption(SQLULEN* block, uint16_t option, SQLULEN value);
+KV_BASE_API SQLULEN baseReadStmtOption(const SQLULEN* block, uint16_t option);
+
 typedef int (*BaseYieldCallback)(BaseConnection* connection);
 // Entry points of a translation library.
 typedef int (*BaseTranslateFunction)(uint32_t option, int16_t sqlType, void* in, int32_t inLength, void* out,
@@ -193,6 +200,18 @@ class KV_BASE_API BaseConnection : public KvObject {
   }
   const BaseTypeRow* getTypeTable() const { return typeTable_; }
   uint16_t getTypeCount() const { return typeCount_; }
+
+  // ---- transactions
+  // Manual-commit mode opens a transaction lazily: before a statement is
+  // prepared (and before the driver's row-changing statement options), when
+  // autocommit is off and none is open, the driver's startTransaction runs
+  // and the transaction flag is set. Its failure is the caller's.
+  KvStatus openTransactionIfManual();
+
+  // ---- statements
+  // The first statement of the connection, in creation order, whose cursor
+  // name is name; null when none bears it.
+  BaseStatement* findStmtByCursorName(const KvSubString* name);
 
   // ---- options
   KvStatus applyConnectOption(uint16_t option, SQLULEN value);

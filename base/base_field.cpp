@@ -7,3 +7,7 @@ BaseBinding::BaseBinding() = default;
 BaseBinding::~BaseBinding() = default;
 BaseParam::BaseParam() = default;
 BaseParam::~BaseParam() = default;
+void BaseParam::forgetValue() {
+  value = nullptr;
+  length = nullptr;
+}

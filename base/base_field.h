@@ -40,4 +40,8 @@ class KV_BASE_API BaseParam : public KvObject {
   void* value = nullptr;
   SQLLEN* length = nullptr;
   SQLLEN bufferSize = 0;
+
+  // SQL_RESET_PARAMS: the parameter no longer has a value of the
+  // application's; it must be bound again before the next execution.
+  void forgetValue();
 };

@@ -6,6 +6,7 @@
 #include "base/base_lock_hooks.h"
 #include "base/base_messages.h"
 #include "base/base_out_string.h"
+#include "base/base_sql_string.h"
 #include "util/ram.h"
 
 #include <cstring>
@@ -44,6 +45,8 @@ BaseStatement::BaseStatement(BaseConnection* connection)
 BaseStatement::~BaseStatement() {
   connection_->getStatements().unlink(this);
   ramFree(cursorName_);
+  ramFree(rowStatus_);
+  delete sqlString_;
   deleteArray(&bindings_, &bindingCapacity_);
   deleteArray(&params_, &paramCapacity_);
   deleteArray(&fields_, &fieldCapacity_);
@@ -79,7 +82,7 @@ SQLRETURN BaseStatement::standardExit(SQLRETURN result) {
 KvStatus BaseStatement::allocArrays(uint16_t n, uint16_t which) {
   if (n == 0) return kvSuccess;
   if (n > baseMaxArrayEntries) {
-    uint16_t msg = (which & arrayFields) ? 6026 : (which & arrayBindings) ? 6057 : 6058;
+    uint16_t msg = (which & arrayFields) ? msgTooManyColumns : (which & arrayBindings) ? msgTooManyBindings : msgTooManyParams;
     addOdbcError(stateColumnNumber, msg) << uint32_t(n) << uint32_t(baseMaxArrayEntries);
     return kvFailure;
   }
@@ -93,31 +96,6 @@ void BaseStatement::deleteFields() {
   deleteArray(&fields_, &fieldCapacity_);
   fieldCount_ = 0;
   flags_ |= flagRebindAll;
-}
-
-KvStatus BaseStatement::returnToAllocatedState(uint16_t drop) {
-  unbindParams();
-  if (setToAllocatedState(drop) != kvSuccess) return kvFailure;
-  deleteFields();
-  sqlText_.unInitialize();
-  kind_ = 0;
-  cursorState_ = 0;
-  return kvSuccess;
-}
-
-KvStatus BaseStatement::closePreparedStatement() {
-  if (setToPreparedState() != kvSuccess) return kvFailure;
-  cursorState_ = 1;
-  return kvSuccess;
-}
-
-KvStatus BaseStatement::applyCommitDelete(bool keepPrepared) {
-  if (keepPrepared && kind_ == 1) {
-    if (closePreparedStatement() != kvSuccess) return kvFailure;
-    flags_ |= flagReprepare;
-    return kvSuccess;
-  }
-  return returnToAllocatedState(0);
 }
 
 // ---------------------------------------------------------------- driver defaults
@@ -154,11 +132,3 @@ KvStatus BaseStatement::setToPreparedState() { return kvSuccess; }
 KvStatus BaseStatement::setToAllocatedState(uint16_t) { return kvSuccess; }
 const unsigned char* BaseStatement::getDriverCursorName() { return cursorName_; }
 KvStatus BaseStatement::cancelAsyncOp() { return kvFailure; }
-KvStatus BaseStatement::getStmtOption(uint16_t, void*) {
-  addOdbcError(stateNotCapable);
-  return kvFailure;
-}
-KvStatus BaseStatement::setStmtOption(uint16_t, SQLULEN) {
-  addOdbcError(stateNotCapable);
-  return kvFailure;
-}

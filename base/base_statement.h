@@ -21,11 +21,62 @@ enum : uint16_t { baseMaxArrayEntries = 16384 };
 // Arrays that allocArrays grows.
 enum : uint16_t { arrayFields = 0x1, arrayBindings = 0x2, arrayParams = 0x4 };
 
+// What produced the statement's current state.
+enum BaseStmtKind : uint32_t {
+  stmtKindAllocated = 0,
+  stmtKindPrepared = 1,  // SQLPrepare
+  stmtKindDirect = 2,    // SQLExecDirect
+  stmtKindCatalog = 3,   // a catalog function produced the result
+};
+
+// Cursor state of a statement. The way between them:
+//   any   SQLPrepare succeeds                     -> prepared (kind prepared)
+//   0, 1  execution needs data at execution       -> executing, then needs data,
+//                                                    putting data while SQLPutData runs
+//   1, 2  execution produces a result set         -> open
+//   1, 2  execution without a result set          -> executed
+//   open  SQL_CLOSE of a prepared statement       -> prepared
+//   open  SQL_CLOSE of a direct or catalog one    -> allocated (kind allocated)
+//   any   a catalog function                      -> kind catalog; open is refused (24000)
+//   open  SQLExecute or SQLExecDirect             -> refused (24000)
+//   not 0 commit or rollback, SQL_CB_DELETE       -> allocated, or prepared and marked to be
+//                                                    prepared again under WorkArounds 0x1
+//   not 0 commit or rollback, SQL_CB_CLOSE        -> cursor closed, still prepared
+//   any   SQL_DROP                                -> the object is deleted
+enum BaseCursorState : uint32_t {
+  cursorAllocated = 0,
+  cursorPrepared = 1,
+  cursorExecuting = 2,     // an execution stopped for data at execution
+  cursorNeedData = 3,      // SQLParamData handed out a parameter's token
+  cursorPuttingData = 4,   // SQLPutData is supplying it
+  cursorExecuted = 5,      // executed without a result set
+  cursorOpen = 6,          // a result set is open
+};
+
+// Statement options the framework reads itself (SQLGetStmtOption; the
+// others are kept in the option block, see base_connection.h).
+enum : uint16_t { stmtOptionGetBookmark = 13, stmtOptionRowNumber = 14 };
+// Driver-private statement options that change rows (the file drivers'
+// delete row, lock a row for a change, lock the current row): in
+// manual-commit mode a transaction is opened before the driver sees them.
+enum : uint16_t { stmtOptionDeleteRow = 1041, stmtOptionLockForChange = 1042, stmtOptionLockCurrentRow = 1045 };
+
+// The generated cursor name of a statement: "SQL_CUR" and 8 upper-case
+// hexadecimal digits, two for each byte of value from the lowest byte up
+// (0x00A1B2C3 gives "SQL_CURC3B2A100"); out holds 16 bytes.
+KV_BASE_API void baseCursorNameOf(uint32_t value, unsigned char* out);
+
 class KV_BASE_API BaseStatement : public KvNode {
  public:
+  // Statement flags: the framework's bits; drivers use further ones.
   enum : uint32_t {
+    flagColumnsKnown = 0x1,      // the result columns are known after prepareCompile
+    flagKeepText = 0x2,          // the prepared text is kept for the execute step
+    flagPrepared = 0x4,          // prepared; the next execution is the first after the prepare
+    flagForUpdate = 0x8,         // a SELECT with FOR UPDATE OF (cleared with the statement)
+    flagEmulatedPositioned = 0x10,  // a positioned UPDATE or DELETE the framework emulates (cleared too)
     flagRebindAll = 0x20,
-    flagReprepare = 0x80,
+    flagReprepare = 0x80,        // prepare again before the next execution (a commit under WorkArounds 0x1)
     flagBusy = 0x200,
     flagAsync = 0x400,
   };
@@ -124,11 +175,31 @@ class KV_BASE_API BaseStatement : public KvNode {
   virtual KvStatus bindParam(uint16_t parameter, void* value, int32_t length, int mode) = 0;
   virtual void unbindParams();
   virtual BaseParam* allocParam();
+  // The driver's part of closing the cursor of a prepared statement: the
+  // statement stays prepared and can be executed again without a new
+  // prepareCompile. Base: nothing. A failure stops the close.
   virtual KvStatus setToPreparedState();
+  // The driver's part of the return to the allocated state: everything the
+  // driver made for the statement's text goes; drop is 1 when the statement
+  // object is about to be deleted (SQL_DROP). Base: nothing. A failure stops
+  // the return, the statement stays as it was.
   virtual KvStatus setToAllocatedState(uint16_t drop);
+  // The cursor name the data source knows the statement by, for WHERE
+  // CURRENT OF that the data source executes itself. Base: the statement's
+  // cursor name (null when it has none).
   virtual const unsigned char* getDriverCursorName();
   virtual KvStatus cancelAsyncOp();
+  // Reads one statement option into value, which holds an SQLULEN. Base:
+  // the stored value of an option the connection accepts (SQL_SIMULATE_CURSOR
+  // reads 0), else S1C00. Options 13 and 14 arrive here only after
+  // SQLGetStmtOption checked the cursor.
   virtual KvStatus getStmtOption(uint16_t option, void* value);
+  // Sets one statement option. Base: an option the connection accepts (else
+  // S1C00), a value above the driver's limit lowered to it (01S02),
+  // SQL_CONCURRENCY and SQL_CURSOR_TYPE lowered to what the data source
+  // offers (01S02), SQL_KEYSET_SIZE and SQL_SIMULATE_CURSOR never stored
+  // (01S02 for a value other than 0); the value goes into the option block.
+  // A driver handles its own options and hands the rest to the base.
   virtual KvStatus setStmtOption(uint16_t option, SQLULEN value);
 
   // ---- call discipline
@@ -160,15 +231,59 @@ class KV_BASE_API BaseStatement : public KvNode {
   // Bytes of the current SQLGetData column already returned.
   uint32_t getGetDataOffset() const { return getDataOffset_; }
   void setGetDataOffset(uint32_t offset) { getDataOffset_ = offset; }
-  // Back to the allocated state (kind 0, cursor state 0); drop is passed to
-  // the driver's setToAllocatedState.
+
+  // ---- lifecycle (base_stmt_lifecycle.cpp)
+  // Back to the allocated state: the driver's unbindParams and
+  // setToAllocatedState (drop passed on; its failure stops here), the result
+  // columns, the SQL text and its objects go; kind and cursor state 0; the
+  // flags of one execution and the re-prepare mark cleared.
   KvStatus returnToAllocatedState(uint16_t drop);
-  // Closes the cursor of a prepared statement, which stays prepared.
+  // Closes the cursor of a prepared statement, which stays prepared: the
+  // driver's setToPreparedState (its failure stops here), the current SQL
+  // text object goes; cursor state prepared.
   KvStatus closePreparedStatement();
+  // SQL_CLOSE: a prepared statement is closed, any other returns to the
+  // allocated state.
+  KvStatus closeCursor();
   // A commit or rollback whose cursor behaviour is SQL_CB_DELETE: back to
   // the allocated state, or, with keepPrepared, a prepared statement stays
   // prepared and is marked to be prepared again before it next runs.
   KvStatus applyCommitDelete(bool keepPrepared);
+  // The states after a successful execution: executed, or, with result
+  // columns, open with the cursor before the first row (and a generated
+  // cursor name when the statement has none).
+  KvStatus setExecutedState();
+  // The check every catalog function makes on entry: an open cursor posts
+  // 24000 and fails; any other state but allocated first returns to the
+  // allocated state; the kind becomes catalog.
+  KvStatus catalogEntryCheck();
+  // SQL_UNBIND: the driver's unbindFlds, then every column binding goes.
+  void freeBindings();
+  // SQL_RESET_PARAMS: the driver's unbindParams, then every parameter
+  // forgets its value.
+  void resetParams();
+
+  // ---- preparation and execution (base_stmt_exec.cpp)
+  // The prepare step: verb and markers of the text, a parameter record for
+  // each marker (the driver's allocParam), a transaction opened in
+  // manual-commit mode, the driver's prepareCompile; prepared afterwards.
+  KvStatus prepareStep(BaseSqlString* sql);
+  // The execute step: the driver's executePreparedStmt, the states after an
+  // execution, and the driver's rowCount when there is no result set.
+  KvStatus executeStep();
+
+  // ---- cursor names (base_cursor_name.cpp)
+  // Gives the statement "SQL_CUR" and 8 upper-case hexadecimal digits made
+  // from its address, one that no other statement of the connection bears.
+  KvStatus generateCursorName();
+
+  // ---- cursor position, kept by the fetch calls
+  // The current row: 0 before the first row, 0xFFFFFFFF after the last,
+  // else its number (the rowset's first row plus the index in the rowset).
+  uint32_t getCurrentRow() const;
+  // Whether the current row is a row: not marked deleted, missing or in
+  // error by the last rowset's statuses.
+  int isOnValidRow() const;
 
   BaseConnection* getConnection() const { return connection_; }
   BaseErrorList& getErrorList() { return errorList_; }
@@ -185,8 +300,13 @@ class KV_BASE_API BaseStatement : public KvNode {
   uint32_t getKind() const { return kind_; }
   uint32_t getCursorState() const { return cursorState_; }
   const unsigned char* getCursorName() const { return cursorName_; }
+  // Rows the last execution affected (-1: unknown).
+  int32_t getExecutedRowCount() const { return executedRowCount_; }
 
  protected:
+  // The cursor before the first row, with no rowset statuses.
+  void resetCursorPosition();
+
   SQLULEN options_[optWordCount];
   BaseConnection* connection_;
   BaseErrorList errorList_;
@@ -206,7 +326,29 @@ class KV_BASE_API BaseStatement : public KvNode {
   uint16_t paramCapacity_ = 0;
   uint32_t flags_ = 0;
   uint32_t getDataOffset_ = 0;
+  // Rows the last execution affected, summed over parameter rows (-1:
+  // unknown).
+  int32_t executedRowCount_ = -1;
+  // Cursor position: rowsetStart_ is 0 before the first row, -1 after the
+  // last, else the number of the rowset's first row; rowsetIndex_ is the
+  // current row within the rowset. rowStatus_ is the framework's own copy of
+  // the last SQLExtendedFetch's row statuses (rowStatusCount_ entries; null
+  // when there are none), never the application's array.
+  int32_t rowsetStart_ = 0;
+  uint32_t rowsetIndex_ = 0;
+  uint16_t* rowStatus_ = nullptr;
+  uint32_t rowStatusCount_ = 0;
   // Arguments and locals of an operation that returned SQL_STILL_EXECUTING,
   // in pointer-sized slots.
   KvArrayPVoid resumeStack_;
+
+ private:
+  // The current SQL text object and the SQL text go.
+  void dropSqlText();
+  // SQLPrepare and SQLExecDirect on a statement in any state: an open cursor
+  // is refused (24000), any other state returns to the allocated state
+  // first; then the statement takes kind.
+  KvStatus enterFreshStatement(uint32_t kind);
+  // After a failed prepare or execute step: back to the allocated state.
+  void abandonStatement();
 };

@@ -17,7 +17,6 @@ SQLRETURN BaseStatement::SQLBindCol(SQLUSMALLINT, SQLSMALLINT, SQLPOINTER, SQLLE
 SQLRETURN BaseStatement::SQLBindParameter(SQLUSMALLINT, SQLSMALLINT, SQLSMALLINT, SQLSMALLINT, SQLULEN,
                                           SQLSMALLINT, SQLPOINTER, SQLLEN, SQLLEN*)
     KV_STMT_NOT_SUPPORTED(SQLBindParameter)
-SQLRETURN BaseStatement::SQLCancel() KV_STMT_NOT_SUPPORTED(SQLCancel)
 SQLRETURN BaseStatement::SQLColAttributes(SQLUSMALLINT, SQLUSMALLINT, SQLPOINTER, SQLSMALLINT, SQLSMALLINT*,
                                           SQLLEN*) KV_STMT_NOT_SUPPORTED(SQLColAttributes)
 SQLRETURN BaseStatement::SQLColumnPrivileges(SQLCHAR*, SQLSMALLINT, SQLCHAR*, SQLSMALLINT, SQLCHAR*,
@@ -27,8 +26,6 @@ SQLRETURN BaseStatement::SQLColumns(SQLCHAR*, SQLSMALLINT, SQLCHAR*, SQLSMALLINT
                                     SQLCHAR*, SQLSMALLINT) KV_STMT_NOT_SUPPORTED(SQLColumns)
 SQLRETURN BaseStatement::SQLDescribeCol(SQLUSMALLINT, SQLCHAR*, SQLSMALLINT, SQLSMALLINT*, SQLSMALLINT*,
                                         SQLULEN*, SQLSMALLINT*, SQLSMALLINT*) KV_STMT_NOT_SUPPORTED(SQLDescribeCol)
-SQLRETURN BaseStatement::SQLExecDirect(SQLCHAR*, SQLINTEGER) KV_STMT_NOT_SUPPORTED(SQLExecDirect)
-SQLRETURN BaseStatement::SQLExecute() KV_STMT_NOT_SUPPORTED(SQLExecute)
 SQLRETURN BaseStatement::SQLExtendedFetch(SQLUSMALLINT, SQLLEN, SQLULEN*, SQLUSMALLINT*)
     KV_STMT_NOT_SUPPORTED(SQLExtendedFetch)
 SQLRETURN BaseStatement::SQLFetch() KV_STMT_NOT_SUPPORTED(SQLFetch)
@@ -37,14 +34,9 @@ SQLRETURN BaseStatement::SQLForeignKeys(SQLCHAR*, SQLSMALLINT, SQLCHAR*, SQLSMAL
     KV_STMT_NOT_SUPPORTED(SQLForeignKeys)
 SQLRETURN BaseStatement::SQLGetData(SQLUSMALLINT, SQLSMALLINT, SQLPOINTER, SQLLEN, SQLLEN*)
     KV_STMT_NOT_SUPPORTED(SQLGetData)
-SQLRETURN BaseStatement::SQLGetCursorName(SQLCHAR*, SQLSMALLINT, SQLSMALLINT*) KV_STMT_NOT_SUPPORTED(SQLGetCursorName)
-SQLRETURN BaseStatement::SQLGetStmtOption(SQLUSMALLINT, SQLPOINTER) KV_STMT_NOT_SUPPORTED(SQLGetStmtOption)
-SQLRETURN BaseStatement::SQLMoreResults() KV_STMT_NOT_SUPPORTED(SQLMoreResults)
 SQLRETURN BaseStatement::SQLNumParams(SQLSMALLINT*) KV_STMT_NOT_SUPPORTED(SQLNumParams)
-SQLRETURN BaseStatement::SQLNumResultCols(SQLSMALLINT*) KV_STMT_NOT_SUPPORTED(SQLNumResultCols)
 SQLRETURN BaseStatement::SQLParamData(SQLPOINTER*) KV_STMT_NOT_SUPPORTED(SQLParamData)
 SQLRETURN BaseStatement::SQLParamOptions(SQLULEN, SQLULEN*) KV_STMT_NOT_SUPPORTED(SQLParamOptions)
-SQLRETURN BaseStatement::SQLPrepare(SQLCHAR*, SQLINTEGER) KV_STMT_NOT_SUPPORTED(SQLPrepare)
 SQLRETURN BaseStatement::SQLPrimaryKeys(SQLCHAR*, SQLSMALLINT, SQLCHAR*, SQLSMALLINT, SQLCHAR*, SQLSMALLINT)
     KV_STMT_NOT_SUPPORTED(SQLPrimaryKeys)
 SQLRETURN BaseStatement::SQLProcedureColumns(SQLCHAR*, SQLSMALLINT, SQLCHAR*, SQLSMALLINT, SQLCHAR*,
@@ -53,12 +45,7 @@ SQLRETURN BaseStatement::SQLProcedureColumns(SQLCHAR*, SQLSMALLINT, SQLCHAR*, SQ
 SQLRETURN BaseStatement::SQLProcedures(SQLCHAR*, SQLSMALLINT, SQLCHAR*, SQLSMALLINT, SQLCHAR*, SQLSMALLINT)
     KV_STMT_NOT_SUPPORTED(SQLProcedures)
 SQLRETURN BaseStatement::SQLPutData(SQLPOINTER, SQLLEN) KV_STMT_NOT_SUPPORTED(SQLPutData)
-SQLRETURN BaseStatement::SQLRowCount(SQLLEN*) KV_STMT_NOT_SUPPORTED(SQLRowCount)
-SQLRETURN BaseStatement::SQLSetCursorName(SQLCHAR*, SQLSMALLINT) KV_STMT_NOT_SUPPORTED(SQLSetCursorName)
 SQLRETURN BaseStatement::SQLSetPos(SQLSETPOSIROW, SQLUSMALLINT, SQLUSMALLINT) KV_STMT_NOT_SUPPORTED(SQLSetPos)
-SQLRETURN BaseStatement::SQLSetScrollOptions(SQLUSMALLINT, SQLLEN, SQLUSMALLINT)
-    KV_STMT_NOT_SUPPORTED(SQLSetScrollOptions)
-SQLRETURN BaseStatement::SQLSetStmtOption(SQLUSMALLINT, SQLULEN) KV_STMT_NOT_SUPPORTED(SQLSetStmtOption)
 SQLRETURN BaseStatement::SQLSpecialColumns(SQLUSMALLINT, SQLCHAR*, SQLSMALLINT, SQLCHAR*, SQLSMALLINT, SQLCHAR*,
                                            SQLSMALLINT, SQLUSMALLINT, SQLUSMALLINT)
     KV_STMT_NOT_SUPPORTED(SQLSpecialColumns)
@@ -68,32 +55,3 @@ SQLRETURN BaseStatement::SQLTablePrivileges(SQLCHAR*, SQLSMALLINT, SQLCHAR*, SQL
     KV_STMT_NOT_SUPPORTED(SQLTablePrivileges)
 SQLRETURN BaseStatement::SQLTables(SQLCHAR*, SQLSMALLINT, SQLCHAR*, SQLSMALLINT, SQLCHAR*, SQLSMALLINT, SQLCHAR*,
                                    SQLSMALLINT) KV_STMT_NOT_SUPPORTED(SQLTables)
-
-// Closing and dropping: the statement returns to the allocated state; a
-// dropped statement is deleted after the exit step.
-SQLRETURN BaseStatement::SQLFreeStmt(SQLUSMALLINT fOption) {
-  if (fOption == SQL_DROP && (connection_->getFlags() & BaseConnection::flagBusy)) return SQL_HANDLE_BUSY;
-  if (threadCheck()) return SQL_HANDLE_BUSY;
-  standardEntrance(SQL_API_SQLFREESTMT);
-  KvStatus status = kvSuccess;
-  switch (fOption) {
-    case SQL_CLOSE:
-      status = kind_ == 1 ? closePreparedStatement() : returnToAllocatedState(0);
-      break;
-    case SQL_DROP: {
-      if (returnToAllocatedState(1) != kvSuccess) return standardExit(SQL_ERROR);
-      standardExit(SQL_SUCCESS);
-      delete this;
-      return SQL_SUCCESS;
-    }
-    case SQL_UNBIND:
-      unbindFlds();
-      break;
-    case SQL_RESET_PARAMS:
-      unbindParams();
-      break;
-    default:
-      break;
-  }
-  return standardExit(status == kvSuccess ? SQL_SUCCESS : SQL_ERROR);
-}
