@@ -343,25 +343,35 @@ SQLRETURN BaseConnection::SQLGetFunctions(SQLUSMALLINT fFunction, SQLUSMALLINT* 
   return standardExit(SQL_SUCCESS);
 }
 
-// The ODBC 2 functions a driver of the family exports: the core functions
-// (1-23), level 1 (40-54) and level 2 (55-72) without the Driver Manager's
-// own (SQLDataSources, SQLDrivers) and without SQLGetFunctions, SQLSetPos
-// and SQLDescribeParam, which no driver exports. Drivers narrow this to the
-// functions they carry.
+namespace {
+
+// The ODBC functions the entry layer exports from every driver (entry/
+// CMakeLists.txt lists them by name), by SQL_API number in ascending order.
+// The Driver Manager's own (SQLDataSources, SQLDrivers), SQLGetFunctions,
+// SQLSetParam, SQLSetPos and SQLDescribeParam are not among them.
+const uint16_t exportedFunctions[] = {
+    SQL_API_SQLALLOCCONNECT,     SQL_API_SQLALLOCENV,       SQL_API_SQLALLOCSTMT,      SQL_API_SQLBINDCOL,
+    SQL_API_SQLCANCEL,           SQL_API_SQLCOLATTRIBUTES,  SQL_API_SQLCONNECT,        SQL_API_SQLDESCRIBECOL,
+    SQL_API_SQLDISCONNECT,       SQL_API_SQLERROR,          SQL_API_SQLEXECDIRECT,     SQL_API_SQLEXECUTE,
+    SQL_API_SQLFETCH,            SQL_API_SQLFREECONNECT,    SQL_API_SQLFREEENV,        SQL_API_SQLFREESTMT,
+    SQL_API_SQLGETCURSORNAME,    SQL_API_SQLNUMRESULTCOLS,  SQL_API_SQLPREPARE,        SQL_API_SQLROWCOUNT,
+    SQL_API_SQLSETCURSORNAME,    SQL_API_SQLTRANSACT,       SQL_API_SQLCOLUMNS,        SQL_API_SQLDRIVERCONNECT,
+    SQL_API_SQLGETCONNECTOPTION, SQL_API_SQLGETDATA,        SQL_API_SQLGETINFO,        SQL_API_SQLGETSTMTOPTION,
+    SQL_API_SQLGETTYPEINFO,      SQL_API_SQLPARAMDATA,      SQL_API_SQLPUTDATA,        SQL_API_SQLSETCONNECTOPTION,
+    SQL_API_SQLSETSTMTOPTION,    SQL_API_SQLSPECIALCOLUMNS, SQL_API_SQLSTATISTICS,     SQL_API_SQLTABLES,
+    SQL_API_SQLBROWSECONNECT,    SQL_API_SQLCOLUMNPRIVILEGES, SQL_API_SQLEXTENDEDFETCH, SQL_API_SQLFOREIGNKEYS,
+    SQL_API_SQLMORERESULTS,      SQL_API_SQLNATIVESQL,      SQL_API_SQLNUMPARAMS,      SQL_API_SQLPARAMOPTIONS,
+    SQL_API_SQLPRIMARYKEYS,      SQL_API_SQLPROCEDURECOLUMNS, SQL_API_SQLPROCEDURES,   SQL_API_SQLSETSCROLLOPTIONS,
+    SQL_API_SQLTABLEPRIVILEGES,  SQL_API_SQLBINDPARAMETER,
+};
+
+}  // namespace
+
+// Every function number is answered from the exports; a driver that
+// carries fewer functions narrows this in its own isFunctionSupported.
 KvStatus BaseConnection::isFunctionSupported(uint16_t function, uint16_t* exists) {
-  bool core = function >= SQL_API_SQLALLOCCONNECT && function <= SQL_API_SQLTRANSACT;
-  bool extended = function >= SQL_API_SQLCOLUMNS && function <= SQL_API_SQLBINDPARAMETER;
-  switch (function) {
-    case SQL_API_SQLGETFUNCTIONS:
-    case SQL_API_SQLSETPOS:
-    case SQL_API_SQLDESCRIBEPARAM:
-    case SQL_API_SQLDATASOURCES:
-    case SQL_API_SQLDRIVERS:
-      extended = false;
-      break;
-    default:
-      break;
-  }
-  *exists = (core || extended) ? 1 : 0;
+  *exists = 0;
+  for (uint16_t exported : exportedFunctions)
+    if (exported == function) *exists = 1;
   return kvSuccess;
 }

@@ -269,10 +269,14 @@ KvStatus BaseSqlString::replaceSubString(const KvSubString* part, const unsigned
   for (uint32_t* pos : {&forUpdatePos_, &currentOfPos_}) {
     if (*pos > start) *pos = *pos - oldLength + length;
   }
-  // Markers behind the change move with it, so that they still name "?".
+  // Markers behind the change move with it, so that they still name "?";
+  // markers in the replaced part are gone.
+  uint16_t kept = 0;
   for (uint16_t i = 0; i < markers_.getCount(); ++i) {
     const uint32_t at = markers_.getAt(i);
-    if (at >= start + oldLength) markers_.setAt(i, at - oldLength + length);
+    if (at >= start && at < start + oldLength) continue;
+    markers_.setAt(kept++, at >= start + oldLength ? at - oldLength + length : at);
   }
+  markers_.setCount(kept);
   return kvSuccess;
 }
