@@ -252,9 +252,15 @@ KV_EXPORT SQLRETURN SQL_API SQLBindParameter(SQLHSTMT hstmt, SQLUSMALLINT ipar, 
                                      pcbValue);
 }
 
+// A cancel with nothing running closes the statement and warns 01S05. The
+// warning stays in the statement's list, but the call reports plain success:
+// unixODBC reads the diagnostics of a cancel that succeeded with information
+// through the driver's SQLGetDiagField, which an ODBC 2 driver does not
+// have, and would call through a null pointer.
 KV_EXPORT SQLRETURN SQL_API SQLCancel(SQLHSTMT hstmt) {
   KV_STATEMENT(hstmt);
-  return statement->SQLCancel();
+  SQLRETURN result = statement->SQLCancel();
+  return result == SQL_SUCCESS_WITH_INFO ? SQL_SUCCESS : result;
 }
 
 KV_EXPORT SQLRETURN SQL_API SQLColAttributes(SQLHSTMT hstmt, SQLUSMALLINT icol, SQLUSMALLINT fDescType,

@@ -7,6 +7,9 @@
 //   OneConnection (OC) 1: one active connection (connection sharing)
 //   Browse (BR)       0: no browse support (the framework's default); else
 //                     SQLBrowseConnect as test_browse.h says
+//   CursorCommit (CC), CursorRollback (CR)  the cursor behaviours after a
+//                     commit and a rollback (test_transactions.h)
+// Its statements behave by their first word as test_statement.h says.
 // and by one environment variable: KV_TEST_ENV_FAILS=1 makes the
 // environment's initialisation fail. SQLDriverConnect with
 // SQL_DRIVER_PROMPT and a window asks for the user id and password in its
@@ -23,6 +26,8 @@
 #include "drivers/test/test_browse.h"
 #include "drivers/test/test_dialect.h"
 #include "drivers/test/test_message_ids.h"
+#include "drivers/test/test_statement.h"
+#include "drivers/test/test_transactions.h"
 #include "util/bos.h"
 #include "util/resource.h"
 #include "util/value_parser.h"
@@ -36,6 +41,7 @@ const KvMessage testMessages[] = {
     {1200, "Test driver message."},
     {1201, "The test data source refused the logon of '%s1'."},
     {1202, "The test data source accepted the logon with a warning."},
+    {testMsgCannotRun, "The test data source cannot run '%s1'."},
     {20101, "Test"},
     {20102, "owner"},
     {20104, "qualifier"},
@@ -65,7 +71,11 @@ const char dbmsVersion[] = "01.00.0000";
 const BaseInfoRow testRows[] = {
     KV_INFO_ASKED(SQL_ACTIVE_CONNECTIONS),                                                 // 0
     KV_INFO_TEXT(SQL_DBMS_VER, dbmsVersion),                                               // 18
+    KV_INFO_ASKED(SQL_CURSOR_COMMIT_BEHAVIOR),                                             // 23
+    KV_INFO_ASKED(SQL_CURSOR_ROLLBACK_BEHAVIOR),                                           // 24
     KV_INFO_MASK(SQL_DEFAULT_TXN_ISOLATION, SQL_TXN_READ_COMMITTED),                       // 26
+    KV_INFO_MASK(SQL_SCROLL_CONCURRENCY, SQL_SCCO_READ_ONLY | SQL_SCCO_OPT_VALUES),        // 43
+    KV_INFO_MASK(SQL_SCROLL_OPTIONS, SQL_SO_FORWARD_ONLY | SQL_SO_STATIC),                 // 44
     KV_INFO_U16(SQL_TXN_CAPABLE, SQL_TC_ALL),                                              // 46
     KV_INFO_MASK(SQL_TXN_ISOLATION_OPTION, SQL_TXN_READ_COMMITTED | SQL_TXN_SERIALIZABLE), // 72
 };
@@ -105,7 +115,7 @@ class TestConnection : public BaseConnection {
     failLogon_ = flag(parser, "FL", "FailLogon");
     warnLogon_ = flag(parser, "WL", "WarnLogon");
     oneConnection_ = flag(parser, "OC", "OneConnection");
-    return kvSuccess;
+    return testReadTransactionAttributes(this, &transactions_, parser);
   }
 
   KvStatus connectLogon() override {
@@ -152,16 +162,26 @@ class TestConnection : public BaseConnection {
   }
 
   KvStatus getAskedForInfo(uint16_t type, void** value, BaseInfoValType* kind) override {
-    if (type == SQL_ACTIVE_CONNECTIONS) {
-      *value = reinterpret_cast<void*>(uintptr_t(oneConnection_ ? 1 : 0));
-      *kind = infoU16;
-      return kvSuccess;
+    uint16_t answer = 0;
+    switch (type) {
+      case SQL_ACTIVE_CONNECTIONS: answer = oneConnection_ ? 1 : 0; break;
+      case SQL_CURSOR_COMMIT_BEHAVIOR: answer = transactions_.commitBehaviour; break;
+      case SQL_CURSOR_ROLLBACK_BEHAVIOR: answer = transactions_.rollbackBehaviour; break;
+      default:
+        addOdbcError(stateNotCapable);
+        return kvFailure;
     }
-    addOdbcError(stateNotCapable);
-    return kvFailure;
+    *value = reinterpret_cast<void*>(uintptr_t(answer));
+    *kind = infoU16;
+    return kvSuccess;
   }
 
-  KvStatus endTransaction(uint16_t) override { return kvSuccess; }
+  KvStatus startTransaction() override {
+    ++transactions_.begun;
+    return kvSuccess;
+  }
+  KvStatus endTransaction(uint16_t type) override { return testEndTransaction(&transactions_, type); }
+  TestTransactions* getTransactions() { return &transactions_; }
 
   KvStatus connectBrowse(KvValueParser* parser, KvParamString* missing, unsigned* more) override {
     if (!flag(parser, "BR", "Browse", "1")) return BaseConnection::connectBrowse(parser, missing, more);
@@ -187,37 +207,15 @@ class TestConnection : public BaseConnection {
   int failLogon_ = 0;
   int warnLogon_ = 0;
   int oneConnection_ = 0;
+  TestTransactions transactions_;
   TestBrowseState browse_;
 };
 
-class TestStatement : public BaseStatement {
- public:
-  explicit TestStatement(BaseConnection* connection) : BaseStatement(connection) {}
-  KvStatus prepareCompile(BaseSqlString*) override {
-    addOdbcError(stateNotCapable);
-    return kvFailure;
-  }
-  KvStatus executePreparedStmt() override {
-    addOdbcError(stateNotCapable);
-    return kvFailure;
-  }
-  KvStatus fetchRow(uint16_t* endOfData) override {
-    *endOfData = 1;
-    return kvSuccess;
-  }
-  KvStatus getData(uint16_t, int16_t, BaseOutString*) override {
-    addOdbcError(stateNotCapable);
-    return kvFailure;
-  }
-  KvStatus rowCount(int32_t* count) override {
-    *count = -1;
-    return kvSuccess;
-  }
-  BaseField* allocFld() override { return new BaseField(); }
-  KvStatus bindParam(uint16_t, void*, int32_t, int) override { return kvSuccess; }
-};
-
 }  // namespace
+
+TestTransactions* testTransactionsOf(BaseConnection* connection) {
+  return static_cast<TestConnection*>(connection)->getTransactions();
+}
 
 BaseEnv* entryMakeEnv() { return entryBuild<TestEnv>(OdbcDriverNumber(99)); }
 BaseConnection* entryMakeConnection(BaseEnv* env) { return entryBuild<TestConnection>(env); }

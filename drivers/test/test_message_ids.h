@@ -1,5 +1,5 @@
 // Names of the test driver's own string ids; the texts stand in its table
-// in test_driver.cpp.
+// in test_driver.cpp. Messages lie in the drivers' range 1200-1499.
 #pragma once
 
 #include <cstdint>
@@ -20,4 +20,11 @@ enum TestString : uint16_t {
   testStrBlob = 20121,
   testStrMaxLength = 20130,
   testStrPrecisionScale = 20131,
+};
+
+enum TestMessage : uint16_t {
+  testMsgGeneral = 1200,       // "Test driver message."
+  testMsgLogonRefused = 1201,  // "The test data source refused the logon of '%s1'."
+  testMsgLogonWarning = 1202,  // "The test data source accepted the logon with a warning."
+  testMsgCannotRun = 1203,     // "The test data source cannot run '%s1'."
 };

@@ -1,0 +1,125 @@
+// The test driver's statements; see test_statement.h.
+#include "drivers/test/test_statement.h"
+
+#include "base/base_error_list.h"
+#include "base/base_field.h"
+#include "base/base_messages.h"
+#include "base/base_sql_string.h"
+#include "drivers/test/test_message_ids.h"
+#include "drivers/test/test_transactions.h"
+#include "util/str_functions.h"
+
+#include <cstring>
+
+namespace {
+
+struct Word {
+  const char* word;
+  int behaviour;
+};
+
+// The number after the first word of text ("RESULTS 3"), at most 100; 1
+// when there is none.
+uint32_t countAfterVerb(const BaseSqlString& sql) {
+  const KvSubString verb = sql.getVerbToken();
+  const unsigned char* p = verb.getText() + verb.getLength();
+  const unsigned char* end = sql.getText() + sql.getLength();
+  while (p < end && *p == ' ') ++p;
+  uint32_t count = 0;
+  while (p < end && *p >= '0' && *p <= '9' && count <= 100) count = count * 10 + uint32_t(*p++ - '0');
+  if (count == 0) return 1;
+  return count > 100 ? 100 : count;
+}
+
+}  // namespace
+
+TestStatement::TestStatement(BaseConnection* connection) : BaseStatement(connection) {}
+
+TestStatement::~TestStatement() = default;
+
+KvStatus TestStatement::makeColumn() {
+  if (allocArrays(1, arrayFields) != kvSuccess) return kvFailure;
+  if (!fields_[0]) fields_[0] = allocFld();
+  if (!fields_[0]) return kvFailure;
+  fieldCount_ = 1;
+  return kvSuccess;
+}
+
+KvStatus TestStatement::prepareCompile(BaseSqlString* sql) {
+  static const Word words[] = {
+      {"RESULTS", resultSets},       {"COMMITS", countCommits}, {"ROLLBACKS", countRollbacks},
+      {"BEGUN", countBegun},
+  };
+  deleteFields();
+  switch (sql->getVerb()) {
+    case sqlVerbSelect:
+      behaviour_ = rowsNone;
+      return makeColumn();
+    case sqlVerbInsert:
+    case sqlVerbUpdate:
+    case sqlVerbDelete:
+      behaviour_ = rowsOne;
+      return kvSuccess;
+    default:
+      break;
+  }
+  const KvSubString verb = sql->getVerbToken();
+  if (strEqualCi(verb.getText(), verb.getLength(), kvU("FAIL"), 4)) {
+    KvString text;
+    if (text.initialize(sql->getText(), sql->getLength()) != kvSuccess) return kvFailure;
+    addOdbcError(stateSyntax, testMsgCannotRun) << text.getStr();
+    return kvFailure;
+  }
+  behaviour_ = rowsUnknown;
+  for (const Word& word : words) {
+    if (!strEqualCi(verb.getText(), verb.getLength(), kvU(word.word), uint32_t(std::strlen(word.word)))) continue;
+    behaviour_ = Behaviour(word.behaviour);
+    break;
+  }
+  if (behaviour_ != resultSets) return kvSuccess;
+  results_ = countAfterVerb(*sql);
+  return makeColumn();
+}
+
+KvStatus TestStatement::executePreparedStmt() {
+  resultsLeft_ = behaviour_ == resultSets ? results_ - 1 : 0;
+  return kvSuccess;
+}
+
+KvStatus TestStatement::moreResults(uint16_t* noMore) {
+  *noMore = resultsLeft_ == 0;
+  if (resultsLeft_) --resultsLeft_;
+  return kvSuccess;
+}
+
+KvStatus TestStatement::fetchRow(uint16_t* endOfData) {
+  *endOfData = 1;
+  return kvSuccess;
+}
+
+KvStatus TestStatement::getData(uint16_t, int16_t, BaseOutString*) {
+  addOdbcError(stateNotCapable);
+  return kvFailure;
+}
+
+KvStatus TestStatement::rowCount(int32_t* count) {
+  const TestTransactions* transactions = testTransactionsOf(connection_);
+  switch (behaviour_) {
+    case rowsOne: *count = 1; break;
+    case countCommits: *count = transactions->committed; break;
+    case countRollbacks: *count = transactions->rolledBack; break;
+    case countBegun: *count = transactions->begun; break;
+    default: *count = -1; break;
+  }
+  return kvSuccess;
+}
+
+BaseField* TestStatement::allocFld() { return new BaseField(); }
+
+KvStatus TestStatement::bindParam(uint16_t, void*, int32_t, int) { return kvSuccess; }
+
+KvStatus TestStatement::setToAllocatedState(uint16_t) {
+  behaviour_ = rowsUnknown;
+  resultsLeft_ = 0;
+  return kvSuccess;
+}
