@@ -241,10 +241,14 @@ KvStatus BaseSqlString::stripForUpdate() {
   return kvSuccess;
 }
 
+// A place that starts where the change starts takes its new length, one
+// inside the replaced part is gone, one behind it moves.
 void BaseSqlString::movePlace(Place* place, uint32_t start, uint32_t oldLength, uint32_t newLength) {
   if (!place->set) return;
   if (place->offset == start) {
     place->length = newLength;
+  } else if (place->offset > start && place->offset < start + oldLength) {
+    *place = Place();
   } else if (place->offset > start) {
     place->offset = place->offset - oldLength + newLength;
   }
@@ -266,8 +270,13 @@ KvStatus BaseSqlString::replaceSubString(const KvSubString* part, const unsigned
   movePlace(&verbPlace_, start, oldLength, length);
   movePlace(&object_, start, oldLength, length);
   movePlace(&cursorName_, start, oldLength, length);
+  // WHERE CURRENT OF spans its cursor name: a change inside the span
+  // changes its length.
+  if (currentOfPos_ && start >= currentOfPos_ && start + oldLength <= currentOfPos_ + currentOfLength_)
+    currentOfLength_ = currentOfLength_ - oldLength + length;
   for (uint32_t* pos : {&forUpdatePos_, &currentOfPos_}) {
-    if (*pos > start) *pos = *pos - oldLength + length;
+    if (*pos > start && *pos < start + oldLength) *pos = 0;
+    else if (*pos > start) *pos = *pos - oldLength + length;
   }
   // Markers behind the change move with it, so that they still name "?";
   // markers in the replaced part are gone.

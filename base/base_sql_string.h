@@ -113,7 +113,8 @@ class KV_BASE_API BaseSqlString : public BaseInString {
   // Replaces length bytes of text for part (a view into this text). The text
   // becomes the statement's own first. Every remembered place behind the
   // change moves by the difference; a token that starts where the change
-  // starts takes the new length; a marker inside the replaced part is gone.
+  // starts takes the new length; a place inside the replaced part is gone;
+  // a change inside WHERE CURRENT OF changes its length.
   KvStatus replaceSubString(const KvSubString* part, const unsigned char* text, uint32_t length);
 
  private:

@@ -196,6 +196,7 @@ TEST_F(SqlStringTest, ReplacementMovesThePlacesBehindIt) {
   KvSubString name = sql.getCursorNameToken();
   ASSERT_EQ(sql.replaceSubString(&name, kvU("SQL_CUR00000001"), 15), kvSuccess);
   EXPECT_EQ(text(sql.getCursorNameToken()), "SQL_CUR00000001");
+  EXPECT_EQ(sql.getCurrentOfPos() + sql.getCurrentOfLength(), sql.getLength()) << "the span grew with it";
   // An empty replacement deletes, and the marker in it goes too.
   KvSubString set(sql.getText() + 13, 10);
   ASSERT_EQ(sql.replaceSubString(&set, nullptr, 0), kvSuccess);
