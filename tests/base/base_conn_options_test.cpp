@@ -348,36 +348,4 @@ TEST_F(ConnOptionsTest, FunctionsAreAnsweredFromTheExports) {
   EXPECT_EQ(extended, 0);
 }
 
-// Until escape clauses are translated the text comes back unchanged, with
-// the length rules of every output string.
-TEST_F(ConnOptionsTest, NativeSqlLengthRules) {
-  const char* sql = "select {fn ucase(a)} from t";
-  struct Case {
-    const char* in;
-    SQLINTEGER inLength;
-    SQLINTEGER outSize;
-    SQLRETURN rc;
-    const char* state;
-    const char* out;
-    SQLINTEGER length;
-  } cases[] = {
-      {sql, SQL_NTS, 64, SQL_SUCCESS, "", sql, 27},
-      {sql, 6, 64, SQL_SUCCESS, "", "select", 6},
-      {sql, SQL_NTS, 7, SQL_SUCCESS_WITH_INFO, "01004", "select", 27},
-      {sql, -1, 64, SQL_ERROR, "S1090", "", -9},
-      {sql, SQL_NTS, -1, SQL_ERROR, "S1090", "", -9},
-      {nullptr, SQL_NTS, 64, SQL_ERROR, "S1009", "", -9},
-  };
-  for (const Case& c : cases) {
-    SQLCHAR out[64] = {0};
-    SQLINTEGER length = -9;
-    SQLRETURN rc = connection_->SQLNativeSql(reinterpret_cast<SQLCHAR*>(const_cast<char*>(c.in)), c.inLength, out,
-                                             c.outSize, &length);
-    EXPECT_EQ(rc, c.rc) << c.inLength << " " << c.outSize;
-    EXPECT_EQ(state(), c.state) << c.inLength << " " << c.outSize;
-    EXPECT_STREQ(kvC(out), c.out) << c.inLength << " " << c.outSize;
-    EXPECT_EQ(length, c.length) << c.inLength << " " << c.outSize;
-  }
-}
-
 }  // namespace

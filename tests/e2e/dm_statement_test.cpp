@@ -1,7 +1,7 @@
 // Statements, connection options and transactions through the real unixODBC
 // Driver Manager on the test driver, as a C application sees them: option
 // queues and limits, autocommit and SQLTransact with the three cursor
-// behaviours, statement states and options, cursor names, SQLNativeSql.
+// behaviours, statement states and options, cursor names.
 // The test driver's statements (drivers/test/test_statement.h) report the
 // transactions that reached the driver as row counts.
 #include "odbc_env.h"
@@ -275,19 +275,6 @@ TEST_F(StatementTest, CursorNames) {
   ASSERT_EQ(SQLGetCursorName(other, name, 4, &length), SQL_SUCCESS_WITH_INFO);
   EXPECT_STREQ(reinterpret_cast<char*>(name), "ORD");
   EXPECT_EQ(length, 6);
-}
-
-TEST_F(StatementTest, NativeSqlPassesTheTextThrough) {
-  connect();
-  const char sql[] = "SELECT a FROM t WHERE b = ?";
-  SQLCHAR out[64] = {0};
-  SQLINTEGER length = 0;
-  ASSERT_EQ(SQLNativeSql(dbc_, (SQLCHAR*)sql, SQL_NTS, out, sizeof(out), &length), SQL_SUCCESS);
-  EXPECT_STREQ(reinterpret_cast<char*>(out), sql);
-  EXPECT_EQ(length, SQLINTEGER(std::strlen(sql)));
-  ASSERT_EQ(SQLNativeSql(dbc_, (SQLCHAR*)sql, SQL_NTS, out, 9, &length), SQL_SUCCESS_WITH_INFO);
-  EXPECT_STREQ(reinterpret_cast<char*>(out), "SELECT a");
-  EXPECT_EQ(length, SQLINTEGER(std::strlen(sql)));
 }
 
 }  // namespace
