@@ -271,9 +271,10 @@ KvStatus BaseConnection::getConnectOption(uint16_t option, void* value) {
       addOdbcError(stateNotCapable);
       return kvFailure;
   }
-  // Numbers go out as SQLULEN: unixODBC hands an ODBC 3 application's own
-  // SQLULEN buffer through, and a 4-byte write would leave its high half.
-  if (value) *static_cast<SQLULEN*>(value) = number;
+  // Connection options are 32-bit numbers (SQLUINTEGER for an ODBC 3
+  // application, whose own buffer unixODBC hands through): a wider write
+  // would run past it. Only the window handle of SQL_QUIET_MODE is wider.
+  if (value) *static_cast<SQLUINTEGER*>(value) = number;
   return kvSuccess;
 }
 

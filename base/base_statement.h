@@ -53,9 +53,6 @@ enum BaseCursorState : uint32_t {
   cursorOpen = 6,          // a result set is open
 };
 
-// Statement options the framework reads itself (SQLGetStmtOption; the
-// others are kept in the option block, see base_connection.h).
-enum : uint16_t { stmtOptionGetBookmark = 13, stmtOptionRowNumber = 14 };
 // Driver-private statement options that change rows (the file drivers'
 // delete row, lock a row for a change, lock the current row): in
 // manual-commit mode a transaction is opened before the driver sees them.

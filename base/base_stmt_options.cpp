@@ -165,7 +165,7 @@ SQLRETURN BaseStatement::SQLSetStmtOption(SQLUSMALLINT fOption, SQLULEN vParam) 
 SQLRETURN BaseStatement::SQLGetStmtOption(SQLUSMALLINT fOption, SQLPOINTER pvParam) {
   if (threadCheck()) return SQL_HANDLE_BUSY;
   if (standardEntrance(SQL_API_SQLGETSTMTOPTION) != kvSuccess) return standardExit(SQL_ERROR);
-  if (fOption == stmtOptionGetBookmark || fOption == stmtOptionRowNumber) {
+  if (fOption == SQL_GET_BOOKMARK || fOption == SQL_ROW_NUMBER) {
     const uint32_t row = getCurrentRow();
     if (cursorState_ != cursorOpen || row == 0 || row == 0xFFFFFFFFu) {
       addOdbcError(stateCursorState);
@@ -175,7 +175,7 @@ SQLRETURN BaseStatement::SQLGetStmtOption(SQLUSMALLINT fOption, SQLPOINTER pvPar
       addOdbcError(stateInvalidCursorPos);
       return standardExit(SQL_ERROR);
     }
-    if (fOption == stmtOptionRowNumber) {
+    if (fOption == SQL_ROW_NUMBER) {
       if (pvParam) *static_cast<SQLULEN*>(pvParam) = row;
       return standardExit(SQL_SUCCESS);
     }

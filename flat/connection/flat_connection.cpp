@@ -113,7 +113,7 @@ KvStatus FlatConnection::getConnectOption(uint16_t option, void* value) {
     return kvSuccess;
   }
   if (option == flatOptionSetupDialog) {
-    if (value) *static_cast<SQLULEN*>(value) = 0;
+    if (value) *static_cast<SQLUINTEGER*>(value) = 0;
     return kvSuccess;
   }
   return BaseConnection::getConnectOption(option, value);

@@ -130,9 +130,9 @@ TEST_F(DriverManagerTest, MissingTranslationLibraryIsIM009) {
 TEST_F(DriverManagerTest, OptionsSetBeforeConnectingApply) {
   ASSERT_TRUE(SQL_SUCCEEDED(SQLSetConnectOption(dbc_, SQL_ACCESS_MODE, SQL_MODE_READ_ONLY)));
   ASSERT_TRUE(SQL_SUCCEEDED(connect("Alpha")));
-  SQLULEN mode = 99;
+  SQLUINTEGER mode = 99;
   ASSERT_EQ(SQLGetConnectOption(dbc_, SQL_ACCESS_MODE, &mode), SQL_SUCCESS);
-  EXPECT_EQ(mode, SQLULEN(SQL_MODE_READ_ONLY));
+  EXPECT_EQ(mode, SQLUINTEGER(SQL_MODE_READ_ONLY));
   SQLDisconnect(dbc_);
 }
 
@@ -186,11 +186,11 @@ TEST_F(DriverManagerTest, BrowseConnectsInRounds) {
   EXPECT_EQ(infoText(SQL_DBMS_NAME), "Alpha");
   // The browse finished as every connect does: the option set before it
   // applies, and the isolation level is the data source's default.
-  SQLULEN value = 99;
+  SQLUINTEGER value = 99;
   ASSERT_EQ(SQLGetConnectOption(dbc_, SQL_ACCESS_MODE, &value), SQL_SUCCESS);
-  EXPECT_EQ(value, SQLULEN(SQL_MODE_READ_ONLY));
+  EXPECT_EQ(value, SQLUINTEGER(SQL_MODE_READ_ONLY));
   ASSERT_EQ(SQLGetConnectOption(dbc_, SQL_TXN_ISOLATION, &value), SQL_SUCCESS);
-  EXPECT_EQ(value, SQLULEN(SQL_TXN_READ_COMMITTED));
+  EXPECT_EQ(value, SQLUINTEGER(SQL_TXN_READ_COMMITTED));
   EXPECT_EQ(SQLDisconnect(dbc_), SQL_SUCCESS);
 }
 

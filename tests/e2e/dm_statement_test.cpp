@@ -77,9 +77,9 @@ TEST_F(StatementTest, OptionsSetBeforeConnectingApplyAtTheConnect) {
   ASSERT_EQ(SQLSetConnectOption(dbc_, SQL_ACCESS_MODE, SQL_MODE_READ_ONLY), SQL_SUCCESS);
   ASSERT_EQ(SQLSetConnectOption(dbc_, SQL_ROWSET_SIZE, 7), SQL_SUCCESS);
   connect();
-  SQLULEN mode = 99;
+  SQLUINTEGER mode = 99;
   ASSERT_EQ(SQLGetConnectOption(dbc_, SQL_ACCESS_MODE, &mode), SQL_SUCCESS);
-  EXPECT_EQ(mode, SQLULEN(SQL_MODE_READ_ONLY));
+  EXPECT_EQ(mode, SQLUINTEGER(SQL_MODE_READ_ONLY));
   EXPECT_EQ(stmtOption(newStatement(), SQL_ROWSET_SIZE), 7u) << "a statement default";
 }
 
@@ -110,9 +110,44 @@ TEST_F(StatementTest, IsolationCannotChangeInsideATransaction) {
   auto all = dbcDiagnostics();
   ASSERT_FALSE(all.empty());
   EXPECT_EQ(all[0].state, "S1011");
-  SQLULEN isolation = 0;
+  SQLUINTEGER isolation = 0;
   ASSERT_EQ(SQLGetConnectOption(dbc_, SQL_TXN_ISOLATION, &isolation), SQL_SUCCESS);
-  EXPECT_EQ(isolation, SQLULEN(SQL_TXN_SERIALIZABLE));
+  EXPECT_EQ(isolation, SQLUINTEGER(SQL_TXN_SERIALIZABLE));
+}
+
+// An ODBC 3 application reads attributes through the Driver Manager, which
+// hands its buffer to the driver: connection attributes such as autocommit
+// are 32-bit and nothing behind them is written; statement attributes are
+// SQLULEN and arrive whole.
+TEST_F(StatementTest, AttributesOfAnOdbc3ApplicationKeepTheirWidths) {
+  SQLHENV env3 = nullptr;
+  SQLHDBC dbc3 = nullptr;
+  SQLHSTMT stmt3 = nullptr;
+  ASSERT_EQ(SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &env3), SQL_SUCCESS);
+  ASSERT_EQ(SQLSetEnvAttr(env3, SQL_ATTR_ODBC_VERSION, (SQLPOINTER)SQL_OV_ODBC3, 0), SQL_SUCCESS);
+  ASSERT_EQ(SQLAllocHandle(SQL_HANDLE_DBC, env3, &dbc3), SQL_SUCCESS);
+  ASSERT_TRUE(SQL_SUCCEEDED(SQLConnect(dbc3, (SQLCHAR*)"Plain", SQL_NTS, nullptr, 0, nullptr, 0)));
+  struct {
+    SQLUINTEGER value;
+    SQLUINTEGER after;
+  } autocommit = {7, 0xCAFEBABEu};
+  ASSERT_EQ(SQLGetConnectAttr(dbc3, SQL_ATTR_AUTOCOMMIT, &autocommit.value, 0, nullptr), SQL_SUCCESS);
+  EXPECT_EQ(autocommit.value, SQLUINTEGER(SQL_AUTOCOMMIT_ON));
+  EXPECT_EQ(autocommit.after, 0xCAFEBABEu) << "nothing written past the attribute";
+
+  ASSERT_EQ(SQLAllocHandle(SQL_HANDLE_STMT, dbc3, &stmt3), SQL_SUCCESS);
+  const SQLULEN wide = SQLULEN(0x100000005ull);
+  ASSERT_EQ(SQLSetStmtAttr(stmt3, SQL_ATTR_MAX_LENGTH, (SQLPOINTER)wide, 0), SQL_SUCCESS);
+  SQLULEN maxLength = 0;
+  ASSERT_EQ(SQLGetStmtAttr(stmt3, SQL_ATTR_MAX_LENGTH, &maxLength, 0, nullptr), SQL_SUCCESS);
+  EXPECT_EQ(maxLength, wide);
+  SQLULEN concurrency = ~SQLULEN(0);
+  ASSERT_EQ(SQLGetStmtAttr(stmt3, SQL_ATTR_CONCURRENCY, &concurrency, 0, nullptr), SQL_SUCCESS);
+  EXPECT_EQ(concurrency, SQLULEN(SQL_CONCUR_READ_ONLY)) << "the whole SQLULEN";
+  SQLFreeHandle(SQL_HANDLE_STMT, stmt3);
+  SQLDisconnect(dbc3);
+  SQLFreeHandle(SQL_HANDLE_DBC, dbc3);
+  SQLFreeHandle(SQL_HANDLE_ENV, env3);
 }
 
 // ---------------------------------------------------------------- transactions

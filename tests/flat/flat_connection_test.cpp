@@ -170,11 +170,11 @@ TEST_F(FlatConnectionTest, ConnectionOptions) {
   EXPECT_EQ(connection->getConnectOption(SQL_CURRENT_QUALIFIER, qualifier), kvSuccess);
   EXPECT_EQ(std::string(qualifier), other);
 
-  SQLULEN setup = 7;
+  SQLUINTEGER setup = 7;
   EXPECT_EQ(connection->getConnectOption(flatOptionSetupDialog, &setup), kvSuccess);
   EXPECT_EQ(setup, 0u);
   EXPECT_EQ(connection->applyConnectOption(flatOptionSetupDialog, 1), kvSuccess);
-  SQLULEN mode = 9;
+  SQLUINTEGER mode = 9;
   EXPECT_EQ(connection->getConnectOption(SQL_ACCESS_MODE, &mode), kvSuccess) << "others reach the framework";
   EXPECT_EQ(mode, 0u);
 }
