@@ -301,7 +301,8 @@ class KV_BASE_API BaseStatement : public KvNode {
   int32_t getExecutedRowCount() const { return executedRowCount_; }
 
  protected:
-  // The cursor before the first row, with no rowset statuses.
+  // The cursor before the first row, with no rowset statuses and no column
+  // read in part.
   void resetCursorPosition();
 
   SQLULEN options_[optWordCount];

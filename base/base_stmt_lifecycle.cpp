@@ -15,6 +15,7 @@
 void BaseStatement::resetCursorPosition() {
   rowsetStart_ = 0;
   rowsetIndex_ = 0;
+  getDataOffset_ = 0;
   ramFree(rowStatus_);
   rowStatus_ = nullptr;
   rowStatusCount_ = 0;
