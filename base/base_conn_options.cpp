@@ -162,7 +162,7 @@ KvStatus BaseConnection::applyConnectOption(uint16_t option, SQLULEN value) {
     if (flags_ & flagTransaction) {
       if (endTransaction(SQL_COMMIT) != kvSuccess) return kvFailure;
       flags_ &= ~flagTransaction;
-      addOdbcWarning(stateWarning, 6048);
+      addOdbcWarning(stateWarning, msgAutocommitCommitted);
     }
   } else if (option == SQL_TXN_ISOLATION) {
     if ((getInfoNumber(SQL_TXN_ISOLATION_OPTION) & uint32_t(value)) == 0) {
@@ -187,7 +187,7 @@ KvStatus BaseConnection::setConnectOption(uint16_t option, SQLULEN value) {
     SQLULEN stored = value;
     if (limit && stored > limit) {
       stored = limit;
-      addOdbcWarning(stateOptionChanged, 6067);
+      addOdbcWarning(stateOptionChanged, msgMaxLengthSet);
     }
     baseStoreStmtOption(stmtDefaults_, option, stored);
     bool all = statements_.forEach<BaseStatement>(
@@ -284,7 +284,7 @@ SQLRETURN BaseConnection::SQLTransact(SQLUSMALLINT fType) {
   if (threadCheck(checkConnectionAndStatements)) return SQL_HANDLE_BUSY;
   standardEntrance(SQL_API_SQLTRANSACT);
   if (fType != SQL_COMMIT && fType != SQL_ROLLBACK) {
-    addOdbcError(67);  // S1012
+    addOdbcError(stateTxnOperation);
     return standardExit(SQL_ERROR);
   }
   if (fType == SQL_ROLLBACK && getInfoNumber(SQL_TXN_CAPABLE) == 0) {
