@@ -86,7 +86,9 @@ class KV_BASE_API BaseConnection : public KvObject {
     waHideQualifiers = 0x2,
     waShareConnection = 0x4,
     waRowCountOne = 0x8,
+    waHideIndexQualifier = 0x10,  // SQLStatistics' INDEX_QUALIFIER reads NULL
     waDescribe = 0x40,
+    waZeroLengthIsNull = 0x80,    // a column value of length 0 reads as NULL
     waActiveConnections = 0x100,
     waNoExtendedFetch = 0x400,
     waRenameDb = 0x800,

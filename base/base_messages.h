@@ -14,10 +14,12 @@ enum BaseSqlState : uint16_t {
   stateWarning = 1,        // 01000
   stateTruncated = 3,      // 01004
   stateBadConnString = 5,  // 01S00
+  stateErrorInRow = 6,     // 01S01
   stateOptionChanged = 7,  // 01S02
   stateCancelAsClose = 10, // 01S05
   stateRestrictedType = 12,  // 07006
   stateConnectionInUse = 15,  // 08002
+  stateDegreeMismatch = 21,  // 21S02
   stateRightTruncation = 22, // 22001
   stateNumericRange = 23,    // 22003
   stateAssignment = 24,      // 22005
@@ -42,6 +44,8 @@ enum BaseSqlState : uint16_t {
   stateNoCursorName = 68,  // S1015
   stateStringLength = 69,  // S1090
   stateInvalidParamNumber = 72,  // S1093
+  stateFetchType = 85,     // S1106
+  stateRowRange = 86,      // S1107
   stateConcurrency = 87,   // S1108
   stateInvalidCursorPos = 88,  // S1109
   stateNotCapable = 91,    // S1C00

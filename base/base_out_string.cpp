@@ -100,6 +100,7 @@ void BaseOutString::advance(SQLULEN bindType, SQLULEN row) { move(bindType, row,
 void BaseOutString::retreat(SQLULEN bindType, SQLULEN row) { move(bindType, row, -1); }
 
 void BaseOutString::setLength(int64_t length) {
+  length_ = length;
   if (length16_) *length16_ = SQLSMALLINT(length > 0x7FFF ? 0x7FFF : length);
   if (length32_) *length32_ = SQLINTEGER(length > 0x7FFFFFFF ? 0x7FFFFFFF : length);
   if (length64_) *length64_ = SQLLEN(length);

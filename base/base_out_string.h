@@ -62,6 +62,13 @@ class KV_BASE_API BaseOutString {
   }
   // Writes only the length (for NULL values: -1).
   void setLength(int64_t length);
+  // The length last written through setLength or setValue (0 before any).
+  int64_t getLength() const { return length_; }
+  // Lowers the buffer size to size (never raises it): a value is then cut
+  // where size says.
+  void limitSize(uint32_t size) {
+    if (size < size_) size_ = size;
+  }
   // True when the last setValue cut the value.
   int wasTruncated() const { return truncated_; }
   // Whether the caller gave a negative buffer size (read as 0).
@@ -92,4 +99,5 @@ class KV_BASE_API BaseOutString {
   SQLINTEGER* length32_ = nullptr;
   int truncated_ = 0;
   int invalidSize_ = 0;
+  int64_t length_ = 0;
 };

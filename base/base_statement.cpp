@@ -2,6 +2,7 @@
 // arrays and the ODBC operations' defaults; see base_statement.h.
 #include "base/base_statement.h"
 
+#include "base/base_catalog_info.h"
 #include "base/base_field.h"
 #include "base/base_lock_hooks.h"
 #include "base/base_messages.h"
@@ -44,6 +45,7 @@ BaseStatement::BaseStatement(BaseConnection* connection)
 
 BaseStatement::~BaseStatement() {
   connection_->getStatements().unlink(this);
+  setCatalogInfo(nullptr);
   ramFree(cursorName_);
   ramFree(rowStatus_);
   delete sqlString_;
@@ -95,7 +97,7 @@ KvStatus BaseStatement::allocArrays(uint16_t n, uint16_t which) {
 void BaseStatement::deleteFields() {
   deleteArray(&fields_, &fieldCapacity_);
   fieldCount_ = 0;
-  flags_ |= flagRebindAll;
+  flags_ = (flags_ | flagRebindAll) & ~uint32_t(flagColumnsKnown);
 }
 
 // ---------------------------------------------------------------- driver defaults

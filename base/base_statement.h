@@ -15,6 +15,8 @@ class BaseBinding;
 class BaseParam;
 class BaseInString;
 class BaseSqlString;
+class BaseCatalogInfo;
+struct CatalogColumnDesc;
 
 enum : uint16_t { baseMaxArrayEntries = 16384 };
 
@@ -67,13 +69,15 @@ class KV_BASE_API BaseStatement : public KvNode {
  public:
   // Statement flags: the framework's bits; drivers use further ones.
   enum : uint32_t {
-    flagColumnsKnown = 0x1,      // the result columns are known after prepareCompile
+    flagColumnsKnown = 0x1,      // the result columns are described (calcNumResultCols ran, fields normalised)
     flagKeepText = 0x2,          // the prepared text is kept for the execute step
     flagPrepared = 0x4,          // prepared; the next execution is the first after the prepare
     flagForUpdate = 0x8,         // a SELECT with FOR UPDATE OF (cleared with the statement)
     flagEmulatedPositioned = 0x10,  // a positioned UPDATE or DELETE the framework emulates (cleared too)
-    flagRebindAll = 0x20,
+    flagRebindAll = 0x20,        // every column binding is resolved again before the next fetch
+    flagGetDataDone = 0x40,      // the current SQLGetData column has been returned whole
     flagReprepare = 0x80,        // prepare again before the next execution (a commit under WorkArounds 0x1)
+    flagEndOfData = 0x100,       // the driver reported the end of the result
     flagBusy = 0x200,
     flagAsync = 0x400,
   };
@@ -160,14 +164,34 @@ class KV_BASE_API BaseStatement : public KvNode {
   virtual KvStatus executeProcedures();
   virtual KvStatus executeTablePriv();
   virtual KvStatus getTypeInfo(int16_t sqlType);
+  // Moves the driver's cursor to the next row of its result; *endOfData
+  // becomes 1 (and stays the answer) when there is none. The framework
+  // counts rows and applies SQL_MAX_ROWS itself.
   virtual KvStatus fetchRow(uint16_t* endOfData) = 0;
+  // Moves the driver's cursor to row (1-based) of its result, for
+  // scrollable cursors: *status SQL_ROW_SUCCESS, SQL_ROW_DELETED, or
+  // SQL_ROW_NOROW when there is no such row (not a failure). Base: fails,
+  // for drivers with forward-only cursors only.
   virtual KvStatus fetchRandomRow(uint32_t row, uint16_t* status);
+  // Writes column (1-based; 0 the bookmark where the driver keeps them) of
+  // the current row into out as cType, normally through convertInternalToC,
+  // which starts at the SQLGetData offset; a NULL value is the length
+  // SQL_NULL_DATA. cType is resolved (never SQL_C_DEFAULT) and convertible.
   virtual KvStatus getData(uint16_t column, int16_t cType, BaseOutString* out) = 0;
   virtual KvStatus rowCount(int32_t* count) = 0;
   virtual BaseField* allocFld() = 0;
+  // SQLColAttributes for attributes the framework does not answer (19-1001,
+  // 1003 on): a text through out, a number through *number. Base: S1C00.
   virtual KvStatus nonStdColAttributes(uint16_t column, uint16_t attribute, BaseOutString* out, SQLLEN* number);
+  // Fills the result columns (fields_, fieldCount_) when the driver has not
+  // made them at prepare or execute; may leave an asynchronous operation
+  // running (flagAsync). Base: success, the columns stand as they are.
   virtual KvStatus calcNumResultCols();
+  // Told of each binding resolved before a fetch with a rowset size of 1, so
+  // that a driver may fetch straight into the application's buffer. Base:
+  // success.
   virtual KvStatus bindFld(uint16_t column);
+  // Told that a binding or all of them went. Base: nothing.
   virtual void unbindFlds();
   virtual KvStatus bindParam(uint16_t parameter, void* value, int32_t length, int mode) = 0;
   virtual void unbindParams();
@@ -282,6 +306,45 @@ class KV_BASE_API BaseStatement : public KvNode {
   // error by the last rowset's statuses.
   int isOnValidRow() const;
 
+  // ---- result columns (base_result_columns.cpp, base_bind.cpp)
+  // Describes the result columns unless done: the driver's
+  // calcNumResultCols, then the fixed precisions of their SQL types
+  // (INTEGER 10 ...). Leaves flagAsync set when the driver is not done.
+  KvStatus describeColumns();
+  // Before every fetch: 24000 without result columns, S1002 (6033) with a
+  // binding beyond them; every binding resolved against its column after a
+  // change (07006 for a pair that does not convert, after all were
+  // checked); the SQLGetData column forgotten.
+  KvStatus prepareBindings();
+
+  // ---- rows and column values (base_fetch.cpp)
+  // The next row of the result, from the catalog result set or the
+  // driver's fetchRow, within SQL_MAX_ROWS; *endOfData 1 when none is left.
+  KvStatus fetchNextRow(uint16_t* endOfData);
+  // Row (1-based) of the result, from the catalog result set or the
+  // driver's fetchRandomRow; a row beyond SQL_MAX_ROWS has status
+  // SQL_ROW_NOROW.
+  KvStatus fetchRowAt(uint32_t row, uint16_t* status);
+  // Writes the bound columns of the current row into entry rowIndex of the
+  // bound arrays; every column is written even when one fails.
+  KvStatus transferBoundColumns(uint32_t rowIndex);
+  // One column of the current row into out as cType (resolved): qualifier
+  // columns of catalog results as NULL under WorkArounds 0x2 and 0x10,
+  // long columns held to SQL_MAX_LENGTH, a zero length read as NULL under
+  // WorkArounds 0x80; the catalog result set's value or the driver's
+  // getData otherwise.
+  KvStatus fetchColumnValue(uint16_t column, int16_t cType, BaseOutString* out);
+
+  // ---- catalog results (base_catalog_info.cpp)
+  // The statement's catalog result set (null when none); it owns it, and
+  // the return to the allocated state destroys it.
+  BaseCatalogInfo* getCatalogInfo() const { return catalogInfo_; }
+  void setCatalogInfo(BaseCatalogInfo* info);
+  // Makes count result columns (the driver's allocFld) described by table:
+  // name (borrowed), SQL type, nullable, precision; the columns count as
+  // described.
+  KvStatus setCatalogColumns(uint16_t count, const CatalogColumnDesc* table);
+
   BaseConnection* getConnection() const { return connection_; }
   BaseErrorList& getErrorList() { return errorList_; }
   uint32_t getFlags() const { return flags_; }
@@ -291,6 +354,8 @@ class KV_BASE_API BaseStatement : public KvNode {
   uint16_t getFieldCapacity() const { return fieldCapacity_; }
   uint16_t getBindingCapacity() const { return bindingCapacity_; }
   uint16_t getParamCapacity() const { return paramCapacity_; }
+  // The highest column number that has a binding (0: none).
+  uint16_t getHighestBoundColumn() const { return bindingCount_; }
   BaseField** getFields() const { return fields_; }
   BaseBinding** getBindings() const { return bindings_; }
   BaseParam** getParams() const { return params_; }
@@ -301,8 +366,8 @@ class KV_BASE_API BaseStatement : public KvNode {
   int32_t getExecutedRowCount() const { return executedRowCount_; }
 
  protected:
-  // The cursor before the first row, with no rowset statuses and no column
-  // read in part.
+  // The cursor before the first row, with no rowset statuses, no column
+  // read in part and no end of data seen.
   void resetCursorPosition();
 
   SQLULEN options_[optWordCount];
@@ -317,13 +382,18 @@ class KV_BASE_API BaseStatement : public KvNode {
   uint16_t fieldCount_ = 0;
   uint16_t fieldCapacity_ = 0;
   BaseBinding** bindings_ = nullptr;
-  uint16_t bindingCount_ = 0;
+  uint16_t bindingCount_ = 0;  // the highest bound column number
   uint16_t bindingCapacity_ = 0;
   BaseParam** params_ = nullptr;
   uint16_t paramCount_ = 0;
   uint16_t paramCapacity_ = 0;
   uint32_t flags_ = 0;
+  // SQLGetData: the column last asked for (0: none since the fetch), the C
+  // type of its last piece, and the source bytes returned of it.
+  uint16_t getDataColumn_ = 0;
+  int16_t getDataCType_ = 0;
   uint32_t getDataOffset_ = 0;
+  BaseCatalogInfo* catalogInfo_ = nullptr;
   // Rows the last execution affected, summed over parameter rows (-1:
   // unknown).
   int32_t executedRowCount_ = -1;
@@ -341,6 +411,16 @@ class KV_BASE_API BaseStatement : public KvNode {
   KvArrayPVoid resumeStack_;
 
  private:
+  // The fixed precision and scale 0 of the SQL types that have them, in
+  // every result column; the columns count as described afterwards.
+  void applyFixedPrecisions();
+  // The number of the last row of a scrollable result (0 when it has
+  // none), by probing fetchRowAt.
+  KvStatus findLastRow(int64_t* last);
+  // The entry step of a catalog function: an open cursor is refused
+  // (24000), anything else returns to the allocated state; the statement
+  // then has kind catalog.
+  KvStatus startCatalogCall();
   // The current SQL text object and the SQL text go.
   void dropSqlText();
   // SQLPrepare and SQLExecDirect on a statement in any state: an open cursor

@@ -6,7 +6,7 @@
 // UPDATE OF, WHERE CURRENT OF and its emulation, the kept copy of the text,
 // asynchronous steps) and of execution (parameter values and their checks,
 // data at execution, rows of SQLParamOptions) is built on these two steps,
-// here. SQLNumResultCols answers the columns the driver made.
+// here.
 #include "base/base_statement.h"
 
 #include "base/base_field.h"
@@ -118,11 +118,4 @@ SQLRETURN BaseStatement::SQLExecute() {
     return standardExit(SQL_ERROR);
   }
   return standardExit(executeStep() == kvSuccess ? SQL_SUCCESS : SQL_ERROR);
-}
-
-SQLRETURN BaseStatement::SQLNumResultCols(SQLSMALLINT* pccol) {
-  if (threadCheck()) return SQL_HANDLE_BUSY;
-  if (standardEntrance(SQL_API_SQLNUMRESULTCOLS) != kvSuccess) return standardExit(SQL_ERROR);
-  if (pccol) *pccol = SQLSMALLINT(fieldCount_);
-  return standardExit(SQL_SUCCESS);
 }

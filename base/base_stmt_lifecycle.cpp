@@ -4,6 +4,7 @@
 // The state table is in base_statement.h (BaseCursorState).
 #include "base/base_statement.h"
 
+#include "base/base_catalog_info.h"
 #include "base/base_field.h"
 #include "base/base_error_list.h"
 #include "base/base_messages.h"
@@ -15,7 +16,10 @@
 void BaseStatement::resetCursorPosition() {
   rowsetStart_ = 0;
   rowsetIndex_ = 0;
+  getDataColumn_ = 0;
+  getDataCType_ = 0;
   getDataOffset_ = 0;
+  flags_ &= ~uint32_t(flagGetDataDone | flagEndOfData);
   ramFree(rowStatus_);
   rowStatus_ = nullptr;
   rowStatusCount_ = 0;
@@ -31,6 +35,7 @@ KvStatus BaseStatement::returnToAllocatedState(uint16_t drop) {
   unbindParams();
   if (setToAllocatedState(drop) != kvSuccess) return kvFailure;
   deleteFields();
+  setCatalogInfo(nullptr);
   dropSqlText();
   kind_ = stmtKindAllocated;
   cursorState_ = cursorAllocated;

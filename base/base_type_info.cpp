@@ -115,23 +115,17 @@ KvStatus GetTypeRowInfo::setText(unsigned char** field, const unsigned char* tex
 // ---------------------------------------------------------------------------
 // BaseGetTypesInfo
 
-BaseGetTypesInfo::BaseGetTypesInfo(int16_t sqlType) : sqlType_(sqlType) {
-  rows_.setOwnsObjects(true);
-  rows_.setSortFlags(KvSortedArray::modeUnsorted);
-}
+BaseGetTypesInfo::BaseGetTypesInfo(int16_t sqlType, BaseStatement* statement)
+    : BaseCatalogInfo(statement, catalogTypeInfo), sqlType_(sqlType) {}
 
 BaseGetTypesInfo::~BaseGetTypesInfo() = default;
 
-KvStatus BaseGetTypesInfo::addRow(GetTypeRowInfo* row) {
+KvStatus BaseGetTypesInfo::addTypeRow(GetTypeRowInfo* row) {
   if (sqlType_ != SQL_ALL_TYPES && row->dataType != sqlType_) {
     delete row;
     return kvSuccess;
   }
-  if (rows_.add(row) != kvSuccess) {
-    delete row;
-    return kvFailure;
-  }
-  return kvSuccess;
+  return addRow(row);
 }
 
 KvStatus BaseGetTypesInfo::collectFromTable(BaseConnection* connection) {
@@ -170,7 +164,7 @@ KvStatus BaseGetTypesInfo::collectFromTable(BaseConnection* connection) {
       delete row;
       return kvFailure;
     }
-    if (addRow(row) != kvSuccess) return kvFailure;
+    if (addTypeRow(row) != kvSuccess) return kvFailure;
   }
   return kvSuccess;
 }
@@ -241,7 +235,7 @@ KvStatus BaseGetTypesInfo::collectFromDriver(BaseStatement* statement, uint16_t*
       delete row;
       return kvFailure;
     }
-    if (addRow(row) != kvSuccess) return kvFailure;
+    if (addTypeRow(row) != kvSuccess) return kvFailure;
   }
   return statement->setToAllocatedState(0);
 }
@@ -293,13 +287,47 @@ void BaseGetTypesInfo::getValue(const GetTypeRowInfo& row, uint16_t column, Base
 // ---------------------------------------------------------------------------
 // SQLGetTypeInfo
 
-// The type asked for is checked here; the rows (BaseGetTypesInfo::collect)
-// reach the application once statements carry catalog result sets and
-// their fetch, so until then the call answers IM001 after the check.
+// A catalog result of kind catalogTypeInfo: the rows are gathered and
+// sorted here, then fetched like any result. A driver that produces its rows
+// asynchronously leaves SQL_STILL_EXECUTING, and the repeated call carries
+// on with the same result set.
 SQLRETURN BaseStatement::SQLGetTypeInfo(SQLSMALLINT fSqlType) {
   if (threadCheck()) return SQL_HANDLE_BUSY;
   if (standardEntrance(SQL_API_SQLGETTYPEINFO) != kvSuccess) return standardExit(SQL_ERROR);
-  int16_t sqlType = 0;
-  if (baseTypeInfoRequest(fSqlType, &sqlType) == kvSuccess) addOdbcError(stateNotSupported);
-  return standardExit(SQL_ERROR);
+  const bool continuing =
+      (flags_ & flagAsync) && catalogInfo_ && catalogInfo_->getKind() == catalogTypeInfo;
+  if (!continuing) {
+    int16_t sqlType = 0;
+    if (baseTypeInfoRequest(fSqlType, &sqlType) != kvSuccess) return standardExit(SQL_ERROR);
+    if (startCatalogCall() != kvSuccess) return standardExit(SQL_ERROR);
+    BaseGetTypesInfo* info = new BaseGetTypesInfo(sqlType, this);
+    if (!info) return standardExit(SQL_ERROR);
+    setCatalogInfo(info);
+  }
+  BaseGetTypesInfo* info = static_cast<BaseGetTypesInfo*>(catalogInfo_);
+  uint16_t pending = 0;
+  if (info->collect(this, &pending) != kvSuccess) {
+    abandonStatement();
+    return standardExit(SQL_ERROR);
+  }
+  if (pending) return standardExit(SQL_STILL_EXECUTING);
+  // The driver's own result, if it made one, is closed; the columns are the
+  // fifteen of type information.
+  kind_ = stmtKindCatalog;
+  if (setCatalogColumns(typeInfoColumnCount, baseTypeInfoColumns()) != kvSuccess) {
+    abandonStatement();
+    return standardExit(SQL_ERROR);
+  }
+  resetCursorPosition();
+  cursorState_ = cursorOpen;
+  return standardExit(SQL_SUCCESS);
+}
+
+KvStatus BaseGetTypesInfo::getColumnValue(uint16_t column, int16_t cType, BaseOutString* out) {
+  const KvObject* current = getCurrentRow();
+  BaseTypeInfoValue value = {valueCharacter, nullptr, 0};
+  if (current && column >= 1 && column <= typeInfoColumnCount) {
+    getValue(*static_cast<const GetTypeRowInfo*>(current), column, &value);
+  }
+  return putValue(column, cType, out, value.data, value.length, InternalType(value.internalType));
 }

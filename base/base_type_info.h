@@ -19,6 +19,7 @@
 //   8 CASE_SENSITIVE      SMALLINT  not null
 #pragma once
 
+#include "base/base_catalog_info.h"
 #include "base/base_types.h"
 #include "util/kv_array.h"
 
@@ -66,13 +67,8 @@ enum BaseTypeInfoColumn : uint16_t {
   typeInfoColumnCount = typeInfoMaximumScale,
 };
 
-// Description of one result column.
-struct BaseTypeInfoColumnDesc {
-  const char* name;
-  int16_t sqlType;
-  uint16_t nullable;   // SQL_NO_NULLS or SQL_NULLABLE
-  uint16_t precision;  // 0: the SQL type's default
-};
+// Description of one result column (the shape of every catalog result).
+using BaseTypeInfoColumnDesc = CatalogColumnDesc;
 // The 15 columns, column n at index n - 1.
 KV_BASE_API const BaseTypeInfoColumnDesc* baseTypeInfoColumns();
 
@@ -118,10 +114,12 @@ struct BaseTypeInfoValue {
 // ODBC 3 applications) are 9-11. Anything else posts S1004 and fails.
 KV_BASE_API KvStatus baseTypeInfoRequest(int16_t asked, int16_t* sqlType);
 
-// The rows of one SQLGetTypeInfo call.
-class KV_BASE_API BaseGetTypesInfo : public KvObject {
+// The rows of one SQLGetTypeInfo call: the statement's catalog result set
+// of kind catalogTypeInfo once collected (statement may be null while it
+// only collects from a table).
+class KV_BASE_API BaseGetTypesInfo : public BaseCatalogInfo {
  public:
-  explicit BaseGetTypesInfo(int16_t sqlType);
+  explicit BaseGetTypesInfo(int16_t sqlType, BaseStatement* statement = nullptr);
   ~BaseGetTypesInfo() override;
 
   // From the connection's type table: every row of the type asked for (of
@@ -134,18 +132,19 @@ class KV_BASE_API BaseGetTypesInfo : public KvObject {
   KvStatus collectFromDriver(BaseStatement* statement, uint16_t* pending);
   // The table when the connection has one, else the driver; then sorted.
   KvStatus collect(BaseStatement* statement, uint16_t* pending);
-  KvStatus sort() { return rows_.resort(); }
+  KvStatus sort() { return sortRows(); }
+  // Column (1-15) of the current row with the NULL rules of getValue, as
+  // cType through the statement's conversion.
+  KvStatus getColumnValue(uint16_t column, int16_t cType, BaseOutString* out) override;
 
   int16_t getSqlType() const { return sqlType_; }
-  uint16_t getRowCount() const { return rows_.getCount(); }
   const GetTypeRowInfo* getRow(uint16_t index) const { return static_cast<const GetTypeRowInfo*>(rows_[index]); }
   // Column n (1-15) of a row with ODBC's NULL rules; any other column is NULL.
   static void getValue(const GetTypeRowInfo& row, uint16_t column, BaseTypeInfoValue* value);
 
  private:
-  KvStatus addRow(GetTypeRowInfo* row);
+  KvStatus addTypeRow(GetTypeRowInfo* row);
   KvStatus readDriverRow(BaseStatement* statement, GetTypeRowInfo* row);
 
   int16_t sqlType_;
-  KvSortedArray rows_;
 };

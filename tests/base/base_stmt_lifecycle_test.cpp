@@ -159,7 +159,7 @@ TEST_F(LifecycleTest, SqlTextArgumentsAreChecked) {
 
 TEST_F(LifecycleTest, FreeStmtModes) {
   ASSERT_EQ(statement_->allocArrays(3, arrayBindings), kvSuccess);
-  statement_->bindings_[2] = new BaseBinding();
+  statement_->bindings_[2] = new BaseBinding(SQL_C_LONG, nullptr, 4, nullptr);
   ASSERT_EQ(prepare(statement_, "select a from t where b = ? and c = ?"), SQL_SUCCESS);
   ASSERT_EQ(statement_->SQLExecute(), SQL_SUCCESS);
 

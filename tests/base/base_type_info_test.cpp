@@ -334,11 +334,70 @@ TEST_F(TypeInfoTest, TheStatementCallChecksTheTypeBeforeAnythingElse) {
   KvErrorKeeper::giveUpErrorList();
   EXPECT_EQ(statement_->SQLGetTypeInfo(-9), SQL_ERROR);
   EXPECT_EQ(nextDiagnostic(statement_->getErrorList()).state, "S1004");
-  EXPECT_EQ(statement_->SQLGetTypeInfo(SQL_TYPE_TIMESTAMP), SQL_ERROR);
-  EXPECT_EQ(nextDiagnostic(statement_->getErrorList()).state, "IM001");
+  EXPECT_EQ(statement_->getCursorState(), cursorAllocated);
   statement_->threadCheck();
   EXPECT_EQ(statement_->SQLGetTypeInfo(SQL_ALL_TYPES), SQL_HANDLE_BUSY);
   statement_->threadDone();
+  KvErrorKeeper::setErrorList(&connection_->getErrorList());
+}
+
+// What an ODBC 3 application's connect does (pyodbc): SQLGetTypeInfo with
+// the ODBC 3 timestamp code, then PRECISION read as SQL_C_LONG.
+TEST_F(TypeInfoTest, TheStatementCallOpensAResultFetchedLikeAnyOther) {
+  KvErrorKeeper::giveUpErrorList();
+  ASSERT_EQ(statement_->SQLGetTypeInfo(SQL_TYPE_TIMESTAMP), SQL_SUCCESS);
+  EXPECT_EQ(statement_->getCursorState(), cursorOpen);
+  SQLSMALLINT columns = 0;
+  ASSERT_EQ(statement_->SQLNumResultCols(&columns), SQL_SUCCESS);
+  EXPECT_EQ(columns, 15);
+  ASSERT_EQ(statement_->SQLFetch(), SQL_SUCCESS);
+  SQLSMALLINT dataType = 0;
+  SQLINTEGER precision = 0;
+  SQLLEN length = 0;
+  ASSERT_EQ(statement_->SQLGetData(2, SQL_C_SHORT, &dataType, 0, &length), SQL_SUCCESS);
+  EXPECT_EQ(dataType, SQL_TIMESTAMP) << "the row of the ODBC 2 code";
+  ASSERT_EQ(statement_->SQLGetData(3, SQL_C_LONG, &precision, 0, &length), SQL_SUCCESS);
+  EXPECT_EQ(precision, 26);
+  EXPECT_EQ(length, 4);
+  EXPECT_EQ(statement_->SQLFetch(), SQL_NO_DATA_FOUND);
+  // A second catalog call on the open cursor is refused; after the close
+  // the statement is free again.
+  EXPECT_EQ(statement_->SQLGetTypeInfo(SQL_ALL_TYPES), SQL_ERROR);
+  EXPECT_EQ(nextDiagnostic(statement_->getErrorList()).state, "24000");
+  ASSERT_EQ(statement_->SQLFreeStmt(SQL_CLOSE), SQL_SUCCESS);
+  EXPECT_EQ(statement_->getCursorState(), cursorAllocated);
+  EXPECT_EQ(statement_->getCatalogInfo(), nullptr);
+
+  // Every row in order, bound: names, NULL rules and the column
+  // descriptions of the fifteen columns.
+  ASSERT_EQ(statement_->SQLGetTypeInfo(SQL_ALL_TYPES), SQL_SUCCESS);
+  char name[32];
+  char prefix[8];
+  SQLLEN nameLength = 0, prefixLength = 0, precisionLength = 0;
+  ASSERT_EQ(statement_->SQLBindCol(1, SQL_C_CHAR, name, sizeof(name), &nameLength), SQL_SUCCESS);
+  ASSERT_EQ(statement_->SQLBindCol(3, SQL_C_DEFAULT, &precision, 0, &precisionLength), SQL_SUCCESS);
+  ASSERT_EQ(statement_->SQLBindCol(4, SQL_C_CHAR, prefix, sizeof(prefix), &prefixLength), SQL_SUCCESS);
+  std::vector<std::string> rows;
+  while (statement_->SQLFetch() == SQL_SUCCESS) {
+    rows.push_back(std::string(name) + " " + (precisionLength == SQL_NULL_DATA ? "NULL" : std::to_string(precision)) +
+                   " " + (prefixLength == SQL_NULL_DATA ? "NULL" : prefix));
+  }
+  const std::vector<std::string> expected = {
+      "LONG NULL '", "CHAR 254 '", "NUMERIC 19 NULL", "MONEY 19 $", "counter 10 NULL", "INTEGER 10 NULL",
+      "DATE 10 '", "TIMESTAMP 26 '", "VARCHAR 254 '"};
+  EXPECT_EQ(rows, expected);
+  SQLCHAR columnName[32];
+  SQLSMALLINT nameSize = 0, sqlType = 0, scale = 0, nullable = 0;
+  SQLULEN columnSize = 0;
+  ASSERT_EQ(statement_->SQLDescribeCol(2, columnName, sizeof(columnName), &nameSize, &sqlType, &columnSize, &scale,
+                                       &nullable),
+            SQL_SUCCESS);
+  EXPECT_STREQ(kvC(columnName), "DATA_TYPE");
+  EXPECT_EQ(sqlType, SQL_SMALLINT);
+  EXPECT_EQ(columnSize, 5u);
+  EXPECT_EQ(nullable, SQL_NO_NULLS);
+  ASSERT_EQ(statement_->SQLFreeStmt(SQL_DROP), SQL_SUCCESS);
+  statement_ = nullptr;
   KvErrorKeeper::setErrorList(&connection_->getErrorList());
 }
 

@@ -142,10 +142,18 @@ TEST_F(Odbc3Test, SyntaxErrorsArriveAs42000) {
 }
 
 TEST_F(Odbc3Test, TypeInfoTakesTheOdbc3TimestampCodeAndRefusesWideTypes) {
-  // pyodbc's connect asks for SQL_TYPE_TIMESTAMP: the code is accepted (the
-  // rows are served once statements carry catalog results).
-  EXPECT_EQ(SQLGetTypeInfo(stmt_, SQL_TYPE_TIMESTAMP), SQL_ERROR);
-  EXPECT_NE(firstState(SQL_HANDLE_STMT, stmt_), "HY004");
+  // pyodbc's connect asks for SQL_TYPE_TIMESTAMP and reads PRECISION as
+  // SQL_C_LONG.
+  ASSERT_EQ(SQLGetTypeInfo(stmt_, SQL_TYPE_TIMESTAMP), SQL_SUCCESS);
+  ASSERT_EQ(SQLFetch(stmt_), SQL_SUCCESS);
+  SQLINTEGER precision = 0;
+  SQLLEN length = 0;
+  EXPECT_EQ(SQLGetData(stmt_, 3, SQL_C_LONG, &precision, 0, &length), SQL_SUCCESS);
+  EXPECT_GT(precision, 0);
+  SQLSMALLINT dataType = 0;
+  EXPECT_EQ(SQLGetData(stmt_, 2, SQL_C_SHORT, &dataType, 0, &length), SQL_SUCCESS);
+  EXPECT_EQ(dataType, SQL_TIMESTAMP);
+  ASSERT_EQ(SQLFreeStmt(stmt_, SQL_CLOSE), SQL_SUCCESS);
   EXPECT_EQ(SQLGetTypeInfo(stmt_, SQL_WVARCHAR), SQL_ERROR);
   EXPECT_EQ(firstState(SQL_HANDLE_STMT, stmt_), "HY004");
 }

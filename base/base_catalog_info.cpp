@@ -1,0 +1,118 @@
+// Catalog result sets: the rows a catalog function collected, served to the
+// statement's fetch calls; see base_catalog_info.h. Also the statement's
+// side of them: owning the result set and describing its columns.
+#include "base/base_catalog_info.h"
+
+#include "base/base_field.h"
+#include "base/base_out_string.h"
+#include "base/base_statement.h"
+
+namespace {
+
+// Rows come in unsorted and are sorted once at the end; the array grows by
+// this many entries at a time.
+enum : uint16_t { catalogGrowthRows = 512 };
+
+struct HiddenColumn {
+  BaseCatalogKind kind;
+  uint16_t column;
+  uint32_t workArounds;  // any of these bits hides it
+};
+
+const HiddenColumn hiddenColumns[] = {
+    {catalogTables, 1, BaseConnection::waHideQualifiers},
+    {catalogColumns, 1, BaseConnection::waHideQualifiers},
+    {catalogStatistics, 1, BaseConnection::waHideQualifiers},
+    {catalogPrimaryKeys, 1, BaseConnection::waHideQualifiers},
+    {catalogForeignKeys, 1, BaseConnection::waHideQualifiers},
+    {catalogProcedures, 1, BaseConnection::waHideQualifiers},
+    {catalogProcedureColumns, 1, BaseConnection::waHideQualifiers},
+    {catalogColumnPrivileges, 1, BaseConnection::waHideQualifiers},
+    {catalogTablePrivileges, 1, BaseConnection::waHideQualifiers},
+    {catalogForeignKeys, 5, BaseConnection::waHideQualifiers},
+    {catalogStatistics, 5, BaseConnection::waHideQualifiers | BaseConnection::waHideIndexQualifier},
+};
+
+}  // namespace
+
+bool baseCatalogColumnHidden(BaseCatalogKind kind, uint16_t column, uint32_t workArounds) {
+  for (const HiddenColumn& hidden : hiddenColumns) {
+    if (hidden.kind == kind && hidden.column == column) return (workArounds & hidden.workArounds) != 0;
+  }
+  return false;
+}
+
+BaseCatalogInfo::BaseCatalogInfo(BaseStatement* statement, BaseCatalogKind kind)
+    : statement_(statement), kind_(kind) {
+  rows_.setOwnsObjects(true);
+  rows_.setGrowthStep(catalogGrowthRows);
+  rows_.setSortFlags(KvSortedArray::modeAppend);
+}
+
+BaseCatalogInfo::~BaseCatalogInfo() = default;
+
+KvStatus BaseCatalogInfo::fetchNext(uint16_t* status) {
+  if (currentRow_ < rows_.getCount()) {
+    ++currentRow_;
+    *status = 0;
+  } else {
+    *status = 1;
+  }
+  return kvSuccess;
+}
+
+KvStatus BaseCatalogInfo::fetchRandom(uint32_t row, uint16_t* status) {
+  if (row >= 1 && row <= rows_.getCount()) {
+    currentRow_ = uint16_t(row);
+    *status = SQL_ROW_SUCCESS;
+  } else {
+    *status = SQL_ROW_NOROW;
+  }
+  return kvSuccess;
+}
+
+KvStatus BaseCatalogInfo::addRow(KvObject* row) {
+  if (rows_.add(row) != kvSuccess) {
+    delete row;
+    return kvFailure;
+  }
+  return kvSuccess;
+}
+
+KvStatus BaseCatalogInfo::putValue(uint16_t column, int16_t cType, BaseOutString* out, const void* data,
+                                   uint32_t length, InternalType type) {
+  if (!data) {
+    out->setLength(SQL_NULL_DATA);
+    if (out->getBuffer() && out->getSize() != 0) static_cast<unsigned char*>(out->getBuffer())[0] = 0;
+    return kvSuccess;
+  }
+  return statement_->convertInternalToC(column, cType, out, data, int32_t(length), type);
+}
+
+// ---------------------------------------------------------------------------
+// The statement's side
+
+void BaseStatement::setCatalogInfo(BaseCatalogInfo* info) {
+  if (info == catalogInfo_) return;
+  delete catalogInfo_;
+  catalogInfo_ = info;
+}
+
+KvStatus BaseStatement::startCatalogCall() { return enterFreshStatement(stmtKindCatalog); }
+
+KvStatus BaseStatement::setCatalogColumns(uint16_t count, const CatalogColumnDesc* table) {
+  deleteFields();
+  if (allocArrays(count, arrayFields) != kvSuccess) return kvFailure;
+  for (uint16_t i = 0; i < count; ++i) {
+    BaseField* field = allocFld();
+    if (!field) return kvFailure;
+    fields_[i] = field;
+    field->borrowText(&field->name, kvU(table[i].name));
+    field->sqlType = table[i].sqlType;
+    field->nullable = int16_t(table[i].nullable);
+    field->precision = table[i].precision;
+  }
+  fieldCount_ = count;
+  applyFixedPrecisions();
+  return kvSuccess;
+}
