@@ -45,6 +45,26 @@ KvStatus TestStatement::makeColumn() {
   return kvSuccess;
 }
 
+KvStatus TestStatement::makeTableColumns() {
+  uint16_t count = 0;
+  const TestTableColumn* columns = testTableColumns(table_, &count);
+  if (allocArrays(count, arrayFields) != kvSuccess) return kvFailure;
+  for (uint16_t i = 0; i < count; ++i) {
+    BaseField* field = fields_[i] ? fields_[i] : allocFld();
+    if (!field) return kvFailure;
+    fields_[i] = field;
+    if (field->setText(&field->name, kvU(columns[i].name)) != kvSuccess) return kvFailure;
+    field->sqlType = columns[i].sqlType;
+    field->precision = columns[i].precision;
+    field->scale = columns[i].scale;
+    field->flags = columns[i].fieldFlags;
+    field->nullable = i == 0 ? SQL_NO_NULLS : SQL_NULLABLE;
+    field->searchable = SQL_SEARCHABLE;
+  }
+  fieldCount_ = count;
+  return kvSuccess;
+}
+
 KvStatus TestStatement::prepareCompile(BaseSqlString* sql) {
   static const Word words[] = {
       {"RESULTS", resultSets},       {"COMMITS", countCommits}, {"ROLLBACKS", countRollbacks},
@@ -54,7 +74,9 @@ KvStatus TestStatement::prepareCompile(BaseSqlString* sql) {
   switch (sql->getVerb()) {
     case sqlVerbSelect:
       behaviour_ = rowsNone;
-      return makeColumn();
+      table_ = testTableOf(sql->getText(), sql->getLength(), &tableRows_);
+      if (table_ == testTableAllTypes) tableRows_ = testAllTypesRows;
+      return table_ != testTableNone ? makeTableColumns() : makeColumn();
     case sqlVerbInsert:
     case sqlVerbUpdate:
     case sqlVerbDelete:
@@ -82,6 +104,7 @@ KvStatus TestStatement::prepareCompile(BaseSqlString* sql) {
 }
 
 KvStatus TestStatement::executePreparedStmt() {
+  currentRow_ = 0;
   resultsLeft_ = behaviour_ == resultSets ? results_ - 1 : 0;
   return kvSuccess;
 }
@@ -94,12 +117,37 @@ KvStatus TestStatement::moreResults(uint16_t* noMore) {
 
 KvStatus TestStatement::fetchRow(uint16_t* endOfData) {
   *endOfData = 1;
+  if (table_ == testTableNone || currentRow_ >= tableRows_) return kvSuccess;
+  ++currentRow_;
+  *endOfData = 0;
   return kvSuccess;
 }
 
-KvStatus TestStatement::getData(uint16_t, int16_t, BaseOutString*) {
-  addOdbcError(stateNotCapable);
-  return kvFailure;
+KvStatus TestStatement::fetchRandomRow(uint32_t row, uint16_t* status) {
+  *status = SQL_ROW_NOROW;
+  if (table_ == testTableNone || row == 0 || row > tableRows_) return kvSuccess;
+  currentRow_ = row;
+  *status = SQL_ROW_SUCCESS;
+  return kvSuccess;
+}
+
+KvStatus TestStatement::getData(uint16_t column, int16_t cType, BaseOutString* out) {
+  if (table_ == testTableNone || currentRow_ == 0 || column == 0 || column > fieldCount_) {
+    addOdbcError(stateNotCapable);
+    return kvFailure;
+  }
+  unsigned char scratch[32];
+  const TestTableValue value = testTableValue(table_, currentRow_, column, scratch);
+  if (!value.data) {
+    out->setLength(SQL_NULL_DATA);
+    return kvSuccess;
+  }
+  // Long values are handed over whole and cut by the framework.
+  const int16_t sqlType = fields_[column - 1]->sqlType;
+  if (sqlType == SQL_LONGVARCHAR || sqlType == SQL_LONGVARBINARY) {
+    return convertInternalToCHuge(column, cType, out, value.data, value.length, value.form);
+  }
+  return convertInternalToC(column, cType, out, value.data, value.length, value.form);
 }
 
 KvStatus TestStatement::rowCount(int32_t* count) {
@@ -119,6 +167,9 @@ BaseField* TestStatement::allocFld() { return new BaseField(); }
 KvStatus TestStatement::bindParam(uint16_t, void*, int32_t, int) { return kvSuccess; }
 
 KvStatus TestStatement::setToAllocatedState(uint16_t) {
+  table_ = testTableNone;
+  tableRows_ = 0;
+  currentRow_ = 0;
   behaviour_ = rowsUnknown;
   resultsLeft_ = 0;
   return kvSuccess;
