@@ -37,3 +37,21 @@ inline void kvPutU32BE(void* at, uint32_t value) {
   p[2] = uint8_t(value >> 8);
   p[3] = uint8_t(value);
 }
+inline uint64_t kvGetU64LE(const void* at) {
+  const auto* p = static_cast<const unsigned char*>(at);
+  return uint64_t(kvGetU32LE(p)) | (uint64_t(kvGetU32LE(p + 4)) << 32);
+}
+inline void kvPutU64LE(void* at, uint64_t value) {
+  auto* p = static_cast<unsigned char*>(at);
+  kvPutU32LE(p, uint32_t(value));
+  kvPutU32LE(p + 4, uint32_t(value >> 32));
+}
+inline uint64_t kvGetU64BE(const void* at) {
+  const auto* p = static_cast<const unsigned char*>(at);
+  return (uint64_t(kvGetU32BE(p)) << 32) | uint64_t(kvGetU32BE(p + 4));
+}
+inline void kvPutU64BE(void* at, uint64_t value) {
+  auto* p = static_cast<unsigned char*>(at);
+  kvPutU32BE(p, uint32_t(value >> 32));
+  kvPutU32BE(p + 4, uint32_t(value));
+}
