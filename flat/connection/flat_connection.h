@@ -36,6 +36,7 @@ enum FlatEngineFlag : uint32_t {
   flatStripQuotes = 0x40,        // driver: table names may carry back-quotes (flatStripEngrave)
   flatOem = 0x80,                // conn: Charset neither ANSI nor WINDOWS
   flatDeferQuery = 0x100,        // conn: DeferQueryEvaluation
+  flatRowIdSupported = 0x200,    // driver: the ROWID pseudo column (record numbers)
   flatCtor400 = 0x400,           // ctor
   flatSharedRecordCounts = 0x800,  // driver: record counts from the shared table
   flatIndexInTxn = 0x1000,       // ctor: CREATE INDEX allowed inside a transaction

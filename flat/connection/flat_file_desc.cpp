@@ -43,6 +43,25 @@ FlatFileDesc::~FlatFileDesc() {
     connection->unlockTableList();
   }
   delete spool_;
+  ramFree(tableName_);
+  ramFree(correlationName_);
+}
+
+namespace {
+
+KvStatus replaceCopy(unsigned char** slot, const unsigned char* text) {
+  unsigned char* copy = nullptr;
+  if (text && !(copy = ramAllocStr(text))) return kvFailure;
+  ramFree(*slot);
+  *slot = copy;
+  return kvSuccess;
+}
+
+}  // namespace
+
+KvStatus FlatFileDesc::setTableName(const unsigned char* name) { return replaceCopy(&tableName_, name); }
+KvStatus FlatFileDesc::setCorrelationName(const unsigned char* name) {
+  return replaceCopy(&correlationName_, name);
 }
 
 void FlatFileDesc::setRid(FlatRid* rid) {
@@ -109,6 +128,8 @@ KvStatus FlatFileDesc::openTable(const unsigned char* name, FlatStatement* state
       }
     }
   }
+  // The handle first: the driver's index descriptions name the table by it.
+  if (statement->registerTable(this, &tableHandle_) != kvSuccess) return kvFailure;
   shared_->lockTable();
   KvStatus indexes = initializeIndexes(statement);
   shared_->unlockTable();

@@ -32,6 +32,7 @@ class KV_FLAT_API FlatFileField : public KvObject {
   enum : uint32_t {
     flagFresh = 0x1,    // set at construction
     flagChanged = 0x2,  // the change log entry being written has a value for the column
+    flagNotRead = 0x4,  // a long column the statement does not select: the driver need not read it
   };
   FlatFileField() = default;
   ~FlatFileField() override;
@@ -181,8 +182,9 @@ class KV_FLAT_API FlatFileDesc : public KvObject {
   // ---- engine operations
   // Opens a table (name: a full path) for a statement of the connection:
   // openDataFile under the table-list lock, the lowest free user bit, one
-  // FlatFileField a column, initializeIndexes under the table's lock. A
-  // 33rd reader of one shared table gets no bit and fails with 4044.
+  // FlatFileField a column, the table's handle in the statement,
+  // initializeIndexes under the table's lock. A 33rd reader of one shared
+  // table gets no bit and fails with 4044.
   KvStatus openTable(const unsigned char* name, FlatStatement* statement);
 
   FlatRid* getRid() const { return rid_; }
@@ -208,6 +210,28 @@ class KV_FLAT_API FlatFileDesc : public KvObject {
   // Access mode the engine sets for the statement's use of the table.
   uint16_t getAccessMode() const { return accessMode_; }
   void setAccessMode(uint16_t mode) { accessMode_ = mode; }
+
+  // ---- the table in its statement
+  // Flags the statement's stages keep on the table: the join loop's
+  // positions, which the evaluator reads (a column of a table that is not
+  // positioned is undecidable; on the blank outer-join row it is the blank
+  // outer-join value), and the parser's outer-join mark.
+  enum : uint16_t {
+    tableBlankRow = 0x1,        // stands on its blank outer-join row
+    tableOuterOptional = 0x2,   // the optional side of a "*=" or "=*" join
+    tableNotPositioned = 0x40,  // no current row yet
+  };
+  uint16_t getTableFlags() const { return tableFlags_; }
+  void setTableFlags(uint16_t flags) { tableFlags_ = flags; }
+  // The 32-bit handle that programs name the table by (see
+  // flat/expr/flat_byte_code.h); given by openTable, 0 before.
+  uint32_t getTableHandle() const { return tableHandle_; }
+  // The name as the statement wrote it and its correlation name (owned
+  // copies; null when none).
+  const unsigned char* getTableName() const { return tableName_; }
+  KvStatus setTableName(const unsigned char* name);
+  const unsigned char* getCorrelationName() const { return correlationName_; }
+  KvStatus setCorrelationName(const unsigned char* name);
 
   // FROM tables of a query, in FROM order (not owned through the links;
   // the query owns its tables).
@@ -265,4 +289,8 @@ class KV_FLAT_API FlatFileDesc : public KvObject {
   uint16_t accessMode_ = 0;
   uint32_t position_ = 0;
   uint32_t recordLimit_ = 0;
+  uint16_t tableFlags_ = 0;
+  uint32_t tableHandle_ = 0;
+  unsigned char* tableName_ = nullptr;
+  unsigned char* correlationName_ = nullptr;
 };

@@ -66,12 +66,27 @@ void FlatStatement::freeDescriptors() {
     sortInfos_ = info->getNext();
     delete info;
   }
+  // The readers of the descriptors go with them, and so do their handles.
+  if (head_) tableHandles_.setCount(0);
   delete head_;
   head_ = nullptr;
   currentQuery_ = nullptr;
   ramFree(orderByText_);
   orderByText_ = nullptr;
+  ramFree(parseText_);
+  parseText_ = nullptr;
   lockCount_ = 0;
+}
+
+KvStatus FlatStatement::registerTable(FlatFileDesc* table, uint32_t* handle) {
+  if (tableHandles_.add(table) != kvSuccess) return kvFailure;
+  *handle = tableHandles_.getCount();
+  return kvSuccess;
+}
+
+FlatFileDesc* FlatStatement::getTableByHandle(uint32_t handle) const {
+  if (handle == 0 || handle > tableHandles_.getCount()) return nullptr;
+  return static_cast<FlatFileDesc*>(tableHandles_.getAt(uint16_t(handle - 1)));
 }
 
 KvStatus FlatStatement::setHeadDescriptor(FlatDescriptor* head, uint16_t kind) {
@@ -155,17 +170,6 @@ void FlatStatement::leaveLockBracket() {
 
 // ---------------------------------------------------------------- framework operations
 
-KvStatus FlatStatement::prepareCompile(BaseSqlString*) {
-  FlatDescriptor* special = allocSpecialStmt(sqlText_.getStr() ? sqlText_.getStr() : kvU(""));
-  if (!special) return kvFailure;
-  uint32_t position = 0;
-  if (special->parse(sqlText_.getStr(), &position) != kvSuccess) {
-    delete special;
-    return kvFailure;
-  }
-  return setHeadDescriptor(special, flatKindSpecial);
-}
-
 KvStatus FlatStatement::executePreparedStmt() {
   if (!head_) {
     addOdbcError(stateSequence);
@@ -244,6 +248,8 @@ KvStatus FlatStatement::setToAllocatedState(uint16_t) {
   dropPendingValues();
   lockCount_ = 0;
   parameterNumbering_ = 0;
+  paramValues_.clear();
+  tableHandles_.setCount(0);
   return kvSuccess;
 }
 

@@ -16,9 +16,11 @@
 #pragma once
 
 #include "base/base_statement.h"
+#include "flat/exec/flat_param_values.h"
 #include "flat/flat_types.h"
 
 class KvSharedFile;
+class FlatCodeBuffer;
 
 enum : uint16_t { flatMaxStatementTables = 32 };
 
@@ -92,9 +94,9 @@ class KV_FLAT_API FlatStatement : public BaseStatement {
   ~FlatStatement() override;
 
   // ---- framework operations the engine fills in
-  // Classifies and parses the statement. Until the classifier exists every
-  // text is offered to the driver as a driver-specific statement
-  // (allocSpecialStmt), whose engine version answers 3800.
+  // Classifies the statement text (the framework's sqlText_) and parses it
+  // into the descriptor chain (flat/sql/flat_classify.cpp). A failed
+  // prepare leaves nothing prepared.
   KvStatus prepareCompile(BaseSqlString* sql) override;
   // Runs the head descriptor inside the lock bracket.
   KvStatus executePreparedStmt() override;
@@ -145,6 +147,33 @@ class KV_FLAT_API FlatStatement : public BaseStatement {
   // 13. The catalog part of get-data.
   virtual KvStatus getDataSpecial(uint16_t column, int16_t cType, BaseOutString* out);
 
+  // ---- the language layer (flat/sql, flat/expr)
+  // Takes text as the statement's text and prepares it (prepareCompile):
+  // the engine's entry for callers that hold the text themselves.
+  KvStatus prepareText(const unsigned char* text);
+  // Parses a SELECT (with its UNION chain and tail clauses when mode bit
+  // 0x2 is set) into *out, which is set as soon as the head query exists
+  // and owns everything parsed; describes the result columns.
+  KvStatus prepareSelect(const unsigned char* text, FlatSqlDesc** out, uint16_t mode);
+  // The expression compiler (flat/expr/flat_compiler.h): compiles the
+  // expression at *text (advanced past it) into code and gives its type,
+  // display width and the program's length with its terminating 0.
+  KvStatus compileExpr(FlatSqlDesc* query, FlatFileDesc* table, const unsigned char** text, FlatCodeBuffer* code,
+                       int16_t* type, uint16_t* width, uint16_t mode, uint16_t* length);
+  // Gives table the statement's next table handle (from 1). Programs name
+  // tables by these handles, never by address.
+  KvStatus registerTable(FlatFileDesc* table, uint32_t* handle);
+  // The table of a handle; null for a handle the statement never gave.
+  FlatFileDesc* getTableByHandle(uint32_t handle) const;
+  // Parameter markers: numbered from 0 in order of appearance at each
+  // prepare; their types and values.
+  uint16_t takeParameterNumber() { return parameterNumbering_++; }
+  uint16_t getParameterCount() const { return parameterNumbering_; }
+  FlatParamValues* getParamValues() { return &paramValues_; }
+  void setStatementKind(uint16_t kind) { statementKind_ = kind; }
+  const unsigned char* getOrderByText() const { return orderByText_; }
+  KvStatus setOrderByText(const unsigned char* text, uint32_t length);
+
   // ---- engine operations
   FlatConnection* getFlatConnection() const;
   // Installs the parse result of a prepare (kind: FlatStatementKind) and
@@ -175,6 +204,10 @@ class KV_FLAT_API FlatStatement : public BaseStatement {
 
  private:
   KvStatus buildLockList();
+  // Classification (flat/sql/flat_classify.cpp).
+  KvStatus classify(const unsigned char* text);
+  KvStatus useDatabase(const unsigned char* text, uint32_t* position);
+  KvStatus checkEnd(const unsigned char* text, uint32_t position);
   KvStatus addLockTables(FlatSqlDesc* query, uint32_t depth);
   KvStatus addLockTable(FlatSharedDesc* shared);
   void freeDescriptors();
@@ -205,6 +238,9 @@ class KV_FLAT_API FlatStatement : public BaseStatement {
   KvArray pendingValues_;  // values of option 1043 waiting for 1040 or 1044, owned
   FlatSharedDesc* lockList_[flatMaxStatementTables] = {};
   uint16_t lockCount_ = 0;
+  KvArrayPVoid tableHandles_;  // FlatFileDesc by handle - 1, not owned
+  FlatParamValues paramValues_;
+  unsigned char* parseText_ = nullptr;  // the prepared text, trailing ";"s cut
   uint32_t engineFlags_ = 0;
   uint16_t changeClaimed_ = 0;  // option 1042 claimed the change log
 };

@@ -1,0 +1,9 @@
+// Aggregate records; see flat_agg_field.h.
+#include "flat/query/flat_agg_field.h"
+
+#include "util/ram.h"
+
+FlatAggField::~FlatAggField() {
+  ramFree(program);
+  ramFree(value);
+}

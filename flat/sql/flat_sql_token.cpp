@@ -1,0 +1,53 @@
+// Tokens of statement text; see flat_sql_token.h.
+#include "flat/sql/flat_sql_token.h"
+
+#include "util/charset.h"
+#include "util/ram.h"
+
+#include <cstring>
+
+const unsigned char* flatSkipWhite(const unsigned char* position) {
+  while (*position != 0 && !kvIsDbcsLeadByte(*position) && kvCharIsSpace(*position)) ++position;
+  return position;
+}
+
+FlatToken::~FlatToken() { release(); }
+
+void FlatToken::release() {
+  ramFree(block_);
+  block_ = nullptr;
+  length_ = 0;
+}
+
+KvStatus FlatToken::read(const unsigned char** position, uint16_t mode) {
+  release();
+  start_ = flatSkipWhite(*position);
+  buffer_[0] = 0;
+  if (buttoken(buffer_, position, mode) != kvSuccess) {
+    buffer_[0] = 0;
+    return kvFailure;
+  }
+  block_ = buttokenBlock(buffer_);
+  length_ = uint32_t(std::strlen(reinterpret_cast<const char*>(getText())));
+  return kvSuccess;
+}
+
+int FlatToken::is(const char* word) const {
+  return std::strcmp(reinterpret_cast<const char*>(getText()), word) == 0;
+}
+
+int FlatToken::isQuoted() const {
+  unsigned char c = first();
+  return length_ >= 2 && (c == '\'' || c == '"' || c == '`');
+}
+
+int FlatToken::isPunctuation() const {
+  unsigned char c = first();
+  return length_ == 1 && !kvIsDbcsLeadByte(c) && !kvCharIsAlnum(c) && c != '_' && c != '\'' && c != '"' &&
+         c != '`';
+}
+
+int FlatToken::isNumber() const {
+  const unsigned char* text = getText();
+  return (text[0] >= '0' && text[0] <= '9') || (text[0] == '.' && text[1] >= '0' && text[1] <= '9');
+}
