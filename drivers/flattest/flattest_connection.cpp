@@ -37,7 +37,7 @@ const BaseInfoTable flatTestInfo = {sizeof(flatTestRows) / sizeof(flatTestRows[0
 
 FlatTestConnection::FlatTestConnection(BaseEnv* env) : FlatConnection(env) {
   setInfoChain(&flatTestInfo);
-  addEngineFlags(flatInsertAllowed | flatUpdateAllowed | flatDeleteAllowed | flatIndexFiles);
+  addEngineFlags(flatInsertAllowed | flatUpdateAllowed | flatDeleteAllowed | flatIndexFiles | flatRowIdSupported);
 }
 
 FlatTestConnection::~FlatTestConnection() = default;

@@ -27,7 +27,9 @@ bool flatTestCheckLayout(FlatTestLayout* layout, std::string* reason) {
     if (column.name.empty() || column.name.size() >= flatTestNameBytes) return fail(reason, "bad column name");
     switch (column.type) {
       case 'I': column.width = 4; break;
-      case 'D': column.width = 8; break;
+      case 'D':
+      case 'T': column.width = 8; break;
+      case 'Y': column.width = 1; break;
       case 'C':
       case 'B':
       case 'L':

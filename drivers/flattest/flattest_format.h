@@ -12,7 +12,9 @@
 //                   0   32  name, NUL-padded (at most 31 bytes)
 //                   32  1   type: 'C' text of width bytes (blank-padded),
 //                           'I' 32-bit integer, 'D' double, 'B' binary of
-//                           width bytes, 'L' long text of at most width bytes
+//                           width bytes, 'L' long text of at most width bytes,
+//                           'T' date (a double: day number and fraction),
+//                           'Y' logical (one byte, 0 or 1)
 //                   33  1   0x1 indexed, 0x2 unique (implies indexed)
 //                   34  2   width (C, B, L); 4 for I, 8 for D
 //                   36  12  0

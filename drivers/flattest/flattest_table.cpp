@@ -39,6 +39,13 @@ std::string sortableDouble(double value) {
 
 }  // namespace
 
+// ---------------------------------------------------------------- FlatTestSharedField
+
+FlatTestSharedField::~FlatTestSharedField() = default;
+int16_t FlatTestSharedField::getFlatFieldType() { return getSqlType(); }
+int16_t FlatTestSharedField::isSearchable() { return isLong() ? SQL_UNSEARCHABLE : SQL_SEARCHABLE; }
+int16_t FlatTestSharedField::isUpdatable() { return 1; }
+
 // ---------------------------------------------------------------- FlatTestSharedDesc
 
 FlatTestSharedDesc::FlatTestSharedDesc(FlatConnection* connection, FlatFileDesc* reader, int file,
@@ -126,11 +133,14 @@ std::string FlatTestSharedDesc::keyOf(const unsigned char* record, uint16_t colu
       std::memcpy(&v, at, 4);
       return "v" + sortableDouble(v);
     }
-    case 'D': {
+    case 'D':
+    case 'T': {
       double v;
       std::memcpy(&v, at, 8);
       return "v" + sortableDouble(v);
     }
+    case 'Y':
+      return "v" + std::string(1, char(at[0]));
     case 'L':
       return "v" + std::string(reinterpret_cast<const char*>(at + 4), std::min<uint32_t>(kvGetU32LE(at), c.width));
     default:
@@ -205,7 +215,7 @@ KvStatus FlatTestFileDesc::openDataFile(FlatConnection* connection, const unsign
     return kvFailure;
   }
   for (const FlatTestColumn& column : layout.columns) {
-    auto* field = new FlatSharedField();
+    auto* field = new FlatTestSharedField();
     if (!field || field->setName(kvU(column.name.c_str())) != kvSuccess) {
       delete field;
       return kvFailure;
@@ -214,14 +224,15 @@ KvStatus FlatTestFileDesc::openDataFile(FlatConnection* connection, const unsign
       char type;
       int16_t sqlType;
       const char* name;
-    } types[] = {{'C', SQL_CHAR, "CHAR"},     {'I', SQL_INTEGER, "INTEGER"},      {'D', SQL_DOUBLE, "DOUBLE"},
-                 {'B', SQL_BINARY, "BINARY"}, {'L', SQL_LONGVARCHAR, "LONGVARCHAR"}};
+    } types[] = {{'C', SQL_CHAR, "CHAR"},     {'I', SQL_INTEGER, "INTEGER"},         {'D', SQL_DOUBLE, "DOUBLE"},
+                 {'B', SQL_BINARY, "BINARY"}, {'L', SQL_LONGVARCHAR, "LONGVARCHAR"}, {'T', SQL_DATE, "DATE"},
+                 {'Y', SQL_BIT, "BIT"}};
     for (const auto& t : types)
       if (t.type == column.type) {
         field->setSqlType(t.sqlType);
         field->setTypeName(kvU(t.name));
       }
-    field->setPrecision(column.type == 'I' ? 10 : column.type == 'D' ? 15 : column.width);
+    field->setPrecision(column.type == 'I' ? 10 : column.type == 'D' ? 15 : column.type == 'T' ? 10 : column.width);
     if (column.flags & flatTestUnique) field->setFlags(FlatSharedField::flagUniqueKey);
     if (shared->addColumn(field) != kvSuccess) return kvFailure;
   }
@@ -315,6 +326,18 @@ KvStatus FlatTestFileDesc::getFieldData(uint16_t column, void* buffer, int32_t* 
       *kind = flatValueDouble;
       return kvSuccess;
     }
+    case 'T':
+      if (bufferSize < 8) break;
+      std::memcpy(out, at, 8);
+      *length = 8;
+      *kind = flatValueDate;
+      return kvSuccess;
+    case 'Y':
+      if (bufferSize < 1) break;
+      out[0] = at[0] ? 1 : 0;
+      *length = 1;
+      *kind = flatValueLogical;
+      return kvSuccess;
     case 'B':
       if (bufferSize < bytes) break;
       std::memcpy(out, at, bytes);
@@ -403,8 +426,12 @@ KvStatus FlatTestFileDesc::encode(uint16_t column, const void* value, uint32_t l
         return kvFailure;
       }
       at[0] = 0;
-      if (c.type == 'D') {
+      if (c.type == 'D' || c.type == 'T') {
         std::memcpy(at + 1, &number, 8);
+        return kvSuccess;
+      }
+      if (c.type == 'Y') {
+        at[1] = number != 0 ? 1 : 0;
         return kvSuccess;
       }
       if (number != std::floor(number) || number < -2147483648.0 || number > 2147483647.0) {

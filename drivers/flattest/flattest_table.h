@@ -1,8 +1,8 @@
-// The test file driver's half of the table contract: FlatTestSharedDesc is
-// one open table file of a connection (its descriptor, layout, the record
-// locks the connection holds, and the in-memory indexes built at open);
-// FlatTestFileDesc is one statement's reader over it (current record and
-// its buffer, the index it walks).
+// The test file driver's half of the table contract: FlatTestSharedField is
+// one column; FlatTestSharedDesc is one open table file of a connection
+// (its descriptor, layout, the record locks the connection holds, and the
+// in-memory indexes built at open); FlatTestFileDesc is one statement's
+// reader over it (current record and its buffer, the index it walks).
 #pragma once
 
 #include "drivers/flattest/flattest_format.h"
@@ -13,6 +13,16 @@
 #include <set>
 #include <string>
 #include <vector>
+
+// A column: its engine type is its SQL type; long columns cannot be
+// searched.
+class FlatTestSharedField : public FlatSharedField {
+ public:
+  ~FlatTestSharedField() override;
+  int16_t getFlatFieldType() override;
+  int16_t isSearchable() override;
+  int16_t isUpdatable() override;
+};
 
 class FlatTestSharedDesc : public FlatSharedDesc {
  public:
