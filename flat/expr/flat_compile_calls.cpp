@@ -158,7 +158,8 @@ KvStatus FlatCompiler::function(const FlatFunctionEntry* entry, const unsigned c
   parseSignature(entry->signature, specs, entry->maxArguments, &required);
   Operand arguments[3];
   uint16_t count = 0;
-  uint32_t width = flatWidthUnknown;
+  // The fixed width is the default; the signature's digits override it.
+  uint32_t width = entry->fixedWidth ? entry->fixedWidth : uint32_t(flatWidthUnknown);
   for (;;) {
     FlatToken next;
     if (peek(*text, flatScanOperator, &next) != kvSuccess) return kvFailure;
@@ -238,8 +239,7 @@ KvStatus FlatCompiler::function(const FlatFunctionEntry* entry, const unsigned c
     width = a.width > b.width ? a.width : b.width;
   }
   out->type = resultType;
-  if (resultType != flatTypeText) out->width = 8;
-  else out->width = entry->fixedWidth ? entry->fixedWidth : width;
+  out->width = resultType == flatTypeText ? width : 8;
   if (code_->put(entry->opcode) != kvSuccess) return kvFailure;
   switch (entry->opcode) {
     case opSubstr:
@@ -277,7 +277,7 @@ KvStatus FlatCompiler::aggregate(FlatToken& word, const unsigned char** text, ui
     }
   }
   if (mode & flatModeAggregate) {
-    addFlatSyntaxError(msgNestedAggregate) << word.getText();
+    addFlatSyntaxError(msgNestedAggregate).appendText(word.getText());
     return kvFailure;
   }
   if ((mode & (flatModeWhere | flatModeGroupBy | flatModeIndexKey)) || !query_) {

@@ -48,6 +48,26 @@ class Text {
 
 int isWordStart(unsigned char c) { return kvCharIsAlpha(c) || c == '_' || c >= 0x80; }
 
+// 3923 naming the name as written: qualifier.column or column.
+KvStatus notFound(const unsigned char* qualifier, const unsigned char* column) {
+  Text full;
+  if (qualifier) {
+    const size_t q = std::strlen(reinterpret_cast<const char*>(qualifier));
+    const size_t c = std::strlen(reinterpret_cast<const char*>(column));
+    unsigned char* joined = static_cast<unsigned char*>(ramAlloc(uint32_t(q + c + 2)));
+    if (joined) {
+      std::memcpy(joined, qualifier, q);
+      joined[q] = '.';
+      std::memcpy(joined + q + 1, column, c + 1);
+      addFlatError(stateColumnNotFound, msgFieldNotFound) << joined;
+      ramFree(joined);
+    }
+    return kvFailure;
+  }
+  addFlatError(stateColumnNotFound, msgFieldNotFound) << column;
+  return kvFailure;
+}
+
 int allDigits(const unsigned char* text) {
   for (; *text; ++text)
     if (*text < '0' || *text > '9') return 0;
@@ -394,12 +414,7 @@ KvStatus FlatCompiler::column(const unsigned char* qualifier, const unsigned cha
       }
     }
   }
-  if (!found) {
-    KvError& error = addFlatError(stateColumnNotFound, msgFieldNotFound);
-    if (qualifier) error << qualifier << ".";
-    error << columnName;
-    return kvFailure;
-  }
+  if (!found) return notFound(qualifier, columnName);
   FlatSharedField* field = found->getShared()->getColumn(foundColumn);
   if (field->isSearchable() == SQL_UNSEARCHABLE) {
     addFlatSyntaxError(msgLongInExpression);
@@ -439,12 +454,7 @@ KvStatus FlatCompiler::rowId(const unsigned char* qualifier, Operand* out) {
     }
     if (!qualifier) break;  // an unqualified ROWID is the query's own first table
   }
-  if (!found) {
-    KvError& error = addFlatError(stateColumnNotFound, msgFieldNotFound);
-    if (qualifier) error << qualifier << ".";
-    error << "ROWID";
-    return kvFailure;
-  }
+  if (!found) return notFound(qualifier, reinterpret_cast<const unsigned char*>("ROWID"));
   if (code_->put(opRowId) != kvSuccess || code_->putU32(found->getTableHandle()) != kvSuccess) return kvFailure;
   out->type = flatTypeNumber;
   out->width = 8;

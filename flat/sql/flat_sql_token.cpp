@@ -1,6 +1,8 @@
 // Tokens of statement text; see flat_sql_token.h.
 #include "flat/sql/flat_sql_token.h"
 
+#include "base/base_error_list.h"
+#include "base/base_messages.h"
 #include "util/charset.h"
 #include "util/ram.h"
 
@@ -24,6 +26,8 @@ KvStatus FlatToken::read(const unsigned char** position, uint16_t mode) {
   start_ = flatSkipWhite(*position);
   buffer_[0] = 0;
   if (buttoken(buffer_, position, mode) != kvSuccess) {
+    // An unclosed quote or an overlong token is a fault of the statement.
+    resetLastErrorSqlState(stateSyntax);
     buffer_[0] = 0;
     return kvFailure;
   }

@@ -32,7 +32,7 @@ class KV_FLAT_API FlatToken {
 
   // Reads the token at *position and moves *position behind it. A token
   // that the scanner refuses (an unclosed quote, a token too long for the
-  // mode) fails with the scanner's error.
+  // mode) fails with the scanner's error under SQLSTATE 37000.
   KvStatus read(const unsigned char** position, uint16_t mode);
 
   const unsigned char* getText() const { return block_ ? block_ : buffer_; }

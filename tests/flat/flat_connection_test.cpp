@@ -13,7 +13,8 @@
 
 namespace {
 
-const uint32_t driverBits = flatInsertAllowed | flatUpdateAllowed | flatDeleteAllowed | flatIndexFiles;
+const uint32_t driverBits =
+    flatInsertAllowed | flatUpdateAllowed | flatDeleteAllowed | flatIndexFiles | flatRowIdSupported;
 
 class FlatConnectionTest : public FlatTestFixture {
  protected:
