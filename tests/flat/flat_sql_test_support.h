@@ -128,7 +128,10 @@ class FlatSqlFixture : public FlatTestFixture {
   }
   std::string lastState(FlatStatement* statement = nullptr) {
     KvError* e = (statement ? statement : statement_)->getErrorList().getLastError();
-    return e ? kvC(baseSqlStateText(e->getStateIndex())) : "";
+    if (!e) return "";
+    // A state set by name (resetLastErrorSqlState) stands before the index.
+    if (e->getSqlState() && e->getSqlState()[0]) return e->getSqlState();
+    return kvC(baseSqlStateText(e->getStateIndex()));
   }
   std::string lastText(FlatStatement* statement = nullptr) {
     KvError* e = (statement ? statement : statement_)->getErrorList().getLastError();
