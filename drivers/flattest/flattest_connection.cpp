@@ -37,7 +37,8 @@ const BaseInfoTable flatTestInfo = {sizeof(flatTestRows) / sizeof(flatTestRows[0
 
 FlatTestConnection::FlatTestConnection(BaseEnv* env) : FlatConnection(env) {
   setInfoChain(&flatTestInfo);
-  addEngineFlags(flatInsertAllowed | flatUpdateAllowed | flatDeleteAllowed | flatIndexFiles | flatRowIdSupported);
+  addEngineFlags(flatInsertAllowed | flatUpdateAllowed | flatDeleteAllowed | flatIndexFiles | flatRowIdSupported |
+                 flatStripQuotes);
 }
 
 FlatTestConnection::~FlatTestConnection() = default;

@@ -165,14 +165,12 @@ KvStatus FlatStatement::classify(const unsigned char* text) {
 // database directory, as with the option SQL_CURRENT_QUALIFIER.
 KvStatus FlatStatement::useDatabase(const unsigned char* text, uint32_t* position) {
   const unsigned char* p = text + *position;
-  FlatToken name;
-  if (name.read(&p, flatScanName) != kvSuccess) return kvFailure;
-  if (name.isEnd()) {
+  unsigned char* directory = nullptr;
+  if (flatReadName(&p, &directory) != kvSuccess) return kvFailure;
+  if (!directory) {
     addFlatSyntaxError(msgMissingClause) << "USE";
     return kvFailure;
   }
-  unsigned char* directory = ramAllocStr(name.getText(), name.getLength());
-  if (!directory) return kvFailure;
   FlatConnection* connection = getFlatConnection();
   KvStatus status = connection->flatStripEngrave(directory);
   if (status == kvSuccess) status = connection->setDatabaseDirectory(directory);

@@ -49,25 +49,17 @@ FlatSqlDesc* FlatSqlDesc::getSqlDesc() { return this; }
 
 KvStatus FlatSqlDesc::parseTableName(const unsigned char** position, FlatFileDesc*, unsigned char** name) {
   *name = nullptr;
-  FlatToken token;
-  if (token.read(position, flatScanName) != kvSuccess) return kvFailure;
-  if (token.isEnd() || token.isPunctuation()) {
+  unsigned char* copy = nullptr;
+  if (flatReadName(position, &copy) != kvSuccess) return kvFailure;
+  if (!copy) {
     addFlatSyntaxError(msgMissingTableName);
     return kvFailure;
   }
-  unsigned char* copy = ramAllocStr(token.getText(), token.getLength());
-  if (!copy) return kvFailure;
   if (statement_->getFlatConnection()->flatStripEngrave(copy) != kvSuccess) {
     ramFree(copy);
     return kvFailure;
   }
-  FlatToken next;
-  const unsigned char* after = *position;
-  if (next.read(&after, flatScanOperator) != kvSuccess) {
-    ramFree(copy);
-    return kvFailure;
-  }
-  if (next.is("(")) {
+  if (*flatSkipWhite(*position) == '(') {
     addFlatSyntaxError(msgUnknownOption) << "(";
     ramFree(copy);
     return kvFailure;

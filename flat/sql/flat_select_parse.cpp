@@ -78,16 +78,21 @@ KvStatus parseFromList(FlatStatement* statement, FlatSqlDesc* query, const unsig
     if (status != kvSuccess || table->openTable(path, statement) != kvSuccess) return kvFailure;
     query->addColumnTotal(table->getShared()->getColumnCount());
 
-    FlatToken token;
-    if (token.read(p, flatScanName) != kvSuccess) return kvFailure;
-    if (token.is(",")) continue;
-    if (token.isEnd()) return kvSuccess;
-    if (isFromStopWord(token.getText()) || token.isPunctuation()) {
-      *p = token.getStart();
+    // Behind the name: ",", a stop word, or a correlation name.
+    const unsigned char* behind = flatSkipWhite(*p);
+    if (*behind == ',') {
+      *p = behind + 1;
+      continue;
+    }
+    unsigned char* correlation = nullptr;
+    const unsigned char* after = behind;
+    if (flatReadName(&after, &correlation) != kvSuccess) return kvFailure;
+    if (!correlation || isFromStopWord(correlation)) {
+      ramFree(correlation);
+      *p = behind;
       return kvSuccess;
     }
-    unsigned char* correlation = ramAllocStr(token.getText(), token.getLength());
-    if (!correlation) return kvFailure;
+    *p = after;
     status = connection->flatStripEngrave(correlation);
     if (status == kvSuccess) status = table->setCorrelationName(correlation);
     ramFree(correlation);

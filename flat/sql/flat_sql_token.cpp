@@ -55,3 +55,22 @@ int FlatToken::isNumber() const {
   const unsigned char* text = getText();
   return (text[0] >= '0' && text[0] <= '9') || (text[0] == '.' && text[1] >= '0' && text[1] <= '9');
 }
+
+KvStatus flatReadName(const unsigned char** position, unsigned char** name) {
+  *name = nullptr;
+  const unsigned char* start = flatSkipWhite(*position);
+  const unsigned char* p = start;
+  int quoted = 0;
+  while (*p != 0) {
+    if (*p == '`') {
+      quoted = !quoted;
+    } else if (!quoted && ((!kvIsDbcsLeadByte(*p) && kvCharIsSpace(*p)) || std::strchr(",()|;", *p))) {
+      break;
+    }
+    p += kvCharBytes(p);
+  }
+  *position = p;
+  if (p == start) return kvSuccess;
+  *name = ramAllocStr(start, uint32_t(p - start));
+  return *name ? kvSuccess : kvFailure;
+}

@@ -59,5 +59,10 @@ class KV_FLAT_API FlatToken {
   const unsigned char* start_ = nullptr;
 };
 
+// A table or directory name at *position (moved behind it): the run of
+// characters up to white space or one of ",()|;", in which back-quoted parts
+// keep blanks and delimiters and "/" belongs to the name (a path). A
+// ramAlloc copy, or null with *length 0 when no name stands there.
+KV_FLAT_API KvStatus flatReadName(const unsigned char** position, unsigned char** name);
 // Skips white space as the scanner does.
 KV_FLAT_API const unsigned char* flatSkipWhite(const unsigned char* position);

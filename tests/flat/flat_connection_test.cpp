@@ -14,7 +14,7 @@
 namespace {
 
 const uint32_t driverBits =
-    flatInsertAllowed | flatUpdateAllowed | flatDeleteAllowed | flatIndexFiles | flatRowIdSupported;
+    flatInsertAllowed | flatUpdateAllowed | flatDeleteAllowed | flatIndexFiles | flatRowIdSupported | flatStripQuotes;
 
 class FlatConnectionTest : public FlatTestFixture {
  protected:
@@ -279,6 +279,7 @@ TEST_F(FlatConnectionTest, StripEngrave) {
     const char* in;
     const char* out;
   } cases[] = {{"`emp`", "emp"}, {"a``b", "a`b"}, {"plain", "plain"}, {"````", "``"}, {"", ""}};
+  connection->clearEngineFlags(flatStripQuotes);
   for (const auto& c : cases) {
     std::string kept = c.in;
     EXPECT_EQ(connection->flatStripEngrave(kvU(&kept[0])), kvSuccess);
