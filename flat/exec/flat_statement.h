@@ -151,9 +151,11 @@ class KV_FLAT_API FlatStatement : public BaseStatement {
   // Takes text as the statement's text and prepares it (prepareCompile):
   // the engine's entry for callers that hold the text themselves.
   KvStatus prepareText(const unsigned char* text);
-  // Parses a SELECT (with its UNION chain and tail clauses when mode bit
-  // 0x2 is set) into *out, which is set as soon as the head query exists
-  // and owns everything parsed; describes the result columns.
+  // Parses a SELECT into *out, which is set as soon as the head query
+  // exists and owns everything parsed. Mode bit 0x1 describes the result
+  // columns, 0x2 allows the UNION chain and the tail clauses (ORDER BY, FOR
+  // UPDATE OF): prepareCompile passes 3, the rewriting of INSERT, UPDATE
+  // and DELETE 0.
   KvStatus prepareSelect(const unsigned char* text, FlatSqlDesc** out, uint16_t mode);
   // The expression compiler (flat/expr/flat_compiler.h): compiles the
   // expression at *text (advanced past it) into code and gives its type,

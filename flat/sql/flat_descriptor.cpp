@@ -6,6 +6,7 @@
 #include "base/base_messages.h"
 #include "flat/connection/flat_connection.h"
 #include "flat/connection/flat_file_desc.h"
+#include "flat/connection/flat_rid.h"
 #include "flat/exec/flat_statement.h"
 #include "flat/connection/flat_shared_desc.h"
 #include "flat/flat_errors.h"
@@ -35,6 +36,19 @@ FlatSqlDesc::~FlatSqlDesc() {
   orderItems_.deleteContents();
   groupByCodes_.deleteContents();
   subqueries_.deleteContents();
+  // The tables let go of what the query held: index files (on a driver that
+  // keeps them) and the lock of the current record when writing directly.
+  // Failures here only add to a list nobody reads, so they are dropped.
+  FlatConnection* connection = statement_ ? statement_->getFlatConnection() : nullptr;
+  for (FlatFileDesc* table = firstTable_; table && connection; table = table->getNextTable()) {
+    if (!table->getShared()) continue;
+    if ((connection->getEngineFlags() & flatIndexFiles) && table->closeIndex(nullptr) != kvSuccess)
+      KvErrorKeeper::clearLastError();
+    FlatRid* rid = table->getRid();
+    if (rid && rid->getState() == ridRecord && connection->isWritingDirectly() &&
+        table->unlockRecord(flatLockRecord, rid) != kvSuccess)
+      KvErrorKeeper::clearLastError();
+  }
   for (FlatFileDesc* table = firstTable_; table;) {
     FlatFileDesc* next = table->getNextTable();
     delete table;

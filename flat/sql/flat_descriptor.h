@@ -61,8 +61,10 @@ class KV_FLAT_API FlatSqlDesc : public FlatDescriptor {
   };
 
   explicit FlatSqlDesc(FlatStatement* statement);
-  // Deletes the next query of the UNION chain, the items, the aggregates,
-  // the subqueries and the tables (readers), in that order.
+  // Deletes the next query of the UNION chain, the items, the aggregates
+  // and the subqueries; closes the tables' index files (engine flag
+  // flatIndexFiles) and, writing directly, unlocks each table's current
+  // record; then deletes the tables (readers).
   ~FlatSqlDesc() override;
 
   FlatSqlDesc* getSqlDesc() override;

@@ -280,13 +280,16 @@ KvStatus FlatStatement::prepareSelect(const unsigned char* text, FlatSqlDesc** o
   const unsigned char* end = nullptr;
   if (flatParseQuery(this, head, text, (mode & 0x2) ? &end : nullptr) != kvSuccess) return kvFailure;
 
-  // The result columns, one a select item.
-  const uint16_t columns = head->getItemCount();
-  if (columns > 0 && allocArrays(columns, arrayFields) != kvSuccess) return kvFailure;
-  for (uint16_t i = 0; i < columns; ++i) {
-    if (!fields_[i] && !(fields_[i] = allocFld())) return kvFailure;
+  // The result columns, one a select item (not for the query that an
+  // INSERT, UPDATE or DELETE is rewritten into).
+  if (mode & 0x1) {
+    const uint16_t columns = head->getItemCount();
+    if (columns > 0 && allocArrays(columns, arrayFields) != kvSuccess) return kvFailure;
+    for (uint16_t i = 0; i < columns; ++i) {
+      if (!fields_[i] && !(fields_[i] = allocFld())) return kvFailure;
+    }
+    fieldCount_ = columns;
   }
-  fieldCount_ = columns;
 
   FlatSqlDesc* last = head;
   while (end) {
