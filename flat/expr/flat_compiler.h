@@ -58,6 +58,8 @@ enum FlatCompileMode : uint16_t {
 
 enum : uint16_t {
   flatMaxExpressionDepth = 25,
-  // Subqueries nest at most this deep below a statement's own query.
-  flatMaxQueryDepth = 16,
+  // Subqueries nest at most this deep below a statement's own query: with
+  // 25 expression levels in each, the deepest text the limits allow stays
+  // well inside a thread's stack of 512 KB.
+  flatMaxQueryDepth = 8,
 };

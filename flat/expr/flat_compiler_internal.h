@@ -14,16 +14,17 @@ class FlatToken;
 
 namespace flatcompile {
 
-// One operand as the level sees it.
+// One operand as the level sees it. Levels nest (parentheses, arguments,
+// subqueries), so these stay small.
 struct Operand {
   int16_t type = flatTypeNone;
+  uint8_t hasConstant = 0;     // its program is exactly one number constant
+  uint8_t isTextConstant = 0;  // its program is exactly one text constant
+  uint8_t isSubquery = 0;      // a subquery behind IN, ANY or ALL
+  int32_t constant = 0;        // the number constant's integer value
   uint32_t width = 0;
-  uint32_t codeStart = 0;  // where its program begins in the code buffer
-  int32_t param = -1;      // a lone parameter marker: its number
-  int hasConstant = 0;     // its program is exactly one number constant
-  int32_t constant = 0;    // that constant's integer value
-  int isTextConstant = 0;  // its program is exactly one text constant
-  int isSubquery = 0;      // a subquery behind IN, ANY or ALL
+  uint32_t codeStart = 0;      // where its program begins in the code buffer
+  int32_t param = -1;          // a lone parameter marker: its number
 };
 
 // One pending operator.
@@ -48,7 +49,9 @@ struct End {
   const unsigned char* start = nullptr;  // where the ending token began
 };
 
-enum : uint16_t { maxStack = 64 };
+// Pending operands and operators of one level: precedence keeps them few
+// (an operand and an operator a precedence step, and prefix operators).
+enum : uint16_t { maxStack = 24 };
 
 class FlatCompiler {
  public:

@@ -203,6 +203,12 @@ TEST_F(FlatCompilerTest, HostileText) {
                     repeat(")", 1000)),
             kvFailure);
   EXPECT_EQ(lastError(), msgNestedTooDeeply);
+  // The deepest text the limits allow: subqueries as deep as they may nest,
+  // each condition nested as deep as it may be.
+  std::string deepest = "1 = 1";
+  for (int level = 0; level < flatMaxQueryDepth; ++level)
+    deepest = "ID IN (SELECT ID FROM emp WHERE " + repeat("(", 22) + deepest + repeat(")", 22) + ")";
+  EXPECT_EQ(prepare("SELECT ID FROM emp WHERE " + deepest), kvSuccess) << lastText();
   EXPECT_EQ(prepare("SELECT " + repeat("NOT -", 1000) + "1 FROM emp"), kvFailure);
   // 33 terms (the old select-item buffer's length + 256 bytes held fewer)
   // and an IN list of 300 values compile; 5000 terms pass the program limit.

@@ -12,6 +12,7 @@
 #include "flat/exec/flat_param_values.h"
 #include "flat/exec/flat_statement.h"
 #include "flat/expr/flat_byte_code.h"
+#include "flat/expr/flat_compiler.h"
 #include "flat/expr/flat_date_keys.h"
 #include "flat/expr/flat_evaluator.h"
 #include "flat/sql/flat_descriptor.h"
