@@ -76,7 +76,7 @@ int allDigits(const unsigned char* text) {
 
 }  // namespace
 
-KvStatus FlatCompiler::operand(const unsigned char** text, uint16_t mode, Stacks& s, int*) {
+KvStatus FlatCompiler::operand(const unsigned char** text, uint16_t mode, Stacks& s) {
   for (;;) {
     FlatToken token;
     if (token.read(text, flatScanOperand) != kvSuccess) return kvFailure;
@@ -372,10 +372,10 @@ KvStatus FlatCompiler::name(FlatToken& token, const unsigned char** text, uint16
   }
   if (!quoted && !(mode & flatModeIndexKey) && std::strcmp(reinterpret_cast<const char*>(column.get()), "ROWID") == 0)
     return rowId(qualifier.get(), out);
-  return this->column(qualifier.get(), column.get(), quoted, mode, out);
+  return this->column(qualifier.get(), column.get(), mode, out);
 }
 
-KvStatus FlatCompiler::column(const unsigned char* qualifier, const unsigned char* columnName, int, uint16_t mode,
+KvStatus FlatCompiler::column(const unsigned char* qualifier, const unsigned char* columnName, uint16_t mode,
                               Operand* out) {
   auto findColumn = [&](FlatFileDesc* table, uint16_t* at) {
     FlatSharedDesc* shared = table->getShared();

@@ -144,7 +144,7 @@ KvStatus FlatCompiler::reduceWhile(Stacks& s, uint8_t precedence) {
 
 // Reads the token in operator position: an operator of the table (index),
 // or the token that ends the level (index -1, end filled in).
-KvStatus FlatCompiler::readOperator(const unsigned char** text, uint16_t mode, Stacks&, int* index, End* end) {
+KvStatus FlatCompiler::readOperator(const unsigned char** text, uint16_t mode, int* index, End* end) {
   *index = -1;
   FlatToken token;
   if (token.read(text, flatScanOperator) != kvSuccess) return kvFailure;
@@ -204,13 +204,12 @@ KvStatus FlatCompiler::level(const unsigned char** text, uint16_t mode, Operand*
   int operandPosition = 1;
   for (;;) {
     if (operandPosition) {
-      int unused = 0;
-      if (operand(text, mode, s, &unused) != kvSuccess) return kvFailure;
+      if (operand(text, mode, s) != kvSuccess) return kvFailure;
       operandPosition = 0;
       continue;
     }
     int index = -1;
-    if (readOperator(text, mode, s, &index, end) != kvSuccess) return kvFailure;
+    if (readOperator(text, mode, &index, end) != kvSuccess) return kvFailure;
     if (index < 0) break;
     const FlatOperatorEntry* entry = &flatOperatorTable()[index];
     if (entry->opcode == opAny || entry->opcode == opAll) {

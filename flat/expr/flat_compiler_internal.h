@@ -73,7 +73,7 @@ class FlatCompiler {
   // flat_compiler.cpp
   KvStatus pushOperand(Stacks& s, const Operand& operand);
   KvStatus pushOperator(Stacks& s, uint16_t index);
-  KvStatus readOperator(const unsigned char** text, uint16_t mode, Stacks& s, int* index, End* end);
+  KvStatus readOperator(const unsigned char** text, uint16_t mode, int* index, End* end);
   KvStatus reduceWhile(Stacks& s, uint8_t precedence);
   KvStatus emit(Stacks& s);
   KvStatus emitQuantified(Stacks& s);
@@ -81,7 +81,7 @@ class FlatCompiler {
   KvStatus setParamType(const Operand& operand, int16_t type);
 
   // flat_compile_operands.cpp
-  KvStatus operand(const unsigned char** text, uint16_t mode, Stacks& s, int* isOperator);
+  KvStatus operand(const unsigned char** text, uint16_t mode, Stacks& s);
   KvStatus parenthesis(const unsigned char** text, uint16_t mode, Stacks& s);
   KvStatus number(FlatToken& token, const unsigned char** text, uint16_t mode, Stacks& s);
   KvStatus position(FlatToken& token, uint16_t mode, Operand* out);
@@ -89,8 +89,7 @@ class FlatCompiler {
   KvStatus parameter(FlatToken& token, const unsigned char** text, uint16_t mode, Operand* out);
   KvStatus currentOf(const unsigned char** text, Operand* out);
   KvStatus name(FlatToken& token, const unsigned char** text, uint16_t mode, Operand* out);
-  KvStatus column(const unsigned char* qualifier, const unsigned char* columnName, int quoted, uint16_t mode,
-                  Operand* out);
+  KvStatus column(const unsigned char* qualifier, const unsigned char* columnName, uint16_t mode, Operand* out);
   KvStatus rowId(const unsigned char* qualifier, Operand* out);
 
   // flat_compile_calls.cpp
