@@ -1,5 +1,6 @@
 // Fuzz target of the expression evaluator: programs from the compiler over
-// random records. An input is an expression, a NUL, then the bytes of up to
+// random records. An input is an expression (text, or fragments of the
+// dialect as statementText reads them), a NUL, then the bytes of up to
 // four records of table R (every column kind of the test driver, null
 // bytes, NaNs and blank dates included) and a last byte of join flags. The
 // expression is compiled as a WHERE condition (its markers bound to text
@@ -15,7 +16,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   flatfuzz::Catalog& catalog = flatfuzz::catalog();
   const uint8_t* nul = static_cast<const uint8_t*>(std::memchr(data, 0, size));
   if (!nul || nul - data > 2000) return 0;
-  const std::string expression(reinterpret_cast<const char*>(data), size_t(nul - data));
+  const std::string expression = flatfuzz::statementText(data, size_t(nul - data));
   const uint8_t* bytes = nul + 1;
   const size_t count = size - size_t(bytes - data);
   const uint8_t flags = count ? bytes[count - 1] : 0;

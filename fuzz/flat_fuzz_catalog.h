@@ -90,6 +90,29 @@ inline Catalog& catalog() {
   return *instance;
 }
 
+// Statement text from bytes: an input that starts with the byte 1 is read
+// as a list of fragments of the engine's dialect, one a byte, so that even
+// an empty corpus soon reaches deep into the parser and the compiler; any
+// other input is the text itself.
+inline std::string statementText(const uint8_t* data, size_t size) {
+  static const char* const fragments[] = {
+      "SELECT ", "* ", "FROM ", "emp ", "dept ", ", ", "WHERE ", "ID ", "NAME ", "DEPT ", "SAL ", "HIRED ",
+      "ACTIVE ", "NOTE ", "ROWID ", "e ", "d ", "e.ID ", "d.ID ", "e.DEPT ", "d.DEPT ", "( ", ") ", "= ", "<> ",
+      "< ", ">= ", "*= ", "=* ", "+ ", "- ", "* ", "/ ", "** ", "AND ", "OR ", "NOT ", "IN ", "BETWEEN ", "LIKE ",
+      "IS NULL ", "IS NOT NULL ", "NULL ", "? ", "1 ", "0 ", "2.5 ", "-3 ", "'A%' ", "'SMITH' ", "'' ",
+      "{07/04/1995} ", "{10:30:00} ", "{07/04/1995 12:00:00} ", ".T. ", ".F. ", "EXISTS ", "ANY ", "ALL ",
+      "(SELECT ID FROM dept) ", "(SELECT DEPT FROM dept WHERE dept.ID = emp.ID) ", "COUNT(*) ", "SUM(", "AVG(",
+      "MIN(", "MAX(", "DISTINCT ", "GROUP BY ", "HAVING ", "ORDER BY ", "DESC ", "ASC ", "UNION ", "UNION ALL ",
+      "FOR UPDATE OF ", "CURRENT OF c ", "SUBSTR(", "LEFT(", "RIGHT(", "UPPER(", "TRIM(", "LEN(", "STR(", "VAL(",
+      "CHR(", "SPACE(", "ROUND(", "INT(", "MOD(", "IIF(", "DTOC(", "DTOS(", "CTOD(", "MONTH(", "YEAR(",
+      "STRVAL(", "DATE() ", "TIME() ", "USERNAME() ", "`NAME` ", "; ", "USE ", "CREATE TABLE ", "DROP INDEX ",
+  };
+  if (size == 0 || data[0] != 1) return std::string(reinterpret_cast<const char*>(data), size);
+  std::string text;
+  for (size_t i = 1; i < size; ++i) text += fragments[data[i] % (sizeof(fragments) / sizeof(fragments[0]))];
+  return text;
+}
+
 // Evaluates a program and checks the answer's shape.
 inline void evaluate(FlatStatement* statement, FlatSqlDesc* query, const uint8_t* program) {
   if (!program) return;

@@ -1,6 +1,6 @@
 // Fuzz target of the engine's SQL parser and expression compiler: any text
-// is a statement prepared against a small fixed catalog of test-driver
-// tables. Refusals are diagnostics; besides what the sanitizers catch, the
+// (or a list of fragments of the dialect, see statementText) is a statement
+// prepared against a small fixed catalog of test-driver tables. Refusals are diagnostics; besides what the sanitizers catch, the
 // programs of every prepared SELECT are walked and evaluated on the tables'
 // first rows, and their answers checked.
 #include "fuzz/flat_fuzz_catalog.h"
@@ -9,7 +9,7 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   flatfuzz::Catalog& catalog = flatfuzz::catalog();
-  const std::string text(reinterpret_cast<const char*>(data), size);
+  const std::string text = flatfuzz::statementText(data, size);
   auto* statement = flatfuzz::build<FlatTestStatement>(static_cast<FlatConnection*>(catalog.connection));
   FUZZ_CHECK(statement);
   KvErrorKeeper::setErrorList(&statement->getErrorList());
