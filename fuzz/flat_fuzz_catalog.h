@@ -91,9 +91,10 @@ inline Catalog& catalog() {
 }
 
 // Statement text from bytes: an input that starts with the byte 1 is read
-// as a list of fragments of the engine's dialect, one a byte, so that even
-// an empty corpus soon reaches deep into the parser and the compiler; any
-// other input is the text itself.
+// as a list of fragments of the engine's dialect, one a byte, and one that
+// starts with 2 as the condition of a join of the catalog's tables, so that
+// even an empty corpus soon reaches deep into the parser and the compiler;
+// any other input is the text itself.
 inline std::string statementText(const uint8_t* data, size_t size) {
   static const char* const fragments[] = {
       "SELECT ", "* ", "FROM ", "emp ", "dept ", ", ", "WHERE ", "ID ", "NAME ", "DEPT ", "SAL ", "HIRED ",
@@ -107,8 +108,8 @@ inline std::string statementText(const uint8_t* data, size_t size) {
       "CHR(", "SPACE(", "ROUND(", "INT(", "MOD(", "IIF(", "DTOC(", "DTOS(", "CTOD(", "MONTH(", "YEAR(",
       "STRVAL(", "DATE() ", "TIME() ", "USERNAME() ", "`NAME` ", "; ", "USE ", "CREATE TABLE ", "DROP INDEX ",
   };
-  if (size == 0 || data[0] != 1) return std::string(reinterpret_cast<const char*>(data), size);
-  std::string text;
+  if (size == 0 || (data[0] != 1 && data[0] != 2)) return std::string(reinterpret_cast<const char*>(data), size);
+  std::string text = data[0] == 2 ? "SELECT e.ID, d.DEPT FROM emp e, dept d WHERE " : "";
   for (size_t i = 1; i < size; ++i) text += fragments[data[i] % (sizeof(fragments) / sizeof(fragments[0]))];
   return text;
 }
