@@ -6,6 +6,10 @@
 #include "base/base_field.h"
 #include "base/base_out_string.h"
 #include "base/base_statement.h"
+#include "util/error_mark.h"
+#include "util/ram.h"
+
+#include <cstring>
 
 namespace {
 
@@ -49,7 +53,13 @@ BaseCatalogInfo::BaseCatalogInfo(BaseStatement* statement, BaseCatalogKind kind)
   rows_.setSortFlags(KvSortedArray::modeAppend);
 }
 
-BaseCatalogInfo::~BaseCatalogInfo() = default;
+BaseCatalogInfo::~BaseCatalogInfo() {
+  if (savedFields_) {
+    for (uint16_t i = 0; i < savedCapacity_; ++i) delete savedFields_[i];
+    ramFree(savedFields_);
+  }
+  delete previous_;
+}
 
 KvStatus BaseCatalogInfo::fetchNext(uint16_t* status) {
   if (currentRow_ < rows_.getCount()) {
@@ -99,6 +109,74 @@ void BaseStatement::setCatalogInfo(BaseCatalogInfo* info) {
 }
 
 KvStatus BaseStatement::startCatalogCall() { return enterFreshStatement(stmtKindCatalog); }
+
+void BaseStatement::pushCatalogInfo(BaseCatalogInfo* info) {
+  info->savedFields_ = fields_;
+  info->savedCapacity_ = fieldCapacity_;
+  info->savedCount_ = fieldCount_;
+  fields_ = nullptr;
+  fieldCapacity_ = 0;
+  fieldCount_ = 0;
+  flags_ = (flags_ | flagRebindAll) & ~uint32_t(flagColumnsKnown);
+  info->previous_ = catalogInfo_;
+  catalogInfo_ = info;
+}
+
+void BaseStatement::popCatalogInfo() {
+  BaseCatalogInfo* info = catalogInfo_;
+  if (!info) return;
+  deleteFields();
+  fields_ = info->savedFields_;
+  fieldCapacity_ = info->savedCapacity_;
+  fieldCount_ = info->savedCount_;
+  info->savedFields_ = nullptr;
+  info->savedCapacity_ = 0;
+  info->savedCount_ = 0;
+  flags_ |= flagColumnsKnown | flagRebindAll;
+  catalogInfo_ = info->previous_;
+  info->previous_ = nullptr;
+  delete info;
+}
+
+BaseCatalogInfo* BaseStatement::findCatalogInfo(BaseCatalogKind kind) const {
+  for (BaseCatalogInfo* info = catalogInfo_; info; info = info->previous_) {
+    if (info->getKind() == kind) return info;
+  }
+  return nullptr;
+}
+
+KvStatus BaseStatement::getCatalogValue(uint16_t column, unsigned char** text, uint32_t bufferBytes) {
+  unsigned char buffer[catalogTextBytes];
+  if (bufferBytes > sizeof(buffer) || bufferBytes == 0) bufferBytes = sizeof(buffer);
+  SQLLEN length = 0;
+  BaseOutString out(buffer, SQLLEN(bufferBytes), &length);
+  buffer[0] = 0;
+  // A value longer than the buffer is cut to it; the cut is no news to the
+  // application, so its 01004 is taken back.
+  const KvErrorMark mark;
+  if (getData(column, SQL_C_CHAR, &out) != kvSuccess) return kvFailure;
+  mark.dropNew();
+  buffer[bufferBytes - 1] = 0;
+  ramFree(*text);
+  *text = nullptr;
+  if (length == SQL_NULL_DATA) return kvSuccess;
+  // The driver's length may be the whole value's, longer than the buffer,
+  // or unknown: only what the buffer holds is copied.
+  uint32_t bytes = uint32_t(std::strlen(kvC(buffer)));
+  if (length >= 0 && uint64_t(length) < bytes) bytes = uint32_t(length);
+  *text = ramAllocStr(buffer, bytes);
+  return *text ? kvSuccess : kvFailure;
+}
+
+KvStatus BaseStatement::getCatalogValue(uint16_t column, int32_t* number, int* present) {
+  int32_t value = 0;
+  SQLLEN length = 0;
+  BaseOutString out(&value, SQLLEN(sizeof(value)), &length);
+  if (getData(column, SQL_C_SLONG, &out) != kvSuccess) return kvFailure;
+  *present = length != SQL_NULL_DATA;
+  if (*present) *number = value;
+  return kvSuccess;
+}
 
 KvStatus BaseStatement::setCatalogColumns(uint16_t count, const CatalogColumnDesc* table) {
   deleteFields();

@@ -9,13 +9,26 @@
 // The statement owns its catalog result set (BaseStatement::setCatalogInfo)
 // and destroys it when it returns to the allocated state. The rows are
 // KvObjects whose compare gives the ODBC order of the family; the array
-// owns them.
+// owns them. Every compare is a total order: a NULL key sorts before any
+// value and equals another NULL, so that sorting is well defined.
+//
+// Nesting: SQLColumns and SQLSpecialColumns run the SQLTables, SQLStatistics
+// and SQLColumns cores inside themselves. pushCatalogInfo makes a new result
+// set the statement's current one and keeps, inside it, the statement's
+// result columns and the result set it replaced; popCatalogInfo gives both
+// back and destroys the popped one. The chain runs innermost first.
+//
+// Asynchronous drivers: a core that finds the driver's flagAsync still set
+// after one of its calls records where it stopped (setResumeStep) and
+// returns; the repeated ODBC call finds the result set again and carries on
+// at that step.
 #pragma once
 
 #include "base/base_internal_type.h"
 #include "util/kv_array.h"
 
 class BaseOutString;
+class BaseField;
 
 // The families, by the number each result set carries.
 enum BaseCatalogKind : uint32_t {
@@ -62,6 +75,18 @@ class KV_BASE_API BaseCatalogInfo : public KvObject {
   virtual KvStatus getColumnValue(uint16_t column, int16_t cType, BaseOutString* out) = 0;
 
   BaseCatalogKind getKind() const { return kind_; }
+  // Whether value matches pattern as catalog arguments match: "%" any
+  // text, "_" one character, the data source's search-pattern escape; case
+  // is ignored when the data source's identifiers are case-insensitive or
+  // unquotable, or for table names (tableName 1) when the connection asks
+  // so (flagPatternNoCase). No pattern matches everything, no value nothing.
+  int matchPattern(const unsigned char* value, const unsigned char* pattern, uint16_t tableName) const;
+
+  // Nesting (BaseStatement::pushCatalogInfo / popCatalogInfo).
+  BaseCatalogInfo* getPrevious() const { return previous_; }
+  // Where an interrupted core carries on (0: from the start).
+  uint16_t getResumeStep() const { return resumeStep_; }
+  void setResumeStep(uint16_t step) { resumeStep_ = step; }
   BaseStatement* getStatement() const { return statement_; }
   void setStatement(BaseStatement* statement) { statement_ = statement; }
   uint16_t getRowCount() const { return rows_.getCount(); }
@@ -85,4 +110,14 @@ class KV_BASE_API BaseCatalogInfo : public KvObject {
   BaseCatalogKind kind_;
   KvSortedArray rows_;
   uint16_t currentRow_ = 0;  // 1-based; 0 before the first row
+  uint16_t resumeStep_ = 0;
+
+ private:
+  friend class BaseStatement;
+  // Set by pushCatalogInfo: the result set this one replaced (owned) and
+  // the statement's result columns of that moment (owned until popped).
+  BaseCatalogInfo* previous_ = nullptr;
+  BaseField** savedFields_ = nullptr;
+  uint16_t savedCapacity_ = 0;
+  uint16_t savedCount_ = 0;
 };

@@ -90,6 +90,7 @@ class KV_BASE_API BaseConnection : public KvObject {
     waDescribe = 0x40,
     waZeroLengthIsNull = 0x80,    // a column value of length 0 reads as NULL
     waActiveConnections = 0x100,
+    waSpecialByFramework = 0x200,  // SQLSpecialColumns answered from statistics and columns, never by the driver
     waNoExtendedFetch = 0x400,
     waRenameDb = 0x800,
     waShareCountBits = 0xF000,

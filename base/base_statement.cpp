@@ -102,23 +102,32 @@ void BaseStatement::deleteFields() {
 
 // ---------------------------------------------------------------- driver defaults
 
+namespace {
+
+// A catalog function whose rows the driver cannot produce.
+KvStatus catalogNotSupported() {
+  addOdbcError(stateNotSupported);
+  return kvFailure;
+}
+
+}  // namespace
+
 KvStatus BaseStatement::moreResults(uint16_t* noMore) {
   *noMore = 1;
   return kvSuccess;
 }
-KvStatus BaseStatement::executeColumns() { return kvFailure; }
 KvStatus BaseStatement::executeSpecial(uint16_t* notHandled) {
   *notHandled = 1;
   return kvSuccess;
 }
-KvStatus BaseStatement::executeStatistics(uint16_t) { return kvFailure; }
-KvStatus BaseStatement::executeTables(BaseInString*) { return kvFailure; }
-KvStatus BaseStatement::executeColPriv() { return kvFailure; }
-KvStatus BaseStatement::executeForeign() { return kvFailure; }
-KvStatus BaseStatement::executePrimary() { return kvFailure; }
-KvStatus BaseStatement::executeProcCols() { return kvFailure; }
-KvStatus BaseStatement::executeProcedures() { return kvFailure; }
-KvStatus BaseStatement::executeTablePriv() { return kvFailure; }
+KvStatus BaseStatement::executeStatistics(uint16_t) { return catalogNotSupported(); }
+KvStatus BaseStatement::executeTables(BaseInString*) { return catalogNotSupported(); }
+KvStatus BaseStatement::executeColPriv() { return catalogNotSupported(); }
+KvStatus BaseStatement::executeForeign() { return catalogNotSupported(); }
+KvStatus BaseStatement::executePrimary() { return catalogNotSupported(); }
+KvStatus BaseStatement::executeProcCols() { return catalogNotSupported(); }
+KvStatus BaseStatement::executeProcedures() { return catalogNotSupported(); }
+KvStatus BaseStatement::executeTablePriv() { return catalogNotSupported(); }
 KvStatus BaseStatement::getTypeInfo(int16_t) { return kvFailure; }
 KvStatus BaseStatement::fetchRandomRow(uint32_t, uint16_t*) { return kvFailure; }
 KvStatus BaseStatement::nonStdColAttributes(uint16_t, uint16_t, BaseOutString*, SQLLEN*) {

@@ -16,7 +16,12 @@ class BaseParam;
 class BaseInString;
 class BaseSqlString;
 class BaseCatalogInfo;
+class BaseRowsCatalogInfo;
+class BaseTablesInfo;
+class BaseColumnsInfo;
+class BaseSpecialColumnsInfo;
 struct CatalogColumnDesc;
+enum BaseCatalogKind : uint32_t;
 
 enum : uint16_t { baseMaxArrayEntries = 16384 };
 
@@ -153,6 +158,16 @@ class KV_BASE_API BaseStatement : public KvNode {
   virtual KvStatus prepareCompile(BaseSqlString* sql) = 0;
   virtual KvStatus executePreparedStmt() = 0;
   virtual KvStatus moreResults(uint16_t* noMore);
+  // The catalog functions' driver operations. Each finds its call's checked
+  // arguments in the statement's catalog result set (getCatalogInfo: the
+  // family classes of base_catalog_tables.h, base_catalog_columns.h and
+  // base_catalog_families.h), opens a result on the statement whose columns
+  // are the family's, in its order, and succeeds; the framework reads it
+  // with fetchRow and getData and closes it with setToAllocatedState(0). A
+  // driver that is not done sets flagAsync and is called again. Base:
+  // executeColumns reports nothing (the framework's own search answers),
+  // executeSpecial sets *notHandled (the framework answers from statistics
+  // and columns), the others post IM001 and fail.
   virtual KvStatus executeColumns();
   virtual KvStatus executeSpecial(uint16_t* notHandled);
   virtual KvStatus executeStatistics(uint16_t internalCall);
@@ -344,6 +359,34 @@ class KV_BASE_API BaseStatement : public KvNode {
   // name (borrowed), SQL type, nullable, precision; the columns count as
   // described.
   KvStatus setCatalogColumns(uint16_t count, const CatalogColumnDesc* table);
+  // Nesting of catalog calls (SQLColumns and SQLSpecialColumns run others
+  // inside themselves): push makes info the statement's catalog result set
+  // and keeps in it the statement's result columns and the result set it
+  // replaces; pop deletes the current result columns, gives those back and
+  // destroys the popped result set.
+  void pushCatalogInfo(BaseCatalogInfo* info);
+  void popCatalogInfo();
+  // The innermost result set of kind in the chain (null when none).
+  BaseCatalogInfo* findCatalogInfo(BaseCatalogKind kind) const;
+  // Checks one name argument of a catalog call (base_catalog_args.cpp) and
+  // stores its copies: *plain without quotes and escapes, *pattern (given
+  // for pattern arguments only) keeping the escapes of "%", "_" and the
+  // escape. A null text, or a pattern of exactly "%", leaves both null.
+  // infoType names the SQLGetInfo limit: a longer name is S1090 with the
+  // message naming the limit; a limit of 0 is S1C00. The copies made stay
+  // in the slots on failure.
+  KvStatus getCatalogArgument(const unsigned char* text, int16_t length, uint16_t infoType, unsigned char** plain,
+                              unsigned char** pattern);
+  // Bytes of the buffers that catalog texts are read into: 254 characters
+  // and the terminator, 128 for the table names SQLColumns groups by.
+  enum : uint32_t { catalogTextBytes = 255, catalogNameBytes = 129 };
+  // Column of the driver's current row as a text of at most bufferBytes - 1
+  // bytes (whatever length the driver reports), replacing *text; NULL
+  // leaves *text null.
+  KvStatus getCatalogValue(uint16_t column, unsigned char** text, uint32_t bufferBytes = catalogTextBytes);
+  // Column of the driver's current row as a 32-bit number; *present 0 for
+  // NULL (the number is then left as it was).
+  KvStatus getCatalogValue(uint16_t column, int32_t* number, int* present);
 
   BaseConnection* getConnection() const { return connection_; }
   BaseErrorList& getErrorList() { return errorList_; }
@@ -429,4 +472,37 @@ class KV_BASE_API BaseStatement : public KvNode {
   KvStatus enterFreshStatement(uint32_t kind);
   // After a failed prepare or execute step: back to the allocated state.
   void abandonStatement();
+
+  // ---- catalog functions (base_catalog_calls.cpp and the family files)
+  // The entry of a catalog call after standardEntrance: a repeated call of
+  // an asynchronous one finds its result set of kind (*resumed); a fresh
+  // call passes the entry check (24000 on an open cursor).
+  KvStatus enterCatalogCall(BaseCatalogKind kind, BaseCatalogInfo** resumed);
+  // The end of a catalog call: a failure returns to the allocated state,
+  // an unfinished driver gives SQL_STILL_EXECUTING.
+  SQLRETURN leaveCatalogCall(KvStatus status);
+  // A fresh call of a fixed-row family: the result set pushed, its result
+  // columns set up, its arguments checked (texts and lengths in the order
+  // of the ODBC call).
+  KvStatus setupRowsCall(BaseRowsCatalogInfo* info, const SQLCHAR* const* texts, const SQLSMALLINT* lengths);
+  // The whole of a fixed-row family's ODBC call (SQLStatistics ...): entry,
+  // a fresh result set of kind with the options (fUnique; fColType, fScope,
+  // fNullable), its core, the exit.
+  SQLRETURN runRowsCall(uint16_t function, BaseCatalogKind kind, const SQLCHAR* const* texts,
+                        const SQLSMALLINT* lengths, const uint16_t* options);
+  // The driver's executeXxx of the family at hand.
+  KvStatus executeFamily(BaseRowsCatalogInfo* info);
+  // The common core of the fixed-row families: the driver asked (step 1),
+  // its rows read, filtered and kept (step 2), its cursor closed, the rows
+  // sorted and the cursor opened on them.
+  KvStatus rowsCore(BaseRowsCatalogInfo* info);
+  // Every row of the driver's result into info (resumable: returns with
+  // flagAsync set when the driver is not done).
+  KvStatus readFamilyRows(BaseRowsCatalogInfo* info);
+  // After collection: the driver's cursor closed, the rows sorted, the
+  // cursor open on them (executed when there are no result columns).
+  KvStatus finishCatalogRows(BaseCatalogInfo* info);
+  KvStatus tablesCore(BaseTablesInfo* info);
+  KvStatus columnsCore(BaseColumnsInfo* info);
+  KvStatus specialCore(BaseSpecialColumnsInfo* info);
 };
