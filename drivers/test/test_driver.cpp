@@ -74,6 +74,8 @@ const BaseInfoRow testRows[] = {
     KV_INFO_ASKED(SQL_CURSOR_COMMIT_BEHAVIOR),                                             // 23
     KV_INFO_ASKED(SQL_CURSOR_ROLLBACK_BEHAVIOR),                                           // 24
     KV_INFO_MASK(SQL_DEFAULT_TXN_ISOLATION, SQL_TXN_READ_COMMITTED),                       // 26
+    KV_INFO_U16(SQL_MAX_COLUMN_NAME_LEN, 64),                                              // 30
+    KV_INFO_U16(SQL_MAX_TABLE_NAME_LEN, 64),                                               // 35
     KV_INFO_MASK(SQL_SCROLL_CONCURRENCY, SQL_SCCO_READ_ONLY | SQL_SCCO_OPT_VALUES),        // 43
     KV_INFO_MASK(SQL_SCROLL_OPTIONS, SQL_SO_FORWARD_ONLY | SQL_SO_STATIC),                 // 44
     KV_INFO_U16(SQL_TXN_CAPABLE, SQL_TC_ALL),                                              // 46

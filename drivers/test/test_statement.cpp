@@ -35,7 +35,7 @@ uint32_t countAfterVerb(const BaseSqlString& sql) {
 
 TestStatement::TestStatement(BaseConnection* connection) : BaseStatement(connection) {}
 
-TestStatement::~TestStatement() = default;
+TestStatement::~TestStatement() { delete catalog_; }
 
 KvStatus TestStatement::makeColumn() {
   if (allocArrays(1, arrayFields) != kvSuccess) return kvFailure;
@@ -60,6 +60,7 @@ KvStatus TestStatement::makeTableColumns() {
     field->flags = columns[i].fieldFlags;
     field->nullable = i == 0 ? SQL_NO_NULLS : SQL_NULLABLE;
     field->searchable = SQL_SEARCHABLE;
+    field->typeName = kvU(testCatalogTypeName(columns[i].sqlType));
   }
   fieldCount_ = count;
   return kvSuccess;
@@ -76,7 +77,13 @@ KvStatus TestStatement::prepareCompile(BaseSqlString* sql) {
       behaviour_ = rowsNone;
       table_ = testTableOf(sql->getText(), sql->getLength(), &tableRows_);
       if (table_ == testTableAllTypes) tableRows_ = testAllTypesRows;
-      return table_ != testTableNone ? makeTableColumns() : makeColumn();
+      if (table_ != testTableNone) return makeTableColumns();
+      {
+        int known = 0;
+        if (prepareCatalogTable(*sql, &known) != kvSuccess) return kvFailure;
+        if (known) return kvSuccess;
+      }
+      return makeColumn();
     case sqlVerbInsert:
     case sqlVerbUpdate:
     case sqlVerbDelete:
@@ -116,6 +123,7 @@ KvStatus TestStatement::moreResults(uint16_t* noMore) {
 }
 
 KvStatus TestStatement::fetchRow(uint16_t* endOfData) {
+  if (catalog_) return fetchCatalogRow(endOfData);
   *endOfData = 1;
   if (table_ == testTableNone || currentRow_ >= tableRows_) return kvSuccess;
   ++currentRow_;
@@ -132,6 +140,7 @@ KvStatus TestStatement::fetchRandomRow(uint32_t row, uint16_t* status) {
 }
 
 KvStatus TestStatement::getData(uint16_t column, int16_t cType, BaseOutString* out) {
+  if (catalog_) return getCatalogData(column, cType, out);
   if (table_ == testTableNone || currentRow_ == 0 || column == 0 || column > fieldCount_) {
     addOdbcError(stateNotCapable);
     return kvFailure;
@@ -167,6 +176,8 @@ BaseField* TestStatement::allocFld() { return new BaseField(); }
 KvStatus TestStatement::bindParam(uint16_t, void*, int32_t, int) { return kvSuccess; }
 
 KvStatus TestStatement::setToAllocatedState(uint16_t) {
+  delete catalog_;
+  catalog_ = nullptr;
   table_ = testTableNone;
   tableRows_ = 0;
   currentRow_ = 0;

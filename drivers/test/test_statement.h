@@ -15,10 +15,15 @@
 //                                                 rolled back or began
 //   FAIL                        fails: 37000, "The test data source cannot
 //                               run 'FAIL ...'."
+//   SELECT * FROM <a table of   its columns       a result set without rows
+//   the catalog>                (SYS_INFO fails)
 //   anything else               -                 row count unknown (-1)
+//
+// Its catalog operations answer from test_catalog.h.
 #pragma once
 
 #include "base/base_statement.h"
+#include "drivers/test/test_catalog.h"
 #include "drivers/test/test_table.h"
 
 class TestStatement : public BaseStatement {
@@ -36,11 +41,21 @@ class TestStatement : public BaseStatement {
   BaseField* allocFld() override;
   KvStatus bindParam(uint16_t parameter, void* value, int32_t length, int mode) override;
   KvStatus setToAllocatedState(uint16_t drop) override;
+  KvStatus executeTables(BaseInString* tableTypes) override;
+  KvStatus executeColumns() override;
+  KvStatus executeStatistics(uint16_t internalCall) override;
+  KvStatus executePrimary() override;
 
  private:
   enum Behaviour { rowsNone, rowsOne, rowsUnknown, resultSets, countCommits, countRollbacks, countBegun };
   KvStatus makeColumn();
   KvStatus makeTableColumns();
+  // The catalog's answers (test_catalog.cpp): the result a catalog
+  // operation opened (owned), read in place of a table.
+  KvStatus openCatalogResult(TestCatalogResult* result);
+  KvStatus fetchCatalogRow(uint16_t* endOfData);
+  KvStatus getCatalogData(uint16_t column, int16_t cType, BaseOutString* out);
+  KvStatus prepareCatalogTable(const BaseSqlString& sql, int* known);
 
   Behaviour behaviour_ = rowsUnknown;
   uint32_t resultsLeft_ = 0;  // result sets after the current one
@@ -48,4 +63,5 @@ class TestStatement : public BaseStatement {
   TestTableKind table_ = testTableNone;  // the fixed table a SELECT reads
   uint32_t tableRows_ = 0;
   uint32_t currentRow_ = 0;   // 1-based; 0 before the first row
+  TestCatalogResult* catalog_ = nullptr;
 };
