@@ -284,8 +284,12 @@ TEST_F(CatalogTest, ArgumentLongerThanItsLimitNamesTheLimitAndALimitOfZeroIsNotC
     BaseErrorList& list = statement_->getErrorList();
     const UnitDiagnostic diagnostic = list.getCount() ? nextDiagnostic(list) : UnitDiagnostic{};
     EXPECT_EQ(diagnostic.state, c.state);
-    if (*c.message) EXPECT_NE(diagnostic.text.find(c.message), std::string::npos) << diagnostic.text;
-    if (rc == SQL_ERROR) EXPECT_EQ(statement_->getCursorState(), uint32_t(cursorAllocated));
+    if (*c.message) {
+      EXPECT_NE(diagnostic.text.find(c.message), std::string::npos) << diagnostic.text;
+    }
+    if (rc == SQL_ERROR) {
+      EXPECT_EQ(statement_->getCursorState(), uint32_t(cursorAllocated));
+    }
     ASSERT_EQ(statement_->SQLFreeStmt(SQL_CLOSE), SQL_SUCCESS);
   }
 }
