@@ -32,6 +32,7 @@ enum BaseSqlState : uint16_t {
   stateNotSupported = 38,  // IM001
   stateOptionFailed = 43,  // IM006
   stateTranslation = 46,   // IM009
+  stateTableNotFound = 52, // S0002
   stateColumnNotFound = 56,  // S0022
   stateGeneral = 58,       // S1000
   stateMemory = 59,        // S1001

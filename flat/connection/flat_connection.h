@@ -32,6 +32,7 @@ enum FlatEngineFlag : uint32_t {
   flatUpdateAllowed = 0x2,       // driver: UPDATE (else S1C00)
   flatDeleteAllowed = 0x4,       // driver: DELETE
   flatInsertAllowed = 0x8,       // driver: INSERT
+  flatDriver10 = 0x10,           // driver: set by the dBASE driver; read by the statement stages
   flatIndexFiles = 0x20,         // driver: keeps index files: closed when a query goes, keys added at commit
   flatStripQuotes = 0x40,        // driver: table names may carry back-quotes (flatStripEngrave)
   flatOem = 0x80,                // conn: Charset neither ANSI nor WINDOWS
@@ -52,6 +53,7 @@ enum FlatEngineFlag : uint32_t {
   flatNotNullHonoured = 0x8000000,  // driver
   flatUltraSafeCommit = 0x10000000, // conn: UltraSafeCommit
   flatBlockCache = 0x40000000,   // conn: the block cache was started
+  flatDriver80000000 = 0x80000000,  // driver: set by the dBASE driver; read by the statement stages
   flatInitialFlags = 0x513500,   // the constructor's word
 };
 

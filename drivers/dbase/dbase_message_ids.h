@@ -1,0 +1,44 @@
+// Named ids of the dBASE driver's own strings: its messages (1200-1499),
+// its name and the labels and names the framework and the engine ask for
+// (20101 and up). The texts stand beside them in dbase_messages.cpp, a
+// table sorted by id (checked when it is compiled).
+#pragma once
+
+#include <cstdint>
+
+enum DbaseMessageId : uint16_t {
+  msgDbfUseUnopenedIndex = 1226,   // "Attempt to use an index that hasn't been opened: %s1"
+  msgDbfBadIndexName = 1229,       // "Invalid dBASE index file name: %s1"
+  msgDbfCannotOpenExclusive = 1234,  // "Cannot open table exclusively: %s1"
+  msgDbfBadDecimalFormat = 1244,   // "Unsupported decimal format."
+
+  strDbfDriverName = 20101,        // "dBASE": the name in the message prefix
+  strDbfOwnerTerm = 20102,
+  strDbfQualifierTerm = 20104,
+  strDbfProcedureTerm = 20105,
+  strDbfTableTerm = 20106,
+  strDbfDriverVersion = 20107,
+  strDbfParamLength = 20108,       // create parameters of CHAR
+  strDbfParamPrecisionScale = 20111,  // create parameters of NUMERIC and FLOAT
+  strDbfLogicalLetters = 20117,    // "FTNY": false, true, false, true
+  strDbfTypeChar = 20118,
+  strDbfTypeDate = 20119,
+  strDbfTypeNumeric = 20120,
+  strDbfTypeMemo = 20121,
+  strDbfTypeLogical = 20122,
+  strDbfTypeFloat = 20123,
+  strDbfTypeGeneral = 20124,
+  strDbfTypePicture = 20126,
+  strDbfTypeBinary = 20127,
+  strDbfNameFoxPro = 20128,
+  strDbfNameFoxBase = 20129,
+  strDbfNameClipper = 20130,
+  strDbfNameDbase2 = 20131,
+  strDbfNameDbase3 = 20132,
+  strDbfNameDbase4 = 20133,
+  strDbfNameDbase5 = 20134,
+};
+
+// The driver's text of an id into buffer (size bytes); its length, 0 when
+// the driver has no such string.
+short dbfLoadString(uint16_t id, unsigned char* buffer, uint32_t size);

@@ -1,0 +1,53 @@
+// The dBASE driver's string table: its messages, its name in the message
+// prefix, the terms and labels the framework's SQLGetInfo and type rows
+// ask for, the logical letters and the names of the dialects.
+#include "drivers/dbase/dbase_message_ids.h"
+
+#include "util/resource.h"
+
+namespace {
+
+constexpr KvMessage dbaseStrings[] = {
+    {msgDbfUseUnopenedIndex, "Attempt to use an index that hasn't been opened: %s1"},
+    {msgDbfBadIndexName, "Invalid dBASE index file name: %s1"},
+    {msgDbfCannotOpenExclusive, "Cannot open table exclusively: %s1"},
+    {msgDbfBadDecimalFormat, "Unsupported decimal format."},
+    {strDbfDriverName, "dBASE"},
+    {strDbfOwnerTerm, "owner"},
+    {strDbfQualifierTerm, "Directory"},
+    {strDbfProcedureTerm, "procedure"},
+    {strDbfTableTerm, "Table"},
+    {strDbfDriverVersion, "02.00.0000"},
+    {strDbfParamLength, "length"},
+    {strDbfParamPrecisionScale, "precision,scale"},
+    {strDbfLogicalLetters, "FTNY"},
+    {strDbfTypeChar, "Char"},
+    {strDbfTypeDate, "Date"},
+    {strDbfTypeNumeric, "Numeric"},
+    {strDbfTypeMemo, "Memo"},
+    {strDbfTypeLogical, "Logical"},
+    {strDbfTypeFloat, "Float"},
+    {strDbfTypeGeneral, "General"},
+    {strDbfTypePicture, "Picture"},
+    {strDbfTypeBinary, "Binary"},
+    {strDbfNameFoxPro, "FoxPro"},
+    {strDbfNameFoxBase, "FoxBASE"},
+    {strDbfNameClipper, "Clipper"},
+    {strDbfNameDbase2, "dBASE II"},
+    {strDbfNameDbase3, "dBASE III"},
+    {strDbfNameDbase4, "dBASE IV"},
+    {strDbfNameDbase5, "dBASE V"},
+};
+
+constexpr bool sortedById() {
+  for (size_t i = 1; i < sizeof(dbaseStrings) / sizeof(dbaseStrings[0]); ++i)
+    if (dbaseStrings[i - 1].id >= dbaseStrings[i].id) return false;
+  return true;
+}
+static_assert(sortedById(), "the string table is searched by halves: keep it sorted by id");
+
+}  // namespace
+
+short dbfLoadString(uint16_t id, unsigned char* buffer, uint32_t size) {
+  return kvLoadStringFromTable(dbaseStrings, sizeof(dbaseStrings) / sizeof(dbaseStrings[0]), buffer, id, size);
+}

@@ -1,0 +1,142 @@
+// DbfFileDesc: one statement's reader and writer of one .DBF table (the
+// engine's FlatFileDesc). It walks the records, reads one by its number
+// (the engine's FlatNumericRid holds numbers from 1), hands out and stores
+// column values (dbf_values.cpp), appends, rewrites and deletes records,
+// and keeps the options a statement gave after the table's name (which
+// records it sees, its lock level, its character set, its index list).
+//
+// The record buffer holds R + 2 bytes: the record, then 0x1A and 0, so
+// that the record's text after the deletion byte is always terminated and
+// an append writes the end-of-file mark with the record.
+#pragma once
+
+#include "drivers/dbase/table/dbf_shared_desc.h"
+#include "flat/connection/flat_file_desc.h"
+#include "util/kv_array.h"
+
+class DbfConnection;
+
+// An element of an index list after a table name: a path of an index file
+// to open (0), or the name of an index or tag to make current (1).
+class DbfIndexName : public KvObject {
+ public:
+  enum : uint16_t { openFile = 0, useIndex = 1 };
+  DbfIndexName() = default;
+  ~DbfIndexName() override;
+  KvStatus set(const unsigned char* text, uint16_t kind);
+  const unsigned char* getText() const { return text_; }
+  uint16_t getKind() const { return kind_; }
+
+ private:
+  unsigned char* text_ = nullptr;
+  uint16_t kind_ = openFile;
+};
+
+class DbfFileDesc : public FlatFileDesc {
+ public:
+  // The reader's flag word.
+  enum : uint32_t {
+    readDeleted = 0x1,      // deliver deleted records
+    readLive = 0x2,         // deliver live records
+    currentDeleted = 0x8,   // the current record is deleted (so it is not locked)
+    memoNoHeader = 0x100,   // the memo value being read has no block header
+    charsetGiven = 0x80,    // the statement named a CHARSET
+    readerOem = 0x200,      // text in the OEM character set
+  };
+
+  // connection: the statement's connection, or null for a reader that the
+  // connection makes for a commit.
+  explicit DbfFileDesc(DbfConnection* connection);
+  ~DbfFileDesc() override;
+
+  // ---- the table contract (records)
+  // Opens the table at a full path: the connection's shared table of that
+  // path (4046 when its character set differs, 4044 when 32 readers have
+  // it), or a new one whose header is read and checked.
+  KvStatus openDataFile(FlatConnection* connection, const unsigned char* name) override;
+  KvStatus getMaxRecords(uint32_t* out) override;
+  // The next record the reader delivers (live, deleted or both); found 0
+  // at the end of the table, also when the header's count is larger than
+  // the records the file holds.
+  KvStatus readNextRec(uint16_t* found) override;
+  // The record the identifier names: getRecFound, getRecPastEnd (beyond
+  // the count, or the file ends inside it), getRecGone (deleted while
+  // deleted records are not delivered).
+  KvStatus readRecord(GetRecRetType* out) override;
+  KvStatus getRecordID(void* out) override;
+  KvStatus setRecordID() override;
+  KvStatus setRecordPosition() override;
+  // The count again, and the file's cached pages dropped, so that a new
+  // scan sees what other programs wrote.
+  KvStatus resetToFirstRecord() override;
+  // rewrite: record length bytes at the current record; append: the
+  // record (deletion byte blank) and the 0x1A after it, at the number the
+  // identifier holds. Text is converted to OEM in a copy.
+  KvStatus writeRecord(uint16_t mode) override;
+  // The record buffer all blanks.
+  KvStatus initializeForInsert() override;
+  // "*" into the current record's first byte.
+  KvStatus deleteRecord() override;
+  KvStatus useIndex(const unsigned char* name) override;
+  KvStatus closeIndex(const unsigned char* name) override;
+  void resetToAllocatedState() override;
+  // Five bytes: the lock level and the include-deleted bit, then the
+  // reader's user mask; setTransactionInfo reads them back as bits.
+  KvStatus getTransactionInfo(uint8_t** data, uint16_t* length) override;
+  KvStatus setTransactionInfo(uint8_t* data, uint16_t length) override;
+  // Index files named after the table are not opened yet: a list that
+  // names one fails cleanly here.
+  KvStatus initializeIndexes(FlatStatement* statement) override;
+
+  // ---- the table contract (values, dbf_values.cpp)
+  KvStatus getFieldData(uint16_t column, void* buffer, int32_t* length, uint16_t bufferSize,
+                        uint8_t* kind) override;
+  KvStatus updateColumn(uint16_t column, const void* value, uint32_t length, uint32_t internalType) override;
+  KvStatus updateLargeColumn(uint16_t column, const void* value, uint32_t length, uint32_t offset) override;
+  KvStatus getLargeColumn(uint16_t column, void* buffer, uint32_t size, uint32_t offset, uint32_t* got,
+                          uint32_t* total) override;
+  KvStatus checkValue(uint16_t column, const void* value, uint32_t length, uint32_t internalType) override;
+
+  // ---- driver operations
+  // Opens the table exclusively (PACK): 1234 when the connection has it
+  // open; no read-only fallback.
+  KvStatus openExclusive(FlatConnection* connection, const unsigned char* name);
+  // Attaches to a shared table for the engine's commit, with every user
+  // bit, so that it writes on behalf of all the connection's readers.
+  KvStatus attachForCommit(DbfSharedDesc* shared);
+  // Options after the table name (dbf_table_options.cpp applies them).
+  uint32_t getReaderFlags() const { return readerFlags_; }
+  void setReaderFlags(uint32_t flags) { readerFlags_ = flags; }
+  // RECORDS=DELETED: only deleted records; RECORDS=ALL: both kinds.
+  void setRecordsDelivered(uint32_t readBits) {
+    readerFlags_ = (readerFlags_ & ~uint32_t(readDeleted | readLive)) | readBits;
+  }
+  // CHARSET: OEM unless ANSI or WINDOWS.
+  void setCharset(bool oem);
+  int isOem() const { return (readerFlags_ & readerOem) != 0; }
+  KvArray* getIndexNames() const { return indexNames_; }
+  KvStatus makeIndexNames();
+  DbfSharedDesc* table() const { return static_cast<DbfSharedDesc*>(shared_); }
+  const unsigned char* getRecordBuffer() const { return recordBuffer_; }
+  uint32_t currentRecord() const;
+
+ private:
+  KvStatus attach(FlatConnection* connection, const unsigned char* name, bool exclusive);
+  KvStatus allocateBuffer();
+  // Decimal or date text of a value for a field (dbf_values.cpp).
+  KvStatus encodeValue(uint16_t column, const void* value, uint32_t length, uint32_t internalType,
+                       unsigned char* field, int* keepField);
+
+  DbfConnection* connection_;
+  unsigned char* recordBuffer_ = nullptr;  // R + 2 bytes
+  unsigned char* writeBuffer_ = nullptr;   // the OEM copy a write sends, R + 1 bytes
+  uint32_t memoOffset_ = 0;
+  uint32_t memoRemaining_ = 0;
+  KvArray* indexNames_ = nullptr;  // DbfIndexName, owned
+  uint32_t readerFlags_ = readLive;
+  // Whose locks this reader takes: its own user bit, or every bit for the
+  // connection's commit writer (which has no user bit of its own, so that
+  // its end releases no other reader's bit).
+  uint32_t lockMask_ = 0;
+  uint8_t transactionInfo_[5] = {0};
+};

@@ -1,0 +1,62 @@
+// DbfStatement: the dBASE driver's statement handle (HSTMT), on the file
+// SQL engine's FlatStatement. The engine parses and runs SQL and asks the
+// statement for the driver's objects: its table readers (DbfFileDesc), its
+// query descriptor (DbfSqlDesc, which reads the options after a table
+// name) and its own statements PACK and VERIFY INDEX.
+#pragma once
+
+#include "drivers/dbase/statement/dbf_table_options.h"
+#include "flat/exec/flat_statement.h"
+#include "flat/sql/flat_descriptor.h"
+
+class DbfConnection;
+
+// Private statement option: the number of the record most recently
+// written to the table of the statement's query (an INSERT's new record),
+// as an 8-byte double.
+enum : uint16_t { dbfOptionLastRecord = 1048 };
+
+class DbfSqlDesc : public FlatSqlDesc {
+ public:
+  explicit DbfSqlDesc(FlatStatement* statement);
+  ~DbfSqlDesc() override;
+
+  // Reads a table name of the FROM clause and the option or index list
+  // that may follow it (dbf_table_options.h); the options are kept for the
+  // table's reader (takeTableOptions). For the query that PACK prepares, a
+  // table the connection has open is refused (3965).
+  KvStatus parseTableName(const unsigned char* text, uint32_t* position) override;
+
+  // The options of the table parsed last, given to a reader before it
+  // opens the table.
+  const DbfTableOptions& getTableOptions() const { return options_; }
+  KvStatus applyTableOptions(DbfFileDesc* reader) const { return dbfApplyTableOptions(options_, reader); }
+
+  // Two strings compare with trailing blanks removed from both (set unless
+  // the connection's or the table's Compatibility is DBASE).
+  int isAnsiCompare() const { return ansiCompare_; }
+  // The query PACK prepares.
+  void setPackQuery(int pack) { packQuery_ = pack; }
+
+ private:
+  DbfConnection* connection() const;
+
+  DbfTableOptions options_;
+  int ansiCompare_ = 1;
+  int packQuery_ = 0;
+};
+
+class DbfStatement : public FlatStatement {
+ public:
+  explicit DbfStatement(FlatConnection* connection);
+  ~DbfStatement() override;
+
+  // 1048: the last record written, as a double; the rest the framework's.
+  KvStatus getStmtOption(uint16_t option, void* value) override;
+  KvStatus allocFileDesc(FlatFileDesc** out) override;
+  FlatSqlDesc* allocSqlDesc() override;
+  KvStatus isOptionList(const unsigned char* position, uint16_t* isList) override;
+  // PACK and VERIFY INDEX are the driver's; they are not carried out yet
+  // (S1C00). Anything else is 3800 "Unknown SQL statement".
+  FlatDescriptor* allocSpecialStmt(const unsigned char* text) override;
+};
