@@ -10,6 +10,14 @@ namespace {
 bool isBlank(unsigned char c) { return c == ' ' || c == 0; }
 bool isDigit(unsigned char c) { return c >= '0' && c <= '9'; }
 
+// A number field of blanks and asterisks only: dBASE fills a field with
+// "*" when a number overflowed it, and GDAL writes NULL numbers so.
+bool isStarredBlank(const unsigned char* text, uint32_t length) {
+  for (uint32_t i = 0; i < length; ++i)
+    if (!isBlank(text[i]) && text[i] != '*') return false;
+  return true;
+}
+
 // The parts of decimal text: sign, integer digits (no leading zeros) and
 // fraction digits, each bounded by the text's own length.
 struct Decimal {
@@ -101,6 +109,7 @@ DbfNumberFit formatDecimal(const Decimal& value, uint16_t width, uint16_t decima
 }  // namespace
 
 DbfTextResult dbfReadNumber(const unsigned char* text, uint32_t length, double* out) {
+  if (isStarredBlank(text, length)) return dbfTextBlank;
   uint32_t i = 0;
   while (i < length && isBlank(text[i])) ++i;
   uint32_t end = length;
@@ -204,7 +213,7 @@ DbfTextResult dbfDirectNumberText(const unsigned char* field, uint32_t length, u
   uint32_t end = length;
   while (end > i && field[end - 1] == ' ') --end;
   *outLength = 0;
-  if (i == end) return dbfTextBlank;
+  if (i == end || isStarredBlank(field + i, end - i)) return dbfTextBlank;
   for (uint32_t k = i; k < end; ++k) {
     unsigned char c = field[k];
     if (!(isDigit(c) || c == ' ' || c == '+' || c == '-' || (c == '.' && decimals))) return dbfTextBad;

@@ -14,7 +14,8 @@ enum DbfTextResult : int {
 
 // A number field: blanks (and NUL bytes, which some programs pad with)
 // around an optional sign, digits, an optional point and fraction and an
-// optional exponent. Nothing but blanks is blank.
+// optional exponent. Nothing but blanks is blank, and so is a field of
+// asterisks (an overflow mark of dBASE, NULL as GDAL writes it).
 DbfTextResult dbfReadNumber(const unsigned char* text, uint32_t length, double* out);
 
 // A date field: a blank (or NUL) first character, or nothing but zeros and
