@@ -199,8 +199,25 @@ KvStatus DbfConnection::prepareToCommit(FlatSharedDesc* shared, FlatFileDesc** w
   return kvSuccess;
 }
 
+DbfSharedDesc* DbfConnection::findSharedTable(const unsigned char* path) {
+  for (FlatSharedDesc* shared = getSharedTables(); shared; shared = shared->getNext()) {
+    auto* table = static_cast<DbfSharedDesc*>(shared);
+    if (!(table->getTableFlags() & DbfSharedDesc::tableValid) || !shared->getName()) continue;
+    if (std::strcmp(kvC(shared->getName()), kvC(path)) == 0 || bosIsSameFile(table->getDataHandle(), path))
+      return table;
+  }
+  return nullptr;
+}
+
 uint16_t DbfConnection::isFileOpen(const unsigned char* name) {
-  // Index files are not opened yet, so a table's own path is all there is
-  // to compare; the engine's walk does that and closes idle tables.
-  return FlatConnection::isFileOpen(name);
+  // Index files are not opened yet, so a table's own file is all there is
+  // to compare.
+  lockTableList();
+  uint16_t open = 0;
+  if (DbfSharedDesc* table = findSharedTable(name)) {
+    if (table->isIdle()) removeSharedDesc(table, 1, 1);
+    else open = 1;
+  }
+  unlockTableList();
+  return open;
 }

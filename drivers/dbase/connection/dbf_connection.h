@@ -10,6 +10,8 @@
 #include "drivers/dbase/connection/dbf_dialect.h"
 #include "flat/connection/flat_connection.h"
 
+class DbfSharedDesc;
+
 // LockCompatibility: whose lock offsets the tables' locks use.
 enum DbfLockScheme : uint32_t {
   dbfLockDbase = 0,
@@ -68,6 +70,11 @@ class DbfConnection : public FlatConnection {
   // are opened, one of its index files has that path); idle tables met on
   // the way are closed.
   uint16_t isFileOpen(const unsigned char* name) override;
+  // The shared table of the file a path leads to: the same path, or
+  // another name of the same file (files are found without regard to case,
+  // so EMP and emp.dbf are one table). The caller holds the table-list
+  // lock.
+  DbfSharedDesc* findSharedTable(const unsigned char* path);
 
   // ---- the dialect and the keys
   // Sets the dialect of a name (its type table with it); 0 when the name

@@ -103,10 +103,7 @@ KvStatus DbfFileDesc::openExclusive(FlatConnection* connection, const unsigned c
 KvStatus DbfFileDesc::attach(FlatConnection* connection, const unsigned char* name, bool exclusive) {
   auto* dbc = static_cast<DbfConnection*>(connection);
   if (!connection_) connection_ = dbc;
-  for (FlatSharedDesc* shared = connection->getSharedTables(); shared; shared = shared->getNext()) {
-    if (!shared->getName() || std::strcmp(kvC(shared->getName()), kvC(name)) != 0) continue;
-    auto* found = static_cast<DbfSharedDesc*>(shared);
-    if (!(found->getTableFlags() & DbfSharedDesc::tableValid)) continue;
+  if (DbfSharedDesc* found = dbc->findSharedTable(name)) {
     if (exclusive) {
       // An idle table the cache kept holds the file: it goes, so that the
       // exclusive open can have the file to itself.
@@ -115,23 +112,27 @@ KvStatus DbfFileDesc::attach(FlatConnection* connection, const unsigned char* na
         return kvFailure;
       }
       connection->removeSharedDesc(found, 1, 1);
-      break;
+    } else {
+      return attachShared(found, name);
     }
-    if (found->getUserMask() == 0xFFFFFFFF) {
-      addFlatError(stateGeneral, msgSharedOpenLimit) << name;
-      return kvFailure;
-    }
-    if (bool(found->isOem()) != bool(isOem())) {
-      addFlatWarning(stateWarning, msgCharsetMismatch);
-      setCharset(found->isOem());
-    }
-    shared_ = found;
-    if (found->refreshRecordCount() != kvSuccess || allocateBuffer() != kvSuccess) return kvFailure;
-    return makeRid();
   }
   DbfSharedDesc* shared = nullptr;
   if (DbfSharedDesc::open(dbc, this, name, exclusive, isOem(), &shared) != kvSuccess) return kvFailure;
   if (allocateBuffer() != kvSuccess) return kvFailure;
+  return makeRid();
+}
+
+KvStatus DbfFileDesc::attachShared(DbfSharedDesc* found, const unsigned char* name) {
+  if (found->getUserMask() == 0xFFFFFFFF) {
+    addFlatError(stateGeneral, msgSharedOpenLimit) << name;
+    return kvFailure;
+  }
+  if (bool(found->isOem()) != bool(isOem())) {
+    addFlatWarning(stateWarning, msgCharsetMismatch);
+    setCharset(found->isOem());
+  }
+  shared_ = found;
+  if (found->refreshRecordCount() != kvSuccess || allocateBuffer() != kvSuccess) return kvFailure;
   return makeRid();
 }
 

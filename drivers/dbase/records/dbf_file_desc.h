@@ -122,6 +122,7 @@ class DbfFileDesc : public FlatFileDesc {
 
  private:
   KvStatus attach(FlatConnection* connection, const unsigned char* name, bool exclusive);
+  KvStatus attachShared(DbfSharedDesc* found, const unsigned char* name);
   KvStatus allocateBuffer();
   // Decimal or date text of a value for a field (dbf_values.cpp).
   KvStatus encodeValue(uint16_t column, const void* value, uint32_t length, uint32_t internalType,

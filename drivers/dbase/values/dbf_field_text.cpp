@@ -150,7 +150,7 @@ DbfTextResult dbfReadDate(const unsigned char* text, uint32_t length, int32_t* y
 }
 
 DbfTextResult dbfReadLogical(unsigned char letter, const unsigned char* letters, int* value) {
-  if (isBlank(letter)) return dbfTextBlank;
+  if (isBlank(letter) || letter == '?') return dbfTextBlank;
   *value = letter == letters[1] || letter == letters[3];
   return dbfTextValue;
 }

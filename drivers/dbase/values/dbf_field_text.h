@@ -24,7 +24,9 @@ DbfTextResult dbfReadNumber(const unsigned char* text, uint32_t length, double* 
 DbfTextResult dbfReadDate(const unsigned char* text, uint32_t length, int32_t* year, int32_t* month,
                           int32_t* day);
 
-// A logical letter: blank or NUL is blank; the letters at positions 1 and
+// A logical letter: blank, NUL or "?" (dBASE's own mark of a logical never
+// set, which python3-dbf and Perl XBase write for NULL) is blank; the
+// letters at positions 1 and
 // 3 of letters ("FTNY": T and Y, compared exactly, so "y" is false) are
 // true; any other letter is false.
 DbfTextResult dbfReadLogical(unsigned char letter, const unsigned char* letters, int* value);

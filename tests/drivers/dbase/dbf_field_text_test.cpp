@@ -70,7 +70,8 @@ TEST(DbfFieldTextTest, LogicalsByTheLetterTable) {
   } cases[] = {
       {'T', dbfTextValue, 1}, {'Y', dbfTextValue, 1}, {'F', dbfTextValue, 0}, {'N', dbfTextValue, 0},
       // Lower case is not in the table: false, as the driver always read it.
-      {'y', dbfTextValue, 0}, {'t', dbfTextValue, 0}, {'?', dbfTextValue, 0}, {' ', dbfTextBlank, 0},
+      {'y', dbfTextValue, 0}, {'t', dbfTextValue, 0}, {'X', dbfTextValue, 0}, {'?', dbfTextBlank, 0},
+      {' ', dbfTextBlank, 0},
       {0, dbfTextBlank, 0},
   };
   for (const auto& c : cases) {
