@@ -8,6 +8,7 @@ packages=(
   libgtest-dev
   unixodbc unixodbc-dev odbcinst
   python3 python3-pyodbc
+  python3-dbf python3-dbfread libdbd-xbase-perl
   clang libclang-rt-14-dev
 )
 

@@ -1,0 +1,119 @@
+"""The dBASE driver through the unixODBC Driver Manager from pyodbc, an ODBC 3
+application with its default settings: connections with every CreateType,
+SQLGetInfo by dialect, the driver's messages, and (skipped until the engine
+runs SQL) SELECT, INSERT, UPDATE and DELETE on tables that dbfread and
+python3-dbf read and write too."""
+
+import os
+import shutil
+import tempfile
+import unittest
+
+import pyodbc
+
+DRIVER = os.environ["KV_DBASE_DRIVER"]
+DATA = os.environ["KV_DBASE_DATA"]
+
+ENGINE_NOT_YET = ("needs the engine's SQL statements (parser, compiler, execution); "
+                  "enable when they run on the dBASE driver")
+
+
+class DbaseDriverTest(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.dir = tempfile.mkdtemp(prefix="kvdbf")
+        cls.data = os.path.join(cls.dir, "data")
+        os.mkdir(cls.data)
+        for name in ("people3.dbf", "towns_ogr.dbf", "stock_xb.dbf"):
+            shutil.copy(os.path.join(DATA, name), cls.data)
+        with open(os.path.join(cls.dir, "odbcinst.ini"), "w") as f:
+            f.write(f"[KvDbase]\nDriver={DRIVER}\nSetup={DRIVER}\n")
+        with open(os.path.join(cls.dir, "odbc.ini"), "w") as f:
+            f.write(f"[Tables]\nDriver=KvDbase\nDatabase={cls.data}\n")
+        open(os.path.join(cls.dir, "user.ini"), "w").close()
+        os.environ["ODBCSYSINI"] = cls.dir
+        os.environ["ODBCINI"] = os.path.join(cls.dir, "user.ini")
+
+    @classmethod
+    def tearDownClass(cls):
+        shutil.rmtree(cls.dir, ignore_errors=True)
+
+    def test_every_create_type_by_its_dialect(self):
+        cases = [("DBASE2", "dBASE II", "01.00.0000 dBASE II", 32),
+                 ("dbase3", "dBASE III", "01.00.0000 dBASE III", 255),
+                 ("DBASE4", "dBASE IV", "02.00.0000 dBASE IV", 255),
+                 ("DBASE5", "dBASE V", "05.00.0000 dBASE V", 1024),
+                 ("CLIPPER", "Clipper", "05.20.0000 Clipper", 255),
+                 ("FOXBASE", "FoxBASE", "01.00.0000 FoxBASE", 255),
+                 ("FOXPRO1", "FoxPro", "01.00.0000 FoxPro", 255),
+                 ("foxpro25", "FoxPro", "02.50.0000 FoxPro", 255)]
+        for create_type, name, version, columns in cases:
+            with self.subTest(create_type=create_type):
+                cnxn = pyodbc.connect(f"DRIVER={{KvDbase}};DB={self.data};CreateType={create_type}")
+                self.assertEqual(cnxn.getinfo(pyodbc.SQL_DBMS_NAME), name)
+                self.assertEqual(cnxn.getinfo(pyodbc.SQL_DBMS_VER), version)
+                self.assertEqual(cnxn.getinfo(pyodbc.SQL_MAX_COLUMNS_IN_TABLE), columns)
+                self.assertEqual(cnxn.getinfo(pyodbc.SQL_DRIVER_NAME), os.path.basename(DRIVER))
+                cnxn.close()
+
+    def test_clipper_has_no_row_size_limit(self):
+        cnxn = pyodbc.connect("DSN=Tables;CT=CLIPPER")
+        self.assertEqual(cnxn.getinfo(pyodbc.SQL_MAX_ROW_SIZE), 0)
+        self.assertEqual(cnxn.getinfo(pyodbc.SQL_MAX_COLUMN_NAME_LEN), 10)
+        cnxn.close()
+
+    def test_an_unknown_create_type_fails_the_connect(self):
+        with self.assertRaises(pyodbc.Error) as caught:
+            pyodbc.connect(f"DSN=Tables;CreateType=DBASE6")
+        text = str(caught.exception)
+        self.assertIn("HY009", text)
+        self.assertIn("[KESTRANE][ODBC dBASE driver]Invalid argument value.", text)
+
+    def test_manual_commit_by_default(self):
+        cnxn = pyodbc.connect("DSN=Tables")
+        self.assertFalse(cnxn.autocommit)
+        cnxn.commit()
+        cnxn.rollback()
+        cnxn.close()
+
+    @unittest.skip(ENGINE_NOT_YET)
+    def test_select_star_reads_what_other_programs_wrote(self):
+        cnxn = pyodbc.connect("DSN=Tables", autocommit=True)
+        rows = cnxn.execute("SELECT * FROM towns_ogr").fetchall()
+        self.assertEqual([r[0].rstrip() for r in rows], ["Oslo", "Bergen", "Troms\u00f8"])
+        self.assertEqual(rows[2][2], None)
+        rows = cnxn.execute("SELECT * FROM people3 (CHARSET=IBMPC)").fetchall()
+        self.assertEqual([r[0].rstrip() for r in rows], ["Alice", "Carol", "Dave \u00e9"])
+        cnxn.close()
+
+    @unittest.skip(ENGINE_NOT_YET)
+    def test_changes_are_read_back_by_dbfread_and_python_dbf(self):
+        import dbf
+        import dbfread
+        cnxn = pyodbc.connect("DSN=Tables", autocommit=True)
+        cnxn.execute("INSERT INTO stock_xb (ITEM, PRICE, INSTOCK, ADDED) VALUES ('drill', -3.5, 1, {d '2001-02-03'})")
+        cnxn.execute("UPDATE stock_xb SET PRICE = 13 WHERE ITEM = 'hammer'")
+        cnxn.execute("DELETE FROM stock_xb WHERE ITEM = 'nails'")
+        cnxn.close()
+        path = os.path.join(self.data, "stock_xb.dbf")
+        table = dbfread.DBF(path)
+        self.assertEqual([(r["ITEM"], float(r["PRICE"])) for r in table], [("hammer", 13.0), ("drill", -3.5)])
+        self.assertEqual(sorted(r["ITEM"] for r in table.deleted), ["nails", "saw"])
+        t = dbf.Table(path)
+        t.open()
+        self.assertEqual(len(t), 4)
+        t.close()
+
+    @unittest.skip(ENGINE_NOT_YET)
+    def test_table_options(self):
+        cnxn = pyodbc.connect("DSN=Tables", autocommit=True)
+        self.assertEqual(len(cnxn.execute("SELECT * FROM people3 (RECORDS=DELETED)").fetchall()), 1)
+        self.assertEqual(len(cnxn.execute("SELECT * FROM people3 (RECORDS=ALL, LOCKING=NONE)").fetchall()), 4)
+        with self.assertRaises(pyodbc.Error) as caught:
+            cnxn.execute("SELECT * FROM people3 (FOO=1)")
+        self.assertIn("Unknown option: FOO", str(caught.exception))
+        cnxn.close()
+
+
+if __name__ == "__main__":
+    unittest.main()
