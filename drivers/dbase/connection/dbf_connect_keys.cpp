@@ -73,7 +73,7 @@ KvStatus DbfConnection::connectInit(KvValueParser* parser) {
     return kvFailure;
   }
   if (pendingCreateType_ != noPendingCreateType) {
-    createType_ = pendingCreateType_;
+    useCreateType(pendingCreateType_);
     pendingCreateType_ = noPendingCreateType;
   }
 

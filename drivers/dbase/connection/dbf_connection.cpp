@@ -60,6 +60,7 @@ DbfConnection::DbfConnection(BaseEnv* env) : FlatConnection(env) {
   addEngineFlags(engineBits);
   setLimits(0, 0, 0x7FFFFFFF);
   setInfoChain(&dbfInfo);
+  useCreateType(dbfDbase5);
 }
 
 DbfConnection::~DbfConnection() { ramFree(macFileInfo_); }
@@ -101,8 +102,14 @@ KvStatus DbfConnection::checkExt(const unsigned char* ext) {
 int DbfConnection::setCreateType(const unsigned char* name) {
   uint32_t type = 0;
   if (!dbfFindDialect(name, &type)) return 0;
-  createType_ = type;
+  useCreateType(type);
   return 1;
+}
+
+void DbfConnection::useCreateType(uint32_t type) {
+  createType_ = type;
+  const DbfDialect& dialect = getDialect();
+  setTypeTable(dialect.typeTable, dialect.typeCount);
 }
 
 KvStatus DbfConnection::getAskedForInfo(uint16_t type, void** value, BaseInfoValType* kind) {

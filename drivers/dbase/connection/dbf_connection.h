@@ -80,6 +80,8 @@ class DbfConnection : public FlatConnection {
   // Sets the dialect of a name (its type table with it); 0 when the name
   // is none of the eight.
   int setCreateType(const unsigned char* name);
+  // Makes a dialect the connection's, with its type table's offered rows.
+  void useCreateType(uint32_t type);
   uint32_t getCreateType() const { return createType_; }
   const DbfDialect& getDialect() const { return dbfDialect(createType_); }
   uint32_t getLockScheme() const { return lockScheme_; }

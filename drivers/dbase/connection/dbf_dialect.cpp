@@ -13,30 +13,29 @@ const char dbfTypeLetters[dbfTypeLetterCount + 1] = "LMCFNDGPB";
 namespace {
 
 enum : uint32_t { longPrecision = 2147483647 };
-enum : uint16_t { caseSensitive = 8 };
 
 #define DBF_ROW_LOGICAL {"LOGICAL", strDbfTypeLogical, SQL_BIT, 1, nullptr, nullptr, 0, 1, 2, 0, 0, 0}
 #define DBF_ROW_CHAR(width) \
-  {"CHAR", strDbfTypeChar, SQL_CHAR, width, "'", "'", strDbfParamLength, 1, 3, caseSensitive, 0, 0}
+  {"CHAR", strDbfTypeChar, SQL_CHAR, width, "'", "'", strDbfParamLength, 1, 3, typeCaseSensitive, 0, 0}
 #define DBF_ROW_NUMERIC \
   {"NUMERIC", strDbfTypeNumeric, SQL_DECIMAL, 19, nullptr, nullptr, strDbfParamPrecisionScale, 1, 2, 0, 0, 19}
-#define DBF_ROW_MEMO {"MEMO", strDbfTypeMemo, SQL_LONGVARCHAR, longPrecision, "'", "'", 0, 1, 0, caseSensitive, 0, 0}
+#define DBF_ROW_MEMO {"MEMO", strDbfTypeMemo, SQL_LONGVARCHAR, longPrecision, "'", "'", 0, 1, 0, typeCaseSensitive, 0, 0}
 #define DBF_ROW_DATE {"DATE", strDbfTypeDate, SQL_DATE, 10, "{", "}", 0, 1, 2, 0, 0, 0}
 #define DBF_ROW_FLOAT \
   {"FLOAT", strDbfTypeFloat, SQL_DECIMAL, 19, nullptr, nullptr, strDbfParamPrecisionScale, 1, 2, 0, 0, 19}
 #define DBF_ROW_LONG(name, id) {name, id, SQL_LONGVARBINARY, longPrecision, "'", "'", 0, 1, 0, 0, 0, 0}
 
-const DbfTypeRow dbaseTypes[] = {
+const BaseTypeRow dbaseTypes[] = {
     DBF_ROW_LOGICAL, DBF_ROW_CHAR(254), DBF_ROW_NUMERIC, DBF_ROW_MEMO, DBF_ROW_DATE, DBF_ROW_FLOAT,
     DBF_ROW_LONG("GENERAL", strDbfTypeGeneral), DBF_ROW_LONG("BINARY", strDbfTypeBinary),
     DBF_ROW_LONG("PICTURE", strDbfTypePicture),
 };
-const DbfTypeRow clipperTypes[] = {
+const BaseTypeRow clipperTypes[] = {
     DBF_ROW_LOGICAL, DBF_ROW_CHAR(1024), DBF_ROW_NUMERIC, DBF_ROW_MEMO, DBF_ROW_DATE, DBF_ROW_FLOAT,
     DBF_ROW_LONG("GENERAL", strDbfTypeGeneral), DBF_ROW_LONG("BINARY", strDbfTypeBinary),
     DBF_ROW_LONG("PICTURE", strDbfTypePicture),
 };
-const DbfTypeRow foxproTypes[] = {
+const BaseTypeRow foxproTypes[] = {
     DBF_ROW_LOGICAL, DBF_ROW_CHAR(254), DBF_ROW_NUMERIC, DBF_ROW_MEMO, DBF_ROW_DATE,
     DBF_ROW_LONG("PICTURE", strDbfTypePicture), DBF_ROW_FLOAT, DBF_ROW_LONG("GENERAL", strDbfTypeGeneral),
     DBF_ROW_LONG("BINARY", strDbfTypeBinary),
@@ -98,7 +97,7 @@ uint16_t dbfRowOfLetter(const DbfDialect& dialect, unsigned char letter) {
   return 0;
 }
 
-unsigned char dbfLetterOfRow(const DbfTypeRow& row) {
+unsigned char dbfLetterOfRow(const BaseTypeRow& row) {
   for (const auto& entry : letterOfLocalName)
     if (entry.localNameId == row.localNameId) return entry.letter;
   return 'C';

@@ -19,7 +19,7 @@
 // of its table (DBASE2 three, DBASE3 five, ...).
 #pragma once
 
-#include "util/kv_types.h"
+#include "base/base_type_info.h"
 
 // Dialects, numbered as the connection keeps them (option 1045 and the
 // CreateType key name them).
@@ -35,22 +35,6 @@ enum DbfCreateType : uint32_t {
   dbfCreateTypeCount = 8,
 };
 
-// One row of a type table, the columns of SQLGetTypeInfo in their order.
-// Texts are static; string ids are the driver's strings, 0 for none.
-struct DbfTypeRow {
-  const char* typeName;
-  uint16_t localNameId;
-  int16_t dataType;
-  uint32_t precision;
-  const char* literalPrefix;
-  const char* literalSuffix;
-  uint16_t createParamsId;
-  int16_t nullable;
-  int16_t searchable;
-  uint16_t flags;  // 8: case sensitive
-  int16_t minimumScale;
-  int16_t maximumScale;
-};
 
 // The field-type letters, in the order of a dialect's letter-to-row map.
 enum : uint16_t { dbfTypeLetterCount = 9 };
@@ -58,7 +42,7 @@ extern const char dbfTypeLetters[dbfTypeLetterCount + 1];  // "LMCFNDGPB"
 
 struct DbfDialect {
   const char* name;              // "DBASE2" ... "FOXPRO25"
-  const DbfTypeRow* typeTable;   // nine rows
+  const BaseTypeRow* typeTable;   // nine rows
   uint16_t typeCount;            // rows offered
   const uint16_t* typeIndex;     // rows of the letters L M C F N D G P B
   uint16_t dbmsNameId;           // SQLGetInfo 17
@@ -77,6 +61,6 @@ int dbfFindDialect(const unsigned char* name, uint32_t* createType);
 // The type-table row of a field-type letter (any other letter: row 0).
 uint16_t dbfRowOfLetter(const DbfDialect& dialect, unsigned char letter);
 // The field-type letter of a type-table row, by its local name.
-unsigned char dbfLetterOfRow(const DbfTypeRow& row);
+unsigned char dbfLetterOfRow(const BaseTypeRow& row);
 // The field-type letter that stands for an engine SQL type; 0 for none.
 unsigned char dbfLetterOfSqlType(int16_t sqlType);

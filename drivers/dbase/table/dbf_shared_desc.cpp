@@ -44,7 +44,7 @@ KvStatus DbfSharedField::describe(const DbfDialect& dialect, bool oem) {
   unsigned char name[dbfMaxNameChars + 1];
   std::memcpy(name, storedName_, sizeof(name));
   if (oem) kvOemToAnsi(name, name);
-  const DbfTypeRow& row = dialect.typeTable[dbfRowOfLetter(dialect, type_)];
+  const BaseTypeRow& row = dialect.typeTable[dbfRowOfLetter(dialect, type_)];
   rowSqlType_ = row.dataType;
   if (setName(name) != kvSuccess || setTypeName(kvU(row.typeName)) != kvSuccess) return kvFailure;
   setSqlType(row.dataType);

@@ -1,5 +1,6 @@
 // The dBASE connection: its keys, its dialects and their SQLGetInfo
 // answers and type tables, and the private options 1044 and 1045.
+#include "base/base_type_info.h"
 #include "drivers/dbase/dbase_message_ids.h"
 #include "tests/drivers/dbase/dbase_test_support.h"
 
@@ -166,7 +167,7 @@ TEST_F(DbfConnectionTest, TypeRowsAndLetters) {
   for (int i = 0; i < 9; ++i) {
     for (DbfConnection* connection : {dbase, fox}) {
       const DbfDialect& dialect = connection->getDialect();
-      const DbfTypeRow& row = dialect.typeTable[dbfRowOfLetter(dialect, uint8_t(letters[i]))];
+      const BaseTypeRow& row = dialect.typeTable[dbfRowOfLetter(dialect, uint8_t(letters[i]))];
       EXPECT_STREQ(row.typeName, dbaseNames[i]);
       EXPECT_EQ(dbfLetterOfRow(row), uint8_t(letters[i]));
     }
@@ -176,6 +177,42 @@ TEST_F(DbfConnectionTest, TypeRowsAndLetters) {
   EXPECT_EQ(dbfLetterOfSqlType(SQL_DOUBLE), 'N');
   EXPECT_EQ(dbfLetterOfSqlType(SQL_INTEGER), 0);
   EXPECT_EQ(std::string(kvC(DbfConnection::getLogicalLetters())), "FTNY");
+}
+
+TEST_F(DbfConnectionTest, TypeInformationByDialect) {
+  const struct {
+    const char* createType;
+    std::vector<std::string> names;  // sorted by SQL type, then name
+  } cases[] = {
+      {"DBASE2", {"LOGICAL", "CHAR", "NUMERIC"}},
+      {"DBASE3", {"LOGICAL", "MEMO", "CHAR", "NUMERIC", "DATE"}},
+      {"DBASE4", {"LOGICAL", "MEMO", "CHAR", "FLOAT", "NUMERIC", "DATE"}},
+      {"DBASE5", {"LOGICAL", "BINARY", "GENERAL", "MEMO", "CHAR", "FLOAT", "NUMERIC", "DATE"}},
+      {"CLIPPER", {"LOGICAL", "MEMO", "CHAR", "NUMERIC", "DATE"}},
+      {"FOXPRO1", {"LOGICAL", "PICTURE", "MEMO", "CHAR", "NUMERIC", "DATE"}},
+      {"FOXPRO25", {"LOGICAL", "GENERAL", "PICTURE", "MEMO", "CHAR", "FLOAT", "NUMERIC", "DATE"}},
+  };
+  for (const auto& c : cases) {
+    DbfConnection* connection = connect(std::string("CT=") + c.createType);
+    BaseGetTypesInfo rows(0);
+    ASSERT_EQ(rows.collectFromTable(connection), kvSuccess);
+    ASSERT_EQ(rows.sort(), kvSuccess);
+    std::vector<std::string> names;
+    for (uint16_t i = 0; i < rows.getRowCount(); ++i) names.push_back(kvC(rows.getRow(i)->typeName));
+    EXPECT_EQ(names, c.names) << c.createType;
+  }
+  DbfConnection* clipper = connect("CT=CLIPPER");
+  BaseGetTypesInfo chars(SQL_CHAR);
+  ASSERT_EQ(chars.collectFromTable(clipper), kvSuccess);
+  ASSERT_EQ(chars.getRowCount(), 1);
+  EXPECT_EQ(chars.getRow(0)->precision, 1024);
+  EXPECT_STREQ(kvC(chars.getRow(0)->localTypeName), "Char");
+  EXPECT_STREQ(kvC(chars.getRow(0)->createParams), "length");
+  EXPECT_EQ(chars.getRow(0)->caseSensitive, 1);
+  // Option 1045 changes the rows with the dialect.
+  ASSERT_EQ(clipper->applyConnectOption(dbfOptionCreateType, SQLULEN(reinterpret_cast<uintptr_t>("DBASE2"))),
+            kvSuccess);
+  EXPECT_EQ(clipper->getTypeCount(), 3);
 }
 
 TEST_F(DbfConnectionTest, MessagesCarryTheDriversName) {
