@@ -212,7 +212,7 @@ KvStatus DbfFileDesc::encodeValue(uint16_t column, const void* value, uint32_t l
           fit = dbfFormatDouble(number, uint16_t(width), field->getDecimals(), ' ', out);
       }
       if (fit == dbfNumberTooLarge) {
-        addOdbcError(stateOutOfRange);
+        addOdbcError(stateNumericRange);
         return kvFailure;
       }
       if (fit != dbfNumberFits) {
