@@ -179,8 +179,10 @@ DbfSharedDesc::DbfSharedDesc(DbfConnection* connection, FlatFileDesc* reader, in
 
 DbfSharedDesc::~DbfSharedDesc() {
   if ((tableFlags_ & tableChanged) && !isReadOnly()) {
+    // The date the user sees on this machine, as the other programs that
+    // write these files stamp it: the local date, not UTC's.
     os_time now;
-    bosdate(&now);
+    bosLocalDate(&now);
     unsigned char date[3];
     dbfDateBytes(isDbase2(), now.year, now.month, now.day, date);
     // A failed date write loses nothing the table holds; its message stays

@@ -258,10 +258,10 @@ TEST_F(DbfTableTest, AppendRewriteAndDeleteAsOtherProgramsExpect) {
   EXPECT_EQ(bytes.size(), H + 2 * R + 1);
   EXPECT_EQ(rows(reader).size(), 1u);
   drop(statement);
-  // Closing the changed table writes today's date (the table closes with
-  // its last reader, the cache keeping none).
+  // Closing the changed table writes today's local date (the table closes
+  // with its last reader, the cache keeping none).
   os_time now;
-  bosdate(&now);
+  bosLocalDate(&now);
   bytes = readFile(path("t.dbf"));
   EXPECT_EQ(uint8_t(bytes[1]), now.year - 1900);
   EXPECT_EQ(uint8_t(bytes[2]), now.month);
@@ -284,7 +284,7 @@ TEST_F(DbfTableTest, AppendRewriteAndDeleteAsOtherProgramsExpect) {
   char chunk[256];
   while (size_t n = fread(chunk, 1, sizeof(chunk), pipe)) output.append(chunk, n);
   EXPECT_EQ(pclose(pipe), 0) << output;
-  char date[16];
+  char date[32];
   std::snprintf(date, sizeof(date), "%04d-%02d-%02d", now.year, now.month, now.day);
   EXPECT_EQ(output, "[('Ann', '123.46', '1999-12-31', True)]\n['Bea']\n2 [False, True] " + std::string(date) + "\n");
 }
