@@ -1,8 +1,9 @@
 // The dBASE driver through the real unixODBC Driver Manager, from a C++
 // application: connections by data source and by DRIVER= string with every
-// CreateType, SQLGetInfo by dialect, the private options 1044 and 1045, and
-// one connection shared under WorkArounds. The statements that read and
-// change tables are registered here too and skip until the engine runs SQL.
+// CreateType, SQLGetInfo and SQLGetTypeInfo by dialect, the private options
+// 1044 and 1045, and one connection shared under WorkArounds. The
+// statements that read and change tables are registered here too and skip
+// until the engine runs SQL.
 #include <gtest/gtest.h>
 
 #include <sql.h>
@@ -14,6 +15,7 @@
 #include <cstring>
 #include <fstream>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -153,8 +155,40 @@ TEST_F(DbaseDriverManagerTest, TableOptionsSelectRecordsAndCharsets) { GTEST_SKI
 TEST_F(DbaseDriverManagerTest, Option1048GivesTheAppendedRecord) { GTEST_SKIP() << engineNotYet; }
 TEST_F(DbaseDriverManagerTest, ValuesInEveryCType) { GTEST_SKIP() << engineNotYet; }
 TEST_F(DbaseDriverManagerTest, SQLGetTypeInfoByDialect) {
-  GTEST_SKIP() << "needs the framework's SQLGetTypeInfo result set served to SQLFetch (it answers IM001 now); "
-                  "the rows of each dialect are unit-tested; DBASE3 then gives 5 rows";
+  const struct {
+    const char* createType;
+    SQLSMALLINT sqlType;
+    std::vector<std::string> names;
+  } cases[] = {
+      {"DBASE3", SQL_ALL_TYPES, {"LOGICAL", "MEMO", "CHAR", "NUMERIC", "DATE"}},
+      {"DBASE2", SQL_ALL_TYPES, {"LOGICAL", "CHAR", "NUMERIC"}},
+      {"FOXPRO25", SQL_ALL_TYPES, {"LOGICAL", "GENERAL", "PICTURE", "MEMO", "CHAR", "FLOAT", "NUMERIC", "DATE"}},
+      {"CLIPPER", SQL_CHAR, {"CHAR"}},
+      {"DBASE3", SQL_DOUBLE, {}},
+  };
+  for (const auto& c : cases) {
+    ASSERT_EQ(driverConnect("DRIVER={KvDbase};DB=" + data_ + ";CT=" + c.createType), SQL_SUCCESS) << c.createType;
+    SQLHSTMT stmt = SQL_NULL_HSTMT;
+    ASSERT_EQ(SQLAllocStmt(dbc_, &stmt), SQL_SUCCESS);
+    ASSERT_EQ(SQLGetTypeInfo(stmt, c.sqlType), SQL_SUCCESS) << c.createType;
+    std::vector<std::string> names;
+    SQLRETURN rc;
+    while ((rc = SQLFetch(stmt)) == SQL_SUCCESS) {
+      char name[64] = {0};
+      SQLLEN length = 0;
+      ASSERT_EQ(SQLGetData(stmt, 1, SQL_C_CHAR, name, sizeof(name), &length), SQL_SUCCESS);
+      names.push_back(name);
+      if (std::string(c.createType) == "CLIPPER") {
+        SQLINTEGER precision = 0;
+        ASSERT_EQ(SQLGetData(stmt, 3, SQL_C_LONG, &precision, 0, &length), SQL_SUCCESS);
+        EXPECT_EQ(precision, 1024) << "a Clipper character field is up to 1024 bytes";
+      }
+    }
+    EXPECT_EQ(rc, SQL_NO_DATA_FOUND);
+    EXPECT_EQ(names, c.names) << c.createType;
+    EXPECT_EQ(SQLFreeStmt(stmt, SQL_DROP), SQL_SUCCESS);
+    ASSERT_EQ(SQLDisconnect(dbc_), SQL_SUCCESS);
+  }
 }
 
 }  // namespace
