@@ -7,8 +7,10 @@
 #include "drivers/dbase/records/dbf_file_desc.h"
 #include "flat/flat_errors.h"
 #include "flat/flat_message_ids.h"
+#include "flat/sql/flat_sql_token.h"
 #include "util/bos.h"
 #include "util/charset.h"
+#include "util/ram.h"
 
 #include <cstring>
 
@@ -24,17 +26,36 @@ DbfConnection* DbfSqlDesc::connection() const {
   return static_cast<DbfConnection*>(statement_->getFlatConnection());
 }
 
-KvStatus DbfSqlDesc::parseTableName(const unsigned char* text, uint32_t* position) {
-  if (dbfParseTableName(connection(), text, position, &options_) != kvSuccess) return kvFailure;
-  if (options_.compatibility >= 0) ansiCompare_ = options_.compatibility;
-  if (packQuery_) {
+KvStatus DbfSqlDesc::parseTableName(const unsigned char** position, FlatFileDesc* table, unsigned char** name) {
+  *name = nullptr;
+  unsigned char* copy = nullptr;
+  if (flatReadName(position, &copy) != kvSuccess) return kvFailure;
+  if (!copy) {
+    addFlatSyntaxError(msgMissingTableName);
+    return kvFailure;
+  }
+  uint32_t behind = 0;
+  KvStatus status = connection()->flatStripEngrave(copy);
+  if (status == kvSuccess) status = dbfParseTableOptions(connection(), *position, &behind, &options_);
+  if (status == kvSuccess) {
+    options_.tableName = kvC(copy);
+    if (options_.compatibility >= 0) ansiCompare_ = options_.compatibility;
+  }
+  if (status == kvSuccess && packQuery_) {
     unsigned char path[bosPathBytes];
-    if (connection()->getTableFullPath(kvU(options_.tableName.c_str()), path) != kvSuccess) return kvFailure;
-    if (connection()->isFileOpen(path)) {
+    status = connection()->getTableFullPath(copy, path);
+    if (status == kvSuccess && connection()->isFileOpen(path)) {
       addFlatError(stateGeneral, msgCannotPackInUse);
-      return kvFailure;
+      status = kvFailure;
     }
   }
+  if (status == kvSuccess && table) status = dbfApplyTableOptions(options_, static_cast<DbfFileDesc*>(table));
+  if (status != kvSuccess) {
+    ramFree(copy);
+    return kvFailure;
+  }
+  *position += behind;
+  *name = copy;
   return kvSuccess;
 }
 

@@ -21,16 +21,15 @@ class DbfSqlDesc : public FlatSqlDesc {
   explicit DbfSqlDesc(FlatStatement* statement);
   ~DbfSqlDesc() override;
 
-  // Reads a table name of the FROM clause and the option or index list
-  // that may follow it (dbf_table_options.h); the options are kept for the
-  // table's reader (takeTableOptions). For the query that PACK prepares, a
-  // table the connection has open is refused (3965).
-  KvStatus parseTableName(const unsigned char* text, uint32_t* position) override;
+  // Reads a table name of the FROM clause as the engine reads names (a
+  // path may stand there), then the option or index list that may follow
+  // it (dbf_table_options.h), and gives the options to table, the reader
+  // about to open it. For the query that PACK prepares, a table the
+  // connection has open is refused (3965).
+  KvStatus parseTableName(const unsigned char** position, FlatFileDesc* table, unsigned char** name) override;
 
-  // The options of the table parsed last, given to a reader before it
-  // opens the table.
+  // The options of the table parsed last.
   const DbfTableOptions& getTableOptions() const { return options_; }
-  KvStatus applyTableOptions(DbfFileDesc* reader) const { return dbfApplyTableOptions(options_, reader); }
 
   // Two strings compare with trailing blanks removed from both (set unless
   // the connection's or the table's Compatibility is DBASE).

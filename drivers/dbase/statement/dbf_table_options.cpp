@@ -162,11 +162,17 @@ KvStatus dbfParseTableName(DbfConnection* connection, const unsigned char* text,
   uint32_t pos = *position;
   Token name = next(text, &pos);
   if (name.text.empty() || name.punctuation) return syntax(msgMissingTableName);
+  if (dbfParseTableOptions(connection, text, &pos, out) != kvSuccess) return kvFailure;
   out->tableName = name.text;
-  if (!peek(text, pos).is('(')) {
-    *position = pos;
-    return kvSuccess;
-  }
+  *position = pos;
+  return kvSuccess;
+}
+
+KvStatus dbfParseTableOptions(DbfConnection* connection, const unsigned char* text, uint32_t* position,
+                              DbfTableOptions* out) {
+  *out = DbfTableOptions();
+  uint32_t pos = *position;
+  if (!peek(text, pos).is('(')) return kvSuccess;
   next(text, &pos);
   uint32_t elementStart = pos;
   Token first = next(text, &pos);

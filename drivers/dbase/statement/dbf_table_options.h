@@ -41,6 +41,11 @@ struct DbfTableOptions {
 // carry SQLSTATE 37000.
 KvStatus dbfParseTableName(DbfConnection* connection, const unsigned char* text, uint32_t* position,
                            DbfTableOptions* out);
+// The same for the list alone, at text[*position] just behind a name the
+// engine has read (tableName is left empty); nothing is read when no "("
+// follows.
+KvStatus dbfParseTableOptions(DbfConnection* connection, const unsigned char* text, uint32_t* position,
+                              DbfTableOptions* out);
 
 // Whether the text after a table name and its "(" is a driver list rather
 // than a column list: its first token looks like an index file name

@@ -141,12 +141,13 @@ class DbfFixture : public ::testing::Test {
     auto* sql = static_cast<DbfSqlDesc*>(statement->allocSqlDesc());
     KvStatus result = kvSuccess;
     FlatFileDesc* reader = nullptr;
-    if (!fromText.empty()) {
-      uint32_t position = 0;
-      result = sql->parseTableName(kvU(fromText.c_str()), &position);
+    result = statement->allocFileDesc(&reader);
+    if (result == kvSuccess && !fromText.empty()) {
+      const unsigned char* position = kvU(fromText.c_str());
+      unsigned char* name = nullptr;
+      result = sql->parseTableName(&position, reader, &name);
+      ramFree(name);
     }
-    if (result == kvSuccess) result = statement->allocFileDesc(&reader);
-    if (result == kvSuccess) result = sql->applyTableOptions(static_cast<DbfFileDesc*>(reader));
     if (result == kvSuccess) {
       result = reader->openTable(kvU(path(table).c_str()), statement);
       if (result != kvSuccess) {

@@ -5,7 +5,21 @@
 
 namespace {
 
-class DbfStatementTest : public DbfFixture {};
+class DbfStatementTest : public DbfFixture {
+ protected:
+  // The query's own reading of a FROM table: the name as the engine reads
+  // names, then the list behind it; the name read and the text left.
+  static KvStatus parseName(DbfSqlDesc* query, const char* text, std::string* name = nullptr,
+                            std::string* rest = nullptr) {
+    const unsigned char* position = kvU(text);
+    unsigned char* read = nullptr;
+    KvStatus status = query->parseTableName(&position, nullptr, &read);
+    if (name) *name = read ? kvC(read) : "";
+    if (rest) *rest = kvC(position);
+    ramFree(read);
+    return status;
+  }
+};
 
 TEST_F(DbfStatementTest, OptionsAfterATableName) {
   DbfConnection* connection = connect();
@@ -100,6 +114,37 @@ TEST_F(DbfStatementTest, WhatIsAnOptionList) {
   delete statement;
 }
 
+TEST_F(DbfStatementTest, TheQueryReadsPathsAndListsBehindThem) {
+  DbfConnection* connection = connect();
+  auto* statement = dbfBuild<DbfStatement>(static_cast<FlatConnection*>(connection));
+  auto* query = static_cast<DbfSqlDesc*>(statement->allocSqlDesc());
+  const struct {
+    const char* text;
+    const char* name;
+    const char* rest;
+    uint32_t records;
+  } cases[] = {
+      {"/data/emp (RECORDS=DELETED) WHERE X = 1", "/data/emp", " WHERE X = 1", DbfFileDesc::readDeleted},
+      {"sub/emp.dbf(RECORDS=ALL), DEPT", "sub/emp.dbf", ", DEPT", DbfFileDesc::readDeleted | DbfFileDesc::readLive},
+      {"`my table` E", "my table", " E", 0},
+  };
+  for (const auto& c : cases) {
+    std::string name, rest;
+    ASSERT_EQ(parseName(query, c.text, &name, &rest), kvSuccess) << c.text;
+    EXPECT_EQ(name, c.name);
+    EXPECT_EQ(rest, c.rest) << c.text;
+    EXPECT_EQ(query->getTableOptions().records, c.records) << c.text;
+  }
+  connection->getErrorList().clearErrors();
+  EXPECT_EQ(parseName(query, "EMP (FOO=1)"), kvFailure);
+  EXPECT_EQ(errorsOf(connection), std::vector<uint16_t>{msgUnknownOption});
+  connection->getErrorList().clearErrors();
+  EXPECT_EQ(parseName(query, ""), kvFailure);
+  EXPECT_EQ(errorsOf(connection), std::vector<uint16_t>{msgMissingTableName});
+  delete query;
+  delete statement;
+}
+
 TEST_F(DbfStatementTest, TheDriversOwnStatements) {
   DbfConnection* connection = connect();
   auto* statement = dbfBuild<DbfStatement>(static_cast<FlatConnection*>(connection));
@@ -120,19 +165,16 @@ TEST_F(DbfStatementTest, TheDriversOwnStatements) {
   DbfStatement* open = query(connection, "emp.dbf");
   auto* pack = static_cast<DbfSqlDesc*>(statement->allocSqlDesc());
   pack->setPackQuery(1);
-  uint32_t position = 0;
   connection->getErrorList().clearErrors();
-  EXPECT_EQ(pack->parseTableName(kvU("EMP"), &position), kvFailure);
+  EXPECT_EQ(parseName(pack, "EMP"), kvFailure);
   EXPECT_EQ(errorsOf(connection), std::vector<uint16_t>{msgCannotPackInUse});
   drop(open);
-  position = 0;
-  EXPECT_EQ(pack->parseTableName(kvU("EMP"), &position), kvSuccess);
+  EXPECT_EQ(parseName(pack, "EMP"), kvSuccess);
   delete pack;
   // The query's string comparison follows Compatibility.
   auto* ansi = static_cast<DbfSqlDesc*>(statement->allocSqlDesc());
   EXPECT_EQ(ansi->isAnsiCompare(), 1);
-  position = 0;
-  ASSERT_EQ(ansi->parseTableName(kvU("EMP (COMPATIBILITY=DBASE)"), &position), kvSuccess);
+  ASSERT_EQ(parseName(ansi, "EMP (COMPATIBILITY=DBASE)"), kvSuccess);
   EXPECT_EQ(ansi->isAnsiCompare(), 0);
   delete ansi;
   delete statement;
