@@ -21,7 +21,9 @@
 //   TIMESTAMP                         ... DATE, TIME, TIMESTAMP
 //   BINARY, VARBINARY, LONGVARBINARY  CHAR, WCHAR, BINARY, DEFAULT
 //
-// Types beyond ODBC 2 that unixODBC passes to a 2.x driver unchanged:
+// Types beyond ODBC 2 that unixODBC passes to a 2.x driver unchanged (its
+// SQLGetData alone turns SQL_C_WCHAR into SQL_C_CHAR with half the buffer
+// and widens the answer itself, from the application's locale):
 // SQL_C_WCHAR is UTF-16LE text converted to and from the system's ANSI text
 // (Windows-1252; a wide character with no ANSI byte is an error, never "?");
 // SQL_C_SBIGINT and SQL_C_UBIGINT are native 64-bit integers; SQL_WCHAR,
