@@ -26,6 +26,15 @@ inline void kvPutU32LE(void* at, uint32_t value) {
   p[2] = uint8_t(value >> 16);
   p[3] = uint8_t(value >> 24);
 }
+inline uint16_t kvGetU16BE(const void* at) {
+  const auto* p = static_cast<const unsigned char*>(at);
+  return uint16_t((p[0] << 8) | p[1]);
+}
+inline void kvPutU16BE(void* at, uint16_t value) {
+  auto* p = static_cast<unsigned char*>(at);
+  p[0] = uint8_t(value >> 8);
+  p[1] = uint8_t(value);
+}
 inline uint32_t kvGetU32BE(const void* at) {
   const auto* p = static_cast<const unsigned char*>(at);
   return (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | uint32_t(p[3]);

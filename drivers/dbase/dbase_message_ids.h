@@ -7,6 +7,8 @@
 #include <cstdint>
 
 enum DbaseMessageId : uint16_t {
+  msgDbfMemoOtherTable = 1203,     // "Memo file for table %s1 is marked as belonging to a different table."
+  msgDbfMemoCorrupt = 1213,        // "Corrupt memo file, read error"
   msgDbfUseUnopenedIndex = 1226,   // "Attempt to use an index that hasn't been opened: %s1"
   msgDbfBadIndexName = 1229,       // "Invalid dBASE index file name: %s1"
   msgDbfCannotOpenExclusive = 1234,  // "Cannot open table exclusively: %s1"

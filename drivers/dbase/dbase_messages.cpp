@@ -8,6 +8,8 @@
 namespace {
 
 constexpr KvMessage dbaseStrings[] = {
+    {msgDbfMemoOtherTable, "Memo file for table %s1 is marked as belonging to a different table."},
+    {msgDbfMemoCorrupt, "Corrupt memo file, read error"},
     {msgDbfUseUnopenedIndex, "Attempt to use an index that hasn't been opened: %s1"},
     {msgDbfBadIndexName, "Invalid dBASE index file name: %s1"},
     {msgDbfCannotOpenExclusive, "Cannot open table exclusively: %s1"},

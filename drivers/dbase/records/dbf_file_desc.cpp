@@ -7,6 +7,7 @@
 #include "base/base_messages.h"
 #include "drivers/dbase/connection/dbf_connection.h"
 #include "drivers/dbase/dbase_message_ids.h"
+#include "drivers/dbase/locks/dbf_locks.h"
 #include "flat/connection/flat_rid.h"
 #include "flat/flat_errors.h"
 #include "flat/flat_message_ids.h"
@@ -189,6 +190,7 @@ KvStatus DbfFileDesc::readRecord(GetRecRetType* out) {
   }
   uint32_t length = table()->getRecordLength();
   uint32_t got = 0;
+  if (dbfWaitForRecordWriter(table(), n) != kvSuccess) return kvFailure;
   int hint = (accessMode_ == 1 || accessMode_ == 2) ? 1 : 0;
   if (table()->readRecordBytes(n, recordBuffer_, &got, hint) != kvSuccess) return kvFailure;
   // A record the file ends inside is not a record: a count larger than the

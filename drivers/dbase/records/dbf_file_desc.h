@@ -10,11 +10,13 @@
 // an append writes the end-of-file mark with the record.
 #pragma once
 
+#include "drivers/dbase/memo/dbf_memo_file.h"
 #include "drivers/dbase/table/dbf_shared_desc.h"
 #include "flat/connection/flat_file_desc.h"
 #include "util/kv_array.h"
 
 class DbfConnection;
+struct DbfHeldLock;
 
 // An element of an index list after a table name: a path of an index file
 // to open (0), or the name of an index or tag to make current (1).
@@ -97,6 +99,23 @@ class DbfFileDesc : public FlatFileDesc {
                           uint32_t* total) override;
   KvStatus checkValue(uint16_t column, const void* value, uint32_t length, uint32_t internalType) override;
 
+  // ---- the table contract (locks, locks/dbf_record_locks.cpp)
+  // The current record's lock (flatLockRecord; at level FILE the
+  // whole-file lock) or its update lock (flatLockUpdate, K+V only); a
+  // record another program holds fails with 3961. Nothing at level NONE
+  // or on a deleted record.
+  KvStatus lockRecord(uint16_t mode) override;
+  // Lets go of this reader's lock of the record rid names, or with no rid
+  // of all its locks of that mode (flatLockRecord: also the whole-file
+  // lock); a byte is unlocked when no reader of the connection holds it.
+  KvStatus unlockRecord(uint16_t mode, FlatRid* rid) override;
+  // The table header lock (waiting while another program holds it), then
+  // the index locks.
+  KvStatus lockHeaders() override;
+  // flatLockRecord: releases the header lock; then the index locks, except
+  // under K+V and K+VVirtual.
+  void unlockHeaders(uint16_t mode) override;
+
   // ---- driver operations
   // Opens the table exclusively (PACK): 1234 when the connection has it
   // open; no read-only fallback.
@@ -119,20 +138,27 @@ class DbfFileDesc : public FlatFileDesc {
   DbfSharedDesc* table() const { return static_cast<DbfSharedDesc*>(shared_); }
   const unsigned char* getRecordBuffer() const { return recordBuffer_; }
   uint32_t currentRecord() const;
+  // The user bits this reader's locks are held for: its own bit, or every
+  // bit for the connection's commit writer.
+  uint32_t lockBits() const { return lockMask_ ? lockMask_ : userBit_; }
 
  private:
   KvStatus attach(FlatConnection* connection, const unsigned char* name, bool exclusive);
   KvStatus attachShared(DbfSharedDesc* found, const unsigned char* name);
   KvStatus allocateBuffer();
   // Decimal or date text of a value for a field (dbf_values.cpp).
+  // Memo text for the evaluator (memo/dbf_memo_values.cpp).
+  KvStatus getMemoText(uint16_t column, unsigned char* buffer, uint16_t bufferSize, int32_t* length, uint8_t* kind);
+  KvStatus lockWholeFile();
+  void releaseWholeFile();
+  void releaseHeldLock(DbfHeldLock* entry, uint16_t mode);
   KvStatus encodeValue(uint16_t column, const void* value, uint32_t length, uint32_t internalType,
                        unsigned char* field, int* keepField);
 
   DbfConnection* connection_;
   unsigned char* recordBuffer_ = nullptr;  // R + 2 bytes
   unsigned char* writeBuffer_ = nullptr;   // the OEM copy a write sends, R + 1 bytes
-  uint32_t memoOffset_ = 0;
-  uint32_t memoRemaining_ = 0;
+  DbfMemoCursor memo_;  // place in a memo value read or written in pieces
   KvArray* indexNames_ = nullptr;  // DbfIndexName, owned
   uint32_t readerFlags_ = readLive;
   // Whose locks this reader takes: its own user bit, or every bit for the

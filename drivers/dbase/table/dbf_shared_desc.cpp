@@ -191,7 +191,7 @@ DbfSharedDesc::~DbfSharedDesc() {
         bvmFileWrite(connection_->getBlockCache(), dataHandle_, dbfDateOffset(isDbase2()), date, sizeof(date)));
   }
   (void)(bvmFileClose(connection_->getBlockCache(), dataHandle_));
-  if (memoHandle_) (void)(bosFileClose(memoHandle_));
+  memo_.close();
 }
 
 KvStatus DbfSharedDesc::addFields(const DbfHeaderInfo& header) {
@@ -270,7 +270,7 @@ KvStatus DbfSharedDesc::updateDir() {
   bosflush();
   if (tableFlags_ & tableWritten) {
     if (bosupdir(dataHandle_) != kvSuccess) KvErrorKeeper::clearLastError();
-    if (memoHandle_ && bosupdir(memoHandle_) != kvSuccess) KvErrorKeeper::clearLastError();
+    if (memo_.getHandle() && bosupdir(memo_.getHandle()) != kvSuccess) KvErrorKeeper::clearLastError();
     tableFlags_ &= ~uint32_t(tableWritten);
   }
   layout_ &= ~uint32_t(layoutIndexWritten);

@@ -10,6 +10,8 @@
 #pragma once
 
 #include "drivers/dbase/connection/dbf_connection.h"
+#include "drivers/dbase/locks/dbf_lock_table.h"
+#include "drivers/dbase/memo/dbf_memo_file.h"
 #include "drivers/dbase/table/dbf_header.h"
 #include "flat/connection/flat_shared_desc.h"
 
@@ -112,6 +114,10 @@ class DbfSharedDesc : public FlatSharedDesc {
   uint8_t getProductionIndex() const { return productionIndex_; }
   uint32_t getLastWrittenRecord() const { return lastWritten_; }
   void setLastWrittenRecord(uint32_t n) { lastWritten_ = n; }
+  // The memo file (opened on first use) and the locks this connection
+  // holds on the table.
+  DbfMemoFile& memo() { return memo_; }
+  DbfLockTable& locks() { return locks_; }
   // A change: the date is written on close, the directory entry updated.
   void markChanged() { tableFlags_ |= tableWritten | tableChanged; }
 
@@ -123,7 +129,8 @@ class DbfSharedDesc : public FlatSharedDesc {
 
   DbfConnection* connection_;
   int dataHandle_;
-  int memoHandle_ = 0;  // opened on first memo use
+  DbfMemoFile memo_;
+  DbfLockTable locks_;
   uint32_t tableFlags_;
   uint32_t layout_ = 0;
   uint32_t headerLength_;

@@ -1,7 +1,8 @@
 // Column values of .DBF records: the record's text turned into the
 // engine's values (getFieldData) and back (checkValue, updateColumn), for
 // the field types C, D, F, L, N; the memo-type fields B, G, M and P hold a
-// block number of the memo file.
+// block number of the memo file, whose values memo/dbf_memo_values.cpp
+// reads and writes.
 #include "base/base_error_list.h"
 #include "base/base_messages.h"
 #include "drivers/dbase/connection/dbf_connection.h"
@@ -32,18 +33,9 @@ KvStatus badNumberText(const unsigned char* text, uint32_t length) {
   return kvFailure;
 }
 
-// The block number in a memo-type field: every digit counts, any other
-// character is skipped; 0 is no value.
-uint32_t memoBlock(const unsigned char* text, uint32_t length) {
-  uint32_t block = 0;
-  for (uint32_t i = 0; i < length; ++i)
-    if (text[i] >= '0' && text[i] <= '9') block = block * 10 + uint32_t(text[i] - '0');
-  return block;
-}
-
-// Memo files are read and written by the memo layer, which is not part of
-// the driver yet: a value that lives in one fails cleanly.
-KvStatus memoNotYet() {
+// Memo-type values go to the memo file through updateLargeColumn, never
+// through a field's text.
+KvStatus memoNotText() {
   addOdbcError(stateNotCapable);
   return kvFailure;
 }
@@ -133,8 +125,7 @@ KvStatus DbfFileDesc::getFieldData(uint16_t column, void* buffer, int32_t* lengt
       return kvSuccess;
     }
     case 'M':
-      if (memoBlock(text, width) == 0) return kvSuccess;
-      return memoNotYet();
+      return getMemoText(column, out, bufferSize, length, kind);
     case 'B':
     case 'G':
     case 'P':
@@ -150,19 +141,6 @@ KvStatus DbfFileDesc::getFieldData(uint16_t column, void* buffer, int32_t* lengt
       *kind = flatValueText;
       return kvSuccess;
   }
-}
-
-KvStatus DbfFileDesc::getLargeColumn(uint16_t column, void*, uint32_t, uint32_t, uint32_t* got, uint32_t* total) {
-  *got = 0;
-  *total = 0;
-  DbfSharedField* field = table()->getField(column);
-  if (!field) {
-    addOdbcError(stateColumnNumber);
-    return kvFailure;
-  }
-  if (currentRecord() == 0 || !field->isMemoType()) return kvSuccess;
-  if (memoBlock(recordBuffer_ + field->getOffset(), field->getLength()) == 0) return kvSuccess;
-  return memoNotYet();
 }
 
 KvStatus DbfFileDesc::encodeValue(uint16_t column, const void* value, uint32_t length, uint32_t internalType,
@@ -182,7 +160,7 @@ KvStatus DbfFileDesc::encodeValue(uint16_t column, const void* value, uint32_t l
     case 'G':
     case 'M':
     case 'P':
-      return memoNotYet();
+      return memoNotText();
     case 'D': {
       double number = 0;
       if (internalType == flatItDouble && length >= 8) {
@@ -272,11 +250,7 @@ KvStatus DbfFileDesc::updateColumn(uint16_t column, const void* value, uint32_t 
     addOdbcError(stateColumnNumber);
     return kvFailure;
   }
-  if (field->isMemoType()) {
-    memoOffset_ = 0;
-    memoRemaining_ = 0;
-    return updateLargeColumn(column, value, length, 0);
-  }
+  if (field->isMemoType()) return updateLargeColumn(column, value, length, 0);
   // The new text is made beside the record (the write buffer is free
   // between writes) and copied in only when it is whole.
   unsigned char* scratch = writeBuffer_ + field->getOffset();
@@ -284,22 +258,4 @@ KvStatus DbfFileDesc::updateColumn(uint16_t column, const void* value, uint32_t 
   if (encodeValue(column, value, length, internalType, scratch, &keep) != kvSuccess) return kvFailure;
   if (!keep) std::memcpy(recordBuffer_ + field->getOffset(), scratch, field->getLength());
   return kvSuccess;
-}
-
-KvStatus DbfFileDesc::updateLargeColumn(uint16_t column, const void* value, uint32_t length, uint32_t offset) {
-  DbfSharedField* field = table()->getField(column);
-  if (!field) {
-    addOdbcError(stateColumnNumber);
-    return kvFailure;
-  }
-  if (!field->isMemoType()) {
-    if (offset == 0) return updateColumn(column, value, length, flatItChar);
-    addOdbcError(stateColumnNumber);
-    return kvFailure;
-  }
-  if (offset == 0 && (!value || length == 0)) {
-    std::memset(recordBuffer_ + field->getOffset(), ' ', field->getLength());
-    return kvSuccess;
-  }
-  return memoNotYet();
 }

@@ -1,0 +1,516 @@
+// Memo files of the dBASE driver: open, reading values whole or in pieces,
+// and writing them with the block reuse rules; see dbf_memo_file.h.
+#include "drivers/dbase/memo/dbf_memo_file.h"
+
+#include "base/base_error_list.h"
+#include "base/base_messages.h"
+#include "drivers/dbase/dbase_message_ids.h"
+#include "drivers/dbase/locks/dbf_locks.h"
+#include "drivers/dbase/table/dbf_shared_desc.h"
+#include "util/bos.h"
+#include "util/byte_order.h"
+#include "util/charset_oem.h"
+
+#include <cstring>
+#include <strings.h>
+
+namespace {
+
+enum : uint32_t {
+  headerReadBytes = 24,      // the part of block 0 that is read
+  signatureOffset = 18,      // dBASE IV signature 0x02 0x01
+  dbase4SizeOffset = 20,     // dBASE IV block size, LE
+  foxSizeOffset = 6,         // FoxPro block size, BE
+  nameOffset = 8,            // dBASE IV: the table's base name, 8 bytes
+  nameBytes = 8,
+  defaultBlockSize = 512,
+  valueHeaderBytes = 8,
+  dbase4Mark = 0x0008FFFF,   // FF FF 08 00 read as a little-endian word
+  textChunk = 512,
+  copyChunk = 4096,
+};
+const unsigned char endOfText = 0x1A;
+const unsigned char softBreak = 0x8D;
+
+KvStatus corrupt() {
+  addOdbcError(stateGeneral, msgDbfMemoCorrupt);
+  return kvFailure;
+}
+
+// FoxPro block types by field: P 0, M 1, G 2 (anything else is written as
+// text).
+uint32_t foxTypeOf(unsigned char type) { return type == 'P' ? 0 : type == 'G' ? 2 : 1; }
+
+uint32_t blocksFor(uint64_t bytes, uint32_t blockSize) { return uint32_t((bytes + blockSize - 1) / blockSize); }
+
+}  // namespace
+
+uint32_t dbfParseMemoBlock(const unsigned char* text, uint32_t length, bool* tooLarge) {
+  uint64_t block = 0;
+  *tooLarge = false;
+  for (uint32_t i = 0; i < length; ++i) {
+    if (text[i] < '0' || text[i] > '9') continue;
+    block = block * 10 + uint32_t(text[i] - '0');
+    if (block > 0xFFFFFFFFu) {
+      *tooLarge = true;
+      return 0;
+    }
+  }
+  return uint32_t(block);
+}
+
+void dbfFormatMemoBlock(uint32_t block, unsigned char* text, uint32_t width) {
+  std::memset(text, ' ', width);
+  for (uint32_t i = width; i > 0 && block; --i, block /= 10) text[i - 1] = uint8_t('0' + block % 10);
+  if (width && text[width - 1] == ' ') text[width - 1] = '0';
+}
+
+// ---------------------------------------------------------------- open and close
+
+DbfMemoFile::~DbfMemoFile() { close(); }
+
+void DbfMemoFile::close() {
+  if (handle_) (void)(bosFileClose(handle_));
+  handle_ = 0;
+  lastReadKnown_ = false;
+}
+
+KvStatus DbfMemoFile::open(DbfSharedDesc* table) {
+  if (handle_) return kvSuccess;
+  const unsigned char* tablePath = table->getName();
+  size_t pathLength = tablePath ? std::strlen(kvC(tablePath)) : 0;
+  unsigned char name[bosPathBytes];
+  if (pathLength < 3 || pathLength >= sizeof(name)) return corrupt();
+  std::memcpy(name, tablePath, pathLength + 1);
+  bool fox = table->getVersion() == 0xF5;
+  const char* extension = table->getDbfConnection()->getExtension(fox ? dbfExtFoxMemo : dbfExtDbaseMemo);
+  std::memcpy(name + pathLength - 3, extension, 3);
+
+  uint32_t mode = table->isReadOnly() ? 0 : uint32_t(bosOpenReadWrite);
+  int handle = 0;
+  if (bosFileOpen(name, mode, &handle) != kvSuccess) {
+    uint16_t number = KvErrorKeeper::getLastErrorNumber();
+    if (number == 30040 || number == 1509 || number == 1510) {
+      KvErrorKeeper::clearLastError();
+      addOdbcError(stateTableNotFound);
+    }
+    return kvFailure;
+  }
+  unsigned char header[headerReadBytes] = {0};
+  uint32_t got = 0;
+  if (bosFileRead(handle, 0, header, sizeof(header), &got) != kvSuccess) {
+    (void)(bosFileClose(handle));
+    return kvFailure;
+  }
+  uint32_t kind = dbfMemoDbase3;
+  uint32_t blockSize = defaultBlockSize;
+  if (fox) {
+    if (got < valueHeaderBytes) {
+      (void)(bosFileClose(handle));
+      return corrupt();
+    }
+    kind = dbfMemoFox;
+    blockSize = kvGetU16BE(header + foxSizeOffset);
+  } else if (got >= headerReadBytes && header[signatureOffset] == 0x02 && header[signatureOffset + 1] == 0x01) {
+    kind = dbfMemoDbase4;
+    blockSize = kvGetU16LE(header + dbase4SizeOffset);
+    // The name the file gives its table, compared with the file's own.
+    unsigned char own[bosNameBytes], ext[bosNameBytes], directory[bosPathBytes];
+    std::memcpy(directory, name, std::strlen(kvC(name)) + 1);
+    char stored[nameBytes + 1] = {0};
+    std::memcpy(stored, header + nameOffset, nameBytes);
+    if (bosParseName(directory, own, ext, 0) == kvSuccess && stored[0] &&
+        strncasecmp(stored, kvC(own), nameBytes) != 0)
+      addOdbcWarning(stateWarning, msgDbfMemoOtherTable) << kvU(stored);
+  }
+  // A block size of 0 would divide by zero; blocks smaller than a value's
+  // header cannot hold one.
+  if (blockSize < valueHeaderBytes) {
+    (void)(bosFileClose(handle));
+    return corrupt();
+  }
+  handle_ = handle;
+  kind_ = kind;
+  blockSize_ = blockSize;
+  lastReadKnown_ = false;
+  return kvSuccess;
+}
+
+uint64_t DbfMemoFile::fileSize() const {
+  uint32_t size = bosFileSeek(handle_, 0, 2);
+  if (size == 0xFFFFFFFF) {
+    KvErrorKeeper::clearLastError();
+    return 0;
+  }
+  return size;
+}
+
+uint32_t DbfMemoFile::headerBytes(unsigned char type) const {
+  return (kind_ != dbfMemoDbase3 || type == 'P') ? uint32_t(valueHeaderBytes) : 0;
+}
+
+// ---------------------------------------------------------------- reading
+
+KvStatus DbfMemoFile::startValue(DbfSharedDesc*, DbfMemoCursor* cursor, unsigned char type, uint32_t block) {
+  uint64_t size = fileSize();
+  uint64_t start = uint64_t(block) * blockSize_;
+  // Block 0 is the header; a block at or past the end holds no value.
+  if (block == 0 || start >= size) return corrupt();
+  lastReadBlock_ = block;
+  lastReadKnown_ = false;
+  cursor->position = start;
+  cursor->delivered = 0;
+  cursor->ended = false;
+  cursor->hasLength = false;
+  cursor->length = 0;
+
+  unsigned char head[valueHeaderBytes] = {0};
+  uint32_t got = 0;
+  if (bosFileRead(handle_, int64_t(start), head, sizeof(head), &got) != kvSuccess) return kvFailure;
+  uint32_t first = kvGetU32LE(head);
+  uint32_t length = 0;
+  bool dbase4Header = got == valueHeaderBytes && first == dbase4Mark;
+  if (kind_ == dbfMemoFox) {
+    if (got < valueHeaderBytes) return corrupt();
+    uint32_t blockType = kvGetU32BE(head);
+    if (blockType <= 2 && (type == 'P' || type == 'M' || type == 'G') && blockType != foxTypeOf(type))
+      return corrupt();
+    length = kvGetU32BE(head + 4);
+  } else if (type == 'P' && !dbase4Header) {
+    if (got < valueHeaderBytes) return corrupt();
+    length = kvGetU32LE(head + 4) == 0 ? first : 0;
+  } else if (dbase4Header) {
+    // dBASE IV values, also in files without the signature.
+    uint32_t stored = kvGetU32LE(head + 4);
+    if (stored < valueHeaderBytes) return corrupt();
+    length = stored - valueHeaderBytes;
+  } else {
+    // Text up to 0x1A: a dBASE III value, or a dBASE IV value written
+    // without its header.
+    return kvSuccess;
+  }
+  uint64_t dataStart = start + valueHeaderBytes;
+  if (dataStart + length > size) return corrupt();
+  cursor->position = dataStart;
+  cursor->hasLength = true;
+  cursor->length = length;
+  return kvSuccess;
+}
+
+KvStatus DbfMemoFile::deliver(DbfMemoCursor* cursor, bool oem, unsigned char type, unsigned char* buffer,
+                              uint32_t size, uint32_t* got) {
+  *got = 0;
+  if (cursor->ended) return kvSuccess;
+  if (!cursor->hasLength) return deliverText(cursor, oem, buffer, size, got);
+  uint32_t left = cursor->length - cursor->delivered;
+  uint32_t want = left < size ? left : size;
+  uint32_t read = 0;
+  if (want && bosFileRead(handle_, int64_t(cursor->position), buffer, want, &read) != kvSuccess) return kvFailure;
+  // The file was checked to hold the value when it started; a shorter
+  // read means it was cut meanwhile.
+  if (read != want) return corrupt();
+  if (oem && type == 'M') kvOemToAnsi(buffer, buffer, read);
+  cursor->position += read;
+  cursor->delivered += read;
+  cursor->ended = cursor->delivered == cursor->length;
+  *got = read;
+  return kvSuccess;
+}
+
+KvStatus DbfMemoFile::deliverText(DbfMemoCursor* cursor, bool oem, unsigned char* buffer, uint32_t size,
+                                  uint32_t* got) {
+  unsigned char chunk[textChunk];
+  uint32_t out = 0;
+  uint64_t size64 = fileSize();
+  // Every turn reads at the position and moves it on by at least one byte
+  // or ends: the loop ends within the file.
+  while (!cursor->ended) {
+    uint32_t read = 0;
+    if (cursor->position >= size64) return corrupt();
+    if (bosFileRead(handle_, int64_t(cursor->position), chunk, sizeof(chunk), &read) != kvSuccess) return kvFailure;
+    if (read == 0) return corrupt();
+    uint32_t i = 0;
+    for (; i < read; ++i) {
+      unsigned char c = chunk[i];
+      if (c == endOfText) {
+        cursor->ended = true;
+        break;
+      }
+      if (out == size) break;
+      if (c == softBreak) {
+        // The pair may straddle two chunks: the 0x8D is read again with
+        // the next chunk, unless it is the file's last byte.
+        if (i + 1 == read && read > 1) break;
+        if (i + 1 < read && chunk[i + 1] == 0x0A) {
+          ++i;
+          continue;
+        }
+      }
+      buffer[out++] = oem ? kvOemToAnsiChar(c) : c;
+    }
+    cursor->position += i;
+    if (cursor->ended) {
+      uint64_t textBytes = cursor->position - uint64_t(cursor->block) * blockSize_;
+      if (textBytes < 0xFFFFFFFF && lastReadBlock_ == cursor->block) {
+        lastReadBlock_ = cursor->block;
+        lastReadTextBytes_ = uint32_t(textBytes);
+        lastReadKnown_ = true;
+      }
+      break;
+    }
+    if (out == size && i < read) break;
+  }
+  cursor->delivered += out;
+  *got = out;
+  return kvSuccess;
+}
+
+KvStatus DbfMemoFile::read(DbfSharedDesc* table, DbfMemoCursor* cursor, uint32_t record, uint16_t column,
+                           unsigned char type, const unsigned char* text, uint32_t width, bool oem, uint32_t offset,
+                           unsigned char* buffer, uint32_t size, uint32_t* got, uint32_t* total, bool* isNull) {
+  *got = 0;
+  *total = 0;
+  *isNull = false;
+  bool tooLarge = false;
+  uint32_t block = dbfParseMemoBlock(text, width, &tooLarge);
+  if (tooLarge) return corrupt();
+  if (block == 0) {
+    *isNull = true;
+    cursor->reading = false;
+    return kvSuccess;
+  }
+  if (open(table) != kvSuccess) return kvFailure;
+  bool continuing = cursor->reading && cursor->record == record && cursor->column == column &&
+                    cursor->block == block && cursor->delivered == offset && offset != 0;
+  if (!continuing) {
+    cursor->reading = false;
+    cursor->record = record;
+    cursor->column = column;
+    cursor->block = block;
+    if (startValue(table, cursor, type, block) != kvSuccess) return kvFailure;
+    cursor->reading = true;
+    // A piece asked for out of order: the bytes before it are passed over.
+    unsigned char skip[textChunk];
+    while (cursor->delivered < offset && !cursor->ended) {
+      uint32_t want = offset - cursor->delivered;
+      uint32_t skipped = 0;
+      if (deliver(cursor, oem, type, skip, want < sizeof(skip) ? want : uint32_t(sizeof(skip)), &skipped) !=
+          kvSuccess) {
+        cursor->reading = false;
+        return kvFailure;
+      }
+      if (skipped == 0) break;
+    }
+  }
+  if (deliver(cursor, oem, type, buffer, size, got) != kvSuccess) {
+    cursor->reading = false;
+    return kvFailure;
+  }
+  if (cursor->hasLength) *total = cursor->length;
+  else *total = cursor->ended ? cursor->delivered : uint32_t(dbfMemoNoTotal);
+  return kvSuccess;
+}
+
+// ---------------------------------------------------------------- writing
+
+uint32_t DbfMemoFile::occupiedBytes(uint32_t block, unsigned char type, bool inTransaction) {
+  if (headerBytes(type) == 0) {
+    // Text: known only from the last read that reached the value's end.
+    if (inTransaction || !lastReadKnown_ || lastReadBlock_ != block) return 0;
+    return lastReadTextBytes_ + 1;
+  }
+  unsigned char head[valueHeaderBytes] = {0};
+  uint32_t got = 0;
+  if (bosFileRead(handle_, int64_t(uint64_t(block) * blockSize_), head, sizeof(head), &got) != kvSuccess) {
+    KvErrorKeeper::clearLastError();
+    return 0;
+  }
+  if (got != valueHeaderBytes) return 0;
+  if (kind_ == dbfMemoFox) {
+    uint32_t length = kvGetU32BE(head + 4);
+    return length > 0xFFFFFFFF - valueHeaderBytes ? 0 : length + valueHeaderBytes;
+  }
+  if (kind_ == dbfMemoDbase4 || kvGetU32LE(head) == dbase4Mark) {
+    // The dBASE IV length word already counts its 8 header bytes.
+    if (kvGetU32LE(head) != dbase4Mark) return 0;
+    uint32_t stored = kvGetU32LE(head + 4);
+    return stored < valueHeaderBytes ? 0 : stored;
+  }
+  uint32_t length = kvGetU32LE(head);  // dBASE III picture
+  return kvGetU32LE(head + 4) != 0 || length > 0xFFFFFFFF - valueHeaderBytes ? 0 : length + valueHeaderBytes;
+}
+
+KvStatus DbfMemoFile::readNextFree(uint32_t* nextFree) {
+  unsigned char word[4] = {0};
+  uint32_t got = 0;
+  if (bosFileRead(handle_, 0, word, 4, &got) != kvSuccess) return kvFailure;
+  if (got != 4) return corrupt();
+  *nextFree = kind_ == dbfMemoFox ? kvGetU32BE(word) : kvGetU32LE(word);
+  return kvSuccess;
+}
+
+KvStatus DbfMemoFile::writeNextFree(uint32_t nextFree) {
+  unsigned char word[4];
+  if (kind_ == dbfMemoFox) kvPutU32BE(word, nextFree);
+  else kvPutU32LE(word, nextFree);
+  return bosFileWrite(handle_, 0, word, 4);
+}
+
+KvStatus DbfMemoFile::writeValueHeader(uint32_t block, unsigned char type, uint32_t total) {
+  unsigned char head[valueHeaderBytes];
+  if (kind_ == dbfMemoFox) {
+    kvPutU32BE(head, foxTypeOf(type));
+    kvPutU32BE(head + 4, total);
+  } else if (kind_ == dbfMemoDbase4) {
+    kvPutU32LE(head, dbase4Mark);
+    kvPutU32LE(head + 4, total + valueHeaderBytes);
+  } else {
+    kvPutU32LE(head, total);
+    kvPutU32LE(head + 4, 0);
+  }
+  return bosFileWrite(handle_, int64_t(uint64_t(block) * blockSize_), head, sizeof(head));
+}
+
+KvStatus DbfMemoFile::moveValue(uint32_t from, uint32_t to, uint32_t bytes) {
+  unsigned char chunk[copyChunk];
+  uint64_t source = uint64_t(from) * blockSize_;
+  uint64_t target = uint64_t(to) * blockSize_;
+  for (uint32_t done = 0; done < bytes;) {
+    uint32_t want = bytes - done < sizeof(chunk) ? bytes - done : uint32_t(sizeof(chunk));
+    uint32_t got = 0;
+    if (bosFileRead(handle_, int64_t(source + done), chunk, want, &got) != kvSuccess) return kvFailure;
+    if (got != want) return corrupt();
+    if (bosFileWrite(handle_, int64_t(target + done), chunk, got) != kvSuccess) return kvFailure;
+    done += got;
+  }
+  return kvSuccess;
+}
+
+KvStatus DbfMemoFile::write(DbfSharedDesc* table, DbfMemoCursor* cursor, uint16_t column, unsigned char type,
+                            unsigned char* field, uint32_t width, bool oem, bool lockHeader, bool inTransaction,
+                            const unsigned char* data, uint32_t length, uint32_t offset) {
+  if (table->isReadOnly()) {
+    addOdbcError(stateGeneral);
+    return kvFailure;
+  }
+  if (open(table) != kvSuccess) return kvFailure;
+  const uint32_t h = headerBytes(type);
+  const bool text = h == 0;
+  const uint64_t limit = 0xFFFFFFFFull;
+
+  // mustAsk: the value may take blocks beyond those it owns only through
+  // the next-free number, under the memo-header lock.
+  bool forceAsk = false;
+  if (offset == 0) {
+    cursor->writing = true;
+    cursor->writeColumn = column;
+    cursor->writeBlock = 0;
+    cursor->ownedBlocks = 0;
+    cursor->written = 0;
+    // The block the field names, when it holds a value of this file.
+    bool tooLarge = false;
+    uint32_t b = dbfParseMemoBlock(field, width, &tooLarge);
+    if (b != 0 && uint64_t(b) * blockSize_ >= fileSize()) b = 0;
+    if (b != 0) {
+      // The blocks the old value occupies, rounded up (one when its size
+      // is not known: every value has its first block).
+      uint32_t occupied = occupiedBytes(b, type, inTransaction);
+      uint32_t used = occupied ? blocksFor(occupied, blockSize_) : 1;
+      uint32_t needed = blocksFor(uint64_t(length) + h + (text ? 1 : 0), blockSize_);
+      cursor->writeBlock = b;
+      cursor->ownedBlocks = used;
+      // A value of one block goes back to its block; a longer one when
+      // the old value was the one last read and its blocks hold the new.
+      // Otherwise it keeps the block only as the file's last value.
+      forceAsk = !(needed < 2 || (b == lastReadBlock_ && needed <= used));
+    }
+  } else if (!cursor->writing || cursor->writeColumn != column || cursor->written != offset) {
+    // Pieces of one value come in order.
+    addOdbcError(stateGeneral);
+    return kvFailure;
+  }
+
+  uint64_t newTotal = uint64_t(cursor->written) + length;
+  if (newTotal + h + 2 > limit) {
+    cursor->writing = false;
+    addOdbcError(stateGeneral);
+    return kvFailure;
+  }
+  uint32_t needed = blocksFor(newTotal + h + (text ? 1 : 0), blockSize_);
+  bool mustAsk = forceAsk || cursor->writeBlock == 0 || needed > cursor->ownedBlocks;
+
+  bool locked = false;
+  uint32_t newNextFree = 0;
+  if (mustAsk) {
+    if (lockHeader) {
+      if (dbfLockMemoHeader(table) != kvSuccess) return kvFailure;
+      locked = true;
+    }
+    uint32_t nextFree = 0;
+    KvStatus status = readNextFree(&nextFree);
+    uint32_t fileEnd = blocksFor(fileSize(), blockSize_);
+    if (status == kvSuccess) {
+      bool last = cursor->writeBlock != 0 && uint64_t(cursor->writeBlock) + cursor->ownedBlocks == nextFree &&
+                  nextFree >= fileEnd;
+      if (!last) {
+        // The value goes to the next free block; what was written of it
+        // already moves with it.
+        uint32_t target = nextFree > fileEnd ? nextFree : fileEnd;
+        if (target == 0) target = 1;
+        if (cursor->written && cursor->writeBlock)
+          status = moveValue(cursor->writeBlock, target, h + cursor->written);
+        cursor->writeBlock = target;
+      }
+      if (uint64_t(cursor->writeBlock) + needed > limit) {
+        addOdbcError(stateGeneral);
+        status = kvFailure;
+      }
+      cursor->ownedBlocks = needed;
+      newNextFree = cursor->writeBlock + needed;
+    }
+    if (status != kvSuccess) {
+      if (locked) dbfUnlockMemoHeader(table);
+      cursor->writing = false;
+      return kvFailure;
+    }
+  }
+
+  // The piece, the header with the length so far, and the end marks.
+  uint64_t start = uint64_t(cursor->writeBlock) * blockSize_;
+  KvStatus status = kvSuccess;
+  if (h) status = writeValueHeader(cursor->writeBlock, type, uint32_t(newTotal));
+  if (status == kvSuccess && length) {
+    if (oem && type == 'M') {
+      unsigned char chunk[copyChunk];
+      for (uint32_t done = 0; status == kvSuccess && done < length;) {
+        uint32_t n = length - done < sizeof(chunk) ? length - done : uint32_t(sizeof(chunk));
+        kvAnsiToOem(chunk, data + done, n);
+        status = bosFileWrite(handle_, int64_t(start + h + cursor->written + done), chunk, n);
+        done += n;
+      }
+    } else {
+      status = bosFileWrite(handle_, int64_t(start + h + cursor->written), data, length);
+    }
+  }
+  if (status == kvSuccess && text) {
+    // Two end marks where the second stays inside the value's blocks.
+    const unsigned char marks[2] = {endOfText, endOfText};
+    uint32_t count = newTotal + 2 <= uint64_t(cursor->ownedBlocks) * blockSize_ ? 2 : 1;
+    status = bosFileWrite(handle_, int64_t(start + newTotal), marks, count);
+  }
+  if (status == kvSuccess && mustAsk) {
+    uint32_t current = 0;
+    if (readNextFree(&current) == kvSuccess && newNextFree > current) status = writeNextFree(newNextFree);
+  }
+  if (locked) dbfUnlockMemoHeader(table);
+  if (status != kvSuccess) {
+    cursor->writing = false;
+    return kvFailure;
+  }
+  table->addTableFlags(DbfSharedDesc::tableWritten);
+  cursor->written = uint32_t(newTotal);
+  // What the last read learnt of this block is not true any more.
+  if (lastReadBlock_ == cursor->writeBlock) lastReadKnown_ = false;
+  dbfFormatMemoBlock(cursor->writeBlock, field, width);
+  return kvSuccess;
+}
