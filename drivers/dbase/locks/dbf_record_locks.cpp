@@ -18,6 +18,7 @@
 #include "flat/connection/flat_rid.h"
 #include "flat/flat_errors.h"
 #include "flat/flat_message_ids.h"
+#include "util/block_cache.h"
 #include "util/bos.h"
 #include "util/util_message_ids.h"
 
@@ -50,6 +51,14 @@ KvStatus lockWaiting(int file, DbfLockRegion region) {
     KvErrorKeeper::clearLastError();
     bossleep(dbfLockWaitMs(attempt));
   }
+}
+
+// Once a lock is taken, what other programs wrote before they let go must
+// be read from the file, not from pages cached before: the process's block
+// cache drops the table's pages. (Dropping never writes; the cache is
+// write-through.)
+void readFreshAfterLock(DbfSharedDesc* table) {
+  (void)(bvmFlush(table->getDbfConnection()->getBlockCache(), table->getDataHandle()));
 }
 
 void unlockQuietly(int file, DbfLockRegion region) {
@@ -173,6 +182,7 @@ KvStatus DbfFileDesc::lockRecord(uint16_t mode) {
   DbfLockRegion region = dbfRecordLockRegion(geometry, n);
   if (bosRegionLock(shared->getDataHandle(), 0, region.offset, region.length) != kvSuccess)
     return refusedAsRecordLocked();
+  readFreshAfterLock(shared);
   if (entry) {
     entry->readers = bits;
     return kvSuccess;
@@ -245,6 +255,7 @@ KvStatus DbfFileDesc::lockWholeFile() {
   held.fileLockStart = region.offset;
   held.fileLockLength = region.length;
   held.headerInFileLock = coverHeader;
+  readFreshAfterLock(shared);
   return kvSuccess;
 }
 
@@ -275,6 +286,8 @@ KvStatus DbfFileDesc::lockHeaders() {
       held.headerInFileLock = true;
     } else if (lockWaiting(shared->getDataHandle(), header) != kvSuccess) {
       return kvFailure;
+    } else {
+      readFreshAfterLock(shared);
     }
     held.headerHeld = true;
   }

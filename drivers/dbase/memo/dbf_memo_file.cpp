@@ -501,6 +501,13 @@ KvStatus DbfMemoFile::write(DbfSharedDesc* table, DbfMemoCursor* cursor, uint16_
   if (status == kvSuccess && mustAsk) {
     uint32_t current = 0;
     if (readNextFree(&current) == kvSuccess && newNextFree > current) status = writeNextFree(newNextFree);
+    // The file ends with whole blocks, as other programs write it and some
+    // expect it to (they read a value's last block whole).
+    uint64_t end = uint64_t(newNextFree) * blockSize_;
+    if (status == kvSuccess && fileSize() < end) {
+      const unsigned char zero = 0;
+      status = bosFileWrite(handle_, int64_t(end - 1), &zero, 1);
+    }
   }
   if (locked) dbfUnlockMemoHeader(table);
   if (status != kvSuccess) {
