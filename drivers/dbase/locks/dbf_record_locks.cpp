@@ -277,6 +277,7 @@ void DbfFileDesc::releaseWholeFile() {
 }
 
 KvStatus DbfFileDesc::lockHeaders() {
+  if (lockLevel_ == dbfLockNone) return kvSuccess;
   DbfSharedDesc* shared = table();
   DbfLockTable& held = shared->locks();
   if (!held.headerHeld) {
