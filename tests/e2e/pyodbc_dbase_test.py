@@ -114,6 +114,31 @@ class DbaseDriverTest(unittest.TestCase):
         self.assertIn("Unknown option: FOO", str(caught.exception))
         cnxn.close()
 
+    @unittest.skip(ENGINE_NOT_YET)
+    def test_memo_values_of_other_programs_whole_and_in_pieces(self):
+        cnxn = pyodbc.connect("DSN=Tables", autocommit=True)
+        rows = cnxn.execute("SELECT CODE, REMARK FROM memo3v (CHARSET=IBMPC)").fetchall()
+        self.assertEqual(rows[2][1], "x" * 600 + "END")
+        self.assertEqual(rows[3][1], "line one\r\nline two \u00e9")
+        rows = cnxn.execute("SELECT REMARK FROM memofp").fetchall()
+        self.assertEqual(rows[2][0], "y" * 120 + "END")
+        cnxn.execute("UPDATE memo3v SET REMARK = ? WHERE CODE = 'K1'", "z" * 5000)
+        self.assertEqual(cnxn.execute("SELECT REMARK FROM memo3v WHERE CODE = 'K1'").fetchone()[0], "z" * 5000)
+        cnxn.close()
+
+    @unittest.skip(ENGINE_NOT_YET)
+    def test_two_connections_updating_one_row(self):
+        first = pyodbc.connect("DSN=Tables", autocommit=False)
+        second = pyodbc.connect("DSN=Tables", autocommit=True)
+        first.execute("UPDATE stock_xb SET PRICE = 1 WHERE ITEM = 'hammer'")
+        with self.assertRaises(pyodbc.Error) as caught:
+            second.execute("UPDATE stock_xb SET PRICE = 2 WHERE ITEM = 'hammer'")
+        self.assertIn("The record is locked by another user.", str(caught.exception))
+        self.assertIn("HY000", str(caught.exception))
+        first.commit()
+        first.close()
+        second.close()
+
 
 if __name__ == "__main__":
     unittest.main()
