@@ -71,6 +71,8 @@ class KV_BASE_API BaseConnection : public KvObject {
     flagPositionedUpdate = 0x1000,
     flagPositionedDelete = 0x2000,
     flagPositionedInTxn = 0x4000,
+    flagOutputParams = 0x8000,     // output and input/output parameters are supported
+    flagNegativeScale = 0x10000,   // NUMERIC and DECIMAL parameters may have a negative scale
     flagTableNameCut = 0x20000,
     flagLoginTimeout = 0x40000,
     flagAsyncEnable = 0x80000,

@@ -47,8 +47,20 @@ BaseBinding::BaseBinding(int16_t type, void* buffer, SQLLEN size, SQLLEN* length
 BaseBinding::~BaseBinding() = default;
 
 BaseParam::BaseParam() = default;
-BaseParam::~BaseParam() = default;
+BaseParam::~BaseParam() {
+  freeCollected();
+  ramFree(ownValue);
+}
 void BaseParam::forgetValue() {
+  sqlType = 0;
+  paramFlags = 0;
   value = nullptr;
   length = nullptr;
+  freeCollected();
+}
+void BaseParam::freeCollected() {
+  ramFree(collected);
+  collected = nullptr;
+  collectedSize = 0;
+  collectedLength = 0;
 }

@@ -82,22 +82,69 @@ class KV_BASE_API BaseBinding : public KvObject {
   uint32_t flags;
 };
 
+// One parameter marker's record. SQLBindParameter fills the description
+// and the application's pointers; the parameter check completes the
+// description before the value is used; SQLPutData collects a value that
+// the application supplies at execution. The framework's emulation of
+// WHERE CURRENT OF makes records of its own (one per search column) that
+// read their value from the named statement's current row.
 class KV_BASE_API BaseParam : public KvObject {
  public:
+  enum : uint32_t {
+    flagBound = 0x1,    // cleared by every binding (the driver's to use)
+    flagChecked = 0x2,  // the parameter check completed the description
+  };
+  // The most a value collected by the framework may hold.
+  enum : uint32_t { maxCollectedBytes = 65536 };
+
   BaseParam();
   ~BaseParam() override;
 
   // The parameter as SQLBindParameter described it; the conversions read
-  // these. The value and length pointers are the application's.
+  // these. The value and length pointers are the application's, which it
+  // owns until it binds again or resets the parameters. length points at
+  // an array of SQLLEN entries, one for each SQLParamOptions row.
   int16_t cType = SQL_C_DEFAULT;
   int16_t sqlType = 0;
   uint32_t precision = 0;
   int16_t scale = 0;
   void* value = nullptr;
   SQLLEN* length = nullptr;
+  // Bytes of one value in the application's array (the fixed size of a
+  // fixed-size C type); -1 for an old-style binding without a size.
   SQLLEN bufferSize = 0;
+  uint16_t paramType = SQL_PARAM_INPUT;
+  uint32_t paramFlags = 0;
+
+  // SQL type, precision and scale at the first execution after a prepare;
+  // later executions must describe the parameter the same way.
+  int16_t firstSqlType = 0;
+  uint32_t firstPrecision = 0;
+  int16_t firstScale = 0;
+
+  // A value supplied at execution through SQLPutData: the bytes the
+  // framework collected (owned, collectedSize bytes of room) and their
+  // count, SQL_NULL_DATA when the value is NULL. Pieces handed straight to
+  // the driver are only counted.
+  unsigned char* collected = nullptr;
+  uint32_t collectedSize = 0;
+  int32_t collectedLength = 0;
+
+  // WHERE CURRENT OF emulation: the named statement's column the value is
+  // read from, whether the condition compares with LIKE, whether the value
+  // read last was NULL and whether the text was last fitted to a NULL.
+  // The value buffer (bufferSize bytes) belongs to the record.
+  uint16_t column = 0;
+  bool searchLike = false;
+  bool isNull = false;
+  bool fittedNull = false;
+  unsigned char* ownValue = nullptr;
+  uint32_t markerOffset = 0;  // of its "?" in the kept text (the operator starts 6 bytes before)
+  SQLLEN ownLength = 0;
 
   // SQL_RESET_PARAMS: the parameter no longer has a value of the
   // application's; it must be bound again before the next execution.
   void forgetValue();
+  // Drops a value collected at execution.
+  void freeCollected();
 };

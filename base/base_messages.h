@@ -16,7 +16,10 @@ enum BaseSqlState : uint16_t {
   stateBadConnString = 5,  // 01S00
   stateErrorInRow = 6,     // 01S01
   stateOptionChanged = 7,  // 01S02
+  stateNoRowsChanged = 8,  // 01S03
+  stateManyRowsChanged = 9,  // 01S04
   stateCancelAsClose = 10, // 01S05
+  stateWrongParamCount = 11,  // 07001
   stateRestrictedType = 12,  // 07006
   stateConnectionInUse = 15,  // 08002
   stateDegreeMismatch = 21,  // 21S02
@@ -24,6 +27,7 @@ enum BaseSqlState : uint16_t {
   stateNumericRange = 23,    // 22003
   stateAssignment = 24,      // 22005
   stateDatetimeOverflow = 25,  // 22008
+  stateIntegrity = 28,     // 23000
   stateCursorState = 29,   // 24000
   stateTxnState = 30,      // 25000
   stateBadCursorName = 32, // 34000
@@ -46,6 +50,9 @@ enum BaseSqlState : uint16_t {
   stateNoCursorName = 68,  // S1015
   stateStringLength = 69,  // S1090
   stateInvalidParamNumber = 72,  // S1093
+    stateScale = 73,         // S1094
+  statePrecision = 83,     // S1104
+  stateParamType = 84,     // S1105
   stateFetchType = 85,     // S1106
   stateRowRange = 86,      // S1107
   stateConcurrency = 87,   // S1108

@@ -55,6 +55,24 @@ BaseSqlString::BaseSqlString(const unsigned char* text, int32_t length) : BaseIn
 
 BaseSqlString::~BaseSqlString() = default;
 
+KvStatus BaseSqlString::copyFrom(const BaseSqlString& other) {
+  if (initialize(other.getStr(), other.getLength()) != kvSuccess) return kvFailure;
+  callerText_ = nullptr;
+  verb_ = other.verb_;
+  objectKind_ = other.objectKind_;
+  verbPlace_ = other.verbPlace_;
+  object_ = other.object_;
+  cursorName_ = other.cursorName_;
+  markers_.setCount(0);
+  for (uint16_t i = 0; i < other.markers_.getCount(); ++i)
+    if (markers_.add(other.markers_.getAt(i)) != kvSuccess) return kvFailure;
+  std::memcpy(quotes_, other.quotes_, sizeof(quotes_));
+  forUpdatePos_ = other.forUpdatePos_;
+  currentOfPos_ = other.currentOfPos_;
+  currentOfLength_ = other.currentOfLength_;
+  return kvSuccess;
+}
+
 void BaseSqlString::setQuoteChars(uint16_t q1, uint16_t q2, uint16_t q3) {
   quotes_[0] = q1;
   quotes_[1] = q2;

@@ -59,6 +59,12 @@ class KV_BASE_API BaseSqlString : public BaseInString {
   // BaseInString reads it; nothing is known about it yet.
   BaseSqlString(const unsigned char* text, int32_t length);
   ~BaseSqlString() override;
+  BaseSqlString(const BaseSqlString&) = delete;
+  BaseSqlString& operator=(const BaseSqlString&) = delete;
+
+  // Becomes an own copy of other: its text and everything learnt about it
+  // (verb, markers, quote characters, clause places).
+  KvStatus copyFrom(const BaseSqlString& other);
 
   // The verb, read on the first call and remembered: the first token, when
   // it is a word, compared without regard to case with the nine verbs

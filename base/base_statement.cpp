@@ -46,9 +46,17 @@ BaseStatement::BaseStatement(BaseConnection* connection)
 BaseStatement::~BaseStatement() {
   connection_->getStatements().unlink(this);
   setCatalogInfo(nullptr);
+  // A positioned statement that names this one must not read a freed (or
+  // reused) object at its next execution.
+  connection_->getStatements().forEach<BaseStatement>([this](BaseStatement* sibling) {
+    if (sibling->currentOfStmt_ == this) sibling->currentOfStmt_ = nullptr;
+    return true;
+  });
   ramFree(cursorName_);
   ramFree(rowStatus_);
   delete sqlString_;
+  delete keptSql_;
+  deleteEmulation();
   deleteArray(&bindings_, &bindingCapacity_);
   deleteArray(&params_, &paramCapacity_);
   deleteArray(&fields_, &fieldCapacity_);

@@ -25,6 +25,9 @@ enum BaseCatalogKind : uint32_t;
 
 enum : uint16_t { baseMaxArrayEntries = 16384 };
 
+// Modes of bindParam.
+enum BaseBindMode : int { bindWhole = 0, bindFirstPiece = 1, bindNextPiece = 2, bindLastPiece = 3 };
+
 // Arrays that allocArrays grows.
 enum : uint16_t { arrayFields = 0x1, arrayBindings = 0x2, arrayParams = 0x4 };
 
@@ -155,7 +158,18 @@ class KV_BASE_API BaseStatement : public KvNode {
                               SQLCHAR* szTableType, SQLSMALLINT cbTableType);
 
   // ---- the driver's operations
+  // Compiles the prepared text. sql holds the text after escape
+  // translation (and, for an emulated WHERE CURRENT OF, with its search
+  // condition), its verb and marker offsets; it lives only for the call.
+  // The driver may make the result columns here (then it sets
+  // flagColumnsKnown). Runs once per prepare, and again at an execution
+  // when an emulated condition was fitted to NULL values anew. A failure
+  // returns the statement to the allocated state.
   virtual KvStatus prepareCompile(BaseSqlString* sql) = 0;
+  // Executes the prepared statement with the values bindParam delivered
+  // for the current parameter row. A driver without native parameters
+  // reads the text that textualBindParam built in sqlText_. Runs once for
+  // every SQLParamOptions row.
   virtual KvStatus executePreparedStmt() = 0;
   virtual KvStatus moreResults(uint16_t* noMore);
   // The catalog functions' driver operations. Each finds its call's checked
@@ -208,8 +222,24 @@ class KV_BASE_API BaseStatement : public KvNode {
   virtual KvStatus bindFld(uint16_t column);
   // Told that a binding or all of them went. Base: nothing.
   virtual void unbindFlds();
+  // Receives the value of parameter (1-based) for the execution that
+  // follows; numbers beyond the statement's markers are the search values
+  // of an emulated WHERE CURRENT OF (their records: getEmulationParam).
+  // The record (params_, or the emulation's) describes C type, SQL type,
+  // precision and scale, already checked. mode: bindWhole the whole value
+  // (length in bytes, SQL_NULL_DATA or SQL_DEFAULT_PARAM; text is never
+  // SQL_NTS here), bindFirstPiece and bindNextPiece a piece of a long value
+  // supplied at execution (only on connections with flagLongDataInPieces,
+  // only for LONGVARCHAR and LONGVARBINARY), bindLastPiece the end of the
+  // pieces (value null). The value stays valid until executePreparedStmt
+  // returns, not longer. A failure fails the execution; the framework adds
+  // the parameter number to the last message.
   virtual KvStatus bindParam(uint16_t parameter, void* value, int32_t length, int mode) = 0;
+  // The parameters were reset (SQL_RESET_PARAMS) or the statement's text
+  // goes: forget every value bindParam delivered. Base: nothing.
   virtual void unbindParams();
+  // Makes one parameter record (a driver may make its subclass). Base: a
+  // BaseParam. A null result fails the prepare or the binding.
   virtual BaseParam* allocParam();
   // The driver's part of closing the cursor of a prepared statement: the
   // statement stays prepared and can be executed again without a new
@@ -299,14 +329,54 @@ class KV_BASE_API BaseStatement : public KvNode {
   // forgets its value.
   void resetParams();
 
-  // ---- preparation and execution (base_stmt_exec.cpp)
-  // The prepare step: verb and markers of the text, a parameter record for
-  // each marker (the driver's allocParam), a transaction opened in
-  // manual-commit mode, the driver's prepareCompile; prepared afterwards.
+  // ---- preparation (base_stmt_prepare.cpp, base_current_of.cpp)
+  // The prepare step: escape clauses translated (unless SQL_NOSCAN), verb,
+  // markers and clauses of the text, a parameter record for each marker
+  // (the driver's allocParam), a transaction opened in manual-commit mode,
+  // FOR UPDATE OF cut or kept by the connection's capabilities, WHERE
+  // CURRENT OF passed on natively or emulated, the driver's prepareCompile,
+  // a copy of the text kept when the execution needs it; prepared
+  // afterwards. sql may become the statement's own copy.
   KvStatus prepareStep(BaseSqlString* sql);
-  // The execute step: the driver's executePreparedStmt, the states after an
-  // execution, and the driver's rowCount when there is no result set.
-  KvStatus executeStep();
+
+  // ---- execution (base_stmt_exec.cpp)
+  // The execute step of SQLExecute, SQLExecDirect: prepares again first
+  // when a commit marked the statement; every marker must have a bound
+  // record (07001), an emulated WHERE CURRENT OF needs its cursor on a row,
+  // a transaction opens in manual-commit mode, the row count starts at 0;
+  // then executeRows from the first parameter of the first row.
+  KvStatus executeStep(uint16_t* needData);
+  // The rows of the execution from the current SQLParamOptions row on,
+  // starting at parameter firstParam (1-based) of it. Each row: the
+  // application's row counter, the emulation's values read and the text
+  // fitted to them, every parameter checked and handed to bindParam, the
+  // driver's executePreparedStmt, the row counts added up (-1 once any is
+  // unknown or the sum passes 2147483647). *needData is 1 when a parameter
+  // asks for its value at execution: the cursor state is then executing
+  // and dataAtExecParam_ names the parameter.
+  KvStatus executeRows(uint16_t firstParam, uint16_t* needData);
+
+  // ---- parameters (base_params.cpp, base_data_at_exec.cpp,
+  // base_textual_param.cpp)
+  // Completes the description of parameter (1-based; record param): the C
+  // type resolved and checked against the SQL type, precision and scale
+  // normalised by SQL type, the buffer size of a fixed-size C type.
+  KvStatus checkParam(uint16_t parameter, BaseParam* param);
+  // For drivers whose data source has no parameters: writes the value of
+  // parameter as SQL literal text over its marker in sqlText_, which the
+  // execute step filled with the prepared text. Parameters arrive in
+  // ascending order within one execution. length is bytes, SQL_NULL_DATA
+  // or (for text) SQL_NTS.
+  KvStatus textualBindParam(uint16_t parameter, const void* value, SQLLEN length);
+  // The record of parameter (1-based): one of the application's markers,
+  // or beyond them one of the WHERE CURRENT OF emulation; null when none.
+  BaseParam* getParamRecord(uint16_t parameter) const;
+  uint16_t getParamCount() const { return paramCount_; }
+  // The current SQLParamOptions row (0-based) and the number of rows.
+  SQLULEN getParamRow() const { return paramRow_; }
+  SQLULEN getParamRows() const { return paramRows_; }
+  // The SQL text as the execution sees it (textual parameters written in).
+  const KvString& getSqlText() const { return sqlText_; }
 
   // ---- cursor names (base_cursor_name.cpp)
   // Gives the statement "SQL_CUR" and 8 upper-case hexadecimal digits made
@@ -452,6 +522,28 @@ class KV_BASE_API BaseStatement : public KvNode {
   // Arguments and locals of an operation that returned SQL_STILL_EXECUTING,
   // in pointer-sized slots.
   KvArrayPVoid resumeStack_;
+  // SQLParamOptions: rows of parameter values (1 when not set) and the
+  // application's row counter (owned by the application); the row being
+  // executed (0-based) and the parameter (1-based) whose value is being
+  // supplied at execution (0: none).
+  SQLULEN paramRows_ = 1;
+  SQLULEN* paramRowCounter_ = nullptr;
+  SQLULEN paramRow_ = 0;
+  uint16_t dataAtExecParam_ = 0;
+  // The prepared text kept for the execution (null when not needed), and
+  // under WorkArounds 0x1 the text as the application gave it, for a
+  // prepare again after a commit.
+  BaseSqlString* keptSql_ = nullptr;
+  KvString appText_;
+  // WHERE CURRENT OF emulation: the statement the cursor name names and
+  // one parameter record per search column (owned), in column order.
+  BaseStatement* currentOfStmt_ = nullptr;
+  BaseParam** emulParams_ = nullptr;
+  uint16_t emulCount_ = 0;
+  // Textual parameters: the next parameter textualBindParam expects and the
+  // bytes the substitutions so far moved the markers behind them.
+  uint16_t textNextParam_ = 1;
+  int64_t textShift_ = 0;
 
  private:
   // The fixed precision and scale 0 of the SQL types that have them, in
@@ -505,4 +597,24 @@ class KV_BASE_API BaseStatement : public KvNode {
   KvStatus tablesCore(BaseTablesInfo* info);
   KvStatus columnsCore(BaseColumnsInfo* info);
   KvStatus specialCore(BaseSpecialColumnsInfo* info);
+  // Prepare-step parts (base_stmt_prepare.cpp, base_current_of.cpp).
+  KvStatus handleCurrentOf(BaseSqlString* sql);
+  KvStatus buildEmulatedCondition(BaseSqlString* sql);
+  KvStatus addEmulationParam(BaseParam* param);
+  KvStatus addEmulationMarkers(BaseSqlString* sql);
+  void deleteEmulation();
+  KvStatus keepPreparedText(const BaseSqlString* sql);
+  // Execute-step parts (base_stmt_exec.cpp, base_current_of.cpp).
+  KvStatus startExecution();
+  KvStatus checkCurrentOfCursor();
+  KvStatus readEmulationValues();
+  KvStatus fitEmulatedText(bool* refitted);
+  KvStatus deliverParam(uint16_t number, BaseParam* param, uint16_t* needData);
+  KvStatus deliverEmulationParams();
+  KvStatus finishRow(bool* done);
+  void endOfExecution();
+  int isStatementOfConnection(const BaseStatement* statement);
+  KvStatus reprepareIfMarked();
+  // Data at execution (base_data_at_exec.cpp).
+  KvStatus finishCollectedValue();
 };

@@ -86,11 +86,12 @@ KvStatus BaseStatement::convertInternalToC(uint16_t parameter, const void* data,
 
 KvStatus BaseStatement::convertCToInternal(uint16_t parameter, const void* data, SQLLEN length, InternalType target,
                                            void* out, int32_t* outLength, uint32_t outSize) {
-  if (parameter < 1 || parameter > paramCapacity_ || !params_[parameter - 1]) {
+  const BaseParam* record = getParamRecord(parameter);
+  if (!record) {
     addOdbcError(stateInvalidParamNumber);
     return kvFailure;
   }
-  const BaseParam& param = *params_[parameter - 1];
+  const BaseParam& param = *record;
   const uint32_t first = errorCount();
   const KvStatus status = BaseConvertFromC(parameter, describe(param), param.cType, data, length, target, out,
                                            outLength, outSize, connection_);

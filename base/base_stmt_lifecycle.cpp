@@ -37,6 +37,12 @@ KvStatus BaseStatement::returnToAllocatedState(uint16_t drop) {
   deleteFields();
   setCatalogInfo(nullptr);
   dropSqlText();
+  delete keptSql_;
+  keptSql_ = nullptr;
+  appText_.unInitialize();
+  deleteEmulation();
+  paramCount_ = 0;
+  dataAtExecParam_ = 0;
   kind_ = stmtKindAllocated;
   cursorState_ = cursorAllocated;
   flags_ &= ~uint32_t(flagForUpdate | flagEmulatedPositioned | flagReprepare);

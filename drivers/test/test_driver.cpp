@@ -9,7 +9,9 @@
 //                     SQLBrowseConnect as test_browse.h says
 //   CursorCommit (CC), CursorRollback (CR)  the cursor behaviours after a
 //                     commit and a rollback (test_transactions.h)
-// Its statements behave by their first word as test_statement.h says.
+// Its statements behave by their first word as test_statement.h says; each
+// connection has a table ITEMS in memory (test_items.h). The driver takes
+// parameter values itself, long values in pieces.
 // and by one environment variable: KV_TEST_ENV_FAILS=1 makes the
 // environment's initialisation fail. SQLDriverConnect with
 // SQL_DRIVER_PROMPT and a window asks for the user id and password in its
@@ -74,6 +76,7 @@ const BaseInfoRow testRows[] = {
     KV_INFO_ASKED(SQL_CURSOR_COMMIT_BEHAVIOR),                                             // 23
     KV_INFO_ASKED(SQL_CURSOR_ROLLBACK_BEHAVIOR),                                           // 24
     KV_INFO_MASK(SQL_DEFAULT_TXN_ISOLATION, SQL_TXN_READ_COMMITTED),                       // 26
+    KV_INFO_TEXT(SQL_IDENTIFIER_QUOTE_CHAR, "\""),                                         // 29
     KV_INFO_U16(SQL_MAX_COLUMN_NAME_LEN, 64),                                              // 30
     KV_INFO_U16(SQL_MAX_TABLE_NAME_LEN, 64),                                               // 35
     KV_INFO_MASK(SQL_SCROLL_CONCURRENCY, SQL_SCCO_READ_ONLY | SQL_SCCO_OPT_VALUES),        // 43
@@ -100,7 +103,7 @@ class TestConnection : public BaseConnection {
   explicit TestConnection(BaseEnv* env) : BaseConnection(env) {
     setInfoChain(&testInfo);
     setTypeTable(testTypeTable, testTypeCount);
-    addFlags(flagLoginTimeout);
+    addFlags(flagLoginTimeout | flagDriverTakesParams | flagLongDataInPieces);
     setLimits(0, 1000, 0);
   }
   ~TestConnection() override { ramFree(name_); }
@@ -184,6 +187,7 @@ class TestConnection : public BaseConnection {
   }
   KvStatus endTransaction(uint16_t type) override { return testEndTransaction(&transactions_, type); }
   TestTransactions* getTransactions() { return &transactions_; }
+  TestItemsTable* getItems() { return &items_; }
 
   KvStatus connectBrowse(KvValueParser* parser, KvParamString* missing, unsigned* more) override {
     if (!flag(parser, "BR", "Browse", "1")) return BaseConnection::connectBrowse(parser, missing, more);
@@ -211,12 +215,17 @@ class TestConnection : public BaseConnection {
   int oneConnection_ = 0;
   TestTransactions transactions_;
   TestBrowseState browse_;
+  TestItemsTable items_;
 };
 
 }  // namespace
 
 TestTransactions* testTransactionsOf(BaseConnection* connection) {
   return static_cast<TestConnection*>(connection)->getTransactions();
+}
+
+TestItemsTable* testItemsOf(BaseConnection* connection) {
+  return static_cast<TestConnection*>(connection)->getItems();
 }
 
 BaseEnv* entryMakeEnv() { return entryBuild<TestEnv>(OdbcDriverNumber(99)); }

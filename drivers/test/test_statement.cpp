@@ -7,6 +7,7 @@
 #include "base/base_sql_string.h"
 #include "drivers/test/test_message_ids.h"
 #include "drivers/test/test_transactions.h"
+#include "base/base_out_string.h"
 #include "util/str_functions.h"
 
 #include <cstring>
@@ -72,6 +73,18 @@ KvStatus TestStatement::prepareCompile(BaseSqlString* sql) {
       {"BEGUN", countBegun},
   };
   deleteFields();
+  if (TestItemsQuery::isFor(sql->getText(), sql->getLength())) {
+    behaviour_ = items;
+    if (items_.compile(sql->getText(), sql->getLength()) != kvSuccess) return kvFailure;
+    if (items_.getKind() != TestItemsQuery::select) return kvSuccess;
+    const uint16_t count = uint16_t(items_.selectList().size());
+    if (allocArrays(count, arrayFields) != kvSuccess) return kvFailure;
+    for (uint16_t i = 0; i < count; ++i) {
+      if (!fields_[i]) fields_[i] = allocFld();
+      if (!fields_[i]) return kvFailure;
+    }
+    return items_.describe(this, fields_, &fieldCount_);
+  }
   switch (sql->getVerb()) {
     case sqlVerbSelect:
       behaviour_ = rowsNone;
@@ -112,6 +125,7 @@ KvStatus TestStatement::prepareCompile(BaseSqlString* sql) {
 
 KvStatus TestStatement::executePreparedStmt() {
   currentRow_ = 0;
+  if (behaviour_ == items) return items_.execute(testItemsOf(connection_), &itemsCount_);
   resultsLeft_ = behaviour_ == resultSets ? results_ - 1 : 0;
   return kvSuccess;
 }
@@ -124,6 +138,10 @@ KvStatus TestStatement::moreResults(uint16_t* noMore) {
 
 KvStatus TestStatement::fetchRow(uint16_t* endOfData) {
   if (catalog_) return fetchCatalogRow(endOfData);
+  if (behaviour_ == items) {
+    *endOfData = items_.nextRow() ? 0 : 1;
+    return kvSuccess;
+  }
   *endOfData = 1;
   if (table_ == testTableNone || currentRow_ >= tableRows_) return kvSuccess;
   ++currentRow_;
@@ -139,8 +157,28 @@ KvStatus TestStatement::fetchRandomRow(uint32_t row, uint16_t* status) {
   return kvSuccess;
 }
 
+// A row of ITEMS.
+KvStatus TestStatement::getItemsData(uint16_t column, int16_t cType, BaseOutString* out) {
+  const TestItemValue* value = items_.currentValue(column);
+  if (!value) {
+    addOdbcError(stateNotCapable);
+    return kvFailure;
+  }
+  if (value->null) {
+    out->setLength(SQL_NULL_DATA);
+    return kvSuccess;
+  }
+  const uint16_t tableColumn = items_.selectList()[column - 1];
+  const InternalType form = TestItemsQuery::columnForm(tableColumn);
+  // Long values are handed over whole and cut by the framework.
+  if (TestItemsQuery::columnSqlType(tableColumn) == SQL_LONGVARCHAR)
+    return convertInternalToCHuge(column, cType, out, value->bytes.data(), int32_t(value->bytes.size()), form);
+  return convertInternalToC(column, cType, out, value->bytes.data(), int32_t(value->bytes.size()), form);
+}
+
 KvStatus TestStatement::getData(uint16_t column, int16_t cType, BaseOutString* out) {
   if (catalog_) return getCatalogData(column, cType, out);
+  if (behaviour_ == items) return getItemsData(column, cType, out);
   if (table_ == testTableNone || currentRow_ == 0 || column == 0 || column > fieldCount_) {
     addOdbcError(stateNotCapable);
     return kvFailure;
@@ -163,6 +201,7 @@ KvStatus TestStatement::rowCount(int32_t* count) {
   const TestTransactions* transactions = testTransactionsOf(connection_);
   switch (behaviour_) {
     case rowsOne: *count = 1; break;
+    case items: *count = itemsCount_; break;
     case countCommits: *count = transactions->committed; break;
     case countRollbacks: *count = transactions->rolledBack; break;
     case countBegun: *count = transactions->begun; break;
@@ -173,7 +212,12 @@ KvStatus TestStatement::rowCount(int32_t* count) {
 
 BaseField* TestStatement::allocFld() { return new BaseField(); }
 
-KvStatus TestStatement::bindParam(uint16_t, void*, int32_t, int) { return kvSuccess; }
+KvStatus TestStatement::bindParam(uint16_t parameter, void* value, int32_t length, int mode) {
+  if (behaviour_ != items) return kvSuccess;
+  return items_.bindValue(this, parameter, value, length, mode);
+}
+
+void TestStatement::unbindParams() { items_.forgetValues(); }
 
 KvStatus TestStatement::setToAllocatedState(uint16_t) {
   delete catalog_;

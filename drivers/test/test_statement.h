@@ -13,6 +13,8 @@
 //                                                 of transactions the
 //                                                 connection committed,
 //                                                 rolled back or began
+//   INSERT, SELECT, UPDATE,     the statements over the connection's table
+//   DELETE over ITEMS           ITEMS (test_items.h), with parameters
 //   FAIL                        fails: 37000, "The test data source cannot
 //                               run 'FAIL ...'."
 //   SELECT * FROM <a table of   its columns       a result set without rows
@@ -25,6 +27,7 @@
 #include "base/base_statement.h"
 #include "drivers/test/test_catalog.h"
 #include "drivers/test/test_table.h"
+#include "drivers/test/test_items.h"
 
 class TestStatement : public BaseStatement {
  public:
@@ -45,9 +48,10 @@ class TestStatement : public BaseStatement {
   KvStatus executeColumns() override;
   KvStatus executeStatistics(uint16_t internalCall) override;
   KvStatus executePrimary() override;
+  void unbindParams() override;
 
  private:
-  enum Behaviour { rowsNone, rowsOne, rowsUnknown, resultSets, countCommits, countRollbacks, countBegun };
+  enum Behaviour { rowsNone, rowsOne, rowsUnknown, resultSets, countCommits, countRollbacks, countBegun, items };
   KvStatus makeColumn();
   KvStatus makeTableColumns();
   // The catalog's answers (test_catalog.cpp): the result a catalog
@@ -56,6 +60,7 @@ class TestStatement : public BaseStatement {
   KvStatus fetchCatalogRow(uint16_t* endOfData);
   KvStatus getCatalogData(uint16_t column, int16_t cType, BaseOutString* out);
   KvStatus prepareCatalogTable(const BaseSqlString& sql, int* known);
+  KvStatus getItemsData(uint16_t column, int16_t cType, BaseOutString* out);
 
   Behaviour behaviour_ = rowsUnknown;
   uint32_t resultsLeft_ = 0;  // result sets after the current one
@@ -64,4 +69,6 @@ class TestStatement : public BaseStatement {
   uint32_t tableRows_ = 0;
   uint32_t currentRow_ = 0;   // 1-based; 0 before the first row
   TestCatalogResult* catalog_ = nullptr;
+  TestItemsQuery items_;      // a statement over ITEMS
+  int32_t itemsCount_ = -1;   // rows its last execution changed
 };

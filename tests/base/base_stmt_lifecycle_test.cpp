@@ -161,6 +161,11 @@ TEST_F(LifecycleTest, FreeStmtModes) {
   ASSERT_EQ(statement_->allocArrays(3, arrayBindings), kvSuccess);
   statement_->bindings_[2] = new BaseBinding(SQL_C_LONG, nullptr, 4, nullptr);
   ASSERT_EQ(prepare(statement_, "select a from t where b = ? and c = ?"), SQL_SUCCESS);
+  SQLINTEGER values[2] = {1, 2};
+  for (SQLUSMALLINT i = 1; i <= 2; ++i)
+    ASSERT_EQ(statement_->SQLBindParameter(i, SQL_PARAM_INPUT, SQL_C_LONG, SQL_INTEGER, 0, 0, &values[i - 1], 0,
+                                           nullptr),
+              SQL_SUCCESS);
   ASSERT_EQ(statement_->SQLExecute(), SQL_SUCCESS);
 
   // An option that is none of the four changes nothing.
