@@ -203,7 +203,11 @@ KvStatus BaseStatement::executeRows(uint16_t firstParam, uint16_t* needData) {
         return kvFailure;
       if (changed) {
         BaseSqlString text;
-        if (!keptSql_ || text.copyFrom(*keptSql_) != kvSuccess) return kvFailure;
+        if (!keptSql_) {
+          addOdbcError(stateGeneral, msgParamTypeChanged) << uint32_t(1);
+          return kvFailure;
+        }
+        if (text.copyFrom(*keptSql_) != kvSuccess) return kvFailure;
         unbindParams();
         if (prepareCompile(&text) != kvSuccess) return kvFailure;
         flags_ |= flagPrepared;

@@ -61,8 +61,10 @@ KvStatus BaseStatement::prepareStep(BaseSqlString* sql) {
     if (prepareCompile(sql) != kvSuccess) return kvFailure;
   }
 
-  if ((flags_ & flagKeepText) ||
-      (!(connFlags & BaseConnection::flagDriverTakesParams) && sql->getMarkerCount() > 0)) {
+  // With markers the text is kept whatever the driver: textual parameters
+  // are written into it, and a statement whose parameters are bound again
+  // with other descriptions is compiled again from it.
+  if ((flags_ & flagKeepText) || sql->getMarkerCount() > 0) {
     if (keepPreparedText(sql) != kvSuccess) return kvFailure;
   }
 
