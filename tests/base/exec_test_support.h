@@ -76,10 +76,10 @@ class ExecStatement : public StmtStatement {
     if (makeColumns(uint16_t(columns.size())) != kvSuccess) return kvFailure;
     for (size_t i = 0; i < columns.size(); ++i) {
       BaseField* field = fields_[i];
-      field->name = const_cast<unsigned char*>(reinterpret_cast<const unsigned char*>(columns[i].name));
+      field->borrowText(&field->name, reinterpret_cast<const unsigned char*>(columns[i].name));
       field->sqlType = columns[i].sqlType;
       field->precision = columns[i].precision;
-      field->flags = columns[i].flags;
+      field->flags = (field->flags & BaseField::flagBorrowedName) | columns[i].flags;
       field->searchable = columns[i].searchable;
     }
     return kvSuccess;

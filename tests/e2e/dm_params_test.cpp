@@ -117,6 +117,43 @@ TEST_F(ParamsDmTest, AMarkerWithoutAValue) {
   EXPECT_NE(all[0].text.find("Value has not been specified for parameter 1."), std::string::npos);
 }
 
+// The test driver executes no positioned statements itself: the framework
+// turns WHERE CURRENT OF into a search over the cursor's columns, and says
+// so when that search changed more than the cursor's row.
+TEST_F(ParamsDmTest, EmulatedPositionedUpdate) {
+  EXPECT_EQ(run("INSERT INTO ITEMS (ID, NAME) VALUES (1, 'twin')"), 1);
+  EXPECT_EQ(run("INSERT INTO ITEMS (ID, NAME) VALUES (1, 'twin')"), 1);
+  EXPECT_EQ(run("INSERT INTO ITEMS (ID, NAME) VALUES (2, 'single')"), 1);
+  SQLHSTMT cursor = nullptr;
+  ASSERT_EQ(SQLAllocStmt(dbc_, &cursor), SQL_SUCCESS);
+  ASSERT_EQ(SQLExecDirect(cursor, (SQLCHAR*)"SELECT ID, NAME FROM ITEMS FOR UPDATE OF NAME", SQL_NTS), SQL_SUCCESS);
+  SQLCHAR name[32] = {0};
+  SQLSMALLINT nameLength = 0;
+  ASSERT_EQ(SQLGetCursorName(cursor, name, sizeof(name), &nameLength), SQL_SUCCESS);
+  const std::string update = std::string("UPDATE ITEMS SET NAME = 'changed' WHERE CURRENT OF ") + (char*)name;
+
+  ASSERT_EQ(SQLFreeStmt(stmt_, SQL_CLOSE), SQL_SUCCESS);
+  EXPECT_EQ(SQLExecDirect(stmt_, (SQLCHAR*)update.c_str(), SQL_NTS), SQL_ERROR) << "not on a row yet";
+  EXPECT_EQ(state().substr(0, 5), "24000");
+
+  ASSERT_EQ(SQLFetch(cursor), SQL_SUCCESS);
+  EXPECT_EQ(SQLExecDirect(stmt_, (SQLCHAR*)update.c_str(), SQL_NTS), SQL_SUCCESS_WITH_INFO);
+  auto all = diagnostics(nullptr, nullptr, stmt_);
+  ASSERT_EQ(all.size(), 1u);
+  EXPECT_EQ(all[0].state, "01S04");
+  EXPECT_NE(all[0].text.find("More than one row was affected by CURRENT-OF-CURSOR emulation."), std::string::npos);
+  SQLLEN rows = 0;
+  ASSERT_EQ(SQLRowCount(stmt_, &rows), SQL_SUCCESS);
+  EXPECT_EQ(rows, 2);
+
+  ASSERT_EQ(SQLFetch(cursor), SQL_SUCCESS);
+  ASSERT_EQ(SQLFetch(cursor), SQL_SUCCESS);  // the single row
+  ASSERT_EQ(SQLFreeStmt(stmt_, SQL_CLOSE), SQL_SUCCESS);
+  EXPECT_EQ(SQLExecDirect(stmt_, (SQLCHAR*)update.c_str(), SQL_NTS), SQL_SUCCESS) << state();
+  EXPECT_EQ(run("DELETE FROM ITEMS WHERE NAME = 'changed'"), 3);
+  SQLFreeStmt(cursor, SQL_DROP);
+}
+
 TEST_F(ParamsDmTest, StatementsOutsideTheGrammarAreSyntaxErrors) {
   for (const char* sql : {"INSERT INTO ITEMS VALUES (1, 'a'", "DELETE FROM ITEMS WHERE NOPE = 1",
                           "UPDATE ITEMS SET ID = 'x' WHERE", "SELECT * FROM ITEMS WHERE NAME = 'open"}) {

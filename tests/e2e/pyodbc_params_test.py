@@ -54,6 +54,22 @@ class PyodbcParamsTest(unittest.TestCase):
     def test_round_trip_with_narrow_text(self):
         self.check_round_trip(narrow=True)
 
+    def test_select_with_parameters_reads_the_values_back(self):
+        for narrow in (False, True):
+            cnxn = self.connect(narrow)
+            cursor = cnxn.cursor()
+            made = datetime.date(2001, 2, 3)
+            cursor.executemany("INSERT INTO ITEMS (ID, NAME, PRICE, MADE, DATA) VALUES (?, ?, ?, ?, ?)",
+                               [(1, "O'Neil", 1.25, made, b"\x01\x02"), (2, None, None, None, None)])
+            row = cursor.execute("SELECT ID, NAME, PRICE, MADE, DATA FROM ITEMS WHERE NAME = ? AND ID = ?",
+                                 "O'Neil", 1).fetchone()
+            self.assertEqual(tuple(row), (1, "O'Neil", 1.25, made, b"\x01\x02"))
+            rows = cursor.execute("SELECT ID, NAME FROM ITEMS WHERE NAME IS NULL").fetchall()
+            self.assertEqual([tuple(r) for r in rows], [(2, None)])
+            self.assertEqual(cursor.execute("SELECT ID FROM ITEMS WHERE ID = ?", 3).fetchall(), [])
+            self.assertEqual(cursor.execute("DELETE FROM ITEMS").rowcount, 2)
+            cnxn.close()
+
     def test_executemany_counts_every_row(self):
         cnxn = self.connect()
         cursor = cnxn.cursor()
