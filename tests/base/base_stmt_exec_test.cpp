@@ -78,7 +78,9 @@ TEST_F(ExecTest, EscapesAndMarkersAtPrepare) {
     ASSERT_EQ(statement_->SQLSetStmtOption(SQL_NOSCAN, c.noScan ? SQL_NOSCAN_ON : SQL_NOSCAN_OFF), SQL_SUCCESS);
     ASSERT_EQ(prepare(statement_, c.sql), SQL_SUCCESS) << c.sql;
     ASSERT_EQ(statement_->compiled.size(), 1u) << "prepareCompile runs once per prepare";
-    if (c.compiled) EXPECT_EQ(statement_->compiled[0], c.compiled);
+    if (c.compiled) {
+      EXPECT_EQ(statement_->compiled[0], c.compiled);
+    }
     SQLSMALLINT params = -1;
     EXPECT_EQ(statement_->SQLNumParams(&params), SQL_SUCCESS);
     EXPECT_EQ(params, c.params) << c.sql;
