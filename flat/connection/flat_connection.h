@@ -79,6 +79,9 @@ class KV_FLAT_API FlatConnection : public BaseConnection {
   KvStatus startTransaction() override;
   // 0 commits, 1 rolls back every table's change log (flat_transaction.cpp).
   KvStatus endTransaction(uint16_t type) override;
+  // The engine's forms of the ODBC escape clauses (flat_escape.cpp).
+  KvStatus expandNativeEscape(KvReplaceString* text, uint32_t argumentLength, EscapeType escapeType,
+                              EscapeFunctionType functionType) override;
   // SQL_MAX_TABLE_NAME_LEN: what a file name leaves for the table name.
   KvStatus getAskedForInfo(uint16_t type, void** value, BaseInfoValType* kind) override;
   // 109 the database directory (a buffer of bosPathBytes), 1044 zero.
