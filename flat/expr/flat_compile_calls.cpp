@@ -436,14 +436,7 @@ KvStatus FlatCompiler::subquery(const unsigned char** text, uint8_t opcode, Oper
       addFlatSyntaxError(msgSubqueryFields);
       return kvFailure;
     }
-    out->type = item->engineType;
-    out->width = item->precision;
-    if (item->isPlainColumn()) {
-      int16_t type;
-      uint16_t width;
-      flatFoldType(item->sqlType, item->precision, &type, &width);
-      out->width = width;
-    }
+    itemType(item, out);
   }
   query_->addFlags(FlatSqlDesc::flagHasSubqueries);
   if (sub->isCorrelated()) query_->addFlags(FlatSqlDesc::flagCorrelatedSubquery);

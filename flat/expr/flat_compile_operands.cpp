@@ -240,14 +240,7 @@ KvStatus FlatCompiler::position(FlatToken& token, uint16_t mode, Operand* out) {
   } else if (code_->putBytes(item->code, flatProgramLength(item->code) - 1) != kvSuccess) {
     return kvFailure;
   }
-  out->type = item->engineType;
-  out->width = item->precision;
-  if (item->isPlainColumn()) {
-    int16_t type;
-    uint16_t width;
-    flatFoldType(item->sqlType, item->precision, &type, &width);
-    out->width = width;
-  }
+  itemType(item, out);
   return kvSuccess;
 }
 

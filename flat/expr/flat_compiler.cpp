@@ -11,6 +11,7 @@
 #include "flat/exec/flat_statement.h"
 #include "flat/flat_errors.h"
 #include "flat/flat_message_ids.h"
+#include "flat/sql/flat_select_field.h"
 #include "flat/sql/flat_sql_token.h"
 
 #include <cmath>
@@ -20,6 +21,17 @@
 namespace flatcompile {
 
 int isComparison(uint8_t opcode) { return opcode >= opGreater && opcode <= opNotEqual; }
+
+void itemType(const FlatSelectField* item, Operand* out) {
+  out->type = item->engineType;
+  out->width = item->precision;
+  if (item->isPlainColumn()) {
+    int16_t type;
+    uint16_t width;
+    flatFoldType(item->sqlType, item->precision, &type, &width);
+    out->width = width;
+  }
+}
 
 int16_t markerSqlType(int16_t type) {
   switch (type) {

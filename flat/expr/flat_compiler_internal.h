@@ -10,6 +10,7 @@
 #include "flat/expr/flat_byte_code.h"
 #include "flat/expr/flat_compiler.h"
 
+class FlatSelectField;
 class FlatToken;
 
 namespace flatcompile {
@@ -112,5 +113,8 @@ int isComparison(uint8_t opcode);
 int16_t markerSqlType(int16_t type);
 // Reads the token after *text without moving it.
 KvStatus peek(const unsigned char* text, uint16_t mode, FlatToken* token);
+// Gives out the type and width of a select item's value: its compiled type,
+// and for a plain column the width its SQL type folds to.
+void itemType(const FlatSelectField* item, Operand* out);
 
 }  // namespace flatcompile
