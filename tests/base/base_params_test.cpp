@@ -11,18 +11,8 @@
 
 namespace {
 
-class ParamsTest : public ::testing::Test {
+class ParamsTest : public StatementFixture<ExecConnection, ExecStatement> {
  protected:
-  void SetUp() override {
-    env_ = new BaseEnv(1);
-    connection_ = new ExecConnection(env_);
-    statement_ = new ExecStatement(connection_);
-  }
-  void TearDown() override {
-    delete connection_;
-    delete env_;
-  }
-  std::string state() { return firstState(statement_->getErrorList()); }
   std::string text() {
     UnitDiagnostic d = nextDiagnostic(statement_->getErrorList());
     return d.text;
@@ -34,10 +24,6 @@ class ParamsTest : public ::testing::Test {
   SQLRETURN put(const std::string& piece) {
     return statement_->SQLPutData(const_cast<char*>(piece.data()), SQLLEN(piece.size()));
   }
-
-  BaseEnv* env_ = nullptr;
-  ExecConnection* connection_ = nullptr;
-  ExecStatement* statement_ = nullptr;
 };
 
 TEST_F(ParamsTest, BindingRefusesWhatItCannotSend) {

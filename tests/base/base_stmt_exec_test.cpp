@@ -27,18 +27,8 @@ std::vector<Diag> diagnostics(BaseErrorList& list) {
   return out;
 }
 
-class ExecTest : public ::testing::Test {
+class ExecTest : public StatementFixture<ExecConnection, ExecStatement> {
  protected:
-  void SetUp() override {
-    env_ = new BaseEnv(1);
-    connection_ = new ExecConnection(env_);
-    statement_ = new ExecStatement(connection_);
-  }
-  void TearDown() override {
-    delete connection_;
-    delete env_;
-  }
-  std::string state() { return firstState(statement_->getErrorList()); }
   std::vector<Diag> diags(BaseStatement* statement = nullptr) {
     return diagnostics((statement ? statement : statement_)->getErrorList());
   }
@@ -55,10 +45,6 @@ class ExecTest : public ::testing::Test {
     cursor->rowsetStart_ = 1;
     return cursor;
   }
-
-  BaseEnv* env_ = nullptr;
-  ExecConnection* connection_ = nullptr;
-  ExecStatement* statement_ = nullptr;
 };
 
 TEST_F(ExecTest, EscapesAndMarkersAtPrepare) {

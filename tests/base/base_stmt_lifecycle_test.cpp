@@ -11,23 +11,7 @@
 
 namespace {
 
-class LifecycleTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    env_ = new BaseEnv(1);
-    connection_ = new StmtConnection(env_);
-    statement_ = new StmtStatement(connection_);
-  }
-  void TearDown() override {
-    delete connection_;
-    delete env_;
-  }
-  std::string state() { return firstState(statement_->getErrorList()); }
-
-  BaseEnv* env_ = nullptr;
-  StmtConnection* connection_ = nullptr;
-  StmtStatement* statement_ = nullptr;
-};
+class LifecycleTest : public StatementFixture<StmtConnection, StmtStatement> {};
 
 enum Step { PrepareSelect, PrepareInsert, Execute, DirectSelect, DirectInsert, Close, Cancel, Catalog, More };
 

@@ -11,28 +11,14 @@
 
 namespace {
 
-class StmtOptionsTest : public ::testing::Test {
+class StmtOptionsTest : public StatementFixture<StmtConnection, StmtStatement> {
  protected:
-  void SetUp() override {
-    env_ = new BaseEnv(1);
-    connection_ = new StmtConnection(env_);
-    statement_ = new StmtStatement(connection_);
-  }
-  void TearDown() override {
-    delete connection_;
-    delete env_;
-  }
-  std::string state() { return firstState(statement_->getErrorList()); }
   SQLULEN read(uint16_t option, SQLRETURN expected = SQL_SUCCESS) {
     SQLULEN value;
     std::memset(&value, 0xA5, sizeof(value));
     EXPECT_EQ(statement_->SQLGetStmtOption(option, &value), expected) << option;
     return value;
   }
-
-  BaseEnv* env_ = nullptr;
-  StmtConnection* connection_ = nullptr;
-  StmtStatement* statement_ = nullptr;
 };
 
 TEST_F(StmtOptionsTest, SetAndReadBack) {

@@ -9,6 +9,8 @@
 
 #include "base/base_sql_string.h"
 
+#include <gtest/gtest.h>
+
 class StmtConnection : public UnitConnection {
  public:
   explicit StmtConnection(BaseEnv* env) : UnitConnection(env) {
@@ -163,3 +165,24 @@ inline SQLRETURN execDirect(BaseStatement* statement, const char* sql) {
 inline SQLRETURN prepare(BaseStatement* statement, const char* sql) {
   return statement->SQLPrepare(reinterpret_cast<SQLCHAR*>(const_cast<char*>(sql)), SQL_NTS);
 }
+
+// A fixture of one environment, connection and statement of the given test
+// classes; the connection frees its statements when it goes.
+template <class Connection, class Statement>
+class StatementFixture : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    env_ = new BaseEnv(1);
+    connection_ = new Connection(env_);
+    statement_ = new Statement(connection_);
+  }
+  void TearDown() override {
+    delete connection_;
+    delete env_;
+  }
+  std::string state() { return firstState(statement_->getErrorList()); }
+
+  BaseEnv* env_ = nullptr;
+  Connection* connection_ = nullptr;
+  Statement* statement_ = nullptr;
+};
