@@ -467,11 +467,11 @@ KvStatus translate(BaseTranslateFunction function, uint32_t option, int16_t sqlT
            int16_t(sizeof(message)), &messageLength);
   message[sizeof(message) - 1] = 0;
   if (message[0]) {
-    addOdbcError(stateGeneral, 6024) << message;
+    addOdbcError(stateGeneral, msgTranslationError) << message;
     return kvFailure;
   }
   if (outLength != int32_t(length)) {
-    addOdbcError(stateGeneral, 6025);
+    addOdbcError(stateGeneral, msgTranslationSize);
     return kvFailure;
   }
   return kvSuccess;
@@ -491,5 +491,6 @@ KvStatus BaseConnection::toDataSource(int16_t sqlType, void* buffer, uint32_t le
 
 void BaseReportUnusedConnectionAttrs(KvValueParser* parser) {
   if (!parser) return;
-  while (const KvSubString* key = parser->getUnusedAttribute()) addOdbcWarning(stateBadConnString, 6015) << *key;
+  while (const KvSubString* key = parser->getUnusedAttribute())
+    addOdbcWarning(stateBadConnString, msgBadConnAttribute) << *key;
 }

@@ -12,9 +12,11 @@
 namespace {
 
 const char vendorPrefix[] = "[KESTRANE][ODBC ";
-const uint16_t driverNameId = 20101;
 
-bool isDriverMessage(uint16_t id) { return (id >= 1200 && id <= 1499) || (id >= 3800 && id <= 4099); }
+bool isDriverMessage(uint16_t id) {
+  return (id >= baseDriverMessageFirst && id <= baseDriverMessageLast) ||
+         (id >= baseEngineMessageFirst && id <= baseEngineMessageLast);
+}
 
 BaseConnection* currentOwner() { return static_cast<BaseConnection*>(KvErrorKeeper::getOwnerOfList()); }
 
@@ -25,7 +27,7 @@ void messageText(uint16_t stateIndex, uint16_t msgId, unsigned char* text, uint3
   if (isDriverMessage(msgId)) {
     if (BaseConnection* owner = currentOwner()) owner->getDriverResourceStr(msgId, text, size);
   } else {
-    loadResourceString(text, msgId ? msgId : uint16_t(stateIndex + 100), size);
+    loadResourceString(text, msgId ? msgId : baseStateMessageId(stateIndex), size);
   }
 }
 
@@ -88,7 +90,7 @@ SQLRETURN BaseErrorList::SQLError(SQLCHAR* szSqlState, SQLINTEGER* pfNativeError
       unsigned char driverName[256];
       driverName[0] = 0;
       if (owner) {
-        owner->getDriverResourceStr(driverNameId, driverName, sizeof(driverName));
+        owner->getDriverResourceStr(strDriverName, driverName, sizeof(driverName));
         message.concat(driverName);
         message.concat(kvU(" driver"));
       }
@@ -129,7 +131,7 @@ void BaseErrorList::displayErrorWin(void* parentWindow) {
     used += 1 + uint32_t(length);
   }
   unsigned char caption[64];
-  loadResourceString(caption, 6066, sizeof(caption));
+  loadResourceString(caption, strWarningCaption, sizeof(caption));
   kvMessageBox(static_cast<KvWindow*>(parentWindow), text, caption,
                kvMbOk | kvMbIconExclamation | kvMbTaskModal);
   clearErrors();  // whatever did not fit was handed out too

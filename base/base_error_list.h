@@ -2,7 +2,7 @@
 // errors to the calling thread's current list.
 //
 // An error names its SQLSTATE by an index into the framework's table (see
-// base_messages.h) or carries its own SQLSTATE text. Its message comes from
+// base_message_ids.h) or carries its own SQLSTATE text. Its message comes from
 // the framework's string table, the driver's (ids 1200-1499 and 3800-4099,
 // through the owning connection's getDriverResourceStr), the utility
 // library's, or the data source. SQLError hands errors out oldest first
@@ -10,6 +10,7 @@
 // it for errors that carry a native code.
 #pragma once
 
+#include "base/base_messages.h"
 #include "base/base_types.h"
 #include "util/error_list.h"
 
@@ -55,8 +56,3 @@ KV_BASE_API KvError& appendResourceTextAtPos(uint16_t id, uint32_t pos);
 KV_BASE_API KvError& appendBaseTextToLastError(uint16_t id);
 // One 01S00 warning (6015) for every attribute that nothing consumed.
 KV_BASE_API void BaseReportUnusedConnectionAttrs(KvValueParser* parser);
-
-// The SQLSTATE text of a table index (S1000 for an index out of range).
-KV_BASE_API const unsigned char* baseSqlStateText(uint16_t stateIndex);
-// A string of the framework's table; returns its length (0 when absent).
-KV_BASE_API short baseLoadString(unsigned char* buffer, uint16_t id, uint32_t size);

@@ -17,10 +17,10 @@ const char empty[] = "";
 
 // Sorted by info type. Rows 0-114 are ODBC's; 1012-1027 are the framework's
 // private types, which drivers override in their own tables.
-const BaseInfoRow defaultRows[] = {
+constexpr BaseInfoRow defaultRows[] = {
     KV_INFO_U16(0, 0),        // SQL_ACTIVE_CONNECTIONS
     KV_INFO_U16(1, 0),        // SQL_ACTIVE_STATEMENTS
-    KV_INFO_STRING(7, 20107), // SQL_DRIVER_VER
+    KV_INFO_STRING(7, strDriverVersion), // SQL_DRIVER_VER
     KV_INFO_MASK(8, 0x1),     // SQL_FETCH_DIRECTION
     KV_INFO_U16(9, 1),        // SQL_ODBC_API_CONFORMANCE
     KV_INFO_TEXT(11, no),     // SQL_ROW_UPDATES
@@ -28,7 +28,7 @@ const BaseInfoRow defaultRows[] = {
     KV_INFO_TEXT(13, empty),  // SQL_SERVER_NAME
     KV_INFO_TEXT(14, "\\"),   // SQL_SEARCH_PATTERN_ESCAPE
     KV_INFO_U16(15, 0),       // SQL_ODBC_SQL_CONFORMANCE
-    KV_INFO_STRING(17, 20101),// SQL_DBMS_NAME
+    KV_INFO_STRING(17, strDriverName),// SQL_DBMS_NAME
     KV_INFO_TEXT(19, no),     // SQL_ACCESSIBLE_TABLES
     KV_INFO_TEXT(20, no),     // SQL_ACCESSIBLE_PROCEDURES
     KV_INFO_TEXT(21, yes),    // SQL_PROCEDURES
@@ -46,13 +46,13 @@ const BaseInfoRow defaultRows[] = {
     KV_INFO_TEXT(36, no),     // SQL_MULT_RESULT_SETS
     KV_INFO_TEXT(37, yes),    // SQL_MULTIPLE_ACTIVE_TXN
     KV_INFO_TEXT(38, yes),    // SQL_OUTER_JOINS
-    KV_INFO_STRING(39, 20102),// SQL_OWNER_TERM
-    KV_INFO_STRING(40, 20105),// SQL_PROCEDURE_TERM
+    KV_INFO_STRING(39, strOwnerTerm),// SQL_OWNER_TERM
+    KV_INFO_STRING(40, strProcedureTerm),// SQL_PROCEDURE_TERM
     KV_INFO_TEXT(41, "."),    // SQL_QUALIFIER_NAME_SEPARATOR
-    KV_INFO_STRING(42, 20104),// SQL_QUALIFIER_TERM
+    KV_INFO_STRING(42, strQualifierTerm),// SQL_QUALIFIER_TERM
     KV_INFO_MASK(43, 0x1),    // SQL_SCROLL_CONCURRENCY
     KV_INFO_MASK(44, 0x1),    // SQL_SCROLL_OPTIONS
-    KV_INFO_STRING(45, 20106),// SQL_TABLE_TERM
+    KV_INFO_STRING(45, strTableTerm),// SQL_TABLE_TERM
     KV_INFO_U16(46, 1),       // SQL_TXN_CAPABLE
     KV_INFO_MASK(48, 0),      // SQL_CONVERT_FUNCTIONS
     KV_INFO_MASK(53, 0), KV_INFO_MASK(54, 0), KV_INFO_MASK(55, 0), KV_INFO_MASK(56, 0),
@@ -103,6 +103,8 @@ const BaseInfoRow defaultRows[] = {
     KV_INFO_U16(1022, 0), KV_INFO_TEXT(1023, "FOR UPDATE OF"), KV_INFO_U16(1024, 1),
     KV_INFO_MASK(1025, 0), KV_INFO_U16(1026, 0), KV_INFO_TEXT(1027, empty),
 };
+
+static_assert(baseInfoRowsSorted(defaultRows), "the default rows must be sorted by info type");
 
 const BaseInfoTable defaultTable = {sizeof(defaultRows) / sizeof(defaultRows[0]), nullptr, defaultRows};
 
@@ -180,7 +182,7 @@ KvStatus BaseConnection::getInfo(uint16_t type, void** value, BaseInfoValType* k
   for (const BaseInfoTable* table = infoChain_; table && !row; table = table->next) row = findRow(table, type);
   if (!row) row = findRow(&defaultTable, type);
   BaseInfoValType rowKind = row ? row->kind : infoNotFound;
-  uintptr_t rowValue = row ? row->value : 0;
+  uintptr_t rowValue = row ? row->value() : 0;
 
   switch (rowKind) {
     case infoTextList: {

@@ -92,7 +92,9 @@ SQLRETURN BaseStatement::standardExit(SQLRETURN result) {
 KvStatus BaseStatement::allocArrays(uint16_t n, uint16_t which) {
   if (n == 0) return kvSuccess;
   if (n > baseMaxArrayEntries) {
-    uint16_t msg = (which & arrayFields) ? msgTooManyColumns : (which & arrayBindings) ? msgTooManyBindings : msgTooManyParams;
+    uint16_t msg = (which & arrayFields)     ? msgTooManyColumns
+                   : (which & arrayBindings) ? msgTooManyBindings
+                                             : msgTooManyParams;
     addOdbcError(stateColumnNumber, msg) << uint32_t(n) << uint32_t(baseMaxArrayEntries);
     return kvFailure;
   }

@@ -275,7 +275,7 @@ class KV_BASE_API BaseStatement : public KvNode {
   SQLRETURN standardExit(SQLRETURN result);
 
   // Grows the selected arrays to n entries (never shrinks); more than 16384
-  // posts S1002 with 6026, 6057 or 6058.
+  // posts S1002 with msgTooManyColumns, msgTooManyBindings or msgTooManyParams.
   KvStatus allocArrays(uint16_t n, uint16_t which);
   void deleteFields();
 

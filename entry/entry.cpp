@@ -62,8 +62,7 @@ int entryModalDialog(KvWindow* parent, uint16_t templateId, KvDialogProc proc, i
   intptr_t result = kvDialogBoxParam(moduleInstance, templateId, owner, proc, param);
   if (active && kvIsWindow(active) && kvGetActiveWindow() != active) kvSetFocus(active);
   if (result == -1) {
-    // Message 9999 has no text in any driver's table.
-    KvErrorKeeper::addError(new KvError(9999, reinterpret_cast<const unsigned char*>(""), etError, 0, 0));
+    KvErrorKeeper::addError(new KvError(msgDialogNotShown, reinterpret_cast<const unsigned char*>(""), etError, 0, 0));
     return 1;
   }
   return 0;

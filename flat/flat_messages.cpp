@@ -153,13 +153,6 @@ constexpr KvMessage flatMessages[] = {
     {4097, "The table %s1 has too many records for record numbers (at most %n2)."},
 };
 
-constexpr bool isSortedById(const KvMessage* table, size_t count) {
-  for (size_t i = 1; i < count; ++i)
-    if (table[i - 1].id >= table[i].id) return false;
-  return true;
-}
-static_assert(isSortedById(flatMessages, sizeof(flatMessages) / sizeof(flatMessages[0])),
-              "the engine's message table must be sorted by id");
 static_assert(flatMessages[0].id >= flatFirstMessage &&
                   flatMessages[sizeof(flatMessages) / sizeof(flatMessages[0]) - 1].id <= flatLastMessage,
               "the engine's messages lie in 3800-4099");

@@ -180,7 +180,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         // broken into lines may keep the query from being written (and
         // what was written must read).
         KvError* error = list.getErrorAtPos(0);
-        FUZZ_CHECK(error != nullptr && error->getNumber() == 2716);
+        FUZZ_CHECK(error != nullptr && error->getNumber() == kvMsgStringTooLarge);
       } else {
         const Reading once = readEverything(query, list);
         if (!(settings & 8)) FUZZ_CHECK(once == asSaved(before));

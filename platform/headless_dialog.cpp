@@ -8,9 +8,6 @@
 
 namespace {
 
-// The utility library's "Invalid Parameter".
-enum : uint16_t { msgInvalidParameter = 1517 };
-
 std::atomic<KvDialogRunner> installedRunner{nullptr};
 
 // The end of a dialog is kept on the dialog window itself, so that it goes
@@ -32,7 +29,7 @@ KvDialogRunner kvSetDialogRunner(KvDialogRunner runner) { return installedRunner
 
 KvStatus kvEndDialog(KvWindow* dialog, intptr_t result) {
   if (kvGetWindowKind(dialog) != kvWindowDialog || !kvIsWindow(dialog)) {
-    kvAddUtilityError(msgInvalidParameter);
+    kvAddUtilityError(kvMsgInvalidParameter);
     return kvFailure;
   }
   if (kvSetProp(dialog, resultProperty, reinterpret_cast<void*>(result)) != kvSuccess) return kvFailure;

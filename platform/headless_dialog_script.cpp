@@ -22,9 +22,6 @@
 
 namespace {
 
-// The utility library's "Invalid Parameter".
-enum : uint16_t { msgInvalidParameter = 1517 };
-
 // A script file larger than this is refused: a script is a few lines.
 constexpr uint32_t scriptFileMaxBytes = 1u << 20;
 
@@ -484,7 +481,7 @@ KvStatus kvSetDialogScript(const unsigned char* text) {
   if (text && *text) {
     script = parseScript(nullptr, text, uint32_t(std::strlen(kvC(text))));
     if (!script) {
-      kvAddUtilityError(msgInvalidParameter);
+      kvAddUtilityError(kvMsgInvalidParameter);
       return kvFailure;
     }
   }

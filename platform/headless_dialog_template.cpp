@@ -8,9 +8,6 @@
 
 namespace {
 
-// The utility library's "Invalid Parameter".
-enum : uint16_t { msgInvalidParameter = 1517 };
-
 struct ModuleTemplates {
   const void* module;
   const KvDialogTemplate* templates;
@@ -21,7 +18,7 @@ std::mutex tableLock;
 ModuleTemplates tables[kvDialogModuleMax];
 
 KvStatus invalidParameter() {
-  kvAddUtilityError(msgInvalidParameter);
+  kvAddUtilityError(kvMsgInvalidParameter);
   return kvFailure;
 }
 

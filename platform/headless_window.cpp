@@ -12,10 +12,9 @@
 #include "util/charset.h"
 #include "util/kv_array.h"
 #include "util/resource.h"
+#include "util/util_message_ids.h"
 
 namespace {
-
-enum : uint16_t { msgInvalidParameter = 1517 };
 
 // A named property: the name is stored behind the node.
 struct WindowProp {
@@ -79,7 +78,7 @@ KvWindow* findLive(const void* handle) {
 }
 
 KvStatus invalidParameter() {
-  addResourceError(msgInvalidParameter);
+  addResourceError(kvMsgInvalidParameter);
   return kvFailure;
 }
 

@@ -27,6 +27,7 @@
 #include "util/ram.h"
 #include "util/resource.h"
 #include "util/semaphore.h"
+#include "util/util_message_ids.h"
 #include "util/zizdata.h"
 
 #include <cstring>
@@ -35,8 +36,6 @@ namespace {
 
 constexpr uint16_t noIndex = 0xFFFF;
 constexpr uint32_t bucketCount = 97;
-constexpr uint16_t accessDeniedMessage = 1508;
-constexpr uint16_t invalidParameterMessage = 1517;
 constexpr uint16_t stampAgeingThreshold = 40000;
 constexpr uint16_t stampCeiling = 65535;
 constexpr uint32_t hashMultipliers[16] = {13, 61, 29, 43, 17, 67, 31, 47, 19, 71, 37, 53, 23, 73, 41, 59};
@@ -179,7 +178,7 @@ KvStatus findPage(BvmCache* cache, int file, uint32_t pageNo, int create, int hi
   uint16_t index = cache->freeList;
   uint32_t got = 0;
   if (bosFileRead(file, pageOffset, pageData(cache, index), bvmPageBytes, &got) != kvSuccess) {
-    if (mark.newestNumber() != accessDeniedMessage) return kvFailure;
+    if (mark.newestNumber() != kvMsgAccessDenied) return kvFailure;
     mark.dropNew();
     return kvSuccess;
   }
@@ -200,7 +199,7 @@ KvStatus findPage(BvmCache* cache, int file, uint32_t pageNo, int create, int hi
 KvStatus checkRange(int64_t offset, uint32_t length) {
   const uint64_t limit = (uint64_t(0xFFFFFFFFu) + 1) * bvmPageBytes;
   if (offset < 0 || uint64_t(offset) + length > limit) {
-    addResourceError(invalidParameterMessage);
+    addResourceError(kvMsgInvalidParameter);
     return kvFailure;
   }
   return kvSuccess;

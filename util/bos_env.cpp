@@ -6,6 +6,7 @@
 #include "util/bos_internal.h"
 
 #include "util/ram.h"
+#include "util/util_message_ids.h"
 
 #include <dlfcn.h>
 #include <sys/resource.h>
@@ -97,7 +98,7 @@ KvStatus bosGetEnv(const unsigned char* name, unsigned char** value) {
 
 KvStatus bosdllname(unsigned char* name, uint32_t size) {
   size_t length = std::strlen(kvC(name));
-  if (length + sizeof(BOS_RELEASE_SUFFIX) > size) return bosAddFileError(1524, name, nullptr);
+  if (length + sizeof(BOS_RELEASE_SUFFIX) > size) return bosAddFileError(kvMsgFileNameTooLong, name, nullptr);
   std::memcpy(name + length, BOS_RELEASE_SUFFIX, sizeof(BOS_RELEASE_SUFFIX));
   return kvSuccess;
 }
@@ -143,7 +144,7 @@ void bosFreeLibrary(void* library) {
 }
 
 KvStatus bosGetModulePath(const void* address, unsigned char* path) {
-  if (!findModulePath(address, kvC(path))) return bosAddFileError(30040, nullptr, nullptr);
+  if (!findModulePath(address, kvC(path))) return bosAddFileError(kvMsgCannotOpenFile, nullptr, nullptr);
   return kvSuccess;
 }
 
@@ -152,7 +153,7 @@ KvStatus bosGetModuleName(const void* address, unsigned char* name) {
   if (bosGetModulePath(address, path) != kvSuccess) return kvFailure;
   const char* last = std::strrchr(kvC(path), '/');
   last = last ? last + 1 : kvC(path);
-  if (std::strlen(last) >= bosNameBytes) return bosAddFileError(1524, path, nullptr);
+  if (std::strlen(last) >= bosNameBytes) return bosAddFileError(kvMsgFileNameTooLong, path, nullptr);
   std::strcpy(kvC(name), last);
   return kvSuccess;
 }

@@ -16,6 +16,7 @@
 #include "util/bos_internal.h"
 
 #include "util/resource.h"
+#include "util/util_message_ids.h"
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -48,8 +49,10 @@ struct ErrnoMessage {
 };
 
 const ErrnoMessage errnoMessages[] = {
-    {ENOENT, 1509}, {EBADF, 1507},  {ENOMEM, 1503}, {EACCES, 1508},
-    {EPERM, 1508},  {EMFILE, 30045}, {ENFILE, 30045}, {ENAMETOOLONG, 1524},
+    {ENOENT, kvMsgFileNotFound},      {EBADF, kvMsgInvalidHandle},
+    {ENOMEM, kvMsgNoMemoryForCommand}, {EACCES, kvMsgAccessDenied},
+    {EPERM, kvMsgAccessDenied},        {EMFILE, kvMsgTooManyOpenFiles},
+    {ENFILE, kvMsgTooManyOpenFiles},   {ENAMETOOLONG, kvMsgFileNameTooLong},
 };
 
 int isFileNumber(int file) { return file >= bosFirstFileNumber; }
@@ -209,11 +212,11 @@ int createUnique(const char* directory, mode_t mode, char* path) {
 
 KvStatus openFailure(const unsigned char* name, int creating, int failure) {
   switch (failure) {
-    case EWOULDBLOCK: return bosAddFileError(1508, name, inUseReason);
+    case EWOULDBLOCK: return bosAddFileError(kvMsgAccessDenied, name, inUseReason);
     case EMFILE:
-    case ENFILE: return bosAddFileError(30045, name, nullptr);
-    case ENAMETOOLONG: return bosAddFileError(1524, name, nullptr);
-    default: return bosAddFileError(creating ? 1501 : 30040, name, nullptr);
+    case ENFILE: return bosAddFileError(kvMsgTooManyOpenFiles, name, nullptr);
+    case ENAMETOOLONG: return bosAddFileError(kvMsgFileNameTooLong, name, nullptr);
+    default: return bosAddFileError(creating ? kvMsgCannotCreateFile : kvMsgCannotOpenFile, name, nullptr);
   }
 }
 
@@ -341,7 +344,7 @@ const char* linkFailureReason(int failure) {
 
 // 30042 "Cannot rename '%s1' to '%s2'." and the reason, when given.
 KvStatus addRenameError(const unsigned char* from, const unsigned char* to, const char* reason) {
-  KvError& error = addResourceError(30042) << (from ? from : kvU("")) << (to ? to : kvU(""));
+  KvError& error = addResourceError(kvMsgCannotRename) << (from ? from : kvU("")) << (to ? to : kvU(""));
   if (reason && !error.isStatic()) error.appendText(kvU(reason));
   return kvFailure;
 }
@@ -367,7 +370,7 @@ KvStatus bosAddFileError(uint16_t id, const unsigned char* name, const char* rea
 
 KvStatus bosAddLookupError(uint16_t id, const unsigned char* name, BosLookup outcome,
                            const BosResolvedName& resolved) {
-  if (outcome == bosLookupTooLong) return bosAddFileError(1524, name, nullptr);
+  if (outcome == bosLookupTooLong) return bosAddFileError(kvMsgFileNameTooLong, name, nullptr);
   if (outcome != bosLookupAmbiguous) return bosAddFileError(id, name, nullptr);
   char reason[2 * bosNameBytes + 64];
   std::snprintf(reason, sizeof(reason), " The name matches both '%s' and '%s', which differ only in case.",
@@ -379,14 +382,14 @@ KvStatus bosReportErrno(int errorNumber, const unsigned char* name) {
   for (const ErrnoMessage& entry : errnoMessages) {
     if (entry.errorNumber == errorNumber) return bosAddFileError(entry.messageId, name, nullptr);
   }
-  return bosAddFileError(30041, name, nullptr);
+  return bosAddFileError(kvMsgFileInputOutput, name, nullptr);
 }
 
 KvStatus bosTemporaryDirectory(char* directory) {
   const char* fromEnvironment = std::getenv("TMPDIR");
   const char* chosen = fromEnvironment && *fromEnvironment ? fromEnvironment : "/tmp";
   unsigned char path[bosPathBytes];
-  if (std::strlen(chosen) >= bosPathBytes) return bosAddFileError(1524, kvU(chosen), nullptr);
+  if (std::strlen(chosen) >= bosPathBytes) return bosAddFileError(kvMsgFileNameTooLong, kvU(chosen), nullptr);
   std::strcpy(kvC(path), chosen);
   if (bosfpath(path) != kvSuccess) return kvFailure;
   size_t length = std::strlen(kvC(path));
@@ -403,7 +406,7 @@ KvStatus bosFileOpen(unsigned char* name, uint32_t flags, int* file) {
   BosResolvedName resolved;
   BosLookup outcome = bosResolveName(name, &resolved);
   if (outcome != bosLookupFound && outcome != bosLookupMissing)
-    return bosAddLookupError(creating ? 1501 : 30040, name, outcome, resolved);
+    return bosAddLookupError(creating ? kvMsgCannotCreateFile : kvMsgCannotOpenFile, name, outcome, resolved);
 
   int fd = openPath(resolved.path, flags);
   if (fd < 0 && errno == ENOENT && (flags & bosOpenSearchPath) && !creating &&
@@ -466,13 +469,13 @@ KvStatus bosFileWrite(int file, int64_t offset, const void* buffer, uint32_t len
     }
     done += uint32_t(written);
     if (uint32_t(written) < piece) {
-      shortPieceMessage = written > 0 ? 30041 : 1506;
+      shortPieceMessage = written > 0 ? kvMsgFileInputOutput : kvMsgDiskFull;
       break;
     }
   }
   if (positioned && !(failure && done == 0 && failedBeforeMoving(failure))) owePosition(file, offset + done);
   if (shortPieceMessage) return bosAddFileError(shortPieceMessage, nullptr, nullptr);
-  if (failure == ENOSPC || failure == EDQUOT) return bosAddFileError(1506, nullptr, nullptr);
+  if (failure == ENOSPC || failure == EDQUOT) return bosAddFileError(kvMsgDiskFull, nullptr, nullptr);
   if (failure) return bosReportErrno(failure, nullptr);
   return kvSuccess;
 }
@@ -517,9 +520,9 @@ KvStatus bosFileDelete(const unsigned char* name) {
   BosResolvedName resolved;
   BosLookup outcome = bosResolveName(name, &resolved);
   if (outcome == bosLookupMissing) return kvSuccess;
-  if (outcome != bosLookupFound) return bosAddLookupError(1502, name, outcome, resolved);
-  if (isInUse(resolved.path)) return bosAddFileError(1502, name, inUseReason);
-  if (unlink(resolved.path) != 0 && errno != ENOENT) return bosAddFileError(1502, name, nullptr);
+  if (outcome != bosLookupFound) return bosAddLookupError(kvMsgCannotDeleteFile, name, outcome, resolved);
+  if (isInUse(resolved.path)) return bosAddFileError(kvMsgCannotDeleteFile, name, inUseReason);
+  if (unlink(resolved.path) != 0 && errno != ENOENT) return bosAddFileError(kvMsgCannotDeleteFile, name, nullptr);
   return kvSuccess;
 }
 
@@ -527,11 +530,11 @@ KvStatus bosrname(const unsigned char* oldName, const unsigned char* newName) {
   auto failure = [&](const char* reason) { return addRenameError(oldName, newName, reason); };
   BosResolvedName from, to;
   BosLookup fromOutcome = bosResolveName(oldName, &from);
-  if (fromOutcome == bosLookupTooLong) return bosAddFileError(1524, oldName, nullptr);
+  if (fromOutcome == bosLookupTooLong) return bosAddFileError(kvMsgFileNameTooLong, oldName, nullptr);
   if (fromOutcome == bosLookupAmbiguous) return failure(" The old name matches more than one file.");
   if (fromOutcome == bosLookupMissing) return failure(nullptr);
   BosLookup toOutcome = bosResolveName(newName, &to);
-  if (toOutcome == bosLookupTooLong) return bosAddFileError(1524, newName, nullptr);
+  if (toOutcome == bosLookupTooLong) return bosAddFileError(kvMsgFileNameTooLong, newName, nullptr);
   if (toOutcome == bosLookupAmbiguous) return failure(" The new name matches more than one file.");
 
   // The new name as written, behind its directories as found on disk. When
@@ -585,12 +588,12 @@ KvStatus bosReplaceOpen(const unsigned char* target, unsigned char* tempName, in
   BosResolvedName resolved;
   BosLookup outcome = bosResolveName(target, &resolved);
   if (outcome != bosLookupFound && outcome != bosLookupMissing)
-    return bosAddLookupError(1501, target, outcome, resolved);
+    return bosAddLookupError(kvMsgCannotCreateFile, target, outcome, resolved);
   // A symbolic link stays: the new file goes beside the file it leads to.
   char finalName[bosPathBytes];
   if (int failure = finalTarget(resolved.path, finalName)) {
-    if (failure == ENAMETOOLONG) return bosAddFileError(1524, target, nullptr);
-    return bosAddFileError(1501, target, linkFailureReason(failure));
+    if (failure == ENAMETOOLONG) return bosAddFileError(kvMsgFileNameTooLong, target, nullptr);
+    return bosAddFileError(kvMsgCannotCreateFile, target, linkFailureReason(failure));
   }
   struct stat st;
   int targetExists = stat(finalName, &st) == 0;

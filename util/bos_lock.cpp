@@ -13,6 +13,7 @@
 #include "util/bos_internal.h"
 
 #include "util/error_list.h"
+#include "util/util_message_ids.h"
 
 #include <fcntl.h>
 
@@ -92,8 +93,8 @@ int kernelLock(int file, short type, uint32_t offset, uint32_t length) {
 }
 
 KvStatus lockFailure(int errorNumber) {
-  if (errorNumber == EAGAIN || errorNumber == EACCES) return bosAddFileError(1512, nullptr, nullptr);
-  if (errorNumber == ENOLCK) return bosAddFileError(1514, nullptr, nullptr);
+  if (errorNumber == EAGAIN || errorNumber == EACCES) return bosAddFileError(kvMsgRegionLocked, nullptr, nullptr);
+  if (errorNumber == ENOLCK) return bosAddFileError(kvMsgLockResources, nullptr, nullptr);
   return bosReportErrno(errorNumber, nullptr);
 }
 
@@ -101,7 +102,7 @@ KvStatus lockRange(int file, uint32_t offset, uint32_t length) {
   FileRanges* entry = findFile(file);
   if (entry) {
     for (uint32_t i = 0; i < entry->count; ++i) {
-      if (overlaps(entry->ranges[i], offset, length)) return bosAddFileError(1512, nullptr, nullptr);
+      if (overlaps(entry->ranges[i], offset, length)) return bosAddFileError(kvMsgRegionLocked, nullptr, nullptr);
     }
   }
   // Linux refuses a write lock on a descriptor opened read-only.
@@ -136,7 +137,7 @@ KvStatus unlockRange(int file, uint32_t offset, uint32_t length) {
          (entry->ranges[index].offset != offset || entry->ranges[index].length != length)) {
     ++index;
   }
-  if (!entry || index == entry->count) return bosAddFileError(1513, nullptr, nullptr);
+  if (!entry || index == entry->count) return bosAddFileError(kvMsgCannotUnlock, nullptr, nullptr);
   if (kernelLock(file, F_UNLCK, offset, length) != 0) return bosReportErrno(errno, nullptr);
   entry->ranges[index] = entry->ranges[--entry->count];
   if (entry->count == 0) removeFile(entry);

@@ -14,6 +14,7 @@
 #include "util/bos_internal.h"
 
 #include "util/ram.h"
+#include "util/util_message_ids.h"
 
 #include <dirent.h>
 #include <sys/stat.h>
@@ -118,7 +119,7 @@ KvStatus addDirectoryError(const unsigned char* path, const char* directory, int
   }
   char reason[bosPathBytes + 96];
   std::snprintf(reason, sizeof(reason), format, directory);
-  return bosAddFileError(1501, path, reason);
+  return bosAddFileError(kvMsgCannotCreateFile, path, reason);
 }
 
 // Makes directory with mode unless it exists. Returns 0, or the error
@@ -249,7 +250,7 @@ int bosexist(const unsigned char* path) { return bosfattr(path) & bosAttrFile; }
 
 KvStatus bosfpath(unsigned char* path) {
   char given[bosPathBytes];
-  if (!copySlashed(path, given)) return bosAddFileError(1524, path, nullptr);
+  if (!copySlashed(path, given)) return bosAddFileError(kvMsgFileNameTooLong, path, nullptr);
 
   // Room for the current directory, a "/" and the given path.
   char joined[2 * bosPathBytes];
@@ -289,7 +290,7 @@ KvStatus bosfpath(unsigned char* path) {
   size_t givenLength = std::strlen(given);
   int trailingSlash = givenLength > 0 && given[givenLength - 1] == '/';
   if (used > 1 && !trailingSlash) --used;
-  if (used >= bosPathBytes) return bosAddFileError(1524, path, nullptr);
+  if (used >= bosPathBytes) return bosAddFileError(kvMsgFileNameTooLong, path, nullptr);
   std::memcpy(path, result, used);
   path[used] = 0;
   return kvSuccess;
@@ -298,7 +299,7 @@ KvStatus bosfpath(unsigned char* path) {
 KvStatus bospath(unsigned char* out, const unsigned char* dir, const unsigned char* name,
                  const unsigned char* ext) {
   char copy[bosPathBytes];
-  if (!name || !copySlashed(name, copy)) return bosAddFileError(1524, name, nullptr);
+  if (!name || !copySlashed(name, copy)) return bosAddFileError(kvMsgFileNameTooLong, name, nullptr);
   size_t length = std::strlen(copy);
   while (length > 0 && (copy[length - 1] == ' ' || (copy[length - 1] >= '\t' && copy[length - 1] <= '\r')))
     --length;
@@ -312,16 +313,16 @@ KvStatus bospath(unsigned char* out, const unsigned char* dir, const unsigned ch
 
   char built[3 * bosPathBytes] = {0};
   if (!lastSlash && dir && *dir) {
-    if (!copySlashed(dir, built)) return bosAddFileError(1524, name, nullptr);
+    if (!copySlashed(dir, built)) return bosAddFileError(kvMsgFileNameTooLong, name, nullptr);
     if (built[std::strlen(built) - 1] != '/') std::strcat(built, "/");
   }
   std::strcat(built, copy);
   if (!std::strchr(last, '.') && ext && *ext) {
-    if (std::strlen(kvC(ext)) >= bosPathBytes) return bosAddFileError(1524, name, nullptr);
+    if (std::strlen(kvC(ext)) >= bosPathBytes) return bosAddFileError(kvMsgFileNameTooLong, name, nullptr);
     std::strcat(built, ".");
     std::strcat(built, kvC(ext));
   }
-  if (std::strlen(built) >= bosPathBytes) return bosAddFileError(1524, name, nullptr);
+  if (std::strlen(built) >= bosPathBytes) return bosAddFileError(kvMsgFileNameTooLong, name, nullptr);
   unsigned char full[bosPathBytes];
   std::strcpy(kvC(full), built);
   if (bosfpath(full) != kvSuccess) return kvFailure;
@@ -351,7 +352,7 @@ KvStatus bosParseName(unsigned char* path, unsigned char* base, unsigned char* e
   }
   const char* component = lastSlash ? lastSlash + 1 : text;
   size_t componentBytes = std::strlen(component);
-  if (componentBytes > NAME_MAX && report) return bosAddFileError(1524, path, nullptr);
+  if (componentBytes > NAME_MAX && report) return bosAddFileError(kvMsgFileNameTooLong, path, nullptr);
   size_t dot = componentBytes;
   for (size_t i = componentBytes; i > 1; --i) {
     if (component[i - 1] == '.') {
@@ -378,13 +379,13 @@ KvStatus bosMakeDirectory(const unsigned char* path, uint32_t mode) {
   BosResolvedName resolved;
   BosLookup outcome = bosResolveName(path, &resolved);
   if (outcome == bosLookupTooLong || outcome == bosLookupAmbiguous)
-    return bosAddLookupError(1501, path, outcome, resolved);
+    return bosAddLookupError(kvMsgCannotCreateFile, path, outcome, resolved);
   // resolved.path holds the existing leading directories as on disk and the
   // rest as written. Each prefix that ends a component is made in turn;
   // empty components ("//", a trailing "/") are skipped.
   char* text = resolved.path;
   size_t length = std::strlen(text);
-  if (length == 0) return bosAddFileError(1501, path, " No directory was named.");
+  if (length == 0) return bosAddFileError(kvMsgCannotCreateFile, path, " No directory was named.");
   size_t lastEnd = length;
   while (lastEnd > 1 && text[lastEnd - 1] == '/') --lastEnd;
   for (size_t end = 1; end <= lastEnd; ++end) {
@@ -405,7 +406,7 @@ KvStatus bosgtcwd(unsigned char* buffer, int trailingSlash) {
   if (!getcwd(cwd, sizeof(cwd))) return bosReportErrno(errno, kvU(""));
   size_t length = std::strlen(cwd);
   if (trailingSlash && cwd[length - 1] != '/') {
-    if (length + 1 >= bosPathBytes) return bosAddFileError(1524, kvU(cwd), nullptr);
+    if (length + 1 >= bosPathBytes) return bosAddFileError(kvMsgFileNameTooLong, kvU(cwd), nullptr);
     cwd[length++] = '/';
     cwd[length] = 0;
   }
@@ -418,8 +419,8 @@ KvStatus bosstcwd(const unsigned char* dir) {
   BosResolvedName resolved;
   BosLookup outcome = bosResolveName(dir, &resolved);
   if (outcome != bosLookupFound && outcome != bosLookupMissing)
-    return bosAddLookupError(1504, dir, outcome, resolved);
-  if (chdir(resolved.path) != 0) return bosAddFileError(1504, dir, nullptr);
+    return bosAddLookupError(kvMsgCannotSetDirectory, dir, outcome, resolved);
+  if (chdir(resolved.path) != 0) return bosAddFileError(kvMsgCannotSetDirectory, dir, nullptr);
   return kvSuccess;
 }
 

@@ -44,7 +44,7 @@ KvError::KvError(StaticTag, uint16_t number, uint32_t flags) : number_(number), 
 KvError::~KvError() = default;
 
 KvError& KvError::memoryError() {
-  static KvError error(StaticTag{}, kvMemoryErrorNumber, flagStatic | flagMemory);
+  static KvError error(StaticTag{}, kvMsgOutOfMemory, flagStatic | flagMemory);
   return error;
 }
 

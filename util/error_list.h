@@ -15,11 +15,10 @@
 
 #include "util/kv_list.h"
 #include "util/kv_string.h"
+#include "util/util_message_ids.h"
 
 enum ErrorType : int { etError = 0, etWarning = 1 };
 enum ErrorsMix : int { mixNone = 0, mixBoth = 1, mixErrors = 2, mixWarnings = 3 };
-
-enum : uint16_t { kvMemoryErrorNumber = 30190 };
 
 class KV_UTIL_API KvError : public KvNode {
  public:

@@ -3,10 +3,10 @@
 
 #include "util/ram.h"
 #include "util/resource.h"
+#include "util/util_message_ids.h"
 
 namespace {
 
-enum : uint16_t { msgInvalidParameter = 1517, msgTooLarge = 2716 };
 enum : uint32_t { growthStep = 512, largestBlock = 0xFFFF };
 
 }  // namespace
@@ -15,7 +15,7 @@ KvStatus butxpand(unsigned char** start, unsigned char** cursor, uint16_t* size,
   uint32_t growth = (need / growthStep) * growthStep + growthStep;
   if (!*start) {
     if (growth > largestBlock) {
-      addResourceError(msgTooLarge);
+      addResourceError(kvMsgStringTooLarge);
       return kvFailure;
     }
     auto* block = static_cast<unsigned char*>(ramAlloc(growth));
@@ -26,14 +26,14 @@ KvStatus butxpand(unsigned char** start, unsigned char** cursor, uint16_t* size,
     return kvSuccess;
   }
   if (*cursor < *start || *cursor > *start + *size) {
-    addResourceError(msgInvalidParameter);
+    addResourceError(kvMsgInvalidParameter);
     return kvFailure;
   }
   uint32_t used = static_cast<uint32_t>(*cursor - *start);
   if (*size - used >= need) return kvSuccess;
   uint32_t newSize = *size + growth;
   if (newSize > largestBlock) {
-    addResourceError(msgTooLarge);
+    addResourceError(kvMsgStringTooLarge);
     return kvFailure;
   }
   if (ramResize(start, newSize) != kvSuccess) return kvFailure;

@@ -7,6 +7,7 @@
 #include "util/ram.h"
 #include "util/resource.h"
 #include "util/str_functions.h"
+#include "util/util_message_ids.h"
 
 #include <cstring>
 
@@ -21,10 +22,6 @@ constexpr uint32_t lockAttempts = 1000;
 // The byte every writer locks. Readers lock nothing.
 constexpr uint32_t lockOffset = 0;
 constexpr uint32_t lockLength = 1;
-
-constexpr uint16_t invalidParameterMessage = 1517;
-constexpr uint16_t ioErrorMessage = 30041;
-constexpr uint16_t regionLockedMessage = 1512;
 
 uint32_t textLength(const unsigned char* text) { return text ? uint32_t(std::strlen(kvC(text))) : 0; }
 
@@ -76,7 +73,7 @@ class ByteBuilder {
     uint64_t needed = uint64_t(length_) + length;
     if (needed > kvIniMaxFileBytes) {
       failed_ = 1;
-      addResourceError(ioErrorMessage);
+      addResourceError(kvMsgFileInputOutput);
       return kvFailure;
     }
     if (needed > capacity_) {
@@ -150,7 +147,7 @@ KvStatus readWholeFile(int file, unsigned char** bytes, uint32_t* length, int* t
   if (size == 0xFFFFFFFFu) return kvFailure;
   if (size > kvIniMaxFileBytes) {
     *tooLarge = 1;
-    addResourceError(ioErrorMessage);
+    addResourceError(kvMsgFileInputOutput);
     return kvFailure;
   }
   auto* block = static_cast<unsigned char*>(ramAlloc(size + 1));
@@ -169,7 +166,7 @@ KvStatus readWholeFile(int file, unsigned char** bytes, uint32_t* length, int* t
 KvStatus copyPath(unsigned char* out, const unsigned char* path) {
   uint32_t length = textLength(path);
   if (length >= bosPathBytes) {
-    addResourceError(1524) << path;
+    addResourceError(kvMsgFileNameTooLong) << path;
     return kvFailure;
   }
   std::memcpy(out, path, length + 1);
@@ -181,7 +178,7 @@ KvStatus joinPath(unsigned char* out, const unsigned char* directory, const unsi
   uint32_t directoryLength = textLength(directory);
   uint32_t nameLength = textLength(name);
   if (uint64_t(directoryLength) + 1 + nameLength >= bosPathBytes) {
-    addResourceError(1524) << name;
+    addResourceError(kvMsgFileNameTooLong) << name;
     return kvFailure;
   }
   std::memcpy(out, directory, directoryLength);
@@ -216,7 +213,7 @@ uint32_t kvIniCopyText(unsigned char* buffer, uint32_t size, const unsigned char
 KvStatus kvIniCheckWrite(KvIniStyle style, const unsigned char* section, const unsigned char* key,
                          const unsigned char* value) {
   auto refuse = [] {
-    addResourceError(invalidParameterMessage);
+    addResourceError(kvMsgInvalidParameter);
     return kvFailure;
   };
   auto hasLineBreak = [](const unsigned char* text) {
@@ -249,14 +246,14 @@ KvStatus kvIniConfigDirectory(unsigned char* path, int create) {
     tail = "/.config/kestrane";
   }
   if (!base) {
-    addResourceError(1510) << kvU("~/.config/kestrane");
+    addResourceError(kvMsgPathNotFound) << kvU("~/.config/kestrane");
     return kvFailure;
   }
   uint32_t baseLength = textLength(base);
   while (baseLength > 1 && base[baseLength - 1] == '/') --baseLength;
   uint32_t tailLength = uint32_t(std::strlen(tail));
   if (uint64_t(baseLength) + tailLength >= bosPathBytes) {
-    addResourceError(1524) << base;
+    addResourceError(kvMsgFileNameTooLong) << base;
     ramFree(base);
     return kvFailure;
   }
@@ -271,7 +268,7 @@ KvStatus kvIniPrivatePath(const unsigned char* iniName, unsigned char* path, int
   if (!iniName || !*iniName) iniName = kvU("win.ini");
   uint32_t length = textLength(iniName);
   if (iniName[length - 1] == '/' || iniName[length - 1] == '\\') {
-    addResourceError(30040) << iniName;
+    addResourceError(kvMsgCannotOpenFile) << iniName;
     return kvFailure;
   }
   if (std::strpbrk(kvC(iniName), "/\\")) {
@@ -347,7 +344,7 @@ KvStatus KvIniList::add(const unsigned char* name, uint32_t nameLength, const un
   uint64_t itemBytes = uint64_t(nameLength) + (valued_ ? 1 + uint64_t(valueLength) : 0) + 1;
   uint64_t needed = length_ + itemBytes + 1;
   if (needed > 2ull * kvIniMaxFileBytes) {
-    addResourceError(ioErrorMessage);
+    addResourceError(kvMsgFileInputOutput);
     return kvFailure;
   }
   if (needed > capacity_) {
@@ -444,7 +441,7 @@ KvStatus KvIniText::load(const unsigned char* path, int* exists) {
   int tooLarge = 0;
   KvStatus status = readWholeFile(file, &bytes_, &length_, &tooLarge);
   bosFileClose(file);
-  int memoryShort = status != kvSuccess && !tooLarge && mark.newestNumber() == kvMemoryErrorNumber;
+  int memoryShort = status != kvSuccess && !tooLarge && mark.newestNumber() == kvMsgOutOfMemory;
   mark.dropNew();
   if (status != kvSuccess) return memoryShort ? kvFailure : kvSuccess;
   *exists = 1;
@@ -627,7 +624,7 @@ int KvIniText::findValue(const unsigned char* section, const unsigned char* key,
 KvStatus KvIniText::splice(uint32_t from, uint32_t to, const unsigned char* insert, uint32_t insertLength) {
   uint64_t newLength = uint64_t(length_) - (to - from) + insertLength;
   if (newLength > kvIniMaxFileBytes) {
-    addResourceError(ioErrorMessage);
+    addResourceError(kvMsgFileInputOutput);
     return kvFailure;
   }
   if (newLength > length_ && ramResize(&bytes_, uint32_t(newLength) + 1) != kvSuccess) return kvFailure;
@@ -799,7 +796,7 @@ KvStatus KvIniUpdate::begin(const unsigned char* path, int create, int* exists) 
     KvErrorMark mark;
     if (bosRegionLock(file, 0, lockOffset, lockLength) != kvSuccess) {
       bosFileClose(file);
-      if (mark.newestNumber() != regionLockedMessage || attempt + 1 == lockAttempts) return kvFailure;
+      if (mark.newestNumber() != kvMsgRegionLocked || attempt + 1 == lockAttempts) return kvFailure;
       mark.dropNew();
       bossleep(lockPauseMs);
       continue;
@@ -814,7 +811,7 @@ KvStatus KvIniUpdate::begin(const unsigned char* path, int create, int* exists) 
     *exists = 1;
     return text_.readFile(file);
   }
-  addResourceError(regionLockedMessage);
+  addResourceError(kvMsgRegionLocked);
   return kvFailure;
 }
 
@@ -862,7 +859,7 @@ uint32_t kvGetPrivateProfileString(const unsigned char* section, const unsigned 
 KvStatus kvWritePrivateProfileString(const unsigned char* section, const unsigned char* key,
                                      const unsigned char* value, const unsigned char* fileName) {
   if (!section) {
-    addResourceError(invalidParameterMessage);
+    addResourceError(kvMsgInvalidParameter);
     return kvFailure;
   }
   if (kvIniCheckWrite(kvIniWindows, section, key, value) != kvSuccess) return kvFailure;

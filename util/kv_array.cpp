@@ -16,10 +16,9 @@
 
 #include "util/resource.h"
 #include "util/sort.h"
+#include "util/util_message_ids.h"
 
 namespace {
-
-enum : uint16_t { kvArrayErrorTooLarge = 2722 };
 
 // Capacity given to an empty array that is asked to double.
 enum : uint16_t { kvArrayFirstDoubling = 16 };
@@ -101,7 +100,7 @@ KvStatus KvArray::increaseSize(uint16_t by, unsigned keepContents, unsigned clam
   }
   if (newCapacity > kvArrayMaxEntries) {
     if (!clamp || capacity_ >= kvArrayMaxEntries) {
-      addResourceError(kvArrayErrorTooLarge);
+      addResourceError(kvMsgArrayTooLarge);
       return kvFailure;
     }
     newCapacity = kvArrayMaxEntries;

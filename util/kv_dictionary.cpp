@@ -11,10 +11,10 @@
 #include "util/kv_string.h"
 #include "util/resource.h"
 #include "util/str_functions.h"
+#include "util/util_message_ids.h"
 
 namespace {
 
-enum : uint16_t { kvSetErrorTooLarge = 2722 };
 enum : uint32_t { kvSetMaxTableSize = 0xFFFF };
 
 uint32_t foldKey(uintptr_t key) {
@@ -136,14 +136,14 @@ KvStatus KvSet::add(void* element, void** replaced) {
   uint32_t limit = uint32_t{tableSize_} * fill_ / 100;
   if (uint32_t{count_} + 1 > limit) {
     if (tableSize_ >= kvSetMaxTableSize) {
-      addResourceError(kvSetErrorTooLarge);
+      addResourceError(kvMsgArrayTooLarge);
       return kvFailure;
     }
     if (rebuild(limit + limit * growth_ / 100 + 1) != kvSuccess) return kvFailure;
   }
   uint16_t bucket = probe(element, hash);
   if (bucket >= tableSize_) {  // no empty bucket: cannot happen while fill < 100
-    addResourceError(kvSetErrorTooLarge);
+    addResourceError(kvMsgArrayTooLarge);
     return kvFailure;
   }
   buckets_.setAt(bucket, element);

@@ -17,13 +17,9 @@
 #include "util/kv_array.h"
 #include "util/resource.h"
 #include "util/str_functions.h"
+#include "util/util_message_ids.h"
 
 namespace {
-
-enum : unsigned short {
-  kvErrorInvalidParameter = 1517,
-  kvErrorStringTooLarge = 2716,
-};
 
 // Decimal text of a number: room for any 64-bit value, its sign and a
 // terminator.
@@ -204,7 +200,7 @@ void KvSubString::rightBlankTrim() { length_ = strRightTrim(text_, length_); }
 
 KvStatus KvSubString::copyQuotedStr(KvString* out) const {
   if (!out) {
-    addResourceError(kvErrorInvalidParameter);
+    addResourceError(kvMsgInvalidParameter);
     return kvFailure;
   }
   // The text up to its closing quote (or its end), a doubled quote counting once.
@@ -267,7 +263,7 @@ unsigned char* KvSubString::getCopyQuoted(unsigned char* buffer, uint32_t size) 
 
 KvStatus KvSubString::getLines(KvArray* lines) {
   if (!lines) {
-    addResourceError(kvErrorInvalidParameter);
+    addResourceError(kvMsgInvalidParameter);
     return kvFailure;
   }
   // Carriage return and line feed are below 0x40, so never a DBCS trail byte.
@@ -300,7 +296,7 @@ KvStatus KvString::initialize(const unsigned char* text) { return initialize(tex
 KvStatus KvString::initialize(const unsigned char* text, uint32_t length) {
   if (!text) length = 0;
   if (length == 0xFFFFFFFFu) {
-    addResourceError(kvErrorStringTooLarge);
+    addResourceError(kvMsgStringTooLarge);
     return kvFailure;
   }
   // The new buffer is filled before the old one goes: text may lie in it.
@@ -318,7 +314,7 @@ KvStatus KvString::initialize(const unsigned char* text, uint32_t length) {
 
 KvStatus KvString::initialize(uint32_t n) {
   if (n == 0xFFFFFFFFu) {
-    addResourceError(kvErrorStringTooLarge);
+    addResourceError(kvMsgStringTooLarge);
     return kvFailure;
   }
   unsigned char* fresh = static_cast<unsigned char*>(ramAlloc(n + 1));
@@ -356,7 +352,7 @@ void KvString::unInitialize() {
 
 KvStatus KvString::resize(uint32_t bytes) {
   if (!owned_ || bytes > kvStringMaxBytes) {
-    addResourceError(kvErrorStringTooLarge);
+    addResourceError(kvMsgStringTooLarge);
     return kvFailure;
   }
   if (bytes == 0) {
@@ -428,7 +424,7 @@ KvStatus KvString::changeBytes(uint32_t pos, uint32_t oldLength, const unsigned 
     newLength = zLength(text);
   }
   if (pos > length_ || oldLength > length_ - pos) {
-    addResourceError(kvErrorInvalidParameter);
+    addResourceError(kvMsgInvalidParameter);
     return kvFailure;
   }
   // A replacement taken from this very buffer would move or be overwritten.
@@ -471,7 +467,7 @@ KvStatus KvString::replaceSubString(const unsigned char* oldText, uint32_t oldLe
   if (newLength > oldLength) {
     const uint64_t growth = uint64_t(count) * (newLength - oldLength);
     if (growth > kvStringMaxBytes) {
-      addResourceError(kvErrorStringTooLarge);
+      addResourceError(kvMsgStringTooLarge);
       return kvFailure;
     }
     if (makeRoom(static_cast<uint32_t>(growth)) != kvSuccess) return kvFailure;
@@ -512,7 +508,7 @@ KvStatus KvString::replaceSubString(const unsigned char* oldText, const unsigned
 KvStatus KvString::replaceSubString(const KvSubString* part, const unsigned char* text, uint16_t length) {
   if (!part || !text_ || part->getText() < text_ ||
       part->getText() + part->getLength() > text_ + length_) {
-    addResourceError(kvErrorInvalidParameter);
+    addResourceError(kvMsgInvalidParameter);
     return kvFailure;
   }
   return changeBytes(static_cast<uint32_t>(part->getText() - text_), part->getLength(), text, length);
@@ -538,7 +534,7 @@ KvStatus KvString::removeQuotes() {
 
 KvStatus KvString::addQuotedBytes(const KvSubString* text, char quote) {
   if (!text) {
-    addResourceError(kvErrorInvalidParameter);
+    addResourceError(kvMsgInvalidParameter);
     return kvFailure;
   }
   const unsigned char* source = text->getText();
@@ -561,7 +557,7 @@ KvStatus KvString::forceEol(int n) {
   if (pairs >= n) return kvSuccess;
   const uint32_t missing = static_cast<uint32_t>(n - pairs);
   if (missing > kvStringMaxBytes || makeRoom(2 * missing) != kvSuccess) {
-    if (missing > kvStringMaxBytes) addResourceError(kvErrorStringTooLarge);
+    if (missing > kvStringMaxBytes) addResourceError(kvMsgStringTooLarge);
     return kvFailure;
   }
   unsigned char* buffer = getBuffer();
@@ -690,7 +686,7 @@ KvStatus widenGap(KvString* target, uint32_t writeOffset, uint32_t* readOffset, 
   if (gap >= int64_t(need)) return kvSuccess;
   const uint64_t wide = uint64_t(need) + 512 + uint64_t(gap < 0 ? -gap : 0);
   if (wide > kvStringMaxBytes) {
-    addResourceError(kvErrorStringTooLarge);
+    addResourceError(kvMsgStringTooLarge);
     return kvFailure;
   }
   const uint32_t grow = static_cast<uint32_t>(wide);

@@ -16,13 +16,9 @@
 #include "util/encrypt.h"
 #include "util/resource.h"
 #include "util/str_functions.h"
+#include "util/util_message_ids.h"
 
 namespace {
-
-enum : unsigned short {
-  msgInvalidFileHandle = 1507,
-  msgInvalidParameter = 1517,
-};
 
 }  // namespace
 
@@ -48,7 +44,7 @@ void KvFileByLine::clearState() {
 KvStatus KvFileByLine::openFile(const unsigned char* name, uint32_t bufferSize) {
   if (closeFile() != kvSuccess) return kvFailure;
   if (!name || bufferSize < kvLineMinBufferBytes || bufferSize > kvLineMaxBufferBytes) {
-    addResourceError(msgInvalidParameter);
+    addResourceError(kvMsgInvalidParameter);
     return kvFailure;
   }
   unsigned char* copy = ramAllocStr(name);
@@ -111,7 +107,7 @@ KvStatus KvFileByLine::getNextLine(KvSubString& line) {
   line.set(kvU(""), 0);
   atEnd_ = 0;
   if (!file_) {
-    addResourceError(msgInvalidFileHandle);
+    addResourceError(kvMsgInvalidHandle);
     return kvFailure;
   }
   if (ungetOffset_ >= 0) {

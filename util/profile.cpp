@@ -8,6 +8,7 @@
 #include "util/charset.h"
 #include "util/resource.h"
 #include "util/text_convert.h"
+#include "util/util_message_ids.h"
 
 #include <cstring>
 
@@ -36,8 +37,6 @@ const KnownIni knownInis[] = {
 
 // Values longer than this are left out of "key=value" lists.
 constexpr uint32_t listedValueMaxBytes = 512;
-constexpr uint16_t invalidParameterMessage = 1517;
-constexpr uint16_t iniNotOpenMessage = 2717;
 
 uint32_t textLength(const unsigned char* text) { return text ? uint32_t(std::strlen(kvC(text))) : 0; }
 
@@ -82,7 +81,7 @@ KvStatus joinPath(unsigned char* out, const unsigned char* directory, const char
   uint32_t directoryLength = textLength(directory);
   uint32_t nameLength = uint32_t(std::strlen(name));
   if (uint64_t(directoryLength) + 1 + nameLength >= bosPathBytes) {
-    addResourceError(1524) << directory;
+    addResourceError(kvMsgFileNameTooLong) << directory;
     return kvFailure;
   }
   std::memcpy(out, directory, directoryLength);
@@ -110,7 +109,7 @@ KvStatus odbcUserFile(unsigned char* path, int* found) {
     uint32_t length = textLength(value);
     KvStatus status = kvSuccess;
     if (length >= bosPathBytes) {
-      addResourceError(1524) << value;
+      addResourceError(kvMsgFileNameTooLong) << value;
       status = kvFailure;
     } else {
       std::memcpy(path, value, length + 1);
@@ -221,7 +220,7 @@ uint32_t readKnownIni(const KnownIni& ini, const unsigned char* section, const u
 KvStatus writeKnownIni(const KnownIni& ini, const unsigned char* section, const unsigned char* key,
                        const unsigned char* value) {
   if (isEmptyText(section)) {
-    addResourceError(invalidParameterMessage);
+    addResourceError(kvMsgInvalidParameter);
     return kvFailure;
   }
   int hasKey = !isEmptyText(key);
@@ -233,7 +232,7 @@ KvStatus writeKnownIni(const KnownIni& ini, const unsigned char* section, const 
     while (kvCharIsSpace(section[start])) ++start;
     sectionName = section + start;
     if (!*sectionName) {
-      addResourceError(invalidParameterMessage);
+      addResourceError(kvMsgInvalidParameter);
       return kvFailure;
     }
   }
@@ -244,7 +243,7 @@ KvStatus writeKnownIni(const KnownIni& ini, const unsigned char* section, const 
   if (openStore(ini, &store, hasValue) != kvSuccess) return kvFailure;
   if (!store.writable) {
     // Neither ODBCINI nor HOME tells where the user's data sources live.
-    addResourceError(1501) << kvU("~/.odbc.ini");
+    addResourceError(kvMsgCannotCreateFile) << kvU("~/.odbc.ini");
     return kvFailure;
   }
 
@@ -306,7 +305,7 @@ KvIni::~KvIni() { ramFree(name_); }
 KvStatus KvIni::open(const unsigned char* name) {
   if (name_ && close() != kvSuccess) return kvFailure;
   if (!name) {
-    addResourceError(invalidParameterMessage);
+    addResourceError(kvMsgInvalidParameter);
     return kvFailure;
   }
   name_ = ramAllocStr(name);
@@ -321,7 +320,7 @@ KvStatus KvIni::close() {
 
 KvStatus KvIni::validState() {
   if (name_) return kvSuccess;
-  addResourceError(iniNotOpenMessage);
+  addResourceError(kvMsgIniNotOpen);
   return kvFailure;
 }
 
@@ -346,7 +345,7 @@ KvStatus KvIni::getEntry(const unsigned char* section, const unsigned char* key,
   int32_t number = 0;
   if (convert(text, &number) != kvSuccess) return kvSuccess;
   if (number < -32768 || number > 65535) {
-    addResourceError(2701) << text;
+    addResourceError(kvMsgNumberTooLarge) << text;
     return kvSuccess;
   }
   *value = int16_t(uint16_t(number));

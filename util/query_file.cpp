@@ -20,18 +20,9 @@
 #include "util/resource.h"
 #include "util/scanner.h"
 #include "util/str_functions.h"
+#include "util/util_message_ids.h"
 
 namespace {
-
-enum : unsigned short {
-  msgInvalidParameter = 1517,
-  msgFileTooLong = 1524,
-  msgParseError = 2705,
-  msgStringTooLarge = 2716,
-  msgFirstLine = 2720,
-  msgNoAccess = 2721,
-  msgInputOutput = 30041,
-};
 
 enum : uint32_t {
   chunkBytes = 4096,          // piece of a copy between file, store and output
@@ -56,7 +47,7 @@ const unsigned char* const descriptionKeyword = kvU("SET.QUERY.DESCRIPTION");
 const unsigned char* const descriptionWords = kvU("SET . QUERY . DESCRIPTION (");
 
 KvStatus invalidParameter() {
-  addResourceError(msgInvalidParameter);
+  addResourceError(kvMsgInvalidParameter);
   return kvFailure;
 }
 
@@ -151,7 +142,7 @@ inline int isOperator(const KvToken& token, char c) {
 // Adds error 2705 for the line, naming the offset where parsing stopped.
 KvStatus parseFailure(const KvSubString& line, uint32_t offset) {
   const KvSubString shown(line.getText(), strRightTrim(line.getText(), line.getLength()));
-  addResourceError(msgParseError) << offset << shown;
+  addResourceError(kvMsgNamedParse) << offset << shown;
   return kvFailure;
 }
 
@@ -369,7 +360,7 @@ KvStatus KvQueryFile::absolutePath(const unsigned char* path, unsigned char* ful
   const uint32_t length = textLength(path);
   if (length == 0) return invalidParameter();
   if (length >= bosPathBytes) {
-    addResourceError(msgFileTooLong) << path;
+    addResourceError(kvMsgFileNameTooLong) << path;
     return kvFailure;
   }
   std::memcpy(full, path, length + 1);
@@ -401,7 +392,7 @@ KvStatus KvQueryFile::readFile() {
   if (reader_.getNextLine(line_) != kvSuccess) return kvFailure;
   if (reader_.isAtEnd() || !reader_.isLineComplete() ||
       parseFirstLine(line_.getText(), line_.getLength()) != kvSuccess) {
-    addResourceError(msgFirstLine) << fullPath_;
+    addResourceError(kvMsgQueryFileFirstLine) << fullPath_;
     return kvFailure;
   }
   reader_.setDecodeMode(lineMode());
@@ -533,7 +524,7 @@ KvStatus KvQueryFile::scanSections() {
     const int64_t lineOffset = reader_.getLineOffset();
     const int64_t lineEndOffset = lineOffset + line_.getLength();
     if (lineEndOffset > lastFileOffset) {
-      addResourceError(msgInputOutput);
+      addResourceError(kvMsgFileInputOutput);
       return kvFailure;
     }
     endOffset = static_cast<uint32_t>(lineEndOffset);
@@ -580,7 +571,7 @@ KvStatus KvQueryFile::setDbType(const unsigned char* type) {
 
 KvStatus KvQueryFile::setSqlStmt(const unsigned char* text, uint32_t length) {
   if (length >= kvStringMaxBytes) {
-    addResourceError(msgStringTooLarge);
+    addResourceError(kvMsgStringTooLarge);
     return kvFailure;
   }
   if (sqlStmt_.initialize(text, text ? length : 0) != kvSuccess) return kvFailure;
@@ -593,7 +584,7 @@ KvStatus KvQueryFile::getSqlStmt(KvString* out) {
   if (sqlInMemory_) return out->initialize(sqlStmt_.getText(), sqlStmt_.getLength());
   const uint32_t length = firstSection_ - statementStart_;
   if (length >= kvStringMaxBytes) {
-    addResourceError(msgStringTooLarge);
+    addResourceError(kvMsgStringTooLarge);
     return kvFailure;
   }
   KvString text;
@@ -625,7 +616,7 @@ KvStatus KvQueryFile::readFileBytes(uint32_t position, uint32_t length, unsigned
   if (bosFileRead(reader_.getFile(), position, out, length, &got) != kvSuccess) return kvFailure;
   if (got != length) {
     // The file became shorter since it was read at open.
-    addResourceError(msgInputOutput);
+    addResourceError(kvMsgFileInputOutput);
     return kvFailure;
   }
   decrypt(out, length, lineMode(), nullptr);
@@ -642,7 +633,7 @@ KvStatus KvQueryFile::getSectionChunk(const unsigned char* name, KvString* out) 
   const SectionInfo* section = findSection(name);
   const uint32_t length = section ? section->getLength() : 0;
   if (length >= kvStringMaxBytes) {
-    addResourceError(msgStringTooLarge);
+    addResourceError(kvMsgStringTooLarge);
     return kvFailure;
   }
   KvString text;
@@ -659,7 +650,7 @@ KvStatus KvQueryFile::getHugeSectionChunk(const unsigned char* name, unsigned ch
   if (!section) return kvSuccess;
   const uint32_t bytes = section->getLength();
   if (bytes == 0xFFFFFFFF) {
-    addResourceError(msgStringTooLarge);
+    addResourceError(kvMsgStringTooLarge);
     return kvFailure;
   }
   auto* block = static_cast<unsigned char*>(ramAlloc(bytes + 1));
@@ -737,7 +728,7 @@ namespace {
 
 const unsigned char* sectionNameOrFail(SectionType type) {
   const unsigned char* name = KvQueryFile::getSectionName(type);
-  if (!name) addResourceError(msgInvalidParameter);
+  if (!name) addResourceError(kvMsgInvalidParameter);
   return name;
 }
 
@@ -855,7 +846,7 @@ KvStatus KvQueryFile::setDescription(KvString* text) {
   const uint64_t newLength = uint64_t(oldLength) - replaceLength + line.getLength();
   auto* block = newLength < 0xFFFFFFFF ? static_cast<unsigned char*>(ramAlloc(uint32_t(newLength))) : nullptr;
   if (!block) {
-    if (newLength >= 0xFFFFFFFF) addResourceError(msgStringTooLarge);
+    if (newLength >= 0xFFFFFFFF) addResourceError(kvMsgStringTooLarge);
     ramFree(old);
     return kvFailure;
   }
@@ -968,7 +959,7 @@ KvStatus KvQueryFile::writeTo(const unsigned char* path) {
     // The new file is gone and the old one untouched; say so in the
     // system's terms rather than the rename's.
     if (KvErrorKeeper::getLastError() != before) KvErrorKeeper::clearLastError();
-    addResourceError(msgNoAccess) << path;
+    addResourceError(kvMsgNoNeededAccess) << path;
     return kvFailure;
   }
   return kvSuccess;

@@ -2,7 +2,8 @@
 // (messages, labels) and its own copies of the functions that read it, so
 // that a message id always means the text of the deliverable that raised it.
 // A deliverable binds them with KV_DEFINE_RESOURCE_FUNCTIONS in one of its
-// source files; the functions are hidden and never cross a library boundary.
+// source files, over a constexpr table (checked sorted at compile time);
+// the functions are hidden and never cross a library boundary.
 #pragma once
 
 #include "util/error_list.h"
@@ -11,6 +12,16 @@ struct KvMessage {
   uint16_t id;
   const char* text;
 };
+
+// Whether a table is sorted by strictly ascending id, as the binary search
+// of kvLoadStringFromTable needs. Tables are constexpr so that every
+// deliverable checks its own at compile time.
+template <size_t N>
+constexpr bool kvMessagesSorted(const KvMessage (&table)[N]) {
+  for (size_t i = 1; i < N; ++i)
+    if (table[i - 1].id >= table[i].id) return false;
+  return true;
+}
 
 // Copies text id of a table sorted by id into buffer (size bytes, cut and
 // terminated); returns the length, or 0 with an empty buffer when absent.
@@ -26,6 +37,7 @@ KvError& addResourceError(unsigned short id);
 KvError& appendResourceTextToLastError(unsigned short id);
 
 #define KV_DEFINE_RESOURCE_FUNCTIONS(table)                                                  \
+  static_assert(kvMessagesSorted(table), #table " must be sorted by ascending id");        \
   short loadResourceString(unsigned char* buffer, unsigned short id, uint32_t size) {        \
     return kvLoadStringFromTable(table, sizeof(table) / sizeof(table[0]), buffer, id, size); \
   }                                                                                          \

@@ -12,6 +12,7 @@
 #include "util/kv_array.h"
 #include "util/resource.h"
 #include "util/str_functions.h"
+#include "util/util_message_ids.h"
 
 namespace {
 
@@ -449,7 +450,7 @@ void KvScanner::unGetToken(const KvToken& token) {
 KvStatus KvScanner::changeToken(const KvToken* token, const KvSubString& text) {
   if (!source_ || !token || token->getOffset() > length_ ||
       token->getLength() > length_ - token->getOffset()) {
-    addResourceError(1517);
+    addResourceError(kvMsgInvalidParameter);
     return kvFailure;
   }
   const uint32_t start = token->getOffset();
@@ -480,7 +481,7 @@ KvStatus KvScanner::changeToken(const KvToken* token, const KvSubString& text) {
 
 KvStatus KvScanner::insertToken(KvToken* token, const KvSubString& text) {
   if (!source_ || !token || token->getOffset() > length_) {
-    addResourceError(1517);
+    addResourceError(kvMsgInvalidParameter);
     return kvFailure;
   }
   const uint32_t start = token->getOffset();
@@ -718,7 +719,7 @@ uint32_t butWordChar(const unsigned char* p, unsigned mode, int* escaped) {
 
 KvStatus buttoken(unsigned char* buffer, const unsigned char** source, unsigned short flags) {
   if (!buffer || !source || !*source) {
-    addResourceError(1517);
+    addResourceError(kvMsgInvalidParameter);
     return kvFailure;
   }
   unsigned mode = flags & kvButModeMask;
@@ -870,9 +871,9 @@ KvStatus buttoken(unsigned char* buffer, const unsigned char** source, unsigned 
     out.cutToBuffer();
     if (unclosed) {
       const unsigned char quote[2] = {opener, 0};
-      addResourceError(2703) << quote;
+      addResourceError(kvMsgUnmatchedQuote) << quote;
     } else if (out.overflowed() && !out.allocFailed()) {
-      addResourceError(2700) << buffer;
+      addResourceError(kvMsgTokenTooBig) << buffer;
     }
     return kvFailure;
   }

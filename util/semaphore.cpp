@@ -4,6 +4,7 @@
 
 #include "platform/headless_desktop.h"
 #include "util/resource.h"
+#include "util/util_message_ids.h"
 #include "util/zizdata.h"
 
 #include <semaphore.h>
@@ -129,12 +130,13 @@ void KvSemaphoreInfo::readSettings() {
     unsigned char a[256], b[256], c[256], d[256], e[256];
     char body[1400];
     std::snprintf(body, sizeof(body), "%s: %s\r\n%s: %d\r\n%s: %d\r\n%s: %d\r\n",
-                  resourceText(1527, a, sizeof(a)),
-                  resourceText((control_ & controlAllSpin) ? 1529 : 1530, b, sizeof(b)),
-                  resourceText(1531, c, sizeof(c)), int(control_ & controlLimitMask),
-                  resourceText(1532, d, sizeof(d)), int(spinCount_),
-                  resourceText(1533, e, sizeof(e)), int(spinSleep_));
-    showBox(1525, body);
+                  resourceText(kvStrSemaphoreRequestType, a, sizeof(a)),
+                  resourceText((control_ & controlAllSpin) ? kvStrRealSemaphore : kvStrSpinLockSemaphore, b,
+                               sizeof(b)),
+                  resourceText(kvStrSemaphoreOsLimit, c, sizeof(c)), int(control_ & controlLimitMask),
+                  resourceText(kvStrSemaphoreSpinCount, d, sizeof(d)), int(spinCount_),
+                  resourceText(kvStrSemaphoreYieldTime, e, sizeof(e)), int(spinSleep_));
+    showBox(kvStrSemaphorePoolInfo, body);
   }
 }
 
@@ -225,9 +227,9 @@ void KvSemaphore::bosSemaphoreAlloc() {
   if (control & KvSemaphoreInfo::controlShowBoxes) {
     unsigned char a[256], b[256];
     char body[600];
-    std::snprintf(body, sizeof(body), "%s: %s\r\n", resourceText(1528, a, sizeof(a)),
-                  resourceText(handle_ ? 1529 : 1530, b, sizeof(b)));
-    showBox(1526, body);
+    std::snprintf(body, sizeof(body), "%s: %s\r\n", resourceText(kvStrSemaphoreAllocatedType, a, sizeof(a)),
+                  resourceText(handle_ ? kvStrRealSemaphore : kvStrSpinLockSemaphore, b, sizeof(b)));
+    showBox(kvStrSemaphoreInfo, body);
   }
   if (pool_) {
     PoolGuard guard;
@@ -239,10 +241,11 @@ void KvSemaphore::bosSemaphoreFree() {
   if (pool_ && (pool_->control_ & KvSemaphoreInfo::controlShowBoxes)) {
     unsigned char a[256], b[256];
     char body[600];
-    const char* kindText = resourceText(handle_ ? 1529 : 1530, b, sizeof(b));
+    const char* kindText = resourceText(handle_ ? kvStrRealSemaphore : kvStrSpinLockSemaphore, b, sizeof(b));
     int used = std::snprintf(body, sizeof(body), "%s:\n", kindText);
-    std::snprintf(body + used, sizeof(body) - used, "%s: %s\n", resourceText(1528, a, sizeof(a)), kindText);
-    showBox(1538, body);
+    std::snprintf(body + used, sizeof(body) - used, "%s: %s\n",
+                  resourceText(kvStrSemaphoreAllocatedType, a, sizeof(a)), kindText);
+    showBox(kvStrSemaphoreFreeInfo, body);
   }
   if (handle_) {
     sem_destroy(static_cast<sem_t*>(handle_));

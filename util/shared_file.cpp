@@ -2,10 +2,7 @@
 #include "util/shared_file.h"
 
 #include "util/resource.h"
-
-namespace {
-enum : unsigned short { msgInvalidParameter = 1517 };
-}
+#include "util/util_message_ids.h"
 
 KvSharedFile::~KvSharedFile() { truncate(); }
 
@@ -29,7 +26,7 @@ KvStatus KvSharedFile::addPiece() {
 KvStatus KvSharedFile::write(uint32_t offset, const void* data, uint32_t length) {
   if (length == 0) return kvSuccess;
   if (offset / sharedPieceBytes > pieceCount_ || uint64_t(offset) + length > 0xFFFFFFFFu) {
-    addResourceError(msgInvalidParameter);
+    addResourceError(kvMsgInvalidParameter);
     return kvFailure;
   }
   const unsigned char* from = static_cast<const unsigned char*>(data);
@@ -49,7 +46,7 @@ KvStatus KvSharedFile::write(uint32_t offset, const void* data, uint32_t length)
 KvStatus KvSharedFile::read(uint32_t offset, void* data, uint32_t length) {
   if (length == 0) return kvSuccess;
   if (uint64_t(offset) + length > uint64_t(pieceCount_) * sharedPieceBytes) {
-    addResourceError(msgInvalidParameter);
+    addResourceError(kvMsgInvalidParameter);
     return kvFailure;
   }
   unsigned char* to = static_cast<unsigned char*>(data);

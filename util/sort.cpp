@@ -17,6 +17,7 @@
 #include "util/bos.h"
 #include "util/resource.h"
 #include "util/str_functions.h"
+#include "util/util_message_ids.h"
 
 #include <cstring>
 #include <utility>
@@ -37,10 +38,6 @@ constexpr uint32_t kFiveSampleLimit = 152;
 constexpr uint32_t kStackDepth = 200;
 constexpr uint64_t kPlacedEntry = ~uint64_t{0};
 constexpr uint32_t kMaxBufferRecords = kvSortMaxBlocks * 65536u;
-
-constexpr uint16_t kInvalidParameter = 1517;
-constexpr uint16_t kTooManyKeys = 2710;
-constexpr uint16_t kFileInputOutput = 30041;
 
 // A prefix stands for the key when comparing the key's first four bytes as a
 // big-endian number orders as the key does: plain ascending bytes (flag 4
@@ -190,7 +187,7 @@ void quickSort(uint64_t* e, uint32_t count, const Less& less) {
 }
 
 KvStatus invalidParameter() {
-  addResourceError(kInvalidParameter);
+  addResourceError(kvMsgInvalidParameter);
   return kvFailure;
 }
 
@@ -206,7 +203,7 @@ KvStatus readExactly(int file, uint64_t offset, void* buffer, uint32_t length) {
   uint32_t got = 0;
   if (bosFileRead(file, static_cast<int64_t>(offset), buffer, length, &got) != kvSuccess) return kvFailure;
   if (got != length) {
-    addResourceError(kFileInputOutput);
+    addResourceError(kvMsgFileInputOutput);
     return kvFailure;
   }
   return kvSuccess;
@@ -323,7 +320,7 @@ KvStatus KvSort::setRecordLength(uint16_t recordLength) {
 
 KvStatus KvSort::addKey(uint16_t flags, uint16_t offset, uint16_t length) {
   if (keyCount_ >= kvSortMaxKeys) {
-    addResourceError(kTooManyKeys);
+    addResourceError(kvMsgTooManySortKeys);
     return kvFailure;
   }
   if (flags & ~uint16_t{sortKeyDescending | sortKeyIntl | sortKeyZeroFirst | sortKeyObject}) {

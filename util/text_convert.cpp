@@ -7,16 +7,11 @@
 
 #include "util/charset.h"
 #include "util/resource.h"
+#include "util/util_message_ids.h"
 
 static_assert(std::is_signed<char>::value, "convert(text, char*) reads a signed byte");
 
 namespace {
-
-enum : uint16_t {
-  msgNumberTooLarge = 2701,
-  msgInvalidCharacter = 2702,
-  msgInvalidHex = 2708,
-};
 
 const unsigned char hexDigits[] = "0123456789ABCDEF";
 
@@ -70,13 +65,13 @@ KvStatus readNumber(const unsigned char* text, uint32_t length, int64_t minValue
   uint64_t magnitude = 0;
   for (; pos < length && kvCharIsDigit(text[pos]); pos++) {
     magnitude = magnitude * 10 + (text[pos] - '0');
-    if (magnitude > 0xFFFFFFFFu) return fail(msgNumberTooLarge, shown, shownLength);
+    if (magnitude > 0xFFFFFFFFu) return fail(kvMsgNumberTooLarge, shown, shownLength);
   }
   while (pos < length && kvCharIsSpace(text[pos])) pos++;
-  if (pos < length) return fail(msgInvalidCharacter, shown, shownLength);
+  if (pos < length) return fail(kvMsgInvalidCharacter, shown, shownLength);
 
   int64_t result = negative ? -static_cast<int64_t>(magnitude) : static_cast<int64_t>(magnitude);
-  if (result < minValue || result > maxValue) return fail(msgNumberTooLarge, shown, shownLength);
+  if (result < minValue || result > maxValue) return fail(kvMsgNumberTooLarge, shown, shownLength);
   *value = result;
   return kvSuccess;
 }
@@ -210,7 +205,7 @@ uint32_t hexifyHuge(unsigned char* out, const unsigned char* bytes, uint32_t n) 
 
 KvStatus dehexify(unsigned char* out, const unsigned char* hex, uint32_t n) {
   if (!isHexString(hex, n)) {
-    addResourceError(msgInvalidHex);
+    addResourceError(kvMsgInvalidHex);
     return kvFailure;
   }
   // Byte i comes from 2i and 2i + 1, never behind where it is written.

@@ -5,16 +5,12 @@
 #include "util/bos.h"
 #include "util/kv_string.h"
 #include "util/resource.h"
+#include "util/util_message_ids.h"
 
 #include <cstring>
 #include <initializer_list>
 
 namespace {
-
-enum : unsigned short {
-  msgDiskFull = 1506,         // the 4 GiB space of a store is used up
-  msgInvalidParameter = 1517,  // a transfer that runs past the space
-};
 
 uint32_t slotCountFor(uint16_t cacheBytes) {
   uint32_t wanted = cacheBytes / KvTmpFile::tmpSlotBytes;
@@ -50,7 +46,7 @@ KvTmpFile::~KvTmpFile() {
 
 KvStatus KvTmpFile::checkRange(uint32_t offset, uint32_t length) {
   if (uint64_t(offset) + length > 0xFFFFFFFFu) {
-    addResourceError(msgInvalidParameter);
+    addResourceError(kvMsgInvalidParameter);
     return kvFailure;
   }
   return kvSuccess;
@@ -87,7 +83,7 @@ uint32_t KvTmpFile::getContiguousSpace(uint32_t size) {
   uint32_t position = static_cast<uint32_t>(offset % tmpPageBytes);
   if (size <= tmpPageBytes && tmpPageBytes - position < size) offset += tmpPageBytes - position;
   if (offset + size > 0xFFFFFFFFu) {
-    addResourceError(msgDiskFull);
+    addResourceError(kvMsgDiskFull);
     return 0;
   }
   endOffset_ = static_cast<uint32_t>(offset + size);
@@ -111,7 +107,7 @@ KvStatus KvTmpFile::tmpFindSpace(uint32_t size, uint32_t* offset) {
     return kvSuccess;
   }
   if (uint64_t(endOffset_) + size > 0xFFFFFFFFu) {
-    addResourceError(msgDiskFull);
+    addResourceError(kvMsgDiskFull);
     return kvFailure;
   }
   *offset = endOffset_;
@@ -359,7 +355,7 @@ KvStatus KvTmpFile::tmpPointer(uint32_t offset, void** pointer, uint16_t* availa
 
 KvStatus KvTmpFile::read(uint32_t offset, KvString* out, uint32_t length) {
   if (length >= kvStringMaxBytes) {
-    addResourceError(msgInvalidParameter);
+    addResourceError(kvMsgInvalidParameter);
     return kvFailure;
   }
   if (out->resize(length + 1) != kvSuccess) return kvFailure;

@@ -15,13 +15,9 @@
 #include "util/kv_time.h"
 #include "util/resource.h"
 #include "util/text_convert.h"
+#include "util/util_message_ids.h"
 
 namespace {
-
-enum : unsigned short {
-  msgStringTooLarge = 2716,
-  msgNoWindow = 2719,
-};
 
 enum : uint16_t { editControlId = 1 };
 enum : uint32_t {
@@ -157,7 +153,7 @@ KvStatus KvTrace::createWindow() {
     ramFree(editText_);
     window_ = edit_ = nullptr;
     editText_ = nullptr;
-    addResourceError(msgNoWindow);
+    addResourceError(kvMsgNoTraceWindow);
     return kvFailure;
   }
   // Making a window never takes the keyboard focus from where it was.
@@ -228,7 +224,7 @@ KvStatus KvTrace::writeHexString(const unsigned char* bytes, uint32_t length) {
   // Three characters a byte and a line end every ten bytes.
   const uint64_t needed = uint64_t(length) * 3 + (uint64_t(length) + kvTraceHexPerLine - 1) / kvTraceHexPerLine * 2;
   if (needed > kvStringMaxBytes) {
-    addResourceError(msgStringTooLarge);
+    addResourceError(kvMsgStringTooLarge);
     return kvFailure;
   }
   if (line_.makeRoom(static_cast<uint32_t>(needed)) != kvSuccess) return kvFailure;

@@ -4,15 +4,11 @@
 #include "util/tree.h"
 
 #include "util/resource.h"
+#include "util/util_message_ids.h"
 
 #include <cstring>
 
 namespace {
-
-enum : unsigned short {
-  msgIoError = 30041,          // a node path that cannot be a tree's
-  msgInvalidParameter = 1517,  // sizes that cannot make a tree, foreign iterator
-};
 
 // No tree of a 4 GiB store is deeper than this (a node holds at least two
 // keys); a longer path means the store does not hold a tree.
@@ -44,7 +40,7 @@ void putHeader(unsigned char* node, uint16_t links, uint32_t self) {
 }
 
 KvStatus tooDeep() {
-  addResourceError(msgIoError);
+  addResourceError(kvMsgFileInputOutput);
   return kvFailure;
 }
 
@@ -115,7 +111,7 @@ KvTree::~KvTree() { ramFree(work_); }
 
 KvStatus KvTree::checkUsable() {
   if (maxLinks_ >= 3) return kvSuccess;
-  addResourceError(msgInvalidParameter);
+  addResourceError(kvMsgInvalidParameter);
   return kvFailure;
 }
 
@@ -373,7 +369,7 @@ KvStatus KvTree::add(const void* key, const void* data, uint32_t* found) {
 KvStatus KvTree::deleteKey(const void* key, uint32_t* found) {
   if (found) *found = 0;
   if (!markBytes_) {
-    addResourceError(msgInvalidParameter);
+    addResourceError(kvMsgInvalidParameter);
     return kvFailure;
   }
   uint32_t exists = 0;
@@ -417,7 +413,7 @@ KvStatus KvTree::changeData(const void* key, const void* data) {
 
 KvStatus KvTree::changeKey(const void* oldKey, const void* newKey) {
   if (!markBytes_) {
-    addResourceError(msgInvalidParameter);
+    addResourceError(kvMsgInvalidParameter);
     return kvFailure;
   }
   if (checkUsable() != kvSuccess || makeWorkBuffers() != kvSuccess) return kvFailure;
@@ -461,7 +457,7 @@ void KvTree::reset() {
 KvTreeIterator* KvTree::pick(KvTreeIterator* iterator) {
   if (!iterator) return &iterator_;
   if (iterator->tree_ == this) return iterator;
-  addResourceError(msgInvalidParameter);
+  addResourceError(kvMsgInvalidParameter);
   return nullptr;
 }
 
@@ -762,7 +758,7 @@ KvStatus KvPTree::shiftUp(uint32_t position) {
   uint32_t highest = 0, any = 0;
   if (getHighestPosition(&highest, &any) != kvSuccess) return kvFailure;
   if (any && highest == 0xFFFFFFFFu && position <= highest) {
-    addResourceError(msgInvalidParameter);
+    addResourceError(kvMsgInvalidParameter);
     return kvFailure;
   }
   return kvSuccess;

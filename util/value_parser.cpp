@@ -7,6 +7,7 @@
 #include "util/charset.h"
 #include "util/resource.h"
 #include "util/str_functions.h"
+#include "util/util_message_ids.h"
 
 namespace {
 
@@ -109,7 +110,7 @@ KvStatus KvValueParser::parseError() { return parseErrorWith(0, nullptr, nullptr
 KvStatus KvValueParser::parseErrorWith(uint16_t textId, const unsigned char* param1,
                                        const unsigned char* param2) {
   const uint32_t offset = token_.getOffset();
-  KvError& error = addResourceError(name_ ? 2705 : 2704);
+  KvError& error = addResourceError(name_ ? kvMsgNamedParse : kvMsgConnectStringParse);
   if (error.isSink()) return kvFailure;
   error << offset;
   if (name_) error << name_;
@@ -179,7 +180,7 @@ KvStatus KvValueParser::parse(KeyIndex* keys, const unsigned char* text, uint32_
     }
     const int known = keys->find(attributes_, *key) != KeyIndex::none;
     if (known && !strEqualCi(key->getStr(), driverKey)) {
-      parseErrorWith(2706, *key);
+      parseErrorWith(kvMsgAttributeRepeated, *key);
       delete key;
       return kvFailure;
     }
@@ -200,7 +201,7 @@ KvStatus KvValueParser::parse(KeyIndex* keys, const unsigned char* text, uint32_
       const unsigned char quote[2] = {token_.getText()[quoteAt], 0};
       token_.setOffset(token_.getOffset() + quoteAt);
       delete key;
-      return parseErrorWith(2703, quote, nullptr);
+      return parseErrorWith(kvMsgUnmatchedQuote, quote, nullptr);
     }
     // Values reach callers as C strings; an embedded NUL would cut them
     // short without a word.
@@ -275,7 +276,7 @@ KvStatus KvValueParser::getAttributeValue(const unsigned char* key1, const unsig
   const KvSubString* value2 = index2 != index1 ? useValueAt(index2) : nullptr;
   if (value1 && value2) {
     value = nullptr;
-    return parseErrorWith(2707, key1, key2);
+    return parseErrorWith(kvMsgAttributeTwice, key1, key2);
   }
   value = value1 ? value1 : value2;
   return kvSuccess;
@@ -311,7 +312,7 @@ const KvSubString* KvValueParser::getUnusedAttribute() {
 KvStatus KvValueParser::addAttribute(const unsigned char* key, const unsigned char* value,
                                      const unsigned char* synonym) {
   if (!key) {
-    addResourceError(1517);
+    addResourceError(kvMsgInvalidParameter);
     return kvFailure;
   }
   uint16_t index = indexOf(key);

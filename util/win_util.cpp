@@ -6,10 +6,9 @@
 #include "util/charset.h"
 #include "util/ram.h"
 #include "util/resource.h"
+#include "util/util_message_ids.h"
 
 namespace {
-
-enum : uint16_t { strAcceleratorMarkers = 21800 };
 
 // A window property holds a whole pointer, so one property suffices.
 const unsigned char* winPointerProperty() { return kvU("Offset"); }
@@ -156,12 +155,12 @@ void makeDialogTextWithMarkers(unsigned char* used, unsigned char* text, uint32_
 
 void setAcceleratorKey(unsigned char* used, const unsigned char* text) {
   unsigned char markers[64] = {0};
-  kvLoadUtilityString(markers, strAcceleratorMarkers, sizeof(markers));
+  kvLoadUtilityString(markers, kvStrAcceleratorMarkers, sizeof(markers));
   setAcceleratorKeyWithMarkers(used, text, markers);
 }
 
 void makeDialogText(unsigned char* used, unsigned char* text, uint32_t size, const unsigned char* arg) {
   unsigned char markers[64] = {0};
-  kvLoadUtilityString(markers, strAcceleratorMarkers, sizeof(markers));
+  kvLoadUtilityString(markers, kvStrAcceleratorMarkers, sizeof(markers));
   makeDialogTextWithMarkers(used, text, size, arg, markers);
 }

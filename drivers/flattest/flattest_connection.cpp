@@ -11,26 +11,28 @@
 
 namespace {
 
-const KvMessage flatTestMessages[] = {
+constexpr KvMessage flatTestMessages[] = {
     {msgFlatTestBadFile, "The file %s1 is not a table of the test driver: %s2."},
     {msgFlatTestNoIndex, "The table has no index on column %s1."},
-    {msgFlatTestName, "FlatTest"},
-    {20102, "owner"},
-    {20104, "qualifier"},
-    {20105, "procedure"},
-    {20106, "table"},
-    {20107, "01.00.0000"},
+    {strDriverName, "FlatTest"},
+    {strOwnerTerm, "owner"},
+    {strQualifierTerm, "qualifier"},
+    {strProcedureTerm, "procedure"},
+    {strTableTerm, "table"},
+    {strDriverVersion, "01.00.0000"},
 };
+static_assert(kvMessagesSorted(flatTestMessages), "the driver's table must be sorted by id");
 
 const char extension[] = "ftt";
 
 // Sorted by info type. Transactions hold changes in the engine's change
 // log; cursors stay open across commit and rollback.
-const BaseInfoRow flatTestRows[] = {
+constexpr BaseInfoRow flatTestRows[] = {
     KV_INFO_U16(SQL_CURSOR_COMMIT_BEHAVIOR, SQL_CB_PRESERVE),    // 23
     KV_INFO_U16(SQL_CURSOR_ROLLBACK_BEHAVIOR, SQL_CB_PRESERVE),  // 24
     KV_INFO_U16(SQL_TXN_CAPABLE, SQL_TC_DML),                    // 46
 };
+static_assert(baseInfoRowsSorted(flatTestRows), "the driver's rows must be sorted by info type");
 const BaseInfoTable flatTestInfo = {sizeof(flatTestRows) / sizeof(flatTestRows[0]), nullptr, flatTestRows};
 
 }  // namespace

@@ -39,17 +39,17 @@
 
 namespace {
 
-const KvMessage testMessages[] = {
-    {1200, "Test driver message."},
-    {1201, "The test data source refused the logon of '%s1'."},
-    {1202, "The test data source accepted the logon with a warning."},
+constexpr KvMessage testMessages[] = {
+    {testMsgGeneral, "Test driver message."},
+    {testMsgLogonRefused, "The test data source refused the logon of '%s1'."},
+    {testMsgLogonWarning, "The test data source accepted the logon with a warning."},
     {testMsgCannotRun, "The test data source cannot run '%s1'."},
-    {20101, "Test"},
-    {20102, "owner"},
-    {20104, "qualifier"},
-    {20105, "procedure"},
-    {20106, "table"},
-    {20107, "01.00.0000"},
+    {strDriverName, "Test"},
+    {strOwnerTerm, "owner"},
+    {strQualifierTerm, "qualifier"},
+    {strProcedureTerm, "procedure"},
+    {strTableTerm, "table"},
+    {strDriverVersion, "01.00.0000"},
     // Local type names and create parameters of the type table (test_dialect.cpp).
     {testStrVaryingText, "varying text"},
     {testStrText, "text"},
@@ -66,11 +66,12 @@ const KvMessage testMessages[] = {
     {testStrMaxLength, "max length"},
     {testStrPrecisionScale, "precision,scale"},
 };
+static_assert(kvMessagesSorted(testMessages), "the test driver's table must be sorted by id");
 
 const char dbmsVersion[] = "01.00.0000";
 
 // Sorted by info type.
-const BaseInfoRow testRows[] = {
+constexpr BaseInfoRow testRows[] = {
     KV_INFO_ASKED(SQL_ACTIVE_CONNECTIONS),                                                 // 0
     KV_INFO_TEXT(SQL_DBMS_VER, dbmsVersion),                                               // 18
     KV_INFO_ASKED(SQL_CURSOR_COMMIT_BEHAVIOR),                                             // 23
@@ -84,6 +85,7 @@ const BaseInfoRow testRows[] = {
     KV_INFO_U16(SQL_TXN_CAPABLE, SQL_TC_ALL),                                              // 46
     KV_INFO_MASK(SQL_TXN_ISOLATION_OPTION, SQL_TXN_READ_COMMITTED | SQL_TXN_SERIALIZABLE), // 72
 };
+static_assert(baseInfoRowsSorted(testRows), "the test driver's rows must be sorted by info type");
 const BaseInfoTable testInfo = {sizeof(testRows) / sizeof(testRows[0]), nullptr, testRows};
 
 class TestEnv : public BaseEnv {
@@ -125,10 +127,10 @@ class TestConnection : public BaseConnection {
 
   KvStatus connectLogon() override {
     if (failLogon_) {
-      addOdbcError(17, 1201) << (getUserId() ? getUserId() : kvU(""));  // 08004
+      addOdbcError(stateConnectRejected, testMsgLogonRefused) << (getUserId() ? getUserId() : kvU(""));
       return kvFailure;
     }
-    if (warnLogon_) addOdbcWarning(stateWarning, 1202);
+    if (warnLogon_) addOdbcWarning(stateWarning, testMsgLogonWarning);
     return kvSuccess;
   }
 
@@ -155,7 +157,7 @@ class TestConnection : public BaseConnection {
   }
 
   short getDriverResourceStr(uint16_t id, unsigned char* buffer, uint32_t size) override {
-    if (id == 20101 && name_) {
+    if (id == strDriverName && name_) {
       size_t length = std::strlen(kvC(name_));
       if (size == 0) return 0;
       if (length > size - 1) length = size - 1;

@@ -1,8 +1,17 @@
 // Names of the test driver's own string ids; the texts stand in its table
-// in test_driver.cpp. Messages lie in the drivers' range 1200-1499.
+// in test_driver.cpp. Messages lie in the drivers' range 1200-1499; the
+// strings the framework asks every driver for are named in
+// base/base_message_ids.h.
 #pragma once
 
 #include <cstdint>
+
+enum TestMessage : uint16_t {
+  testMsgGeneral = 1200,       // "Test driver message."
+  testMsgLogonRefused = 1201,  // "The test data source refused the logon of '%s1'."
+  testMsgLogonWarning = 1202,  // "The test data source accepted the logon with a warning."
+  testMsgCannotRun = 1203,     // "The test data source cannot run '%s1'."
+};
 
 // Local type names and create parameters of the type table (test_dialect.cpp).
 enum TestString : uint16_t {
@@ -20,11 +29,4 @@ enum TestString : uint16_t {
   testStrBlob = 20121,
   testStrMaxLength = 20130,
   testStrPrecisionScale = 20131,
-};
-
-enum TestMessage : uint16_t {
-  testMsgGeneral = 1200,       // "Test driver message."
-  testMsgLogonRefused = 1201,  // "The test data source refused the logon of '%s1'."
-  testMsgLogonWarning = 1202,  // "The test data source accepted the logon with a warning."
-  testMsgCannotRun = 1203,     // "The test data source cannot run '%s1'."
 };

@@ -30,9 +30,6 @@ enum : uint32_t {
   copyChunk = 1024,             // long values move in pieces of this size
 };
 
-// The utility library's "Insufficient disk space."
-const uint16_t msgDiskFull = 1506;
-
 std::atomic<uint64_t> serialCounter{0};
 
 // A numeric image or a key image holds state 32: a row inserted by this
@@ -68,7 +65,7 @@ KvStatus FlatChangesDesc::initialize() {
 KvStatus FlatChangesDesc::writeBytes(const void* data, uint32_t length) {
   if (length == 0) return kvSuccess;
   if (uint64_t(writeEnd_) + length >= 0xFFFFFFFFu) {
-    kvAddUtilityError(msgDiskFull);
+    kvAddUtilityError(kvMsgDiskFull);
     return kvFailure;
   }
   if (shared_->getPendingRows()->writeHuge(writeEnd_, data, length) != kvSuccess) return kvFailure;

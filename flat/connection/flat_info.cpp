@@ -16,9 +16,8 @@ const char quote[] = "`";
 const char separator[] = "/";
 const char specialCharacters[] = "~@#$%^&*_-+=\\}{;:?/><,.![]";
 
-// Sorted by info type (the lookup stops at the first greater type; a unit
-// test checks the order).
-const BaseInfoRow flatRows[] = {
+// Sorted by info type (the lookup stops at the first greater type).
+constexpr BaseInfoRow flatRows[] = {
     KV_INFO_MASK(SQL_FETCH_DIRECTION, 0x3F),                  // 8
     KV_INFO_TEXT(SQL_SEARCH_PATTERN_ESCAPE, searchEscape),    // 14
     KV_INFO_TEXT(SQL_ACCESSIBLE_TABLES, yes),                 // 19
@@ -46,6 +45,8 @@ const BaseInfoRow flatRows[] = {
     KV_INFO_TEXT(SQL_SPECIAL_CHARACTERS, specialCharacters),  // 94
     KV_INFO_U16(SQL_MAX_TABLES_IN_SELECT, 0),                 // 106
 };
+
+static_assert(baseInfoRowsSorted(flatRows), "the engine's rows must be sorted by info type");
 
 const BaseInfoTable flatTable = {sizeof(flatRows) / sizeof(flatRows[0]), nullptr, flatRows};
 

@@ -25,8 +25,6 @@
 namespace {
 
 enum : uint32_t { preferredKept = 3 };
-// The utility library's "File name is too long: '%s1'."
-const uint16_t msgNameTooLong = 1524;
 
 // Unlinks shared from the list whose head is *head; 0 when not linked.
 int unlink(FlatSharedDesc** head, FlatSharedDesc* shared) {
@@ -141,7 +139,7 @@ KvStatus FlatConnection::getTable(unsigned char** name, const unsigned char* qua
     getExt(ext);
     size_t dirBytes = directory ? std::strlen(kvC(directory)) : 0;
     if (dirBytes + std::strlen(kvC(ext)) + 4 >= bosPathBytes) {
-      kvAddUtilityError(msgNameTooLong) << (directory ? directory : kvU(""));
+      kvAddUtilityError(kvMsgFileNameTooLong) << (directory ? directory : kvU(""));
       return kvFailure;
     }
     std::strcpy(kvC(findBuffer_), directory ? kvC(directory) : "");
@@ -168,7 +166,7 @@ KvStatus FlatConnection::getTableFullPath(const unsigned char* name, unsigned ch
   unsigned char ext[bosNameBytes];
   size_t length = std::strlen(kvC(name));
   if (length >= sizeof(work)) {
-    kvAddUtilityError(msgNameTooLong) << name;
+    kvAddUtilityError(kvMsgFileNameTooLong) << name;
     resetLastErrorSqlState(stateSyntax);
     return kvFailure;
   }

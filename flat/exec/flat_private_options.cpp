@@ -25,9 +25,6 @@
 
 namespace {
 
-// The framework's "Negative length given for parameter %n1".
-const uint16_t msgNegativeLength = 6001;
-
 // C types a value may come in, their internal types and fixed sizes (0:
 // counted by the length).
 struct CTypeRow {
@@ -245,12 +242,12 @@ KvStatus FlatStatement::rowValue(const FlatRowValue* value) {
   if (!bytes) {
     if (length == SQL_NTS) {
       if (!value->data) {
-        addOdbcError(stateStringLength, msgNegativeLength) << uint32_t(value->item);
+        addOdbcError(stateStringLength, msgNegativeParamLength) << uint32_t(value->item);
         return kvFailure;
       }
       bytes = uint32_t(std::strlen(static_cast<const char*>(value->data)));
     } else if (length < 0) {
-      addOdbcError(stateStringLength, msgNegativeLength) << uint32_t(value->item);
+      addOdbcError(stateStringLength, msgNegativeParamLength) << uint32_t(value->item);
       return kvFailure;
     } else {
       bytes = uint32_t(length);

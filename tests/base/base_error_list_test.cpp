@@ -40,24 +40,25 @@ TEST_F(ErrorTest, KindsOfErrors) {
     SQLINTEGER native;
     const char* text;
   } cases[] = {
-      {"state with its default message", [] { addOdbcError(29); }, "24000", 0,
+      {"state with its default message", [] { addOdbcError(stateCursorState); }, "24000", 0,
        "[KESTRANE][ODBC Unit driver]Invalid cursor state."},
-      {"framework message", [] { addOdbcError(60, 6058) << uint32_t(16385) << uint32_t(16384); }, "S1002", 0,
+      {"framework message",
+       [] { addOdbcError(stateColumnNumber, msgTooManyParams) << uint32_t(16385) << uint32_t(16384); }, "S1002", 0,
        "[KESTRANE][ODBC Unit driver]16385 is greater that the number of parameters allowed, 16384."},
-      {"driver message", [] { addOdbcError(58, 1205); }, "S1000", 0,
+      {"driver message", [] { addOdbcError(stateGeneral, 1205); }, "S1000", 0,
        "[KESTRANE][ODBC Unit driver]Driver message 1205."},
-      {"utility library message", [] { kvAddUtilityError(1509) << kvU("x.dbf"); }, "S1000", 1509,
+      {"utility library message", [] { kvAddUtilityError(kvMsgFileNotFound) << kvU("x.dbf"); }, "S1000", 1509,
        "[KESTRANE][ODBC Unit driver]File not found 'x.dbf'."},
       {"native resource error", [] { addNativeResourceError(1205); }, "S1000", 1205,
        "[KESTRANE][ODBC Unit driver]Driver message 1205."},
       {"native error of the data source", [] { addNativeError(58, 77, kvU("server says no")); }, "S1000", 77,
        "[KESTRANE][ODBC Unit driver][Unit]server says no"},
       {"own SQLSTATE text", [] {
-         addOdbcError(58);
-         resetLastErrorSqlState(36);
+         addOdbcError(stateGeneral);
+         resetLastErrorSqlState(stateSyntaxAccess);
        },
        "42000", 0, "[KESTRANE][ODBC Unit driver]General error."},
-      {"warning", [] { addOdbcWarning(3); }, "01004", 0, "[KESTRANE][ODBC Unit driver]Data truncated."},
+      {"warning", [] { addOdbcWarning(stateTruncated); }, "01004", 0, "[KESTRANE][ODBC Unit driver]Data truncated."},
   };
   for (const Case& c : cases) {
     c.post();
@@ -71,8 +72,8 @@ TEST_F(ErrorTest, KindsOfErrors) {
 }
 
 TEST_F(ErrorTest, OldestFirstAndCutMessages) {
-  addOdbcError(29);
-  addOdbcWarning(3);
+  addOdbcError(stateCursorState);
+  addOdbcWarning(stateTruncated);
   UnitDiagnostic first = nextDiagnostic(list(), 1);
   EXPECT_EQ(first.rc, SQL_SUCCESS_WITH_INFO);
   EXPECT_EQ(first.state, "24000");
@@ -83,7 +84,7 @@ TEST_F(ErrorTest, OldestFirstAndCutMessages) {
 }
 
 TEST_F(ErrorTest, MemoryErrorComesFirst) {
-  addOdbcError(29);
+  addOdbcError(stateCursorState);
   KvErrorKeeper::addMemoryError();
   UnitDiagnostic d = nextDiagnostic(list());
   EXPECT_EQ(d.state, "S1001");
@@ -93,8 +94,8 @@ TEST_F(ErrorTest, MemoryErrorComesFirst) {
 }
 
 TEST_F(ErrorTest, ErrorBoxShowsEveryErrorAndEmptiesTheList) {
-  addOdbcError(29);
-  addOdbcWarning(3);
+  addOdbcError(stateCursorState);
+  addOdbcWarning(stateTruncated);
   ::testing::internal::CaptureStderr();
   list().displayErrorWin(nullptr);
   std::string shown = ::testing::internal::GetCapturedStderr();
@@ -107,7 +108,7 @@ TEST_F(ErrorTest, ErrorBoxShowsEveryErrorAndEmptiesTheList) {
 TEST(EnvironmentErrors, PrefixWithoutADriverName) {
   BaseEnv env(1);
   KvErrorKeeper::setErrorList(&env.getErrorList());
-  addOdbcError(65);
+  addOdbcError(stateSequence);
   KvErrorKeeper::giveUpErrorList();
   UnitDiagnostic d = nextDiagnostic(env.getErrorList());
   EXPECT_EQ(d.state, "S1010");

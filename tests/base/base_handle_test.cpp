@@ -31,7 +31,7 @@ class HandleTest : public ::testing::Test {
 TEST_F(HandleTest, BusyHandleAnswers9999AndKeepsItsErrors) {
   connection_->threadCheck(checkConnection);
   KvErrorKeeper::setErrorList(&connection_->getErrorList());
-  addOdbcError(29);
+  addOdbcError(stateCursorState);
   KvErrorKeeper::giveUpErrorList();
   char value[32];
   SQLSMALLINT length;
@@ -48,15 +48,15 @@ TEST_F(HandleTest, ExitTurnsSuccessIntoInfoOnlyForWarnings) {
     SQLRETURN in, out;
   } cases[] = {
       {[] {}, SQL_SUCCESS, SQL_SUCCESS},
-      {[] { addOdbcWarning(3); }, SQL_SUCCESS, SQL_SUCCESS_WITH_INFO},
-      {[] { addOdbcError(29); }, SQL_SUCCESS, SQL_SUCCESS},
+      {[] { addOdbcWarning(stateTruncated); }, SQL_SUCCESS, SQL_SUCCESS_WITH_INFO},
+      {[] { addOdbcError(stateCursorState); }, SQL_SUCCESS, SQL_SUCCESS},
       {[] {
-         addOdbcWarning(3);
-         addOdbcError(29);
+         addOdbcWarning(stateTruncated);
+         addOdbcError(stateCursorState);
        },
        SQL_SUCCESS, SQL_SUCCESS},
-      {[] { addOdbcWarning(3); }, SQL_ERROR, SQL_ERROR},
-      {[] { addOdbcWarning(3); }, SQL_NO_DATA_FOUND, SQL_NO_DATA_FOUND},
+      {[] { addOdbcWarning(stateTruncated); }, SQL_ERROR, SQL_ERROR},
+      {[] { addOdbcWarning(stateTruncated); }, SQL_NO_DATA_FOUND, SQL_NO_DATA_FOUND},
   };
   for (const Case& c : cases) {
     ASSERT_EQ(statement_->threadCheck(), 0);

@@ -26,7 +26,7 @@ const BaseInfoRow qualifierRows[] = {
 const BaseInfoTable withQualifiers = {4, nullptr, qualifierRows};
 const unsigned char* keywordList[] = {kvU("A,"), kvU("B"), nullptr};
 const BaseInfoRow chainedRows[] = {
-    {uint16_t(SQL_KEYWORDS), reinterpret_cast<uintptr_t>(keywordList), infoTextList},
+    KV_INFO_TEXT_LIST(SQL_KEYWORDS, keywordList),
 };
 const BaseInfoTable chained = {1, &withQualifiers, chainedRows};
 const BaseInfoRow deleteRows[] = {KV_INFO_U16(SQL_CURSOR_COMMIT_BEHAVIOR, SQL_CB_DELETE),

@@ -34,15 +34,16 @@ class UnitConnection : public BaseConnection {
   KvStatus setToAllocatedState() override { return kvSuccess; }
   KvStatus connectLogonDialogStart(SQLHWND, SQLUSMALLINT, KvValueParser*) override { return finishConnect(); }
   short getDriverResourceStr(uint16_t id, unsigned char* buffer, uint32_t size) override {
-    static const KvMessage messages[] = {
+    static constexpr KvMessage messages[] = {
         {1205, "Driver message 1205."},
-        {20101, "Unit"},
-        {20102, "owner"},
-        {20104, "qualifier"},
-        {20105, "procedure"},
-        {20106, "table"},
-        {20107, "02.00.0000"},
+        {strDriverName, "Unit"},
+        {strOwnerTerm, "owner"},
+        {strQualifierTerm, "qualifier"},
+        {strProcedureTerm, "procedure"},
+        {strTableTerm, "table"},
+        {strDriverVersion, "02.00.0000"},
     };
+    static_assert(kvMessagesSorted(messages), "sorted by id");
     return kvLoadStringFromTable(messages, sizeof(messages) / sizeof(messages[0]), buffer, id, size);
   }
   KvStatus endTransaction(uint16_t) override { return kvSuccess; }

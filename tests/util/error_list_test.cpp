@@ -178,13 +178,13 @@ TEST_F(ErrorListTest, MessagesFromTheStringTable) {
   unsigned char buffer[512];
   EXPECT_EQ(kvLoadUtilityString(buffer, 9999, sizeof(buffer)), 0);
   EXPECT_EQ(buffer[0], 0);
-  EXPECT_EQ(kvLoadUtilityString(buffer, 1525, 10), 9);  // cut to the buffer
+  EXPECT_EQ(kvLoadUtilityString(buffer, kvStrSemaphorePoolInfo, 10), 9);  // cut to the buffer
   EXPECT_STREQ(kvC(buffer), "Semaphore");
 }
 
 TEST_F(ErrorListTest, AppendedTextRestartsTheNumbering) {
   install(1);
-  kvAddUtilityError(1509) << kvU("a.dbf");
+  kvAddUtilityError(kvMsgFileNotFound) << kvU("a.dbf");
   KvErrorKeeper::appendTextToLastError(kvU(" (%s1)")) << kvU("more");
   EXPECT_STREQ(kvC(KvErrorKeeper::getLastError()->getErrorText()), "File not found 'a.dbf'. (more)");
 }

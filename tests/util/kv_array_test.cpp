@@ -146,7 +146,7 @@ TEST_F(KvArrayTest, OutOfMemoryLeavesTheArrayUnchanged) {
   ramSetLimits(saved);
   EXPECT_EQ(status, kvFailure);
   EXPECT_EQ(fresh, kvFailure);
-  EXPECT_EQ(lastErrorNumber(), kvMemoryErrorNumber);
+  EXPECT_EQ(lastErrorNumber(), kvMsgOutOfMemory);
   EXPECT_EQ(array.getCapacity(), 16);
   EXPECT_EQ(array.getCount(), 1);
   EXPECT_EQ(array.getAt(0), 5u);

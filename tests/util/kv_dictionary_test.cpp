@@ -354,7 +354,7 @@ TEST_F(KvDictionaryTest, OutOfMemoryAddsNothing) {
     KvStatus status = dictionary.addAssoc(uintptr_t{12000}, uintptr_t{1});
     ramSetLimits(saved);
     EXPECT_EQ(status, kvFailure);
-    EXPECT_EQ(lastErrorNumber(), kvMemoryErrorNumber);
+    EXPECT_EQ(lastErrorNumber(), kvMsgOutOfMemory);
     EXPECT_EQ(dictionary.getCount(), 12000);
     EXPECT_EQ(dictionary.getTableSize(), 16001);
     EXPECT_FALSE(dictionary.doesExist(uintptr_t{12000}));

@@ -640,11 +640,11 @@ TEST_F(KvStringTest, AFailedFillStopsLaterFills) {
 }
 
 TEST_F(KvStringTest, ErrorMessagesAreFilledThroughTheirText) {
-  kvAddUtilityError(1523) << kvU("libNAME06.so") << kvU("a missing file");
+  kvAddUtilityError(kvMsgCannotLoadLibrary) << kvU("libNAME06.so") << kvU("a missing file");
   EXPECT_STREQ(kvC(KvErrorKeeper::getLastError()->getErrorText()),
                "Unable to load DLL libNAME06.so because of a missing file.");
   clearErrors();
-  kvAddUtilityError(2705) << uint32_t(7) << kvU("the list");
+  kvAddUtilityError(kvMsgNamedParse) << uint32_t(7) << kvU("the list");
   EXPECT_STREQ(kvC(KvErrorKeeper::getLastError()->getErrorText()), "Error parsing the list at offset 7.");
 }
 

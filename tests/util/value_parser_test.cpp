@@ -223,7 +223,7 @@ TEST_F(ValueParserTest, ErrorAppendsOnlyToItsOwnError) {
   // texts meant for it must not land on the error already there.
   KvErrorList strict(nullptr, 0);
   KvErrorKeeper::setErrorList(&strict);
-  kvAddUtilityError(1517);
+  kvAddUtilityError(kvMsgInvalidParameter);
   KvSubString text(kvU("DSN=a;DSN=b;PWD=x;PASSWORD=y"), 28);
   KvValueParser parser(&text, ';', nullptr);
   EXPECT_EQ(parser.initialize(), kvFailure);

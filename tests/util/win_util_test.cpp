@@ -189,7 +189,7 @@ TEST(Accelerators, WithoutMarkersTextsAreOnlyFormatted) {
 
 TEST(Accelerators, LibraryMarkersComeFromString21800) {
   unsigned char markers[64] = {0};
-  kvLoadUtilityString(markers, 21800, sizeof(markers));
+  kvLoadUtilityString(markers, kvStrAcceleratorMarkers, sizeof(markers));
   unsigned char usedA[32] = {0}, usedB[32] = {0};
   unsigned char a[32] = "Open %s", b[32] = "Open %s";
   makeDialogText(usedA, a, sizeof(a), kvU("File"));
