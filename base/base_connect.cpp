@@ -220,7 +220,7 @@ SQLRETURN BaseConnection::SQLConnect(SQLCHAR* szDSN, SQLSMALLINT cbDSN, SQLCHAR*
   if (status == kvSuccess) status = connectInit(nullptr);
   if (status == kvSuccess) status = finishConnect();
   if (status != kvSuccess) {
-    disconnect();
+    kvIgnoreStatus(disconnect());  // clean-up; the first failure stands
     return standardExit(SQL_ERROR);
   }
   return standardExit(SQL_SUCCESS);
@@ -255,11 +255,11 @@ SQLRETURN BaseConnection::SQLDriverConnect(SQLHWND hwnd, SQLCHAR* szConnStrIn, S
     status = connectLogonDialogStart(hwnd, fDriverCompletion, &parser);
   }
   if (status != kvSuccess) {
-    disconnect();
+    kvIgnoreStatus(disconnect());  // clean-up; the first failure stands
     return standardExit(SQL_ERROR);
   }
   if (!isConnected()) {
-    disconnect();
+    kvIgnoreStatus(disconnect());  // the user cancelled: only forgets what was read
     return standardExit(SQL_NO_DATA_FOUND);
   }
   KvString completed;
@@ -285,7 +285,7 @@ SQLRETURN BaseConnection::SQLDriverConnect(SQLHWND hwnd, SQLCHAR* szConnStrIn, S
     }
   }
   if (status != kvSuccess) {
-    disconnect();
+    kvIgnoreStatus(disconnect());  // clean-up; the first failure stands
     return standardExit(SQL_ERROR);
   }
   BaseOutString out(szConnStrOut, int32_t(cbConnStrOutMax), pcbConnStrOut);
@@ -326,7 +326,7 @@ SQLRETURN BaseConnection::SQLBrowseConnect(SQLCHAR* szConnStrIn, SQLSMALLINT cbC
   unsigned more = 0;
   if (status == kvSuccess) status = connectBrowse(hasInput ? &parser : nullptr, browseText_, &more);
   if (status != kvSuccess) {
-    disconnect();
+    kvIgnoreStatus(disconnect());  // clean-up; the first failure stands
     return standardExit(SQL_ERROR);
   }
   flags_ &= ~flagNoBrowse;
@@ -342,7 +342,7 @@ SQLRETURN BaseConnection::SQLBrowseConnect(SQLCHAR* szConnStrIn, SQLSMALLINT cbC
   if (completeConnect() != kvSuccess || appendAttribute(&result, "DSN=", dsn_) != kvSuccess ||
       appendAttribute(&result, "UID=", userId_) != kvSuccess ||
       appendAttribute(&result, "PWD=", password_) != kvSuccess || result.concat(browseText_->getStr()) != kvSuccess) {
-    disconnect();
+    kvIgnoreStatus(disconnect());  // clean-up; the first failure stands
     return standardExit(SQL_ERROR);
   }
   flags_ |= flagNoBrowse;

@@ -31,6 +31,31 @@ void messageText(uint16_t stateIndex, uint16_t msgId, unsigned char* text, uint3
   }
 }
 
+// Writes pieces of text into a buffer of room + 1 bytes, cut to the room
+// and always terminated.
+class MessageWriter {
+ public:
+  MessageWriter(unsigned char* buffer, uint32_t room) : buffer_(buffer), room_(room) { buffer_[0] = 0; }
+  void add(const unsigned char* text) {
+    uint32_t length = uint32_t(std::strlen(kvC(text)));
+    if (length > room_ - used_) {
+      length = room_ - used_;
+      cut_ = 1;
+    }
+    std::memcpy(buffer_ + used_, text, length);
+    used_ += length;
+    buffer_[used_] = 0;
+  }
+  uint32_t getLength() const { return used_; }
+  int wasCut() const { return cut_; }
+
+ private:
+  unsigned char* buffer_;
+  uint32_t room_;
+  uint32_t used_ = 0;
+  int cut_ = 0;
+};
+
 KvError& addOdbc(uint16_t stateIndex, uint16_t msgId, ErrorType type) {
   unsigned char text[512];
   messageText(stateIndex, msgId, text, sizeof(text));
@@ -82,35 +107,31 @@ SQLRETURN BaseErrorList::SQLError(SQLCHAR* szSqlState, SQLINTEGER* pfNativeError
   if (!wantMessage) {
     if (pcbErrorMsg) *pcbErrorMsg = 0;
   } else {
+    // The message is written straight into the application's buffer, so
+    // that handing out an error never needs memory.
+    MessageWriter message(szErrorMsg, uint32_t(cbErrorMsgMax - 1));
     const unsigned char* text = error->getErrorText();
-    KvString message;
     if (text[0]) {
-      message.concat(kvU(vendorPrefix));
+      message.add(kvU(vendorPrefix));
       BaseConnection* owner = getConnection();
       unsigned char driverName[256];
       driverName[0] = 0;
       if (owner) {
         owner->getDriverResourceStr(strDriverName, driverName, sizeof(driverName));
-        message.concat(driverName);
-        message.concat(kvU(" driver"));
+        message.add(driverName);
+        message.add(kvU(" driver"));
       }
-      message.concat(']');
+      message.add(kvU("]"));
       if (error->getNative() != 0 && !(error->getFlags() & KvError::flagNoDbmsName)) {
         const unsigned char* dbms = owner && owner->getDbmsName() ? owner->getDbmsName() : driverName;
-        message.concat('[');
-        message.concat(dbms);
-        message.concat(']');
+        message.add(kvU("["));
+        message.add(dbms);
+        message.add(kvU("]"));
       }
-      message.concat(text);
+      message.add(text);
     }
-    uint32_t length = message.getLength();
-    if (length > uint32_t(cbErrorMsgMax - 1)) {
-      length = uint32_t(cbErrorMsgMax - 1);
-      result = SQL_SUCCESS_WITH_INFO;
-    }
-    if (length) std::memcpy(szErrorMsg, message.getStr(), length);
-    szErrorMsg[length] = 0;
-    if (pcbErrorMsg) *pcbErrorMsg = SQLSMALLINT(length);
+    if (message.wasCut()) result = SQL_SUCCESS_WITH_INFO;
+    if (pcbErrorMsg) *pcbErrorMsg = SQLSMALLINT(message.getLength());
   }
   if (!error->isStatic()) delete error;
   return result;

@@ -96,7 +96,10 @@ Result runKvSort(uint64_t n, int repetitions) {
     Checker check;
     double t0 = now();
     KvSort sort(kRecordBytes);
-    sort.addKey(0, 0, kKeyBytes);
+    if (sort.addKey(0, 0, kKeyBytes) != kvSuccess) {
+      result.failed = 1;
+      break;
+    }
     for (uint64_t i = 0; i < n; ++i) {
       void* slot;
       if (sort.nextSlot(&slot) != kvSuccess) {
@@ -108,7 +111,9 @@ Result runKvSort(uint64_t n, int repetitions) {
     double t1 = now();
     uint64_t held = ramGetStats().systemBytes;
     void* record;
-    for (sort.getSorted(&record); record; sort.getSorted(&record)) check.add(static_cast<unsigned char*>(record));
+    KvStatus got = sort.getSorted(&record);
+    for (; got == kvSuccess && record; got = sort.getSorted(&record)) check.add(static_cast<unsigned char*>(record));
+    if (got != kvSuccess) result.failed = 1;
     double t2 = now();
     held = std::max(held, ramGetStats().systemBytes);
     result.allocatorPeakBytes = std::max(result.allocatorPeakBytes, held);

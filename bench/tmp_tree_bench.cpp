@@ -54,8 +54,9 @@ int main(int argc, char** argv) {
 
   start = std::chrono::steady_clock::now();
   uint32_t walked = 0, key = 0, data = 0;
-  for (tree.getFirst(&key, &data, &found, nullptr); found; tree.getNext(&key, &data, &found, nullptr))
-    ++walked;
+  KvStatus stepped = tree.getFirst(&key, &data, &found, nullptr);
+  for (; stepped == kvSuccess && found; stepped = tree.getNext(&key, &data, &found, nullptr)) ++walked;
+  if (stepped != kvSuccess) return 1;
   double walkSeconds = secondsSince(start);
 
   printf("keys inserted:   %u (%u duplicates) in %.3f s, %.0f ns a key\n", count, duplicates,

@@ -47,7 +47,8 @@ const void* entryModuleInstance() { return moduleInstance; }
 void entryGetDllName(unsigned char* buffer, uint32_t size) {
   unsigned char name[bosNameBytes];
   name[0] = 0;
-  bosGetModuleName(reinterpret_cast<const void*>(&entryGetDllName), name);
+  // The loader knows every module it loaded; should it not, the name is empty.
+  kvIgnoreStatus(bosGetModuleName(reinterpret_cast<const void*>(&entryGetDllName), name));
   size_t length = std::strlen(reinterpret_cast<const char*>(name));
   if (size == 0) return;
   if (length > size - 1) length = size - 1;

@@ -61,7 +61,7 @@ const KvDialogTemplate* kvFindDialogTemplate(const void* module, uint16_t id) {
 
 KvWindow* kvCreateDialogFromTemplate(const KvDialogTemplate* dialogTemplate, KvWindow* owner) {
   if (!dialogTemplate) {
-    invalidParameter();
+    kvAddUtilityError(kvMsgInvalidParameter);
     return nullptr;
   }
   KvWindow* dialog = kvCreateWindow(kvWindowDialog, owner, 0, kvU(dialogTemplate->title), nullptr);

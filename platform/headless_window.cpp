@@ -179,7 +179,7 @@ KvWindow* kvCreateWindow(KvWindowKind kind, KvWindow* parent, uint16_t id, const
                          const KvRect* rect) {
   std::lock_guard<std::mutex> guard(windowLock);
   if (kind > kvWindowComboBox || (parent && !findLive(parent)) || (isChildKind(kind) && !parent)) {
-    invalidParameter();
+    addResourceError(kvMsgInvalidParameter);
     return nullptr;
   }
   KvWindow* w = new KvWindow(kind, id);
@@ -528,7 +528,7 @@ int32_t kvInsertListItem(KvWindow* control, int32_t index, const unsigned char* 
   KvWindow* w = findLive(control);
   int32_t count = w ? w->items_.getCount() : 0;
   if (!w || index < -1 || index > count) {
-    invalidParameter();
+    addResourceError(kvMsgInvalidParameter);
     return -1;
   }
   if (index == -1) index = count;
@@ -561,7 +561,7 @@ void kvResetList(KvWindow* control) {
   if (!w) return;
   w->items_.deleteContents();
   w->selection_ = -1;
-  if (w->kind_ == kvWindowComboBox) replaceText(&w->text_, nullptr);
+  if (w->kind_ == kvWindowComboBox) kvIgnoreStatus(replaceText(&w->text_, nullptr));  // emptying needs no memory
 }
 
 int32_t kvGetListCount(KvWindow* control) {

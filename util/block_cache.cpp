@@ -308,7 +308,7 @@ KvStatus bvmFileWrite(BvmCache* cache, int file, int64_t offset, const void* buf
     uint32_t part = bvmPageBytes - inPage;
     if (part > length - done) part = length - done;
     BvmPage* page = nullptr;
-    findPage(cache, file, pageNo, 0, 0, &page);
+    if (findPage(cache, file, pageNo, 0, 0, &page) != kvSuccess) return kvFailure;
     if (page) {
       unsigned char* data = pageData(cache, uint16_t(page - cache->pages));
       // The file reads zeros in a gap that the write leaves behind its end.
@@ -343,6 +343,7 @@ KvStatus bvmFlush(BvmCache* cache, int file) {
 
 KvStatus bvmFileClose(BvmCache* cache, int file) {
   if (file == 0) return kvSuccess;
-  bvmFlush(cache, file);
-  return bosFileClose(file);
+  KvStatus flushed = bvmFlush(cache, file);
+  KvStatus closed = bosFileClose(file);
+  return flushed == kvSuccess ? closed : kvFailure;
 }

@@ -483,25 +483,25 @@ KvStatus bosFileWrite(int file, int64_t offset, const void* buffer, uint32_t len
 uint32_t bosFileSeek(int file, int64_t offset, uint16_t origin) {
   static const int whence[] = {SEEK_SET, SEEK_CUR, SEEK_END};
   if (!isFileNumber(file)) {
-    bosReportErrno(EBADF, nullptr);
+    kvIgnoreStatus(bosReportErrno(EBADF, nullptr));  // the position answers the failure
     return 0xFFFFFFFFu;
   }
   if (origin > 2) {
-    bosReportErrno(EINVAL, nullptr);
+    kvIgnoreStatus(bosReportErrno(EINVAL, nullptr));  // the position answers the failure
     return 0xFFFFFFFFu;
   }
   // A move from the start or the end makes an owed position moot, unless
   // the move fails and the position stays.
   if (whence[origin] == SEEK_CUR) {
     if (int failure = settlePosition(file)) {
-      bosReportErrno(failure, nullptr);
+      kvIgnoreStatus(bosReportErrno(failure, nullptr));  // the position answers the failure
       return 0xFFFFFFFFu;
     }
   }
   off_t position = lseek(file, off_t(offset), whence[origin]);
   if (position >= 0) forgetPosition(file);
   if (position < 0 || position >= off_t(0xFFFFFFFFu)) {
-    bosReportErrno(position < 0 ? errno : EOVERFLOW, nullptr);
+    kvIgnoreStatus(bosReportErrno(position < 0 ? errno : EOVERFLOW, nullptr));  // the position answers the failure
     return 0xFFFFFFFFu;
   }
   return uint32_t(position);

@@ -35,7 +35,10 @@ void deleteUnlessStatic(KvError* error) {
 KvError::KvError(uint16_t number, const unsigned char* text, ErrorType type, uint16_t stateIndex,
                  int32_t native)
     : native_(native), number_(number), stateIndex_(stateIndex) {
-  text_.initialize(text ? text : kvU(""));
+  // A text that cannot be copied leaves the error without one; the failed
+  // allocation has put the list into its out-of-memory state, which
+  // SQLError reports first.
+  kvIgnoreStatus(text_.initialize(text ? text : kvU("")));
   if (type == etWarning) flags_ |= flagWarning;
 }
 
@@ -60,7 +63,8 @@ const unsigned char* KvError::getErrorText() const {
 
 void KvError::appendText(const unsigned char* text) {
   if (flags_ & flagStatic) return;
-  text_.concat(text);
+  // As in the constructor: the out-of-memory state reports a failure.
+  kvIgnoreStatus(text_.concat(text));
 }
 
 void KvError::setSqlState(const char* state) {

@@ -68,28 +68,29 @@ uint32_t nameHash(const unsigned char* name, uint32_t length) {
 class ByteBuilder {
  public:
   ~ByteBuilder() { ramFree(bytes_); }
-  KvStatus add(const void* bytes, uint32_t length) {
-    if (failed_) return kvFailure;
+  // Appends bytes. A failure sticks: later adds do nothing, and the owner
+  // checks hasFailed once after the last add.
+  void add(const void* bytes, uint32_t length) {
+    if (failed_) return;
     uint64_t needed = uint64_t(length_) + length;
     if (needed > kvIniMaxFileBytes) {
       failed_ = 1;
       addResourceError(kvMsgFileInputOutput);
-      return kvFailure;
+      return;
     }
     if (needed > capacity_) {
       uint32_t grown = capacity_ ? capacity_ : 64;
       while (grown < needed) grown *= 2;
       if (ramResize(&bytes_, grown) != kvSuccess) {
         failed_ = 1;
-        return kvFailure;
+        return;
       }
       capacity_ = grown;
     }
     if (length) std::memcpy(bytes_ + length_, bytes, length);
     length_ += length;
-    return kvSuccess;
   }
-  KvStatus add(const char* text) { return add(text, uint32_t(std::strlen(text))); }
+  void add(const char* text) { add(text, uint32_t(std::strlen(text))); }
   int hasFailed() const { return failed_; }
   const unsigned char* getBytes() const { return bytes_; }
   uint32_t getLength() const { return length_; }
@@ -130,9 +131,12 @@ KvStatus createEmptyFile(const unsigned char* path) {
   unsigned char tempName[bosPathBytes];
   int file = 0;
   if (bosReplaceOpen(path, tempName, &file) != kvSuccess) return kvFailure;
-  bosFileClose(file);
+  if (bosFileClose(file) != kvSuccess) {
+    kvIgnoreStatus(bosFileDelete(tempName));  // clean-up; the close failed first
+    return kvFailure;
+  }
   if (bosrname(tempName, path) != kvSuccess) {
-    bosFileDelete(tempName);
+    kvIgnoreStatus(bosFileDelete(tempName));  // clean-up; the rename's error may be dropped below
     if (!bosexist(path)) return kvFailure;
     mark.dropNew();  // another writer made it first
   }
@@ -440,8 +444,10 @@ KvStatus KvIniText::load(const unsigned char* path, int* exists) {
   }
   int tooLarge = 0;
   KvStatus status = readWholeFile(file, &bytes_, &length_, &tooLarge);
-  bosFileClose(file);
   int memoryShort = status != kvSuccess && !tooLarge && mark.newestNumber() == kvMsgOutOfMemory;
+  // The file was only read: a failing close changes nothing that was read,
+  // and its error goes with the reading errors.
+  kvIgnoreStatus(bosFileClose(file));
   mark.dropNew();
   if (status != kvSuccess) return memoryShort ? kvFailure : kvSuccess;
   *exists = 1;
@@ -795,8 +801,9 @@ KvStatus KvIniUpdate::begin(const unsigned char* path, int create, int* exists) 
     if (bosFileOpen(name, bosOpenReadWrite, &file) != kvSuccess) return kvFailure;
     KvErrorMark mark;
     if (bosRegionLock(file, 0, lockOffset, lockLength) != kvSuccess) {
-      bosFileClose(file);
-      if (mark.newestNumber() != kvMsgRegionLocked || attempt + 1 == lockAttempts) return kvFailure;
+      int busy = mark.newestNumber() == kvMsgRegionLocked;
+      kvIgnoreStatus(bosFileClose(file));  // clean-up; the lock failure decides
+      if (!busy || attempt + 1 == lockAttempts) return kvFailure;
       mark.dropNew();
       bossleep(lockPauseMs);
       continue;
@@ -804,7 +811,7 @@ KvStatus KvIniUpdate::begin(const unsigned char* path, int create, int* exists) 
     // A writer that waited for the lock may hold a file that the writer
     // before it has replaced meanwhile; its change must go into the new one.
     if (!bosIsSameFile(file, path_)) {
-      bosFileClose(file);
+      if (bosFileClose(file) != kvSuccess) return kvFailure;
       continue;
     }
     file_ = file;
@@ -822,7 +829,9 @@ KvStatus KvIniUpdate::commit() {
 
 void KvIniUpdate::end() {
   if (!file_) return;
-  bosFileClose(file_);  // drops the lock
+  // Drops the lock. The file was only read (a change is saved to a new file
+  // that replaces it), so a failing close loses nothing.
+  kvIgnoreStatus(bosFileClose(file_));
   file_ = 0;
 }
 
@@ -837,14 +846,16 @@ uint32_t kvGetPrivateProfileString(const unsigned char* section, const unsigned 
     KvErrorMark mark;
     unsigned char path[bosPathBytes];
     int exists = 0;
-    if (kvIniPrivatePath(fileName, path, 0) == kvSuccess) text.load(path, &exists);
+    // A file that cannot be read answers as an empty one, as the defaults.
+    if (kvIniPrivatePath(fileName, path, 0) == kvSuccess) kvIgnoreStatus(text.load(path, &exists));
     mark.dropNew();
   }
   if (!section || !key) {
     KvIniList list(0);
     int found = 0;
-    if (!section) text.listSections(&list);
-    else text.listEntries(section, 0xFFFFFFFFu, &list, &found);
+    KvStatus listed = !section ? text.listSections(&list) : text.listEntries(section, 0xFFFFFFFFu, &list, &found);
+    // A list cut short for want of memory would pass for the whole one.
+    if (listed != kvSuccess) return KvIniList(0).copyCutItems(buffer, size);
     return list.copyCutItems(buffer, size);
   }
   const unsigned char* value;

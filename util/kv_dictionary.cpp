@@ -95,7 +95,7 @@ KvStatus KvSet::initialize(uint16_t expected) {
 }
 
 void KvSet::reset() {
-  buckets_.setInitialSize(0);
+  kvIgnoreStatus(buckets_.setInitialSize(0));  // emptying needs no memory
   tableSize_ = 0;
   count_ = 0;
   fill_ = defaultFill;

@@ -650,7 +650,8 @@ KvReplaceString::~KvReplaceString() {
   const uint32_t length = writeOffset_ + length_;
   target_->setLength(length);
   buffer[length] = 0;
-  if (gap && target_->isOwned() && length + 1 <= kvStringMaxBytes) target_->resize(length + 1);
+  // Giving back the room the text no longer needs; the text is whole either way.
+  if (gap && target_->isOwned() && length + 1 <= kvStringMaxBytes) kvIgnoreStatus(target_->resize(length + 1));
 }
 
 void KvReplaceString::skip(uint32_t n) {
@@ -818,21 +819,21 @@ KvStatus KvParamString::setParam(int32_t number) {
 }
 
 KvParamString& KvParamString::operator<<(const unsigned char* text) {
-  if (!hasFailed()) setParam(text);
+  if (!hasFailed()) kvIgnoreStatus(setParam(text));  // a failure sticks in hasFailed
   return *this;
 }
 
 KvParamString& KvParamString::operator<<(uint32_t number) {
-  if (!hasFailed()) setParam(number);
+  if (!hasFailed()) kvIgnoreStatus(setParam(number));  // a failure sticks in hasFailed
   return *this;
 }
 
 KvParamString& KvParamString::operator<<(int32_t number) {
-  if (!hasFailed()) setParam(number);
+  if (!hasFailed()) kvIgnoreStatus(setParam(number));  // a failure sticks in hasFailed
   return *this;
 }
 
 KvParamString& KvParamString::operator<<(const KvSubString& text) {
-  if (!hasFailed()) setParam(text);
+  if (!hasFailed()) kvIgnoreStatus(setParam(text));  // a failure sticks in hasFailed
   return *this;
 }

@@ -14,9 +14,14 @@
 
 // Status of every internal operation: 0 success, 1 failure. The reason of a
 // failure stands in the calling thread's current error list; "not found" is
-// an out-parameter, never a failure.
-typedef int KvStatus;
-enum : int { kvSuccess = 0, kvFailure = 1 };
+// an out-parameter, never a failure. A status is never ignored: discarding
+// one warns, and a bare number does not convert to it.
+enum [[nodiscard]] KvStatus : int { kvSuccess = 0, kvFailure = 1 };
+
+// Says that a status is deliberately not acted on: a clean-up step after an
+// earlier failure, whose own error only adds to the list, or a step whose
+// failure the caller tolerates by design. Each use says why in a comment.
+inline void kvIgnoreStatus(KvStatus) {}
 
 // Literal text as the library's byte type.
 inline const unsigned char* kvU(const char* text) {

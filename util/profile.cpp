@@ -176,9 +176,10 @@ uint32_t readKnownIni(const KnownIni& ini, const unsigned char* section, const u
   {
     KvErrorMark mark;
     if (openStore(ini, &store, 0) == kvSuccess) {
+      // A file that cannot be read answers as a missing one.
       for (int i = 0; i < store.fileCount; ++i) {
         int exists = 0;
-        texts[i]->load(store.paths[i], &exists);
+        kvIgnoreStatus(texts[i]->load(store.paths[i], &exists));
         existing += exists;
       }
     } else {
@@ -190,8 +191,10 @@ uint32_t readKnownIni(const KnownIni& ini, const unsigned char* section, const u
   if (isEmptyText(section)) {
     if (!existing) return copyDefault(buffer, size, defaultValue);
     KvIniList list(0);
-    for (int i = 0; i < store.fileCount; ++i) texts[i]->listSections(&list);
-    if (list.getCount() == 0) {
+    KvStatus listed = kvSuccess;
+    for (int i = 0; i < store.fileCount && listed == kvSuccess; ++i) listed = texts[i]->listSections(&list);
+    // A list cut short for want of memory would pass for the whole one.
+    if (listed != kvSuccess || list.getCount() == 0) {
       copyDefault(buffer, size, defaultValue);
       return 0;
     }
@@ -207,8 +210,8 @@ uint32_t readKnownIni(const KnownIni& ini, const unsigned char* section, const u
   if (isEmptyText(key)) {
     KvIniList list(1);
     int found = 0;
-    holder->listEntries(section, listedValueMaxBytes, &list, &found);
-    if (list.getCount() == 0) return copyDefault(buffer, size, defaultValue);
+    KvStatus listed = holder->listEntries(section, listedValueMaxBytes, &list, &found);
+    if (listed != kvSuccess || list.getCount() == 0) return copyDefault(buffer, size, defaultValue);
     return list.copyWholeItems(buffer, size);
   }
   const unsigned char* value;
@@ -254,7 +257,8 @@ KvStatus writeKnownIni(const KnownIni& ini, const unsigned char* section, const 
   if (store.fileCount > 1) {
     KvErrorMark mark;
     int exists = 0;
-    system.load(store.paths[1], &exists);
+    // An unreadable system file has nothing to copy.
+    kvIgnoreStatus(system.load(store.paths[1], &exists));
     mark.dropNew();
   }
   const unsigned char* unused;

@@ -315,7 +315,8 @@ KvStatus KvfParam::getParamLine(KvString& line) const {
 
 KvQueryFile::KvQueryFile() : store_(32768) { sections_.setOwnsObjects(true); }
 
-KvQueryFile::~KvQueryFile() { closeFile(); }
+// The reader only reads, so a failing close loses nothing.
+KvQueryFile::~KvQueryFile() { kvIgnoreStatus(closeFile()); }
 
 const unsigned char* KvQueryFile::getSectionName(SectionType type) {
   return type >= 0 && type < knownSectionCount ? knownSectionNames[type] : nullptr;
@@ -381,7 +382,7 @@ KvStatus KvQueryFile::openFile(const unsigned char* path) {
   if (closeFile() != kvSuccess) return kvFailure;
   if (copyPath(&fullPath_, path) != kvSuccess || reader_.openFile(fullPath_, kvQueryLineBytes) != kvSuccess ||
       readFile() != kvSuccess) {
-    reader_.closeFile();
+    kvIgnoreStatus(reader_.closeFile());  // clean-up; the first failure stands
     reset();
     return kvFailure;
   }

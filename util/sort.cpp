@@ -215,8 +215,10 @@ bool covers(uint64_t next, uint64_t bufferFirst, uint32_t bufferCount) {
 }
 
 void closeWorkFile(int* file, unsigned char** name) {
-  if (*file) bosFileClose(*file);
-  if (*name) bosFileDelete(*name);
+  // A scratch file: its records went out through checked writes, and one
+  // that will not go away is no failure of the sort's.
+  if (*file) kvIgnoreStatus(bosFileClose(*file));
+  if (*name) kvIgnoreStatus(bosFileDelete(*name));
   ramFree(*name);
   *file = 0;
   *name = nullptr;

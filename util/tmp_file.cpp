@@ -244,7 +244,7 @@ KvStatus KvTmpFile::openSpillFile(int which, uint32_t makeFlags) {
   ramFree(made);
   if (!name) {
     // Without its name the file could never be deleted: give it up now.
-    bosFileClose(file);
+    kvIgnoreStatus(bosFileClose(file));  // clean-up; the memory failure stands
     file = 0;
     return kvFailure;
   }
@@ -395,8 +395,10 @@ KvStatus KvTmpFile::writeHuge(uint32_t offset, const void* data, uint32_t length
 // ---------------------------------------------------------------- files
 
 void KvTmpFile::closeSpillFiles() {
-  bosFileClose(firstFile_);
-  bosFileClose(secondFile_);
+  // Every page went out through a checked write; closing a scratch file
+  // has nothing left to lose.
+  kvIgnoreStatus(bosFileClose(firstFile_));
+  kvIgnoreStatus(bosFileClose(secondFile_));
   firstFile_ = 0;
   secondFile_ = 0;
 }

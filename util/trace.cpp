@@ -62,13 +62,11 @@ int traceMessageBox(KvWindow* owner, const unsigned char* text, const unsigned c
     next = nextBoxHook;
     if (boxTrace) {
       writingBox = 1;
+      // The box is shown whether or not the trace can take its line.
       KvString line;
-      if (caption && *caption) {
-        line.concat(caption);
-        line.concat(kvU(": "));
-      }
-      line.concat(text);
-      boxTrace->writeLine(line.getStr());
+      int captioned = !caption || !*caption ||
+                      (line.concat(caption) == kvSuccess && line.concat(kvU(": ")) == kvSuccess);
+      if (captioned && line.concat(text) == kvSuccess) kvIgnoreStatus(boxTrace->writeLine(line.getStr()));
       writingBox = 0;
     }
   }
@@ -99,7 +97,8 @@ KvTrace::~KvTrace() {
 
 void KvTrace::resetTrace() {
   stopMessageBoxes(this);
-  if (file_) bosFileClose(file_);
+  // Every line went out through a checked write; nothing is left to lose.
+  if (file_) kvIgnoreStatus(bosFileClose(file_));
   file_ = 0;
   ramFree(fileName_);
   fileName_ = nullptr;

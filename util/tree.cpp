@@ -103,7 +103,8 @@ KvTree::KvTree(uint16_t keyLength, uint16_t dataLength, KvTreeCompare compare,
     entrySize_ = static_cast<uint16_t>(entry);
     nodeSize_ = static_cast<uint16_t>((maxLinks_ - 1) * entry + 12);
   }
-  iterator_.initialize(this);
+  // Only reserves the iterator's stack, which grows on demand anyway.
+  kvIgnoreStatus(iterator_.initialize(this));
   store_.getContiguousSpace(1);
 }
 
@@ -481,16 +482,17 @@ KvStatus KvTree::descend(KvTreeIterator* it, uint32_t node, int toLast) {
   return kvSuccess;
 }
 
-void KvTree::setBeforeFirst(KvTreeIterator* it) {
+KvStatus KvTree::setBeforeFirst(KvTreeIterator* it) {
   it->clear();
-  if (root_) it->push(root_, KvTreeIterator::beforeFirst);
+  return root_ ? it->push(root_, KvTreeIterator::beforeFirst) : kvSuccess;
 }
 
-void KvTree::setAfterLast(KvTreeIterator* it) {
+KvStatus KvTree::setAfterLast(KvTreeIterator* it) {
   it->clear();
+  if (!root_) return kvSuccess;
   unsigned char* p;
-  if (root_ && store_.tmpPointer(root_, reinterpret_cast<void**>(&p), nullptr, 0) == kvSuccess)
-    it->push(root_, keyCountOf(p));
+  if (store_.tmpPointer(root_, reinterpret_cast<void**>(&p), nullptr, 0) != kvSuccess) return kvFailure;
+  return it->push(root_, keyCountOf(p));
 }
 
 // Leaves the top node: forward, to the gap after the subtree just left;
@@ -501,9 +503,7 @@ KvStatus KvTree::climb(KvTreeIterator* it, int forward, uint32_t* found) {
     it->pop();
     if (it->getDepth() == 0) {
       *found = 0;
-      if (forward) setAfterLast(it);
-      else setBeforeFirst(it);
-      return kvSuccess;
+      return forward ? setAfterLast(it) : setBeforeFirst(it);
     }
     unsigned char* p;
     if (store_.tmpPointer(it->topNode(), reinterpret_cast<void**>(&p), nullptr, 0) != kvSuccess)

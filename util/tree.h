@@ -189,8 +189,8 @@ class KV_UTIL_API KvTree : public KvObject {
   // Delivers the entry the iterator is on, skipping marked ones in the
   // given direction.
   KvStatus deliver(KvTreeIterator* it, int forward, void* key, void* data, uint32_t* found);
-  void setAfterLast(KvTreeIterator* it);
-  void setBeforeFirst(KvTreeIterator* it);
+  KvStatus setAfterLast(KvTreeIterator* it);
+  KvStatus setBeforeFirst(KvTreeIterator* it);
   void noteDepth(uint16_t depth);
 
   int16_t compareKeys(const void* a, const void* b) const;

@@ -180,9 +180,9 @@ KvStatus KvValueParser::parse(KeyIndex* keys, const unsigned char* text, uint32_
     }
     const int known = keys->find(attributes_, *key) != KeyIndex::none;
     if (known && !strEqualCi(key->getStr(), driverKey)) {
-      parseErrorWith(kvMsgAttributeRepeated, *key);
+      KvStatus status = parseErrorWith(kvMsgAttributeRepeated, *key);
       delete key;
-      return kvFailure;
+      return status;
     }
 
     // Only the "=" itself belongs to the syntax: in "PWD==x" or "PWD=*x"

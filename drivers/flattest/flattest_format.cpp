@@ -96,8 +96,7 @@ KvStatus flatTestCreateTable(const unsigned char* path, const std::vector<FlatTe
   layout.columns = columns;
   std::string reason;
   if (!flatTestCheckLayout(&layout, &reason)) {
-    bosReportErrno(EINVAL, path);
-    return kvFailure;
+    return bosReportErrno(EINVAL, path);
   }
   std::vector<unsigned char> header = flatTestHeader(layout);
   unsigned char name[bosPathBytes];

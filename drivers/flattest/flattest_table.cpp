@@ -57,7 +57,7 @@ FlatTestSharedDesc::FlatTestSharedDesc(FlatConnection* connection, FlatFileDesc*
 
 FlatTestSharedDesc::~FlatTestSharedDesc() {
   unlockAll();
-  (void)bosFileClose(file_);
+  kvIgnoreStatus(bosFileClose(file_));  // every record went out through a checked write
 }
 
 KvStatus FlatTestSharedDesc::setRecordCnt() {
@@ -112,7 +112,7 @@ void FlatTestSharedDesc::unlock(uint32_t slot) {
 void FlatTestSharedDesc::unlockAll() {
   while (!held_.empty()) {
     uint32_t slot = *held_.begin();
-    (void)bosRegionLock(file_, 1, flatTestLockBase + slot, 1);
+    kvIgnoreStatus(bosRegionLock(file_, 1, flatTestLockBase + slot, 1));  // closing drops it anyway
     held_.erase(held_.begin());
   }
 }
@@ -205,12 +205,12 @@ KvStatus FlatTestFileDesc::openDataFile(FlatConnection* connection, const unsign
       status = badFile(name, "the file is shorter than its records");
   }
   if (status != kvSuccess) {
-    (void)bosFileClose(file);
+    kvIgnoreStatus(bosFileClose(file));  // clean-up; the first failure stands
     return kvFailure;
   }
   auto* shared = new FlatTestSharedDesc(connection, this, file, layout);
   if (!shared) {
-    (void)bosFileClose(file);
+    kvIgnoreStatus(bosFileClose(file));  // clean-up; the memory failure stands
     KvErrorKeeper::addMemoryError();
     return kvFailure;
   }
@@ -230,7 +230,10 @@ KvStatus FlatTestFileDesc::openDataFile(FlatConnection* connection, const unsign
     for (const auto& t : types)
       if (t.type == column.type) {
         field->setSqlType(t.sqlType);
-        field->setTypeName(kvU(t.name));
+        if (field->setTypeName(kvU(t.name)) != kvSuccess) {
+          delete field;
+          return kvFailure;
+        }
       }
     field->setPrecision(column.type == 'I' ? 10 : column.type == 'D' ? 15 : column.type == 'T' ? 10 : column.width);
     if (column.flags & flatTestUnique) field->setFlags(FlatSharedField::flagUniqueKey);

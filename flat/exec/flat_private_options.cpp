@@ -271,8 +271,8 @@ KvStatus FlatStatement::rowValue(const FlatRowValue* value) {
     delete pending;
     if (getFlatConnection()->isWritingDirectly() && table->getLockLevel()) {
       // Releases after a failure; the failure's own error stands.
-      (void)table->unlockRecord(flatLockUpdate, nullptr);
-      (void)table->unlockRecord(flatLockRecord, nullptr);
+      kvIgnoreStatus(table->unlockRecord(flatLockUpdate, nullptr));
+      kvIgnoreStatus(table->unlockRecord(flatLockRecord, nullptr));
     }
     changeClaimed_ = 0;
     return kvFailure;
@@ -351,8 +351,9 @@ KvStatus FlatStatement::lockCurrentRow() {
   for (FlatFileDesc* table = query->getFirstTable(); table; table = table->getNextTable()) {
     if (!table->getLockLevel()) continue;
     if (table->lockRecord(flatLockRecord) != kvSuccess) {
+      // Releases after a failure; the failure's own error stands.
       for (FlatFileDesc* undo = query->getFirstTable(); undo != table; undo = undo->getNextTable())
-        if (undo->getLockLevel()) (void)undo->unlockRecord(flatLockRecord, nullptr);
+        if (undo->getLockLevel()) kvIgnoreStatus(undo->unlockRecord(flatLockRecord, nullptr));
       return kvFailure;
     }
   }
@@ -397,7 +398,7 @@ KvStatus FlatStatement::unlockRow(const FlatRowRequest* request) {
     if (request && request->request == flatOptionUpdateRow) {
       table->unlockIndex();
       // Option 1050 always succeeds; an unlock that fails leaves its error.
-      (void)table->unlockRecord(flatLockRecord, nullptr);
+      kvIgnoreStatus(table->unlockRecord(flatLockRecord, nullptr));
     } else {
       table->unlockHeaders(flatLockRecord);
     }

@@ -27,6 +27,12 @@ KvStatus notCapable() {
   return kvFailure;
 }
 
+// The answer of a descriptor maker the driver does not override.
+FlatDescriptor* notCapableDesc() {
+  addOdbcError(stateNotCapable);
+  return nullptr;
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------- FlatSortInfo
@@ -303,20 +309,16 @@ KvStatus FlatStatement::maxNumRecords(FlatSqlDesc* query, uint32_t* bound) {
 // ---------------------------------------------------------------- driver operations' engine versions
 
 FlatDescriptor* FlatStatement::allocStatisticsDesc() {
-  notCapable();
-  return nullptr;
+  return notCapableDesc();
 }
 FlatDescriptor* FlatStatement::allocTableDesc() {
-  notCapable();
-  return nullptr;
+  return notCapableDesc();
 }
 FlatDescriptor* FlatStatement::allocColumnDesc() {
-  notCapable();
-  return nullptr;
+  return notCapableDesc();
 }
 FlatDescriptor* FlatStatement::allocSpecialDesc() {
-  notCapable();
-  return nullptr;
+  return notCapableDesc();
 }
 KvStatus FlatStatement::allocFileDesc(FlatFileDesc** out) {
   *out = nullptr;
@@ -324,24 +326,20 @@ KvStatus FlatStatement::allocFileDesc(FlatFileDesc** out) {
 }
 FlatSqlDesc* FlatStatement::allocSqlDesc() { return nullptr; }
 FlatDescriptor* FlatStatement::allocDropTableDesc() {
-  notCapable();
-  return nullptr;
+  return notCapableDesc();
 }
 KvStatus FlatStatement::isOptionList(const unsigned char*, uint16_t* isList) {
   *isList = 0;
   return kvSuccess;
 }
 FlatDescriptor* FlatStatement::allocCreateDesc() {
-  notCapable();
-  return nullptr;
+  return notCapableDesc();
 }
 FlatDescriptor* FlatStatement::allocCrIndexDesc() {
-  notCapable();
-  return nullptr;
+  return notCapableDesc();
 }
 FlatDescriptor* FlatStatement::allocDropIndexDesc() {
-  notCapable();
-  return nullptr;
+  return notCapableDesc();
 }
 FlatDescriptor* FlatStatement::allocSpecialStmt(const unsigned char*) {
   addFlatSyntaxError(msgUnknownStatement);

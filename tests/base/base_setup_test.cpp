@@ -317,7 +317,7 @@ TEST_F(SetupDialogTest, EveryKindShowsItsValue) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.attributes);
     kvResetList(control(305));
-    kvSetListSelection(control(304), -1);
+    EXPECT_EQ(kvSetListSelection(control(304), -1), kvSuccess);
     auto info = open(DSNInfoStruct::requestConfigure, c.attributes);
     EXPECT_EQ(kvGetCheck(control(301)), c.fast);
     EXPECT_EQ(kvGetCheck(control(302)), c.safe);
@@ -370,13 +370,13 @@ TEST_F(SetupDialogTest, ADialogWithoutTheFrameworksControlsIsRefused) {
 
 TEST_F(SetupDialogTest, ConfirmingWritesWhatEveryKindReadsBack) {
   auto info = open(DSNInfoStruct::requestAdd, attrs({}));
-  kvSetWindowText(control(401), kvU("Sales"));
-  kvSetWindowText(control(402), kvU("Q4"));
-  kvSetWindowText(control(300), kvU("/new"));
-  kvCheckRadioButton(dialog_, 301, 302, 302);
-  kvSetCheck(control(303), kvUnchecked);
-  kvSetListSelection(control(304), 0);
-  kvSetListSelection(control(305), 0);
+  EXPECT_EQ(kvSetWindowText(control(401), kvU("Sales")), kvSuccess);
+  EXPECT_EQ(kvSetWindowText(control(402), kvU("Q4")), kvSuccess);
+  EXPECT_EQ(kvSetWindowText(control(300), kvU("/new")), kvSuccess);
+  EXPECT_EQ(kvCheckRadioButton(dialog_, 301, 302, 302), kvSuccess);
+  EXPECT_EQ(kvSetCheck(control(303), kvUnchecked), kvSuccess);
+  EXPECT_EQ(kvSetListSelection(control(304), 0), kvSuccess);
+  EXPECT_EQ(kvSetListSelection(control(305), 0), kvSuccess);
   ASSERT_EQ(BaseWriteValuesToIni(dialog_, info.get()), kvSuccess) << firstInstallerError().text;
   const std::vector<std::string> expected = {"Driver=KvTest", "Description=Q4", "Database=/new", "Mode=Safe",
                                              "IntlSort=0",    "Locking=NONE",   "LockWait=0",    "Version=7"};
@@ -385,20 +385,20 @@ TEST_F(SetupDialogTest, ConfirmingWritesWhatEveryKindReadsBack) {
          "control its value";
 
   // No radio button checked: the key is not written at all.
-  kvSetCheck(control(302), kvUnchecked);
+  EXPECT_EQ(kvSetCheck(control(302), kvUnchecked), kvSuccess);
   ASSERT_EQ(BaseWriteValuesToIni(dialog_, info.get()), kvSuccess);
   for (const std::string& entry : sectionOf(user(), "Sales")) EXPECT_NE(entry.substr(0, 5), "Mode=");
 }
 
 TEST_F(SetupDialogTest, RenamingRemovesTheOldSectionButAChangeOfCaseRemovesNothing) {
   auto info = open(DSNInfoStruct::requestConfigure, attrs({"DSN=Old"}));
-  kvSetWindowText(control(401), kvU("New"));
+  EXPECT_EQ(kvSetWindowText(control(401), kvU("New")), kvSuccess);
   ASSERT_EQ(BaseWriteValuesToIni(dialog_, info.get()), kvSuccess) << firstInstallerError().text;
   EXPECT_EQ(sectionNames(user()), (std::vector<std::string>{"Other", "New"}));
   EXPECT_EQ(sectionOf(user(), "New")[2], "Database=/old") << "the values go with the data source";
 
   auto again = open(DSNInfoStruct::requestConfigure, attrs({"DSN=New"}));
-  kvSetWindowText(control(401), kvU("NEW"));
+  EXPECT_EQ(kvSetWindowText(control(401), kvU("NEW")), kvSuccess);
   ASSERT_EQ(BaseWriteValuesToIni(dialog_, again.get()), kvSuccess);
   EXPECT_EQ(sectionNames(user()), (std::vector<std::string>{"Other", "NEW"}));
 }
@@ -407,13 +407,13 @@ TEST_F(SetupDialogTest, ANameThatCannotBeWrittenKeepsTheDialogOpenAndChangesNoth
   auto info = open(DSNInfoStruct::requestConfigure, attrs({"DSN=Old"}));
   const std::string before = user();
   for (const char* name : {"", "a[b", "a=b", "a;b"}) {
-    kvSetWindowText(control(401), kvU(name));
+    EXPECT_EQ(kvSetWindowText(control(401), kvU(name)), kvSuccess);
     SQLValidDSN("x");
     EXPECT_EQ(BaseWriteValuesToIni(dialog_, info.get()), kvFailure) << name;
     EXPECT_EQ(firstInstallerError().code, DWORD(ODBC_ERROR_INVALID_DSN)) << name;
     EXPECT_EQ(user(), before) << name;
   }
-  kvSetWindowText(control(401), kvU("Renamed"));
+  EXPECT_EQ(kvSetWindowText(control(401), kvU("Renamed")), kvSuccess);
   ASSERT_EQ(BaseWriteValuesToIni(dialog_, info.get()), kvSuccess) << "the user corrects the name";
   EXPECT_EQ(sectionNames(user()), (std::vector<std::string>{"Other", "Renamed"}));
 }

@@ -58,8 +58,8 @@ class UnitConnection : public BaseConnection {
     }
     *more = 0;
     KvString text;
-    text.concat(kvU("HOST="));
-    text.concat(host->getText(), host->getLength());
+    if (text.concat(kvU("HOST=")) != kvSuccess || text.concat(host->getText(), host->getLength()) != kvSuccess)
+      return kvFailure;
     return missing->initialize(text.getStr());
   }
 

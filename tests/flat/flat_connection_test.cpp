@@ -96,12 +96,15 @@ TEST_F(FlatConnectionTest, ConnectionKeys) {
     FlatTestConnection* connection = connectWith(c.attributes, &rc);
     EXPECT_EQ(rc == SQL_SUCCESS || rc == SQL_SUCCESS_WITH_INFO, c.connects) << c.attributes;
     if (!c.connects) continue;
-    if (!c.directory.empty())
+    if (!c.directory.empty()) {
       EXPECT_STREQ(kvC(connection->getDatabaseDirectory()), c.directory.c_str()) << c.attributes;
+    }
     EXPECT_EQ(connection->getEngineFlags() & c.set, c.set) << c.attributes;
     EXPECT_EQ(connection->getEngineFlags() & c.clear, 0u) << c.attributes;
     EXPECT_EQ(connection->getFileOpenCache(), c.fileOpenCache) << c.attributes;
-    if (c.chunks) EXPECT_EQ(connection->getCacheChunks(), c.chunks) << c.attributes;
+    if (c.chunks) {
+      EXPECT_EQ(connection->getCacheChunks(), c.chunks) << c.attributes;
+    }
   }
 }
 

@@ -41,7 +41,7 @@ class FlatTestFixture : public ::testing::Test {
   void TearDown() override {
     for (auto it = connections_.rbegin(); it != connections_.rend(); ++it) {
       KvErrorKeeper::setErrorList(&(*it)->getErrorList());
-      (*it)->disconnect();
+      EXPECT_EQ((*it)->disconnect(), kvSuccess);
       KvErrorKeeper::giveUpErrorList();
       delete *it;
     }
@@ -102,7 +102,7 @@ class FlatTestFixture : public ::testing::Test {
         delete reader;
         result = kvFailure;
       }
-      if (result == kvSuccess) sql->addTable(reader);
+      if (result == kvSuccess) result = sql->addTable(reader);
     }
     if (result == kvSuccess) result = statement->setHeadDescriptor(sql, flatKindSelect);
     else delete sql;
@@ -116,7 +116,7 @@ class FlatTestFixture : public ::testing::Test {
     return reader;
   }
   static void drop(FlatStatement* statement) {
-    statement->setToAllocatedState(1);
+    EXPECT_EQ(statement->setToAllocatedState(1), kvSuccess);
     delete statement;
   }
 

@@ -57,7 +57,8 @@ intptr_t setupProc(KvWindow* dialog, uint32_t message, uintptr_t wParam, intptr_
     seen.param = lParam;
     for (const char* item : {"NONE", "FILE", "RECORD"}) kvAddListItem(kvGetDlgItem(dialog, 304), kvU(item));
     kvAddListItem(kvGetDlgItem(dialog, 306), kvU("a.dbf"));
-    kvSetTextLimit(kvGetDlgItem(dialog, 401), 8);
+    // The Define dialog (101), which shares this procedure, has no 401.
+    kvIgnoreStatus(kvSetTextLimit(kvGetDlgItem(dialog, 401), 8));
     return 1;
   }
   if (message != kvWmCommand) return 0;

@@ -143,7 +143,7 @@ TEST_F(HeadlessWindowTest, ComboBoxTextFollowsItsSelection) {
   EXPECT_EQ(textOf(combo), "Fixed");
   ASSERT_EQ(kvSetListSelection(combo, -1), kvSuccess);
   EXPECT_EQ(textOf(combo), "");
-  kvSetListSelection(combo, 1);
+  EXPECT_EQ(kvSetListSelection(combo, 1), kvSuccess);
   kvResetList(combo);
   EXPECT_EQ(textOf(combo), "");
   EXPECT_EQ(kvGetListSelection(combo), -1);

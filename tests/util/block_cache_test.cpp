@@ -29,7 +29,7 @@ class BlockCacheTest : public ErrorCapturingTest {
     ASSERT_TRUE(scratch_.make("kvbvm"));
   }
   void TearDown() override {
-    for (int file : files_) bosFileClose(file);
+    for (int file : files_) EXPECT_EQ(bosFileClose(file), kvSuccess);
     while (cache_) release();
     ErrorCapturingTest::TearDown();
     scratch_.remove();
@@ -225,7 +225,7 @@ TEST_F(BlockCacheTest, AWriteBehindAPagesEndLeavesZerosInTheGap) {
   makeFile("full.dat", page);
   init(1);
   read(0, page);
-  bvmFlush(cache_, data_);
+  EXPECT_EQ(bvmFlush(cache_, data_), kvSuccess);
   makeFile("short.dat", 100);
   read(0, 100);  // cached with 100 valid bytes
   const unsigned char tail[] = {1, 2, 3, 4};

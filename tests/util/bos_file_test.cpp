@@ -82,13 +82,13 @@ TEST_F(BosFileTest, PositionedCallsLeaveThePositionBehindTheirBytes) {
   auto position = [](int file) { return std::to_string(bosFileSeek(file, 0, 1)); };
   const Case cases[] = {
       {"read", [&](int f) { read(f, 2, 3); }, position, "5"},
-      {"write", [](int f) { bosFileWrite(f, 7, "ab", 2); }, position, "9"},
+      {"write", [](int f) { EXPECT_EQ(bosFileWrite(f, 7, "ab", 2), kvSuccess); }, position, "9"},
       {"read cut at the end", [&](int f) { EXPECT_EQ(read(f, 8, 10), "89"); }, position, "10"},
       {"read beyond the end", [&](int f) { EXPECT_EQ(read(f, 20, 4), ""); }, position, "20"},
       {"read, then read on", [&](int f) { read(f, 2, 3); }, [&](int f) { return read(f, -1, 2); }, "56"},
-      {"write, then write on", [](int f) { bosFileWrite(f, 4, "xy", 2); },
+      {"write, then write on", [](int f) { EXPECT_EQ(bosFileWrite(f, 4, "xy", 2), kvSuccess); },
        [&](int f) {
-         bosFileWrite(f, -1, "z", 1);
+         EXPECT_EQ(bosFileWrite(f, -1, "z", 1), kvSuccess);
          return read(f, 0, 20);
        },
        "0123xyz789"},
@@ -117,7 +117,7 @@ TEST_F(BosFileTest, PositionedCallsLeaveThePositionBehindTheirBytes) {
     ASSERT_GE(file, 3);
     c.positioned(file);
     EXPECT_EQ(c.then(file), c.expected) << c.what;
-    bosFileClose(file);
+    EXPECT_EQ(bosFileClose(file), kvSuccess);
   }
   EXPECT_EQ(errors(), std::vector<uint16_t>{30041});  // the failed seek
 }
@@ -160,7 +160,7 @@ TEST_F(BosFileTest, PositionedCallsNeitherSeekNorRaceEachOther) {
   }
   for (std::thread& reader : readers) reader.join();
   for (int t = 0; t < threads; ++t) EXPECT_EQ(wrong[t], 0) << t;
-  bosFileClose(file);
+  EXPECT_EQ(bosFileClose(file), kvSuccess);
   EXPECT_TRUE(errors().empty());
 }
 
@@ -177,7 +177,8 @@ TEST_F(BosFileTest, ANewFileOfTheSameNumberOwesNoPosition) {
   };
   PathBuffer temp;
   const Case cases[] = {
-      {"bosFileClose", [&] { return openFile(path("first"), 0); }, [](int f, unsigned char*) { bosFileClose(f); }},
+      {"bosFileClose", [&] { return openFile(path("first"), 0); },
+       [](int f, unsigned char*) { EXPECT_EQ(bosFileClose(f), kvSuccess); }},
       {"bosReplaceAbort",
        [&] {
          int f = -1;
@@ -191,21 +192,23 @@ TEST_F(BosFileTest, ANewFileOfTheSameNumberOwesNoPosition) {
          EXPECT_EQ(bosReplaceOpen(kvU(path("target").c_str()), temp, &f), kvSuccess);
          return f;
        },
-       [&](int f, unsigned char* name) { bosReplaceCommit(f, name, kvU(path("target").c_str())); }},
+       [&](int f, unsigned char* name) {
+         EXPECT_EQ(bosReplaceCommit(f, name, kvU(path("target").c_str())), kvSuccess);
+       }},
   };
   for (const Case& c : cases) {
     int file = c.open();
     ASSERT_GE(file, 3) << c.closer;
     char byte;
     uint32_t got = 0;
-    bosFileRead(file, 7, &byte, 1, &got);
+    EXPECT_EQ(bosFileRead(file, 7, &byte, 1, &got), kvSuccess);
     c.close(file, temp);
     int next = openFile(path("second"), 0);
     ASSERT_EQ(next, file) << c.closer;
     char bytes[3] = {0};
     EXPECT_EQ(bosFileRead(next, -1, bytes, 3, &got), kvSuccess);
     EXPECT_EQ(std::string(bytes, got), "abc") << c.closer;
-    bosFileClose(next);
+    EXPECT_EQ(bosFileClose(next), kvSuccess);
   }
   EXPECT_TRUE(errors().empty());
 }
@@ -265,7 +268,7 @@ TEST_F(BosFileTest, AShortPieceFailsTheWrite) {
   signal(SIGXFSZ, previous);
   EXPECT_EQ(status, kvFailure);
   EXPECT_EQ(bosFileSeek(file, 0, 2), 65634u);
-  bosFileClose(file);
+  EXPECT_EQ(bosFileClose(file), kvSuccess);
   EXPECT_EQ(errors(), (std::vector<uint16_t>{30041}));
 }
 
@@ -275,7 +278,7 @@ TEST_F(BosFileTest, AFullDeviceIsInsufficientDiskSpace) {
     int file = openFile("/dev/full", bosOpenReadWrite);
     ASSERT_GE(file, 3);
     EXPECT_EQ(bosFileWrite(file, offset, "abc", 3), kvFailure);
-    bosFileClose(file);
+    EXPECT_EQ(bosFileClose(file), kvSuccess);
     EXPECT_EQ(errors(), (std::vector<uint16_t>{1506})) << offset;
     EXPECT_EQ(lastErrorText(), "Insufficient disk space.");
   }
@@ -291,7 +294,7 @@ TEST_F(BosFileTest, OffsetsBeforeTheStartOrPastThe64BitPositionsAreRefused) {
     EXPECT_EQ(bosFileWrite(file, offset, &byte, 1), kvFailure) << offset;
   }
   EXPECT_EQ(bosFileSeek(file, 0, 2), 0u);
-  bosFileClose(file);
+  EXPECT_EQ(bosFileClose(file), kvSuccess);
   EXPECT_EQ(errors(), std::vector<uint16_t>(6, 30041));
 }
 
@@ -310,7 +313,7 @@ TEST_F(BosFileTest, SystemErrorNumbersMapToMessages) {
     EXPECT_EQ(errors(), std::vector<uint16_t>{c.message}) << c.errorNumber;
   }
   clearErrors();
-  bosReportErrno(ENOENT, kvU("t.dbf"));
+  EXPECT_EQ(bosReportErrno(ENOENT, kvU("t.dbf")), kvFailure);
   EXPECT_EQ(lastErrorText(), "File not found 't.dbf'.");
 }
 
@@ -375,7 +378,7 @@ TEST_F(BosFileTest, BackslashesSeparateComponents) {
   ASSERT_EQ(mkdir(path("sub").c_str(), 0700), 0);
   int file = openFile(dir_ + "\\sub\\made.txt", bosOpenCreate);
   ASSERT_GE(file, 3);
-  bosFileClose(file);
+  EXPECT_EQ(bosFileClose(file), kvSuccess);
   EXPECT_EQ(listing(path("sub")), std::vector<std::string>{"made.txt"});
 }
 
@@ -397,17 +400,17 @@ TEST_F(BosFileTest, ExistingFilesAreFoundWithoutRegardToCase) {
     int file = openFile(c.name, c.flags);
     ASSERT_GE(file, 3) << c.name;
     EXPECT_EQ(readAll(file), "rows");
-    bosFileClose(file);
+    EXPECT_EQ(bosFileClose(file), kvSuccess);
   }
 
   // A create of another case variant truncates the existing file instead of
   // making a twin; a new file takes the caller's name exactly.
   int file = openFile(path("DATA/emp.dbf"), bosOpenCreate);
   ASSERT_GE(file, 3);
-  bosFileClose(file);
+  EXPECT_EQ(bosFileClose(file), kvSuccess);
   file = openFile(path("data/New.Dbf"), bosOpenCreate);
   ASSERT_GE(file, 3);
-  bosFileClose(file);
+  EXPECT_EQ(bosFileClose(file), kvSuccess);
   EXPECT_EQ(listing(path("Data")), (std::vector<std::string>{"Emp.DBF", "New.Dbf"}));
   EXPECT_EQ(readFile(path("Data/Emp.DBF")), "");
   EXPECT_TRUE(errors().empty());
@@ -421,7 +424,7 @@ TEST_F(BosFileTest, NamesDifferingOnlyInCaseAreAmbiguous) {
   int file = openFile(path("EMP.DBF"), 0);
   ASSERT_GE(file, 3);
   EXPECT_EQ(readAll(file), "upper");
-  bosFileClose(file);
+  EXPECT_EQ(bosFileClose(file), kvSuccess);
 
   for (uint32_t flags : {0u, uint32_t(bosOpenCreate)}) {
     clearErrors();
@@ -457,10 +460,10 @@ TEST_F(BosFileTest, FileNumberZeroIsNeverHandedOut) {
   EXPECT_GE(temp, 3);
   EXPECT_TRUE(zeroStillFree);
   EXPECT_EQ(readAll(opened), "abc");
-  bosFileClose(opened);
-  bosFileClose(created);
-  bosFileClose(temp);
-  bosFileDelete(temporary);
+  EXPECT_EQ(bosFileClose(opened), kvSuccess);
+  EXPECT_EQ(bosFileClose(created), kvSuccess);
+  EXPECT_EQ(bosFileClose(temp), kvSuccess);
+  EXPECT_EQ(bosFileDelete(temporary), kvSuccess);
 
   // 0 is no file: closing it does nothing, reading or writing it fails.
   EXPECT_TRUE(errors().empty());
@@ -484,9 +487,9 @@ TEST_F(BosFileTest, ExclusiveAndSharedOpensExcludeEachOther) {
   int second = openFile(path("T.DBF"), bosOpenReadWrite);
   EXPECT_GE(second, 3);
   EXPECT_EQ(openFile(path("t.dbf"), exclusive), -1);
-  bosFileClose(shared);
+  EXPECT_EQ(bosFileClose(shared), kvSuccess);
   EXPECT_EQ(openFile(path("t.dbf"), exclusive), -1);
-  bosFileClose(second);
+  EXPECT_EQ(bosFileClose(second), kvSuccess);
   EXPECT_EQ(errors(), (std::vector<uint16_t>{1508, 1508}));
   EXPECT_NE(lastErrorText().find("in use"), std::string::npos);
 
@@ -497,7 +500,7 @@ TEST_F(BosFileTest, ExclusiveAndSharedOpensExcludeEachOther) {
   EXPECT_EQ(openFile(path("t.dbf"), exclusive), -1);
   EXPECT_EQ(openFile(path("t.dbf"), bosOpenCreate), -1);  // must not truncate
   EXPECT_EQ(errors(), (std::vector<uint16_t>{1508, 1508, 1508}));
-  bosFileClose(sole);
+  EXPECT_EQ(bosFileClose(sole), kvSuccess);
   EXPECT_EQ(readFile(path("t.dbf")), "keep");
 }
 
@@ -509,12 +512,12 @@ TEST_F(BosFileTest, AnOpenInAnotherProcessExcludesAnExclusiveOpen) {
   EXPECT_EQ(openFile(path("t.dbf"), bosOpenReadWrite | bosOpenExclusive), -1);
   int shared = openFile(path("t.dbf"), bosOpenReadWrite);
   EXPECT_GE(shared, 3);
-  bosFileClose(shared);
+  EXPECT_EQ(bosFileClose(shared), kvSuccess);
   EXPECT_EQ(errors(), std::vector<uint16_t>{1508});
   other.stop();
   int sole = openFile(path("t.dbf"), bosOpenReadWrite | bosOpenExclusive);
   EXPECT_GE(sole, 3);
-  bosFileClose(sole);
+  EXPECT_EQ(bosFileClose(sole), kvSuccess);
 }
 
 TEST_F(BosFileTest, TemporaryFilesAreMadeUniqueInTmpdir) {
@@ -535,7 +538,7 @@ TEST_F(BosFileTest, TemporaryFilesAreMadeUniqueInTmpdir) {
     ASSERT_EQ(fstat(file, &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0600u);
     EXPECT_EQ(bosFileWrite(file, 0, "t", 1), kvSuccess);
-    bosFileClose(file);
+    EXPECT_EQ(bosFileClose(file), kvSuccess);
     names.push_back(name.str());
   }
   std::sort(names.begin(), names.end());
@@ -545,7 +548,7 @@ TEST_F(BosFileTest, TemporaryFilesAreMadeUniqueInTmpdir) {
   PathBuffer inTmp;
   int file = -1;
   ASSERT_EQ(bosFileOpen(inTmp, bosOpenTemporary | bosOpenReadWrite, &file), kvSuccess);
-  bosFileClose(file);
+  EXPECT_EQ(bosFileClose(file), kvSuccess);
   EXPECT_EQ(inTmp.str().substr(0, 7), "/tmp/kv");
   EXPECT_EQ(bosFileDelete(inTmp), kvSuccess);
 
@@ -573,7 +576,7 @@ TEST_F(BosFileTest, SearchPathFindsAFileInAPathDirectory) {
   setenv("PATH", saved.c_str(), 1);
   ASSERT_GE(file, 3);
   EXPECT_EQ(readAll(file), "found");
-  bosFileClose(file);
+  EXPECT_EQ(bosFileClose(file), kvSuccess);
   EXPECT_EQ(without, -1);
   EXPECT_EQ(errors(), std::vector<uint16_t>{30040});
 }
@@ -604,7 +607,7 @@ TEST_F(BosFileTest, AFileThatIsOpenIsNotDeletedOrRenamed) {
   EXPECT_EQ(bosrname(kvU(path("busy.dbf").c_str()), kvU(path("other.dbf").c_str())), kvFailure);
   EXPECT_EQ(errors(), (std::vector<uint16_t>{1502, 30042}));
   EXPECT_EQ(readFile(path("busy.dbf")), "data");
-  bosFileClose(file);
+  EXPECT_EQ(bosFileClose(file), kvSuccess);
   EXPECT_EQ(bosFileDelete(kvU(path("busy.dbf").c_str())), kvSuccess);
   EXPECT_FALSE(fileExists(path("busy.dbf")));
 }
@@ -649,7 +652,7 @@ TEST_F(BosFileTest, ReplacementSwapsTheWholeFileAtOnce) {
 
   EXPECT_EQ(readFile(path("settings.ini")), "new");
   EXPECT_EQ(readAll(reader), "old");  // a reader keeps the file it opened
-  bosFileClose(reader);
+  EXPECT_EQ(bosFileClose(reader), kvSuccess);
   struct stat st;
   ASSERT_EQ(stat(path("settings.ini").c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 0777, 0640u);
@@ -657,7 +660,7 @@ TEST_F(BosFileTest, ReplacementSwapsTheWholeFileAtOnce) {
 
   // An abandoned replacement leaves the old file and no new one.
   ASSERT_EQ(bosReplaceOpen(kvU(path("settings.ini").c_str()), temp, &file), kvSuccess);
-  bosFileWrite(file, 0, "lost", 4);
+  EXPECT_EQ(bosFileWrite(file, 0, "lost", 4), kvSuccess);
   bosReplaceAbort(file, temp);
   EXPECT_EQ(readFile(path("settings.ini")), "new");
   EXPECT_EQ(listing(dir_), std::vector<std::string>{"settings.ini"});
@@ -813,7 +816,7 @@ TEST_F(BosFileTest, SameFileComparesANameWithAnOpenFile) {
   ASSERT_EQ(bosReplaceCommit(replacement, temp, kvU(path("settings.ini").c_str())), kvSuccess);
   EXPECT_EQ(bosIsSameFile(file, kvU(path("Settings.ini").c_str())), 0);
   EXPECT_EQ(bosIsSameFile(file, kvU(path("hard.ini").c_str())), 1);
-  bosFileClose(file);
+  EXPECT_EQ(bosFileClose(file), kvSuccess);
   EXPECT_EQ(bosIsSameFile(file, kvU(path("Settings.ini").c_str())), 0);  // closed
   EXPECT_EQ(bosIsSameFile(0, kvU(path("Settings.ini").c_str())), 0);
   EXPECT_TRUE(errors().empty());

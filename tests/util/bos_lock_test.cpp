@@ -58,8 +58,8 @@ TEST_F(BosLockTest, LocksNeitherMergeNorNestAndUnlockExactly) {
     EXPECT_EQ(lockedByOther(other, offset, 1), 1) << offset;
   }
   EXPECT_EQ(lockedByOther(other, 25, 10), 0);
-  bosFileClose(file);
-  bosFileClose(other);
+  EXPECT_EQ(bosFileClose(file), kvSuccess);
+  EXPECT_EQ(bosFileClose(other), kvSuccess);
 }
 
 TEST_F(BosLockTest, TwoHandlesOfOneProcessExcludeEachOther) {
@@ -73,20 +73,20 @@ TEST_F(BosLockTest, TwoHandlesOfOneProcessExcludeEachOther) {
 
   // Closing some other descriptor of the file keeps the first handle's lock.
   int third = openTable();
-  bosFileClose(third);
+  EXPECT_EQ(bosFileClose(third), kvSuccess);
   clearErrors();
   EXPECT_EQ(bosRegionLock(second, 0, 100, 1), kvFailure);
   EXPECT_EQ(errors(), std::vector<uint16_t>{1512});
 
   // Closing the handle releases its locks and forgets them.
-  bosFileClose(first);
+  EXPECT_EQ(bosFileClose(first), kvSuccess);
   clearErrors();
   EXPECT_EQ(bosRegionLock(second, 0, 100, 10), kvSuccess);
   int reopened = openTable();
   EXPECT_EQ(bosRegionLock(reopened, 1, 100, 10), kvFailure);
   EXPECT_EQ(errors(), std::vector<uint16_t>{1513});
-  bosFileClose(second);
-  bosFileClose(reopened);
+  EXPECT_EQ(bosFileClose(second), kvSuccess);
+  EXPECT_EQ(bosFileClose(reopened), kvSuccess);
 }
 
 TEST_F(BosLockTest, TheProbeSeesOtherHandlesLocksOnly) {
@@ -99,9 +99,9 @@ TEST_F(BosLockTest, TheProbeSeesOtherHandlesLocksOnly) {
   EXPECT_EQ(lockedByOther(other, 12, 100), 0);
   EXPECT_EQ(lockedByOther(other, 0, 8), 0);
   EXPECT_EQ(lockedByOther(0, 8, 4), 0);
-  bosFileClose(file);
+  EXPECT_EQ(bosFileClose(file), kvSuccess);
   EXPECT_EQ(lockedByOther(other, 8, 4), 0);
-  bosFileClose(other);
+  EXPECT_EQ(bosFileClose(other), kvSuccess);
   EXPECT_TRUE(errors().empty());
 }
 
@@ -120,7 +120,7 @@ TEST_F(BosLockTest, ALockOfAnotherProcessRefusesTheRange) {
   other.stop();
   EXPECT_EQ(lockedByOther(file, 16, 16), 0);
   EXPECT_EQ(bosRegionLock(file, 0, 16, 16), kvSuccess);
-  bosFileClose(file);
+  EXPECT_EQ(bosFileClose(file), kvSuccess);
 }
 
 TEST_F(BosLockTest, OurLockRefusesAnotherProcess) {
@@ -139,7 +139,7 @@ TEST_F(BosLockTest, OurLockRefusesAnotherProcess) {
   ASSERT_EQ(bosRegionLock(file, 1, 0x7FFFFFFF, 1), kvSuccess);
   EXPECT_TRUE(other.start(path("table.dbf"), tryLock));
   other.stop();
-  bosFileClose(file);
+  EXPECT_EQ(bosFileClose(file), kvSuccess);
 }
 
 TEST_F(BosLockTest, RangesNearTheTopOfThe32BitOffsetsDoNotWrap) {
@@ -153,8 +153,8 @@ TEST_F(BosLockTest, RangesNearTheTopOfThe32BitOffsetsDoNotWrap) {
   EXPECT_EQ(errors(), (std::vector<uint16_t>{1512, 1512}));
   EXPECT_EQ(bosRegionLock(file, 1, 0xFFFFFFFFu, 2), kvSuccess);
   EXPECT_EQ(bosRegionLock(other, 0, 0xFFFFFFFFu, 1), kvSuccess);
-  bosFileClose(file);
-  bosFileClose(other);
+  EXPECT_EQ(bosFileClose(file), kvSuccess);
+  EXPECT_EQ(bosFileClose(other), kvSuccess);
 }
 
 TEST_F(BosLockTest, AReadOnlyHandleLocksAgainstWriters) {
@@ -167,8 +167,8 @@ TEST_F(BosLockTest, AReadOnlyHandleLocksAgainstWriters) {
   EXPECT_EQ(bosRegionLock(writer, 0, 2, 4), kvSuccess);
   EXPECT_EQ(bosRegionLock(reader, 0, 0, 4), kvFailure);
   EXPECT_EQ(errors(), (std::vector<uint16_t>{1512, 1512}));
-  bosFileClose(reader);
-  bosFileClose(writer);
+  EXPECT_EQ(bosFileClose(reader), kvSuccess);
+  EXPECT_EQ(bosFileClose(writer), kvSuccess);
 }
 
 TEST_F(BosLockTest, NoFileAndEmptyRangesDoNothing) {
@@ -184,8 +184,8 @@ TEST_F(BosLockTest, NoFileAndEmptyRangesDoNothing) {
   EXPECT_EQ(bosRegionLock(1, 0, 0, 10), kvFailure);
   EXPECT_EQ(bosRegionTest(2, 0, 10, &locked), kvFailure);
   EXPECT_EQ(errors(), (std::vector<uint16_t>{1507, 1507}));
-  bosFileClose(file);
-  bosFileClose(other);
+  EXPECT_EQ(bosFileClose(file), kvSuccess);
+  EXPECT_EQ(bosFileClose(other), kvSuccess);
 }
 
 }  // namespace

@@ -341,10 +341,10 @@ TEST_F(KvIniTest, OpenReadWriteDeleteAndReopen) {
   EXPECT_EQ(ini.validState(), kvSuccess);
   EXPECT_EQ(ini.writeEntry(kvU("Query"), kvU("Text"), kvU("SELECT 1")), kvSuccess);
   unsigned char buffer[64];
-  ini.getEntry(kvU("query"), kvU("TEXT"), buffer, sizeof(buffer), kvU(""));
+  EXPECT_EQ(ini.getEntry(kvU("query"), kvU("TEXT"), buffer, sizeof(buffer), kvU("")), kvSuccess);
   EXPECT_STREQ(kvC(buffer), "SELECT 1");
   EXPECT_EQ(ini.deleteEntry(kvU("Query"), kvU("Text")), kvSuccess);
-  ini.getEntry(kvU("Query"), kvU("Text"), buffer, sizeof(buffer), kvU("gone"));
+  EXPECT_EQ(ini.getEntry(kvU("Query"), kvU("Text"), buffer, sizeof(buffer), kvU("gone")), kvSuccess);
   EXPECT_STREQ(kvC(buffer), "gone");
 
   ASSERT_EQ(ini.open(kvU("ODBC.INI")), kvSuccess);  // closes the first name

@@ -133,13 +133,13 @@ TEST_F(QueryFileTest, ANewQueryIsWrittenAsTheFormatSays) {
   KvArray params;
   params.setOwnsObjects(true);
   auto* param = new KvfParam;
-  param->setText(0, kvU("it's"), 4);
-  param->setText(1, kvU("\"q\""), 3);
+  ASSERT_EQ(param->setText(0, kvU("it's"), 4), kvSuccess);
+  ASSERT_EQ(param->setText(1, kvU("\"q\""), 3), kvSuccess);
   param->setNumber(12);
-  params.add(param);
+  ASSERT_EQ(params.add(param), kvSuccess);
   ASSERT_EQ(query.setParams(&params), kvSuccess);
   KvString description;
-  description.initialize(kvU("O'Brien's"));
+  ASSERT_EQ(description.initialize(kvU("O'Brien's")), kvSuccess);
   ASSERT_EQ(query.setDescription(&description), kvSuccess);
   ASSERT_EQ(query.setHugeSectionChunk(kvU("Alpha"), "a\r\nb", 4), kvSuccess);
 
@@ -447,11 +447,11 @@ TEST_F(QueryFileTest, ParameterLines) {
   EXPECT_STREQ(kvC(line.getStr()), "PARAMETER.ITEM ('a''b', 'c\"d', '', 'x y', 42)");
 
   // A text with a line end cannot be written on one line.
-  param.setText(2, kvU("two\r\nlines"), 10);
+  ASSERT_EQ(param.setText(2, kvU("two\r\nlines"), 10), kvSuccess);
   KvQueryFile query;
   ASSERT_EQ(query.initialize(kvU("dBASE"), nullptr, 0), kvSuccess);
   KvArray params;
-  params.add(&param);
+  ASSERT_EQ(params.add(&param), kvSuccess);
   EXPECT_EQ(query.setParams(&params), kvFailure);
   EXPECT_EQ(errors(), std::vector<uint16_t>{1517});
   params.removeAtIndex(0);
@@ -469,14 +469,14 @@ TEST_F(QueryFileTest, DescriptionsAreReplacedAndChecked) {
   EXPECT_STREQ(kvC(text.getStr()), "Bob's query");
 
   KvString longest;
-  longest.initialize(kvU(std::string(255, 'd').c_str()));
+  ASSERT_EQ(longest.initialize(kvU(std::string(255, 'd').c_str())), kvSuccess);
   ASSERT_EQ(query.setDescription(&longest), kvSuccess);
   EXPECT_EQ(sectionText(query, "DEFINITION"), "SET.QUERY.DESCRIPTION ('" + std::string(255, 'd') + "')\r\n");
 
   KvString tooLong;
-  tooLong.initialize(kvU(std::string(256, 'd').c_str()));
+  ASSERT_EQ(tooLong.initialize(kvU(std::string(256, 'd').c_str())), kvSuccess);
   KvString twoLines;
-  twoLines.initialize(kvU("a\r\nb"));
+  ASSERT_EQ(twoLines.initialize(kvU("a\r\nb")), kvSuccess);
   for (KvString* bad : {&tooLong, &twoLines}) {
     EXPECT_EQ(query.setDescription(bad), kvFailure);
     expectOnly(1517);
@@ -487,7 +487,7 @@ TEST_F(QueryFileTest, DescriptionsAreReplacedAndChecked) {
   // A definition without a description gets one in front.
   ASSERT_EQ(query.setHugeSectionChunk(kvSectionDefinition, "other\r\n", 7), kvSuccess);
   KvString fresh;
-  fresh.initialize(kvU("new"));
+  ASSERT_EQ(fresh.initialize(kvU("new")), kvSuccess);
   ASSERT_EQ(query.setDescription(&fresh), kvSuccess);
   EXPECT_EQ(sectionText(query, "DEFINITION"), "SET.QUERY.DESCRIPTION ('new')\r\nother\r\n");
 }

@@ -224,7 +224,7 @@ TEST_F(TraceTest, LinesFromSeveralThreadsStayWhole) {
   for (int t = 0; t < 4; ++t) {
     threads.emplace_back([&trace, t] {
       const std::string line(50, char('a' + t));
-      for (int i = 0; i < 200; ++i) trace.writeLine(kvU(line.c_str()));
+      for (int i = 0; i < 200; ++i) EXPECT_EQ(trace.writeLine(kvU(line.c_str())), kvSuccess);
     });
   }
   for (std::thread& thread : threads) thread.join();

@@ -112,7 +112,7 @@ TEST_F(WinUtilTest, CentredControlIsPlacedRelativeToItsParent) {
   KvRect screen = rectOf(button);
   EXPECT_EQ(screen.left, 250);
   EXPECT_EQ(screen.top, 225);
-  kvMoveWindow(dialog, 0, 0, 400, 300);  // the control moves with its parent
+  EXPECT_EQ(kvMoveWindow(dialog, 0, 0, 400, 300), kvSuccess);  // the control moves with its parent
   EXPECT_EQ(rectOf(button).left, 150);
   EXPECT_EQ(rectOf(button).top, 125);
 }
