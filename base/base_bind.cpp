@@ -16,35 +16,35 @@
 
 SQLRETURN BaseStatement::SQLBindCol(SQLUSMALLINT icol, SQLSMALLINT fCType, SQLPOINTER rgbValue, SQLLEN cbValueMax,
                                     SQLLEN* pcbValue) {
-  if (threadCheck()) return SQL_HANDLE_BUSY;
-  if (standardEntrance(SQL_API_SQLBINDCOL) != kvSuccess) return standardExit(SQL_ERROR);
+  BaseCall call(this, SQL_API_SQLBINDCOL);
+  if (!call.isOpen()) return call.getResult();
   if (icol == 0) {
     KvStatus status = kvSuccess;
     const uint32_t bookmarks = connection_->getInfoNumber(SQL_BOOKMARK_PERSISTENCE, &status);
-    if (status != kvSuccess) return standardExit(SQL_ERROR);
+    if (status != kvSuccess) return call.exit(SQL_ERROR);
     if (bookmarks == 0) {
       addOdbcError(stateNotCapable);
-      return standardExit(SQL_ERROR);
+      return call.exit(SQL_ERROR);
     }
   }
   // Column numbers run to 65535; the array holds at most 16384 entries.
   if (uint32_t(icol) + 1 > baseMaxArrayEntries) {
     addOdbcError(stateColumnNumber, msgTooManyBindings) << uint32_t(icol) + 1 << uint32_t(baseMaxArrayEntries);
-    return standardExit(SQL_ERROR);
+    return call.exit(SQL_ERROR);
   }
   if (rgbValue) {
     // A C type the conversions do not know could only ever fail at the
     // fetch, so it is refused here.
     if (!baseFindCType(fCType)) {
       addOdbcError(stateProgramType);
-      return standardExit(SQL_ERROR);
+      return call.exit(SQL_ERROR);
     }
     if (cbValueMax < 0) {
       addOdbcError(stateStringLength);
-      return standardExit(SQL_ERROR);
+      return call.exit(SQL_ERROR);
     }
   }
-  if (allocArrays(uint16_t(icol + 1), arrayBindings) != kvSuccess) return standardExit(SQL_ERROR);
+  if (allocArrays(uint16_t(icol + 1), arrayBindings) != kvSuccess) return call.exit(SQL_ERROR);
   delete bindings_[icol];
   bindings_[icol] = nullptr;
   flags_ |= flagRebindAll;
@@ -54,12 +54,12 @@ SQLRETURN BaseStatement::SQLBindCol(SQLUSMALLINT icol, SQLSMALLINT fCType, SQLPO
     if (icol == bindingCount_) {
       while (bindingCount_ > 0 && !bindings_[bindingCount_]) --bindingCount_;
     }
-    return standardExit(SQL_SUCCESS);
+    return call.exit(SQL_SUCCESS);
   }
   const uint32_t fixedSize = BaseCTypeSize(fCType);
   bindings_[icol] = new BaseBinding(fCType, rgbValue, fixedSize ? SQLLEN(fixedSize) : cbValueMax, pcbValue);
   if (icol > bindingCount_) bindingCount_ = icol;
-  return standardExit(SQL_SUCCESS);
+  return call.exit(SQL_SUCCESS);
 }
 
 KvStatus BaseStatement::prepareBindings() {

@@ -145,11 +145,11 @@ int BaseConnection::acceptsStmtOption(uint16_t option, SQLULEN* limit) {
 
 SQLRETURN BaseConnection::SQLSetConnectOption(SQLUSMALLINT fOption, SQLULEN vParam) {
   bool wide = fOption == SQL_AUTOCOMMIT || fOption == SQL_TXN_ISOLATION || fOption == SQL_CURRENT_QUALIFIER;
-  if (threadCheck(wide ? checkConnectionAndStatements : checkConnection)) return SQL_HANDLE_BUSY;
-  standardEntrance(SQL_API_SQLSETCONNECTOPTION);
+  BaseCall call(this, SQL_API_SQLSETCONNECTOPTION, wide ? checkConnectionAndStatements : checkConnection);
+  if (!call.isOpen()) return call.getResult();
   if (!isConnected() && fOption != SQL_LOGIN_TIMEOUT)
-    return standardExit(queueOption(fOption, vParam) == kvSuccess ? SQL_SUCCESS : SQL_ERROR);
-  return standardExit(applyConnectOption(fOption, vParam) == kvSuccess ? SQL_SUCCESS : SQL_ERROR);
+    return call.exit(queueOption(fOption, vParam) == kvSuccess ? SQL_SUCCESS : SQL_ERROR);
+  return call.exit(applyConnectOption(fOption, vParam) == kvSuccess ? SQL_SUCCESS : SQL_ERROR);
 }
 
 KvStatus BaseConnection::applyConnectOption(uint16_t option, SQLULEN value) {
@@ -232,9 +232,9 @@ KvStatus BaseConnection::setConnectOption(uint16_t option, SQLULEN value) {
 // ---------------------------------------------------------------- reading
 
 SQLRETURN BaseConnection::SQLGetConnectOption(SQLUSMALLINT fOption, SQLPOINTER pvParam) {
-  if (threadCheck(checkConnection)) return SQL_HANDLE_BUSY;
-  standardEntrance(SQL_API_SQLGETCONNECTOPTION);
-  return standardExit(getConnectOption(fOption, pvParam) == kvSuccess ? SQL_SUCCESS : SQL_ERROR);
+  BaseCall call(this, SQL_API_SQLGETCONNECTOPTION);
+  if (!call.isOpen()) return call.getResult();
+  return call.exit(getConnectOption(fOption, pvParam) == kvSuccess ? SQL_SUCCESS : SQL_ERROR);
 }
 
 KvStatus BaseConnection::getConnectOption(uint16_t option, void* value) {
@@ -281,20 +281,20 @@ KvStatus BaseConnection::getConnectOption(uint16_t option, void* value) {
 // ---------------------------------------------------------------- transactions
 
 SQLRETURN BaseConnection::SQLTransact(SQLUSMALLINT fType) {
-  if (threadCheck(checkConnectionAndStatements)) return SQL_HANDLE_BUSY;
-  standardEntrance(SQL_API_SQLTRANSACT);
+  BaseCall call(this, SQL_API_SQLTRANSACT, checkConnectionAndStatements);
+  if (!call.isOpen()) return call.getResult();
   if (fType != SQL_COMMIT && fType != SQL_ROLLBACK) {
     addOdbcError(stateTxnOperation);
-    return standardExit(SQL_ERROR);
+    return call.exit(SQL_ERROR);
   }
   if (fType == SQL_ROLLBACK && getInfoNumber(SQL_TXN_CAPABLE) == 0) {
     addOdbcError(stateNotCapable);
-    return standardExit(SQL_ERROR);
+    return call.exit(SQL_ERROR);
   }
-  if (autocommit_ || !(flags_ & flagTransaction)) return standardExit(SQL_SUCCESS);
+  if (autocommit_ || !(flags_ & flagTransaction)) return call.exit(SQL_SUCCESS);
   uint32_t behaviour =
       getInfoNumber(fType == SQL_COMMIT ? SQL_CURSOR_COMMIT_BEHAVIOR : SQL_CURSOR_ROLLBACK_BEHAVIOR);
-  if (endTransaction(fType) != kvSuccess) return standardExit(SQL_ERROR);
+  if (endTransaction(fType) != kvSuccess) return call.exit(SQL_ERROR);
   flags_ &= ~flagTransaction;
   SQLRETURN result = SQL_SUCCESS;
   statements_.forEach<BaseStatement>([&](BaseStatement* statement) {
@@ -309,7 +309,7 @@ SQLRETURN BaseConnection::SQLTransact(SQLUSMALLINT fType) {
     if (status != kvSuccess) result = SQL_ERROR;  // the others are still visited
     return true;
   });
-  return standardExit(result);
+  return call.exit(result);
 }
 
 KvStatus BaseConnection::openTransactionIfManual() {
@@ -322,8 +322,8 @@ KvStatus BaseConnection::openTransactionIfManual() {
 // ---------------------------------------------------------------- functions
 
 SQLRETURN BaseConnection::SQLGetFunctions(SQLUSMALLINT fFunction, SQLUSMALLINT* pfExists) {
-  if (threadCheck(checkConnection)) return SQL_HANDLE_BUSY;
-  standardEntrance(SQL_API_SQLGETFUNCTIONS);
+  BaseCall call(this, SQL_API_SQLGETFUNCTIONS);
+  if (!call.isOpen()) return call.getResult();
   auto answer = [&](uint16_t function, SQLUSMALLINT* out) -> KvStatus {
     if (function == SQL_API_SQLEXTENDEDFETCH && (workArounds_ & waNoExtendedFetch)) {
       *out = 0;
@@ -334,14 +334,14 @@ SQLRETURN BaseConnection::SQLGetFunctions(SQLUSMALLINT fFunction, SQLUSMALLINT* 
     *out = exists;
     return kvSuccess;
   };
-  if (!pfExists) return standardExit(SQL_SUCCESS);
+  if (!pfExists) return call.exit(SQL_SUCCESS);
   if (fFunction == SQL_API_ALL_FUNCTIONS) {
     for (uint16_t f = 0; f < 100; ++f)
-      if (answer(f, &pfExists[f]) != kvSuccess) return standardExit(SQL_ERROR);
+      if (answer(f, &pfExists[f]) != kvSuccess) return call.exit(SQL_ERROR);
   } else if (answer(fFunction, pfExists) != kvSuccess) {
-    return standardExit(SQL_ERROR);
+    return call.exit(SQL_ERROR);
   }
-  return standardExit(SQL_SUCCESS);
+  return call.exit(SQL_SUCCESS);
 }
 
 namespace {

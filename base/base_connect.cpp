@@ -200,11 +200,11 @@ KvStatus BaseConnection::readCommonAttributes(KvValueParser* parser) {
 SQLRETURN BaseConnection::SQLConnect(SQLCHAR* szDSN, SQLSMALLINT cbDSN, SQLCHAR* szUID, SQLSMALLINT cbUID,
                                      SQLCHAR* szAuthStr, SQLSMALLINT cbAuthStr) {
   if (isShared()) return SQL_SUCCESS;
-  if (threadCheck(checkConnection)) return SQL_HANDLE_BUSY;
-  standardEntrance(SQL_API_SQLCONNECT);
+  BaseCall call(this, SQL_API_SQLCONNECT);
+  if (!call.isOpen()) return call.getResult();
   if (isConnected()) {
     addOdbcError(stateConnectionInUse);
-    return standardExit(SQL_ERROR);
+    return call.exit(SQL_ERROR);
   }
   BaseInString dsn(szDSN, cbDSN), uid(szUID, cbUID), auth(szAuthStr, cbAuthStr);
   KvStatus status = lookupDataSource(dsn.getText(), dsn.getLength());
@@ -221,20 +221,20 @@ SQLRETURN BaseConnection::SQLConnect(SQLCHAR* szDSN, SQLSMALLINT cbDSN, SQLCHAR*
   if (status == kvSuccess) status = finishConnect();
   if (status != kvSuccess) {
     kvIgnoreStatus(disconnect());  // clean-up; the first failure stands
-    return standardExit(SQL_ERROR);
+    return call.exit(SQL_ERROR);
   }
-  return standardExit(SQL_SUCCESS);
+  return call.exit(SQL_SUCCESS);
 }
 
 SQLRETURN BaseConnection::SQLDriverConnect(SQLHWND hwnd, SQLCHAR* szConnStrIn, SQLSMALLINT cbConnStrIn,
                                            SQLCHAR* szConnStrOut, SQLSMALLINT cbConnStrOutMax,
                                            SQLSMALLINT* pcbConnStrOut, SQLUSMALLINT fDriverCompletion) {
   if (isShared()) return answerShared(szConnStrOut, cbConnStrOutMax, pcbConnStrOut);
-  if (threadCheck(checkConnection)) return SQL_HANDLE_BUSY;
-  standardEntrance(SQL_API_SQLDRIVERCONNECT);
+  BaseCall call(this, SQL_API_SQLDRIVERCONNECT);
+  if (!call.isOpen()) return call.getResult();
   if (isConnected()) {
     addOdbcError(stateConnectionInUse);
-    return standardExit(SQL_ERROR);
+    return call.exit(SQL_ERROR);
   }
   BaseInString input(szConnStrIn, cbConnStrIn);
   KvValueParser parser(&input, ';', nullptr);
@@ -256,11 +256,11 @@ SQLRETURN BaseConnection::SQLDriverConnect(SQLHWND hwnd, SQLCHAR* szConnStrIn, S
   }
   if (status != kvSuccess) {
     kvIgnoreStatus(disconnect());  // clean-up; the first failure stands
-    return standardExit(SQL_ERROR);
+    return call.exit(SQL_ERROR);
   }
   if (!isConnected()) {
     kvIgnoreStatus(disconnect());  // the user cancelled: only forgets what was read
-    return standardExit(SQL_NO_DATA_FOUND);
+    return call.exit(SQL_NO_DATA_FOUND);
   }
   KvString completed;
   status = parser.addAttribute(kvU("DSN"), dsn_, nullptr);
@@ -286,21 +286,21 @@ SQLRETURN BaseConnection::SQLDriverConnect(SQLHWND hwnd, SQLCHAR* szConnStrIn, S
   }
   if (status != kvSuccess) {
     kvIgnoreStatus(disconnect());  // clean-up; the first failure stands
-    return standardExit(SQL_ERROR);
+    return call.exit(SQL_ERROR);
   }
   BaseOutString out(szConnStrOut, int32_t(cbConnStrOutMax), pcbConnStrOut);
   out.setStrValue(completed);
-  return standardExit(SQL_SUCCESS);
+  return call.exit(SQL_SUCCESS);
 }
 
 SQLRETURN BaseConnection::SQLBrowseConnect(SQLCHAR* szConnStrIn, SQLSMALLINT cbConnStrIn, SQLCHAR* szConnStrOut,
                                            SQLSMALLINT cbConnStrOutMax, SQLSMALLINT* pcbConnStrOut) {
   if (isShared()) return answerShared(szConnStrOut, cbConnStrOutMax, pcbConnStrOut);
-  if (threadCheck(checkConnection)) return SQL_HANDLE_BUSY;
-  standardEntrance(SQL_API_SQLBROWSECONNECT);
+  BaseCall call(this, SQL_API_SQLBROWSECONNECT);
+  if (!call.isOpen()) return call.getResult();
   if (isConnected()) {
     addOdbcError(stateConnectionInUse);
-    return standardExit(SQL_ERROR);
+    return call.exit(SQL_ERROR);
   }
   bool starting = (flags_ & flagNoBrowse) != 0;
   KvStatus status = kvSuccess;
@@ -327,13 +327,13 @@ SQLRETURN BaseConnection::SQLBrowseConnect(SQLCHAR* szConnStrIn, SQLSMALLINT cbC
   if (status == kvSuccess) status = connectBrowse(hasInput ? &parser : nullptr, browseText_, &more);
   if (status != kvSuccess) {
     kvIgnoreStatus(disconnect());  // clean-up; the first failure stands
-    return standardExit(SQL_ERROR);
+    return call.exit(SQL_ERROR);
   }
   flags_ &= ~flagNoBrowse;
   BaseOutString out(szConnStrOut, int32_t(cbConnStrOutMax), pcbConnStrOut);
   if (more) {
     out.setStrValue(*browseText_);
-    return standardExit(SQL_NEED_DATA);
+    return call.exit(SQL_NEED_DATA);
   }
   // Complete: the driver has logged on. The connection finishes as every
   // connect does; the completed connection string is what the connection
@@ -343,24 +343,24 @@ SQLRETURN BaseConnection::SQLBrowseConnect(SQLCHAR* szConnStrIn, SQLSMALLINT cbC
       appendAttribute(&result, "UID=", userId_) != kvSuccess ||
       appendAttribute(&result, "PWD=", password_) != kvSuccess || result.concat(browseText_->getStr()) != kvSuccess) {
     kvIgnoreStatus(disconnect());  // clean-up; the first failure stands
-    return standardExit(SQL_ERROR);
+    return call.exit(SQL_ERROR);
   }
   flags_ |= flagNoBrowse;
   delete browseText_;
   browseText_ = nullptr;
   out.setStrValue(result);
-  return standardExit(SQL_SUCCESS);
+  return call.exit(SQL_SUCCESS);
 }
 
 SQLRETURN BaseConnection::SQLDisconnect() {
   if (isShared()) return SQL_SUCCESS;
-  if (threadCheck(checkConnection)) return SQL_HANDLE_BUSY;
-  standardEntrance(SQL_API_SQLDISCONNECT);
+  BaseCall call(this, SQL_API_SQLDISCONNECT);
+  if (!call.isOpen()) return call.getResult();
   if (flags_ & flagTransaction) {
     addOdbcError(stateTxnState);
-    return standardExit(SQL_ERROR);
+    return call.exit(SQL_ERROR);
   }
-  return standardExit(disconnect() == kvSuccess ? SQL_SUCCESS : SQL_ERROR);
+  return call.exit(disconnect() == kvSuccess ? SQL_SUCCESS : SQL_ERROR);
 }
 
 // ---------------------------------------------------------------- common steps

@@ -77,19 +77,6 @@ void BaseConnection::threadDone() {
   }
 }
 
-KvStatus BaseConnection::standardEntrance(uint16_t) {
-  errorList_.clearErrors();
-  KvErrorKeeper::setErrorList(&errorList_);
-  return kvSuccess;
-}
-
-SQLRETURN BaseConnection::standardExit(SQLRETURN result) {
-  result = errorList_.exitResult(result);
-  KvErrorKeeper::giveUpErrorList();
-  threadDone();
-  return result;
-}
-
 // ---------------------------------------------------------------- driver defaults
 
 // A driver that writes no escape clause refuses them all, with the reason.

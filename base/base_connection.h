@@ -3,12 +3,14 @@
 //
 // The virtual operations keep a fixed order, which every driver keeps too:
 // the ODBC functions of a connection, then the driver's own operations.
-// Every ODBC operation runs the call discipline: threadCheck (a busy handle
-// answers 9999 at once), standardEntrance (the handle's error list is
-// emptied and becomes the thread's current list), the work, standardExit
-// (success becomes success-with-info when only warnings stand).
+// Every ODBC operation runs the call discipline through a BaseCall
+// (base_call.h): threadCheck (a busy handle answers 9999 at once),
+// standardEntrance (the handle's error list is emptied and becomes the
+// thread's current list), the work, standardExit (success becomes
+// success-with-info when only warnings stand).
 #pragma once
 
+#include "base/base_call.h"
 #include "base/base_error_list.h"
 #include "base/base_escape.h"
 #include "base/base_info.h"
@@ -20,8 +22,6 @@ class KvValueParser;
 class KvReplaceString;
 class BaseOutString;
 struct BaseTypeRow;
-
-enum ThreadCheckTypes : int { checkConnection = 0, checkConnectionAndStatements = 1 };
 
 // Words of a statement-option block (the connection's defaults and every
 // statement's own copy). Each word is a SQLULEN: ODBC passes statement
@@ -145,8 +145,12 @@ class KV_BASE_API BaseConnection : public KvObject {
   // ---- call discipline
   uint16_t threadCheck(ThreadCheckTypes type);
   void threadDone();
-  KvStatus standardEntrance(uint16_t function);
-  SQLRETURN standardExit(SQLRETURN result);
+  KvStatus standardEntrance(uint16_t function) { return baseEnterCall(&errorList_); }
+  SQLRETURN standardExit(SQLRETURN result) {
+    result = baseLeaveCall(&errorList_, result);
+    threadDone();
+    return result;
+  }
 
   // ---- connection establishment
   KvStatus getConnectionValue(KvValueParser* parser, const char* shortKey, const char* longKey,

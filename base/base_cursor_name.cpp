@@ -79,44 +79,44 @@ BaseStatement* BaseConnection::findStmtByCursorName(const KvSubString* name) {
 }
 
 SQLRETURN BaseStatement::SQLGetCursorName(SQLCHAR* szCursor, SQLSMALLINT cbCursorMax, SQLSMALLINT* pcbCursor) {
-  if (threadCheck()) return SQL_HANDLE_BUSY;
-  if (standardEntrance(SQL_API_SQLGETCURSORNAME) != kvSuccess) return standardExit(SQL_ERROR);
+  BaseCall call(this, SQL_API_SQLGETCURSORNAME);
+  if (!call.isOpen()) return call.getResult();
   BaseOutString out(szCursor, int32_t(cbCursorMax), pcbCursor);
-  if (out.checkSize() != kvSuccess) return standardExit(SQL_ERROR);
+  if (out.checkSize() != kvSuccess) return call.exit(SQL_ERROR);
   if (!cursorName_) {
     addOdbcError(stateNoCursorName);
-    return standardExit(SQL_ERROR);
+    return call.exit(SQL_ERROR);
   }
   out.setStrValue(cursorName_);
-  return standardExit(SQL_SUCCESS);
+  return call.exit(SQL_SUCCESS);
 }
 
 // The name is checked before anything changes: a bad length (S1090), an
 // empty or too long name (34000), a sibling's name (3C000). The statement's
 // own current name may be set again.
 SQLRETURN BaseStatement::SQLSetCursorName(SQLCHAR* szCursor, SQLSMALLINT cbCursor) {
-  if (threadCheck()) return SQL_HANDLE_BUSY;
-  if (standardEntrance(SQL_API_SQLSETCURSORNAME) != kvSuccess) return standardExit(SQL_ERROR);
+  BaseCall call(this, SQL_API_SQLSETCURSORNAME);
+  if (!call.isOpen()) return call.getResult();
   if (!szCursor) {
     addOdbcError(stateArgumentValue);
-    return standardExit(SQL_ERROR);
+    return call.exit(SQL_ERROR);
   }
   if (cbCursor != SQL_NTS && cbCursor < 1) {
     addOdbcError(stateStringLength);
-    return standardExit(SQL_ERROR);
+    return call.exit(SQL_ERROR);
   }
   BaseInString name(szCursor, cbCursor);
   if (name.getLength() == 0 || name.getLength() > maxCursorNameBytes) {
     addOdbcError(stateBadCursorName);
-    return standardExit(SQL_ERROR);
+    return call.exit(SQL_ERROR);
   }
   if (isNameOfSibling(connection_, this, name.getText(), name.getLength())) {
     addOdbcError(stateDupCursorName);
-    return standardExit(SQL_ERROR);
+    return call.exit(SQL_ERROR);
   }
   unsigned char* copy = ramAllocStr(name.getText(), name.getLength());
-  if (!copy) return standardExit(SQL_ERROR);
+  if (!copy) return call.exit(SQL_ERROR);
   ramFree(cursorName_);
   cursorName_ = copy;
-  return standardExit(SQL_SUCCESS);
+  return call.exit(SQL_SUCCESS);
 }

@@ -69,10 +69,10 @@ KvStatus BaseStatement::finishCollectedValue() {
 }
 
 SQLRETURN BaseStatement::SQLParamData(SQLPOINTER* prgbValue) {
-  if (threadCheck()) return SQL_HANDLE_BUSY;
-  if (standardEntrance(SQL_API_SQLPARAMDATA) != kvSuccess) return standardExit(SQL_ERROR);
+  BaseCall call(this, SQL_API_SQLPARAMDATA);
+  if (!call.isOpen()) return call.getResult();
   if (cursorState_ == cursorPuttingData) {
-    if (finishCollectedValue() != kvSuccess) return standardExit(SQL_ERROR);
+    if (finishCollectedValue() != kvSuccess) return call.exit(SQL_ERROR);
     uint16_t needData = 0;
     if (executeRows(uint16_t(dataAtExecParam_ + 1), &needData) != kvSuccess) {
       // The execution failed: the statement is prepared again, or, run
@@ -83,40 +83,40 @@ SQLRETURN BaseStatement::SQLParamData(SQLPOINTER* prgbValue) {
       sqlText_.unInitialize();
       if (kind_ == stmtKindPrepared) cursorState_ = cursorPrepared;
       else abandonStatement();
-      return standardExit(SQL_ERROR);
+      return call.exit(SQL_ERROR);
     }
-    if (!needData) return standardExit(SQL_SUCCESS);
+    if (!needData) return call.exit(SQL_SUCCESS);
   }
   if (cursorState_ != cursorExecuting || dataAtExecParam_ == 0) {
     addOdbcError(stateSequence);
-    return standardExit(SQL_ERROR);
+    return call.exit(SQL_ERROR);
   }
   BaseParam* param = params_[dataAtExecParam_ - 1];
   param->freeCollected();
   if (prgbValue) *prgbValue = param->value;
   cursorState_ = cursorNeedData;
-  return standardExit(SQL_NEED_DATA);
+  return call.exit(SQL_NEED_DATA);
 }
 
 SQLRETURN BaseStatement::SQLPutData(SQLPOINTER rgbValue, SQLLEN cbValue) {
-  if (threadCheck()) return SQL_HANDLE_BUSY;
-  if (standardEntrance(SQL_API_SQLPUTDATA) != kvSuccess) return standardExit(SQL_ERROR);
+  BaseCall call(this, SQL_API_SQLPUTDATA);
+  if (!call.isOpen()) return call.getResult();
   if ((cursorState_ != cursorNeedData && cursorState_ != cursorPuttingData) || dataAtExecParam_ == 0) {
     addOdbcError(stateSequence);
-    return standardExit(SQL_ERROR);
+    return call.exit(SQL_ERROR);
   }
   const uint16_t number = dataAtExecParam_;
   BaseParam* param = params_[number - 1];
   const bool further = cursorState_ == cursorPuttingData;
   if (further && (cbValue == SQL_NULL_DATA || param->collectedLength == SQL_NULL_DATA)) {
     addOdbcError(stateStringLength);
-    return standardExit(SQL_ERROR);
+    return call.exit(SQL_ERROR);
   }
   const bool variable = isVariableCType(param->cType);
   if (cbValue < 0 && cbValue != SQL_NULL_DATA) {
     if (cbValue != SQL_NTS || !variable || !rgbValue) {
       addOdbcError(stateStringLength, msgNegativeParamLength) << uint32_t(number);
-      return standardExit(SQL_ERROR);
+      return call.exit(SQL_ERROR);
     }
     if (param->cType == SQL_C_WCHAR) {
       const unsigned char* text = static_cast<const unsigned char*>(rgbValue);
@@ -129,28 +129,28 @@ SQLRETURN BaseStatement::SQLPutData(SQLPOINTER rgbValue, SQLLEN cbValue) {
   }
   if (cbValue > 0 && !rgbValue) {
     addOdbcError(stateArgumentValue);
-    return standardExit(SQL_ERROR);
+    return call.exit(SQL_ERROR);
   }
 
   if (!variable) {
     if (further) {
       addOdbcError(stateNumericRange);
-      return standardExit(SQL_ERROR);
+      return call.exit(SQL_ERROR);
     }
     const SQLLEN length = cbValue == SQL_NULL_DATA ? SQLLEN(SQL_NULL_DATA) : SQLLEN(BaseCTypeSize(param->cType));
     if (bindParam(number, rgbValue, int32_t(length), bindWhole) != kvSuccess) {
       appendBaseTextToLastError(msgParamSuffixWide) << uint32_t(number);
-      return standardExit(SQL_ERROR);
+      return call.exit(SQL_ERROR);
     }
     param->collectedLength = int32_t(length);
     cursorState_ = cursorPuttingData;
-    return standardExit(SQL_SUCCESS);
+    return call.exit(SQL_SUCCESS);
   }
 
   if (cbValue == SQL_NULL_DATA) {
     param->collectedLength = SQL_NULL_DATA;
     cursorState_ = cursorPuttingData;
-    return standardExit(SQL_SUCCESS);
+    return call.exit(SQL_SUCCESS);
   }
   const bool pieces =
       (connection_->getFlags() & BaseConnection::flagLongDataInPieces) && isLongSqlType(param->sqlType);
@@ -160,7 +160,7 @@ SQLRETURN BaseStatement::SQLPutData(SQLPOINTER rgbValue, SQLLEN cbValue) {
   if (uint64_t(have) + piece > limit) {
     if (isLongSqlType(param->sqlType)) {
       addOdbcError(stateRightTruncation);
-      return standardExit(SQL_ERROR);
+      return call.exit(SQL_ERROR);
     }
     piece = limit - have;
     addOdbcWarning(stateTruncated, msgParamTruncated) << uint32_t(number);
@@ -169,24 +169,24 @@ SQLRETURN BaseStatement::SQLPutData(SQLPOINTER rgbValue, SQLLEN cbValue) {
   if (pieces) {
     if (bindParam(number, rgbValue, int32_t(piece), further ? bindNextPiece : bindFirstPiece) != kvSuccess) {
       appendBaseTextToLastError(msgParamSuffixWide) << uint32_t(number);
-      return standardExit(SQL_ERROR);
+      return call.exit(SQL_ERROR);
     }
     param->collectedLength = int32_t(have + piece);
     cursorState_ = cursorPuttingData;
-    return standardExit(SQL_SUCCESS);
+    return call.exit(SQL_SUCCESS);
   }
 
   if (!param->collected) {
     if (limit > BaseParam::maxCollectedBytes) {
       addOdbcError(stateMemory, msgParamPrecisionTooLarge) << uint32_t(number) << param->precision;
-      return standardExit(SQL_ERROR);
+      return call.exit(SQL_ERROR);
     }
     param->collected = static_cast<unsigned char*>(ramAlloc(limit + 1));
-    if (!param->collected) return standardExit(SQL_ERROR);
+    if (!param->collected) return call.exit(SQL_ERROR);
     param->collectedSize = limit;
   }
   if (piece) std::memcpy(param->collected + have, rgbValue, size_t(piece));
   param->collectedLength = int32_t(have + piece);
   cursorState_ = cursorPuttingData;
-  return standardExit(SQL_SUCCESS);
+  return call.exit(SQL_SUCCESS);
 }

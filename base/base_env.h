@@ -1,6 +1,7 @@
 // BaseEnv: the environment handle (HENV) of every driver.
 #pragma once
 
+#include "base/base_call.h"
 #include "base/base_error_list.h"
 #include "util/kv_object.h"
 
@@ -17,6 +18,14 @@ class KV_BASE_API BaseEnv : public KvObject {
   // Sets the busy bit; returns its previous value.
   uint16_t threadCheck();
   void threadDone();
+  // Entrance and exit of the call discipline (base_call.h) on the
+  // environment's own list, for the operations that act on an environment.
+  KvStatus standardEntrance(uint16_t function) { return baseEnterCall(&errorList_); }
+  SQLRETURN standardExit(SQLRETURN result) {
+    result = baseLeaveCall(&errorList_, result);
+    threadDone();
+    return result;
+  }
 
   BaseErrorList& getErrorList() { return errorList_; }
   OdbcDriverNumber getDriverNumber() const { return driverNumber_; }

@@ -152,12 +152,12 @@ KvStatus BaseStatement::transferBoundColumns(uint32_t rowIndex) {
 // ---------------------------------------------------------------- SQLFetch
 
 SQLRETURN BaseStatement::SQLFetch() {
-  if (threadCheck()) return SQL_HANDLE_BUSY;
-  if (standardEntrance(SQL_API_SQLFETCH) != kvSuccess) return standardExit(SQL_ERROR);
+  BaseCall call(this, SQL_API_SQLFETCH);
+  if (!call.isOpen()) return call.getResult();
   const bool continuing = (flags_ & flagAsync) != 0;
   if (!continuing) {
-    if (prepareBindings() != kvSuccess) return standardExit(SQL_ERROR);
-    if (rowsetStart_ < 0) return standardExit(SQL_NO_DATA_FOUND);
+    if (prepareBindings() != kvSuccess) return call.exit(SQL_ERROR);
+    if (rowsetStart_ < 0) return call.exit(SQL_NO_DATA_FOUND);
     ++rowsetStart_;
     rowsetIndex_ = 0;
     // A single-row fetch leaves no rowset statuses behind.
@@ -166,13 +166,13 @@ SQLRETURN BaseStatement::SQLFetch() {
     rowStatusCount_ = 0;
   }
   uint16_t endOfData = 0;
-  if (fetchNextRow(&endOfData) != kvSuccess) return standardExit(SQL_ERROR);
-  if (flags_ & flagAsync) return standardExit(SQL_STILL_EXECUTING);
+  if (fetchNextRow(&endOfData) != kvSuccess) return call.exit(SQL_ERROR);
+  if (flags_ & flagAsync) return call.exit(SQL_STILL_EXECUTING);
   if (endOfData) {
     rowsetStart_ = -1;
-    return standardExit(SQL_NO_DATA_FOUND);
+    return call.exit(SQL_NO_DATA_FOUND);
   }
-  return standardExit(transferBoundColumns(0) == kvSuccess ? SQL_SUCCESS : SQL_ERROR);
+  return call.exit(transferBoundColumns(0) == kvSuccess ? SQL_SUCCESS : SQL_ERROR);
 }
 
 // ---------------------------------------------------------------- SQLExtendedFetch
@@ -212,24 +212,24 @@ KvStatus BaseStatement::findLastRow(int64_t* last) {
 
 SQLRETURN BaseStatement::SQLExtendedFetch(SQLUSMALLINT fFetchType, SQLLEN irow, SQLULEN* pcrow,
                                           SQLUSMALLINT* rgfRowStatus) {
-  if (threadCheck()) return SQL_HANDLE_BUSY;
-  if (standardEntrance(SQL_API_SQLEXTENDEDFETCH) != kvSuccess) return standardExit(SQL_ERROR);
-  if (prepareBindings() != kvSuccess) return standardExit(SQL_ERROR);
+  BaseCall call(this, SQL_API_SQLEXTENDEDFETCH);
+  if (!call.isOpen()) return call.getResult();
+  if (prepareBindings() != kvSuccess) return call.exit(SQL_ERROR);
   const int64_t rowset = options_[optWordRowsetSize] ? int64_t(options_[optWordRowsetSize]) : 1;
   const SQLULEN cursorType = options_[optWordCursorType];
   const SQLULEN keyset = options_[optWordKeysetSize];
   if (cursorType == SQL_CURSOR_KEYSET_DRIVEN && keyset != 0 && int64_t(keyset) < rowset) {
     addOdbcError(stateRowRange);
-    return standardExit(SQL_ERROR);
+    return call.exit(SQL_ERROR);
   }
   const bool forwardOnly = cursorType == SQL_CURSOR_FORWARD_ONLY;
   if (forwardOnly && fFetchType != SQL_FETCH_NEXT) {
     addOdbcError(stateFetchType, msgForwardOnlyFetch);
-    return standardExit(SQL_ERROR);
+    return call.exit(SQL_ERROR);
   }
   if (fFetchType == SQL_FETCH_BOOKMARK) {
     addOdbcError(stateNotCapable);
-    return standardExit(SQL_ERROR);
+    return call.exit(SQL_ERROR);
   }
 
   // The move: c is the number of the rowset's first row afterwards.
@@ -268,7 +268,7 @@ SQLRETURN BaseStatement::SQLExtendedFetch(SQLUSMALLINT fFetchType, SQLLEN irow, 
     } else {
       if (c == -1) {
         int64_t last = 0;
-        if (findLastRow(&last) != kvSuccess) return standardExit(SQL_ERROR);
+        if (findLastRow(&last) != kvSuccess) return call.exit(SQL_ERROR);
         c = last + 1;
       }
       c += target;
@@ -286,12 +286,12 @@ SQLRETURN BaseStatement::SQLExtendedFetch(SQLUSMALLINT fFetchType, SQLLEN irow, 
     rowsetStart_ = move == moveBeforeStart ? 0 : -1;
     rowsetIndex_ = 0;
     if (pcrow) *pcrow = 0;
-    return standardExit(SQL_NO_DATA_FOUND);
+    return call.exit(SQL_NO_DATA_FOUND);
   }
 
   // The rowset.
   uint16_t* statuses = static_cast<uint16_t*>(ramAlloc(uint32_t(rowset) * sizeof(uint16_t)));
-  if (!statuses) return standardExit(SQL_ERROR);
+  if (!statuses) return call.exit(SQL_ERROR);
   ramFree(rowStatus_);
   rowStatus_ = statuses;
   rowStatusCount_ = uint32_t(rowset);
@@ -328,56 +328,56 @@ SQLRETURN BaseStatement::SQLExtendedFetch(SQLUSMALLINT fFetchType, SQLLEN irow, 
   rowsetIndex_ = 0;
   if (read == 0) {
     rowsetStart_ = -1;
-    return standardExit(SQL_NO_DATA_FOUND);
+    return call.exit(SQL_NO_DATA_FOUND);
   }
   if (!forwardOnly && rowset >= 2) {
     uint16_t status = 0;
-    if (fetchRowAt(uint32_t(c), &status) != kvSuccess) return standardExit(SQL_ERROR);
+    if (fetchRowAt(uint32_t(c), &status) != kvSuccess) return call.exit(SQL_ERROR);
   }
-  return standardExit(SQL_SUCCESS);
+  return call.exit(SQL_SUCCESS);
 }
 
 // ---------------------------------------------------------------- SQLGetData
 
 SQLRETURN BaseStatement::SQLGetData(SQLUSMALLINT icol, SQLSMALLINT fCType, SQLPOINTER rgbValue, SQLLEN cbValueMax,
                                     SQLLEN* pcbValue) {
-  if (threadCheck()) return SQL_HANDLE_BUSY;
-  if (standardEntrance(SQL_API_SQLGETDATA) != kvSuccess) return standardExit(SQL_ERROR);
+  BaseCall call(this, SQL_API_SQLGETDATA);
+  if (!call.isOpen()) return call.getResult();
   if (rowsetStart_ <= 0) {
     addOdbcError(stateCursorState);
-    return standardExit(SQL_ERROR);
+    return call.exit(SQL_ERROR);
   }
   if (!isOnValidRow()) {
     addOdbcError(stateInvalidCursorPos);
-    return standardExit(SQL_ERROR);
+    return call.exit(SQL_ERROR);
   }
   KvStatus status = kvSuccess;
   if (icol == 0) {
     const uint32_t bookmarks = connection_->getInfoNumber(SQL_BOOKMARK_PERSISTENCE, &status);
-    if (status != kvSuccess) return standardExit(SQL_ERROR);
+    if (status != kvSuccess) return call.exit(SQL_ERROR);
     if (bookmarks == 0) {
       addOdbcError(stateNotCapable);
-      return standardExit(SQL_ERROR);
+      return call.exit(SQL_ERROR);
     }
   } else if (icol > fieldCount_ || !fields_[icol - 1]) {
     addOdbcError(stateColumnNumber);
-    return standardExit(SQL_ERROR);
+    return call.exit(SQL_ERROR);
   }
   // The order rules of SQL_GETDATA_EXTENSIONS.
   const uint32_t extensions = connection_->getInfoNumber(SQL_GETDATA_EXTENSIONS, &status);
-  if (status != kvSuccess) return standardExit(SQL_ERROR);
+  if (status != kvSuccess) return call.exit(SQL_ERROR);
   const bool bound = bindings_ && icol <= bindingCount_ && bindings_[icol];
   if ((bindingCount_ != 0 && icol <= bindingCount_ && !(extensions & SQL_GD_ANY_COLUMN)) ||
       (bound && !(extensions & SQL_GD_BOUND)) ||
       (getDataColumn_ != 0 && icol < getDataColumn_ && !(extensions & SQL_GD_ANY_ORDER))) {
     addOdbcError(stateColumnNumber);
-    return standardExit(SQL_ERROR);
+    return call.exit(SQL_ERROR);
   }
   if (getDataColumn_ == icol && icol != 0) {
-    if (flags_ & flagGetDataDone) return standardExit(SQL_NO_DATA_FOUND);
+    if (flags_ & flagGetDataDone) return call.exit(SQL_NO_DATA_FOUND);
     if (getDataOffset_ != 0 && fCType != getDataCType_) {
       addOdbcError(stateProgramType);
-      return standardExit(SQL_ERROR);
+      return call.exit(SQL_ERROR);
     }
   } else {
     getDataColumn_ = icol;
@@ -390,12 +390,12 @@ SQLRETURN BaseStatement::SQLGetData(SQLUSMALLINT icol, SQLSMALLINT fCType, SQLPO
   if (cType == SQL_C_DEFAULT) {
     cType = BaseDefaultCType(sqlType);
   } else if (BaseCheckColumnConversion(icol, sqlType, cType) != kvSuccess) {
-    return standardExit(SQL_ERROR);
+    return call.exit(SQL_ERROR);
   }
   BaseOutString out(rgbValue, cbValueMax, pcbValue);
-  if (out.checkSize() != kvSuccess) return standardExit(SQL_ERROR);
+  if (out.checkSize() != kvSuccess) return call.exit(SQL_ERROR);
   const uint32_t first = errorCount();
-  if (fetchColumnValue(icol, cType, &out) != kvSuccess) return standardExit(SQL_ERROR);
+  if (fetchColumnValue(icol, cType, &out) != kvSuccess) return call.exit(SQL_ERROR);
   // Only text and binary come in pieces: a cut piece moves the offset on by
   // the source bytes it returned. Anything else (a fixed-size value, even
   // one cut with 01004 such as 1.5 as SQL_C_LONG) has been returned whole.
@@ -406,50 +406,50 @@ SQLRETURN BaseStatement::SQLGetData(SQLUSMALLINT icol, SQLSMALLINT fCType, SQLPO
   } else {
     flags_ |= flagGetDataDone;
   }
-  return standardExit(SQL_SUCCESS);
+  return call.exit(SQL_SUCCESS);
 }
 
 // ---------------------------------------------------------------- SQLSetPos
 
 SQLRETURN BaseStatement::SQLSetPos(SQLSETPOSIROW irow, SQLUSMALLINT fOption, SQLUSMALLINT fLock) {
-  if (threadCheck()) return SQL_HANDLE_BUSY;
-  if (standardEntrance(SQL_API_SQLSETPOS) != kvSuccess) return standardExit(SQL_ERROR);
+  BaseCall call(this, SQL_API_SQLSETPOS);
+  if (!call.isOpen()) return call.getResult();
   if (rowsetStart_ <= 0) {
     addOdbcError(stateCursorState);
-    return standardExit(SQL_ERROR);
+    return call.exit(SQL_ERROR);
   }
   KvStatus status = kvSuccess;
   const uint32_t operations = connection_->getInfoNumber(SQL_POS_OPERATIONS, &status);
   const uint32_t locks = status == kvSuccess ? connection_->getInfoNumber(SQL_LOCK_TYPES, &status) : 0;
-  if (status != kvSuccess) return standardExit(SQL_ERROR);
+  if (status != kvSuccess) return call.exit(SQL_ERROR);
   if (fOption > SQL_ADD || !(operations & (1u << fOption)) || fLock > SQL_LOCK_UNLOCK || !(locks & (1u << fLock))) {
     addOdbcError(stateNotCapable);
-    return standardExit(SQL_ERROR);
+    return call.exit(SQL_ERROR);
   }
   const bool changes = fOption == SQL_UPDATE || fOption == SQL_DELETE || fOption == SQL_ADD;
   if ((fOption == SQL_UPDATE || fOption == SQL_ADD) && bindingCount_ == 0) {
     addOdbcError(stateDegreeMismatch);
-    return standardExit(SQL_ERROR);
+    return call.exit(SQL_ERROR);
   }
   if (fOption == SQL_REFRESH && bindingCount_ > fieldCount_) {
     addOdbcError(stateColumnNumber, msgBoundColumnsExceed);
-    return standardExit(SQL_ERROR);
+    return call.exit(SQL_ERROR);
   }
   if (changes && options_[optWordConcurrency] == SQL_CONCUR_READ_ONLY) {
     addOdbcError(stateArgumentValue);
-    return standardExit(SQL_ERROR);
+    return call.exit(SQL_ERROR);
   }
   const SQLULEN rowset = options_[optWordRowsetSize] ? options_[optWordRowsetSize] : 1;
   if (fOption != SQL_ADD && irow > rowset) {
     addOdbcError(stateRowRange);
-    return standardExit(SQL_ERROR);
+    return call.exit(SQL_ERROR);
   }
   if (options_[optWordCursorType] == SQL_CURSOR_FORWARD_ONLY) {
     addOdbcError(stateInvalidCursorPos);
-    return standardExit(SQL_ERROR);
+    return call.exit(SQL_ERROR);
   }
-  if (changes && connection_->openTransactionIfManual() != kvSuccess) return standardExit(SQL_ERROR);
-  if (fOption == SQL_ADD) return standardExit(SQL_SUCCESS);
+  if (changes && connection_->openTransactionIfManual() != kvSuccess) return call.exit(SQL_ERROR);
+  if (fOption == SQL_ADD) return call.exit(SQL_SUCCESS);
 
   const uint32_t firstRow = irow == 0 ? 1 : uint32_t(irow);
   const uint32_t lastRow = irow == 0 ? uint32_t(rowset) : uint32_t(irow);
@@ -482,5 +482,5 @@ SQLRETURN BaseStatement::SQLSetPos(SQLSETPOSIROW irow, SQLUSMALLINT fOption, SQL
   getDataColumn_ = 0;
   getDataOffset_ = 0;
   flags_ &= ~uint32_t(flagGetDataDone);
-  return standardExit(result == kvSuccess ? SQL_SUCCESS : SQL_ERROR);
+  return call.exit(result == kvSuccess ? SQL_SUCCESS : SQL_ERROR);
 }

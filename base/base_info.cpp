@@ -251,21 +251,21 @@ uint32_t BaseConnection::getInfoNumber(uint16_t type, KvStatus* status) {
 
 SQLRETURN BaseConnection::SQLGetInfo(SQLUSMALLINT fInfoType, SQLPOINTER rgbInfoValue, SQLSMALLINT cbInfoValueMax,
                                      SQLSMALLINT* pcbInfoValue) {
-  if (threadCheck(checkConnection)) return SQL_HANDLE_BUSY;
-  standardEntrance(SQL_API_SQLGETINFO);
+  BaseCall call(this, SQL_API_SQLGETINFO);
+  if (!call.isOpen()) return call.getResult();
   BaseOutString out(rgbInfoValue, int32_t(cbInfoValueMax), pcbInfoValue);
   if (fInfoType == SQL_DRIVER_NAME) {
     unsigned char name[256];
     name[0] = 0;
     getDllName(name, sizeof(name));
     out.setStrValue(name);
-    return standardExit(SQL_SUCCESS);
+    return call.exit(SQL_SUCCESS);
   }
   void* value = nullptr;
   BaseInfoValType kind = infoNotFound;
   unsigned owned = 0;
   uint16_t type = fInfoType == infoPrivateKeywords ? uint16_t(SQL_KEYWORDS) : uint16_t(fInfoType);
-  if (getInfo(type, &value, &kind, &owned) != kvSuccess) return standardExit(SQL_ERROR);
+  if (getInfo(type, &value, &kind, &owned) != kvSuccess) return call.exit(SQL_ERROR);
   uint32_t number = uint32_t(reinterpret_cast<uintptr_t>(value));
   uint32_t low = workArounds_ & 0xFFFF;
   if ((low & waKeepPrepared) && (type == SQL_CURSOR_COMMIT_BEHAVIOR || type == SQL_CURSOR_ROLLBACK_BEHAVIOR) &&
@@ -292,5 +292,5 @@ SQLRETURN BaseConnection::SQLGetInfo(SQLUSMALLINT fInfoType, SQLPOINTER rgbInfoV
       break;
   }
   if (owned) ramFree(value);
-  return standardExit(SQL_SUCCESS);
+  return call.exit(SQL_SUCCESS);
 }

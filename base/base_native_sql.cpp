@@ -8,19 +8,19 @@
 
 SQLRETURN BaseConnection::SQLNativeSql(SQLCHAR* szSqlStrIn, SQLINTEGER cbSqlStrIn, SQLCHAR* szSqlStr,
                                        SQLINTEGER cbSqlStrMax, SQLINTEGER* pcbSqlStr) {
-  if (threadCheck(checkConnection)) return SQL_HANDLE_BUSY;
-  if (standardEntrance(SQL_API_SQLNATIVESQL) != kvSuccess) return standardExit(SQL_ERROR);
+  BaseCall call(this, SQL_API_SQLNATIVESQL);
+  if (!call.isOpen()) return call.getResult();
   if (!szSqlStrIn) {
     addOdbcError(stateArgumentValue);
-    return standardExit(SQL_ERROR);
+    return call.exit(SQL_ERROR);
   }
   BaseInString sql(szSqlStrIn, cbSqlStrIn);
   if (sql.hasInvalidLength() || (szSqlStr && cbSqlStrMax < 0)) {
     addOdbcError(stateStringLength);
-    return standardExit(SQL_ERROR);
+    return call.exit(SQL_ERROR);
   }
-  if (expandEscapeClauses(&sql, nullptr) != kvSuccess) return standardExit(SQL_ERROR);
+  if (expandEscapeClauses(&sql, nullptr) != kvSuccess) return call.exit(SQL_ERROR);
   BaseOutString out(szSqlStr, int32_t(cbSqlStrMax), pcbSqlStr);
   out.setStrValue(sql);
-  return standardExit(SQL_SUCCESS);
+  return call.exit(SQL_SUCCESS);
 }

@@ -123,35 +123,35 @@ KvStatus BaseStatement::checkParam(uint16_t parameter, BaseParam* param) {
 SQLRETURN BaseStatement::SQLBindParameter(SQLUSMALLINT ipar, SQLSMALLINT fParamType, SQLSMALLINT fCType,
                                           SQLSMALLINT fSqlType, SQLULEN cbColDef, SQLSMALLINT ibScale,
                                           SQLPOINTER rgbValue, SQLLEN cbValueMax, SQLLEN* pcbValue) {
-  if (threadCheck()) return SQL_HANDLE_BUSY;
-  if (standardEntrance(SQL_API_SQLBINDPARAMETER) != kvSuccess) return standardExit(SQL_ERROR);
+  BaseCall call(this, SQL_API_SQLBINDPARAMETER);
+  if (!call.isOpen()) return call.getResult();
   if (ipar < 1) {
     addOdbcError(stateInvalidParamNumber);
-    return standardExit(SQL_ERROR);
+    return call.exit(SQL_ERROR);
   }
   if (cbValueMax == -1) fParamType = SQL_PARAM_INPUT;  // an old-style binding
   if (!isParamType(fParamType) ||
       (fParamType != SQL_PARAM_INPUT && !(connection_->getFlags() & BaseConnection::flagOutputParams))) {
     addOdbcError(stateParamType);
-    return standardExit(SQL_ERROR);
+    return call.exit(SQL_ERROR);
   }
   if (!baseFindCType(fCType)) {
     addOdbcError(stateProgramType);
-    return standardExit(SQL_ERROR);
+    return call.exit(SQL_ERROR);
   }
   const int16_t sqlType = BaseOdbc2SqlType(fSqlType);
   if (!baseFindSqlType(sqlType)) {
     addOdbcError(stateSqlType);
-    return standardExit(SQL_ERROR);
+    return call.exit(SQL_ERROR);
   }
   if (cbValueMax < -1) {
     addOdbcError(stateStringLength);
-    return standardExit(SQL_ERROR);
+    return call.exit(SQL_ERROR);
   }
-  if (allocArrays(ipar, arrayParams) != kvSuccess) return standardExit(SQL_ERROR);
+  if (allocArrays(ipar, arrayParams) != kvSuccess) return call.exit(SQL_ERROR);
   BaseParam*& slot = params_[ipar - 1];
   if (!slot) slot = allocParam();
-  if (!slot) return standardExit(SQL_ERROR);
+  if (!slot) return call.exit(SQL_ERROR);
   BaseParam* param = slot;
   param->cType = fCType;
   param->sqlType = sqlType;
@@ -162,26 +162,26 @@ SQLRETURN BaseStatement::SQLBindParameter(SQLUSMALLINT ipar, SQLSMALLINT fParamT
   param->paramType = uint16_t(fParamType);
   param->bufferSize = cbValueMax;
   param->paramFlags &= ~uint32_t(BaseParam::flagBound | BaseParam::flagChecked);
-  if (fParamType != SQL_PARAM_INPUT && checkParam(ipar, param) != kvSuccess) return standardExit(SQL_ERROR);
-  return standardExit(SQL_SUCCESS);
+  if (fParamType != SQL_PARAM_INPUT && checkParam(ipar, param) != kvSuccess) return call.exit(SQL_ERROR);
+  return call.exit(SQL_SUCCESS);
 }
 
 SQLRETURN BaseStatement::SQLNumParams(SQLSMALLINT* pcpar) {
-  if (threadCheck()) return SQL_HANDLE_BUSY;
-  if (standardEntrance(SQL_API_SQLNUMPARAMS) != kvSuccess) return standardExit(SQL_ERROR);
+  BaseCall call(this, SQL_API_SQLNUMPARAMS);
+  if (!call.isOpen()) return call.getResult();
   if (pcpar) *pcpar = SQLSMALLINT(paramCount_);
-  return standardExit(SQL_SUCCESS);
+  return call.exit(SQL_SUCCESS);
 }
 
 // No rows at all would run nothing and report success: refused (S1107).
 SQLRETURN BaseStatement::SQLParamOptions(SQLULEN crow, SQLULEN* pirow) {
-  if (threadCheck()) return SQL_HANDLE_BUSY;
-  if (standardEntrance(SQL_API_SQLPARAMOPTIONS) != kvSuccess) return standardExit(SQL_ERROR);
+  BaseCall call(this, SQL_API_SQLPARAMOPTIONS);
+  if (!call.isOpen()) return call.getResult();
   if (crow == 0) {
     addOdbcError(stateRowRange);
-    return standardExit(SQL_ERROR);
+    return call.exit(SQL_ERROR);
   }
   paramRows_ = crow;
   paramRowCounter_ = pirow;
-  return standardExit(SQL_SUCCESS);
+  return call.exit(SQL_SUCCESS);
 }

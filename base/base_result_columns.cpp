@@ -76,32 +76,32 @@ KvStatus BaseStatement::describeColumns() {
 }
 
 SQLRETURN BaseStatement::SQLNumResultCols(SQLSMALLINT* pccol) {
-  if (threadCheck()) return SQL_HANDLE_BUSY;
-  if (standardEntrance(SQL_API_SQLNUMRESULTCOLS) != kvSuccess) return standardExit(SQL_ERROR);
-  if (describeColumns() != kvSuccess) return standardExit(SQL_ERROR);
-  if (flags_ & flagAsync) return standardExit(SQL_STILL_EXECUTING);
+  BaseCall call(this, SQL_API_SQLNUMRESULTCOLS);
+  if (!call.isOpen()) return call.getResult();
+  if (describeColumns() != kvSuccess) return call.exit(SQL_ERROR);
+  if (flags_ & flagAsync) return call.exit(SQL_STILL_EXECUTING);
   if (pccol) *pccol = SQLSMALLINT(fieldCount_);
-  return standardExit(SQL_SUCCESS);
+  return call.exit(SQL_SUCCESS);
 }
 
 SQLRETURN BaseStatement::SQLDescribeCol(SQLUSMALLINT icol, SQLCHAR* szColName, SQLSMALLINT cbColNameMax,
                                         SQLSMALLINT* pcbColName, SQLSMALLINT* pfSqlType, SQLULEN* pcbColDef,
                                         SQLSMALLINT* pibScale, SQLSMALLINT* pfNullable) {
-  if (threadCheck()) return SQL_HANDLE_BUSY;
-  if (standardEntrance(SQL_API_SQLDESCRIBECOL) != kvSuccess) return standardExit(SQL_ERROR);
-  if (describeColumns() != kvSuccess) return standardExit(SQL_ERROR);
-  if (flags_ & flagAsync) return standardExit(SQL_STILL_EXECUTING);
+  BaseCall call(this, SQL_API_SQLDESCRIBECOL);
+  if (!call.isOpen()) return call.getResult();
+  if (describeColumns() != kvSuccess) return call.exit(SQL_ERROR);
+  if (flags_ & flagAsync) return call.exit(SQL_STILL_EXECUTING);
   if (fieldCount_ == 0) {
     addOdbcError(stateCursorState);
-    return standardExit(SQL_ERROR);
+    return call.exit(SQL_ERROR);
   }
   // Column 0 is the bookmark, which has no description here.
   if (icol == 0 || icol > fieldCount_ || !fields_[icol - 1]) {
     addOdbcError(stateColumnNumber);
-    return standardExit(SQL_ERROR);
+    return call.exit(SQL_ERROR);
   }
   BaseOutString name(szColName, int32_t(cbColNameMax), pcbColName);
-  if (name.checkSize() != kvSuccess) return standardExit(SQL_ERROR);
+  if (name.checkSize() != kvSuccess) return call.exit(SQL_ERROR);
   const BaseField& field = *fields_[icol - 1];
   unsigned char scratch[8];
   name.setStrValue(columnName(field, icol, connection_->getWorkArounds(), scratch));
@@ -109,29 +109,29 @@ SQLRETURN BaseStatement::SQLDescribeCol(SQLUSMALLINT icol, SQLCHAR* szColName, S
   if (pcbColDef) *pcbColDef = SQLULEN(field.precision);
   if (pibScale) *pibScale = reportedScale(field);
   if (pfNullable) *pfNullable = field.nullable;
-  return standardExit(SQL_SUCCESS);
+  return call.exit(SQL_SUCCESS);
 }
 
 SQLRETURN BaseStatement::SQLColAttributes(SQLUSMALLINT icol, SQLUSMALLINT fDescType, SQLPOINTER rgbDesc,
                                           SQLSMALLINT cbDescMax, SQLSMALLINT* pcbDesc, SQLLEN* pfDesc) {
-  if (threadCheck()) return SQL_HANDLE_BUSY;
-  if (standardEntrance(SQL_API_SQLCOLATTRIBUTES) != kvSuccess) return standardExit(SQL_ERROR);
-  if (describeColumns() != kvSuccess) return standardExit(SQL_ERROR);
-  if (flags_ & flagAsync) return standardExit(SQL_STILL_EXECUTING);
+  BaseCall call(this, SQL_API_SQLCOLATTRIBUTES);
+  if (!call.isOpen()) return call.getResult();
+  if (describeColumns() != kvSuccess) return call.exit(SQL_ERROR);
+  if (flags_ & flagAsync) return call.exit(SQL_STILL_EXECUTING);
   if (fieldCount_ == 0) {
     addOdbcError(stateCursorState);
-    return standardExit(SQL_ERROR);
+    return call.exit(SQL_ERROR);
   }
   if (fDescType == SQL_COLUMN_COUNT) {
     if (pfDesc) *pfDesc = SQLLEN(fieldCount_);
-    return standardExit(SQL_SUCCESS);
+    return call.exit(SQL_SUCCESS);
   }
   if (icol == 0 || icol > fieldCount_ || !fields_[icol - 1]) {
     addOdbcError(stateColumnNumber);
-    return standardExit(SQL_ERROR);
+    return call.exit(SQL_ERROR);
   }
   BaseOutString text(rgbDesc, int32_t(cbDescMax), pcbDesc);
-  if (text.checkSize() != kvSuccess) return standardExit(SQL_ERROR);
+  if (text.checkSize() != kvSuccess) return call.exit(SQL_ERROR);
   const BaseField& field = *fields_[icol - 1];
   unsigned char scratch[8];
   SQLLEN number = 0;
@@ -161,9 +161,9 @@ SQLRETURN BaseStatement::SQLColAttributes(SQLUSMALLINT icol, SQLUSMALLINT fDescT
     case baseColumnPrivateAttribute: number = (field.flags & BaseField::flagPrivate1002) ? SQL_TRUE : SQL_FALSE; break;
     default:
       // Attributes beyond ODBC 2's (19-1001, 1003 on) are the driver's.
-      if (nonStdColAttributes(icol, fDescType, &text, &number) != kvSuccess) return standardExit(SQL_ERROR);
+      if (nonStdColAttributes(icol, fDescType, &text, &number) != kvSuccess) return call.exit(SQL_ERROR);
       break;
   }
   if (pfDesc) *pfDesc = number;
-  return standardExit(SQL_SUCCESS);
+  return call.exit(SQL_SUCCESS);
 }

@@ -76,19 +76,6 @@ void BaseStatement::threadDone() {
   flags_ &= ~flagBusy;
 }
 
-KvStatus BaseStatement::standardEntrance(uint16_t) {
-  errorList_.clearErrors();
-  KvErrorKeeper::setErrorList(&errorList_);
-  return kvSuccess;
-}
-
-SQLRETURN BaseStatement::standardExit(SQLRETURN result) {
-  result = errorList_.exitResult(result);
-  KvErrorKeeper::giveUpErrorList();
-  threadDone();
-  return result;
-}
-
 KvStatus BaseStatement::allocArrays(uint16_t n, uint16_t which) {
   if (n == 0) return kvSuccess;
   if (n > baseMaxArrayEntries) {

@@ -268,11 +268,15 @@ class KV_BASE_API BaseStatement : public KvNode {
   // A driver handles its own options and hands the rest to the base.
   virtual KvStatus setStmtOption(uint16_t option, SQLULEN value);
 
-  // ---- call discipline
+  // ---- call discipline (base_call.h)
   uint16_t threadCheck();
   void threadDone();
-  KvStatus standardEntrance(uint16_t function);
-  SQLRETURN standardExit(SQLRETURN result);
+  KvStatus standardEntrance(uint16_t function) { return baseEnterCall(&errorList_); }
+  SQLRETURN standardExit(SQLRETURN result) {
+    result = baseLeaveCall(&errorList_, result);
+    threadDone();
+    return result;
+  }
 
   // Grows the selected arrays to n entries (never shrinks); more than 16384
   // posts S1002 with msgTooManyColumns, msgTooManyBindings or msgTooManyParams.

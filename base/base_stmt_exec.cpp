@@ -282,54 +282,54 @@ void BaseStatement::abandonStatement() {
 }
 
 SQLRETURN BaseStatement::SQLPrepare(SQLCHAR* szSqlStr, SQLINTEGER cbSqlStr) {
-  if (threadCheck()) return SQL_HANDLE_BUSY;
-  if (standardEntrance(SQL_API_SQLPREPARE) != kvSuccess) return standardExit(SQL_ERROR);
+  BaseCall call(this, SQL_API_SQLPREPARE);
+  if (!call.isOpen()) return call.getResult();
   if (checkSqlArgument(szSqlStr, cbSqlStr) != kvSuccess || enterFreshStatement(stmtKindPrepared) != kvSuccess)
-    return standardExit(SQL_ERROR);
+    return call.exit(SQL_ERROR);
   BaseSqlString sql(szSqlStr, cbSqlStr);
   if ((connection_->getWorkArounds() & BaseConnection::waKeepPrepared) &&
       appText_.initialize(sql.getStr(), sql.getLength()) != kvSuccess) {
     abandonStatement();
-    return standardExit(SQL_ERROR);
+    return call.exit(SQL_ERROR);
   }
   if (prepareStep(&sql) != kvSuccess) {
     abandonStatement();
-    return standardExit(SQL_ERROR);
+    return call.exit(SQL_ERROR);
   }
-  return standardExit(SQL_SUCCESS);
+  return call.exit(SQL_SUCCESS);
 }
 
 SQLRETURN BaseStatement::SQLExecDirect(SQLCHAR* szSqlStr, SQLINTEGER cbSqlStr) {
-  if (threadCheck()) return SQL_HANDLE_BUSY;
-  if (standardEntrance(SQL_API_SQLEXECDIRECT) != kvSuccess) return standardExit(SQL_ERROR);
+  BaseCall call(this, SQL_API_SQLEXECDIRECT);
+  if (!call.isOpen()) return call.getResult();
   if (checkSqlArgument(szSqlStr, cbSqlStr) != kvSuccess || enterFreshStatement(stmtKindDirect) != kvSuccess)
-    return standardExit(SQL_ERROR);
+    return call.exit(SQL_ERROR);
   BaseSqlString sql(szSqlStr, cbSqlStr);
   uint16_t needData = 0;
   if (prepareStep(&sql) != kvSuccess || executeStep(&needData) != kvSuccess) {
     abandonStatement();
-    return standardExit(SQL_ERROR);
+    return call.exit(SQL_ERROR);
   }
-  return standardExit(needData ? SQL_NEED_DATA : SQL_SUCCESS);
+  return call.exit(needData ? SQL_NEED_DATA : SQL_SUCCESS);
 }
 
 // A failed execution leaves the statement prepared, as it was.
 SQLRETURN BaseStatement::SQLExecute() {
-  if (threadCheck()) return SQL_HANDLE_BUSY;
-  if (standardEntrance(SQL_API_SQLEXECUTE) != kvSuccess) return standardExit(SQL_ERROR);
+  BaseCall call(this, SQL_API_SQLEXECUTE);
+  if (!call.isOpen()) return call.getResult();
   if (kind_ != stmtKindPrepared || (cursorState_ >= cursorExecuting && cursorState_ <= cursorPuttingData)) {
     addOdbcError(stateSequence);
-    return standardExit(SQL_ERROR);
+    return call.exit(SQL_ERROR);
   }
   if (cursorState_ == cursorOpen) {
     addOdbcError(stateCursorState);
-    return standardExit(SQL_ERROR);
+    return call.exit(SQL_ERROR);
   }
   uint16_t needData = 0;
   if (executeStep(&needData) != kvSuccess) {
     sqlText_.unInitialize();
     if (cursorState_ != cursorAllocated) cursorState_ = cursorPrepared;
-    return standardExit(SQL_ERROR);
+    return call.exit(SQL_ERROR);
   }
-  return standardExit(needData ? SQL_NEED_DATA : SQL_SUCCESS);
+  return call.exit(needData ? SQL_NEED_DATA : SQL_SUCCESS);
 }

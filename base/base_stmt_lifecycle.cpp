@@ -132,16 +132,16 @@ int BaseStatement::isOnValidRow() const {
 // still finds its list and busy bit.
 SQLRETURN BaseStatement::SQLFreeStmt(SQLUSMALLINT fOption) {
   if (fOption == SQL_DROP && (connection_->getFlags() & BaseConnection::flagBusy)) return SQL_HANDLE_BUSY;
-  if (threadCheck()) return SQL_HANDLE_BUSY;
-  if (standardEntrance(SQL_API_SQLFREESTMT) != kvSuccess) return standardExit(SQL_ERROR);
+  BaseCall call(this, SQL_API_SQLFREESTMT);
+  if (!call.isOpen()) return call.getResult();
   KvStatus status = kvSuccess;
   switch (fOption) {
     case SQL_CLOSE:
       status = closeCursor();
       break;
     case SQL_DROP:
-      if (returnToAllocatedState(1) != kvSuccess) return standardExit(SQL_ERROR);
-      standardExit(SQL_SUCCESS);
+      if (returnToAllocatedState(1) != kvSuccess) return call.exit(SQL_ERROR);
+      call.exit(SQL_SUCCESS);
       delete this;
       return SQL_SUCCESS;
     case SQL_UNBIND:
@@ -153,59 +153,59 @@ SQLRETURN BaseStatement::SQLFreeStmt(SQLUSMALLINT fOption) {
     default:  // not an option of this call: nothing changes
       break;
   }
-  return standardExit(status == kvSuccess ? SQL_SUCCESS : SQL_ERROR);
+  return call.exit(status == kvSuccess ? SQL_SUCCESS : SQL_ERROR);
 }
 
 // With nothing running asynchronously, a cancel is a close: the statement
 // is closed (prepared) or returns to the allocated state, and 01S05 says
 // so.
 SQLRETURN BaseStatement::SQLCancel() {
-  if (threadCheck()) return SQL_HANDLE_BUSY;
-  if (standardEntrance(SQL_API_SQLCANCEL) != kvSuccess) return standardExit(SQL_ERROR);
-  if (flags_ & flagAsync) return standardExit(cancelAsyncOp() == kvSuccess ? SQL_SUCCESS : SQL_ERROR);
+  BaseCall call(this, SQL_API_SQLCANCEL);
+  if (!call.isOpen()) return call.getResult();
+  if (flags_ & flagAsync) return call.exit(cancelAsyncOp() == kvSuccess ? SQL_SUCCESS : SQL_ERROR);
   KvStatus status = kvSuccess;
   if (kind_ == stmtKindPrepared) status = closePreparedStatement();
   else if (cursorState_ != cursorPrepared) status = returnToAllocatedState(0);
-  if (status != kvSuccess) return standardExit(SQL_ERROR);
+  if (status != kvSuccess) return call.exit(SQL_ERROR);
   addOdbcWarning(stateCancelAsClose);
-  return standardExit(SQL_SUCCESS);
+  return call.exit(SQL_SUCCESS);
 }
 
 SQLRETURN BaseStatement::SQLRowCount(SQLLEN* pcrow) {
-  if (threadCheck()) return SQL_HANDLE_BUSY;
-  if (standardEntrance(SQL_API_SQLROWCOUNT) != kvSuccess) return standardExit(SQL_ERROR);
+  BaseCall call(this, SQL_API_SQLROWCOUNT);
+  if (!call.isOpen()) return call.getResult();
   if (pcrow) {
     int32_t count = executedRowCount_;
     if (fieldCount_ > 0) count = -1;
     else if (count == -1 && (connection_->getWorkArounds() & BaseConnection::waRowCountOne)) count = 1;
     *pcrow = SQLLEN(count);
   }
-  return standardExit(SQL_SUCCESS);
+  return call.exit(SQL_SUCCESS);
 }
 
 // A further result of the statement gets the states after an execution
 // again; when none is left, a prepared statement is closed and any other
 // returns to the allocated state.
 SQLRETURN BaseStatement::SQLMoreResults() {
-  if (threadCheck()) return SQL_HANDLE_BUSY;
-  if (standardEntrance(SQL_API_SQLMORERESULTS) != kvSuccess) return standardExit(SQL_ERROR);
+  BaseCall call(this, SQL_API_SQLMORERESULTS);
+  if (!call.isOpen()) return call.getResult();
   const bool continuing = (flags_ & flagAsync) != 0;
   if (!continuing && cursorState_ != cursorExecuted && cursorState_ != cursorOpen)
-    return standardExit(SQL_NO_DATA_FOUND);
+    return call.exit(SQL_NO_DATA_FOUND);
   uint16_t noMore = 1;
   if (kind_ != stmtKindCatalog) {
-    if (moreResults(&noMore) != kvSuccess) return standardExit(SQL_ERROR);
-    if (flags_ & flagAsync) return standardExit(SQL_STILL_EXECUTING);
+    if (moreResults(&noMore) != kvSuccess) return call.exit(SQL_ERROR);
+    if (flags_ & flagAsync) return call.exit(SQL_STILL_EXECUTING);
   }
   if (!noMore) {
-    if (setExecutedState() != kvSuccess) return standardExit(SQL_ERROR);
+    if (setExecutedState() != kvSuccess) return call.exit(SQL_ERROR);
     if (fieldCount_ == 0) {
       int32_t count = -1;
-      if (rowCount(&count) != kvSuccess) return standardExit(SQL_ERROR);
+      if (rowCount(&count) != kvSuccess) return call.exit(SQL_ERROR);
       executedRowCount_ = count;
     }
-    return standardExit(SQL_SUCCESS);
+    return call.exit(SQL_SUCCESS);
   }
-  if (closeCursor() != kvSuccess) return standardExit(SQL_ERROR);
-  return standardExit(SQL_NO_DATA_FOUND);
+  if (closeCursor() != kvSuccess) return call.exit(SQL_ERROR);
+  return call.exit(SQL_NO_DATA_FOUND);
 }

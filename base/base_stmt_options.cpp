@@ -152,39 +152,39 @@ KvStatus BaseStatement::getStmtOption(uint16_t option, void* value) {
 // ---------------------------------------------------------------- ODBC calls
 
 SQLRETURN BaseStatement::SQLSetStmtOption(SQLUSMALLINT fOption, SQLULEN vParam) {
-  if (threadCheck()) return SQL_HANDLE_BUSY;
-  if (standardEntrance(SQL_API_SQLSETSTMTOPTION) != kvSuccess) return standardExit(SQL_ERROR);
+  BaseCall call(this, SQL_API_SQLSETSTMTOPTION);
+  if (!call.isOpen()) return call.getResult();
   const bool changesRows = fOption == stmtOptionDeleteRow || fOption == stmtOptionLockForChange ||
                            fOption == stmtOptionLockCurrentRow;
-  if (changesRows && connection_->openTransactionIfManual() != kvSuccess) return standardExit(SQL_ERROR);
-  return standardExit(setStmtOption(fOption, vParam) == kvSuccess ? SQL_SUCCESS : SQL_ERROR);
+  if (changesRows && connection_->openTransactionIfManual() != kvSuccess) return call.exit(SQL_ERROR);
+  return call.exit(setStmtOption(fOption, vParam) == kvSuccess ? SQL_SUCCESS : SQL_ERROR);
 }
 
 // Options 13 (SQL_GET_BOOKMARK) and 14 (SQL_ROW_NUMBER) describe the
 // current row, so they need the cursor on one.
 SQLRETURN BaseStatement::SQLGetStmtOption(SQLUSMALLINT fOption, SQLPOINTER pvParam) {
-  if (threadCheck()) return SQL_HANDLE_BUSY;
-  if (standardEntrance(SQL_API_SQLGETSTMTOPTION) != kvSuccess) return standardExit(SQL_ERROR);
+  BaseCall call(this, SQL_API_SQLGETSTMTOPTION);
+  if (!call.isOpen()) return call.getResult();
   if (fOption == SQL_GET_BOOKMARK || fOption == SQL_ROW_NUMBER) {
     const uint32_t row = getCurrentRow();
     if (cursorState_ != cursorOpen || row == 0 || row == 0xFFFFFFFFu) {
       addOdbcError(stateCursorState);
-      return standardExit(SQL_ERROR);
+      return call.exit(SQL_ERROR);
     }
     if (!isOnValidRow()) {
       addOdbcError(stateInvalidCursorPos);
-      return standardExit(SQL_ERROR);
+      return call.exit(SQL_ERROR);
     }
     if (fOption == SQL_ROW_NUMBER) {
       if (pvParam) *static_cast<SQLULEN*>(pvParam) = row;
-      return standardExit(SQL_SUCCESS);
+      return call.exit(SQL_SUCCESS);
     }
     if (baseReadStmtOption(options_, SQL_USE_BOOKMARKS) != SQL_UB_ON) {
       addOdbcError(stateInvalidNow);
-      return standardExit(SQL_ERROR);
+      return call.exit(SQL_ERROR);
     }
   }
-  return standardExit(getStmtOption(fOption, pvParam) == kvSuccess ? SQL_SUCCESS : SQL_ERROR);
+  return call.exit(getStmtOption(fOption, pvParam) == kvSuccess ? SQL_SUCCESS : SQL_ERROR);
 }
 
 // The ODBC 1 way of choosing a cursor: each choice must be one the data
@@ -192,11 +192,11 @@ SQLRETURN BaseStatement::SQLGetStmtOption(SQLUSMALLINT fOption, SQLPOINTER pvPar
 // then concurrency, cursor type, keyset size and rowset size are set at once.
 SQLRETURN BaseStatement::SQLSetScrollOptions(SQLUSMALLINT fConcurrency, SQLLEN crowKeyset,
                                              SQLUSMALLINT crowRowset) {
-  if (threadCheck()) return SQL_HANDLE_BUSY;
-  if (standardEntrance(SQL_API_SQLSETSCROLLOPTIONS) != kvSuccess) return standardExit(SQL_ERROR);
+  BaseCall call(this, SQL_API_SQLSETSCROLLOPTIONS);
+  if (!call.isOpen()) return call.getResult();
   if (fConcurrency < SQL_CONCUR_READ_ONLY || fConcurrency > SQL_CONCUR_VALUES) {
     addOdbcError(stateConcurrency);
-    return standardExit(SQL_ERROR);
+    return call.exit(SQL_ERROR);
   }
   const uint32_t concurrencies = connection_->getInfoNumber(SQL_SCROLL_CONCURRENCY);
   const uint32_t scrollOptions = connection_->getInfoNumber(SQL_SCROLL_OPTIONS);
@@ -219,11 +219,11 @@ SQLRETURN BaseStatement::SQLSetScrollOptions(SQLUSMALLINT fConcurrency, SQLLEN c
   // Static cursors (-3), a keyset of 1 and any other value are not offered.
   if (!(concurrencies & scrollConcurrencyBits[fConcurrency - 1]) || !needed || !(scrollOptions & needed)) {
     addOdbcError(stateNotCapable);
-    return standardExit(SQL_ERROR);
+    return call.exit(SQL_ERROR);
   }
   options_[optWordConcurrency] = fConcurrency;
   options_[optWordCursorType] = cursorType;
   options_[optWordKeysetSize] = keysetSize;
   options_[optWordRowsetSize] = crowRowset;
-  return standardExit(SQL_SUCCESS);
+  return call.exit(SQL_SUCCESS);
 }

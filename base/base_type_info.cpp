@@ -292,35 +292,35 @@ void BaseGetTypesInfo::getValue(const GetTypeRowInfo& row, uint16_t column, Base
 // asynchronously leaves SQL_STILL_EXECUTING, and the repeated call carries
 // on with the same result set.
 SQLRETURN BaseStatement::SQLGetTypeInfo(SQLSMALLINT fSqlType) {
-  if (threadCheck()) return SQL_HANDLE_BUSY;
-  if (standardEntrance(SQL_API_SQLGETTYPEINFO) != kvSuccess) return standardExit(SQL_ERROR);
+  BaseCall call(this, SQL_API_SQLGETTYPEINFO);
+  if (!call.isOpen()) return call.getResult();
   const bool continuing =
       (flags_ & flagAsync) && catalogInfo_ && catalogInfo_->getKind() == catalogTypeInfo;
   if (!continuing) {
     int16_t sqlType = 0;
-    if (baseTypeInfoRequest(fSqlType, &sqlType) != kvSuccess) return standardExit(SQL_ERROR);
-    if (startCatalogCall() != kvSuccess) return standardExit(SQL_ERROR);
+    if (baseTypeInfoRequest(fSqlType, &sqlType) != kvSuccess) return call.exit(SQL_ERROR);
+    if (startCatalogCall() != kvSuccess) return call.exit(SQL_ERROR);
     BaseGetTypesInfo* info = new BaseGetTypesInfo(sqlType, this);
-    if (!info) return standardExit(SQL_ERROR);
+    if (!info) return call.exit(SQL_ERROR);
     setCatalogInfo(info);
   }
   BaseGetTypesInfo* info = static_cast<BaseGetTypesInfo*>(catalogInfo_);
   uint16_t pending = 0;
   if (info->collect(this, &pending) != kvSuccess) {
     abandonStatement();
-    return standardExit(SQL_ERROR);
+    return call.exit(SQL_ERROR);
   }
-  if (pending) return standardExit(SQL_STILL_EXECUTING);
+  if (pending) return call.exit(SQL_STILL_EXECUTING);
   // The driver's own result, if it made one, is closed; the columns are the
   // fifteen of type information.
   kind_ = stmtKindCatalog;
   if (setCatalogColumns(typeInfoColumnCount, baseTypeInfoColumns()) != kvSuccess) {
     abandonStatement();
-    return standardExit(SQL_ERROR);
+    return call.exit(SQL_ERROR);
   }
   resetCursorPosition();
   cursorState_ = cursorOpen;
-  return standardExit(SQL_SUCCESS);
+  return call.exit(SQL_SUCCESS);
 }
 
 KvStatus BaseGetTypesInfo::getColumnValue(uint16_t column, int16_t cType, BaseOutString* out) {

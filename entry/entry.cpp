@@ -5,6 +5,7 @@
 #include "entry/entry.h"
 
 #include "base/base_messages.h"
+#include "entry/entry_firewall.h"
 #include "entry/shared_connection.h"
 #include "platform/headless_desktop.h"
 #include "util/bos.h"
@@ -77,12 +78,18 @@ KV_EXPORT SQLRETURN SQL_API SQLAllocEnv(SQLHENV* phenv) {
     *phenv = nullptr;
     return SQL_ERROR;
   }
-  BaseEnv* env = entryMakeEnv();
+  BaseEnv* env = nullptr;
+  entryFirewall(env, [&] {
+    env = entryMakeEnv();
+    return SQL_SUCCESS;
+  });
   if (!env) {
     mdsZizTaskTerm();
     return SQL_ERROR;
   }
-  if (env->initialize() != kvSuccess) {
+  SQLRETURN initialized =
+      entryFirewall(env, [&] { return env->initialize() == kvSuccess ? SQL_SUCCESS : SQL_ERROR; });
+  if (initialized != SQL_SUCCESS) {
     delete env;
     mdsZizTaskTerm();
     return SQL_ERROR;
@@ -94,28 +101,27 @@ KV_EXPORT SQLRETURN SQL_API SQLAllocEnv(SQLHENV* phenv) {
 KV_EXPORT SQLRETURN SQL_API SQLAllocConnect(SQLHENV henv, SQLHDBC* phdbc) {
   auto* env = static_cast<BaseEnv*>(henv);
   if (!env) return SQL_INVALID_HANDLE;
-  if (env->threadCheck()) return SQL_HANDLE_BUSY;
-  env->getErrorList().clearErrors();
-  KvErrorKeeper::setErrorList(&env->getErrorList());
-  SQLRETURN result = SQL_SUCCESS;
-  BaseConnection* connection = entryTakeSharedConnection(env);
-  if (!connection) connection = entryMakeConnection(env);
-  if (phdbc) *phdbc = connection;
-  if (!connection) result = SQL_ERROR;
-  KvErrorKeeper::giveUpErrorList();
-  env->threadDone();
-  return result;
+  return entryFirewall(env, [&] {
+    BaseCall call(env, SQL_API_SQLALLOCCONNECT);
+    if (!call.isOpen()) return call.getResult();
+    BaseConnection* connection = entryTakeSharedConnection(env);
+    if (!connection) connection = entryMakeConnection(env);
+    if (phdbc) *phdbc = connection;
+    return call.exit(connection ? SQL_SUCCESS : SQL_ERROR);
+  });
 }
 
 KV_EXPORT SQLRETURN SQL_API SQLAllocStmt(SQLHDBC hdbc, SQLHSTMT* phstmt) {
   auto* connection = static_cast<BaseConnection*>(hdbc);
   if (!connection) return SQL_INVALID_HANDLE;
-  if (connection->threadCheck(checkConnection)) return SQL_HANDLE_BUSY;
-  connection->standardEntrance(SQL_API_SQLALLOCSTMT);
-  BaseStatement* statement = entryMakeStatement(connection);
-  if (!statement) return connection->standardExit(SQL_ERROR);
-  if (phstmt) *phstmt = statement;
-  return connection->standardExit(SQL_SUCCESS);
+  return entryFirewall(connection, [&] {
+    BaseCall call(connection, SQL_API_SQLALLOCSTMT);
+    if (!call.isOpen()) return call.getResult();
+    BaseStatement* statement = entryMakeStatement(connection);
+    if (!statement) return call.exit(SQL_ERROR);
+    if (phstmt) *phstmt = statement;
+    return call.exit(SQL_SUCCESS);
+  });
 }
 
 KV_EXPORT SQLRETURN SQL_API SQLFreeConnect(SQLHDBC hdbc) {
@@ -147,26 +153,23 @@ KV_EXPORT SQLRETURN SQL_API SQLFreeEnv(SQLHENV henv) {
 KV_EXPORT SQLRETURN SQL_API SQLError(SQLHENV henv, SQLHDBC hdbc, SQLHSTMT hstmt, SQLCHAR* szSqlState,
                                      SQLINTEGER* pfNativeError, SQLCHAR* szErrorMsg, SQLSMALLINT cbErrorMsgMax,
                                      SQLSMALLINT* pcbErrorMsg) {
-  SQLRETURN result;
-  if (hstmt) {
-    auto* statement = static_cast<BaseStatement*>(hstmt);
-    if (statement->threadCheck()) return SQL_HANDLE_BUSY;
-    result = statement->getErrorList().SQLError(szSqlState, pfNativeError, szErrorMsg, cbErrorMsgMax, pcbErrorMsg);
-    statement->threadDone();
-  } else if (hdbc) {
-    auto* connection = static_cast<BaseConnection*>(hdbc);
-    if (connection->threadCheck(checkConnection)) return SQL_HANDLE_BUSY;
-    result = connection->getErrorList().SQLError(szSqlState, pfNativeError, szErrorMsg, cbErrorMsgMax, pcbErrorMsg);
-    connection->threadDone();
-  } else if (henv) {
-    auto* env = static_cast<BaseEnv*>(henv);
-    if (env->threadCheck()) return SQL_HANDLE_BUSY;
-    result = env->getErrorList().SQLError(szSqlState, pfNativeError, szErrorMsg, cbErrorMsgMax, pcbErrorMsg);
-    env->threadDone();
-  } else {
-    return SQL_INVALID_HANDLE;
-  }
-  return result;
+  auto handOut = [&](auto* handle, uint16_t busy) -> SQLRETURN {
+    if (busy) return SQL_HANDLE_BUSY;
+    struct Done {
+      decltype(handle) held;
+      ~Done() { held->threadDone(); }
+    } done{handle};
+    return entryFirewall(handle, [&] {
+      return handle->getErrorList().SQLError(szSqlState, pfNativeError, szErrorMsg, cbErrorMsgMax, pcbErrorMsg);
+    });
+  };
+  // SQLError hands out what the last call left: no entrance, only the busy
+  // bit of the handle asked.
+  if (auto* statement = static_cast<BaseStatement*>(hstmt)) return handOut(statement, statement->threadCheck());
+  if (auto* connection = static_cast<BaseConnection*>(hdbc))
+    return handOut(connection, connection->threadCheck(checkConnection));
+  if (auto* env = static_cast<BaseEnv*>(henv)) return handOut(env, env->threadCheck());
+  return SQL_INVALID_HANDLE;
 }
 
 // ---------------------------------------------------------------- connections
@@ -178,7 +181,9 @@ KV_EXPORT SQLRETURN SQL_API SQLError(SQLHENV henv, SQLHDBC hdbc, SQLHSTMT hstmt,
 KV_EXPORT SQLRETURN SQL_API SQLConnect(SQLHDBC hdbc, SQLCHAR* szDSN, SQLSMALLINT cbDSN, SQLCHAR* szUID,
                                        SQLSMALLINT cbUID, SQLCHAR* szAuthStr, SQLSMALLINT cbAuthStr) {
   KV_CONNECTION(hdbc);
-  return connection->SQLConnect(szDSN, cbDSN, szUID, cbUID, szAuthStr, cbAuthStr);
+  return entryFirewall(connection, [&] {
+    return connection->SQLConnect(szDSN, cbDSN, szUID, cbUID, szAuthStr, cbAuthStr);
+  });
 }
 
 KV_EXPORT SQLRETURN SQL_API SQLDriverConnect(SQLHDBC hdbc, SQLHWND hwnd, SQLCHAR* szConnStrIn,
@@ -186,49 +191,65 @@ KV_EXPORT SQLRETURN SQL_API SQLDriverConnect(SQLHDBC hdbc, SQLHWND hwnd, SQLCHAR
                                              SQLSMALLINT cbConnStrOutMax, SQLSMALLINT* pcbConnStrOut,
                                              SQLUSMALLINT fDriverCompletion) {
   KV_CONNECTION(hdbc);
-  SQLRETURN result = connection->SQLDriverConnect(hwnd, szConnStrIn, cbConnStrIn, szConnStrOut, cbConnStrOutMax,
-                                                  pcbConnStrOut, fDriverCompletion);
-  entryRegisterIfShared(connection, result);
-  return result;
+  return entryFirewall(connection, [&] {
+    SQLRETURN result = connection->SQLDriverConnect(hwnd, szConnStrIn, cbConnStrIn, szConnStrOut,
+                                                    cbConnStrOutMax, pcbConnStrOut, fDriverCompletion);
+    entryRegisterIfShared(connection, result);
+    return result;
+  });
 }
 
 KV_EXPORT SQLRETURN SQL_API SQLBrowseConnect(SQLHDBC hdbc, SQLCHAR* szConnStrIn, SQLSMALLINT cbConnStrIn,
                                              SQLCHAR* szConnStrOut, SQLSMALLINT cbConnStrOutMax,
                                              SQLSMALLINT* pcbConnStrOut) {
   KV_CONNECTION(hdbc);
-  return connection->SQLBrowseConnect(szConnStrIn, cbConnStrIn, szConnStrOut, cbConnStrOutMax, pcbConnStrOut);
+  return entryFirewall(connection, [&] {
+    return connection->SQLBrowseConnect(szConnStrIn, cbConnStrIn, szConnStrOut, cbConnStrOutMax, pcbConnStrOut);
+  });
 }
 
 KV_EXPORT SQLRETURN SQL_API SQLDisconnect(SQLHDBC hdbc) {
   KV_CONNECTION(hdbc);
-  return connection->SQLDisconnect();
+  return entryFirewall(connection, [&] {
+    return connection->SQLDisconnect();
+  });
 }
 
 KV_EXPORT SQLRETURN SQL_API SQLGetConnectOption(SQLHDBC hdbc, SQLUSMALLINT fOption, SQLPOINTER pvParam) {
   KV_CONNECTION(hdbc);
-  return connection->SQLGetConnectOption(fOption, pvParam);
+  return entryFirewall(connection, [&] {
+    return connection->SQLGetConnectOption(fOption, pvParam);
+  });
 }
 
 KV_EXPORT SQLRETURN SQL_API SQLSetConnectOption(SQLHDBC hdbc, SQLUSMALLINT fOption, SQLULEN vParam) {
   KV_CONNECTION(hdbc);
-  return connection->SQLSetConnectOption(fOption, vParam);
+  return entryFirewall(connection, [&] {
+    return connection->SQLSetConnectOption(fOption, vParam);
+  });
 }
 
 KV_EXPORT SQLRETURN SQL_API SQLGetInfo(SQLHDBC hdbc, SQLUSMALLINT fInfoType, SQLPOINTER rgbInfoValue,
                                        SQLSMALLINT cbInfoValueMax, SQLSMALLINT* pcbInfoValue) {
   KV_CONNECTION(hdbc);
-  return connection->SQLGetInfo(fInfoType, rgbInfoValue, cbInfoValueMax, pcbInfoValue);
+  return entryFirewall(connection, [&] {
+    return connection->SQLGetInfo(fInfoType, rgbInfoValue, cbInfoValueMax, pcbInfoValue);
+  });
 }
 
 KV_EXPORT SQLRETURN SQL_API SQLNativeSql(SQLHDBC hdbc, SQLCHAR* szSqlStrIn, SQLINTEGER cbSqlStrIn,
                                          SQLCHAR* szSqlStr, SQLINTEGER cbSqlStrMax, SQLINTEGER* pcbSqlStr) {
   KV_CONNECTION(hdbc);
-  return connection->SQLNativeSql(szSqlStrIn, cbSqlStrIn, szSqlStr, cbSqlStrMax, pcbSqlStr);
+  return entryFirewall(connection, [&] {
+    return connection->SQLNativeSql(szSqlStrIn, cbSqlStrIn, szSqlStr, cbSqlStrMax, pcbSqlStr);
+  });
 }
 
 KV_EXPORT SQLRETURN SQL_API SQLTransact(SQLHENV, SQLHDBC hdbc, SQLUSMALLINT fType) {
   KV_CONNECTION(hdbc);
-  return connection->SQLTransact(fType);
+  return entryFirewall(connection, [&] {
+    return connection->SQLTransact(fType);
+  });
 }
 
 // ---------------------------------------------------------------- statements
@@ -240,7 +261,9 @@ KV_EXPORT SQLRETURN SQL_API SQLTransact(SQLHENV, SQLHDBC hdbc, SQLUSMALLINT fTyp
 KV_EXPORT SQLRETURN SQL_API SQLBindCol(SQLHSTMT hstmt, SQLUSMALLINT icol, SQLSMALLINT fCType, SQLPOINTER rgbValue,
                                        SQLLEN cbValueMax, SQLLEN* pcbValue) {
   KV_STATEMENT(hstmt);
-  return statement->SQLBindCol(icol, fCType, rgbValue, cbValueMax, pcbValue);
+  return entryFirewall(statement, [&] {
+    return statement->SQLBindCol(icol, fCType, rgbValue, cbValueMax, pcbValue);
+  });
 }
 
 KV_EXPORT SQLRETURN SQL_API SQLBindParameter(SQLHSTMT hstmt, SQLUSMALLINT ipar, SQLSMALLINT fParamType,
@@ -248,8 +271,10 @@ KV_EXPORT SQLRETURN SQL_API SQLBindParameter(SQLHSTMT hstmt, SQLUSMALLINT ipar, 
                                              SQLSMALLINT ibScale, SQLPOINTER rgbValue, SQLLEN cbValueMax,
                                              SQLLEN* pcbValue) {
   KV_STATEMENT(hstmt);
-  return statement->SQLBindParameter(ipar, fParamType, fCType, fSqlType, cbColDef, ibScale, rgbValue, cbValueMax,
-                                     pcbValue);
+  return entryFirewall(statement, [&] {
+    return statement->SQLBindParameter(ipar, fParamType, fCType, fSqlType, cbColDef, ibScale, rgbValue, cbValueMax,
+                                       pcbValue);
+  });
 }
 
 // A cancel with nothing running closes the statement and warns 01S05. The
@@ -259,59 +284,77 @@ KV_EXPORT SQLRETURN SQL_API SQLBindParameter(SQLHSTMT hstmt, SQLUSMALLINT ipar, 
 // have, and would call through a null pointer.
 KV_EXPORT SQLRETURN SQL_API SQLCancel(SQLHSTMT hstmt) {
   KV_STATEMENT(hstmt);
-  SQLRETURN result = statement->SQLCancel();
-  return result == SQL_SUCCESS_WITH_INFO ? SQL_SUCCESS : result;
+  return entryFirewall(statement, [&] {
+    SQLRETURN result = statement->SQLCancel();
+    return result == SQL_SUCCESS_WITH_INFO ? SQL_SUCCESS : result;
+  });
 }
 
 KV_EXPORT SQLRETURN SQL_API SQLColAttributes(SQLHSTMT hstmt, SQLUSMALLINT icol, SQLUSMALLINT fDescType,
                                              SQLPOINTER rgbDesc, SQLSMALLINT cbDescMax, SQLSMALLINT* pcbDesc,
                                              SQLLEN* pfDesc) {
   KV_STATEMENT(hstmt);
-  return statement->SQLColAttributes(icol, fDescType, rgbDesc, cbDescMax, pcbDesc, pfDesc);
+  return entryFirewall(statement, [&] {
+    return statement->SQLColAttributes(icol, fDescType, rgbDesc, cbDescMax, pcbDesc, pfDesc);
+  });
 }
 
 KV_EXPORT SQLRETURN SQL_API SQLColumnPrivileges(SQLHSTMT hstmt, SQLCHAR* szQualifier, SQLSMALLINT cbQualifier,
                                                 SQLCHAR* szOwner, SQLSMALLINT cbOwner, SQLCHAR* szTable,
                                                 SQLSMALLINT cbTable, SQLCHAR* szColumn, SQLSMALLINT cbColumn) {
   KV_STATEMENT(hstmt);
-  return statement->SQLColumnPrivileges(szQualifier, cbQualifier, szOwner, cbOwner, szTable, cbTable, szColumn,
-                                        cbColumn);
+  return entryFirewall(statement, [&] {
+    return statement->SQLColumnPrivileges(szQualifier, cbQualifier, szOwner, cbOwner, szTable, cbTable, szColumn,
+                                          cbColumn);
+  });
 }
 
 KV_EXPORT SQLRETURN SQL_API SQLColumns(SQLHSTMT hstmt, SQLCHAR* szQualifier, SQLSMALLINT cbQualifier,
                                        SQLCHAR* szOwner, SQLSMALLINT cbOwner, SQLCHAR* szTable, SQLSMALLINT cbTable,
                                        SQLCHAR* szColumn, SQLSMALLINT cbColumn) {
   KV_STATEMENT(hstmt);
-  return statement->SQLColumns(szQualifier, cbQualifier, szOwner, cbOwner, szTable, cbTable, szColumn, cbColumn);
+  return entryFirewall(statement, [&] {
+    return statement->SQLColumns(szQualifier, cbQualifier, szOwner, cbOwner, szTable, cbTable, szColumn, cbColumn);
+  });
 }
 
 KV_EXPORT SQLRETURN SQL_API SQLDescribeCol(SQLHSTMT hstmt, SQLUSMALLINT icol, SQLCHAR* szColName,
                                            SQLSMALLINT cbColNameMax, SQLSMALLINT* pcbColName, SQLSMALLINT* pfSqlType,
                                            SQLULEN* pcbColDef, SQLSMALLINT* pibScale, SQLSMALLINT* pfNullable) {
   KV_STATEMENT(hstmt);
-  return statement->SQLDescribeCol(icol, szColName, cbColNameMax, pcbColName, pfSqlType, pcbColDef, pibScale,
-                                   pfNullable);
+  return entryFirewall(statement, [&] {
+    return statement->SQLDescribeCol(icol, szColName, cbColNameMax, pcbColName, pfSqlType, pcbColDef, pibScale,
+                                     pfNullable);
+  });
 }
 
 KV_EXPORT SQLRETURN SQL_API SQLExecDirect(SQLHSTMT hstmt, SQLCHAR* szSqlStr, SQLINTEGER cbSqlStr) {
   KV_STATEMENT(hstmt);
-  return statement->SQLExecDirect(szSqlStr, cbSqlStr);
+  return entryFirewall(statement, [&] {
+    return statement->SQLExecDirect(szSqlStr, cbSqlStr);
+  });
 }
 
 KV_EXPORT SQLRETURN SQL_API SQLExecute(SQLHSTMT hstmt) {
   KV_STATEMENT(hstmt);
-  return statement->SQLExecute();
+  return entryFirewall(statement, [&] {
+    return statement->SQLExecute();
+  });
 }
 
 KV_EXPORT SQLRETURN SQL_API SQLExtendedFetch(SQLHSTMT hstmt, SQLUSMALLINT fFetchType, SQLLEN irow, SQLULEN* pcrow,
                                              SQLUSMALLINT* rgfRowStatus) {
   KV_STATEMENT(hstmt);
-  return statement->SQLExtendedFetch(fFetchType, irow, pcrow, rgfRowStatus);
+  return entryFirewall(statement, [&] {
+    return statement->SQLExtendedFetch(fFetchType, irow, pcrow, rgfRowStatus);
+  });
 }
 
 KV_EXPORT SQLRETURN SQL_API SQLFetch(SQLHSTMT hstmt) {
   KV_STATEMENT(hstmt);
-  return statement->SQLFetch();
+  return entryFirewall(statement, [&] {
+    return statement->SQLFetch();
+  });
 }
 
 KV_EXPORT SQLRETURN SQL_API SQLForeignKeys(SQLHSTMT hstmt, SQLCHAR* szPkQualifier, SQLSMALLINT cbPkQualifier,
@@ -320,113 +363,153 @@ KV_EXPORT SQLRETURN SQL_API SQLForeignKeys(SQLHSTMT hstmt, SQLCHAR* szPkQualifie
                                            SQLCHAR* szFkOwner, SQLSMALLINT cbFkOwner, SQLCHAR* szFkTable,
                                            SQLSMALLINT cbFkTable) {
   KV_STATEMENT(hstmt);
-  return statement->SQLForeignKeys(szPkQualifier, cbPkQualifier, szPkOwner, cbPkOwner, szPkTable, cbPkTable,
-                                   szFkQualifier, cbFkQualifier, szFkOwner, cbFkOwner, szFkTable, cbFkTable);
+  return entryFirewall(statement, [&] {
+    return statement->SQLForeignKeys(szPkQualifier, cbPkQualifier, szPkOwner, cbPkOwner, szPkTable, cbPkTable,
+                                     szFkQualifier, cbFkQualifier, szFkOwner, cbFkOwner, szFkTable, cbFkTable);
+  });
 }
 
 KV_EXPORT SQLRETURN SQL_API SQLFreeStmt(SQLHSTMT hstmt, SQLUSMALLINT fOption) {
   KV_STATEMENT(hstmt);
-  return statement->SQLFreeStmt(fOption);
+  return entryFirewall(statement, [&] {
+    return statement->SQLFreeStmt(fOption);
+  });
 }
 
 KV_EXPORT SQLRETURN SQL_API SQLGetCursorName(SQLHSTMT hstmt, SQLCHAR* szCursor, SQLSMALLINT cbCursorMax,
                                              SQLSMALLINT* pcbCursor) {
   KV_STATEMENT(hstmt);
-  return statement->SQLGetCursorName(szCursor, cbCursorMax, pcbCursor);
+  return entryFirewall(statement, [&] {
+    return statement->SQLGetCursorName(szCursor, cbCursorMax, pcbCursor);
+  });
 }
 
 KV_EXPORT SQLRETURN SQL_API SQLGetData(SQLHSTMT hstmt, SQLUSMALLINT icol, SQLSMALLINT fCType, SQLPOINTER rgbValue,
                                        SQLLEN cbValueMax, SQLLEN* pcbValue) {
   KV_STATEMENT(hstmt);
-  return statement->SQLGetData(icol, fCType, rgbValue, cbValueMax, pcbValue);
+  return entryFirewall(statement, [&] {
+    return statement->SQLGetData(icol, fCType, rgbValue, cbValueMax, pcbValue);
+  });
 }
 
 KV_EXPORT SQLRETURN SQL_API SQLGetStmtOption(SQLHSTMT hstmt, SQLUSMALLINT fOption, SQLPOINTER pvParam) {
   KV_STATEMENT(hstmt);
-  return statement->SQLGetStmtOption(fOption, pvParam);
+  return entryFirewall(statement, [&] {
+    return statement->SQLGetStmtOption(fOption, pvParam);
+  });
 }
 
 KV_EXPORT SQLRETURN SQL_API SQLGetTypeInfo(SQLHSTMT hstmt, SQLSMALLINT fSqlType) {
   KV_STATEMENT(hstmt);
-  return statement->SQLGetTypeInfo(fSqlType);
+  return entryFirewall(statement, [&] {
+    return statement->SQLGetTypeInfo(fSqlType);
+  });
 }
 
 KV_EXPORT SQLRETURN SQL_API SQLMoreResults(SQLHSTMT hstmt) {
   KV_STATEMENT(hstmt);
-  return statement->SQLMoreResults();
+  return entryFirewall(statement, [&] {
+    return statement->SQLMoreResults();
+  });
 }
 
 KV_EXPORT SQLRETURN SQL_API SQLNumParams(SQLHSTMT hstmt, SQLSMALLINT* pcpar) {
   KV_STATEMENT(hstmt);
-  return statement->SQLNumParams(pcpar);
+  return entryFirewall(statement, [&] {
+    return statement->SQLNumParams(pcpar);
+  });
 }
 
 KV_EXPORT SQLRETURN SQL_API SQLNumResultCols(SQLHSTMT hstmt, SQLSMALLINT* pccol) {
   KV_STATEMENT(hstmt);
-  return statement->SQLNumResultCols(pccol);
+  return entryFirewall(statement, [&] {
+    return statement->SQLNumResultCols(pccol);
+  });
 }
 
 KV_EXPORT SQLRETURN SQL_API SQLParamData(SQLHSTMT hstmt, SQLPOINTER* prgbValue) {
   KV_STATEMENT(hstmt);
-  return statement->SQLParamData(prgbValue);
+  return entryFirewall(statement, [&] {
+    return statement->SQLParamData(prgbValue);
+  });
 }
 
 KV_EXPORT SQLRETURN SQL_API SQLParamOptions(SQLHSTMT hstmt, SQLULEN crow, SQLULEN* pirow) {
   KV_STATEMENT(hstmt);
-  return statement->SQLParamOptions(crow, pirow);
+  return entryFirewall(statement, [&] {
+    return statement->SQLParamOptions(crow, pirow);
+  });
 }
 
 KV_EXPORT SQLRETURN SQL_API SQLPrepare(SQLHSTMT hstmt, SQLCHAR* szSqlStr, SQLINTEGER cbSqlStr) {
   KV_STATEMENT(hstmt);
-  return statement->SQLPrepare(szSqlStr, cbSqlStr);
+  return entryFirewall(statement, [&] {
+    return statement->SQLPrepare(szSqlStr, cbSqlStr);
+  });
 }
 
 KV_EXPORT SQLRETURN SQL_API SQLPrimaryKeys(SQLHSTMT hstmt, SQLCHAR* szQualifier, SQLSMALLINT cbQualifier,
                                            SQLCHAR* szOwner, SQLSMALLINT cbOwner, SQLCHAR* szTable,
                                            SQLSMALLINT cbTable) {
   KV_STATEMENT(hstmt);
-  return statement->SQLPrimaryKeys(szQualifier, cbQualifier, szOwner, cbOwner, szTable, cbTable);
+  return entryFirewall(statement, [&] {
+    return statement->SQLPrimaryKeys(szQualifier, cbQualifier, szOwner, cbOwner, szTable, cbTable);
+  });
 }
 
 KV_EXPORT SQLRETURN SQL_API SQLProcedureColumns(SQLHSTMT hstmt, SQLCHAR* szQualifier, SQLSMALLINT cbQualifier,
                                                 SQLCHAR* szOwner, SQLSMALLINT cbOwner, SQLCHAR* szProcName,
                                                 SQLSMALLINT cbProcName, SQLCHAR* szColumn, SQLSMALLINT cbColumn) {
   KV_STATEMENT(hstmt);
-  return statement->SQLProcedureColumns(szQualifier, cbQualifier, szOwner, cbOwner, szProcName, cbProcName,
-                                        szColumn, cbColumn);
+  return entryFirewall(statement, [&] {
+    return statement->SQLProcedureColumns(szQualifier, cbQualifier, szOwner, cbOwner, szProcName, cbProcName,
+                                          szColumn, cbColumn);
+  });
 }
 
 KV_EXPORT SQLRETURN SQL_API SQLProcedures(SQLHSTMT hstmt, SQLCHAR* szQualifier, SQLSMALLINT cbQualifier,
                                           SQLCHAR* szOwner, SQLSMALLINT cbOwner, SQLCHAR* szProcName,
                                           SQLSMALLINT cbProcName) {
   KV_STATEMENT(hstmt);
-  return statement->SQLProcedures(szQualifier, cbQualifier, szOwner, cbOwner, szProcName, cbProcName);
+  return entryFirewall(statement, [&] {
+    return statement->SQLProcedures(szQualifier, cbQualifier, szOwner, cbOwner, szProcName, cbProcName);
+  });
 }
 
 KV_EXPORT SQLRETURN SQL_API SQLPutData(SQLHSTMT hstmt, SQLPOINTER rgbValue, SQLLEN cbValue) {
   KV_STATEMENT(hstmt);
-  return statement->SQLPutData(rgbValue, cbValue);
+  return entryFirewall(statement, [&] {
+    return statement->SQLPutData(rgbValue, cbValue);
+  });
 }
 
 KV_EXPORT SQLRETURN SQL_API SQLRowCount(SQLHSTMT hstmt, SQLLEN* pcrow) {
   KV_STATEMENT(hstmt);
-  return statement->SQLRowCount(pcrow);
+  return entryFirewall(statement, [&] {
+    return statement->SQLRowCount(pcrow);
+  });
 }
 
 KV_EXPORT SQLRETURN SQL_API SQLSetCursorName(SQLHSTMT hstmt, SQLCHAR* szCursor, SQLSMALLINT cbCursor) {
   KV_STATEMENT(hstmt);
-  return statement->SQLSetCursorName(szCursor, cbCursor);
+  return entryFirewall(statement, [&] {
+    return statement->SQLSetCursorName(szCursor, cbCursor);
+  });
 }
 
 KV_EXPORT SQLRETURN SQL_API SQLSetScrollOptions(SQLHSTMT hstmt, SQLUSMALLINT fConcurrency, SQLLEN crowKeyset,
                                                 SQLUSMALLINT crowRowset) {
   KV_STATEMENT(hstmt);
-  return statement->SQLSetScrollOptions(fConcurrency, crowKeyset, crowRowset);
+  return entryFirewall(statement, [&] {
+    return statement->SQLSetScrollOptions(fConcurrency, crowKeyset, crowRowset);
+  });
 }
 
 KV_EXPORT SQLRETURN SQL_API SQLSetStmtOption(SQLHSTMT hstmt, SQLUSMALLINT fOption, SQLULEN vParam) {
   KV_STATEMENT(hstmt);
-  return statement->SQLSetStmtOption(fOption, vParam);
+  return entryFirewall(statement, [&] {
+    return statement->SQLSetStmtOption(fOption, vParam);
+  });
 }
 
 KV_EXPORT SQLRETURN SQL_API SQLSpecialColumns(SQLHSTMT hstmt, SQLUSMALLINT fColType, SQLCHAR* szQualifier,
@@ -434,29 +517,37 @@ KV_EXPORT SQLRETURN SQL_API SQLSpecialColumns(SQLHSTMT hstmt, SQLUSMALLINT fColT
                                               SQLCHAR* szTable, SQLSMALLINT cbTable, SQLUSMALLINT fScope,
                                               SQLUSMALLINT fNullable) {
   KV_STATEMENT(hstmt);
-  return statement->SQLSpecialColumns(fColType, szQualifier, cbQualifier, szOwner, cbOwner, szTable, cbTable,
-                                      fScope, fNullable);
+  return entryFirewall(statement, [&] {
+    return statement->SQLSpecialColumns(fColType, szQualifier, cbQualifier, szOwner, cbOwner, szTable, cbTable,
+                                        fScope, fNullable);
+  });
 }
 
 KV_EXPORT SQLRETURN SQL_API SQLStatistics(SQLHSTMT hstmt, SQLCHAR* szQualifier, SQLSMALLINT cbQualifier,
                                           SQLCHAR* szOwner, SQLSMALLINT cbOwner, SQLCHAR* szTable,
                                           SQLSMALLINT cbTable, SQLUSMALLINT fUnique, SQLUSMALLINT fAccuracy) {
   KV_STATEMENT(hstmt);
-  return statement->SQLStatistics(szQualifier, cbQualifier, szOwner, cbOwner, szTable, cbTable, fUnique,
-                                  fAccuracy);
+  return entryFirewall(statement, [&] {
+    return statement->SQLStatistics(szQualifier, cbQualifier, szOwner, cbOwner, szTable, cbTable, fUnique,
+                                    fAccuracy);
+  });
 }
 
 KV_EXPORT SQLRETURN SQL_API SQLTablePrivileges(SQLHSTMT hstmt, SQLCHAR* szQualifier, SQLSMALLINT cbQualifier,
                                                SQLCHAR* szOwner, SQLSMALLINT cbOwner, SQLCHAR* szTable,
                                                SQLSMALLINT cbTable) {
   KV_STATEMENT(hstmt);
-  return statement->SQLTablePrivileges(szQualifier, cbQualifier, szOwner, cbOwner, szTable, cbTable);
+  return entryFirewall(statement, [&] {
+    return statement->SQLTablePrivileges(szQualifier, cbQualifier, szOwner, cbOwner, szTable, cbTable);
+  });
 }
 
 KV_EXPORT SQLRETURN SQL_API SQLTables(SQLHSTMT hstmt, SQLCHAR* szQualifier, SQLSMALLINT cbQualifier,
                                       SQLCHAR* szOwner, SQLSMALLINT cbOwner, SQLCHAR* szTable, SQLSMALLINT cbTable,
                                       SQLCHAR* szTableType, SQLSMALLINT cbTableType) {
   KV_STATEMENT(hstmt);
-  return statement->SQLTables(szQualifier, cbQualifier, szOwner, cbOwner, szTable, cbTable, szTableType,
-                              cbTableType);
+  return entryFirewall(statement, [&] {
+    return statement->SQLTables(szQualifier, cbQualifier, szOwner, cbOwner, szTable, cbTable, szTableType,
+                                cbTableType);
+  });
 }

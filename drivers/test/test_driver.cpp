@@ -9,6 +9,8 @@
 //                     SQLBrowseConnect as test_browse.h says
 //   CursorCommit (CC), CursorRollback (CR)  the cursor behaviours after a
 //                     commit and a rollback (test_transactions.h)
+//   ThrowLogon (TL)   1: the logon throws std::bad_alloc, 2: another
+//                     exception (the entry layer's firewall)
 // Its statements behave by their first word as test_statement.h says; each
 // connection has a table ITEMS in memory (test_items.h). The driver takes
 // parameter values itself, long values in pieces.
@@ -36,6 +38,8 @@
 
 
 #include <cstring>
+#include <new>
+#include <stdexcept>
 
 namespace {
 
@@ -122,10 +126,13 @@ class TestConnection : public BaseConnection {
     failLogon_ = flag(parser, "FL", "FailLogon");
     warnLogon_ = flag(parser, "WL", "WarnLogon");
     oneConnection_ = flag(parser, "OC", "OneConnection");
+    throwLogon_ = number(parser, "TL", "ThrowLogon");
     return testReadTransactionAttributes(this, &transactions_, parser);
   }
 
   KvStatus connectLogon() override {
+    if (throwLogon_ == 1) throw std::bad_alloc();
+    if (throwLogon_ == 2) throw std::runtime_error("the test driver's logon throws");
     if (failLogon_) {
       addOdbcError(stateConnectRejected, testMsgLogonRefused) << (getUserId() ? getUserId() : kvU(""));
       return kvFailure;
@@ -203,12 +210,16 @@ class TestConnection : public BaseConnection {
 
  private:
   int flag(KvValueParser* parser, const char* shortKey, const char* longKey, const char* defaultValue = "0") {
+    return number(parser, shortKey, longKey, defaultValue) == 1;
+  }
+  // A one-digit setting, 0 when absent.
+  int number(KvValueParser* parser, const char* shortKey, const char* longKey, const char* defaultValue = "0") {
     unsigned char* value = nullptr;
     if (getConnectionValue(parser, shortKey, longKey, defaultValue, &value, nullptr) != kvSuccess || !value)
       return 0;
-    int on = value[0] == '1';
+    int digit = value[0] >= '0' && value[0] <= '9' ? value[0] - '0' : 0;
     ramFree(value);
-    return on;
+    return digit;
   }
 
   unsigned char* name_ = nullptr;
@@ -218,6 +229,7 @@ class TestConnection : public BaseConnection {
   TestTransactions transactions_;
   TestBrowseState browse_;
   TestItemsTable items_;
+  int throwLogon_ = 0;
 };
 
 }  // namespace

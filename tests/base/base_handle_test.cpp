@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <new>
+
 #if defined(__SANITIZE_ADDRESS__)
 #include <sanitizer/asan_interface.h>
 #endif
@@ -59,13 +61,39 @@ TEST_F(HandleTest, ExitTurnsSuccessIntoInfoOnlyForWarnings) {
       {[] { addOdbcWarning(stateTruncated); }, SQL_NO_DATA_FOUND, SQL_NO_DATA_FOUND},
   };
   for (const Case& c : cases) {
-    ASSERT_EQ(statement_->threadCheck(), 0);
-    statement_->standardEntrance(0);
+    BaseCall call(statement_, 0);
+    ASSERT_TRUE(call.isOpen());
     c.post();
-    EXPECT_EQ(statement_->standardExit(c.in), c.out);
+    EXPECT_EQ(call.exit(c.in), c.out);
     EXPECT_EQ(statement_->getFlags() & BaseStatement::flagBusy, 0u);
     EXPECT_EQ(KvErrorKeeper::getErrorList(), nullptr);
   }
+}
+
+TEST_F(HandleTest, CallOnABusyHandleStaysClosed) {
+  ASSERT_EQ(connection_->threadCheck(checkConnection), 0);
+  {
+    BaseCall call(connection_, 0);
+    EXPECT_FALSE(call.isOpen());
+    EXPECT_EQ(call.getResult(), SQL_HANDLE_BUSY);
+    EXPECT_EQ(KvErrorKeeper::getErrorList(), nullptr) << "no list was touched";
+  }
+  EXPECT_NE(connection_->getFlags() & BaseConnection::flagBusy, 0u) << "the other call still holds it";
+  connection_->threadDone();
+}
+
+TEST_F(HandleTest, CallLeftByAnExceptionFreesTheHandle) {
+  try {
+    BaseCall call(connection_, 0, checkConnectionAndStatements);
+    ASSERT_TRUE(call.isOpen());
+    addOdbcWarning(stateTruncated);
+    throw std::bad_alloc();
+  } catch (const std::bad_alloc&) {
+  }
+  EXPECT_EQ(connection_->getFlags() & BaseConnection::flagBusy, 0u);
+  EXPECT_EQ(statement_->getFlags() & BaseStatement::flagBusy, 0u) << "the statements are released too";
+  EXPECT_EQ(KvErrorKeeper::getErrorList(), nullptr);
+  EXPECT_EQ(connection_->getErrorList().getCount(), 1u) << "what the work posted stays";
 }
 
 TEST_F(HandleTest, StatementCallsWaitForAConnectionWideCall) {

@@ -120,6 +120,25 @@ TEST_F(DriverManagerTest, NumberThatDoesNotConvertFailsTheConnect) {
   EXPECT_NE(found[0].text.find("Number contains an invalid character: 12x"), std::string::npos) << found[0].text;
 }
 
+TEST_F(DriverManagerTest, ExceptionInTheDriverBecomesADiagnostic) {
+  struct Case {
+    const char* text;
+    const char* state;
+  } cases[] = {
+      {"DRIVER=KvTest;ThrowLogon=1", "S1001"},  // std::bad_alloc
+      {"DRIVER=KvTest;ThrowLogon=2", "S1000"},  // any other exception
+  };
+  for (const Case& c : cases) {
+    ASSERT_EQ(driverConnect(c.text), SQL_ERROR) << c.text;
+    auto found = diagnostics(env_, dbc_, nullptr);
+    ASSERT_FALSE(found.empty()) << c.text;
+    EXPECT_EQ(found.back().state, c.state) << c.text;
+    // The connection is not left busy: it connects at the next attempt.
+    ASSERT_EQ(driverConnect("DRIVER=KvTest"), SQL_SUCCESS) << c.text;
+    EXPECT_EQ(SQLDisconnect(dbc_), SQL_SUCCESS);
+  }
+}
+
 TEST_F(DriverManagerTest, MissingTranslationLibraryIsIM009) {
   ASSERT_EQ(connect("NoTranslator"), SQL_ERROR);
   auto found = diagnostics(env_, dbc_, nullptr);

@@ -4,6 +4,7 @@
 #include "base/base_connection.h"
 #include "base/base_env.h"
 #include "platform/headless_dialog.h"
+#include "util/error_list.h"
 #include "util/zizdata.h"
 
 #include <gtest/gtest.h>
@@ -304,6 +305,31 @@ TEST(EntryLayer, SetupDialogRunsModallyOverItsParent) {
   kvSetDialogRunner(nullptr);
   kvDestroyWindow(frame);
   kvDestroyWindow(other);
+}
+
+TEST(EntryLayer, FirewallStopsExceptionsAtTheExportedFunction) {
+  Driver d(KV_TEST_DRIVER);
+  SQLHENV env;
+  SQLHDBC dbc;
+  ASSERT_EQ(d.allocEnv(&env), SQL_SUCCESS);
+  ASSERT_EQ(d.allocConnect(env, &dbc), SQL_SUCCESS);
+  struct Case {
+    const char* text;
+    const char* state;
+  } cases[] = {
+      {"DRIVER=KvTest;TL=1", "S1001"},
+      {"DRIVER=KvTest;TL=2", "S1000"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(d.connect(dbc, c.text), SQL_ERROR) << c.text;
+    EXPECT_EQ(KvErrorKeeper::getErrorList(), nullptr) << "no list stays current after the call";
+    EXPECT_EQ(d.firstState(env, dbc, nullptr), c.state) << c.text;
+    EXPECT_EQ(d.firstState(env, dbc, nullptr), "00000") << "one error was posted";
+  }
+  EXPECT_EQ(d.connect(dbc, "DRIVER=KvTest"), SQL_SUCCESS) << "the connection is not left busy";
+  d.disconnect(dbc);
+  d.freeConnect(dbc);
+  d.freeEnv(env);
 }
 
 TEST(EntryLayer, NullHandlesAreRefused) {

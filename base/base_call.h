@@ -1,0 +1,61 @@
+// The call discipline that every ODBC operation on a handle runs, written
+// once as a scope object:
+//   1. busy check: a handle already inside a call answers SQL_HANDLE_BUSY
+//      (9999) at once, without touching any error list;
+//   2. entrance: the handle's error list is emptied (out-of-memory state
+//      included) and becomes the calling thread's current list; a failed
+//      entrance goes straight to the exit with SQL_ERROR;
+//   3. the work, which posts its errors to the current list;
+//   4. exit: success becomes success-with-info when the list holds warnings
+//      only, the list is given up and the busy bit cleared.
+//
+// An operation makes the call first thing and leaves through exit:
+//   BaseCall call(this, SQL_API_SQLTRANSACT, checkConnectionAndStatements);
+//   if (!call.isOpen()) return call.getResult();
+//   ...
+//   return call.exit(SQL_SUCCESS);
+// A call left without exit (an exception unwinding through the work) exits
+// with SQL_ERROR on its way out, so that no handle stays busy and no list
+// stays current; the entry layer's exception firewall then posts the
+// exception on the handle as S1001 or S1000.
+#pragma once
+
+#include "base/base_types.h"
+#include "util/kv_types.h"
+
+enum ThreadCheckTypes : int { checkConnection = 0, checkConnectionAndStatements = 1 };
+
+class KV_BASE_API BaseCall {
+ public:
+  // function is the operation's SQL_API_ number.
+  BaseCall(BaseConnection* connection, uint16_t function, ThreadCheckTypes type = checkConnection);
+  BaseCall(BaseStatement* statement, uint16_t function);
+  // The environment's operations (SQLAllocConnect) run the same steps on
+  // the environment's busy bit and list.
+  BaseCall(BaseEnv* env, uint16_t function);
+  ~BaseCall();
+
+  // Whether the work may run: false when the handle was busy or the
+  // entrance failed, and getResult tells what to return.
+  bool isOpen() const { return open_; }
+  SQLRETURN getResult() const { return result_; }
+  // Step 4: returns result as the operation must report it.
+  SQLRETURN exit(SQLRETURN result);
+
+  BaseCall(const BaseCall&) = delete;
+  BaseCall& operator=(const BaseCall&) = delete;
+
+ private:
+  void enter(uint16_t function);
+
+  BaseConnection* connection_ = nullptr;
+  BaseStatement* statement_ = nullptr;
+  BaseEnv* env_ = nullptr;
+  bool open_ = false;
+  SQLRETURN result_ = SQL_HANDLE_BUSY;
+};
+
+// Entrance and exit on a handle's list; each handle's standardEntrance and
+// standardExit add its own busy bit to these.
+KV_BASE_API KvStatus baseEnterCall(BaseErrorList* list);
+KV_BASE_API SQLRETURN baseLeaveCall(BaseErrorList* list, SQLRETURN result);
