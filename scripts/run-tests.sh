@@ -9,12 +9,12 @@ jobs=$(nproc)
 "$root/scripts/install-deps.sh"
 
 echo "== build and test"
-cmake -S "$root" -B "$root/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKV_BUILD_BENCH=ON
+cmake -S "$root" -B "$root/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKV_BUILD_BENCH=ON -DKV_WERROR=ON
 cmake --build "$root/build" -j"$jobs"
 (cd "$root/build" && ctest --output-on-failure -j"$jobs")
 
 echo "== build and test with AddressSanitizer and UndefinedBehaviorSanitizer"
-cmake -S "$root" -B "$root/build-asan" -DCMAKE_BUILD_TYPE=Debug -DKV_SANITIZE=ON
+cmake -S "$root" -B "$root/build-asan" -DCMAKE_BUILD_TYPE=Debug -DKV_SANITIZE=ON -DKV_WERROR=ON
 cmake --build "$root/build-asan" -j"$jobs"
 (cd "$root/build-asan" &&
   ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
@@ -22,7 +22,7 @@ cmake --build "$root/build-asan" -j"$jobs"
 
 echo "== fuzz the parsers briefly (libFuzzer)"
 CC=clang CXX=clang++ cmake -S "$root" -B "$root/build-fuzz" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DKV_FUZZ=ON -DKV_BUILD_TESTS=OFF
+  -DKV_FUZZ=ON -DKV_BUILD_TESTS=OFF -DKV_WERROR=ON
 cmake --build "$root/build-fuzz" -j"$jobs"
 for fuzzer in "$root"/build-fuzz/fuzz/*_fuzz; do
   echo "-- $(basename "$fuzzer")"

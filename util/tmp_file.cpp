@@ -34,7 +34,7 @@ int16_t TmpSpace::compare(const KvObject* other) const {
 // ---------------------------------------------------------------- store
 
 KvTmpFile::KvTmpFile(uint16_t cacheBytes)
-    : cacheBytes_(cacheBytes), slotCount_(static_cast<uint16_t>(slotCountFor(cacheBytes))) {
+    : slotCount_(static_cast<uint16_t>(slotCountFor(cacheBytes))) {
   freeRuns_.setOwnsObjects(true);
 }
 

@@ -162,8 +162,7 @@ class KV_UTIL_API KvTmpFile : public KvObject {
   // A transfer of length bytes at offset stays inside the space.
   static KvStatus checkRange(uint32_t offset, uint32_t length);
 
-  uint16_t cacheBytes_;
-  uint16_t slotCount_;
+  uint16_t slotCount_;  // the cache size given at construction, in slots
   uint32_t endOffset_ = 1;
   uint32_t pagesWrittenLimit_ = 0;
   int firstFile_ = 0;
