@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "fuzz/fuzz_check.h"
+#include "util/buttoken.h"
 #include "util/charset.h"
 #include "util/error_list.h"
 #include "util/kv_array.h"

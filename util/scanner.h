@@ -7,9 +7,7 @@
 // callers decide how to report it. Given a KvString, the scanner can also
 // edit the text it scans (changeToken, insertToken).
 //
-// buttoken is a separate tokenizer of zero-terminated text that copies each
-// token into a caller's buffer of kvButtokenBufferBytes bytes, with its own
-// modes (see below).
+// buttoken (buttoken.h) is a separate tokenizer of zero-terminated text.
 //
 // Character classes (white space, letters, digits, upper case) come from the
 // library's fixed Windows-1252 tables, never the process locale. With
@@ -47,6 +45,10 @@ enum KvSearchType : int {
   kvSearchRuns = 1,         // type-6 runs
   kvSearchIdentifiers = 2,  // type-7 identifiers with "#" and "$"
 };
+
+// Characters that end a run, besides those at or below the blank: the
+// scanner's kvSearchRuns and buttoken's kvButModeRuns.
+inline int kvIsRunDelimiter(unsigned char c) { return c == ',' || c == '/' || c == '(' || c == ')' || c == '|'; }
 
 class KV_UTIL_API KvToken : public KvSubString {
  public:
@@ -189,40 +191,3 @@ class KV_UTIL_API KvScanner : public KvObject {
   uint16_t modeFlags_ = modeDecimalPoint;
   uint16_t lastCharBytes_ = 1;
 };
-
-// buttoken: copies the next token of the zero-terminated text at *source
-// into buffer and moves *source behind it; an empty buffer means the end.
-//
-// flags bits 0-11 give the mode:
-//   0 plain words (letters, digits, "_")
-//   1 runs: up to a character at or below the blank or one of ",/()|";
-//     back quotes enclose parts in which blanks and delimiters are kept
-//   2, 6 identifiers that may hold "#" and "$"; "\-", "\+", "\*" and "\/"
-//     put that character into the identifier
-//   3 dotted names (letters, digits, "_" and single dots)
-//   4 names that may hold ":" and "."
-// bit 13 keeps the case of words and runs (else they are upper-cased; quoted
-// texts always keep their case); bit 14 moves a token longer than
-// kvButtokenMaxBytes into a ramAlloc block (see buttokenBlock); bit 15 drops
-// the bytes of a token beyond that limit. Without either, a longer token is
-// error 2700. A quoted text, brace group or back-quoted part left open is
-// error 2703. After a failure *source still moves behind the bad token.
-enum : uint16_t {
-  kvButModeMask = 0x0FFF,
-  kvButKeepCase = 0x2000,
-  kvButAllocLong = 0x4000,
-  kvButCutLong = 0x8000,
-};
-enum : uint32_t {
-  kvButtokenMaxBytes = 79,
-  kvButtokenBufferBytes = kvButtokenMaxBytes + 1,
-};
-KV_UTIL_API KvStatus buttoken(unsigned char* buffer, const unsigned char** source, unsigned short flags);
-
-// With kvButAllocLong, a long token is handed over as buffer[0] = its first
-// byte, buffer[1] = 0, and the block's address in the next pointer-sized
-// bytes; the block holds the whole token, zero-terminated, and the caller
-// frees it with ramFree. This returns that block, or null for a token held
-// in the buffer itself (buttoken clears the address for tokens shorter than
-// two bytes, so the two forms cannot be confused).
-KV_UTIL_API unsigned char* buttokenBlock(const unsigned char* buffer);

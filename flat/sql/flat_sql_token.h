@@ -6,21 +6,21 @@
 #pragma once
 
 #include "flat/flat_types.h"
-#include "util/scanner.h"
+#include "util/buttoken.h"
 
 // buttoken modes of the engine's readers.
 enum : uint16_t {
   // Keywords and operators: plain words, upper-cased; a longer token than
   // the scanner's buffer is cut (it is never a keyword).
-  flatScanOperator = 0 | kvButCutLong,
+  flatScanOperator = kvButModeWords | kvButCutLong,
   // Operands of expressions: dotted names, upper-cased; literals and names
   // of any length.
-  flatScanOperand = 3 | kvButAllocLong,
+  flatScanOperand = kvButModeDottedNames | kvButAllocLong,
   // Names of tables and cursors: runs (back-quoted parts keep blanks and
   // delimiters), case kept, any length.
-  flatScanName = 1 | kvButKeepCase | kvButAllocLong,
+  flatScanName = kvButModeRuns | kvButKeepCase | kvButAllocLong,
   // A word whose case matters (a cursor name after CURRENT OF).
-  flatScanKeepCase = 3 | kvButKeepCase | kvButAllocLong,
+  flatScanKeepCase = kvButModeDottedNames | kvButKeepCase | kvButAllocLong,
 };
 
 class KV_FLAT_API FlatToken {

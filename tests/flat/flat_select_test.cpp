@@ -7,7 +7,7 @@
 #include "base/base_messages.h"
 #include "flat/connection/flat_shared_desc.h"
 #include "flat/flat_message_ids.h"
-#include "util/scanner.h"
+#include "util/buttoken.h"
 
 namespace {
 
@@ -19,7 +19,7 @@ class WordsDesc : public FlatDescriptor {
     const unsigned char* p = text + *position;
     for (int i = 0; i < words_; ++i) {
       unsigned char buffer[kvButtokenBufferBytes + 16];
-      if (buttoken(buffer, &p, 0) != kvSuccess) return kvFailure;
+      if (buttoken(buffer, &p, kvButModeWords) != kvSuccess) return kvFailure;
     }
     *position = uint32_t(p - text);
     return kvSuccess;

@@ -1,7 +1,7 @@
 // Tests of the scanner: token types and operator codes, the switches and
 // character sets, delimited reads and lists, multi-word comparison, editing
-// the scanned string, and buttoken's modes, limits and errors. Hostile input
-// must end every scan without reading outside the text.
+// the scanned string. Hostile input must end every scan without reading
+// outside the text.
 #include "util/scanner.h"
 
 #include <gtest/gtest.h>
@@ -315,150 +315,8 @@ TEST_F(ScannerTest, EditingNeedsAnEditableSource) {
   EXPECT_STREQ(kvC(source.getStr()), "a b");
 }
 
-// ---------------------------------------------------------------------------
-// buttoken
-
-struct ButCase {
-  const char* text;
-  unsigned short flags;
-  const char* token;
-  const char* rest;
-};
-
-TEST_F(ScannerTest, ButtokenModes) {
-  const ButCase cases[] = {
-      {"  select x", 0, "SELECT", " x"},
-      {"select x", kvButKeepCase, "select", " x"},
-      {"a_b1+", 0, "A_B1", "+"},
-      {"'it''s' x", 0, "'it's'", " x"},
-      {"\"Mixed\"", 0, "\"Mixed\"", ""},
-      {"`a b`c", 0, "`a b`", "c"},
-      {"12.5x", 0, "12.5", "x"},
-      {"1.e", 0, "1.", "e"},
-      {"1.e", 3, "1", ".e"},
-      {".5)", 0, ".5", ")"},
-      {"a.b", 0, "A", ".b"},
-      {"t1.col+1", 3, "T1.COL", "+1"},
-      {".t. ", 3, ".T.", " "},
-      {"a..b", 3, "A", "..b"},
-      {"#tmp$x\\-y z", 2, "#TMP$X-Y", " z"},
-      {"#tmp", 0, "#", "tmp"},
-      {"a:b.c d", 4, "A:B.C", " d"},
-      {"dir/`my file`.dbf, x", 1, "DIR", "/`my file`.dbf, x"},
-      {"`my file`.dbf, x", 0x8001, "`MY FILE`.DBF", ", x"},
-      {"/x", 1, "/", "x"},
-      {"{d '2020-01-01'} x", 0, "{d '2020-01-01'}", " x"},
-      {"<> x", 0, "<>", " x"},
-      {"<x", 0, "<", "x"},
-      {"!<", 0, "!<", ""},
-      {"=* b", 0, "=*", " b"},
-      {"(+)", 0, "(+)", ""},
-      {"(a)", 0, "(", "a)"},
-      {"?name_1 x", 0, "?name_1", " x"},
-      {"?1", 0, "?", "1"},
-      {"", 0, "", ""},
-      {" \t ", 0, "", ""},
-      {"\xE9t\xE9", 0, "\xC9T\xC9", ""},
-  };
-  for (const ButCase& c : cases) {
-    SCOPED_TRACE(std::string(c.text) + " / " + std::to_string(c.flags));
-    unsigned char buffer[kvButtokenBufferBytes];
-    const unsigned char* source = kvU(c.text);
-    ASSERT_EQ(buttoken(buffer, &source, c.flags), kvSuccess);
-    EXPECT_STREQ(kvC(buffer), c.token);
-    EXPECT_STREQ(kvC(source), c.rest);
-    EXPECT_EQ(buttokenBlock(buffer), nullptr);
-  }
-}
-
-TEST_F(ScannerTest, ButtokenLongTokens) {
-  const std::string word(100, 'a');
-  const std::string text = word + " next";
-  unsigned char buffer[kvButtokenBufferBytes];
-
-  const unsigned char* source = kvU(text.c_str());
-  EXPECT_EQ(buttoken(buffer, &source, 0), kvFailure);
-  EXPECT_EQ(lastErrorText(), "Token too big: " + std::string(79, 'a'));
-  EXPECT_STREQ(kvC(source), " next") << "a failed read still moves on";
-
-  source = kvU(text.c_str());
-  ASSERT_EQ(buttoken(buffer, &source, kvButCutLong), kvSuccess);
-  EXPECT_EQ(std::string(kvC(buffer)), std::string(79, 'A'));
-  EXPECT_STREQ(kvC(source), " next");
-
-  source = kvU(text.c_str());
-  ASSERT_EQ(buttoken(buffer, &source, kvButAllocLong), kvSuccess);
-  unsigned char* block = buttokenBlock(buffer);
-  ASSERT_NE(block, nullptr);
-  EXPECT_EQ(buffer[0], 'A');
-  EXPECT_EQ(buffer[1], 0);
-  EXPECT_EQ(std::string(kvC(block)), std::string(100, 'A'));
-  ramFree(block);
-
-  // A long literal keeps its case and its doubled quotes are stored once.
-  const std::string literal = "'" + std::string(90, 'x') + "''y'";
-  source = kvU(literal.c_str());
-  ASSERT_EQ(buttoken(buffer, &source, kvButAllocLong), kvSuccess);
-  block = buttokenBlock(buffer);
-  ASSERT_NE(block, nullptr);
-  EXPECT_EQ(std::string(kvC(block)), "'" + std::string(90, 'x') + "'y'");
-  ramFree(block);
-
-  // Exactly 79 bytes still fit the buffer; one-byte tokens never look long.
-  const std::string fits(79, 'b');
-  source = kvU(fits.c_str());
-  ASSERT_EQ(buttoken(buffer, &source, kvButAllocLong), kvSuccess);
-  EXPECT_EQ(std::string(kvC(buffer)), std::string(79, 'B'));
-  EXPECT_EQ(buttokenBlock(buffer), nullptr);
-  std::memset(buffer, 0xAB, sizeof(buffer));
-  source = kvU("c");
-  ASSERT_EQ(buttoken(buffer, &source, 0), kvSuccess);
-  EXPECT_EQ(buttokenBlock(buffer), nullptr);
-
-  // Every mode has the limit, names with ":" and identifiers included.
-  for (unsigned short mode : {1, 2, 3, 4, 6}) {
-    SCOPED_TRACE(mode);
-    source = kvU(text.c_str());
-    EXPECT_EQ(buttoken(buffer, &source, mode), kvFailure);
-    EXPECT_EQ(std::strlen(kvC(buffer)), 79u);
-  }
-}
-
-TEST_F(ScannerTest, ButtokenCutsBeforeADoubleBytePairThatDoesNotFit) {
-  const unsigned char ranges[] = {0x81, 0x9F, 0, 0};
-  kvSetDbcsLeadBytes(ranges);
-  const std::string text = std::string(78, 'a') + "\x81\x41" + "b";
-  unsigned char buffer[kvButtokenBufferBytes];
-  const unsigned char* source = kvU(text.c_str());
-  ASSERT_EQ(buttoken(buffer, &source, kvButCutLong), kvSuccess);
-  EXPECT_EQ(std::string(kvC(buffer)), std::string(78, 'A'));
-  EXPECT_STREQ(kvC(source), "");
-}
-
-TEST_F(ScannerTest, ButtokenUnmatchedQuotes) {
-  const ButCase cases[] = {
-      {"'abc", 0, "'", ""},
-      {"\"ab''", 0, "\"", ""},
-      {"{d '1'", 0, "{", ""},
-      {"`my file", 1, "`", ""},
-  };
-  for (const ButCase& c : cases) {
-    SCOPED_TRACE(c.text);
-    list_->clearErrors();
-    unsigned char buffer[kvButtokenBufferBytes];
-    const unsigned char* source = kvU(c.text);
-    EXPECT_EQ(buttoken(buffer, &source, c.flags), kvFailure);
-    EXPECT_EQ(lastErrorNumber(), 2703);
-    EXPECT_EQ(lastErrorText(), std::string("Unmatched quote character: ") + c.token);
-    EXPECT_STREQ(kvC(source), c.rest);
-  }
-  unsigned char buffer[kvButtokenBufferBytes];
-  EXPECT_EQ(buttoken(buffer, nullptr, 0), kvFailure);
-}
-
-// Pseudo-random bytes (a fixed sequence) through every search type and every
-// buttoken mode: each scan must end, move on at every step and stay inside
-// its text.
+// Pseudo-random bytes (a fixed sequence) through every search type: each
+// scan must end, move on at every step and stay inside its text.
 TEST_F(ScannerTest, ArbitraryBytesAlwaysEnd) {
   const unsigned char ranges[] = {0x81, 0x9F, 0, 0};
   uint32_t seed = 12345;
@@ -488,23 +346,6 @@ TEST_F(ScannerTest, ArbitraryBytesAlwaysEnd) {
       if (token.getType() == kvTokenEnd) break;
     }
     EXPECT_TRUE(scanner.isAtEnd());
-
-    std::vector<unsigned char> zeroEnded(text);
-    for (unsigned char& c : zeroEnded) c = c ? c : 'z';
-    zeroEnded.push_back(0);
-    const unsigned short flags = static_cast<unsigned short>(
-        (round % 7 == 5 ? 0 : round % 7) | (round % 5 == 0 ? kvButAllocLong : kvButCutLong));
-    const unsigned char* source = zeroEnded.data();
-    size_t steps = 0;
-    while (*source != 0 && steps++ <= zeroEnded.size()) {
-      unsigned char buffer[kvButtokenBufferBytes];
-      const unsigned char* before = source;
-      kvIgnoreStatus(buttoken(buffer, &source, flags));  // any input may fail; where it stops is checked
-      EXPECT_LE(source, zeroEnded.data() + zeroEnded.size() - 1);
-      ramFree(buttokenBlock(buffer));
-      if (source == before) break;  // only white space is left... or a stall
-    }
-    EXPECT_EQ(*source, 0) << "buttoken stalled";
     list_->clearErrors();
   }
 }
