@@ -245,7 +245,7 @@ SQLRETURN BaseConnection::SQLDriverConnect(SQLHWND hwnd, SQLCHAR* szConnStrIn, S
     parser.getAttributeValue(kvU("DRIVER"));
     const KvSubString* dsn = parser.getAttributeValue(kvU("DSN"));
     unsigned char* name = dsn ? copyUnquoted(*dsn) : nullptr;
-    status = lookupDataSource(name, name ? uint32_t(std::strlen(kvC(name))) : 0);
+    status = lookupDataSource(name, kvTextLength(name));
     ramFree(name);
   }
   if (status == kvSuccess) status = readCommonAttributes(&parser);
@@ -316,7 +316,7 @@ SQLRETURN BaseConnection::SQLBrowseConnect(SQLCHAR* szConnStrIn, SQLSMALLINT cbC
   if (status == kvSuccess && (starting || parser.isAttributeValue(kvU("DSN")))) {
     const KvSubString* dsn = hasInput ? parser.getAttributeValue(kvU("DSN")) : nullptr;
     unsigned char* name = dsn ? copyUnquoted(*dsn) : nullptr;
-    status = lookupDataSource(name, name ? uint32_t(std::strlen(kvC(name))) : 0);
+    status = lookupDataSource(name, kvTextLength(name));
     ramFree(name);
   }
   ramFree(userId_);

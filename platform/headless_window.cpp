@@ -91,7 +91,7 @@ int equalNamesCi(const unsigned char* a, const unsigned char* b) {
 
 uint32_t copyOut(const unsigned char* text, unsigned char* buffer, uint32_t size) {
   if (!buffer || size == 0) return 0;
-  uint32_t length = text ? static_cast<uint32_t>(std::strlen(kvC(text))) : 0;
+  uint32_t length = kvTextLength(text);
   if (length > size - 1) length = size - 1;
   if (length) std::memcpy(buffer, text, length);
   buffer[length] = 0;
@@ -452,7 +452,7 @@ uint32_t kvGetWindowText(KvWindow* window, unsigned char* buffer, uint32_t size)
 uint32_t kvGetWindowTextLength(KvWindow* window) {
   std::lock_guard<std::mutex> guard(windowLock);
   KvWindow* w = findLive(window);
-  return (w && w->text_) ? static_cast<uint32_t>(std::strlen(kvC(w->text_))) : 0;
+  return w ? kvTextLength(w->text_) : 0;
 }
 
 KvStatus kvSetTextLimit(KvWindow* window, uint32_t limit) {

@@ -222,6 +222,11 @@ KV_UTIL_API KvStatus bosfpath(unsigned char* path);
 KV_UTIL_API KvStatus bospath(unsigned char* out, const unsigned char* dir, const unsigned char* name,
                              const unsigned char* ext);
 
+// directory + "/" + name into out (bosPathBytes), as they stand (null as
+// empty): no lookup, no "\" read as "/". Failure: 1524 "File name is too long: '%s1'." naming
+// the whole path as it would have read.
+KV_UTIL_API KvStatus bosJoinPath(unsigned char* out, const unsigned char* directory, const unsigned char* name);
+
 // Removes the leading part that path shares with the current directory, up
 // to and including the last common "/". Paths that share nothing stay.
 KV_UTIL_API void bosmpath(unsigned char* path);

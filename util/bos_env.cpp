@@ -4,6 +4,7 @@
 // Libraries that Windows named NAME06.DLL are Linux shared objects named
 // libNAME06.so; a name in either style finds the same file.
 #include "util/bos_internal.h"
+#include "util/error_mark.h"
 
 #include "util/ram.h"
 #include "util/util_message_ids.h"
@@ -55,13 +56,12 @@ void* openExistingLibrary(const char* path) {
 }
 
 // directory + "/" + file into out (bosPathBytes); 0 when it does not fit.
+// Loading a library reports nothing of its own, so the message goes.
 int joinPath(const char* directory, const char* file, char* out) {
-  size_t directoryLength = std::strlen(directory);
-  if (directoryLength + 1 + std::strlen(file) >= bosPathBytes) return 0;
-  std::memcpy(out, directory, directoryLength);
-  out[directoryLength] = '/';
-  std::strcpy(out + directoryLength + 1, file);
-  return 1;
+  KvErrorMark mark;
+  if (bosJoinPath(kvU(out), kvU(directory), kvU(file)) == kvSuccess) return 1;
+  mark.dropNew();
+  return 0;
 }
 
 // The absolute file name of the object that holds address, into path

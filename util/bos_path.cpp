@@ -296,6 +296,28 @@ KvStatus bosfpath(unsigned char* path) {
   return kvSuccess;
 }
 
+KvStatus bosJoinPath(unsigned char* out, const unsigned char* directory, const unsigned char* name) {
+  const size_t directoryLength = directory ? std::strlen(kvC(directory)) : 0;
+  const size_t nameLength = name ? std::strlen(kvC(name)) : 0;
+  if (directoryLength + 1 + nameLength < bosPathBytes) {
+    if (directoryLength) std::memcpy(out, directory, directoryLength);
+    out[directoryLength] = '/';
+    if (nameLength) std::memcpy(out + directoryLength + 1, name, nameLength);
+    out[directoryLength + 1 + nameLength] = 0;
+    return kvSuccess;
+  }
+  if (directoryLength + nameLength + 2 > 0xFFFFFFFFu) return bosAddFileError(kvMsgFileNameTooLong, name, nullptr);
+  auto* whole = static_cast<unsigned char*>(ramAlloc(uint32_t(directoryLength + nameLength + 2)));
+  if (!whole) return kvFailure;
+  std::memcpy(whole, directory, directoryLength);
+  whole[directoryLength] = '/';
+  std::memcpy(whole + directoryLength + 1, name, nameLength);
+  whole[directoryLength + 1 + nameLength] = 0;
+  KvStatus status = bosAddFileError(kvMsgFileNameTooLong, whole, nullptr);
+  ramFree(whole);
+  return status;
+}
+
 KvStatus bospath(unsigned char* out, const unsigned char* dir, const unsigned char* name,
                  const unsigned char* ext) {
   char copy[bosPathBytes];

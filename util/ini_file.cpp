@@ -23,8 +23,6 @@ constexpr uint32_t lockAttempts = 1000;
 constexpr uint32_t lockOffset = 0;
 constexpr uint32_t lockLength = 1;
 
-uint32_t textLength(const unsigned char* text) { return text ? uint32_t(std::strlen(kvC(text))) : 0; }
-
 uint32_t skipSpace(const unsigned char* text, uint32_t from, uint32_t end) {
   while (from < end && kvCharIsSpace(text[from])) ++from;
   return from;
@@ -47,14 +45,14 @@ uint32_t findChar(const unsigned char* text, uint32_t from, uint32_t end, unsign
 
 // A zero-terminated name as the file compares it: trimmed of white space.
 void trimmedName(const unsigned char* name, const unsigned char** start, uint32_t* length) {
-  uint32_t total = textLength(name);
+  uint32_t total = kvTextLength(name);
   uint32_t first = skipSpace(name, 0, total);
   *start = name + first;
   *length = trimEnd(name, first, total) - first;
 }
 
 int containsChar(const unsigned char* text, unsigned char c) {
-  uint32_t length = textLength(text);
+  uint32_t length = kvTextLength(text);
   return findChar(text, 0, length, c) < length;
 }
 
@@ -168,26 +166,12 @@ KvStatus readWholeFile(int file, unsigned char** bytes, uint32_t* length, int* t
 }
 
 KvStatus copyPath(unsigned char* out, const unsigned char* path) {
-  uint32_t length = textLength(path);
+  uint32_t length = kvTextLength(path);
   if (length >= bosPathBytes) {
     addResourceError(kvMsgFileNameTooLong) << path;
     return kvFailure;
   }
   std::memcpy(out, path, length + 1);
-  return kvSuccess;
-}
-
-// directory + "/" + name into out (bosPathBytes).
-KvStatus joinPath(unsigned char* out, const unsigned char* directory, const unsigned char* name) {
-  uint32_t directoryLength = textLength(directory);
-  uint32_t nameLength = textLength(name);
-  if (uint64_t(directoryLength) + 1 + nameLength >= bosPathBytes) {
-    addResourceError(kvMsgFileNameTooLong) << name;
-    return kvFailure;
-  }
-  std::memcpy(out, directory, directoryLength);
-  out[directoryLength] = '/';
-  std::memcpy(out + directoryLength + 1, name, nameLength + 1);
   return kvSuccess;
 }
 
@@ -253,7 +237,7 @@ KvStatus kvIniConfigDirectory(unsigned char* path, int create) {
     addResourceError(kvMsgPathNotFound) << kvU("~/.config/kestrane");
     return kvFailure;
   }
-  uint32_t baseLength = textLength(base);
+  uint32_t baseLength = kvTextLength(base);
   while (baseLength > 1 && base[baseLength - 1] == '/') --baseLength;
   uint32_t tailLength = uint32_t(std::strlen(tail));
   if (uint64_t(baseLength) + tailLength >= bosPathBytes) {
@@ -270,7 +254,7 @@ KvStatus kvIniConfigDirectory(unsigned char* path, int create) {
 KvStatus kvIniPrivatePath(const unsigned char* iniName, unsigned char* path, int create) {
   // As Windows: no name is WIN.INI.
   if (!iniName || !*iniName) iniName = kvU("win.ini");
-  uint32_t length = textLength(iniName);
+  uint32_t length = kvTextLength(iniName);
   if (iniName[length - 1] == '/' || iniName[length - 1] == '\\') {
     addResourceError(kvMsgCannotOpenFile) << iniName;
     return kvFailure;
@@ -283,7 +267,7 @@ KvStatus kvIniPrivatePath(const unsigned char* iniName, unsigned char* path, int
   }
   unsigned char directory[bosPathBytes];
   if (kvIniConfigDirectory(directory, create) != kvSuccess) return kvFailure;
-  return joinPath(path, directory, iniName);
+  return bosJoinPath(path, directory, iniName);
 }
 
 // ---------------------------------------------------------------- KvIniList
@@ -302,7 +286,7 @@ int KvIniList::isListed(const unsigned char* name, uint32_t nameLength, uint32_t
   for (uint32_t i = hash & mask; slots_[i]; i = (i + 1) & mask) {
     if (hashes_[i] != hash) continue;
     const unsigned char* item = bytes_ + slots_[i] - 1;
-    uint32_t itemLength = textLength(item);
+    uint32_t itemLength = kvTextLength(item);
     if (valued_) itemLength = findChar(item, 0, itemLength, '=');
     if (strEqualCi(item, itemLength, name, nameLength)) return 1;
   }
@@ -382,7 +366,7 @@ uint32_t KvIniList::copyWholeItems(unsigned char* buffer, uint32_t size) const {
   }
   uint32_t used = 0;
   while (used < length_) {
-    uint32_t itemBytes = textLength(bytes_ + used) + 1;
+    uint32_t itemBytes = kvTextLength(bytes_ + used) + 1;
     if (uint64_t(used) + itemBytes + 1 > size) break;
     used += itemBytes;
   }
@@ -666,7 +650,7 @@ KvStatus KvIniText::setEntry(const unsigned char* section, const unsigned char* 
   uint32_t keyLength;
   trimmedName(section, &name, &nameLength);
   trimmedName(key, &keyName, &keyLength);
-  uint32_t valueLength = textLength(value);
+  uint32_t valueLength = kvTextLength(value);
   Line header, entry;
   uint32_t bodyEnd;
 
@@ -862,7 +846,7 @@ uint32_t kvGetPrivateProfileString(const unsigned char* section, const unsigned 
   uint32_t valueLength;
   if (text.findValue(section, key, &value, &valueLength)) return kvIniCopyText(buffer, size, value, valueLength);
   if (!defaultValue) defaultValue = kvU("");
-  uint32_t defaultLength = textLength(defaultValue);
+  uint32_t defaultLength = kvTextLength(defaultValue);
   while (defaultLength > 0 && defaultValue[defaultLength - 1] == ' ') --defaultLength;
   return kvIniCopyText(buffer, size, defaultValue, defaultLength);
 }

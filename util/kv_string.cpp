@@ -17,38 +17,14 @@
 #include "util/kv_array.h"
 #include "util/resource.h"
 #include "util/str_functions.h"
+#include "util/text_convert.h"
 #include "util/util_message_ids.h"
 
 namespace {
 
-// Decimal text of a number: room for any 64-bit value, its sign and a
-// terminator.
+// Decimal text of a 32-bit number (text_convert.h's convert): room for its
+// digits, its sign and a terminator, and for a marker such as "%nx12".
 enum : uint32_t { kvNumberTextBytes = 24 };
-
-uint32_t formatDecimal(unsigned char* out, uint64_t magnitude, bool negative) {
-  unsigned char digits[20];
-  uint32_t count = 0;
-  do {
-    digits[count++] = static_cast<unsigned char>('0' + magnitude % 10);
-    magnitude /= 10;
-  } while (magnitude);
-  uint32_t length = 0;
-  if (negative) out[length++] = '-';
-  while (count) out[length++] = digits[--count];
-  out[length] = 0;
-  return length;
-}
-
-uint32_t formatNumber(unsigned char* out, uint32_t value) { return formatDecimal(out, value, false); }
-
-uint32_t formatNumber(unsigned char* out, int32_t value) {
-  int64_t wide = value;
-  return formatDecimal(out, static_cast<uint64_t>(wide < 0 ? -wide : wide), wide < 0);
-}
-
-inline uint32_t zLength(const unsigned char* s) {
-  return s ? static_cast<uint32_t>(std::strlen(reinterpret_cast<const char*>(s))) : 0;
-}
 
 // Whether p points into the block [base, base + size).
 inline bool isInside(const void* p, const unsigned char* base, uint32_t size) {
@@ -158,7 +134,7 @@ uint32_t KvSubString::findChar(char c, uint32_t from) const {
 
 uint32_t KvSubString::findSubString(const unsigned char* text, uint32_t from) const {
   if (!text) return length_;
-  return findCounted(text_, length_, from, text, zLength(text));
+  return findCounted(text_, length_, from, text, kvTextLength(text));
 }
 
 uint32_t KvSubString::hash() const {
@@ -183,7 +159,7 @@ uint32_t KvSubString::countChar(char c) const {
 uint16_t KvSubString::indexInSet(const unsigned char** words, uint16_t n) const {
   for (uint16_t i = 0; i < n; ++i) {
     const unsigned char* word = words[i];
-    if (word && zLength(word) == length_ && (length_ == 0 || std::memcmp(word, text_, length_) == 0)) return i;
+    if (word && kvTextLength(word) == length_ && (length_ == 0 || std::memcmp(word, text_, length_) == 0)) return i;
   }
   return n;
 }
@@ -191,7 +167,7 @@ uint16_t KvSubString::indexInSet(const unsigned char** words, uint16_t n) const 
 uint16_t KvSubString::indexInSetCi(const unsigned char** words, uint16_t n) const {
   for (uint16_t i = 0; i < n; ++i) {
     const unsigned char* word = words[i];
-    if (word && strEqualCi(word, zLength(word), text_, length_)) return i;
+    if (word && strEqualCi(word, kvTextLength(word), text_, length_)) return i;
   }
   return n;
 }
@@ -291,7 +267,7 @@ KvString::~KvString() {
   if (owned_) ramFree(text_);
 }
 
-KvStatus KvString::initialize(const unsigned char* text) { return initialize(text, zLength(text)); }
+KvStatus KvString::initialize(const unsigned char* text) { return initialize(text, kvTextLength(text)); }
 
 KvStatus KvString::initialize(const unsigned char* text, uint32_t length) {
   if (!text) length = 0;
@@ -391,7 +367,7 @@ KvStatus KvString::concat(char c) {
   return kvSuccess;
 }
 
-KvStatus KvString::concat(const unsigned char* text) { return text ? concat(text, zLength(text)) : kvSuccess; }
+KvStatus KvString::concat(const unsigned char* text) { return text ? concat(text, kvTextLength(text)) : kvSuccess; }
 
 KvStatus KvString::concat(const unsigned char* text, uint32_t length) {
   if (!text || length == 0) return kvSuccess;
@@ -408,12 +384,12 @@ KvStatus KvString::concat(const unsigned char* text, uint32_t length) {
 
 KvStatus KvString::concat(uint32_t number) {
   unsigned char digits[kvNumberTextBytes];
-  return concat(digits, formatNumber(digits, number));
+  return concat(digits, convert(digits, number));
 }
 
 KvStatus KvString::concat(int32_t number) {
   unsigned char digits[kvNumberTextBytes];
-  return concat(digits, formatNumber(digits, number));
+  return concat(digits, convert(digits, number));
 }
 
 KvStatus KvString::changeBytes(uint32_t pos, uint32_t oldLength, const unsigned char* text,
@@ -421,7 +397,7 @@ KvStatus KvString::changeBytes(uint32_t pos, uint32_t oldLength, const unsigned 
   if (!text) {
     newLength = 0;
   } else if (newLength == 0) {
-    newLength = zLength(text);
+    newLength = kvTextLength(text);
   }
   if (pos > length_ || oldLength > length_ - pos) {
     addResourceError(kvMsgInvalidParameter);
@@ -502,7 +478,7 @@ KvStatus KvString::replaceSubString(const unsigned char* oldText, uint32_t oldLe
 }
 
 KvStatus KvString::replaceSubString(const unsigned char* oldText, const unsigned char* newText) {
-  return replaceSubString(oldText, zLength(oldText), newText, zLength(newText));
+  return replaceSubString(oldText, kvTextLength(oldText), newText, kvTextLength(newText));
 }
 
 KvStatus KvString::replaceSubString(const KvSubString* part, const unsigned char* text, uint16_t length) {
@@ -745,14 +721,14 @@ uint32_t makeMarker(unsigned char* out, char type, uint16_t k) {
   out[length++] = '%';
   out[length++] = static_cast<unsigned char>(type);
   if (k >= 10) out[length++] = 'x';
-  return length + formatNumber(out + length, uint32_t(k));
+  return length + convert(out + length, uint32_t(k));
 }
 
 }  // namespace
 
 KvParamString::~KvParamString() = default;
 
-KvStatus KvParamString::initialize(const unsigned char* text) { return initialize(text, zLength(text)); }
+KvStatus KvParamString::initialize(const unsigned char* text) { return initialize(text, kvTextLength(text)); }
 
 KvStatus KvParamString::initialize(const unsigned char* text, uint32_t length) {
   paramCount_ = 0;
@@ -780,11 +756,11 @@ KvStatus KvParamString::setParam(const KvSubString& text) {
 }
 
 KvStatus KvParamString::setParam(const unsigned char* text) {
-  return setParam(KvSubString(text ? text : kvU(""), zLength(text)));
+  return setParam(KvSubString(text ? text : kvU(""), kvTextLength(text)));
 }
 
 KvStatus KvParamString::setQuotedParam(const unsigned char* text, char quote) {
-  const uint32_t length = zLength(text);
+  const uint32_t length = kvTextLength(text);
   KvString quoted;
   if (quoted.initialize(strQuotedLength(text ? text : kvU(""), length, quote)) != kvSuccess) {
     ++paramCount_;
@@ -800,7 +776,7 @@ KvStatus KvParamString::setParam(uint32_t number) {
   unsigned char marker[kvNumberTextBytes];
   unsigned char digits[kvNumberTextBytes];
   const uint32_t markerLength = makeMarker(marker, 'n', ++paramCount_);
-  if (replaceSubString(marker, markerLength, digits, formatNumber(digits, number)) != kvSuccess) {
+  if (replaceSubString(marker, markerLength, digits, convert(digits, number)) != kvSuccess) {
     flags_ |= 1u;
     return kvFailure;
   }
@@ -811,7 +787,7 @@ KvStatus KvParamString::setParam(int32_t number) {
   unsigned char marker[kvNumberTextBytes];
   unsigned char digits[kvNumberTextBytes];
   const uint32_t markerLength = makeMarker(marker, 'n', ++paramCount_);
-  if (replaceSubString(marker, markerLength, digits, formatNumber(digits, number)) != kvSuccess) {
+  if (replaceSubString(marker, markerLength, digits, convert(digits, number)) != kvSuccess) {
     flags_ |= 1u;
     return kvFailure;
   }

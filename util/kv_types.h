@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 // Marks the C++ API a library exports; everything else is hidden.
 #define KV_API __attribute__((visibility("default")))
@@ -30,3 +31,8 @@ inline const unsigned char* kvU(const char* text) {
 inline unsigned char* kvU(char* text) { return reinterpret_cast<unsigned char*>(text); }
 inline const char* kvC(const unsigned char* text) { return reinterpret_cast<const char*>(text); }
 inline char* kvC(unsigned char* text) { return reinterpret_cast<char*>(text); }
+
+// Length in bytes of a zero-terminated text; 0 for null.
+inline uint32_t kvTextLength(const unsigned char* text) {
+  return text ? static_cast<uint32_t>(std::strlen(kvC(text))) : 0;
+}

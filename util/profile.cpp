@@ -38,8 +38,6 @@ const KnownIni knownInis[] = {
 // Values longer than this are left out of "key=value" lists.
 constexpr uint32_t listedValueMaxBytes = 512;
 
-uint32_t textLength(const unsigned char* text) { return text ? uint32_t(std::strlen(kvC(text))) : 0; }
-
 int isEmptyText(const unsigned char* text) { return !text || !*text; }
 
 // The known INI of a name, or null. The name is read, never changed: the
@@ -49,7 +47,7 @@ const KnownIni* findKnownIni(const unsigned char* iniName) {
   const unsigned char* last = iniName;
   for (const unsigned char* p = iniName; *p; ++p)
     if (*p == '/' || *p == '\\') last = p + 1;
-  uint32_t length = textLength(last);
+  uint32_t length = kvTextLength(last);
   const uint32_t textBytes = sizeof(knownIniText) - 1;
   // An empty last component ("dir/") names no file, least of all ODBC.INI.
   if (length == 0 || length > textBytes) return nullptr;
@@ -77,24 +75,11 @@ KvStatus environmentValue(const char* name, unsigned char** value) {
   return bosGetEnv(kvU(name), value);
 }
 
-KvStatus joinPath(unsigned char* out, const unsigned char* directory, const char* name) {
-  uint32_t directoryLength = textLength(directory);
-  uint32_t nameLength = uint32_t(std::strlen(name));
-  if (uint64_t(directoryLength) + 1 + nameLength >= bosPathBytes) {
-    addResourceError(kvMsgFileNameTooLong) << directory;
-    return kvFailure;
-  }
-  std::memcpy(out, directory, directoryLength);
-  out[directoryLength] = '/';
-  std::memcpy(out + directoryLength + 1, name, nameLength + 1);
-  return kvSuccess;
-}
-
 // unixODBC's system directory: $ODBCSYSINI, else /etc.
 KvStatus odbcSystemFile(unsigned char* path, const char* fileName) {
   unsigned char* directory = nullptr;
   if (environmentValue("ODBCSYSINI", &directory) != kvSuccess) return kvFailure;
-  KvStatus status = joinPath(path, directory ? directory : kvU("/etc"), fileName);
+  KvStatus status = bosJoinPath(path, directory ? directory : kvU("/etc"), kvU(fileName));
   ramFree(directory);
   return status;
 }
@@ -106,7 +91,7 @@ KvStatus odbcUserFile(unsigned char* path, int* found) {
   unsigned char* value = nullptr;
   if (environmentValue("ODBCINI", &value) != kvSuccess) return kvFailure;
   if (value) {
-    uint32_t length = textLength(value);
+    uint32_t length = kvTextLength(value);
     KvStatus status = kvSuccess;
     if (length >= bosPathBytes) {
       addResourceError(kvMsgFileNameTooLong) << value;
@@ -120,7 +105,7 @@ KvStatus odbcUserFile(unsigned char* path, int* found) {
   }
   if (environmentValue("HOME", &value) != kvSuccess) return kvFailure;
   if (!value) return kvSuccess;
-  KvStatus status = joinPath(path, value, ".odbc.ini");
+  KvStatus status = bosJoinPath(path, value, kvU(".odbc.ini"));
   ramFree(value);
   *found = status == kvSuccess;
   return status;
@@ -152,7 +137,7 @@ KvStatus openStore(const KnownIni& ini, Store* store, int forWriting) {
     case storeOwnFile: {
       unsigned char directory[bosPathBytes];
       if (kvIniConfigDirectory(directory, forWriting) != kvSuccess) return kvFailure;
-      if (joinPath(store->paths[0], directory, ini.fileName) != kvSuccess) return kvFailure;
+      if (bosJoinPath(store->paths[0], directory, kvU(ini.fileName)) != kvSuccess) return kvFailure;
       store->fileCount = 1;
       store->writable = 1;
       return kvSuccess;
@@ -162,7 +147,7 @@ KvStatus openStore(const KnownIni& ini, Store* store, int forWriting) {
 }
 
 uint32_t copyDefault(unsigned char* buffer, uint32_t size, const unsigned char* defaultValue) {
-  return kvIniCopyText(buffer, size, defaultValue, textLength(defaultValue));
+  return kvIniCopyText(buffer, size, defaultValue, kvTextLength(defaultValue));
 }
 
 uint32_t readKnownIni(const KnownIni& ini, const unsigned char* section, const unsigned char* key,

@@ -51,10 +51,6 @@ KvStatus invalidParameter() {
   return kvFailure;
 }
 
-inline uint32_t textLength(const unsigned char* text) {
-  return text ? static_cast<uint32_t>(std::strlen(kvC(text))) : 0;
-}
-
 // Length of a line without its CR LF.
 uint32_t withoutLineEnd(const unsigned char* text, uint32_t length) {
   return length >= 2 && text[length - 2] == '\r' && text[length - 1] == '\n' ? length - 2 : length;
@@ -151,7 +147,7 @@ KvStatus parseFailure(const KvSubString& line, uint32_t offset) {
 // without the line end; 0 when there is none.
 int findKeywordLine(const unsigned char* text, uint32_t length, const unsigned char* keyword,
                     uint32_t* lineStart, uint32_t* lineLength) {
-  const uint32_t keywordLength = textLength(keyword);
+  const uint32_t keywordLength = kvTextLength(keyword);
   const unsigned char* end = text + length;
   for (const unsigned char* line = text; line < end;) {
     const unsigned char* lineEnd = endOfLine(line, end);
@@ -358,7 +354,7 @@ KvStatus KvQueryFile::initialize(const unsigned char* dbType, const unsigned cha
 }
 
 KvStatus KvQueryFile::absolutePath(const unsigned char* path, unsigned char* full) {
-  const uint32_t length = textLength(path);
+  const uint32_t length = kvTextLength(path);
   if (length == 0) return invalidParameter();
   if (length >= bosPathBytes) {
     addResourceError(kvMsgFileNameTooLong) << path;
@@ -473,7 +469,7 @@ KvStatus KvQueryFile::addSection(const unsigned char* name, uint32_t nameLength,
   }
   section->kind = SectionInfo::kindOther;
   for (uint16_t i = 0; i < knownSectionCount; ++i) {
-    if (strEqualCi(name, nameLength, knownSectionNames[i], textLength(knownSectionNames[i])))
+    if (strEqualCi(name, nameLength, knownSectionNames[i], kvTextLength(knownSectionNames[i])))
       section->kind = SectionInfo::kindKnown;
   }
   section->fromFile = fromFile;
@@ -514,7 +510,7 @@ KvStatus KvQueryFile::scanSections() {
     current = nullptr;
     // The lines after a version 2 statement are its definition.
     return version2 ? addSection(knownSectionNames[kvSectionDefinition],
-                                 textLength(knownSectionNames[kvSectionDefinition]), 1, offset, &current)
+                                 kvTextLength(knownSectionNames[kvSectionDefinition]), 1, offset, &current)
                     : kvSuccess;
   };
   const auto endSection = [&](uint32_t offset) {
@@ -553,14 +549,14 @@ KvStatus KvQueryFile::scanSections() {
 // Database name, type and statement
 
 KvStatus KvQueryFile::setDbName(const unsigned char* name) {
-  const uint32_t length = textLength(name);
+  const uint32_t length = kvTextLength(name);
   if (holdsLineBreak(name, length)) return invalidParameter();
   return dbName_.initialize(name, length);
 }
 
 KvStatus KvQueryFile::setDbType(const unsigned char* type) {
   const unsigned char* text = type ? type : kvU("");
-  uint32_t length = textLength(text);
+  uint32_t length = kvTextLength(text);
   if (holdsLineBreak(text, length) || std::memchr(text, '(', length)) return invalidParameter();
   // The first line is read with the white space around the type dropped.
   while (length > 0 && kvCharIsSpace(*text)) {
@@ -601,7 +597,7 @@ KvStatus KvQueryFile::getSqlStmt(KvString* out) {
 // Sections
 
 SectionInfo* KvQueryFile::findSection(const unsigned char* name) const {
-  const uint32_t length = textLength(name);
+  const uint32_t length = kvTextLength(name);
   for (uint16_t i = 0; i < sections_.getCount(); ++i) {
     auto* section = static_cast<SectionInfo*>(sections_.getAt(i));
     if (!section->deleted &&
@@ -668,7 +664,7 @@ KvStatus KvQueryFile::getHugeSectionChunk(const unsigned char* name, unsigned ch
 
 KvStatus KvQueryFile::setHugeSectionChunk(const unsigned char* name, const void* data, uint32_t length) {
   const auto* text = static_cast<const unsigned char*>(data);
-  if (!name || (!text && length) || holdsLineBreak(name, textLength(name)) ||
+  if (!name || (!text && length) || holdsLineBreak(name, kvTextLength(name)) ||
       (length && holdsHeaderLine(text, length)))
     return invalidParameter();
   uint32_t offset = 0;
@@ -678,7 +674,7 @@ KvStatus KvQueryFile::setHugeSectionChunk(const unsigned char* name, const void*
     return kvFailure;
   }
   SectionInfo* section = findSection(name);
-  if (!section && addSection(name, textLength(name), 0, 0, &section) != kvSuccess) {
+  if (!section && addSection(name, kvTextLength(name), 0, 0, &section) != kvSuccess) {
     if (offset) store_.tmpFreeSpace(offset, length);
     return kvFailure;
   }
@@ -980,7 +976,7 @@ KvStatus KvQueryFile::save() {
   if (!target) return invalidParameter();
   // openFile forgets the paths held here.
   unsigned char written[bosPathBytes];
-  std::memcpy(written, target, textLength(target) + 1);
+  std::memcpy(written, target, kvTextLength(target) + 1);
   if (writeTo(written) != kvSuccess) return kvFailure;
   return openFile(written);
 }

@@ -130,10 +130,6 @@ int likeMatch(const unsigned char* t, const unsigned char* tEnd, const unsigned 
   }
 }
 
-inline uint32_t zLength(const unsigned char* s) {
-  return s ? static_cast<uint32_t>(std::strlen(reinterpret_cast<const char*>(s))) : 0;
-}
-
 }  // namespace
 
 // ---------------------------------------------------------------------------
@@ -152,7 +148,7 @@ int strCompare(const unsigned char* text1, uint32_t length1, const unsigned char
 int strCompareCi(const unsigned char* s1, const unsigned char* s2) {
   if (!s1) s1 = kvU("");
   if (!s2) s2 = kvU("");
-  if (kvIsDbcsCodePage()) return strCompareCi(s1, zLength(s1), s2, zLength(s2));
+  if (kvIsDbcsCodePage()) return strCompareCi(s1, kvTextLength(s1), s2, kvTextLength(s2));
   for (;; ++s1, ++s2) {
     // Only byte 0 upper-cases to 0, so the terminator sorts first.
     unsigned char c1 = kvUpperTable[*s1];
@@ -206,7 +202,7 @@ int strComparePad(const unsigned char* s1, const unsigned char* s2) {
 }
 
 int strCompareIntl(const unsigned char* s1, const unsigned char* s2) {
-  return kvCollate(s1, zLength(s1), s2, zLength(s2));
+  return kvCollate(s1, kvTextLength(s1), s2, kvTextLength(s2));
 }
 
 int strCompareIntl(const unsigned char* text1, uint32_t length1, const unsigned char* text2,
@@ -293,11 +289,11 @@ unsigned char* strCopyQuoted(unsigned char* dest, const unsigned char* src, uint
 
 unsigned char* strCopyQuoted(unsigned char* dest, const unsigned char* src, char quote) {
   if (!src) src = kvU("");
-  return strCopyQuoted(dest, src, zLength(src), quote);
+  return strCopyQuoted(dest, src, kvTextLength(src), quote);
 }
 
 unsigned char* strCatQuoted(unsigned char* dest, const unsigned char* src, char quote) {
-  return strCopyQuoted(dest + zLength(dest), src, quote);
+  return strCopyQuoted(dest + kvTextLength(dest), src, quote);
 }
 
 unsigned char* strCopyUnquoted(unsigned char* dest, const unsigned char* src, uint32_t length) {
@@ -321,7 +317,7 @@ unsigned char* strCopyUnquoted(unsigned char* dest, const unsigned char* src, ui
 }
 
 unsigned char* strCopyUnquoted(unsigned char* dest, const unsigned char* src) {
-  return strCopyUnquoted(dest, src, zLength(src));
+  return strCopyUnquoted(dest, src, kvTextLength(src));
 }
 
 uint32_t strRemoveQuotes(unsigned char* s, uint32_t length, char quote) {
@@ -353,7 +349,7 @@ uint32_t strRemoveQuotes(unsigned char* s, uint32_t length, char quote) {
   return out;
 }
 
-uint32_t strRemoveQuotes(unsigned char* s, char quote) { return strRemoveQuotes(s, zLength(s), quote); }
+uint32_t strRemoveQuotes(unsigned char* s, char quote) { return strRemoveQuotes(s, kvTextLength(s), quote); }
 
 // ---------------------------------------------------------------------------
 // Searches
@@ -450,7 +446,7 @@ uint32_t strRightTrim(const unsigned char* text, uint32_t length) {
 
 uint32_t strRightTrim(unsigned char* s) {
   if (!s) return 0;
-  uint32_t length = strRightTrim(s, zLength(s));
+  uint32_t length = strRightTrim(s, kvTextLength(s));
   s[length] = 0;
   return length;
 }
@@ -462,7 +458,7 @@ uint32_t strRightTrimBlanks(const unsigned char* text, uint32_t length) {
 
 uint32_t strRightTrimBlanks(unsigned char* s) {
   if (!s) return 0;
-  uint32_t length = strRightTrimBlanks(s, zLength(s));
+  uint32_t length = strRightTrimBlanks(s, kvTextLength(s));
   s[length] = 0;
   return length;
 }
@@ -488,7 +484,7 @@ int strLike(const unsigned char* text, uint32_t textLength, const unsigned char*
 
 int strLike(const unsigned char* text, const unsigned char* pattern, char anyString, char oneChar, char escape,
             int caseSensitive) {
-  return strLike(text, zLength(text), pattern, zLength(pattern), anyString, oneChar, escape, caseSensitive);
+  return strLike(text, kvTextLength(text), pattern, kvTextLength(pattern), anyString, oneChar, escape, caseSensitive);
 }
 
 int kvIsAlpha(const unsigned char* c) {

@@ -23,10 +23,6 @@ int hexValue(unsigned char c) {
   return -1;
 }
 
-uint32_t textLength(const unsigned char* text) {
-  return text ? static_cast<uint32_t>(std::strlen(kvC(text))) : 0;
-}
-
 // Length of a counted text up to its first zero byte.
 uint32_t countedLength(const unsigned char* text, uint32_t length) {
   if (!text) return 0;
@@ -139,27 +135,27 @@ uint16_t convert(unsigned char* out, uint16_t width, uint32_t value, uint16_t le
 // Decimal text to numbers
 
 KvStatus convert(const unsigned char* text, uint32_t* value) {
-  return readInto(text, textLength(text), 0, 0xFFFFFFFF, value);
+  return readInto(text, kvTextLength(text), 0, 0xFFFFFFFF, value);
 }
 
 KvStatus convert(const unsigned char* text, int32_t* value) {
-  return readInto(text, textLength(text), INT32_MIN, INT32_MAX, value);
+  return readInto(text, kvTextLength(text), INT32_MIN, INT32_MAX, value);
 }
 
 KvStatus convert(const unsigned char* text, uint16_t* value) {
-  return readInto(text, textLength(text), 0, UINT16_MAX, value);
+  return readInto(text, kvTextLength(text), 0, UINT16_MAX, value);
 }
 
 KvStatus convert(const unsigned char* text, int16_t* value) {
-  return readInto(text, textLength(text), INT16_MIN, INT16_MAX, value);
+  return readInto(text, kvTextLength(text), INT16_MIN, INT16_MAX, value);
 }
 
 KvStatus convert(const unsigned char* text, unsigned char* value) {
-  return readInto(text, textLength(text), 0, UINT8_MAX, value);
+  return readInto(text, kvTextLength(text), 0, UINT8_MAX, value);
 }
 
 KvStatus convert(const unsigned char* text, char* value) {
-  return readInto(text, textLength(text), INT8_MIN, INT8_MAX, value);
+  return readInto(text, kvTextLength(text), INT8_MIN, INT8_MAX, value);
 }
 
 KvStatus convert(const unsigned char* text, uint16_t length, uint16_t* value) {

@@ -207,7 +207,7 @@ KvStatus KvTrace::startLine() {
 }
 
 KvStatus KvTrace::writeString(const unsigned char* text) {
-  return writeString(text, text ? static_cast<uint32_t>(std::strlen(kvC(text))) : 0);
+  return writeString(text, kvTextLength(text));
 }
 
 KvStatus KvTrace::writeString(const KvSubString& text) { return writeString(text.getText(), text.getLength()); }

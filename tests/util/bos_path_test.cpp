@@ -92,6 +92,25 @@ TEST_F(BosPathTest, PathsAreBuiltFromDirectoryNameAndExtension) {
   EXPECT_EQ(errors(), std::vector<uint16_t>{1524});
 }
 
+TEST_F(BosPathTest, JoiningAPathNamesTheWholePathWhenItIsTooLong) {
+  PathBuffer out("unchanged");
+  ASSERT_EQ(bosJoinPath(out, kvU("/etc"), kvU("odbc.ini")), kvSuccess);
+  EXPECT_EQ(out.str(), "/etc/odbc.ini");
+  ASSERT_EQ(bosJoinPath(out, nullptr, kvU("x")), kvSuccess);
+  EXPECT_EQ(out.str(), "/x");
+
+  // The longest that fits, then one byte more: the message names the whole
+  // path, whichever part made it too long.
+  const std::string directory(bosPathBytes - 6, 'd');
+  ASSERT_EQ(bosJoinPath(out, kvU(directory.c_str()), kvU("abcd")), kvSuccess);
+  EXPECT_EQ(out.str().size(), size_t(bosPathBytes - 1));
+  PathBuffer kept("unchanged");
+  EXPECT_EQ(bosJoinPath(kept, kvU(directory.c_str()), kvU("abcde")), kvFailure);
+  EXPECT_EQ(kept.str(), "unchanged");
+  EXPECT_EQ(errors(), std::vector<uint16_t>{1524});
+  EXPECT_EQ(lastErrorText(), "File name is too long: '" + directory + "/abcde'.");
+}
+
 TEST_F(BosPathTest, ParseNameSplitsDirectoryBaseAndExtension) {
   struct Case {
     std::string path, directory, base, ext;
