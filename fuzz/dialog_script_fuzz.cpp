@@ -33,7 +33,7 @@ int depth = 0;
 
 intptr_t proc(KvWindow* dialog, uint32_t message, uintptr_t wParam, intptr_t) {
   if (message == kvWmInitDialog) {
-    kvSetTextLimit(kvGetDlgItem(dialog, 401), 16);
+    FUZZ_CHECK(kvSetTextLimit(kvGetDlgItem(dialog, 401), 16) == kvSuccess);  // both templates have 401
     kvAddListItem(kvGetDlgItem(dialog, 304), reinterpret_cast<const unsigned char*>("FILE"));
     kvAddListItem(kvGetDlgItem(dialog, 306), reinterpret_cast<const unsigned char*>("a b"));
     return 1;
