@@ -123,7 +123,9 @@ TEST_F(ConnOptionsTest, OptionsSetAndReadBack) {
     SQLRETURN rc = connection_->SQLSetConnectOption(c.option, c.value);
     EXPECT_EQ(rc, *c.state ? SQL_ERROR : SQL_SUCCESS) << c.option;
     EXPECT_EQ(state(), c.state) << c.option;
-    if (!*c.state) EXPECT_EQ(read(c.option), c.readBack) << c.option;
+    if (!*c.state) {
+      EXPECT_EQ(read(c.option), c.readBack) << c.option;
+    }
   }
   read(SQL_LOGIN_TIMEOUT, SQL_ERROR);
   EXPECT_EQ(state(), "S1C00");
@@ -258,7 +260,9 @@ TEST_F(ConnOptionsTest, CursorBehaviourAfterCommitAndRollback) {
     EXPECT_EQ(statement->getCursorState(), c.cursor) << name.str();
     EXPECT_EQ((statement->getFlags() & BaseStatement::flagReprepare) != 0, c.reprepare) << name.str();
     EXPECT_EQ(idle->resets + idle->closes, 0) << "a statement in the allocated state is left alone";
-    if (c.reprepare) EXPECT_EQ(statement->SQLExecute(), SQL_SUCCESS) << "still executable";
+    if (c.reprepare) {
+      EXPECT_EQ(statement->SQLExecute(), SQL_SUCCESS) << "still executable";
+    }
   }
 }
 
@@ -342,7 +346,9 @@ TEST_F(ConnOptionsTest, FunctionsAreAnsweredFromTheExports) {
     EXPECT_EQ(one, expected) << f.name;
   }
   for (uint16_t number = 0; number < 100; ++number)
-    if (!known.count(number)) EXPECT_EQ(all[number], 0) << number;
+    if (!known.count(number)) {
+      EXPECT_EQ(all[number], 0) << number;
+    }
   // WorkArounds 0x400 hides SQLExtendedFetch.
   connection_->setWorkArounds(BaseConnection::waNoExtendedFetch);
   SQLUSMALLINT extended = 7;

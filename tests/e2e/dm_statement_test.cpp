@@ -210,7 +210,9 @@ TEST_F(StatementTest, CursorBehaviourAfterCommit) {
     ASSERT_EQ(SQLExecute(stmt), SQL_SUCCESS);
     ASSERT_EQ(SQLTransact(env_, dbc_, SQL_COMMIT), SQL_SUCCESS) << c.dsn;
     EXPECT_EQ(SQLExecute(stmt), c.executeAgain) << c.dsn;
-    if (c.behaviour == SQL_CB_PRESERVE) EXPECT_EQ(stmtState(stmt), "24000") << c.dsn;
+    if (c.behaviour == SQL_CB_PRESERVE) {
+      EXPECT_EQ(stmtState(stmt), "24000") << c.dsn;
+    }
   }
 }
 
