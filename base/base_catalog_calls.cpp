@@ -30,13 +30,13 @@ KvStatus BaseStatement::enterCatalogCall(BaseCatalogKind kind, BaseCatalogInfo**
   return kvSuccess;
 }
 
-SQLRETURN BaseStatement::leaveCatalogCall(KvStatus status) {
+SQLRETURN BaseStatement::leaveCatalogCall(BaseCall* call, KvStatus status) {
   if (status != kvSuccess) {
     flags_ &= ~uint32_t(flagAsync);
     abandonStatement();
-    return standardExit(SQL_ERROR);
+    return call->exit(SQL_ERROR);
   }
-  return standardExit((flags_ & flagAsync) ? SQL_STILL_EXECUTING : SQL_SUCCESS);
+  return call->exit((flags_ & flagAsync) ? SQL_STILL_EXECUTING : SQL_SUCCESS);
 }
 
 KvStatus BaseStatement::setupRowsCall(BaseRowsCatalogInfo* info, const SQLCHAR* const* texts,
@@ -60,10 +60,10 @@ KvStatus BaseStatement::setupRowsCall(BaseRowsCatalogInfo* info, const SQLCHAR* 
 
 SQLRETURN BaseStatement::runRowsCall(uint16_t function, BaseCatalogKind kind, const SQLCHAR* const* texts,
                                      const SQLSMALLINT* lengths, const uint16_t* options) {
-  if (threadCheck()) return SQL_HANDLE_BUSY;
-  if (standardEntrance(function) != kvSuccess) return standardExit(SQL_ERROR);
+  BaseCall call(this, function);
+  if (!call.isOpen()) return call.getResult();
   BaseCatalogInfo* resumed = nullptr;
-  if (enterCatalogCall(kind, &resumed) != kvSuccess) return standardExit(SQL_ERROR);
+  if (enterCatalogCall(kind, &resumed) != kvSuccess) return call.exit(SQL_ERROR);
   BaseRowsCatalogInfo* info = static_cast<BaseRowsCatalogInfo*>(resumed);
   if (!info) {
     switch (kind) {
@@ -87,10 +87,10 @@ SQLRETURN BaseStatement::runRowsCall(uint16_t function, BaseCatalogKind kind, co
       case catalogColumnPrivileges: info = new BaseColumnPrivilegesInfo(this); break;
       default: break;
     }
-    if (!info || setupRowsCall(info, texts, lengths) != kvSuccess) return leaveCatalogCall(kvFailure);
+    if (!info || setupRowsCall(info, texts, lengths) != kvSuccess) return leaveCatalogCall(&call, kvFailure);
   }
-  if (kind == catalogSpecialColumns) return leaveCatalogCall(specialCore(static_cast<BaseSpecialColumnsInfo*>(info)));
-  return leaveCatalogCall(rowsCore(info));
+  if (kind == catalogSpecialColumns) return leaveCatalogCall(&call, specialCore(static_cast<BaseSpecialColumnsInfo*>(info)));
+  return leaveCatalogCall(&call, rowsCore(info));
 }
 
 KvStatus BaseStatement::executeFamily(BaseRowsCatalogInfo* info) {

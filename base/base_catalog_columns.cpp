@@ -423,23 +423,23 @@ KvStatus BaseStatement::columnsCore(BaseColumnsInfo* info) {
 SQLRETURN BaseStatement::SQLColumns(SQLCHAR* szQualifier, SQLSMALLINT cbQualifier, SQLCHAR* szOwner,
                                     SQLSMALLINT cbOwner, SQLCHAR* szTable, SQLSMALLINT cbTable, SQLCHAR* szColumn,
                                     SQLSMALLINT cbColumn) {
-  if (threadCheck()) return SQL_HANDLE_BUSY;
-  if (standardEntrance(SQL_API_SQLCOLUMNS) != kvSuccess) return standardExit(SQL_ERROR);
+  BaseCall call(this, SQL_API_SQLCOLUMNS);
+  if (!call.isOpen()) return call.getResult();
   BaseCatalogInfo* resumed = nullptr;
-  if (enterCatalogCall(catalogColumns, &resumed) != kvSuccess) return standardExit(SQL_ERROR);
+  if (enterCatalogCall(catalogColumns, &resumed) != kvSuccess) return call.exit(SQL_ERROR);
   BaseColumnsInfo* info = static_cast<BaseColumnsInfo*>(resumed);
   if (!info) {
     info = new BaseColumnsInfo(this);
-    if (!info) return leaveCatalogCall(kvFailure);
+    if (!info) return leaveCatalogCall(&call, kvFailure);
     pushCatalogInfo(info);
-    if (setCatalogColumns(baseColumnsColumnCount, columnsColumns) != kvSuccess) return leaveCatalogCall(kvFailure);
+    if (setCatalogColumns(baseColumnsColumnCount, columnsColumns) != kvSuccess) return leaveCatalogCall(&call, kvFailure);
     const SQLCHAR* texts[] = {szQualifier, szOwner, szTable, szColumn};
     const SQLSMALLINT lengths[] = {cbQualifier, cbOwner, cbTable, cbColumn};
     for (uint16_t i = 0; i < 4; ++i) {
       if (getCatalogArgument(texts[i], lengths[i], argumentLimits[i], info->plainSlot(i),
                              i == 0 ? nullptr : info->patternSlot(i)) != kvSuccess)
-        return leaveCatalogCall(kvFailure);
+        return leaveCatalogCall(&call, kvFailure);
     }
   }
-  return leaveCatalogCall(columnsCore(info));
+  return leaveCatalogCall(&call, columnsCore(info));
 }

@@ -183,17 +183,17 @@ KvStatus BaseStatement::tablesCore(BaseTablesInfo* info) {
 SQLRETURN BaseStatement::SQLTables(SQLCHAR* szQualifier, SQLSMALLINT cbQualifier, SQLCHAR* szOwner,
                                    SQLSMALLINT cbOwner, SQLCHAR* szTable, SQLSMALLINT cbTable, SQLCHAR* szTableType,
                                    SQLSMALLINT cbTableType) {
-  if (threadCheck()) return SQL_HANDLE_BUSY;
-  if (standardEntrance(SQL_API_SQLTABLES) != kvSuccess) return standardExit(SQL_ERROR);
+  BaseCall call(this, SQL_API_SQLTABLES);
+  if (!call.isOpen()) return call.getResult();
   BaseCatalogInfo* resumed = nullptr;
-  if (enterCatalogCall(catalogTables, &resumed) != kvSuccess) return standardExit(SQL_ERROR);
+  if (enterCatalogCall(catalogTables, &resumed) != kvSuccess) return call.exit(SQL_ERROR);
   BaseTablesInfo* info = static_cast<BaseTablesInfo*>(resumed);
-  if (info) return leaveCatalogCall(tablesCore(info));
+  if (info) return leaveCatalogCall(&call, tablesCore(info));
 
   info = new BaseTablesInfo(this);
-  if (!info) return leaveCatalogCall(kvFailure);
+  if (!info) return leaveCatalogCall(&call, kvFailure);
   pushCatalogInfo(info);
-  if (setCatalogColumns(tablesFamily.columnCount, tablesColumns) != kvSuccess) return leaveCatalogCall(kvFailure);
+  if (setCatalogColumns(tablesFamily.columnCount, tablesColumns) != kvSuccess) return leaveCatalogCall(&call, kvFailure);
   const bool qualifierEmpty = isEmpty(szQualifier, cbQualifier);
   const bool ownerEmpty = isEmpty(szOwner, cbOwner);
   const bool tableEmpty = isEmpty(szTable, cbTable);
@@ -212,10 +212,10 @@ SQLRETURN BaseStatement::SQLTables(SQLCHAR* szQualifier, SQLSMALLINT cbQualifier
   if (limit) {
     KvStatus status = kvSuccess;
     const uint32_t most = connection_->getInfoNumber(limit, &status);
-    if (status != kvSuccess) return leaveCatalogCall(kvFailure);
+    if (status != kvSuccess) return leaveCatalogCall(&call, kvFailure);
     if (most == 0) {
       addOdbcError(stateNotCapable);
-      return leaveCatalogCall(kvFailure);
+      return leaveCatalogCall(&call, kvFailure);
     }
   }
   if (mode == tablesSearch) {
@@ -224,15 +224,15 @@ SQLRETURN BaseStatement::SQLTables(SQLCHAR* szQualifier, SQLSMALLINT cbQualifier
     for (uint16_t i = 0; i < 3; ++i) {
       if (getCatalogArgument(texts[i], lengths[i], tablesArguments[i].infoType, info->plainSlot(i),
                              info->patternSlot(i)) != kvSuccess)
-        return leaveCatalogCall(kvFailure);
+        return leaveCatalogCall(&call, kvFailure);
     }
     if (cbTableType < 0 && cbTableType != SQL_NTS && szTableType) {
       addOdbcError(stateStringLength);
-      return leaveCatalogCall(kvFailure);
+      return leaveCatalogCall(&call, kvFailure);
     }
     const uint32_t typesLength = argumentLength(szTableType, cbTableType);
     info->parseTableTypes(szTableType, typesLength);
-    if (info->setTableTypes(szTableType, typesLength) != kvSuccess) return leaveCatalogCall(kvFailure);
+    if (info->setTableTypes(szTableType, typesLength) != kvSuccess) return leaveCatalogCall(&call, kvFailure);
   }
-  return leaveCatalogCall(tablesCore(info));
+  return leaveCatalogCall(&call, tablesCore(info));
 }

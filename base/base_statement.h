@@ -570,13 +570,13 @@ class KV_BASE_API BaseStatement : public KvNode {
   void abandonStatement();
 
   // ---- catalog functions (base_catalog_calls.cpp and the family files)
-  // The entry of a catalog call after standardEntrance: a repeated call of
+  // The entry of a catalog call after the call's entrance: a repeated call of
   // an asynchronous one finds its result set of kind (*resumed); a fresh
   // call passes the entry check (24000 on an open cursor).
   KvStatus enterCatalogCall(BaseCatalogKind kind, BaseCatalogInfo** resumed);
-  // The end of a catalog call: a failure returns to the allocated state,
+  // The end of a catalog call, which leaves call: a failure returns to the allocated state,
   // an unfinished driver gives SQL_STILL_EXECUTING.
-  SQLRETURN leaveCatalogCall(KvStatus status);
+  SQLRETURN leaveCatalogCall(BaseCall* call, KvStatus status);
   // A fresh call of a fixed-row family: the result set pushed, its result
   // columns set up, its arguments checked (texts and lengths in the order
   // of the ODBC call).
