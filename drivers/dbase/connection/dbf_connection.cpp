@@ -180,15 +180,15 @@ KvStatus DbfConnection::setConnectOption(uint16_t option, SQLULEN value) {
 
 SQLRETURN DbfConnection::SQLSetConnectOption(SQLUSMALLINT fOption, SQLULEN vParam) {
   if (fOption != dbfOptionCreateType || isConnected()) return FlatConnection::SQLSetConnectOption(fOption, vParam);
-  if (threadCheck(checkConnection)) return SQL_HANDLE_BUSY;
-  standardEntrance(SQL_API_SQLSETCONNECTOPTION);
+  BaseCall call(this, SQL_API_SQLSETCONNECTOPTION);
+  if (!call.isOpen()) return call.getResult();
   uint32_t type = 0;
   if (!dbfFindDialect(reinterpret_cast<const unsigned char*>(vParam), &type)) {
     addOdbcError(stateArgumentValue);
-    return standardExit(SQL_ERROR);
+    return call.exit(SQL_ERROR);
   }
   pendingCreateType_ = type;
-  return standardExit(SQL_SUCCESS);
+  return call.exit(SQL_SUCCESS);
 }
 
 KvStatus DbfConnection::prepareToCommit(FlatSharedDesc* shared, FlatFileDesc** writer) {
