@@ -4,7 +4,7 @@
 
 #include "base/base_connection.h"
 #include "base/base_messages.h"
-#include "platform/headless_desktop.h"
+#include "util/message_box.h"
 #include "util/resource.h"
 
 #include <cstring>

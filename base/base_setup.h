@@ -19,7 +19,7 @@
 #pragma once
 
 #include "base/base_types.h"
-#include "platform/headless_window.h"
+#include "platform/headless/headless_window.h"
 #include "util/error_list.h"
 
 // The answers of ConfigDSN and of the installer's own calls (BOOL).

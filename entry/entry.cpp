@@ -7,8 +7,8 @@
 #include "base/base_messages.h"
 #include "entry/entry_firewall.h"
 #include "entry/shared_connection.h"
-#include "platform/headless_desktop.h"
 #include "util/bos.h"
+#include "util/message_box.h"
 #include "util/zizdata.h"
 
 #include <cstring>

@@ -10,8 +10,8 @@
 #include "base/base_connection.h"
 #include "base/base_env.h"
 #include "base/base_statement.h"
-#include "platform/headless_dialog.h"
-#include "platform/headless_dialog_template.h"
+#include "platform/headless/headless_dialog.h"
+#include "platform/headless/headless_dialog_template.h"
 #include "util/ram.h"
 
 #include <new>

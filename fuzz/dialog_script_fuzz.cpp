@@ -9,10 +9,10 @@
 #include <vector>
 
 #include "fuzz/fuzz_check.h"
-#include "platform/headless_desktop.h"
-#include "platform/headless_dialog_script.h"
-#include "platform/headless_dialog_template.h"
+#include "platform/headless/headless_dialog_script.h"
+#include "platform/headless/headless_dialog_template.h"
 #include "util/error_list.h"
+#include "util/message_box.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 // made on first use through holder words. See semaphore.h.
 #include "util/semaphore.h"
 
-#include "platform/headless_desktop.h"
+#include "util/message_box.h"
 #include "util/resource.h"
 #include "util/util_message_ids.h"
 #include "util/zizdata.h"

@@ -9,13 +9,14 @@
 #include <cstring>
 #include <mutex>
 
-#include "platform/headless_desktop.h"
 #include "util/bos.h"
 #include "util/ini_file.h"
 #include "util/kv_time.h"
+#include "util/message_box.h"
 #include "util/resource.h"
 #include "util/text_convert.h"
 #include "util/util_message_ids.h"
+#include "util/window_hooks.h"
 
 namespace {
 
@@ -102,7 +103,7 @@ void KvTrace::resetTrace() {
   file_ = 0;
   ramFree(fileName_);
   fileName_ = nullptr;
-  kvDestroyWindow(window_);
+  kvWindows().destroyWindow(window_);
   window_ = edit_ = nullptr;
   ramFree(editText_);
   editText_ = nullptr;
@@ -141,14 +142,15 @@ KvStatus KvTrace::initialize(void* instance, unsigned int toWindow, const unsign
 // ---------------------------------------------------------------- window
 
 KvStatus KvTrace::createWindow() {
-  KvWindow* focus = kvGetFocus();
+  const KvWindowHooks& windows = kvWindows();
+  KvWindow* focus = windows.getFocus();
   editText_ = static_cast<unsigned char*>(ramAlloc(kvTraceWindowChars + 1));
-  window_ = editText_ ? kvCreateWindow(kvWindowFrame, nullptr, 0, windowTitle, &defaultWindowRect) : nullptr;
+  window_ = editText_ ? windows.createWindow(kvWindowFrame, nullptr, 0, windowTitle, &defaultWindowRect) : nullptr;
   const KvRect client = {0, 0, defaultWindowRect.right - defaultWindowRect.left,
                          defaultWindowRect.bottom - defaultWindowRect.top};
-  edit_ = window_ ? kvCreateWindow(kvWindowEdit, window_, editControlId, nullptr, &client) : nullptr;
-  if (!edit_ || kvSetTextLimit(edit_, kvTraceWindowChars) != kvSuccess) {
-    kvDestroyWindow(window_);
+  edit_ = window_ ? windows.createWindow(kvWindowEdit, window_, editControlId, nullptr, &client) : nullptr;
+  if (!edit_ || windows.setTextLimit(edit_, kvTraceWindowChars) != kvSuccess) {
+    windows.destroyWindow(window_);
     ramFree(editText_);
     window_ = edit_ = nullptr;
     editText_ = nullptr;
@@ -156,7 +158,7 @@ KvStatus KvTrace::createWindow() {
     return kvFailure;
   }
   // Making a window never takes the keyboard focus from where it was.
-  kvSetFocus(focus);
+  windows.setFocus(focus);
   editChars_ = 0;
   return kvSuccess;
 }
@@ -180,7 +182,7 @@ void KvTrace::appendToWindow(const unsigned char* text, uint32_t length) {
     text += length - kvTraceWindowChars;
     length = kvTraceWindowChars;
   }
-  uint32_t kept = kvGetWindowText(edit_, editText_, kvTraceWindowChars + 1);
+  uint32_t kept = kvWindows().getWindowText(edit_, editText_, kvTraceWindowChars + 1);
   uint32_t start = 0;
   while (kept - start + length > kvTraceWindowChars) {
     for (uint32_t dropped = 0; dropped < linesDroppedAtOnce && start < kept; ++dropped) {
@@ -192,7 +194,7 @@ void KvTrace::appendToWindow(const unsigned char* text, uint32_t length) {
   std::memmove(editText_, editText_ + start, kept);
   std::memcpy(editText_ + kept, text, length);
   editText_[kept + length] = 0;
-  if (kvSetWindowText(edit_, editText_) == kvSuccess) editChars_ = kept + length;
+  if (kvWindows().setWindowText(edit_, editText_) == kvSuccess) editChars_ = kept + length;
 }
 
 // ---------------------------------------------------------------- writing

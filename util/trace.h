@@ -11,7 +11,7 @@
 // settings files. The file is created or truncated when the trace starts.
 //
 // The trace window: there is no display, so the window is a headless frame
-// "K+V Trace Window" (platform/headless_window.h) whose one child, a
+// "K+V Trace Window" (reached through window_hooks.h) whose one child, a
 // read-only edit control, holds the text. The text never passes
 // kvTraceWindowChars characters: before a line is appended, whole lines are
 // dropped from the start, ten at a time, until it fits.

@@ -7,6 +7,7 @@
 #include "util/ram.h"
 #include "util/resource.h"
 #include "util/util_message_ids.h"
+#include "util/window_hooks.h"
 
 namespace {
 
@@ -66,28 +67,29 @@ int64_t clampInt32(int64_t value) {
 // Window pointer
 
 KvStatus kvSetWinPointer(KvWindow* window, const void* pointer) {
-  return kvSetProp(window, winPointerProperty(), const_cast<void*>(pointer));
+  return kvWindows().setProp(window, winPointerProperty(), const_cast<void*>(pointer));
 }
 
-void* kvGetWinPointer(KvWindow* window) { return kvGetProp(window, winPointerProperty()); }
+void* kvGetWinPointer(KvWindow* window) { return kvWindows().getProp(window, winPointerProperty()); }
 
-void kvRemoveWinPointer(KvWindow* window) { kvRemoveProp(window, winPointerProperty()); }
+void kvRemoveWinPointer(KvWindow* window) { kvWindows().removeProp(window, winPointerProperty()); }
 
 // ---------------------------------------------------------------------------
 // Placement
 
 KvStatus winCenterBox(KvWindow* window) {
+  const KvWindowHooks& windows = kvWindows();
   KvRect rect;
-  if (kvGetWindowRect(window, &rect) != kvSuccess) return kvFailure;
+  if (windows.getWindowRect(window, &rect) != kvSuccess) return kvFailure;
   int64_t width = static_cast<int64_t>(rect.right) - rect.left;
   int64_t height = static_cast<int64_t>(rect.bottom) - rect.top;
 
-  KvWindow* parent = kvGetParent(window);
+  KvWindow* parent = windows.getParent(window);
   KvWindow* topLevel = window;
-  while (KvWindow* above = kvGetParent(topLevel)) topLevel = above;
+  while (KvWindow* above = windows.getParent(topLevel)) topLevel = above;
   KvRect area;
-  if (!parent || kvIsIconic(topLevel) || kvGetWindowRect(parent, &area) != kvSuccess) {
-    kvGetScreenRect(&area);
+  if (!parent || windows.isIconic(topLevel) || windows.getWindowRect(parent, &area) != kvSuccess) {
+    windows.getScreenRect(&area);
   }
   int64_t x = area.left + ((static_cast<int64_t>(area.right) - area.left) - width) / 2;
   int64_t y = area.top + ((static_cast<int64_t>(area.bottom) - area.top) - height) / 2;
@@ -105,14 +107,14 @@ KvStatus winCenterBox(KvWindow* window) {
   if (y < 0) y = 0;
 
   // A child is placed relative to its parent.
-  KvWindowKind kind = kvGetWindowKind(window);
+  KvWindowKind kind = windows.getWindowKind(window);
   if (parent && kind != kvWindowFrame && kind != kvWindowDialog) {
     KvRect parentRect;
-    if (kvGetWindowRect(parent, &parentRect) != kvSuccess) return kvFailure;
+    if (windows.getWindowRect(parent, &parentRect) != kvSuccess) return kvFailure;
     x -= parentRect.left;
     y -= parentRect.top;
   }
-  return kvSetWindowPosition(window, static_cast<int32_t>(clampInt32(x)),
+  return windows.setWindowPosition(window, static_cast<int32_t>(clampInt32(x)),
                              static_cast<int32_t>(clampInt32(y)));
 }
 

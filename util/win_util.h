@@ -1,9 +1,12 @@
 // Window utilities shared by the setup dialogs: an object pointer kept on a
 // dialog window, centring a dialog, and unique keyboard accelerators for
-// dialog texts.
+// dialog texts. The windows are the headless window layer's, reached through
+// the library's window hooks (window_hooks.h).
 #pragma once
 
-#include "platform/headless_window.h"
+#include "util/kv_types.h"
+
+class KvWindow;
 
 // Keeps pointer with the window, whole, in the window property "Offset".
 // Fails for a handle that is not a window or for want of memory.

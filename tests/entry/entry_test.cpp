@@ -3,7 +3,7 @@
 // sharing and SQLError's choice of handle.
 #include "base/base_connection.h"
 #include "base/base_env.h"
-#include "platform/headless_dialog.h"
+#include "platform/headless/headless_dialog.h"
 #include "util/error_list.h"
 #include "util/zizdata.h"
 

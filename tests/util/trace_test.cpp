@@ -3,7 +3,8 @@
 // cap, message boxes, and whole lines from several threads.
 #include "util/trace.h"
 
-#include "platform/headless_desktop.h"
+#include "platform/headless/headless_window.h"
+#include "util/message_box.h"
 #include "util/zizdata.h"
 #include "tests/util/bos_test_support.h"
 

@@ -2,6 +2,7 @@
 // its screen rules, and unique accelerators for dialog texts.
 #include "util/win_util.h"
 
+#include "platform/headless/headless_window.h"
 #include "tests/util/test_support.h"
 #include "util/resource.h"
 

@@ -56,7 +56,7 @@
 // block is skipped), and a block that ends with the dialog still open.
 #pragma once
 
-#include "platform/headless_dialog.h"
+#include "platform/headless/headless_dialog.h"
 
 // The name of the environment variable naming a script file.
 #define KV_DIALOG_SCRIPT_VARIABLE "KV_DIALOG_SCRIPT"
@@ -65,11 +65,11 @@
 // variable is looked at again). A script that does not parse is refused
 // (1517, with the line reported on the message-box path) and the one
 // installed before stays.
-KV_UTIL_API KvStatus kvSetDialogScript(const unsigned char* text);
+KV_HEADLESS_API KvStatus kvSetDialogScript(const unsigned char* text);
 // The blocks of the script in use that were not played yet (0 without one).
-KV_UTIL_API uint32_t kvDialogScriptBlocksLeft();
+KV_HEADLESS_API uint32_t kvDialogScriptBlocksLeft();
 
 // The runner itself (the one kvDialogBoxParam uses when no other is
 // installed).
-KV_UTIL_API intptr_t kvRunScriptedDialog(const void* module, uint16_t templateId, KvWindow* owner, KvDialogProc proc,
-                                         intptr_t param);
+KV_HEADLESS_API intptr_t kvRunScriptedDialog(const void* module, uint16_t templateId, KvWindow* owner,
+                                             KvDialogProc proc, intptr_t param);

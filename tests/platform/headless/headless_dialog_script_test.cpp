@@ -3,11 +3,11 @@
 // procedure sees), every way a script can go wrong ending in -1 instead of
 // a hang, blocks matched by dialog, nested dialogs, and scripts named by
 // KV_DIALOG_SCRIPT.
-#include "platform/headless_desktop.h"
-#include "platform/headless_dialog_script.h"
-#include "platform/headless_dialog_template.h"
+#include "platform/headless/headless_dialog_script.h"
+#include "platform/headless/headless_dialog_template.h"
 
 #include "tests/util/test_support.h"
+#include "util/message_box.h"
 
 #include <gtest/gtest.h>
 

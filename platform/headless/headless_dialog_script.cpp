@@ -5,12 +5,12 @@
 // and carries the block's played mark. A script in use by a running dialog
 // is counted, so that installing another one meanwhile (from a dialog
 // procedure, or from another thread) never frees the steps being played.
-#include "platform/headless_dialog_script.h"
+#include "platform/headless/headless_dialog_script.h"
 
-#include "platform/headless_desktop.h"
-#include "platform/headless_dialog_template.h"
+#include "platform/headless/headless_dialog_template.h"
 #include "util/bos.h"
 #include "util/charset.h"
+#include "util/message_box.h"
 #include "util/ram.h"
 #include "util/resource.h"
 #include "util/str_functions.h"

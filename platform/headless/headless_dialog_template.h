@@ -11,7 +11,7 @@
 // kvDialogModuleMax modules have tables at one time.
 #pragma once
 
-#include "platform/headless_window.h"
+#include "platform/headless/headless_window.h"
 
 struct KvDialogItem {
   KvWindowKind kind;  // a control kind (not kvWindowFrame or kvWindowDialog)
@@ -31,14 +31,14 @@ enum : uint16_t { kvDialogModuleMax = 32 };
 // Registers the templates of module, replacing any table it had. Fails
 // (1517) for a null module or table, or when kvDialogModuleMax modules
 // already have tables.
-KV_UTIL_API KvStatus kvRegisterDialogTemplates(const void* module, const KvDialogTemplate* templates,
-                                               uint16_t count);
+KV_HEADLESS_API KvStatus kvRegisterDialogTemplates(const void* module, const KvDialogTemplate* templates,
+                                                   uint16_t count);
 // Forgets the table of module (nothing when it has none).
-KV_UTIL_API void kvUnregisterDialogTemplates(const void* module);
+KV_HEADLESS_API void kvUnregisterDialogTemplates(const void* module);
 // The template id of module, or null.
-KV_UTIL_API const KvDialogTemplate* kvFindDialogTemplate(const void* module, uint16_t id);
+KV_HEADLESS_API const KvDialogTemplate* kvFindDialogTemplate(const void* module, uint16_t id);
 
 // A new dialog window (kvWindowDialog, owned by owner, which may be null)
 // titled as the template says, with one child control per item in template
 // order. Null on failure (with its message), leaving no window behind.
-KV_UTIL_API KvWindow* kvCreateDialogFromTemplate(const KvDialogTemplate* dialogTemplate, KvWindow* owner);
+KV_HEADLESS_API KvWindow* kvCreateDialogFromTemplate(const KvDialogTemplate* dialogTemplate, KvWindow* owner);

@@ -30,30 +30,13 @@
 // the active window are one for the whole process.
 #pragma once
 
-#include "util/kv_types.h"
+// The window kinds, the screen and KvRect are the utility library's: it
+// reaches these windows through its window hooks, which this layer installs
+// when it is loaded (headless_hooks.cpp).
+#include "util/window_hooks.h"
 
-class KvWindow;
-
-enum KvWindowKind : uint16_t {
-  kvWindowFrame = 0,        // an application's top-level window
-  kvWindowDialog = 1,       // a dialog; its children are its controls
-  kvWindowStatic = 2,       // a label or a group box
-  kvWindowButton = 3,       // a push button
-  kvWindowCheckBox = 4,
-  kvWindowRadioButton = 5,
-  kvWindowEdit = 6,
-  kvWindowListBox = 7,
-  kvWindowComboBox = 8,     // selecting an item makes its text the combo's text
-};
-
-enum : int32_t { kvScreenWidth = 1024, kvScreenHeight = 768 };
-
-struct KvRect {
-  int32_t left;
-  int32_t top;
-  int32_t right;
-  int32_t bottom;
-};
+// The headless layer's own library, libkvheadless.so, exports these calls.
+#define KV_HEADLESS_API KV_API
 
 // Check states of buttons.
 enum : uint32_t { kvUnchecked = 0, kvChecked = 1, kvIndeterminate = 2 };
@@ -72,126 +55,126 @@ enum KvShowCommand : int {
 // A new window, visible and enabled, with a copy of text (null: empty) and
 // the rectangle (null: empty at 0, 0). Null on failure: a control without a
 // live parent, or a parent that is not a live window (1517); no memory.
-KV_UTIL_API KvWindow* kvCreateWindow(KvWindowKind kind, KvWindow* parent, uint16_t id,
-                                     const unsigned char* text, const KvRect* rect);
+KV_HEADLESS_API KvWindow* kvCreateWindow(KvWindowKind kind, KvWindow* parent, uint16_t id,
+                                         const unsigned char* text, const KvRect* rect);
 // Destroys the window and all windows below it; property values are not
 // owned and are left alone. Focus and activation on them are dropped.
-KV_UTIL_API void kvDestroyWindow(KvWindow* window);
-KV_UTIL_API int kvIsWindow(const void* handle);
+KV_HEADLESS_API void kvDestroyWindow(KvWindow* window);
+KV_HEADLESS_API int kvIsWindow(const void* handle);
 // The window a foreign handle names, or null.
-KV_UTIL_API KvWindow* kvWindowFromHandle(const void* handle);
+KV_HEADLESS_API KvWindow* kvWindowFromHandle(const void* handle);
 // kvWindowFrame for a handle that is not a window.
-KV_UTIL_API KvWindowKind kvGetWindowKind(KvWindow* window);
+KV_HEADLESS_API KvWindowKind kvGetWindowKind(KvWindow* window);
 
 // ---------------------------------------------------------------------------
 // Parents, children and controls
 
-KV_UTIL_API KvWindow* kvGetParent(KvWindow* window);
+KV_HEADLESS_API KvWindow* kvGetParent(KvWindow* window);
 // Nonzero when window lies below parent through a chain of child windows
 // (an owned dialog is not a child of its owner).
-KV_UTIL_API int kvIsChild(KvWindow* parent, KvWindow* window);
+KV_HEADLESS_API int kvIsChild(KvWindow* parent, KvWindow* window);
 // Children in the order they were made.
-KV_UTIL_API KvWindow* kvGetFirstChild(KvWindow* window);
-KV_UTIL_API KvWindow* kvGetNextSibling(KvWindow* window);
+KV_HEADLESS_API KvWindow* kvGetFirstChild(KvWindow* window);
+KV_HEADLESS_API KvWindow* kvGetNextSibling(KvWindow* window);
 // The first direct child with the id, or null.
-KV_UTIL_API KvWindow* kvGetDlgItem(KvWindow* dialog, uint16_t id);
-KV_UTIL_API uint16_t kvGetDlgCtrlID(KvWindow* window);
+KV_HEADLESS_API KvWindow* kvGetDlgItem(KvWindow* dialog, uint16_t id);
+KV_HEADLESS_API uint16_t kvGetDlgCtrlID(KvWindow* window);
 
 // ---------------------------------------------------------------------------
 // Properties: pointers kept under names, which match without regard to case.
 
 // Replaces the value of a name the window already has.
-KV_UTIL_API KvStatus kvSetProp(KvWindow* window, const unsigned char* name, void* value);
+KV_HEADLESS_API KvStatus kvSetProp(KvWindow* window, const unsigned char* name, void* value);
 // Null when the window has no such property.
-KV_UTIL_API void* kvGetProp(KvWindow* window, const unsigned char* name);
+KV_HEADLESS_API void* kvGetProp(KvWindow* window, const unsigned char* name);
 // Removes the property and returns its value (null when absent).
-KV_UTIL_API void* kvRemoveProp(KvWindow* window, const unsigned char* name);
+KV_HEADLESS_API void* kvRemoveProp(KvWindow* window, const unsigned char* name);
 
 // ---------------------------------------------------------------------------
 // Geometry
 
-KV_UTIL_API void kvGetScreenRect(KvRect* rect);
+KV_HEADLESS_API void kvGetScreenRect(KvRect* rect);
 // The window's rectangle in screen coordinates.
-KV_UTIL_API KvStatus kvGetWindowRect(KvWindow* window, KvRect* rect);
+KV_HEADLESS_API KvStatus kvGetWindowRect(KvWindow* window, KvRect* rect);
 // Position relative to the parent for a child, on the screen otherwise; a
 // negative width or height counts as 0.
-KV_UTIL_API KvStatus kvMoveWindow(KvWindow* window, int32_t x, int32_t y, int32_t width,
-                                  int32_t height);
+KV_HEADLESS_API KvStatus kvMoveWindow(KvWindow* window, int32_t x, int32_t y, int32_t width,
+                                      int32_t height);
 // Moves without changing the size.
-KV_UTIL_API KvStatus kvSetWindowPosition(KvWindow* window, int32_t x, int32_t y);
+KV_HEADLESS_API KvStatus kvSetWindowPosition(KvWindow* window, int32_t x, int32_t y);
 
 // ---------------------------------------------------------------------------
 // State
 
 // Returns nonzero when the window was disabled before.
-KV_UTIL_API int kvEnableWindow(KvWindow* window, int enable);
-KV_UTIL_API int kvIsWindowEnabled(KvWindow* window);
+KV_HEADLESS_API int kvEnableWindow(KvWindow* window, int enable);
+KV_HEADLESS_API int kvIsWindowEnabled(KvWindow* window);
 // Returns nonzero when the window was visible before.
-KV_UTIL_API int kvShowWindow(KvWindow* window, KvShowCommand command);
+KV_HEADLESS_API int kvShowWindow(KvWindow* window, KvShowCommand command);
 // Nonzero when the window and every parent of a child chain are visible.
-KV_UTIL_API int kvIsWindowVisible(KvWindow* window);
-KV_UTIL_API int kvIsIconic(KvWindow* window);
+KV_HEADLESS_API int kvIsWindowVisible(KvWindow* window);
+KV_HEADLESS_API int kvIsIconic(KvWindow* window);
 
 // The window with the keyboard focus; null for none. Setting it returns the
 // one that had it; a handle that is not a window changes nothing and
 // returns null.
-KV_UTIL_API KvWindow* kvSetFocus(KvWindow* window);
-KV_UTIL_API KvWindow* kvGetFocus();
+KV_HEADLESS_API KvWindow* kvSetFocus(KvWindow* window);
+KV_HEADLESS_API KvWindow* kvGetFocus();
 // The active top-level window; setting it to a child window changes nothing
 // and returns null.
-KV_UTIL_API KvWindow* kvSetActiveWindow(KvWindow* window);
-KV_UTIL_API KvWindow* kvGetActiveWindow();
+KV_HEADLESS_API KvWindow* kvSetActiveWindow(KvWindow* window);
+KV_HEADLESS_API KvWindow* kvGetActiveWindow();
 
 // ---------------------------------------------------------------------------
 // Text
 
 // Null sets the empty text. The text limit does not apply (as on a real
 // edit control, it limits what the user types).
-KV_UTIL_API KvStatus kvSetWindowText(KvWindow* window, const unsigned char* text);
+KV_HEADLESS_API KvStatus kvSetWindowText(KvWindow* window, const unsigned char* text);
 // Copies at most size - 1 bytes and terminates (nothing when size is 0);
 // returns the bytes copied.
-KV_UTIL_API uint32_t kvGetWindowText(KvWindow* window, unsigned char* buffer, uint32_t size);
-KV_UTIL_API uint32_t kvGetWindowTextLength(KvWindow* window);
+KV_HEADLESS_API uint32_t kvGetWindowText(KvWindow* window, unsigned char* buffer, uint32_t size);
+KV_HEADLESS_API uint32_t kvGetWindowTextLength(KvWindow* window);
 // The most characters the user may type into an edit control; 0 = no limit.
-KV_UTIL_API KvStatus kvSetTextLimit(KvWindow* window, uint32_t limit);
-KV_UTIL_API uint32_t kvGetTextLimit(KvWindow* window);
+KV_HEADLESS_API KvStatus kvSetTextLimit(KvWindow* window, uint32_t limit);
+KV_HEADLESS_API uint32_t kvGetTextLimit(KvWindow* window);
 
-KV_UTIL_API KvStatus kvSetDlgItemText(KvWindow* dialog, uint16_t id, const unsigned char* text);
-KV_UTIL_API uint32_t kvGetDlgItemText(KvWindow* dialog, uint16_t id, unsigned char* buffer,
-                                      uint32_t size);
+KV_HEADLESS_API KvStatus kvSetDlgItemText(KvWindow* dialog, uint16_t id, const unsigned char* text);
+KV_HEADLESS_API uint32_t kvGetDlgItemText(KvWindow* dialog, uint16_t id, unsigned char* buffer,
+                                          uint32_t size);
 
 // ---------------------------------------------------------------------------
 // Check state of buttons
 
-KV_UTIL_API KvStatus kvSetCheck(KvWindow* control, uint32_t state);
-KV_UTIL_API uint32_t kvGetCheck(KvWindow* control);
-KV_UTIL_API KvStatus kvCheckDlgButton(KvWindow* dialog, uint16_t id, uint32_t state);
-KV_UTIL_API uint32_t kvIsDlgButtonChecked(KvWindow* dialog, uint16_t id);
+KV_HEADLESS_API KvStatus kvSetCheck(KvWindow* control, uint32_t state);
+KV_HEADLESS_API uint32_t kvGetCheck(KvWindow* control);
+KV_HEADLESS_API KvStatus kvCheckDlgButton(KvWindow* dialog, uint16_t id, uint32_t state);
+KV_HEADLESS_API uint32_t kvIsDlgButtonChecked(KvWindow* dialog, uint16_t id);
 // Checks the child checkId and unchecks every other child whose id lies in
 // firstId..lastId.
-KV_UTIL_API KvStatus kvCheckRadioButton(KvWindow* dialog, uint16_t firstId, uint16_t lastId,
-                                        uint16_t checkId);
+KV_HEADLESS_API KvStatus kvCheckRadioButton(KvWindow* dialog, uint16_t firstId, uint16_t lastId,
+                                            uint16_t checkId);
 
 // ---------------------------------------------------------------------------
 // Items of list and combo boxes (at most 16000; indexes from 0)
 
 // Appends a copy of text; returns its index, or -1 on failure.
-KV_UTIL_API int32_t kvAddListItem(KvWindow* control, const unsigned char* text);
+KV_HEADLESS_API int32_t kvAddListItem(KvWindow* control, const unsigned char* text);
 // Inserts before index (-1 or the count: appends); returns the index or -1.
-KV_UTIL_API int32_t kvInsertListItem(KvWindow* control, int32_t index, const unsigned char* text);
+KV_HEADLESS_API int32_t kvInsertListItem(KvWindow* control, int32_t index, const unsigned char* text);
 // The selection follows its item; deleting the selected item clears it.
-KV_UTIL_API KvStatus kvDeleteListItem(KvWindow* control, int32_t index);
+KV_HEADLESS_API KvStatus kvDeleteListItem(KvWindow* control, int32_t index);
 // Removes every item and the selection (and a combo box's text).
-KV_UTIL_API void kvResetList(KvWindow* control);
-KV_UTIL_API int32_t kvGetListCount(KvWindow* control);
+KV_HEADLESS_API void kvResetList(KvWindow* control);
+KV_HEADLESS_API int32_t kvGetListCount(KvWindow* control);
 // Copies as kvGetWindowText does; -1 for an index outside the list.
-KV_UTIL_API int32_t kvGetListItemText(KvWindow* control, int32_t index, unsigned char* buffer,
-                                      uint32_t size);
+KV_HEADLESS_API int32_t kvGetListItemText(KvWindow* control, int32_t index, unsigned char* buffer,
+                                          uint32_t size);
 // The first item equal to text without regard to case, or -1.
-KV_UTIL_API int32_t kvFindListItem(KvWindow* control, const unsigned char* text);
+KV_HEADLESS_API int32_t kvFindListItem(KvWindow* control, const unsigned char* text);
 // -1 clears the selection. A combo box takes the selected item's text as
 // its own (the empty text when cleared). An index outside the list fails
 // and changes nothing.
-KV_UTIL_API KvStatus kvSetListSelection(KvWindow* control, int32_t index);
+KV_HEADLESS_API KvStatus kvSetListSelection(KvWindow* control, int32_t index);
 // The selected index, or -1.
-KV_UTIL_API int32_t kvGetListSelection(KvWindow* control);
+KV_HEADLESS_API int32_t kvGetListSelection(KvWindow* control);

@@ -1,6 +1,6 @@
 // Dialog templates and the table of them by module; see
 // headless_dialog_template.h.
-#include "platform/headless_dialog_template.h"
+#include "platform/headless/headless_dialog_template.h"
 
 #include "util/resource.h"
 

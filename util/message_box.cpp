@@ -1,6 +1,5 @@
-// Message boxes, help and the message pump without a display (see
-// headless_desktop.h).
-#include "platform/headless_desktop.h"
+// Message boxes without a display (see message_box.h).
+#include "util/message_box.h"
 
 #include <atomic>
 #include <cstdio>
@@ -31,7 +30,3 @@ int kvMessageBoxToStderr(KvWindow*, const unsigned char* text, const unsigned ch
   std::fflush(stderr);
   return (style & kvMbButtonsMask) == kvMbOk ? kvIdOk : 0;
 }
-
-int kvWinHelp(KvWindow*, const unsigned char*, uint32_t, uintptr_t) { return 1; }
-
-void kvPumpMessages() {}

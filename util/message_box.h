@@ -1,5 +1,4 @@
-// What the desktop does for a program beside its windows, without a
-// display: message boxes, the help viewer and the message pump.
+// Message boxes without a display.
 //
 // A message box cannot be shown, so its text is reported instead: every box
 // goes through one hook, whose default writes the caption and the text as
@@ -10,10 +9,13 @@
 // asks a question, as the system does when it cannot show a box, so that
 // the caller takes its path for "no answer".
 //
-// Help calls succeed and do nothing; the message pump has no messages.
+// The owner is only passed on to the hook: a box never looks at it, so it
+// may be any window of the headless window layer, or none.
 #pragma once
 
-#include "platform/headless_window.h"
+#include "util/kv_types.h"
+
+class KvWindow;
 
 // Styles of a message box (the values callers pass as on Windows).
 enum : uint32_t {
@@ -47,14 +49,3 @@ KV_UTIL_API KvMessageBoxHook kvSetMessageBoxHook(KvMessageBoxHook hook);
 // when there is no caption).
 KV_UTIL_API int kvMessageBoxToStderr(KvWindow* owner, const unsigned char* text,
                                      const unsigned char* caption, uint32_t style);
-
-// Commands of kvWinHelp (as on Windows).
-enum : uint32_t { kvHelpContext = 0x1, kvHelpQuit = 0x2 };
-
-// Opens help: there is no viewer, so nothing happens; answers nonzero
-// (success), so that no caller reports a help file that failed to load.
-KV_UTIL_API int kvWinHelp(KvWindow* window, const unsigned char* helpFile, uint32_t command, uintptr_t data);
-
-// Removes and dispatches the waiting window messages of the thread: there are
-// none.
-KV_UTIL_API void kvPumpMessages();

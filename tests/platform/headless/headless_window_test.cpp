@@ -1,7 +1,7 @@
 // Headless windows: a dialog filled and read through its controls, handles
 // that name no window, properties, geometry of children, visibility,
 // focus and activation across destruction, and use from several threads.
-#include "platform/headless_window.h"
+#include "platform/headless/headless_window.h"
 
 #include "tests/util/test_support.h"
 

@@ -15,7 +15,7 @@
 // procedure has returned.
 #pragma once
 
-#include "platform/headless_window.h"
+#include "platform/headless/headless_window.h"
 
 // A dialog procedure: the dialog, the message and its two parameters.
 typedef intptr_t (*KvDialogProc)(KvWindow* dialog, uint32_t message, uintptr_t wParam, intptr_t lParam);
@@ -45,15 +45,15 @@ inline uintptr_t kvMakeCommand(uint16_t controlId, uint16_t notification) {
 typedef intptr_t (*KvDialogRunner)(const void* module, uint16_t templateId, KvWindow* owner, KvDialogProc proc,
                                    intptr_t param);
 
-KV_UTIL_API intptr_t kvDialogBoxParam(const void* module, uint16_t templateId, KvWindow* owner, KvDialogProc proc,
-                                      intptr_t param);
+KV_HEADLESS_API intptr_t kvDialogBoxParam(const void* module, uint16_t templateId, KvWindow* owner, KvDialogProc proc,
+                                          intptr_t param);
 // Installs runner (null: back to the scripted runner) and returns the one it
 // replaces (null for the scripted runner).
-KV_UTIL_API KvDialogRunner kvSetDialogRunner(KvDialogRunner runner);
+KV_HEADLESS_API KvDialogRunner kvSetDialogRunner(KvDialogRunner runner);
 
 // Ends a dialog: marks it ended with result, which its runner returns. Fails
 // (1517) for a handle that is not a dialog window.
-KV_UTIL_API KvStatus kvEndDialog(KvWindow* dialog, intptr_t result);
+KV_HEADLESS_API KvStatus kvEndDialog(KvWindow* dialog, intptr_t result);
 // For runners: nonzero when kvEndDialog was called on the dialog, with the
 // result it was given in *result.
-KV_UTIL_API int kvIsDialogEnded(KvWindow* dialog, intptr_t* result);
+KV_HEADLESS_API int kvIsDialogEnded(KvWindow* dialog, intptr_t* result);

@@ -4,7 +4,7 @@
 // when it is on that list. The list and every window's fields are guarded by
 // windowLock. Memory comes from the sub-allocator, so a failure adds the
 // memory error to the calling thread's error list.
-#include "platform/headless_window.h"
+#include "platform/headless/headless_window.h"
 
 #include <cstring>
 #include <mutex>
@@ -77,8 +77,9 @@ KvWindow* findLive(const void* handle) {
   return nullptr;
 }
 
+// The message is the utility library's: this library has no string table.
 KvStatus invalidParameter() {
-  addResourceError(kvMsgInvalidParameter);
+  kvAddUtilityError(kvMsgInvalidParameter);
   return kvFailure;
 }
 

@@ -1,7 +1,7 @@
 // Modal dialogs without a display; see headless_dialog.h.
-#include "platform/headless_dialog.h"
+#include "platform/headless/headless_dialog.h"
 
-#include "platform/headless_dialog_script.h"
+#include "platform/headless/headless_dialog_script.h"
 #include "util/resource.h"
 
 #include <atomic>
