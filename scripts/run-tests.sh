@@ -8,6 +8,9 @@ jobs=$(nproc)
 
 "$root/scripts/install-deps.sh"
 
+echo "== layers"
+/usr/bin/python3 "$root/scripts/check-layers.py" "$root"
+
 echo "== build and test"
 cmake -S "$root" -B "$root/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKV_BUILD_BENCH=ON -DKV_WERROR=ON
 cmake --build "$root/build" -j"$jobs"
