@@ -27,7 +27,20 @@ echo "== fuzz the parsers briefly (libFuzzer)"
 CC=clang CXX=clang++ cmake -S "$root" -B "$root/build-fuzz" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DKV_FUZZ=ON -DKV_BUILD_TESTS=OFF -DKV_WERROR=ON
 cmake --build "$root/build-fuzz" -j"$jobs"
+# A clean run shows its last two lines; a crash shows the fuzzer's whole
+# report (the input, the stack, the sanitizer's summary), keeps the input in
+# build-fuzz/ and fails CI once every fuzzer has run.
+fuzz_log=$(mktemp)
+trap 'rm -f "$fuzz_log"' EXIT
+fuzz_failed=0
 for fuzzer in "$root"/build-fuzz/fuzz/*_fuzz; do
   echo "-- $(basename "$fuzzer")"
-  "$fuzzer" -max_total_time="${KV_FUZZ_SECONDS:-20}" -max_len=4096 -print_final_stats=0 2>&1 | tail -n 2
+  if "$fuzzer" -max_total_time="${KV_FUZZ_SECONDS:-20}" -max_len=4096 -print_final_stats=0 \
+       -artifact_prefix="$root/build-fuzz/" >"$fuzz_log" 2>&1; then
+    tail -n 2 "$fuzz_log"
+  else
+    cat "$fuzz_log"
+    fuzz_failed=1
+  fi
 done
+exit $fuzz_failed
