@@ -67,7 +67,7 @@ class KV_UTIL_API KvError : public KvNode {
 
  private:
   struct StaticTag {};
-  KvError(StaticTag, uint16_t number, uint32_t flags);
+  KV_LOCAL KvError(StaticTag, uint16_t number, uint32_t flags);
 
   int32_t native_ = 0;
   uint16_t number_ = 0;

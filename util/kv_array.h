@@ -144,7 +144,7 @@ class KV_UTIL_API KvSortedArray : public KvArray {
   void setSortFlags(uint32_t flags) { sortFlags_ = flags; }
 
  private:
-  void dropDuplicates(bool deleteThem);
+  KV_LOCAL void dropDuplicates(bool deleteThem);
 
   uint32_t sortFlags_ = 0;
 };

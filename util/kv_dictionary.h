@@ -157,8 +157,8 @@ class KV_UTIL_API KvSet : public KvObject {
   }
 
  private:
-  KvStatus rebuild(uint32_t expected);
-  uint16_t probe(const void* key, uint32_t hash) const;
+  KV_LOCAL KvStatus rebuild(uint32_t expected);
+  KV_LOCAL uint16_t probe(const void* key, uint32_t hash) const;
 
   KvArrayPVoid buckets_;  // tableSize_ slots, each null or an element; not owning
   uint16_t tableSize_ = 0;
@@ -212,9 +212,9 @@ class KV_UTIL_API KvDictionary : public KvSet {
   void setFlags(uint32_t flags) { flags_ = flags; }
 
  private:
-  KvStatus addAssociation(KvAssociation* association);
-  KvAssociation* find(const KvAssociation* probe) const;
-  void deleteAssociations(bool withKeyAndData);
+  KV_LOCAL KvStatus addAssociation(KvAssociation* association);
+  KV_LOCAL KvAssociation* find(const KvAssociation* probe) const;
+  KV_LOCAL void deleteAssociations(bool withKeyAndData);
 
   uint32_t flags_ = 0;
 };
@@ -262,7 +262,7 @@ class KV_UTIL_API KvSeqDictionary : public KvArray {
   void setIgnoreCase(uint32_t ignoreCase) { ignoreCase_ = ignoreCase; }
 
  private:
-  KvStatus append(KvAssociation* association);
+  KV_LOCAL KvStatus append(KvAssociation* association);
 
   uint32_t ignoreCase_ = 0;  // nonzero: substring keys compared ignoring case
 };

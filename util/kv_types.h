@@ -12,6 +12,10 @@
 // Marks the C++ API a library exports; everything else is hidden.
 #define KV_API __attribute__((visibility("default")))
 #define KV_UTIL_API KV_API
+// A member of an exported class that only its own library calls (a private
+// helper, or a protected one its library's subclasses use): kept out of the
+// exported symbols, so that other libraries cannot come to depend on it.
+#define KV_LOCAL __attribute__((visibility("hidden")))
 
 // Status of every internal operation: 0 success, 1 failure. The reason of a
 // failure stands in the calling thread's current error list; "not found" is

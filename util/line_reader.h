@@ -78,12 +78,12 @@ class KV_UTIL_API KvFileByLine : public KvObject {
   const unsigned char* getFileName() const { return name_; }
 
  private:
-  void clearState();
+  KV_LOCAL void clearState();
   // Moves the unread rest to the front and fills the buffer behind it.
-  KvStatus refill();
+  KV_LOCAL KvStatus refill();
   // Offset of the carriage return of the first line end at or after from,
   // or 0 when the buffer holds none (the pair must lie wholly inside).
-  int findLineEnd(uint32_t from, uint32_t* carriageReturn) const;
+  KV_LOCAL int findLineEnd(uint32_t from, uint32_t* carriageReturn) const;
 
   int file_ = 0;
   unsigned char* name_ = nullptr;

@@ -204,20 +204,20 @@ class KV_UTIL_API KvQueryFile : public KvObject {
 
   // The scrambling mode of the lines after the first; 0 for none.
   uint16_t lineMode() const { return scrambled_ ? scrambleMode_ : uint16_t(0); }
-  void reset();
-  KvStatus readFile();
-  KvStatus parseFirstLine(const unsigned char* text, uint32_t length);
-  KvStatus scanSections();
-  KvStatus addSection(const unsigned char* name, uint32_t nameLength, int fromFile, uint32_t position,
-                      SectionInfo** made);
-  SectionInfo* findSection(const unsigned char* name) const;
-  KvStatus readSection(const SectionInfo* section, unsigned char* out);
-  KvStatus readFileBytes(uint32_t position, uint32_t length, unsigned char* out);
-  KvStatus writeQuery(Writer& writer);
-  KvStatus writeStatement(Writer& writer);
-  KvStatus writeTo(const unsigned char* path);
-  static KvStatus absolutePath(const unsigned char* path, unsigned char* full);
-  KvStatus copyPath(unsigned char** target, const unsigned char* path);
+  KV_LOCAL void reset();
+  KV_LOCAL KvStatus readFile();
+  KV_LOCAL KvStatus parseFirstLine(const unsigned char* text, uint32_t length);
+  KV_LOCAL KvStatus scanSections();
+  KV_LOCAL KvStatus addSection(const unsigned char* name, uint32_t nameLength, int fromFile, uint32_t position,
+                               SectionInfo** made);
+  KV_LOCAL SectionInfo* findSection(const unsigned char* name) const;
+  KV_LOCAL KvStatus readSection(const SectionInfo* section, unsigned char* out);
+  KV_LOCAL KvStatus readFileBytes(uint32_t position, uint32_t length, unsigned char* out);
+  KV_LOCAL KvStatus writeQuery(Writer& writer);
+  KV_LOCAL KvStatus writeStatement(Writer& writer);
+  KV_LOCAL KvStatus writeTo(const unsigned char* path);
+  KV_LOCAL static KvStatus absolutePath(const unsigned char* path, unsigned char* full);
+  KV_LOCAL KvStatus copyPath(unsigned char** target, const unsigned char* path);
 
   KvFileByLine reader_;
   KvSubString line_;

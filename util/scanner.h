@@ -159,23 +159,23 @@ class KV_UTIL_API KvScanner : public KvObject {
   uint16_t getLastCharBytes() const { return lastCharBytes_; }
 
  private:
-  void reset();
-  uint32_t charBytesAt(uint32_t pos) const;
-  int isWhiteAt(uint32_t pos) const;
-  int isAlphaAt(uint32_t pos) const;
-  int isDigitAt(uint32_t pos) const;
-  uint32_t skipWhite(uint32_t pos) const;
+  KV_LOCAL void reset();
+  KV_LOCAL uint32_t charBytesAt(uint32_t pos) const;
+  KV_LOCAL int isWhiteAt(uint32_t pos) const;
+  KV_LOCAL int isAlphaAt(uint32_t pos) const;
+  KV_LOCAL int isDigitAt(uint32_t pos) const;
+  KV_LOCAL uint32_t skipWhite(uint32_t pos) const;
   // End of a quoted part that starts with the quote at pos; *closed tells
   // whether the closing quote was found (else the end of the text).
-  uint32_t skipQuoted(uint32_t pos, int* closed) const;
-  int isQuote(unsigned char c) const;
-  int isCommentStart(uint32_t pos) const;
-  uint32_t scanNumber(uint32_t pos, uint32_t* type) const;
-  void makeToken(KvToken& token, uint32_t start, uint32_t end, uint32_t type);
-  int matchWords(KvToken& token, const unsigned char* words, int ignoreCase);
-  int tokenWithin(const unsigned char* words, int ignoreCase);
-  KvStatus parseListInto(KvArray* out, char delimiter, int copy);
-  void refreshFromSource();
+  KV_LOCAL uint32_t skipQuoted(uint32_t pos, int* closed) const;
+  KV_LOCAL int isQuote(unsigned char c) const;
+  KV_LOCAL int isCommentStart(uint32_t pos) const;
+  KV_LOCAL uint32_t scanNumber(uint32_t pos, uint32_t* type) const;
+  KV_LOCAL void makeToken(KvToken& token, uint32_t start, uint32_t end, uint32_t type);
+  KV_LOCAL int matchWords(KvToken& token, const unsigned char* words, int ignoreCase);
+  KV_LOCAL int tokenWithin(const unsigned char* words, int ignoreCase);
+  KV_LOCAL KvStatus parseListInto(KvArray* out, char delimiter, int copy);
+  KV_LOCAL void refreshFromSource();
 
   const unsigned char* text_;
   uint32_t length_ = 0;

@@ -40,8 +40,8 @@ class KV_UTIL_API KvSemaphore : public KvObject {
   KvSemaphore** getHolder() const { return holder_; }
 
  private:
-  void bosSemaphoreAlloc();
-  void bosSemaphoreFree();
+  KV_LOCAL void bosSemaphoreAlloc();
+  KV_LOCAL void bosSemaphoreFree();
 
   std::atomic<uint32_t> owner_{0};
   uint32_t kind_ = kindSpinLock;

@@ -38,7 +38,7 @@ class KV_UTIL_API KvSharedFile : public KvObject {
   KvTmpFile* getStore() const { return store_; }
 
  private:
-  KvStatus addPiece();
+  KV_LOCAL KvStatus addPiece();
 
   KvTmpFile* store_;
   // Store offsets of the pieces, in view order. A plain growable block

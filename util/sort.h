@@ -162,10 +162,10 @@ class KV_UTIL_API KvSort : public KvObject {
   struct Merge;
   class Order;
 
-  void release();
-  KvStatus validate() const;
-  int compareRecords(const uint8_t* a, const uint8_t* b, uint16_t fromKey, uint16_t toKey) const;
-  bool isSpilled() const;
+  KV_LOCAL void release();
+  KV_LOCAL KvStatus validate() const;
+  KV_LOCAL int compareRecords(const uint8_t* a, const uint8_t* b, uint16_t fromKey, uint16_t toKey) const;
+  KV_LOCAL bool isSpilled() const;
 
   // Memory: record ids, positions of the index and slots.
   uint8_t* recordById(uint32_t id) const {
@@ -177,41 +177,41 @@ class KV_UTIL_API KvSort : public KvObject {
   uint8_t* recordAt(uint64_t position) const {
     return recordById(static_cast<uint32_t>(entries_[position]));
   }
-  KvStatus takeBlock(bool* taken);
-  void identityOrder(uint32_t count);
-  void sortPositions(uint32_t first, uint32_t last, uint16_t fromKey);
-  void sortRange(uint32_t first, uint32_t last, uint16_t fromKey, bool whole);
-  void makePhysical(uint32_t count);
+  KV_LOCAL KvStatus takeBlock(bool* taken);
+  KV_LOCAL void identityOrder(uint32_t count);
+  KV_LOCAL void sortPositions(uint32_t first, uint32_t last, uint16_t fromKey);
+  KV_LOCAL void sortRange(uint32_t first, uint32_t last, uint16_t fromKey, bool whole);
+  KV_LOCAL void makePhysical(uint32_t count);
 
   // The work file.
-  KvStatus openWorkFile(int* file, unsigned char** name);
-  KvStatus addRun(uint64_t first, uint64_t count);
-  KvStatus transferSlots(int file, uint64_t fileRecord, uint32_t slot, uint32_t count, bool write);
-  KvStatus spillMemory();
-  KvStatus copyRecords(int from, uint64_t fromRecord, int to, uint64_t toRecord, uint64_t count);
-  KvStatus sortFileRange(uint64_t first, uint64_t count, uint16_t fromKey, bool whole);
+  KV_LOCAL KvStatus openWorkFile(int* file, unsigned char** name);
+  KV_LOCAL KvStatus addRun(uint64_t first, uint64_t count);
+  KV_LOCAL KvStatus transferSlots(int file, uint64_t fileRecord, uint32_t slot, uint32_t count, bool write);
+  KV_LOCAL KvStatus spillMemory();
+  KV_LOCAL KvStatus copyRecords(int from, uint64_t fromRecord, int to, uint64_t toRecord, uint64_t count);
+  KV_LOCAL KvStatus sortFileRange(uint64_t first, uint64_t count, uint16_t fromKey, bool whole);
 
   // Merging.
-  uint32_t mergeFanIn() const;
-  void freeMerge(Merge** merge);
-  KvStatus newMerge(Merge** merge, int file, const Run* runs, uint32_t count, uint16_t fromKey);
-  void attachBuffers(Merge* merge, bool outputSlot, uint8_t** output, uint32_t* outputCapacity);
-  uint8_t* currentOf(const Source* source) const;
-  KvStatus loadSource(Merge* merge, Source* source);
-  KvStatus ensureLoaded(Merge* merge);
-  bool sourceLess(const Merge* merge, uint32_t a, uint32_t b) const;
-  void orderSources(Merge* merge);
-  KvStatus mergeReset(Merge* merge);
-  KvStatus mergeNext(Merge* merge, uint8_t** record, bool reorder);
-  KvStatus mergeSeek(Merge* merge, const uint8_t* key, bool* found);
-  KvStatus reduceRuns(int* file, unsigned char** name, bool ownsFile, Run** runs, uint32_t* runCount,
-                      uint32_t target, uint16_t fromKey);
-  KvStatus makeRangeMerge(uint16_t fromKey);
+  KV_LOCAL uint32_t mergeFanIn() const;
+  KV_LOCAL void freeMerge(Merge** merge);
+  KV_LOCAL KvStatus newMerge(Merge** merge, int file, const Run* runs, uint32_t count, uint16_t fromKey);
+  KV_LOCAL void attachBuffers(Merge* merge, bool outputSlot, uint8_t** output, uint32_t* outputCapacity);
+  KV_LOCAL uint8_t* currentOf(const Source* source) const;
+  KV_LOCAL KvStatus loadSource(Merge* merge, Source* source);
+  KV_LOCAL KvStatus ensureLoaded(Merge* merge);
+  KV_LOCAL bool sourceLess(const Merge* merge, uint32_t a, uint32_t b) const;
+  KV_LOCAL void orderSources(Merge* merge);
+  KV_LOCAL KvStatus mergeReset(Merge* merge);
+  KV_LOCAL KvStatus mergeNext(Merge* merge, uint8_t** record, bool reorder);
+  KV_LOCAL KvStatus mergeSeek(Merge* merge, const uint8_t* key, bool* found);
+  KV_LOCAL KvStatus reduceRuns(int* file, unsigned char** name, bool ownsFile, Run** runs, uint32_t* runCount,
+                               uint32_t target, uint16_t fromKey);
+  KV_LOCAL KvStatus makeRangeMerge(uint16_t fromKey);
 
   // Reading.
-  KvStatus finish();
-  KvStatus readMain(uint8_t** record);
-  void remember(uint8_t* record);
+  KV_LOCAL KvStatus finish();
+  KV_LOCAL KvStatus readMain(uint8_t** record);
+  KV_LOCAL void remember(uint8_t* record);
 
   uint16_t recordLength_ = 0;
   uint16_t keyCount_ = 0;

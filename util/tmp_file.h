@@ -146,21 +146,21 @@ class KV_UTIL_API KvTmpFile : public KvObject {
   // How a page access treats the page.
   enum Access { accessRead, accessWrite, accessWholeWrite, accessPointer, accessPointerChanged };
 
-  KvStatus makeCache();
-  void freeCache();
+  KV_LOCAL KvStatus makeCache();
+  KV_LOCAL void freeCache();
   // The cache bytes of page p, made resident as access says.
-  KvStatus getPage(uint32_t page, Access access, unsigned char** bytes);
-  KvStatus writePage(uint32_t page, const unsigned char* bytes);
-  KvStatus loadPage(uint32_t page, unsigned char* bytes);
+  KV_LOCAL KvStatus getPage(uint32_t page, Access access, unsigned char** bytes);
+  KV_LOCAL KvStatus writePage(uint32_t page, const unsigned char* bytes);
+  KV_LOCAL KvStatus loadPage(uint32_t page, unsigned char* bytes);
   // Opens (making it on first use) a spill file; which 0 first, 1 second.
-  KvStatus openSpillFile(int which, uint32_t makeFlags);
-  void closeSpillFiles();
-  void deleteSpillFiles();
+  KV_LOCAL KvStatus openSpillFile(int which, uint32_t makeFlags);
+  KV_LOCAL void closeSpillFiles();
+  KV_LOCAL void deleteSpillFiles();
   // Merges the run at index (none: the count) with its neighbours, then
   // moves the end back over a last run that reaches it.
-  void mergeFreeRuns(uint16_t index);
+  KV_LOCAL void mergeFreeRuns(uint16_t index);
   // A transfer of length bytes at offset stays inside the space.
-  static KvStatus checkRange(uint32_t offset, uint32_t length);
+  KV_LOCAL static KvStatus checkRange(uint32_t offset, uint32_t length);
 
   uint16_t slotCount_;  // the cache size given at construction, in slots
   uint32_t endOffset_ = 1;

@@ -101,9 +101,9 @@ class KV_UTIL_API KvTrace : public KvObject {
   uint32_t getEditChars() const { return editChars_; }
 
  private:
-  KvStatus startLine();
-  KvStatus createWindow();
-  void appendToWindow(const unsigned char* text, uint32_t length);
+  KV_LOCAL KvStatus startLine();
+  KV_LOCAL KvStatus createWindow();
+  KV_LOCAL void appendToWindow(const unsigned char* text, uint32_t length);
 
   void* instance_ = nullptr;
   KvWindow* window_ = nullptr;

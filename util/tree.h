@@ -78,7 +78,7 @@ class KV_UTIL_API KvTreeIterator : public KvObject {
   friend class KvTree;
   friend class KvPTree;
 
-  KvStatus push(uint32_t node, uint32_t index);
+  KV_LOCAL KvStatus push(uint32_t node, uint32_t index);
   uint32_t topNode() const { return nodes_.getAt(nodes_.getCount() - 1); }
   uint32_t topIndex() const { return indexes_.getAt(indexes_.getCount() - 1); }
   void setTopIndex(uint32_t index) { indexes_.setAt(indexes_.getCount() - 1, index); }
@@ -165,35 +165,35 @@ class KV_UTIL_API KvTree : public KvObject {
   virtual KvStatus doDecKeys(uint32_t node, uint32_t amount);
 
   // The node sizes allow splits (at least two keys a node); 1517 when not.
-  KvStatus checkUsable();
-  KvStatus makeWorkBuffers();
+  KV_LOCAL KvStatus checkUsable();
+  KV_LOCAL KvStatus makeWorkBuffers();
   // Puts key (a position tree: relative to base_) and data at the gap the
   // last unmatched search left in the internal iterator.
-  KvStatus insertAtSearch(const void* key, const void* data);
+  KV_LOCAL KvStatus insertAtSearch(const void* key, const void* data);
   // Inserts image with rightLink at index of the node at path level,
   // splitting up the path as needed.
-  KvStatus insertEntry(uint16_t level, uint16_t index, const unsigned char* image,
-                       uint32_t rightLink);
+  KV_LOCAL KvStatus insertEntry(uint16_t level, uint16_t index, const unsigned char* image,
+                                uint32_t rightLink);
   // Marks the entry the internal iterator is on deleted; a leaf that holds
   // other keys loses it.
-  KvStatus deleteFound();
-  KvStatus makeRoot(const unsigned char* image, uint32_t link0, uint32_t link1);
+  KV_LOCAL KvStatus deleteFound();
+  KV_LOCAL KvStatus makeRoot(const unsigned char* image, uint32_t link0, uint32_t link1);
 
   // Walking helpers on an iterator.
-  KvTreeIterator* pick(KvTreeIterator* iterator);
-  KvStatus descend(KvTreeIterator* it, uint32_t node, int toLast);
-  KvStatus getEnd(int last, void* key, void* data, uint32_t* found, KvTreeIterator* iterator);
-  KvStatus stepNext(KvTreeIterator* it, uint32_t* found);
-  KvStatus stepPrevious(KvTreeIterator* it, uint32_t* found);
-  KvStatus climb(KvTreeIterator* it, int forward, uint32_t* found);
+  KV_LOCAL KvTreeIterator* pick(KvTreeIterator* iterator);
+  KV_LOCAL KvStatus descend(KvTreeIterator* it, uint32_t node, int toLast);
+  KV_LOCAL KvStatus getEnd(int last, void* key, void* data, uint32_t* found, KvTreeIterator* iterator);
+  KV_LOCAL KvStatus stepNext(KvTreeIterator* it, uint32_t* found);
+  KV_LOCAL KvStatus stepPrevious(KvTreeIterator* it, uint32_t* found);
+  KV_LOCAL KvStatus climb(KvTreeIterator* it, int forward, uint32_t* found);
   // Delivers the entry the iterator is on, skipping marked ones in the
   // given direction.
-  KvStatus deliver(KvTreeIterator* it, int forward, void* key, void* data, uint32_t* found);
-  KvStatus setAfterLast(KvTreeIterator* it);
-  KvStatus setBeforeFirst(KvTreeIterator* it);
-  void noteDepth(uint16_t depth);
+  KV_LOCAL KvStatus deliver(KvTreeIterator* it, int forward, void* key, void* data, uint32_t* found);
+  KV_LOCAL KvStatus setAfterLast(KvTreeIterator* it);
+  KV_LOCAL KvStatus setBeforeFirst(KvTreeIterator* it);
+  KV_LOCAL void noteDepth(uint16_t depth);
 
-  int16_t compareKeys(const void* a, const void* b) const;
+  KV_LOCAL int16_t compareKeys(const void* a, const void* b) const;
   unsigned char* entryAt(unsigned char* node, uint32_t index) const {
     return node + treeHeaderBytes + size_t(index) * entrySize_;
   }
@@ -241,8 +241,8 @@ class KV_UTIL_API KvPTree : public KvTree {
  protected:
   KvStatus treeSearch(const void* key, uint32_t* found) override;
   // The highest position any entry (live or marked) holds; 0 when empty.
-  KvStatus getHighestPosition(uint32_t* highest, uint32_t* any);
-  KvStatus shiftUp(uint32_t position);
+  KV_LOCAL KvStatus getHighestPosition(uint32_t* highest, uint32_t* any);
+  KV_LOCAL KvStatus shiftUp(uint32_t position);
 
   uint32_t insertMode_ = 0;
   uint32_t deleteMode_ = 0;

@@ -70,12 +70,12 @@ class KV_UTIL_API KvValueParser : public KvObject {
 
  private:
   class KeyIndex;
-  KvStatus parse(KeyIndex* keys, const unsigned char* text, uint32_t textLength);
-  uint16_t indexOf(const unsigned char* key) const;
-  const KvSubString* useValueAt(uint16_t index);
-  KvStatus parseError();
-  KvStatus parseErrorWith(uint16_t textId, const unsigned char* param1, const unsigned char* param2);
-  KvStatus parseErrorWith(uint16_t textId, const KvSubString& param1);
+  KV_LOCAL KvStatus parse(KeyIndex* keys, const unsigned char* text, uint32_t textLength);
+  KV_LOCAL uint16_t indexOf(const unsigned char* key) const;
+  KV_LOCAL const KvSubString* useValueAt(uint16_t index);
+  KV_LOCAL KvStatus parseError();
+  KV_LOCAL KvStatus parseErrorWith(uint16_t textId, const unsigned char* param1, const unsigned char* param2);
+  KV_LOCAL KvStatus parseErrorWith(uint16_t textId, const KvSubString& param1);
 
   char separator_;
   unsigned char* name_ = nullptr;  // own copy
