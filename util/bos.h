@@ -108,9 +108,20 @@ KV_UTIL_API KvStatus bosFileWrite(int file, int64_t offset, const void* buffer, 
 // Moves the file position: origin 0 from the start, 1 from the current
 // position (one owed by a positioned read or write included), 2 from the
 // end (offset 0 with origin 2 gives the size). Returns the new position in
-// bytes, or 0xFFFFFFFF after a failure, including a new position that does
-// not fit in 32 bits.
+// bytes, or 0xFFFFFFFF after a failure. A new position that does not fit in
+// 32 bits (0xFFFFFFFF or more: a file of 4 GiB or more) is a failure (30041)
+// found before anything moves, so the position stays where it was, as after
+// every failure.
 KV_UTIL_API uint32_t bosFileSeek(int file, int64_t offset, uint16_t origin);
+
+// As bosFileSeek, for files of any size: position receives the new position.
+// A new position before the start or past the 64-bit positions fails
+// (30041); after a failure the file position and position are unchanged.
+KV_UTIL_API KvStatus bosFileSeek64(int file, int64_t offset, uint16_t origin, int64_t* position);
+
+// The size of the file in bytes, whatever its size; the position does not
+// move. A file number that is not open fails with 1507.
+KV_UTIL_API KvStatus bosFileSize(int file, int64_t* size);
 
 // Closes the file and forgets its region locks and any position it owed;
 // 0 is no file and succeeds.

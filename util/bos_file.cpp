@@ -1,7 +1,8 @@
 // Files of the operating-system layer: opening (with the whole-file flocks
-// that stand in for Windows share modes), reading and writing, seeking,
-// closing, deleting, renaming, temporary files, atomic replacement, and the
-// map from system error numbers to the library's messages.
+// that stand in for Windows share modes), reading and writing, seeking in 32
+// and 64 bits, sizes, closing, deleting, renaming, temporary files, atomic
+// replacement, and the map from system error numbers to the library's
+// messages.
 //
 // Reads and writes at an explicit offset are positioned calls (pread,
 // pwrite): one system call a page for the temporary store and the block
@@ -480,31 +481,76 @@ KvStatus bosFileWrite(int file, int64_t offset, const void* buffer, uint32_t len
   return kvSuccess;
 }
 
-uint32_t bosFileSeek(int file, int64_t offset, uint16_t origin) {
-  static const int whence[] = {SEEK_SET, SEEK_CUR, SEEK_END};
-  if (!isFileNumber(file)) {
-    kvIgnoreStatus(bosReportErrno(EBADF, nullptr));  // the position answers the failure
-    return 0xFFFFFFFFu;
-  }
-  if (origin > 2) {
-    kvIgnoreStatus(bosReportErrno(EINVAL, nullptr));  // the position answers the failure
-    return 0xFFFFFFFFu;
-  }
-  // A move from the start or the end makes an owed position moot, unless
-  // the move fails and the position stays.
-  if (whence[origin] == SEEK_CUR) {
-    if (int failure = settlePosition(file)) {
-      kvIgnoreStatus(bosReportErrno(failure, nullptr));  // the position answers the failure
-      return 0xFFFFFFFFu;
+namespace {
+
+// Where a move from origin by offset would put the position, found without
+// moving anything, so that a refused move leaves the file as it was.
+// Returns 0 with target set, or the error number.
+int seekTarget(int file, int64_t offset, uint16_t origin, int64_t* target) {
+  if (!isFileNumber(file)) return EBADF;
+  int64_t base = 0;
+  switch (origin) {
+    case 0:
+      break;
+    case 1: {
+      // The position the layer owes counts, as it would after settling.
+      std::atomic<int64_t>* slot = positionSlot(file, 0);
+      int64_t owed = slot ? slot->load(std::memory_order_relaxed) : 0;
+      base = owed ? owed - 1 : int64_t(lseek(file, 0, SEEK_CUR));
+      if (base < 0) return errno;
+      break;
     }
+    case 2: {
+      struct stat status;
+      if (fstat(file, &status) != 0) return errno;
+      base = int64_t(status.st_size);
+      break;
+    }
+    default:
+      return EINVAL;
   }
-  off_t position = lseek(file, off_t(offset), whence[origin]);
-  if (position >= 0) forgetPosition(file);
-  if (position < 0 || position >= off_t(0xFFFFFFFFu)) {
-    kvIgnoreStatus(bosReportErrno(position < 0 ? errno : EOVERFLOW, nullptr));  // the position answers the failure
+  if (__builtin_add_overflow(base, offset, target) || *target < 0) return EINVAL;
+  return 0;
+}
+
+// Moves to a target seekTarget found; the owed position, if any, is
+// overridden only when the move succeeds. Returns 0 or the error number.
+int moveTo(int file, int64_t target) {
+  if (lseek(file, off_t(target), SEEK_SET) < 0) return errno;
+  forgetPosition(file);
+  return 0;
+}
+
+}  // namespace
+
+uint32_t bosFileSeek(int file, int64_t offset, uint16_t origin) {
+  int64_t target = 0;
+  int failure = seekTarget(file, offset, origin, &target);
+  // 0xFFFFFFFF itself is the failure value, so it is out of range too.
+  if (!failure && target >= int64_t(0xFFFFFFFFu)) failure = EOVERFLOW;
+  if (!failure) failure = moveTo(file, target);
+  if (failure) {
+    kvIgnoreStatus(bosReportErrno(failure, nullptr));  // the position answers the failure
     return 0xFFFFFFFFu;
   }
-  return uint32_t(position);
+  return uint32_t(target);
+}
+
+KvStatus bosFileSeek64(int file, int64_t offset, uint16_t origin, int64_t* position) {
+  int64_t target = 0;
+  int failure = seekTarget(file, offset, origin, &target);
+  if (!failure) failure = moveTo(file, target);
+  if (failure) return bosReportErrno(failure, nullptr);
+  *position = target;
+  return kvSuccess;
+}
+
+KvStatus bosFileSize(int file, int64_t* size) {
+  if (!isFileNumber(file)) return bosReportErrno(EBADF, nullptr);
+  struct stat status;
+  if (fstat(file, &status) != 0) return bosReportErrno(errno, nullptr);
+  *size = int64_t(status.st_size);
+  return kvSuccess;
 }
 
 KvStatus bosFileClose(int file) {

@@ -298,6 +298,77 @@ TEST_F(BosFileTest, OffsetsBeforeTheStartOrPastThe64BitPositionsAreRefused) {
   EXPECT_EQ(errors(), std::vector<uint16_t>(6, 30041));
 }
 
+// A file of 5 GiB (sparse: one byte at its end). The 32-bit seek refuses a
+// position past its range before moving anything, so a failed call leaves
+// the position where it was; the 64-bit calls reach every byte.
+TEST_F(BosFileTest, FilesOver4GiBSeekIn64BitsAndA32BitSeekThatCannotAnswerMovesNothing) {
+  const int64_t fiveGiB = int64_t(5) << 30;
+  int file = openFile(path("big.txt"), bosOpenCreate);
+  ASSERT_GE(file, 3);
+  ASSERT_EQ(bosFileWrite(file, fiveGiB - 1, "z", 1), kvSuccess);
+  int64_t size = 0;
+  ASSERT_EQ(bosFileSize(file, &size), kvSuccess);
+  EXPECT_EQ(size, fiveGiB);
+
+  struct Case {
+    const char* what;
+    int64_t start;     // position set (64-bit, from the start) before the call
+    int64_t offset;
+    uint16_t origin;
+    uint32_t result;   // of the 32-bit seek
+    int64_t position;  // where the position is afterwards
+  } cases[] = {
+      {"from the end, 0", 100, 0, 2, 0xFFFFFFFFu, 100},
+      {"from the end, back into range", 100, -fiveGiB + 4096, 2, 4096, 4096},
+      {"from the current position past 4 GiB", 100, int64_t(4) << 30, 1, 0xFFFFFFFFu, 100},
+      {"from the start, exactly 0xFFFFFFFF", 7, 0xFFFFFFFFll, 0, 0xFFFFFFFFu, 7},
+      {"from the start, last 32-bit position", 7, 0xFFFFFFFEll, 0, 0xFFFFFFFEu, 0xFFFFFFFEll},
+      {"from the current position, back below 4 GiB", fiveGiB, -fiveGiB + 9, 1, 9, 9},
+      {"before the start", fiveGiB - 2, -fiveGiB, 1, 0xFFFFFFFFu, fiveGiB - 2},
+  };
+  for (const Case& c : cases) {
+    int64_t at = -1;
+    ASSERT_EQ(bosFileSeek64(file, c.start, 0, &at), kvSuccess) << c.what;
+    ASSERT_EQ(at, c.start) << c.what;
+    EXPECT_EQ(bosFileSeek(file, c.offset, c.origin), c.result) << c.what;
+    ASSERT_EQ(bosFileSeek64(file, 0, 1, &at), kvSuccess) << c.what;
+    EXPECT_EQ(at, c.position) << c.what;
+  }
+  EXPECT_EQ(errors(), std::vector<uint16_t>(4, 30041));
+
+  // A position owed by a read at an explicit offset survives a failed seek.
+  char byte = 0;
+  uint32_t got = 0;
+  ASSERT_EQ(bosFileRead(file, fiveGiB - 1, &byte, 1, &got), kvSuccess);
+  EXPECT_EQ(std::string(&byte, got), "z");
+  EXPECT_EQ(bosFileSeek(file, 0, 1), 0xFFFFFFFFu);
+  int64_t at = -1;
+  ASSERT_EQ(bosFileSeek64(file, 0, 1, &at), kvSuccess);
+  EXPECT_EQ(at, fiveGiB);
+
+  // The 64-bit seek: from the end, then a read at the current position.
+  ASSERT_EQ(bosFileSeek64(file, -1, 2, &at), kvSuccess);
+  EXPECT_EQ(at, fiveGiB - 1);
+  ASSERT_EQ(bosFileRead(file, -1, &byte, 1, &got), kvSuccess);
+  EXPECT_EQ(std::string(&byte, got), "z");
+  // Its failures change nothing either: before the start, past the 64-bit
+  // positions, an unknown origin.
+  at = 12345;
+  EXPECT_EQ(bosFileSeek64(file, -fiveGiB - 1, 2, &at), kvFailure);
+  EXPECT_EQ(bosFileSeek64(file, INT64_MAX, 1, &at), kvFailure);
+  EXPECT_EQ(bosFileSeek64(file, 0, 3, &at), kvFailure);
+  EXPECT_EQ(at, 12345);
+  ASSERT_EQ(bosFileSeek64(file, 0, 1, &at), kvSuccess);
+  EXPECT_EQ(at, fiveGiB);
+  EXPECT_EQ(bosFileClose(file), kvSuccess);
+  EXPECT_EQ(bosFileSize(file, &size), kvFailure);
+  EXPECT_EQ(bosFileSize(0, &size), kvFailure);
+  EXPECT_EQ(size, fiveGiB);
+  std::vector<uint16_t> expected(8, 30041);
+  expected.insert(expected.end(), {1507, 1507});
+  EXPECT_EQ(errors(), expected);
+}
+
 TEST_F(BosFileTest, SystemErrorNumbersMapToMessages) {
   struct Case {
     int errorNumber;
