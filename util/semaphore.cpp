@@ -140,12 +140,23 @@ void KvSemaphoreInfo::readSettings() {
   }
 }
 
-// Set while this thread makes the pool: making it takes memory, which may
-// make the allocator's lock, which asks for the pool again.
+// Set while this thread makes the pool. A lock made meanwhile on this
+// thread (none is, once the allocator's lock exists) works without a pool
+// rather than wait for itself.
 thread_local bool makingPool = false;
 
 KvSemaphoreInfo* kvGetSemaphorePool() {
   void** slot = mdsGetZizTaskDataAddress(zizTaskSemaphores);
+  // The allocator's lock is the task's first lock and makes the pool: the
+  // pool takes memory, and an allocator's lock made while the pool is half
+  // made could not join it, so it would ignore the settings and outlive the
+  // task's data. A pool asked for before that lock exists is therefore made
+  // by making (or waiting for) the allocator's lock, unless this thread is
+  // making that lock now and asks on its behalf.
+  KvSemaphore* ramWord = __atomic_load_n(&ramSemaphore, __ATOMIC_ACQUIRE);
+  if (!__atomic_load_n(slot, __ATOMIC_ACQUIRE) &&
+      (ramWord == nullptr || (ramWord == beingMade && !isMakingHere(&ramSemaphore))))
+    kvLazyUnlock(&ramSemaphore, kvLazyLock(&ramSemaphore));
   for (;;) {
     void* pool = __atomic_load_n(slot, __ATOMIC_ACQUIRE);
     if (pool && pool != beingMade) return static_cast<KvSemaphoreInfo*>(pool);

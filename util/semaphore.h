@@ -82,7 +82,10 @@ class KV_UTIL_API KvSemaphoreInfo : public KvObject {
   KvArray semaphores_;  // not owning
 };
 
-// The task's pool, made on demand; null when it cannot be allocated.
+// The task's pool, made on demand; null when it cannot be allocated. The
+// allocator's lock is made first when it does not exist yet (making it makes
+// the pool), so that it too follows the pool's settings and is destroyed
+// with the pool.
 KV_UTIL_API KvSemaphoreInfo* kvGetSemaphorePool();
 // Destroys the pool and every lock in it (the last task user left).
 KV_UTIL_API void kvDeleteSemaphorePool();

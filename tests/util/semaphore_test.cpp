@@ -158,14 +158,59 @@ TEST(Semaphore, LockMadeOnFirstUseIsMadeOnce) {
   EXPECT_EQ(kvGetSemaphorePool()->getLockCount(), locks - 1);
 }
 
+// The pool asked for before any lock exists is made by making the
+// allocator's lock first, as a first allocation would: that lock follows the
+// pool's settings, is counted in it, and goes with the task's data like any
+// other lock.
 TEST(Semaphore, PoolMadeBeforeTheAllocatorsLock) {
+  struct Case {
+    const char* semControl;
+    KvSemaphore::Kind kind;
+    uint32_t osLeft;
+  } cases[] = {
+      {nullptr, KvSemaphore::kindOsSemaphore, 0},
+      {"524288", KvSemaphore::kindSpinLock, 0},   // bit 19: spin locks only
+      {"1", KvSemaphore::kindOsSemaphore, 0},     // takes the one OS semaphore
+      {"524289", KvSemaphore::kindSpinLock, 1},   // bit 19 wins over the limit
+  };
+  for (const Case& c : cases) {
+    const char* what = c.semControl ? c.semControl : "unset";
+    freshPool(c.semControl);
+    ASSERT_EQ(*kvRamLockHolder(), nullptr) << what;
+    KvSemaphoreInfo* pool = kvGetSemaphorePool();
+    ASSERT_NE(pool, nullptr) << what;
+    KvSemaphore* lock = *kvRamLockHolder();
+    ASSERT_NE(lock, nullptr) << what;
+    EXPECT_EQ(lock->getKind(), c.kind) << what;
+    EXPECT_EQ(pool->getOsLeft(), c.osLeft) << what;
+    EXPECT_EQ(pool->getLockCount(), 1u) << what;
+    void* p = ramAlloc(10);
+    ramFree(p);
+    mdsZizTaskInit();
+    mdsZizTaskTerm();
+    EXPECT_EQ(*kvRamLockHolder(), nullptr) << what;
+    EXPECT_EQ(mdsGetZizTaskData(zizTaskSemaphores), nullptr) << what;
+  }
+  unsetenv("KV_SEMCONTROL");
+}
+
+// Threads that ask for the first pool at once all get the one pool, and
+// the allocator's lock, made on the way, is its only lock.
+TEST(Semaphore, ThreadsAskingForTheFirstPoolAtOnceShareOne) {
   freshPool(nullptr);
-  ASSERT_EQ(*kvRamLockHolder(), nullptr);
-  KvSemaphoreInfo* pool = kvGetSemaphorePool();  // makes the allocator's lock on the way
-  ASSERT_NE(pool, nullptr);
-  EXPECT_NE(*kvRamLockHolder(), nullptr);
-  void* p = ramAlloc(10);
-  ramFree(p);
+  std::vector<KvSemaphoreInfo*> seen(8, nullptr);
+  std::vector<std::thread> threads;
+  for (size_t t = 0; t < seen.size(); ++t) {
+    threads.emplace_back([&seen, t] {
+      seen[t] = kvGetSemaphorePool();
+      ramFree(ramAlloc(16));
+    });
+  }
+  for (auto& t : threads) t.join();
+  ASSERT_NE(seen[0], nullptr);
+  for (KvSemaphoreInfo* pool : seen) EXPECT_EQ(pool, seen[0]);
+  EXPECT_EQ(seen[0]->getLockCount(), 1u);
+  ASSERT_NE(*kvRamLockHolder(), nullptr);
 }
 
 TEST(Semaphore, TaskTeardownDestroysEveryLockAndStartsClean) {
