@@ -2,6 +2,12 @@
 // directory with odbcinst.ini (the test drivers) and odbc.ini (data
 // sources), pointed to by ODBCSYSINI and ODBCINI before the Driver Manager
 // reads anything.
+//
+// unixODBC reads ODBCSYSINI and ODBCINI once and keeps the paths for the
+// life of the process, so every PrivateOdbc of one process shares one
+// directory: the first makes it, each writes its own odbc.ini there, and the
+// directory goes when the process ends. A test binary thus passes whether
+// CTest runs each test in a process of its own or the binary runs whole.
 #pragma once
 
 #include <cstdlib>
@@ -16,27 +22,38 @@
 class PrivateOdbc {
  public:
   // dataSources: the text of odbc.ini (sections and keys).
-  explicit PrivateOdbc(const std::string& dataSources) {
-    char pattern[] = "/tmp/kve2eXXXXXX";
-    const char* made = mkdtemp(pattern);
-    dir_ = made ? made : "/tmp";
-    std::ofstream(dir_ + "/odbcinst.ini") << "[KvTest]\nDescription=Kestrane test driver\nDriver=" KV_TEST_DRIVER
-                                             "\nSetup=" KV_TEST_DRIVER
-                                             "\n\n[KvTest2]\nDescription=Kestrane test driver, second "
-                                             "library\nDriver=" KV_TEST_DRIVER2 "\nSetup=" KV_TEST_DRIVER2 "\n";
+  explicit PrivateOdbc(const std::string& dataSources) : dir_(sharedDirectory().name) {
     std::ofstream(dir_ + "/odbc.ini") << dataSources;
-    std::ofstream(dir_ + "/user.ini") << "";
-    setenv("ODBCSYSINI", dir_.c_str(), 1);
-    setenv("ODBCINI", (dir_ + "/user.ini").c_str(), 1);
-    setenv("HOME", dir_.c_str(), 1);
-  }
-  ~PrivateOdbc() {
-    for (const char* name : {"/odbcinst.ini", "/odbc.ini", "/user.ini"}) unlink((dir_ + name).c_str());
-    rmdir(dir_.c_str());
   }
   const std::string& dir() const { return dir_; }
 
  private:
+  struct Directory {
+    Directory() {
+      char pattern[] = "/tmp/kve2eXXXXXX";
+      const char* made = mkdtemp(pattern);
+      name = made ? made : "/tmp";
+      std::ofstream(name + "/odbcinst.ini")
+          << "[KvTest]\nDescription=Kestrane test driver\nDriver=" KV_TEST_DRIVER "\nSetup=" KV_TEST_DRIVER
+             "\n\n[KvTest2]\nDescription=Kestrane test driver, second library\nDriver=" KV_TEST_DRIVER2
+             "\nSetup=" KV_TEST_DRIVER2 "\n";
+      std::ofstream(name + "/user.ini") << "";
+      setenv("ODBCSYSINI", name.c_str(), 1);
+      setenv("ODBCINI", (name + "/user.ini").c_str(), 1);
+      setenv("HOME", name.c_str(), 1);
+    }
+    ~Directory() {
+      if (name == "/tmp") return;
+      for (const char* file : {"/odbcinst.ini", "/odbc.ini", "/user.ini"}) unlink((name + file).c_str());
+      rmdir(name.c_str());
+    }
+    std::string name;
+  };
+  static Directory& sharedDirectory() {
+    static Directory directory;
+    return directory;
+  }
+
   std::string dir_;
 };
 
