@@ -1,10 +1,23 @@
 #!/usr/bin/env bash
-# Sets up a fresh Debian 12 machine, builds everything and runs every test;
-# then builds again with AddressSanitizer and UndefinedBehaviorSanitizer and
-# runs the tests again. This is what CI runs.
+# Sets up a fresh Debian 12 machine, builds everything and runs every test
+# (through CTest, then each test binary once as a whole); then builds again
+# with AddressSanitizer and UndefinedBehaviorSanitizer and runs the tests
+# again both ways. This is what CI runs.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 jobs=$(nproc)
+
+# Runs each test binary of a build once as a whole, in the directory CTest
+# runs it in. CTest gives every test a process of its own, which would hide
+# state that one test leaves behind for the next.
+run_whole_binaries() {
+  local build=$1 binary failed=0
+  for binary in "$build"/tests/*/*_tests; do
+    echo "-- $(basename "$binary"), all tests in one process"
+    (cd "$(dirname "$binary")" && "$binary" --gtest_brief=1) || failed=1
+  done
+  return "$failed"
+}
 
 "$root/scripts/install-deps.sh"
 
@@ -15,6 +28,7 @@ echo "== build and test"
 cmake -S "$root" -B "$root/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKV_BUILD_BENCH=ON -DKV_WERROR=ON
 cmake --build "$root/build" -j"$jobs"
 (cd "$root/build" && ctest --output-on-failure -j"$jobs")
+run_whole_binaries "$root/build"
 
 echo "== build and test with AddressSanitizer and UndefinedBehaviorSanitizer"
 cmake -S "$root" -B "$root/build-asan" -DCMAKE_BUILD_TYPE=Debug -DKV_SANITIZE=ON -DKV_WERROR=ON
@@ -22,6 +36,8 @@ cmake --build "$root/build-asan" -j"$jobs"
 (cd "$root/build-asan" &&
   ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   ctest --output-on-failure -j"$jobs")
+ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+  run_whole_binaries "$root/build-asan"
 
 echo "== fuzz the parsers briefly (libFuzzer)"
 CC=clang CXX=clang++ cmake -S "$root" -B "$root/build-fuzz" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
