@@ -1,37 +1,151 @@
-// The sub-allocator against malloc on a churn of small blocks: 200,000 live
-// blocks of 16 to 115 bytes, then ten rounds that free every other block and
-// allocate a new one in its place. Prints the seconds each took.
+// The sub-allocator against malloc, in two workloads; prints the cost of one
+// operation of each and the ratio.
+//
+//   churn  400,000 live blocks of 16 to 115 bytes, then ten rounds that free
+//          every other block and allocate a new one in its place: the cost
+//          of a free and an allocation with a large live set.
+//   mixed  a number of operations drawn at random: half allocations, a
+//          quarter frees and a quarter resizes of a live block, so the live
+//          set grows to about a quarter of the operations. New blocks are 16
+//          to 256 bytes nine times in ten, up to 4 KB most other times, and
+//          up to 70 KB once in a hundred; a resize makes a block between half
+//          and twice its size (at most 70 KB), as likely smaller as larger. Run at 100,000, 400,000 and
+//          1,600,000 operations: the cost of one operation should not grow
+//          with them.
+//
+// Without arguments every workload runs with both allocators. With
+// arguments, "ram_bench churn|mixed OPERATIONS ram|malloc" runs one of them,
+// so that whole processes can be timed against each other from outside
+// (for example with /usr/bin/time).
 #include "util/ram.h"
 
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <random>
 #include <vector>
 
 namespace {
 
-template <class Alloc, class Free>
-double churn(Alloc alloc, Free release) {
+struct RamAllocator {
+  static void* alloc(uint32_t n) { return ramAlloc(n); }
+  static void release(void* p) { ramFree(p); }
+  static void* resize(void* p, uint32_t n) { return ramResize(&p, n) == kvSuccess ? p : nullptr; }
+};
+
+struct SystemAllocator {
+  static void* alloc(uint32_t n) { return std::malloc(n); }
+  static void release(void* p) { std::free(p); }
+  static void* resize(void* p, uint32_t n) { return std::realloc(p, n); }
+};
+
+double seconds(std::chrono::steady_clock::time_point start) {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+// Nanoseconds per operation (a free and an allocation count as two).
+template <class A>
+double churn() {
   std::mt19937 random(1);
-  std::vector<void*> blocks(200000);
+  std::vector<void*> blocks(400000);
   auto start = std::chrono::steady_clock::now();
-  for (void*& block : blocks) block = alloc(16 + random() % 100);
+  uint64_t operations = 0;
+  for (void*& block : blocks) block = A::alloc(16 + random() % 100);
+  operations += blocks.size();
   for (int round = 0; round < 10; ++round) {
     for (size_t i = 0; i < blocks.size(); i += 2) {
-      release(blocks[i]);
-      blocks[i] = alloc(16 + random() % 100);
+      A::release(blocks[i]);
+      blocks[i] = A::alloc(16 + random() % 100);
+    }
+    operations += blocks.size();
+  }
+  for (void* block : blocks) A::release(block);
+  operations += blocks.size();
+  return seconds(start) * 1e9 / double(operations);
+}
+
+uint32_t mixedSize(std::mt19937& random) {
+  uint32_t kind = random() % 100;
+  if (kind < 90) return 16 + random() % 241;
+  if (kind < 99) return 256 + random() % 3841;
+  return 4096 + random() % 65905;
+}
+
+// Nanoseconds per operation. Every block's first bytes are written, so that
+// both allocators pay for touching the memory they hand out.
+template <class A>
+double mixed(uint32_t operations) {
+  std::mt19937 random(7);
+  struct Live {
+    char* block;
+    uint32_t size;
+  };
+  std::vector<Live> live;
+  live.reserve(operations / 2);
+  auto start = std::chrono::steady_clock::now();
+  for (uint32_t i = 0; i < operations; ++i) {
+    uint32_t what = random() % 4;
+    if (live.empty() || what < 2) {
+      uint32_t size = mixedSize(random);
+      auto* block = static_cast<char*>(A::alloc(size));
+      if (!block) std::abort();
+      std::memset(block, int(i), 16);
+      live.push_back({block, size});
+    } else if (what == 2) {
+      size_t k = random() % live.size();
+      A::release(live[k].block);
+      live[k] = live.back();
+      live.pop_back();
+    } else {
+      // A block grows or shrinks by a factor between 1/2 and 2, as likely
+      // one way as the other, so that sizes do not drift.
+      Live& entry = live[random() % live.size()];
+      double factor = std::exp2(double(random() % 2001) / 1000.0 - 1.0);
+      uint32_t size = uint32_t(entry.size * factor);
+      size = size < 16 ? 16 : size > 70000 ? 70000 : size;
+      auto* block = static_cast<char*>(A::resize(entry.block, size));
+      if (!block) std::abort();
+      entry = {block, size};
     }
   }
-  for (void* block : blocks) release(block);
-  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  double result = seconds(start) * 1e9 / double(operations);
+  for (Live& entry : live) A::release(entry.block);
+  return result;
+}
+
+void report(const char* what, double ram, double system) {
+  std::printf("%-16s ramAlloc %8.1f ns/op   malloc %8.1f ns/op   ratio %5.2f\n", what, ram, system,
+              ram / system);
+  std::fflush(stdout);
+}
+
+int runOne(const char* workload, uint32_t operations, const char* allocator) {
+  bool useRam = std::strcmp(allocator, "ram") == 0;
+  if (!useRam && std::strcmp(allocator, "malloc") != 0) return 2;
+  double cost;
+  if (std::strcmp(workload, "churn") == 0) cost = useRam ? churn<RamAllocator>() : churn<SystemAllocator>();
+  else if (std::strcmp(workload, "mixed") == 0)
+    cost = useRam ? mixed<RamAllocator>(operations) : mixed<SystemAllocator>(operations);
+  else return 2;
+  std::printf("%s %u %s %.1f ns/op\n", workload, operations, allocator, cost);
+  return 0;
 }
 
 }  // namespace
 
-int main() {
-  double ram = churn([](size_t n) { return ramAlloc(uint32_t(n)); }, [](void* p) { ramFree(p); });
-  double system = churn([](size_t n) { return std::malloc(n); }, [](void* p) { std::free(p); });
-  std::printf("ramAlloc/ramFree %.3f s, malloc/free %.3f s, ratio %.2f\n", ram, system, ram / system);
+int main(int argc, char** argv) {
+  if (argc == 4) {
+    int status = runOne(argv[1], uint32_t(std::strtoul(argv[2], nullptr, 10)), argv[3]);
+    if (status) std::fprintf(stderr, "usage: ram_bench churn|mixed OPERATIONS ram|malloc\n");
+    return status;
+  }
+  report("churn 400k live", churn<RamAllocator>(), churn<SystemAllocator>());
+  for (uint32_t operations : {100000u, 400000u, 1600000u}) {
+    char what[32];
+    std::snprintf(what, sizeof(what), "mixed %uk", operations / 1000);
+    report(what, mixed<RamAllocator>(operations), mixed<SystemAllocator>(operations));
+  }
   return 0;
 }

@@ -1,22 +1,19 @@
-// Memory sub-allocator; see ram.h for the block layout.
+// Memory sub-allocator; see ram.h for the block layout and ram_layout.h for
+// the headers the allocator keeps for itself.
 //
-// Segment layout (64 bytes of header, then the blocks):
-//   offset 0   uint32  size of the whole segment, header included
-//   offset 4   uint32  live blocks of the segment
-//   offset 8   ptr     free list head (doubly linked, no address order)
-//   offset 16  ptr     rover: where the next search of this segment starts
-//   offset 24  ptr     next segment of the task
-//   offset 32  ptr     previous segment of the task
-//   offset 40  uint64  generation of the limits it was made under
-//   offset 48  uint32  bytes in its free blocks
-//   offset 52  uint32  smallest block size a full search failed to find
-//                      since a block last came back (0: none)
-// The task's first segment is kept in ziz-task slot 0. Beside the list, an
-// index by address finds the segment of a block in logarithmic time and lets
-// ramFree ignore pointers that no segment holds.
+// Blocks are carved out of segments taken from the system and listed in the
+// task's segment list (first segment in ziz-task slot 0). Free blocks of all
+// segments are kept in one index of size-class lists (ram_free_lists.h), so
+// an allocation takes a fitting block without looking at segments at all; a
+// freed block merges at once with free neighbours on both sides (the one
+// behind it through its size, the one before it through the tag in its own
+// header), and a segment whose blocks are all free again goes back to the
+// system. Beside the list, an index by address finds the segment of a block
+// and lets ramFree ignore pointers that no segment holds.
 #include "util/ram.h"
 
 #include "util/error_list.h"
+#include "util/ram_free_lists.h"
 #include "util/semaphore.h"
 #include "util/zizdata.h"
 
@@ -50,36 +47,7 @@
 
 namespace {
 
-struct RamBlock {
-  uint32_t word;     // size (bits 0-23), 128 + slack (bits 24-31) when in use
-  uint32_t marker;   // blockMarker while the block belongs to the allocator
-  uint64_t bigSize;  // requested size of a system block
-};
-static_assert(sizeof(RamBlock) == ramHeaderBytes, "block header size");
-
-struct RamLinks {
-  RamBlock* next;
-  RamBlock* prev;
-};
-
-struct RamSegment {
-  uint32_t size;
-  uint32_t liveBlocks;
-  RamBlock* freeHead;
-  RamBlock* rover;
-  RamSegment* next;
-  RamSegment* prev;
-  uint64_t generation;  // the limits in force when the segment was made
-  uint32_t freeBytes;
-  uint32_t failedAt;
-  uint64_t reserved;
-};
-static_assert(sizeof(RamSegment) == ramSegmentHeaderBytes, "segment header size");
-
-constexpr uint32_t blockMarker = 0x4D52564B;  // "KVRM"
 constexpr uint32_t hugeMarker = 0x4755564B;   // "KVUG"
-constexpr uint32_t sizeMask = 0x00FFFFFF;
-constexpr uint32_t inUseBit = 0x80000000;
 constexpr uint32_t freeMemoryFloor = 400000;
 
 // An address range the allocator holds: a segment, or a block served by the
@@ -93,10 +61,10 @@ RamLimits limits = {65536 - ramSegmentHeaderBytes, 0, 0};
 uint64_t limitsGeneration = 0;
 uint64_t systemBytes = 0;
 uint32_t systemBlocks = 0;
-// Where the walk over segments starts (the last one that gave a block) and
-// the last segment of the list.
-RamSegment* segmentRover = nullptr;
+uint32_t segmentCount = 0;
+uint32_t liveBlockCount = 0;  // live segment blocks over all segments
 RamSegment* lastSegment = nullptr;
+RamFreeLists freeLists;  // constant-initialized
 
 std::map<uintptr_t, RamRange>& rangeIndex() {
   // Never destroyed: blocks may be freed by static destructors of other
@@ -109,18 +77,9 @@ RamSegment*& firstSegment() {
   return *reinterpret_cast<RamSegment**>(mdsGetZizTaskDataAddress(zizTaskMemory));
 }
 
-inline uint32_t blockSize(const RamBlock* b) { return b->word & sizeMask; }
-inline int isFree(const RamBlock* b) { return (b->word & inUseBit) == 0; }
-inline RamLinks* links(RamBlock* b) { return reinterpret_cast<RamLinks*>(b + 1); }
-inline RamBlock* headerOf(const void* p) {
-  return reinterpret_cast<RamBlock*>(const_cast<char*>(static_cast<const char*>(p)) - ramHeaderBytes);
-}
-inline void* userOf(RamBlock* b) { return b + 1; }
-inline char* segmentEnd(RamSegment* s) { return reinterpret_cast<char*>(s) + s->size; }
-inline RamBlock* blockBehind(RamSegment* s, RamBlock* b) {
-  char* behind = reinterpret_cast<char*>(b) + blockSize(b);
-  return behind < segmentEnd(s) ? reinterpret_cast<RamBlock*>(behind) : nullptr;
-}
+// Whether the free blocks of s are in the index: always, unless the limits
+// isolate the segments made under them from older ones.
+inline bool isListed(const RamSegment* s) { return !limits.isolate || s->generation == limitsGeneration; }
 
 // Block size for a request: header plus request rounded up to 16, at least
 // the smallest block that can hold the free-list links. 0 when too large
@@ -131,51 +90,49 @@ inline uint32_t blockSizeFor(uint32_t request) {
   return n > ramMaxBlockBytes ? 0 : uint32_t(n);
 }
 
+// The tag in a block's header keeps its meaning only as the block before it
+// changes: marking a block in use or free leaves the block's own tag alone.
 inline void markInUse(RamBlock* b, uint32_t size, uint32_t request) {
   b->word = size | ((128u + (size - request)) << 24);
   b->marker = blockMarker;
-  b->bigSize = 0;
+  blockBehind(b)->extra = 0;
 }
 
-inline void markFree(RamBlock* b, uint32_t size) {
+// A free block keeps its header and links readable; the rest, the headers
+// of blocks merged into it included, is poisoned (under AddressSanitizer)
+// until the block is taken again.
+constexpr uint32_t freeKeptBytes = ramHeaderBytes + sizeof(RamLinks);
+
+// Makes b a free block of size bytes whose neighbours are both in use (or
+// the segment's start and fence), tags the header behind it and lists it.
+inline void makeFree(RamBlock* b, uint32_t size, bool listed) {
   b->word = size;
   b->marker = blockMarker;
-  b->bigSize = 0;
+  blockBehind(b)->extra = size;
+  if (listed) freeLists.push(b);
+  if (size > freeKeptBytes) KV_RAM_POISON(reinterpret_cast<char*>(b) + freeKeptBytes, size - freeKeptBytes);
 }
 
-// A free block keeps its header and links readable; the rest is poisoned
-// (under AddressSanitizer) until the block is taken again.
-constexpr uint32_t freeKeptBytes = ramHeaderBytes + 2 * sizeof(void*);
-inline void poisonFree(RamBlock* b) {
-  if (blockSize(b) > freeKeptBytes)
-    KV_RAM_POISON(reinterpret_cast<char*>(b) + freeKeptBytes, blockSize(b) - freeKeptBytes);
-}
-
-void unlinkFree(RamSegment* s, RamBlock* b) {
-  RamLinks* l = links(b);
-  if (l->prev) links(l->prev)->next = l->next;
-  else s->freeHead = l->next;
-  if (l->next) links(l->next)->prev = l->prev;
-  l->next = l->prev = nullptr;
-}
-
-void pushFree(RamSegment* s, RamBlock* b) {
-  RamLinks* l = links(b);
-  l->prev = nullptr;
-  l->next = s->freeHead;
-  if (s->freeHead) links(s->freeHead)->prev = b;
-  s->freeHead = b;
-}
-
-// Puts rest in the free-list place of taken (same neighbours).
-void replaceFree(RamSegment* s, RamBlock* taken, RamBlock* rest) {
-  RamLinks* lt = links(taken);
-  RamLinks* lr = links(rest);
-  lr->next = lt->next;
-  lr->prev = lt->prev;
-  if (lr->prev) links(lr->prev)->next = rest;
-  else s->freeHead = rest;
-  if (lr->next) links(lr->next)->prev = rest;
+// Frees block b of a segment (in use; listed tells whether the segment's
+// free blocks are indexed), merged with a free block on either side.
+// Returns the merged free block.
+RamBlock* releaseBlock(RamBlock* b, bool listed) {
+  uint32_t size = blockSize(b);
+  RamBlock* behind = blockBehind(b);
+  if (isFree(behind)) {
+    if (listed) freeLists.unlink(behind);
+    size += blockSize(behind);
+    behind->marker = 0;
+  }
+  if (b->extra) {
+    RamBlock* before = reinterpret_cast<RamBlock*>(reinterpret_cast<char*>(b) - b->extra);
+    if (listed) freeLists.unlink(before);
+    size += blockSize(before);
+    b->marker = 0;
+    b = before;
+  }
+  makeFree(b, size, listed);
+  return b;
 }
 
 bool systemTake(uint64_t bytes) {
@@ -184,11 +141,14 @@ bool systemTake(uint64_t bytes) {
   return true;
 }
 
+// A new segment for a block of n bytes, linked at the end of the task's
+// list; its blocks are one free block, not yet listed.
 RamSegment* newSegment(uint32_t n) {
   uint64_t usable = n > limits.minSegmentBytes ? n : limits.minSegmentBytes;
   usable = (usable + ramAlignBytes - 1) & ~uint64_t(ramAlignBytes - 1);
   if (usable > ramMaxBlockBytes) usable = ramMaxBlockBytes;
-  uint64_t total = usable + ramSegmentHeaderBytes;
+  uint64_t size = usable + ramSegmentHeaderBytes;
+  uint64_t total = size + fenceBytes;
   if (!systemTake(total)) return nullptr;
   void* memory = std::aligned_alloc(ramAlignBytes, total);
   if (!memory) {
@@ -196,7 +156,7 @@ RamSegment* newSegment(uint32_t n) {
     return nullptr;
   }
   try {
-    rangeIndex().emplace(reinterpret_cast<uintptr_t>(memory), RamRange{total, static_cast<RamSegment*>(memory)});
+    rangeIndex().emplace(reinterpret_cast<uintptr_t>(memory), RamRange{size, static_cast<RamSegment*>(memory)});
   } catch (const std::bad_alloc&) {
     std::free(memory);
     systemBytes -= total;
@@ -204,74 +164,48 @@ RamSegment* newSegment(uint32_t n) {
   }
   auto* s = static_cast<RamSegment*>(memory);
   std::memset(s, 0, sizeof(RamSegment));
-  s->size = uint32_t(total);
+  s->size = uint32_t(size);
   s->generation = limitsGeneration;
-  s->freeBytes = uint32_t(usable);
-  auto* b = reinterpret_cast<RamBlock*>(s + 1);
-  markFree(b, uint32_t(usable));
-  links(b)->next = links(b)->prev = nullptr;
-  poisonFree(b);
-  s->freeHead = s->rover = b;
+  RamBlock* fence = fenceOf(s);
+  fence->word = inUseBit;
+  fence->marker = 0;
+  RamBlock* b = firstBlock(s);
+  b->extra = 0;
+  makeFree(b, uint32_t(usable), false);
+  s->prev = lastSegment;
+  if (lastSegment) lastSegment->next = s;
+  else firstSegment() = s;
+  lastSegment = s;
+  ++segmentCount;
   return s;
 }
 
 void releaseSegment(RamSegment* s) {
+  KV_RAM_UNPOISON(s, s->size);
   if (s->prev) s->prev->next = s->next;
   else firstSegment() = s->next;
   if (s->next) s->next->prev = s->prev;
   else lastSegment = s->prev;
-  if (segmentRover == s) segmentRover = s->next;
+  --segmentCount;
   rangeIndex().erase(reinterpret_cast<uintptr_t>(s));
-  systemBytes -= s->size;
-  KV_RAM_UNPOISON(s, s->size);
+  systemBytes -= s->size + fenceBytes;
   std::free(s);
 }
 
-// Takes block b (free, at least n bytes) of segment s for a request.
-void* takeBlock(RamSegment* s, RamBlock* b, uint32_t n, uint32_t request) {
+// Takes free block b (unlisted, at least n bytes) for a request; the rest
+// is split off as a free block of its own when it can form one.
+void* takeBlock(RamBlock* b, uint32_t n, uint32_t request, bool listed) {
   uint32_t size = blockSize(b);
   KV_RAM_UNPOISON(b, size);
   if (size - n >= ramMinBlockBytes) {
     auto* rest = reinterpret_cast<RamBlock*>(reinterpret_cast<char*>(b) + n);
-    markFree(rest, size - n);
-    replaceFree(s, b, rest);
-    poisonFree(rest);
-    s->rover = rest;
+    rest->extra = 0;
+    makeFree(rest, size - n, listed);
     size = n;
-  } else {
-    RamBlock* successor = links(b)->next;
-    unlinkFree(s, b);
-    s->rover = successor;
   }
   markInUse(b, size, request);
-  ++s->liveBlocks;
-  s->freeBytes -= size;
+  ++liveBlockCount;
   return userOf(b);
-}
-
-// Next-fit search of one segment from its rover, merging free neighbours of
-// blocks that are too small on the way.
-RamBlock* searchSegment(RamSegment* s, uint32_t n) {
-  RamBlock* start = s->rover;
-  RamBlock* current = start;
-  // Each step either merges a block away or moves on; both are bounded by
-  // the number of blocks in the segment.
-  for (;;) {
-    while (blockSize(current) < n) {
-      RamBlock* behind = blockBehind(s, current);
-      if (!behind || !isFree(behind)) break;
-      if (behind == start) {
-        RamBlock* successor = links(behind)->next ? links(behind)->next : s->freeHead;
-        start = successor == behind ? current : successor;
-      }
-      current->word = blockSize(current) + blockSize(behind);
-      unlinkFree(s, behind);
-      if (s->rover == behind) s->rover = s->freeHead;
-    }
-    if (blockSize(current) >= n) return current;
-    current = links(current)->next ? links(current)->next : s->freeHead;
-    if (current == start) return nullptr;
-  }
 }
 
 void* systemBlockAlloc(uint32_t request) {
@@ -291,48 +225,18 @@ void* systemBlockAlloc(uint32_t request) {
   }
   b->word = inUseBit;  // size field 0 marks a system block
   b->marker = blockMarker;
-  b->bigSize = request;
+  b->extra = request;
   ++systemBlocks;
   return userOf(b);
-}
-
-// Whether a search of s could find a block of n bytes. A full search that
-// fails leaves every free block smaller than n even after merging, so the
-// segment cannot serve n or more until one of its blocks comes back.
-inline bool worthSearching(const RamSegment* s, uint32_t n) {
-  if (!s->rover || s->freeBytes < n) return false;
-  if (s->failedAt && n >= s->failedAt) return false;
-  return !limits.isolate || s->generation == limitsGeneration;
-}
-
-void* searchFrom(RamSegment* s, uint32_t n, uint32_t request) {
-  if (!worthSearching(s, n)) return nullptr;
-  if (RamBlock* b = searchSegment(s, n)) {
-    segmentRover = s;
-    return takeBlock(s, b, n, request);
-  }
-  if (!s->failedAt || n < s->failedAt) s->failedAt = n;
-  return nullptr;
 }
 
 void* allocLocked(uint32_t request) {
   uint32_t n = blockSizeFor(request);
   if (n == 0) return systemBlockAlloc(request);
-  // Next fit over the segments too: from the rover to the end, then from
-  // the first up to the rover.
-  RamSegment* start = segmentRover ? segmentRover : firstSegment();
-  for (RamSegment* s = start; s; s = s->next)
-    if (void* p = searchFrom(s, n, request)) return p;
-  for (RamSegment* s = firstSegment(); s && s != start; s = s->next)
-    if (void* p = searchFrom(s, n, request)) return p;
+  if (RamBlock* b = freeLists.takeFit(n)) return takeBlock(b, n, request, true);
   RamSegment* s = newSegment(n);
   if (!s) return nullptr;
-  s->prev = lastSegment;
-  if (lastSegment) lastSegment->next = s;
-  else firstSegment() = s;
-  lastSegment = s;
-  segmentRover = s;
-  return takeBlock(s, s->freeHead, n, request);
+  return takeBlock(firstBlock(s), n, request, true);
 }
 
 // The range that holds p, or null.
@@ -355,12 +259,12 @@ RamSegment* liveBlockSegment(const void* p, bool* system) {
   const RamRange* range = findRange(p, &start);
   if (!range) return nullptr;
   RamBlock* b = headerOf(p);
-  if (reinterpret_cast<uintptr_t>(b) < start) return nullptr;
-  if (b->marker != blockMarker || isFree(b)) return nullptr;
   if (!range->segment) {
-    *system = reinterpret_cast<uintptr_t>(b) == start;
+    *system = reinterpret_cast<uintptr_t>(b) == start && b->marker == blockMarker;
     return nullptr;
   }
+  if (reinterpret_cast<uintptr_t>(b) < reinterpret_cast<uintptr_t>(firstBlock(range->segment))) return nullptr;
+  if (b->marker != blockMarker || isFree(b)) return nullptr;
   return range->segment;
 }
 
@@ -372,6 +276,17 @@ void freeSystemBlock(RamBlock* b) {
   systemBytes -= total;
   --systemBlocks;
   std::free(b);
+}
+
+// Puts every free block of the segments whose blocks are listed under the
+// current limits into a fresh index.
+void rebuildFreeLists() {
+  freeLists.clear();
+  for (RamSegment* s = firstSegment(); s; s = s->next) {
+    if (!isListed(s)) continue;
+    for (RamBlock* b = firstBlock(s); b != fenceOf(s); b = blockBehind(b))
+      if (isFree(b)) freeLists.push(b);
+  }
 }
 
 void reportMemoryError() { KvErrorKeeper::addMemoryError(); }
@@ -418,17 +333,14 @@ void ramFree(const void* block) {
   if (system) {
     freeSystemBlock(headerOf(block));
   } else if (s) {
-    RamBlock* b = headerOf(block);
-    if (--s->liveBlocks == 0) {
-      b->marker = 0;
+    bool listed = isListed(s);
+    RamBlock* merged = releaseBlock(headerOf(block), listed);
+    --liveBlockCount;
+    if (merged == firstBlock(s) && blockBehind(merged) == fenceOf(s)) {
+      // That was the segment's last live block.
+      if (listed) freeLists.unlink(merged);
+      merged->marker = 0;
       releaseSegment(s);
-    } else {
-      b->word = blockSize(b);
-      pushFree(s, b);
-      poisonFree(b);
-      s->rover = b;
-      s->freeBytes += blockSize(b);
-      s->failedAt = 0;
     }
   }
   kvLazyUnlock(&ramSemaphore, locked);
@@ -437,9 +349,47 @@ void ramFree(const void* block) {
 uint32_t ramSize(const void* block) {
   if (!block) return 0;
   const RamBlock* b = headerOf(block);
-  if (blockSize(b) == 0) return uint32_t(b->bigSize);
+  if (blockSize(b) == 0) return uint32_t(b->extra);
   return blockSize(b) - ((b->word >> 24) - 128);
 }
+
+namespace {
+
+// Resizes block b of segment s to n bytes (a block size) for a request
+// without moving it: shrinking, or growing into the free block behind it.
+// A tail of a block's size or more is split off and merged with a free
+// block behind it. Returns false, changing nothing, when the block must
+// move.
+bool resizeInPlace(RamSegment* s, RamBlock* b, uint32_t n, uint32_t request) {
+  bool listed = isListed(s);
+  uint32_t total = blockSize(b);
+  RamBlock* behind = blockBehind(b);
+  if (n > total) {
+    if (!isFree(behind) || uint64_t(total) + blockSize(behind) < n) return false;
+    if (listed) freeLists.unlink(behind);
+    behind->marker = 0;
+    KV_RAM_UNPOISON(behind, blockSize(behind));
+    total += blockSize(behind);
+    b->word = total | inUseBit;
+    behind = blockBehind(b);
+  }
+  if (total - n >= ramMinBlockBytes) {
+    auto* tail = reinterpret_cast<RamBlock*>(reinterpret_cast<char*>(b) + n);
+    uint32_t tailSize = total - n;
+    if (isFree(behind)) {
+      if (listed) freeLists.unlink(behind);
+      behind->marker = 0;
+      tailSize += blockSize(behind);
+    }
+    tail->extra = 0;
+    makeFree(tail, tailSize, listed);
+    total = n;
+  }
+  markInUse(b, total, request);
+  return true;
+}
+
+}  // namespace
 
 KvStatus ramResize(void** block, uint32_t size) {
   if (!*block) {
@@ -450,40 +400,12 @@ KvStatus ramResize(void** block, uint32_t size) {
   bool system = false;
   RamSegment* s = liveBlockSegment(*block, &system);
   uint32_t n = blockSizeFor(size);
-  if (s && n) {
-    RamBlock* b = headerOf(*block);
-    uint32_t size0 = blockSize(b);
-    bool inPlace = n <= size0;
-    if (!inPlace) {
-      RamBlock* behind = blockBehind(s, b);
-      if (behind && isFree(behind) && uint64_t(size0) + blockSize(behind) >= n) {
-        unlinkFree(s, behind);
-        if (s->rover == behind) s->rover = s->freeHead;
-        s->freeBytes -= blockSize(behind);
-        KV_RAM_UNPOISON(behind, blockSize(behind));
-        b->word = size0 + blockSize(behind);
-        inPlace = true;
-      }
-    }
-    if (inPlace) {
-      uint32_t total = blockSize(b);
-      if (total - n >= ramMinBlockBytes) {
-        auto* tail = reinterpret_cast<RamBlock*>(reinterpret_cast<char*>(b) + n);
-        markFree(tail, total - n);
-        pushFree(s, tail);
-        poisonFree(tail);
-        s->rover = tail;
-        s->freeBytes += total - n;
-        s->failedAt = 0;
-        total = n;
-      }
-      markInUse(b, total, size);
-      kvLazyUnlock(&ramSemaphore, locked);
-      return kvSuccess;
-    }
+  if (s && n && resizeInPlace(s, headerOf(*block), n, size)) {
+    kvLazyUnlock(&ramSemaphore, locked);
+    return kvSuccess;
   }
-  if (system && size <= headerOf(*block)->bigSize) {
-    headerOf(*block)->bigSize = size;  // shrinking never moves a block
+  if (system && size <= headerOf(*block)->extra) {
+    headerOf(*block)->extra = size;  // shrinking never moves a block
     kvLazyUnlock(&ramSemaphore, locked);
     return kvSuccess;
   }
@@ -524,7 +446,7 @@ void* ramAllocHuge(uint32_t size) {
   }
   b->word = 0;
   b->marker = hugeMarker;
-  b->bigSize = size;
+  b->extra = size;
   return userOf(b);
 }
 
@@ -536,7 +458,7 @@ void ramFreeHuge(const void* block) {
   if (b->marker != hugeMarker) return;
   b->marker = 0;
   int locked = kvLazyLock(&ramSemaphore);
-  systemBytes -= b->bigSize + ramHeaderBytes;
+  systemBytes -= b->extra + ramHeaderBytes;
   kvLazyUnlock(&ramSemaphore, locked);
   std::free(b);
 }
@@ -550,7 +472,7 @@ KvStatus ramResizeHuge(void** block, uint32_t size) {
   }
   RamBlock* b = headerOf(*block);
   if (b->marker != hugeMarker) return kvFailure;
-  uint64_t oldTotal = b->bigSize + ramHeaderBytes;
+  uint64_t oldTotal = b->extra + ramHeaderBytes;
   uint64_t newTotal = uint64_t(size) + ramHeaderBytes;
   int locked = kvLazyLock(&ramSemaphore);
   bool granted = newTotal <= oldTotal || systemTake(newTotal - oldTotal);
@@ -570,7 +492,7 @@ KvStatus ramResizeHuge(void** block, uint32_t size) {
     systemBytes -= oldTotal - newTotal;
     kvLazyUnlock(&ramSemaphore, relock);
   }
-  moved->bigSize = size;
+  moved->extra = size;
   *block = userOf(moved);
   return kvSuccess;
 }
@@ -596,16 +518,13 @@ void ramSetLimits(const RamLimits& newLimits) {
   ++limitsGeneration;
   if (limits.minSegmentBytes < ramMinBlockBytes) limits.minSegmentBytes = ramMinBlockBytes;
   if (limits.minSegmentBytes > ramMaxBlockBytes) limits.minSegmentBytes = ramMaxBlockBytes;
+  rebuildFreeLists();
   kvLazyUnlock(&ramSemaphore, locked);
 }
 
 RamStats ramGetStats() {
   int locked = kvLazyLock(&ramSemaphore);
-  RamStats stats = {0, 0, systemBlocks, systemBytes};
-  for (RamSegment* s = firstSegment(); s; s = s->next) {
-    ++stats.segments;
-    stats.liveBlocks += s->liveBlocks;
-  }
+  RamStats stats = {segmentCount, liveBlockCount, systemBlocks, systemBytes};
   kvLazyUnlock(&ramSemaphore, locked);
   return stats;
 }
@@ -620,8 +539,12 @@ uint32_t ramSegmentUsableBytes(const void* segment) {
 
 uint32_t ramSegmentFreeBlocks(const void* segment) {
   if (!segment) return 0;
+  auto* s = const_cast<RamSegment*>(static_cast<const RamSegment*>(segment));
+  int locked = kvLazyLock(&ramSemaphore);
   uint32_t count = 0;
-  for (RamBlock* b = static_cast<const RamSegment*>(segment)->freeHead; b; b = links(b)->next) ++count;
+  for (RamBlock* b = firstBlock(s); b != fenceOf(s); b = blockBehind(b))
+    if (isFree(b)) ++count;
+  kvLazyUnlock(&ramSemaphore, locked);
   return count;
 }
 

@@ -1,13 +1,12 @@
 // Memory sub-allocator.
 //
 // Small blocks are carved out of segments taken from the system; a segment
-// goes back as soon as its last live block is freed. Search is next-fit with
-// a rover per segment; free neighbours are merged lazily, by the searches that
-// pass over them, so a free is constant time apart from finding the segment.
-// The walk over segments starts where the last allocation succeeded, and a
-// segment is passed over when it cannot hold the block: its free bytes are
-// too few, or a search of it already failed for a block no larger since it
-// last got a block back.
+// goes back as soon as its last live block is freed. The free blocks of all
+// segments are indexed by size class, so an allocation finds a block that
+// fits in a few steps whatever the number of segments and live blocks; a
+// freed block merges at once with free neighbours on both sides, so freeing
+// is constant time apart from finding the block's segment (logarithmic in
+// the number of segments).
 //
 // Block layout (64-bit): a 16-byte header, then the caller's bytes, so every
 // block handed out is aligned to 16 bytes.
@@ -17,7 +16,8 @@
 //                     size minus the size the caller asked for
 //   offset 4  uint32  marker of a live allocator block
 //   offset 8  uint64  the requested size of a block served by the system
-//                     (too large for the 24-bit size field)
+//                     (too large for the 24-bit size field); the
+//                     allocator's own bookkeeping in a segment block
 // A free block keeps its free-list links (next, previous; 8 bytes each) in
 // its first 16 caller bytes. A free remainder is split off only when it can
 // hold a block of its own (32 bytes); a smaller one stays with the block as

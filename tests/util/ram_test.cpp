@@ -13,6 +13,7 @@
 
 #include <cstring>
 #include <random>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -72,7 +73,7 @@ TEST_F(RamTest, SplitsOnlyWhenTheRestCanFormABlock) {
   ramFree(keep);
 }
 
-TEST_F(RamTest, AdjacentFreeBlocksMergeDuringASearch) {
+TEST_F(RamTest, AdjacentFreeBlocksServeALargerRequest) {
   ramSetLimits({4096, 0, 1});  // a fresh segment with room for all three
   void* a = ramAlloc(100);  // 128
   void* b = ramAlloc(100);  // 128, directly behind a
@@ -84,6 +85,111 @@ TEST_F(RamTest, AdjacentFreeBlocksMergeDuringASearch) {
   EXPECT_EQ(merged, a);
   ramFree(merged);
   ramFree(c);
+}
+
+// A freed block merges at once with a free block on either side, whatever
+// the order of the frees, so a run of freed blocks serves a request of their
+// joint size in place.
+TEST_F(RamTest, FreedBlocksMergeWithFreeNeighboursOnBothSides) {
+  const int orders[][3] = {{0, 1, 2}, {2, 1, 0}, {1, 0, 2}, {0, 2, 1}, {1, 2, 0}, {2, 0, 1}};
+  for (const auto& order : orders) {
+    std::string what = std::to_string(order[0]) + std::to_string(order[1]) + std::to_string(order[2]);
+    ramSetLimits({4096, 0, 1});  // a fresh segment of its own for each order
+    void* run[3];
+    for (void*& p : run) p = ramAlloc(100);  // 128 bytes each, side by side
+    void* keep = ramAlloc(100);
+    const void* segment = ramSegmentOf(run[0]);
+    ASSERT_EQ(static_cast<char*>(run[2]) - static_cast<char*>(run[0]), 256) << what;
+    ASSERT_EQ(static_cast<char*>(keep) - static_cast<char*>(run[2]), 128) << what;
+    for (int k : order) ramFree(run[k]);
+    // The run of three and the rest of the segment behind keep.
+    EXPECT_EQ(ramSegmentFreeBlocks(segment), 2u) << what;
+    void* joined = ramAlloc(3 * 128 - 16);
+    EXPECT_EQ(joined, run[0]) << what;
+    EXPECT_EQ(ramBlockSize(joined), 384u) << what;
+    ramFree(joined);
+    ramFree(keep);
+  }
+}
+
+// A free block whose size lies inside the size class of a request, but not
+// at its start, still serves the request before a new segment is made.
+TEST_F(RamTest, ABlockOfTheRequestsOwnSizeClassIsFound) {
+  ramSetLimits({4096, 0, 1});
+  void* before = ramAlloc(16);
+  void* x = ramAlloc(528);  // a 544-byte block: between two size-class starts
+  void* behind = ramAlloc(16);
+  void* rest = ramAlloc(4096 - 32 - 544 - 32 - 16);  // fills the segment
+  ASSERT_EQ(ramSegmentOf(rest), ramSegmentOf(x));
+  ASSERT_EQ(ramSegmentFreeBlocks(ramSegmentOf(x)), 0u);
+  ramFree(x);
+  uint32_t segments = ramGetStats().segments;
+  void* again = ramAlloc(528);
+  EXPECT_EQ(again, x);
+  EXPECT_EQ(ramGetStats().segments, segments);
+  for (void* p : {again, before, behind, rest}) ramFree(p);
+}
+
+// Random allocations, frees and resizes of blocks from 0 bytes to beyond a
+// segment keep every block's bytes, and leave the allocator as they found
+// it.
+TEST_F(RamTest, RandomWorkKeepsEveryBlocksBytes) {
+  const uint32_t segmentSizes[] = {480, 4096, ramDefaultLimits.minSegmentBytes};
+  for (uint32_t segmentBytes : segmentSizes) {
+    ramSetLimits({segmentBytes, 0, 1});
+    RamStats before = ramGetStats();
+    std::mt19937 random(segmentBytes);
+    struct Live {
+      unsigned char* block;
+      uint32_t size;
+      unsigned char fill;
+    };
+    std::vector<Live> live;
+    auto check = [&](const Live& entry) {
+      for (uint32_t j = 0; j < entry.size; ++j)
+        if (entry.block[j] != entry.fill) return false;
+      return true;
+    };
+    auto size = [&] {
+      uint32_t kind = random() % 20;
+      return kind < 16 ? random() % 200 : kind < 19 ? random() % 3000 : random() % 100000;
+    };
+    for (int i = 0; i < 20000; ++i) {
+      uint32_t what = random() % 4;
+      if (live.empty() || what < 2) {
+        uint32_t n = size();
+        auto* p = static_cast<unsigned char*>(ramAlloc(n));
+        ASSERT_NE(p, nullptr);
+        auto fill = static_cast<unsigned char>(i);
+        std::memset(p, fill, n);
+        live.push_back({p, n, fill});
+      } else if (what == 2) {
+        size_t k = random() % live.size();
+        ASSERT_TRUE(check(live[k])) << segmentBytes << " " << i;
+        ramFree(live[k].block);
+        live[k] = live.back();
+        live.pop_back();
+      } else {
+        Live& entry = live[random() % live.size()];
+        ASSERT_TRUE(check(entry)) << segmentBytes << " " << i;
+        uint32_t n = size();
+        void* p = entry.block;
+        ASSERT_EQ(ramResize(&p, n), kvSuccess);
+        entry.block = static_cast<unsigned char*>(p);
+        EXPECT_EQ(ramSize(p), n);
+        if (n > entry.size) std::memset(entry.block + entry.size, entry.fill, n - entry.size);
+        entry.size = n;
+      }
+    }
+    for (const Live& entry : live) {
+      EXPECT_TRUE(check(entry)) << segmentBytes;
+      ramFree(entry.block);
+    }
+    RamStats after = ramGetStats();
+    EXPECT_EQ(after.liveBlocks, before.liveBlocks) << segmentBytes;
+    EXPECT_EQ(after.segments, before.segments) << segmentBytes;
+    EXPECT_EQ(after.systemBytes, before.systemBytes) << segmentBytes;
+  }
 }
 
 TEST_F(RamTest, SegmentGoesBackWithItsLastBlock) {
