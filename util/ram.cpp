@@ -13,6 +13,7 @@
 #include "util/ram.h"
 
 #include "util/error_list.h"
+#include "util/ram_address_index.h"
 #include "util/ram_free_lists.h"
 #include "util/semaphore.h"
 #include "util/zizdata.h"
@@ -21,7 +22,6 @@
 
 #include <cstdlib>
 #include <cstring>
-#include <map>
 #include <new>
 
 // Under AddressSanitizer the bytes of a free block behind its header and
@@ -50,13 +50,6 @@ namespace {
 constexpr uint32_t hugeMarker = 0x4755564B;   // "KVUG"
 constexpr uint32_t freeMemoryFloor = 400000;
 
-// An address range the allocator holds: a segment, or a block served by the
-// system directly (segment null).
-struct RamRange {
-  uint64_t bytes;
-  RamSegment* segment;
-};
-
 RamLimits limits = {65536 - ramSegmentHeaderBytes, 0, 0};
 uint64_t limitsGeneration = 0;
 uint64_t systemBytes = 0;
@@ -66,10 +59,10 @@ uint32_t liveBlockCount = 0;  // live segment blocks over all segments
 RamSegment* lastSegment = nullptr;
 RamFreeLists freeLists;  // constant-initialized
 
-std::map<uintptr_t, RamRange>& rangeIndex() {
+RamAddressIndex& rangeIndex() {
   // Never destroyed: blocks may be freed by static destructors of other
   // libraries after this one's statics are gone.
-  static auto* index = new std::map<uintptr_t, RamRange>();
+  static auto* index = new RamAddressIndex();
   return *index;
 }
 
@@ -155,9 +148,7 @@ RamSegment* newSegment(uint32_t n) {
     systemBytes -= total;
     return nullptr;
   }
-  try {
-    rangeIndex().emplace(reinterpret_cast<uintptr_t>(memory), RamRange{size, static_cast<RamSegment*>(memory)});
-  } catch (const std::bad_alloc&) {
+  if (!rangeIndex().insert(RamRange{reinterpret_cast<uintptr_t>(memory), size, static_cast<RamSegment*>(memory)})) {
     std::free(memory);
     systemBytes -= total;
     return nullptr;
@@ -216,9 +207,7 @@ void* systemBlockAlloc(uint32_t request) {
     systemBytes -= total;
     return nullptr;
   }
-  try {
-    rangeIndex().emplace(reinterpret_cast<uintptr_t>(b), RamRange{total, nullptr});
-  } catch (const std::bad_alloc&) {
+  if (!rangeIndex().insert(RamRange{reinterpret_cast<uintptr_t>(b), total, nullptr})) {
     std::free(b);
     systemBytes -= total;
     return nullptr;
@@ -239,28 +228,15 @@ void* allocLocked(uint32_t request) {
   return takeBlock(firstBlock(s), n, request, true);
 }
 
-// The range that holds p, or null.
-const RamRange* findRange(const void* p, uintptr_t* start) {
-  auto& index = rangeIndex();
-  uintptr_t address = reinterpret_cast<uintptr_t>(p);
-  auto it = index.upper_bound(address);
-  if (it == index.begin()) return nullptr;
-  --it;
-  if (address >= it->first + it->second.bytes) return nullptr;
-  *start = it->first;
-  return &it->second;
-}
-
 // The segment of a live block, or null (system block or foreign pointer;
 // *system tells which).
 RamSegment* liveBlockSegment(const void* p, bool* system) {
   *system = false;
-  uintptr_t start = 0;
-  const RamRange* range = findRange(p, &start);
+  const RamRange* range = rangeIndex().find(reinterpret_cast<uintptr_t>(p));
   if (!range) return nullptr;
   RamBlock* b = headerOf(p);
   if (!range->segment) {
-    *system = reinterpret_cast<uintptr_t>(b) == start && b->marker == blockMarker;
+    *system = reinterpret_cast<uintptr_t>(b) == range->start && b->marker == blockMarker;
     return nullptr;
   }
   if (reinterpret_cast<uintptr_t>(b) < reinterpret_cast<uintptr_t>(firstBlock(range->segment))) return nullptr;
@@ -269,9 +245,10 @@ RamSegment* liveBlockSegment(const void* p, bool* system) {
 }
 
 void freeSystemBlock(RamBlock* b) {
-  auto it = rangeIndex().find(reinterpret_cast<uintptr_t>(b));
-  uint64_t total = it->second.bytes;
-  rangeIndex().erase(it);
+  // The bytes taken when the block was made: a shrink since changed only
+  // its requested size.
+  uint64_t total = rangeIndex().find(reinterpret_cast<uintptr_t>(b))->bytes;
+  rangeIndex().erase(reinterpret_cast<uintptr_t>(b));
   b->marker = 0;
   systemBytes -= total;
   --systemBlocks;

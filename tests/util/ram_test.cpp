@@ -321,7 +321,11 @@ TEST_F(RamTest, ForeignAndNullPointersAreIgnored) {
   void* p = ramAlloc(64);
   ramFree(static_cast<char*>(p) + 16);  // inside a block, not its start
   EXPECT_EQ(ramGetStats().liveBlocks, before.liveBlocks + 1);
+  void* beside = ramAlloc(64);
   ramFree(p);
+  ramFree(p);  // a block already free, merged with nothing yet
+  ramFree(beside);
+  ramFree(p);  // a block merged into a free neighbour
   std::free(fromMalloc);
   EXPECT_EQ(ramGetStats().liveBlocks, before.liveBlocks);
 }
