@@ -14,7 +14,7 @@ run_whole_binaries() {
   local build=$1 binary failed=0
   for binary in "$build"/tests/*/*_tests; do
     echo "-- $(basename "$binary"), all tests in one process"
-    (cd "$(dirname "$binary")" && "$binary" --gtest_brief=1) || failed=1
+    (cd "$(dirname "$binary")" && "./$(basename "$binary")" --gtest_brief=1) || failed=1
   done
   return "$failed"
 }

@@ -5,12 +5,14 @@
 //
 // unixODBC reads ODBCSYSINI and ODBCINI once and keeps the paths for the
 // life of the process, so every PrivateOdbc of one process shares one
-// directory: the first makes it, each writes its own odbc.ini there, and the
-// directory goes when the process ends. A test binary thus passes whether
+// directory: the first makes it, each writes its own odbc.ini and an empty
+// user.ini there, and the directory goes, with whatever tests left in it,
+// when the process ends. A test binary thus passes whether
 // CTest runs each test in a process of its own or the binary runs whole.
 #pragma once
 
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -24,6 +26,7 @@ class PrivateOdbc {
   // dataSources: the text of odbc.ini (sections and keys).
   explicit PrivateOdbc(const std::string& dataSources) : dir_(sharedDirectory().name) {
     std::ofstream(dir_ + "/odbc.ini") << dataSources;
+    std::ofstream(dir_ + "/user.ini") << "";
   }
   const std::string& dir() const { return dir_; }
 
@@ -37,15 +40,13 @@ class PrivateOdbc {
           << "[KvTest]\nDescription=Kestrane test driver\nDriver=" KV_TEST_DRIVER "\nSetup=" KV_TEST_DRIVER
              "\n\n[KvTest2]\nDescription=Kestrane test driver, second library\nDriver=" KV_TEST_DRIVER2
              "\nSetup=" KV_TEST_DRIVER2 "\n";
-      std::ofstream(name + "/user.ini") << "";
       setenv("ODBCSYSINI", name.c_str(), 1);
       setenv("ODBCINI", (name + "/user.ini").c_str(), 1);
       setenv("HOME", name.c_str(), 1);
     }
     ~Directory() {
-      if (name == "/tmp") return;
-      for (const char* file : {"/odbcinst.ini", "/odbc.ini", "/user.ini"}) unlink((name + file).c_str());
-      rmdir(name.c_str());
+      std::error_code ignored;
+      if (name != "/tmp") std::filesystem::remove_all(name, ignored);
     }
     std::string name;
   };
