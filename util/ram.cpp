@@ -83,8 +83,8 @@ inline uint32_t blockSizeFor(uint32_t request) {
   return n > ramMaxBlockBytes ? 0 : uint32_t(n);
 }
 
-// The tag in a block's header keeps its meaning only as the block before it
-// changes: marking a block in use or free leaves the block's own tag alone.
+// A block's own tag describes the block before it, so marking a block in
+// use or free leaves that tag alone and sets the tag of the block behind.
 inline void markInUse(RamBlock* b, uint32_t size, uint32_t request) {
   b->word = size | ((128u + (size - request)) << 24);
   b->marker = blockMarker;
