@@ -38,8 +38,9 @@ bool flatTestCheckLayout(FlatTestLayout* layout, std::string* reason) {
       default:
         return fail(reason, "unknown column type");
     }
-    if (column.flags & ~uint8_t(flatTestIndexed | flatTestUnique)) return fail(reason, "unknown column flags");
-    if (column.flags & flatTestUnique) column.flags |= flatTestIndexed;
+    if (column.flags & ~uint8_t(flatTestIndexed | flatTestUnique | flatTestDescending))
+      return fail(reason, "unknown column flags");
+    if (column.flags & (flatTestUnique | flatTestDescending)) column.flags |= flatTestIndexed;
     column.offset = uint32_t(width);
     width += column.size();
   }

@@ -15,7 +15,8 @@
 //                           width bytes, 'L' long text of at most width bytes,
 //                           'T' date (a double: day number and fraction),
 //                           'Y' logical (one byte, 0 or 1)
-//                   33  1   0x1 indexed, 0x2 unique (implies indexed)
+//                   33  1   0x1 indexed, 0x2 unique (implies indexed), 0x4
+//                           the index runs in descending order (implies indexed)
 //                   34  2   width (C, B, L); 4 for I, 8 for D
 //                   36  12  0
 //   H + (n - 1) * W   record n (1-based): byte 0 ' ' live or '*' deleted;
@@ -40,7 +41,7 @@ enum : uint32_t {
   flatTestLockBase = 0x40000000,
 };
 
-enum : uint8_t { flatTestIndexed = 0x1, flatTestUnique = 0x2 };
+enum : uint8_t { flatTestIndexed = 0x1, flatTestUnique = 0x2, flatTestDescending = 0x4 };
 
 struct FlatTestColumn {
   std::string name;

@@ -27,8 +27,10 @@ KvStatus badFile(const unsigned char* name, const std::string& reason) {
   return kvFailure;
 }
 
+}  // namespace
+
 // Bytes that sort as the numbers they encode.
-std::string sortableDouble(double value) {
+std::string flatTestSortableDouble(double value) {
   uint64_t bits;
   std::memcpy(&bits, &value, 8);
   bits = (bits & 0x8000000000000000ull) ? ~bits : bits | 0x8000000000000000ull;
@@ -37,6 +39,8 @@ std::string sortableDouble(double value) {
   return key;
 }
 
+namespace {
+std::string sortableDouble(double value) { return flatTestSortableDouble(value); }
 }  // namespace
 
 // ---------------------------------------------------------------- FlatTestSharedField
@@ -254,7 +258,9 @@ KvStatus FlatTestFileDesc::getMaxRecords(uint32_t* out) {
 KvStatus FlatTestFileDesc::resetToFirstRecord() {
   current_ = 0;
   orderPosition_ = 0;
-  if (indexColumn_ >= 0) {
+  if (planned_) {
+    if (planOrder() != kvSuccess) return kvFailure;
+  } else if (indexColumn_ >= 0) {
     order_.clear();
     if (FlatTestSharedDesc::Index* index = table()->getIndex(uint16_t(indexColumn_)))
       for (const auto& entry : *index) order_.push_back(entry.second);
@@ -267,7 +273,7 @@ KvStatus FlatTestFileDesc::readNextRec(uint16_t* found) {
   uint32_t count = table()->getRecordCount();
   for (;;) {
     uint32_t next = 0;
-    if (indexColumn_ >= 0) {
+    if (indexColumn_ >= 0 || planned_) {
       if (orderPosition_ >= order_.size()) return kvSuccess;
       next = order_[orderPosition_++];
     } else {

@@ -62,6 +62,8 @@ class FlatTestSharedDesc : public FlatSharedDesc {
   std::map<uint16_t, Index> indexes_;
 };
 
+std::string flatTestSortableDouble(double value);
+
 class FlatTestFileDesc : public FlatFileDesc {
  public:
   FlatTestFileDesc() = default;
@@ -97,6 +99,12 @@ class FlatTestFileDesc : public FlatFileDesc {
   KvStatus checkKeyViolation2() override;
   KvStatus checkValue(uint16_t column, const void* value, uint32_t length, uint32_t internalType) override;
 
+  // The optimizer's side (flattest_plan.cpp): each indexed column is an
+  // index of one key named after the column; evaluateOptDesc takes the
+  // cursor's evaluated range, which the next resetToFirstRecord walks.
+  KvStatus initializeIndexes(FlatStatement* statement) override;
+  KvStatus evaluateOptDesc(uint16_t* mode) override;
+
   uint32_t getCurrent() const { return current_; }
   const std::vector<unsigned char>& getBuffer() const { return buffer_; }
 
@@ -114,4 +122,12 @@ class FlatTestFileDesc : public FlatFileDesc {
   int indexColumn_ = -1;
   std::vector<uint32_t> order_;
   size_t orderPosition_ = 0;
+  // The range of the optimizer's plan, in the index's key form.
+  KvStatus planOrder();
+  int planned_ = 0;
+  int planColumn_ = -1;  // -1: the ROWID range
+  int planEmpty_ = 0;
+  int planDescending_ = 0;
+  int planHasLow_ = 0, planHasHigh_ = 0, planLowInclusive_ = 0, planHighInclusive_ = 0;
+  std::string planLow_, planHigh_;
 };

@@ -11,10 +11,12 @@
 #include "flat/exec/flat_statement.h"
 #include "flat/flat_errors.h"
 #include "flat/flat_message_ids.h"
+#include "flat/query/flat_index_desc.h"
 #include "util/ram.h"
 #include "util/shared_file.h"
 
 #include <cstring>
+#include <new>
 
 namespace {
 
@@ -31,6 +33,8 @@ FlatFileField::~FlatFileField() = default;
 FlatFileDesc::FlatFileDesc() { columns_.setOwnsObjects(true); }
 
 FlatFileDesc::~FlatFileDesc() {
+  delete optDesc_;
+  optDesc_ = nullptr;
   delete rid_;
   rid_ = nullptr;
   clearPendingCursor();
@@ -62,6 +66,12 @@ KvStatus replaceCopy(unsigned char** slot, const unsigned char* text) {
 KvStatus FlatFileDesc::setTableName(const unsigned char* name) { return replaceCopy(&tableName_, name); }
 KvStatus FlatFileDesc::setCorrelationName(const unsigned char* name) {
   return replaceCopy(&correlationName_, name);
+}
+
+void FlatFileDesc::setOptDesc(FlatOptDesc* plan) {
+  if (plan == optDesc_) return;
+  delete optDesc_;
+  optDesc_ = plan;
 }
 
 void FlatFileDesc::setRid(FlatRid* rid) {
@@ -208,12 +218,33 @@ KvStatus FlatFileDesc::allocRid(FlatRid** out) {
   return kvSuccess;
 }
 
-FlatOptDesc* FlatFileDesc::allocOptDesc(FlatIndexDesc*) { return nullptr; }
+FlatOptDesc* FlatFileDesc::allocOptDesc(FlatIndexDesc* index) {
+  auto* plan = new FlatOptDesc;
+  if (!plan) return nullptr;
+  plan->cursor = this;
+  plan->index = index;
+  setOptDesc(plan);
+  return plan;
+}
 KvStatus FlatFileDesc::evaluateOptDesc(uint16_t* usable) {
   if (usable) *usable = 0;
   return kvSuccess;
 }
-KvStatus FlatFileDesc::loadKeyBuffer(FlatOptBnd*, uint16_t, uint8_t*) { return driverMustSupply(); }
+KvStatus FlatFileDesc::loadKeyBuffer(FlatOptBnd* bound, uint16_t part, uint8_t* value) {
+  FlatIndexDesc* index = optDesc_ ? optDesc_->index : nullptr;
+  if (!index || part >= index->keyCount || !bound->key) return driverMustSupply();
+  const FlatKeyField* key = index->keys[part];
+  uint8_t* at = bound->key + index->keyOffset(part);
+  if (key->sqlType == SQL_CHAR || key->sqlType == SQL_VARCHAR) {
+    // A text key ends at the shorter of the value and the key width.
+    size_t length = strnlen(reinterpret_cast<const char*>(value), key->keyLength);
+    std::memcpy(at, value, length);
+    at[length] = 0;
+  } else {
+    std::memcpy(at, value, key->keyLength);
+  }
+  return kvSuccess;
+}
 KvStatus FlatFileDesc::nullifyRid() {
   if (rid_) rid_->reset();
   return kvSuccess;

@@ -163,9 +163,14 @@ class KV_FLAT_API FlatFileDesc : public KvObject {
   // 33. Makes the identifier: a FlatNumericRid when the shared table's key
   // length is 0, else a FlatKeyRid of that length. Out of memory fails.
   virtual KvStatus allocRid(FlatRid** out);
-  // 34-36. The optimizer's plan objects. Until the optimizer is built the
-  // engine offers no plan: allocOptDesc gives null, evaluateOptDesc says
-  // "not usable" (0) and loadKeyBuffer fails with S1C00.
+  // 34-36. The optimizer's plan objects (flat/query/flat_index_desc.h).
+  // allocOptDesc makes the cursor's plan for index, replacing the one it
+  // holds (null when out of memory). evaluateOptDesc is called once the
+  // plan's key buffers hold the range for the current outer rows; it says
+  // how the driver will read (0: the engine's plain scan; 0x1, 0x2, 0x4 as
+  // the join loop reads them). loadKeyBuffer copies key field part of a
+  // value into the bound's key buffer at its offset, ending a text at the
+  // shorter of its length and the key length.
   virtual FlatOptDesc* allocOptDesc(FlatIndexDesc* index);
   virtual KvStatus evaluateOptDesc(uint16_t* usable);
   virtual KvStatus loadKeyBuffer(FlatOptBnd* bound, uint16_t part, uint8_t* key);
@@ -188,6 +193,9 @@ class KV_FLAT_API FlatFileDesc : public KvObject {
   KvStatus openTable(const unsigned char* name, FlatStatement* statement);
 
   FlatRid* getRid() const { return rid_; }
+  // The optimizer's plan for the current execution (owned; null: scan).
+  FlatOptDesc* getOptDesc() const { return optDesc_; }
+  void setOptDesc(FlatOptDesc* plan);
   // Takes rid as the reader's identifier (the old one is deleted).
   void setRid(FlatRid* rid);
   FlatSharedDesc* getShared() const { return shared_; }
@@ -273,6 +281,7 @@ class KV_FLAT_API FlatFileDesc : public KvObject {
   KvStatus makeRid();
 
   FlatRid* rid_ = nullptr;
+  FlatOptDesc* optDesc_ = nullptr;
   FlatSharedDesc* shared_ = nullptr;
   uint32_t userBit_ = 0;
   KvArray columns_;  // FlatFileField, owned

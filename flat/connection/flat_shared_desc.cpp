@@ -6,6 +6,7 @@
 #include "flat/connection/flat_changes.h"
 #include "flat/connection/flat_connection.h"
 #include "flat/connection/flat_file_desc.h"
+#include "flat/query/flat_index_desc.h"
 #include "util/bos.h"
 #include "util/ram.h"
 
@@ -52,6 +53,7 @@ FlatSharedDesc::FlatSharedDesc(FlatConnection* connection, FlatFileDesc* reader)
 
 FlatSharedDesc::~FlatSharedDesc() {
   delete changes_;
+  delete indexes_;
   ramFree(name_);
   ramFree(baseName_);
   ramFree(qualifier_);

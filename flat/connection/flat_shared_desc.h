@@ -147,6 +147,15 @@ class KV_FLAT_API FlatSharedDesc : public KvObject {
     return column < columns_.getCount() ? static_cast<FlatSharedField*>(columns_.getAt(column)) : nullptr;
   }
 
+  // ---- index descriptions (flat/query/flat_index_desc.h), owned: the
+  // driver's in its order, the ROWID pseudo index last.
+  FlatIndexDesc* getIndexes() const { return indexes_; }
+  // Appends index at the end of the chain.
+  void addIndexDesc(FlatIndexDesc* index);
+  // Appends the ROWID pseudo index (tables of numeric identifiers only;
+  // nothing for a keyed table or when it is already there).
+  KvStatus addRowIdDesc();
+
   // ---- the change log and its store
   FlatChangesDesc* getChanges() const { return changes_; }
   void setChanges(FlatChangesDesc* changes) { changes_ = changes; }
@@ -162,6 +171,7 @@ class KV_FLAT_API FlatSharedDesc : public KvObject {
 
  private:
   FlatChangesDesc* changes_ = nullptr;
+  FlatIndexDesc* indexes_ = nullptr;
   FlatConnection* connection_;
   FlatSharedDesc* next_ = nullptr;
   KvArray columns_;  // FlatSharedField, owned

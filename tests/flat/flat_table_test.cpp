@@ -77,7 +77,10 @@ TEST_F(FlatTableTest, EngineVersionsOfTheContract) {
   EXPECT_EQ(got, 0u);
   EXPECT_EQ(total, 0u);
   EXPECT_EQ(reader.getMaxPages(&number), 0);
-  EXPECT_EQ(reader.allocOptDesc(nullptr), nullptr);
+  // The engine's plan object belongs to the reader from then on.
+  FlatOptDesc* plan = reader.allocOptDesc(nullptr);
+  EXPECT_NE(plan, nullptr);
+  EXPECT_EQ(reader.getOptDesc(), plan);
   EXPECT_EQ(connection->getErrorList().getCount(), 0u);
 }
 

@@ -1,0 +1,367 @@
+// The keyset and the join loop; see flat_keyset.h.
+#include "flat/query/flat_keyset.h"
+
+#include "base/base_connection.h"
+#include "base/base_error_list.h"
+#include "base/base_message_ids.h"
+#include "base/base_messages.h"
+#include "flat/connection/flat_changes.h"
+#include "flat/connection/flat_connection.h"
+#include "flat/connection/flat_file_desc.h"
+#include "flat/connection/flat_rid.h"
+#include "flat/connection/flat_shared_desc.h"
+#include "flat/exec/flat_statement.h"
+#include "flat/expr/flat_byte_code.h"
+#include "flat/expr/flat_evaluator.h"
+#include "flat/flat_errors.h"
+#include "flat/flat_message_ids.h"
+#include "flat/query/flat_optimizer.h"
+#include "flat/sql/flat_descriptor.h"
+#include "util/ram.h"
+#include "util/shared_file.h"
+
+#include <cstring>
+
+namespace {
+
+// Bits of a table's state in the join loop.
+enum : uint8_t {
+  statePositioned = 0x1,  // its scan runs for the current rows of the tables before it
+  stateMatched = 0x2,     // a record qualified for those rows
+  stateBlankGiven = 0x4,  // its blank outer-join row was offered for them
+  stateOptional = 0x8,    // the optional side of an outer join
+  stateOnBlank = 0x10,    // stands on its blank row
+};
+
+void markUnpositioned(FlatFileDesc* table) {
+  table->setTableFlags(uint16_t((table->getTableFlags() | FlatFileDesc::tableNotPositioned) &
+                                ~FlatFileDesc::tableBlankRow));
+  if (table->getRid()) table->getRid()->reset();
+}
+
+void markOnRecord(FlatFileDesc* table) {
+  table->setTableFlags(
+      uint16_t(table->getTableFlags() & ~(FlatFileDesc::tableNotPositioned | FlatFileDesc::tableBlankRow)));
+}
+
+void markOnBlank(FlatFileDesc* table) {
+  table->setTableFlags(uint16_t((table->getTableFlags() & ~FlatFileDesc::tableNotPositioned) |
+                                FlatFileDesc::tableBlankRow));
+  if (table->getRid()) table->getRid()->reset();
+}
+
+}  // namespace
+
+KvStatus flatReadById(FlatFileDesc* cursor, GetRecRetType* result) {
+  *result = getRecGone;
+  FlatRid* rid = cursor->getRid();
+  FlatSharedDesc* shared = cursor->getShared();
+  FlatChangesDesc* changes = shared ? shared->getChanges() : nullptr;
+  cursor->setRowFromLog(0);
+  const void* image = rid->fullGet();
+  uint8_t kind = 0;
+  uint32_t offset = 0, found = 0;
+  if (changes && changes->findEntry(image, &kind, &offset, &found) != kvSuccess) return kvFailure;
+  if (rid->getState() == ridPendingInsert) {
+    // A row this transaction inserted lives only in the log.
+    if (!found || kind == flatChangeDelete || kind == flatChangeDeleteInserted) return kvSuccess;
+    if (changes->placeValues(cursor, offset, FlatFileField::offsetNoValue) != kvSuccess) return kvFailure;
+    cursor->setRowFromLog(1);
+    *result = getRecFound;
+    return kvSuccess;
+  }
+  if (found && (kind == flatChangeDelete || kind == flatChangeDeleteInserted)) return kvSuccess;
+  if (cursor->readRecord(result) != kvSuccess) return kvFailure;
+  if (*result != getRecFound || !found) return kvSuccess;
+  if (changes->placeValues(cursor, offset, FlatFileField::offsetNotPlaced) != kvSuccess) return kvFailure;
+  cursor->setRowFromLog(1);
+  return kvSuccess;
+}
+
+KvStatus flatSelectRecord(FlatStatement* statement, FlatSqlDesc* query, SelRecRetType* result) {
+  *result = selQualifies;
+  const uint8_t* condition =
+      (query->getFlags() & FlatSqlDesc::flagGrouped) && query->getHavingCode() ? query->getHavingCode()
+                                                                                 : query->getWhereCode();
+  if (!condition || *condition == opEnd) return kvSuccess;
+  uint8_t out[2600];
+  int16_t length = 0;
+  uint8_t kind = 0;
+  if (evalExpr(statement, query, nullptr, condition, out, sizeof(out), 0, &length, &kind) != kvSuccess)
+    return kvFailure;
+  if (length == -1) {
+    *result = selUndecidable;
+    return kvSuccess;
+  }
+  if (kind == flatEvalLogical && length >= 1 && out[0]) return kvSuccess;
+  *result = (kind == flatEvalLogical && length >= 2 && out[1]) ? selFailsMatched : selFails;
+  if (query->getRowCount() > 0 && !(query->getFlags() & FlatSqlDesc::flagGrouped))
+    query->setRowCount(query->getRowCount() - 1);
+  return kvSuccess;
+}
+
+RidFileMgr::RidFileMgr(FlatStatement* statement, FlatSqlDesc* query) : statement_(statement), query_(query) {}
+
+RidFileMgr::~RidFileMgr() {
+  delete file_;
+  ramFree(tables_);
+  ramFree(state_);
+  ramFree(entry_);
+}
+
+KvStatus RidFileMgr::start() {
+  if (started_) return kvSuccess;
+  tableCount_ = query_->getTableCount();
+  const uint16_t slots = tableCount_ ? tableCount_ : 1;
+  tables_ = static_cast<FlatFileDesc**>(ramAllocZ(uint32_t(sizeof(FlatFileDesc*) * slots)));
+  state_ = static_cast<uint8_t*>(ramAllocZ(slots));
+  entryBytes_ = 0;
+  uint16_t i = 0;
+  for (FlatFileDesc* t = query_->getFirstTable(); t && i < tableCount_; t = t->getNextTable(), ++i) {
+    if (tables_) tables_[i] = t;
+    entryBytes_ += t->getShared()->getRidImageLength();
+  }
+  entry_ = static_cast<uint8_t*>(ramAllocZ(entryBytes_ ? entryBytes_ : 1));
+  FlatConnection* connection = statement_->getFlatConnection();
+  if (!file_ && tables_ && state_ && entry_) file_ = new KvSharedFile(connection->getScratchStore());
+  if (!tables_ || !state_ || !entry_ || !file_) {
+    addOdbcError(stateMemory);
+    return kvFailure;
+  }
+  for (i = 0; i < tableCount_; ++i) {
+    state_[i] = (tables_[i]->getTableFlags() & FlatFileDesc::tableOuterOptional) ? stateOptional : 0;
+    markUnpositioned(tables_[i]);
+    if (flatOptimizeCursor(statement_, query_, tables_[i]) != kvSuccess) return kvFailure;
+  }
+  const uint8_t* where = query_->getWhereCode();
+  currentOf_ = where && *where == opCurrentOf;
+  started_ = 1;
+  return kvSuccess;
+}
+
+KvStatus RidFileMgr::reset() {
+  if (file_) file_->truncate();
+  rows_ = 0;
+  ended_ = 0;
+  level_ = 0;
+  if (started_) {
+    for (uint16_t i = 0; i < tableCount_; ++i) {
+      state_[i] &= stateOptional;
+      markUnpositioned(tables_[i]);
+      if (flatOptimizeCursor(statement_, query_, tables_[i]) != kvSuccess) return kvFailure;
+    }
+  }
+  return kvSuccess;
+}
+
+KvStatus RidFileMgr::setRid(uint32_t row) {
+  if (start() != kvSuccess) return kvFailure;
+  if (row == 0 || row > rows_ + 1) {
+    addOdbcError(stateGeneral);
+    return kvFailure;
+  }
+  uint32_t at = 0;
+  for (uint16_t i = 0; i < tableCount_; ++i) {
+    const uint16_t length = tables_[i]->getShared()->getRidImageLength();
+    tables_[i]->getRid()->fullGet(entry_ + at);
+    at += length;
+  }
+  return file_->write((row - 1) * entryBytes_, entry_, entryBytes_);
+}
+
+KvStatus RidFileMgr::getRid(uint32_t row, GetRidType how, GetRecRetType* result) {
+  *result = getRecFound;
+  if (start() != kvSuccess) return kvFailure;
+  if (row == 0 || row > rows_) {
+    *result = getRecPastEnd;
+    return kvSuccess;
+  }
+  if (file_->read((row - 1) * entryBytes_, entry_, entryBytes_) != kvSuccess) return kvFailure;
+  uint32_t at = 0;
+  GetRecRetType answer = getRecFound;
+  for (uint16_t i = 0; i < tableCount_; ++i) {
+    FlatFileDesc* table = tables_[i];
+    const uint16_t length = table->getShared()->getRidImageLength();
+    FlatRid* rid = table->getRid();
+    rid->fullSet(entry_ + at);
+    at += length;
+    if (rid->getState() == ridNoRecord) {
+      markOnBlank(table);
+      continue;
+    }
+    markOnRecord(table);
+    if (how == getRidIdsOnly || (how == getRidReadButLast && i + 1 == tableCount_)) continue;
+    GetRecRetType one = getRecFound;
+    if (how == getRidPosition) {
+      if (table->setRecordPosition() != kvSuccess) return kvFailure;
+    } else if (how == getRidSetId) {
+      if (table->setRecordID() != kvSuccess) return kvFailure;
+    } else if (flatReadById(table, &one) != kvSuccess) {
+      return kvFailure;
+    }
+    if (one != getRecFound) answer = getRecGone;
+  }
+  *result = answer;
+  return kvSuccess;
+}
+
+KvStatus RidFileMgr::getRecord(uint32_t row, GetRecRetType* result) {
+  *result = getRecPastEnd;
+  if (start() != kvSuccess) return kvFailure;
+  if (row == 0) return kvSuccess;
+  if (row <= rows_) return getRid(row, getRidRead, result);
+  if (ended_) return kvSuccess;
+  if (extend(row) != kvSuccess) {
+    // A failed scan starts afresh on the next read.
+    if (reset() != kvSuccess) return kvFailure;
+    return kvFailure;
+  }
+  if (row > rows_) return kvSuccess;
+  // The loop stops on the wanted row, so the tables already stand on it.
+  *result = getRecFound;
+  return kvSuccess;
+}
+
+KvStatus RidFileMgr::positionCurrentOf(int* have) {
+  *have = 0;
+  const uint8_t* where = query_->getWhereCode();
+  const uint16_t length = flatOperandU16(where + 1);
+  const uint8_t* name = where + 3;
+  FlatStatement* other = nullptr;
+  statement_->getConnection()->getStatements().forEach<BaseStatement>([&](BaseStatement* candidate) {
+    const unsigned char* cursor = candidate->getCursorName();
+    if (cursor && std::strlen(reinterpret_cast<const char*>(cursor)) == length &&
+        std::memcmp(cursor, name, length) == 0 &&
+        static_cast<FlatStatement*>(candidate)->getStatementKind() == flatKindSelect)
+      other = static_cast<FlatStatement*>(candidate);
+    return other == nullptr;
+  });
+  if (!other) {
+    unsigned char text[256];
+    const uint16_t shown = length < sizeof(text) - 1 ? length : uint16_t(sizeof(text) - 1);
+    std::memcpy(text, name, shown);
+    text[shown] = 0;
+    addFlatError(stateGeneral, msgCursorNotFound) << text;
+    return kvFailure;
+  }
+  // The other statement's reader of the same table names the row.
+  FlatFileDesc* mine = tables_[0];
+  FlatFileDesc* source = nullptr;
+  FlatDescriptor* head = other->getHeadDescriptor();
+  FlatSqlDesc* otherQuery = head ? head->getSqlDesc() : nullptr;
+  for (FlatFileDesc* t = otherQuery ? otherQuery->getFirstTable() : nullptr; t && !source; t = t->getNextTable())
+    if (t->getShared() == mine->getShared()) source = t;
+  if (!source || !source->getRid() || source->getRid()->getState() == ridNoRecord ||
+      (source->getTableFlags() & (FlatFileDesc::tableNotPositioned | FlatFileDesc::tableBlankRow))) {
+    addOdbcError(stateCursorState, msgCurrentOfNotOnRow);
+    return kvFailure;
+  }
+  mine->getRid()->fullSet(source->getRid()->fullGet());
+  GetRecRetType found = getRecFound;
+  if (flatReadById(mine, &found) != kvSuccess) return kvFailure;
+  if (found != getRecFound) return kvSuccess;
+  markOnRecord(mine);
+  *have = 1;
+  return kvSuccess;
+}
+
+KvStatus RidFileMgr::advance(uint16_t level, int* have) {
+  *have = 0;
+  FlatFileDesc* table = tables_[level];
+  uint8_t& state = state_[level];
+  if (!(state & statePositioned)) {
+    state = uint8_t((state & stateOptional) | statePositioned);
+    if (currentOf_ && level == 0) {
+      int found = 0;
+      if (positionCurrentOf(&found) != kvSuccess) return kvFailure;
+      // The positioned row is the scan's only candidate.
+      state |= stateBlankGiven;
+      if (!found) return kvSuccess;
+      SelRecRetType select = selQualifies;
+      if (flatSelectRecord(statement_, query_, &select) != kvSuccess) return kvFailure;
+      *have = select == selQualifies || select == selUndecidable;
+      return kvSuccess;
+    }
+    uint16_t mode = 0;
+    if (flatEvaluateBounds(statement_, query_, table, &mode) != kvSuccess) return kvFailure;
+    if (flatStartScan(table) != kvSuccess) return kvFailure;
+  } else if (currentOf_ && level == 0) {
+    return kvSuccess;
+  }
+  if (state & stateOnBlank) {
+    // The blank row was the table's last candidate for these rows.
+    state &= uint8_t(~stateOnBlank);
+    return kvSuccess;
+  }
+  FlatConnection* connection = statement_->getFlatConnection();
+  (void)connection;
+  for (;;) {
+    uint16_t found = 0;
+    if (flatReadNext(table, &found) != kvSuccess) return kvFailure;
+    if (!found) {
+      if ((state & stateOptional) && !(state & (stateMatched | stateBlankGiven))) {
+        // No record qualified for the current outer rows: the blank row.
+        state |= stateBlankGiven | stateOnBlank;
+        markOnBlank(table);
+        SelRecRetType select = selQualifies;
+        if (flatSelectRecord(statement_, query_, &select) != kvSuccess) return kvFailure;
+        if (select == selQualifies || select == selUndecidable) {
+          *have = 1;
+          return kvSuccess;
+        }
+        state &= uint8_t(~stateOnBlank);
+      }
+      return kvSuccess;
+    }
+    markOnRecord(table);
+    SelRecRetType select = selQualifies;
+    if (flatSelectRecord(statement_, query_, &select) != kvSuccess) return kvFailure;
+    if (select == selQualifies || select == selUndecidable) {
+      state |= stateMatched;
+      *have = 1;
+      return kvSuccess;
+    }
+  }
+}
+
+KvStatus RidFileMgr::extend(uint32_t wanted) {
+  if (tableCount_ == 0) {
+    ended_ = 1;
+    return kvSuccess;
+  }
+  if (currentOf_ && wanted >= 2 && rows_ >= 1) {
+    ended_ = 1;
+    return kvSuccess;
+  }
+  if (rows_ > 0 && !ended_) {
+    // The tables may have been moved by re-reads: put them back on the
+    // last row, where the scan continues.
+    GetRecRetType back = getRecFound;
+    if (getRid(rows_, getRidReadButLast, &back) != kvSuccess) return kvFailure;
+  }
+  uint16_t level = level_;
+  while (rows_ < wanted) {
+    int have = 0;
+    if (advance(level, &have) != kvSuccess) return kvFailure;
+    if (!have) {
+      state_[level] &= stateOptional;
+      markUnpositioned(tables_[level]);
+      if (level == 0) {
+        ended_ = 1;
+        query_->setRowCount(int32_t(rows_));
+        break;
+      }
+      --level;
+      continue;
+    }
+    if (level + 1 < tableCount_) {
+      ++level;
+      state_[level] &= stateOptional;
+      continue;
+    }
+    if (setRid(rows_ + 1) != kvSuccess) return kvFailure;
+    ++rows_;
+  }
+  level_ = level;
+  return kvSuccess;
+}

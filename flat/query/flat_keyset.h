@@ -1,0 +1,99 @@
+// RidFileMgr: the keyset of one query. A query does not copy its result
+// rows: for each row it keeps the record identifier images of the row's
+// records, one a FROM table in FROM order, as one fixed-size entry of a
+// KvSharedFile over the connection's scratch store (entry n, from 1, at
+// (n - 1) * entry bytes). The keyset is filled lazily by the join loop: the
+// FROM tables are combined as nested loops in FROM order (the last table
+// advancing fastest), each table read through the optimizer's plan for the
+// current rows of the tables before it, and each combination tested with
+// the WHERE program; a row asked for again is re-read from its entry
+// without a new scan.
+//
+// Outer joins: a table on the optional side ("*=", "=*", {oj ... LEFT OUTER
+// JOIN ...}) that has no record qualifying for the current rows of the
+// tables before it stands once on its blank row (identifier none), and that
+// combination is tested like any other. Its entry keeps the identifier
+// none, and a re-read puts the table back on its blank row.
+//
+// Rows deleted after they entered the keyset (by another connection, or in
+// this connection's transaction) read back as gone (getRecGone), never as
+// an error.
+#pragma once
+
+#include "flat/flat_types.h"
+
+class KvSharedFile;
+
+// How getRid positions the tables.
+enum GetRidType : uint16_t {
+  getRidIdsOnly = 0,
+  getRidRead = 1,
+  getRidReadButLast = 2,
+  getRidPosition = 3,
+  getRidSetId = 4,
+};
+
+// What selectRecord says of the current combination.
+enum SelRecRetType : uint16_t {
+  selQualifies = 0,
+  selUndecidable = 1,   // a table the condition reads is not positioned yet
+  selFailsMatched = 2,  // FALSE with the evaluator's outer-join matched flag set
+  selFails = 3,
+};
+
+class KV_FLAT_API RidFileMgr {
+ public:
+  RidFileMgr(FlatStatement* statement, FlatSqlDesc* query);
+  ~RidFileMgr();
+  RidFileMgr(const RidFileMgr&) = delete;
+  RidFileMgr& operator=(const RidFileMgr&) = delete;
+
+  // Empties the keyset and starts the scan afresh at the next read (a new
+  // execution): the optimizer chooses each table's plan again.
+  KvStatus reset();
+  // Makes row (from 1) the current row: its records current in every
+  // table. result: found, past the end (the row count then stays the rows
+  // found), or gone.
+  KvStatus getRecord(uint32_t row, GetRecRetType* result);
+  // Positions the tables on entry row of the keyset.
+  KvStatus getRid(uint32_t row, GetRidType how, GetRecRetType* result);
+  // Writes the tables' current identifiers as entry row (at most one past
+  // the last).
+  KvStatus setRid(uint32_t row);
+  // Rows in the keyset so far, and whether the scan has ended (then it is
+  // the query's row count).
+  uint32_t getRows() const { return rows_; }
+  int isComplete() const { return ended_; }
+  uint32_t getEntryBytes() const { return entryBytes_; }
+
+ private:
+  KvStatus start();
+  KvStatus extend(uint32_t wanted);
+  // Moves the table at level to its next candidate; *have 0 when it has
+  // none left for the current rows of the tables before it.
+  KvStatus advance(uint16_t level, int* have);
+  KvStatus positionCurrentOf(int* have);
+
+  FlatStatement* statement_;
+  FlatSqlDesc* query_;
+  KvSharedFile* file_ = nullptr;
+  FlatFileDesc** tables_ = nullptr;
+  uint8_t* state_ = nullptr;  // per table: bits of the loop (see the .cpp)
+  uint8_t* entry_ = nullptr;  // scratch entry
+  uint16_t tableCount_ = 0;
+  uint32_t entryBytes_ = 0;
+  uint32_t rows_ = 0;
+  uint16_t level_ = 0;
+  int started_ = 0;
+  int ended_ = 0;
+  int currentOf_ = 0;
+};
+
+// The WHERE program of query (or its HAVING program once its groups are
+// built) on the current rows. No condition qualifies every row.
+KV_FLAT_API KvStatus flatSelectRecord(FlatStatement* statement, FlatSqlDesc* query, SelRecRetType* result);
+
+// Reads the record the cursor's identifier names as this connection's
+// transaction sees it: the change log's values over the stored record,
+// gone when the transaction deleted it; a pending insert from the log.
+KV_FLAT_API KvStatus flatReadById(FlatFileDesc* cursor, GetRecRetType* result);
