@@ -4,6 +4,7 @@
 // CURRENT OF), through the test file driver.
 #include "tests/flat/flat_sql_test_support.h"
 
+#include "flat/query/flat_aggregates.h"
 #include "flat/query/flat_index_desc.h"
 #include "flat/query/flat_keyset.h"
 #include "flat/query/flat_optimizer.h"
@@ -310,6 +311,59 @@ TEST_F(FlatQueryTest, CurrentOfNamesAnotherStatementsRow) {
   GetRecRetType result = getRecFound;
   ASSERT_EQ(keyset.getRecord(2, &result), kvSuccess);
   EXPECT_EQ(run("SELECT ID, NAME FROM emp WHERE CURRENT OF C1"), (std::vector<std::string>{"2|JONES"}));
+}
+
+}  // namespace
+
+namespace {
+
+class FlatAggregateTest : public FlatQueryTest {
+ protected:
+  // The select items' values after the aggregates are computed.
+  std::string aggregates(const std::string& sql, uint16_t* oneRow) {
+    if (prepare(sql) != kvSuccess) return "PREPARE " + std::to_string(lastError());
+    RidFileMgr keyset(statement_, head());
+    KvErrorKeeper::setErrorList(&statement_->getErrorList());
+    KvStatus status = flatComputeAggregates(statement_, head(), &keyset, oneRow);
+    KvErrorKeeper::giveUpErrorList();
+    if (status != kvSuccess) return "ERROR " + std::to_string(lastError());
+    std::string row;
+    for (uint16_t i = 0; i < head()->getItemCount(); ++i) {
+      std::string value = itemValue(i);
+      value.erase(value.find_last_not_of(' ') + 1);
+      row += (i ? "|" : "") + value;
+    }
+    return row;
+  }
+};
+
+TEST_F(FlatAggregateTest, AggregatesSkipNullsButCountAllDoesNot) {
+  struct Case {
+    const char* sql;
+    const char* values;
+  } cases[] = {
+      // PAY: SAL 100 200 300 400 500 NULL 250 100; NAME has one blank value.
+      {"SELECT COUNT(*), COUNT(SAL), SUM(SAL), MIN(SAL), MAX(SAL) FROM pay", "8|7|1850|100|500"},
+      {"SELECT AVG(SAL) FROM pay WHERE SAL <= 200", "133.333333333333"},
+      // A blank text is a value unless the connection reads blanks as NULL.
+      {"SELECT MIN(NAME), MAX(NAME), COUNT(NAME) FROM pay", "|ZED|8"},
+      {"SELECT MIN(NAME), COUNT(NAME) FROM pay WHERE NAME > 'A'", "ADAMS|7"},
+      {"SELECT COUNT(*), SUM(SAL), AVG(SAL), MIN(NAME) FROM pay WHERE 1 = 0", "0|NULL|NULL|NULL"},
+      {"SELECT COUNT(*), AVG(SAL) FROM pay WHERE SAL IS NULL", "1|NULL"},
+      {"SELECT SUM(SAL) + 1 FROM pay WHERE DEPT = 'C'", "851"},
+  };
+  for (const Case& c : cases) {
+    uint16_t oneRow = 0;
+    EXPECT_EQ(aggregates(c.sql, &oneRow), c.values) << c.sql;
+    EXPECT_EQ(oneRow, 1) << c.sql;
+  }
+}
+
+TEST_F(FlatAggregateTest, ColumnsBesideAggregatesKeepEveryRow) {
+  uint16_t oneRow = 9;
+  EXPECT_EQ(aggregates("SELECT COUNT(*), NAME FROM emp", &oneRow).substr(0, 2), "3|");
+  EXPECT_EQ(oneRow, 0);
+  EXPECT_EQ(run("SELECT NAME FROM emp").size(), 3u);
 }
 
 }  // namespace

@@ -1,0 +1,129 @@
+// Aggregate accumulation; see flat_aggregates.h.
+#include "flat/query/flat_aggregates.h"
+
+#include "flat/expr/flat_byte_code.h"
+#include "flat/expr/flat_evaluator.h"
+#include "flat/query/flat_agg_field.h"
+#include "flat/query/flat_keyset.h"
+#include "flat/sql/flat_descriptor.h"
+#include "flat/sql/flat_select_field.h"
+
+#include <cstring>
+
+namespace {
+
+int isCountAll(const FlatAggField* record) {
+  return (record->flags & FlatAggField::aggCount) && record->program && record->program[0] == opText &&
+         record->program[1] == 'A' && record->program[2] == 0;
+}
+
+// Texts compare without their trailing blanks.
+int compareText(const uint8_t* a, uint32_t aLength, const uint8_t* b, uint32_t bLength) {
+  while (aLength && a[aLength - 1] == ' ') --aLength;
+  while (bLength && b[bLength - 1] == ' ') --bLength;
+  const uint32_t common = aLength < bLength ? aLength : bLength;
+  const int c = std::memcmp(a, b, common);
+  if (c) return c;
+  return aLength < bLength ? -1 : aLength > bLength ? 1 : 0;
+}
+
+// Whether the item's program reads a column before its first aggregate.
+int readsColumnOutsideAggregate(const uint8_t* program) {
+  for (const uint8_t* op = program; *op != opEnd; op = getNextOp(op)) {
+    if (*op == opAggregate) return 0;
+    if (*op == opColumn || *op == opRowId) return 1;
+  }
+  return 0;
+}
+
+}  // namespace
+
+KvStatus flatAccumulate(FlatAggField* record, const uint8_t* value, int16_t length, uint8_t kind) {
+  const int isNull = length <= 0 && kind != flatEvalText && kind != flatEvalFunctionText;
+  if (isNull && !isCountAll(record)) return kvSuccess;
+  ++record->count;
+  if (record->flags & FlatAggField::aggCount) return kvSuccess;
+  const uint32_t bytes = length > 0 ? uint32_t(length) : 0;
+  if (kind == flatEvalNumber || kind == flatEvalDate) {
+    double incoming = 0, current = 0;
+    if (bytes < 8 || record->size < 8) return kvSuccess;
+    std::memcpy(&incoming, value, 8);
+    std::memcpy(&current, record->value, 8);
+    if (record->count == 1) current = incoming;
+    else if (record->flags & (FlatAggField::aggSum | FlatAggField::aggAvg)) current += incoming;
+    else if ((record->flags & FlatAggField::aggMin) && incoming < current) current = incoming;
+    else if ((record->flags & FlatAggField::aggMax) && incoming > current) current = incoming;
+    std::memcpy(record->value, &current, 8);
+    return kvSuccess;
+  }
+  if (kind == flatEvalLogical) {
+    if (bytes < 1) return kvSuccess;
+    if (record->count == 1 || ((record->flags & FlatAggField::aggMin) && value[0] < record->value[0]) ||
+        ((record->flags & FlatAggField::aggMax) && value[0] > record->value[0]))
+      record->value[0] = value[0];
+    else if (record->flags & (FlatAggField::aggSum | FlatAggField::aggAvg))
+      record->value[0] = uint8_t(record->value[0] + value[0]);
+    return kvSuccess;
+  }
+  // Text: kept with its terminator, cut to the record's size.
+  const uint32_t room = record->size ? record->size - 1u : 0u;
+  const uint32_t kept = bytes < room ? bytes : room;
+  const uint32_t currentLength = uint32_t(strnlen(reinterpret_cast<const char*>(record->value), record->size));
+  const int c = record->count == 1 ? 0 : compareText(value, kept, record->value, currentLength);
+  if (record->count == 1 || ((record->flags & FlatAggField::aggMin) && c < 0) ||
+      ((record->flags & FlatAggField::aggMax) && c > 0)) {
+    if (kept) std::memcpy(record->value, value, kept);
+    if (record->size) record->value[kept] = 0;
+  }
+  return kvSuccess;
+}
+
+KvStatus flatComputeAggregates(FlatStatement* statement, FlatSqlDesc* query, RidFileMgr* keyset, uint16_t* oneRow) {
+  *oneRow = 0;
+  query->clearFlags(FlatSqlDesc::flagAggregatesComputed);
+  KvArray& records = query->getAggregates();
+  if (records.getCount() == 0) return kvSuccess;
+  for (uint16_t i = 0; i < records.getCount(); ++i) {
+    auto* record = static_cast<FlatAggField*>(records.getAt(i));
+    record->count = 0;
+    std::memset(record->value, 0, record->size ? record->size : 1);
+  }
+  int onlyAggregates = 1;
+  for (uint16_t i = 0; i < query->getItemCount(); ++i) {
+    const FlatSelectField* item = query->getItem(i);
+    if (item->isPlainColumn() || readsColumnOutsideAggregate(item->code)) onlyAggregates = 0;
+  }
+  if (onlyAggregates && query->getTableCount() == 1) query->addFlags(FlatSqlDesc::flagAggregatesOnly);
+
+  static thread_local uint8_t value[flatEvalScratchBytes];
+  for (uint32_t row = 1;; ++row) {
+    GetRecRetType result = getRecFound;
+    if (keyset->getRecord(row, &result) != kvSuccess) return kvFailure;
+    if (result == getRecPastEnd) break;
+    if (result == getRecGone) continue;
+    for (uint16_t i = 0; i < records.getCount(); ++i) {
+      auto* record = static_cast<FlatAggField*>(records.getAt(i));
+      int16_t length = 0;
+      uint8_t kind = 0;
+      if (evalExpr(statement, query, nullptr, record->program, value, sizeof(value), 0, &length, &kind) != kvSuccess)
+        return kvFailure;
+      if (flatAccumulate(record, value, length, kind) != kvSuccess) return kvFailure;
+    }
+  }
+  for (uint16_t i = 0; i < records.getCount(); ++i) {
+    auto* record = static_cast<FlatAggField*>(records.getAt(i));
+    if ((record->flags & FlatAggField::aggAvg) && record->count && record->size >= 8) {
+      double sum = 0;
+      std::memcpy(&sum, record->value, 8);
+      sum /= double(record->count);
+      std::memcpy(record->value, &sum, 8);
+    }
+  }
+  if (onlyAggregates) {
+    // One row of aggregate values, also over no rows: COUNT 0, the others
+    // NULL (their count is 0).
+    *oneRow = 1;
+    query->addFlags(FlatSqlDesc::flagAggregatesComputed);
+  }
+  return kvSuccess;
+}
