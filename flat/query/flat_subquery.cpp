@@ -1,32 +1,184 @@
-// Subquery answers for the evaluator; see flat_subquery.h. The subquery
-// stage (result rows of subqueries, their sort and search) replaces these.
+// Subquery answers for the evaluator; see flat_subquery.h. Each question
+// runs the subquery's keyset afresh for the current rows of the enclosing
+// queries (so a correlated subquery sees them) and walks its rows:
+// EXISTS stops at the first row; IN, ANY and ALL compare the tested value
+// with the select item of each row, passing over rows whose value is NULL;
+// a scalar subquery has at most one row.
+//
+// Quantified comparisons hold as SQL states them: x = ALL is TRUE exactly
+// when every row equals x, ALL over no row is TRUE, ANY over no row FALSE.
 #include "flat/query/flat_subquery.h"
 
 #include "base/base_error_list.h"
 #include "base/base_messages.h"
+#include "flat/connection/flat_file_desc.h"
+#include "flat/expr/flat_byte_code.h"
+#include "flat/expr/flat_evaluator.h"
+#include "flat/flat_errors.h"
+#include "flat/flat_message_ids.h"
+#include "flat/query/flat_aggregates.h"
+#include "flat/query/flat_keyset.h"
+#include "flat/sql/flat_descriptor.h"
+#include "flat/sql/flat_select_field.h"
+#include "util/byte_order.h"
+
+#include <cstring>
 
 namespace {
 
-KvStatus notYet() {
-  addOdbcError(stateNotCapable);
-  return kvFailure;
+FlatSqlDesc* subqueryOf(FlatSqlDesc* query, uint16_t index) {
+  if (!query || index >= query->getSubqueries().getCount()) {
+    addFlatError(stateGeneral, msgExpressionLimit);
+    return nullptr;
+  }
+  return static_cast<FlatSqlDesc*>(query->getSubqueries().getAt(index));
+}
+
+// The value of the subquery's select item on its current row.
+KvStatus itemValue(FlatStatement* statement, FlatSqlDesc* sub, uint8_t* out, uint32_t capacity, int16_t* length,
+                   uint8_t* kind) {
+  const FlatSelectField* item = sub->getItemCount() ? sub->getItem(0) : nullptr;
+  if (!item) {
+    *length = 0;
+    *kind = flatEvalNull;
+    return kvSuccess;
+  }
+  if (!item->isPlainColumn())
+    return evalExpr(statement, sub, nullptr, item->code, out, capacity, 0, length, kind);
+  uint8_t program[8] = {opColumn, 0, 0, 0, 0, 0, 0, opEnd};
+  kvPutU32LE(program + 1, item->table ? item->table->getTableHandle() : 0);
+  kvPutU16LE(program + 5, item->column);
+  return evalExpr(statement, sub, nullptr, program, out, capacity, 0, length, kind);
+}
+
+int isText(uint8_t kind) { return kind == flatEvalText || kind == flatEvalFunctionText; }
+
+// -1, 0, 1 for row below, equal to, above the tested value; texts without
+// trailing blanks.
+int compareValues(const uint8_t* row, uint32_t rowLength, uint8_t rowKind, const FlatSubqueryTest& test) {
+  if ((rowKind == flatEvalNumber || rowKind == flatEvalDate) && rowLength >= 8 && test.length >= 8) {
+    double a = 0, b = 0;
+    std::memcpy(&a, row, 8);
+    std::memcpy(&b, test.value, 8);
+    return a < b ? -1 : a > b ? 1 : 0;
+  }
+  if (rowKind == flatEvalLogical && rowLength >= 1 && test.length >= 1)
+    return row[0] < test.value[0] ? -1 : row[0] > test.value[0] ? 1 : 0;
+  uint32_t a = rowLength, b = test.length;
+  while (a && row[a - 1] == ' ') --a;
+  while (b && test.value[b - 1] == ' ') --b;
+  const uint32_t common = a < b ? a : b;
+  const int c = std::memcmp(row, test.value, common);
+  if (c) return c < 0 ? -1 : 1;
+  return a < b ? -1 : a > b ? 1 : 0;
+}
+
+// Whether "row c value" holds (the comparison is written value c row, so
+// the row stands on the right).
+int holds(uint8_t comparison, int rowAgainstValue) {
+  switch (comparison) {
+    case opGreater: return rowAgainstValue < 0;        // value > row
+    case opGreaterEqual: return rowAgainstValue <= 0;  // value >= row
+    case opLess: return rowAgainstValue > 0;
+    case opLessEqual: return rowAgainstValue >= 0;
+    case opEqual: return rowAgainstValue == 0;
+    case opNotEqual: return rowAgainstValue != 0;
+    default: return 0;
+  }
+}
+
+// Walks the subquery's rows; visit(value, length, kind) returns 0 to stop.
+template <typename Visit>
+KvStatus eachRow(FlatStatement* statement, FlatSqlDesc* sub, Visit visit) {
+  RidFileMgr keyset(statement, sub);
+  static thread_local uint8_t value[flatEvalScratchBytes];
+  if (sub->getAggregates().getCount()) {
+    // A subquery of aggregates only is one row of their values.
+    uint16_t oneRow = 0;
+    if (flatComputeAggregates(statement, sub, &keyset, &oneRow) != kvSuccess) return kvFailure;
+    if (oneRow) {
+      int16_t length = 0;
+      uint8_t kind = 0;
+      if (itemValue(statement, sub, value, sizeof(value), &length, &kind) != kvSuccess) return kvFailure;
+      visit(value, length, kind);
+      return kvSuccess;
+    }
+  }
+  for (uint32_t row = 1;; ++row) {
+    GetRecRetType result = getRecFound;
+    if (keyset.getRecord(row, &result) != kvSuccess) return kvFailure;
+    if (result == getRecPastEnd) return kvSuccess;
+    if (result == getRecGone) continue;
+    int16_t length = 0;
+    uint8_t kind = 0;
+    if (itemValue(statement, sub, value, sizeof(value), &length, &kind) != kvSuccess) return kvFailure;
+    if (!visit(value, length, kind)) return kvSuccess;
+  }
 }
 
 }  // namespace
 
-KvStatus flatSubqueryExists(FlatStatement*, FlatSqlDesc*, uint16_t, uint16_t* exists) {
+KvStatus flatSubqueryExists(FlatStatement* statement, FlatSqlDesc* query, uint16_t index, uint16_t* exists) {
   *exists = 0;
-  return notYet();
+  FlatSqlDesc* sub = subqueryOf(query, index);
+  if (!sub) return kvFailure;
+  RidFileMgr keyset(statement, sub);
+  GetRecRetType result = getRecFound;
+  if (keyset.getRecord(1, &result) != kvSuccess) return kvFailure;
+  *exists = result == getRecFound;
+  return kvSuccess;
 }
 
-KvStatus flatSubqueryCompare(FlatStatement*, FlatSqlDesc*, uint16_t, const FlatSubqueryTest&, uint16_t* result) {
+KvStatus flatSubqueryCompare(FlatStatement* statement, FlatSqlDesc* query, uint16_t index,
+                             const FlatSubqueryTest& test, uint16_t* result) {
   *result = 0;
-  return notYet();
+  FlatSqlDesc* sub = subqueryOf(query, index);
+  if (!sub) return kvFailure;
+  const int all = test.form == opAll;
+  int any = 0, every = 1;
+  KvStatus status = eachRow(statement, sub, [&](const uint8_t* value, int16_t length, uint8_t kind) {
+    if (length <= 0 && !isText(kind)) return 1;  // NULL and undecidable rows decide nothing
+    const int ok = holds(test.comparison, compareValues(value, uint32_t(length), kind, test));
+    if (ok) any = 1;
+    else every = 0;
+    return all ? every : !any;
+  });
+  if (status != kvSuccess) return kvFailure;
+  *result = uint16_t(all ? every : any);
+  return kvSuccess;
 }
 
-KvStatus flatSubqueryValue(FlatStatement*, FlatSqlDesc*, uint16_t, uint8_t*, uint32_t, uint32_t* length,
-                           uint8_t* kind) {
+KvStatus flatSubqueryValue(FlatStatement* statement, FlatSqlDesc* query, uint16_t index, uint8_t* out,
+                           uint32_t capacity, uint32_t* length, uint8_t* kind) {
   *length = 0;
-  *kind = 0;
-  return notYet();
+  *kind = flatEvalNull;
+  FlatSqlDesc* sub = subqueryOf(query, index);
+  if (!sub) return kvFailure;
+  uint32_t rows = 0;
+  KvStatus failed = kvSuccess;
+  KvStatus status = eachRow(statement, sub, [&](const uint8_t* value, int16_t valueLength, uint8_t valueKind) {
+    if (++rows > 1) return 0;
+    if (valueLength == -1) {
+      *kind = flatEvalUndecidable;
+      return 1;
+    }
+    if (valueLength <= 0 && !isText(valueKind)) return 1;
+    if (uint32_t(valueLength) > capacity) {
+      addFlatError(stateGeneral, msgExpressionLimit);
+      failed = kvFailure;
+      return 0;
+    }
+    std::memcpy(out, value, size_t(valueLength));
+    *length = uint32_t(valueLength);
+    *kind = valueKind;
+    return 1;
+  });
+  if (status != kvSuccess || failed != kvSuccess) return kvFailure;
+  if (rows > 1) {
+    addFlatError(stateGeneral, msgSubqueryRows);
+    *length = 0;
+    *kind = flatEvalNull;
+    return kvFailure;
+  }
+  return kvSuccess;
 }

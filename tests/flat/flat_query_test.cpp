@@ -367,3 +367,42 @@ TEST_F(FlatAggregateTest, ColumnsBesideAggregatesKeepEveryRow) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(FlatQueryTest, SubqueriesInWhere) {
+  struct Case {
+    const char* where;
+    std::vector<std::string> ids;
+  } cases[] = {
+      {"EXISTS (SELECT X FROM one)", {"1", "2", "3"}},
+      {"EXISTS (SELECT X FROM one WHERE X = 2)", {}},
+      {"DEPT IN (SELECT DEPT FROM dept)", {"1", "2"}},
+      {"DEPT IN (SELECT DEPT FROM dept WHERE 1 = 0)", {}},
+      {"ID = (SELECT X FROM one)", {"1"}},
+      {"ID = (SELECT X FROM one WHERE X = 5)", {}},  // no row: NULL
+      {"ID > ALL (SELECT X FROM one WHERE X = 5)", {"1", "2", "3"}},  // ALL over no row
+      {"ID > ANY (SELECT X FROM one WHERE X = 5)", {}},
+      {"ID = ALL (SELECT X FROM one)", {"1"}},
+      {"ID <> ALL (SELECT X FROM one)", {"2", "3"}},
+      {"ID >= ALL (SELECT ID FROM dept)", {}},
+      {"ID * 10 <= ANY (SELECT ID FROM dept)", {"1", "2"}},
+      {"ID * 10 = ALL (SELECT ID FROM dept)", {}},
+      // Correlated: the subquery sees the enclosing row.
+      {"EXISTS (SELECT ID FROM dept WHERE dept.DEPT = emp.DEPT)", {"1", "2"}},
+      {"(SELECT COUNT(*) FROM dept WHERE dept.DEPT = emp.DEPT) = 0", {"3"}},
+  };
+  for (const Case& c : cases) EXPECT_EQ(run(std::string("SELECT ID FROM emp WHERE ") + c.where), c.ids) << c.where;
+  // x = ALL over two equal rows holds.
+  writeTable("twice", {{"X", 'I', 4, 0}}, {{"2"}, {"2"}});
+  EXPECT_EQ(run("SELECT ID FROM emp WHERE ID = ALL (SELECT X FROM twice)"), (std::vector<std::string>{"2"}));
+  // NULL rows make no ANY true.
+  writeTable("withnull", {{"X", 'I', 4, 0}}, {{""}, {"1"}});
+  EXPECT_EQ(run("SELECT ID FROM emp WHERE ID > ANY (SELECT X FROM withnull)"), (std::vector<std::string>{"2", "3"}));
+  EXPECT_EQ(run("SELECT ID FROM emp WHERE ID <> ANY (SELECT X FROM withnull)"), (std::vector<std::string>{"2", "3"}));
+  // A scalar subquery of two rows fails with 3996.
+  EXPECT_EQ(run("SELECT ID FROM emp WHERE ID = (SELECT X FROM twice)"),
+            (std::vector<std::string>{"ERROR " + std::to_string(msgSubqueryRows)}));
+}
+
+}  // namespace
