@@ -180,7 +180,7 @@ KvWindow* kvCreateWindow(KvWindowKind kind, KvWindow* parent, uint16_t id, const
                          const KvRect* rect) {
   std::lock_guard<std::mutex> guard(windowLock);
   if (kind > kvWindowComboBox || (parent && !findLive(parent)) || (isChildKind(kind) && !parent)) {
-    addResourceError(kvMsgInvalidParameter);
+    kvAddUtilityError(kvMsgInvalidParameter);
     return nullptr;
   }
   KvWindow* w = new KvWindow(kind, id);
@@ -529,7 +529,7 @@ int32_t kvInsertListItem(KvWindow* control, int32_t index, const unsigned char* 
   KvWindow* w = findLive(control);
   int32_t count = w ? w->items_.getCount() : 0;
   if (!w || index < -1 || index > count) {
-    addResourceError(kvMsgInvalidParameter);
+    kvAddUtilityError(kvMsgInvalidParameter);
     return -1;
   }
   if (index == -1) index = count;

@@ -144,7 +144,9 @@ TEST_F(FlatQueryTest, LikePrefixRanges) {
                   sizeof(low));
     EXPECT_EQ(std::string(reinterpret_cast<char*>(low), lowLength), c.low) << c.pattern;
     EXPECT_EQ(bounded, c.bounded) << c.pattern;
-    if (bounded) EXPECT_EQ(std::string(reinterpret_cast<char*>(high), highLength), c.high) << c.pattern;
+    if (bounded) {
+      EXPECT_EQ(std::string(reinterpret_cast<char*>(high), highLength), c.high) << c.pattern;
+    }
   }
 }
 
