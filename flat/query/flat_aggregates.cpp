@@ -95,7 +95,8 @@ KvStatus flatComputeAggregates(FlatStatement* statement, FlatSqlDesc* query, Rid
   }
   if (onlyAggregates && query->getTableCount() == 1) query->addFlags(FlatSqlDesc::flagAggregatesOnly);
 
-  static thread_local uint8_t value[flatEvalScratchBytes];
+  // On the stack: a nested subquery evaluates while this one holds its value.
+  uint8_t value[flatEvalScratchBytes];
   for (uint32_t row = 1;; ++row) {
     GetRecRetType result = getRecFound;
     if (keyset->getRecord(row, &result) != kvSuccess) return kvFailure;

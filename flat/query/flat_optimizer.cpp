@@ -459,8 +459,8 @@ KvStatus loadEnd(FlatStatement* statement, FlatSqlDesc* query, FlatFileDesc* cur
   // Unloaded trailing key fields take their lowest value at the low end and
   // their highest at the high end, so that the range covers them all.
   std::memset(bound->key, high ? 0xFF : 0x00, bound->keyBytes);
-  static thread_local uint8_t value[4096];
-  static thread_local uint8_t prefix[4096];
+  uint8_t value[4096];
+  uint8_t prefix[4096];
   for (uint16_t i = 0; i < bound->count; ++i) {
     auto* expr = static_cast<FlatOptExpr*>(bound->exprs.getAt(i));
     const FlatKeyField* key = plan->index->keys[expr->key];

@@ -91,7 +91,8 @@ int holds(uint8_t comparison, int rowAgainstValue) {
 template <typename Visit>
 KvStatus eachRow(FlatStatement* statement, FlatSqlDesc* sub, Visit visit) {
   RidFileMgr keyset(statement, sub);
-  static thread_local uint8_t value[flatEvalScratchBytes];
+  // On the stack: a nested subquery evaluates while this one holds its value.
+  uint8_t value[flatEvalScratchBytes];
   if (sub->getAggregates().getCount()) {
     // A subquery of aggregates only is one row of their values.
     uint16_t oneRow = 0;
