@@ -12,7 +12,7 @@ jobs=$(nproc)
 # state that one test leaves behind for the next.
 run_whole_binaries() {
   local build=$1 binary failed=0
-  for binary in "$build"/tests/*/*_tests; do
+  for binary in $(find "$build/tests" -name '*_tests' -type f -executable | sort); do
     echo "-- $(basename "$binary"), all tests in one process"
     (cd "$(dirname "$binary")" && "./$(basename "$binary")" --gtest_brief=1) || failed=1
   done
