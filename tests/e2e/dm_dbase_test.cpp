@@ -13,6 +13,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -24,30 +25,52 @@ namespace {
 const char engineNotYet[] =
     "needs the engine's SQL statements (parser, compiler, execution); enable when they run on the dBASE driver";
 
+// unixODBC reads ODBCSYSINI and ODBCINI once a process and keeps what it
+// read of a file while the file's time stamp stays in the same second, so
+// the configuration is one directory per process with the same text for
+// every test; each test starts with an empty data directory in it.
+struct DbaseConfiguration {
+  DbaseConfiguration() {
+    char pattern[] = "/tmp/kve2edbfXXXXXX";
+    const char* made = mkdtemp(pattern);
+    dir = made ? made : "";
+    data = dir + "/data";
+    std::ofstream(dir + "/odbcinst.ini") << "[KvDbase]\nDriver=" KV_DBASE_DRIVER "\nSetup=" KV_DBASE_DRIVER "\n";
+    std::ofstream(dir + "/odbc.ini") << "[Tables]\nDriver=KvDbase\nDatabase=" << data
+                                     << "\n\n[Clipper]\nDriver=KvDbase\nDatabase=" << data
+                                     << "\nCreateType=CLIPPER\n\n[Shared]\nDriver=KvDbase\nDatabase=" << data
+                                     << "\nWorkArounds=260\n";
+    std::ofstream(dir + "/user.ini") << "";
+    setenv("ODBCSYSINI", dir.c_str(), 1);
+    setenv("ODBCINI", (dir + "/user.ini").c_str(), 1);
+  }
+  ~DbaseConfiguration() {
+    std::error_code ignored;
+    if (!dir.empty()) std::filesystem::remove_all(dir, ignored);
+  }
+  std::string dir, data;
+};
+
+const DbaseConfiguration& configuration() {
+  static DbaseConfiguration shared;
+  return shared;
+}
+
 class DbaseDriverManagerTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    char pattern[] = "/tmp/kve2edbfXXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    dir_ = pattern;
-    data_ = dir_ + "/data";
+    ASSERT_FALSE(configuration().dir.empty());
+    dir_ = configuration().dir;
+    data_ = configuration().data;
+    std::error_code ignored;
+    std::filesystem::remove_all(data_, ignored);
     ASSERT_EQ(mkdir(data_.c_str(), 0700), 0);
-    std::ofstream(dir_ + "/odbcinst.ini") << "[KvDbase]\nDriver=" KV_DBASE_DRIVER "\nSetup=" KV_DBASE_DRIVER "\n";
-    std::ofstream(dir_ + "/odbc.ini") << "[Tables]\nDriver=KvDbase\nDatabase=" << data_
-                                      << "\n\n[Clipper]\nDriver=KvDbase\nDatabase=" << data_
-                                      << "\nCreateType=CLIPPER\n\n[Shared]\nDriver=KvDbase\nDatabase=" << data_
-                                      << "\nWorkArounds=260\n";
-    std::ofstream(dir_ + "/user.ini") << "";
-    setenv("ODBCSYSINI", dir_.c_str(), 1);
-    setenv("ODBCINI", (dir_ + "/user.ini").c_str(), 1);
     ASSERT_EQ(SQLAllocEnv(&env_), SQL_SUCCESS);
     ASSERT_EQ(SQLAllocConnect(env_, &dbc_), SQL_SUCCESS);
   }
   void TearDown() override {
     SQLFreeConnect(dbc_);
     SQLFreeEnv(env_);
-    std::string command = "rm -rf " + dir_;
-    ASSERT_EQ(std::system(command.c_str()), 0);
   }
   std::string state(SQLHDBC dbc = SQL_NULL_HDBC) {
     SQLCHAR text[6] = {0}, message[512];

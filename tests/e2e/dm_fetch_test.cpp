@@ -21,8 +21,8 @@ const char dataSources[] =
 class FetchTest : public ::testing::TestWithParam<const char*> {
  protected:
   void SetUp() override {
-    // The second driver library fetches without SQLFetch being mapped.
-    std::ofstream(odbc_.dir() + "/odbcinst.ini", std::ios::app) << "ExFetchMapping=0\n";
+    // The second driver library fetches without SQLFetch being mapped
+    // (ExFetchMapping=0 in the shared odbcinst.ini).
     ASSERT_EQ(SQLAllocEnv(&env_), SQL_SUCCESS);
     ASSERT_EQ(SQLAllocConnect(env_, &dbc_), SQL_SUCCESS);
     ASSERT_TRUE(SQL_SUCCEEDED(SQLConnect(dbc_, (SQLCHAR*)GetParam(), SQL_NTS, nullptr, 0, nullptr, 0)));
