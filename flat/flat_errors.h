@@ -14,3 +14,6 @@ KV_FLAT_API KvError& addFlatError(uint16_t stateIndex, uint16_t msgId);
 KV_FLAT_API KvError& addFlatWarning(uint16_t stateIndex, uint16_t msgId);
 // An engine message with SQLSTATE 37000 (syntax error or access violation).
 KV_FLAT_API KvError& addFlatSyntaxError(uint16_t msgId);
+// 4013 naming the cursor name (length bytes, not terminated); always
+// kvFailure, for the caller to return.
+KV_FLAT_API KvStatus flatCursorNotFound(const unsigned char* name, uint16_t length);

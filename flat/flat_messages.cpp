@@ -6,6 +6,8 @@
 #include "flat/flat_errors.h"
 #include "flat/flat_message_ids.h"
 
+#include <cstring>
+
 #include "base/base_messages.h"
 #include "util/resource.h"
 
@@ -180,3 +182,12 @@ KvError& addFlatWarning(uint16_t stateIndex, uint16_t msgId) {
 }
 
 KvError& addFlatSyntaxError(uint16_t msgId) { return addFlatError(stateSyntax, msgId); }
+
+KvStatus flatCursorNotFound(const unsigned char* name, uint16_t length) {
+  unsigned char text[256];
+  const uint16_t shown = length < sizeof(text) - 1 ? length : uint16_t(sizeof(text) - 1);
+  std::memcpy(text, name, shown);
+  text[shown] = 0;
+  addFlatError(stateGeneral, msgCursorNotFound) << text;
+  return kvFailure;
+}

@@ -415,12 +415,7 @@ KvStatus Machine::currentOf(const uint8_t* op) {
     });
   }
   if (!found) {
-    unsigned char text[256];
-    const uint16_t shown = length < sizeof(text) - 1 ? length : uint16_t(sizeof(text) - 1);
-    std::memcpy(text, name, shown);
-    text[shown] = 0;
-    addFlatError(stateGeneral, msgCursorNotFound) << text;
-    return kvFailure;
+    return flatCursorNotFound(name, length);
   }
   const uint8_t byte = 1;
   return pushValue(flatEvalLogical, &byte, 1, flatEvalScratchBytes);

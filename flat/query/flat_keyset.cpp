@@ -237,12 +237,7 @@ KvStatus RidFileMgr::positionCurrentOf(int* have) {
     return other == nullptr;
   });
   if (!other) {
-    unsigned char text[256];
-    const uint16_t shown = length < sizeof(text) - 1 ? length : uint16_t(sizeof(text) - 1);
-    std::memcpy(text, name, shown);
-    text[shown] = 0;
-    addFlatError(stateGeneral, msgCursorNotFound) << text;
-    return kvFailure;
+    return flatCursorNotFound(name, length);
   }
   // The other statement's reader of the same table names the row.
   FlatFileDesc* mine = tables_[0];

@@ -166,20 +166,10 @@ TEST_F(ButtokenTest, UnmatchedQuotes) {
 // end, move on at every step and stay inside its text.
 TEST_F(ButtokenTest, ArbitraryBytesAlwaysEnd) {
   const unsigned char ranges[] = {0x81, 0x9F, 0, 0};
-  uint32_t seed = 12345;
-  auto nextByte = [&seed]() {
-    seed = seed * 1103515245u + 12345u;
-    return static_cast<unsigned char>(seed >> 16);
-  };
-  const char alphabet[] = "'\"`(){}[]+-*/.,;:=<>!?#$|_ \t\na1";
+  ArbitraryTexts texts;
   for (int round = 0; round < 400; ++round) {
     kvSetDbcsLeadBytes(round % 2 ? ranges : nullptr);
-    std::vector<unsigned char> text(1 + nextByte() % 40);
-    for (unsigned char& c : text) {
-      const unsigned char r = nextByte();
-      c = r < 128 ? static_cast<unsigned char>(alphabet[r % (sizeof(alphabet) - 1)]) : nextByte();
-      if (c == 0) c = 'z';
-    }
+    std::vector<unsigned char> text = texts.next(false);
     text.push_back(0);
     const unsigned short flags = static_cast<unsigned short>(
         (round % 7 == 5 ? 0 : round % 7) | (round % 5 == 0 ? kvButAllocLong : kvButCutLong));

@@ -319,19 +319,10 @@ TEST_F(ScannerTest, EditingNeedsAnEditableSource) {
 // scan must end, move on at every step and stay inside its text.
 TEST_F(ScannerTest, ArbitraryBytesAlwaysEnd) {
   const unsigned char ranges[] = {0x81, 0x9F, 0, 0};
-  uint32_t seed = 12345;
-  auto nextByte = [&seed]() {
-    seed = seed * 1103515245u + 12345u;
-    return static_cast<unsigned char>(seed >> 16);
-  };
-  const char alphabet[] = "'\"`(){}[]+-*/.,;:=<>!?#$|_ \t\na1";
+  ArbitraryTexts texts;
   for (int round = 0; round < 400; ++round) {
     kvSetDbcsLeadBytes(round % 2 ? ranges : nullptr);
-    std::vector<unsigned char> text(1 + nextByte() % 40);
-    for (unsigned char& c : text) {
-      const unsigned char r = nextByte();
-      c = r < 128 ? static_cast<unsigned char>(alphabet[r % (sizeof(alphabet) - 1)]) : nextByte();
-    }
+    std::vector<unsigned char> text = texts.next(true);
     KvScanner scanner(text.data(), static_cast<uint32_t>(text.size()));
     scanner.setGroupFlags(static_cast<uint16_t>(round % 4));
     scanner.setComments(round % 3 == 0);

@@ -187,3 +187,29 @@ inline std::vector<std::string> listing(const std::string& directory) {
   std::sort(names.begin(), names.end());
   return names;
 }
+
+// A fixed sequence of short arbitrary texts for the tests that every
+// tokenizer ends and stays inside its text: mostly characters that start or
+// end tokens (quotes, brackets, operators, blanks), the rest any byte.
+class ArbitraryTexts {
+ public:
+  // 1 to 40 bytes; withNul false keeps a zero byte out, for readers that
+  // take a terminated text.
+  std::vector<unsigned char> next(bool withNul) {
+    static const char alphabet[] = "'\"`(){}[]+-*/.,;:=<>!?#$|_ \t\na1";
+    std::vector<unsigned char> text(1 + nextByte() % 40);
+    for (unsigned char& c : text) {
+      const unsigned char r = nextByte();
+      c = r < 128 ? static_cast<unsigned char>(alphabet[r % (sizeof(alphabet) - 1)]) : nextByte();
+      if (c == 0 && !withNul) c = 'z';
+    }
+    return text;
+  }
+
+ private:
+  unsigned char nextByte() {
+    seed_ = seed_ * 1103515245u + 12345u;
+    return static_cast<unsigned char>(seed_ >> 16);
+  }
+  uint32_t seed_ = 12345;
+};
