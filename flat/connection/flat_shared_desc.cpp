@@ -83,7 +83,7 @@ KvStatus FlatSharedDesc::setIdentifiers(const unsigned char* name) {
 
 KvStatus FlatSharedDesc::setQualifier(const unsigned char* path) {
   if (replaceText(&qualifier_, path) != kvSuccess) return kvFailure;
-  size_t length = qualifier_ ? std::strlen(kvC(qualifier_)) : 0;
+  uint32_t length = kvTextLength(qualifier_);
   if (length > 1 && qualifier_[length - 1] == '/') qualifier_[length - 1] = 0;
   return kvSuccess;
 }
