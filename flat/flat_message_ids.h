@@ -86,4 +86,45 @@ enum FlatMessageId : uint16_t {
   // design left unchecked.
   msgTooManyTables = 4096,         // "A statement may use at most %n1 tables."
   msgRecordNumberLimit = 4097,     // "The table %s1 has too many records for record numbers (at most %n2)."
+  msgLongParamNoTable = 4098,      // "Parameter %n1 is a long value, but the statement has no table to ..."
+  msgNameTooLong = 4099,           // "The name %s1 is longer than %n2 bytes."
+};
+
+// Messages of parameters and of CREATE and DROP.
+enum FlatDdlMessageId : uint16_t {
+  msgCreateNoTable = 3820,         // "Missing table name in CREATE TABLE statement"
+  msgCreateNoLeftParen = 3821,     // "Missing left parenthesis in CREATE TABLE statement"
+  msgColumnLimit = 3826,           // "The column limit of %n1 has been exceeded."
+  msgIndexNoColumn = 3830,         // "Missing index name in CREATE INDEX statement"
+  msgIndexNoLeftParen = 3833,      // "Missing left parenthesis in CREATE INDEX statement"
+  msgDropNoTable = 3870,           // "Missing table name in DROP TABLE statement"
+  msgParamTypeMismatch = 4002,     // "The SQL type given for parameter %n1 is inconsistent with its use ..."
+  msgSaveOpenFile = 4019,          // "You cannot save to a file that is already open: %s1"
+  msgBadTypeName = 4022,           // "Invalid type name given for column %s1."
+  msgNoCreateParams = 4023,        // "Expecting creation parameters for column %s1."
+  msgBadWidth = 4024,              // "Expecting a positive integer value for column %s1's width or precision."
+  msgWidthTooLarge = 4025,         // "Width or precision for column %s1 may not be greater than %n2."
+  msgNoScale = 4026,               // "Expecting precision and scale for column %s1."
+  msgBadScaleValue = 4027,         // "Expecting a positive integer value for column %s1's scale."
+  msgScaleTooLarge = 4028,         // "Scale for column %s1 cannot be greater than the precision (%n2)."
+  msgNoRightParen = 4029,          // "Expecting ')' for column %s1."
+  msgExpectingComma = 4030,        // "Expecting a ',' after the definition of column number %n1."
+  msgExpectingOn = 4031,           // "Expecting ON table-name"
+  msgDropIndexSyntax = 4032,       // "index-name syntax should be: [index-qualifier.]index-identifier"
+  msgDeleteOpenFile = 4035,        // "You cannot delete a file that is already open: %s1"
+  msgIndexOpenTable = 4037,        // "Cannot create an index for an open table: %s1"
+  msgDropIndexOpenTable = 4038,    // "Cannot delete an index for an open table."
+  msgNotNullIgnored = 4040,        // "The not null constraint specified for column %s1 has been ignored."
+  msgColumnNotUnique = 4043,       // "Column name is not unique: %s1"
+  msgEmbeddedNul = 4045,           // "Embedded NULL terminators are not allowed in SQL_C_CHAR parameters."
+};
+
+// Engine strings naming the creation parameters of a type (the kind of a
+// type-list entry; CREATE_PARAMS of SQLGetTypeInfo).
+enum FlatCreateParamKind : uint16_t {
+  strCreateNone = 0,
+  strCreateLength = 20108,          // "length"
+  strCreateMaxLength = 20109,       // "max length"
+  strCreatePrecision = 20110,       // "precision"
+  strCreatePrecisionScale = 20111,  // "precision,scale"
 };

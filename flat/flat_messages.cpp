@@ -6,6 +6,7 @@
 #include "flat/flat_errors.h"
 #include "flat/flat_message_ids.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "base/base_messages.h"
@@ -153,6 +154,8 @@ constexpr KvMessage flatMessages[] = {
     // Limits this engine checks that the older design left unchecked.
     {4096, "A statement may use at most %n1 tables."},
     {4097, "The table %s1 has too many records for record numbers (at most %n2)."},
+    {4098, "Parameter %n1 is a long value, but the statement has no table to keep it for."},
+    {4099, "The name %s1 is longer than %n2 bytes."},
 };
 
 static_assert(flatMessages[0].id >= flatFirstMessage &&
@@ -163,7 +166,30 @@ static_assert(flatMessages[0].id >= flatFirstMessage &&
 
 KV_DEFINE_RESOURCE_FUNCTIONS(flatMessages)
 
+namespace {
+
+// The names of the creation parameters of a type, by kind.
+constexpr struct {
+  uint16_t id;
+  const char* text;
+} createParamNames[] = {
+    {strCreateLength, "length"},
+    {strCreateMaxLength, "max length"},
+    {strCreatePrecision, "precision"},
+    {strCreatePrecisionScale, "precision,scale"},
+};
+
+}  // namespace
+
 short flatLoadString(uint16_t id, unsigned char* buffer, uint32_t size) {
+  for (const auto& name : createParamNames) {
+    if (name.id != id) continue;
+    if (size == 0) return 0;
+    const size_t length = std::min<size_t>(std::strlen(name.text), size - 1);
+    std::memcpy(buffer, name.text, length);
+    buffer[length] = 0;
+    return short(length);
+  }
   return loadResourceString(buffer, id, size);
 }
 

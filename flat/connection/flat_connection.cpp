@@ -73,7 +73,8 @@ KvStatus FlatConnection::setDatabaseDirectory(const unsigned char* directory) {
 KvStatus FlatConnection::connectLogonDialogStart(SQLHWND, SQLUSMALLINT, KvValueParser*) { return finishConnect(); }
 
 short FlatConnection::getDriverResourceStr(uint16_t id, unsigned char* buffer, uint32_t size) {
-  if (id >= flatFirstMessage && id <= flatLastMessage) return flatLoadString(id, buffer, size);
+  if ((id >= flatFirstMessage && id <= flatLastMessage) || (id >= strCreateLength && id <= strCreatePrecisionScale))
+    return flatLoadString(id, buffer, size);
   return getResourceStr(id, buffer, size);
 }
 

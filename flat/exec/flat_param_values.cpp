@@ -67,6 +67,20 @@ KvStatus FlatParamValues::setValue(uint16_t marker, int16_t boundType, uint32_t 
   return kvSuccess;
 }
 
+KvStatus FlatParamValues::adoptValue(uint16_t marker, int16_t boundType, uint32_t internalType, unsigned char* value,
+                                     uint32_t length) {
+  FlatParamValue* entry = at(marker);
+  if (!entry) return kvFailure;
+  ramFree(entry->value);
+  entry->value = length ? value : nullptr;
+  if (!length) ramFree(value);
+  entry->length = length;
+  entry->boundType = boundType;
+  entry->internalType = internalType;
+  entry->longOffset = -1;
+  return kvSuccess;
+}
+
 KvStatus FlatParamValues::setLongValue(uint16_t marker, int16_t boundType, int32_t offset) {
   FlatParamValue* entry = at(marker);
   if (!entry) return kvFailure;

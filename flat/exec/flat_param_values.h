@@ -49,6 +49,10 @@ class KV_FLAT_API FlatParamValues {
   KvStatus setMarkerType(uint16_t marker, int16_t sqlType);
   // A value of length bytes in the internal form (null value: NULL).
   KvStatus setValue(uint16_t marker, int16_t boundType, uint32_t internalType, const void* value, uint32_t length);
+  // The same with a ramAlloc block of the value, which the entry takes over
+  // on success (on failure the caller still owns it).
+  KvStatus adoptValue(uint16_t marker, int16_t boundType, uint32_t internalType, unsigned char* value,
+                      uint32_t length);
   // A long value that stands in the connection's long-value store.
   KvStatus setLongValue(uint16_t marker, int16_t boundType, int32_t offset);
 

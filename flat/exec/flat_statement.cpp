@@ -224,7 +224,6 @@ KvStatus FlatStatement::rowCount(int32_t* count) {
 
 BaseField* FlatStatement::allocFld() { return new BaseField(); }
 
-KvStatus FlatStatement::bindParam(uint16_t, void*, int32_t, int) { return notCapable(); }
 
 KvStatus FlatStatement::setToPreparedState() {
   if (enterLockBracket() != kvSuccess) return kvFailure;

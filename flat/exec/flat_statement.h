@@ -109,8 +109,12 @@ class KV_FLAT_API FlatStatement : public BaseStatement {
   // 0 with nothing prepared, else the head descriptor's affected rows.
   KvStatus rowCount(int32_t* count) override;
   BaseField* allocFld() override;
-  // Parameters belong to the parameter stage; refused until it exists.
+  // Parameters (flat_param.cpp): the type check against the marker's use,
+  // then the value converted once into the engine's internal form (see
+  // flat/exec/flat_param.h); long values direct or spooled.
   KvStatus bindParam(uint16_t parameter, void* value, int32_t length, int mode) override;
+  BaseParam* allocParam() override;
+  void unbindParams() override;
   // Resets every query of the chain (record locks released) in the bracket.
   KvStatus setToPreparedState() override;
   // Destroys the descriptor chain, the sort list and the ORDER BY text,
@@ -172,6 +176,11 @@ class KV_FLAT_API FlatStatement : public BaseStatement {
   uint16_t takeParameterNumber() { return parameterNumbering_++; }
   uint16_t getParameterCount() const { return parameterNumbering_; }
   FlatParamValues* getParamValues() { return &paramValues_; }
+  // Frees the parameters' values (the markers and their types stay). The
+  // values outlive the end of a result: a scrollable cursor re-reads rows
+  // afterwards, so only a new binding, SQL_RESET_PARAMS and the return to
+  // the allocated state release them.
+  void releaseParamValues() { paramValues_.releaseValues(); }
   void setStatementKind(uint16_t kind) { statementKind_ = kind; }
   const unsigned char* getOrderByText() const { return orderByText_; }
   KvStatus setOrderByText(const unsigned char* text, uint32_t length);
@@ -206,6 +215,7 @@ class KV_FLAT_API FlatStatement : public BaseStatement {
 
  private:
   KvStatus buildLockList();
+  KvStatus bindLongParam(uint16_t parameter, BaseParam* record, void* value, int32_t length, int mode);
   // Classification (flat/sql/flat_classify.cpp).
   KvStatus classify(const unsigned char* text);
   KvStatus useDatabase(const unsigned char* text, uint32_t* position);
