@@ -1,6 +1,7 @@
 // The test file driver's connection and statement; see flattest_connection.h.
 #include "drivers/flattest/flattest_connection.h"
 
+#include "drivers/flattest/flattest_ddl.h"
 #include "drivers/flattest/flattest_message_ids.h"
 #include "flat/sql/flat_descriptor.h"
 #include "util/bos.h"
@@ -31,6 +32,8 @@ constexpr BaseInfoRow flatTestRows[] = {
     KV_INFO_U16(SQL_CURSOR_COMMIT_BEHAVIOR, SQL_CB_PRESERVE),    // 23
     KV_INFO_U16(SQL_CURSOR_ROLLBACK_BEHAVIOR, SQL_CB_PRESERVE),  // 24
     KV_INFO_U16(SQL_TXN_CAPABLE, SQL_TC_DML),                    // 46
+    KV_INFO_U16(SQL_MAX_COLUMNS_IN_INDEX, 1),                    // 98: an index is one column's flag
+    KV_INFO_U16(SQL_MAX_COLUMNS_IN_TABLE, flatTestMaxColumns),   // 101
 };
 static_assert(baseInfoRowsSorted(flatTestRows), "the driver's rows must be sorted by info type");
 const BaseInfoTable flatTestInfo = {sizeof(flatTestRows) / sizeof(flatTestRows[0]), nullptr, flatTestRows};
@@ -39,6 +42,9 @@ const BaseInfoTable flatTestInfo = {sizeof(flatTestRows) / sizeof(flatTestRows[0
 
 FlatTestConnection::FlatTestConnection(BaseEnv* env) : FlatConnection(env) {
   setInfoChain(&flatTestInfo);
+  uint16_t types = 0;
+  const BaseTypeRow* rows = flatTestTypeRows(&types);
+  setTypeTable(rows, types);
   addEngineFlags(flatInsertAllowed | flatUpdateAllowed | flatDeleteAllowed | flatIndexFiles | flatRowIdSupported |
                  flatStripQuotes);
 }
@@ -96,3 +102,25 @@ KvStatus FlatTestStatement::allocFileDesc(FlatFileDesc** out) {
 }
 
 FlatSqlDesc* FlatTestStatement::allocSqlDesc() { return new FlatSqlDesc(this); }
+
+namespace {
+
+template <class Desc>
+FlatDescriptor* allocDdl(FlatStatement* statement) {
+  auto* descriptor = new Desc(statement);
+  if (!descriptor) KvErrorKeeper::addMemoryError();
+  return descriptor;
+}
+
+}  // namespace
+
+FlatDescriptor* FlatTestStatement::allocCreateDesc() { return allocDdl<FlatTestCreateDesc>(this); }
+FlatDescriptor* FlatTestStatement::allocCrIndexDesc() { return allocDdl<FlatTestCrIndexDesc>(this); }
+FlatDescriptor* FlatTestStatement::allocDropIndexDesc() { return allocDdl<FlatTestDropIndexDesc>(this); }
+FlatDescriptor* FlatTestStatement::allocDropTableDesc() { return allocDdl<FlatTestDropTableDesc>(this); }
+
+KvStatus FlatTestConnection::createAliases(FlatDataTypeParser* parser) {
+  parser->addCandidate("INT", 1);
+  parser->addCandidate("DOUBLE PRECISION", 3);
+  return kvSuccess;
+}

@@ -19,6 +19,8 @@ class FlatTestConnection : public FlatConnection {
   short getResourceStr(uint16_t id, unsigned char* buffer, uint32_t size) override;
   void getExt(unsigned char* buffer) override;
   KvStatus checkExt(const unsigned char* ext) override;
+  // "INT" and "DOUBLE PRECISION" besides the type list's names.
+  KvStatus createAliases(FlatDataTypeParser* parser) override;
 };
 
 class FlatTestStatement : public FlatStatement {
@@ -26,4 +28,9 @@ class FlatTestStatement : public FlatStatement {
   explicit FlatTestStatement(FlatConnection* connection) : FlatStatement(connection) {}
   KvStatus allocFileDesc(FlatFileDesc** out) override;
   FlatSqlDesc* allocSqlDesc() override;
+  // CREATE and DROP (flattest_ddl.h).
+  FlatDescriptor* allocCreateDesc() override;
+  FlatDescriptor* allocCrIndexDesc() override;
+  FlatDescriptor* allocDropIndexDesc() override;
+  FlatDescriptor* allocDropTableDesc() override;
 };

@@ -176,7 +176,7 @@ uint32_t FlatTestFileDesc::ridNumber() const {
 
 KvStatus FlatTestFileDesc::openDataFile(FlatConnection* connection, const unsigned char* name) {
   for (FlatSharedDesc* shared = connection->getSharedTables(); shared; shared = shared->getNext()) {
-    if (shared->getName() && std::strcmp(kvC(shared->getName()), kvC(name)) == 0) {
+    if (flatSameTablePath(shared->getName(), name)) {
       shared_ = shared;
       buffer_.assign(table()->getLayout().recordWidth, 0);
       return makeRid();

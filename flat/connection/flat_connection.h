@@ -57,6 +57,10 @@ enum FlatEngineFlag : uint32_t {
   flatInitialFlags = 0x513500,   // the constructor's word
 };
 
+// Whether two table paths name the same file as the OS layer finds files:
+// without regard to ASCII case, "\\" read as "/".
+KV_FLAT_API int flatSameTablePath(const unsigned char* a, const unsigned char* b);
+
 // Private connection option of the file drivers: the setup dialog.
 enum : uint16_t { flatOptionSetupDialog = 1044 };
 

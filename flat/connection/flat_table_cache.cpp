@@ -80,11 +80,23 @@ void FlatConnection::trimTableCache() {
   }
 }
 
+int flatSameTablePath(const unsigned char* a, const unsigned char* b) {
+  if (!a || !b) return 0;
+  for (;; ++a, ++b) {
+    unsigned char x = *a == '\\' ? '/' : *a;
+    unsigned char y = *b == '\\' ? '/' : *b;
+    if (x >= 'a' && x <= 'z') x = uint8_t(x - 'a' + 'A');
+    if (y >= 'a' && y <= 'z') y = uint8_t(y - 'a' + 'A');
+    if (x != y) return 0;
+    if (!x) return 1;
+  }
+}
+
 uint16_t FlatConnection::isFileOpen(const unsigned char* name) {
   lockTableList();
   uint16_t open = 0;
   for (FlatSharedDesc* shared = sharedTables_; shared; shared = shared->getNext()) {
-    if (!shared->getName() || std::strcmp(kvC(shared->getName()), kvC(name)) != 0) continue;
+    if (!flatSameTablePath(shared->getName(), name)) continue;
     if (shared->isIdle()) removeSharedDesc(shared, 1, 1);
     else open = 1;
     break;

@@ -15,6 +15,7 @@
 //
 // Trailing ";"s are no part of the statement.
 #include "base/base_messages.h"
+#include "base/base_sql_string.h"
 #include "flat/connection/flat_connection.h"
 #include "flat/exec/flat_statement.h"
 #include "flat/flat_errors.h"
@@ -57,7 +58,7 @@ KvStatus FlatStatement::prepareText(const unsigned char* text) {
   return prepareCompile(nullptr);
 }
 
-KvStatus FlatStatement::prepareCompile(BaseSqlString*) {
+KvStatus FlatStatement::prepareCompile(BaseSqlString* sql) {
   freeDescriptors();
   tableHandles_.setCount(0);
   statementKind_ = flatKindNone;
@@ -66,8 +67,11 @@ KvStatus FlatStatement::prepareCompile(BaseSqlString*) {
   engineFlags_ &= ~uint32_t(stmtFresh | stmtSorted | stmtUnion);
   fieldCount_ = 0;
 
-  const unsigned char* source = sqlText_.getText() ? sqlText_.getText() : reinterpret_cast<const unsigned char*>("");
-  uint32_t length = sqlText_.getLength();
+  // The framework hands the text after escape translation; the engine's own
+  // callers (prepareText) leave it in the statement's text.
+  const KvString& given = sql ? static_cast<const KvString&>(*sql) : sqlText_;
+  const unsigned char* source = given.getText() ? given.getText() : reinterpret_cast<const unsigned char*>("");
+  uint32_t length = given.getLength();
   while (length > 0 && (source[length - 1] == ';' ||
                         (!kvIsDbcsLeadByte(source[length - 1]) && kvCharIsSpace(source[length - 1]))))
     --length;

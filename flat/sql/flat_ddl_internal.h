@@ -1,0 +1,29 @@
+// Readers shared by the CREATE and DROP parsers (flat_ddl_names.cpp).
+#pragma once
+
+#include "flat/sql/flat_ddl.h"
+#include "flat/sql/flat_sql_token.h"
+#include "util/bos.h"
+
+// Words of these statements: upper-cased, any length.
+enum : uint16_t { flatScanDdlWord = kvButModeWords | kvButAllocLong };
+
+// A table name (name mode: case kept), back-quotes removed, into a name
+// buffer; *found is 0 when no name stands at *position.
+KvStatus flatDdlReadTableName(FlatStatement* statement, const unsigned char** position, unsigned char* name,
+                              int* found);
+// A column or index identifier: one word, back-quotes removed; *found is 0
+// when the next token is no name (end of text or punctuation), and then
+// *position is left before it.
+KvStatus flatDdlReadIdentifier(FlatStatement* statement, const unsigned char** position, unsigned char* name,
+                               int* found);
+// Whether the next word is word (upper case); consumed only when it is.
+KvStatus flatDdlTakeWord(const unsigned char** position, const char* word, int* taken);
+// A whole number: read wide, so that nothing past 16 bits wraps; *found is 0
+// (position unchanged) when no number stands there.
+KvStatus flatDdlReadNumber(const unsigned char** position, uint64_t* value, int* found);
+// The checks of a table file against the connection: its full path into
+// path (bosPathBytes); whether a statement of the connection holds it open
+// and whether it exists.
+KvStatus flatDdlTableState(FlatStatement* statement, const unsigned char* name, unsigned char* path,
+                           uint16_t* open, int* exists);

@@ -1,0 +1,98 @@
+// Readers of names, words and numbers shared by the CREATE and DROP
+// parsers, and the state of a table file the name checks ask about.
+#include "flat/sql/flat_ddl_internal.h"
+
+#include "base/base_messages.h"
+#include "flat/connection/flat_connection.h"
+#include "flat/exec/flat_statement.h"
+#include "flat/flat_errors.h"
+#include "flat/flat_message_ids.h"
+#include "util/bos.h"
+#include "util/ram.h"
+
+#include <cstring>
+
+KvStatus flatCopyDdlName(unsigned char* to, const unsigned char* name, uint32_t length) {
+  if (length >= flatDdlNameBytes) {
+    addFlatSyntaxError(msgNameTooLong) << name << uint32_t(flatDdlNameBytes - 1);
+    return kvFailure;
+  }
+  std::memcpy(to, name, length);
+  to[length] = 0;
+  return kvSuccess;
+}
+
+KvStatus flatDdlReadTableName(FlatStatement* statement, const unsigned char** position, unsigned char* name,
+                              int* found) {
+  *found = 0;
+  name[0] = 0;
+  unsigned char* read = nullptr;
+  if (flatReadName(position, &read) != kvSuccess) return kvFailure;
+  if (!read) return kvSuccess;
+  KvStatus status = statement->getFlatConnection()->flatStripEngrave(read);
+  if (status == kvSuccess && read[0]) {
+    status = flatCopyDdlName(name, read, uint32_t(std::strlen(reinterpret_cast<const char*>(read))));
+    if (status == kvSuccess) *found = 1;
+  }
+  ramFree(read);
+  return status;
+}
+
+KvStatus flatDdlReadIdentifier(FlatStatement* statement, const unsigned char** position, unsigned char* name,
+                               int* found) {
+  *found = 0;
+  name[0] = 0;
+  const unsigned char* start = *position;
+  FlatToken token;
+  if (token.read(position, flatScanDdlWord) != kvSuccess) return kvFailure;
+  const bool backQuoted = token.isQuoted() && token.first() == '`';
+  if (token.isEnd() || (token.isPunctuation() && !backQuoted) || (token.isQuoted() && !backQuoted)) {
+    *position = start;
+    return kvSuccess;
+  }
+  if (flatCopyDdlName(name, token.getText(), token.getLength()) != kvSuccess) return kvFailure;
+  if (backQuoted && statement->getFlatConnection()->flatStripEngrave(name) != kvSuccess) return kvFailure;
+  *found = name[0] != 0;
+  return kvSuccess;
+}
+
+KvStatus flatDdlTakeWord(const unsigned char** position, const char* word, int* taken) {
+  *taken = 0;
+  const unsigned char* p = *position;
+  FlatToken token;
+  if (token.read(&p, flatScanOperator) != kvSuccess) return kvFailure;
+  if (token.is(word)) {
+    *position = p;
+    *taken = 1;
+  }
+  return kvSuccess;
+}
+
+KvStatus flatDdlReadNumber(const unsigned char** position, uint64_t* value, int* found) {
+  *found = 0;
+  *value = 0;
+  const unsigned char* p = *position;
+  FlatToken token;
+  if (token.read(&p, flatScanDdlWord) != kvSuccess) return kvFailure;
+  if (token.isEnd()) return kvSuccess;
+  const unsigned char* text = token.getText();
+  uint64_t number = 0;
+  for (uint32_t i = 0; i < token.getLength(); ++i) {
+    if (text[i] < '0' || text[i] > '9') return kvSuccess;
+    // Saturates: every caller's limit lies far below.
+    number = number > (UINT64_MAX - 9) / 10 ? UINT64_MAX : number * 10 + uint64_t(text[i] - '0');
+  }
+  *value = number;
+  *found = 1;
+  *position = p;
+  return kvSuccess;
+}
+
+KvStatus flatDdlTableState(FlatStatement* statement, const unsigned char* name, unsigned char* path,
+                           uint16_t* open, int* exists) {
+  FlatConnection* connection = statement->getFlatConnection();
+  if (connection->getTableFullPath(name, path) != kvSuccess) return kvFailure;
+  *open = connection->isFileOpen(path);
+  *exists = bosexist(path) ? 1 : 0;
+  return kvSuccess;
+}
