@@ -44,6 +44,16 @@ class DdlStatement : public FlatTestStatement {
   }
 };
 
+// A driver statement without DDL: the engine's own alloc operations.
+class NoDdlStatement : public FlatTestStatement {
+ public:
+  explicit NoDdlStatement(FlatConnection* c) : FlatTestStatement(c) {}
+  FlatDescriptor* allocDropTableDesc() override { return FlatStatement::allocDropTableDesc(); }
+  FlatDescriptor* allocCreateDesc() override { return FlatStatement::allocCreateDesc(); }
+  FlatDescriptor* allocCrIndexDesc() override { return FlatStatement::allocCrIndexDesc(); }
+  FlatDescriptor* allocDropIndexDesc() override { return FlatStatement::allocDropIndexDesc(); }
+};
+
 class FlatSelectTest : public FlatSqlFixture {
  protected:
   std::vector<std::string> itemNames(FlatStatement* statement = nullptr) {
@@ -92,10 +102,12 @@ TEST_F(FlatSelectTest, StatementKinds) {
   EXPECT_EQ(lastText(ddl), "Unexpected text at end of SQL statement: FOO ");
   // The engine's own statement refuses DDL it has no descriptor for, and
   // INSERT, UPDATE and DELETE until their descriptors exist.
+  auto* noDdl = flatBuild<NoDdlStatement>(static_cast<FlatConnection*>(connection_));
+  statements_.push_back(noDdl);
   for (const char* text : {"CREATE TABLE x (a CHAR(1))", "DROP INDEX x", "INSERT INTO emp VALUES (1)",
                            "UPDATE emp SET ID = 1", "DELETE FROM emp"}) {
-    EXPECT_EQ(prepare(text), kvFailure) << text;
-    EXPECT_EQ(lastState(), "S1C00") << text;
+    EXPECT_EQ(prepare(text, noDdl), kvFailure) << text;
+    EXPECT_EQ(lastState(noDdl), "S1C00") << text;
   }
   // CREATE INDEX inside a transaction only on a driver that allows it.
   autocommit(connection_, false);
