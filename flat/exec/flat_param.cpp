@@ -249,16 +249,18 @@ KvStatus FlatStatement::bindParam(uint16_t parameter, void* value, int32_t lengt
   if (!buffer) return kvFailure;
   std::memset(buffer, 0, bufferBytes + 1);
   int32_t written = 0;
-  const bool measured = internalType == flatItChar || internalType == flatItBinary;
-  KvStatus status = convertCToInternal(parameter, value, length, InternalType(internalType), buffer,
-                                       measured ? &written : nullptr, bufferBytes);
+  // Exact numbers are kept as plain decimal text ("1999.5"), the form the
+  // evaluator and the change log read, not the framework's headed form.
+  const InternalType target = internalType == flatItDecimalText ? itChar : InternalType(internalType);
+  const bool measured = target == itChar || target == itBinary;
+  KvStatus status = convertCToInternal(parameter, value, length, target, buffer, measured ? &written : nullptr,
+                                       bufferBytes);
   uint32_t valueLength = 0;
   switch (internalType) {
     case flatItDouble: valueLength = 8; break;
     case flatItDate:
     case flatItTime: valueLength = 6; break;
     case flatItTimestamp: valueLength = 16; break;
-    case flatItDecimalText: valueLength = uint32_t(std::strlen(reinterpret_cast<const char*>(buffer))); break;
     default: valueLength = written > 0 ? uint32_t(written) : 0; break;
   }
   if (status == kvSuccess) status = paramValues_.adoptValue(marker, boundType, internalType, buffer, valueLength);

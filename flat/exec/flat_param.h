@@ -28,7 +28,7 @@
 //   -7, -6, -5, 4, 5, 6, 7, 8           14 double        8
 //   -3, -2                              0 binary         precision
 //   1, 12                               1 character      precision + 1
-//   2, 3                                12 decimal text  88
+//   2, 3                                12 decimal text  88 (plain text: "-12.5")
 //   9, 10, 11                           15, 16, 17       88 (6, 6, 16 used)
 //   -1, -4                              the bytes given (or their hex decoded),
 //                                       or an offset in the long-value store
