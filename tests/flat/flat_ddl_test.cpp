@@ -223,4 +223,33 @@ TEST_F(FlatDdlTest, CreatedTableIsQueried) {
   EXPECT_EQ(statement_->getFieldCount(), 2);
 }
 
+// Table files are one file whatever the case of the name and whichever
+// separator an application wrote.
+TEST(FlatTablePaths, SameFile) {
+  struct Case {
+    const char* a;
+    const char* b;
+    int same;
+  } cases[] = {
+      {"/d/emp.ftt", "/d/emp.ftt", 1}, {"/d/EMP.FTT", "/d/emp.ftt", 1}, {"/d\\Emp.ftt", "/D/emp.FTT", 1},
+      {"/d/emp.ftt", "/d/emp2.ftt", 0}, {"/d/emp.ftt", "/e/emp.ftt", 0}, {"/d/emp", "/d/emp.ftt", 0},
+  };
+  for (const Case& c : cases) EXPECT_EQ(flatSameTablePath(kvU(c.a), kvU(c.b)), c.same) << c.a << " " << c.b;
+  EXPECT_EQ(flatSameTablePath(nullptr, kvU("/d/emp.ftt")), 0);
+}
+
+// The names of the creation parameters that the type list's kinds stand for
+// (CREATE_PARAMS of SQLGetTypeInfo).
+TEST_F(FlatDdlTest, CreateParamNames) {
+  const std::pair<uint16_t, const char*> names[] = {{strCreateLength, "length"},
+                                                    {strCreateMaxLength, "max length"},
+                                                    {strCreatePrecision, "precision"},
+                                                    {strCreatePrecisionScale, "precision,scale"}};
+  for (const auto& name : names) {
+    unsigned char text[32] = {};
+    EXPECT_EQ(connection_->getDriverResourceStr(name.first, text, sizeof(text)), short(std::strlen(name.second)));
+    EXPECT_STREQ(kvC(text), name.second);
+  }
+}
+
 }  // namespace
