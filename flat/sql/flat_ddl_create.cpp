@@ -138,9 +138,7 @@ KvStatus FlatCreateDesc::parse(const unsigned char* text, uint32_t* position) {
     addFlatSyntaxError(msgCreateNoLeftParen);
     return kvFailure;
   }
-  KvStatus status = kvSuccess;
-  const uint32_t limit = statement_->getFlatConnection()->getInfoNumber(SQL_MAX_COLUMNS_IN_TABLE, &status);
-  if (status != kvSuccess) return kvFailure;
+  const uint32_t limit = flatDdlLimit(statement_, SQL_MAX_COLUMNS_IN_TABLE);
   for (;;) {
     if (parseColumn(&p) != kvSuccess) return kvFailure;
     if (limit != 0 && columns_.getCount() > limit) {

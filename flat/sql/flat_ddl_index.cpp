@@ -93,9 +93,7 @@ KvStatus FlatCrIndexDesc::parse(const unsigned char* text, uint32_t* position) {
   }
   if (canCreateIndexForTableName(tableName_) != kvSuccess) return kvFailure;
   if (parseColumnIdentifiers(&p) != kvSuccess) return kvFailure;
-  KvStatus status = kvSuccess;
-  const uint32_t limit = statement_->getFlatConnection()->getInfoNumber(SQL_MAX_COLUMNS_IN_INDEX, &status);
-  if (status != kvSuccess) return kvFailure;
+  const uint32_t limit = flatDdlLimit(statement_, SQL_MAX_COLUMNS_IN_INDEX);
   if (limit != 0 && keys_.getCount() > limit) {
     addFlatSyntaxError(msgColumnLimit) << limit;
     return kvFailure;

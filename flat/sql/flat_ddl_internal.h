@@ -27,3 +27,6 @@ KvStatus flatDdlReadNumber(const unsigned char** position, uint64_t* value, int*
 // and whether it exists.
 KvStatus flatDdlTableState(FlatStatement* statement, const unsigned char* name, unsigned char* path,
                            uint16_t* open, int* exists);
+// A limit the connection reports through SQLGetInfo (SQL_MAX_COLUMNS_IN_...);
+// 0, no limit, when the driver does not say.
+uint32_t flatDdlLimit(FlatStatement* statement, uint16_t infoType);

@@ -96,3 +96,11 @@ KvStatus flatDdlTableState(FlatStatement* statement, const unsigned char* name, 
   *exists = bosexist(path) ? 1 : 0;
   return kvSuccess;
 }
+
+uint32_t flatDdlLimit(FlatStatement* statement, uint16_t infoType) {
+  KvStatus status = kvSuccess;
+  const uint32_t limit = statement->getFlatConnection()->getInfoNumber(infoType, &status);
+  if (status == kvSuccess) return limit;
+  KvErrorKeeper::clearLastError();
+  return 0;
+}
