@@ -79,6 +79,15 @@ class FlatDdlTest(unittest.TestCase):
         self.assertFalse(os.path.exists(self.path("emp")))
         cnxn.close()
 
+    def test_type_list_names_creation_parameters(self):
+        cnxn = pyodbc.connect("DSN=Files")
+        params = {row[0]: row[5] for row in cnxn.cursor().getTypeInfo()}
+        self.assertEqual(params["CHAR"], "length")
+        self.assertEqual(params["LONG VARCHAR"], "max length")
+        self.assertEqual(params["NUMERIC"], "precision,scale")
+        self.assertIsNone(params["INTEGER"])
+        cnxn.close()
+
     def test_dropping_an_open_table(self):
         cnxn = pyodbc.connect("DSN=Files", autocommit=True)
         cursor = cnxn.cursor()
