@@ -222,7 +222,8 @@ KvStatus FlatStatement::bindParam(uint16_t parameter, void* value, int32_t lengt
       return kvFailure;
     }
   }
-  if (mode == bindWhole && length == SQL_NULL_DATA) return paramValues_.setValue(marker, boundType, flatItChar, nullptr, 0);
+  if (mode == bindWhole && length == SQL_NULL_DATA)
+    return paramValues_.setValue(marker, boundType, flatItChar, nullptr, 0);
 
   if (boundType == SQL_LONGVARCHAR || boundType == SQL_LONGVARBINARY)
     return bindLongParam(parameter, record, value, length, mode);

@@ -12,22 +12,24 @@
 //   DROP INDEX qualifier.name          (the qualifier is the table)
 //   DROP TABLE name
 //
-// Every name is kept in a buffer of flatDdlNameBytes; a longer name is
+// Column and index names are kept in buffers of flatDdlNameBytes, table
+// names (which may be paths) in buffers of a path's size; a longer name is
 // refused with 4099, never cut (a cut table name names another file).
 #pragma once
 
 #include "flat/sql/flat_descriptor.h"
+#include "util/bos.h"
 #include "util/kv_array.h"
 
 #include <vector>
 
 struct BaseTypeRow;
 
-enum : uint32_t { flatDdlNameBytes = 129 };
+enum : uint32_t { flatDdlNameBytes = 129, flatDdlTableNameBytes = bosPathBytes };
 
-// Copies length bytes of name into a name buffer (terminated); a longer one
-// gives 4099 (37000).
-KV_FLAT_API KvStatus flatCopyDdlName(unsigned char* to, const unsigned char* name, uint32_t length);
+// Copies length bytes of name into a buffer of size bytes (terminated); a
+// longer one gives 4099 (37000).
+KV_FLAT_API KvStatus flatCopyDdlName(unsigned char* to, uint32_t size, const unsigned char* name, uint32_t length);
 
 // One column of CREATE TABLE.
 class KV_FLAT_API FlatColumnDef : public KvObject {
@@ -98,7 +100,7 @@ class KV_FLAT_API FlatCreateDesc : public FlatDescriptor {
  private:
   KvStatus parseColumn(const unsigned char** position);
   KvStatus parseCreateParams(const unsigned char** position, FlatColumnDef* column, const BaseTypeRow& type);
-  unsigned char tableName_[flatDdlNameBytes] = {};
+  unsigned char tableName_[flatDdlTableNameBytes] = {};
   KvArray columns_;  // FlatColumnDef, owned
 };
 
@@ -129,7 +131,7 @@ class KV_FLAT_API FlatCrIndexDesc : public FlatDescriptor {
 
  private:
   unsigned char indexName_[flatDdlNameBytes] = {};
-  unsigned char tableName_[flatDdlNameBytes] = {};
+  unsigned char tableName_[flatDdlTableNameBytes] = {};
   KvArray keys_;  // FlatKeyColumn, owned
   uint16_t unique_ = 0;
 };
@@ -152,7 +154,7 @@ class KV_FLAT_API FlatDropIndexDesc : public FlatDescriptor {
   const unsigned char* getIndexName() const { return indexName_; }
 
  private:
-  unsigned char qualifier_[flatDdlNameBytes] = {};
+  unsigned char qualifier_[flatDdlTableNameBytes] = {};
   unsigned char indexName_[flatDdlNameBytes] = {};
 };
 
@@ -170,5 +172,5 @@ class KV_FLAT_API FlatDropTableDesc : public FlatDescriptor {
   const unsigned char* getTableName() const { return tableName_; }
 
  private:
-  unsigned char tableName_[flatDdlNameBytes] = {};
+  unsigned char tableName_[flatDdlTableNameBytes] = {};
 };

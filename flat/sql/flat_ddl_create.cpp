@@ -126,7 +126,7 @@ KvStatus FlatCreateDesc::parse(const unsigned char* text, uint32_t* position) {
   if (skip.read(&p, flatScanOperator) != kvSuccess || skip.read(&p, flatScanOperator) != kvSuccess)
     return kvFailure;
   int found = 0;
-  if (flatDdlReadTableName(statement_, &p, tableName_, &found) != kvSuccess) return kvFailure;
+  if (flatDdlReadTableName(statement_, &p, tableName_, sizeof(tableName_), &found) != kvSuccess) return kvFailure;
   if (!found) {
     addFlatSyntaxError(msgCreateNoTable);
     return kvFailure;

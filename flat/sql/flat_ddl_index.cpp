@@ -60,7 +60,7 @@ KvStatus FlatCrIndexDesc::canCreateIndexForTableName(const unsigned char* name) 
 
 KvStatus FlatCrIndexDesc::parseIndexName(const unsigned char** position) {
   int found = 0;
-  if (flatDdlReadTableName(statement_, position, indexName_, &found) != kvSuccess) return kvFailure;
+  if (flatDdlReadTableName(statement_, position, indexName_, sizeof(indexName_), &found) != kvSuccess) return kvFailure;
   if (!found) {
     addFlatSyntaxError(msgMissingIndexName);
     return kvFailure;
@@ -86,7 +86,7 @@ KvStatus FlatCrIndexDesc::parse(const unsigned char* text, uint32_t* position) {
     return kvFailure;
   }
   int found = 0;
-  if (flatDdlReadTableName(statement_, &p, tableName_, &found) != kvSuccess) return kvFailure;
+  if (flatDdlReadTableName(statement_, &p, tableName_, sizeof(tableName_), &found) != kvSuccess) return kvFailure;
   if (!found) {
     addFlatSyntaxError(msgMissingIndexTable);
     return kvFailure;
@@ -179,7 +179,7 @@ KvStatus FlatDropIndexDesc::parse(const unsigned char* text, uint32_t* position)
     addFlatSyntaxError(msgDropIndexSyntax);
     return kvFailure;
   }
-  if (flatCopyDdlName(qualifier_, p, uint32_t(dot - p)) != kvSuccess) return kvFailure;
+  if (flatCopyDdlName(qualifier_, sizeof(qualifier_), p, uint32_t(dot - p)) != kvSuccess) return kvFailure;
   if (statement_->getFlatConnection()->flatStripEngrave(qualifier_) != kvSuccess) return kvFailure;
   if (isValidQualifier(qualifier_) != kvSuccess) return kvFailure;
   p = dot + 1;
@@ -226,7 +226,7 @@ KvStatus FlatDropTableDesc::parse(const unsigned char* text, uint32_t* position)
   if (word.read(&p, flatScanOperator) != kvSuccess || word.read(&p, flatScanOperator) != kvSuccess)
     return kvFailure;
   int found = 0;
-  if (flatDdlReadTableName(statement_, &p, tableName_, &found) != kvSuccess) return kvFailure;
+  if (flatDdlReadTableName(statement_, &p, tableName_, sizeof(tableName_), &found) != kvSuccess) return kvFailure;
   if (!found) {
     addFlatSyntaxError(msgDropNoTable);
     return kvFailure;

@@ -8,11 +8,12 @@
 // Words of these statements: upper-cased, any length.
 enum : uint16_t { flatScanDdlWord = kvButModeWords | kvButAllocLong };
 
-// A table name (name mode: case kept), back-quotes removed, into a name
-// buffer; *found is 0 when no name stands at *position.
+// A table name (name mode: case kept), back-quotes removed, into a buffer
+// of size bytes (a longer name is 4099); *found is 0 when no name stands at *position.
 KvStatus flatDdlReadTableName(FlatStatement* statement, const unsigned char** position, unsigned char* name,
-                              int* found);
-// A column or index identifier: one word, back-quotes removed; *found is 0
+                              uint32_t size, int* found);
+// A column or index identifier: one word, back-quotes removed, into a
+// buffer of flatDdlNameBytes; *found is 0
 // when the next token is no name (end of text or punctuation), and then
 // *position is left before it.
 KvStatus flatDdlReadIdentifier(FlatStatement* statement, const unsigned char** position, unsigned char* name,

@@ -12,9 +12,9 @@
 
 #include <cstring>
 
-KvStatus flatCopyDdlName(unsigned char* to, const unsigned char* name, uint32_t length) {
-  if (length >= flatDdlNameBytes) {
-    addFlatSyntaxError(msgNameTooLong) << name << uint32_t(flatDdlNameBytes - 1);
+KvStatus flatCopyDdlName(unsigned char* to, uint32_t size, const unsigned char* name, uint32_t length) {
+  if (length >= size) {
+    addFlatSyntaxError(msgNameTooLong) << name << uint32_t(size - 1);
     return kvFailure;
   }
   std::memcpy(to, name, length);
@@ -23,7 +23,7 @@ KvStatus flatCopyDdlName(unsigned char* to, const unsigned char* name, uint32_t 
 }
 
 KvStatus flatDdlReadTableName(FlatStatement* statement, const unsigned char** position, unsigned char* name,
-                              int* found) {
+                              uint32_t size, int* found) {
   *found = 0;
   name[0] = 0;
   unsigned char* read = nullptr;
@@ -31,7 +31,7 @@ KvStatus flatDdlReadTableName(FlatStatement* statement, const unsigned char** po
   if (!read) return kvSuccess;
   KvStatus status = statement->getFlatConnection()->flatStripEngrave(read);
   if (status == kvSuccess && read[0]) {
-    status = flatCopyDdlName(name, read, uint32_t(std::strlen(reinterpret_cast<const char*>(read))));
+    status = flatCopyDdlName(name, size, read, uint32_t(std::strlen(reinterpret_cast<const char*>(read))));
     if (status == kvSuccess) *found = 1;
   }
   ramFree(read);
@@ -50,7 +50,7 @@ KvStatus flatDdlReadIdentifier(FlatStatement* statement, const unsigned char** p
     *position = start;
     return kvSuccess;
   }
-  if (flatCopyDdlName(name, token.getText(), token.getLength()) != kvSuccess) return kvFailure;
+  if (flatCopyDdlName(name, flatDdlNameBytes, token.getText(), token.getLength()) != kvSuccess) return kvFailure;
   if (backQuoted && statement->getFlatConnection()->flatStripEngrave(name) != kvSuccess) return kvFailure;
   *found = name[0] != 0;
   return kvSuccess;

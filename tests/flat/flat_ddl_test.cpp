@@ -67,7 +67,8 @@ TEST_F(FlatDdlTest, CreateTableMakesTheFile) {
 // Statements refused at prepare, with the message, its SQLSTATE and, where
 // it names something, the text. emp, dept and one exist (the fixture).
 TEST_F(FlatDdlTest, RefusedStatements) {
-  const std::string longName(129, 'x');
+  const std::string longName(129, 'x');     // past an index or column name
+  const std::string longPath(4096, 'x');    // past any path
   struct Case {
     std::string sql;
     uint16_t message;
@@ -104,7 +105,7 @@ TEST_F(FlatDdlTest, RefusedStatements) {
       {"CREATE TABLE emp (a CHAR(1))", msgTableExists, "S0001", nullptr},
       {"CREATE TABLE EMP (a CHAR(1))", msgTableExists, "S0001", nullptr},
       {"CREATE TABLE emp.dbf (a CHAR(1))", msgBadExtension, "37000", nullptr},
-      {"CREATE TABLE " + longName + " (a CHAR(1))", msgNameTooLong, "37000", nullptr},
+      {"CREATE TABLE " + longPath + " (a CHAR(1))", msgNameTooLong, "37000", nullptr},
       {"CREATE INDEX i emp (id)", msgExpectingOn, "37000", nullptr},
       {"CREATE INDEX i ON nope (id)", msgTableNotExist, "S0002", nullptr},
       {"CREATE INDEX i ON emp id", msgIndexNoLeftParen, "37000", nullptr},
@@ -118,7 +119,9 @@ TEST_F(FlatDdlTest, RefusedStatements) {
       {"DROP INDEX nope.i", msgTableNotExist, "S0002", nullptr},
       {"DROP TABLE", msgDropNoTable, "37000", nullptr},
       {"DROP TABLE nope", msgTableNotExist, "S0002", nullptr},
-      {"DROP TABLE " + longName, msgNameTooLong, "37000", nullptr},
+      {"DROP TABLE " + longPath, msgNameTooLong, "37000", nullptr},
+      {"DROP INDEX " + longPath + ".i", msgNameTooLong, "37000", nullptr},
+      {"CREATE TABLE t (" + longName + " CHAR(1))", msgNameTooLong, "37000", nullptr},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(prepare(c.sql), kvFailure) << c.sql;
@@ -221,6 +224,12 @@ TEST_F(FlatDdlTest, CreatedTableIsQueried) {
   EXPECT_EQ(lastState(), "S0001");
   ASSERT_EQ(prepare("SELECT k, v FROM fresh WHERE k = 1"), kvSuccess) << lastText();
   EXPECT_EQ(statement_->getFieldCount(), 2);
+  // Table names are file names: no 128-byte limit of their own.
+  const std::string longName(200, 'n');
+  ASSERT_EQ(run("CREATE TABLE " + longName + " (k INTEGER)"), kvSuccess) << lastText();
+  EXPECT_TRUE(exists(longName));
+  ASSERT_EQ(run("DROP TABLE " + longName), kvSuccess) << lastText();
+  EXPECT_FALSE(exists(longName));
 }
 
 // Table files are one file whatever the case of the name and whichever
