@@ -8,6 +8,7 @@
 #include "base/base_messages.h"
 #include "flat/connection/flat_changes.h"
 #include "flat/connection/flat_connection.h"
+#include "flat/connection/flat_file_desc.h"
 #include "flat/exec/flat_statement.h"
 #include "flat/flat_errors.h"
 #include "flat/flat_message_ids.h"
@@ -274,7 +275,9 @@ KvStatus FlatStatement::bindParam(uint16_t parameter, void* value, int32_t lengt
 // change log, where pieces are spooled until the last one.
 KvStatus FlatStatement::bindLongParam(uint16_t parameter, BaseParam* record, void* value, int32_t length, int mode) {
   const uint16_t marker = uint16_t(parameter - 1);
-  auto* param = static_cast<FlatParam*>(record);
+  // The application's markers have records of allocParam; a record beyond
+  // them (the framework's own) keeps no count, and the spool's length says it.
+  auto* param = parameter <= getParamCount() ? static_cast<FlatParam*>(record) : nullptr;
   const int16_t boundType = BaseOdbc2SqlType(record->sqlType);
   FlatConnection* connection = getFlatConnection();
 
@@ -311,13 +314,13 @@ KvStatus FlatStatement::bindLongParam(uint16_t parameter, BaseParam* record, voi
   if (mode == bindLastPiece) {
     uint32_t offset = 0;
     if (flatSpoolLongValue(target, flatSpoolFinish, nullptr, 0, &offset) != kvSuccess) return kvFailure;
-    param->spooledBytes = 0;
+    if (param) param->spooledBytes = 0;
     return paramValues_.setLongValue(marker, boundType, int32_t(offset));
   }
   unsigned char* bytes = nullptr;
   uint32_t count = 0;
   if (longValueBytes(this, parameter, record, value, length, &bytes, &count) != kvSuccess) return kvFailure;
-  const uint32_t start = mode == bindNextPiece ? param->spooledBytes : 0;
+  const uint32_t start = mode != bindNextPiece ? 0 : param ? param->spooledBytes : target->getSpoolLength();
   count = fitToPrecision(record->precision, start, count);
   uint32_t offset = 0;
   const uint16_t spoolMode =
@@ -325,9 +328,8 @@ KvStatus FlatStatement::bindLongParam(uint16_t parameter, BaseParam* record, voi
   KvStatus status = flatSpoolLongValue(target, spoolMode, bytes, count, &offset);
   ramFree(bytes);
   if (status != kvSuccess) return kvFailure;
-  param->spooledBytes = start + count;
+  if (param) param->spooledBytes = mode == bindWhole ? 0 : start + count;
   if (mode == bindWhole) {
-    param->spooledBytes = 0;
     return paramValues_.setLongValue(marker, boundType, int32_t(offset));
   }
   return kvSuccess;

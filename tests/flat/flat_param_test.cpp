@@ -204,6 +204,33 @@ TEST_F(FlatParamTest, LongValues) {
   EXPECT_EQ(where(1), "TRUE");
 }
 
+// A long value put at execution in pieces is spooled piece by piece, cut
+// at the precision with 01004, and stands in the store once the pieces end.
+TEST_F(FlatParamTest, LongValueInPieces) {
+  autocommit(connection_, false);
+  ASSERT_EQ(prepareOdbc("SELECT T FROM bin WHERE T = ?"), SQL_SUCCESS);
+  ASSERT_EQ(bind(1, SQL_C_CHAR, SQL_LONGVARCHAR, 5, "", SQL_NTS), SQL_SUCCESS);
+  statement_->getParamRecord(1)->paramFlags |= BaseParam::flagChecked;
+  statement_->getErrorList().clearErrors();
+  KvErrorKeeper::setErrorList(&statement_->getErrorList());
+  char first[] = "abc", second[] = "defg";
+  EXPECT_EQ(statement_->bindParam(1, first, 3, bindFirstPiece), kvSuccess);
+  EXPECT_EQ(statement_->getErrorList().getCount(), 0u);
+  EXPECT_EQ(statement_->bindParam(1, second, 4, bindNextPiece), kvSuccess);
+  EXPECT_EQ(lastState(), "01004");
+  EXPECT_EQ(statement_->bindParam(1, nullptr, 0, bindLastPiece), kvSuccess);
+  KvErrorKeeper::giveUpErrorList();
+  ASSERT_GE(value(0)->longOffset, 0);
+  char piece[16] = {};
+  uint32_t got = 0, total = 0;
+  use(connection_);
+  ASSERT_EQ(flatReadLongValue(connection_, uint32_t(value(0)->longOffset), 0, piece, sizeof(piece), &got, &total),
+            kvSuccess);
+  useNone();
+  EXPECT_EQ(std::string(piece, got), "abcde");
+  EXPECT_EQ(total, 5u);
+}
+
 // A long value in pieces needs a table to spool to: a statement without one
 // is refused plainly.
 TEST_F(FlatParamTest, LongValueWithoutTable) {
