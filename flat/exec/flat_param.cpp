@@ -255,8 +255,11 @@ KvStatus FlatStatement::bindParam(uint16_t parameter, void* value, int32_t lengt
   // evaluator and the change log read, not the framework's headed form.
   const InternalType target = internalType == flatItDecimalText ? itChar : InternalType(internalType);
   const bool measured = target == itChar || target == itBinary;
-  KvStatus status = convertCToInternal(parameter, value, length, target, buffer, measured ? &written : nullptr,
-                                       bufferBytes);
+  // A character value's buffer holds its terminator besides the precision's
+  // bytes; the conversion may fill only those (and cuts with 01004).
+  const uint32_t room = internalType == flatItChar && bufferBytes > 1 ? bufferBytes - 1 : bufferBytes;
+  KvStatus status =
+      convertCToInternal(parameter, value, length, target, buffer, measured ? &written : nullptr, room);
   uint32_t valueLength = 0;
   switch (internalType) {
     case flatItDouble: valueLength = 8; break;

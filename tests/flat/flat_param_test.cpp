@@ -139,6 +139,12 @@ TEST_F(FlatParamTest, InternalForms) {
   EXPECT_EQ(execute(), SQL_ERROR);
   EXPECT_EQ(lastError(), msgEmbeddedNul);
 
+  // Text longer than the precision it was bound with is cut to it.
+  ASSERT_EQ(bind(1, SQL_C_CHAR, SQL_VARCHAR, 3, "JONES", SQL_NTS), SQL_SUCCESS);
+  EXPECT_EQ(execute(), SQL_SUCCESS_WITH_INFO);
+  EXPECT_EQ(lastState(), "01004");
+  EXPECT_EQ(bytes(0), "JON");
+
   // SQL_RESET_PARAMS forgets the values.
   ASSERT_EQ(bind(1, SQL_C_CHAR, SQL_VARCHAR, 10, "JONES", SQL_NTS), SQL_SUCCESS);
   ASSERT_EQ(execute(), SQL_SUCCESS);
