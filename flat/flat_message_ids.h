@@ -90,21 +90,21 @@ enum FlatMessageId : uint16_t {
   msgNameTooLong = 4099,           // "The name %s1 is longer than %n2 bytes."
 };
 
-// Messages of parameters and of CREATE and DROP.
+// Messages of parameters and of CREATE and DROP (3830 also names a missing
+// key column of CREATE INDEX).
 enum FlatDdlMessageId : uint16_t {
   msgCreateNoTable = 3820,         // "Missing table name in CREATE TABLE statement"
   msgCreateNoLeftParen = 3821,     // "Missing left parenthesis in CREATE TABLE statement"
-  msgDdlColumnNameTooLong = 3823,    // "Column name too long: %s1 "
-  msgIndexExists = 3838,           // "Cannot create index with a pre-existing index name: %s1 "
+  msgDdlColumnNameTooLong = 3823,  // "Column name too long: %s1 "
   msgColumnLimit = 3826,           // "The column limit of %n1 has been exceeded."
   msgMissingIndexName = 3830,      // "Missing index name in CREATE INDEX statement"
   msgMissingIndexTable = 3832,     // "Missing table name in CREATE INDEX statement"
-  msgIndexNoColumn = 3830,         // "Missing index name in CREATE INDEX statement"
   msgIndexNoLeftParen = 3833,      // "Missing left parenthesis in CREATE INDEX statement"
+  msgIndexExists = 3838,           // "Cannot create index with a pre-existing index name: %s1 "
   msgDropNoTable = 3870,           // "Missing table name in DROP TABLE statement"
   msgParamTypeMismatch = 4002,     // "The SQL type given for parameter %n1 is inconsistent with its use ..."
-  msgBadColumnIdentifier = 4020,   // "Column identifier %s1 is not a valid name."
   msgSaveOpenFile = 4019,          // "You cannot save to a file that is already open: %s1"
+  msgBadColumnIdentifier = 4020,   // "Column identifier %s1 is not a valid name."
   msgBadTypeName = 4022,           // "Invalid type name given for column %s1."
   msgNoCreateParams = 4023,        // "Expecting creation parameters for column %s1."
   msgBadWidth = 4024,              // "Expecting a positive integer value for column %s1's width or precision."

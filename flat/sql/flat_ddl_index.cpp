@@ -118,7 +118,7 @@ KvStatus FlatCrIndexDesc::parseColumnIdentifiers(const unsigned char** position)
     int found = 0;
     KvStatus status = flatDdlReadIdentifier(statement_, position, key->name, &found);
     if (status == kvSuccess && !found) {
-      addFlatSyntaxError(msgIndexNoColumn);
+      addFlatSyntaxError(msgMissingIndexName);
       status = kvFailure;
     }
     if (status == kvSuccess) status = canCreateColumnNameInIndex(key->name);

@@ -109,7 +109,7 @@ TEST_F(FlatDdlTest, RefusedStatements) {
       {"CREATE INDEX i emp (id)", msgExpectingOn, "37000", nullptr},
       {"CREATE INDEX i ON nope (id)", msgTableNotExist, "S0002", nullptr},
       {"CREATE INDEX i ON emp id", msgIndexNoLeftParen, "37000", nullptr},
-      {"CREATE INDEX i ON emp (,)", msgIndexNoColumn, "37000", nullptr},
+      {"CREATE INDEX i ON emp (,)", msgMissingIndexName, "37000", nullptr},
       {"CREATE INDEX i ON emp (name name)", msgExpectingComma, "37000", nullptr},
       {"CREATE INDEX i ON emp (id, name)", msgColumnLimit, "37000", "The column limit of 1 has been exceeded."},
       {"CREATE INDEX " + longName + " ON emp (id)", msgNameTooLong, "37000", nullptr},
