@@ -12,6 +12,9 @@
 #include "util/bos.h"
 
 #include <cstring>
+#include <set>
+#include <string>
+#include <vector>
 #include <strings.h>
 
 namespace {
@@ -70,6 +73,30 @@ int findColumn(const FlatTestLayout& layout, const unsigned char* name) {
   for (size_t i = 0; i < layout.columns.size(); ++i)
     if (strcasecmp(layout.columns[i].name.c_str(), reinterpret_cast<const char*>(name)) == 0) return int(i);
   return -1;
+}
+
+// Whether two live records hold the same value in column (NULLs differ
+// from everything): a unique index over them could never be kept.
+KvStatus hasDuplicateKeys(const OpenTable& table, int column, bool* duplicates) {
+  *duplicates = false;
+  const FlatTestLayout& layout = table.layout;
+  const FlatTestColumn& key = layout.columns[size_t(column)];
+  std::vector<unsigned char> record(layout.recordWidth);
+  std::set<std::string> seen;
+  for (uint32_t n = 1; n <= layout.recordCount; ++n) {
+    uint32_t read = 0;
+    const uint64_t offset = layout.headerBytes + uint64_t(n - 1) * layout.recordWidth;
+    if (bosFileRead(table.file, int64_t(offset), record.data(), layout.recordWidth, &read) != kvSuccess)
+      return kvFailure;
+    if (read != layout.recordWidth) break;  // a short file holds no more records
+    const unsigned char* at = record.data() + key.offset;
+    if (record[0] == '*' || at[0]) continue;
+    if (!seen.emplace(reinterpret_cast<const char*>(at + 1), key.size() - 1).second) {
+      *duplicates = true;
+      return kvSuccess;
+    }
+  }
+  return kvSuccess;
 }
 
 KvStatus writeFlags(const OpenTable& table, int column, uint8_t flags) {
@@ -154,7 +181,15 @@ KvStatus FlatTestCrIndexDesc::execute() {
     return kvFailure;
   }
   uint8_t flags = flatTestIndexed;
-  if (isUnique()) flags |= flatTestUnique;
+  if (isUnique()) {
+    bool duplicates = false;
+    if (hasDuplicateKeys(table, column, &duplicates) != kvSuccess) return kvFailure;
+    if (duplicates) {
+      addFlatError(stateGeneral, msgDuplicateKey);
+      return kvFailure;
+    }
+    flags |= flatTestUnique;
+  }
   if (key->descending) flags |= flatTestDescending;
   if (writeFlags(table, column, flags) != kvSuccess) return kvFailure;
   cleanUp();

@@ -186,6 +186,13 @@ TEST_F(FlatDdlTest, IndexesAndDrops) {
   EXPECT_EQ(run("DROP INDEX emp.name"), kvFailure);
   EXPECT_EQ(lastError(), msgFlatTestNoIndex);
 
+  // A unique index over equal values is refused and nothing is written.
+  writeTable("twice", {{"K", 'I', 4, 0}, {"V", 'C', 2, 0}}, {{"1", "a"}, {"2", "a"}, {"", ""}, {"", "b"}});
+  EXPECT_EQ(run("CREATE UNIQUE INDEX u ON twice (v)"), kvFailure);
+  EXPECT_EQ(lastError(), msgDuplicateKey);
+  EXPECT_EQ(layoutOf("twice").columns[1].flags, 0);
+  // NULLs are no duplicates.
+  ASSERT_EQ(run("CREATE UNIQUE INDEX u ON twice (k)"), kvSuccess) << lastText();
   ASSERT_EQ(run("CREATE UNIQUE INDEX u ON dept (id)"), kvSuccess) << lastText();
   EXPECT_EQ(layoutOf("dept").columns[0].flags, flatTestIndexed | flatTestUnique);
 
