@@ -99,6 +99,38 @@ KvStatus hasDuplicateKeys(const OpenTable& table, int column, bool* duplicates) 
   return kvSuccess;
 }
 
+// Makes a new table file that must not exist: the header is written to a
+// file beside it, which then takes the name only if the name is still free,
+// so a table another process made meanwhile is never truncated.
+KvStatus createNewTable(const unsigned char* path, const std::vector<FlatTestColumn>& columns) {
+  FlatTestLayout layout;
+  layout.columns = columns;
+  std::string reason;
+  if (!flatTestCheckLayout(&layout, &reason)) {
+    addOdbcError(stateGeneral, msgFlatTestBadFile) << path << reason.c_str();
+    return kvFailure;
+  }
+  const std::vector<unsigned char> header = flatTestHeader(layout);
+  unsigned char temp[bosPathBytes] = {};
+  int file = 0;
+  if (bosReplaceOpen(path, temp, &file) != kvSuccess) return kvFailure;
+  if (bosFileWrite(file, 0, header.data(), uint32_t(header.size())) != kvSuccess || bosupdir(file) != kvSuccess) {
+    bosReplaceAbort(file, temp);
+    return kvFailure;
+  }
+  KvStatus status = bosFileClose(file);
+  if (status == kvSuccess) status = bosrname(temp, path);
+  if (status != kvSuccess) {
+    kvIgnoreStatus(bosFileDelete(temp));  // clean-up; the first failure stands
+    if (bosexist(path)) {
+      KvErrorKeeper::clearLastError();
+      addFlatError(stateTableExists, msgTableExists) << path;
+    }
+    return kvFailure;
+  }
+  return kvSuccess;
+}
+
 KvStatus writeFlags(const OpenTable& table, int column, uint8_t flags) {
   return bosFileWrite(table.file, flatTestHeaderBytes + uint64_t(column) * flatTestColumnBytes + 33, &flags, 1);
 }
@@ -148,7 +180,7 @@ KvStatus FlatTestCreateDesc::execute() {
   if (canCreateTableName(getTableName()) != kvSuccess) return kvFailure;
   unsigned char path[bosPathBytes];
   if (statement_->getFlatConnection()->getTableFullPath(getTableName(), path) != kvSuccess) return kvFailure;
-  if (flatTestCreateTable(path, columns) != kvSuccess) return kvFailure;
+  if (createNewTable(path, columns) != kvSuccess) return kvFailure;
   cleanUp();
   return kvSuccess;
 }
