@@ -103,6 +103,48 @@ class FlatDdlTest(unittest.TestCase):
         cnxn.close()
 
 
+class FlatParameterBindTest(unittest.TestCase):
+    """What pyodbc's parameters meet when a SELECT executes: the type check,
+    wide text converted to the single-byte character set, NULL, embedded NULs.
+    (Fetching the rows is the business of FlatParameterTest.)"""
+
+    @classmethod
+    def setUpClass(cls):
+        FlatDdlTest.setUpClass.__func__(cls)
+
+    @classmethod
+    def tearDownClass(cls):
+        shutil.rmtree(cls.dir, ignore_errors=True)
+
+    def test_parameters_of_an_executed_select(self):
+        cnxn = pyodbc.connect("DSN=Files")
+        cursor = cnxn.cursor()
+        cursor.execute("CREATE TABLE words (id INTEGER, word CHAR(10), raw BINARY(2))")
+        # Text with characters of Windows-1252 beyond ASCII, a number, NULL,
+        # bytes: all accepted.
+        cursor.execute("SELECT id FROM words WHERE word = ? AND id = ?", "caf\u00e9 \u20ac", 1)
+        cursor.execute("SELECT id FROM words WHERE word = ?", None)
+        cursor.execute("SELECT id FROM words WHERE raw = ?", b"AB")
+        # Text where the statement compares with a number: 07006.
+        with self.assertRaises(pyodbc.Error) as caught:
+            cursor.execute("SELECT id FROM words WHERE id = ?", "one")
+        self.assertEqual(caught.exception.args[0], "07006")
+        self.assertIn("The SQL type given for parameter 1 is inconsistent with its use in the SQL Statement.",
+                      caught.exception.args[1])
+        # A character the connection's character set lacks is an error,
+        # never a silent "?".
+        with self.assertRaises(pyodbc.Error):
+            cursor.execute("SELECT id FROM words WHERE word = ?", "\u4e00")
+        # A zero character inside the text.
+        with self.assertRaises(pyodbc.Error) as caught:
+            cursor.execute("SELECT id FROM words WHERE word = ?", "ab\x00c")
+        self.assertIn("Embedded NULL terminators are not allowed", caught.exception.args[1])
+        cnxn.rollback()
+        cursor.close()
+        cnxn.cursor().execute("DROP TABLE words")
+        cnxn.close()
+
+
 class FlatParameterTest(unittest.TestCase):
     """Parameters with pyodbc's defaults; they need INSERT and SELECT to
     execute and fetch, and are skipped, saying so, until they do."""
@@ -140,10 +182,7 @@ class FlatParameterTest(unittest.TestCase):
         with self.assertRaises(pyodbc.Error):
             self.cursor.execute("SELECT id FROM words WHERE word = ?", "\u4e00")
 
-    def test_type_check_and_null(self):
-        with self.assertRaises(pyodbc.Error) as caught:
-            self.cursor.execute("SELECT id FROM words WHERE id = ?", "one")
-        self.assertEqual(caught.exception.args[0], "07006")
+    def test_null_matches_nothing(self):
         self.assertEqual(self.cursor.execute("SELECT id FROM words WHERE word = ?", None).fetchall(), [])
 
     def test_long_values(self):
