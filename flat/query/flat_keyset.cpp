@@ -154,6 +154,20 @@ KvStatus RidFileMgr::reset() {
   return kvSuccess;
 }
 
+KvStatus RidFileMgr::beginWritten() {
+  if (start() != kvSuccess) return kvFailure;
+  file_->truncate();
+  rows_ = 0;
+  ended_ = 1;
+  return kvSuccess;
+}
+
+KvStatus RidFileMgr::appendRid() {
+  if (setRid(rows_ + 1) != kvSuccess) return kvFailure;
+  ++rows_;
+  return kvSuccess;
+}
+
 KvStatus RidFileMgr::setRid(uint32_t row) {
   if (start() != kvSuccess) return kvFailure;
   if (row == 0 || row > rows_ + 1) {

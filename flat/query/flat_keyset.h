@@ -63,6 +63,11 @@ class KV_FLAT_API RidFileMgr {
   // Rows in the keyset so far, and whether the scan has ended (then it is
   // the query's row count).
   uint32_t getRows() const { return rows_; }
+  // Empties the keyset for rows written in an order of the caller's (a
+  // sort): the keyset is then complete, holding what appendRid writes.
+  KvStatus beginWritten();
+  // Writes the tables' current identifiers as the next row.
+  KvStatus appendRid();
   int isComplete() const { return ended_; }
   uint32_t getEntryBytes() const { return entryBytes_; }
 

@@ -1,0 +1,204 @@
+// ORDER BY: the keyset's rows re-ordered through KvSort (see flat_sort.h).
+#include "flat/query/flat_sort.h"
+
+#include "base/base_message_ids.h"
+#include "flat/connection/flat_file_desc.h"
+#include "flat/connection/flat_rid.h"
+#include "flat/connection/flat_shared_desc.h"
+#include "flat/exec/flat_statement.h"
+#include "flat/expr/flat_byte_code.h"
+#include "flat/expr/flat_compiler.h"
+#include "flat/expr/flat_evaluator.h"
+#include "flat/flat_errors.h"
+#include "flat/flat_message_ids.h"
+#include "flat/query/flat_index_desc.h"
+#include "flat/query/flat_keyset.h"
+#include "flat/query/flat_optimizer.h"
+#include "flat/sql/flat_descriptor.h"
+#include "flat/sql/flat_sql_token.h"
+#include "util/ram.h"
+#include "util/sort.h"
+
+#include <cstring>
+#include <vector>
+
+namespace {
+
+// One compiled ORDER BY item and its place in the sort record.
+struct SortItem {
+  uint8_t* program = nullptr;  // ramAlloc'd, owned
+  uint16_t offset = 0;
+  uint16_t length = 0;  // tag byte + value bytes
+  int descending = 0;
+};
+
+struct SortItems {
+  std::vector<SortItem> items;
+  ~SortItems() {
+    for (SortItem& item : items) ramFree(item.program);
+  }
+};
+
+int isTextType(int16_t type) { return type == 1 || type == 12 || type == -1; }
+
+// Compiles the list into items at increasing offsets; *recordBytes gets the
+// bytes the keys take.
+KvStatus compileItems(FlatStatement* statement, FlatSqlDesc* query, const unsigned char* text, SortItems* out,
+                      uint32_t* recordBytes) {
+  uint32_t programBytes = 0;
+  uint32_t offset = 0;
+  for (;;) {
+    FlatCodeBuffer code;
+    int16_t type = 0;
+    uint16_t width = 0;
+    uint16_t length = 0;
+    if (statement->compileExpr(query, nullptr, &text, &code, &type, &width, flatModeOrderBy, &length) != kvSuccess)
+      return kvFailure;
+    // The programs together are bounded: an item that does not fit fails
+    // before anything is written past the capacity.
+    if (length > flatSortProgramBytes - programBytes) {
+      addFlatError(stateGeneral, msgExpressionLimit);
+      return kvFailure;
+    }
+    programBytes += length;
+    SortItem item;
+    uint32_t valueBytes = 8;
+    if (isTextType(type)) valueBytes = width > flatSortTextLimit ? uint32_t(flatSortTextLimit) : (width ? width : 1u);
+    item.length = uint16_t(1 + (valueBytes < 8 ? 8 : valueBytes));
+    item.offset = uint16_t(offset);
+    item.program = code.release();
+    if (!item.program) {
+      addOdbcError(stateMemory);
+      return kvFailure;
+    }
+    out->items.push_back(item);
+    offset += item.length;
+    if (offset > 0xF000 || out->items.size() >= kvSortMaxKeys) {
+      addFlatError(stateGeneral, msgExpressionLimit);
+      return kvFailure;
+    }
+
+    FlatToken token;
+    if (token.read(&text, flatScanOperator) != kvSuccess) return kvFailure;
+    if (token.is("DESC") || token.is("ASC")) {
+      out->items.back().descending = token.is("DESC");
+      if (token.read(&text, flatScanOperator) != kvSuccess) return kvFailure;
+    }
+    if (token.isEnd()) break;
+    if (token.is(",")) continue;
+    addFlatError(stateSyntax, msgOrderBySyntax) << reinterpret_cast<const char*>(token.getText());
+    return kvFailure;
+  }
+  *recordBytes = offset;
+  return kvSuccess;
+}
+
+// The value of one item at slot: tag byte, then bytes that compare as the
+// values do.
+void encodeValue(const SortItem& item, const uint8_t* value, int16_t length, uint8_t kind, uint8_t* slot) {
+  std::memset(slot, 0, item.length);
+  if (length <= 0 || kind == flatEvalNull || kind == flatEvalUndecidable || kind == flatEvalOuterBlank) return;
+  slot[0] = 1;
+  uint8_t* bytes = slot + 1;
+  const uint32_t room = item.length - 1u;
+  if (kind == flatEvalNumber || kind == flatEvalDate) {
+    double number = 0;
+    std::memcpy(&number, value, sizeof number);
+    if (number == 0) number = 0;  // -0 orders as 0
+    uint64_t bits = 0;
+    std::memcpy(&bits, &number, sizeof bits);
+    // Negative numbers: every bit flipped; the rest: the sign bit set.
+    bits = (bits & 0x8000000000000000ULL) ? ~bits : (bits | 0x8000000000000000ULL);
+    for (int i = 0; i < 8; ++i) bytes[i] = uint8_t(bits >> (56 - 8 * i));
+    return;
+  }
+  if (kind == flatEvalLogical) {
+    bytes[0] = value[0];
+    return;
+  }
+  const uint32_t n = uint32_t(length) < room ? uint32_t(length) : room;
+  std::memcpy(bytes, value, n);
+  std::memset(bytes + n, ' ', room - n);
+}
+
+}  // namespace
+
+KvStatus flatSortKeyset(FlatStatement* statement, FlatSqlDesc* query, RidFileMgr* keyset,
+                        const unsigned char* orderBy, uint16_t blockLimit) {
+  SortItems items;
+  uint32_t keyBytes = 0;
+  if (compileItems(statement, query, orderBy, &items, &keyBytes) != kvSuccess) return kvFailure;
+
+  // The first read starts the keyset and fixes its entry size.
+  GetRecRetType result = getRecFound;
+  if (keyset->getRecord(1, &result) != kvSuccess) return kvFailure;
+  const uint32_t entryBytes = keyset->getEntryBytes();
+  const uint32_t recordBytes = keyBytes + entryBytes;
+  if (recordBytes > 0xFFFF) {
+    addFlatError(stateGeneral, msgExpressionLimit);
+    return kvFailure;
+  }
+  KvSort sort{uint16_t(recordBytes)};
+  if (blockLimit) sort.setBlockLimit(blockLimit);
+  const uint16_t zeroFirst = (query->getFlags() & FlatSqlDesc::flagNullAware) ? sortKeyZeroFirst : 0;
+  for (const SortItem& item : items.items) {
+    const uint16_t flags = item.descending ? uint16_t(sortKeyDescending | zeroFirst) : uint16_t(0);
+    if (sort.addKey(flags, item.offset, item.length) != kvSuccess) return kvFailure;
+  }
+
+  uint8_t value[flatSortTextLimit + 8];
+  for (uint32_t row = 1; result != getRecPastEnd; ++row) {
+    if (row > 1 && keyset->getRecord(row, &result) != kvSuccess) return kvFailure;
+    if (result != getRecFound) continue;
+    void* slot = nullptr;
+    if (sort.nextSlot(&slot) != kvSuccess) return kvFailure;
+    uint8_t* record = static_cast<uint8_t*>(slot);
+    for (const SortItem& item : items.items) {
+      int16_t length = 0;
+      uint8_t kind = 0;
+      if (evalExpr(statement, query, nullptr, item.program, value, sizeof value, 0, &length, &kind) != kvSuccess)
+        return kvFailure;
+      encodeValue(item, value, length, kind, record + item.offset);
+    }
+    uint32_t at = keyBytes;
+    uint16_t i = 0;
+    for (FlatFileDesc* table = query->getFirstTable(); table && i < query->getTableCount();
+         table = table->getNextTable(), ++i) {
+      table->getRid()->fullGet(record + at);
+      at += table->getShared()->getRidImageLength();
+    }
+  }
+
+  if (keyset->beginWritten() != kvSuccess) return kvFailure;
+  for (;;) {
+    void* sorted = nullptr;
+    if (sort.getSorted(&sorted) != kvSuccess) return kvFailure;
+    if (!sorted) break;
+    const uint8_t* record = static_cast<const uint8_t*>(sorted);
+    uint32_t at = keyBytes;
+    uint16_t i = 0;
+    for (FlatFileDesc* table = query->getFirstTable(); table && i < query->getTableCount();
+         table = table->getNextTable(), ++i) {
+      table->getRid()->fullSet(record + at);
+      at += table->getShared()->getRidImageLength();
+    }
+    if (keyset->appendRid() != kvSuccess) return kvFailure;
+  }
+  return kvSuccess;
+}
+
+KvStatus flatOrderKeyset(FlatStatement* statement, FlatSqlDesc* query, RidFileMgr* keyset, int* sorted) {
+  if (sorted) *sorted = 0;
+  const unsigned char* orderBy = statement->getOrderByText();
+  if (!orderBy || !*flatSkipWhite(orderBy)) return kvSuccess;
+  // The first read chooses every table's plan.
+  GetRecRetType result = getRecFound;
+  if (keyset->getRecord(1, &result) != kvSuccess) return kvFailure;
+  FlatFileDesc* first = query->getFirstTable();
+  const FlatOptDesc* plan = first ? first->getOptDesc() : nullptr;
+  if (!(query->getFlags() & FlatSqlDesc::flagDistinct) && plan && plan->index &&
+      flatIndexDeliversOrder(statement, query, plan->index))
+    return kvSuccess;
+  if (sorted) *sorted = 1;
+  return flatSortKeyset(statement, query, keyset, orderBy);
+}

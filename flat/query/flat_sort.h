@@ -1,0 +1,40 @@
+// Ordering a query's keyset by its ORDER BY list through the record sort.
+//
+// Each ORDER BY item is compiled (flatModeOrderBy: a bare integer is a
+// select-list position) into its own program; the programs together may
+// take at most flatSortProgramBytes bytes (3954 beyond it). Every row of the
+// keyset is evaluated into one KvSort record: per item a tag byte (0 NULL or
+// undecidable, 1 a value) and the value made byte-comparable (a number or
+// date as its double with the sign folded so that bytes order as numbers, a
+// text padded with blanks to the item's width, a logical as its byte), then
+// the row's record identifier images in FROM order. The sorted records are
+// written back as keyset rows 1, 2, ... and the keyset is complete. The sort
+// spills to its work file when memory is full, so memory stays bounded.
+//
+// Items are separated by ","; an item may be followed by ASC or DESC; any
+// other token fails with 3906 naming it. A DESC item is descending; NULLs
+// sort first in both directions. The statement's cancel request is polled
+// every 16 rows while the rows are read (4018).
+#pragma once
+
+#include "flat/flat_types.h"
+
+class RidFileMgr;
+
+enum : uint32_t {
+  flatSortProgramBytes = 2048,  // capacity of the ORDER BY key programs together
+  flatSortTextLimit = 1024,     // the widest text the evaluator yields
+};
+
+// Orders keyset (of query) by orderBy (the text after ORDER BY). blockLimit
+// (0: the sort's default) caps the sort's memory blocks, so tests can make
+// it spill.
+KV_FLAT_API KvStatus flatSortKeyset(FlatStatement* statement, FlatSqlDesc* query, RidFileMgr* keyset,
+                                    const unsigned char* orderBy, uint16_t blockLimit = 0);
+
+// The ORDER BY of an executed query: nothing without an ORDER BY text;
+// nothing either when the query is not DISTINCT and the index its first
+// table is read through already delivers the order (flatIndexDeliversOrder);
+// else flatSortKeyset. sorted (may be null) tells whether a sort ran.
+KV_FLAT_API KvStatus flatOrderKeyset(FlatStatement* statement, FlatSqlDesc* query, RidFileMgr* keyset,
+                                     int* sorted = nullptr);
