@@ -15,6 +15,7 @@
 #include "flat/query/flat_keyset.h"
 #include "flat/query/flat_optimizer.h"
 #include "flat/sql/flat_descriptor.h"
+#include "flat/sql/flat_select_field.h"
 #include "flat/sql/flat_sql_token.h"
 #include "util/ram.h"
 #include "util/sort.h"
@@ -30,6 +31,7 @@ struct SortItem {
   uint16_t offset = 0;
   uint16_t length = 0;  // tag byte + value bytes
   int descending = 0;
+  int selectItem = 0;  // a DISTINCT select item: part of the one key over all of them
 };
 
 struct SortItems {
@@ -41,12 +43,58 @@ struct SortItems {
 
 int isTextType(int16_t type) { return type == 1 || type == 12 || type == -1; }
 
+// The bytes an item's value takes in the sort record behind its tag byte.
+uint16_t slotLength(int16_t type, uint32_t width) {
+  uint32_t valueBytes = 8;
+  if (isTextType(type)) valueBytes = width > flatSortTextLimit ? uint32_t(flatSortTextLimit) : (width ? width : 1u);
+  return uint16_t(1 + (valueBytes < 8 ? 8 : valueBytes));
+}
+
+// DISTINCT: every select item behind the ordering items, as one more
+// ascending key over all of them; *recordBytes grows by their bytes.
+KvStatus addSelectItems(FlatSqlDesc* query, SortItems* out, uint32_t* recordBytes, uint32_t* distinctBytes) {
+  uint32_t offset = *recordBytes;
+  for (uint16_t i = 0; i < query->getItemCount(); ++i) {
+    const FlatSelectField* field = query->getItem(i);
+    SortItem item;
+    if (field->isPlainColumn()) {
+      FlatCodeBuffer code;
+      if (code.put(opColumn) != kvSuccess || code.putU32(field->table->getTableHandle()) != kvSuccess ||
+          code.putU16(field->column) != kvSuccess || code.put(opEnd) != kvSuccess)
+        return kvFailure;
+      item.program = code.release();
+    } else {
+      const uint32_t length = flatProgramLength(field->code);
+      item.program = static_cast<uint8_t*>(ramAlloc(length));
+      if (item.program) std::memcpy(item.program, field->code, length);
+    }
+    if (!item.program) {
+      addOdbcError(stateMemory);
+      return kvFailure;
+    }
+    item.offset = uint16_t(offset);
+    item.length = slotLength(field->engineType ? field->engineType : field->sqlType, field->precision);
+    item.selectItem = 1;
+    out->items.push_back(item);
+    offset += item.length;
+    if (offset > 0xF000) {
+      addFlatError(stateGeneral, msgExpressionLimit);
+      return kvFailure;
+    }
+  }
+  *distinctBytes = offset - *recordBytes;
+  *recordBytes = offset;
+  return kvSuccess;
+}
+
 // Compiles the list into items at increasing offsets; *recordBytes gets the
 // bytes the keys take.
 KvStatus compileItems(FlatStatement* statement, FlatSqlDesc* query, const unsigned char* text, SortItems* out,
                       uint32_t* recordBytes) {
   uint32_t programBytes = 0;
   uint32_t offset = 0;
+  *recordBytes = 0;
+  if (!text || !*flatSkipWhite(text)) return kvSuccess;
   for (;;) {
     FlatCodeBuffer code;
     int16_t type = 0;
@@ -62,9 +110,7 @@ KvStatus compileItems(FlatStatement* statement, FlatSqlDesc* query, const unsign
     }
     programBytes += length;
     SortItem item;
-    uint32_t valueBytes = 8;
-    if (isTextType(type)) valueBytes = width > flatSortTextLimit ? uint32_t(flatSortTextLimit) : (width ? width : 1u);
-    item.length = uint16_t(1 + (valueBytes < 8 ? 8 : valueBytes));
+    item.length = slotLength(type, width);
     item.offset = uint16_t(offset);
     item.program = code.release();
     if (!item.program) {
@@ -128,6 +174,10 @@ KvStatus flatSortKeyset(FlatStatement* statement, FlatSqlDesc* query, RidFileMgr
   SortItems items;
   uint32_t keyBytes = 0;
   if (compileItems(statement, query, orderBy, &items, &keyBytes) != kvSuccess) return kvFailure;
+  const uint32_t orderBytes = keyBytes;
+  uint32_t distinctBytes = 0;
+  const int distinct = (query->getFlags() & FlatSqlDesc::flagDistinct) != 0;
+  if (distinct && addSelectItems(query, &items, &keyBytes, &distinctBytes) != kvSuccess) return kvFailure;
 
   // The first read starts the keyset and fixes its entry size.
   GetRecRetType result = getRecFound;
@@ -142,9 +192,11 @@ KvStatus flatSortKeyset(FlatStatement* statement, FlatSqlDesc* query, RidFileMgr
   if (blockLimit) sort.setBlockLimit(blockLimit);
   const uint16_t zeroFirst = (query->getFlags() & FlatSqlDesc::flagNullAware) ? sortKeyZeroFirst : 0;
   for (const SortItem& item : items.items) {
+    if (item.selectItem) continue;
     const uint16_t flags = item.descending ? uint16_t(sortKeyDescending | zeroFirst) : uint16_t(0);
     if (sort.addKey(flags, item.offset, item.length) != kvSuccess) return kvFailure;
   }
+  if (distinctBytes && sort.addKey(0, uint16_t(orderBytes), uint16_t(distinctBytes)) != kvSuccess) return kvFailure;
 
   uint8_t value[flatSortTextLimit + 8];
   for (uint32_t row = 1; result != getRecPastEnd; ++row) {
@@ -172,8 +224,11 @@ KvStatus flatSortKeyset(FlatStatement* statement, FlatSqlDesc* query, RidFileMgr
   if (keyset->beginWritten() != kvSuccess) return kvFailure;
   for (;;) {
     void* sorted = nullptr;
-    if (sort.getSorted(&sorted) != kvSuccess) return kvFailure;
+    uint16_t equalKeys = 0;
+    if (sort.getSortedWithCompare(&sorted, &equalKeys) != kvSuccess) return kvFailure;
     if (!sorted) break;
+    // DISTINCT: a record equal to the one before on every key is a duplicate.
+    if (distinct && equalKeys == sort.getKeyCount()) continue;
     const uint8_t* record = static_cast<const uint8_t*>(sorted);
     uint32_t at = keyBytes;
     uint16_t i = 0;
@@ -190,13 +245,14 @@ KvStatus flatSortKeyset(FlatStatement* statement, FlatSqlDesc* query, RidFileMgr
 KvStatus flatOrderKeyset(FlatStatement* statement, FlatSqlDesc* query, RidFileMgr* keyset, int* sorted) {
   if (sorted) *sorted = 0;
   const unsigned char* orderBy = statement->getOrderByText();
-  if (!orderBy || !*flatSkipWhite(orderBy)) return kvSuccess;
+  const int distinct = (query->getFlags() & FlatSqlDesc::flagDistinct) != 0;
+  if (!distinct && (!orderBy || !*flatSkipWhite(orderBy))) return kvSuccess;
   // The first read chooses every table's plan.
   GetRecRetType result = getRecFound;
   if (keyset->getRecord(1, &result) != kvSuccess) return kvFailure;
   FlatFileDesc* first = query->getFirstTable();
   const FlatOptDesc* plan = first ? first->getOptDesc() : nullptr;
-  if (!(query->getFlags() & FlatSqlDesc::flagDistinct) && plan && plan->index &&
+  if (!distinct && plan && plan->index &&
       flatIndexDeliversOrder(statement, query, plan->index))
     return kvSuccess;
   if (sorted) *sorted = 1;

@@ -11,6 +11,11 @@
 // written back as keyset rows 1, 2, ... and the keyset is complete. The sort
 // spills to its work file when memory is full, so memory stays bounded.
 //
+// A DISTINCT query also evaluates every select item behind the ORDER BY
+// items; one ascending key covers them all, so without an ORDER BY the rows
+// come out in ascending order of their values, and a record equal to the one
+// before it on every key is dropped.
+//
 // Items are separated by ","; an item may be followed by ASC or DESC; any
 // other token fails with 3906 naming it. A DESC item is descending; NULLs
 // sort first in both directions. The statement's cancel request is polled
@@ -26,13 +31,15 @@ enum : uint32_t {
   flatSortTextLimit = 1024,     // the widest text the evaluator yields
 };
 
-// Orders keyset (of query) by orderBy (the text after ORDER BY). blockLimit
+// Orders keyset (of query) by orderBy (the text after ORDER BY; null or
+// blank for none), keeping one row of equal ones for a DISTINCT query. blockLimit
 // (0: the sort's default) caps the sort's memory blocks, so tests can make
 // it spill.
 KV_FLAT_API KvStatus flatSortKeyset(FlatStatement* statement, FlatSqlDesc* query, RidFileMgr* keyset,
                                     const unsigned char* orderBy, uint16_t blockLimit = 0);
 
-// The ORDER BY of an executed query: nothing without an ORDER BY text;
+// The ORDER BY and DISTINCT of an executed query: nothing when it has
+// neither;
 // nothing either when the query is not DISTINCT and the index its first
 // table is read through already delivers the order (flatIndexDeliversOrder);
 // else flatSortKeyset. sorted (may be null) tells whether a sort ran.

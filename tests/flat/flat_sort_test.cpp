@@ -7,6 +7,7 @@
 #include "flat/query/flat_keyset.h"
 #include "flat/query/flat_sort.h"
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -94,6 +95,28 @@ TEST_F(FlatSortTest, AnIndexThatDeliversTheOrderIsNotSorted) {
   EXPECT_EQ(ordered("SELECT ID FROM pay ORDER BY SAL DESC, ID", &sorted),
             (std::vector<std::string>{"5", "4", "3", "7", "2", "1", "8", "6"}));
   EXPECT_EQ(sorted, 1);
+}
+
+TEST_F(FlatSortTest, DistinctKeepsOneOfEqualRows) {
+  struct Case {
+    const char* sql;
+    std::vector<std::string> firsts;
+  } cases[] = {
+      {"SELECT DISTINCT DEPT FROM %s", {"", "A", "B", "C"}},
+      {"SELECT DISTINCT DEPT FROM %s ORDER BY DEPT DESC", {"C", "B", "A", ""}},
+      {"SELECT DISTINCT SAL FROM %s ORDER BY 1 DESC", {"500", "400", "300", "250", "200", "100", "-50"}},
+      {"SELECT DISTINCT DEPT, SAL FROM %s WHERE SAL = 100", {"", "A"}},
+      {"SELECT DISTINCT DEPT + 'x' FROM %s WHERE DEPT <> 'A'", {"    x", "B   x", "C   x"}},
+      {"SELECT DISTINCT ID / 100 FROM %s", {"0.01", "0.02", "0.03", "0.04", "0.05", "0.06", "0.07", "0.08"}},
+      {"SELECT DISTINCT a.DEPT FROM %s a, pay b WHERE a.DEPT = b.DEPT ORDER BY 1", {"", "A", "B", "C"}},
+  };
+  for (const Case& c : cases) {
+    for (const char* table : {"pay", "payx"}) {
+      char sql[200];
+      std::snprintf(sql, sizeof sql, c.sql, table);
+      EXPECT_EQ(ordered(sql), c.firsts) << sql << " " << lastText();
+    }
+  }
 }
 
 TEST_F(FlatSortTest, ListErrors) {
