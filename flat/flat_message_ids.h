@@ -76,6 +76,7 @@ enum FlatMessageId : uint16_t {
   msgInvalidFileFormat = 4015,     // "Invalid file format: %s1"
   msgEncryptedTable = 4016,        // "The database is encrypted and cannot be used"
   msgBadExtension = 4017,          // "Invalid file name extension: %s1"
+  msgOperationAborted = 4018,      // "Operation aborted!"
   msgTableNotExist = 4036,         // "Table does not exist: %s1"
   msgLongInExpression = 4039,      // "Driver does not support long data types in where clauses or ..."
   msgRowIdNotSupported = 4041,     // "ROWID not supported."

@@ -17,6 +17,7 @@
 #include "flat/sql/flat_descriptor.h"
 #include "flat/sql/flat_select_field.h"
 #include "flat/sql/flat_sql_token.h"
+#include "util/bos.h"
 #include "util/ram.h"
 #include "util/sort.h"
 
@@ -202,6 +203,11 @@ KvStatus flatSortKeyset(FlatStatement* statement, FlatSqlDesc* query, RidFileMgr
   for (uint32_t row = 1; result != getRecPastEnd; ++row) {
     if (row > 1 && keyset->getRecord(row, &result) != kvSuccess) return kvFailure;
     if (result != getRecFound) continue;
+    // A long sort asks every 16 rows whether the user wants it stopped.
+    if ((row & 15) == 0 && bosabort()) {
+      addFlatError(stateGeneral, msgOperationAborted);
+      return kvFailure;
+    }
     void* slot = nullptr;
     if (sort.nextSlot(&slot) != kvSuccess) return kvFailure;
     uint8_t* record = static_cast<uint8_t*>(slot);

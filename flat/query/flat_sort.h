@@ -18,8 +18,9 @@
 //
 // Items are separated by ","; an item may be followed by ASC or DESC; any
 // other token fails with 3906 naming it. A DESC item is descending; NULLs
-// sort first in both directions. The statement's cancel request is polled
-// every 16 rows while the rows are read (4018).
+// sort first in both directions (NULL-aware queries; elsewhere an empty
+// value is ordinary). Every 16 rows the OS layer's abort poll (bosabort) is
+// asked whether to stop (4018 "Operation aborted!").
 #pragma once
 
 #include "flat/flat_types.h"
