@@ -119,6 +119,13 @@ TEST_F(FlatSortTest, DistinctKeepsOneOfEqualRows) {
   }
 }
 
+TEST_F(FlatSortTest, NullsSortFirstInBothDirections) {
+  writeTable("nul", {{"ID", 'I', 4, 0}, {"SAL", 'D', 8, 0}}, {{"1", ""}, {"2", "5"}, {"3", ""}, {"4", "-1"}});
+  EXPECT_EQ(ordered("SELECT ID FROM nul ORDER BY SAL, ID"), (std::vector<std::string>{"1", "3", "4", "2"}));
+  EXPECT_EQ(ordered("SELECT ID FROM nul ORDER BY SAL DESC, ID"), (std::vector<std::string>{"1", "3", "2", "4"}));
+  EXPECT_EQ(ordered("SELECT DISTINCT SAL FROM nul").size(), 3u);
+}
+
 TEST_F(FlatSortTest, ListErrors) {
   // The list is checked when the statement is prepared, and again by the sort.
   EXPECT_EQ(ordered("SELECT ID FROM payx ORDER BY NAME DEPT"), (std::vector<std::string>{"PREPARE 3906"}));
