@@ -298,13 +298,13 @@ SQLRETURN BaseConnection::SQLTransact(SQLUSMALLINT fType) {
   flags_ &= ~flagTransaction;
   SQLRETURN result = SQL_SUCCESS;
   statements_.forEach<BaseStatement>([&](BaseStatement* statement) {
-    if (statement->getCursorState() == 0) return true;
+    if (statement->getCursorState() == cursorAllocated) return true;
     KvStatus status = kvSuccess;
     if (behaviour == SQL_CB_DELETE) {
       status = statement->applyCommitDelete((workArounds_ & waKeepPrepared) != 0);
     } else if (behaviour == SQL_CB_CLOSE) {
-      status = statement->getKind() == 1 ? statement->closePreparedStatement()
-                                         : statement->returnToAllocatedState(0);
+      status = statement->getKind() == stmtKindPrepared ? statement->closePreparedStatement()
+                                                        : statement->returnToAllocatedState(0);
     }
     if (status != kvSuccess) result = SQL_ERROR;  // the others are still visited
     return true;

@@ -31,28 +31,33 @@ enum BaseBindMode : int { bindWhole = 0, bindFirstPiece = 1, bindNextPiece = 2, 
 // Arrays that allocArrays grows.
 enum : uint16_t { arrayFields = 0x1, arrayBindings = 0x2, arrayParams = 0x4 };
 
-// What produced the statement's current state.
+// What produced the statement's current state (getKind). Only the framework
+// sets it; a driver reads it (a prepared statement's cursor closes to
+// prepared, any other's to allocated).
 enum BaseStmtKind : uint32_t {
   stmtKindAllocated = 0,
   stmtKindPrepared = 1,  // SQLPrepare
   stmtKindDirect = 2,    // SQLExecDirect
-  stmtKindCatalog = 3,   // a catalog function produced the result
+  stmtKindCatalog = 3,   // a catalog function or SQLGetTypeInfo produced the result
 };
 
-// Cursor state of a statement. The way between them:
-//   any   SQLPrepare succeeds                     -> prepared (kind prepared)
-//   0, 1  execution needs data at execution       -> executing, then needs data,
-//                                                    putting data while SQLPutData runs
-//   1, 2  execution produces a result set         -> open
-//   1, 2  execution without a result set          -> executed
-//   open  SQL_CLOSE of a prepared statement       -> prepared
-//   open  SQL_CLOSE of a direct or catalog one    -> allocated (kind allocated)
-//   any   a catalog function                      -> kind catalog; open is refused (24000)
-//   open  SQLExecute or SQLExecDirect             -> refused (24000)
-//   not 0 commit or rollback, SQL_CB_DELETE       -> allocated, or prepared and marked to be
-//                                                    prepared again under WorkArounds 0x1
-//   not 0 commit or rollback, SQL_CB_CLOSE        -> cursor closed, still prepared
-//   any   SQL_DROP                                -> the object is deleted
+// Cursor state of a statement (getCursorState). Only the framework moves it;
+// the driver operations run in the states their comments name. The way
+// between them:
+//   from                      event                               to
+//   any                       SQLPrepare succeeds                 prepared (kind prepared)
+//   allocated, prepared       execution needs data at execution   executing, then needData;
+//                                                                 puttingData while SQLPutData runs
+//   prepared, executing       execution produces a result set     open
+//   prepared, executing       execution without a result set      executed
+//   open                      SQL_CLOSE of a prepared statement   prepared
+//   open                      SQL_CLOSE of a direct or catalog    allocated (kind allocated)
+//   any but open              a catalog function                  kind catalog; open is refused (24000)
+//   open                      SQLExecute or SQLExecDirect         refused (24000)
+//   not allocated             commit or rollback, SQL_CB_DELETE   allocated, or prepared and marked to be
+//                                                                 prepared again under waKeepPrepared
+//   not allocated             commit or rollback, SQL_CB_CLOSE    prepared (kind prepared), else allocated
+//   any                       SQL_DROP                            the object is deleted
 enum BaseCursorState : uint32_t {
   cursorAllocated = 0,
   cursorPrepared = 1,
@@ -476,8 +481,8 @@ class KV_BASE_API BaseStatement : public KvNode {
   BaseField** getFields() const { return fields_; }
   BaseBinding** getBindings() const { return bindings_; }
   BaseParam** getParams() const { return params_; }
-  uint32_t getKind() const { return kind_; }
-  uint32_t getCursorState() const { return cursorState_; }
+  BaseStmtKind getKind() const { return kind_; }
+  BaseCursorState getCursorState() const { return cursorState_; }
   const unsigned char* getCursorName() const { return cursorName_; }
   // Rows the last execution affected (-1: unknown).
   int32_t getExecutedRowCount() const { return executedRowCount_; }
@@ -491,8 +496,8 @@ class KV_BASE_API BaseStatement : public KvNode {
   BaseConnection* connection_;
   BaseErrorList errorList_;
   unsigned char* cursorName_ = nullptr;
-  uint32_t kind_ = 0;
-  uint32_t cursorState_ = 0;
+  BaseStmtKind kind_ = stmtKindAllocated;
+  BaseCursorState cursorState_ = cursorAllocated;
   KvString sqlText_;
   BaseSqlString* sqlString_ = nullptr;
   BaseField** fields_ = nullptr;
@@ -565,7 +570,7 @@ class KV_BASE_API BaseStatement : public KvNode {
   // SQLPrepare and SQLExecDirect on a statement in any state: an open cursor
   // is refused (24000), any other state returns to the allocated state
   // first; then the statement takes kind.
-  KvStatus enterFreshStatement(uint32_t kind);
+  KvStatus enterFreshStatement(BaseStmtKind kind);
   // After a failed prepare or execute step: back to the allocated state.
   void abandonStatement();
 

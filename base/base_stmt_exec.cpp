@@ -264,7 +264,7 @@ void BaseStatement::endOfExecution() {
 
 // ---------------------------------------------------------------- ODBC calls
 
-KvStatus BaseStatement::enterFreshStatement(uint32_t kind) {
+KvStatus BaseStatement::enterFreshStatement(BaseStmtKind kind) {
   if (cursorState_ == cursorOpen) {
     addOdbcError(stateCursorState);
     return kvFailure;

@@ -207,7 +207,7 @@ class CatalogTest : public ::testing::Test {
 TEST_F(CatalogTest, OpenCursorIsRefusedUntilClosedAndABusyHandleAnswers9999) {
   setTables({{Null, Null, T("A"), T("TABLE"), Null}});
   ASSERT_EQ(tables(nullptr, nullptr, nullptr), SQL_SUCCESS);
-  EXPECT_EQ(statement_->getKind(), uint32_t(stmtKindCatalog));
+  EXPECT_EQ(statement_->getKind(), stmtKindCatalog);
   EXPECT_EQ(tables(nullptr, nullptr, nullptr), SQL_ERROR);
   EXPECT_EQ(state(), "24000");
   EXPECT_EQ(column(3), std::vector<std::string>{"A"});  // the result stands
@@ -235,7 +235,7 @@ TEST_F(CatalogTest, MissingTableNameIsS1009BeforeTheDriverIsAsked) {
     EXPECT_EQ(c.call(), SQL_ERROR) << c.name;
     EXPECT_EQ(state(), "S1009") << c.name;
     EXPECT_EQ(statement_->calls[c.kind], 0) << c.name;
-    EXPECT_EQ(statement_->getCursorState(), uint32_t(cursorAllocated)) << c.name;
+    EXPECT_EQ(statement_->getCursorState(), cursorAllocated) << c.name;
   }
 }
 
@@ -288,7 +288,7 @@ TEST_F(CatalogTest, ArgumentLongerThanItsLimitNamesTheLimitAndALimitOfZeroIsNotC
       EXPECT_NE(diagnostic.text.find(c.message), std::string::npos) << diagnostic.text;
     }
     if (rc == SQL_ERROR) {
-      EXPECT_EQ(statement_->getCursorState(), uint32_t(cursorAllocated));
+      EXPECT_EQ(statement_->getCursorState(), cursorAllocated);
     }
     ASSERT_EQ(statement_->SQLFreeStmt(SQL_CLOSE), SQL_SUCCESS);
   }
@@ -310,7 +310,7 @@ TEST_F(CatalogTest, DriverFailureClosesTheStatement) {
   statement_->failing = true;
   EXPECT_EQ(tables(nullptr, nullptr, nullptr), SQL_ERROR);
   EXPECT_EQ(state(), "S1000");
-  EXPECT_EQ(statement_->getCursorState(), uint32_t(cursorAllocated));
+  EXPECT_EQ(statement_->getCursorState(), cursorAllocated);
   EXPECT_EQ(statement_->getCatalogInfo(), nullptr);
 }
 

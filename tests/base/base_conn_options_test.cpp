@@ -223,8 +223,8 @@ TEST_F(ConnOptionsTest, CursorBehaviourAfterCommitAndRollback) {
     uint32_t behaviour;
     uint32_t workArounds;
     bool prepared;
-    uint32_t kind;
-    uint32_t cursor;
+    BaseStmtKind kind;
+    BaseCursorState cursor;
     bool reprepare;
   } cases[] = {
       {SQL_COMMIT, SQL_CB_DELETE, 0, true, stmtKindAllocated, cursorAllocated, false},

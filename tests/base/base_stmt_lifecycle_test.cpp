@@ -41,8 +41,8 @@ TEST_F(LifecycleTest, KindsAndCursorStatesFollowTheStateTable) {
     std::vector<Step> steps;
     SQLRETURN rc;  // of the last step
     const char* sqlState;
-    uint32_t kind;
-    uint32_t cursor;
+    BaseStmtKind kind;
+    BaseCursorState cursor;
   } cases[] = {
       {"prepare", {PrepareSelect}, SQL_SUCCESS, "", stmtKindPrepared, cursorPrepared},
       {"prepared select runs", {PrepareSelect, Execute}, SQL_SUCCESS, "", stmtKindPrepared, cursorOpen},
