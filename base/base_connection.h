@@ -55,7 +55,43 @@ typedef int (*BaseTranslateFunction)(uint32_t option, int16_t sqlType, void* in,
 
 class KV_BASE_API BaseConnection : public KvObject {
  public:
-  // Connection flags (framework bits; drivers add their capability bits).
+  // The connection flag word (getFlags). It belongs to the framework: every
+  // bit is named here, and no layer above defines bits of its own in it (the
+  // file engine keeps its own word, FlatConnection::getEngineFlags; a driver
+  // keeps its state in its own members). Owners:
+  //   state  kept by the framework alone as calls run; nobody else sets or
+  //          clears them (the file engine's transaction opening, which sets
+  //          flagTransaction as openTransactionIfManual would, is the one
+  //          exception).
+  //   caps   capabilities: the driver's constructor (or the engine's, for
+  //          every file driver) sets or clears them once; the framework only
+  //          reads them afterwards.
+  // Bits 0x200 and 0x2000000 up are free; they stay the framework's.
+  //   bit        name                   owner  meaning
+  //   0x1        flagConnected          state  connected (completeConnect .. disconnect)
+  //   0x2        flagTransaction        state  a manual-commit transaction is open
+  //   0x4        flagModifySql          state  connection option 1043 / the key that sets it
+  //   0x8        flagUidFromIni         state  the user id came from the data source's section
+  //   0x10       flagPwdFromIni         state  the password came from the data source's section
+  //   0x20       flagQuietNoWindow      state  SQL_QUIET_MODE holds no window
+  //   0x40       flagNoBrowse           state  no SQLBrowseConnect is under way
+  //   0x80       flagDriverTakesParams  caps   bindParam receives values (else textual parameters)
+  //   0x100      flagDefaultParams      caps   SQL_DEFAULT_PARAM is accepted
+  //   0x400      flagLongDataInPieces   caps   long values at execution reach bindParam in pieces
+  //   0x800      flagForUpdateOf        caps   FOR UPDATE OF is passed on, not cut
+  //   0x1000     flagPositionedUpdate   caps   UPDATE ... WHERE CURRENT OF is the driver's
+  //   0x2000     flagPositionedDelete   caps   DELETE ... WHERE CURRENT OF is the driver's
+  //   0x4000     flagPositionedInTxn    caps   positioned statements only inside a transaction
+  //   0x8000     flagOutputParams       caps   output and input/output parameters
+  //   0x10000    flagNegativeScale      caps   NUMERIC/DECIMAL parameters may have a negative scale
+  //   0x20000    flagTableNameCut       caps   catalog table-name arguments lose their extension
+  //   0x40000    flagLoginTimeout       caps   SQL_LOGIN_TIMEOUT is offered
+  //   0x80000    flagAsyncEnable        caps   SQL_ASYNC_ENABLE is offered
+  //   0x100000   flagQueryTimeout       caps   SQL_QUERY_TIMEOUT is offered
+  //   0x200000   flagPatternNoCase      caps   table-name patterns match without regard to case
+  //   0x400000   flagTableNameCut2      caps   plain table-name arguments lose their extension
+  //   0x800000   flagBusy               state  a call runs on the connection (threadCheck)
+  //   0x1000000  flagStatementsMarked   state  threadCheck also marked every statement busy
   enum : uint32_t {
     flagConnected = 0x1,
     flagTransaction = 0x2,
@@ -82,7 +118,34 @@ class KV_BASE_API BaseConnection : public KvObject {
     flagBusy = 0x800000,
     flagStatementsMarked = 0x1000000,
   };
-  // WorkArounds bits the framework tests.
+  // The two owners' bits; a constructor that sets or clears flags touches
+  // capabilityFlags only (checked where drivers set them).
+  enum : uint32_t {
+    stateFlags = flagConnected | flagTransaction | flagModifySql | flagUidFromIni | flagPwdFromIni |
+                 flagQuietNoWindow | flagNoBrowse | flagBusy | flagStatementsMarked,
+    capabilityFlags = flagDriverTakesParams | flagDefaultParams | flagLongDataInPieces | flagForUpdateOf |
+                      flagPositionedUpdate | flagPositionedDelete | flagPositionedInTxn | flagOutputParams |
+                      flagNegativeScale | flagTableNameCut | flagLoginTimeout | flagAsyncEnable | flagQueryTimeout |
+                      flagPatternNoCase | flagTableNameCut2,
+  };
+  // WorkArounds: the user's bits (the data source's WorkArounds key), read by
+  // the framework and the entry layer; a driver reads them, never sets them.
+  // Bits 0x20 and 0x10000 up are free. 0xF000 is not a WorkArounds bit: the
+  // same key's high nibble is the share count of a shared connection, kept
+  // apart (getShareCount).
+  //   0x1    waKeepPrepared        a commit or rollback keeps prepared statements prepared (to be
+  //                                prepared again); SQLGetInfo says SQL_CB_CLOSE for SQL_CB_DELETE
+  //   0x2    waHideQualifiers      catalog results' qualifier columns read NULL; SQL_MAX_QUALIFIER_NAME_LEN 0
+  //   0x4    waShareConnection     connections of one data source are shared (entry layer)
+  //   0x8    waRowCountOne         SQLRowCount answers 1 where the count is unknown
+  //   0x10   waHideIndexQualifier  SQLStatistics' INDEX_QUALIFIER reads NULL
+  //   0x40   waDescribe            a result column without a name is described as "C" and its number
+  //   0x80   waZeroLengthIsNull    a column value of length 0 reads as NULL
+  //   0x100  waActiveConnections   a driver's SQL_ACTIVE_CONNECTIONS of 0 counts as 1 inside (sharing);
+  //                                with 0x4 or 0x100 the application is told 0 for 1
+  //   0x200  waSpecialByFramework  SQLSpecialColumns answered from statistics and columns
+  //   0x400  waNoExtendedFetch     SQLGetFunctions denies SQLExtendedFetch
+  //   0x800  waRenameDb            DB= of the completed connection string becomes DATABASE=
   enum : uint32_t {
     waKeepPrepared = 0x1,
     waHideQualifiers = 0x2,
@@ -102,6 +165,13 @@ class KV_BASE_API BaseConnection : public KvObject {
   ~BaseConnection() override;
 
   // ---- virtual operations, in slot order after the destructor and compare
+  //
+  // The ODBC functions of a connection. The entry layer calls them with the
+  // handle checked and the exception firewall around them. Each runs the
+  // call discipline itself (a BaseCall), posts its diagnostics on the
+  // connection's list and returns the ODBC result. A driver seldom overrides
+  // one; when it does, it either calls the base version for the whole call
+  // or opens its own BaseCall, never both.
   virtual SQLRETURN SQLBrowseConnect(SQLCHAR* szConnStrIn, SQLSMALLINT cbConnStrIn, SQLCHAR* szConnStrOut,
                                      SQLSMALLINT cbConnStrOutMax, SQLSMALLINT* pcbConnStrOut);
   virtual SQLRETURN SQLConnect(SQLCHAR* szDSN, SQLSMALLINT cbDSN, SQLCHAR* szUID, SQLSMALLINT cbUID,
@@ -118,28 +188,96 @@ class KV_BASE_API BaseConnection : public KvObject {
                                  SQLINTEGER cbSqlStrMax, SQLINTEGER* pcbSqlStr);
   virtual SQLRETURN SQLSetConnectOption(SQLUSMALLINT fOption, SQLULEN vParam);
   virtual SQLRETURN SQLTransact(SQLUSMALLINT fType);
-  // The driver module's file name without its directory.
+
+  // The driver's operations. They run inside an ODBC call whose entrance has
+  // passed: the connection's error list is the thread's current list, so
+  // addOdbcError/addOdbcWarning post on the connection. A KvStatus failure
+  // must have posted its reason first (the framework adds none); the caller
+  // turns it into SQL_ERROR.
+  //
+  // The driver module's file name without its directory, for SQLGetInfo's
+  // SQL_DRIVER_NAME: a terminated text of at most size bytes. Cannot fail.
   virtual void getDllName(unsigned char* buffer, uint32_t size) = 0;
-  // Reads the driver's own connection attributes (parser may be null).
+  // Reads the driver's own connection attributes. Called by SQLConnect
+  // (parser null: the attributes come from the data source's section, dsn_
+  // set) and SQLDriverConnect (parser holds the connection string), after the
+  // data source was looked up and readCommonAttributes ran; not connected
+  // yet. Reads through getConnectionValue; posts its own error for a bad
+  // value. On failure the framework runs disconnect(), so what it made must
+  // be released by setToAllocatedState.
   virtual KvStatus connectInit(KvValueParser* parser) = 0;
+  // Opens the data source with what connectInit read (finishConnect calls
+  // it). Success leaves the driver ready for statements; completeConnect
+  // follows and sets flagConnected. On failure (its error posted, 08001 and
+  // the like) the framework runs disconnect().
   virtual KvStatus connectLogon() = 0;
-  // The driver's disconnect.
+  // The driver's disconnect, from disconnect(): every statement has
+  // returned to the allocated state; the statements are deleted afterwards.
+  // Also runs after a connect that failed part way, so it must cope with
+  // whatever connectInit and connectLogon made, and with nothing. Releases
+  // all of it so that the connection can connect again. A failure is
+  // reported (SQLDisconnect answers SQL_ERROR) but the framework forgets the
+  // connection all the same.
   virtual KvStatus setToAllocatedState() = 0;
-  // Prompts as the completion mode says (never on Linux) and finishes the
-  // connect through finishConnect.
+  // SQLDriverConnect after connectInit: prompts as the completion mode says
+  // (never on Linux) and finishes the connect through finishConnect.
+  // Returning success while still not connected means the user cancelled
+  // (SQL_NO_DATA_FOUND).
   virtual KvStatus connectLogonDialogStart(SQLHWND hwnd, SQLUSMALLINT completion, KvValueParser* parser) = 0;
-  // The driver's string of a message id; returns its length, 0 when absent.
+  // The driver's string of message or text id: a terminated text of at
+  // most size bytes; returns its length, 0 when the driver has none (buffer
+  // then empty). Called while a diagnostic is being posted and for
+  // SQLGetInfo and SQLGetTypeInfo texts: it must post nothing and allocate
+  // nothing that can fail.
   virtual short getDriverResourceStr(uint16_t id, unsigned char* buffer, uint32_t size) = 0;
   // Writes the native form of one escape clause (contract in base_escape.h).
+  // Base: 37000 (msgEscapeNotSupported), failure.
   virtual KvStatus expandNativeEscape(KvReplaceString* text, uint32_t argumentLength, EscapeType escapeType,
                                       EscapeFunctionType functionType);
+  // Opens a transaction in manual-commit mode (openTransactionIfManual:
+  // connected, autocommit off, none open); the framework sets
+  // flagTransaction after success. Base: success, nothing to open.
   virtual KvStatus startTransaction();
+  // Ends the open transaction, type SQL_COMMIT or SQL_ROLLBACK: SQLTransact
+  // in manual-commit mode with flagTransaction set, and SQL_AUTOCOMMIT
+  // switched on (a commit). After success the framework clears
+  // flagTransaction and applies the cursor commit or rollback behaviour to
+  // every statement; after a failure the transaction stays open. Base:
+  // failure, for drivers whose startTransaction opens nothing.
   virtual KvStatus endTransaction(uint16_t type);
+  // The answer of an info row of kind infoAsked (base_info.h): *value and
+  // *kind as the row kinds say (a number in the pointer, or with infoText a
+  // text from ramAlloc, which the framework frees). Base: failure.
   virtual KvStatus getAskedForInfo(uint16_t type, void** value, BaseInfoValType* kind);
+  // SQLGetConnectOption: writes option's value into value (a SQLULEN, or a
+  // text buffer for SQL_TRANSLATE_DLL). A driver answers its own options and
+  // hands the rest to the base. Base: the framework's options, the
+  // statement options as the connection's defaults; S1C00 for others.
   virtual KvStatus getConnectOption(uint16_t option, void* value);
+  // SQLSetConnectOption once connected (SQL_LOGIN_TIMEOUT before too), and
+  // the options queued before the connect, replayed by completeConnect (a
+  // failure there becomes the warning IM006); always after applyConnectOption
+  // has checked SQL_AUTOCOMMIT (committing an open transaction) and
+  // SQL_TXN_ISOLATION. A driver handles its own options
+  // and hands the rest to the base. Base: a statement option becomes the
+  // default of new statements and is set on every statement (their
+  // setStmtOption; 01S02 when lowered to a limit); the framework's
+  // connection options are stored; S1C00 for any other.
   virtual KvStatus setConnectOption(uint16_t option, SQLULEN value);
+  // SQLBrowseConnect after the data source and the common attributes:
+  // reads the driver's attributes from parser (null on the first call
+  // without input), writes into missing the attributes still wanted in
+  // browse-result form and sets *more 1, or logs on and sets *more 0 (then
+  // the framework completes the connect). Base: S1C00, failure.
   virtual KvStatus connectBrowse(KvValueParser* parser, KvParamString* missing, unsigned* more);
+  // Whether values of sqlType pass between SQL_C_BINARY and the driver's
+  // internal form byte for byte, whole or not at all, instead of by the
+  // conversion rules. Base: 0.
   virtual int isBinaryCTypeHandled(int16_t sqlType);
+  // SQLGetFunctions for one function number: *exists 1 or 0. A driver that
+  // carries fewer functions narrows the base answer. Base: the functions
+  // the entry layer exports. (The Driver Manager answers SQLGetFunctions
+  // itself for most applications.)
   virtual KvStatus isFunctionSupported(uint16_t function, uint16_t* exists);
 
   // ---- call discipline
@@ -330,3 +468,18 @@ class KV_BASE_API BaseConnection : public KvObject {
   const BaseTypeRow* typeTable_ = nullptr;
   uint16_t typeCount_ = 0;
 };
+
+// Every connection flag has exactly one owner, and the WorkArounds bits stay
+// clear of the share count kept in the same key.
+static_assert((BaseConnection::stateFlags & BaseConnection::capabilityFlags) == 0,
+              "a connection flag belongs to one owner");
+static_assert((BaseConnection::stateFlags | BaseConnection::capabilityFlags) == 0x1FFFDFF,
+              "every named connection flag has an owner; 0x200 is free");
+static_assert(((BaseConnection::waKeepPrepared | BaseConnection::waHideQualifiers |
+                BaseConnection::waShareConnection | BaseConnection::waRowCountOne |
+                BaseConnection::waHideIndexQualifier | BaseConnection::waDescribe |
+                BaseConnection::waZeroLengthIsNull | BaseConnection::waActiveConnections |
+                BaseConnection::waSpecialByFramework | BaseConnection::waNoExtendedFetch |
+                BaseConnection::waRenameDb) &
+               BaseConnection::waShareCountBits) == 0,
+              "WorkArounds bits do not reach into the share count");

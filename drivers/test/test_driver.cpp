@@ -106,10 +106,15 @@ class TestEnv : public BaseEnv {
 
 class TestConnection : public BaseConnection {
  public:
+  // Capability flags: login time-outs, native parameters, long data in
+  // pieces.
+  static constexpr uint32_t capabilities = flagLoginTimeout | flagDriverTakesParams | flagLongDataInPieces;
+  static_assert((capabilities & ~uint32_t(capabilityFlags)) == 0, "a constructor sets capability flags only");
+
   explicit TestConnection(BaseEnv* env) : BaseConnection(env) {
     setInfoChain(&testInfo);
     setTypeTable(testTypeTable, testTypeCount);
-    addFlags(flagLoginTimeout | flagDriverTakesParams | flagLongDataInPieces);
+    addFlags(capabilities);
     setLimits(0, 1000, 0);
   }
   ~TestConnection() override { ramFree(name_); }

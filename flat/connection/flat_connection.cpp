@@ -29,6 +29,8 @@ const uint32_t frameworkBitsSet = BaseConnection::flagDriverTakesParams | BaseCo
                                   BaseConnection::flagTableNameCut2;
 const uint32_t frameworkBitsCleared =
     BaseConnection::flagLoginTimeout | BaseConnection::flagAsyncEnable | BaseConnection::flagQueryTimeout;
+static_assert(((frameworkBitsSet | frameworkBitsCleared) & ~uint32_t(BaseConnection::capabilityFlags)) == 0,
+              "the engine's constructor touches capability flags only");
 
 const uint16_t parseTable[] = {0, 3, '#', 3, '*'};
 
