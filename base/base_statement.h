@@ -80,7 +80,29 @@ KV_BASE_API void baseCursorNameOf(uint32_t value, unsigned char* out);
 
 class KV_BASE_API BaseStatement : public KvNode {
  public:
-  // Statement flags: the framework's bits; drivers use further ones.
+  // The statement flag word (getFlags). It belongs to the framework: every
+  // bit is named here and no layer above defines bits of its own in it (the
+  // file engine keeps its own word, FlatStatement's engine flags; a driver
+  // keeps its state in its own members). A driver sets only the two bits
+  // marked "drv" below, from the operations their comments name, and reads
+  // the others; everything else is set and cleared by the framework alone.
+  // Bits 0x800 up are free; they stay the framework's.
+  //   bit    name                    owner  meaning
+  //   0x1    flagColumnsKnown        drv    result columns described (a driver sets it when it
+  //                                         makes them at prepare or execute)
+  //   0x2    flagKeepText            fw     the prepared text is kept for the execute step
+  //   0x4    flagPrepared            fw     the next execution is the first after the prepare
+  //   0x8    flagForUpdate           fw     a SELECT with FOR UPDATE OF
+  //   0x10   flagEmulatedPositioned  fw     a positioned UPDATE or DELETE the framework emulates
+  //   0x20   flagRebindAll           fw     every binding is resolved again before the next fetch
+  //   0x40   flagGetDataDone         fw     the current SQLGetData column was returned whole
+  //   0x80   flagReprepare           fw     prepare again before the next execution
+  //   0x100  flagEndOfData           fw     the driver's fetchRow reported the end
+  //   0x200  flagBusy                fw     a call runs on the statement (threadCheck)
+  //   0x400  flagAsync               drv    the driver's operation is not done: the framework
+  //                                         answers SQL_STILL_EXECUTING and the application's next
+  //                                         call of the function resumes it; the driver clears the
+  //                                         bit when done, the framework after a failure
   enum : uint32_t {
     flagColumnsKnown = 0x1,      // the result columns are described (calcNumResultCols ran, fields normalised)
     flagKeepText = 0x2,          // the prepared text is kept for the execute step
@@ -89,16 +111,29 @@ class KV_BASE_API BaseStatement : public KvNode {
     flagEmulatedPositioned = 0x10,  // a positioned UPDATE or DELETE the framework emulates (cleared too)
     flagRebindAll = 0x20,        // every column binding is resolved again before the next fetch
     flagGetDataDone = 0x40,      // the current SQLGetData column has been returned whole
-    flagReprepare = 0x80,        // prepare again before the next execution (a commit under WorkArounds 0x1)
+    flagReprepare = 0x80,        // prepare again before the next execution (a commit under waKeepPrepared)
     flagEndOfData = 0x100,       // the driver reported the end of the result
     flagBusy = 0x200,
     flagAsync = 0x400,
+  };
+  // The bits a driver may set; the rest are the framework's alone.
+  enum : uint32_t {
+    driverFlags = flagColumnsKnown | flagAsync,
+    frameworkFlags = flagKeepText | flagPrepared | flagForUpdate | flagEmulatedPositioned | flagRebindAll |
+                     flagGetDataDone | flagReprepare | flagEndOfData | flagBusy,
   };
 
   explicit BaseStatement(BaseConnection* connection);
   ~BaseStatement() override;
 
   // ---- ODBC operations, in alphabetical order
+  //
+  // The entry layer calls them with the handle checked and the exception
+  // firewall around them. Each runs the call discipline itself (a BaseCall),
+  // posts its diagnostics on the statement's list and returns the ODBC
+  // result. A driver seldom overrides one; when it does, it either calls
+  // the base version for the whole call or opens its own BaseCall, never
+  // both.
   virtual SQLRETURN SQLBindCol(SQLUSMALLINT icol, SQLSMALLINT fCType, SQLPOINTER rgbValue, SQLLEN cbValueMax,
                                SQLLEN* pcbValue);
   virtual SQLRETURN SQLBindParameter(SQLUSMALLINT ipar, SQLSMALLINT fParamType, SQLSMALLINT fCType,
@@ -163,19 +198,39 @@ class KV_BASE_API BaseStatement : public KvNode {
                               SQLCHAR* szTableType, SQLSMALLINT cbTableType);
 
   // ---- the driver's operations
+  //
+  // They run inside an ODBC call of the statement whose entrance has
+  // passed: the statement's error list is the thread's current list, so
+  // addOdbcError/addOdbcWarning post on the statement. A KvStatus failure
+  // must have posted its reason first (the framework adds none, except the
+  // parameter or column number it appends to some); the caller turns it into
+  // SQL_ERROR. The cursor states named below are BaseCursorState's; only
+  // the framework moves them.
+  //
   // Compiles the prepared text. sql holds the text after escape
   // translation (and, for an emulated WHERE CURRENT OF, with its search
   // condition), its verb and marker offsets; it lives only for the call.
   // The driver may make the result columns here (then it sets
   // flagColumnsKnown). Runs once per prepare, and again at an execution
   // when an emulated condition was fitted to NULL values anew. A failure
-  // returns the statement to the allocated state.
+  // returns the statement to the allocated state. On entry the cursor state
+  // is allocated (prepared at the refit) and the kind prepared or direct;
+  // the parameter records of the markers exist.
   virtual KvStatus prepareCompile(BaseSqlString* sql) = 0;
   // Executes the prepared statement with the values bindParam delivered
   // for the current parameter row. A driver without native parameters
   // reads the text that textualBindParam built in sqlText_. Runs once for
   // every SQLParamOptions row.
+  // On success the framework sets the states after an execution: with result
+  // columns the cursor opens before the first row, without them rowCount is
+  // asked.
+  // A failure ends the execution; the statement stays prepared (kind
+  // prepared) or returns to the allocated state (kind direct).
   virtual KvStatus executePreparedStmt() = 0;
+  // SQLMoreResults on an executed or open statement that is not a catalog
+  // result: *noMore 0 when the driver has moved to a further result (the
+  // framework describes its columns or asks rowCount), 1 when none is left
+  // (the framework closes the cursor). May leave flagAsync set. Base: none.
   virtual KvStatus moreResults(uint16_t* noMore);
   // The catalog functions' driver operations. Each finds its call's checked
   // arguments in the statement's catalog result set (getCatalogInfo: the
@@ -197,10 +252,17 @@ class KV_BASE_API BaseStatement : public KvNode {
   virtual KvStatus executeProcCols();
   virtual KvStatus executeProcedures();
   virtual KvStatus executeTablePriv();
+  // SQLGetTypeInfo of a connection without a type table (setTypeTable):
+  // opens a result of the ODBC type-information columns for sqlType
+  // (SQL_ALL_TYPES: every type); the framework reads it with fetchRow and
+  // getData, then closes it with setToAllocatedState(0). May leave
+  // flagAsync set. Base: failure (every driver gives a type table or this).
   virtual KvStatus getTypeInfo(int16_t sqlType);
   // Moves the driver's cursor to the next row of its result; *endOfData
   // becomes 1 (and stays the answer) when there is none. The framework
-  // counts rows and applies SQL_MAX_ROWS itself.
+  // counts rows and applies SQL_MAX_ROWS itself. Called with the cursor
+  // open and the result columns described, and while the framework reads
+  // a driver's catalog or type result.
   virtual KvStatus fetchRow(uint16_t* endOfData) = 0;
   // Moves the driver's cursor to row (1-based) of its result, for
   // scrollable cursors: *status SQL_ROW_SUCCESS, SQL_ROW_DELETED, or
@@ -211,8 +273,17 @@ class KV_BASE_API BaseStatement : public KvNode {
   // the current row into out as cType, normally through convertInternalToC,
   // which starts at the SQLGetData offset; a NULL value is the length
   // SQL_NULL_DATA. cType is resolved (never SQL_C_DEFAULT) and convertible.
+  // Called with the cursor on a row that fetchRow or fetchRandomRow
+  // delivered; a value that does not convert posts its SQLSTATE (22003,
+  // 22005, 07006 ...) through the conversion and fails.
   virtual KvStatus getData(uint16_t column, int16_t cType, BaseOutString* out) = 0;
+  // Rows the execution just finished changed, after an execution without
+  // result columns (and after moreResults moved to such a result): *count,
+  // -1 when unknown. The framework sums the rows of every parameter row.
   virtual KvStatus rowCount(int32_t* count) = 0;
+  // Makes one result column record (the driver's BaseField subclass), for
+  // the driver's own result columns and for the framework's catalog
+  // results; the caller owns it (fields_). Null fails the caller.
   virtual BaseField* allocFld() = 0;
   // SQLColAttributes for attributes the framework does not answer (19-1001,
   // 1003 on): a text through out, a number through *number. Base: S1C00.
@@ -259,6 +330,9 @@ class KV_BASE_API BaseStatement : public KvNode {
   // CURRENT OF that the data source executes itself. Base: the statement's
   // cursor name (null when it has none).
   virtual const unsigned char* getDriverCursorName();
+  // SQLCancel while the driver's operation is not done (flagAsync set):
+  // stops it and leaves the statement as that operation's failure would.
+  // Base: failure, for drivers that never leave flagAsync set.
   virtual KvStatus cancelAsyncOp();
   // Reads one statement option into value, which holds an SQLULEN. Base:
   // the stored value of an option the connection accepts (SQL_SIMULATE_CURSOR
@@ -310,7 +384,7 @@ class KV_BASE_API BaseStatement : public KvNode {
   // ---- lifecycle (base_stmt_lifecycle.cpp)
   // Back to the allocated state: the driver's unbindParams and
   // setToAllocatedState (drop passed on; its failure stops here), the result
-  // columns, the SQL text and its objects go; kind and cursor state 0; the
+  // columns, the SQL text and its objects go; kind and cursor state allocated; the
   // flags of one execution and the re-prepare mark cleared.
   KvStatus returnToAllocatedState(uint16_t drop);
   // Closes the cursor of a prepared statement, which stays prepared: the
@@ -423,10 +497,10 @@ class KV_BASE_API BaseStatement : public KvNode {
   // bound arrays; every column is written even when one fails.
   KvStatus transferBoundColumns(uint32_t rowIndex);
   // One column of the current row into out as cType (resolved): qualifier
-  // columns of catalog results as NULL under WorkArounds 0x2 and 0x10,
-  // long columns held to SQL_MAX_LENGTH, a zero length read as NULL under
-  // WorkArounds 0x80; the catalog result set's value or the driver's
-  // getData otherwise.
+  // columns of catalog results as NULL under waHideQualifiers and
+  // waHideIndexQualifier, long columns held to SQL_MAX_LENGTH, a zero length
+  // read as NULL under waZeroLengthIsNull; the catalog result set's value or
+  // the driver's getData otherwise.
   KvStatus fetchColumnValue(uint16_t column, int16_t cType, BaseOutString* out);
 
   // ---- catalog results (base_catalog_info.cpp)
@@ -540,7 +614,7 @@ class KV_BASE_API BaseStatement : public KvNode {
   SQLULEN paramRow_ = 0;
   uint16_t dataAtExecParam_ = 0;
   // The prepared text kept for the execution (null when not needed), and
-  // under WorkArounds 0x1 the text as the application gave it, for a
+  // under waKeepPrepared the text as the application gave it, for a
   // prepare again after a commit.
   BaseSqlString* keptSql_ = nullptr;
   KvString appText_;
@@ -627,3 +701,8 @@ class KV_BASE_API BaseStatement : public KvNode {
   // Data at execution (base_data_at_exec.cpp).
   KvStatus finishCollectedValue();
 };
+
+// Every statement flag has exactly one owner.
+static_assert((BaseStatement::driverFlags & BaseStatement::frameworkFlags) == 0, "a statement flag has one owner");
+static_assert((BaseStatement::driverFlags | BaseStatement::frameworkFlags) == 0x7FF,
+              "every named statement flag has an owner");
