@@ -12,7 +12,13 @@ class KV_BASE_API BaseEnv : public KvObject {
   explicit BaseEnv(OdbcDriverNumber driverNumber);
   // Counts the process's live environments down (ziz-task slot 9).
   ~BaseEnv() override;
-  // Called by SQLAllocEnv right after construction; 0 is success.
+  // The one operation a driver may override on the environment. Called by
+  // SQLAllocEnv right after the entry layer built the environment, before
+  // the Driver Manager holds the handle, and inside the exception firewall;
+  // no call discipline runs yet and nothing can be posted where the
+  // application would read it. Success hands the handle out; on failure the
+  // environment is deleted at once (its destructor must cope with a half
+  // initialize) and SQLAllocEnv answers SQL_ERROR. Base: success.
   virtual KvStatus initialize();
 
   // Sets the busy bit; returns its previous value.
