@@ -57,6 +57,25 @@ enum FlatEngineFlag : uint32_t {
   flatInitialFlags = 0x513500,   // the constructor's word
 };
 
+// The bits of each owner of the engine's flag word. A driver's constructor
+// adds or clears flatDriverFlags only (it may repeat a ctor bit); the
+// connection keys and options own flatConnFlags; the ctor bits are fixed by
+// the engine. Free bits (0x200000, 0x800000 .. 0x4000000, 0x20000000) stay
+// the engine's to name.
+enum : uint32_t {
+  flatConnFlags = flatReadOnly | flatOem | flatDeferQuery | flatWriteDirectly | flatIntlSort | flatNotEnglish |
+                  flatUltraSafeCommit | flatBlockCache,
+  flatDriverFlags = flatUpdateAllowed | flatDeleteAllowed | flatInsertAllowed | flatDriver10 | flatIndexFiles |
+                    flatStripQuotes | flatRowIdSupported | flatSharedRecordCounts | flatColumnsNoCase |
+                    flatLongWhenSelected | flatBlankIsNull | flatNotNullHonoured | flatDriver80000000,
+  flatCtorFlags = flatCtor400 | flatIndexInTxn | flatCtor2000 | flatCtor100000 | flatCtor400000,
+};
+static_assert((flatConnFlags & flatDriverFlags) == 0 && (flatConnFlags & flatCtorFlags) == 0 &&
+                  (flatDriverFlags & flatCtorFlags) == 0,
+              "an engine flag belongs to one owner");
+static_assert((flatInitialFlags & ~uint32_t(flatCtorFlags | flatConnFlags)) == 0,
+              "the constructor's word sets no driver bit");
+
 // Whether two table paths name the same file as the OS layer finds files:
 // without regard to ASCII case, "\\" read as "/".
 KV_FLAT_API int flatSameTablePath(const unsigned char* a, const unsigned char* b);

@@ -82,7 +82,10 @@ class KV_FLAT_API FlatSortInfo : public KvObject {
 
 class KV_FLAT_API FlatStatement : public BaseStatement {
  public:
-  // Engine flags of the statement.
+  // The engine's own flag word of the statement (engineFlags_), apart from
+  // BaseStatement's flags, which stay the framework's. Every bit is the
+  // engine's: set by prepareCompile and the fetch stage, cleared by the
+  // classification of a new text; drivers read none of them.
   enum : uint32_t {
     stmtFresh = 0x1,   // the next fetch starts the result
     stmtSorted = 0x2,  // sorted by ORDER BY at prepare time

@@ -45,6 +45,7 @@ const BaseInfoTable dbfInfo = {sizeof(dbfRows) / sizeof(dbfRows[0]), nullptr, db
 const uint32_t engineBits = flatUpdateAllowed | flatDeleteAllowed | flatInsertAllowed | flatDriver10 |
                             flatIndexFiles | flatStripQuotes | flatSharedRecordCounts | flatCtor2000 |
                             flatBlankIsNull | flatDriver80000000;
+static_assert((engineBits & flatConnFlags) == 0, "the driver leaves the connection's engine bits to the keys");
 
 KvStatus answerText(const unsigned char* text, void** value, BaseInfoValType* kind) {
   unsigned char* copy = ramAllocStr(text);
