@@ -35,7 +35,7 @@ const SQLULEN initialStmtDefaults[optWordCount] = {
     1,    // SQL_CONCURRENCY: read only
     1,    // SQL_ROWSET_SIZE
     0,    // SQL_KEYSET_SIZE
-    0x4,  // SQL_RETRIEVE_DATA on
+    optBitRetrieveData,  // SQL_RETRIEVE_DATA on
 };
 
 }  // namespace

@@ -36,8 +36,16 @@ enum BaseStmtOptionWord : int {
   optWordConcurrency = 5,
   optWordRowsetSize = 6,
   optWordKeysetSize = 7,
-  optWordBits = 8,  // 0x1 async, 0x2 noscan, 0x4 retrieve data, 0x8 bookmarks
+  optWordBits = 8,  // the bit options, BaseStmtOptionBit
   optWordCount = 9
+};
+
+// The on/off statement options kept as bits of optWordBits.
+enum BaseStmtOptionBit : uint32_t {
+  optBitAsync = 0x1,         // SQL_ASYNC_ENABLE
+  optBitNoScan = 0x2,        // SQL_NOSCAN
+  optBitRetrieveData = 0x4,  // SQL_RETRIEVE_DATA
+  optBitBookmarks = 0x8,     // SQL_USE_BOOKMARKS
 };
 
 // An option block: stores a statement option's value as SQLSetStmtOption

@@ -296,7 +296,7 @@ SQLRETURN BaseStatement::SQLExtendedFetch(SQLUSMALLINT fFetchType, SQLLEN irow, 
   rowStatus_ = statuses;
   rowStatusCount_ = uint32_t(rowset);
   rowsetStart_ = int32_t(c);
-  const bool retrieve = (options_[optWordBits] & 0x4) != 0;
+  const bool retrieve = (options_[optWordBits] & optBitRetrieveData) != 0;
   uint32_t read = 0;
   for (uint32_t i = 0; i < uint32_t(rowset); ++i) {
     rowsetIndex_ = i;

@@ -22,17 +22,17 @@ struct OptionSlot {
 const OptionSlot optionSlots[] = {
     {SQL_QUERY_TIMEOUT, optWordQueryTimeout, 0},
     {SQL_MAX_ROWS, optWordMaxRows, 0},
-    {SQL_NOSCAN, -1, 0x2},
+    {SQL_NOSCAN, -1, optBitNoScan},
     {SQL_MAX_LENGTH, optWordMaxLength, 0},
-    {SQL_ASYNC_ENABLE, -1, 0x1},
+    {SQL_ASYNC_ENABLE, -1, optBitAsync},
     {SQL_BIND_TYPE, optWordBindType, 0},
     {SQL_CURSOR_TYPE, optWordCursorType, 0},
     {SQL_CONCURRENCY, optWordConcurrency, 0},
     {SQL_KEYSET_SIZE, optWordKeysetSize, 0},
     {SQL_ROWSET_SIZE, optWordRowsetSize, 0},
     {SQL_SIMULATE_CURSOR, -1, 0},
-    {SQL_RETRIEVE_DATA, -1, 0x4},
-    {SQL_USE_BOOKMARKS, -1, 0x8},
+    {SQL_RETRIEVE_DATA, -1, optBitRetrieveData},
+    {SQL_USE_BOOKMARKS, -1, optBitBookmarks},
 };
 
 const OptionSlot* slotOf(uint16_t option) {

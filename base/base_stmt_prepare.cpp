@@ -10,13 +10,6 @@
 #include "base/base_messages.h"
 #include "base/base_sql_string.h"
 
-namespace {
-
-// Bit of the statement's option bits word: SQL_NOSCAN is on.
-constexpr SQLULEN optBitNoScan = 0x2;
-
-}  // namespace
-
 KvStatus BaseStatement::prepareStep(BaseSqlString* sql) {
   const bool noScan = (options_[optWordBits] & optBitNoScan) != 0;
   uint16_t escapeMarkers = 0;
