@@ -218,7 +218,7 @@ KvStatus BaseConnection::setConnectOption(uint16_t option, SQLULEN value) {
       if (quietWindow_) flags_ &= ~flagQuietNoWindow;
       else flags_ |= flagQuietNoWindow;
       return kvSuccess;
-    case 1043:
+    case connOptionModifySql:
       if (value) flags_ |= flagModifySql;
       else flags_ &= ~flagModifySql;
       return kvSuccess;
@@ -266,7 +266,7 @@ KvStatus BaseConnection::getConnectOption(uint16_t option, void* value) {
       }
       return kvSuccess;
     }
-    case 1043: number = (flags_ & flagModifySql) ? 1 : 0; break;
+    case connOptionModifySql: number = (flags_ & flagModifySql) ? 1 : 0; break;
     default:
       addOdbcError(stateNotCapable);
       return kvFailure;

@@ -55,6 +55,9 @@ enum BaseStmtOptionBit : uint32_t {
 KV_BASE_API void baseStoreStmtOption(SQLULEN* block, uint16_t option, SQLULEN value);
 KV_BASE_API SQLULEN baseReadStmtOption(const SQLULEN* block, uint16_t option);
 
+// The framework's private connection option: ModifySql on (1) or off (0).
+enum : uint16_t { connOptionModifySql = 1043 };
+
 typedef int (*BaseYieldCallback)(BaseConnection* connection);
 // Entry points of a translation library.
 typedef int (*BaseTranslateFunction)(uint32_t option, int16_t sqlType, void* in, int32_t inLength, void* out,
@@ -78,7 +81,7 @@ class KV_BASE_API BaseConnection : public KvObject {
   //   bit        name                   owner  meaning
   //   0x1        flagConnected          state  connected (completeConnect .. disconnect)
   //   0x2        flagTransaction        state  a manual-commit transaction is open
-  //   0x4        flagModifySql          state  connection option 1043 / the key that sets it
+  //   0x4        flagModifySql          state  the ModifySql key, connOptionModifySql
   //   0x8        flagUidFromIni         state  the user id came from the data source's section
   //   0x10       flagPwdFromIni         state  the password came from the data source's section
   //   0x20       flagQuietNoWindow      state  SQL_QUIET_MODE holds no window
