@@ -52,6 +52,11 @@ TEST_F(FlatConnectionTest, ConstructorFlags) {
   EXPECT_EQ(framework & 0x3C80u, 0x3C80u);
   EXPECT_EQ(framework & 0x600000u, 0x600000u);
   EXPECT_EQ(framework & 0x1C0000u, 0u);
+  // The constructors set and clear capability bits only: the state bits are
+  // the framework's initial ones, the connection's engine bits the engine's.
+  EXPECT_EQ(framework & BaseConnection::stateFlags,
+            uint32_t(BaseConnection::flagNoBrowse | BaseConnection::flagQuietNoWindow));
+  EXPECT_EQ(connection->getEngineFlags() & flatConnFlags, flatInitialFlags & flatConnFlags);
   const uint16_t* parse = FlatConnection::getParseTable();
   EXPECT_EQ(std::vector<uint16_t>(parse, parse + 5), (std::vector<uint16_t>{0, 3, '#', 3, '*'}));
 }
