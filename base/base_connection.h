@@ -223,7 +223,8 @@ class KV_BASE_API BaseConnection : public KvObject {
   // the like) the framework runs disconnect().
   virtual KvStatus connectLogon() = 0;
   // The driver's disconnect, from disconnect(): every statement has
-  // returned to the allocated state; the statements are deleted afterwards.
+  // returned to the allocated state and no transaction is open (SQLDisconnect
+  // refuses with 25000 before); the statements are deleted afterwards.
   // Also runs after a connect that failed part way, so it must cope with
   // whatever connectInit and connectLogon made, and with nothing. Releases
   // all of it so that the connection can connect again. A failure is
@@ -236,10 +237,10 @@ class KV_BASE_API BaseConnection : public KvObject {
   // (SQL_NO_DATA_FOUND).
   virtual KvStatus connectLogonDialogStart(SQLHWND hwnd, SQLUSMALLINT completion, KvValueParser* parser) = 0;
   // The driver's string of message or text id: a terminated text of at
-  // most size bytes; returns its length, 0 when the driver has none (buffer
-  // then empty). Called while a diagnostic is being posted and for
-  // SQLGetInfo and SQLGetTypeInfo texts: it must post nothing and allocate
-  // nothing that can fail.
+  // most size bytes; returns its length, 0 when the driver has none (the
+  // caller then keeps what it put in the buffer). Called while a diagnostic
+  // is being posted and for SQLGetInfo and SQLGetTypeInfo texts: it must
+  // post nothing.
   virtual short getDriverResourceStr(uint16_t id, unsigned char* buffer, uint32_t size) = 0;
   // Writes the native form of one escape clause (contract in base_escape.h).
   // Base: 37000 (msgEscapeNotSupported), failure.
