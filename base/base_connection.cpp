@@ -85,7 +85,11 @@ KvStatus BaseConnection::expandNativeEscape(KvReplaceString*, uint32_t, EscapeTy
   return kvFailure;
 }
 KvStatus BaseConnection::startTransaction() { return kvSuccess; }
-KvStatus BaseConnection::endTransaction(uint16_t) { return kvFailure; }
+// A driver that opens no transaction of its own cannot end one.
+KvStatus BaseConnection::endTransaction(uint16_t) {
+  addOdbcError(stateNotCapable);
+  return kvFailure;
+}
 KvStatus BaseConnection::getAskedForInfo(uint16_t, void**, BaseInfoValType*) { return kvFailure; }
 // A driver that cannot browse says so.
 KvStatus BaseConnection::connectBrowse(KvValueParser*, KvParamString*, unsigned*) {

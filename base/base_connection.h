@@ -255,7 +255,7 @@ class KV_BASE_API BaseConnection : public KvObject {
   // switched on (a commit). After success the framework clears
   // flagTransaction and applies the cursor commit or rollback behaviour to
   // every statement; after a failure the transaction stays open. Base:
-  // failure, for drivers whose startTransaction opens nothing.
+  // S1C00 and failure, for drivers whose startTransaction opens nothing.
   virtual KvStatus endTransaction(uint16_t type);
   // The answer of an info row of kind infoAsked (base_info.h): *value and
   // *kind as the row kinds say (a number in the pointer, or with infoText a

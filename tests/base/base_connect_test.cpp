@@ -196,6 +196,21 @@ TEST_F(ConnectTest, DisconnectInsideATransactionIsRefused) {
   EXPECT_FALSE(connection_->isConnected());
 }
 
+// A driver that does not end transactions itself fails SQLTransact with a
+// reason (S1C00), never with an empty list; the transaction stays open.
+TEST_F(ConnectTest, EndingATransactionWithoutDriverSupportIsNotCapable) {
+  connection_->baseEnds = true;
+  ASSERT_EQ(connect("Full"), SQL_SUCCESS);
+  ASSERT_EQ(connection_->SQLSetConnectOption(SQL_AUTOCOMMIT, SQL_AUTOCOMMIT_OFF), SQL_SUCCESS);
+  connection_->flags_ |= BaseConnection::flagTransaction;
+  EXPECT_EQ(connection_->SQLTransact(SQL_COMMIT), SQL_ERROR);
+  auto all = diagnostics();
+  ASSERT_EQ(all.size(), 1u);
+  EXPECT_EQ(all[0].state, "S1C00");
+  EXPECT_TRUE(connection_->getFlags() & BaseConnection::flagTransaction);
+  connection_->flags_ &= ~BaseConnection::flagTransaction;
+}
+
 TEST_F(ConnectTest, BrowseAsksUntilCompleteAndFinishesAsEveryConnect) {
   ASSERT_EQ(connection_->SQLSetConnectOption(SQL_ACCESS_MODE, SQL_MODE_READ_ONLY), SQL_SUCCESS);
   SQLCHAR out[256];

@@ -46,7 +46,11 @@ class UnitConnection : public BaseConnection {
     static_assert(kvMessagesSorted(messages), "sorted by id");
     return kvLoadStringFromTable(messages, sizeof(messages) / sizeof(messages[0]), buffer, id, size);
   }
-  KvStatus endTransaction(uint16_t) override { return kvSuccess; }
+  // With baseEnds the framework's default answers, as for a driver that
+  // never opens a transaction of its own.
+  KvStatus endTransaction(uint16_t type) override {
+    return baseEnds ? BaseConnection::endTransaction(type) : kvSuccess;
+  }
   // Browsing asks for HOST until the connection string gives it (unless
   // browses is false: then the framework's default answers).
   KvStatus connectBrowse(KvValueParser* parser, KvParamString* missing, unsigned* more) override {
@@ -67,6 +71,7 @@ class UnitConnection : public BaseConnection {
   using BaseConnection::lookupDataSource;
   bool failLogon = false;
   bool browses = true;
+  bool baseEnds = false;
 };
 
 class UnitStatement : public BaseStatement {
