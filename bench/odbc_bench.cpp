@@ -379,7 +379,7 @@ int main(int argc, char** argv) {
     if (!done) status = 1;
     if (best < 0 || seconds < best) best = seconds;
   }
-  if (status == 0) std::printf("rows=%" PRIu64 " checksum=%016" PRIx64 " seconds=%.4f\n", rows, checksum, best);
+  if (status == 0) std::printf("rows=%" PRIu64 " checksum=%016" PRIx64 " seconds=%.6f\n", rows, checksum, best);
   SQLDisconnect(dbc);
   SQLFreeConnect(dbc);
   SQLFreeEnv(env);

@@ -85,4 +85,4 @@ if ($shape eq 'scan') {
 }
 $dbh->disconnect;
 my $seconds = time - $start;
-printf "rows=%d checksum=%016x seconds=%.4f\n", $rows, $checksum, $seconds;
+printf "rows=%d checksum=%016x seconds=%.6f\n", $rows, $checksum, $seconds;
