@@ -766,6 +766,54 @@ def check_generator(seed, per_family):
     lite.close()
 
 
+def run_query(env, query):
+    """None when both systems agree on the query, else the difference."""
+    try:
+        expected = env.lite.execute(query.sql.lite).fetchall()
+    except sqlite3.Error as error:
+        raise AssertionError(f"the generator made a statement SQLite refuses ({error}):\n  {query.sql.lite}")
+    try:
+        cursor = env.cnxn.cursor()
+        cursor.execute(query.sql.kv)
+        got = cursor.fetchall()
+        cursor.close()
+    except pyodbc.Error as error:
+        return f"engine error {error}"
+    return compare(query, got, expected)
+
+
+def shrink(env, query, data, indexes, use_insert, attempts):
+    """The data set cut down, row by row, while the query still disagrees:
+    (data, the difference on it)."""
+    data = {table: list(rows) for table, rows in data.items()}
+    env.load(data, indexes, use_insert)
+    problem = run_query(env, query)
+    for table in TABLES:
+        chunk = max(1, len(data[table]) // 2)
+        while chunk >= 1 and attempts > 0:
+            i = 0
+            while i < len(data[table]) and attempts > 0:
+                trial = dict(data)
+                trial[table] = data[table][:i] + data[table][i + chunk:]
+                attempts -= 1
+                env.load(trial, indexes, use_insert)
+                answer = run_query(env, query)
+                if answer is not None:
+                    data, problem = trial, answer
+                else:
+                    i += chunk
+            chunk //= 2
+    return data, problem
+
+
+def report(family, query, problem, data_set, seed, data=None, indexes=None):
+    print(f"FAIL [{family}] data set {data_set} (seed {seed})\n  engine: {query.sql.kv}\n"
+          f"  SQLite: {query.sql.lite}\n  {problem}")
+    if data is not None:
+        print(describe_data(data, indexes))
+    sys.stdout.flush()
+
+
 def run(args):
     check_generator(args.seed, 25)
     families = [f for f in (args.family or FAMILIES) if FAMILIES.get(f) is None]
@@ -779,12 +827,11 @@ def run(args):
     rng = random.Random(args.seed)
     passed = failed = 0
     per_family = collections.Counter()
-    failures = []
     started = time.monotonic()
     try:
         done = 0
         data_set = 0
-        while done < args.count and time.monotonic() - started < args.seconds:
+        while done < args.count and time.monotonic() - started < args.seconds and failed < args.max_failures:
             data, indexes = make_tables(rng, args.rows)
             env.load(data, indexes, args.insert)
             data_set += 1
@@ -795,38 +842,24 @@ def run(args):
                 family = rng.choice(families)
                 query = generator.make(family)
                 done += 1
-                try:
-                    expected = env.lite.execute(query.sql.lite).fetchall()
-                except sqlite3.Error as error:
-                    raise AssertionError(f"the generator made a statement SQLite refuses ({error}):\n"
-                                         f"  {query.sql.lite}")
-                try:
-                    cursor = env.cnxn.cursor()
-                    cursor.execute(query.sql.kv)
-                    got = cursor.fetchall()
-                    cursor.close()
-                    problem = compare(query, got, expected)
-                except pyodbc.Error as error:
-                    problem = f"engine error {error}"
                 if args.show:
-                    print(f"[{family}] {query.sql.kv}")
+                    print(f"[{family}] {query.sql.kv}", flush=True)
+                problem = run_query(env, query)
                 if problem is None:
                     passed += 1
                     per_family[family] += 1
                     continue
                 failed += 1
-                failures.append((family, query, problem, data_set, data, indexes))
-                if len(failures) >= args.max_failures:
+                if failed <= args.shrink:
+                    small, small_problem = shrink(env, query, data, indexes, args.insert, 300)
+                    report(family, query, small_problem, data_set, args.seed, small, indexes)
+                    env.load(data, indexes, args.insert)
+                else:
+                    report(family, query, problem, data_set, args.seed)
+                if failed >= args.max_failures:
                     break
-            if len(failures) >= args.max_failures:
-                break
     finally:
         env.remove()
-    for family, query, problem, data_set, data, indexes in failures:
-        print(f"FAIL [{family}] data set {data_set} (seed {args.seed})\n  engine: {query.sql.kv}\n"
-              f"  SQLite: {query.sql.lite}\n  {problem}")
-        if args.verbose_data:
-            print(describe_data(data, indexes))
     print("queries passed per family: " + ", ".join(f"{f} {per_family[f]}" for f in families))
     print(f"{time.monotonic() - started:.1f} s, seed {args.seed}")
     print(f"{passed} passed, {failed} failed")
@@ -844,7 +877,8 @@ def main():
     parser.add_argument("--insert", action="store_true", help="load the engine's tables with INSERT")
     parser.add_argument("--max-failures", type=int, default=20)
     parser.add_argument("--show", action="store_true", help="print every query")
-    parser.add_argument("--verbose-data", action="store_true", help="print the data set of each failure")
+    parser.add_argument("--shrink", type=int, default=5,
+                        help="cut the data set down and print it for this many failures")
     parser.add_argument("-v", action="store_true", help="(accepted for the test runner)")
     return run(parser.parse_args())
 
