@@ -94,18 +94,52 @@ JULIAN_OFFSET = 1721425  # Julian day number minus the proleptic Gregorian ordin
 
 
 class Sql:
-    """A piece of SQL in both dialects: the engine's and SQLite's."""
+    """A piece of SQL in both dialects, the engine's and SQLite's: a sequence
+    of text pairs and of Choice pieces, which a failing query's shrinking
+    turns to simpler alternatives."""
 
-    def __init__(self, kv, lite=None):
-        self.kv = kv
-        self.lite = kv if lite is None else lite
+    def __init__(self, kv="", lite=None):
+        self.pieces = [(kv, kv if lite is None else lite)] if kv or lite else []
+
+    @classmethod
+    def of(cls, pieces):
+        out = cls()
+        out.pieces = pieces
+        return out
+
+    @property
+    def kv(self):
+        return "".join(p.current().kv if isinstance(p, Choice) else p[0] for p in self.pieces)
+
+    @property
+    def lite(self):
+        return "".join(p.current().lite if isinstance(p, Choice) else p[1] for p in self.pieces)
 
     def __add__(self, other):
         other = other if isinstance(other, Sql) else Sql(other)
-        return Sql(self.kv + other.kv, self.lite + other.lite)
+        return Sql.of(self.pieces + other.pieces)
 
     def __radd__(self, other):
         return Sql(other) + self
+
+    def choices(self):
+        """The Choice pieces that the text depends on as it stands."""
+        for piece in self.pieces:
+            if isinstance(piece, Choice):
+                yield piece
+                yield from piece.current().choices()
+
+
+class Choice:
+    """A predicate with simpler stand-ins (the operands of its AND or OR, the
+    operand of its NOT), each as valid where it stands."""
+
+    def __init__(self, alternatives):
+        self.alternatives = alternatives
+        self.chosen = 0
+
+    def current(self):
+        return self.alternatives[self.chosen]
 
 
 def sql_join(separator, parts):
@@ -340,8 +374,9 @@ class Generator:
         right, right_guards = self.predicate(cols, depth + 1, extra_atoms)
         text = "(" + left + (" AND " if self.chance(0.5) else " OR ") + right + ")"
         guards = None if left_guards is None or right_guards is None else left_guards | right_guards
+        text = Sql.of([Choice([text, left, right])])
         if self.chance(0.25) and guards is not None:
-            return self.guard("NOT " + text, guards), set()
+            return Sql.of([Choice([self.guard("NOT " + text, guards), text])]), set()
         return text, guards
 
     # ---- select lists
@@ -782,6 +817,27 @@ def run_query(env, query):
     return compare(query, got, expected)
 
 
+def shrink_query(env, query, attempts):
+    """Turns the query's predicates to simpler stand-ins while it still
+    disagrees; the difference on the simplest."""
+    problem = run_query(env, query)
+    changed = True
+    while changed and attempts > 0:
+        changed = False
+        for choice in list(query.sql.choices()):
+            for index in range(1, len(choice.alternatives)):
+                choice.chosen = index
+                attempts -= 1
+                answer = run_query(env, query)
+                if answer is not None:
+                    problem, changed = answer, True
+                    break
+                choice.chosen = 0
+            if changed or attempts <= 0:
+                break
+    return problem
+
+
 def shrink(env, query, data, indexes, use_insert, attempts):
     """The data set cut down, row by row, while the query still disagrees:
     (data, the difference on it)."""
@@ -851,6 +907,7 @@ def run(args):
                     continue
                 failed += 1
                 if failed <= args.shrink:
+                    shrink_query(env, query, 200)
                     small, small_problem = shrink(env, query, data, indexes, args.insert, 300)
                     report(family, query, small_problem, data_set, args.seed, small, indexes)
                     env.load(data, indexes, args.insert)
