@@ -12,6 +12,7 @@
 #include "flat/expr/flat_byte_code.h"
 #include "flat/expr/flat_evaluator.h"
 #include "flat/query/flat_index_desc.h"
+#include "flat/query/flat_sorted_lookup.h"
 #include "flat/sql/flat_descriptor.h"
 #include "flat/sql/flat_select_field.h"
 #include "util/ram.h"
@@ -194,6 +195,7 @@ KvStatus canOptimizeQuery(FlatStatement* statement, FlatSqlDesc* query, FlatFile
         *flags |= FlatOptDesc::optLow;
         if (constant) *flags |= FlatOptDesc::optLowConstant;
         if (op != opGreater) *flags |= FlatOptDesc::optLowInclusive;
+        if (other.begin == operands[0].begin) *flags |= FlatOptDesc::optLowKeyRight;
       }
       if (givesHigh && !(*flags & FlatOptDesc::optHigh)) {
         if (copyEnd(high, other) != kvSuccess) return kvFailure;
@@ -333,7 +335,7 @@ KvStatus planFor(FlatStatement* statement, FlatSqlDesc* query, FlatFileDesc* cur
     if (!(flags & (FlatOptDesc::optLow | FlatOptDesc::optHigh))) break;
     if (descending) {
       // Keys run from high to low: the value's low end is the range's high end.
-      uint16_t swapped = flags & ~uint16_t(0x3F);
+      uint16_t swapped = flags & ~uint16_t(0x3F | FlatOptDesc::optLowKeyRight);
       if (flags & FlatOptDesc::optLow) swapped |= FlatOptDesc::optHigh;
       if (flags & FlatOptDesc::optHigh) swapped |= FlatOptDesc::optLow;
       if (flags & FlatOptDesc::optLowInclusive) swapped |= FlatOptDesc::optHighInclusive;
@@ -439,7 +441,8 @@ KvStatus flatOptimizeCursor(FlatStatement* statement, FlatSqlDesc* query, FlatFi
     }
   }
   cursor->setOptDesc(chosen);
-  return kvSuccess;
+  // No index: a table read again for each outer row gets a sorted lookup.
+  return flatAttachLookup(statement, query, cursor, chosen != nullptr);
 }
 
 // ---------------------------------------------------------------- ends at execution

@@ -35,7 +35,9 @@ KV_FLAT_API KvStatus canOptimizeQuery(FlatStatement* statement, FlatSqlDesc* que
 // keeps the choice as the cursor's plan (FlatFileDesc::getOptDesc; none
 // for a plain scan): the ROWID pseudo index when it bounds both ends, else
 // the first index bounding both ends, else the first bounding one, else,
-// for the first table, an index that delivers the ORDER BY order.
+// for the first table, an index that delivers the ORDER BY order. Without
+// an index the cursor gets its sorted lookup, when its WHERE terms give one
+// (flatAttachLookup, flat_sorted_lookup.h).
 KV_FLAT_API KvStatus flatOptimizeCursor(FlatStatement* statement, FlatSqlDesc* query, FlatFileDesc* cursor);
 
 // Evaluates the cursor's plan for the current rows of the tables before it

@@ -92,6 +92,7 @@ enum : uint16_t {
   LC = FlatOptDesc::optLowConstant,
   HC = FlatOptDesc::optHighConstant,
   LK = FlatOptDesc::optLike,
+  LR = FlatOptDesc::optLowKeyRight,
 };
 
 TEST_F(FlatQueryTest, RangeEndsComeFromTopLevelComparisons) {
@@ -107,7 +108,7 @@ TEST_F(FlatQueryTest, RangeEndsComeFromTopLevelComparisons) {
       {"SAL <= 200", sal, H | HI | HC},
       {"SAL = 100", sal, L | LI | LC | H | HI | HC},
       {"5 > SAL", sal, H | HC},  // mirrored: SAL < 5
-      {"5 <= SAL", sal, L | LI | LC},
+      {"5 <= SAL", sal, L | LI | LC | LR},
       {"SAL BETWEEN 200 AND 400", sal, L | LI | LC | H | HI | HC},
       {"DEPT = 'C' AND SAL < 300", sal, H | HC},
       {"SAL > 100 AND SAL <= 400", sal, L | LC | H | HI | HC},
