@@ -256,6 +256,7 @@ KvStatus FlatTestFileDesc::getMaxRecords(uint32_t* out) {
 }
 
 KvStatus FlatTestFileDesc::resetToFirstRecord() {
+  ++scans_;
   current_ = 0;
   orderPosition_ = 0;
   if (planned_) {

@@ -477,7 +477,13 @@ KvStatus loadEnd(FlatStatement* statement, FlatSqlDesc* query, FlatFileDesc* cur
       return kvSuccess;
     }
     if (length == 0 && kind != flatEvalText && kind != flatEvalFunctionText) {
-      bound->flags |= FlatOptBnd::boundNoValue;
+      // A NULL end: the evaluator takes a NULL as equal to a NULL, so with
+      // =, <= or >= the keys of NULL qualify, and a range cannot name
+      // them: read without this end. Only < and > hold for no key at all.
+      if (kind == flatEvalNull && !(bound->flags & FlatOptBnd::boundInclusive))
+        bound->flags |= FlatOptBnd::boundNoValue;
+      else
+        bound->flags |= FlatOptBnd::boundUnbounded;
       return kvSuccess;
     }
     value[length] = 0;

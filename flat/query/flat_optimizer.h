@@ -42,8 +42,9 @@ KV_FLAT_API KvStatus flatOptimizeCursor(FlatStatement* statement, FlatSqlDesc* q
 
 // Evaluates the cursor's plan for the current rows of the tables before it
 // into its key buffers (FlatOptBnd::key), then asks the driver how it will
-// read (evaluateOptDesc). An end with no value marks the range empty
-// (boundNoValue).
+// read (evaluateOptDesc). A NULL end of < or > marks the range empty
+// (boundNoValue); a NULL end of =, <= or >= leaves that side open
+// (boundUnbounded), since a NULL compares as equal to a NULL.
 KV_FLAT_API KvStatus flatEvaluateBounds(FlatStatement* statement, FlatSqlDesc* query, FlatFileDesc* cursor,
                                         uint16_t* mode);
 
