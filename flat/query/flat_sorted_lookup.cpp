@@ -32,6 +32,8 @@ FlatLookup::~FlatLookup() {
   delete sort;
   ramFree(lower);
   ramFree(upper);
+  ramFree(held);
+  ramFree(lastKey);
 }
 
 namespace {
@@ -165,7 +167,9 @@ KvStatus extract(FlatStatement* statement, FlatSqlDesc* query, FlatFileDesc* cur
   }
   made->lower = static_cast<uint8_t*>(ramAllocZ(recordLength));
   made->upper = static_cast<uint8_t*>(ramAllocZ(recordLength));
-  if (!made->lower || !made->upper) {
+  made->held = static_cast<uint8_t*>(ramAllocZ(recordLength));
+  made->lastKey = static_cast<uint8_t*>(ramAllocZ(keyLength ? keyLength : 1));
+  if (!made->lower || !made->upper || !made->held || !made->lastKey) {
     delete made;
     addOdbcError(stateMemory);
     return kvFailure;
@@ -255,6 +259,7 @@ KvStatus build(FlatStatement* statement, FlatSqlDesc* query, FlatFileDesc* curso
     return kvFailure;
   }
   lookup->sort = sort;
+  lookup->holding = lookup->haveLastKey = lookup->atListEnd = 0;
   ++lookup->builds;
   lookup->listRecords = 0;
   if (sort->addKey(0, 0, lookup->keyLength) != kvSuccess) return kvFailure;
@@ -370,6 +375,8 @@ KvStatus startLookup(FlatStatement* statement, FlatSqlDesc* query, FlatFileDesc*
   if ((lookup->flags & FlatLookup::lookupUpper) &&
       evaluateEnd(statement, query, lookup, 1, lookup->upper, &lookup->upperOpen) != kvSuccess)
     return kvFailure;
+  lookup->continuing = !lookup->lowerOpen && lookup->haveLastKey &&
+                       std::memcmp(lookup->lower, lookup->lastKey, lookup->keyLength) > 0;
   // Logged values of the rows read back belong to the log as it is now.
   FlatChangesDesc* changes = cursor->getShared()->getChanges();
   if (changes) cursor->setPendingSerial(changes->getSerial());
@@ -377,27 +384,77 @@ KvStatus startLookup(FlatStatement* statement, FlatSqlDesc* query, FlatFileDesc*
   return kvSuccess;
 }
 
+// The next record of the list in its order: the held one first.
+KvStatus readOn(FlatLookup* lookup, const uint8_t** record) {
+  *record = nullptr;
+  if (lookup->holding) {
+    lookup->holding = 0;
+    *record = lookup->held;
+    return kvSuccess;
+  }
+  if (lookup->atListEnd) return kvSuccess;
+  void* next = nullptr;
+  if (lookup->sort->getNextRecord(&next) != kvSuccess) return kvFailure;
+  if (!next) lookup->atListEnd = 1;
+  *record = static_cast<const uint8_t*>(next);
+  return kvSuccess;
+}
+
+// The first record at or above the lower end (the first of the list when
+// the lower side is open), by a search.
+KvStatus search(FlatLookup* lookup, const uint8_t** record) {
+  lookup->holding = 0;
+  lookup->haveLastKey = 0;
+  lookup->atListEnd = 0;
+  void* found = nullptr;
+  if (!lookup->lowerOpen) {
+    if (lookup->sort->getFirstRecordWithKey(lookup->lower, &found) != kvSuccess) return kvFailure;
+    if (!found && lookup->sort->getNextRecord(&found) != kvSuccess) return kvFailure;
+  } else if (lookup->sort->getFirstRecord(&found) != kvSuccess) {
+    return kvFailure;
+  }
+  if (!found) lookup->atListEnd = 1;
+  *record = static_cast<const uint8_t*>(found);
+  return kvSuccess;
+}
+
 KvStatus nextInRange(FlatLookup* lookup, FlatFileDesc* cursor, uint16_t* found) {
-  KvSort* sort = lookup->sort;
+  // Records passed over reading on before a search is cheaper.
+  enum { maxSkipped = 64 };
   const uint16_t keyLength = lookup->keyLength;
   while (!lookup->ended) {
-    void* record = nullptr;
+    const uint8_t* bytes = nullptr;
     if (lookup->first) {
       lookup->first = 0;
-      if (!lookup->lowerOpen) {
-        if (sort->getFirstRecordWithKey(lookup->lower, &record) != kvSuccess) return kvFailure;
-        if (!record && sort->getNextRecord(&record) != kvSuccess) return kvFailure;
-      } else if (sort->getFirstRecord(&record) != kvSuccess) {
-        return kvFailure;
+      if (!lookup->continuing) {
+        if (search(lookup, &bytes) != kvSuccess) return kvFailure;
+      } else {
+        for (uint32_t skipped = 0;; ++skipped) {
+          if (readOn(lookup, &bytes) != kvSuccess) return kvFailure;
+          if (!bytes || std::memcmp(bytes, lookup->lower, keyLength) >= 0) break;
+          if (skipped == maxSkipped) {
+            if (search(lookup, &bytes) != kvSuccess) return kvFailure;
+            break;
+          }
+          std::memcpy(lookup->lastKey, bytes, keyLength);
+        }
       }
-    } else if (abortPoll(cursor) != kvSuccess || sort->getNextRecord(&record) != kvSuccess) {
+    } else if (abortPoll(cursor) != kvSuccess || readOn(lookup, &bytes) != kvSuccess) {
       return kvFailure;
     }
-    const auto* bytes = static_cast<const uint8_t*>(record);
-    if (!bytes || (!lookup->upperOpen && std::memcmp(bytes, lookup->upper, keyLength) > 0)) {
+    if (!bytes) {
       lookup->ended = 1;
       break;
     }
+    if (!lookup->upperOpen && std::memcmp(bytes, lookup->upper, keyLength) > 0) {
+      // Past the range: kept for the next outer row.
+      if (bytes != lookup->held) std::memcpy(lookup->held, bytes, lookup->recordLength);
+      lookup->holding = 1;
+      lookup->ended = 1;
+      break;
+    }
+    std::memcpy(lookup->lastKey, bytes, keyLength);
+    lookup->haveLastKey = 1;
     cursor->getRid()->fullSet(bytes + keyLength);
     GetRecRetType result = getRecGone;
     if (flatReadById(cursor, &result) != kvSuccess) return kvFailure;

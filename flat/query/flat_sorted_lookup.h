@@ -98,6 +98,18 @@ class KV_FLAT_API FlatLookup : public KvObject {
   uint8_t* lower = nullptr;   // record images: the evaluated ends at offset 0
   uint8_t* upper = nullptr;
   int first = 1;      // the next read is the first of the range
+  // Reading on from the last range instead of a new search: the outer rows
+  // often come in key order, and a search in a list spilled to its work
+  // file costs a read of every run. held is the record that ended the last
+  // range (read from the list, not yet delivered); lastKey the key of the
+  // last record read before it. A lower end above lastKey needs no record
+  // read so far but held.
+  int continuing = 0;
+  uint8_t* held = nullptr;     // a record image
+  uint8_t* lastKey = nullptr;  // a key
+  int holding = 0;
+  int haveLastKey = 0;
+  int atListEnd = 0;
   int ended = 0;      // the range is read to its end
   int lowerOpen = 0;  // the evaluated ends leave the lower / upper side open
   int upperOpen = 0;

@@ -109,6 +109,32 @@ TEST_F(FlatLookupTest, JoinsThroughTheLookupEqualANestedLoopAndAnIndex) {
             (std::vector<std::string>{"4|4"}));
 }
 
+TEST_F(FlatLookupTest, OuterRowsInKeyOrderReadOnFromTheLastRange) {
+  // Outer values rising with repeats, small steps and jumps beyond the
+  // records a read-on passes over before it searches; a value past the end.
+  std::vector<std::vector<std::string>> seq;
+  for (int i = 1; i <= 200; ++i) seq.push_back({std::to_string(i)});
+  writeTable("seq", {{"ID", 'I', 4, 0}}, seq);
+  std::vector<std::vector<std::string>> steps;
+  for (int x : {5, 5, 6, 7, 50, 120, 121, 100, 199, 250, 3})
+    steps.push_back({std::to_string(x)});
+  writeTable("steps", {{"X", 'I', 4, 0}}, steps);
+  const char* conditions[] = {
+      "b.ID = a.X",
+      "b.ID BETWEEN a.X AND a.X + 2",
+      "b.ID >= a.X AND b.ID < a.X + 1",
+      "b.ID > a.X AND b.ID <= a.X + 70",
+      "b.ID >= a.X",
+  };
+  for (const char* condition : conditions) {
+    const std::string sql = std::string("SELECT a.X, b.ID FROM steps a, seq b WHERE ");
+    std::vector<std::string> plain = run(sql + "(" + condition + ") OR 1 = 0");
+    EXPECT_FALSE(plain.empty()) << condition;
+    EXPECT_EQ(run(sql + condition), plain) << condition;
+    EXPECT_NE(inner()->getLookup(), nullptr) << condition;
+  }
+}
+
 TEST_F(FlatLookupTest, WhichTermsGiveALookup) {
   struct Case {
     const char* where;
