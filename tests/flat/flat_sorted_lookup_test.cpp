@@ -6,6 +6,7 @@
 
 #include "drivers/flattest/flattest_table.h"
 #include "flat/flat_message_ids.h"
+#include "flat/query/flat_index_desc.h"
 #include "flat/query/flat_keyset.h"
 #include "flat/query/flat_sorted_lookup.h"
 
@@ -226,6 +227,27 @@ TEST_F(FlatLookupTest, ACorrelatedSubqueryReadsItsTableOnceAnExecution) {
     std::string plain = where;
     plain.insert(plain.rfind(')'), " OR 1 = 0");
     EXPECT_EQ(withLookup, run(plain)) << form;
+  }
+}
+
+TEST(FlatKeyWidthTest, TextKeysTakeTheColumnsFullWidth) {
+  // A VARCHAR key as wide as a CHAR one: a row's own length never shifts
+  // the key layout.
+  struct Case {
+    int16_t type;
+    uint32_t precision;
+    uint16_t keyLength;
+  } cases[] = {
+      {SQL_CHAR, 10, 10}, {SQL_VARCHAR, 30, 30}, {SQL_BIT, 1, 1}, {SQL_INTEGER, 10, 8}, {SQL_DATE, 10, 8},
+  };
+  for (const Case& c : cases) {
+    FlatTestSharedField field;
+    field.setSqlType(c.type);
+    field.setPrecision(c.precision);
+    FlatKeyField key;
+    ASSERT_EQ(key.compileFieldName(&field, 2), kvSuccess);
+    EXPECT_EQ(key.keyLength, c.keyLength) << c.type;
+    EXPECT_EQ(key.column, 2);
   }
 }
 
