@@ -232,6 +232,60 @@ KvStatus canOptimizeQuery(FlatStatement* statement, FlatSqlDesc* query, FlatFile
   return kvSuccess;
 }
 
+namespace {
+
+// Whether a term reads the cursor's table and nothing else that changes
+// from row to row of the query (other tables, subqueries, aggregates,
+// positions), and holds no outer-join comparison.
+int readsOnlyCursor(Span term, uint32_t handle) {
+  int readsCursor = 0;
+  for (const uint8_t* op = term.begin; op < term.end; op = getNextOp(op)) {
+    switch (*op) {
+      case opColumn:
+      case opRowId:
+        if (flatOperandU32(op + 1) != handle) return 0;
+        readsCursor = 1;
+        break;
+      case opOuterLeft:
+      case opOuterRight:
+      case opSubquery:
+      case opScalarSubquery:
+      case opExists:
+      case opIn:
+      case opAny:
+      case opAll:
+      case opAggregate:
+      case opCurrentOf:
+      case opKeySegment:
+        return 0;
+      default:
+        break;
+    }
+  }
+  return readsCursor;
+}
+
+}  // namespace
+
+KvStatus flatTableFilter(FlatSqlDesc* query, FlatFileDesc* cursor, FlatCodeBuffer* filter) {
+  filter->truncate(0);
+  const uint8_t* where = query->getWhereCode();
+  if (!where || *where == opEnd) return kvSuccess;
+  Span whole{where, where};
+  while (*whole.end != opEnd) whole.end = getNextOp(whole.end);
+  Span terms[flatMaxOptimizerTerms];
+  uint16_t termCount = 0;
+  splitTerms(whole, terms, &termCount);
+  uint16_t taken = 0;
+  for (uint16_t t = 0; t < termCount; ++t) {
+    if (!readsOnlyCursor(terms[t], cursor->getTableHandle())) continue;
+    if (filter->putBytes(terms[t].begin, uint32_t(terms[t].end - terms[t].begin)) != kvSuccess) return kvFailure;
+    if (taken++ && filter->putOp(opAnd) != kvSuccess) return kvFailure;
+  }
+  if (taken && filter->putOp(opEnd) != kvSuccess) return kvFailure;
+  return kvSuccess;
+}
+
 // ---------------------------------------------------------------- LIKE prefixes
 
 void flatPrefixEnd(const uint8_t* prefix, uint32_t length, uint8_t* high, uint32_t* highLength,

@@ -31,6 +31,12 @@ KV_FLAT_API KvStatus canOptimizeQuery(FlatStatement* statement, FlatSqlDesc* que
                                       const uint8_t* keyCode, FlatCodeBuffer* low, FlatCodeBuffer* high,
                                       uint16_t* flags);
 
+// The top-level AND terms of query's WHERE clause that read only cursor's
+// table (no other table, subquery, aggregate or outer-join comparison),
+// joined by AND into filter and ended by opEnd; left empty when there is
+// none. A record for which it is FALSE fails the whole WHERE clause.
+KV_FLAT_API KvStatus flatTableFilter(FlatSqlDesc* query, FlatFileDesc* cursor, FlatCodeBuffer* filter);
+
 // Chooses how cursor (a FROM table of query) is read in this execution and
 // keeps the choice as the cursor's plan (FlatFileDesc::getOptDesc; none
 // for a plain scan): the ROWID pseudo index when it bounds both ends, else

@@ -34,6 +34,7 @@ FlatLookup::~FlatLookup() {
   ramFree(upper);
   ramFree(held);
   ramFree(lastKey);
+  ramFree(filter);
 }
 
 namespace {
@@ -174,6 +175,19 @@ KvStatus extract(FlatStatement* statement, FlatSqlDesc* query, FlatFileDesc* cur
     addOdbcError(stateMemory);
     return kvFailure;
   }
+  FlatCodeBuffer filter;
+  if (flatTableFilter(query, cursor, &filter) != kvSuccess) {
+    delete made;
+    return kvFailure;
+  }
+  if (filter.getLength()) {
+    made->filter = copyProgram(filter);
+    if (!made->filter) {
+      delete made;
+      addOdbcError(stateMemory);
+      return kvFailure;
+    }
+  }
   *lookup = made;
   return kvSuccess;
 }
@@ -272,6 +286,16 @@ KvStatus build(FlatStatement* statement, FlatSqlDesc* query, FlatFileDesc* curso
     uint16_t found = 0;
     if ((status = abortPoll(cursor)) != kvSuccess) break;
     if ((status = flatReadNext(cursor, &found)) != kvSuccess || !found) break;
+    if (lookup->filter) {
+      uint8_t truth[flatEvalScratchBytes];
+      int16_t length = 0;
+      uint8_t kind = 0;
+      if ((status = evalExpr(statement, query, nullptr, lookup->filter, truth, sizeof truth, 0, &length, &kind)) !=
+          kvSuccess)
+        break;
+      // Only FALSE decides: NULL and undecidable records stay for the WHERE.
+      if (kind == flatEvalLogical && length >= 1 && !truth[0]) continue;
+    }
     void* slot = nullptr;
     if ((status = sort->nextSlot(&slot)) != kvSuccess) break;
     auto* record = static_cast<uint8_t*>(slot);

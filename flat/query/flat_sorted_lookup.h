@@ -12,7 +12,8 @@
 // table of a join, or the table of a subquery run again for every row of
 // the enclosing query) whose WHERE clause compares its columns with values
 // of those rows. Once an execution the table is read whole and every
-// record's (key, record identifier) pair goes into a KvSort; for each outer
+// record's (key, record identifier) pair goes into a KvSort, but for the
+// records the WHERE terms that read only this table make FALSE; for each outer
 // row only the range of keys between the evaluated ends is read back, each
 // record re-read by its identifier through the change log (a record deleted
 // in the open transaction is never delivered, a pending insert is read from
@@ -88,6 +89,9 @@ class KV_FLAT_API FlatLookup : public KvObject {
   FlatLookup(const FlatLookup&) = delete;
   FlatLookup& operator=(const FlatLookup&) = delete;
 
+  // The WHERE terms that read only this table (flatTableFilter), owned;
+  // a record for which they are FALSE stays out of the list. Null: none.
+  uint8_t* filter = nullptr;
   enum : uint16_t { maxParts = 16 };
   Part parts[maxParts];
   uint16_t partCount = 0;

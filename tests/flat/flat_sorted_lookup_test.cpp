@@ -86,6 +86,11 @@ TEST_F(FlatLookupTest, JoinsThroughTheLookupEqualANestedLoopAndAnIndex) {
       "b.ID = a.ID + 1 AND b.SAL >= a.SAL",
       "b.ID = a.ID AND a.DEPT = 'C'",
       "b.SAL = a.SAL + 1",  // outer rows without a matching key
+      // Terms on the inner table alone filter the list as it is built.
+      "b.SAL > a.SAL AND b.DEPT = 'C'",
+      "b.SAL = a.SAL AND (b.DEPT = 'C' OR b.NAME LIKE 'B%')",
+      "b.NAME >= a.NAME AND b.SAL IS NULL",
+      "b.SAL >= a.SAL AND NOT b.DEPT = 'A' AND b.ID + 0 > 2",
       "b.SAL = a.SAL OR b.DEPT = 'C'",
   };
   size_t nonEmpty = 0;
@@ -189,6 +194,15 @@ TEST_F(FlatLookupTest, TheInnerTableIsReadOnceAnExecution) {
   ASSERT_NE(inner()->getLookup(), nullptr);
   EXPECT_EQ(inner()->getLookup()->builds, 1u);
   EXPECT_EQ(scans(inner()), 2u);
+
+  // Terms on the inner table alone keep records out of the list: DEPT C
+  // has three.
+  ASSERT_EQ(prepare("SELECT a.ID, b.ID FROM payx a, payx b WHERE b.SAL >= a.SAL AND b.DEPT = 'C' AND a.ID > 0"),
+            kvSuccess);
+  RidFileMgr filtered(statement_, head());
+  EXPECT_EQ(keysetRows(&filtered).size(), 13u);
+  ASSERT_NE(inner()->getLookup(), nullptr);
+  EXPECT_EQ(inner()->getLookup()->listRecords, 3u);
 
   // Without a lookup the inner table is scanned for every outer row.
   ASSERT_EQ(prepare("SELECT a.ID, b.ID FROM payx a, payx b WHERE b.SAL = a.SAL OR 1 = 0"), kvSuccess);
