@@ -83,6 +83,25 @@ int fromPosition(FlatSqlDesc* query, FlatFileDesc* table) {
   return -1;
 }
 
+// Instructions whose value depends on more than the current rows' columns:
+// subqueries, aggregates, the positioned row, key segments.
+int isRowStateOp(uint8_t op) {
+  switch (op) {
+    case opSubquery:
+    case opScalarSubquery:
+    case opExists:
+    case opIn:
+    case opAny:
+    case opAll:
+    case opAggregate:
+    case opCurrentOf:
+    case opKeySegment:
+      return 1;
+    default:
+      return 0;
+  }
+}
+
 // What an operand may be to serve as a range end for cursor: it must not
 // read the cursor's table or a later one of the query (their rows are not
 // known when the range is evaluated), nor a subquery or the cursor's
@@ -100,17 +119,8 @@ int usableOperand(FlatStatement* statement, FlatSqlDesc* query, int cursorPositi
         if (position >= cursorPosition) return 0;
         break;
       }
-      case opSubquery:
-      case opScalarSubquery:
-      case opExists:
-      case opIn:
-      case opAny:
-      case opAll:
-      case opAggregate:
-      case opCurrentOf:
-      case opKeySegment:
-        return 0;
       default:
+        if (isRowStateOp(*op)) return 0;
         break;
     }
   }
@@ -248,17 +258,9 @@ int readsOnlyCursor(Span term, uint32_t handle) {
         break;
       case opOuterLeft:
       case opOuterRight:
-      case opSubquery:
-      case opScalarSubquery:
-      case opExists:
-      case opIn:
-      case opAny:
-      case opAll:
-      case opAggregate:
-      case opCurrentOf:
-      case opKeySegment:
         return 0;
       default:
+        if (isRowStateOp(*op)) return 0;
         break;
     }
   }
