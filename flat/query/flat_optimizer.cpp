@@ -557,24 +557,43 @@ KvStatus loadEnd(FlatStatement* statement, FlatSqlDesc* query, FlatFileDesc* cur
         } else if (!bounded) {
           bound->flags |= FlatOptBnd::boundUnbounded;
           return kvSuccess;
-        } else {
+        } else if (highLength <= key->keyLength) {
           bound->flags &= ~uint32_t(FlatOptBnd::boundInclusive);
+        } else {
+          // A raised prefix cut to the key's length is not above the keys
+          // it was cut from: an inclusive end.
+          bound->flags |= FlatOptBnd::boundInclusive;
         }
-      } else if (valueHigh) {
+      } else {
         // A text compares equal to any text it begins with (xBase rule), and
-        // without trailing blanks in NULL-aware mode: the high end of a
-        // text is the end of its prefix range, and an empty text bounds
-        // nothing.
+        // without trailing blanks in NULL-aware mode: the low end is the
+        // text without its trailing blanks, the high end the end of its
+        // prefix range, and an empty text bounds nothing above. A byte below
+        // the blank in the text would let a shorter key's padding blanks
+        // pass the raised prefix ('BA' + blanks against 'BA' + CHR(1)), so
+        // such a text bounds nothing above either.
         while (textLength > 0 && value[textLength - 1] == ' ') --textLength;
-        uint32_t endLength = 0;
-        uint16_t bounded = 0;
-        std::memcpy(prefix, value, textLength);
-        flatPrefixEnd(prefix, textLength, value, &endLength, &bounded);
-        if (!bounded) {
-          bound->flags |= FlatOptBnd::boundUnbounded;
-          return kvSuccess;
+        value[textLength] = 0;
+        if (valueHigh) {
+          for (uint32_t b = 0; b < textLength; ++b) {
+            if (value[b] < ' ') {
+              bound->flags |= FlatOptBnd::boundUnbounded;
+              return kvSuccess;
+            }
+          }
+          uint32_t endLength = 0;
+          uint16_t bounded = 0;
+          std::memcpy(prefix, value, textLength);
+          flatPrefixEnd(prefix, textLength, value, &endLength, &bounded);
+          if (!bounded) {
+            bound->flags |= FlatOptBnd::boundUnbounded;
+            return kvSuccess;
+          }
+          // The raised prefix is an exclusive end, unless cut to the key's
+          // length: then it is not above the keys it was cut from.
+          if (endLength <= key->keyLength) bound->flags &= ~uint32_t(FlatOptBnd::boundInclusive);
+          else bound->flags |= FlatOptBnd::boundInclusive;
         }
-        bound->flags &= ~uint32_t(FlatOptBnd::boundInclusive);
       }
     } else if (length != 8 && key->keyLength == 8) {
       // Not a number or date (a logical or a text against a numeric key):

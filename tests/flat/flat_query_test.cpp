@@ -180,6 +180,10 @@ TEST_F(FlatQueryTest, ResultsThroughAnIndexEqualAPlainScan) {
       "SAL > 300", "SAL < 250", "SAL <= 250", "300 > SAL", "NAME = 'BA'", "NAME = ''", "NAME >= 'BAN'",
       "NAME <= 'BA'", "NAME BETWEEN 'AD' AND 'BAN'", "SAL = 100 AND NAME LIKE 'B%'", "ROWID BETWEEN 2 AND 4",
       "ROWID > 6", "SAL IS NULL", "NAME LIKE 'BA\\%'",
+      // A byte below the blank: 'BA' without its blanks sorts before it.
+      "NAME < 'BA' + CHR(1)", "NAME <= 'B' + CHR(31) + 'X'",
+      // An end longer than the key: cut to the key's length it stays inclusive.
+      "NAME <= 'BANKS     Z'", "NAME < 'BANKS     Z'", "NAME LIKE 'BANKS     Z%'",
   };
   for (const char* condition : conditions) {
     std::vector<std::string> plain = sorted(run(std::string("SELECT ID FROM payx WHERE ") + condition));

@@ -141,6 +141,30 @@ TEST_F(FlatLookupTest, OuterRowsInKeyOrderReadOnFromTheLastRange) {
   }
 }
 
+TEST_F(FlatLookupTest, TextEndsWithBytesBelowTheBlank) {
+  // NULL-aware comparison drops trailing blanks, so 'BA' and 'BA' + CHR(1)
+  // both lie at or above 'BA  ', and 'BA' lies below 'BA' + CHR(1).
+  const std::vector<std::vector<std::string>> rows = {{"1", "BA\x01"}, {"2", "BA"}, {"3", "BB"}, {"4", "B"}};
+  writeTable("ctl", {{"ID", 'I', 4, 0}, {"NAME", 'C', 6, flatTestIndexed}}, rows);
+  writeTable("ctlx", {{"ID", 'I', 4, 0}, {"NAME", 'C', 6, 0}}, rows);
+  const char* conditions[] = {
+      "NAME >= 'BA  '", "NAME < 'BA' + CHR(1)", "NAME <= 'BA' + CHR(1)", "NAME = 'BA' + CHR(1) + ' '",
+      "NAME > 'B' AND NAME <= 'BA' + CHR(2)",
+  };
+  for (const char* condition : conditions) {
+    std::vector<std::string> plain = run(std::string("SELECT ID FROM ctlx WHERE ") + condition);
+    EXPECT_FALSE(plain.empty()) << condition;
+    EXPECT_EQ(run(std::string("SELECT ID FROM ctl WHERE ") + condition), plain) << condition;
+    // The same ends through a sorted lookup, taken from an outer row.
+    EXPECT_EQ(run(std::string("SELECT ctlx.ID FROM one, ctlx WHERE one.X = 1 AND ") + condition), plain)
+        << condition;
+  }
+  EXPECT_EQ(run("SELECT a.ID, b.ID FROM ctlx a, ctl b WHERE b.NAME >= a.NAME"),
+            run("SELECT a.ID, b.ID FROM ctlx a, ctlx b WHERE b.NAME >= a.NAME OR 1 = 0"));
+  EXPECT_EQ(run("SELECT a.ID, b.ID FROM ctlx a, ctlx b WHERE b.NAME <= a.NAME"),
+            run("SELECT a.ID, b.ID FROM ctlx a, ctlx b WHERE b.NAME <= a.NAME OR 1 = 0"));
+}
+
 TEST_F(FlatLookupTest, WhichTermsGiveALookup) {
   struct Case {
     const char* where;
