@@ -55,8 +55,11 @@ class FlatLookupTest : public FlatSqlFixture {
     std::sort(out.begin(), out.end());
     return out;
   }
-  std::vector<std::string> run(const std::string& sql) {
+  // xbase: the query compares as outside NULL-aware mode (empty values are
+  // values, a text equals a longer one that begins with it).
+  std::vector<std::string> run(const std::string& sql, bool xbase = false) {
     if (prepare(sql) != kvSuccess) return {"PREPARE " + std::to_string(lastError()) + " " + lastText()};
+    if (xbase) head()->clearFlags(FlatSqlDesc::flagNullAware);
     RidFileMgr keyset(statement_, head());
     return keysetRows(&keyset);
   }
@@ -94,15 +97,17 @@ TEST_F(FlatLookupTest, JoinsThroughTheLookupEqualANestedLoopAndAnIndex) {
       "b.SAL = a.SAL OR b.DEPT = 'C'",
   };
   size_t nonEmpty = 0;
-  for (const char* condition : conditions) {
-    const std::string items = "SELECT a.ID, b.ID FROM payx a, ";
-    // Under an OR with a false term nothing bounds the inner table, so it is
-    // scanned for each outer row: the plain nested loop.
-    std::vector<std::string> plain = run(items + "payx b WHERE (" + condition + ") OR 1 = 0");
-    EXPECT_EQ(inner()->getLookup(), nullptr) << condition;
-    EXPECT_EQ(run(items + "payx b WHERE " + condition), plain) << condition;
-    EXPECT_EQ(run(items + "pay b WHERE " + condition), plain) << condition;
-    if (!plain.empty()) ++nonEmpty;
+  for (bool xbase : {false, true}) {
+    for (const char* condition : conditions) {
+      const std::string items = "SELECT a.ID, b.ID FROM payx a, ";
+      // Under an OR with a false term nothing bounds the inner table, so it
+      // is scanned for each outer row: the plain nested loop.
+      std::vector<std::string> plain = run(items + "payx b WHERE (" + condition + ") OR 1 = 0", xbase);
+      EXPECT_EQ(inner()->getLookup(), nullptr) << condition;
+      EXPECT_EQ(run(items + "payx b WHERE " + condition, xbase), plain) << condition << (xbase ? " xbase" : "");
+      EXPECT_EQ(run(items + "pay b WHERE " + condition, xbase), plain) << condition << (xbase ? " xbase" : "");
+      if (!plain.empty() && !xbase) ++nonEmpty;
+    }
   }
   EXPECT_GE(nonEmpty, 18u);
   // A few answers in full, as a check of the comparison itself: NULL salaries
@@ -151,13 +156,15 @@ TEST_F(FlatLookupTest, TextEndsWithBytesBelowTheBlank) {
       "NAME >= 'BA  '", "NAME < 'BA' + CHR(1)", "NAME <= 'BA' + CHR(1)", "NAME = 'BA' + CHR(1) + ' '",
       "NAME > 'B' AND NAME <= 'BA' + CHR(2)",
   };
-  for (const char* condition : conditions) {
-    std::vector<std::string> plain = run(std::string("SELECT ID FROM ctlx WHERE ") + condition);
-    EXPECT_FALSE(plain.empty()) << condition;
-    EXPECT_EQ(run(std::string("SELECT ID FROM ctl WHERE ") + condition), plain) << condition;
-    // The same ends through a sorted lookup, taken from an outer row.
-    EXPECT_EQ(run(std::string("SELECT ctlx.ID FROM one, ctlx WHERE one.X = 1 AND ") + condition), plain)
-        << condition;
+  for (bool xbase : {false, true}) {
+    for (const char* condition : conditions) {
+      std::vector<std::string> plain = run(std::string("SELECT ID FROM ctlx WHERE ") + condition, xbase);
+      EXPECT_TRUE(xbase || !plain.empty()) << condition;
+      EXPECT_EQ(run(std::string("SELECT ID FROM ctl WHERE ") + condition, xbase), plain) << condition << xbase;
+      // The same ends through a sorted lookup, taken from an outer row.
+      EXPECT_EQ(run(std::string("SELECT ctlx.ID FROM one, ctlx WHERE one.X = 1 AND ") + condition, xbase), plain)
+          << condition << xbase;
+    }
   }
   EXPECT_EQ(run("SELECT a.ID, b.ID FROM ctlx a, ctl b WHERE b.NAME >= a.NAME"),
             run("SELECT a.ID, b.ID FROM ctlx a, ctlx b WHERE b.NAME >= a.NAME OR 1 = 0"));
