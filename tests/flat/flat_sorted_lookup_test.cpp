@@ -118,6 +118,11 @@ TEST_F(FlatLookupTest, JoinsThroughTheLookupEqualANestedLoopAndAnIndex) {
             (std::vector<std::string>{"6|6"}));
   EXPECT_EQ(run("SELECT a.ID, b.ID FROM payx a, payx b WHERE b.NAME = a.NAME AND a.ID = 4"),
             (std::vector<std::string>{"4|4"}));
+  // Outside NULL-aware mode every text begins with the empty one: NAME = ''
+  // takes every row, through an index and a lookup alike.
+  EXPECT_EQ(run("SELECT ID FROM pay WHERE NAME = ''", true).size(), 8u);
+  EXPECT_EQ(run("SELECT b.ID FROM one a, payx b WHERE b.NAME = '' AND a.X = 1", true).size(), 8u);
+  EXPECT_EQ(run("SELECT ID FROM pay WHERE NAME = ''"), std::vector<std::string>{"5"});
 }
 
 TEST_F(FlatLookupTest, OuterRowsInKeyOrderReadOnFromTheLastRange) {
