@@ -11,10 +11,12 @@
 // index: a table read again for every row of the tables before it (an inner
 // table of a join, or the table of a subquery run again for every row of
 // the enclosing query) whose WHERE clause compares its columns with values
-// of those rows. Once an execution the table is read whole and every
-// record's (key, record identifier) pair goes into a KvSort, but for the
-// records the WHERE terms that read only this table make FALSE; for each outer
-// row only the range of keys between the evaluated ends is read back, each
+// of those rows. Once an execution the table is read whole and the (key,
+// record identifier) pair of every record goes into a KvSort, but for the
+// records that the WHERE terms reading only this table make FALSE; for each
+// outer row only the range of keys between the evaluated ends is read back
+// (reading on from the last range when the outer rows come in key order,
+// else by a search of the list), each
 // record re-read by its identifier through the change log (a record deleted
 // in the open transaction is never delivered, a pending insert is read from
 // the log). Every delivered row is still tested against the whole WHERE
