@@ -256,6 +256,7 @@ KvStatus FlatTestFileDesc::getMaxRecords(uint32_t* out) {
 }
 
 KvStatus FlatTestFileDesc::resetToFirstRecord() {
+  ++scans_;
   current_ = 0;
   orderPosition_ = 0;
   if (planned_) {
@@ -500,7 +501,8 @@ KvStatus FlatTestFileDesc::getLargeColumn(uint16_t column, void* buffer, uint32_
   *total = std::min<uint32_t>(kvGetU32LE(at + 1), c.width);
   if (offset < *total) {
     *got = std::min(size, *total - offset);
-    std::memcpy(buffer, at + 5 + offset, *got);
+    // A length probe passes no buffer.
+    if (*got) std::memcpy(buffer, at + 5 + offset, *got);
   }
   return kvSuccess;
 }

@@ -16,6 +16,7 @@
 #include "flat/flat_errors.h"
 #include "flat/flat_message_ids.h"
 #include "flat/query/flat_optimizer.h"
+#include "flat/query/flat_sorted_lookup.h"
 #include "flat/sql/flat_descriptor.h"
 #include "util/ram.h"
 #include "util/shared_file.h"
@@ -291,9 +292,7 @@ KvStatus RidFileMgr::advance(uint16_t level, int* have) {
       *have = select == selQualifies || select == selUndecidable;
       return kvSuccess;
     }
-    uint16_t mode = 0;
-    if (flatEvaluateBounds(statement_, query_, table, &mode) != kvSuccess) return kvFailure;
-    if (flatStartScan(table) != kvSuccess) return kvFailure;
+    if (flatStartRecords(statement_, query_, table) != kvSuccess) return kvFailure;
   } else if (currentOf_ && level == 0) {
     return kvSuccess;
   }
@@ -306,7 +305,7 @@ KvStatus RidFileMgr::advance(uint16_t level, int* have) {
   (void)connection;
   for (;;) {
     uint16_t found = 0;
-    if (flatReadNext(table, &found) != kvSuccess) return kvFailure;
+    if (flatNextRecord(statement_, query_, table, &found) != kvSuccess) return kvFailure;
     if (!found) {
       if ((state & stateOptional) && !(state & (stateMatched | stateBlankGiven))) {
         // No record qualified for the current outer rows: the blank row.
