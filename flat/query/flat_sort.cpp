@@ -64,21 +64,7 @@ KvStatus addSelectItems(FlatSqlDesc* query, SortItems* out, uint32_t* recordByte
   for (uint16_t i = 0; i < query->getItemCount(); ++i) {
     const FlatSelectField* field = query->getItem(i);
     SortItem item;
-    if (field->isPlainColumn()) {
-      FlatCodeBuffer code;
-      if (code.put(opColumn) != kvSuccess || code.putU32(field->table->getTableHandle()) != kvSuccess ||
-          code.putU16(field->column) != kvSuccess || code.put(opEnd) != kvSuccess)
-        return kvFailure;
-      item.program = code.release();
-    } else {
-      const uint32_t length = flatProgramLength(field->code);
-      item.program = static_cast<uint8_t*>(ramAlloc(length));
-      if (item.program) std::memcpy(item.program, field->code, length);
-    }
-    if (!item.program) {
-      addOdbcError(stateMemory);
-      return kvFailure;
-    }
+    if (flatSelectItemProgram(field, &item.program) != kvSuccess) return kvFailure;
     item.offset = uint16_t(offset);
     item.length = flatSortSlotLength(field->engineType ? field->engineType : field->sqlType, field->precision);
     item.selectItem = 1;
@@ -147,6 +133,26 @@ KvStatus compileItems(FlatStatement* statement, FlatSqlDesc* query, const unsign
 }
 
 }  // namespace
+
+KvStatus flatSelectItemProgram(const FlatSelectField* field, uint8_t** program) {
+  *program = nullptr;
+  if (field->isPlainColumn()) {
+    FlatCodeBuffer code;
+    if (code.put(opColumn) != kvSuccess || code.putU32(field->table ? field->table->getTableHandle() : 0) != kvSuccess ||
+        code.putU16(field->column) != kvSuccess || code.put(opEnd) != kvSuccess)
+      return kvFailure;
+    *program = code.release();
+  } else {
+    const uint32_t length = flatProgramLength(field->code);
+    *program = static_cast<uint8_t*>(ramAlloc(length));
+    if (*program) std::memcpy(*program, field->code, length);
+  }
+  if (!*program) {
+    addOdbcError(stateMemory);
+    return kvFailure;
+  }
+  return kvSuccess;
+}
 
 uint16_t flatSortSlotLength(int16_t type, uint32_t width) {
   uint32_t valueBytes = 8;

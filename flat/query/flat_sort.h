@@ -25,6 +25,7 @@
 
 #include "flat/flat_types.h"
 
+class FlatSelectField;
 class RidFileMgr;
 
 enum : uint32_t {
@@ -49,6 +50,11 @@ KV_FLAT_API void flatEncodeSortValue(const uint8_t* value, int16_t length, uint8
                                      uint16_t slotLength);
 // The double of a number or date slot's value bytes (behind the tag).
 KV_FLAT_API double flatDecodeSortNumber(const uint8_t* bytes);
+
+// The program that yields select item field's value (a copy of its
+// program, or a column instruction for a plain column): a ramAlloc block
+// the caller frees.
+KV_FLAT_API KvStatus flatSelectItemProgram(const FlatSelectField* field, uint8_t** program);
 
 // Orders keyset (of query) by orderBy (the text after ORDER BY; null or
 // blank for none), keeping one row of equal ones for a DISTINCT query. blockLimit
