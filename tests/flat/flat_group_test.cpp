@@ -10,6 +10,10 @@
 #include "flat/query/flat_group.h"
 #include "flat/query/flat_keyset.h"
 #include "flat/query/flat_sort.h"
+#include "flat/query/flat_union.h"
+#include "util/bos.h"
+
+#include <atomic>
 
 #include <string>
 #include <vector>
@@ -171,6 +175,47 @@ TEST_F(FlatGroupTest, AGroupingLargerThanItsMemorySpills) {
   EXPECT_EQ(run(sql, 2), inMemory);
   // G 0: keys 0, 37, 74, ... below 4000: 109 rows; V takes all 11 values, T all 5.
   EXPECT_EQ(inMemory[0].substr(0, 11), "0|109|11|5|");
+}
+
+// The abort poll answers yes from its abortAfter-th question on.
+std::atomic<int> abortQuestions{0};
+std::atomic<int> abortAfter{0};
+int abortPoll() { return ++abortQuestions >= abortAfter; }
+
+TEST_F(FlatGroupTest, LongOperationsStopWhenAborted) {
+  std::vector<std::vector<std::string>> rows;
+  for (int i = 0; i < 100; ++i) rows.push_back({std::to_string(i % 10), std::to_string(i)});
+  writeTable("hundred", {{"G", 'I', 4, 0}, {"V", 'I', 4, 0}}, rows);
+  const char* statements[] = {
+      "SELECT G, SUM(V) FROM hundred GROUP BY G",
+      "SELECT COUNT(DISTINCT V) FROM hundred",
+      "SELECT V FROM hundred ORDER BY G DESC",
+      "SELECT V FROM hundred UNION SELECT G FROM hundred",
+  };
+  bosSetAbortPoll(abortPoll);
+  for (const char* sql : statements) {
+    for (int after : {1, 3}) {
+      abortQuestions = 0;
+      abortAfter = after;
+      Rows out;
+      if (std::string(sql).find("UNION") == std::string::npos) {
+        out = run(sql);
+      } else {
+        ASSERT_EQ(prepare(sql), kvSuccess);
+        FlatUnionResult result(statement_, head());
+        statement_->getErrorList().clearErrors();
+        KvErrorKeeper::setErrorList(&statement_->getErrorList());
+        if (result.build(nullptr) != kvSuccess) out.push_back("ERROR " + std::to_string(lastError()));
+        KvErrorKeeper::giveUpErrorList();
+      }
+      ASSERT_FALSE(out.empty()) << sql;
+      EXPECT_EQ(out.back(), "ERROR " + std::to_string(msgOperationAborted)) << sql << " " << after;
+      EXPECT_EQ(abortQuestions, after) << sql;
+    }
+  }
+  bosSetAbortPoll(nullptr);
+  // Without a poll nothing stops.
+  EXPECT_EQ(run("SELECT COUNT(DISTINCT V) FROM hundred"), (Rows{"100"}));
 }
 
 }  // namespace
