@@ -29,7 +29,7 @@ namespace {
 // Bits of a table's state in the join loop.
 enum : uint8_t {
   statePositioned = 0x1,  // its scan runs for the current rows of the tables before it
-  stateMatched = 0x2,     // a record qualified for those rows
+  stateMatched = 0x2,     // a record qualified, or matched the outer-join comparisons, for those rows
   stateBlankGiven = 0x4,  // its blank outer-join row was offered for them
   stateOptional = 0x8,    // the optional side of an outer join
   stateOnBlank = 0x10,    // stands on its blank row
@@ -96,7 +96,8 @@ KvStatus flatSelectRecord(FlatStatement* statement, FlatSqlDesc* query, SelRecRe
     return kvSuccess;
   }
   if (kind == flatEvalLogical && length >= 1 && out[0]) return kvSuccess;
-  *result = (kind == flatEvalLogical && length >= 2 && out[1]) ? selFailsMatched : selFails;
+  // A logical result is its byte, and the outer-join matched flag behind it.
+  *result = (kind == flatEvalLogical && length >= 1 && out[1]) ? selFailsMatched : selFails;
   if (query->getRowCount() > 0 && !(query->getFlags() & FlatSqlDesc::flagGrouped))
     query->setRowCount(query->getRowCount() - 1);
   return kvSuccess;
@@ -406,6 +407,11 @@ KvStatus RidFileMgr::advance(uint16_t level, int* have) {
       *have = 1;
       return kvSuccess;
     }
+    // The outer-join comparisons held and the rest of the condition failed:
+    // the optional table has a matching record for these rows, so they get
+    // no blank row (which the rest of the condition would judge instead of
+    // the record that failed it).
+    if (select == selFailsMatched && (state & stateOptional)) state |= stateMatched;
   }
 }
 

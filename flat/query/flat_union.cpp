@@ -27,7 +27,7 @@ namespace {
 
 enum : uint32_t {
   pairBytes = 8,
-  tailBytes = 8,  // query index and row number behind the slots
+  tailBytes = 9,  // the kept-link mark, query index and row number behind the slots
 };
 
 struct OrderKey {
@@ -131,8 +131,13 @@ KvStatus FlatUnionResult::build(const unsigned char* orderBy, uint16_t blockLimi
         flatSortKeyset(statement_, query, keyset, nullptr, blockLimit) != kvSuccess)
       return kvFailure;
   }
-  FlatSqlDesc* second = head_->getNextQuery();
-  const int all = second && (second->getFlags() & FlatSqlDesc::flagUnionAll);
+  // UNION binds from the left: the queries up to the last link without
+  // ALL drop duplicates among themselves; the UNION ALL links after it
+  // add their rows as they are.
+  uint32_t distinctQueries = 0;
+  for (uint32_t q = 1; q < queries_.size(); ++q)
+    if (!(queries_[q]->getFlags() & FlatSqlDesc::flagUnionAll)) distinctQueries = q + 1;
+  const int all = distinctQueries == 0;
 
   if (all && order.empty()) {
     // UNION ALL in chain order: no sort.
@@ -172,7 +177,12 @@ KvStatus FlatUnionResult::build(const unsigned char* orderBy, uint16_t blockLimi
     const uint16_t flags = key.descending ? uint16_t(sortKeyDescending | zeroFirst) : uint16_t(0);
     if (sort.addKey(flags, offsets[key.item], lengths[key.item]) != kvSuccess) return kvFailure;
   }
-  if (!all && slotBytes && sort.addKey(0, 0, uint16_t(slotBytes)) != kvSuccess) return kvFailure;
+  // Rows of the distinct links sort before equal rows of the ALL links
+  // (mark 0 before 1), so that a duplicate is always next to the row it
+  // repeats.
+  if (!all && (sort.addKey(0, 0, uint16_t(slotBytes)) != kvSuccess ||
+               sort.addKey(0, uint16_t(slotBytes), 1) != kvSuccess))
+    return kvFailure;
 
   uint8_t value[flatEvalScratchBytes];
   uint32_t filled = 0;
@@ -204,8 +214,9 @@ KvStatus FlatUnionResult::build(const unsigned char* orderBy, uint16_t blockLimi
           return kvFailure;
         flatEncodeSortValue(value, length, kind, record + offsets[i], lengths[i]);
       }
-      kvPutU32BE(record + slotBytes, q);
-      kvPutU32BE(record + slotBytes + 4, row);
+      record[slotBytes] = q < distinctQueries ? 0 : 1;
+      kvPutU32BE(record + slotBytes + 1, q);
+      kvPutU32BE(record + slotBytes + 5, row);
     }
   }
   for (;;) {
@@ -213,10 +224,11 @@ KvStatus FlatUnionResult::build(const unsigned char* orderBy, uint16_t blockLimi
     uint16_t equalKeys = 0;
     if (sort.getSortedWithCompare(&sorted, &equalKeys) != kvSuccess) return kvFailure;
     if (!sorted) break;
-    // A row equal to the one before on every key is a duplicate.
-    if (!all && equalKeys == sort.getKeyCount()) continue;
     const uint8_t* record = static_cast<const uint8_t*>(sorted);
-    if (appendPair(kvGetU32BE(record + slotBytes), kvGetU32BE(record + slotBytes + 4)) != kvSuccess)
+    // A row of the distinct links equal on every key to the one before (of
+    // the distinct links too, by the mark) is a duplicate.
+    if (!all && record[slotBytes] == 0 && equalKeys == sort.getKeyCount()) continue;
+    if (appendPair(kvGetU32BE(record + slotBytes + 1), kvGetU32BE(record + slotBytes + 5)) != kvSuccess)
       return kvFailure;
   }
   return kvSuccess;

@@ -11,13 +11,16 @@
 // A pair names its query by index, never by address, so pairs stay valid
 // whatever the width of a pointer.
 //
-// UNION (without ALL anywhere in the chain) drops duplicate rows: every
-// row's select items go into one KvSort record (sort-key slots, the widths
-// of the head's result columns), one key covers them all, and of records
-// equal on every key one is kept; the rows come out in ascending order of
-// their select items. An ORDER BY (positions only, ASC or DESC) puts its
-// keys first. UNION ALL without ORDER BY keeps every row, query by query,
-// unsorted. NULLs sort first in both directions, as for ORDER BY.
+// UNION binds from the left, as in SQL: "A UNION B UNION ALL C" is
+// (A UNION B) UNION ALL C. The queries up to the last link without ALL
+// drop duplicate rows among themselves: every row's select items go into
+// one KvSort record (sort-key slots, the widths of the head's result
+// columns), one key covers them all, and of records equal on every key one
+// is kept; the rows come out in ascending order of their select items. The
+// UNION ALL links after that add every row. An ORDER BY (positions only,
+// ASC or DESC) puts its keys first. A chain of UNION ALL links only,
+// without ORDER BY, keeps every row, query by query, unsorted. NULLs sort
+// first in both directions, as for ORDER BY.
 #pragma once
 
 #include "flat/flat_types.h"

@@ -87,9 +87,16 @@ TEST_F(FlatUnionTest, UnionDropsDuplicatesAcrossTheChain) {
        {"", "N", "S", "W", "apple", "fig", "kiwi", "pear", "plum"}},
       {"SELECT REGION, ITEM FROM sales UNION SELECT REGION, ITEM FROM sales WHERE ID > 4",
        {"|kiwi", "N|apple", "N|pear", "S|apple", "S|plum", "W|fig"}},
-      // A UNION anywhere in the chain makes every link drop duplicates.
+      // UNION binds from the left: a UNION after UNION ALL links drops
+      // duplicates among all of them, a UNION ALL after a UNION keeps its
+      // rows.
       {"SELECT ID FROM sales WHERE ID < 3 UNION ALL SELECT ID FROM sales WHERE ID < 2 UNION SELECT X FROM one",
        {"1", "2"}},
+      {"SELECT ID FROM sales WHERE ID < 3 UNION SELECT ID FROM sales WHERE ID < 2 UNION ALL SELECT X FROM one "
+       "ORDER BY 1",
+       {"1", "1", "2"}},
+      {"SELECT QTY FROM sales UNION SELECT QTY FROM sales UNION ALL SELECT QTY FROM sales WHERE QTY > 2",
+       {"NULL", "1", "2", "3", "3", "5", "5"}},
       {"SELECT QTY FROM sales UNION SELECT ID FROM sales WHERE ID > 4 ORDER BY 1 DESC",
        {"NULL", "8", "7", "6", "5", "3", "2", "1"}},
       {"SELECT ITEM, QTY FROM sales WHERE ID < 4 UNION SELECT ITEM, ID FROM sales WHERE ID < 3 ORDER BY 2, 1 DESC",
