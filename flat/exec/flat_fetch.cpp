@@ -165,6 +165,7 @@ KvStatus FlatStatement::resetResult() {
   cachedResultCount_ = 0;
   oneRow_ = 0;
   rowLocked_ = 0;
+  failedRow_ = 0;
   if (keyset_ && keyset_->reset() != kvSuccess) return kvFailure;
   for (FlatSqlDesc* q = query; q; q = q->getNextQuery()) {
     q->setRowCount(-1);
@@ -262,7 +263,27 @@ KvStatus FlatStatement::startUnion() {
   return kvSuccess;
 }
 
+// The first fetch's start of the result: a start that fails ends the
+// result at once (later fetches find no row).
+KvStatus FlatStatement::startFetching() {
+  failedRow_ = 0;
+  if (startResult() == kvSuccess) return kvSuccess;
+  engineFlags_ &= ~uint32_t(stmtFresh);
+  failedRow_ = 1;
+  return kvFailure;
+}
+
 KvStatus FlatStatement::readResultRow(uint32_t row, GetRecRetType* result) {
+  *result = getRecPastEnd;
+  if (failedRow_ && row >= failedRow_) return kvSuccess;
+  if (readRow(row, result) == kvSuccess) return kvSuccess;
+  // Rows before the failed one stay readable; this one and the later ones
+  // are past the end. An abort (4018) stops the same way.
+  failedRow_ = row ? row : 1;
+  return kvFailure;
+}
+
+KvStatus FlatStatement::readRow(uint32_t row, GetRecRetType* result) {
   *result = getRecPastEnd;
   FlatSqlDesc* head = headQuery();
   if (head && head->getNextQuery()) {
@@ -329,7 +350,7 @@ KvStatus FlatStatement::fetchRow(uint16_t* endOfData) {
   } else {
     const int forUpdate = (query->getFlags() & FlatSqlDesc::flagForUpdate) != 0;
     if (engineFlags_ & stmtFresh) {
-      status = startResult();
+      status = startFetching();
     } else if (forUpdate) {
       status = releaseRowLock();
     }
@@ -360,7 +381,7 @@ KvStatus FlatStatement::fetchRandomRow(uint32_t row, uint16_t* status) {
   if (query) {
     const int forUpdate = (query->getFlags() & FlatSqlDesc::flagForUpdate) != 0;
     if (engineFlags_ & stmtFresh) {
-      result = startResult();
+      result = startFetching();
     } else if (forUpdate) {
       result = releaseRowLock();
     }

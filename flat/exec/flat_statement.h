@@ -223,7 +223,9 @@ class KV_FLAT_API FlatStatement : public BaseStatement {
   KvStatus startResult();
   // Makes row n (from 1) of the started result current: every FROM table
   // positioned on the row's record. result: found, past the end, or gone.
-  // Call inside the lock bracket.
+  // A read that fails ends the result before that row: later reads of it
+  // and of the rows after it are past the end. Call inside the lock
+  // bracket.
   KvStatus readResultRow(uint32_t row, GetRecRetType* result);
   // The head query's keyset (null before the first start).
   RidFileMgr* getKeyset() const { return keyset_; }
@@ -289,6 +291,8 @@ class KV_FLAT_API FlatStatement : public BaseStatement {
   FlatSqlDesc* headQuery() const;
   KvStatus resetResult();
   KvStatus startUnion();
+  KvStatus startFetching();
+  KvStatus readRow(uint32_t row, GetRecRetType* result);
   KvStatus releaseRowLock();
   KvStatus takeRowLock();
   KvStatus getComputedData(FlatSelectField* item, uint16_t column, int16_t cType, BaseOutString* out);
@@ -316,5 +320,9 @@ class KV_FLAT_API FlatStatement : public BaseStatement {
   RidFileMgr* keyset_ = nullptr;   // of the head query, made at the first start; owned
   FlatUnionResult* union_ = nullptr;  // a UNION chain's pairs, made at the first start; owned
   uint16_t oneRow_ = 0;            // the result is one row of aggregate values
+  // A read of this row failed (0: none): the result ends before it, so a
+  // fetch loop that goes on after the error meets the end instead of the
+  // same failure again and again.
+  uint32_t failedRow_ = 0;
   uint16_t rowLocked_ = 0;         // FOR UPDATE OF: the current row's lock is held
 };

@@ -218,4 +218,48 @@ TEST_F(FlatGroupTest, LongOperationsStopWhenAborted) {
   EXPECT_EQ(run("SELECT COUNT(DISTINCT V) FROM hundred"), (Rows{"100"}));
 }
 
+TEST_F(FlatGroupTest, AFetchThatFailsEndsTheResult) {
+  // The failure is reported once; the fetches after it find the end
+  // rather than the same failure row after row.
+  struct Case {
+    const char* sql;
+    uint16_t error;
+    int abortAt;  // the abort poll's question that answers yes; 0: no poll
+  } cases[] = {
+      {"SELECT ID FROM sales WHERE ID = (SELECT ID FROM sales)", msgSubqueryRows, 0},
+      {"SELECT ID FROM sales WHERE ID = 3 OR ID > 0 AND ID = (SELECT ID FROM sales WHERE QTY > 1)",
+       msgSubqueryRows, 0},
+      {"SELECT G, COUNT(*) FROM hundred GROUP BY G", msgOperationAborted, 2},
+  };
+  std::vector<std::vector<std::string>> rows;
+  for (int i = 0; i < 100; ++i) rows.push_back({std::to_string(i % 10), std::to_string(i)});
+  writeTable("hundred", {{"G", 'I', 4, 0}, {"V", 'I', 4, 0}}, rows);
+  for (const Case& c : cases) {
+    ASSERT_EQ(prepare(c.sql), kvSuccess) << c.sql;
+    KvErrorKeeper::setErrorList(&statement_->getErrorList());
+    if (c.abortAt) {
+      abortQuestions = 0;
+      abortAfter = c.abortAt;
+      bosSetAbortPoll(abortPoll);
+    }
+    EXPECT_EQ(statement_->executePreparedStmt(), kvSuccess);
+    int failures = 0, found = 0;
+    uint16_t end = 0;
+    for (int n = 0; n < 20 && !end; ++n) {
+      statement_->getErrorList().clearErrors();
+      if (statement_->fetchRow(&end) != kvSuccess) {
+        ++failures;
+        EXPECT_EQ(lastError(), c.error) << c.sql;
+      } else if (!end) {
+        ++found;
+      }
+    }
+    bosSetAbortPoll(nullptr);
+    KvErrorKeeper::giveUpErrorList();
+    EXPECT_EQ(failures, 1) << c.sql;
+    EXPECT_EQ(end, 1) << c.sql;
+    EXPECT_EQ(found, 0) << c.sql;
+  }
+}
+
 }  // namespace
