@@ -3,13 +3,13 @@
 
 #include "base/base_error_list.h"
 #include "base/base_message_ids.h"
+#include "flat/connection/flat_connection.h"
 #include "flat/exec/flat_statement.h"
 #include "flat/expr/flat_byte_code.h"
 #include "flat/expr/flat_compiler.h"
 #include "flat/expr/flat_evaluator.h"
 #include "flat/flat_errors.h"
 #include "flat/flat_message_ids.h"
-#include "flat/connection/flat_connection.h"
 #include "flat/query/flat_agg_field.h"
 #include "flat/query/flat_aggregates.h"
 #include "flat/query/flat_keyset.h"
@@ -155,8 +155,7 @@ KvStatus compileKeys(FlatStatement* statement, FlatSqlDesc* query, std::vector<G
   }
 }
 
-// Evaluates program into the sort record at slot (a key slot) or as a raw
-// input (kind, length, value bytes).
+// One program on the current rows, into the scratch value.
 KvStatus evaluate(FlatStatement* statement, FlatSqlDesc* query, const uint8_t* program, uint8_t* value,
                   int16_t* length, uint8_t* kind) {
   return evalExpr(statement, query, nullptr, program, value, flatEvalScratchBytes, 0, length, kind);
