@@ -25,17 +25,24 @@ class FlatGroupTest : public FlatSqlFixture {
   void SetUp() override {
     FlatSqlFixture::SetUp();
     // REGION '' is a blank text, a value of its own; QTY and PRICE have NULLs.
-    writeTable("sales",
-               {{"ID", 'I', 4, 0}, {"REGION", 'C', 4, 0}, {"ITEM", 'C', 6, 0}, {"QTY", 'I', 4, 0},
-                {"PRICE", 'D', 8, 0}},
-               {{"1", "N", "apple", "1", "1.5"},
+    const std::vector<std::vector<std::string>> rows = {{"1", "N", "apple", "1", "1.5"},
                 {"2", "N", "apple", "2", "1.5"},
                 {"3", "N", "pear", "1", "2"},
                 {"4", "S", "apple", "3", "1.5"},
                 {"5", "S", "plum", "", "3"},
                 {"6", "S", "plum", "2", "3"},
                 {"7", "", "kiwi", "5", ""},
-                {"8", "W", "fig", "", ""}});
+                {"8", "W", "fig", "", ""}};
+    writeTable("sales",
+               {{"ID", 'I', 4, 0}, {"REGION", 'C', 4, 0}, {"ITEM", 'C', 6, 0}, {"QTY", 'I', 4, 0},
+                {"PRICE", 'D', 8, 0}},
+               rows);
+    // The same rows with indexes on the columns the queries group, filter
+    // and order by (QTY descending).
+    writeTable("salesx",
+               {{"ID", 'I', 4, flatTestIndexed}, {"REGION", 'C', 4, flatTestIndexed}, {"ITEM", 'C', 6, flatTestIndexed},
+                {"QTY", 'I', 4, flatTestDescending}, {"PRICE", 'D', 8, 0}},
+               rows);
   }
 
   // The rows of sql as the fetch sees them: aggregates and groups first,
@@ -107,7 +114,13 @@ TEST_F(FlatGroupTest, GroupByWithAggregates) {
       {"SELECT b.ITEM, COUNT(*) FROM sales a, sales b WHERE a.ITEM = b.ITEM AND a.ID < b.ID GROUP BY b.ITEM",
        {"apple|3", "plum|1"}},
   };
-  for (const Case& c : cases) EXPECT_EQ(run(c.sql), c.rows) << c.sql << " " << lastText();
+  for (const Case& c : cases) {
+    EXPECT_EQ(run(c.sql), c.rows) << c.sql << " " << lastText();
+    // The same through the indexes.
+    std::string indexed = c.sql;
+    for (size_t at = 0; (at = indexed.find("sales", at)) != std::string::npos; at += 6) indexed.insert(at + 5, "x");
+    EXPECT_EQ(run(indexed), c.rows) << indexed << " " << lastText();
+  }
 }
 
 TEST_F(FlatGroupTest, AggregatesWithoutGroupByAreOneRow) {
