@@ -338,6 +338,10 @@ int flatIndexDeliversOrder(FlatStatement*, FlatSqlDesc* query, FlatIndexDesc* in
     if (flatOperandU16(item->code + 5) != key->column || key->keyCode[0] != opColumn) return 0;
     if (key->flags & (FlatKeyField::keyDriverBit1 | FlatKeyField::keyDriverBit2)) return 0;
     if ((item->descending != 0) != ((key->flags & FlatKeyField::keyDescending) != 0)) return 0;
+    // A descending index puts NULLs last, where the sort of a NULL-aware
+    // query puts them first in both directions: only the sort gives the
+    // same rows with and without the index.
+    if (item->descending && (query->getFlags() & FlatSqlDesc::flagNullAware)) return 0;
   }
   return 1;
 }

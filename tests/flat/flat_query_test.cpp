@@ -231,7 +231,8 @@ TEST_F(FlatQueryTest, IndexDeliversOrderBy) {
       {"SELECT ID FROM pay ORDER BY SAL DESC", 0},
       {"SELECT ID FROM pay ORDER BY SAL, ID", 0},
       {"SELECT ID FROM pay ORDER BY ID", 0},
-      {"SELECT ID FROM payd ORDER BY SAL DESC", 1},
+      // A descending index would put the NULL last, the sort puts it first.
+      {"SELECT ID FROM payd ORDER BY SAL DESC", 0},
   };
   for (const Case& c : cases) {
     ASSERT_EQ(prepare(c.sql), kvSuccess) << c.sql << lastText();
@@ -268,6 +269,15 @@ TEST_F(FlatQueryTest, OuterJoinGivesTheBlankRow) {
   // Rows of the preserved side that match keep their match only.
   EXPECT_EQ(run("SELECT emp.ID, dept.TITLE FROM emp, dept WHERE emp.DEPT *= dept.DEPT"),
             (std::vector<std::string>{"1|Accounting", "2|Sales", "3|NULL"}));
+  // A row whose match fails the rest of the condition gets no blank row in
+  // its place: only rows without a match are kept by IS NULL.
+  EXPECT_EQ(run("SELECT emp.ID, dept.TITLE FROM emp, dept WHERE emp.DEPT *= dept.DEPT AND dept.ID IS NULL"),
+            (std::vector<std::string>{"3|NULL"}));
+  EXPECT_EQ(run("SELECT emp.ID, dept2.TITLE FROM emp, dept2 WHERE emp.DEPT *= dept2.DEPT AND dept2.ID IS NULL"),
+            (std::vector<std::string>{"2|NULL", "3|NULL"}));
+  EXPECT_EQ(run("SELECT emp.ID, dept.ID FROM emp, dept WHERE emp.DEPT *= dept.DEPT AND emp.ID <> 1 "
+                "AND dept.TITLE <> 'Sales'"),
+            (std::vector<std::string>{}));
 }
 
 TEST_F(FlatQueryTest, KeysetRereadsAndEnds) {
