@@ -279,6 +279,27 @@ TEST_F(FlatDmlTest, ManualCommitHoldsChangesUntilTheEnd) {
   use(connection_);
 }
 
+// Two pending rows of one transaction with one unique key: neither
+// statement can see the clash, so the commit refuses the second row and the
+// unique index never holds the key twice.
+TEST_F(FlatDmlTest, CommitRefusesAUniqueKeyPendingTwice) {
+  autocommit(connection_, false);
+  ASSERT_EQ(run("INSERT INTO emp (ID, NAME) VALUES (7, 'A')"), kvSuccess) << lastText();
+  ASSERT_EQ(run("INSERT INTO emp (ID, NAME) VALUES (7, 'B')"), kvSuccess) << lastText();
+  EXPECT_EQ(connection_->endTransaction(SQL_COMMIT), kvFailure);
+  int sevens = 0;
+  for (const Row& row : tableRows("emp")) sevens += row[0] == "7";
+  EXPECT_LE(sevens, 1);
+
+  // An update that moves a pending row onto another pending row's key.
+  ASSERT_EQ(run("UPDATE emp SET ID = 8 WHERE ID = 1"), kvSuccess) << lastText();
+  ASSERT_EQ(run("UPDATE emp SET ID = 8 WHERE ID = 2"), kvSuccess) << lastText();
+  EXPECT_EQ(connection_->endTransaction(SQL_COMMIT), kvFailure);
+  int eights = 0;
+  for (const Row& row : tableRows("emp")) eights += row[0] == "8";
+  EXPECT_LE(eights, 1);
+}
+
 // Whether another process can take every lock byte of a table file at the
 // given slots (the test driver's lock offsets): a child process tries them
 // and exits 0 when all are free.
