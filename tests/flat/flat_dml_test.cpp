@@ -114,6 +114,27 @@ TEST_F(FlatDmlTest, ParseErrorsNameTheFault) {
   EXPECT_EQ(fileBytes("emp"), before);
 }
 
+// Every prefix of well-formed statements, and a few mangled ones: each is
+// prepared or refused with a diagnostic, never read past its end.
+TEST_F(FlatDmlTest, CutAndMangledStatementsFailCleanly) {
+  const char* statements[] = {
+      "INSERT INTO emp (ID, NAME, SAL) VALUES (5, 'A''B', (1 + 2) * 3)",
+      "UPDATE emp x SET x.NAME = 'Q', SAL = IIF(ID = 1, 2, 3) WHERE x.ID IN (1, 2)",
+      "DELETE FROM emp WHERE NAME LIKE 'S%' AND (SAL > 1 OR SAL IS NULL)",
+      "INSERT INTO emp VALUES (,,)", "UPDATE emp SET ,", "UPDATE emp SET NAME = ((((", "DELETE FROM emp WHERE",
+      "INSERT INTO emp (ID,) VALUES (1)", "UPDATE emp x SET y.NAME = 'Q'", "INSERT INTO `emp` VALUES (')",
+  };
+  for (const char* statement : statements) {
+    const std::string whole = statement;
+    for (size_t length = 0; length <= whole.size(); ++length) {
+      const std::string text = whole.substr(0, length);
+      if (prepare(text) == kvSuccess) continue;
+      EXPECT_EQ(statement_->getHeadDescriptor(), nullptr) << text;
+      EXPECT_GT(statement_->getErrorList().getCount(), 0u) << text;
+    }
+  }
+}
+
 TEST_F(FlatDmlTest, CapabilityAndReadOnlyAreRefused) {
   connection_->clearEngineFlags(flatInsertAllowed | flatUpdateAllowed | flatDeleteAllowed);
   for (const char* sql : {"INSERT INTO one VALUES (2)", "UPDATE one SET X = 2", "DELETE FROM one"}) {
