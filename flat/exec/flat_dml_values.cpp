@@ -65,14 +65,17 @@ KvStatus setDouble(FlatDmlValue* out, double value) { return out->set(&value, 8,
 
 // A plain column item as the value: the column of the current record.
 KvStatus columnValue(const FlatSelectField* value, FlatDmlValue* out) {
-  unsigned char* buffer = static_cast<unsigned char*>(ramAlloc(fieldBytes));
+  // Room for the column's width, its terminator and a double.
+  const uint64_t wanted = uint64_t(value->precision) + 16;
+  const uint32_t size = wanted > fieldBytes ? uint32_t(fieldBytes) : uint32_t(wanted);
+  unsigned char* buffer = static_cast<unsigned char*>(ramAlloc(size));
   if (!buffer) {
     KvErrorKeeper::addMemoryError();
     return kvFailure;
   }
   int32_t length = 0;
   uint8_t kind = 0;
-  KvStatus status = flatGetFieldData(value->table, value->column, buffer, &length, uint16_t(fieldBytes), &kind);
+  KvStatus status = flatGetFieldData(value->table, value->column, buffer, &length, uint16_t(size), &kind);
   if (status == kvSuccess) {
     switch (kind) {
       case flatValueNull:
