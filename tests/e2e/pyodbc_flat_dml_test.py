@@ -153,6 +153,17 @@ class FlatDmlTest(unittest.TestCase):
                          [(1, 12.0), (4, 40.0)])
         other.close()
 
+    def test_long_text_waits_in_the_change_log(self):
+        self.cursor.execute("CREATE TABLE ta (id INTEGER, note LONG VARCHAR(9000))")
+        self.cnxn.autocommit = False
+        self.cursor.execute("INSERT INTO ta VALUES (1, ?)", "y" * 6000)
+        self.cursor.execute("UPDATE ta SET note = ? WHERE id = 1", "z" * 7000)
+        self.assertEqual(self.rows("SELECT note FROM ta"), [("z" * 7000,)])
+        self.cnxn.commit()
+        other = self.connect()
+        self.assertEqual(self.rows("SELECT id, note FROM ta", cursor=other.cursor()), [(1, "z" * 7000)])
+        other.close()
+
     def test_a_commit_that_fails_on_one_table_reports_it(self):
         for table in ("ta", "tb", "tc"):
             self.cursor.execute(f"CREATE TABLE {table} (id INTEGER, name CHAR(4))")
