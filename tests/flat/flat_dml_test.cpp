@@ -176,6 +176,17 @@ TEST_F(FlatDmlTest, UpdateChangesTheRowsItSelects) {
   for (const Row& row : tableRows("emp")) EXPECT_EQ(row[3], "");
 }
 
+TEST_F(FlatDmlTest, ValuesMayBeSubqueries) {
+  ASSERT_EQ(run("INSERT INTO dept (ID, DEPT, TITLE) VALUES ((SELECT MAX(ID) FROM dept) + 1, 'X', 'Y')"), kvSuccess)
+      << lastText();
+  EXPECT_EQ(tableRows("dept").back(), (Row{"21", "X", "Y"}));
+  ASSERT_EQ(run("UPDATE emp SET SAL = (SELECT MAX(SAL) FROM emp) WHERE ID = 3"), kvSuccess) << lastText();
+  EXPECT_EQ(tableRows("emp")[2][3], "2000");
+  ASSERT_EQ(run("DELETE FROM emp WHERE ID IN (SELECT ID FROM dept WHERE ID < 3) OR SAL = 2000"), kvSuccess)
+      << lastText();
+  EXPECT_EQ(affected(), 2);
+}
+
 TEST_F(FlatDmlTest, ParameterMarkersTakeTheColumnsType) {
   ASSERT_EQ(prepare("UPDATE emp SET SAL = ?, NAME = ?, ACTIVE = ? WHERE ID = ?"), kvSuccess) << lastText();
   FlatParamValues* params = statement_->getParamValues();
