@@ -187,6 +187,31 @@ TEST_F(FlatDmlTest, ValuesMayBeSubqueries) {
   EXPECT_EQ(affected(), 2);
 }
 
+// A positioned UPDATE and DELETE change the row another statement's cursor
+// stands on, and only that row.
+TEST_F(FlatDmlTest, CurrentOfChangesTheCursorsRow) {
+  FlatTestStatement* cursor = newStatement();
+  ASSERT_EQ(cursor->SQLSetCursorName(reinterpret_cast<SQLCHAR*>(const_cast<char*>("C1")), SQL_NTS), SQL_SUCCESS);
+  ASSERT_EQ(prepare("SELECT ID, NAME FROM emp FOR UPDATE OF NAME", cursor), kvSuccess) << lastText(cursor);
+  KvErrorKeeper::setErrorList(&cursor->getErrorList());
+  ASSERT_EQ(cursor->executePreparedStmt(), kvSuccess);
+  uint16_t end = 0;
+  ASSERT_EQ(cursor->fetchRow(&end), kvSuccess);
+  ASSERT_EQ(cursor->fetchRow(&end), kvSuccess);
+  KvErrorKeeper::giveUpErrorList();
+  ASSERT_EQ(end, 0);
+  ASSERT_EQ(run("UPDATE emp SET NAME = 'HERE' WHERE CURRENT OF C1"), kvSuccess) << lastText();
+  EXPECT_EQ(affected(), 1);
+  std::vector<Row> rows = tableRows("emp");
+  EXPECT_EQ(rows[0][1], "SMITH");
+  EXPECT_EQ(rows[1][1], "HERE");
+  ASSERT_EQ(run("DELETE FROM emp WHERE CURRENT OF C1"), kvSuccess) << lastText();
+  EXPECT_EQ(affected(), 1);
+  EXPECT_EQ(tableRows("emp").size(), 2u);
+  EXPECT_EQ(run("UPDATE emp SET NAME = 'X' WHERE CURRENT OF NOSUCH"), kvFailure);
+  EXPECT_EQ(lastError(), msgCursorNotFound);
+}
+
 TEST_F(FlatDmlTest, ParameterMarkersTakeTheColumnsType) {
   ASSERT_EQ(prepare("UPDATE emp SET SAL = ?, NAME = ?, ACTIVE = ? WHERE ID = ?"), kvSuccess) << lastText();
   FlatParamValues* params = statement_->getParamValues();
