@@ -47,6 +47,9 @@ class FlatTestSharedDesc : public FlatSharedDesc {
   void unlock(uint32_t slot);
   int holds(uint32_t slot) const { return held_.count(slot) != 0; }
   void unlockAll();
+  // Releases the record locks (kind 1) and the header lock; the index and
+  // update locks stay with their own unlocks.
+  void unlockRecords();
 
   // ---- indexes: for each indexed column, its keys and their records
   typedef std::multimap<std::string, uint32_t> Index;
@@ -88,6 +91,8 @@ class FlatTestFileDesc : public FlatFileDesc {
   KvStatus lockRecord(uint16_t mode) override;
   KvStatus unlockRecord(uint16_t mode, FlatRid* rid) override;
   KvStatus lockHeaders() override;
+  KvStatus lockIndex() override;
+  void unlockIndex() override;
   void unlockHeaders(uint16_t mode) override;
   KvStatus deleteKeyFromIndex(uint16_t column, uint16_t* removed) override;
   KvStatus addKeyToIndex(uint16_t column) override;
