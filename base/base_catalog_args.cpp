@@ -133,6 +133,12 @@ KvStatus BaseStatement::getCatalogArgument(const unsigned char* text, int16_t le
   KvStatus status = kvSuccess;
   const uint32_t limit = connection_->getInfoNumber(infoType, &status) & 0xFFFF;
   if (status != kvSuccess) return kvFailure;
+  // A limit of 0 says the data source has no such names at all: a name is
+  // then not too long but impossible, which ODBC reports as S1C00.
+  if (limit == 0) {
+    addOdbcError(stateNotCapable);
+    return kvFailure;
+  }
   if (plainBytes > limit) {
     for (const LimitMessage& entry : limitMessages) {
       if (entry.infoType != infoType) continue;
@@ -140,10 +146,6 @@ KvStatus BaseStatement::getCatalogArgument(const unsigned char* text, int16_t le
       return kvFailure;
     }
     addOdbcError(stateStringLength);
-    return kvFailure;
-  }
-  if (limit == 0) {
-    addOdbcError(stateNotCapable);
     return kvFailure;
   }
   return kvSuccess;

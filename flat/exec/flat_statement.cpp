@@ -188,6 +188,7 @@ KvStatus FlatStatement::executePreparedStmt() {
 }
 
 KvStatus FlatStatement::fetchRow(uint16_t* endOfData) {
+  if (statementKind_ == flatKindCatalog && head_) return fetchCatalogRow(endOfData);
   *endOfData = 1;
   if (!head_) {
     addOdbcError(stateSequence);
@@ -199,7 +200,8 @@ KvStatus FlatStatement::fetchRow(uint16_t* endOfData) {
   return kvSuccess;
 }
 
-KvStatus FlatStatement::fetchRandomRow(uint32_t, uint16_t* status) {
+KvStatus FlatStatement::fetchRandomRow(uint32_t row, uint16_t* status) {
+  if (statementKind_ == flatKindCatalog && head_) return fetchCatalogRandom(row, status);
   *status = 1;
   if (!head_) {
     addOdbcError(stateSequence);
@@ -211,8 +213,9 @@ KvStatus FlatStatement::fetchRandomRow(uint32_t, uint16_t* status) {
 }
 
 KvStatus FlatStatement::getData(uint16_t column, int16_t cType, BaseOutString* out) {
+  if (statementKind_ == flatKindCatalog && head_) return getCatalogData(column, cType, out);
   if (enterLockBracket() != kvSuccess) return kvFailure;
-  KvStatus status = getDataSpecial(column, cType, out);
+  KvStatus status = notCapable();
   leaveLockBracket();
   return status;
 }
@@ -307,18 +310,6 @@ KvStatus FlatStatement::maxNumRecords(FlatSqlDesc* query, uint32_t* bound) {
 
 // ---------------------------------------------------------------- driver operations' engine versions
 
-FlatDescriptor* FlatStatement::allocStatisticsDesc() {
-  return notCapableDesc();
-}
-FlatDescriptor* FlatStatement::allocTableDesc() {
-  return notCapableDesc();
-}
-FlatDescriptor* FlatStatement::allocColumnDesc() {
-  return notCapableDesc();
-}
-FlatDescriptor* FlatStatement::allocSpecialDesc() {
-  return notCapableDesc();
-}
 KvStatus FlatStatement::allocFileDesc(FlatFileDesc** out) {
   *out = nullptr;
   return notCapable();
@@ -344,4 +335,4 @@ FlatDescriptor* FlatStatement::allocSpecialStmt(const unsigned char*) {
   addFlatSyntaxError(msgUnknownStatement);
   return nullptr;
 }
-KvStatus FlatStatement::getDataSpecial(uint16_t, int16_t, BaseOutString*) { return notCapable(); }
+
