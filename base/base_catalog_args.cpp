@@ -165,7 +165,10 @@ int BaseCatalogInfo::matchPattern(const unsigned char* value, const unsigned cha
     KvErrorKeeper::clearLastError();
     return 0;
   }
+  // Names match with their case only where the data source's identifiers
+  // are case-sensitive; upper-, lower- and mixed-case identifiers name the
+  // same object whatever their case.
   const bool caseSensitive = !(tableName && (connection->getFlags() & BaseConnection::flagPatternNoCase)) &&
-                             identifierCase != SQL_IC_SENSITIVE && quote != ' ';
+                             identifierCase == SQL_IC_SENSITIVE && quote != ' ';
   return strLike(value, pattern, '%', '_', char(escape), caseSensitive ? 1 : 0) ? 1 : 0;
 }

@@ -394,6 +394,44 @@ TEST_F(CatalogTest, TableTypeListKeepsItsTypesAndUnknownOnes) {
   }
 }
 
+// Case matters to a pattern only where the data source's identifiers are
+// case-sensitive; a table name ignores it too where the connection says so.
+TEST_F(CatalogTest, PatternsKeepCaseOnlyForCaseSensitiveIdentifiers) {
+  static const BaseInfoRow upper[] = {KV_INFO_U16(SQL_IDENTIFIER_CASE, SQL_IC_UPPER),
+                                      KV_INFO_TEXT(SQL_IDENTIFIER_QUOTE_CHAR, "\"")};
+  static const BaseInfoRow sensitive[] = {KV_INFO_U16(SQL_IDENTIFIER_CASE, SQL_IC_SENSITIVE),
+                                          KV_INFO_TEXT(SQL_IDENTIFIER_QUOTE_CHAR, "\"")};
+  struct Case {
+    const BaseInfoRow* rows;
+    uint32_t connectionFlags;
+    uint16_t tableName;
+    const char* value;
+    const char* pattern;
+    int match;
+  } cases[] = {
+      {upper, 0, 0, "Amount", "a%", 1},
+      {upper, 0, 0, "AMOUNT", "AMOUNT", 1},
+      {sensitive, 0, 0, "Amount", "a%", 0},
+      {sensitive, 0, 0, "Amount", "A%", 1},
+      {sensitive, 0, 1, "Emp", "emp", 0},
+      {sensitive, BaseConnection::flagPatternNoCase, 1, "Emp", "emp", 1},
+      {sensitive, BaseConnection::flagPatternNoCase, 0, "Emp", "emp", 0},  // the flag is for table names
+  };
+  const BaseInfoTable* chain = connection_->getInfoChain();
+  const uint32_t flags = connection_->getFlags();
+  BaseTablesInfo info(statement_);
+  for (const Case& c : cases) {
+    BaseInfoTable table = {2, chain, c.rows};
+    connection_->setInfoChain(&table);
+    connection_->clearFlags(BaseConnection::flagPatternNoCase);
+    connection_->addFlags(c.connectionFlags);
+    EXPECT_EQ(info.matchPattern(kvU(c.value), kvU(c.pattern), c.tableName), c.match) << c.value << " " << c.pattern;
+    connection_->setInfoChain(chain);
+  }
+  connection_->clearFlags(~0u);
+  connection_->addFlags(flags);
+}
+
 TEST_F(CatalogTest, TablesPatternsFilterOwnerAndName) {
   setTables({{Null, T("SYS"), T("MY_T"), T("TABLE"), Null}, {Null, T("SYS"), T("MYXT"), T("TABLE"), Null},
              {Null, T("APP"), T("MY_T"), T("TABLE"), Null}, {Null, Null, T("MY_T"), T("TABLE"), Null}});
