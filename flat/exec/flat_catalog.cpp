@@ -28,10 +28,6 @@
 
 namespace {
 
-// A connection whose enumeration never ends is cut off here: more names
-// than a catalog result can hold rows.
-enum : uint32_t { maxNamesListed = 0x10000 };
-
 // Replaces *slot by a copy of text (null and "" clear it).
 KvStatus copyInto(unsigned char** slot, const unsigned char* text) {
   unsigned char* copy = nullptr;
@@ -209,6 +205,14 @@ KvStatus FlatCatalogDesc::putText(uint16_t column, int16_t cType, BaseOutString*
   return putValue(column, cType, out, text, text ? int32_t(std::strlen(kvC(text))) : 0, itChar);
 }
 
+KvStatus FlatCatalogDesc::putShort(uint16_t column, int16_t cType, BaseOutString* out, int present, int16_t value) {
+  return putValue(column, cType, out, present ? &value : nullptr, 2, itSShort);
+}
+
+KvStatus FlatCatalogDesc::putLong(uint16_t column, int16_t cType, BaseOutString* out, int present, int32_t value) {
+  return putValue(column, cType, out, present ? &value : nullptr, 4, itSLong);
+}
+
 // ---------------------------------------------------------------- walks
 
 KvStatus FlatCatalogDesc::walkQualifiers(const NameVisit& visit) {
@@ -217,7 +221,7 @@ KvStatus FlatCatalogDesc::walkQualifiers(const NameVisit& visit) {
   const uint32_t flags = link->getEngineFlags();
   if ((enumerate_ & enumQualifiers) && (flags & flatQualifiersListed)) {
     OwnedName name;
-    for (uint32_t n = 0; n < maxNamesListed; ++n) {
+    for (uint32_t n = 0; n < flatCatalogMaxNames; ++n) {
       name.reset();
       if (link->getQualifier(&name.text, n == 0 ? 1 : 0) != kvSuccess) return kvFailure;
       if (!name.text) return kvSuccess;
@@ -235,7 +239,7 @@ KvStatus FlatCatalogDesc::walkOwners(const unsigned char* qualifier, const NameV
     // The names first: a visit may use the connection's enumeration itself.
     std::vector<std::string> owners;
     OwnedName name;
-    for (uint32_t n = 0; n < maxNamesListed; ++n) {
+    for (uint32_t n = 0; n < flatCatalogMaxNames; ++n) {
       name.reset();
       if (link->getOwner(&name.text, qualifier, n == 0 ? 1 : 0) != kvSuccess) return kvFailure;
       if (!name.text) break;
@@ -256,7 +260,7 @@ KvStatus FlatCatalogDesc::listTables(const unsigned char* qualifier, const unsig
                                      std::vector<std::string>* names) {
   FlatConnection* link = connection();
   OwnedName name;
-  for (uint32_t n = 0; n < maxNamesListed; ++n) {
+  for (uint32_t n = 0; n < flatCatalogMaxNames; ++n) {
     name.reset();
     if (link->getTable(&name.text, qualifier, pattern, n == 0 ? 1 : 0) != kvSuccess) return kvFailure;
     if (!name.text) return kvSuccess;

@@ -31,6 +31,9 @@ class BaseOutString;
 
 // A text column of a catalog row: 128 bytes and the terminator.
 enum : uint32_t { flatCatalogTextBytes = 129 };
+// A driver's enumeration of names is cut off here, so that one that never
+// ends cannot hang a call: more names than a catalog result holds rows.
+enum : uint32_t { flatCatalogMaxNames = 0x10000 };
 
 // Fills a catalog text (flatCatalogTextBytes) from text, cut at 128 bytes
 // without splitting a double-byte character; null gives "".
@@ -134,6 +137,9 @@ class KV_FLAT_API FlatCatalogDesc : public FlatDescriptor {
   KvStatus putValue(uint16_t column, int16_t cType, BaseOutString* out, const void* data, int32_t length,
                     InternalType type);
   KvStatus putText(uint16_t column, int16_t cType, BaseOutString* out, const unsigned char* text);
+  // A 16-bit or 32-bit number, NULL unless present.
+  KvStatus putShort(uint16_t column, int16_t cType, BaseOutString* out, int present, int16_t value);
+  KvStatus putLong(uint16_t column, int16_t cType, BaseOutString* out, int present, int32_t value);
 
   BaseCatalogKind kind_;
   uint16_t enumerate_;

@@ -226,21 +226,17 @@ KvStatus FlatSpecialDesc::getResultSet() {
 KvStatus FlatSpecialDesc::getColumnData(uint16_t row, uint16_t column, int16_t cType, BaseOutString* out) {
   const auto* values = static_cast<const FlatSpecialRow*>(getRow(row));
   if (!values) return putText(column, cType, out, nullptr);
-  auto small = [&](uint16_t nullFlag, int16_t value) {
-    return putValue(column, cType, out, (values->flags & nullFlag) ? nullptr : &value, 2, itSShort);
-  };
-  auto wide = [&](uint16_t nullFlag, int32_t value) {
-    return putValue(column, cType, out, (values->flags & nullFlag) ? nullptr : &value, 4, itSLong);
-  };
+  const uint16_t nulls = values->flags;
   switch (column) {
-    case specialScope: return small(FlatSpecialRow::noScope, values->scope);
+    case specialScope: return putShort(column, cType, out, !(nulls & FlatSpecialRow::noScope), values->scope);
     case specialColumnName: return putText(column, cType, out, values->columnName);
-    case specialDataType: return small(0, values->dataType);
+    case specialDataType: return putShort(column, cType, out, 1, values->dataType);
     case specialTypeName: return putText(column, cType, out, values->typeName);
-    case specialPrecision: return wide(FlatSpecialRow::noPrecision, values->precision);
-    case specialLength: return wide(0, values->length);
-    case specialScale: return small(FlatSpecialRow::noScale, values->scale);
-    case specialPseudoColumn: return small(0, values->pseudoColumn);
+    case specialPrecision:
+      return putLong(column, cType, out, !(nulls & FlatSpecialRow::noPrecision), values->precision);
+    case specialLength: return putLong(column, cType, out, 1, values->length);
+    case specialScale: return putShort(column, cType, out, !(nulls & FlatSpecialRow::noScale), values->scale);
+    case specialPseudoColumn: return putShort(column, cType, out, 1, values->pseudoColumn);
     default: return putText(column, cType, out, nullptr);
   }
 }
@@ -342,28 +338,23 @@ KvStatus FlatStatisticsDesc::getColumnData(uint16_t row, uint16_t column, int16_
   const auto* found = static_cast<const FlatStatRow*>(getRow(row));
   if (!found) return putText(column, cType, out, nullptr);
   const StatValues* values = &found->v;
-  auto small = [&](uint16_t nullFlag, int16_t value) {
-    return putValue(column, cType, out, (values->flags & nullFlag) ? nullptr : &value, 2, itSShort);
-  };
-  auto wide = [&](uint16_t nullFlag, int32_t value) {
-    return putValue(column, cType, out, (values->flags & nullFlag) ? nullptr : &value, 4, itSLong);
-  };
+  const uint16_t nulls = values->flags;
   auto text = [&](uint16_t nullFlag, const unsigned char* value) {
-    return putText(column, cType, out, (values->flags & nullFlag) ? nullptr : value);
+    return putText(column, cType, out, (nulls & nullFlag) ? nullptr : value);
   };
   switch (column) {
     case statQualifier: return putText(column, cType, out, qualifier_);
     case statOwner: return putText(column, cType, out, owner_);
     case statTable: return putText(column, cType, out, table_);
-    case statNonUnique: return small(StatValues::noNonUnique, values->nonUnique);
+    case statNonUnique: return putShort(column, cType, out, !(nulls & StatValues::noNonUnique), values->nonUnique);
     case statIndexQualifier: return text(StatValues::noIndexQualifier, values->indexQualifier);
     case statIndexName: return text(StatValues::noIndexName, values->indexName);
-    case statType: return small(0, values->type);
-    case statSeqInIndex: return small(StatValues::noSeqInIndex, values->seqInIndex);
+    case statType: return putShort(column, cType, out, 1, values->type);
+    case statSeqInIndex: return putShort(column, cType, out, !(nulls & StatValues::noSeqInIndex), values->seqInIndex);
     case statColumnName: return text(StatValues::noColumnName, values->columnName);
     case statCollation: return text(StatValues::noCollation, values->collation);
-    case statCardinality: return wide(StatValues::noCardinality, values->cardinality);
-    case statPages: return wide(StatValues::noPages, values->pages);
+    case statCardinality: return putLong(column, cType, out, !(nulls & StatValues::noCardinality), values->cardinality);
+    case statPages: return putLong(column, cType, out, !(nulls & StatValues::noPages), values->pages);
     case statFilterCondition: return text(StatValues::noFilter, values->filter);
     default: return putText(column, cType, out, nullptr);
   }

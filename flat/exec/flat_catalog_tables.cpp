@@ -143,7 +143,7 @@ KvStatus FlatTableDesc::getTypeMatch(uint16_t type, const unsigned char* qualifi
   if (type > 4 || !(connection()->getEngineFlags() & kinds[type - 1].listed)) return kvSuccess;
   std::vector<std::string> names;
   FlatConnection* link = connection();
-  for (uint32_t n = 0; n < 0x10000; ++n) {
+  for (uint32_t n = 0; n < flatCatalogMaxNames; ++n) {
     unsigned char* name = nullptr;
     if ((link->*kinds[type - 1].list)(&name, qualifier, tablePattern_, n == 0 ? 1 : 0) != kvSuccess) return kvFailure;
     if (!name) break;
@@ -305,24 +305,19 @@ KvStatus FlatColumnDesc::getResultSet() {
 KvStatus FlatColumnDesc::getColumnData(uint16_t row, uint16_t column, int16_t cType, BaseOutString* out) {
   const auto* values = static_cast<const FlatColumnRow*>(getRow(row));
   if (!values) return putText(column, cType, out, nullptr);
-  auto small = [&](uint16_t nullFlag, int16_t value) {
-    return putValue(column, cType, out, (values->flags & nullFlag) ? nullptr : &value, 2, itSShort);
-  };
-  auto wide = [&](uint16_t nullFlag, int32_t value) {
-    return putValue(column, cType, out, (values->flags & nullFlag) ? nullptr : &value, 4, itSLong);
-  };
+  const uint16_t nulls = values->flags;
   switch (column) {
-    case 1: return putText(column, cType, out, (values->flags & FlatColumnRow::noQualifier) ? nullptr : values->qualifier);
-    case 2: return putText(column, cType, out, (values->flags & FlatColumnRow::noOwner) ? nullptr : values->owner);
+    case 1: return putText(column, cType, out, (nulls & FlatColumnRow::noQualifier) ? nullptr : values->qualifier);
+    case 2: return putText(column, cType, out, (nulls & FlatColumnRow::noOwner) ? nullptr : values->owner);
     case 3: return putText(column, cType, out, values->table);
     case 4: return putText(column, cType, out, values->column);
-    case 5: return small(0, values->dataType);
+    case 5: return putShort(column, cType, out, 1, values->dataType);
     case 6: return putText(column, cType, out, values->typeName);
-    case 7: return wide(FlatColumnRow::noPrecision, values->precision);
-    case 8: return wide(FlatColumnRow::noLength, values->length);
-    case 9: return small(FlatColumnRow::noScale, values->scale);
-    case 10: return small(FlatColumnRow::noRadix, values->radix);
-    case 11: return small(0, values->nullable);
+    case 7: return putLong(column, cType, out, !(nulls & FlatColumnRow::noPrecision), values->precision);
+    case 8: return putLong(column, cType, out, !(nulls & FlatColumnRow::noLength), values->length);
+    case 9: return putShort(column, cType, out, !(nulls & FlatColumnRow::noScale), values->scale);
+    case 10: return putShort(column, cType, out, !(nulls & FlatColumnRow::noRadix), values->radix);
+    case 11: return putShort(column, cType, out, 1, values->nullable);
     default: return putText(column, cType, out, nullptr);  // REMARKS and beyond
   }
 }
