@@ -129,6 +129,14 @@ TEST_F(FlatCatalogTest, TablesOfAnotherDirectoryAndRefusedOwner) {
   ASSERT_EQ(columns("Alpha", nullptr, other.name().c_str()), SQL_SUCCESS) << state();
   EXPECT_EQ(column(4), std::vector<std::string>{"A"});
 
+  // A driver without qualifiers refuses one.
+  connection_->clearEngineFlags(flatQualifiersUsable);
+  EXPECT_EQ(failure(tables(other.name().c_str(), nullptr, nullptr, nullptr)), "S1C00");
+  EXPECT_EQ(failure(statement_->SQLStatistics(S(dir().c_str()), SQL_NTS, nullptr, 0, S("emp"), SQL_NTS,
+                                              SQL_INDEX_ALL, SQL_QUICK)),
+            "S1C00");
+  connection_->addEngineFlags(flatQualifiersUsable);
+
   EXPECT_EQ(failure(tables(nullptr, "X", nullptr, nullptr)), "S1C00");
   EXPECT_EQ(failure(statement_->SQLColumns(nullptr, 0, S("X"), SQL_NTS, S("emp"), SQL_NTS, nullptr, 0)), "S1C00");
 }
