@@ -336,6 +336,7 @@ KvStatus FlatStatement::takeRowLock() {
 // ---------------------------------------------------------------- fetch
 
 KvStatus FlatStatement::fetchRow(uint16_t* endOfData) {
+  if (statementKind_ == flatKindCatalog && head_) return fetchCatalogRow(endOfData);
   *endOfData = 0;
   if (!head_) {
     addOdbcError(stateSequence);
@@ -370,6 +371,7 @@ KvStatus FlatStatement::fetchRow(uint16_t* endOfData) {
 }
 
 KvStatus FlatStatement::fetchRandomRow(uint32_t row, uint16_t* status) {
+  if (statementKind_ == flatKindCatalog && head_) return fetchCatalogRandom(row, status);
   *status = SQL_ROW_NOROW;
   if (!head_) {
     addOdbcError(stateSequence);
@@ -410,6 +412,8 @@ KvStatus FlatStatement::fetchRandomRow(uint32_t row, uint16_t* status) {
 // ---------------------------------------------------------------- get data
 
 KvStatus FlatStatement::getData(uint16_t column, int16_t cType, BaseOutString* out) {
+  // Catalog rows are the descriptor's own copies: no table lock is needed.
+  if (statementKind_ == flatKindCatalog && head_) return getCatalogData(column, cType, out);
   if (enterLockBracket() != kvSuccess) return kvFailure;
   FlatSqlDesc* query = resultQuery();
   KvStatus status = kvSuccess;

@@ -279,18 +279,6 @@ KvStatus FlatStatement::maxNumRecords(FlatSqlDesc* query, uint32_t* bound) {
 
 // ---------------------------------------------------------------- driver operations' engine versions
 
-FlatDescriptor* FlatStatement::allocStatisticsDesc() {
-  return notCapableDesc();
-}
-FlatDescriptor* FlatStatement::allocTableDesc() {
-  return notCapableDesc();
-}
-FlatDescriptor* FlatStatement::allocColumnDesc() {
-  return notCapableDesc();
-}
-FlatDescriptor* FlatStatement::allocSpecialDesc() {
-  return notCapableDesc();
-}
 KvStatus FlatStatement::allocFileDesc(FlatFileDesc** out) {
   *out = nullptr;
   return notCapable();
@@ -316,4 +304,4 @@ FlatDescriptor* FlatStatement::allocSpecialStmt(const unsigned char*) {
   addFlatSyntaxError(msgUnknownStatement);
   return nullptr;
 }
-KvStatus FlatStatement::getDataSpecial(uint16_t, int16_t, BaseOutString*) { return notCapable(); }
+

@@ -22,6 +22,7 @@
 class KvSharedFile;
 class FlatUnionResult;
 class FlatCodeBuffer;
+class FlatCatalogDesc;
 class FlatSelectField;
 class RidFileMgr;
 
@@ -135,7 +136,8 @@ class KV_FLAT_API FlatStatement : public BaseStatement {
   // Column data of the current row: a computed item through the evaluator,
   // a plain column as the connection's transaction sees it (the change
   // log's value over the stored one), a long column in pieces from the
-  // SQLGetData offset on. Statements without a query go to getDataSpecial.
+  // SQLGetData offset on. Catalog rows come from their descriptor
+  // (flat_catalog.cpp); other statements without a query go to getDataSpecial.
   KvStatus getData(uint16_t column, int16_t cType, BaseOutString* out) override;
   // 0 with nothing prepared, else the head descriptor's affected rows.
   KvStatus rowCount(int32_t* count) override;
@@ -154,13 +156,22 @@ class KV_FLAT_API FlatStatement : public BaseStatement {
   // 0 and 4: S1C00; 1040-1047 and 1050: the private options; the rest to
   // the framework.
   KvStatus setStmtOption(uint16_t option, SQLULEN value) override;
+  // The catalog functions (flat_catalog.cpp): each makes its descriptor the
+  // head descriptor and produces every row at once (executeCatalog);
+  // fetchRow and getData then serve them. SQLTables' list of table types
+  // is the framework's, from the type mask: TABLE.
+  KvStatus executeTables(BaseInString* tableTypes) override;
+  KvStatus executeColumns() override;
+  KvStatus executeSpecial(uint16_t* notHandled) override;
+  KvStatus executeStatistics(uint16_t internalCall) override;
 
   // ---- the engine's operations, in slot order after the framework's
-  // 1-4. The catalog result-set descriptors (the catalog stage).
-  virtual FlatDescriptor* allocStatisticsDesc();
-  virtual FlatDescriptor* allocTableDesc();
-  virtual FlatDescriptor* allocColumnDesc();
-  virtual FlatDescriptor* allocSpecialDesc();
+  // 1-4. The catalog result-set descriptors (flat/exec/flat_catalog.h);
+  // null with the reason posted when one cannot be made.
+  virtual FlatCatalogDesc* allocStatisticsDesc();
+  virtual FlatCatalogDesc* allocTableDesc();
+  virtual FlatCatalogDesc* allocColumnDesc();
+  virtual FlatCatalogDesc* allocSpecialDesc();
   // 5. The driver's reader for one table of the statement (must: the
   // engine's version fails).
   virtual KvStatus allocFileDesc(FlatFileDesc** out);
@@ -179,7 +190,8 @@ class KV_FLAT_API FlatStatement : public BaseStatement {
   // 12. A driver-specific statement (PACK, VERIFY INDEX): the engine's
   // version posts 3800 "Unknown SQL statement" (37000) and gives null.
   virtual FlatDescriptor* allocSpecialStmt(const unsigned char* text);
-  // 13. The catalog part of get-data.
+  // 13. Get-data of SQLSpecialColumns' rows: the engine's serves its
+  // special-columns descriptor's current row; S1C00 for anything else.
   virtual KvStatus getDataSpecial(uint16_t column, int16_t cType, BaseOutString* out);
 
   // ---- the language layer (flat/sql, flat/expr)
@@ -266,6 +278,14 @@ class KV_FLAT_API FlatStatement : public BaseStatement {
 
  private:
   KvStatus buildLockList();
+  // Catalog results (flat_catalog.cpp): descriptor (null: its maker posted
+  // the reason) becomes the head descriptor, reads the framework's
+  // arguments and makes its rows; the row count becomes theirs, the
+  // current row 0.
+  KvStatus executeCatalog(FlatCatalogDesc* descriptor);
+  KvStatus fetchCatalogRow(uint16_t* endOfData);
+  KvStatus fetchCatalogRandom(uint32_t row, uint16_t* status);
+  KvStatus getCatalogData(uint16_t column, int16_t cType, BaseOutString* out);
   KvStatus bindLongParam(uint16_t parameter, BaseParam* record, void* value, int32_t length, int mode);
   // Classification (flat/sql/flat_classify.cpp).
   KvStatus classify(const unsigned char* text);

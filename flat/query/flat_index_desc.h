@@ -53,7 +53,9 @@ class FlatOptBnd;
 class KV_FLAT_API FlatIndexDesc : public KvObject {
  public:
   enum : uint32_t {
-    indexRowId = 0x4,  // the ROWID pseudo index
+    indexRowIdentifier = 0x1,  // identifies a row (a primary key) without being flagged unique
+    indexUnique = 0x2,         // no two rows share a key (also identifies a row)
+    indexRowId = 0x4,          // the ROWID pseudo index
     indexFlag8 = 0x8,
   };
 
@@ -77,7 +79,9 @@ class KV_FLAT_API FlatIndexDesc : public KvObject {
   virtual KvStatus getFilterCondition(uint8_t** text, FlatFileDesc* cursor);
   // 8. 1 when any key column may hold nulls; 0 for ROWID.
   virtual uint16_t getNulls(FlatSharedDesc* table);
-  // 9-14. Description of the keys for the catalog.
+  // 9-14. Description of the keys for the catalog. A key's length is the
+  // bytes its column's value takes in the C type of its SQL type (INTEGER
+  // 4, DOUBLE 8, a text its precision), as SQLColumns reports LENGTH.
   virtual uint32_t getTotalLength(FlatSharedDesc* table);
   virtual uint32_t getLength(uint16_t key, FlatSharedDesc* table);
   virtual uint16_t getScale(uint16_t key, FlatSharedDesc* table);

@@ -272,8 +272,7 @@ TEST_F(CatalogTest, ArgumentLongerThanItsLimitNamesTheLimitAndALimitOfZeroIsNotC
       {[&] { return tables(nullptr, "ABCDEFGH", nullptr); }, "", ""},
       {[&] { return columns("T", "COLUMN__9"); }, "S1090",
        "The column name 'COLUMN__9' was larger than SQL_MAX_COLUMN_NAME_LEN from SQLGetInfo (8)."},
-      {[&] { return tables(nullptr, nullptr, nullptr, "Q"); }, "S1090",
-       "The qualifier 'Q' was larger than SQL_MAX_QUALIFIER_LEN from SQLGetInfo (0)."},
+      {[&] { return tables(nullptr, nullptr, nullptr, "Q"); }, "S1C00", ""},  // no qualifiers at all
       {[&] { return tables(nullptr, nullptr, nullptr, ""); }, "S1C00", ""},
       {[&] { return tables(nullptr, nullptr, nullptr, "%"); }, "", ""},  // "%" is no argument
       {[&] { return tables("", "", nullptr, "%"); }, "S1C00", ""},       // no qualifiers to list
@@ -393,6 +392,44 @@ TEST_F(CatalogTest, TableTypeListKeepsItsTypesAndUnknownOnes) {
     EXPECT_EQ(column(3), c.names) << (c.types ? c.types : "null");
     ASSERT_EQ(statement_->SQLFreeStmt(SQL_CLOSE), SQL_SUCCESS);
   }
+}
+
+// Case matters to a pattern only where the data source's identifiers are
+// case-sensitive; a table name ignores it too where the connection says so.
+TEST_F(CatalogTest, PatternsKeepCaseOnlyForCaseSensitiveIdentifiers) {
+  static const BaseInfoRow upper[] = {KV_INFO_U16(SQL_IDENTIFIER_CASE, SQL_IC_UPPER),
+                                      KV_INFO_TEXT(SQL_IDENTIFIER_QUOTE_CHAR, "\"")};
+  static const BaseInfoRow sensitive[] = {KV_INFO_U16(SQL_IDENTIFIER_CASE, SQL_IC_SENSITIVE),
+                                          KV_INFO_TEXT(SQL_IDENTIFIER_QUOTE_CHAR, "\"")};
+  struct Case {
+    const BaseInfoRow* rows;
+    uint32_t connectionFlags;
+    uint16_t tableName;
+    const char* value;
+    const char* pattern;
+    int match;
+  } cases[] = {
+      {upper, 0, 0, "Amount", "a%", 1},
+      {upper, 0, 0, "AMOUNT", "AMOUNT", 1},
+      {sensitive, 0, 0, "Amount", "a%", 0},
+      {sensitive, 0, 0, "Amount", "A%", 1},
+      {sensitive, 0, 1, "Emp", "emp", 0},
+      {sensitive, BaseConnection::flagPatternNoCase, 1, "Emp", "emp", 1},
+      {sensitive, BaseConnection::flagPatternNoCase, 0, "Emp", "emp", 0},  // the flag is for table names
+  };
+  const BaseInfoTable* chain = connection_->getInfoChain();
+  const uint32_t flags = connection_->getFlags();
+  BaseTablesInfo info(statement_);
+  for (const Case& c : cases) {
+    BaseInfoTable table = {2, chain, c.rows};
+    connection_->setInfoChain(&table);
+    connection_->clearFlags(BaseConnection::flagPatternNoCase);
+    connection_->addFlags(c.connectionFlags);
+    EXPECT_EQ(info.matchPattern(kvU(c.value), kvU(c.pattern), c.tableName), c.match) << c.value << " " << c.pattern;
+    connection_->setInfoChain(chain);
+  }
+  connection_->clearFlags(~0u);
+  connection_->addFlags(flags);
 }
 
 TEST_F(CatalogTest, TablesPatternsFilterOwnerAndName) {
