@@ -56,6 +56,7 @@ BaseStatement::~BaseStatement() {
   ramFree(rowStatus_);
   delete sqlString_;
   delete keptSql_;
+  delete resumeSql_;
   deleteEmulation();
   deleteArray(&bindings_, &bindingCapacity_);
   deleteArray(&params_, &paramCapacity_);

@@ -377,4 +377,126 @@ TEST_F(ExecTest, ExecDirectPreparesAndRunsInOneCall) {
   EXPECT_EQ(state(), "S1010");
 }
 
+// A driver that is not done (flagAsync) makes the call answer
+// SQL_STILL_EXECUTING; the application's repeated call goes on where it
+// stopped: the same text compiled again, the execution asked again with the
+// values already delivered, nothing done twice. Other calls wait (S1010).
+TEST_F(ExecTest, PrepareAndExecuteResumeWhereTheDriverPaused) {
+  // SQLPrepare: the text is the statement's own while it waits, even when
+  // the application's buffer changes.
+  std::string text = "select a from t where b = ?";
+  statement_->compilePauses = 2;
+  SQLCHAR* sql = reinterpret_cast<SQLCHAR*>(&text[0]);
+  ASSERT_EQ(statement_->SQLPrepare(sql, SQL_NTS), SQL_STILL_EXECUTING);
+  text.assign(text.size(), 'x');
+  EXPECT_EQ(statement_->SQLExecute(), SQL_ERROR);
+  EXPECT_EQ(state(), "S1010");
+  ASSERT_EQ(statement_->SQLPrepare(sql, SQL_NTS), SQL_STILL_EXECUTING);
+  ASSERT_EQ(statement_->SQLPrepare(sql, SQL_NTS), SQL_SUCCESS);
+  EXPECT_EQ(statement_->pausedTexts, std::vector<std::string>(2, "select a from t where b = ?"));
+  EXPECT_EQ(statement_->compiled, std::vector<std::string>{"select a from t where b = ?"});
+  EXPECT_EQ(statement_->getCursorState(), cursorPrepared);
+  SQLSMALLINT params = 0;
+  ASSERT_EQ(statement_->SQLNumParams(&params), SQL_SUCCESS);
+  EXPECT_EQ(params, 1);
+
+  // SQLExecute over three SQLParamOptions rows, pausing in the second: each
+  // row's value goes to the driver once, the counts add up.
+  SQLINTEGER values[3] = {7, 8, 9};
+  SQLULEN counter = 0;
+  ASSERT_EQ(bindLong(1, values), SQL_SUCCESS);
+  ASSERT_EQ(statement_->SQLParamOptions(3, &counter), SQL_SUCCESS);
+  ASSERT_EQ(statement_->SQLFreeStmt(SQL_CLOSE), SQL_SUCCESS);
+  statement_->columns.clear();
+  ASSERT_EQ(prepare(statement_, "update t set a = 1 where b = ?"), SQL_SUCCESS);
+  statement_->bound.clear();
+  statement_->executions = 0;
+  int calls = 0;
+  SQLRETURN rc;
+  statement_->executePauses = 1;
+  while ((rc = statement_->SQLExecute()) == SQL_STILL_EXECUTING) ASSERT_LT(++calls, 5);
+  EXPECT_EQ(rc, SQL_SUCCESS);
+  EXPECT_EQ(calls, 1);
+  EXPECT_EQ(statement_->executions, 3);
+  EXPECT_EQ(counter, 3u);
+  ASSERT_EQ(statement_->bound.size(), 3u) << "no value delivered twice";
+  SQLLEN count = 0;
+  ASSERT_EQ(statement_->SQLRowCount(&count), SQL_SUCCESS);
+  EXPECT_EQ(count, 9);
+  ASSERT_EQ(statement_->SQLParamOptions(1, nullptr), SQL_SUCCESS);
+
+  // SQLExecDirect pausing in both steps.
+  auto* direct = new ExecStatement(connection_);
+  direct->compilePauses = 1;
+  direct->executePauses = 2;
+  ASSERT_EQ(direct->SQLBindParameter(1, SQL_PARAM_INPUT, SQL_C_LONG, SQL_INTEGER, 0, 0, values, 0, nullptr),
+            SQL_SUCCESS);
+  const char* deleteText = "delete from t where a = ?";
+  calls = 0;
+  while ((rc = execDirect(direct, deleteText)) == SQL_STILL_EXECUTING) ASSERT_LT(++calls, 5);
+  EXPECT_EQ(rc, SQL_SUCCESS);
+  EXPECT_EQ(calls, 3);
+  EXPECT_EQ(direct->compiled.size(), 1u);
+  EXPECT_EQ(direct->executions, 1);
+  EXPECT_EQ(direct->bound.size(), 1u);
+  EXPECT_EQ(direct->getCursorState(), cursorExecuted);
+}
+
+TEST_F(ExecTest, AsynchronousExecutionWithDataAtExecutionAndFailures) {
+  // SQLParamData that runs the statement answers SQL_STILL_EXECUTING too.
+  ASSERT_EQ(prepare(statement_, "insert into t values (?)"), SQL_SUCCESS);
+  char token[] = "t";
+  SQLLEN atExec = SQL_DATA_AT_EXEC;
+  ASSERT_EQ(statement_->SQLBindParameter(1, SQL_PARAM_INPUT, SQL_C_CHAR, SQL_VARCHAR, 10, 0, token, 0, &atExec),
+            SQL_SUCCESS);
+  ASSERT_EQ(statement_->SQLExecute(), SQL_NEED_DATA);
+  SQLPOINTER got = nullptr;
+  ASSERT_EQ(statement_->SQLParamData(&got), SQL_NEED_DATA);
+  ASSERT_EQ(statement_->SQLPutData(const_cast<char*>("abc"), 3), SQL_SUCCESS);
+  statement_->executePauses = 1;
+  ASSERT_EQ(statement_->SQLParamData(&got), SQL_STILL_EXECUTING);
+  EXPECT_EQ(statement_->SQLPutData(const_cast<char*>("d"), 1), SQL_ERROR);
+  EXPECT_EQ(state(), "S1010");
+  ASSERT_EQ(statement_->SQLParamData(&got), SQL_SUCCESS);
+  EXPECT_EQ(statement_->executions, 1);
+  ASSERT_EQ(statement_->bound.size(), 1u);
+  EXPECT_EQ(statement_->bound[0].value, "abc");
+  EXPECT_EQ(statement_->getCursorState(), cursorExecuted);
+
+  // A driver that fails when asked again: the call fails, the statement is
+  // free and prepared, and the next SQLExecute starts afresh.
+  SQLINTEGER v = 4;
+  ASSERT_EQ(bindLong(1, &v), SQL_SUCCESS);
+  statement_->executePauses = 1;
+  ASSERT_EQ(statement_->SQLExecute(), SQL_STILL_EXECUTING);
+  statement_->failExecute = true;
+  EXPECT_EQ(statement_->SQLExecute(), SQL_ERROR);
+  EXPECT_FALSE(statement_->getFlags() & BaseStatement::flagAsync);
+  EXPECT_EQ(statement_->getCursorState(), cursorPrepared);
+  statement_->failExecute = false;
+  statement_->bound.clear();
+  EXPECT_EQ(statement_->SQLExecute(), SQL_SUCCESS);
+  EXPECT_EQ(statement_->bound.size(), 1u);
+
+  // A re-prepare after a commit (WorkArounds 0x1) that pauses.
+  connection_->workArounds_ = BaseConnection::waKeepPrepared;
+  connection_->commitBehaviour = SQL_CB_DELETE;
+  ASSERT_EQ(connection_->SQLSetConnectOption(SQL_AUTOCOMMIT, 0), SQL_SUCCESS);
+  ASSERT_EQ(prepare(statement_, "insert into t values (?)"), SQL_SUCCESS);
+  ASSERT_EQ(connection_->SQLTransact(SQL_COMMIT), SQL_SUCCESS);
+  statement_->compiled.clear();
+  statement_->compilePauses = 1;
+  ASSERT_EQ(statement_->SQLExecute(), SQL_STILL_EXECUTING);
+  EXPECT_EQ(statement_->SQLExecute(), SQL_SUCCESS);
+  EXPECT_EQ(statement_->compiled, std::vector<std::string>{"insert into t values (?)"});
+
+  // A prepare whose resumed compile fails leaves the statement allocated.
+  statement_->compilePauses = 1;
+  ASSERT_EQ(prepare(statement_, "select a from t"), SQL_STILL_EXECUTING);
+  statement_->failPrepare = true;
+  EXPECT_EQ(prepare(statement_, "select a from t"), SQL_ERROR);
+  EXPECT_EQ(statement_->getCursorState(), cursorAllocated);
+  EXPECT_FALSE(statement_->getFlags() & BaseStatement::flagAsync);
+}
+
 }  // namespace
