@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -57,7 +58,7 @@ class FetchStatement : public StmtStatement {
         const int32_t n = int32_t(current);
         return convertInternalToC(1, cType, out, &n, 4, itSLong);
       }
-      case 2: return convertInternalToC(2, cType, out, "ABCDEFGHIJ", 10, itChar);
+      case 2: return convertInternalToC(2, cType, out, code, int32_t(std::strlen(code)), itChar);
       case 3: return convertInternalToCHuge(3, cType, out, notes.data(), 300, itChar);
       default: {
         const double d = 1.5;
@@ -85,6 +86,7 @@ class FetchStatement : public StmtStatement {
   uint32_t current = 0;
   uint32_t failRow = 0;
   uint32_t deletedRow = 0;  // fetchRandomRow reports it deleted
+  const char* code = "ABCDEFGHIJ";
   int probes = 0;
   std::vector<uint32_t> pauseCalls;
   uint32_t requests = 0;
@@ -436,6 +438,42 @@ TEST_F(FetchTest, GetDataInPiecesAndItsRules) {
   EXPECT_EQ(state(), "S1003");
   EXPECT_EQ(statement_->SQLGetData(9, SQL_C_LONG, &whole, 0, &length), SQL_ERROR);
   EXPECT_EQ(state(), "S1002");
+}
+
+// WorkArounds 0x80: a value of length 0 reads as NULL, through SQLGetData
+// and bound columns alike; anything longer is left alone.
+TEST_F(FetchTest, ZeroLengthReadsAsNullUnderWorkArounds0x80) {
+  struct Case {
+    uint32_t workArounds;
+    const char* code;
+    SQLLEN expected;
+  };
+  const Case cases[] = {
+      {0, "", 0},
+      {BaseConnection::waZeroLengthIsNull, "", SQL_NULL_DATA},
+      {BaseConnection::waZeroLengthIsNull, "A", 1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.workArounds);
+    connection_->workArounds_ = c.workArounds;
+    statement_->code = c.code;
+    open(SQL_CURSOR_FORWARD_ONLY, 1);
+    char bound[11];
+    SQLLEN boundLength = 99;
+    ASSERT_EQ(statement_->SQLBindCol(2, SQL_C_CHAR, bound, sizeof(bound), &boundLength), SQL_SUCCESS);
+    ASSERT_EQ(statement_->SQLFetch(), SQL_SUCCESS);
+    EXPECT_EQ(boundLength, c.expected);
+    char value[11];
+    SQLLEN length = 99;
+    for (const SQLSMALLINT cType : {SQL_C_CHAR, SQL_C_BINARY}) {
+      ASSERT_EQ(statement_->SQLFetch(), SQL_SUCCESS);
+      ASSERT_EQ(statement_->SQLFreeStmt(SQL_UNBIND), SQL_SUCCESS);
+      length = 99;
+      EXPECT_EQ(statement_->SQLGetData(2, cType, value, sizeof(value), &length), SQL_SUCCESS);
+      EXPECT_EQ(length, c.expected) << cType;
+    }
+    ASSERT_EQ(statement_->SQLFreeStmt(SQL_CLOSE), SQL_SUCCESS);
+  }
 }
 
 TEST_F(FetchTest, MaxLengthCutsLongColumns) {
