@@ -66,6 +66,13 @@ class FetchStatement : public StmtStatement {
       }
     }
   }
+  // Attribute 1500 is the driver's own; any other goes to the base.
+  KvStatus nonStdColAttributes(uint16_t column, uint16_t attribute, BaseOutString* out, SQLLEN* number) override {
+    if (attribute != 1500) return BaseStatement::nonStdColAttributes(column, attribute, out, number);
+    *number = 77;
+    return kvSuccess;
+  }
+
   // An asynchronous driver: the requests (fetchRow and fetchRandomRow
   // calls, counted from 1) listed in pauseCalls leave the operation
   // unfinished (flagAsync) without moving; the request made again finishes
@@ -474,6 +481,157 @@ TEST_F(FetchTest, ZeroLengthReadsAsNullUnderWorkArounds0x80) {
     }
     ASSERT_EQ(statement_->SQLFreeStmt(SQL_CLOSE), SQL_SUCCESS);
   }
+}
+
+// Every attribute SQLColAttributes answers itself, and the driver's.
+TEST_F(FetchTest, ColumnAttributesOfTheFrameworkAndTheDriver) {
+  open();
+  BaseField* code = statement_->getFields()[1];
+  code->nullable = SQL_NULLABLE;
+  code->searchable = SQL_SEARCHABLE;
+  code->updatable = SQL_ATTR_WRITE;
+  code->attributes = BaseField::attrCaseSensitive;
+  code->typeName = kvU("CHAR");
+  ASSERT_EQ(code->setText(&code->tableName, kvU("T")), kvSuccess);
+  ASSERT_EQ(code->setText(&code->ownerName, kvU("O")), kvSuccess);
+  ASSERT_EQ(code->setText(&code->qualifierName, kvU("Q")), kvSuccess);
+  BaseField* d = statement_->getFields()[3];
+  d->attributes = BaseField::attrMoney | BaseField::attrAutoIncrement;
+  d->flags |= BaseField::flagPrivate1002;
+  d->updatable = SQL_ATTR_WRITE;
+  ASSERT_EQ(d->setText(&d->label, kvU("Amount")), kvSuccess);
+  ASSERT_EQ(d->setText(&d->name, nullptr), kvSuccess);
+  struct Case {
+    SQLUSMALLINT column;
+    SQLUSMALLINT attribute;
+    SQLLEN number;
+    const char* text;
+  };
+  const Case cases[] = {
+      {2, SQL_COLUMN_NAME, 0, "CODE"},
+      {2, SQL_COLUMN_TYPE, SQL_CHAR, ""},
+      {2, SQL_COLUMN_LENGTH, 10, ""},
+      {4, SQL_COLUMN_LENGTH, 8, ""},
+      {2, SQL_COLUMN_PRECISION, 10, ""},
+      {4, SQL_COLUMN_PRECISION, 15, ""},
+      {2, SQL_COLUMN_SCALE, 0, ""},
+      {2, SQL_COLUMN_DISPLAY_SIZE, 10, ""},
+      {3, SQL_COLUMN_DISPLAY_SIZE, 1000, ""},
+      {4, SQL_COLUMN_DISPLAY_SIZE, 22, ""},
+      {2, SQL_COLUMN_NULLABLE, SQL_NULLABLE, ""},
+      {1, SQL_COLUMN_UNSIGNED, SQL_FALSE, ""},
+      {2, SQL_COLUMN_UNSIGNED, SQL_TRUE, ""},
+      {2, SQL_COLUMN_MONEY, SQL_FALSE, ""},
+      {4, SQL_COLUMN_MONEY, SQL_TRUE, ""},
+      {2, SQL_COLUMN_UPDATABLE, SQL_ATTR_WRITE, ""},
+      {4, SQL_COLUMN_UPDATABLE, 0, ""},  // a column without a name
+      {4, SQL_COLUMN_AUTO_INCREMENT, SQL_TRUE, ""},
+      {2, SQL_COLUMN_CASE_SENSITIVE, SQL_TRUE, ""},
+      {4, SQL_COLUMN_CASE_SENSITIVE, SQL_FALSE, ""},
+      {2, SQL_COLUMN_SEARCHABLE, SQL_SEARCHABLE, ""},
+      {2, SQL_COLUMN_TYPE_NAME, 0, "CHAR"},
+      {2, SQL_COLUMN_TABLE_NAME, 0, "T"},
+      {2, SQL_COLUMN_OWNER_NAME, 0, "O"},
+      {2, SQL_COLUMN_QUALIFIER_NAME, 0, "Q"},
+      {2, SQL_COLUMN_LABEL, 0, "CODE"},  // no label: the name
+      {4, SQL_COLUMN_LABEL, 0, "Amount"},
+      {4, 1002, SQL_TRUE, ""},
+      {2, 1002, SQL_FALSE, ""},
+      {2, 1500, 77, ""},
+  };
+  for (const Case& c : cases) {
+    SQLCHAR text[16] = "?";
+    SQLSMALLINT textLength = -1;
+    SQLLEN number = -99;
+    ASSERT_EQ(statement_->SQLColAttributes(c.column, c.attribute, text, sizeof(text), &textLength, &number),
+              SQL_SUCCESS)
+        << c.column << "/" << c.attribute;
+    if (*c.text) {
+      EXPECT_STREQ(kvC(text), c.text) << c.column << "/" << c.attribute;
+    } else {
+      EXPECT_EQ(number, c.number) << c.column << "/" << c.attribute;
+    }
+  }
+  // Attributes beyond ODBC 2's that the driver does not know, and columns
+  // outside the result.
+  EXPECT_EQ(statement_->SQLColAttributes(1, 19, nullptr, 0, nullptr, nullptr), SQL_ERROR);
+  EXPECT_EQ(state(), "S1C00");
+  EXPECT_EQ(statement_->SQLColAttributes(5, SQL_COLUMN_TYPE, nullptr, 0, nullptr, nullptr), SQL_ERROR);
+  EXPECT_EQ(state(), "S1002");
+  EXPECT_EQ(statement_->SQLColAttributes(0, SQL_COLUMN_TYPE, nullptr, 0, nullptr, nullptr), SQL_ERROR);
+  EXPECT_EQ(state(), "S1002");
+}
+
+// SQLGetData's order rules follow SQL_GETDATA_EXTENSIONS; a column 0 (the
+// bookmark) needs SQL_BOOKMARK_PERSISTENCE, in SQLBindCol as in
+// SQLGetData.
+TEST_F(FetchTest, GetDataOrderRulesAndTheBookmarkColumn) {
+  struct Case {
+    const char* name;
+    uint32_t extensions;
+    SQLUSMALLINT first;   // a column read first (0: none)
+    SQLUSMALLINT column;  // then this one
+    bool bindThird;       // column 3 bound
+    SQLRETURN rc;
+  };
+  const Case cases[] = {
+      {"in order", 0, 1, 2, false, SQL_SUCCESS},
+      {"backwards without SQL_GD_ANY_ORDER", 0, 2, 1, false, SQL_ERROR},
+      {"backwards with it", SQL_GD_ANY_ORDER, 2, 1, false, SQL_SUCCESS},
+      {"below the highest bound without SQL_GD_ANY_COLUMN", 0, 0, 2, true, SQL_ERROR},
+      {"below the highest bound with it", SQL_GD_ANY_COLUMN, 0, 2, true, SQL_SUCCESS},
+      {"after the highest bound", 0, 0, 4, true, SQL_SUCCESS},
+      {"a bound column without SQL_GD_BOUND", SQL_GD_ANY_COLUMN, 0, 3, true, SQL_ERROR},
+      {"a bound column with it", SQL_GD_ANY_COLUMN | SQL_GD_BOUND, 0, 3, true, SQL_SUCCESS},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    connection_->getDataExtensions = c.extensions;
+    open();
+    char notes[8];
+    if (c.bindThird) {
+      ASSERT_EQ(statement_->SQLBindCol(3, SQL_C_CHAR, notes, sizeof(notes), nullptr), SQL_SUCCESS);
+    }
+    ASSERT_EQ(statement_->SQLFetch(), c.bindThird ? SQL_SUCCESS_WITH_INFO : SQL_SUCCESS);
+    char value[32];
+    SQLLEN length = 0;
+    if (c.first) {
+      ASSERT_NE(statement_->SQLGetData(c.first, SQL_C_CHAR, value, sizeof(value), &length), SQL_ERROR);
+    }
+    const SQLRETURN rc = statement_->SQLGetData(c.column, SQL_C_CHAR, value, sizeof(value), &length);
+    EXPECT_EQ(rc == SQL_SUCCESS_WITH_INFO ? SQL_SUCCESS : rc, c.rc);
+    if (c.rc == SQL_ERROR) {
+      EXPECT_EQ(state(), "S1002");
+    }
+    ASSERT_EQ(statement_->SQLFreeStmt(SQL_UNBIND), SQL_SUCCESS);
+    ASSERT_EQ(statement_->SQLFreeStmt(SQL_CLOSE), SQL_SUCCESS);
+  }
+
+  open();
+  SQLINTEGER bookmark = 0;
+  EXPECT_EQ(statement_->SQLBindCol(0, SQL_C_LONG, &bookmark, 0, nullptr), SQL_ERROR);
+  EXPECT_EQ(state(), "S1C00");
+  ASSERT_EQ(statement_->SQLFetch(), SQL_SUCCESS);
+  EXPECT_EQ(statement_->SQLGetData(0, SQL_C_LONG, &bookmark, 0, nullptr), SQL_ERROR);
+  EXPECT_EQ(state(), "S1C00");
+  connection_->bookmarkPersistence = SQL_BP_SCROLL;
+  EXPECT_EQ(statement_->SQLBindCol(0, SQL_C_LONG, &bookmark, 0, nullptr), SQL_SUCCESS);
+}
+
+// A keyset-driven cursor whose keyset is smaller than its rowset cannot
+// fetch (S1107); SQL_FETCH_BOOKMARK is not offered (S1C00).
+TEST_F(FetchTest, KeysetSmallerThanTheRowsetAndBookmarkFetches) {
+  connection_->scrollOptions = SQL_SO_FORWARD_ONLY | SQL_SO_KEYSET_DRIVEN | SQL_SO_MIXED | SQL_SO_STATIC;
+  ASSERT_EQ(statement_->SQLSetScrollOptions(SQL_CONCUR_READ_ONLY, 5, 10), SQL_SUCCESS);
+  ASSERT_EQ(execDirect(statement_, "select n from t"), SQL_SUCCESS);
+  EXPECT_EQ(statement_->SQLExtendedFetch(SQL_FETCH_NEXT, 0, nullptr, nullptr), SQL_ERROR);
+  EXPECT_EQ(state(), "S1107");
+  ASSERT_EQ(statement_->SQLSetScrollOptions(SQL_CONCUR_READ_ONLY, 10, 10), SQL_SUCCESS);
+  SQLULEN fetched = 0;
+  EXPECT_EQ(statement_->SQLExtendedFetch(SQL_FETCH_NEXT, 0, &fetched, nullptr), SQL_SUCCESS);
+  EXPECT_EQ(fetched, 10u);
+  EXPECT_EQ(statement_->SQLExtendedFetch(SQL_FETCH_BOOKMARK, 1, &fetched, nullptr), SQL_ERROR);
+  EXPECT_EQ(state(), "S1C00");
 }
 
 TEST_F(FetchTest, MaxLengthCutsLongColumns) {
