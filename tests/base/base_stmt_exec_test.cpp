@@ -202,6 +202,47 @@ TEST_F(ExecTest, EmulatedConditionAndItsExecution) {
   EXPECT_EQ(state(), "24000");
 }
 
+// Each search column of an emulated WHERE CURRENT OF is read from the
+// cursor's row as the C type of its SQL type, into a buffer of the type's
+// fixed size or of the precision and room for a terminator (and sign and
+// point for decimals). A column of a type outside the table takes no part.
+TEST_F(ExecTest, EmulationReadsEachSqlTypeAsItsCType) {
+  struct Case {
+    int16_t sqlType;
+    uint32_t precision;
+    int16_t cType;
+    SQLLEN bufferSize;
+  };
+  const Case cases[] = {
+      {SQL_BIT, 1, SQL_C_TINYINT, 1},          {SQL_TINYINT, 3, SQL_C_TINYINT, 1},
+      {SQL_BIGINT, 19, SQL_C_CHAR, 20},        {SQL_LONGVARCHAR, 100, SQL_C_CHAR, 101},
+      {SQL_CHAR, 10, SQL_C_CHAR, 11},          {SQL_VARCHAR, 20, SQL_C_CHAR, 21},
+      {SQL_LONGVARBINARY, 50, SQL_C_BINARY, 51}, {SQL_VARBINARY, 8, SQL_C_BINARY, 9},
+      {SQL_BINARY, 4, SQL_C_BINARY, 5},        {SQL_NUMERIC, 9, SQL_C_CHAR, 12},
+      {SQL_DECIMAL, 12, SQL_C_CHAR, 15},       {SQL_INTEGER, 10, SQL_C_LONG, 4},
+      {SQL_SMALLINT, 5, SQL_C_SHORT, 2},       {SQL_FLOAT, 15, SQL_C_DOUBLE, 8},
+      {SQL_DOUBLE, 15, SQL_C_DOUBLE, 8},       {SQL_REAL, 7, SQL_C_FLOAT, 4},
+      {SQL_DATE, 10, SQL_C_DATE, 6},           {SQL_TIME, 8, SQL_C_TIME, 6},
+      {SQL_TIMESTAMP, 23, SQL_C_TIMESTAMP, 16},
+  };
+  std::vector<std::string> names;
+  for (const Case& c : cases) names.push_back("C" + std::to_string(c.sqlType + 10));
+  std::vector<ExecColumn> columns;
+  for (size_t i = 0; i < std::size(cases); ++i)
+    columns.push_back({names[i].c_str(), cases[i].sqlType, cases[i].precision, 0x4, SQL_SEARCHABLE, "1"});
+  columns.push_back({"WIDE", SQL_WVARCHAR, 10, 0x4, SQL_SEARCHABLE, "1"});  // no C type of its own
+  openCursor(columns);
+  ASSERT_EQ(prepare(statement_, "DELETE FROM t WHERE CURRENT OF C1"), SQL_SUCCESS);
+  ASSERT_EQ(statement_->emulCount_, std::size(cases));
+  for (size_t i = 0; i < std::size(cases); ++i) {
+    const BaseParam* param = statement_->emulParams_[i];
+    EXPECT_EQ(param->column, i + 1) << cases[i].sqlType;
+    EXPECT_EQ(param->sqlType, cases[i].sqlType);
+    EXPECT_EQ(param->cType, cases[i].cType) << cases[i].sqlType;
+    EXPECT_EQ(param->bufferSize, cases[i].bufferSize) << cases[i].sqlType;
+  }
+}
+
 TEST_F(ExecTest, EmulationWithoutUsableColumns) {
   openCursor({{"A", SQL_INTEGER, 10, 0, SQL_SEARCHABLE, "7"}});
   EXPECT_EQ(prepare(statement_, "DELETE FROM t WHERE CURRENT OF C1"), SQL_ERROR);

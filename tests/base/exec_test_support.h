@@ -134,6 +134,7 @@ class ExecStatement : public StmtStatement {
   }
 
   using BaseStatement::emulCount_;
+  using BaseStatement::emulParams_;
   using BaseStatement::flags_;
   using BaseStatement::paramCount_;
   using BaseStatement::params_;
