@@ -339,8 +339,9 @@ class KV_BASE_API BaseStatement : public KvNode {
   // cursor name (null when it has none).
   virtual const unsigned char* getDriverCursorName();
   // SQLCancel while the driver's operation is not done (flagAsync set):
-  // stops it and leaves the statement as that operation's failure would.
-  // Base: failure, for drivers that never leave flagAsync set.
+  // stops it and leaves the statement as that operation's failure would
+  // (the framework then clears flagAsync). Base: S1C00, the operation stays
+  // pending (for drivers that never leave flagAsync set).
   virtual KvStatus cancelAsyncOp();
   // Reads one statement option into value, which holds an SQLULEN. Base:
   // the stored value of an option the connection accepts (SQL_SIMULATE_CURSOR

@@ -257,6 +257,9 @@ TEST_F(FetchTest, ExtendedFetchResumesWhereTheDriverPaused) {
       EXPECT_EQ(state(), "S1010");
       EXPECT_EQ(statement_->SQLFetch(), SQL_ERROR);
       EXPECT_EQ(state(), "S1010");
+      // A driver that cannot stop says so; its operation stays pending.
+      EXPECT_EQ(statement_->SQLCancel(), SQL_ERROR);
+      EXPECT_EQ(state(), "S1C00");
     }
     EXPECT_EQ(calls, int(c.pauseCalls.size()));
     EXPECT_EQ(statement_->pauses, int(c.pauseCalls.size()));
