@@ -1,0 +1,944 @@
+#!/usr/bin/env python3
+"""Differential test of the file SQL engine against SQLite.
+
+Random tables are loaded into the test file driver (through the unixODBC
+Driver Manager with pyodbc) and into python's sqlite3; random SELECT
+statements run on both and their results must agree: as multisets of rows,
+and, where the statement has an ORDER BY, the ORDER BY columns of the rows
+must also come in the same sequence (rows that tie on every ORDER BY column
+may come in any order).
+
+The tables: t1, t2 and t3, each with
+  id  INTEGER   1..rows, never NULL (sometimes a unique index)
+  k   INTEGER   0..5, never NULL (the usual join key)
+  n   INTEGER   -3..9, some NULLs
+  x   DOUBLE    multiples of 0.25 in -10..10, some NULLs
+  s   CHAR(6)   1 to 3 letters of A..D, some NULLs
+  d   DATE      2000-01-01 plus 0..40 days, some NULLs
+and a random subset of k, n, x, s and d indexed (some descending).
+
+Only forms on which the engine's rules and SQL agree are generated:
+- No comparison has a NULL operand that decides the row differently: the
+  engine gives NULL = NULL TRUE and a value compared with NULL FALSE, where
+  SQL gives NULL. So a comparison of two columns that may both be NULL is
+  guarded with IS NOT NULL, NOT stands only over predicates whose columns
+  are guarded the same way, and NOT IN and ALL have a guarded tested value
+  and a subquery without NULLs. Elsewhere FALSE and NULL act alike, as the
+  predicates are only combined with AND and OR.
+- Texts have no trailing blanks and are never empty (an empty text is NULL
+  to the engine), use one case only (the engine's LIKE is case-sensitive;
+  SQLite runs with case_sensitive_like on) and are compared whole, which the
+  engine does in its NULL-aware mode, the one the test file driver uses.
+  LIKE patterns are prefixes: 'AB%'.
+- Dates are {d '...'} literals for the engine and ISO texts for SQLite.
+- NULLs sort first in both directions in the engine; SQLite is told so
+  (NULLS FIRST) for descending keys.
+- Arithmetic in the select list is +, - and * on numbers only (SQLite's
+  integer division differs); every number is compared as a double to nine
+  significant digits.
+- Quantified comparisons (ANY, ALL), which SQLite lacks, are written there
+  as EXISTS and NOT EXISTS over the subquery's rows.
+- Outer joins are {oj a LEFT OUTER JOIN b ON a.c = b.c} with one equality
+  and the `*=` form with the same meaning; the WHERE clause beside them
+  tests the inner table's columns only with IS NULL or comparisons that
+  NULL fails in both systems.
+
+Each query family has a switch in FAMILIES: a family that the engine cannot
+run yet stays off with the reason, rather than failing the test.
+
+Run by CTest with a fixed seed and a bounded time. By hand:
+  pyodbc_flat_diff_test.py --seed 7 --count 2000 [--family join] [--show]
+with KV_FLATTEST_DRIVER naming the driver library.
+"""
+
+import argparse
+import collections
+import datetime
+import math
+import os
+import random
+import shutil
+import sqlite3
+import struct
+import sys
+import tempfile
+import time
+
+import pyodbc
+
+# A family's entry is None when it runs, else the reason it is off.
+NOT_EXECUTING = "SELECT prepares but fetches no rows yet"
+FAMILIES = {
+    "filter": NOT_EXECUTING,
+    "order": NOT_EXECUTING,
+    "join": NOT_EXECUTING,
+    "outer": NOT_EXECUTING,
+    "outer_star": NOT_EXECUTING,
+    "aggregate": NOT_EXECUTING,
+    "group": NOT_EXECUTING,
+    "distinct": NOT_EXECUTING,
+    "union": NOT_EXECUTING,
+    "in_subquery": NOT_EXECUTING,
+    "exists": NOT_EXECUTING,
+    "scalar_subquery": NOT_EXECUTING,
+    "quantified": NOT_EXECUTING,
+}
+
+TABLES = ("t1", "t2", "t3")
+# name, kind, nullable
+COLUMNS = (("id", "int", False), ("k", "int", False), ("n", "int", True), ("x", "dbl", True),
+           ("s", "txt", True), ("d", "date", True))
+TEXT_WIDTH = 6
+BASE_DATE = datetime.date(2000, 1, 1)
+JULIAN_OFFSET = 1721425  # Julian day number minus the proleptic Gregorian ordinal
+
+
+class Sql:
+    """A piece of SQL in both dialects, the engine's and SQLite's: a sequence
+    of text pairs and of Choice pieces, which a failing query's shrinking
+    turns to simpler alternatives."""
+
+    def __init__(self, kv="", lite=None):
+        self.pieces = [(kv, kv if lite is None else lite)] if kv or lite else []
+
+    @classmethod
+    def of(cls, pieces):
+        out = cls()
+        out.pieces = pieces
+        return out
+
+    @property
+    def kv(self):
+        return "".join(p.current().kv if isinstance(p, Choice) else p[0] for p in self.pieces)
+
+    @property
+    def lite(self):
+        return "".join(p.current().lite if isinstance(p, Choice) else p[1] for p in self.pieces)
+
+    def __add__(self, other):
+        other = other if isinstance(other, Sql) else Sql(other)
+        return Sql.of(self.pieces + other.pieces)
+
+    def __radd__(self, other):
+        return Sql(other) + self
+
+    def choices(self):
+        """The Choice pieces that the text depends on as it stands."""
+        for piece in self.pieces:
+            if isinstance(piece, Choice):
+                yield piece
+                yield from piece.current().choices()
+
+
+class Choice:
+    """A predicate with simpler stand-ins (the operands of its AND or OR, the
+    operand of its NOT), each as valid where it stands."""
+
+    def __init__(self, alternatives):
+        self.alternatives = alternatives
+        self.chosen = 0
+
+    def current(self):
+        return self.alternatives[self.chosen]
+
+
+def sql_join(separator, parts):
+    out = Sql("")
+    for i, part in enumerate(parts):
+        out = out + (separator if i else "") + part
+    return out
+
+
+# ---------------------------------------------------------------- data
+
+
+def random_value(rng, kind, nullable, rows):
+    if nullable and rng.random() < 0.15:
+        return None
+    if kind == "int":
+        return rng.randint(-3, 9)
+    if kind == "dbl":
+        return rng.randint(-40, 40) * 0.25
+    if kind == "txt":
+        return "".join(rng.choice("ABCD") for _ in range(rng.randint(1, 3)))
+    return BASE_DATE + datetime.timedelta(days=rng.randint(0, 40))
+
+
+def make_tables(rng, max_rows):
+    """{table: [row tuples in COLUMNS order]} and {table: [(column, unique, descending)]}."""
+    data, indexes = {}, {}
+    for table in TABLES:
+        count = rng.choice((0, 1, 2, rng.randint(3, max_rows), rng.randint(3, max_rows), max_rows))
+        rows = []
+        for i in range(1, count + 1):
+            row = [i, rng.randint(0, 5)]
+            row += [random_value(rng, kind, nullable, count) for _, kind, nullable in COLUMNS[2:]]
+            rows.append(tuple(row))
+        rng.shuffle(rows)
+        data[table] = rows
+        chosen = []
+        if rng.random() < 0.5:
+            chosen.append(("id", True, rng.random() < 0.3))
+        for name in ("k", "n", "x", "s", "d"):
+            if rng.random() < 0.4:
+                chosen.append((name, False, rng.random() < 0.25))
+        indexes[table] = chosen
+    return data, indexes
+
+
+def flat_column_bytes(kind, value):
+    if value is None:
+        width = {"int": 4, "dbl": 8, "txt": TEXT_WIDTH, "date": 8}[kind]
+        return b"\x01" + b"\x00" * width
+    if kind == "int":
+        return b"\x00" + struct.pack("<i", value)
+    if kind == "dbl":
+        return b"\x00" + struct.pack("<d", value)
+    if kind == "txt":
+        return b"\x00" + value.encode("ascii").ljust(TEXT_WIDTH, b" ")
+    return b"\x00" + struct.pack("<d", float(value.toordinal() + JULIAN_OFFSET))
+
+
+def append_flat_records(path, rows):
+    """Appends live records to a test-format table file made by CREATE TABLE
+    and sets its record count."""
+    with open(path, "r+b") as f:
+        header = f.read(24)
+        assert header[:8] == b"KVFTTBL1", path
+        header_bytes, count, width = struct.unpack_from("<III", header, 8)
+        records = bytearray()
+        for row in rows:
+            record = b" " + b"".join(flat_column_bytes(kind, value) for (_, kind, _), value in zip(COLUMNS, row))
+            assert len(record) == width, (len(record), width)
+            records += record
+        f.seek(header_bytes + count * width)
+        f.write(records)
+        f.seek(12)
+        f.write(struct.pack("<I", count + len(rows)))
+
+
+SQL_TYPES = {"int": "INTEGER", "dbl": "DOUBLE", "txt": f"CHAR({TEXT_WIDTH})", "date": "DATE"}
+LITE_TYPES = {"int": "INTEGER", "dbl": "REAL", "txt": "TEXT", "date": "TEXT"}
+
+
+def load_engine(cursor, data_dir, data, indexes, use_insert):
+    for table, rows in data.items():
+        cursor.execute(f"CREATE TABLE {table} (" +
+                       ", ".join(f"{name} {SQL_TYPES[kind]}" for name, kind, _ in COLUMNS) + ")")
+        if use_insert:
+            marks = ", ".join("?" for _ in COLUMNS)
+            for row in rows:
+                cursor.execute(f"INSERT INTO {table} VALUES ({marks})", *row)
+        else:
+            append_flat_records(os.path.join(data_dir, table + ".ftt"), rows)
+        for column, unique, descending in indexes[table]:
+            cursor.execute(f"CREATE {'UNIQUE ' if unique else ''}INDEX {table}_{column} ON {table} "
+                           f"({column}{' DESC' if descending else ''})")
+
+
+def load_sqlite(lite, data):
+    for table, rows in data.items():
+        lite.execute(f"CREATE TABLE {table} (" +
+                     ", ".join(f"{name} {LITE_TYPES[kind]}" for name, kind, _ in COLUMNS) + ")")
+        lite.executemany(f"INSERT INTO {table} VALUES ({', '.join('?' for _ in COLUMNS)})",
+                         [tuple(v.isoformat() if isinstance(v, datetime.date) else v for v in row) for row in rows])
+
+
+# ---------------------------------------------------------------- queries
+
+
+class Col:
+    """A column reference of a query: alias.name, its kind and nullability."""
+
+    def __init__(self, alias, name, kind, nullable):
+        self.alias, self.name, self.kind, self.nullable = alias, name, kind, nullable
+
+    def sql(self):
+        return Sql(f"{self.alias}.{self.name}" if self.alias else self.name)
+
+
+def table_columns(alias):
+    return [Col(alias, name, kind, nullable) for name, kind, nullable in COLUMNS]
+
+
+class Query:
+    """A generated SELECT: both texts, and how to compare its results."""
+
+    def __init__(self, family, sql, order_positions=()):
+        self.family = family
+        self.sql = sql
+        # 0-based positions (and directions) of the select items that the
+        # ORDER BY sorts on, in ORDER BY order.
+        self.order_positions = list(order_positions)
+
+
+class Generator:
+    def __init__(self, rng):
+        self.rng = rng
+        self.alias_counter = 0
+
+    def choice(self, seq):
+        return self.rng.choice(seq)
+
+    def chance(self, p):
+        return self.rng.random() < p
+
+    def fresh_alias(self):
+        self.alias_counter += 1
+        return f"q{self.alias_counter}"
+
+    # ---- literals
+
+    def literal(self, kind):
+        value = random_value(self.rng, kind, False, 0)
+        return self.literal_of(kind, value)
+
+    def literal_of(self, kind, value):
+        if kind == "int":
+            return Sql(str(value))
+        if kind == "dbl":
+            return Sql(repr(value))
+        if kind == "txt":
+            return Sql(f"'{value}'")
+        return Sql(f"{{d '{value.isoformat()}'}}", f"'{value.isoformat()}'")
+
+    def literal_near(self, kind):
+        # Literals of the number kinds are mixed: an INTEGER column meets 2.5
+        # and a DOUBLE column meets 3.
+        if kind in ("int", "dbl"):
+            return self.literal(self.choice(("int", "dbl")))
+        return self.literal(kind)
+
+    # ---- predicates. Each returns (Sql, guards): guards is the set of
+    # nullable columns whose NULL would make the predicate NULL in SQL, so
+    # that a NOT over it must guard them; None when the predicate may be NULL
+    # for another reason (a subquery's NULL or empty result), and a NOT may
+    # not stand over it.
+
+    def atom(self, cols):
+        col = self.choice(cols)
+        kind = col.kind
+        form = self.rng.random()
+        ops = ("=", "<>", "<", "<=", ">", ">=")
+        if form < 0.35:
+            return col.sql() + f" {self.choice(ops)} " + self.literal_near(kind), {col}
+        if form < 0.47:
+            low, high = sorted((self.literal_value(kind), self.literal_value(kind)))
+            if self.chance(0.15):
+                low, high = high, low
+            return (col.sql() + " BETWEEN " + self.literal_of(kind, low) + " AND " + self.literal_of(kind, high),
+                    {col})
+        if form < 0.58:
+            items = [self.literal_near(kind) for _ in range(self.rng.randint(1, 4))]
+            return col.sql() + " IN (" + sql_join(", ", items) + ")", {col}
+        if form < 0.66:
+            if not col.nullable:
+                return self.atom(cols)
+            return col.sql() + (" IS NULL" if self.chance(0.5) else " IS NOT NULL"), set()
+        if form < 0.76 and kind == "txt":
+            prefix = "".join(self.choice("ABCD") for _ in range(self.rng.randint(1, 2)))
+            return col.sql() + f" LIKE '{prefix}%'", {col}
+        # Two columns of comparable kinds.
+        others = [c for c in cols if c is not col and self.comparable(c.kind, kind)]
+        if not others:
+            return col.sql() + f" {self.choice(ops)} " + self.literal_near(kind), {col}
+        other = self.choice(others)
+        text = col.sql() + f" {self.choice(ops)} " + other.sql()
+        return self.guard(text, {col, other}), {col, other}
+
+    def literal_value(self, kind):
+        return random_value(self.rng, kind, False, 0)
+
+    @staticmethod
+    def comparable(a, b):
+        return a == b or {a, b} == {"int", "dbl"}
+
+    @staticmethod
+    def guard(text, cols):
+        """text, evaluated only where the nullable columns of cols are not NULL."""
+        nullable = sorted((c for c in cols if c.nullable), key=lambda c: (c.alias or "", c.name))
+        if not nullable:
+            return text
+        return "(" + sql_join(" AND ", [c.sql() + " IS NOT NULL" for c in nullable] + ["(" + text + ")"]) + ")"
+
+    def predicate(self, cols, depth=0, extra_atoms=None):
+        """A filter over cols with AND, OR and NOT; extra_atoms, a function
+        that returns (Sql, guards) or None, adds subquery atoms."""
+        if depth >= 2 or self.chance(0.4):
+            if extra_atoms and self.chance(0.5):
+                made = extra_atoms()
+                if made:
+                    return made
+            return self.atom(cols)
+        left, left_guards = self.predicate(cols, depth + 1, extra_atoms)
+        right, right_guards = self.predicate(cols, depth + 1, extra_atoms)
+        text = "(" + left + (" AND " if self.chance(0.5) else " OR ") + right + ")"
+        guards = None if left_guards is None or right_guards is None else left_guards | right_guards
+        text = Sql.of([Choice([text, left, right])])
+        if self.chance(0.25) and guards is not None:
+            return Sql.of([Choice([self.guard("NOT " + text, guards), text])]), set()
+        return text, guards
+
+    # ---- select lists
+
+    def select_items(self, cols, count=None):
+        """[(Sql, kind)] of plain columns and a few number expressions."""
+        count = count or self.rng.randint(1, 4)
+        items = []
+        for _ in range(count):
+            col = self.choice(cols)
+            numbers = [c for c in cols if c.kind in ("int", "dbl")]
+            if self.chance(0.15) and numbers:
+                a, b = self.choice(numbers), self.choice(numbers)
+                op = self.choice(("+", "-", "*"))
+                items.append((a.sql() + f" {op} " + b.sql(), "dbl"))
+            else:
+                items.append((col.sql(), col.kind))
+        return items
+
+    def order_by(self, items, positions=True):
+        """An ORDER BY over some select items, by position."""
+        chosen = self.rng.sample(range(len(items)), self.rng.randint(1, len(items)))
+        parts, order = [], []
+        for p in chosen:
+            descending = self.chance(0.4)
+            parts.append(Sql(f"{p + 1} DESC", f"{p + 1} DESC NULLS FIRST") if descending else Sql(str(p + 1)))
+            order.append((p, descending))
+        return " ORDER BY " + sql_join(", ", parts), order
+
+    def from_tables(self, count):
+        tables = [self.choice(TABLES) for _ in range(count)]
+        aliases = [self.fresh_alias() for _ in tables]
+        return tables, aliases
+
+    # ---- families
+
+    def make(self, family):
+        return getattr(self, "gen_" + family)()
+
+    def single_table(self):
+        table = self.choice(TABLES)
+        alias = self.fresh_alias()
+        return Sql(f"{table} {alias}"), table_columns(alias)
+
+    def gen_filter(self):
+        source, cols = self.single_table()
+        items = self.select_items(cols)
+        where, _ = self.predicate(cols)
+        return Query("filter", "SELECT " + sql_join(", ", [i for i, _ in items]) + " FROM " + source +
+                     " WHERE " + where)
+
+    def gen_order(self):
+        source, cols = self.single_table()
+        items = self.select_items(cols)
+        sql = "SELECT " + sql_join(", ", [i for i, _ in items]) + " FROM " + source
+        if self.chance(0.6):
+            sql = sql + " WHERE " + self.predicate(cols)[0]
+        order, positions = self.order_by(items)
+        return Query("order", sql + order, positions)
+
+    def join_condition(self, left, right):
+        name = self.choice(("k", "k", "k", "n", "s", "d", "x"))
+        a = next(c for c in left if c.name == name)
+        b = next(c for c in right if c.name == name)
+        op = "=" if self.chance(0.85) else self.choice(("<", ">="))
+        return self.guard(a.sql() + f" {op} " + b.sql(), {a, b})
+
+    def gen_join(self):
+        count = 2 if self.chance(0.6) else 3
+        tables, aliases = self.from_tables(count)
+        per_table = [table_columns(a) for a in aliases]
+        cols = [c for group in per_table for c in group]
+        conditions = [self.join_condition(per_table[i - 1 if self.chance(0.7) else 0], per_table[i])
+                      for i in range(1, count)]
+        if self.chance(0.7):
+            conditions.append(self.predicate(cols)[0])
+        items = self.select_items(cols)
+        sql = ("SELECT " + sql_join(", ", [i for i, _ in items]) + " FROM " +
+               ", ".join(f"{t} {a}" for t, a in zip(tables, aliases)) + " WHERE " +
+               sql_join(" AND ", conditions))
+        order = ()
+        if self.chance(0.3):
+            text, order = self.order_by(items)
+            sql = sql + text
+        return Query("join", sql, order)
+
+    def outer_parts(self):
+        tables, aliases = self.from_tables(2)
+        left, right = table_columns(aliases[0]), table_columns(aliases[1])
+        name = self.choice(("k", "k", "n", "s", "d"))
+        a = next(c for c in left if c.name == name)
+        b = next(c for c in right if c.name == name)
+        items = self.select_items(left, self.rng.randint(1, 2)) + self.select_items(right, self.rng.randint(1, 2))
+        # Beside the join: the outer table freely; the inner one with IS NULL
+        # or a plain comparison, which its NULL row fails in both systems.
+        filters = []
+        if self.chance(0.5):
+            filters.append(self.predicate(left)[0])
+        if self.chance(0.4):
+            col = self.choice(right)
+            if self.chance(0.5):
+                filters.append(col.sql() + self.choice((" IS NULL", " IS NOT NULL")))
+            else:
+                filters.append(col.sql() + f" {self.choice(('=', '<', '>='))} " + self.literal_near(col.kind))
+        return tables, aliases, a, b, items, filters
+
+    def gen_outer(self):
+        tables, aliases, a, b, items, filters = self.outer_parts()
+        join = (Sql("{oj ", "") + f"{tables[0]} {aliases[0]} LEFT OUTER JOIN {tables[1]} {aliases[1]} ON " +
+                a.sql() + " = " + b.sql() + Sql("}", ""))
+        sql = "SELECT " + sql_join(", ", [i for i, _ in items]) + " FROM " + join
+        if filters:
+            sql = sql + " WHERE " + sql_join(" AND ", filters)
+        return Query("outer", sql)
+
+    def gen_outer_star(self):
+        tables, aliases, a, b, items, filters = self.outer_parts()
+        select = "SELECT " + sql_join(", ", [i for i, _ in items]) + " FROM "
+        kv = (select.kv + f"{tables[0]} {aliases[0]}, {tables[1]} {aliases[1]} WHERE " +
+              a.sql().kv + " *= " + b.sql().kv + "".join(" AND " + f.kv for f in filters))
+        lite = (select.lite + f"{tables[0]} {aliases[0]} LEFT OUTER JOIN {tables[1]} {aliases[1]} ON " +
+                a.sql().lite + " = " + b.sql().lite)
+        if filters:
+            lite += " WHERE " + " AND ".join(f.lite for f in filters)
+        return Query("outer_star", Sql(kv, lite))
+
+    def aggregate(self, cols):
+        """(Sql, kind) of one aggregate over cols."""
+        name = self.choice(("COUNT", "COUNT", "SUM", "AVG", "MIN", "MAX"))
+        if name == "COUNT" and self.chance(0.4):
+            return Sql("COUNT(*)"), "dbl"
+        if name in ("SUM", "AVG"):
+            col = self.choice([c for c in cols if c.kind in ("int", "dbl")])
+        else:
+            col = self.choice(cols)
+        distinct = "DISTINCT " if name in ("COUNT", "SUM", "AVG") and self.chance(0.25) else ""
+        kind = "dbl" if name in ("COUNT", "SUM", "AVG") else col.kind
+        return Sql(f"{name}({distinct}") + col.sql() + ")", kind
+
+    def gen_aggregate(self):
+        source, cols = self.single_table()
+        items = [self.aggregate(cols) for _ in range(self.rng.randint(1, 4))]
+        sql = "SELECT " + sql_join(", ", [i for i, _ in items]) + " FROM " + source
+        if self.chance(0.7):
+            sql = sql + " WHERE " + self.predicate(cols)[0]
+        return Query("aggregate", sql)
+
+    def gen_group(self):
+        if self.chance(0.7):
+            source, cols = self.single_table()
+            where = []
+        else:
+            tables, aliases = self.from_tables(2)
+            left, right = table_columns(aliases[0]), table_columns(aliases[1])
+            cols = left + right
+            source = Sql(", ".join(f"{t} {a}" for t, a in zip(tables, aliases)))
+            where = [self.join_condition(left, right)]
+        keys = self.rng.sample([c for c in cols if c.name != "id"], self.rng.randint(1, 2))
+        aggregates = [self.aggregate(cols) for _ in range(self.rng.randint(1, 3))]
+        items = [(c.sql(), c.kind) for c in keys] + aggregates
+        self.rng.shuffle(items)
+        if self.chance(0.5):
+            where.append(self.predicate(cols)[0])
+        sql = "SELECT " + sql_join(", ", [i for i, _ in items]) + " FROM " + source
+        if where:
+            sql = sql + " WHERE " + sql_join(" AND ", where)
+        sql = sql + " GROUP BY " + sql_join(", ", [c.sql() for c in keys])
+        if self.chance(0.35):
+            having = self.choice(("COUNT(*) > 1", "COUNT(*) >= 2", "MIN({c}) < MAX({c})", "SUM({c}) > 3",
+                                  "COUNT({c}) < 3"))
+            numbers = [c for c in cols if c.kind in ("int", "dbl")]
+            sql = sql + " HAVING " + having.format(c=self.choice(numbers).sql().kv)
+        order = ()
+        if self.chance(0.4):
+            text, order = self.order_by(items)
+            sql = sql + text
+        return Query("group", sql, order)
+
+    def gen_distinct(self):
+        source, cols = self.single_table()
+        items = [(c.sql(), c.kind) for c in self.rng.sample([c for c in cols if c.name != "id"],
+                                                              self.rng.randint(1, 3))]
+        sql = "SELECT DISTINCT " + sql_join(", ", [i for i, _ in items]) + " FROM " + source
+        if self.chance(0.5):
+            sql = sql + " WHERE " + self.predicate(cols)[0]
+        order = ()
+        if self.chance(0.4):
+            text, order = self.order_by(items)
+            sql = sql + text
+        return Query("distinct", sql, order)
+
+    def gen_union(self):
+        names = self.rng.sample([name for name, _, _ in COLUMNS if name != "id"], self.rng.randint(1, 3))
+        parts = []
+        for i in range(self.rng.randint(2, 3)):
+            source, cols = self.single_table()
+            by_name = {c.name: c for c in cols}
+            part = "SELECT " + sql_join(", ", [by_name[n].sql() for n in names]) + " FROM " + source
+            if self.chance(0.6):
+                part = part + " WHERE " + self.predicate(cols)[0]
+            parts.append(part)
+        sql = parts[0]
+        for part in parts[1:]:
+            sql = sql + (" UNION ALL " if self.chance(0.4) else " UNION ") + part
+        order = ()
+        if self.chance(0.4):
+            text, order = self.order_by([None] * len(names))
+            sql = sql + text
+        return Query("union", sql, order)
+
+    # ---- subqueries: the outer query is a filter over one table (or two)
+    # whose WHERE holds subquery atoms.
+
+    def subquery_family(self, family, make_atom):
+        source, cols = self.single_table()
+        items = self.select_items(cols)
+
+        def extra():
+            return make_atom(cols)
+
+        where, _ = self.predicate(cols, 1 if self.chance(0.5) else 0, extra)
+        if "SELECT" not in where.kv:
+            where = "(" + where + " AND " + make_atom(cols)[0] + ")" if self.chance(0.5) else make_atom(cols)[0]
+        return Query(family, "SELECT " + sql_join(", ", [i for i, _ in items]) + " FROM " + source + " WHERE " + where)
+
+    def inner_query(self, outer_cols, kind, not_null=False):
+        """(table, alias, inner columns, the selected column, the WHERE Sql or
+        None) of a subquery selecting one column of the given kind, sometimes
+        correlated with outer_cols."""
+        table = self.choice(TABLES)
+        alias = self.fresh_alias()
+        cols = table_columns(alias)
+        selected = self.choice([c for c in cols if self.comparable(c.kind, kind)])
+        conditions = []
+        if self.chance(0.5):
+            conditions.append(self.predicate(cols, 1)[0])
+        if outer_cols and self.chance(0.5):
+            name = self.choice(("k", "k", "n"))
+            inner = next(c for c in cols if c.name == name)
+            outer = next(c for c in outer_cols if c.name == name)
+            conditions.append(self.guard(inner.sql() + f" {self.choice(('=', '=', '<>', '<'))} " + outer.sql(),
+                                         {inner, outer}))
+        if not_null and selected.nullable:
+            conditions.append(selected.sql() + " IS NOT NULL")
+        where = sql_join(" AND ", conditions) if conditions else None
+        return table, alias, cols, selected, where
+
+    def gen_in_subquery(self):
+        def atom(cols):
+            tested = self.choice([c for c in cols if c.name != "id"])
+            negated = self.chance(0.35)
+            table, alias, _, selected, where = self.inner_query(cols, tested.kind, not_null=negated)
+            sub = "(SELECT " + selected.sql() + f" FROM {table} {alias}" + (" WHERE " + where if where else Sql("")) + ")"
+            if negated:
+                return self.guard(tested.sql() + " NOT IN " + sub, {tested}), set()
+            return tested.sql() + " IN " + sub, None
+
+        return self.subquery_family("in_subquery", atom)
+
+    def gen_exists(self):
+        def atom(cols):
+            table, alias, _, _, where = self.inner_query(cols, "int")
+            sub = Sql(f"(SELECT * FROM {table} {alias}") + (" WHERE " + where if where else Sql("")) + ")"
+            return (("NOT EXISTS " if self.chance(0.35) else "EXISTS ") + sub), set()
+
+        return self.subquery_family("exists", atom)
+
+    def gen_scalar_subquery(self):
+        def atom(cols):
+            tested = self.choice(cols)
+            table, alias, inner_cols, selected, where = self.inner_query(cols, tested.kind)
+            if tested.kind in ("int", "dbl") and self.chance(0.35):
+                value = Sql("COUNT(*)")
+            else:
+                value = Sql(self.choice(("MIN(", "MAX("))) + selected.sql() + ")"
+            sub = "(SELECT " + value + f" FROM {table} {alias}" + (" WHERE " + where if where else Sql("")) + ")"
+            return tested.sql() + f" {self.choice(('=', '<', '>=', '<>'))} " + sub, None
+
+        return self.subquery_family("scalar_subquery", atom)
+
+    def gen_quantified(self):
+        def atom(cols):
+            tested = self.choice(cols)
+            quantifier = self.choice(("ANY", "ALL"))
+            op = self.choice(("=", "<>", "<", "<=", ">", ">="))
+            table, alias, _, selected, where = self.inner_query(cols, tested.kind, not_null=quantifier == "ALL")
+            kv = ("(SELECT " + selected.sql() + f" FROM {table} {alias}" +
+                  (" WHERE " + where if where else Sql("")) + ")").kv
+            kv = f"{tested.sql().kv} {op} {quantifier} {kv}"
+            condition = f"{tested.sql().lite} {op} {selected.sql().lite}"
+            inner_where = f" AND ({where.lite})" if where else ""
+            if quantifier == "ANY":
+                lite = f"EXISTS (SELECT 1 FROM {table} {alias} WHERE ({condition}){inner_where})"
+                return Sql(kv, lite), None
+            lite = f"NOT EXISTS (SELECT 1 FROM {table} {alias} WHERE NOT ({condition}){inner_where})"
+            return self.guard(Sql(kv, lite), {tested}), set()
+
+        return self.subquery_family("quantified", atom)
+
+
+# ---------------------------------------------------------------- comparing
+
+
+def normal(value):
+    if value is None:
+        return None
+    if isinstance(value, bool):
+        return float(value)
+    if isinstance(value, (int, float)):
+        value = float(value)
+        if value == 0 or math.isnan(value):
+            return 0.0
+        return float(f"{value:.9g}")
+    if isinstance(value, datetime.datetime):
+        return value.date().isoformat()
+    if isinstance(value, datetime.date):
+        return value.isoformat()
+    if isinstance(value, str):
+        return value.rstrip(" ")
+    return value
+
+
+def sort_key(value):
+    # None first, then by type name, then by value.
+    return (value is not None, type(value).__name__, value if value is not None else 0)
+
+
+def compare(query, got, expected):
+    """None when the results agree, else a short account of the difference."""
+    got = [tuple(normal(v) for v in row) for row in got]
+    expected = [tuple(normal(v) for v in row) for row in expected]
+    if collections.Counter(got) != collections.Counter(expected):
+        missing = collections.Counter(expected) - collections.Counter(got)
+        extra = collections.Counter(got) - collections.Counter(expected)
+        return (f"{len(got)} rows, SQLite {len(expected)}; missing {sorted(missing.elements(), key=rows_key)[:6]}; "
+                f"extra {sorted(extra.elements(), key=rows_key)[:6]}")
+    if query.order_positions:
+        keys_got = [tuple(row[p] for p, _ in query.order_positions) for row in got]
+        keys_expected = [tuple(row[p] for p, _ in query.order_positions) for row in expected]
+        if keys_got != keys_expected:
+            return f"order differs: got {keys_got[:8]}, SQLite {keys_expected[:8]}"
+    return None
+
+
+def rows_key(row):
+    return tuple(sort_key(v) for v in row)
+
+
+# ---------------------------------------------------------------- running
+
+
+class Environment:
+    """A private odbcinst.ini/odbc.ini for the test file driver over a data
+    folder, and an SQLite database in memory, both loaded with one data set."""
+
+    def __init__(self, driver):
+        self.dir = tempfile.mkdtemp(prefix="kvflatdiff")
+        self.data = os.path.join(self.dir, "data")
+        os.mkdir(self.data)
+        with open(os.path.join(self.dir, "odbcinst.ini"), "w") as f:
+            f.write(f"[KvFlatTest]\nDriver={driver}\n")
+        with open(os.path.join(self.dir, "odbc.ini"), "w") as f:
+            f.write(f"[Files]\nDriver=KvFlatTest\nDatabase={self.data}\n")
+        open(os.path.join(self.dir, "user.ini"), "w").close()
+        os.environ["ODBCSYSINI"] = self.dir
+        os.environ["ODBCINI"] = os.path.join(self.dir, "user.ini")
+        self.cnxn = None
+        self.lite = None
+
+    def load(self, data, indexes, use_insert):
+        self.close()
+        for name in os.listdir(self.data):
+            os.remove(os.path.join(self.data, name))
+        cnxn = pyodbc.connect("DSN=Files", autocommit=True)
+        load_engine(cnxn.cursor(), self.data, data, indexes, use_insert)
+        cnxn.close()
+        self.cnxn = pyodbc.connect("DSN=Files", autocommit=True)
+        self.lite = sqlite3.connect(":memory:")
+        self.lite.execute("PRAGMA case_sensitive_like = ON")
+        load_sqlite(self.lite, data)
+
+    def close(self):
+        if self.cnxn:
+            self.cnxn.close()
+            self.cnxn = None
+        if self.lite:
+            self.lite.close()
+            self.lite = None
+
+    def remove(self):
+        self.close()
+        shutil.rmtree(self.dir, ignore_errors=True)
+
+
+def describe_data(data, indexes):
+    lines = []
+    for table, rows in data.items():
+        marks = ", ".join(f"{c}{' unique' if u else ''}{' desc' if d else ''}" for c, u, d in indexes[table])
+        lines.append(f"  {table} ({len(rows)} rows; indexes: {marks or 'none'})")
+        for row in rows:
+            lines.append("    " + repr(tuple(v.isoformat() if isinstance(v, datetime.date) else v for v in row)))
+    return "\n".join(lines)
+
+
+def check_generator(seed, per_family):
+    """Every family's statements, off ones included, must be ones SQLite runs:
+    a fault of the generator is not to pass for the engine's."""
+    rng = random.Random(seed)
+    data, _ = make_tables(rng, 8)
+    lite = sqlite3.connect(":memory:")
+    lite.execute("PRAGMA case_sensitive_like = ON")
+    load_sqlite(lite, data)
+    generator = Generator(rng)
+    for family in FAMILIES:
+        for _ in range(per_family):
+            query = generator.make(family)
+            try:
+                lite.execute(query.sql.lite).fetchall()
+            except sqlite3.Error as error:
+                raise AssertionError(f"the generator made a statement SQLite refuses ({error}):\n"
+                                     f"  {query.sql.lite}")
+    lite.close()
+
+
+def run_query(env, query):
+    """None when both systems agree on the query, else the difference."""
+    try:
+        expected = env.lite.execute(query.sql.lite).fetchall()
+    except sqlite3.Error as error:
+        raise AssertionError(f"the generator made a statement SQLite refuses ({error}):\n  {query.sql.lite}")
+    try:
+        cursor = env.cnxn.cursor()
+        cursor.execute(query.sql.kv)
+        got = cursor.fetchall()
+        cursor.close()
+    except pyodbc.Error as error:
+        return f"engine error {error}"
+    return compare(query, got, expected)
+
+
+def shrink_query(env, query, attempts):
+    """Turns the query's predicates to simpler stand-ins while it still
+    disagrees; the difference on the simplest."""
+    problem = run_query(env, query)
+    changed = True
+    while changed and attempts > 0:
+        changed = False
+        for choice in list(query.sql.choices()):
+            for index in range(1, len(choice.alternatives)):
+                choice.chosen = index
+                attempts -= 1
+                answer = run_query(env, query)
+                if answer is not None:
+                    problem, changed = answer, True
+                    break
+                choice.chosen = 0
+            if changed or attempts <= 0:
+                break
+    return problem
+
+
+def shrink(env, query, data, indexes, use_insert, attempts):
+    """The data set cut down, row by row, while the query still disagrees:
+    (data, the difference on it)."""
+    data = {table: list(rows) for table, rows in data.items()}
+    env.load(data, indexes, use_insert)
+    problem = run_query(env, query)
+    for table in TABLES:
+        chunk = max(1, len(data[table]) // 2)
+        while chunk >= 1 and attempts > 0:
+            i = 0
+            while i < len(data[table]) and attempts > 0:
+                trial = dict(data)
+                trial[table] = data[table][:i] + data[table][i + chunk:]
+                attempts -= 1
+                env.load(trial, indexes, use_insert)
+                answer = run_query(env, query)
+                if answer is not None:
+                    data, problem = trial, answer
+                else:
+                    i += chunk
+            chunk //= 2
+    return data, problem
+
+
+def report(family, query, problem, data_set, seed, data=None, indexes=None):
+    print(f"FAIL [{family}] data set {data_set} (seed {seed})\n  engine: {query.sql.kv}\n"
+          f"  SQLite: {query.sql.lite}\n  {problem}")
+    if data is not None:
+        print(describe_data(data, indexes))
+    sys.stdout.flush()
+
+
+def run(args):
+    check_generator(args.seed, 25)
+    families = [f for f in (args.family or FAMILIES) if FAMILIES.get(f) is None]
+    for name, reason in FAMILIES.items():
+        if reason and (not args.family or name in args.family):
+            print(f"family {name}: off ({reason})")
+    if not families:
+        print(f"0 passed, 0 failed, {len(FAMILIES)} skipped")
+        return 0
+    env = Environment(os.environ["KV_FLATTEST_DRIVER"])
+    rng = random.Random(args.seed)
+    passed = failed = 0
+    per_family = collections.Counter()
+    started = time.monotonic()
+    try:
+        done = 0
+        data_set = 0
+        while done < args.count and time.monotonic() - started < args.seconds and failed < args.max_failures:
+            data, indexes = make_tables(rng, args.rows)
+            env.load(data, indexes, args.insert)
+            data_set += 1
+            generator = Generator(rng)
+            for _ in range(args.per_data):
+                if done >= args.count or time.monotonic() - started >= args.seconds:
+                    break
+                family = rng.choice(families)
+                query = generator.make(family)
+                done += 1
+                if args.show:
+                    print(f"[{family}] {query.sql.kv}", flush=True)
+                problem = run_query(env, query)
+                if problem is None:
+                    passed += 1
+                    per_family[family] += 1
+                    continue
+                failed += 1
+                if failed <= args.shrink:
+                    shrink_query(env, query, 200)
+                    small, small_problem = shrink(env, query, data, indexes, args.insert, 300)
+                    report(family, query, small_problem, data_set, args.seed, small, indexes)
+                    env.load(data, indexes, args.insert)
+                else:
+                    report(family, query, problem, data_set, args.seed)
+                if failed >= args.max_failures:
+                    break
+    finally:
+        env.remove()
+    print("queries passed per family: " + ", ".join(f"{f} {per_family[f]}" for f in families))
+    print(f"{time.monotonic() - started:.1f} s, seed {args.seed}")
+    print(f"{passed} passed, {failed} failed")
+    return 1 if failed else 0
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("--seed", type=int, default=20261211)
+    parser.add_argument("--count", type=int, default=600, help="queries to run at most")
+    parser.add_argument("--seconds", type=float, default=40, help="stop starting queries after this time")
+    parser.add_argument("--rows", type=int, default=12, help="rows of the largest table")
+    parser.add_argument("--per-data", type=int, default=40, help="queries over each data set")
+    parser.add_argument("--family", action="append", choices=sorted(FAMILIES), help="run only these families")
+    parser.add_argument("--insert", action="store_true", help="load the engine's tables with INSERT")
+    parser.add_argument("--max-failures", type=int, default=20)
+    parser.add_argument("--show", action="store_true", help="print every query")
+    parser.add_argument("--shrink", type=int, default=5,
+                        help="cut the data set down and print it for this many failures")
+    parser.add_argument("-v", action="store_true", help="(accepted for the test runner)")
+    return run(parser.parse_args())
+
+
+if __name__ == "__main__":
+    sys.exit(main())
