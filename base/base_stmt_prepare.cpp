@@ -57,17 +57,27 @@ KvStatus BaseStatement::prepareStep(BaseSqlString* sql) {
   return finishPrepareStep(sql);
 }
 
-// The driver has not finished compiling: the text (the statement's own
-// copy, since the caller's may be gone by the next call) waits in
-// resumeSql_ for the call that resumes the step.
-KvStatus BaseStatement::keepForResume(const BaseSqlString* sql) {
+namespace {
+
+// Puts an own copy of sql into *slot (replacing what was there).
+KvStatus replaceWithCopy(BaseSqlString** slot, const BaseSqlString* sql) {
   BaseSqlString* kept = new BaseSqlString();
   if (kept->copyFrom(*sql) != kvSuccess) {
     delete kept;
     return kvFailure;
   }
-  delete resumeSql_;
-  resumeSql_ = kept;
+  delete *slot;
+  *slot = kept;
+  return kvSuccess;
+}
+
+}  // namespace
+
+// The driver has not finished compiling: the text (the statement's own
+// copy, since the caller's may be gone by the next call) waits in
+// resumeSql_ for the call that resumes the step.
+KvStatus BaseStatement::keepForResume(const BaseSqlString* sql) {
+  if (replaceWithCopy(&resumeSql_, sql) != kvSuccess) return kvFailure;
   execResumeStep_ = execStepPrepare;
   return kvSuccess;
 }
@@ -95,16 +105,7 @@ KvStatus BaseStatement::finishPrepareStep(const BaseSqlString* sql) {
   return kvSuccess;
 }
 
-KvStatus BaseStatement::keepPreparedText(const BaseSqlString* sql) {
-  BaseSqlString* kept = new BaseSqlString();
-  if (kept->copyFrom(*sql) != kvSuccess) {
-    delete kept;
-    return kvFailure;
-  }
-  delete keptSql_;
-  keptSql_ = kept;
-  return kvSuccess;
-}
+KvStatus BaseStatement::keepPreparedText(const BaseSqlString* sql) { return replaceWithCopy(&keptSql_, sql); }
 
 // Prepares again from the application's text when a commit or rollback
 // under WorkArounds 0x1 marked the statement; the parameters stay bound.
