@@ -68,7 +68,7 @@ import time
 import pyodbc
 
 # A family's entry is None when it runs, else the reason it is off.
-NOT_EXECUTING = None  # TEMP
+NOT_EXECUTING = "SELECT prepares but fetches no rows yet"
 FAMILIES = {
     "filter": NOT_EXECUTING,
     "order": NOT_EXECUTING,
@@ -83,6 +83,20 @@ FAMILIES = {
     "exists": NOT_EXECUTING,
     "scalar_subquery": NOT_EXECUTING,
     "quantified": NOT_EXECUTING,
+}
+
+# Narrower forms while a known discrepancy stands: an entry that is not None
+# names it, and the generator keeps off that form.
+RESTRICTIONS = {
+    # A descending index that delivers ORDER BY c DESC puts NULLs last; the
+    # sort puts them first in both directions, as SQL_NULL_COLLATION says.
+    "desc_nullable_key": None,
+    # An outer join matches a NULL key with a NULL key (NULL = NULL holds
+    # under the outer-join comparison too).
+    "outer_null_key": None,
+    # Beside an outer join, a WHERE test of the inner table that fails on
+    # every matching row gives the outer row a NULL row as well.
+    "outer_inner_filter": None,
 }
 
 TABLES = ("t1", "t2", "t3")
@@ -383,7 +397,8 @@ class Generator:
     # ---- select lists
 
     def select_items(self, cols, count=None):
-        """[(Sql, kind)] of plain columns and a few number expressions."""
+        """[(Sql, kind, a column that may be NULL)] of plain columns and a few
+        number expressions."""
         count = count or self.rng.randint(1, 4)
         items = []
         for _ in range(count):
@@ -392,17 +407,19 @@ class Generator:
             if self.chance(0.15) and numbers:
                 a, b = self.choice(numbers), self.choice(numbers)
                 op = self.choice(("+", "-", "*"))
-                items.append((a.sql() + f" {op} " + b.sql(), "dbl"))
+                items.append((a.sql() + f" {op} " + b.sql(), "dbl", False))
             else:
-                items.append((col.sql(), col.kind))
+                items.append((col.sql(), col.kind, col.nullable))
         return items
 
-    def order_by(self, items, positions=True):
-        """An ORDER BY over some select items, by position."""
+    def order_by(self, items):
+        """An ORDER BY over some select items (tuples whose third element,
+        when there is one, tells a column that may be NULL), by position."""
         chosen = self.rng.sample(range(len(items)), self.rng.randint(1, len(items)))
         parts, order = [], []
         for p in chosen:
-            descending = self.chance(0.4)
+            nullable_column = len(items[p]) > 2 and items[p][2]
+            descending = self.chance(0.4) and not (nullable_column and RESTRICTIONS["desc_nullable_key"])
             parts.append(Sql(f"{p + 1} DESC", f"{p + 1} DESC NULLS FIRST") if descending else Sql(str(p + 1)))
             order.append((p, descending))
         return " ORDER BY " + sql_join(", ", parts), order
@@ -426,13 +443,13 @@ class Generator:
         source, cols = self.single_table()
         items = self.select_items(cols)
         where, _ = self.predicate(cols)
-        return Query("filter", "SELECT " + sql_join(", ", [i for i, _ in items]) + " FROM " + source +
+        return Query("filter", "SELECT " + sql_join(", ", [item[0] for item in items]) + " FROM " + source +
                      " WHERE " + where)
 
     def gen_order(self):
         source, cols = self.single_table()
         items = self.select_items(cols)
-        sql = "SELECT " + sql_join(", ", [i for i, _ in items]) + " FROM " + source
+        sql = "SELECT " + sql_join(", ", [item[0] for item in items]) + " FROM " + source
         if self.chance(0.6):
             sql = sql + " WHERE " + self.predicate(cols)[0]
         order, positions = self.order_by(items)
@@ -455,7 +472,7 @@ class Generator:
         if self.chance(0.7):
             conditions.append(self.predicate(cols)[0])
         items = self.select_items(cols)
-        sql = ("SELECT " + sql_join(", ", [i for i, _ in items]) + " FROM " +
+        sql = ("SELECT " + sql_join(", ", [item[0] for item in items]) + " FROM " +
                ", ".join(f"{t} {a}" for t, a in zip(tables, aliases)) + " WHERE " +
                sql_join(" AND ", conditions))
         order = ()
@@ -467,7 +484,7 @@ class Generator:
     def outer_parts(self):
         tables, aliases = self.from_tables(2)
         left, right = table_columns(aliases[0]), table_columns(aliases[1])
-        name = self.choice(("k", "k", "n", "s", "d"))
+        name = "k" if RESTRICTIONS["outer_null_key"] else self.choice(("k", "k", "n", "s", "d"))
         a = next(c for c in left if c.name == name)
         b = next(c for c in right if c.name == name)
         items = self.select_items(left, self.rng.randint(1, 2)) + self.select_items(right, self.rng.randint(1, 2))
@@ -476,7 +493,7 @@ class Generator:
         filters = []
         if self.chance(0.5):
             filters.append(self.predicate(left)[0])
-        if self.chance(0.4):
+        if self.chance(0.4) and not RESTRICTIONS["outer_inner_filter"]:
             col = self.choice(right)
             if self.chance(0.5):
                 filters.append(col.sql() + self.choice((" IS NULL", " IS NOT NULL")))
@@ -488,14 +505,14 @@ class Generator:
         tables, aliases, a, b, items, filters = self.outer_parts()
         join = (Sql("{oj ", "") + f"{tables[0]} {aliases[0]} LEFT OUTER JOIN {tables[1]} {aliases[1]} ON " +
                 a.sql() + " = " + b.sql() + Sql("}", ""))
-        sql = "SELECT " + sql_join(", ", [i for i, _ in items]) + " FROM " + join
+        sql = "SELECT " + sql_join(", ", [item[0] for item in items]) + " FROM " + join
         if filters:
             sql = sql + " WHERE " + sql_join(" AND ", filters)
         return Query("outer", sql)
 
     def gen_outer_star(self):
         tables, aliases, a, b, items, filters = self.outer_parts()
-        select = "SELECT " + sql_join(", ", [i for i, _ in items]) + " FROM "
+        select = "SELECT " + sql_join(", ", [item[0] for item in items]) + " FROM "
         kv = (select.kv + f"{tables[0]} {aliases[0]}, {tables[1]} {aliases[1]} WHERE " +
               a.sql().kv + " *= " + b.sql().kv + "".join(" AND " + f.kv for f in filters))
         lite = (select.lite + f"{tables[0]} {aliases[0]} LEFT OUTER JOIN {tables[1]} {aliases[1]} ON " +
@@ -520,7 +537,7 @@ class Generator:
     def gen_aggregate(self):
         source, cols = self.single_table()
         items = [self.aggregate(cols) for _ in range(self.rng.randint(1, 4))]
-        sql = "SELECT " + sql_join(", ", [i for i, _ in items]) + " FROM " + source
+        sql = "SELECT " + sql_join(", ", [item[0] for item in items]) + " FROM " + source
         if self.chance(0.7):
             sql = sql + " WHERE " + self.predicate(cols)[0]
         return Query("aggregate", sql)
@@ -537,11 +554,11 @@ class Generator:
             where = [self.join_condition(left, right)]
         keys = self.rng.sample([c for c in cols if c.name != "id"], self.rng.randint(1, 2))
         aggregates = [self.aggregate(cols) for _ in range(self.rng.randint(1, 3))]
-        items = [(c.sql(), c.kind) for c in keys] + aggregates
+        items = [(c.sql(), c.kind, c.nullable) for c in keys] + aggregates
         self.rng.shuffle(items)
         if self.chance(0.5):
             where.append(self.predicate(cols)[0])
-        sql = "SELECT " + sql_join(", ", [i for i, _ in items]) + " FROM " + source
+        sql = "SELECT " + sql_join(", ", [item[0] for item in items]) + " FROM " + source
         if where:
             sql = sql + " WHERE " + sql_join(" AND ", where)
         sql = sql + " GROUP BY " + sql_join(", ", [c.sql() for c in keys])
@@ -558,9 +575,9 @@ class Generator:
 
     def gen_distinct(self):
         source, cols = self.single_table()
-        items = [(c.sql(), c.kind) for c in self.rng.sample([c for c in cols if c.name != "id"],
+        items = [(c.sql(), c.kind, c.nullable) for c in self.rng.sample([c for c in cols if c.name != "id"],
                                                               self.rng.randint(1, 3))]
-        sql = "SELECT DISTINCT " + sql_join(", ", [i for i, _ in items]) + " FROM " + source
+        sql = "SELECT DISTINCT " + sql_join(", ", [item[0] for item in items]) + " FROM " + source
         if self.chance(0.5):
             sql = sql + " WHERE " + self.predicate(cols)[0]
         order = ()
@@ -584,7 +601,7 @@ class Generator:
             sql = sql + (" UNION ALL " if self.chance(0.4) else " UNION ") + part
         order = ()
         if self.chance(0.4):
-            text, order = self.order_by([None] * len(names))
+            text, order = self.order_by([(None, None, dict((c[0], c[2]) for c in COLUMNS)[n]) for n in names])
             sql = sql + text
         return Query("union", sql, order)
 
@@ -601,7 +618,7 @@ class Generator:
         where, _ = self.predicate(cols, 1 if self.chance(0.5) else 0, extra)
         if "SELECT" not in where.kv:
             where = "(" + where + " AND " + make_atom(cols)[0] + ")" if self.chance(0.5) else make_atom(cols)[0]
-        return Query(family, "SELECT " + sql_join(", ", [i for i, _ in items]) + " FROM " + source + " WHERE " + where)
+        return Query(family, "SELECT " + sql_join(", ", [item[0] for item in items]) + " FROM " + source + " WHERE " + where)
 
     def inner_query(self, outer_cols, kind, not_null=False):
         """(table, alias, inner columns, the selected column, the WHERE Sql or
@@ -879,6 +896,9 @@ def run(args):
     for name, reason in FAMILIES.items():
         if reason and (not args.family or name in args.family):
             print(f"family {name}: off ({reason})")
+    for name, reason in RESTRICTIONS.items():
+        if reason:
+            print(f"restriction {name}: {reason}")
     if not families:
         print(f"0 passed, 0 failed, {len(FAMILIES)} skipped")
         return 0
