@@ -90,15 +90,13 @@ FAMILIES = {
 # Narrower forms while a known discrepancy stands: an entry that is not None
 # names it, and the generator keeps off that form.
 RESTRICTIONS = {
-    # A descending index that delivers ORDER BY c DESC puts NULLs last; the
-    # sort puts them first in both directions, as SQL_NULL_COLLATION says.
-    "desc_nullable_key": None,
-    # An outer join matches a NULL key with a NULL key (NULL = NULL holds
-    # under the outer-join comparison too).
+    "desc_nullable_key": "a descending index that delivers ORDER BY c DESC puts NULLs last; the sort "
+                         "puts them first in both directions, as SQL_NULL_COLLATION says",
+    # NULL keys of an outer join (mended: they never match).
     "outer_null_key": None,
-    # Beside an outer join, a WHERE test of the inner table that fails on
-    # every matching row gives the outer row a NULL row as well.
-    "outer_inner_filter": None,
+    "outer_inner_filter": "beside an outer join, a WHERE test of the inner table that fails on every "
+                          "matching row gives the outer row the blank row as well (the join loop counts "
+                          "only rows that pass the whole WHERE as matches)",
 }
 
 TABLES = ("t1", "t2", "t3")
