@@ -319,9 +319,12 @@ class Generator:
 
     def literal_near(self, kind):
         # Literals of the number kinds are mixed: an INTEGER column meets 2.5
-        # and a DOUBLE column meets 3.
+        # and a DOUBLE column meets 3; a text meets the empty text now and
+        # then (below every value, and never a match).
         if kind in ("int", "dbl"):
             return self.literal(self.choice(("int", "dbl")))
+        if kind == "txt" and self.chance(0.05):
+            return Sql("''")
         return self.literal(kind)
 
     # ---- predicates. Each returns (Sql, guards): guards is the set of
@@ -352,6 +355,8 @@ class Generator:
             return col.sql() + (" IS NULL" if self.chance(0.5) else " IS NOT NULL"), set()
         if form < 0.76 and kind == "txt":
             prefix = "".join(self.choice("ABCD") for _ in range(self.rng.randint(1, 2)))
+            if self.chance(0.2):
+                prefix += "_"
             return col.sql() + f" LIKE '{prefix}%'", {col}
         # Two columns of comparable kinds.
         others = [c for c in cols if c is not col and self.comparable(c.kind, kind)]
@@ -412,7 +417,7 @@ class Generator:
                 items.append((col.sql(), col.kind, col.nullable))
         return items
 
-    def order_by(self, items):
+    def order_by(self, items, by_name=True):
         """An ORDER BY over some select items (tuples whose third element,
         when there is one, tells a column that may be NULL), by position."""
         chosen = self.rng.sample(range(len(items)), self.rng.randint(1, len(items)))
@@ -420,7 +425,12 @@ class Generator:
         for p in chosen:
             nullable_column = len(items[p]) > 2 and items[p][2]
             descending = self.chance(0.4) and not (nullable_column and RESTRICTIONS["desc_nullable_key"])
-            parts.append(Sql(f"{p + 1} DESC", f"{p + 1} DESC NULLS FIRST") if descending else Sql(str(p + 1)))
+            # A plain column is named now and then instead of numbered.
+            key = str(p + 1)
+            if by_name and items[p][0] is not None and self.chance(0.3) and "." in items[p][0].kv \
+                    and " " not in items[p][0].kv and "(" not in items[p][0].kv:
+                key = items[p][0].kv
+            parts.append(Sql(f"{key} DESC", f"{key} DESC NULLS FIRST") if descending else Sql(key))
             order.append((p, descending))
         return " ORDER BY " + sql_join(", ", parts), order
 
@@ -601,7 +611,8 @@ class Generator:
             sql = sql + (" UNION ALL " if self.chance(0.4) else " UNION ") + part
         order = ()
         if self.chance(0.4):
-            text, order = self.order_by([(None, None, dict((c[0], c[2]) for c in COLUMNS)[n]) for n in names])
+            text, order = self.order_by([(None, None, dict((c[0], c[2]) for c in COLUMNS)[n]) for n in names],
+                                        by_name=False)
             sql = sql + text
         return Query("union", sql, order)
 
