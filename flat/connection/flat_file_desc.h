@@ -54,6 +54,9 @@ enum : uint16_t { flatLockRecord = 1, flatLockUpdate = 2 };
 // Modes of writeRecord: rewrite the current record, or append a new one at
 // the record number the identifier holds.
 enum : uint16_t { flatWriteUpdate = 0, flatWriteAppend = 1 };
+// The total of getLargeColumn for a value whose length the driver cannot
+// tell.
+enum : uint32_t { flatLongLengthUnknown = 0xFFFFFFFF };
 
 class KV_FLAT_API FlatFileDesc : public KvObject {
  public:
@@ -149,7 +152,9 @@ class KV_FLAT_API FlatFileDesc : public KvObject {
   // 28. The statement went back to the allocated state.
   virtual void resetToAllocatedState();
   // 29. Copies from byte offset of a long column at most size bytes into
-  // buffer: got the count, total the value's whole length.
+  // buffer: got the count, total the value's whole length
+  // (flatLongLengthUnknown when the driver cannot tell it; the application
+  // then sees SQL_NO_TOTAL). A NULL or empty value has total 0.
   virtual KvStatus getLargeColumn(uint16_t column, void* buffer, uint32_t size, uint32_t offset, uint32_t* got,
                                   uint32_t* total);
   // 30. Bytes the change log stores with each entry of this reader (null

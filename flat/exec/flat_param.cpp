@@ -143,7 +143,13 @@ BaseParam* FlatStatement::allocParam() {
   return param;
 }
 
-void FlatStatement::unbindParams() { paramValues_.releaseValues(); }
+void FlatStatement::unbindParams() {
+  if (engineFlags_ & stmtResultOpen) {
+    engineFlags_ |= stmtReleaseParams;
+    return;
+  }
+  paramValues_.releaseValues();
+}
 
 namespace {
 

@@ -11,6 +11,7 @@
 #include "flat/connection/flat_shared_desc.h"
 #include "flat/flat_errors.h"
 #include "flat/flat_message_ids.h"
+#include "flat/query/flat_keyset.h"
 #include "flat/sql/flat_descriptor.h"
 #include "util/ram.h"
 #include "util/shared_file.h"
@@ -72,6 +73,11 @@ void FlatStatement::freeDescriptors() {
     sortInfos_ = info->getNext();
     delete info;
   }
+  // The keyset reads the head query's tables: it goes first.
+  delete keyset_;
+  keyset_ = nullptr;
+  oneRow_ = 0;
+  rowLocked_ = 0;
   // The readers of the descriptors go with them, and so do their handles.
   if (head_) tableHandles_.setCount(0);
   delete head_;
@@ -176,47 +182,6 @@ void FlatStatement::leaveLockBracket() {
 
 // ---------------------------------------------------------------- framework operations
 
-KvStatus FlatStatement::executePreparedStmt() {
-  if (!head_) {
-    addOdbcError(stateSequence);
-    return kvFailure;
-  }
-  if (enterLockBracket() != kvSuccess) return kvFailure;
-  KvStatus status = head_->execute();
-  leaveLockBracket();
-  return status;
-}
-
-KvStatus FlatStatement::fetchRow(uint16_t* endOfData) {
-  *endOfData = 1;
-  if (!head_) {
-    addOdbcError(stateSequence);
-    return kvFailure;
-  }
-  if (enterLockBracket() != kvSuccess) return kvFailure;
-  engineFlags_ &= ~stmtFresh;
-  leaveLockBracket();
-  return kvSuccess;
-}
-
-KvStatus FlatStatement::fetchRandomRow(uint32_t, uint16_t* status) {
-  *status = 1;
-  if (!head_) {
-    addOdbcError(stateSequence);
-    return kvFailure;
-  }
-  if (enterLockBracket() != kvSuccess) return kvFailure;
-  leaveLockBracket();
-  return kvSuccess;
-}
-
-KvStatus FlatStatement::getData(uint16_t column, int16_t cType, BaseOutString* out) {
-  if (enterLockBracket() != kvSuccess) return kvFailure;
-  KvStatus status = getDataSpecial(column, cType, out);
-  leaveLockBracket();
-  return status;
-}
-
 KvStatus FlatStatement::rowCount(int32_t* count) {
   *count = head_ ? int32_t(head_->getAffectedRows()) : 0;
   return kvSuccess;
@@ -228,6 +193,9 @@ BaseField* FlatStatement::allocFld() { return new BaseField(); }
 KvStatus FlatStatement::setToPreparedState() {
   if (enterLockBracket() != kvSuccess) return kvFailure;
   engineFlags_ |= stmtFresh;
+  rowLocked_ = 0;
+  if (engineFlags_ & stmtReleaseParams) paramValues_.releaseValues();
+  engineFlags_ &= ~uint32_t(stmtResultOpen | stmtReleaseParams);
   KvStatus result = kvSuccess;
   FlatConnection* connection = getFlatConnection();
   for (FlatSqlDesc* query = head_ ? head_->getSqlDesc() : nullptr; query; query = query->getNextQuery()) {
@@ -254,6 +222,7 @@ KvStatus FlatStatement::setToAllocatedState(uint16_t) {
   lockCount_ = 0;
   parameterNumbering_ = 0;
   paramValues_.clear();
+  engineFlags_ &= ~uint32_t(stmtResultOpen | stmtReleaseParams);
   tableHandles_.setCount(0);
   return kvSuccess;
 }

@@ -21,6 +21,8 @@
 
 class KvSharedFile;
 class FlatCodeBuffer;
+class FlatSelectField;
+class RidFileMgr;
 
 enum : uint16_t { flatMaxStatementTables = 32 };
 
@@ -90,6 +92,13 @@ class KV_FLAT_API FlatStatement : public BaseStatement {
     stmtFresh = 0x1,   // the next fetch starts the result
     stmtSorted = 0x2,  // sorted by ORDER BY at prepare time
     stmtUnion = 0x4,   // the SELECT has a UNION
+    // An executed query's result is open: its fetches still evaluate the
+    // parameter values (pyodbc resets the parameters right after
+    // SQLExecute, before the first fetch).
+    stmtResultOpen = 0x8,
+    // SQL_RESET_PARAMS came while the result was open: the values go when
+    // it closes.
+    stmtReleaseParams = 0x10,
   };
 
   explicit FlatStatement(FlatConnection* connection);
@@ -101,13 +110,31 @@ class KV_FLAT_API FlatStatement : public BaseStatement {
   // into the descriptor chain (flat/sql/flat_classify.cpp). A failed
   // prepare leaves nothing prepared.
   KvStatus prepareCompile(BaseSqlString* sql) override;
-  // Runs the head descriptor inside the lock bracket.
+  // Execution and fetch (flat_fetch.cpp), each inside the lock bracket.
+  //
+  // executePreparedStmt: USE does nothing; a statement without a query
+  // (DDL, driver statements) runs its head descriptor. A statement with a
+  // query (SELECT, and INSERT, UPDATE and DELETE through the query they are
+  // rewritten into) first has its result reset: the keyset is emptied and
+  // the next read chooses every table's plan afresh (with the parameter
+  // values bound for this execution); then the head descriptor runs. For a
+  // SELECT that marks the statement fresh: rows are produced by the
+  // fetches. A DML descriptor's execute finds the rows it changes through
+  // readResultRow.
   KvStatus executePreparedStmt() override;
-  // Fetches inside the lock bracket; until execution exists a prepared
-  // statement has no rows.
+  // The next row of the result; the first fetch after an execution starts
+  // the result (startResult). *endOfData 1 past the last row. A FOR UPDATE
+  // OF cursor holds a record lock (kind 1) on the first table's current row
+  // between fetches.
   KvStatus fetchRow(uint16_t* endOfData) override;
+  // Row n of the result (SQLExtendedFetch's absolute and relative moves):
+  // *status SQL_ROW_SUCCESS, SQL_ROW_DELETED for a row gone since it was
+  // read, SQL_ROW_NOROW beyond the last row (not a failure).
   KvStatus fetchRandomRow(uint32_t row, uint16_t* status) override;
-  // Column data inside the lock bracket; S1C00 until fetch exists.
+  // Column data of the current row: a computed item through the evaluator,
+  // a plain column as the connection's transaction sees it (the change
+  // log's value over the stored one), a long column in pieces from the
+  // SQLGetData offset on. Statements without a query go to getDataSpecial.
   KvStatus getData(uint16_t column, int16_t cType, BaseOutString* out) override;
   // 0 with nothing prepared, else the head descriptor's affected rows.
   KvStatus rowCount(int32_t* count) override;
@@ -181,9 +208,24 @@ class KV_FLAT_API FlatStatement : public BaseStatement {
   FlatParamValues* getParamValues() { return &paramValues_; }
   // Frees the parameters' values (the markers and their types stay). The
   // values outlive the end of a result: a scrollable cursor re-reads rows
-  // afterwards, so only a new binding, SQL_RESET_PARAMS and the return to
-  // the allocated state release them.
+  // afterwards, so only a new binding, the return to the allocated state,
+  // and SQL_RESET_PARAMS (once no result is open: see stmtResultOpen)
+  // release them.
   void releaseParamValues() { paramValues_.releaseValues(); }
+
+  // ---- the result of the head query (flat_fetch.cpp), for the executors
+  // of INSERT, UPDATE and DELETE and the catalog readers.
+  // Starts the result of the head query: aggregates, ORDER BY and DISTINCT,
+  // and (unless the connection defers query evaluation) the early count,
+  // which reads the result through. Clears the fresh flag; the current row
+  // is 0. Call inside the lock bracket.
+  KvStatus startResult();
+  // Makes row n (from 1) of the started result current: every FROM table
+  // positioned on the row's record. result: found, past the end, or gone.
+  // Call inside the lock bracket.
+  KvStatus readResultRow(uint32_t row, GetRecRetType* result);
+  // The head query's keyset (null before the first start).
+  RidFileMgr* getKeyset() const { return keyset_; }
   void setStatementKind(uint16_t kind) { statementKind_ = kind; }
   const unsigned char* getOrderByText() const { return orderByText_; }
   KvStatus setOrderByText(const unsigned char* text, uint32_t length);
@@ -239,6 +281,14 @@ class KV_FLAT_API FlatStatement : public BaseStatement {
   KvStatus storePendingValues(FlatFileDesc* table, uint16_t* anyKey);
   void dropPendingValues();
   FlatFileDesc* firstTable() const;
+  // Fetch stage (flat_fetch.cpp).
+  FlatSqlDesc* headQuery() const;
+  KvStatus resetResult();
+  KvStatus releaseRowLock();
+  KvStatus takeRowLock();
+  KvStatus getComputedData(FlatSelectField* item, uint16_t column, int16_t cType, BaseOutString* out);
+  KvStatus getColumnData(FlatSelectField* item, uint16_t column, int16_t cType, BaseOutString* out);
+  KvStatus getLongData(FlatSelectField* item, uint16_t column, int16_t cType, BaseOutString* out);
 
   FlatDescriptor* head_ = nullptr;
   unsigned char* orderByText_ = nullptr;
@@ -258,4 +308,7 @@ class KV_FLAT_API FlatStatement : public BaseStatement {
   unsigned char* parseText_ = nullptr;  // the prepared text, trailing ";"s cut
   uint32_t engineFlags_ = 0;
   uint16_t changeClaimed_ = 0;  // option 1042 claimed the change log
+  RidFileMgr* keyset_ = nullptr;   // of the head query, made at the first start; owned
+  uint16_t oneRow_ = 0;            // the result is one row of aggregate values
+  uint16_t rowLocked_ = 0;         // FOR UPDATE OF: the current row's lock is held
 };

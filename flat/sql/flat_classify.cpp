@@ -64,7 +64,7 @@ KvStatus FlatStatement::prepareCompile(BaseSqlString* sql) {
   statementKind_ = flatKindNone;
   parameterNumbering_ = 0;
   paramValues_.clear();
-  engineFlags_ &= ~uint32_t(stmtFresh | stmtSorted | stmtUnion);
+  engineFlags_ &= ~uint32_t(stmtFresh | stmtSorted | stmtUnion | stmtResultOpen | stmtReleaseParams);
   fieldCount_ = 0;
 
   // The framework hands the text after escape translation; the engine's own
@@ -83,7 +83,7 @@ KvStatus FlatStatement::prepareCompile(BaseSqlString* sql) {
     tableHandles_.setCount(0);
     statementKind_ = flatKindNone;
     fieldCount_ = 0;
-    engineFlags_ &= ~uint32_t(stmtFresh | stmtSorted | stmtUnion);
+    engineFlags_ &= ~uint32_t(stmtFresh | stmtSorted | stmtUnion | stmtResultOpen | stmtReleaseParams);
     return kvFailure;
   }
   return kvSuccess;

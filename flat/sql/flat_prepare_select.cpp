@@ -260,6 +260,43 @@ KvStatus checkUnion(FlatSqlDesc* head, FlatSqlDesc* other) {
   return kvSuccess;
 }
 
+// The ODBC names of the SQL types, for result columns: static text that
+// outlives the descriptors (a field's type name is never owned).
+const unsigned char* sqlTypeName(int16_t sqlType) {
+  static const struct {
+    int16_t type;
+    const char* name;
+  } names[] = {{SQL_CHAR, "CHAR"},         {SQL_VARCHAR, "VARCHAR"},     {SQL_LONGVARCHAR, "LONGVARCHAR"},
+               {SQL_NUMERIC, "NUMERIC"},   {SQL_DECIMAL, "DECIMAL"},     {SQL_INTEGER, "INTEGER"},
+               {SQL_SMALLINT, "SMALLINT"}, {SQL_FLOAT, "FLOAT"},         {SQL_REAL, "REAL"},
+               {SQL_DOUBLE, "DOUBLE"},     {SQL_DATE, "DATE"},           {SQL_TIME, "TIME"},
+               {SQL_TIMESTAMP, "TIMESTAMP"}, {SQL_BIT, "BIT"},           {SQL_TINYINT, "TINYINT"},
+               {SQL_BIGINT, "BIGINT"},     {SQL_BINARY, "BINARY"},       {SQL_VARBINARY, "VARBINARY"},
+               {SQL_LONGVARBINARY, "LONGVARBINARY"}};
+  for (const auto& n : names)
+    if (n.type == sqlType) return reinterpret_cast<const unsigned char*>(n.name);
+  return reinterpret_cast<const unsigned char*>("CHAR");
+}
+
+// Describes result column field from select item.
+KvStatus describeColumn(BaseField* field, const FlatSelectField* item) {
+  if (field->setText(&field->name, item->name) != kvSuccess) return kvFailure;
+  if (field->setText(&field->label, nullptr) != kvSuccess) return kvFailure;
+  const unsigned char* table = item->isPlainColumn() && item->table ? item->table->getTableName() : nullptr;
+  if (field->setText(&field->tableName, table) != kvSuccess) return kvFailure;
+  field->sqlType = item->sqlType;
+  field->precision = item->precision;
+  field->scale = item->scale;
+  field->nullable = item->nullable;
+  field->searchable = item->searchable;
+  field->typeName = sqlTypeName(item->sqlType);
+  field->attributes = uint16_t(item->attributes & ~FlatSelectField::attributeUnsigned);
+  field->updatable = item->updatable;
+  field->flags = (item->flags & FlatSelectField::flagNoSign) ? uint32_t(BaseField::flagNoSign) : 0u;
+  if (item->attributes & FlatSelectField::attributeUnsigned) field->flags |= BaseField::flagUnsigned;
+  return kvSuccess;
+}
+
 }  // namespace
 
 KvStatus FlatStatement::setOrderByText(const unsigned char* text, uint32_t length) {
@@ -287,6 +324,7 @@ KvStatus FlatStatement::prepareSelect(const unsigned char* text, FlatSqlDesc** o
     if (columns > 0 && allocArrays(columns, arrayFields) != kvSuccess) return kvFailure;
     for (uint16_t i = 0; i < columns; ++i) {
       if (!fields_[i] && !(fields_[i] = allocFld())) return kvFailure;
+      if (describeColumn(fields_[i], head->getItem(i)) != kvSuccess) return kvFailure;
     }
     fieldCount_ = columns;
   }

@@ -1,0 +1,179 @@
+// Fetching from the file SQL engine through the real unixODBC Driver
+// Manager, from a C++ application: SQLExtendedFetch's absolute and relative
+// moves over a keyset-driven cursor, long values in pieces through
+// SQLGetData, and parameters that the cursor still reads after its last row.
+#include <gtest/gtest.h>
+
+#include <sql.h>
+#include <sqlext.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+class FlatFetchManagerTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/kve2efetchXXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    dir_ = pattern;
+    data_ = dir_ + "/data";
+    ASSERT_EQ(mkdir(data_.c_str(), 0700), 0);
+    const std::string tables = "python3 " KV_E2E_SOURCE_DIR "/flattest_tables.py " + data_;
+    ASSERT_EQ(std::system(tables.c_str()), 0);
+    std::ofstream(dir_ + "/odbcinst.ini") << "[KvFlatTest]\nDriver=" KV_FLATTEST_DRIVER "\n";
+    std::ofstream(dir_ + "/odbc.ini") << "[Files]\nDriver=KvFlatTest\nDatabase=" << data_ << "\n";
+    std::ofstream(dir_ + "/user.ini") << "";
+    setenv("ODBCSYSINI", dir_.c_str(), 1);
+    setenv("ODBCINI", (dir_ + "/user.ini").c_str(), 1);
+    ASSERT_EQ(SQLAllocEnv(&env_), SQL_SUCCESS);
+    ASSERT_EQ(SQLAllocConnect(env_, &dbc_), SQL_SUCCESS);
+    ASSERT_EQ(SQLConnect(dbc_, (SQLCHAR*)"Files", SQL_NTS, nullptr, 0, nullptr, 0), SQL_SUCCESS);
+    ASSERT_EQ(SQLAllocStmt(dbc_, &stmt_), SQL_SUCCESS);
+  }
+  void TearDown() override {
+    SQLFreeStmt(stmt_, SQL_DROP);
+    SQLDisconnect(dbc_);
+    SQLFreeConnect(dbc_);
+    SQLFreeEnv(env_);
+    std::system(("rm -rf " + dir_).c_str());
+  }
+  std::string error() {
+    SQLCHAR text[6] = {0}, message[512] = {0};
+    SQLINTEGER native = 0;
+    SQLError(env_, dbc_, stmt_, text, &native, message, sizeof(message), nullptr);
+    return std::string(reinterpret_cast<char*>(text)) + " " + reinterpret_cast<char*>(message);
+  }
+  // All diagnostics of the statement, as "STATE text" lines.
+  std::vector<std::string> messages() {
+    std::vector<std::string> out;
+    for (;;) {
+      SQLCHAR text[6] = {0}, message[512] = {0};
+      SQLINTEGER native = 0;
+      if (!SQL_SUCCEEDED(SQLError(SQL_NULL_HENV, SQL_NULL_HDBC, stmt_, text, &native, message, sizeof(message),
+                                  nullptr)))
+        break;
+      out.push_back(std::string(reinterpret_cast<char*>(text)) + " " + reinterpret_cast<char*>(message));
+    }
+    return out;
+  }
+  void keysetCursor(SQLULEN rowset) {
+    ASSERT_TRUE(SQL_SUCCEEDED(SQLSetStmtOption(stmt_, SQL_CURSOR_TYPE, SQL_CURSOR_KEYSET_DRIVEN))) << error();
+    ASSERT_TRUE(SQL_SUCCEEDED(SQLSetStmtOption(stmt_, SQL_ROWSET_SIZE, rowset))) << error();
+  }
+
+  std::string dir_, data_;
+  SQLHENV env_ = SQL_NULL_HENV;
+  SQLHDBC dbc_ = SQL_NULL_HDBC;
+  SQLHSTMT stmt_ = SQL_NULL_HSTMT;
+};
+
+TEST_F(FlatFetchManagerTest, ExtendedFetchMovesOverTheKeyset) {
+  keysetCursor(2);
+  ASSERT_EQ(SQLExecDirect(stmt_, (SQLCHAR*)"SELECT id, name FROM emp ORDER BY id DESC", SQL_NTS), SQL_SUCCESS)
+      << error();
+  SQLINTEGER ids[2] = {0, 0};
+  SQLLEN idLengths[2] = {0, 0};
+  ASSERT_EQ(SQLBindCol(stmt_, 1, SQL_C_LONG, ids, 0, idLengths), SQL_SUCCESS);
+  SQLULEN fetched = 0;
+  SQLUSMALLINT statuses[2] = {0, 0};
+  struct Move {
+    SQLUSMALLINT how;
+    SQLLEN offset;
+    SQLRETURN rc;
+    SQLULEN fetched;
+    SQLINTEGER first, second;
+  } moves[] = {
+      {SQL_FETCH_NEXT, 0, SQL_SUCCESS, 2, 4, 3},       {SQL_FETCH_NEXT, 0, SQL_SUCCESS, 2, 2, 1},
+      {SQL_FETCH_ABSOLUTE, 2, SQL_SUCCESS, 2, 3, 2},   {SQL_FETCH_RELATIVE, -1, SQL_SUCCESS, 2, 4, 3},
+      {SQL_FETCH_RELATIVE, 2, SQL_SUCCESS, 2, 2, 1},   {SQL_FETCH_LAST, 0, SQL_SUCCESS, 2, 2, 1},
+      {SQL_FETCH_ABSOLUTE, 4, SQL_SUCCESS, 1, 1, -1},  {SQL_FETCH_ABSOLUTE, 5, SQL_NO_DATA_FOUND, 0, 0, 0},
+      {SQL_FETCH_FIRST, 0, SQL_SUCCESS, 2, 4, 3},      {SQL_FETCH_PRIOR, 0, SQL_NO_DATA_FOUND, 0, 0, 0},
+      {SQL_FETCH_ABSOLUTE, -1, SQL_SUCCESS, 1, 1, -1},
+  };
+  for (const Move& m : moves) {
+    SCOPED_TRACE(std::to_string(m.how) + " " + std::to_string(m.offset));
+    ids[0] = ids[1] = -1;
+    ASSERT_EQ(SQLExtendedFetch(stmt_, m.how, m.offset, &fetched, statuses), m.rc) << error();
+    if (m.rc != SQL_SUCCESS) continue;
+    EXPECT_EQ(fetched, m.fetched);
+    EXPECT_EQ(ids[0], m.first);
+    EXPECT_EQ(statuses[0], SQL_ROW_SUCCESS);
+    if (m.fetched == 2) {
+      EXPECT_EQ(ids[1], m.second);
+      EXPECT_EQ(statuses[1], SQL_ROW_SUCCESS);
+    } else {
+      EXPECT_EQ(statuses[1], SQL_ROW_NOROW);
+    }
+  }
+}
+
+TEST_F(FlatFetchManagerTest, ParametersOutliveTheLastRow) {
+  // Back over the keyset after the end of the result, a computed column
+  // that reads the parameter still sees its value.
+  keysetCursor(1);
+  ASSERT_EQ(SQLPrepare(stmt_, (SQLCHAR*)"SELECT id, name FROM emp WHERE name <> ? ORDER BY id", SQL_NTS),
+            SQL_SUCCESS)
+      << error();
+  char word[] = "JONES";
+  SQLLEN wordLength = SQL_NTS;
+  ASSERT_EQ(SQLBindParameter(stmt_, 1, SQL_PARAM_INPUT, SQL_C_CHAR, SQL_CHAR, 10, 0, word, 0, &wordLength),
+            SQL_SUCCESS);
+  ASSERT_EQ(SQLExecute(stmt_), SQL_SUCCESS) << error();
+  SQLULEN fetched = 0;
+  SQLUSMALLINT status = 0;
+  int rows = 0;
+  while (SQLExtendedFetch(stmt_, SQL_FETCH_NEXT, 0, &fetched, &status) == SQL_SUCCESS) ++rows;
+  EXPECT_EQ(rows, 3);
+  // The application's buffer changes; the statement keeps what it bound.
+  std::strcpy(word, "SMITH");
+  ASSERT_EQ(SQLExtendedFetch(stmt_, SQL_FETCH_ABSOLUTE, 2, &fetched, &status), SQL_SUCCESS) << error();
+  SQLINTEGER id = 0;
+  ASSERT_EQ(SQLGetData(stmt_, 1, SQL_C_LONG, &id, 0, nullptr), SQL_SUCCESS) << error();
+  EXPECT_EQ(id, 3);
+  ASSERT_EQ(SQLFreeStmt(stmt_, SQL_CLOSE), SQL_SUCCESS);
+  // Executed again: the new value counts.
+  ASSERT_EQ(SQLExecute(stmt_), SQL_SUCCESS) << error();
+  rows = 0;
+  while (SQLExtendedFetch(stmt_, SQL_FETCH_NEXT, 0, &fetched, &status) == SQL_SUCCESS) {
+    ASSERT_EQ(SQLGetData(stmt_, 1, SQL_C_LONG, &id, 0, nullptr), SQL_SUCCESS) << error();
+    EXPECT_NE(id, 1);
+    ++rows;
+  }
+  EXPECT_EQ(rows, 3);
+}
+
+TEST_F(FlatFetchManagerTest, LongTextInTenBytePieces) {
+  ASSERT_EQ(SQLExecDirect(stmt_, (SQLCHAR*)"SELECT note FROM emp WHERE id = 2", SQL_NTS), SQL_SUCCESS) << error();
+  ASSERT_EQ(SQLFetch(stmt_), SQL_SUCCESS) << error();
+  std::string whole;
+  std::vector<SQLLEN> lengths;
+  for (;;) {
+    char piece[10];
+    SQLLEN length = 0;
+    SQLRETURN rc = SQLGetData(stmt_, 1, SQL_C_CHAR, piece, sizeof(piece), &length);
+    if (rc == SQL_NO_DATA_FOUND) break;
+    ASSERT_TRUE(SQL_SUCCEEDED(rc)) << error();
+    lengths.push_back(length);
+    if (rc == SQL_SUCCESS_WITH_INFO) {
+      EXPECT_EQ(std::strlen(piece), 9u);
+      std::vector<std::string> m = messages();
+      ASSERT_FALSE(m.empty());
+      EXPECT_EQ(m[0], "01004 [KESTRANE][ODBC FlatTest driver]Data truncated, column 1.");
+    } else {
+      EXPECT_EQ(rc, SQL_SUCCESS);
+    }
+    whole += piece;
+  }
+  EXPECT_EQ(whole, std::string(25, 'x'));
+  // The length is what remains from each piece on.
+  EXPECT_EQ(lengths, (std::vector<SQLLEN>{25, 16, 7}));
+}
+
+}  // namespace

@@ -1,0 +1,97 @@
+"""Writes table files of the test file driver (drivers/flattest/flattest_format.h)
+with rows, so that end-to-end tests can read known data before INSERT exists
+and without depending on it.
+
+Usage from a shell script:
+    python3 flattest_tables.py DIR
+writes the tables of standard_tables() into DIR."""
+
+import datetime
+import struct
+import sys
+
+# Day number of 0001-01-01 in the engine's date form.
+DAY_ONE = 1721426
+
+
+def date_value(value):
+    """A datetime.date or datetime.datetime as the engine's date double."""
+    if isinstance(value, datetime.datetime):
+        day = value.date().toordinal() - 1 + DAY_ONE
+        seconds = value.hour * 3600 + value.minute * 60 + value.second
+        return day + seconds / 86400.0
+    return float(value.toordinal() - 1 + DAY_ONE)
+
+
+def column_size(kind, width):
+    return 1 + width + (4 if kind == "L" else 0)
+
+
+def write_table(path, columns, rows):
+    """columns: (name, type char, width, flags); rows: tuples of Python values,
+    None for NULL."""
+    header = bytearray(b"KVFTTBL1")
+    header_bytes = 24 + 48 * len(columns)
+    widths = []
+    for name, kind, width, flags in columns:
+        if kind == "I":
+            width = 4
+        elif kind in "DT":
+            width = 8
+        elif kind == "Y":
+            width = 1
+        widths.append(width)
+    record_width = 1 + sum(column_size(c[1], w) for c, w in zip(columns, widths))
+    header += struct.pack("<IIIHH", header_bytes, len(rows), record_width, len(columns), 0)
+    for (name, kind, width, flags), w in zip(columns, widths):
+        entry = name.encode("ascii").ljust(32, b"\0")
+        entry += struct.pack("<cBH", kind.encode("ascii"), flags, w)
+        entry += bytes(12)
+        header += entry
+    data = bytearray(header)
+    for row in rows:
+        record = bytearray(b" ")
+        for (name, kind, width, flags), w, value in zip(columns, widths, row):
+            if value is None:
+                record += b"\1" + bytes(w + (4 if kind == "L" else 0))
+                continue
+            record += b"\0"
+            if kind == "I":
+                record += struct.pack("<i", value)
+            elif kind == "D":
+                record += struct.pack("<d", value)
+            elif kind == "T":
+                record += struct.pack("<d", date_value(value))
+            elif kind == "Y":
+                record += b"\1" if value else b"\0"
+            elif kind == "C":
+                record += value.encode("cp1252").ljust(w, b" ")[:w]
+            elif kind == "B":
+                record += bytes(value).ljust(w, b"\0")[:w]
+            elif kind == "L":
+                raw = value.encode("cp1252") if isinstance(value, str) else bytes(value)
+                record += struct.pack("<I", len(raw)) + raw.ljust(w, b"\0")[:w]
+        data += record
+    with open(path, "wb") as f:
+        f.write(data)
+
+
+EMP_COLUMNS = [("ID", "I", 4, 0x3), ("NAME", "C", 10, 0x1), ("SAL", "D", 8, 0), ("HIRED", "T", 8, 0),
+               ("ACTIVE", "Y", 1, 0), ("NOTE", "L", 100, 0), ("CODE", "B", 2, 0)]
+EMP_ROWS = [
+    (1, "SMITH", 1000.5, datetime.date(1995, 7, 4), True, "first of all", b"\x01\xab"),
+    (2, "JONES", 2000.0, datetime.date(2000, 2, 29), False, "x" * 25, b"AB"),
+    (3, "caf\u00e9", None, None, None, None, None),
+    (4, "ADAMS", 150.25, datetime.datetime(1999, 12, 31, 23, 59, 59), True, "", b"\0\0"),
+]
+DEPT_COLUMNS = [("ID", "I", 4, 0), ("TITLE", "C", 12, 0)]
+DEPT_ROWS = [(1, "Accounting"), (2, "Sales"), (9, "Nobody")]
+
+
+def standard_tables(directory):
+    write_table(f"{directory}/emp.ftt", EMP_COLUMNS, EMP_ROWS)
+    write_table(f"{directory}/dept.ftt", DEPT_COLUMNS, DEPT_ROWS)
+
+
+if __name__ == "__main__":
+    standard_tables(sys.argv[1])

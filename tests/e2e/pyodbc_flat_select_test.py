@@ -1,0 +1,115 @@
+"""SELECT on the test file driver from pyodbc with its default settings,
+through the unixODBC Driver Manager: rows of plain and computed columns of
+every type, WHERE, ORDER BY, DISTINCT, aggregates, joins, long values, and
+parameters."""
+
+import datetime
+import os
+import shutil
+import sys
+import tempfile
+import unittest
+
+import pyodbc
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import flattest_tables  # noqa: E402
+
+DRIVER = os.environ["KV_FLATTEST_DRIVER"]
+
+
+class FlatSelectTest(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.dir = tempfile.mkdtemp(prefix="kvflatsel")
+        cls.data = os.path.join(cls.dir, "data")
+        os.mkdir(cls.data)
+        flattest_tables.standard_tables(cls.data)
+        with open(os.path.join(cls.dir, "odbcinst.ini"), "w") as f:
+            f.write(f"[KvFlatTest]\nDriver={DRIVER}\n")
+        with open(os.path.join(cls.dir, "odbc.ini"), "w") as f:
+            f.write(f"[Files]\nDriver=KvFlatTest\nDatabase={cls.data}\n")
+        open(os.path.join(cls.dir, "user.ini"), "w").close()
+        os.environ["ODBCSYSINI"] = cls.dir
+        os.environ["ODBCINI"] = os.path.join(cls.dir, "user.ini")
+
+    @classmethod
+    def tearDownClass(cls):
+        shutil.rmtree(cls.dir, ignore_errors=True)
+
+    def setUp(self):
+        self.cnxn = pyodbc.connect("DSN=Files")
+        self.cursor = self.cnxn.cursor()
+
+    def tearDown(self):
+        self.cnxn.close()
+
+    def rows(self, sql, *params):
+        """The rows of sql, CHAR values without their padding blanks."""
+        return [tuple(v.rstrip(" ") if isinstance(v, str) else v for v in row)
+                for row in self.cursor.execute(sql, *params).fetchall()]
+
+    def test_select_star_gives_every_column_of_every_row(self):
+        rows = self.rows("SELECT * FROM emp")
+        self.assertEqual(len(rows), 4)
+        self.assertEqual(rows[0], (1, "SMITH", 1000.5, datetime.date(1995, 7, 4), True, "first of all",
+                                   b"\x01\xab"))
+        self.assertEqual(rows[1][5], "x" * 25)
+        # NULLs of every type; a text beyond ASCII in the connection's
+        # character set.
+        self.assertEqual(rows[2], (3, "caf\u00e9", None, None, None, None, None))
+        names = [d[0] for d in self.cursor.description]
+        self.assertEqual(names, ["ID", "NAME", "SAL", "HIRED", "ACTIVE", "NOTE", "CODE"])
+
+    def test_computed_items_and_where(self):
+        self.assertEqual(self.rows("SELECT id, sal + 1, name FROM emp WHERE sal > 500 AND id < 10"),
+                         [(1, 1001.5, "SMITH"), (2, 2001.0, "JONES")])
+        self.assertEqual(self.rows("SELECT id * 2, UPPER(name) FROM emp WHERE id = 3"), [(6, "CAF\u00c9")])
+        self.assertEqual(self.rows("SELECT id FROM emp WHERE name = 'NOBODY'"), [])
+
+    def test_dates_and_times(self):
+        # A stored date with a time of day, read as a date; a date computed
+        # from it keeps the day.
+        self.assertEqual(self.rows("SELECT hired, hired + 1 FROM emp WHERE id = 1"),
+                         [(datetime.date(1995, 7, 4), datetime.date(1995, 7, 5))])
+        self.assertEqual(self.rows("SELECT hired FROM emp WHERE id = 4"), [(datetime.date(1999, 12, 31),)])
+
+    def test_order_by_distinct_and_aggregates(self):
+        self.assertEqual(self.rows("SELECT id FROM emp ORDER BY id DESC"), [(4,), (3,), (2,), (1,)])
+        self.assertEqual([r[0] for r in self.rows("SELECT name FROM emp ORDER BY name")],
+                         ["ADAMS", "JONES", "SMITH", "caf\u00e9"])
+        self.assertEqual(self.rows("SELECT DISTINCT active FROM emp"), [(None,), (False,), (True,)])
+        self.assertEqual(self.rows("SELECT COUNT(*), SUM(sal), MAX(name) FROM emp"), [(4, 3150.75, "caf\u00e9")])
+        self.assertEqual(self.rows("SELECT COUNT(*) FROM emp WHERE id > 100"), [(0,)])
+
+    def test_join(self):
+        self.assertEqual(self.rows("SELECT e.name, d.title FROM emp e, dept d WHERE e.id = d.id ORDER BY 1"),
+                         [("JONES", "Sales"), ("SMITH", "Accounting")])
+
+    def test_long_text_in_pieces_through_getdata(self):
+        # pyodbc reads a long column with SQLGetData in pieces.
+        self.assertEqual(self.rows("SELECT note FROM emp WHERE id = 2"), [("x" * 25,)])
+        # An empty long text is NULL.
+        self.assertEqual(self.rows("SELECT note FROM emp WHERE id = 4"), [(None,)])
+
+    def test_parameters_with_defaults(self):
+        self.assertEqual(self.rows("SELECT id FROM emp WHERE name = ?", "caf\u00e9"), [(3,)])
+        self.assertEqual(self.rows("SELECT id FROM emp WHERE id = ?", 2), [(2,)])
+        self.assertEqual(self.rows("SELECT id FROM emp WHERE sal < ?", 1000.75), [(1,), (4,)])
+        self.assertEqual(self.rows("SELECT id FROM emp WHERE hired = ?", datetime.date(2000, 2, 29)), [(2,)])
+        self.assertEqual(self.rows("SELECT id FROM emp WHERE code = ?", b"AB"), [(2,)])
+        self.assertEqual(self.rows("SELECT id FROM emp WHERE name = ?", None), [])
+        # One statement, executed again with other values.
+        for value, expected in ((1, [(1,)]), (4, [(4,)]), (5, [])):
+            self.assertEqual(self.rows("SELECT id FROM emp WHERE id = ?", value), expected)
+
+    def test_reexecution_and_fetch_after_the_end(self):
+        self.cursor.execute("SELECT id FROM emp")
+        self.assertEqual(len(self.cursor.fetchall()), 4)
+        self.assertIsNone(self.cursor.fetchone())
+        self.cursor.execute("SELECT id FROM emp WHERE id > 2")
+        self.assertEqual([r[0] for r in self.cursor.fetchall()], [3, 4])
+
+
+if __name__ == "__main__":
+    unittest.main()
