@@ -281,6 +281,18 @@ class Col:
         return Sql(f"{self.alias}.{self.name}" if self.alias else self.name)
 
 
+class Computed:
+    """A computed value that stands where a column may: its text in both
+    dialects, its kind, and whether it may be NULL."""
+
+    def __init__(self, sql, kind, nullable):
+        self.text, self.kind, self.nullable = sql, kind, nullable
+        self.alias, self.name = "", sql.kv
+
+    def sql(self):
+        return Sql("(") + self.text + ")"
+
+
 def table_columns(alias):
     return [Col(alias, name, kind, nullable) for name, kind, nullable in COLUMNS]
 
@@ -342,8 +354,45 @@ class Generator:
     # for another reason (a subquery's NULL or empty result), and a NOT may
     # not stand over it.
 
+    def computed(self, cols):
+        """A Computed over cols: arithmetic, ROUND, date plus days, the days
+        between two dates, UPPER, LOWER or a leading SUBSTR."""
+        by_kind = collections.defaultdict(list)
+        for c in cols:
+            by_kind[c.kind].append(c)
+        form = self.choice(("arith", "arith", "literal", "round", "date", "days", "case", "substr"))
+        if form in ("date", "days") and by_kind["date"]:
+            a = self.choice(by_kind["date"])
+            if form == "days":
+                b = self.choice(by_kind["date"])
+                return Computed(Sql(f"{a.sql().kv} - {b.sql().kv}",
+                                    f"julianday({a.sql().lite}) - julianday({b.sql().lite})"),
+                                "dbl", a.nullable or b.nullable)
+            days = self.rng.randint(-5, 5)
+            return Computed(Sql(f"{a.sql().kv} {'+' if days >= 0 else '-'} {abs(days)}",
+                                f"date({a.sql().lite}, '{days:+d} days')"), "date", a.nullable)
+        if form in ("case", "substr") and by_kind["txt"]:
+            a = self.choice(by_kind["txt"])
+            if form == "substr":
+                length = self.rng.randint(1, 2)
+                return Computed(Sql(f"SUBSTR({a.sql().kv}, 1, {length})", f"substr({a.sql().lite}, 1, {length})"),
+                                "txt", a.nullable)
+            name = self.choice(("UPPER", "LOWER"))
+            return Computed(Sql(f"{name}(") + a.sql() + ")", "txt", a.nullable)
+        numbers = by_kind["int"] + by_kind["dbl"]
+        a = self.choice(numbers)
+        if form == "round":
+            places = self.rng.randint(0, 1)
+            return Computed(Sql(f"ROUND({a.sql().kv}, {places})", f"round({a.sql().lite}, {places})"),
+                            "dbl", a.nullable)
+        op = self.choice(("+", "-", "*"))
+        if form == "literal":
+            return Computed(a.sql() + f" {op} {self.rng.randint(1, 4)}", "dbl", a.nullable)
+        b = self.choice(numbers)
+        return Computed(a.sql() + f" {op} " + b.sql(), "dbl", a.nullable or b.nullable)
+
     def atom(self, cols):
-        col = self.choice(cols)
+        col = self.computed(cols) if self.chance(0.15) else self.choice(cols)
         kind = col.kind
         form = self.rng.random()
         ops = ("=", "<>", "<", "<=", ">", ">=")
@@ -357,7 +406,15 @@ class Generator:
                     {col})
         if form < 0.58:
             items = [self.literal_near(kind) for _ in range(self.rng.randint(1, 4))]
-            return col.sql() + " IN (" + sql_join(", ", items) + ")", {col}
+            guards = {col}
+            # A column among the list values now and then.
+            others = [c for c in cols if c is not col and self.comparable(c.kind, kind)]
+            if others and self.chance(0.2):
+                other = self.choice(others)
+                items.insert(self.rng.randint(0, len(items)), other.sql())
+                guards.add(other)
+                return self.guard(col.sql() + " IN (" + sql_join(", ", items) + ")", guards), guards
+            return col.sql() + " IN (" + sql_join(", ", items) + ")", guards
         if form < 0.66:
             if not col.nullable:
                 return self.atom(cols)
@@ -416,13 +473,11 @@ class Generator:
         count = count or self.rng.randint(1, 4)
         items = []
         for _ in range(count):
-            col = self.choice(cols)
-            numbers = [c for c in cols if c.kind in ("int", "dbl")]
-            if self.chance(0.15) and numbers:
-                a, b = self.choice(numbers), self.choice(numbers)
-                op = self.choice(("+", "-", "*"))
-                items.append((a.sql() + f" {op} " + b.sql(), "dbl", False))
+            if self.chance(0.2):
+                value = self.computed(cols)
+                items.append((value.sql(), value.kind, False))
             else:
+                col = self.choice(cols)
                 items.append((col.sql(), col.kind, col.nullable))
         return items
 
@@ -547,8 +602,10 @@ class Generator:
             return Sql("COUNT(*)"), "dbl"
         if name in ("SUM", "AVG"):
             col = self.choice([c for c in cols if c.kind in ("int", "dbl")])
+            if self.chance(0.2):
+                col = Computed(col.sql() + f" {self.choice(('+', '*'))} " + self.choice(cols[:4]).sql(), "dbl", True)
         else:
-            col = self.choice(cols)
+            col = self.computed(cols) if self.chance(0.15) else self.choice(cols)
         distinct = ""
         if name in ("COUNT", "SUM", "AVG") and self.chance(0.25) and not RESTRICTIONS["distinct_aggregate"]:
             distinct = "DISTINCT "
@@ -641,6 +698,14 @@ class Generator:
             cols = left + right
             join = [self.join_condition(left, right)]
         items = self.select_items(cols)
+        if self.chance(0.2):
+            # A correlated scalar subquery as a select item.
+            table, alias = self.choice(TABLES), self.fresh_alias()
+            inner = table_columns(alias)
+            value = self.choice(("COUNT(*)", f"MAX({alias}.x)", f"MIN({alias}.d)", f"SUM({alias}.n)"))
+            outer = next(c for c in cols if c.name == "k")
+            items.append((Sql(f"(SELECT {value} FROM {table} {alias} WHERE {alias}.k = ") + outer.sql() + ")",
+                          "dbl", False))
 
         def extra():
             return make_atom(cols)
