@@ -88,6 +88,9 @@ FAMILIES = {
     "quantified": None,
 }
 
+# Three queries in ten send their literals as parameters when this is None.
+PARAMETERS = None
+
 # Every other data set goes into the engine through INSERT (with parameters)
 # rather than written into the table files, when this is None.
 INSERT_LOAD = "INSERT is not built yet"
@@ -131,11 +134,23 @@ class Sql:
 
     @property
     def kv(self):
-        return "".join(p.current().kv if isinstance(p, Choice) else p[0] for p in self.pieces)
+        return "".join(p.current().kv if isinstance(p, (Choice, Param)) else p[0] for p in self.pieces)
 
     @property
     def lite(self):
-        return "".join(p.current().lite if isinstance(p, Choice) else p[1] for p in self.pieces)
+        return "".join(p.current().lite if isinstance(p, (Choice, Param)) else p[1] for p in self.pieces)
+
+    def parameters(self, dialect):
+        """The values of the parameter markers, in text order."""
+        out = []
+        for piece in self.pieces:
+            if isinstance(piece, Param):
+                if Param.active:
+                    out.append(piece.value if dialect == "kv" or not isinstance(piece.value, datetime.date)
+                               else piece.value.isoformat())
+            elif isinstance(piece, Choice):
+                out += piece.current().parameters(dialect)
+        return out
 
     def __add__(self, other):
         other = other if isinstance(other, Sql) else Sql(other)
@@ -150,6 +165,19 @@ class Sql:
             if isinstance(piece, Choice):
                 yield piece
                 yield from piece.current().choices()
+
+
+class Param:
+    """A literal that is a parameter marker while Param.active is set (one
+    query at a time), else its text."""
+
+    active = False
+
+    def __init__(self, literal, value):
+        self.literal, self.value = literal, value
+
+    def current(self):
+        return Sql("?") if Param.active else self.literal
 
 
 class Choice:
@@ -303,6 +331,8 @@ class Query:
     def __init__(self, family, sql, order_positions=()):
         self.family = family
         self.sql = sql
+        # Literals go as parameter markers (set by the runner).
+        self.parameters = False
         # 0-based positions (and directions) of the select items that the
         # ORDER BY sorts on, in ORDER BY order.
         self.order_positions = list(order_positions)
@@ -331,12 +361,14 @@ class Generator:
 
     def literal_of(self, kind, value):
         if kind == "int":
-            return Sql(str(value))
-        if kind == "dbl":
-            return Sql(repr(value))
-        if kind == "txt":
-            return Sql(f"'{value}'")
-        return Sql(f"{{d '{value.isoformat()}'}}", f"'{value.isoformat()}'")
+            text = Sql(str(value))
+        elif kind == "dbl":
+            text = Sql(repr(value))
+        elif kind == "txt":
+            text = Sql(f"'{value}'")
+        else:
+            text = Sql(f"{{d '{value.isoformat()}'}}", f"'{value.isoformat()}'")
+        return Sql.of([Param(text, value)])
 
     def literal_near(self, kind):
         # Literals of the number kinds are mixed: an INTEGER column meets 2.5
@@ -912,6 +944,7 @@ def check_generator(seed, per_family):
     lite.execute("PRAGMA case_sensitive_like = ON")
     load_sqlite(lite, data)
     generator = Generator(rng)
+    Param.active = False
     for family in FAMILIES:
         for _ in range(per_family):
             query = generator.make(family)
@@ -925,13 +958,14 @@ def check_generator(seed, per_family):
 
 def run_query(env, query):
     """None when both systems agree on the query, else the difference."""
+    Param.active = query.parameters
     try:
-        expected = env.lite.execute(query.sql.lite).fetchall()
+        expected = env.lite.execute(query.sql.lite, query.sql.parameters("lite")).fetchall()
     except sqlite3.Error as error:
         raise AssertionError(f"the generator made a statement SQLite refuses ({error}):\n  {query.sql.lite}")
     try:
         cursor = env.cnxn.cursor()
-        cursor.execute(query.sql.kv)
+        cursor.execute(query.sql.kv, *query.sql.parameters("kv"))
         got = cursor.fetchall()
         cursor.close()
     except pyodbc.Error as error:
@@ -985,8 +1019,12 @@ def shrink(env, query, data, indexes, use_insert, attempts):
 
 
 def report(family, query, problem, data_set, seed, use_insert, data=None, indexes=None):
-    print(f"FAIL [{family}] data set {data_set} (seed {seed}; rows {'from INSERT' if use_insert else 'written'})\n  engine: {query.sql.kv}\n"
-          f"  SQLite: {query.sql.lite}\n  {problem}")
+    Param.active = query.parameters
+    print(f"FAIL [{family}] data set {data_set} (seed {seed}; rows {'from INSERT' if use_insert else 'written'})\n"
+          f"  engine: {query.sql.kv}\n  SQLite: {query.sql.lite}")
+    if query.parameters:
+        print(f"  parameters: {query.sql.parameters('kv')}")
+    print(f"  {problem}")
     if data is not None:
         print(describe_data(data, indexes))
     sys.stdout.flush()
@@ -1025,10 +1063,14 @@ def run(args):
                 if done >= args.count or time.monotonic() - started >= args.seconds:
                     break
                 family = rng.choice(families)
+                # Texts that a generator freezes while it builds hold literals.
+                Param.active = False
                 query = generator.make(family)
+                query.parameters = PARAMETERS is None and rng.random() < 0.3
+                Param.active = query.parameters
                 done += 1
                 if args.show:
-                    print(f"[{family}] {query.sql.kv}", flush=True)
+                    print(f"[{family}] {query.sql.kv} {query.sql.parameters('kv')}", flush=True)
                 problem = run_query(env, query)
                 if problem is None:
                     passed += 1
