@@ -30,13 +30,19 @@ Only forms on which the engine's rules and SQL agree are generated:
   to the engine), use one case only (the engine's LIKE is case-sensitive;
   SQLite runs with case_sensitive_like on) and are compared whole, which the
   engine does in its NULL-aware mode, the one the test file driver uses.
-  LIKE patterns are prefixes: 'AB%'.
-- Dates are {d '...'} literals for the engine and ISO texts for SQLite.
+  LIKE patterns are prefixes: 'AB%' or 'AB_%'. The empty text appears only
+  as a literal, never as a parameter (an empty parameter is NULL to the
+  engine).
+- Dates are {d '...'} literals for the engine and ISO texts for SQLite;
+  a date plus or minus days is date(d, '+n days') there, and the days
+  between two dates julianday(a) - julianday(b).
+- Literals of three queries in ten go as parameter markers instead.
 - NULLs sort first in both directions in the engine; SQLite is told so
   (NULLS FIRST) for descending keys.
-- Arithmetic in the select list is +, - and * on numbers only (SQLite's
-  integer division differs); every number is compared as a double to nine
-  significant digits.
+- Arithmetic is +, - and * on numbers only (SQLite's integer division
+  differs), besides ROUND (both round halves away from zero), UPPER, LOWER
+  and SUBSTR from the first character; every number is compared as a
+  double to nine significant digits.
 - A subquery is one SELECT (the engine's grammar has no UNION there).
 - Quantified comparisons (ANY, ALL), which SQLite lacks, are written there
   as EXISTS and NOT EXISTS over the subquery's rows.
@@ -46,7 +52,11 @@ Only forms on which the engine's rules and SQL agree are generated:
   NULL fails in both systems.
 
 Each query family has a switch in FAMILIES: a family that the engine cannot
-run yet stays off with the reason, rather than failing the test.
+run yet stays off with the reason, rather than failing the test; the
+entries of RESTRICTIONS keep the generator off a form while a known
+discrepancy stands. A failing query's WHERE is shrunk to the simplest
+operands that still disagree and its data cut down row by row before it is
+printed.
 
 Run by CTest with a fixed seed and a bounded time. By hand:
   pyodbc_flat_diff_test.py --seed 7 --count 2000 --seconds 600 [--family join] [--show]
