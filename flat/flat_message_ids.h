@@ -90,7 +90,7 @@ enum FlatMessageId : uint16_t {
   msgSubqueryRows = 3996,          // "The sub query returns more than one record."
   msgParamInSelectList = 4001,     // "Cannot have a bind parameter in the select list. "
   msgTableExists = 4010,           // "File already exists: %s1"
-  msgOuterJoinBlank = 4011,        // "You cannot update blank fields in an outer join"
+  msgBlankOuterJoinUpdate = 4011,  // "You cannot update blank fields in an outer join"
   msgCursorNotFound = 4013,        // "Cursor name not found in the currently active list of statements : %s1"
   msgInvalidFileFormat = 4015,     // "Invalid file format: %s1"
   msgEncryptedTable = 4016,        // "The database is encrypted and cannot be used"

@@ -265,6 +265,7 @@ KvStatus FlatTestFileDesc::getMaxRecords(uint32_t* out) {
 }
 
 KvStatus FlatTestFileDesc::resetToFirstRecord() {
+  ++scans_;
   current_ = 0;
   orderPosition_ = 0;
   if (planned_) {
@@ -511,6 +512,10 @@ KvStatus FlatTestFileDesc::getLargeColumn(uint16_t column, void* buffer, uint32_
   *total = std::min<uint32_t>(kvGetU32LE(at + 1), c.width);
   if (offset < *total) {
     *got = std::min(size, *total - offset);
+<<<<<<< HEAD
+=======
+    // A length probe passes no buffer.
+>>>>>>> main
     if (*got) std::memcpy(buffer, at + 5 + offset, *got);
   }
   return kvSuccess;

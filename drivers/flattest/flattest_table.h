@@ -111,6 +111,9 @@ class FlatTestFileDesc : public FlatFileDesc {
   KvStatus evaluateOptDesc(uint16_t* mode) override;
 
   uint32_t getCurrent() const { return current_; }
+  // Scans started on this reader (resetToFirstRecord calls), so tests can
+  // tell how often a table was read.
+  uint32_t getScanCount() const { return scans_; }
   const std::vector<unsigned char>& getBuffer() const { return buffer_; }
 
  private:
@@ -123,6 +126,7 @@ class FlatTestFileDesc : public FlatFileDesc {
 
   std::vector<unsigned char> buffer_;
   uint32_t current_ = 0;  // the current record number; 0 before the first
+  uint32_t scans_ = 0;
   // Set by useIndex: the records in key order that readNextRec walks.
   int indexColumn_ = -1;
   std::vector<uint32_t> order_;

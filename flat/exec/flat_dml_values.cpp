@@ -239,7 +239,7 @@ KvStatus flatDmlStore(FlatFileDesc* table, uint16_t column, const FlatDmlValue& 
   if (table->getTableFlags() & FlatFileDesc::tableBlankRow) {
     if (value.isNull() || (value.getLongOffset() == FlatDmlValue::noLongOffset && value.getLength() == 0))
       return kvSuccess;
-    addFlatError(stateGeneral, msgOuterJoinBlank);
+    addFlatError(stateGeneral, msgBlankOuterJoinUpdate);
     return kvFailure;
   }
   table->getShared()->addFlags(FlatSharedDesc::flagChanged);
