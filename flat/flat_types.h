@@ -19,6 +19,7 @@ class FlatDescriptor;
 class FlatSqlDesc;
 class FlatIndexDesc;
 class FlatOptDesc;
+class FlatLookup;
 class FlatOptBnd;
 class FlatDataTypeParser;
 

@@ -12,6 +12,7 @@
 #include "flat/flat_errors.h"
 #include "flat/flat_message_ids.h"
 #include "flat/query/flat_keyset.h"
+#include "flat/query/flat_union.h"
 #include "flat/sql/flat_descriptor.h"
 #include "util/ram.h"
 #include "util/shared_file.h"
@@ -76,6 +77,8 @@ void FlatStatement::freeDescriptors() {
   // The keyset reads the head query's tables: it goes first.
   delete keyset_;
   keyset_ = nullptr;
+  delete union_;
+  union_ = nullptr;
   oneRow_ = 0;
   rowLocked_ = 0;
   // The readers of the descriptors go with them, and so do their handles.

@@ -20,6 +20,7 @@
 #include "flat/flat_types.h"
 
 class KvSharedFile;
+class FlatUnionResult;
 class FlatCodeBuffer;
 class FlatCatalogDesc;
 class FlatSelectField;
@@ -234,10 +235,15 @@ class KV_FLAT_API FlatStatement : public BaseStatement {
   KvStatus startResult();
   // Makes row n (from 1) of the started result current: every FROM table
   // positioned on the row's record. result: found, past the end, or gone.
-  // Call inside the lock bracket.
+  // A read that fails ends the result before that row: later reads of it
+  // and of the rows after it are past the end. Call inside the lock
+  // bracket.
   KvStatus readResultRow(uint32_t row, GetRecRetType* result);
   // The head query's keyset (null before the first start).
   RidFileMgr* getKeyset() const { return keyset_; }
+  // The query whose select items the current row shows: the head query,
+  // or for a UNION the query of the current pair.
+  FlatSqlDesc* resultQuery() const;
   void setStatementKind(uint16_t kind) { statementKind_ = kind; }
   const unsigned char* getOrderByText() const { return orderByText_; }
   KvStatus setOrderByText(const unsigned char* text, uint32_t length);
@@ -304,6 +310,9 @@ class KV_FLAT_API FlatStatement : public BaseStatement {
   // Fetch stage (flat_fetch.cpp).
   FlatSqlDesc* headQuery() const;
   KvStatus resetResult();
+  KvStatus startUnion();
+  KvStatus startFetching();
+  KvStatus readRow(uint32_t row, GetRecRetType* result);
   KvStatus releaseRowLock();
   KvStatus takeRowLock();
   KvStatus getComputedData(FlatSelectField* item, uint16_t column, int16_t cType, BaseOutString* out);
@@ -329,6 +338,11 @@ class KV_FLAT_API FlatStatement : public BaseStatement {
   uint32_t engineFlags_ = 0;
   uint16_t changeClaimed_ = 0;  // option 1042 claimed the change log
   RidFileMgr* keyset_ = nullptr;   // of the head query, made at the first start; owned
+  FlatUnionResult* union_ = nullptr;  // a UNION chain's pairs, made at the first start; owned
   uint16_t oneRow_ = 0;            // the result is one row of aggregate values
+  // A read of this row failed (0: none): the result ends before it, so a
+  // fetch loop that goes on after the error meets the end instead of the
+  // same failure again and again.
+  uint32_t failedRow_ = 0;
   uint16_t rowLocked_ = 0;         // FOR UPDATE OF: the current row's lock is held
 };

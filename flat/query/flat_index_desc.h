@@ -156,6 +156,11 @@ class KV_FLAT_API FlatOptDesc : public KvObject {
     optHighConstant = 0x10,
     optHighInclusive = 0x20,
     optLike = 0x40,
+    // The low end came from a comparison with the key on its right
+    // ("5 <= SAL"): outside NULL-aware mode such a comparison cuts the
+    // other side's text to the key's length, so a text low end does not
+    // hold for it (see flat_sorted_lookup.h).
+    optLowKeyRight = 0x80,
     optOrderOnly = 0x100,  // chosen only to deliver the ORDER BY order: no range
   };
   FlatOptDesc() = default;

@@ -631,6 +631,59 @@ TEST_F(CatalogTest, KeysProceduresAndPrivilegesKeepTheirOrdersAndFilters) {
   EXPECT_EQ(column(7), (std::vector<std::string>{"INSERT", "UPDATE"}));
 }
 
+// WorkArounds 0x2 reads the qualifier columns of every catalog result as
+// NULL (and the foreign-key and index qualifiers in column 5); 0x10 only
+// SQLStatistics' INDEX_QUALIFIER. Whatever the driver reported stays in the
+// rows, so the bits work at fetch time, for SQLGetData and bound columns.
+TEST_F(CatalogTest, WorkAroundsHideQualifierColumnsAtFetch) {
+  setTables({{T("Q"), Null, T("A"), T("TABLE"), Null}});
+  statement_->answers[catalogStatistics] = {
+      {T("Q"), Null, T("T"), N(0), T("IQ"), T("IX"), N(3), N(1), T("A"), T("A"), N(5), N(5), Null}};
+  statement_->answers[catalogForeignKeys] = {
+      {T("Q"), Null, T("P"), T("ID"), T("FQ"), Null, T("F"), T("PID"), N(1), N(1), N(1), Null, Null}};
+  const std::function<SQLRETURN()> calls[] = {
+      [&] { return tables(nullptr, nullptr, nullptr); },
+      [&] { return statement_->SQLStatistics(nullptr, 0, nullptr, 0, S("T"), SQL_NTS, SQL_INDEX_ALL, 0); },
+      [&] {
+        return statement_->SQLForeignKeys(nullptr, 0, nullptr, 0, S("P"), SQL_NTS, nullptr, 0, nullptr, 0, nullptr,
+                                          0);
+      },
+  };
+  struct Case {
+    uint32_t workArounds;
+    // Columns 1 and 4 of the tables row, 1 and 5 of the statistics and
+    // foreign-key rows.
+    std::vector<std::string> seen;
+  };
+  const Case cases[] = {
+      {0, {"Q", "TABLE", "Q", "IQ", "Q", "FQ"}},
+      {BaseConnection::waHideQualifiers, {"NULL", "TABLE", "NULL", "NULL", "NULL", "NULL"}},
+      {BaseConnection::waHideIndexQualifier, {"Q", "TABLE", "Q", "NULL", "Q", "FQ"}},
+  };
+  for (const Case& c : cases) {
+    connection_->workArounds_ = c.workArounds;
+    std::vector<std::string> seen;
+    for (const auto& call : calls) {
+      ASSERT_EQ(call(), SQL_SUCCESS) << c.workArounds;
+      const auto result = rows();
+      ASSERT_EQ(result.size(), 1u);
+      // Tables: TABLE_TYPE stands beside the qualifier; the others: column 5.
+      seen.push_back(result[0][0]);
+      seen.push_back(result[0][seen.size() == 1 ? 3 : 4]);
+      ASSERT_EQ(statement_->SQLFreeStmt(SQL_CLOSE), SQL_SUCCESS);
+    }
+    EXPECT_EQ(seen, c.seen) << c.workArounds;
+  }
+  // A bound column reads the same NULL.
+  connection_->workArounds_ = BaseConnection::waHideQualifiers;
+  ASSERT_EQ(tables(nullptr, nullptr, nullptr), SQL_SUCCESS);
+  char qualifier[8] = "?";
+  SQLLEN length = 0;
+  ASSERT_EQ(statement_->SQLBindCol(1, SQL_C_CHAR, qualifier, sizeof(qualifier), &length), SQL_SUCCESS);
+  ASSERT_EQ(statement_->SQLFetch(), SQL_SUCCESS);
+  EXPECT_EQ(length, SQL_NULL_DATA);
+}
+
 TEST(CatalogOrderTest, NullKeysSortFirstSoEveryOrderIsTotal) {
   const CatalogFamilyDesc& family = baseTablesFamily();
   CatalogRowInfo withQualifier(&family), without(&family);
