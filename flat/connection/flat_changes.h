@@ -148,8 +148,11 @@ KV_FLAT_API KvStatus flatLogEnd(FlatFileDesc* cursor);
 KV_FLAT_API void flatLogAbandon(FlatFileDesc* cursor);
 // The column store: writing directly, the value goes to the driver
 // (updateColumn; a long column's value, from the long-value store when
-// longOffset is not 0xFFFFFFFF, through updateLargeColumn); otherwise it
-// is logged in the entry begun.
+// longOffset is not 0xFFFFFFFF, through updateLargeColumn); otherwise the
+// driver checks it (checkValue; not for long columns) and it is logged in
+// the entry begun. On a cursor standing on its blank outer-join row a
+// value with bytes fails with 4011 (S1000); an empty one is accepted and
+// nothing is written.
 KV_FLAT_API KvStatus flatStoreColumn(FlatFileDesc* cursor, uint16_t column, const void* value, uint32_t length,
                                      uint32_t internalType, uint32_t longOffset);
 // Appends the cursor's record buffer as a new record (write directly): the

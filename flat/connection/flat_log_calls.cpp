@@ -102,6 +102,15 @@ KvStatus flatStoreColumn(FlatFileDesc* cursor, uint16_t column, const void* valu
     addOdbcError(stateColumnNumber);
     return kvFailure;
   }
+  // A table standing on its blank outer-join row has no record to change:
+  // only an empty value is accepted, and nothing is written.
+  if (cursor->getTableFlags() & FlatFileDesc::tableBlankRow) {
+    if ((value && length) || longOffset != noLongValue) {
+      addFlatError(stateGeneral, msgBlankOuterJoinUpdate);
+      return kvFailure;
+    }
+    return kvSuccess;
+  }
   if (connection->isWritingDirectly()) {
     if (longOffset != noLongValue) return storeLongValue(cursor, column, longOffset);
     if (field->isLong()) return cursor->updateLargeColumn(column, value, length, 0);
@@ -120,6 +129,9 @@ KvStatus flatStoreColumn(FlatFileDesc* cursor, uint16_t column, const void* valu
     kvPutU32LE(word, longOffset);
     return changes->logValue(cursor, column, word, 4, flatItChar);
   }
+  // The driver checks the value now: one it would refuse must fail the
+  // statement, not the commit.
+  if (cursor->checkValue(column, value, length, internalType) != kvSuccess) return kvFailure;
   return changes->logValue(cursor, column, value, length, internalType);
 }
 

@@ -86,11 +86,18 @@ EMP_ROWS = [
 ]
 DEPT_COLUMNS = [("ID", "I", 4, 0), ("TITLE", "C", 12, 0)]
 DEPT_ROWS = [(1, "Accounting"), (2, "Sales"), (9, "Nobody")]
+# Long texts longer than any piece a fetch reads at once. (Text read by an
+# application as SQL_C_WCHAR is widened by the Driver Manager with the
+# locale's character set, not the driver: only characters that Latin-1 and
+# Windows-1252 share read back the same under every locale.)
+MEMO_COLUMNS = [("ID", "I", 4, 0), ("BODY", "L", 4000, 0)]
+MEMO_ROWS = [(1, "caf\u00e9 cr\u00e8me " * 200), (2, "".join(chr(65 + i % 26) for i in range(3000)))]
 
 
 def standard_tables(directory):
     write_table(f"{directory}/emp.ftt", EMP_COLUMNS, EMP_ROWS)
     write_table(f"{directory}/dept.ftt", DEPT_COLUMNS, DEPT_ROWS)
+    write_table(f"{directory}/memo.ftt", MEMO_COLUMNS, MEMO_ROWS)
 
 
 if __name__ == "__main__":

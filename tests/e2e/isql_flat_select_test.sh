@@ -7,7 +7,7 @@ here=$(cd "$(dirname "$0")" && pwd)
 dir=$(mktemp -d /tmp/kvisqlselXXXXXX)
 trap 'rm -rf "$dir"' EXIT
 mkdir "$dir/data"
-python3 "$here/flattest_tables.py" "$dir/data"
+/usr/bin/python3 "$here/flattest_tables.py" "$dir/data"
 printf '[KvFlatTest]\nDriver=%s\n' "$driver" > "$dir/odbcinst.ini"
 printf '[Files]\nDriver=KvFlatTest\nDatabase=%s\n' "$dir/data" > "$dir/odbc.ini"
 : > "$dir/user.ini"

@@ -89,6 +89,10 @@ class FlatSelectTest(unittest.TestCase):
     def test_long_text_in_pieces_through_getdata(self):
         # pyodbc reads a long column with SQLGetData in pieces.
         self.assertEqual(self.rows("SELECT note FROM emp WHERE id = 2"), [("x" * 25,)])
+        # Longer than any piece, with characters beyond ASCII: whole and
+        # unchanged, whatever C type pyodbc reads it with.
+        self.assertEqual([row[0] for row in self.cursor.execute("SELECT body FROM memo ORDER BY id")],
+                         [flattest_tables.MEMO_ROWS[0][1], flattest_tables.MEMO_ROWS[1][1]])
         # An empty long text is NULL.
         self.assertEqual(self.rows("SELECT note FROM emp WHERE id = 4"), [(None,)])
 

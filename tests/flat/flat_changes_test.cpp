@@ -376,7 +376,10 @@ TEST_F(FlatChangesTest, AFailingTableRollsBackItAndTheTablesAfterIt) {
   FlatFileDesc* bad = table(s2);
   ASSERT_EQ(bad->initializeForInsert(), kvSuccess);
   ASSERT_EQ(flatLogBegin(bad, flatChangeInsert), kvSuccess);
-  ASSERT_EQ(flatStoreColumn(bad, 1, "far too long for ten", 20, flatItChar, 0xFFFFFFFF), kvSuccess);
+  // The column store refuses such a value at once, so it goes into the
+  // log behind the store's back.
+  EXPECT_EQ(flatStoreColumn(bad, 1, "far too long for ten", 20, flatItChar, 0xFFFFFFFF), kvFailure);
+  ASSERT_EQ(bad->getShared()->getChanges()->logValue(bad, 1, "far too long for ten", 20, flatItChar), kvSuccess);
   ASSERT_EQ(flatLogEnd(bad), kvSuccess);
   ASSERT_EQ(insert(table(s1), 1, "ok"), kvSuccess);
   std::string t1Before = readFile(tablePath("t1"));
@@ -390,6 +393,30 @@ TEST_F(FlatChangesTest, AFailingTableRollsBackItAndTheTablesAfterIt) {
   drop(s1);
   drop(s2);
   drop(s3);
+}
+
+// The column store in a transaction: a value the driver would refuse fails
+// the statement instead of the commit; on the blank row of an outer join
+// only an empty value is accepted (and nothing is written).
+TEST_F(FlatChangesTest, TheColumnStoreChecksValuesAndRefusesTheBlankOuterJoinRow) {
+  makeTable("t");
+  FlatTestConnection* connection = connect();
+  autocommit(connection, false);
+  FlatTestStatement* statement = query(connection, {"t"});
+  FlatFileDesc* cursor = table(statement);
+  ASSERT_EQ(cursor->initializeForInsert(), kvSuccess);
+  ASSERT_EQ(flatLogBegin(cursor, flatChangeInsert), kvSuccess);
+  EXPECT_EQ(flatStoreColumn(cursor, 1, "far too long for ten", 20, flatItChar, 0xFFFFFFFF), kvFailure);
+  EXPECT_EQ(flatStoreColumn(cursor, 1, "fits", 4, flatItChar, 0xFFFFFFFF), kvSuccess);
+  cursor->setTableFlags(uint16_t(cursor->getTableFlags() | FlatFileDesc::tableBlankRow));
+  connection->getErrorList().clearErrors();
+  EXPECT_EQ(flatStoreColumn(cursor, 1, "x", 1, flatItChar, 0xFFFFFFFF), kvFailure);
+  ASSERT_NE(connection->getErrorList().getLastError(), nullptr);
+  EXPECT_EQ(connection->getErrorList().getLastError()->getNumber(), msgBlankOuterJoinUpdate);
+  EXPECT_EQ(flatStoreColumn(cursor, 1, nullptr, 0, flatItChar, 0xFFFFFFFF), kvSuccess);
+  cursor->setTableFlags(uint16_t(cursor->getTableFlags() & ~FlatFileDesc::tableBlankRow));
+  flatLogAbandon(cursor);
+  drop(statement);
 }
 
 }  // namespace
