@@ -1,8 +1,8 @@
 """The dBASE driver through the unixODBC Driver Manager from pyodbc, an ODBC 3
 application with its default settings: connections with every CreateType,
-SQLGetInfo by dialect, the driver's messages, and (skipped until the engine
-runs SQL) SELECT, INSERT, UPDATE and DELETE on tables that dbfread and
-python3-dbf read and write too."""
+SQLGetInfo by dialect, the driver's messages, and SELECT, INSERT, UPDATE and
+DELETE on tables and memo files that dbfread and python3-dbf read and write
+too."""
 
 import os
 import shutil
@@ -14,9 +14,6 @@ import pyodbc
 DRIVER = os.environ["KV_DBASE_DRIVER"]
 DATA = os.environ["KV_DBASE_DATA"]
 
-ENGINE_NOT_YET = ("needs the engine's SQL statements (parser, compiler, execution); "
-                  "enable when they run on the dBASE driver")
-
 
 class DbaseDriverTest(unittest.TestCase):
     @classmethod
@@ -24,7 +21,8 @@ class DbaseDriverTest(unittest.TestCase):
         cls.dir = tempfile.mkdtemp(prefix="kvdbf")
         cls.data = os.path.join(cls.dir, "data")
         os.mkdir(cls.data)
-        for name in ("people3.dbf", "towns_ogr.dbf", "stock_xb.dbf"):
+        for name in ("people3.dbf", "towns_ogr.dbf", "stock_xb.dbf", "memo3v.dbf", "memo3v.dbt",
+                     "memofp.dbf", "memofp.fpt"):
             shutil.copy(os.path.join(DATA, name), cls.data)
         with open(os.path.join(cls.dir, "odbcinst.ini"), "w") as f:
             f.write(f"[KvDbase]\nDriver={DRIVER}\nSetup={DRIVER}\n")
@@ -85,7 +83,6 @@ class DbaseDriverTest(unittest.TestCase):
         self.assertEqual([r[0].rstrip() for r in rows], ["Alice", "Carol", "Dave \u00e9"])
         cnxn.close()
 
-    @unittest.skip(ENGINE_NOT_YET)
     def test_changes_are_read_back_by_dbfread_and_python_dbf(self):
         import dbf
         import dbfread
@@ -112,7 +109,6 @@ class DbaseDriverTest(unittest.TestCase):
         self.assertIn("Unknown option: FOO", str(caught.exception))
         cnxn.close()
 
-    @unittest.skip(ENGINE_NOT_YET)
     def test_memo_values_of_other_programs_whole_and_in_pieces(self):
         cnxn = pyodbc.connect("DSN=Tables", autocommit=True)
         rows = cnxn.execute("SELECT CODE, REMARK FROM memo3v (CHARSET=IBMPC)").fetchall()
@@ -124,7 +120,6 @@ class DbaseDriverTest(unittest.TestCase):
         self.assertEqual(cnxn.execute("SELECT REMARK FROM memo3v WHERE CODE = 'K1'").fetchone()[0], "z" * 5000)
         cnxn.close()
 
-    @unittest.skip(ENGINE_NOT_YET)
     def test_two_connections_updating_one_row(self):
         first = pyodbc.connect("DSN=Tables", autocommit=False)
         second = pyodbc.connect("DSN=Tables", autocommit=True)
