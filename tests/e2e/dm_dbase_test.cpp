@@ -259,7 +259,44 @@ TEST_F(DbaseDriverManagerTest, SelectStarReadsATableOfAnotherProgram) {
   EXPECT_EQ(people[1], (std::vector<std::string>{"Carol               ", "<null>", "<null>", "<null>", "<null>"}));
   ASSERT_EQ(SQLDisconnect(dbc_), SQL_SUCCESS);
 }
-TEST_F(DbaseDriverManagerTest, InsertUpdateDeleteAreReadBackByDbfreadAndPythonDbf) { GTEST_SKIP() << engineNotYet; }
+TEST_F(DbaseDriverManagerTest, InsertUpdateDeleteAreReadBackByDbfreadAndPythonDbf) {
+  copyData({"stock_xb.dbf"});
+  ASSERT_EQ(SQLConnect(dbc_, (SQLCHAR*)"Tables", SQL_NTS, nullptr, 0, nullptr, 0), SQL_SUCCESS);
+  ASSERT_EQ(run("INSERT INTO stock_xb (ITEM, PRICE, INSTOCK, ADDED) VALUES ('drill', -3.5, 1, {d '2001-02-03'})"),
+            SQL_SUCCESS)
+      << lastState_ << message_;
+  ASSERT_EQ(run("UPDATE stock_xb SET PRICE = 13 WHERE ITEM = 'hammer'"), SQL_SUCCESS) << message_;
+  ASSERT_EQ(run("DELETE FROM stock_xb WHERE ITEM = 'nails'"), SQL_SUCCESS) << message_;
+  ASSERT_EQ(SQLDisconnect(dbc_), SQL_SUCCESS);
+
+  // The file as another program expects it: H + n * R + 1 bytes ending in
+  // 0x1A, the count in the header, the deletion bytes.
+  std::string bytes = fileBytes("stock_xb.dbf");
+  ASSERT_GE(bytes.size(), 32u);
+  auto u16 = [&](size_t at) { return size_t((unsigned char)bytes[at]) | size_t((unsigned char)bytes[at + 1]) << 8; };
+  size_t count = u16(4) | u16(6) << 16, header = u16(8), record = u16(10);
+  EXPECT_EQ(count, 4u);
+  ASSERT_EQ(bytes.size(), header + count * record + 1);
+  EXPECT_EQ(bytes.back(), '\x1a');
+  std::string flags;
+  for (size_t n = 0; n < count; ++n) flags += bytes[header + n * record];
+  EXPECT_EQ(flags, std::string(" ** ")) << "hammer, saw (deleted), nails (deleted), drill";
+
+  const std::string path = data_ + "/stock_xb.dbf";
+  const std::string script =
+      "import datetime, sys, dbf, dbfread\n"
+      "t = dbfread.DBF(sys.argv[1])\n"
+      "assert [(r['ITEM'], float(r['PRICE'])) for r in t] == [('hammer', 13.0), ('drill', -3.5)], list(t)\n"
+      "assert sorted(r['ITEM'] for r in t.deleted) == ['nails', 'saw']\n"
+      "assert list(t)[1]['ADDED'] == datetime.date(2001, 2, 3) and list(t)[1]['INSTOCK'] is True\n"
+      "assert t.date == datetime.date.today(), t.date\n"
+      "d = dbf.Table(sys.argv[1])\n"
+      "d.open()\n"
+      "assert len(d) == 4 and [dbf.is_deleted(r) for r in d] == [False, True, True, False]\n"
+      "d.close()\n";
+  std::ofstream(dir_ + "/readback.py") << script;
+  EXPECT_EQ(std::system(("/usr/bin/python3 " + dir_ + "/readback.py " + path).c_str()), 0);
+}
 TEST_F(DbaseDriverManagerTest, TableOptionsSelectRecordsAndCharsets) {
   copyData({"people3.dbf"});
   ASSERT_EQ(SQLConnect(dbc_, (SQLCHAR*)"Tables", SQL_NTS, nullptr, 0, nullptr, 0), SQL_SUCCESS);
