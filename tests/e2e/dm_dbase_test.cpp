@@ -516,6 +516,8 @@ TEST_F(DbaseDriverManagerTest, LocksSeenInProcLocksWhileAStatementHoldsThem) {
       {";LockCompatibility=CLIPPER", {lockRange(1000000001, 1)}},
       {";LockCompatibility=FOX", {lockRange((h + r) | 0x40000000, 1)}},
       {";Locking=NONE", {}},
+      // One lock on the whole-file region for everything the statement does.
+      {";Locking=FILE", {lockRange(0x6FFFFFFF - (0x6FFFFFFE - (h + 1)) / (r + 1), (0x6FFFFFFE - (h + 1)) / (r + 1))}},
   };
   for (const auto& c : cases) {
     ASSERT_EQ(driverConnect("DSN=Tables" + std::string(c.keys)), SQL_SUCCESS) << c.keys;
