@@ -512,10 +512,7 @@ KvStatus FlatTestFileDesc::getLargeColumn(uint16_t column, void* buffer, uint32_
   *total = std::min<uint32_t>(kvGetU32LE(at + 1), c.width);
   if (offset < *total) {
     *got = std::min(size, *total - offset);
-<<<<<<< HEAD
-=======
     // A length probe passes no buffer.
->>>>>>> main
     if (*got) std::memcpy(buffer, at + 5 + offset, *got);
   }
   return kvSuccess;
