@@ -356,6 +356,19 @@ SQLRETURN BaseStatement::SQLExtendedFetch(SQLUSMALLINT fFetchType, SQLLEN irow, 
       }
       if (ok == kvSuccess && retrieve && status != SQL_ROW_DELETED) ok = transferBoundColumns(i);
       if (ok != kvSuccess) {
+        // A rowset of one row that failed holds nothing to succeed with:
+        // the call fails with the row's own errors (this is SQLFetch as a
+        // Driver Manager maps it), so an application sees the reason
+        // instead of a row it cannot read.
+        if (rowset == 1) {
+          statuses[0] = SQL_ROW_ERROR;
+          read = 1;
+          rowsetIndex_ = 0;
+          fetchResume_.step = fetchStepNone;
+          if (rgfRowStatus) rgfRowStatus[0] = SQL_ROW_ERROR;
+          if (pcrow) *pcrow = 1;
+          return call.exit(SQL_ERROR);
+        }
         markRowError(first);
         status = SQL_ROW_ERROR;
       }

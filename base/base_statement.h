@@ -745,6 +745,7 @@ class KV_BASE_API BaseStatement : public KvNode {
   KvStatus checkCurrentOfCursor();
   KvStatus readEmulationValues();
   KvStatus fitEmulatedText(bool* refitted);
+  KvStatus compileWithinExecution(BaseSqlString* text);
   KvStatus deliverParam(uint16_t number, BaseParam* param, uint16_t* needData);
   KvStatus deliverEmulationParams();
   KvStatus finishRow(bool* done);

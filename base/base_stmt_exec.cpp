@@ -185,6 +185,18 @@ KvStatus BaseStatement::finishRow(bool* done) {
   return kvSuccess;
 }
 
+// A compile in the middle of an execution (a refit of the emulated
+// condition, new parameter descriptions) cannot be resumed: a driver that
+// leaves it unfinished fails the execution rather than running a statement
+// it has not compiled.
+KvStatus BaseStatement::compileWithinExecution(BaseSqlString* text) {
+  if (prepareCompile(text) != kvSuccess) return kvFailure;
+  if (!(flags_ & flagAsync)) return kvSuccess;
+  flags_ &= ~uint32_t(flagAsync);
+  addOdbcError(stateGeneral);
+  return kvFailure;
+}
+
 KvStatus BaseStatement::executeRows(uint16_t firstParam, uint16_t* needData) {
   *needData = 0;
   const bool textual = !(connection_->getFlags() & BaseConnection::flagDriverTakesParams);
@@ -199,7 +211,7 @@ KvStatus BaseStatement::executeRows(uint16_t firstParam, uint16_t* needData) {
         if (readEmulationValues() != kvSuccess || fitEmulatedText(&refitted) != kvSuccess) return kvFailure;
         if (refitted || (flags_ & flagPrepared)) {
           BaseSqlString text;
-          if (text.copyFrom(*keptSql_) != kvSuccess || prepareCompile(&text) != kvSuccess) return kvFailure;
+          if (text.copyFrom(*keptSql_) != kvSuccess || compileWithinExecution(&text) != kvSuccess) return kvFailure;
           cursorState_ = cursorPrepared;
           flags_ |= flagPrepared;
         }
@@ -215,7 +227,7 @@ KvStatus BaseStatement::executeRows(uint16_t firstParam, uint16_t* needData) {
         }
         if (text.copyFrom(*keptSql_) != kvSuccess) return kvFailure;
         unbindParams();
-        if (prepareCompile(&text) != kvSuccess) return kvFailure;
+        if (compileWithinExecution(&text) != kvSuccess) return kvFailure;
         flags_ |= flagPrepared;
         if (describeRowParams(this, params_, paramCount_, true, &changed) != kvSuccess) return kvFailure;
       }

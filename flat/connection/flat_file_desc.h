@@ -154,7 +154,8 @@ class KV_FLAT_API FlatFileDesc : public KvObject {
   // 29. Copies from byte offset of a long column at most size bytes into
   // buffer: got the count, total the value's whole length
   // (flatLongLengthUnknown when the driver cannot tell it; the application
-  // then sees SQL_NO_TOTAL). A NULL or empty value has total 0.
+  // then sees SQL_NO_TOTAL). A NULL or empty value has total 0. With size
+  // 0 buffer may be null: the call only tells the total.
   virtual KvStatus getLargeColumn(uint16_t column, void* buffer, uint32_t size, uint32_t offset, uint32_t* got,
                                   uint32_t* total);
   // 30. Bytes the change log stores with each entry of this reader (null

@@ -335,6 +335,12 @@ KvStatus FlatStatement::takeRowLock() {
 
 // ---------------------------------------------------------------- fetch
 
+KvStatus FlatStatement::beginMove() {
+  if (engineFlags_ & stmtFresh) return startFetching();
+  // A FOR UPDATE OF cursor lets go of the row it leaves.
+  return releaseRowLock();
+}
+
 KvStatus FlatStatement::fetchRow(uint16_t* endOfData) {
   if (statementKind_ == flatKindCatalog && head_) return fetchCatalogRow(endOfData);
   *endOfData = 0;
@@ -350,11 +356,7 @@ KvStatus FlatStatement::fetchRow(uint16_t* endOfData) {
     *endOfData = 1;
   } else {
     const int forUpdate = (query->getFlags() & FlatSqlDesc::flagForUpdate) != 0;
-    if (engineFlags_ & stmtFresh) {
-      status = startFetching();
-    } else if (forUpdate) {
-      status = releaseRowLock();
-    }
+    status = beginMove();
     GetRecRetType result = getRecPastEnd;
     if (status == kvSuccess) status = readResultRow(currentRow_ + 1, &result);
     if (status == kvSuccess) {
@@ -382,11 +384,7 @@ KvStatus FlatStatement::fetchRandomRow(uint32_t row, uint16_t* status) {
   KvStatus result = kvSuccess;
   if (query) {
     const int forUpdate = (query->getFlags() & FlatSqlDesc::flagForUpdate) != 0;
-    if (engineFlags_ & stmtFresh) {
-      result = startFetching();
-    } else if (forUpdate) {
-      result = releaseRowLock();
-    }
+    result = beginMove();
     GetRecRetType answer = getRecPastEnd;
     if (result == kvSuccess && row > 0) result = readResultRow(row, &answer);
     if (result == kvSuccess && row > 0) {

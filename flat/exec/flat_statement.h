@@ -313,6 +313,9 @@ class KV_FLAT_API FlatStatement : public BaseStatement {
   KvStatus startUnion();
   KvStatus startFetching();
   KvStatus readRow(uint32_t row, GetRecRetType* result);
+  // Before a fetch moves: starts a fresh result, else releases the row
+  // lock of a FOR UPDATE OF cursor.
+  KvStatus beginMove();
   KvStatus releaseRowLock();
   KvStatus takeRowLock();
   KvStatus getComputedData(FlatSelectField* item, uint16_t column, int16_t cType, BaseOutString* out);

@@ -209,6 +209,26 @@ TEST_F(FetchTest, AFailingRowIsAWarningAndStatusFive) {
   EXPECT_EQ(nextDiagnostic(statement_->getErrorList()).state, "S1000") << "the row's own error follows";
 }
 
+// With a rowset of one (SQLFetch as unixODBC maps it) a failing row leaves
+// nothing that succeeded: the call fails with the row's own error, so the
+// application reads the reason instead of a warning and a row it cannot
+// read; the next fetch goes on after that row.
+TEST_F(FetchTest, AFailingRowOfARowsetOfOneFailsTheCall) {
+  statement_->failRow = 1;
+  open(SQL_CURSOR_FORWARD_ONLY, 1);
+  SQLINTEGER number = 0;
+  ASSERT_EQ(statement_->SQLBindCol(1, SQL_C_LONG, &number, 0, nullptr), SQL_SUCCESS);
+  SQLUSMALLINT status = 0;
+  SQLULEN fetched = 0;
+  EXPECT_EQ(statement_->SQLExtendedFetch(SQL_FETCH_NEXT, 0, &fetched, &status), SQL_ERROR);
+  EXPECT_EQ(status, SQL_ROW_ERROR);
+  EXPECT_EQ(fetched, 1u);
+  const auto error = nextDiagnostic(statement_->getErrorList());
+  EXPECT_EQ(error.state, "S1000") << "the row's own error, not 01S01";
+  EXPECT_EQ(statement_->SQLExtendedFetch(SQL_FETCH_NEXT, 0, &fetched, &status), SQL_SUCCESS);
+  EXPECT_EQ(number, 2);
+}
+
 // A driver that pauses (SQL_STILL_EXECUTING) in the middle of a rowset, or
 // while the last row is being found: each repeated call goes on from the row
 // it stopped at, rows read before the pause keep their values and statuses,

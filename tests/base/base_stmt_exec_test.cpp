@@ -531,6 +531,18 @@ TEST_F(ExecTest, AsynchronousExecutionWithDataAtExecutionAndFailures) {
   EXPECT_EQ(statement_->SQLExecute(), SQL_SUCCESS);
   EXPECT_EQ(statement_->compiled, std::vector<std::string>{"insert into t values (?)"});
 
+  // A compile within an execution (new parameter descriptions) cannot
+  // pause: the execution fails instead of running an uncompiled statement.
+  const int executions = statement_->executions;
+  ASSERT_EQ(statement_->SQLBindParameter(1, SQL_PARAM_INPUT, SQL_C_LONG, SQL_SMALLINT, 0, 0, &v, 0, nullptr),
+            SQL_SUCCESS);
+  statement_->compilePauses = 1;
+  EXPECT_EQ(statement_->SQLExecute(), SQL_ERROR);
+  EXPECT_EQ(state(), "S1000");
+  EXPECT_EQ(statement_->executions, executions);
+  EXPECT_FALSE(statement_->getFlags() & BaseStatement::flagAsync);
+  EXPECT_EQ(statement_->SQLExecute(), SQL_SUCCESS) << "compiled now";
+
   // A prepare whose resumed compile fails leaves the statement allocated.
   statement_->compilePauses = 1;
   ASSERT_EQ(prepare(statement_, "select a from t"), SQL_STILL_EXECUTING);

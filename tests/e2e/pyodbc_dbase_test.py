@@ -76,7 +76,6 @@ class DbaseDriverTest(unittest.TestCase):
         cnxn.rollback()
         cnxn.close()
 
-    @unittest.skip(ENGINE_NOT_YET)
     def test_select_star_reads_what_other_programs_wrote(self):
         cnxn = pyodbc.connect("DSN=Tables", autocommit=True)
         rows = cnxn.execute("SELECT * FROM towns_ogr").fetchall()
@@ -104,7 +103,6 @@ class DbaseDriverTest(unittest.TestCase):
         self.assertEqual(len(t), 4)
         t.close()
 
-    @unittest.skip(ENGINE_NOT_YET)
     def test_table_options(self):
         cnxn = pyodbc.connect("DSN=Tables", autocommit=True)
         self.assertEqual(len(cnxn.execute("SELECT * FROM people3 (RECORDS=DELETED)").fetchall()), 1)

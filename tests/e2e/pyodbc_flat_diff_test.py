@@ -220,7 +220,8 @@ def random_value(rng, kind, nullable, rows):
     if kind == "dbl":
         return rng.randint(-40, 40) * 0.25
     if kind == "txt":
-        return "".join(rng.choice("ABCD") for _ in range(rng.randint(1, 3)))
+        # Now and then the column's full width.
+        return "".join(rng.choice("ABCD") for _ in range(rng.randint(1, 3) if rng.random() < 0.9 else TEXT_WIDTH))
     return BASE_DATE + datetime.timedelta(days=rng.randint(0, 40))
 
 
@@ -694,12 +695,22 @@ class Generator:
         return Query("group", sql, order)
 
     def gen_distinct(self):
-        source, cols = self.single_table()
+        where = []
+        if self.chance(0.7):
+            source, cols = self.single_table()
+        else:
+            tables, aliases = self.from_tables(2)
+            left, right = table_columns(aliases[0]), table_columns(aliases[1])
+            source = Sql(", ".join(f"{t} {a}" for t, a in zip(tables, aliases)))
+            cols = left + right
+            where.append(self.join_condition(left, right))
         items = [(c.sql(), c.kind, c.nullable) for c in self.rng.sample([c for c in cols if c.name != "id"],
                                                               self.rng.randint(1, 3))]
         sql = "SELECT DISTINCT " + sql_join(", ", [item[0] for item in items]) + " FROM " + source
         if self.chance(0.5):
-            sql = sql + " WHERE " + self.predicate(cols)[0]
+            where.append(self.predicate(cols)[0])
+        if where:
+            sql = sql + " WHERE " + sql_join(" AND ", where)
         order = ()
         if self.chance(0.4):
             text, order = self.order_by(items)
