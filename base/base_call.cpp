@@ -2,6 +2,8 @@
 #include "base/base_call.h"
 
 #include "base/base_env.h"
+#include "base/base_error_list.h"
+#include "base/base_message_ids.h"
 #include "base/base_statement.h"
 
 BaseCall::BaseCall(BaseConnection* connection, uint16_t function, ThreadCheckTypes type)
@@ -22,16 +24,35 @@ BaseCall::~BaseCall() {
 }
 
 void BaseCall::enter(uint16_t function) {
+  function_ = function;
   KvStatus entered = connection_ ? connection_->standardEntrance(function)
                      : statement_ ? statement_->standardEntrance(function)
                                   : env_->standardEntrance(function);
   open_ = true;
-  if (entered != kvSuccess) result_ = exit(SQL_ERROR);
+  if (entered != kvSuccess) {
+    result_ = exit(SQL_ERROR);
+    return;
+  }
+  if (!statement_ || function == SQL_API_SQLCANCEL) return;
+  if ((statement_->getFlags() & BaseStatement::flagAsync) && statement_->getAsyncFunction() != function) {
+    addOdbcError(stateSequence);
+    result_ = exit(SQL_ERROR);
+    return;
+  }
+  ownsAsync_ = true;
 }
 
 SQLRETURN BaseCall::exit(SQLRETURN result) {
   if (!open_) return result;
   open_ = false;
+  if (ownsAsync_) {
+    if (result == SQL_STILL_EXECUTING) {
+      statement_->setAsyncFunction(function_);
+    } else {
+      statement_->setFlags(statement_->getFlags() & ~uint32_t(BaseStatement::flagAsync));
+      statement_->setAsyncFunction(0);
+    }
+  }
   result_ = connection_ ? connection_->standardExit(result)
             : statement_ ? statement_->standardExit(result)
                          : env_->standardExit(result);

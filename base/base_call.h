@@ -9,6 +9,14 @@
 //   4. exit: success becomes success-with-info when the list holds warnings
 //      only, the list is given up and the busy bit cleared.
 //
+// On a statement the call also keeps the asynchronous bookkeeping: while
+// an operation that answered SQL_STILL_EXECUTING is pending (flagAsync),
+// only the application's next call of that same function (which resumes
+// it) and SQLCancel may run; any other answers S1010 and leaves the pending
+// operation alone. An exit of the pending function with any other result
+// ends it: the framework clears flagAsync, so that a failure never leaves a
+// statement that looks busy forever.
+//
 // An operation makes the call first thing and leaves through exit:
 //   BaseCall call(this, SQL_API_SQLTRANSACT, checkConnectionAndStatements);
 //   if (!call.isOpen()) return call.getResult();
@@ -51,6 +59,10 @@ class KV_BASE_API BaseCall {
   BaseConnection* connection_ = nullptr;
   BaseStatement* statement_ = nullptr;
   BaseEnv* env_ = nullptr;
+  uint16_t function_ = 0;
+  // A statement call that may start, resume or end an asynchronous
+  // operation (not SQLCancel, not a call refused beside a pending one).
+  bool ownsAsync_ = false;
   bool open_ = false;
   SQLRETURN result_ = SQL_HANDLE_BUSY;
 };

@@ -133,6 +133,12 @@ KvStatus BaseStatement::getCatalogArgument(const unsigned char* text, int16_t le
   KvStatus status = kvSuccess;
   const uint32_t limit = connection_->getInfoNumber(infoType, &status) & 0xFFFF;
   if (status != kvSuccess) return kvFailure;
+  // A limit of 0 says the data source has no such names at all: a name is
+  // then not too long but impossible, which ODBC reports as S1C00.
+  if (limit == 0) {
+    addOdbcError(stateNotCapable);
+    return kvFailure;
+  }
   if (plainBytes > limit) {
     for (const LimitMessage& entry : limitMessages) {
       if (entry.infoType != infoType) continue;
@@ -140,10 +146,6 @@ KvStatus BaseStatement::getCatalogArgument(const unsigned char* text, int16_t le
       return kvFailure;
     }
     addOdbcError(stateStringLength);
-    return kvFailure;
-  }
-  if (limit == 0) {
-    addOdbcError(stateNotCapable);
     return kvFailure;
   }
   return kvSuccess;
@@ -163,7 +165,10 @@ int BaseCatalogInfo::matchPattern(const unsigned char* value, const unsigned cha
     KvErrorKeeper::clearLastError();
     return 0;
   }
+  // Names match with their case only where the data source's identifiers
+  // are case-sensitive; upper-, lower- and mixed-case identifiers name the
+  // same object whatever their case.
   const bool caseSensitive = !(tableName && (connection->getFlags() & BaseConnection::flagPatternNoCase)) &&
-                             identifierCase != SQL_IC_SENSITIVE && quote != ' ';
+                             identifierCase == SQL_IC_SENSITIVE && quote != ' ';
   return strLike(value, pattern, '%', '_', char(escape), caseSensitive ? 1 : 0) ? 1 : 0;
 }

@@ -71,8 +71,11 @@ KvStatus BaseStatement::finishCollectedValue() {
 SQLRETURN BaseStatement::SQLParamData(SQLPOINTER* prgbValue) {
   BaseCall call(this, SQL_API_SQLPARAMDATA);
   if (!call.isOpen()) return call.getResult();
-  if (cursorState_ == cursorPuttingData) {
-    if (finishCollectedValue() != kvSuccess) return call.exit(SQL_ERROR);
+  // A repeated call after SQL_STILL_EXECUTING goes on with the execution
+  // the driver had not finished.
+  const bool resuming = (flags_ & flagAsync) != 0;
+  if (resuming || cursorState_ == cursorPuttingData) {
+    if (!resuming && finishCollectedValue() != kvSuccess) return call.exit(SQL_ERROR);
     uint16_t needData = 0;
     if (executeRows(uint16_t(dataAtExecParam_ + 1), &needData) != kvSuccess) {
       // The execution failed: the statement is prepared again, or, run
@@ -85,6 +88,7 @@ SQLRETURN BaseStatement::SQLParamData(SQLPOINTER* prgbValue) {
       else abandonStatement();
       return call.exit(SQL_ERROR);
     }
+    if (flags_ & flagAsync) return call.exit(SQL_STILL_EXECUTING);
     if (!needData) return call.exit(SQL_SUCCESS);
   }
   if (cursorState_ != cursorExecuting || dataAtExecParam_ == 0) {

@@ -180,65 +180,23 @@ SQLRETURN BaseStatement::SQLFetch() {
 namespace {
 
 // Where a scroll move puts the cursor.
-enum MoveResult { moveToRow, moveBeforeStart, moveAfterEnd };
+enum MoveResult { moveToRow, moveBeforeStart, moveAfterEnd, moveFromLastRow };
 
-}  // namespace
+// The steps of SQLExtendedFetch in which a driver's fetchRow or
+// fetchRandomRow may leave its operation unfinished (flagAsync): the call
+// answers SQL_STILL_EXECUTING and the next call goes on in the same step.
+enum FetchStep : uint16_t { fetchStepNone = 0, fetchStepLastRow = 1, fetchStepRowset = 2, fetchStepReposition = 3 };
 
-// The number of the last row, found by probing rows 1, 2, 4 ... and then
-// halving the gap between the last row found and the first one missing.
-KvStatus BaseStatement::findLastRow(int64_t* last) {
-  int64_t hit = 0;
-  int64_t miss = 0;
-  for (int64_t probe = 1; miss == 0;) {
-    uint16_t status = SQL_ROW_NOROW;
-    if (fetchRowAt(uint32_t(probe), &status) != kvSuccess) return kvFailure;
-    if (status == SQL_ROW_NOROW) {
-      miss = probe;
-    } else {
-      hit = probe;
-      if (probe == lastRowNumber) break;
-      probe = probe < (int64_t(1) << 30) ? probe * 2 : lastRowNumber;
-    }
-  }
-  while (miss != 0 && miss - hit > 1) {
-    const int64_t middle = hit + (miss - hit) / 2;
-    uint16_t status = SQL_ROW_NOROW;
-    if (fetchRowAt(uint32_t(middle), &status) != kvSuccess) return kvFailure;
-    (status == SQL_ROW_NOROW ? miss : hit) = middle;
-  }
-  *last = hit;
-  return kvSuccess;
-}
-
-SQLRETURN BaseStatement::SQLExtendedFetch(SQLUSMALLINT fFetchType, SQLLEN irow, SQLULEN* pcrow,
-                                          SQLUSMALLINT* rgfRowStatus) {
-  BaseCall call(this, SQL_API_SQLEXTENDEDFETCH);
-  if (!call.isOpen()) return call.getResult();
-  if (prepareBindings() != kvSuccess) return call.exit(SQL_ERROR);
-  const int64_t rowset = options_[optWordRowsetSize] ? int64_t(options_[optWordRowsetSize]) : 1;
-  const SQLULEN cursorType = options_[optWordCursorType];
-  const SQLULEN keyset = options_[optWordKeysetSize];
-  if (cursorType == SQL_CURSOR_KEYSET_DRIVEN && keyset != 0 && int64_t(keyset) < rowset) {
-    addOdbcError(stateRowRange);
-    return call.exit(SQL_ERROR);
-  }
-  const bool forwardOnly = cursorType == SQL_CURSOR_FORWARD_ONLY;
-  if (forwardOnly && fFetchType != SQL_FETCH_NEXT) {
-    addOdbcError(stateFetchType, msgForwardOnlyFetch);
-    return call.exit(SQL_ERROR);
-  }
-  if (fFetchType == SQL_FETCH_BOOKMARK) {
-    addOdbcError(stateNotCapable);
-    return call.exit(SQL_ERROR);
-  }
-
-  // The move: c is the number of the rowset's first row afterwards.
-  int64_t c = rowsetStart_;
+// The move a fetch type makes from the rowset that starts at row *c (0
+// before the first row, -1 after the last): moveToRow with the new first
+// row in *c, moveFromLastRow when the move counts *move rows from after
+// the last row (which must be found first), or a place outside the rows.
+MoveResult planMove(SQLUSMALLINT fetchType, SQLLEN irow, int64_t rowset, int64_t* c, int64_t* move) {
   bool absolute = false;
   int64_t target = 0;
-  switch (fFetchType) {
+  switch (fetchType) {
     case SQL_FETCH_NEXT:
-      if (c == 0) {
+      if (*c == 0) {
         absolute = true;
         target = 1;
       } else {
@@ -252,88 +210,182 @@ SQLRETURN BaseStatement::SQLExtendedFetch(SQLUSMALLINT fFetchType, SQLLEN irow, 
     case SQL_FETCH_RELATIVE: target = irow; break;
     default: break;  // the rowset stays where it is
   }
-  MoveResult move = moveToRow;
   if (absolute && target > 0) {
-    c = target;
-  } else if (absolute && target == 0) {
-    move = moveBeforeStart;
-  } else {
-    // A relative move, or an absolute one from the end.
-    if (absolute) c = -1;
-    const bool backward = absolute || target < 0;
-    if (c == 0 && (backward || target == 0)) {
-      move = moveBeforeStart;
-    } else if (c == -1 && !backward) {
-      move = moveAfterEnd;
+    *c = target;
+    return moveToRow;
+  }
+  if (absolute && target == 0) return moveBeforeStart;
+  // A relative move, or an absolute one from the end.
+  if (absolute) *c = -1;
+  const bool backward = absolute || target < 0;
+  if (*c == 0 && (backward || target == 0)) return moveBeforeStart;
+  if (*c == -1 && !backward) return moveAfterEnd;
+  if (*c == -1) {
+    *move = target;
+    return moveFromLastRow;
+  }
+  *c += target;
+  return moveToRow;
+}
+
+// A relative move that ended before row 1: before the start when the whole
+// rowset lies before it, else the rowset starts at row 1.
+MoveResult clampToFirstRow(int64_t rowset, int64_t* c) {
+  if (*c >= 1) return moveToRow;
+  if (rowset <= 1 - *c) return moveBeforeStart;
+  *c = 1;
+  return moveToRow;
+}
+
+}  // namespace
+
+// The number of the last row, found by probing rows 1, 2, 4 ... and then
+// halving the gap between the last row found and the first one missing.
+// The probes so far are in fetchResume_ (hit, miss), so that a driver that
+// leaves a probe unfinished (flagAsync) is asked the same row again at the
+// next call.
+KvStatus BaseStatement::findLastRow(int64_t* last) {
+  int64_t& hit = fetchResume_.hit;
+  int64_t& miss = fetchResume_.miss;
+  while (miss == 0) {
+    const int64_t probe = hit == 0 ? 1 : hit < (int64_t(1) << 30) ? hit * 2 : lastRowNumber;
+    uint16_t status = SQL_ROW_NOROW;
+    if (fetchRowAt(uint32_t(probe), &status) != kvSuccess) return kvFailure;
+    if (flags_ & flagAsync) return kvSuccess;
+    if (status == SQL_ROW_NOROW) {
+      miss = probe;
     } else {
-      if (c == -1) {
-        int64_t last = 0;
-        if (findLastRow(&last) != kvSuccess) return call.exit(SQL_ERROR);
-        c = last + 1;
-      }
-      c += target;
-      if (c < 1) {
-        if (rowset <= 1 - c) {
-          move = moveBeforeStart;
-        } else {
-          c = 1;
-        }
-      }
+      hit = probe;
+      if (probe == lastRowNumber) break;
     }
   }
-  if (move == moveToRow && c > lastRowNumber) move = moveAfterEnd;
-  if (move != moveToRow) {
-    rowsetStart_ = move == moveBeforeStart ? 0 : -1;
-    rowsetIndex_ = 0;
-    if (pcrow) *pcrow = 0;
-    return call.exit(SQL_NO_DATA_FOUND);
+  while (miss != 0 && miss - hit > 1) {
+    const int64_t middle = hit + (miss - hit) / 2;
+    uint16_t status = SQL_ROW_NOROW;
+    if (fetchRowAt(uint32_t(middle), &status) != kvSuccess) return kvFailure;
+    if (flags_ & flagAsync) return kvSuccess;
+    (status == SQL_ROW_NOROW ? miss : hit) = middle;
   }
+  *last = hit;
+  return kvSuccess;
+}
+
+SQLRETURN BaseStatement::SQLExtendedFetch(SQLUSMALLINT fFetchType, SQLLEN irow, SQLULEN* pcrow,
+                                          SQLUSMALLINT* rgfRowStatus) {
+  BaseCall call(this, SQL_API_SQLEXTENDEDFETCH);
+  if (!call.isOpen()) return call.getResult();
+  const int64_t rowset = options_[optWordRowsetSize] ? int64_t(options_[optWordRowsetSize]) : 1;
+  const bool forwardOnly = options_[optWordCursorType] == SQL_CURSOR_FORWARD_ONLY;
+  // A call that resumes (BaseCall lets only SQLExtendedFetch through while
+  // one is pending) takes its move from where the last one stopped.
+  const bool resuming = (flags_ & flagAsync) != 0;
+  int64_t c = rowsetStart_;
+  MoveResult move = moveToRow;
+  if (!resuming) {
+    if (prepareBindings() != kvSuccess) return call.exit(SQL_ERROR);
+    const SQLULEN keyset = options_[optWordKeysetSize];
+    if (options_[optWordCursorType] == SQL_CURSOR_KEYSET_DRIVEN && keyset != 0 && int64_t(keyset) < rowset) {
+      addOdbcError(stateRowRange);
+      return call.exit(SQL_ERROR);
+    }
+    if (forwardOnly && fFetchType != SQL_FETCH_NEXT) {
+      addOdbcError(stateFetchType, msgForwardOnlyFetch);
+      return call.exit(SQL_ERROR);
+    }
+    if (fFetchType == SQL_FETCH_BOOKMARK) {
+      addOdbcError(stateNotCapable);
+      return call.exit(SQL_ERROR);
+    }
+    fetchResume_ = FetchResume();
+    move = planMove(fFetchType, irow, rowset, &c, &fetchResume_.move);
+    if (move == moveToRow) move = clampToFirstRow(rowset, &c);
+    if (move == moveFromLastRow) fetchResume_.step = fetchStepLastRow;
+  }
+  if (fetchResume_.step == fetchStepLastRow) {
+    int64_t last = 0;
+    if (findLastRow(&last) != kvSuccess) return call.exit(SQL_ERROR);
+    if (flags_ & flagAsync) return call.exit(SQL_STILL_EXECUTING);
+    c = last + 1 + fetchResume_.move;
+    move = clampToFirstRow(rowset, &c);
+    fetchResume_.step = fetchStepNone;
+  }
+  if (fetchResume_.step == fetchStepNone) {
+    if (move == moveToRow && c > lastRowNumber) move = moveAfterEnd;
+    if (move != moveToRow) {
+      rowsetStart_ = move == moveBeforeStart ? 0 : -1;
+      rowsetIndex_ = 0;
+      if (pcrow) *pcrow = 0;
+      return call.exit(SQL_NO_DATA_FOUND);
+    }
+    uint16_t* statuses = static_cast<uint16_t*>(ramAlloc(uint32_t(rowset) * sizeof(uint16_t)));
+    if (!statuses) return call.exit(SQL_ERROR);
+    ramFree(rowStatus_);
+    rowStatus_ = statuses;
+    rowStatusCount_ = uint32_t(rowset);
+    rowsetStart_ = int32_t(c);
+    fetchResume_.read = 0;
+    fetchResume_.step = fetchStepRowset;
+  } else if (fetchResume_.step == fetchStepRowset) {
+    // The rows that failed before the driver's pause were reported to a
+    // call whose list this one emptied: they still count.
+    for (uint32_t i = 0; i < fetchResume_.read; ++i)
+      if (rowStatus_[i] == SQL_ROW_ERROR) addOdbcWarning(stateErrorInRow);
+  }
+  c = rowsetStart_;
+  uint16_t* statuses = rowStatus_;
 
   // The rowset.
-  uint16_t* statuses = static_cast<uint16_t*>(ramAlloc(uint32_t(rowset) * sizeof(uint16_t)));
-  if (!statuses) return call.exit(SQL_ERROR);
-  ramFree(rowStatus_);
-  rowStatus_ = statuses;
-  rowStatusCount_ = uint32_t(rowset);
-  rowsetStart_ = int32_t(c);
-  const bool retrieve = (options_[optWordBits] & optBitRetrieveData) != 0;
-  uint32_t read = 0;
-  for (uint32_t i = 0; i < uint32_t(rowset); ++i) {
-    rowsetIndex_ = i;
-    const uint32_t first = errorCount();
-    uint16_t status = SQL_ROW_SUCCESS;
-    KvStatus ok = kvSuccess;
-    if (!forwardOnly) {
-      if (c + i > lastRowNumber) break;
-      ok = fetchRowAt(uint32_t(c + i), &status);
-      if (ok == kvSuccess && status == SQL_ROW_NOROW) break;
-    } else {
-      uint16_t endOfData = 0;
-      ok = fetchNextRow(&endOfData);
-      if (ok == kvSuccess && endOfData) break;
+  if (fetchResume_.step == fetchStepRowset) {
+    const bool retrieve = (options_[optWordBits] & optBitRetrieveData) != 0;
+    uint32_t& read = fetchResume_.read;
+    for (uint32_t i = read; i < uint32_t(rowset); ++i) {
+      rowsetIndex_ = i;
+      const uint32_t first = errorCount();
+      uint16_t status = SQL_ROW_SUCCESS;
+      KvStatus ok = kvSuccess;
+      if (!forwardOnly) {
+        if (c + i > lastRowNumber) break;
+        ok = fetchRowAt(uint32_t(c + i), &status);
+        if (ok == kvSuccess && (flags_ & flagAsync)) return call.exit(SQL_STILL_EXECUTING);
+        if (ok == kvSuccess && status == SQL_ROW_NOROW) break;
+      } else {
+        uint16_t endOfData = 0;
+        ok = fetchNextRow(&endOfData);
+        if (ok == kvSuccess && (flags_ & flagAsync)) return call.exit(SQL_STILL_EXECUTING);
+        if (ok == kvSuccess && endOfData) break;
+      }
+      if (ok == kvSuccess && retrieve && status != SQL_ROW_DELETED) ok = transferBoundColumns(i);
+      if (ok != kvSuccess) {
+        markRowError(first);
+        status = SQL_ROW_ERROR;
+      }
+      statuses[i] = status;
+      ++read;
     }
-    if (ok == kvSuccess && retrieve && status != SQL_ROW_DELETED) ok = transferBoundColumns(i);
-    if (ok != kvSuccess) {
-      markRowError(first);
-      status = SQL_ROW_ERROR;
+    for (uint32_t i = read; i < uint32_t(rowset); ++i) statuses[i] = SQL_ROW_NOROW;
+    rowsetIndex_ = 0;
+    if (read == 0) {
+      fetchResume_.step = fetchStepNone;
+      rowsetStart_ = -1;
+      if (pcrow) *pcrow = 0;
+      if (rgfRowStatus) {
+        for (uint32_t i = 0; i < uint32_t(rowset); ++i) rgfRowStatus[i] = statuses[i];
+      }
+      return call.exit(SQL_NO_DATA_FOUND);
     }
-    statuses[i] = status;
-    ++read;
+    fetchResume_.step = !forwardOnly && rowset >= 2 ? fetchStepReposition : fetchStepNone;
   }
-  for (uint32_t i = read; i < uint32_t(rowset); ++i) statuses[i] = SQL_ROW_NOROW;
+  if (fetchResume_.step == fetchStepReposition) {
+    uint16_t status = 0;
+    rowsetIndex_ = 0;
+    if (fetchRowAt(uint32_t(c), &status) != kvSuccess) return call.exit(SQL_ERROR);
+    if (flags_ & flagAsync) return call.exit(SQL_STILL_EXECUTING);
+    fetchResume_.step = fetchStepNone;
+  }
   if (rgfRowStatus) {
     for (uint32_t i = 0; i < uint32_t(rowset); ++i) rgfRowStatus[i] = statuses[i];
   }
-  if (pcrow) *pcrow = read;
-  rowsetIndex_ = 0;
-  if (read == 0) {
-    rowsetStart_ = -1;
-    return call.exit(SQL_NO_DATA_FOUND);
-  }
-  if (!forwardOnly && rowset >= 2) {
-    uint16_t status = 0;
-    if (fetchRowAt(uint32_t(c), &status) != kvSuccess) return call.exit(SQL_ERROR);
-  }
+  if (pcrow) *pcrow = fetchResume_.read;
   return call.exit(SQL_SUCCESS);
 }
 

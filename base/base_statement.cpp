@@ -3,6 +3,7 @@
 #include "base/base_statement.h"
 
 #include "base/base_catalog_info.h"
+#include "base/base_error_list.h"
 #include "base/base_field.h"
 #include "base/base_lock_hooks.h"
 #include "base/base_messages.h"
@@ -56,6 +57,7 @@ BaseStatement::~BaseStatement() {
   ramFree(rowStatus_);
   delete sqlString_;
   delete keptSql_;
+  delete resumeSql_;
   deleteEmulation();
   deleteArray(&bindings_, &bindingCapacity_);
   deleteArray(&params_, &paramCapacity_);
@@ -139,4 +141,9 @@ BaseParam* BaseStatement::allocParam() { return new BaseParam(); }
 KvStatus BaseStatement::setToPreparedState() { return kvSuccess; }
 KvStatus BaseStatement::setToAllocatedState(uint16_t) { return kvSuccess; }
 const unsigned char* BaseStatement::getDriverCursorName() { return cursorName_; }
-KvStatus BaseStatement::cancelAsyncOp() { return kvFailure; }
+// A driver that cannot stop its operation says so; the operation stays
+// pending and the application goes on calling it.
+KvStatus BaseStatement::cancelAsyncOp() {
+  addOdbcError(stateNotCapable);
+  return kvFailure;
+}

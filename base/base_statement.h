@@ -215,7 +215,11 @@ class KV_BASE_API BaseStatement : public KvNode {
   // when an emulated condition was fitted to NULL values anew. A failure
   // returns the statement to the allocated state. On entry the cursor state
   // is allocated (prepared at the refit) and the kind prepared or direct;
-  // the parameter records of the markers exist.
+  // the parameter records of the markers exist. A driver that is not done
+  // may leave flagAsync set (in the prepare step of SQLPrepare, SQLExecDirect
+  // or a re-preparing SQLExecute): the call answers SQL_STILL_EXECUTING and
+  // the application's next call gives it the same text again. A compile at
+  // a refit within an execution must finish within the call.
   virtual KvStatus prepareCompile(BaseSqlString* sql) = 0;
   // Executes the prepared statement with the values bindParam delivered
   // for the current parameter row. A driver without native parameters
@@ -225,7 +229,11 @@ class KV_BASE_API BaseStatement : public KvNode {
   // columns the cursor opens before the first row, without them rowCount is
   // asked.
   // A failure ends the execution; the statement stays prepared (kind
-  // prepared) or returns to the allocated state (kind direct).
+  // prepared) or returns to the allocated state (kind direct). A driver that
+  // is not done may leave flagAsync set: the call (SQLExecute, SQLExecDirect
+  // or SQLParamData) answers SQL_STILL_EXECUTING and the application's next
+  // call of it asks executePreparedStmt again, the values standing as
+  // bindParam delivered them.
   virtual KvStatus executePreparedStmt() = 0;
   // SQLMoreResults on an executed or open statement that is not a catalog
   // result: *noMore 0 when the driver has moved to a further result (the
@@ -331,8 +339,9 @@ class KV_BASE_API BaseStatement : public KvNode {
   // cursor name (null when it has none).
   virtual const unsigned char* getDriverCursorName();
   // SQLCancel while the driver's operation is not done (flagAsync set):
-  // stops it and leaves the statement as that operation's failure would.
-  // Base: failure, for drivers that never leave flagAsync set.
+  // stops it and leaves the statement as that operation's failure would
+  // (the framework then clears flagAsync). Base: S1C00, the operation stays
+  // pending (for drivers that never leave flagAsync set).
   virtual KvStatus cancelAsyncOp();
   // Reads one statement option into value, which holds an SQLULEN. Base:
   // the stored value of an option the connection accepts (SQL_SIMULATE_CURSOR
@@ -350,6 +359,10 @@ class KV_BASE_API BaseStatement : public KvNode {
   // ---- call discipline (base_call.h)
   uint16_t threadCheck();
   void threadDone();
+  // The function whose operation answered SQL_STILL_EXECUTING, an
+  // SQL_API_ number (meaningful while flagAsync is set); BaseCall keeps it.
+  uint16_t getAsyncFunction() const { return asyncFunction_; }
+  void setAsyncFunction(uint16_t function) { asyncFunction_ = function; }
   KvStatus standardEntrance(uint16_t function) { return baseEnterCall(&errorList_); }
   SQLRETURN standardExit(SQLRETURN result) {
     result = baseLeaveCall(&errorList_, result);
@@ -413,13 +426,21 @@ class KV_BASE_API BaseStatement : public KvNode {
   void resetParams();
 
   // ---- preparation (base_stmt_prepare.cpp, base_current_of.cpp)
+  // Where an SQLPrepare, SQLExecDirect, SQLExecute or SQLParamData that
+  // answered SQL_STILL_EXECUTING stopped: the driver's prepareCompile of the
+  // prepare step (the text in resumeSql_), or its executePreparedStmt for
+  // the current SQLParamOptions row.
+  enum ExecStep : uint16_t { execStepNone = 0, execStepPrepare = 1, execStepExecute = 2 };
+
   // The prepare step: escape clauses translated (unless SQL_NOSCAN), verb,
   // markers and clauses of the text, a parameter record for each marker
   // (the driver's allocParam), a transaction opened in manual-commit mode,
   // FOR UPDATE OF cut or kept by the connection's capabilities, WHERE
   // CURRENT OF passed on natively or emulated, the driver's prepareCompile,
   // a copy of the text kept when the execution needs it; prepared
-  // afterwards. sql may become the statement's own copy.
+  // afterwards. sql may become the statement's own copy. When the driver
+  // leaves its prepareCompile unfinished (flagAsync), the step succeeds with
+  // flagAsync set and a copy of sql kept for the call that resumes it.
   KvStatus prepareStep(BaseSqlString* sql);
 
   // ---- execution (base_stmt_exec.cpp)
@@ -436,7 +457,9 @@ class KV_BASE_API BaseStatement : public KvNode {
   // driver's executePreparedStmt, the row counts added up (-1 once any is
   // unknown or the sum passes 2147483647). *needData is 1 when a parameter
   // asks for its value at execution: the cursor state is then executing
-  // and dataAtExecParam_ names the parameter.
+  // and dataAtExecParam_ names the parameter. When the driver leaves its
+  // executePreparedStmt unfinished the rows stop there with flagAsync set;
+  // called again then, they go on with that executePreparedStmt.
   KvStatus executeRows(uint16_t firstParam, uint16_t* needData);
 
   // ---- parameters (base_params.cpp, base_data_at_exec.cpp,
@@ -602,9 +625,26 @@ class KV_BASE_API BaseStatement : public KvNode {
   uint32_t rowsetIndex_ = 0;
   uint16_t* rowStatus_ = nullptr;
   uint32_t rowStatusCount_ = 0;
-  // Arguments and locals of an operation that returned SQL_STILL_EXECUTING,
-  // in pointer-sized slots.
-  KvArrayPVoid resumeStack_;
+  // An operation that answered SQL_STILL_EXECUTING (flagAsync set): its
+  // function, which BaseCall lets through alone until it ends, and where it
+  // goes on when the application calls it again with the same arguments.
+  uint16_t asyncFunction_ = 0;
+  // SQLExtendedFetch: the step it stopped in (FetchStep, base_fetch.cpp);
+  // while finding the last row, the last row found and the first missing (0:
+  // none yet) and the move to make from after the last row; while reading
+  // the rowset, the rows read so far (the current one is rowsetIndex_).
+  struct FetchResume {
+    uint16_t step = 0;
+    int64_t hit = 0;
+    int64_t miss = 0;
+    int64_t move = 0;
+    uint32_t read = 0;
+  } fetchResume_;
+  // SQLPrepare, SQLExecDirect, SQLExecute and SQLParamData: the step that
+  // stopped (ExecStep, base_stmt_exec.cpp), and for a stopped prepare the
+  // text the driver's prepareCompile is given again (owned).
+  uint16_t execResumeStep_ = 0;
+  BaseSqlString* resumeSql_ = nullptr;
   // SQLParamOptions: rows of parameter values (1 when not set) and the
   // application's row counter (owned by the application); the row being
   // executed (0-based) and the parameter (1-based) whose value is being
@@ -633,7 +673,8 @@ class KV_BASE_API BaseStatement : public KvNode {
   // every result column; the columns count as described afterwards.
   void applyFixedPrecisions();
   // The number of the last row of a scrollable result (0 when it has
-  // none), by probing fetchRowAt.
+  // none), by probing fetchRowAt from the probes in fetchResume_; returns
+  // with flagAsync set when the driver left a probe unfinished.
   KvStatus findLastRow(int64_t* last);
   // The entry step of a catalog function: an open cursor is refused
   // (24000), anything else returns to the allocated state; the statement
@@ -687,6 +728,18 @@ class KV_BASE_API BaseStatement : public KvNode {
   KvStatus addEmulationMarkers(BaseSqlString* sql);
   void deleteEmulation();
   KvStatus keepPreparedText(const BaseSqlString* sql);
+  // An asynchronous prepare: the step's text kept for the call that
+  // resumes it; that call gives it to prepareCompile again and finishes the
+  // step (the copy of the text for the execution, the prepared state).
+  KvStatus keepForResume(const BaseSqlString* sql);
+  KvStatus resumePrepareStep();
+  KvStatus finishPrepareStep(const BaseSqlString* sql);
+  // The application's repeated call of an SQLPrepare, SQLExecDirect,
+  // SQLExecute or SQLParamData that answered SQL_STILL_EXECUTING: the step
+  // that stopped goes on; a resumed prepare is followed by the execute step
+  // when execute is set. Returns with flagAsync set while the driver is still
+  // not done.
+  KvStatus resumeStep(bool execute, uint16_t* needData);
   // Execute-step parts (base_stmt_exec.cpp, base_current_of.cpp).
   KvStatus startExecution();
   KvStatus checkCurrentOfCursor();

@@ -5,8 +5,10 @@
 // row counts added up, and the states after an execution. The prepare step
 // is in base_stmt_prepare.cpp, the WHERE CURRENT OF emulation in
 // base_current_of.cpp, SQLParamData and SQLPutData in base_data_at_exec.cpp.
-// Asynchronous execution (SQL_STILL_EXECUTING and resuming) is not built:
-// every step runs to its end within the call.
+// A driver whose prepareCompile or executePreparedStmt is not done leaves
+// flagAsync set: the call answers SQL_STILL_EXECUTING and the application's
+// next call of the same function goes on in that step (resumeStep), asking
+// the driver again with the same text or the same parameter values.
 #include "base/base_statement.h"
 
 #include "base/base_convert.h"
@@ -79,6 +81,7 @@ KvStatus BaseStatement::startExecution() {
 KvStatus BaseStatement::executeStep(uint16_t* needData) {
   *needData = 0;
   if (reprepareIfMarked() != kvSuccess) return kvFailure;
+  if (flags_ & flagAsync) return kvSuccess;
   if (startExecution() != kvSuccess) return kvFailure;
   return executeRows(1, needData);
 }
@@ -185,9 +188,12 @@ KvStatus BaseStatement::finishRow(bool* done) {
 KvStatus BaseStatement::executeRows(uint16_t firstParam, uint16_t* needData) {
   *needData = 0;
   const bool textual = !(connection_->getFlags() & BaseConnection::flagDriverTakesParams);
+  // An execution the driver left unfinished goes on at its
+  // executePreparedStmt: the values it was given stand.
+  bool resuming = (flags_ & flagAsync) && execResumeStep_ == execStepExecute;
   for (;;) {
-    if (paramRowCounter_) *paramRowCounter_ = paramRow_ + 1;
-    if (firstParam == 1) {
+    if (!resuming && paramRowCounter_) *paramRowCounter_ = paramRow_ + 1;
+    if (!resuming && firstParam == 1) {
       if (flags_ & flagEmulatedPositioned) {
         bool refitted = false;
         if (readEmulationValues() != kvSuccess || fitEmulatedText(&refitted) != kvSuccess) return kvFailure;
@@ -219,15 +225,23 @@ KvStatus BaseStatement::executeRows(uint16_t firstParam, uint16_t* needData) {
         textShift_ = 0;
       }
     }
-    for (uint16_t number = firstParam; number <= paramCount_; ++number) {
+    for (uint16_t number = firstParam; !resuming && number <= paramCount_; ++number) {
       if (deliverParam(number, params_[number - 1], needData) != kvSuccess) return kvFailure;
       if (*needData) return kvSuccess;
     }
-    if ((flags_ & flagEmulatedPositioned) && deliverEmulationParams() != kvSuccess) return kvFailure;
+    if (!resuming && (flags_ & flagEmulatedPositioned) && deliverEmulationParams() != kvSuccess) return kvFailure;
 
-    delete sqlString_;
-    sqlString_ = nullptr;
+    if (!resuming) {
+      delete sqlString_;
+      sqlString_ = nullptr;
+    }
+    resuming = false;
     const KvStatus executed = executePreparedStmt();
+    if (executed == kvSuccess && (flags_ & flagAsync)) {
+      execResumeStep_ = execStepExecute;
+      return kvSuccess;
+    }
+    execResumeStep_ = execStepNone;
     for (uint16_t i = 0; i < paramCount_ && i < paramCapacity_; ++i)
       if (params_[i]) params_[i]->freeCollected();
     sqlText_.unInitialize();
@@ -264,6 +278,20 @@ void BaseStatement::endOfExecution() {
 
 // ---------------------------------------------------------------- ODBC calls
 
+KvStatus BaseStatement::resumeStep(bool execute, uint16_t* needData) {
+  *needData = 0;
+  if (execResumeStep_ == execStepPrepare) {
+    if (resumePrepareStep() != kvSuccess) return kvFailure;
+    if ((flags_ & flagAsync) || !execute) return kvSuccess;
+    return executeStep(needData);
+  }
+  if (execResumeStep_ == execStepExecute) return executeRows(1, needData);
+  // Nothing of this function stopped (BaseCall lets only the pending
+  // function through): the driver set flagAsync outside these steps.
+  addOdbcError(stateSequence);
+  return kvFailure;
+}
+
 KvStatus BaseStatement::enterFreshStatement(BaseStmtKind kind) {
   if (cursorState_ == cursorOpen) {
     addOdbcError(stateCursorState);
@@ -284,6 +312,14 @@ void BaseStatement::abandonStatement() {
 SQLRETURN BaseStatement::SQLPrepare(SQLCHAR* szSqlStr, SQLINTEGER cbSqlStr) {
   BaseCall call(this, SQL_API_SQLPREPARE);
   if (!call.isOpen()) return call.getResult();
+  if (flags_ & flagAsync) {
+    uint16_t needData = 0;
+    if (resumeStep(false, &needData) != kvSuccess) {
+      abandonStatement();
+      return call.exit(SQL_ERROR);
+    }
+    return call.exit((flags_ & flagAsync) ? SQL_STILL_EXECUTING : SQL_SUCCESS);
+  }
   if (checkSqlArgument(szSqlStr, cbSqlStr) != kvSuccess || enterFreshStatement(stmtKindPrepared) != kvSuccess)
     return call.exit(SQL_ERROR);
   BaseSqlString sql(szSqlStr, cbSqlStr);
@@ -296,20 +332,28 @@ SQLRETURN BaseStatement::SQLPrepare(SQLCHAR* szSqlStr, SQLINTEGER cbSqlStr) {
     abandonStatement();
     return call.exit(SQL_ERROR);
   }
-  return call.exit(SQL_SUCCESS);
+  return call.exit((flags_ & flagAsync) ? SQL_STILL_EXECUTING : SQL_SUCCESS);
 }
 
 SQLRETURN BaseStatement::SQLExecDirect(SQLCHAR* szSqlStr, SQLINTEGER cbSqlStr) {
   BaseCall call(this, SQL_API_SQLEXECDIRECT);
   if (!call.isOpen()) return call.getResult();
-  if (checkSqlArgument(szSqlStr, cbSqlStr) != kvSuccess || enterFreshStatement(stmtKindDirect) != kvSuccess)
-    return call.exit(SQL_ERROR);
-  BaseSqlString sql(szSqlStr, cbSqlStr);
   uint16_t needData = 0;
-  if (prepareStep(&sql) != kvSuccess || executeStep(&needData) != kvSuccess) {
+  KvStatus status = kvSuccess;
+  if (flags_ & flagAsync) {
+    status = resumeStep(true, &needData);
+  } else {
+    if (checkSqlArgument(szSqlStr, cbSqlStr) != kvSuccess || enterFreshStatement(stmtKindDirect) != kvSuccess)
+      return call.exit(SQL_ERROR);
+    BaseSqlString sql(szSqlStr, cbSqlStr);
+    status = prepareStep(&sql);
+    if (status == kvSuccess && !(flags_ & flagAsync)) status = executeStep(&needData);
+  }
+  if (status != kvSuccess) {
     abandonStatement();
     return call.exit(SQL_ERROR);
   }
+  if (flags_ & flagAsync) return call.exit(SQL_STILL_EXECUTING);
   return call.exit(needData ? SQL_NEED_DATA : SQL_SUCCESS);
 }
 
@@ -317,19 +361,26 @@ SQLRETURN BaseStatement::SQLExecDirect(SQLCHAR* szSqlStr, SQLINTEGER cbSqlStr) {
 SQLRETURN BaseStatement::SQLExecute() {
   BaseCall call(this, SQL_API_SQLEXECUTE);
   if (!call.isOpen()) return call.getResult();
-  if (kind_ != stmtKindPrepared || (cursorState_ >= cursorExecuting && cursorState_ <= cursorPuttingData)) {
-    addOdbcError(stateSequence);
-    return call.exit(SQL_ERROR);
-  }
-  if (cursorState_ == cursorOpen) {
-    addOdbcError(stateCursorState);
-    return call.exit(SQL_ERROR);
-  }
   uint16_t needData = 0;
-  if (executeStep(&needData) != kvSuccess) {
+  KvStatus status = kvSuccess;
+  if (flags_ & flagAsync) {
+    status = resumeStep(true, &needData);
+  } else {
+    if (kind_ != stmtKindPrepared || (cursorState_ >= cursorExecuting && cursorState_ <= cursorPuttingData)) {
+      addOdbcError(stateSequence);
+      return call.exit(SQL_ERROR);
+    }
+    if (cursorState_ == cursorOpen) {
+      addOdbcError(stateCursorState);
+      return call.exit(SQL_ERROR);
+    }
+    status = executeStep(&needData);
+  }
+  if (status != kvSuccess) {
     sqlText_.unInitialize();
     if (cursorState_ != cursorAllocated) cursorState_ = cursorPrepared;
     return call.exit(SQL_ERROR);
   }
+  if (flags_ & flagAsync) return call.exit(SQL_STILL_EXECUTING);
   return call.exit(needData ? SQL_NEED_DATA : SQL_SUCCESS);
 }

@@ -40,6 +40,9 @@ KvStatus BaseStatement::returnToAllocatedState(uint16_t drop) {
   delete keptSql_;
   keptSql_ = nullptr;
   appText_.unInitialize();
+  delete resumeSql_;
+  resumeSql_ = nullptr;
+  execResumeStep_ = execStepNone;
   deleteEmulation();
   paramCount_ = 0;
   dataAtExecParam_ = 0;

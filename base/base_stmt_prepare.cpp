@@ -52,8 +52,47 @@ KvStatus BaseStatement::prepareStep(BaseSqlString* sql) {
 
   if (!(flags_ & flagEmulatedPositioned)) {
     if (prepareCompile(sql) != kvSuccess) return kvFailure;
+    if (flags_ & flagAsync) return keepForResume(sql);
   }
+  return finishPrepareStep(sql);
+}
 
+namespace {
+
+// Puts an own copy of sql into *slot (replacing what was there).
+KvStatus replaceWithCopy(BaseSqlString** slot, const BaseSqlString* sql) {
+  BaseSqlString* kept = new BaseSqlString();
+  if (kept->copyFrom(*sql) != kvSuccess) {
+    delete kept;
+    return kvFailure;
+  }
+  delete *slot;
+  *slot = kept;
+  return kvSuccess;
+}
+
+}  // namespace
+
+// The driver has not finished compiling: the text (the statement's own
+// copy, since the caller's may be gone by the next call) waits in
+// resumeSql_ for the call that resumes the step.
+KvStatus BaseStatement::keepForResume(const BaseSqlString* sql) {
+  if (replaceWithCopy(&resumeSql_, sql) != kvSuccess) return kvFailure;
+  execResumeStep_ = execStepPrepare;
+  return kvSuccess;
+}
+
+KvStatus BaseStatement::resumePrepareStep() {
+  if (prepareCompile(resumeSql_) != kvSuccess) return kvFailure;
+  if (flags_ & flagAsync) return kvSuccess;
+  execResumeStep_ = execStepNone;
+  const KvStatus status = finishPrepareStep(resumeSql_);
+  delete resumeSql_;
+  resumeSql_ = nullptr;
+  return status;
+}
+
+KvStatus BaseStatement::finishPrepareStep(const BaseSqlString* sql) {
   // With markers the text is kept whatever the driver: textual parameters
   // are written into it, and a statement whose parameters are bound again
   // with other descriptions is compiled again from it.
@@ -66,16 +105,7 @@ KvStatus BaseStatement::prepareStep(BaseSqlString* sql) {
   return kvSuccess;
 }
 
-KvStatus BaseStatement::keepPreparedText(const BaseSqlString* sql) {
-  BaseSqlString* kept = new BaseSqlString();
-  if (kept->copyFrom(*sql) != kvSuccess) {
-    delete kept;
-    return kvFailure;
-  }
-  delete keptSql_;
-  keptSql_ = kept;
-  return kvSuccess;
-}
+KvStatus BaseStatement::keepPreparedText(const BaseSqlString* sql) { return replaceWithCopy(&keptSql_, sql); }
 
 // Prepares again from the application's text when a commit or rollback
 // under WorkArounds 0x1 marked the statement; the parameters stay bound.

@@ -1,15 +1,19 @@
 // The engine's sort on tables of 10^4, 10^5 and 10^6 rows through the test
-// file driver: ORDER BY of a double descending (no index) and DISTINCT of a
-// short text (1,000 distinct values). Prints each shape's time and the
-// process's peak RSS, which the record sort keeps bounded by spilling. Run
+// file driver: ORDER BY of a double descending (no index), DISTINCT of a
+// short text (1,000 distinct values), GROUP BY that text with COUNT(DISTINCT)
+// beside SUM, GROUP BY a key of its own a row, and a UNION of two halves.
+// Prints each shape's time and the process's peak RSS, which the record
+// sort keeps bounded by spilling. Run
 // on demand: build with -DKV_BUILD_BENCH=ON and run
 // build/bench/flat_sort_bench.
 #include "base/base_env.h"
 #include "drivers/flattest/flattest_connection.h"
 #include "drivers/flattest/flattest_format.h"
 #include "flat/exec/flat_statement.h"
+#include "flat/query/flat_aggregates.h"
 #include "flat/query/flat_keyset.h"
 #include "flat/query/flat_sort.h"
+#include "flat/query/flat_union.h"
 #include "flat/sql/flat_descriptor.h"
 #include "util/ram.h"
 
@@ -77,13 +81,21 @@ bool shape(FlatTestConnection* connection, const char* label, const char* sql, u
   uint32_t rows = 0;
   if (ok) {
     FlatSqlDesc* query = static_cast<FlatSqlDesc*>(statement->getHeadDescriptor());
-    RidFileMgr keyset(statement, query);
-    ok = flatOrderKeyset(statement, query, &keyset) == kvSuccess;
-    for (uint32_t n = 1; ok; ++n) {
-      GetRecRetType result = getRecFound;
-      ok = keyset.getRecord(n, &result) == kvSuccess;
-      if (!ok || result != getRecFound) break;
-      ++rows;
+    if (query->getNextQuery()) {
+      FlatUnionResult result(statement, query);
+      ok = result.build(statement->getOrderByText()) == kvSuccess;
+      rows = result.getRows();
+    } else {
+      RidFileMgr keyset(statement, query);
+      uint16_t oneRow = 0;
+      ok = flatComputeAggregates(statement, query, &keyset, &oneRow) == kvSuccess &&
+           flatOrderKeyset(statement, query, &keyset) == kvSuccess;
+      for (uint32_t n = 1; ok; ++n) {
+        GetRecRetType result = getRecFound;
+        ok = keyset.getRecord(n, &result) == kvSuccess;
+        if (!ok || result != getRecFound) break;
+        ++rows;
+      }
     }
   }
   KvErrorKeeper::giveUpErrorList();
@@ -93,7 +105,7 @@ bool shape(FlatTestConnection* connection, const char* label, const char* sql, u
     std::printf("  %s failed\n", label);
     return false;
   }
-  std::printf("  %-9s %8u rows -> %8u  %8.3f s  peak RSS %7.1f MB\n", label, count, rows, now() - start, peakMb());
+  std::printf("  %-12s %8u rows -> %8u  %8.3f s  peak RSS %7.1f MB\n", label, count, rows, now() - start, peakMb());
   return true;
 }
 
@@ -115,7 +127,13 @@ int main() {
       break;
     }
     if (!shape(connection, "ORDER BY", "SELECT ID FROM big ORDER BY SAL DESC, ID", count) ||
-        !shape(connection, "DISTINCT", "SELECT DISTINCT DEPT FROM big", count))
+        !shape(connection, "DISTINCT", "SELECT DISTINCT DEPT FROM big", count) ||
+        !shape(connection, "GROUP BY",
+               "SELECT DEPT, COUNT(*), COUNT(DISTINCT SAL), SUM(SAL) FROM big GROUP BY DEPT", count) ||
+        !shape(connection, "GROUP BY ID", "SELECT ID, SUM(SAL) FROM big GROUP BY ID", count) ||
+        !shape(connection, "UNION",
+               "SELECT DEPT, SAL FROM big WHERE ID < 500000 UNION SELECT DEPT, SAL FROM big WHERE ID >= 500000",
+               count))
       status = 1;
   }
   KvErrorKeeper::setErrorList(&connection->getErrorList());

@@ -226,6 +226,13 @@ bool runQuery(SQLHENV env, SQLHDBC dbc, const Options& options, uint64_t* rows, 
       report("SQLExtendedFetch", env, dbc, stmt);
       goto out;
     }
+    // A rowset of no rows that is not the end would make this loop forever.
+    if (fetched == 0 || fetched > options.rowsetSize) {
+      std::fprintf(stderr, "SQLExtendedFetch returned %d with %lu rows after %" PRIu64 " rows\n", int(rc),
+                   static_cast<unsigned long>(fetched), *rows);
+      if (rc == SQL_SUCCESS_WITH_INFO) report("the warning of SQLExtendedFetch", env, dbc, stmt);
+      goto out;
+    }
     for (SQLULEN row = 0; row < fetched; ++row) {
       if (status[row] == SQL_ROW_ERROR || status[row] == SQL_ROW_DELETED || status[row] == SQL_ROW_NOROW) continue;
       *checksum += rowHash(columns, row);

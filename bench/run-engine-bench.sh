@@ -9,11 +9,12 @@
 # reading the same files.
 #
 # Usage: bench/run-engine-bench.sh [-n ROWS[,ROWS...]] [-b BUILD_DIR] [-r REPEAT]
-#                                  [-i INSERTS] [--dbase] [--dbase-only] [-k DIR]
+#                                  [-i INSERTS] [-t SECONDS] [--dbase] [--dbase-only] [-k DIR]
 #   -n  table sizes, e.g. 10000,100000,1000000 (default 1000000)
 #   -b  the build directory, configured with -DKV_BUILD_BENCH=ON (default build)
 #   -r  runs of each query, the best time kept (default 3)
 #   -i  INSERTs in the insert shape (default a tenth of the rows, at most 100000)
+#   -t  time allowed to each run of a program, then it is killed (default 600)
 #   -k  keep the tables and configuration in DIR (made if missing)
 # Missing packages (libsqliteodbc, time, libdbd-xbase-perl) are installed
 # with apt-get. Not a test: run on demand.
@@ -28,6 +29,7 @@ inserts=
 engine=1
 dbase=0
 keep=
+limit=600
 
 while [ $# -gt 0 ]; do
   case $1 in
@@ -36,9 +38,10 @@ while [ $# -gt 0 ]; do
     -r) repeat=$2; shift 2 ;;
     -i) inserts=$2; shift 2 ;;
     -k) keep=$2; shift 2 ;;
+    -t) limit=$2; shift 2 ;;
     --dbase) dbase=1; shift ;;
     --dbase-only) dbase=1; engine=0; shift ;;
-    *) sed -n '11,21s/^# \{0,1\}//p' "$0" >&2; exit 2 ;;
+    *) sed -n '11,22s/^# \{0,1\}//p' "$0" >&2; exit 2 ;;
   esac
 done
 
@@ -84,10 +87,17 @@ dbase_conn="DRIVER={KvDbase};DB=$work/dbf"
 # ---- one measured run
 
 # measure COMMAND...: runs it under /usr/bin/time and sets R_ROWS, R_SUM,
-# R_SEC, R_MB, or R_ERR with the first line of the program's diagnostics.
+# R_SEC, R_MB, or R_ERR with the first line of the program's diagnostics. A
+# run that outlasts the limit is killed: a driver that never ends a result
+# must not stop the benchmark.
 measure() {
   R_ROWS= R_SUM= R_SEC= R_MB= R_ERR=
-  if /usr/bin/time -v -o "$work/time.txt" "$@" > "$work/out.txt" 2> "$work/err.txt"; then
+  local status=0
+  /usr/bin/time -v -o "$work/time.txt" timeout --kill-after=5 "$limit" "$@" > "$work/out.txt" 2> "$work/err.txt" ||
+    status=$?
+  if [ "$status" = 124 ] || [ "$status" = 137 ]; then
+    R_ERR="no answer within $limit s: killed"
+  elif [ "$status" = 0 ]; then
     read -r R_ROWS R_SUM R_SEC < <(sed -n 's/^rows=\([0-9]*\) checksum=\([0-9a-f]*\) seconds=\([0-9.]*\)$/\1 \2 \3/p' \
       "$work/out.txt")
     R_MB=$(awk -F: '/Maximum resident set size/ { printf "%.1f", $2 / 1024 }' "$work/time.txt")

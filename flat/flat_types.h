@@ -19,6 +19,7 @@ class FlatDescriptor;
 class FlatSqlDesc;
 class FlatIndexDesc;
 class FlatOptDesc;
+class FlatLookup;
 class FlatOptBnd;
 class FlatDataTypeParser;
 
@@ -43,6 +44,7 @@ enum GetRecRetType : uint16_t {
 enum FlatStatementKind : uint16_t {
   flatKindNone = 0,
   flatKindSelect = 1,
+  flatKindCatalog = 3,  // rows of a catalog function (the framework's catalog kind)
   flatKindCreateTable = 51,
   flatKindCreateIndex = 52,
   flatKindInsert = 53,

@@ -108,7 +108,8 @@ inline std::string statementText(const uint8_t* data, size_t size) {
       "CHR(", "SPACE(", "ROUND(", "INT(", "MOD(", "IIF(", "DTOC(", "DTOS(", "CTOD(", "MONTH(", "YEAR(",
       "STRVAL(", "DATE() ", "TIME() ", "USERNAME() ", "`NAME` ", "; ", "USE ", "CREATE TABLE ", "DROP INDEX ",
       "CREATE UNIQUE INDEX ", "DROP TABLE ", "ON ", "CHAR(10) ", "NUMERIC(5,2) ", "LONG VARCHAR(9) ",
-      "DOUBLE PRECISION ", "NOT NULL ", "emp.ID ",
+      "DOUBLE PRECISION ", "NOT NULL ", "emp.ID ", "INSERT ", "INTO ", "VALUES ", "UPDATE ", "SET ", "DELETE ",
+      "emp e SET e.NAME = ", "(ID, NAME) ", "(1, 'X') ",
   };
   if (size == 0 || (data[0] != 1 && data[0] != 2)) return std::string(reinterpret_cast<const char*>(data), size);
   std::string text = data[0] == 2 ? "SELECT e.ID, d.DEPT FROM emp e, dept d WHERE " : "";

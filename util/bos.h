@@ -354,9 +354,15 @@ KV_UTIL_API void bostskid(uint32_t* taskId);
 // descriptors (RLIMIT_NOFILE) to count, at most to the hard limit, and never
 // lowers it. Returns the limit now in force.
 KV_UTIL_API uint32_t bosSetHandleCount(uint32_t count);
-// Whether the user asked to abort with Escape: a driver on Linux has no
-// keyboard, so always 0.
+// Whether the user asked to abort a long operation (the engine's sorts and
+// groupings ask every 16 rows). A driver on Linux has no keyboard to watch:
+// the answer comes from the poll function the host installed with
+// bosSetAbortPoll (a program that turns a signal into a flag, a test), 0
+// without one.
 KV_UTIL_API int bosabort();
+// Installs the function bosabort asks (null: none). It may be called from
+// any thread that runs engine work and must not block.
+KV_UTIL_API void bosSetAbortPoll(int (*poll)());
 
 // ---------------------------------------------------------------- text lines
 

@@ -13,6 +13,7 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -207,4 +208,13 @@ uint32_t bosSetHandleCount(uint32_t count) {
   return files.rlim_cur > 0xFFFFFFFFu ? 0xFFFFFFFFu : uint32_t(files.rlim_cur);
 }
 
-int bosabort() { return 0; }
+namespace {
+std::atomic<int (*)()> abortPoll{nullptr};
+}  // namespace
+
+int bosabort() {
+  int (*poll)() = abortPoll.load(std::memory_order_acquire);
+  return poll ? poll() : 0;
+}
+
+void bosSetAbortPoll(int (*poll)()) { abortPoll.store(poll, std::memory_order_release); }

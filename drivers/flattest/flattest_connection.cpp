@@ -31,6 +31,7 @@ const char extension[] = "ftt";
 constexpr BaseInfoRow flatTestRows[] = {
     KV_INFO_U16(SQL_CURSOR_COMMIT_BEHAVIOR, SQL_CB_PRESERVE),    // 23
     KV_INFO_U16(SQL_CURSOR_ROLLBACK_BEHAVIOR, SQL_CB_PRESERVE),  // 24
+    KV_INFO_U16(SQL_MAX_COLUMN_NAME_LEN, flatTestNameBytes - 1), // 30: the header's name field
     KV_INFO_U16(SQL_TXN_CAPABLE, SQL_TC_DML),                    // 46
     KV_INFO_U16(SQL_MAX_COLUMNS_IN_INDEX, 1),                    // 98: an index is one column's flag
     KV_INFO_U16(SQL_MAX_COLUMNS_IN_TABLE, flatTestMaxColumns),   // 101

@@ -24,7 +24,10 @@
 //                   value) and its value (L: a u32 length, then width bytes)
 //
 // Record locks are byte-range locks at flatTestLockBase + record number
-// (beyond any file), the header lock at flatTestLockBase.
+// (beyond any file), the header lock at flatTestLockBase, the index lock at
+// flatTestLockBase + flatTestIndexLockSlot and the lock an update takes on
+// the record it rewrites (kind 2) at flatTestLockBase +
+// flatTestUpdateLockSlot + record number.
 #pragma once
 
 #include "util/kv_types.h"
@@ -39,6 +42,8 @@ enum : uint32_t {
   flatTestMaxColumns = 255,
   flatTestMaxWidth = 65000,
   flatTestLockBase = 0x40000000,
+  flatTestIndexLockSlot = 0x10000000,
+  flatTestUpdateLockSlot = 0x20000000,
 };
 
 enum : uint8_t { flatTestIndexed = 0x1, flatTestUnique = 0x2, flatTestDescending = 0x4 };

@@ -25,6 +25,7 @@ KvStatus FlatTestFileDesc::initializeIndexes(FlatStatement*) {
       return kvFailure;
     }
     if (layout.columns[i].flags & flatTestDescending) index->keys[0]->flags |= FlatKeyField::keyDescending;
+    if (layout.columns[i].flags & flatTestUnique) index->flags |= FlatIndexDesc::indexUnique;
     shared->addIndexDesc(index);
   }
   return shared->addRowIdDesc();

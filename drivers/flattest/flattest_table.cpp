@@ -121,6 +121,15 @@ void FlatTestSharedDesc::unlockAll() {
   }
 }
 
+void FlatTestSharedDesc::unlockRecords() {
+  for (auto it = held_.begin(); it != held_.end();) {
+    const uint32_t slot = *it;
+    if (slot >= flatTestIndexLockSlot) break;  // the set is ordered: the rest are index and update locks
+    ++it;
+    unlock(slot);
+  }
+}
+
 FlatTestSharedDesc::Index* FlatTestSharedDesc::getIndex(uint16_t column) {
   auto found = indexes_.find(column);
   return found == indexes_.end() ? nullptr : &found->second;
@@ -256,6 +265,7 @@ KvStatus FlatTestFileDesc::getMaxRecords(uint32_t* out) {
 }
 
 KvStatus FlatTestFileDesc::resetToFirstRecord() {
+  ++scans_;
   current_ = 0;
   orderPosition_ = 0;
   if (planned_) {
@@ -500,6 +510,7 @@ KvStatus FlatTestFileDesc::getLargeColumn(uint16_t column, void* buffer, uint32_
   *total = std::min<uint32_t>(kvGetU32LE(at + 1), c.width);
   if (offset < *total) {
     *got = std::min(size, *total - offset);
+    // A length probe passes no buffer.
     if (*got) std::memcpy(buffer, at + 5 + offset, *got);
   }
   return kvSuccess;
@@ -568,26 +579,36 @@ KvStatus FlatTestFileDesc::closeIndex(const unsigned char*) {
 }
 
 KvStatus FlatTestFileDesc::lockRecord(uint16_t mode) {
-  if (mode != flatLockRecord) return kvSuccess;
+  if (mode != flatLockRecord && mode != flatLockUpdate) return kvSuccess;
   uint32_t n = current_ ? current_ : ridNumber();
-  if (n == 0) {
+  if (n == 0 || n > flatMaxRecordNumber) {
     addOdbcError(stateGeneral);
     return kvFailure;
   }
-  return table()->lock(n);
+  return table()->lock(mode == flatLockUpdate ? flatTestUpdateLockSlot + n : n);
 }
 
 KvStatus FlatTestFileDesc::unlockRecord(uint16_t mode, FlatRid* rid) {
-  if (mode != flatLockRecord) return kvSuccess;
+  if (mode != flatLockRecord && mode != flatLockUpdate) return kvSuccess;
+  const uint32_t base = mode == flatLockUpdate ? uint32_t(flatTestUpdateLockSlot) : 0;
   if (!rid) {
-    table()->unlockAll();
+    if (mode == flatLockRecord) {
+      table()->unlockRecords();
+    } else if (current_) {
+      table()->unlock(base + current_);
+    }
     return kvSuccess;
   }
-  table()->unlock(static_cast<FlatNumericRid*>(rid)->getRecordNumber());
+  const uint32_t n = static_cast<FlatNumericRid*>(rid)->getRecordNumber();
+  if (n <= flatMaxRecordNumber) table()->unlock(base + n);
   return kvSuccess;
 }
 
 KvStatus FlatTestFileDesc::lockHeaders() { return table()->lock(0); }
+
+KvStatus FlatTestFileDesc::lockIndex() { return table()->lock(flatTestIndexLockSlot); }
+
+void FlatTestFileDesc::unlockIndex() { table()->unlock(flatTestIndexLockSlot); }
 
 void FlatTestFileDesc::unlockHeaders(uint16_t) { table()->unlock(0); }
 

@@ -47,6 +47,9 @@ class FlatTestSharedDesc : public FlatSharedDesc {
   void unlock(uint32_t slot);
   int holds(uint32_t slot) const { return held_.count(slot) != 0; }
   void unlockAll();
+  // Releases the record locks (kind 1) and the header lock; the index and
+  // update locks stay with their own unlocks.
+  void unlockRecords();
 
   // ---- indexes: for each indexed column, its keys and their records
   typedef std::multimap<std::string, uint32_t> Index;
@@ -88,6 +91,8 @@ class FlatTestFileDesc : public FlatFileDesc {
   KvStatus lockRecord(uint16_t mode) override;
   KvStatus unlockRecord(uint16_t mode, FlatRid* rid) override;
   KvStatus lockHeaders() override;
+  KvStatus lockIndex() override;
+  void unlockIndex() override;
   void unlockHeaders(uint16_t mode) override;
   KvStatus deleteKeyFromIndex(uint16_t column, uint16_t* removed) override;
   KvStatus addKeyToIndex(uint16_t column) override;
@@ -106,6 +111,9 @@ class FlatTestFileDesc : public FlatFileDesc {
   KvStatus evaluateOptDesc(uint16_t* mode) override;
 
   uint32_t getCurrent() const { return current_; }
+  // Scans started on this reader (resetToFirstRecord calls), so tests can
+  // tell how often a table was read.
+  uint32_t getScanCount() const { return scans_; }
   const std::vector<unsigned char>& getBuffer() const { return buffer_; }
 
  private:
@@ -118,6 +126,7 @@ class FlatTestFileDesc : public FlatFileDesc {
 
   std::vector<unsigned char> buffer_;
   uint32_t current_ = 0;  // the current record number; 0 before the first
+  uint32_t scans_ = 0;
   // Set by useIndex: the records in key order that readNextRec walks.
   int indexColumn_ = -1;
   std::vector<uint32_t> order_;

@@ -400,7 +400,14 @@ KvStatus FlatChangesDesc::applyEntry(FlatFileDesc* writer, uint32_t offset, uint
     if (storeLogged(this, writer, column, type, length, bytes) != kvSuccess) return kvFailure;
     item = bytes + length;
   }
+  // Two pending rows of one transaction may carry the same unique key,
+  // which no statement could see while both were in the log: the driver's
+  // key check decides before the row reaches the file.
   if (!isNew) {
+    if (writer->checkKeyViolation2() != kvSuccess) {
+      kvIgnoreStatus(writer->unlockRecord(flatLockUpdate, rid));  // the key violation is the error
+      return kvFailure;
+    }
     if (writer->writeRecord(flatWriteUpdate) != kvSuccess) return kvFailure;
     item = firstItem;
     for (uint32_t count = 0; count <= 0xFFFF; ++count) {
@@ -413,7 +420,7 @@ KvStatus FlatChangesDesc::applyEntry(FlatFileDesc* writer, uint32_t offset, uint
     }
     return writer->unlockRecord(flatLockUpdate, rid);
   }
-  if (flatAppendRecord(writer, 1) != kvSuccess) return kvFailure;
+  if (writer->checkKeyViolation() != kvSuccess || flatAppendRecord(writer, 1) != kvSuccess) return kvFailure;
   if (shared_->setRecordCnt() != kvSuccess) return kvFailure;
   FlatConnection* connection = shared_->getConnection();
   if ((connection->getEngineFlags() & flatIndexFiles) && writer->addKeyToIndex() != kvSuccess) return kvFailure;

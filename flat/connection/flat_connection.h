@@ -38,7 +38,7 @@ enum FlatEngineFlag : uint32_t {
   flatOem = 0x80,                // conn: Charset neither ANSI nor WINDOWS
   flatDeferQuery = 0x100,        // conn: DeferQueryEvaluation
   flatRowIdSupported = 0x200,    // driver: the ROWID pseudo column (record numbers)
-  flatCtor400 = 0x400,           // ctor
+  flatQualifiersUsable = 0x400,  // ctor: catalog calls take a qualifier (a directory)
   flatSharedRecordCounts = 0x800,  // driver: record counts from the shared table
   flatIndexInTxn = 0x1000,       // ctor: CREATE INDEX allowed inside a transaction
   flatCtor2000 = 0x2000,         // ctor
@@ -48,10 +48,16 @@ enum FlatEngineFlag : uint32_t {
   flatIntlSort = 0x20000,        // conn: international sort order
   flatNotEnglish = 0x40000,      // conn: the language is not English
   flatBlankIsNull = 0x80000,     // driver: blank character values read as NULL
-  flatCtor100000 = 0x100000,     // ctor
-  flatCtor400000 = 0x400000,     // ctor
+  flatQualifiersListed = 0x100000,  // ctor: getQualifier lists qualifiers
+  flatOwnersListed = 0x200000,   // driver: getOwner lists owners
+  flatTablesListed = 0x400000,   // ctor: getTable lists tables
+  flatViewsListed = 0x800000,    // driver: getView lists views
+  flatSystemTablesListed = 0x1000000,  // driver: getSystemTable lists system tables
+  flatAliasesListed = 0x2000000,   // driver: getAlias lists aliases
+  flatSynonymsListed = 0x4000000,  // driver: getSynonym lists synonyms
   flatNotNullHonoured = 0x8000000,  // driver
   flatUltraSafeCommit = 0x10000000, // conn: UltraSafeCommit
+  flatOwnersUsable = 0x20000000, // driver: catalog calls take an owner (0x200 is the ROWID bit here)
   flatBlockCache = 0x40000000,   // conn: the block cache was started
   flatDriver80000000 = 0x80000000,  // driver: set by the dBASE driver; read by the statement stages
   flatInitialFlags = 0x513500,   // the constructor's word
@@ -60,15 +66,16 @@ enum FlatEngineFlag : uint32_t {
 // The bits of each owner of the engine's flag word. A driver's constructor
 // adds or clears flatDriverFlags only (it may repeat a ctor bit); the
 // connection keys and options own flatConnFlags; the ctor bits are fixed by
-// the engine. Free bits (0x200000, 0x800000 .. 0x4000000, 0x20000000) stay
-// the engine's to name.
+// the engine.
 enum : uint32_t {
   flatConnFlags = flatReadOnly | flatOem | flatDeferQuery | flatWriteDirectly | flatIntlSort | flatNotEnglish |
                   flatUltraSafeCommit | flatBlockCache,
   flatDriverFlags = flatUpdateAllowed | flatDeleteAllowed | flatInsertAllowed | flatDriver10 | flatIndexFiles |
                     flatStripQuotes | flatRowIdSupported | flatSharedRecordCounts | flatColumnsNoCase |
-                    flatLongWhenSelected | flatBlankIsNull | flatNotNullHonoured | flatDriver80000000,
-  flatCtorFlags = flatCtor400 | flatIndexInTxn | flatCtor2000 | flatCtor100000 | flatCtor400000,
+                    flatLongWhenSelected | flatBlankIsNull | flatNotNullHonoured | flatDriver80000000 |
+                    flatOwnersListed | flatViewsListed | flatSystemTablesListed | flatAliasesListed |
+                    flatSynonymsListed | flatOwnersUsable,
+  flatCtorFlags = flatQualifiersUsable | flatIndexInTxn | flatCtor2000 | flatQualifiersListed | flatTablesListed,
 };
 static_assert((flatConnFlags & flatDriverFlags) == 0 && (flatConnFlags & flatCtorFlags) == 0 &&
                   (flatDriverFlags & flatCtorFlags) == 0,

@@ -12,6 +12,7 @@
 #include "flat/flat_errors.h"
 #include "flat/flat_message_ids.h"
 #include "flat/query/flat_index_desc.h"
+#include "flat/query/flat_sorted_lookup.h"
 #include "util/ram.h"
 #include "util/shared_file.h"
 
@@ -35,6 +36,8 @@ FlatFileDesc::FlatFileDesc() { columns_.setOwnsObjects(true); }
 FlatFileDesc::~FlatFileDesc() {
   delete optDesc_;
   optDesc_ = nullptr;
+  delete lookup_;
+  lookup_ = nullptr;
   delete rid_;
   rid_ = nullptr;
   clearPendingCursor();
@@ -66,6 +69,12 @@ KvStatus replaceCopy(unsigned char** slot, const unsigned char* text) {
 KvStatus FlatFileDesc::setTableName(const unsigned char* name) { return replaceCopy(&tableName_, name); }
 KvStatus FlatFileDesc::setCorrelationName(const unsigned char* name) {
   return replaceCopy(&correlationName_, name);
+}
+
+void FlatFileDesc::setLookup(FlatLookup* lookup) {
+  if (lookup == lookup_) return;
+  delete lookup_;
+  lookup_ = lookup;
 }
 
 void FlatFileDesc::setOptDesc(FlatOptDesc* plan) {

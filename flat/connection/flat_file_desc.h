@@ -202,6 +202,12 @@ class KV_FLAT_API FlatFileDesc : public KvObject {
   // The optimizer's plan for the current execution (owned; null: scan).
   FlatOptDesc* getOptDesc() const { return optDesc_; }
   void setOptDesc(FlatOptDesc* plan);
+  // The sorted lookup the optimizer attached (owned; null: none; see
+  // flat/query/flat_sorted_lookup.h). Setting another deletes the old one.
+  FlatLookup* getLookup() const { return lookup_; }
+  void setLookup(FlatLookup* lookup);
+  // Records delivered to the join loop, for its abort poll.
+  uint32_t countDelivery() { return ++deliveries_; }
   // Takes rid as the reader's identifier (the old one is deleted).
   void setRid(FlatRid* rid);
   FlatSharedDesc* getShared() const { return shared_; }
@@ -288,6 +294,8 @@ class KV_FLAT_API FlatFileDesc : public KvObject {
 
   FlatRid* rid_ = nullptr;
   FlatOptDesc* optDesc_ = nullptr;
+  FlatLookup* lookup_ = nullptr;
+  uint32_t deliveries_ = 0;
   FlatSharedDesc* shared_ = nullptr;
   uint32_t userBit_ = 0;
   KvArray columns_;  // FlatFileField, owned

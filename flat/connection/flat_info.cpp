@@ -24,6 +24,7 @@ constexpr BaseInfoRow flatRows[] = {
     KV_INFO_MASK(SQL_DEFAULT_TXN_ISOLATION, 2),               // 26
     KV_INFO_TEXT(SQL_EXPRESSIONS_IN_ORDERBY, yes),            // 27
     KV_INFO_TEXT(SQL_IDENTIFIER_QUOTE_CHAR, quote),           // 29
+    KV_INFO_U16(SQL_MAX_COLUMN_NAME_LEN, 128),                // 30: the engine keeps 128 bytes of a name
     KV_INFO_U16(SQL_MAX_QUALIFIER_NAME_LEN, bosPathBytes - 1), // 34
     KV_INFO_ASKED(SQL_MAX_TABLE_NAME_LEN),                    // 35
     KV_INFO_TEXT(SQL_QUALIFIER_NAME_SEPARATOR, separator),    // 41

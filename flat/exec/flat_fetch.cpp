@@ -25,6 +25,7 @@
 #include "flat/query/flat_aggregates.h"
 #include "flat/query/flat_keyset.h"
 #include "flat/query/flat_sort.h"
+#include "flat/query/flat_union.h"
 #include "flat/sql/flat_descriptor.h"
 #include "flat/sql/flat_select_field.h"
 #include "util/byte_order.h"
@@ -150,6 +151,11 @@ void hexInPlace(unsigned char* buffer, uint32_t count) {
 
 FlatSqlDesc* FlatStatement::headQuery() const { return head_ ? head_->getSqlDesc() : nullptr; }
 
+FlatSqlDesc* FlatStatement::resultQuery() const {
+  FlatSqlDesc* head = headQuery();
+  return head && head->getNextQuery() && currentQuery_ ? currentQuery_ : head;
+}
+
 // ---------------------------------------------------------------- execution
 
 KvStatus FlatStatement::resetResult() {
@@ -159,6 +165,7 @@ KvStatus FlatStatement::resetResult() {
   cachedResultCount_ = 0;
   oneRow_ = 0;
   rowLocked_ = 0;
+  failedRow_ = 0;
   if (keyset_ && keyset_->reset() != kvSuccess) return kvFailure;
   for (FlatSqlDesc* q = query; q; q = q->getNextQuery()) {
     q->setRowCount(-1);
@@ -194,11 +201,7 @@ KvStatus FlatStatement::startResult() {
     addOdbcError(stateSequence);
     return kvFailure;
   }
-  // Grouped queries, UNION chains and DISTINCT aggregates have results of
-  // their own making, not yet built here.
-  if ((engineFlags_ & stmtUnion) || query->getNextQuery() || query->getGroupByText() ||
-      (query->getFlags() & FlatSqlDesc::flagDistinctAggregate))
-    return notCapable();
+  if (query->getNextQuery()) return startUnion();
   if (!keyset_) {
     keyset_ = new RidFileMgr(this, query);
     if (!keyset_) {
@@ -211,7 +214,8 @@ KvStatus FlatStatement::startResult() {
   currentRow_ = 0;
   oneRow_ = 0;
   query->clearFlags(FlatSqlDesc::flagNoResult | FlatSqlDesc::flagRestart);
-  if (query->getAggregates().getCount() && flatComputeAggregates(this, query, keyset_, &oneRow_) != kvSuccess)
+  if ((query->getAggregates().getCount() || query->getGroupByText()) &&
+      flatComputeAggregates(this, query, keyset_, &oneRow_) != kvSuccess)
     return kvFailure;
   int sorted = 0;
   if (!oneRow_ && flatOrderKeyset(this, query, keyset_, &sorted) != kvSuccess) return kvFailure;
@@ -236,8 +240,61 @@ KvStatus FlatStatement::startResult() {
   return kvSuccess;
 }
 
+// A UNION chain: every query's rows at once, as the (query, row) pairs of
+// the result; the early count is the pairs' count.
+KvStatus FlatStatement::startUnion() {
+  FlatSqlDesc* query = headQuery();
+  if (!union_) {
+    union_ = new FlatUnionResult(this, query);
+    if (!union_) {
+      KvErrorKeeper::addMemoryError();
+      return kvFailure;
+    }
+  }
+  currentRow_ = 0;
+  oneRow_ = 0;
+  currentQuery_ = query;
+  for (FlatSqlDesc* q = query; q; q = q->getNextQuery())
+    q->clearFlags(FlatSqlDesc::flagNoResult | FlatSqlDesc::flagRestart);
+  if (union_->build(orderByText_) != kvSuccess) return kvFailure;
+  engineFlags_ &= ~uint32_t(stmtFresh);
+  cachedResultCount_ = union_->getRows();
+  rowCount_ = int32_t(cachedResultCount_);
+  return kvSuccess;
+}
+
+// The first fetch's start of the result: a start that fails ends the
+// result at once (later fetches find no row).
+KvStatus FlatStatement::startFetching() {
+  failedRow_ = 0;
+  if (startResult() == kvSuccess) return kvSuccess;
+  engineFlags_ &= ~uint32_t(stmtFresh);
+  failedRow_ = 1;
+  return kvFailure;
+}
+
 KvStatus FlatStatement::readResultRow(uint32_t row, GetRecRetType* result) {
   *result = getRecPastEnd;
+  if (failedRow_ && row >= failedRow_) return kvSuccess;
+  if (readRow(row, result) == kvSuccess) return kvSuccess;
+  // Rows before the failed one stay readable; this one and the later ones
+  // are past the end. An abort (4018) stops the same way.
+  failedRow_ = row ? row : 1;
+  return kvFailure;
+}
+
+KvStatus FlatStatement::readRow(uint32_t row, GetRecRetType* result) {
+  *result = getRecPastEnd;
+  FlatSqlDesc* head = headQuery();
+  if (head && head->getNextQuery()) {
+    if (!union_) {
+      addOdbcError(stateSequence);
+      return kvFailure;
+    }
+    if (union_->getRecord(row, result) != kvSuccess) return kvFailure;
+    currentQuery_ = union_->getCurrentQuery();
+    return kvSuccess;
+  }
   if (!keyset_) {
     addOdbcError(stateSequence);
     return kvFailure;
@@ -279,12 +336,13 @@ KvStatus FlatStatement::takeRowLock() {
 // ---------------------------------------------------------------- fetch
 
 KvStatus FlatStatement::beginMove() {
-  if (engineFlags_ & stmtFresh) return startResult();
+  if (engineFlags_ & stmtFresh) return startFetching();
   // A FOR UPDATE OF cursor lets go of the row it leaves.
   return releaseRowLock();
 }
 
 KvStatus FlatStatement::fetchRow(uint16_t* endOfData) {
+  if (statementKind_ == flatKindCatalog && head_) return fetchCatalogRow(endOfData);
   *endOfData = 0;
   if (!head_) {
     addOdbcError(stateSequence);
@@ -315,6 +373,7 @@ KvStatus FlatStatement::fetchRow(uint16_t* endOfData) {
 }
 
 KvStatus FlatStatement::fetchRandomRow(uint32_t row, uint16_t* status) {
+  if (statementKind_ == flatKindCatalog && head_) return fetchCatalogRandom(row, status);
   *status = SQL_ROW_NOROW;
   if (!head_) {
     addOdbcError(stateSequence);
@@ -351,8 +410,10 @@ KvStatus FlatStatement::fetchRandomRow(uint32_t row, uint16_t* status) {
 // ---------------------------------------------------------------- get data
 
 KvStatus FlatStatement::getData(uint16_t column, int16_t cType, BaseOutString* out) {
+  // Catalog rows are the descriptor's own copies: no table lock is needed.
+  if (statementKind_ == flatKindCatalog && head_) return getCatalogData(column, cType, out);
   if (enterLockBracket() != kvSuccess) return kvFailure;
-  FlatSqlDesc* query = headQuery();
+  FlatSqlDesc* query = resultQuery();
   KvStatus status = kvSuccess;
   if (!query) {
     status = getDataSpecial(column, cType, out);
@@ -382,12 +443,12 @@ KvStatus FlatStatement::getComputedData(FlatSelectField* item, uint16_t column, 
   uint8_t value[flatEvalScratchBytes];
   int16_t length = 0;
   uint8_t kind = 0;
-  if (evalExpr(this, headQuery(), nullptr, item->code, value, sizeof(value), 0, &length, &kind) != kvSuccess)
+  if (evalExpr(this, resultQuery(), nullptr, item->code, value, sizeof(value), 0, &length, &kind) != kvSuccess)
     return kvFailure;
   const int isText = kind == flatEvalText || kind == flatEvalFunctionText;
   if (length < 1 || kind == flatEvalNull || kind == flatEvalUndecidable || kind == flatEvalOuterBlank) {
     // An empty text outside NULL-aware queries is a value of its own.
-    if (isText && length == 0 && !(headQuery()->getFlags() & FlatSqlDesc::flagNullAware))
+    if (isText && length == 0 && !(resultQuery()->getFlags() & FlatSqlDesc::flagNullAware))
       return convertInternalToC(column, cType, out, value, 0, itChar);
     out->setLength(SQL_NULL_DATA);
     return kvSuccess;

@@ -12,6 +12,7 @@
 #include "flat/flat_errors.h"
 #include "flat/flat_message_ids.h"
 #include "flat/query/flat_keyset.h"
+#include "flat/query/flat_union.h"
 #include "flat/sql/flat_descriptor.h"
 #include "util/ram.h"
 #include "util/shared_file.h"
@@ -76,6 +77,8 @@ void FlatStatement::freeDescriptors() {
   // The keyset reads the head query's tables: it goes first.
   delete keyset_;
   keyset_ = nullptr;
+  delete union_;
+  union_ = nullptr;
   oneRow_ = 0;
   rowLocked_ = 0;
   // The readers of the descriptors go with them, and so do their handles.
@@ -276,18 +279,6 @@ KvStatus FlatStatement::maxNumRecords(FlatSqlDesc* query, uint32_t* bound) {
 
 // ---------------------------------------------------------------- driver operations' engine versions
 
-FlatDescriptor* FlatStatement::allocStatisticsDesc() {
-  return notCapableDesc();
-}
-FlatDescriptor* FlatStatement::allocTableDesc() {
-  return notCapableDesc();
-}
-FlatDescriptor* FlatStatement::allocColumnDesc() {
-  return notCapableDesc();
-}
-FlatDescriptor* FlatStatement::allocSpecialDesc() {
-  return notCapableDesc();
-}
 KvStatus FlatStatement::allocFileDesc(FlatFileDesc** out) {
   *out = nullptr;
   return notCapable();
@@ -313,4 +304,4 @@ FlatDescriptor* FlatStatement::allocSpecialStmt(const unsigned char*) {
   addFlatSyntaxError(msgUnknownStatement);
   return nullptr;
 }
-KvStatus FlatStatement::getDataSpecial(uint16_t, int16_t, BaseOutString*) { return notCapable(); }
+

@@ -20,7 +20,9 @@
 #include "flat/flat_types.h"
 
 class KvSharedFile;
+class FlatUnionResult;
 class FlatCodeBuffer;
+class FlatCatalogDesc;
 class FlatSelectField;
 class RidFileMgr;
 
@@ -134,7 +136,8 @@ class KV_FLAT_API FlatStatement : public BaseStatement {
   // Column data of the current row: a computed item through the evaluator,
   // a plain column as the connection's transaction sees it (the change
   // log's value over the stored one), a long column in pieces from the
-  // SQLGetData offset on. Statements without a query go to getDataSpecial.
+  // SQLGetData offset on. Catalog rows come from their descriptor
+  // (flat_catalog.cpp); other statements without a query go to getDataSpecial.
   KvStatus getData(uint16_t column, int16_t cType, BaseOutString* out) override;
   // 0 with nothing prepared, else the head descriptor's affected rows.
   KvStatus rowCount(int32_t* count) override;
@@ -153,13 +156,22 @@ class KV_FLAT_API FlatStatement : public BaseStatement {
   // 0 and 4: S1C00; 1040-1047 and 1050: the private options; the rest to
   // the framework.
   KvStatus setStmtOption(uint16_t option, SQLULEN value) override;
+  // The catalog functions (flat_catalog.cpp): each makes its descriptor the
+  // head descriptor and produces every row at once (executeCatalog);
+  // fetchRow and getData then serve them. SQLTables' list of table types
+  // is the framework's, from the type mask: TABLE.
+  KvStatus executeTables(BaseInString* tableTypes) override;
+  KvStatus executeColumns() override;
+  KvStatus executeSpecial(uint16_t* notHandled) override;
+  KvStatus executeStatistics(uint16_t internalCall) override;
 
   // ---- the engine's operations, in slot order after the framework's
-  // 1-4. The catalog result-set descriptors (the catalog stage).
-  virtual FlatDescriptor* allocStatisticsDesc();
-  virtual FlatDescriptor* allocTableDesc();
-  virtual FlatDescriptor* allocColumnDesc();
-  virtual FlatDescriptor* allocSpecialDesc();
+  // 1-4. The catalog result-set descriptors (flat/exec/flat_catalog.h);
+  // null with the reason posted when one cannot be made.
+  virtual FlatCatalogDesc* allocStatisticsDesc();
+  virtual FlatCatalogDesc* allocTableDesc();
+  virtual FlatCatalogDesc* allocColumnDesc();
+  virtual FlatCatalogDesc* allocSpecialDesc();
   // 5. The driver's reader for one table of the statement (must: the
   // engine's version fails).
   virtual KvStatus allocFileDesc(FlatFileDesc** out);
@@ -178,7 +190,8 @@ class KV_FLAT_API FlatStatement : public BaseStatement {
   // 12. A driver-specific statement (PACK, VERIFY INDEX): the engine's
   // version posts 3800 "Unknown SQL statement" (37000) and gives null.
   virtual FlatDescriptor* allocSpecialStmt(const unsigned char* text);
-  // 13. The catalog part of get-data.
+  // 13. Get-data of SQLSpecialColumns' rows: the engine's serves its
+  // special-columns descriptor's current row; S1C00 for anything else.
   virtual KvStatus getDataSpecial(uint16_t column, int16_t cType, BaseOutString* out);
 
   // ---- the language layer (flat/sql, flat/expr)
@@ -222,10 +235,15 @@ class KV_FLAT_API FlatStatement : public BaseStatement {
   KvStatus startResult();
   // Makes row n (from 1) of the started result current: every FROM table
   // positioned on the row's record. result: found, past the end, or gone.
-  // Call inside the lock bracket.
+  // A read that fails ends the result before that row: later reads of it
+  // and of the rows after it are past the end. Call inside the lock
+  // bracket.
   KvStatus readResultRow(uint32_t row, GetRecRetType* result);
   // The head query's keyset (null before the first start).
   RidFileMgr* getKeyset() const { return keyset_; }
+  // The query whose select items the current row shows: the head query,
+  // or for a UNION the query of the current pair.
+  FlatSqlDesc* resultQuery() const;
   void setStatementKind(uint16_t kind) { statementKind_ = kind; }
   const unsigned char* getOrderByText() const { return orderByText_; }
   KvStatus setOrderByText(const unsigned char* text, uint32_t length);
@@ -260,6 +278,14 @@ class KV_FLAT_API FlatStatement : public BaseStatement {
 
  private:
   KvStatus buildLockList();
+  // Catalog results (flat_catalog.cpp): descriptor (null: its maker posted
+  // the reason) becomes the head descriptor, reads the framework's
+  // arguments and makes its rows; the row count becomes theirs, the
+  // current row 0.
+  KvStatus executeCatalog(FlatCatalogDesc* descriptor);
+  KvStatus fetchCatalogRow(uint16_t* endOfData);
+  KvStatus fetchCatalogRandom(uint32_t row, uint16_t* status);
+  KvStatus getCatalogData(uint16_t column, int16_t cType, BaseOutString* out);
   KvStatus bindLongParam(uint16_t parameter, BaseParam* record, void* value, int32_t length, int mode);
   // Classification (flat/sql/flat_classify.cpp).
   KvStatus classify(const unsigned char* text);
@@ -284,6 +310,9 @@ class KV_FLAT_API FlatStatement : public BaseStatement {
   // Fetch stage (flat_fetch.cpp).
   FlatSqlDesc* headQuery() const;
   KvStatus resetResult();
+  KvStatus startUnion();
+  KvStatus startFetching();
+  KvStatus readRow(uint32_t row, GetRecRetType* result);
   // Before a fetch moves: starts a fresh result, else releases the row
   // lock of a FOR UPDATE OF cursor.
   KvStatus beginMove();
@@ -312,6 +341,11 @@ class KV_FLAT_API FlatStatement : public BaseStatement {
   uint32_t engineFlags_ = 0;
   uint16_t changeClaimed_ = 0;  // option 1042 claimed the change log
   RidFileMgr* keyset_ = nullptr;   // of the head query, made at the first start; owned
+  FlatUnionResult* union_ = nullptr;  // a UNION chain's pairs, made at the first start; owned
   uint16_t oneRow_ = 0;            // the result is one row of aggregate values
+  // A read of this row failed (0: none): the result ends before it, so a
+  // fetch loop that goes on after the error meets the end instead of the
+  // same failure again and again.
+  uint32_t failedRow_ = 0;
   uint16_t rowLocked_ = 0;         // FOR UPDATE OF: the current row's lock is held
 };

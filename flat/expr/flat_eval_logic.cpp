@@ -146,7 +146,12 @@ KvStatus Machine::compare(uint8_t opcode) {
     return replaceMark(2, flatEvalUndecidable);
   }
   if (isNullish(a.kind) || isNullish(b.kind)) {
-    if (pending) matched_ = 0;
+    // A NULL key never matches under an outer-join comparison: the outer
+    // row gets the blank row, as with SQL's LEFT OUTER JOIN.
+    if (pending) {
+      matched_ = 0;
+      return replaceLogical(2, 0);
+    }
     // Two NULLs behave as equal values; a NULL against a value is FALSE.
     const int bothNull = isNullish(a.kind) && isNullish(b.kind);
     return replaceLogical(2, bothNull && (opcode == opLike || answers(opcode, 0)));

@@ -17,7 +17,8 @@
 // another that it begins with (the xBase rule: 'ABC' = 'AB').
 //
 // Comparisons: NULL against NULL behaves as equality (=, <=, >= are TRUE;
-// <>, <, > FALSE); NULL against a value is FALSE; anything against an
+// <>, <, > FALSE), except under an outer-join prefix ("*=", "=*"), where a
+// NULL key never matches; NULL against a value is FALSE; anything against an
 // undecidable value is undecidable, so that a join never drops a row for a
 // condition it cannot decide yet. AND gives FALSE when either side is
 // FALSE, else undecidable, NULL, TRUE in that order; OR gives TRUE when

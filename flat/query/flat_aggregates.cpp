@@ -4,6 +4,7 @@
 #include "flat/expr/flat_byte_code.h"
 #include "flat/expr/flat_evaluator.h"
 #include "flat/query/flat_agg_field.h"
+#include "flat/query/flat_group.h"
 #include "flat/query/flat_keyset.h"
 #include "flat/sql/flat_descriptor.h"
 #include "flat/sql/flat_select_field.h"
@@ -34,6 +35,46 @@ int readsColumnOutsideAggregate(const uint8_t* program) {
     if (*op == opColumn || *op == opRowId) return 1;
   }
   return 0;
+}
+
+// GROUP BY and DISTINCT aggregates: through the grouping sort. A grouped
+// query's keyset then serves its result rows, the qualifying ones only when
+// it has a HAVING condition.
+KvStatus groupQuery(FlatStatement* statement, FlatSqlDesc* query, RidFileMgr* keyset, int onlyAggregates,
+                    uint16_t* oneRow, uint16_t blockLimit) {
+  auto* groups = new FlatGroupRows(statement, query, keyset);
+  if (groups->build(blockLimit) != kvSuccess) {
+    delete groups;
+    return kvFailure;
+  }
+  if (!query->getGroupByText()) {
+    // One group, kept in the aggregate records.
+    delete groups;
+    if (onlyAggregates) {
+      *oneRow = 1;
+      keyset->setOneRow();
+      query->setRowCount(1);
+      query->addFlags(FlatSqlDesc::flagAggregatesComputed);
+    }
+    return kvSuccess;
+  }
+  keyset->setGroupRows(groups);
+  query->addFlags(FlatSqlDesc::flagGrouped);
+  const uint8_t* having = query->getHavingCode();
+  if (having && *having != opEnd) {
+    const uint32_t count = groups->getRowCount();
+    if (keyset->beginWritten() != kvSuccess) return kvFailure;
+    for (uint32_t n = 1; n <= count; ++n) {
+      GetRecRetType result = getRecFound;
+      if (groups->readRow(n, &result) != kvSuccess) return kvFailure;
+      if (result != getRecFound) continue;
+      SelRecRetType select = selFails;
+      if (flatSelectRecord(statement, query, &select) != kvSuccess) return kvFailure;
+      if (select == selQualifies && keyset->appendRid() != kvSuccess) return kvFailure;
+    }
+  }
+  query->setRowCount(int32_t(keyset->getRows()));
+  return kvSuccess;
 }
 
 }  // namespace
@@ -78,11 +119,13 @@ KvStatus flatAccumulate(FlatAggField* record, const uint8_t* value, int16_t leng
   return kvSuccess;
 }
 
-KvStatus flatComputeAggregates(FlatStatement* statement, FlatSqlDesc* query, RidFileMgr* keyset, uint16_t* oneRow) {
+KvStatus flatComputeAggregates(FlatStatement* statement, FlatSqlDesc* query, RidFileMgr* keyset, uint16_t* oneRow,
+                                uint16_t blockLimit) {
   *oneRow = 0;
-  query->clearFlags(FlatSqlDesc::flagAggregatesComputed);
+  query->clearFlags(FlatSqlDesc::flagAggregatesComputed | FlatSqlDesc::flagGrouped);
   KvArray& records = query->getAggregates();
-  if (records.getCount() == 0) return kvSuccess;
+  const int grouped = query->getGroupByText() || (query->getFlags() & FlatSqlDesc::flagDistinctAggregate);
+  if (records.getCount() == 0 && !grouped) return kvSuccess;
   for (uint16_t i = 0; i < records.getCount(); ++i) {
     auto* record = static_cast<FlatAggField*>(records.getAt(i));
     record->count = 0;
@@ -94,6 +137,7 @@ KvStatus flatComputeAggregates(FlatStatement* statement, FlatSqlDesc* query, Rid
     if (item->isPlainColumn() || readsColumnOutsideAggregate(item->code)) onlyAggregates = 0;
   }
   if (onlyAggregates && query->getTableCount() == 1) query->addFlags(FlatSqlDesc::flagAggregatesOnly);
+  if (grouped) return groupQuery(statement, query, keyset, onlyAggregates, oneRow, blockLimit);
 
   // On the stack: a nested subquery evaluates while this one holds its value.
   uint8_t value[flatEvalScratchBytes];
@@ -124,6 +168,8 @@ KvStatus flatComputeAggregates(FlatStatement* statement, FlatSqlDesc* query, Rid
     // One row of aggregate values, also over no rows: COUNT 0, the others
     // NULL (their count is 0).
     *oneRow = 1;
+    keyset->setOneRow();
+    query->setRowCount(1);
     query->addFlags(FlatSqlDesc::flagAggregatesComputed);
   }
   return kvSuccess;

@@ -2,6 +2,7 @@
 // flat_index_desc.h.
 #include "flat/query/flat_index_desc.h"
 
+#include "base/base_column_metrics.h"
 #include "base/base_error_list.h"
 #include "base/base_messages.h"
 #include "flat/connection/flat_file_desc.h"
@@ -133,7 +134,11 @@ uint32_t FlatIndexDesc::getTotalLength(FlatSharedDesc* table) {
 uint32_t FlatIndexDesc::getLength(uint16_t key, FlatSharedDesc* table) {
   if (isRowId()) return 8;
   FlatSharedField* field = key < keyCount && table ? table->getColumn(keys[key]->column) : nullptr;
-  return field ? field->getPrecision() : 0;
+  if (!field) return 0;
+  // Bytes, not digits: an INTEGER key is 4 long, not 10.
+  const BaseColumnShape shape = {field->getSqlType(), field->getPrecision(), field->getScale(),
+                                 (field->getAttributes() & 0x1) != 0, false};
+  return BaseColumnLength(shape);
 }
 
 uint16_t FlatIndexDesc::getScale(uint16_t key, FlatSharedDesc* table) {

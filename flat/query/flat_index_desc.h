@@ -53,7 +53,9 @@ class FlatOptBnd;
 class KV_FLAT_API FlatIndexDesc : public KvObject {
  public:
   enum : uint32_t {
-    indexRowId = 0x4,  // the ROWID pseudo index
+    indexRowIdentifier = 0x1,  // identifies a row (a primary key) without being flagged unique
+    indexUnique = 0x2,         // no two rows share a key (also identifies a row)
+    indexRowId = 0x4,          // the ROWID pseudo index
     indexFlag8 = 0x8,
   };
 
@@ -77,7 +79,9 @@ class KV_FLAT_API FlatIndexDesc : public KvObject {
   virtual KvStatus getFilterCondition(uint8_t** text, FlatFileDesc* cursor);
   // 8. 1 when any key column may hold nulls; 0 for ROWID.
   virtual uint16_t getNulls(FlatSharedDesc* table);
-  // 9-14. Description of the keys for the catalog.
+  // 9-14. Description of the keys for the catalog. A key's length is the
+  // bytes its column's value takes in the C type of its SQL type (INTEGER
+  // 4, DOUBLE 8, a text its precision), as SQLColumns reports LENGTH.
   virtual uint32_t getTotalLength(FlatSharedDesc* table);
   virtual uint32_t getLength(uint16_t key, FlatSharedDesc* table);
   virtual uint16_t getScale(uint16_t key, FlatSharedDesc* table);
@@ -152,6 +156,11 @@ class KV_FLAT_API FlatOptDesc : public KvObject {
     optHighConstant = 0x10,
     optHighInclusive = 0x20,
     optLike = 0x40,
+    // The low end came from a comparison with the key on its right
+    // ("5 <= SAL"): outside NULL-aware mode such a comparison cuts the
+    // other side's text to the key's length, so a text low end does not
+    // hold for it (see flat_sorted_lookup.h).
+    optLowKeyRight = 0x80,
     optOrderOnly = 0x100,  // chosen only to deliver the ORDER BY order: no range
   };
   FlatOptDesc() = default;

@@ -15,8 +15,11 @@
 #include "flat/expr/flat_evaluator.h"
 #include "flat/flat_errors.h"
 #include "flat/flat_message_ids.h"
+#include "flat/query/flat_group.h"
 #include "flat/query/flat_optimizer.h"
+#include "flat/query/flat_sorted_lookup.h"
 #include "flat/sql/flat_descriptor.h"
+#include "util/byte_order.h"
 #include "util/ram.h"
 #include "util/shared_file.h"
 
@@ -27,7 +30,7 @@ namespace {
 // Bits of a table's state in the join loop.
 enum : uint8_t {
   statePositioned = 0x1,  // its scan runs for the current rows of the tables before it
-  stateMatched = 0x2,     // a record qualified for those rows
+  stateMatched = 0x2,     // a record qualified, or matched the outer-join comparisons, for those rows
   stateBlankGiven = 0x4,  // its blank outer-join row was offered for them
   stateOptional = 0x8,    // the optional side of an outer join
   stateOnBlank = 0x10,    // stands on its blank row
@@ -94,7 +97,8 @@ KvStatus flatSelectRecord(FlatStatement* statement, FlatSqlDesc* query, SelRecRe
     return kvSuccess;
   }
   if (kind == flatEvalLogical && length >= 1 && out[0]) return kvSuccess;
-  *result = (kind == flatEvalLogical && length >= 2 && out[1]) ? selFailsMatched : selFails;
+  // A logical result is its byte, and the outer-join matched flag behind it.
+  *result = (kind == flatEvalLogical && length >= 1 && out[1]) ? selFailsMatched : selFails;
   if (query->getRowCount() > 0 && !(query->getFlags() & FlatSqlDesc::flagGrouped))
     query->setRowCount(query->getRowCount() - 1);
   return kvSuccess;
@@ -103,6 +107,7 @@ KvStatus flatSelectRecord(FlatStatement* statement, FlatSqlDesc* query, SelRecRe
 RidFileMgr::RidFileMgr(FlatStatement* statement, FlatSqlDesc* query) : statement_(statement), query_(query) {}
 
 RidFileMgr::~RidFileMgr() {
+  delete groups_;
   delete file_;
   ramFree(tables_);
   ramFree(state_);
@@ -121,7 +126,8 @@ KvStatus RidFileMgr::start() {
     if (tables_) tables_[i] = t;
     entryBytes_ += t->getShared()->getRidImageLength();
   }
-  entry_ = static_cast<uint8_t*>(ramAllocZ(entryBytes_ ? entryBytes_ : 1));
+  // At least the 4 bytes of a result-row number.
+  entry_ = static_cast<uint8_t*>(ramAllocZ(entryBytes_ > 4 ? entryBytes_ : 4));
   FlatConnection* connection = statement_->getFlatConnection();
   if (!file_ && tables_ && state_ && entry_) file_ = new KvSharedFile(connection->getScratchStore());
   if (!tables_ || !state_ || !entry_ || !file_) {
@@ -141,6 +147,10 @@ KvStatus RidFileMgr::start() {
 
 KvStatus RidFileMgr::reset() {
   if (file_) file_->truncate();
+  delete groups_;
+  groups_ = nullptr;
+  oneRow_ = 0;
+  groupsWritten_ = 0;
   rows_ = 0;
   ended_ = 0;
   level_ = 0;
@@ -154,18 +164,78 @@ KvStatus RidFileMgr::reset() {
   return kvSuccess;
 }
 
+uint32_t RidFileMgr::getRows() const {
+  if (oneRow_) return 1;
+  if (groups_ && !groupsWritten_) return groups_->getRowCount();
+  return rows_;
+}
+
 KvStatus RidFileMgr::beginWritten() {
   if (start() != kvSuccess) return kvFailure;
   file_->truncate();
   rows_ = 0;
   ended_ = 1;
+  if (groups_) groupsWritten_ = 1;
+  return kvSuccess;
+}
+
+void RidFileMgr::packCurrent(uint8_t* out) const {
+  if (groups_) {
+    kvPutU32BE(out, groups_->getCurrentRow());
+    return;
+  }
+  uint32_t at = 0;
+  for (uint16_t i = 0; i < tableCount_; ++i) {
+    tables_[i]->getRid()->fullGet(out + at);
+    at += tables_[i]->getShared()->getRidImageLength();
+  }
+}
+
+KvStatus RidFileMgr::appendEntry(const uint8_t* entry) {
+  if (start() != kvSuccess) return kvFailure;
+  const uint32_t bytes = getEntryBytes();
+  if (uint64_t(rows_ + 1) * bytes > 0xFFFFFFFFull) {
+    addFlatError(stateGeneral, msgExpressionLimit);
+    return kvFailure;
+  }
+  if (file_->write(rows_ * bytes, entry, bytes) != kvSuccess) return kvFailure;
+  ++rows_;
   return kvSuccess;
 }
 
 KvStatus RidFileMgr::appendRid() {
-  if (setRid(rows_ + 1) != kvSuccess) return kvFailure;
-  ++rows_;
-  return kvSuccess;
+  if (start() != kvSuccess) return kvFailure;
+  packCurrent(entry_);
+  return appendEntry(entry_);
+}
+
+void RidFileMgr::setGroupRows(FlatGroupRows* rows) {
+  if (groups_ != rows) delete groups_;
+  groups_ = rows;
+  if (file_) file_->truncate();
+  rows_ = 0;
+  ended_ = 1;
+  groupsWritten_ = 0;
+}
+
+void RidFileMgr::setOneRow() {
+  if (file_) file_->truncate();
+  rows_ = 0;
+  ended_ = 1;
+  oneRow_ = 1;
+}
+
+KvStatus RidFileMgr::getGroupedRecord(uint32_t row, GetRecRetType* result) {
+  *result = getRecPastEnd;
+  if (oneRow_) {
+    if (row == 1) *result = getRecFound;
+    return kvSuccess;
+  }
+  if (!groupsWritten_) return groups_->readRow(row, result);
+  if (row == 0 || row > rows_) return kvSuccess;
+  uint8_t number[4];
+  if (file_->read((row - 1) * 4, number, 4) != kvSuccess) return kvFailure;
+  return groups_->readRow(kvGetU32BE(number), result);
 }
 
 KvStatus RidFileMgr::setRid(uint32_t row) {
@@ -186,18 +256,25 @@ KvStatus RidFileMgr::setRid(uint32_t row) {
 KvStatus RidFileMgr::getRid(uint32_t row, GetRidType how, GetRecRetType* result) {
   *result = getRecFound;
   if (start() != kvSuccess) return kvFailure;
+  if (groups_ || oneRow_) return getGroupedRecord(row, result);
   if (row == 0 || row > rows_) {
     *result = getRecPastEnd;
     return kvSuccess;
   }
   if (file_->read((row - 1) * entryBytes_, entry_, entryBytes_) != kvSuccess) return kvFailure;
+  return positionEntry(entry_, how, result);
+}
+
+KvStatus RidFileMgr::positionEntry(const uint8_t* entry, GetRidType how, GetRecRetType* result) {
+  *result = getRecFound;
+  if (start() != kvSuccess) return kvFailure;
   uint32_t at = 0;
   GetRecRetType answer = getRecFound;
   for (uint16_t i = 0; i < tableCount_; ++i) {
     FlatFileDesc* table = tables_[i];
     const uint16_t length = table->getShared()->getRidImageLength();
     FlatRid* rid = table->getRid();
-    rid->fullSet(entry_ + at);
+    rid->fullSet(entry + at);
     at += length;
     if (rid->getState() == ridNoRecord) {
       markOnBlank(table);
@@ -222,6 +299,7 @@ KvStatus RidFileMgr::getRid(uint32_t row, GetRidType how, GetRecRetType* result)
 KvStatus RidFileMgr::getRecord(uint32_t row, GetRecRetType* result) {
   *result = getRecPastEnd;
   if (start() != kvSuccess) return kvFailure;
+  if (groups_ || oneRow_) return getGroupedRecord(row, result);
   if (row == 0) return kvSuccess;
   if (row <= rows_) return getRid(row, getRidRead, result);
   if (ended_) return kvSuccess;
@@ -291,9 +369,7 @@ KvStatus RidFileMgr::advance(uint16_t level, int* have) {
       *have = select == selQualifies || select == selUndecidable;
       return kvSuccess;
     }
-    uint16_t mode = 0;
-    if (flatEvaluateBounds(statement_, query_, table, &mode) != kvSuccess) return kvFailure;
-    if (flatStartScan(table) != kvSuccess) return kvFailure;
+    if (flatStartRecords(statement_, query_, table) != kvSuccess) return kvFailure;
   } else if (currentOf_ && level == 0) {
     return kvSuccess;
   }
@@ -306,7 +382,7 @@ KvStatus RidFileMgr::advance(uint16_t level, int* have) {
   (void)connection;
   for (;;) {
     uint16_t found = 0;
-    if (flatReadNext(table, &found) != kvSuccess) return kvFailure;
+    if (flatNextRecord(statement_, query_, table, &found) != kvSuccess) return kvFailure;
     if (!found) {
       if ((state & stateOptional) && !(state & (stateMatched | stateBlankGiven))) {
         // No record qualified for the current outer rows: the blank row.
@@ -330,6 +406,11 @@ KvStatus RidFileMgr::advance(uint16_t level, int* have) {
       *have = 1;
       return kvSuccess;
     }
+    // The outer-join comparisons held and the rest of the condition failed:
+    // the optional table has a matching record for these rows, so they get
+    // no blank row (which the rest of the condition would judge instead of
+    // the record that failed it).
+    if (select == selFailsMatched && (state & stateOptional)) state |= stateMatched;
   }
 }
 

@@ -15,6 +15,14 @@
 // combination is tested like any other. Its entry keeps the identifier
 // none, and a re-read puts the table back on its blank row.
 //
+// Grouped and aggregated queries: once the grouping sort has built a
+// query's result rows (flat_group.h), the keyset serves those instead of
+// the raw rows: row n is result row n, until a caller writes an order of
+// its own (HAVING, ORDER BY, DISTINCT), whose entries are then 4-byte
+// result-row numbers (big-endian, so that they sort as numbers). A query
+// of aggregates only without GROUP BY has exactly one row, its aggregate
+// values (its tables stand on no record).
+//
 // Rows deleted after they entered the keyset (by another connection, or in
 // this connection's transaction) read back as gone (getRecGone), never as
 // an error.
@@ -41,6 +49,8 @@ enum SelRecRetType : uint16_t {
   selFails = 3,
 };
 
+class FlatGroupRows;
+
 class KV_FLAT_API RidFileMgr {
  public:
   RidFileMgr(FlatStatement* statement, FlatSqlDesc* query);
@@ -62,14 +72,33 @@ class KV_FLAT_API RidFileMgr {
   KvStatus setRid(uint32_t row);
   // Rows in the keyset so far, and whether the scan has ended (then it is
   // the query's row count).
-  uint32_t getRows() const { return rows_; }
+  uint32_t getRows() const;
   // Empties the keyset for rows written in an order of the caller's (a
   // sort): the keyset is then complete, holding what appendRid writes.
   KvStatus beginWritten();
-  // Writes the tables' current identifiers as the next row.
+  // Writes the current row's entry as the next row.
   KvStatus appendRid();
-  int isComplete() const { return ended_; }
-  uint32_t getEntryBytes() const { return entryBytes_; }
+  int isComplete() const { return ended_ || groups_ || oneRow_; }
+  // The bytes of one entry: the tables' identifier images, or 4 for a
+  // result-row number of grouped rows.
+  uint32_t getEntryBytes() const { return groups_ ? 4u : entryBytes_; }
+  // The current row's entry image (getEntryBytes bytes) into out: the
+  // tables' current identifiers in FROM order, or the current result-row
+  // number of grouped rows.
+  void packCurrent(uint8_t* out) const;
+  // Writes an entry image as the next row of a written keyset.
+  KvStatus appendEntry(const uint8_t* entry);
+  // Positions the tables on the identifiers of a raw entry image (the
+  // tables' images in FROM order), as getRid does for a row.
+  KvStatus positionEntry(const uint8_t* entry, GetRidType how, GetRecRetType* result);
+
+  // Grouped rows: takes rows over (owned, deleted by reset and the
+  // destructor); the raw rows are dropped and row n becomes result row n.
+  void setGroupRows(FlatGroupRows* rows);
+  FlatGroupRows* getGroupRows() const { return groups_; }
+  // A result of aggregate values only: row 1 and no other.
+  void setOneRow();
+  int isOneRow() const { return oneRow_; }
 
  private:
   KvStatus start();
@@ -78,6 +107,7 @@ class KV_FLAT_API RidFileMgr {
   // none left for the current rows of the tables before it.
   KvStatus advance(uint16_t level, int* have);
   KvStatus positionCurrentOf(int* have);
+  KvStatus getGroupedRecord(uint32_t row, GetRecRetType* result);
 
   FlatStatement* statement_;
   FlatSqlDesc* query_;
@@ -92,6 +122,9 @@ class KV_FLAT_API RidFileMgr {
   int started_ = 0;
   int ended_ = 0;
   int currentOf_ = 0;
+  FlatGroupRows* groups_ = nullptr;
+  int oneRow_ = 0;
+  int groupsWritten_ = 0;  // the entries are result-row numbers in an order of their own
 };
 
 // The WHERE program of query (or its HAVING program once its groups are

@@ -12,6 +12,7 @@
 #include "flat/expr/flat_byte_code.h"
 #include "flat/expr/flat_evaluator.h"
 #include "flat/query/flat_index_desc.h"
+#include "flat/query/flat_sorted_lookup.h"
 #include "flat/sql/flat_descriptor.h"
 #include "flat/sql/flat_select_field.h"
 #include "util/ram.h"
@@ -82,6 +83,25 @@ int fromPosition(FlatSqlDesc* query, FlatFileDesc* table) {
   return -1;
 }
 
+// Instructions whose value depends on more than the current rows' columns:
+// subqueries, aggregates, the positioned row, key segments.
+int isRowStateOp(uint8_t op) {
+  switch (op) {
+    case opSubquery:
+    case opScalarSubquery:
+    case opExists:
+    case opIn:
+    case opAny:
+    case opAll:
+    case opAggregate:
+    case opCurrentOf:
+    case opKeySegment:
+      return 1;
+    default:
+      return 0;
+  }
+}
+
 // What an operand may be to serve as a range end for cursor: it must not
 // read the cursor's table or a later one of the query (their rows are not
 // known when the range is evaluated), nor a subquery or the cursor's
@@ -99,17 +119,8 @@ int usableOperand(FlatStatement* statement, FlatSqlDesc* query, int cursorPositi
         if (position >= cursorPosition) return 0;
         break;
       }
-      case opSubquery:
-      case opScalarSubquery:
-      case opExists:
-      case opIn:
-      case opAny:
-      case opAll:
-      case opAggregate:
-      case opCurrentOf:
-      case opKeySegment:
-        return 0;
       default:
+        if (isRowStateOp(*op)) return 0;
         break;
     }
   }
@@ -194,6 +205,7 @@ KvStatus canOptimizeQuery(FlatStatement* statement, FlatSqlDesc* query, FlatFile
         *flags |= FlatOptDesc::optLow;
         if (constant) *flags |= FlatOptDesc::optLowConstant;
         if (op != opGreater) *flags |= FlatOptDesc::optLowInclusive;
+        if (other.begin == operands[0].begin) *flags |= FlatOptDesc::optLowKeyRight;
       }
       if (givesHigh && !(*flags & FlatOptDesc::optHigh)) {
         if (copyEnd(high, other) != kvSuccess) return kvFailure;
@@ -227,6 +239,52 @@ KvStatus canOptimizeQuery(FlatStatement* statement, FlatSqlDesc* query, FlatFile
       if (constant) *flags |= FlatOptDesc::optLowConstant | FlatOptDesc::optHighConstant;
     }
   }
+  return kvSuccess;
+}
+
+namespace {
+
+// Whether a term reads the cursor's table and nothing else that changes
+// from row to row of the query (other tables, subqueries, aggregates,
+// positions), and holds no outer-join comparison.
+int readsOnlyCursor(Span term, uint32_t handle) {
+  int readsCursor = 0;
+  for (const uint8_t* op = term.begin; op < term.end; op = getNextOp(op)) {
+    switch (*op) {
+      case opColumn:
+      case opRowId:
+        if (flatOperandU32(op + 1) != handle) return 0;
+        readsCursor = 1;
+        break;
+      case opOuterLeft:
+      case opOuterRight:
+        return 0;
+      default:
+        if (isRowStateOp(*op)) return 0;
+        break;
+    }
+  }
+  return readsCursor;
+}
+
+}  // namespace
+
+KvStatus flatTableFilter(FlatSqlDesc* query, FlatFileDesc* cursor, FlatCodeBuffer* filter) {
+  filter->truncate(0);
+  const uint8_t* where = query->getWhereCode();
+  if (!where || *where == opEnd) return kvSuccess;
+  Span whole{where, where};
+  while (*whole.end != opEnd) whole.end = getNextOp(whole.end);
+  Span terms[flatMaxOptimizerTerms];
+  uint16_t termCount = 0;
+  splitTerms(whole, terms, &termCount);
+  uint16_t taken = 0;
+  for (uint16_t t = 0; t < termCount; ++t) {
+    if (!readsOnlyCursor(terms[t], cursor->getTableHandle())) continue;
+    if (filter->putBytes(terms[t].begin, uint32_t(terms[t].end - terms[t].begin)) != kvSuccess) return kvFailure;
+    if (taken++ && filter->putOp(opAnd) != kvSuccess) return kvFailure;
+  }
+  if (taken && filter->putOp(opEnd) != kvSuccess) return kvFailure;
   return kvSuccess;
 }
 
@@ -280,6 +338,10 @@ int flatIndexDeliversOrder(FlatStatement*, FlatSqlDesc* query, FlatIndexDesc* in
     if (flatOperandU16(item->code + 5) != key->column || key->keyCode[0] != opColumn) return 0;
     if (key->flags & (FlatKeyField::keyDriverBit1 | FlatKeyField::keyDriverBit2)) return 0;
     if ((item->descending != 0) != ((key->flags & FlatKeyField::keyDescending) != 0)) return 0;
+    // A descending index puts NULLs last, where the sort of a NULL-aware
+    // query puts them first in both directions: only the sort gives the
+    // same rows with and without the index.
+    if (item->descending && (query->getFlags() & FlatSqlDesc::flagNullAware)) return 0;
   }
   return 1;
 }
@@ -333,7 +395,7 @@ KvStatus planFor(FlatStatement* statement, FlatSqlDesc* query, FlatFileDesc* cur
     if (!(flags & (FlatOptDesc::optLow | FlatOptDesc::optHigh))) break;
     if (descending) {
       // Keys run from high to low: the value's low end is the range's high end.
-      uint16_t swapped = flags & ~uint16_t(0x3F);
+      uint16_t swapped = flags & ~uint16_t(0x3F | FlatOptDesc::optLowKeyRight);
       if (flags & FlatOptDesc::optLow) swapped |= FlatOptDesc::optHigh;
       if (flags & FlatOptDesc::optHigh) swapped |= FlatOptDesc::optLow;
       if (flags & FlatOptDesc::optLowInclusive) swapped |= FlatOptDesc::optHighInclusive;
@@ -439,7 +501,8 @@ KvStatus flatOptimizeCursor(FlatStatement* statement, FlatSqlDesc* query, FlatFi
     }
   }
   cursor->setOptDesc(chosen);
-  return kvSuccess;
+  // No index: a table read again for each outer row gets a sorted lookup.
+  return flatAttachLookup(statement, query, cursor, chosen != nullptr);
 }
 
 // ---------------------------------------------------------------- ends at execution
@@ -474,7 +537,13 @@ KvStatus loadEnd(FlatStatement* statement, FlatSqlDesc* query, FlatFileDesc* cur
       return kvSuccess;
     }
     if (length == 0 && kind != flatEvalText && kind != flatEvalFunctionText) {
-      bound->flags |= FlatOptBnd::boundNoValue;
+      // A NULL end: the evaluator takes a NULL as equal to a NULL, so with
+      // =, <= or >= the keys of NULL qualify, and a range cannot name
+      // them: read without this end. Only < and > hold for no key at all.
+      if (kind == flatEvalNull && !(bound->flags & FlatOptBnd::boundInclusive))
+        bound->flags |= FlatOptBnd::boundNoValue;
+      else
+        bound->flags |= FlatOptBnd::boundUnbounded;
       return kvSuccess;
     }
     value[length] = 0;
@@ -492,24 +561,43 @@ KvStatus loadEnd(FlatStatement* statement, FlatSqlDesc* query, FlatFileDesc* cur
         } else if (!bounded) {
           bound->flags |= FlatOptBnd::boundUnbounded;
           return kvSuccess;
-        } else {
+        } else if (highLength <= key->keyLength) {
           bound->flags &= ~uint32_t(FlatOptBnd::boundInclusive);
+        } else {
+          // A raised prefix cut to the key's length is not above the keys
+          // it was cut from: an inclusive end.
+          bound->flags |= FlatOptBnd::boundInclusive;
         }
-      } else if (valueHigh) {
+      } else {
         // A text compares equal to any text it begins with (xBase rule), and
-        // without trailing blanks in NULL-aware mode: the high end of a
-        // text is the end of its prefix range, and an empty text bounds
-        // nothing.
+        // without trailing blanks in NULL-aware mode: the low end is the
+        // text without its trailing blanks, the high end the end of its
+        // prefix range, and an empty text bounds nothing above. A byte below
+        // the blank in the text would let a shorter key's padding blanks
+        // pass the raised prefix ('BA' + blanks against 'BA' + CHR(1)), so
+        // such a text bounds nothing above either.
         while (textLength > 0 && value[textLength - 1] == ' ') --textLength;
-        uint32_t endLength = 0;
-        uint16_t bounded = 0;
-        std::memcpy(prefix, value, textLength);
-        flatPrefixEnd(prefix, textLength, value, &endLength, &bounded);
-        if (!bounded) {
-          bound->flags |= FlatOptBnd::boundUnbounded;
-          return kvSuccess;
+        value[textLength] = 0;
+        if (valueHigh) {
+          for (uint32_t b = 0; b < textLength; ++b) {
+            if (value[b] < ' ') {
+              bound->flags |= FlatOptBnd::boundUnbounded;
+              return kvSuccess;
+            }
+          }
+          uint32_t endLength = 0;
+          uint16_t bounded = 0;
+          std::memcpy(prefix, value, textLength);
+          flatPrefixEnd(prefix, textLength, value, &endLength, &bounded);
+          if (!bounded) {
+            bound->flags |= FlatOptBnd::boundUnbounded;
+            return kvSuccess;
+          }
+          // The raised prefix is an exclusive end, unless cut to the key's
+          // length: then it is not above the keys it was cut from.
+          if (endLength <= key->keyLength) bound->flags &= ~uint32_t(FlatOptBnd::boundInclusive);
+          else bound->flags |= FlatOptBnd::boundInclusive;
         }
-        bound->flags &= ~uint32_t(FlatOptBnd::boundInclusive);
       }
     } else if (length != 8 && key->keyLength == 8) {
       // Not a number or date (a logical or a text against a numeric key):

@@ -31,17 +31,26 @@ KV_FLAT_API KvStatus canOptimizeQuery(FlatStatement* statement, FlatSqlDesc* que
                                       const uint8_t* keyCode, FlatCodeBuffer* low, FlatCodeBuffer* high,
                                       uint16_t* flags);
 
+// The top-level AND terms of query's WHERE clause that read only cursor's
+// table (no other table, subquery, aggregate or outer-join comparison),
+// joined by AND into filter and ended by opEnd; left empty when there is
+// none. A record for which it is FALSE fails the whole WHERE clause.
+KV_FLAT_API KvStatus flatTableFilter(FlatSqlDesc* query, FlatFileDesc* cursor, FlatCodeBuffer* filter);
+
 // Chooses how cursor (a FROM table of query) is read in this execution and
 // keeps the choice as the cursor's plan (FlatFileDesc::getOptDesc; none
 // for a plain scan): the ROWID pseudo index when it bounds both ends, else
 // the first index bounding both ends, else the first bounding one, else,
-// for the first table, an index that delivers the ORDER BY order.
+// for the first table, an index that delivers the ORDER BY order. Without
+// an index the cursor gets its sorted lookup, when its WHERE terms give one
+// (flatAttachLookup, flat_sorted_lookup.h).
 KV_FLAT_API KvStatus flatOptimizeCursor(FlatStatement* statement, FlatSqlDesc* query, FlatFileDesc* cursor);
 
 // Evaluates the cursor's plan for the current rows of the tables before it
 // into its key buffers (FlatOptBnd::key), then asks the driver how it will
-// read (evaluateOptDesc). An end with no value marks the range empty
-// (boundNoValue).
+// read (evaluateOptDesc). A NULL end of < or > marks the range empty
+// (boundNoValue); a NULL end of =, <= or >= leaves that side open
+// (boundUnbounded), since a NULL compares as equal to a NULL.
 KV_FLAT_API KvStatus flatEvaluateBounds(FlatStatement* statement, FlatSqlDesc* query, FlatFileDesc* cursor,
                                         uint16_t* mode);
 

@@ -18,6 +18,7 @@
 #include "flat/sql/flat_select_field.h"
 #include "flat/sql/flat_sql_token.h"
 #include "util/bos.h"
+#include "util/byte_order.h"
 #include "util/ram.h"
 #include "util/sort.h"
 
@@ -42,13 +43,18 @@ struct SortItems {
   }
 };
 
-int isTextType(int16_t type) { return type == 1 || type == 12 || type == -1; }
-
-// The bytes an item's value takes in the sort record behind its tag byte.
-uint16_t slotLength(int16_t type, uint32_t width) {
-  uint32_t valueBytes = 8;
-  if (isTextType(type)) valueBytes = width > flatSortTextLimit ? uint32_t(flatSortTextLimit) : (width ? width : 1u);
-  return uint16_t(1 + (valueBytes < 8 ? 8 : valueBytes));
+// Types whose values the evaluator yields as 8-byte doubles or a logical
+// byte; every other type (texts, binaries, types the compiler leaves open)
+// takes its width.
+int isFixedType(int16_t type) {
+  switch (type) {
+    case 2: case 3: case 4: case 5: case 6: case 7: case 8:  // numbers
+    case 9: case 10: case 11:                                  // date, time, timestamp
+    case -5: case -6: case -7:                                 // bigint, tinyint, bit
+      return 1;
+    default:
+      return 0;
+  }
 }
 
 // DISTINCT: every select item behind the ordering items, as one more
@@ -58,23 +64,9 @@ KvStatus addSelectItems(FlatSqlDesc* query, SortItems* out, uint32_t* recordByte
   for (uint16_t i = 0; i < query->getItemCount(); ++i) {
     const FlatSelectField* field = query->getItem(i);
     SortItem item;
-    if (field->isPlainColumn()) {
-      FlatCodeBuffer code;
-      if (code.put(opColumn) != kvSuccess || code.putU32(field->table->getTableHandle()) != kvSuccess ||
-          code.putU16(field->column) != kvSuccess || code.put(opEnd) != kvSuccess)
-        return kvFailure;
-      item.program = code.release();
-    } else {
-      const uint32_t length = flatProgramLength(field->code);
-      item.program = static_cast<uint8_t*>(ramAlloc(length));
-      if (item.program) std::memcpy(item.program, field->code, length);
-    }
-    if (!item.program) {
-      addOdbcError(stateMemory);
-      return kvFailure;
-    }
+    if (flatSelectItemProgram(field, &item.program) != kvSuccess) return kvFailure;
     item.offset = uint16_t(offset);
-    item.length = slotLength(field->engineType ? field->engineType : field->sqlType, field->precision);
+    item.length = flatSortSlotLength(field->engineType ? field->engineType : field->sqlType, field->precision);
     item.selectItem = 1;
     out->items.push_back(item);
     offset += item.length;
@@ -111,7 +103,7 @@ KvStatus compileItems(FlatStatement* statement, FlatSqlDesc* query, const unsign
     }
     programBytes += length;
     SortItem item;
-    item.length = slotLength(type, width);
+    item.length = flatSortSlotLength(type, width);
     item.offset = uint16_t(offset);
     item.program = code.release();
     if (!item.program) {
@@ -140,14 +132,42 @@ KvStatus compileItems(FlatStatement* statement, FlatSqlDesc* query, const unsign
   return kvSuccess;
 }
 
-// The value of one item at slot: tag byte, then bytes that compare as the
-// values do.
-void encodeValue(const SortItem& item, const uint8_t* value, int16_t length, uint8_t kind, uint8_t* slot) {
-  std::memset(slot, 0, item.length);
-  if (length <= 0 || kind == flatEvalNull || kind == flatEvalUndecidable || kind == flatEvalOuterBlank) return;
+}  // namespace
+
+KvStatus flatSelectItemProgram(const FlatSelectField* field, uint8_t** program) {
+  *program = nullptr;
+  if (field->isPlainColumn()) {
+    FlatCodeBuffer code;
+    if (code.put(opColumn) != kvSuccess || code.putU32(field->table ? field->table->getTableHandle() : 0) != kvSuccess ||
+        code.putU16(field->column) != kvSuccess || code.put(opEnd) != kvSuccess)
+      return kvFailure;
+    *program = code.release();
+  } else {
+    const uint32_t length = flatProgramLength(field->code);
+    *program = static_cast<uint8_t*>(ramAlloc(length));
+    if (*program) std::memcpy(*program, field->code, length);
+  }
+  if (!*program) {
+    addOdbcError(stateMemory);
+    return kvFailure;
+  }
+  return kvSuccess;
+}
+
+uint16_t flatSortSlotLength(int16_t type, uint32_t width) {
+  uint32_t valueBytes = 8;
+  if (!isFixedType(type)) valueBytes = width > flatSortTextLimit ? uint32_t(flatSortTextLimit) : (width ? width : 1u);
+  return uint16_t(1 + (valueBytes < 8 ? 8 : valueBytes));
+}
+
+void flatEncodeSortValue(const uint8_t* value, int16_t length, uint8_t kind, uint8_t* slot, uint16_t slotLength) {
+  std::memset(slot, 0, slotLength);
+  if (kind == flatEvalNull || kind == flatEvalUndecidable || kind == flatEvalOuterBlank || length < 0) return;
+  const int isText = kind == flatEvalText || kind == flatEvalFunctionText;
+  if (length == 0 && !isText) return;
   slot[0] = 1;
   uint8_t* bytes = slot + 1;
-  const uint32_t room = item.length - 1u;
+  const uint32_t room = slotLength - 1u;
   if (kind == flatEvalNumber || kind == flatEvalDate) {
     double number = 0;
     std::memcpy(&number, value, sizeof number);
@@ -156,7 +176,7 @@ void encodeValue(const SortItem& item, const uint8_t* value, int16_t length, uin
     std::memcpy(&bits, &number, sizeof bits);
     // Negative numbers: every bit flipped; the rest: the sign bit set.
     bits = (bits & 0x8000000000000000ULL) ? ~bits : (bits | 0x8000000000000000ULL);
-    for (int i = 0; i < 8; ++i) bytes[i] = uint8_t(bits >> (56 - 8 * i));
+    kvPutU64BE(bytes, bits);
     return;
   }
   if (kind == flatEvalLogical) {
@@ -164,11 +184,17 @@ void encodeValue(const SortItem& item, const uint8_t* value, int16_t length, uin
     return;
   }
   const uint32_t n = uint32_t(length) < room ? uint32_t(length) : room;
-  std::memcpy(bytes, value, n);
+  if (n) std::memcpy(bytes, value, n);
   std::memset(bytes + n, ' ', room - n);
 }
 
-}  // namespace
+double flatDecodeSortNumber(const uint8_t* bytes) {
+  uint64_t bits = kvGetU64BE(bytes);
+  bits = (bits & 0x8000000000000000ULL) ? (bits & ~0x8000000000000000ULL) : ~bits;
+  double number = 0;
+  std::memcpy(&number, &bits, sizeof number);
+  return number;
+}
 
 KvStatus flatSortKeyset(FlatStatement* statement, FlatSqlDesc* query, RidFileMgr* keyset,
                         const unsigned char* orderBy, uint16_t blockLimit) {
@@ -216,15 +242,9 @@ KvStatus flatSortKeyset(FlatStatement* statement, FlatSqlDesc* query, RidFileMgr
       uint8_t kind = 0;
       if (evalExpr(statement, query, nullptr, item.program, value, sizeof value, 0, &length, &kind) != kvSuccess)
         return kvFailure;
-      encodeValue(item, value, length, kind, record + item.offset);
+      flatEncodeSortValue(value, length, kind, record + item.offset, item.length);
     }
-    uint32_t at = keyBytes;
-    uint16_t i = 0;
-    for (FlatFileDesc* table = query->getFirstTable(); table && i < query->getTableCount();
-         table = table->getNextTable(), ++i) {
-      table->getRid()->fullGet(record + at);
-      at += table->getShared()->getRidImageLength();
-    }
+    keyset->packCurrent(record + keyBytes);
   }
 
   if (keyset->beginWritten() != kvSuccess) return kvFailure;
@@ -235,15 +255,7 @@ KvStatus flatSortKeyset(FlatStatement* statement, FlatSqlDesc* query, RidFileMgr
     if (!sorted) break;
     // DISTINCT: a record equal to the one before on every key is a duplicate.
     if (distinct && equalKeys == sort.getKeyCount()) continue;
-    const uint8_t* record = static_cast<const uint8_t*>(sorted);
-    uint32_t at = keyBytes;
-    uint16_t i = 0;
-    for (FlatFileDesc* table = query->getFirstTable(); table && i < query->getTableCount();
-         table = table->getNextTable(), ++i) {
-      table->getRid()->fullSet(record + at);
-      at += table->getShared()->getRidImageLength();
-    }
-    if (keyset->appendRid() != kvSuccess) return kvFailure;
+    if (keyset->appendEntry(static_cast<const uint8_t*>(sorted) + keyBytes) != kvSuccess) return kvFailure;
   }
   return kvSuccess;
 }
@@ -258,7 +270,7 @@ KvStatus flatOrderKeyset(FlatStatement* statement, FlatSqlDesc* query, RidFileMg
   if (keyset->getRecord(1, &result) != kvSuccess) return kvFailure;
   FlatFileDesc* first = query->getFirstTable();
   const FlatOptDesc* plan = first ? first->getOptDesc() : nullptr;
-  if (!distinct && plan && plan->index &&
+  if (!distinct && !keyset->getGroupRows() && !keyset->isOneRow() && plan && plan->index &&
       flatIndexDeliversOrder(statement, query, plan->index))
     return kvSuccess;
   if (sorted) *sorted = 1;

@@ -25,12 +25,36 @@
 
 #include "flat/flat_types.h"
 
+class FlatSelectField;
 class RidFileMgr;
 
 enum : uint32_t {
   flatSortProgramBytes = 2048,  // capacity of the ORDER BY key programs together
   flatSortTextLimit = 1024,     // the widest text the evaluator yields
 };
+
+// Sort-key slots: one value of an evaluated expression as bytes that
+// compare (unsigned, byte by byte) as the values order. A slot is a tag
+// byte (0 NULL, undecidable or the blank outer-join value; 1 a value) and
+// the value: a number or date as its double with the sign folded so that
+// bytes order as numbers (8 bytes), a logical as its byte, a text padded
+// with blanks to the slot (at most flatSortTextLimit bytes). An empty text
+// that is a value (outside NULL-aware queries) is tag 1 and blanks.
+//
+// The bytes a slot takes for a value of compiler type type and display
+// width width.
+KV_FLAT_API uint16_t flatSortSlotLength(int16_t type, uint32_t width);
+// Writes the value (length bytes of an evaluated result of kind) into the
+// slotLength bytes at slot.
+KV_FLAT_API void flatEncodeSortValue(const uint8_t* value, int16_t length, uint8_t kind, uint8_t* slot,
+                                     uint16_t slotLength);
+// The double of a number or date slot's value bytes (behind the tag).
+KV_FLAT_API double flatDecodeSortNumber(const uint8_t* bytes);
+
+// The program that yields select item field's value (a copy of its
+// program, or a column instruction for a plain column): a ramAlloc block
+// the caller frees.
+KV_FLAT_API KvStatus flatSelectItemProgram(const FlatSelectField* field, uint8_t** program);
 
 // Orders keyset (of query) by orderBy (the text after ORDER BY; null or
 // blank for none), keeping one row of equal ones for a DISTINCT query. blockLimit

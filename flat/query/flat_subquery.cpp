@@ -87,24 +87,22 @@ int holds(uint8_t comparison, int rowAgainstValue) {
   }
 }
 
+// A subquery's result rows: aggregated and grouped first when it has
+// aggregates or GROUP BY (a subquery of aggregates only is one row of their
+// values, also over no row).
+KvStatus openRows(FlatStatement* statement, FlatSqlDesc* sub, RidFileMgr* keyset) {
+  if (!sub->getAggregates().getCount() && !sub->getGroupByText()) return kvSuccess;
+  uint16_t oneRow = 0;
+  return flatComputeAggregates(statement, sub, keyset, &oneRow);
+}
+
 // Walks the subquery's rows; visit(value, length, kind) returns 0 to stop.
 template <typename Visit>
 KvStatus eachRow(FlatStatement* statement, FlatSqlDesc* sub, Visit visit) {
   RidFileMgr keyset(statement, sub);
   // On the stack: a nested subquery evaluates while this one holds its value.
   uint8_t value[flatEvalScratchBytes];
-  if (sub->getAggregates().getCount()) {
-    // A subquery of aggregates only is one row of their values.
-    uint16_t oneRow = 0;
-    if (flatComputeAggregates(statement, sub, &keyset, &oneRow) != kvSuccess) return kvFailure;
-    if (oneRow) {
-      int16_t length = 0;
-      uint8_t kind = 0;
-      if (itemValue(statement, sub, value, sizeof(value), &length, &kind) != kvSuccess) return kvFailure;
-      visit(value, length, kind);
-      return kvSuccess;
-    }
-  }
+  if (openRows(statement, sub, &keyset) != kvSuccess) return kvFailure;
   for (uint32_t row = 1;; ++row) {
     GetRecRetType result = getRecFound;
     if (keyset.getRecord(row, &result) != kvSuccess) return kvFailure;
@@ -124,6 +122,7 @@ KvStatus flatSubqueryExists(FlatStatement* statement, FlatSqlDesc* query, uint16
   FlatSqlDesc* sub = subqueryOf(query, index);
   if (!sub) return kvFailure;
   RidFileMgr keyset(statement, sub);
+  if (openRows(statement, sub, &keyset) != kvSuccess) return kvFailure;
   GetRecRetType result = getRecFound;
   if (keyset.getRecord(1, &result) != kvSuccess) return kvFailure;
   *exists = result == getRecFound;

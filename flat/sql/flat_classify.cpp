@@ -14,6 +14,7 @@
 //   anything else                  59    driver's allocSpecialStmt
 //
 // Trailing ";"s are no part of the statement.
+#include "base/base_error_list.h"
 #include "base/base_messages.h"
 #include "base/base_sql_string.h"
 #include "flat/connection/flat_connection.h"
@@ -21,6 +22,7 @@
 #include "flat/flat_errors.h"
 #include "flat/flat_message_ids.h"
 #include "flat/sql/flat_descriptor.h"
+#include "flat/sql/flat_dml.h"
 #include "flat/sql/flat_sql_token.h"
 #include "util/charset.h"
 #include "util/ram.h"
@@ -108,17 +110,23 @@ KvStatus FlatStatement::classify(const unsigned char* text) {
     return checkEnd(text, position);
   }
 
-  for (const auto& dml : dmlKinds) {
-    if (!first.is(dml.word)) continue;
-    // The INSERT, UPDATE and DELETE descriptors are the engine's own; until
-    // they are built such a statement is not supported.
-    statementKind_ = dml.kind;
-    addOdbcError(stateNotCapable);
-    return kvFailure;
-  }
   FlatDescriptor* descriptor = nullptr;
   int classified = 0;
-  {
+  for (const auto& dml : dmlKinds) {
+    if (!first.is(dml.word)) continue;
+    // The kind is set before the parse: the select list of the rewritten
+    // query takes parameter markers only for INSERT and UPDATE.
+    statementKind_ = dml.kind;
+    classified = 1;
+    if (dml.kind == flatKindInsert) descriptor = new FlatInsertDesc(this);
+    else if (dml.kind == flatKindUpdate) descriptor = new FlatUpdateDesc(this);
+    else descriptor = new FlatDeleteDesc(this);
+    if (!descriptor) {
+      KvErrorKeeper::addMemoryError();
+      return kvFailure;
+    }
+  }
+  if (!classified) {
     FlatToken second;
     if (second.read(&p, flatScanOperator) != kvSuccess) return kvFailure;
     if (second.isEnd() && !first.isEnd()) {

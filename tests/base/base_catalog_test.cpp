@@ -272,8 +272,7 @@ TEST_F(CatalogTest, ArgumentLongerThanItsLimitNamesTheLimitAndALimitOfZeroIsNotC
       {[&] { return tables(nullptr, "ABCDEFGH", nullptr); }, "", ""},
       {[&] { return columns("T", "COLUMN__9"); }, "S1090",
        "The column name 'COLUMN__9' was larger than SQL_MAX_COLUMN_NAME_LEN from SQLGetInfo (8)."},
-      {[&] { return tables(nullptr, nullptr, nullptr, "Q"); }, "S1090",
-       "The qualifier 'Q' was larger than SQL_MAX_QUALIFIER_LEN from SQLGetInfo (0)."},
+      {[&] { return tables(nullptr, nullptr, nullptr, "Q"); }, "S1C00", ""},  // no qualifiers at all
       {[&] { return tables(nullptr, nullptr, nullptr, ""); }, "S1C00", ""},
       {[&] { return tables(nullptr, nullptr, nullptr, "%"); }, "", ""},  // "%" is no argument
       {[&] { return tables("", "", nullptr, "%"); }, "S1C00", ""},       // no qualifiers to list
@@ -393,6 +392,44 @@ TEST_F(CatalogTest, TableTypeListKeepsItsTypesAndUnknownOnes) {
     EXPECT_EQ(column(3), c.names) << (c.types ? c.types : "null");
     ASSERT_EQ(statement_->SQLFreeStmt(SQL_CLOSE), SQL_SUCCESS);
   }
+}
+
+// Case matters to a pattern only where the data source's identifiers are
+// case-sensitive; a table name ignores it too where the connection says so.
+TEST_F(CatalogTest, PatternsKeepCaseOnlyForCaseSensitiveIdentifiers) {
+  static const BaseInfoRow upper[] = {KV_INFO_U16(SQL_IDENTIFIER_CASE, SQL_IC_UPPER),
+                                      KV_INFO_TEXT(SQL_IDENTIFIER_QUOTE_CHAR, "\"")};
+  static const BaseInfoRow sensitive[] = {KV_INFO_U16(SQL_IDENTIFIER_CASE, SQL_IC_SENSITIVE),
+                                          KV_INFO_TEXT(SQL_IDENTIFIER_QUOTE_CHAR, "\"")};
+  struct Case {
+    const BaseInfoRow* rows;
+    uint32_t connectionFlags;
+    uint16_t tableName;
+    const char* value;
+    const char* pattern;
+    int match;
+  } cases[] = {
+      {upper, 0, 0, "Amount", "a%", 1},
+      {upper, 0, 0, "AMOUNT", "AMOUNT", 1},
+      {sensitive, 0, 0, "Amount", "a%", 0},
+      {sensitive, 0, 0, "Amount", "A%", 1},
+      {sensitive, 0, 1, "Emp", "emp", 0},
+      {sensitive, BaseConnection::flagPatternNoCase, 1, "Emp", "emp", 1},
+      {sensitive, BaseConnection::flagPatternNoCase, 0, "Emp", "emp", 0},  // the flag is for table names
+  };
+  const BaseInfoTable* chain = connection_->getInfoChain();
+  const uint32_t flags = connection_->getFlags();
+  BaseTablesInfo info(statement_);
+  for (const Case& c : cases) {
+    BaseInfoTable table = {2, chain, c.rows};
+    connection_->setInfoChain(&table);
+    connection_->clearFlags(BaseConnection::flagPatternNoCase);
+    connection_->addFlags(c.connectionFlags);
+    EXPECT_EQ(info.matchPattern(kvU(c.value), kvU(c.pattern), c.tableName), c.match) << c.value << " " << c.pattern;
+    connection_->setInfoChain(chain);
+  }
+  connection_->clearFlags(~0u);
+  connection_->addFlags(flags);
 }
 
 TEST_F(CatalogTest, TablesPatternsFilterOwnerAndName) {
@@ -592,6 +629,59 @@ TEST_F(CatalogTest, KeysProceduresAndPrivilegesKeepTheirOrdersAndFilters) {
       {Null, Null, T("T"), T("A"), Null, T("U"), T("INSERT"), Null}};
   ASSERT_EQ(statement_->SQLColumnPrivileges(nullptr, 0, nullptr, 0, S("T"), SQL_NTS, S("A"), SQL_NTS), SQL_SUCCESS);
   EXPECT_EQ(column(7), (std::vector<std::string>{"INSERT", "UPDATE"}));
+}
+
+// WorkArounds 0x2 reads the qualifier columns of every catalog result as
+// NULL (and the foreign-key and index qualifiers in column 5); 0x10 only
+// SQLStatistics' INDEX_QUALIFIER. Whatever the driver reported stays in the
+// rows, so the bits work at fetch time, for SQLGetData and bound columns.
+TEST_F(CatalogTest, WorkAroundsHideQualifierColumnsAtFetch) {
+  setTables({{T("Q"), Null, T("A"), T("TABLE"), Null}});
+  statement_->answers[catalogStatistics] = {
+      {T("Q"), Null, T("T"), N(0), T("IQ"), T("IX"), N(3), N(1), T("A"), T("A"), N(5), N(5), Null}};
+  statement_->answers[catalogForeignKeys] = {
+      {T("Q"), Null, T("P"), T("ID"), T("FQ"), Null, T("F"), T("PID"), N(1), N(1), N(1), Null, Null}};
+  const std::function<SQLRETURN()> calls[] = {
+      [&] { return tables(nullptr, nullptr, nullptr); },
+      [&] { return statement_->SQLStatistics(nullptr, 0, nullptr, 0, S("T"), SQL_NTS, SQL_INDEX_ALL, 0); },
+      [&] {
+        return statement_->SQLForeignKeys(nullptr, 0, nullptr, 0, S("P"), SQL_NTS, nullptr, 0, nullptr, 0, nullptr,
+                                          0);
+      },
+  };
+  struct Case {
+    uint32_t workArounds;
+    // Columns 1 and 4 of the tables row, 1 and 5 of the statistics and
+    // foreign-key rows.
+    std::vector<std::string> seen;
+  };
+  const Case cases[] = {
+      {0, {"Q", "TABLE", "Q", "IQ", "Q", "FQ"}},
+      {BaseConnection::waHideQualifiers, {"NULL", "TABLE", "NULL", "NULL", "NULL", "NULL"}},
+      {BaseConnection::waHideIndexQualifier, {"Q", "TABLE", "Q", "NULL", "Q", "FQ"}},
+  };
+  for (const Case& c : cases) {
+    connection_->workArounds_ = c.workArounds;
+    std::vector<std::string> seen;
+    for (const auto& call : calls) {
+      ASSERT_EQ(call(), SQL_SUCCESS) << c.workArounds;
+      const auto result = rows();
+      ASSERT_EQ(result.size(), 1u);
+      // Tables: TABLE_TYPE stands beside the qualifier; the others: column 5.
+      seen.push_back(result[0][0]);
+      seen.push_back(result[0][seen.size() == 1 ? 3 : 4]);
+      ASSERT_EQ(statement_->SQLFreeStmt(SQL_CLOSE), SQL_SUCCESS);
+    }
+    EXPECT_EQ(seen, c.seen) << c.workArounds;
+  }
+  // A bound column reads the same NULL.
+  connection_->workArounds_ = BaseConnection::waHideQualifiers;
+  ASSERT_EQ(tables(nullptr, nullptr, nullptr), SQL_SUCCESS);
+  char qualifier[8] = "?";
+  SQLLEN length = 0;
+  ASSERT_EQ(statement_->SQLBindCol(1, SQL_C_CHAR, qualifier, sizeof(qualifier), &length), SQL_SUCCESS);
+  ASSERT_EQ(statement_->SQLFetch(), SQL_SUCCESS);
+  EXPECT_EQ(length, SQL_NULL_DATA);
 }
 
 TEST(CatalogOrderTest, NullKeysSortFirstSoEveryOrderIsTotal) {

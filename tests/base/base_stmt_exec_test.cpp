@@ -202,6 +202,47 @@ TEST_F(ExecTest, EmulatedConditionAndItsExecution) {
   EXPECT_EQ(state(), "24000");
 }
 
+// Each search column of an emulated WHERE CURRENT OF is read from the
+// cursor's row as the C type of its SQL type, into a buffer of the type's
+// fixed size or of the precision and room for a terminator (and sign and
+// point for decimals). A column of a type outside the table takes no part.
+TEST_F(ExecTest, EmulationReadsEachSqlTypeAsItsCType) {
+  struct Case {
+    int16_t sqlType;
+    uint32_t precision;
+    int16_t cType;
+    SQLLEN bufferSize;
+  };
+  const Case cases[] = {
+      {SQL_BIT, 1, SQL_C_TINYINT, 1},          {SQL_TINYINT, 3, SQL_C_TINYINT, 1},
+      {SQL_BIGINT, 19, SQL_C_CHAR, 20},        {SQL_LONGVARCHAR, 100, SQL_C_CHAR, 101},
+      {SQL_CHAR, 10, SQL_C_CHAR, 11},          {SQL_VARCHAR, 20, SQL_C_CHAR, 21},
+      {SQL_LONGVARBINARY, 50, SQL_C_BINARY, 51}, {SQL_VARBINARY, 8, SQL_C_BINARY, 9},
+      {SQL_BINARY, 4, SQL_C_BINARY, 5},        {SQL_NUMERIC, 9, SQL_C_CHAR, 12},
+      {SQL_DECIMAL, 12, SQL_C_CHAR, 15},       {SQL_INTEGER, 10, SQL_C_LONG, 4},
+      {SQL_SMALLINT, 5, SQL_C_SHORT, 2},       {SQL_FLOAT, 15, SQL_C_DOUBLE, 8},
+      {SQL_DOUBLE, 15, SQL_C_DOUBLE, 8},       {SQL_REAL, 7, SQL_C_FLOAT, 4},
+      {SQL_DATE, 10, SQL_C_DATE, 6},           {SQL_TIME, 8, SQL_C_TIME, 6},
+      {SQL_TIMESTAMP, 23, SQL_C_TIMESTAMP, 16},
+  };
+  std::vector<std::string> names;
+  for (const Case& c : cases) names.push_back("C" + std::to_string(c.sqlType + 10));
+  std::vector<ExecColumn> columns;
+  for (size_t i = 0; i < std::size(cases); ++i)
+    columns.push_back({names[i].c_str(), cases[i].sqlType, cases[i].precision, 0x4, SQL_SEARCHABLE, "1"});
+  columns.push_back({"WIDE", SQL_WVARCHAR, 10, 0x4, SQL_SEARCHABLE, "1"});  // no C type of its own
+  openCursor(columns);
+  ASSERT_EQ(prepare(statement_, "DELETE FROM t WHERE CURRENT OF C1"), SQL_SUCCESS);
+  ASSERT_EQ(statement_->emulCount_, std::size(cases));
+  for (size_t i = 0; i < std::size(cases); ++i) {
+    const BaseParam* param = statement_->emulParams_[i];
+    EXPECT_EQ(param->column, i + 1) << cases[i].sqlType;
+    EXPECT_EQ(param->sqlType, cases[i].sqlType);
+    EXPECT_EQ(param->cType, cases[i].cType) << cases[i].sqlType;
+    EXPECT_EQ(param->bufferSize, cases[i].bufferSize) << cases[i].sqlType;
+  }
+}
+
 TEST_F(ExecTest, EmulationWithoutUsableColumns) {
   openCursor({{"A", SQL_INTEGER, 10, 0, SQL_SEARCHABLE, "7"}});
   EXPECT_EQ(prepare(statement_, "DELETE FROM t WHERE CURRENT OF C1"), SQL_ERROR);
@@ -375,6 +416,128 @@ TEST_F(ExecTest, ExecDirectPreparesAndRunsInOneCall) {
   ASSERT_EQ(statement_->bound.size(), 1u);
   EXPECT_EQ(statement_->SQLExecute(), SQL_ERROR) << "a direct statement is not prepared";
   EXPECT_EQ(state(), "S1010");
+}
+
+// A driver that is not done (flagAsync) makes the call answer
+// SQL_STILL_EXECUTING; the application's repeated call goes on where it
+// stopped: the same text compiled again, the execution asked again with the
+// values already delivered, nothing done twice. Other calls wait (S1010).
+TEST_F(ExecTest, PrepareAndExecuteResumeWhereTheDriverPaused) {
+  // SQLPrepare: the text is the statement's own while it waits, even when
+  // the application's buffer changes.
+  std::string text = "select a from t where b = ?";
+  statement_->compilePauses = 2;
+  SQLCHAR* sql = reinterpret_cast<SQLCHAR*>(&text[0]);
+  ASSERT_EQ(statement_->SQLPrepare(sql, SQL_NTS), SQL_STILL_EXECUTING);
+  text.assign(text.size(), 'x');
+  EXPECT_EQ(statement_->SQLExecute(), SQL_ERROR);
+  EXPECT_EQ(state(), "S1010");
+  ASSERT_EQ(statement_->SQLPrepare(sql, SQL_NTS), SQL_STILL_EXECUTING);
+  ASSERT_EQ(statement_->SQLPrepare(sql, SQL_NTS), SQL_SUCCESS);
+  EXPECT_EQ(statement_->pausedTexts, std::vector<std::string>(2, "select a from t where b = ?"));
+  EXPECT_EQ(statement_->compiled, std::vector<std::string>{"select a from t where b = ?"});
+  EXPECT_EQ(statement_->getCursorState(), cursorPrepared);
+  SQLSMALLINT params = 0;
+  ASSERT_EQ(statement_->SQLNumParams(&params), SQL_SUCCESS);
+  EXPECT_EQ(params, 1);
+
+  // SQLExecute over three SQLParamOptions rows, pausing in the second: each
+  // row's value goes to the driver once, the counts add up.
+  SQLINTEGER values[3] = {7, 8, 9};
+  SQLULEN counter = 0;
+  ASSERT_EQ(bindLong(1, values), SQL_SUCCESS);
+  ASSERT_EQ(statement_->SQLParamOptions(3, &counter), SQL_SUCCESS);
+  ASSERT_EQ(statement_->SQLFreeStmt(SQL_CLOSE), SQL_SUCCESS);
+  statement_->columns.clear();
+  ASSERT_EQ(prepare(statement_, "update t set a = 1 where b = ?"), SQL_SUCCESS);
+  statement_->bound.clear();
+  statement_->executions = 0;
+  int calls = 0;
+  SQLRETURN rc;
+  statement_->executePauses = 1;
+  while ((rc = statement_->SQLExecute()) == SQL_STILL_EXECUTING) ASSERT_LT(++calls, 5);
+  EXPECT_EQ(rc, SQL_SUCCESS);
+  EXPECT_EQ(calls, 1);
+  EXPECT_EQ(statement_->executions, 3);
+  EXPECT_EQ(counter, 3u);
+  ASSERT_EQ(statement_->bound.size(), 3u) << "no value delivered twice";
+  SQLLEN count = 0;
+  ASSERT_EQ(statement_->SQLRowCount(&count), SQL_SUCCESS);
+  EXPECT_EQ(count, 9);
+  ASSERT_EQ(statement_->SQLParamOptions(1, nullptr), SQL_SUCCESS);
+
+  // SQLExecDirect pausing in both steps.
+  auto* direct = new ExecStatement(connection_);
+  direct->compilePauses = 1;
+  direct->executePauses = 2;
+  ASSERT_EQ(direct->SQLBindParameter(1, SQL_PARAM_INPUT, SQL_C_LONG, SQL_INTEGER, 0, 0, values, 0, nullptr),
+            SQL_SUCCESS);
+  const char* deleteText = "delete from t where a = ?";
+  calls = 0;
+  while ((rc = execDirect(direct, deleteText)) == SQL_STILL_EXECUTING) ASSERT_LT(++calls, 5);
+  EXPECT_EQ(rc, SQL_SUCCESS);
+  EXPECT_EQ(calls, 3);
+  EXPECT_EQ(direct->compiled.size(), 1u);
+  EXPECT_EQ(direct->executions, 1);
+  EXPECT_EQ(direct->bound.size(), 1u);
+  EXPECT_EQ(direct->getCursorState(), cursorExecuted);
+}
+
+TEST_F(ExecTest, AsynchronousExecutionWithDataAtExecutionAndFailures) {
+  // SQLParamData that runs the statement answers SQL_STILL_EXECUTING too.
+  ASSERT_EQ(prepare(statement_, "insert into t values (?)"), SQL_SUCCESS);
+  char token[] = "t";
+  SQLLEN atExec = SQL_DATA_AT_EXEC;
+  ASSERT_EQ(statement_->SQLBindParameter(1, SQL_PARAM_INPUT, SQL_C_CHAR, SQL_VARCHAR, 10, 0, token, 0, &atExec),
+            SQL_SUCCESS);
+  ASSERT_EQ(statement_->SQLExecute(), SQL_NEED_DATA);
+  SQLPOINTER got = nullptr;
+  ASSERT_EQ(statement_->SQLParamData(&got), SQL_NEED_DATA);
+  ASSERT_EQ(statement_->SQLPutData(const_cast<char*>("abc"), 3), SQL_SUCCESS);
+  statement_->executePauses = 1;
+  ASSERT_EQ(statement_->SQLParamData(&got), SQL_STILL_EXECUTING);
+  EXPECT_EQ(statement_->SQLPutData(const_cast<char*>("d"), 1), SQL_ERROR);
+  EXPECT_EQ(state(), "S1010");
+  ASSERT_EQ(statement_->SQLParamData(&got), SQL_SUCCESS);
+  EXPECT_EQ(statement_->executions, 1);
+  ASSERT_EQ(statement_->bound.size(), 1u);
+  EXPECT_EQ(statement_->bound[0].value, "abc");
+  EXPECT_EQ(statement_->getCursorState(), cursorExecuted);
+
+  // A driver that fails when asked again: the call fails, the statement is
+  // free and prepared, and the next SQLExecute starts afresh.
+  SQLINTEGER v = 4;
+  ASSERT_EQ(bindLong(1, &v), SQL_SUCCESS);
+  statement_->executePauses = 1;
+  ASSERT_EQ(statement_->SQLExecute(), SQL_STILL_EXECUTING);
+  statement_->failExecute = true;
+  EXPECT_EQ(statement_->SQLExecute(), SQL_ERROR);
+  EXPECT_FALSE(statement_->getFlags() & BaseStatement::flagAsync);
+  EXPECT_EQ(statement_->getCursorState(), cursorPrepared);
+  statement_->failExecute = false;
+  statement_->bound.clear();
+  EXPECT_EQ(statement_->SQLExecute(), SQL_SUCCESS);
+  EXPECT_EQ(statement_->bound.size(), 1u);
+
+  // A re-prepare after a commit (WorkArounds 0x1) that pauses.
+  connection_->workArounds_ = BaseConnection::waKeepPrepared;
+  connection_->commitBehaviour = SQL_CB_DELETE;
+  ASSERT_EQ(connection_->SQLSetConnectOption(SQL_AUTOCOMMIT, 0), SQL_SUCCESS);
+  ASSERT_EQ(prepare(statement_, "insert into t values (?)"), SQL_SUCCESS);
+  ASSERT_EQ(connection_->SQLTransact(SQL_COMMIT), SQL_SUCCESS);
+  statement_->compiled.clear();
+  statement_->compilePauses = 1;
+  ASSERT_EQ(statement_->SQLExecute(), SQL_STILL_EXECUTING);
+  EXPECT_EQ(statement_->SQLExecute(), SQL_SUCCESS);
+  EXPECT_EQ(statement_->compiled, std::vector<std::string>{"insert into t values (?)"});
+
+  // A prepare whose resumed compile fails leaves the statement allocated.
+  statement_->compilePauses = 1;
+  ASSERT_EQ(prepare(statement_, "select a from t"), SQL_STILL_EXECUTING);
+  statement_->failPrepare = true;
+  EXPECT_EQ(prepare(statement_, "select a from t"), SQL_ERROR);
+  EXPECT_EQ(statement_->getCursorState(), cursorAllocated);
+  EXPECT_FALSE(statement_->getFlags() & BaseStatement::flagAsync);
 }
 
 }  // namespace

@@ -68,6 +68,14 @@ class ExecStatement : public StmtStatement {
   explicit ExecStatement(BaseConnection* connection) : StmtStatement(connection) {}
 
   KvStatus prepareCompile(BaseSqlString* sql) override {
+    flags_ &= ~uint32_t(flagAsync);
+    if (compilePauses > 0) {
+      // Not done yet: the framework asks again with the same text.
+      --compilePauses;
+      pausedTexts.emplace_back(reinterpret_cast<const char*>(sql->getText()), sql->getLength());
+      flags_ |= flagAsync;
+      return kvSuccess;
+    }
     compiled.emplace_back(reinterpret_cast<const char*>(sql->getText()), sql->getLength());
     markersSeen = sql->getMarkerCount();
     if (StmtStatement::prepareCompile(sql) != kvSuccess) return kvFailure;
@@ -85,6 +93,13 @@ class ExecStatement : public StmtStatement {
     return kvSuccess;
   }
   KvStatus executePreparedStmt() override {
+    flags_ &= ~uint32_t(flagAsync);
+    if (executePauses > 0) {
+      --executePauses;
+      pausedTexts.emplace_back(reinterpret_cast<const char*>(sqlText_.getStr()), sqlText_.getLength());
+      flags_ |= flagAsync;
+      return kvSuccess;
+    }
     executedTexts.emplace_back(reinterpret_cast<const char*>(sqlText_.getStr()), sqlText_.getLength());
     if (!rowsPerExecution.empty()) {
       rows = rowsPerExecution.front();
@@ -119,6 +134,7 @@ class ExecStatement : public StmtStatement {
   }
 
   using BaseStatement::emulCount_;
+  using BaseStatement::emulParams_;
   using BaseStatement::flags_;
   using BaseStatement::paramCount_;
   using BaseStatement::params_;
@@ -129,6 +145,12 @@ class ExecStatement : public StmtStatement {
   std::vector<std::string> executedTexts;
   std::vector<Bound> bound;
   std::vector<int32_t> rowsPerExecution;
+  // Asynchronous operation: the next compilePauses compiles and
+  // executePauses executions leave flagAsync set instead of finishing (the
+  // texts they saw in pausedTexts).
+  int compilePauses = 0;
+  int executePauses = 0;
+  std::vector<std::string> pausedTexts;
   uint16_t markersSeen = 0;
   const char* driverCursorName = nullptr;
   bool textual = false;

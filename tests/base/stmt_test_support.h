@@ -17,7 +17,9 @@ class StmtConnection : public UnitConnection {
     static const BaseInfoRow rows[] = {
         KV_INFO_ASKED(SQL_CURSOR_COMMIT_BEHAVIOR),  KV_INFO_ASKED(SQL_CURSOR_ROLLBACK_BEHAVIOR),
         KV_INFO_ASKED(SQL_SCROLL_CONCURRENCY),      KV_INFO_ASKED(SQL_SCROLL_OPTIONS),
-        KV_INFO_ASKED(SQL_TXN_CAPABLE),             KV_INFO_ASKED(SQL_BOOKMARK_PERSISTENCE),
+        KV_INFO_ASKED(SQL_TXN_CAPABLE),             KV_INFO_ASKED(SQL_LOCK_TYPES),
+        KV_INFO_ASKED(SQL_POS_OPERATIONS),          KV_INFO_ASKED(SQL_GETDATA_EXTENSIONS),
+        KV_INFO_ASKED(SQL_BOOKMARK_PERSISTENCE),
     };
     static const BaseInfoTable table = {sizeof(rows) / sizeof(rows[0]), &unitInfoTable(), rows};
     setInfoChain(&table);
@@ -35,6 +37,9 @@ class StmtConnection : public UnitConnection {
       case SQL_SCROLL_CONCURRENCY: answer = scrollConcurrency; *kind = infoMask; break;
       case SQL_SCROLL_OPTIONS: answer = scrollOptions; *kind = infoMask; break;
       case SQL_BOOKMARK_PERSISTENCE: answer = bookmarkPersistence; *kind = infoMask; break;
+      case SQL_LOCK_TYPES: answer = lockTypes; *kind = infoMask; break;
+      case SQL_POS_OPERATIONS: answer = posOperations; *kind = infoMask; break;
+      case SQL_GETDATA_EXTENSIONS: answer = getDataExtensions; *kind = infoMask; break;
       default: return kvFailure;
     }
     *value = reinterpret_cast<void*>(uintptr_t(answer));
@@ -60,6 +65,9 @@ class StmtConnection : public UnitConnection {
   uint32_t scrollConcurrency = SQL_SCCO_READ_ONLY;
   uint32_t scrollOptions = SQL_SO_FORWARD_ONLY;
   uint32_t bookmarkPersistence = 0;
+  uint32_t lockTypes = 0;      // the framework's default answers: no SQLSetPos
+  uint32_t posOperations = 0;
+  uint32_t getDataExtensions = SQL_GD_ANY_COLUMN | SQL_GD_ANY_ORDER | SQL_GD_BOUND;  // the default's
   int started = 0;
   int committed = 0;
   int rolledBack = 0;

@@ -18,7 +18,8 @@ const char dataSources[] =
     "[Plain]\nDriver=KvTest\nDriverName=Plain\n\n"
     "[CommitDeletes]\nDriver=KvTest\nCursorCommit=0\nCursorRollback=0\n\n"
     "[CommitCloses]\nDriver=KvTest\nCursorCommit=1\nCursorRollback=1\n\n"
-    "[CommitPreserves]\nDriver=KvTest\nCursorCommit=2\nCursorRollback=2\n";
+    "[CommitPreserves]\nDriver=KvTest\nCursorCommit=2\nCursorRollback=2\n\n"
+    "[CommitDeletesKeepPrepared]\nDriver=KvTest\nCursorCommit=0\nCursorRollback=0\nWorkArounds=1\n";
 
 class StatementTest : public ::testing::Test {
  protected:
@@ -195,6 +196,10 @@ TEST_F(StatementTest, CursorBehaviourAfterCommit) {
       {"CommitDeletes", SQL_CB_DELETE, SQL_ERROR},     // the statement is no longer prepared
       {"CommitCloses", SQL_CB_CLOSE, SQL_SUCCESS},     // closed, still prepared
       {"CommitPreserves", SQL_CB_PRESERVE, SQL_ERROR}, // the cursor is still open
+      // WorkArounds 0x1: a data source that deletes prepared statements at a
+      // commit is reported as closing them, and the framework prepares the
+      // statement again from its text before the next execution.
+      {"CommitDeletesKeepPrepared", SQL_CB_CLOSE, SQL_SUCCESS},
   };
   for (const Case& c : cases) {
     TearDown();
@@ -210,6 +215,11 @@ TEST_F(StatementTest, CursorBehaviourAfterCommit) {
     ASSERT_EQ(SQLExecute(stmt), SQL_SUCCESS);
     ASSERT_EQ(SQLTransact(env_, dbc_, SQL_COMMIT), SQL_SUCCESS) << c.dsn;
     EXPECT_EQ(SQLExecute(stmt), c.executeAgain) << c.dsn;
+    if (c.executeAgain == SQL_SUCCESS) {
+      SQLSMALLINT columns = 0;
+      EXPECT_EQ(SQLNumResultCols(stmt, &columns), SQL_SUCCESS) << c.dsn;
+      EXPECT_EQ(columns, 1) << c.dsn;
+    }
     if (c.behaviour == SQL_CB_PRESERVE) {
       EXPECT_EQ(stmtState(stmt), "24000") << c.dsn;
     }

@@ -308,6 +308,34 @@ TEST_F(FlatEvaluatorTest, OuterJoinPrefixes) {
     EXPECT_EQ(evaluate(head()->getWhereCode(), nullptr, 0, &matched), c.expected) << c.condition;
     EXPECT_EQ(matched, c.matched) << c.condition;
   }
+  // NULL keys (row 1 of each table): two NULLs are equal under "=", but
+  // never match under an outer-join prefix, so the outer row gets the blank
+  // row.
+  writeTable("lkeys", {{"K", 'I', 4, 0}}, {{""}, {"1"}});
+  writeTable("rkeys", {{"K", 'I', 4, 0}}, {{""}, {"1"}});
+  struct NullKeyCase {
+    const char* condition;
+    uint32_t leftRow, rightRow;
+    const char* expected;
+    uint8_t matched;
+  } nullCases[] = {
+      {"l.K *= r.K", 1, 1, "FALSE", 0},
+      {"l.K *= r.K", 2, 1, "FALSE", 0},
+      {"l.K *= r.K", 1, 2, "FALSE", 0},
+      {"l.K *= r.K", 2, 2, "TRUE", 1},
+      {"r.K =* l.K", 1, 1, "FALSE", 0},
+      {"l.K = r.K", 1, 1, "TRUE", 1},
+  };
+  for (const NullKeyCase& c : nullCases) {
+    ASSERT_EQ(prepare(std::string("SELECT l.K FROM lkeys l, rkeys r WHERE ") + c.condition), kvSuccess)
+        << c.condition << " " << lastError();
+    position(head()->getFirstTable(), c.leftRow);
+    position(head()->getFirstTable()->getNextTable(), c.rightRow);
+    uint8_t matched = 9;
+    EXPECT_EQ(evaluate(head()->getWhereCode(), nullptr, 0, &matched), c.expected)
+        << c.condition << " rows " << c.leftRow << ", " << c.rightRow;
+    EXPECT_EQ(matched, c.matched) << c.condition << " rows " << c.leftRow << ", " << c.rightRow;
+  }
   ASSERT_EQ(prepare("SELECT e.ID FROM emp e, dept d WHERE e.DEPT *= d.DEPT"), kvSuccess);
   EXPECT_FALSE(head()->getFirstTable()->getTableFlags() & FlatFileDesc::tableOuterOptional);
   EXPECT_TRUE(head()->getFirstTable()->getNextTable()->getTableFlags() & FlatFileDesc::tableOuterOptional);

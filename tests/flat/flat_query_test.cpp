@@ -92,6 +92,7 @@ enum : uint16_t {
   LC = FlatOptDesc::optLowConstant,
   HC = FlatOptDesc::optHighConstant,
   LK = FlatOptDesc::optLike,
+  LR = FlatOptDesc::optLowKeyRight,
 };
 
 TEST_F(FlatQueryTest, RangeEndsComeFromTopLevelComparisons) {
@@ -107,7 +108,7 @@ TEST_F(FlatQueryTest, RangeEndsComeFromTopLevelComparisons) {
       {"SAL <= 200", sal, H | HI | HC},
       {"SAL = 100", sal, L | LI | LC | H | HI | HC},
       {"5 > SAL", sal, H | HC},  // mirrored: SAL < 5
-      {"5 <= SAL", sal, L | LI | LC},
+      {"5 <= SAL", sal, L | LI | LC | LR},
       {"SAL BETWEEN 200 AND 400", sal, L | LI | LC | H | HI | HC},
       {"DEPT = 'C' AND SAL < 300", sal, H | HC},
       {"SAL > 100 AND SAL <= 400", sal, L | LC | H | HI | HC},
@@ -179,6 +180,10 @@ TEST_F(FlatQueryTest, ResultsThroughAnIndexEqualAPlainScan) {
       "SAL > 300", "SAL < 250", "SAL <= 250", "300 > SAL", "NAME = 'BA'", "NAME = ''", "NAME >= 'BAN'",
       "NAME <= 'BA'", "NAME BETWEEN 'AD' AND 'BAN'", "SAL = 100 AND NAME LIKE 'B%'", "ROWID BETWEEN 2 AND 4",
       "ROWID > 6", "SAL IS NULL", "NAME LIKE 'BA\\%'",
+      // A byte below the blank: 'BA' without its blanks sorts before it.
+      "NAME < 'BA' + CHR(1)", "NAME <= 'B' + CHR(31) + 'X'",
+      // An end longer than the key: cut to the key's length it stays inclusive.
+      "NAME <= 'BANKS     Z'", "NAME < 'BANKS     Z'", "NAME LIKE 'BANKS     Z%'",
   };
   for (const char* condition : conditions) {
     std::vector<std::string> plain = sorted(run(std::string("SELECT ID FROM payx WHERE ") + condition));
@@ -226,7 +231,8 @@ TEST_F(FlatQueryTest, IndexDeliversOrderBy) {
       {"SELECT ID FROM pay ORDER BY SAL DESC", 0},
       {"SELECT ID FROM pay ORDER BY SAL, ID", 0},
       {"SELECT ID FROM pay ORDER BY ID", 0},
-      {"SELECT ID FROM payd ORDER BY SAL DESC", 1},
+      // A descending index would put the NULL last, the sort puts it first.
+      {"SELECT ID FROM payd ORDER BY SAL DESC", 0},
   };
   for (const Case& c : cases) {
     ASSERT_EQ(prepare(c.sql), kvSuccess) << c.sql << lastText();
@@ -263,6 +269,15 @@ TEST_F(FlatQueryTest, OuterJoinGivesTheBlankRow) {
   // Rows of the preserved side that match keep their match only.
   EXPECT_EQ(run("SELECT emp.ID, dept.TITLE FROM emp, dept WHERE emp.DEPT *= dept.DEPT"),
             (std::vector<std::string>{"1|Accounting", "2|Sales", "3|NULL"}));
+  // A row whose match fails the rest of the condition gets no blank row in
+  // its place: only rows without a match are kept by IS NULL.
+  EXPECT_EQ(run("SELECT emp.ID, dept.TITLE FROM emp, dept WHERE emp.DEPT *= dept.DEPT AND dept.ID IS NULL"),
+            (std::vector<std::string>{"3|NULL"}));
+  EXPECT_EQ(run("SELECT emp.ID, dept2.TITLE FROM emp, dept2 WHERE emp.DEPT *= dept2.DEPT AND dept2.ID IS NULL"),
+            (std::vector<std::string>{"2|NULL", "3|NULL"}));
+  EXPECT_EQ(run("SELECT emp.ID, dept.ID FROM emp, dept WHERE emp.DEPT *= dept.DEPT AND emp.ID <> 1 "
+                "AND dept.TITLE <> 'Sales'"),
+            (std::vector<std::string>{}));
 }
 
 TEST_F(FlatQueryTest, KeysetRereadsAndEnds) {

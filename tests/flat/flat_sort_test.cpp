@@ -119,11 +119,29 @@ TEST_F(FlatSortTest, DistinctKeepsOneOfEqualRows) {
   }
 }
 
+TEST_F(FlatSortTest, KeysOfOpenTypesKeepTheirWholeText) {
+  // IIF's type is left open by the compiler: its texts still order by all
+  // their bytes, not by their first eight.
+  EXPECT_EQ(ordered("SELECT ID FROM payx WHERE ID < 5 ORDER BY IIF(ID > 0, 'abcdefgh' + NAME, 'x') DESC"),
+            (std::vector<std::string>{"2", "1", "4", "3"}));
+  EXPECT_EQ(ordered("SELECT DISTINCT IIF(ID > 0, 'abcdefgh' + DEPT, 'x') FROM payx").size(), 4u);
+}
+
 TEST_F(FlatSortTest, NullsSortFirstInBothDirections) {
   writeTable("nul", {{"ID", 'I', 4, 0}, {"SAL", 'D', 8, 0}}, {{"1", ""}, {"2", "5"}, {"3", ""}, {"4", "-1"}});
   EXPECT_EQ(ordered("SELECT ID FROM nul ORDER BY SAL, ID"), (std::vector<std::string>{"1", "3", "4", "2"}));
   EXPECT_EQ(ordered("SELECT ID FROM nul ORDER BY SAL DESC, ID"), (std::vector<std::string>{"1", "3", "2", "4"}));
   EXPECT_EQ(ordered("SELECT DISTINCT SAL FROM nul").size(), 3u);
+  // The same order with an index on the column, ascending or descending.
+  writeTable("nulup", {{"ID", 'I', 4, 0}, {"SAL", 'D', 8, flatTestIndexed}},
+             {{"1", ""}, {"2", "5"}, {"3", ""}, {"4", "-1"}});
+  writeTable("nuldown", {{"ID", 'I', 4, 0}, {"SAL", 'D', 8, flatTestDescending}},
+             {{"1", ""}, {"2", "5"}, {"3", ""}, {"4", "-1"}});
+  for (const char* table : {"nulup", "nuldown"}) {
+    const std::string from = std::string("SELECT ID FROM ") + table;
+    EXPECT_EQ(ordered(from + " ORDER BY SAL DESC"), (std::vector<std::string>{"1", "3", "2", "4"})) << table;
+    EXPECT_EQ(ordered(from + " ORDER BY SAL"), (std::vector<std::string>{"1", "3", "4", "2"})) << table;
+  }
 }
 
 TEST_F(FlatSortTest, ListErrors) {

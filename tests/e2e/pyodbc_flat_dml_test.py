@@ -1,0 +1,187 @@
+"""INSERT, UPDATE and DELETE on the test file driver from pyodbc with its
+default settings, through the unixODBC Driver Manager: row counts, the
+parse errors an application meets, parameters (wide text of Windows-1252
+beyond ASCII), and transactions: a second connection sees nothing until
+commit, rollback leaves the table file byte for byte, and a commit that
+fails on one table reports the error."""
+
+import os
+import shutil
+import sys
+import tempfile
+import unittest
+
+import pyodbc
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import flattest_tables  # noqa: E402
+
+DRIVER = os.environ["KV_FLATTEST_DRIVER"]
+
+
+class FlatDmlTest(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.dir = tempfile.mkdtemp(prefix="kvflatdml")
+        cls.data = os.path.join(cls.dir, "data")
+        os.mkdir(cls.data)
+        flattest_tables.standard_tables(cls.data)
+        with open(os.path.join(cls.dir, "odbcinst.ini"), "w") as f:
+            f.write(f"[KvFlatTest]\nDriver={DRIVER}\n")
+        with open(os.path.join(cls.dir, "odbc.ini"), "w") as f:
+            f.write(f"[Files]\nDriver=KvFlatTest\nDatabase={cls.data}\n")
+        open(os.path.join(cls.dir, "user.ini"), "w").close()
+        os.environ["ODBCSYSINI"] = cls.dir
+        os.environ["ODBCINI"] = os.path.join(cls.dir, "user.ini")
+
+    @classmethod
+    def tearDownClass(cls):
+        shutil.rmtree(cls.dir, ignore_errors=True)
+
+    def setUp(self):
+        self.cnxn = self.connect()
+        # pyodbc starts in manual-commit mode; most tests write directly.
+        self.cnxn.autocommit = True
+        self.cursor = self.cnxn.cursor()
+        self.cursor.execute("CREATE TABLE people (id INTEGER, name CHAR(10), sal DOUBLE)")
+        self.cursor.execute("CREATE UNIQUE INDEX people_id ON people (id)")
+
+    def tearDown(self):
+        self.cnxn.rollback()
+        self.cnxn.autocommit = True
+        for table in ("people", "ta", "tb", "tc"):
+            try:
+                self.cursor.execute(f"DROP TABLE {table}")
+            except pyodbc.Error:
+                pass
+        self.cnxn.close()
+
+    @staticmethod
+    def connect():
+        cnxn = pyodbc.connect("DSN=Files")
+        # Texts come back in the connection's character set, Windows-1252.
+        cnxn.setdecoding(pyodbc.SQL_CHAR, encoding="cp1252")
+        return cnxn
+
+    def rows(self, sql, *params, cursor=None):
+        cursor = cursor or self.cursor
+        return [tuple(v.rstrip(" ") if isinstance(v, str) else v for v in row)
+                for row in cursor.execute(sql, *params).fetchall()]
+
+    def file_bytes(self, table):
+        with open(os.path.join(self.data, f"{table}.ftt"), "rb") as f:
+            return f.read()
+
+    def error_of(self, sql, *params):
+        with self.assertRaises(pyodbc.Error) as caught:
+            self.cursor.execute(sql, *params)
+        return caught.exception.args[0], caught.exception.args[1]
+
+    def test_insert_update_delete_count_their_rows(self):
+        self.assertEqual(self.cursor.execute("INSERT INTO people VALUES (1, 'ANN', 10)").rowcount, 1)
+        self.assertEqual(self.cursor.execute("INSERT INTO people (name, id) VALUES ('BOB', 2)").rowcount, 1)
+        self.assertEqual(self.cursor.execute("INSERT INTO people (id, name, sal) VALUES (?, ?, ?)",
+                                             3, "CY", 30.5).rowcount, 1)
+        self.assertEqual(self.rows("SELECT * FROM people ORDER BY id"),
+                         [(1, "ANN", 10.0), (2, "BOB", None), (3, "CY", 30.5)])
+        # SET a = ? through a correlation name.
+        self.assertEqual(self.cursor.execute("UPDATE people p SET p.sal = ? WHERE p.id >= ?", 99.5, 2).rowcount, 2)
+        self.assertEqual(self.cursor.execute("UPDATE people SET sal = sal + 1 WHERE id = 99").rowcount, 0)
+        self.assertEqual(self.rows("SELECT id, sal FROM people ORDER BY id"), [(1, 10.0), (2, 99.5), (3, 99.5)])
+        self.assertEqual(self.cursor.execute("DELETE FROM people WHERE sal > ?", 50).rowcount, 2)
+        self.assertEqual(self.rows("SELECT id FROM people"), [(1,)])
+
+    def test_errors_an_application_meets(self):
+        cases = [
+            ("INSERT INTO people VALUES (1, 'A', 2, 3)", "21S01",
+             "An incorrect number of values appear in the VALUES clause of an INSERT statement"),
+            ("INSERT INTO people (id+1) VALUES (2)", "42000",
+             "An expression was found where an UPDATE column name should appear"),
+            ("INSERT INTO people (id, name) VALUES ('x', 'y')", "42000",
+             "An INSERT value didn't match the data type of its corresponding column"),
+            ("UPDATE people SET sal = 'x'", "42000",
+             "An UPDATE expression didn't match the data type of its corresponding column"),
+            ("DELETE people WHERE id = 1", "42000", "Missing FROM keyword in DELETE statement"),
+            ("DELETE FROM people, emp", "42000", "Join in update is not allowed."),
+        ]
+        for sql, state, text in cases:
+            with self.subTest(sql=sql):
+                got_state, got_text = self.error_of(sql)
+                self.assertEqual(got_state, state)
+                self.assertIn(text, got_text)
+        # A duplicate of a unique key, and a value the column cannot hold.
+        self.cursor.execute("INSERT INTO people VALUES (1, 'ANN', 10)")
+        self.assertEqual(self.error_of("INSERT INTO people VALUES (1, 'AGAIN', 0)")[0], "HY000")
+        self.assertEqual(self.error_of("UPDATE people SET name = 'FAR TOO LONG A NAME'")[0], "22001")
+        self.assertEqual(self.rows("SELECT * FROM people"), [(1, "ANN", 10.0)])
+
+    def test_wide_text_beyond_ascii_is_stored_and_compared(self):
+        # pyodbc sends str as SQL_C_WCHAR / SQL_WVARCHAR.
+        self.cursor.execute("INSERT INTO people (id, name) VALUES (?, ?)", 1, "caf\u00e9 \u20ac")
+        self.cursor.execute("INSERT INTO people (id, name) VALUES (?, ?)", 2, "plain")
+        self.assertEqual(self.rows("SELECT name FROM people WHERE id = 1"), [("caf\u00e9 \u20ac",)])
+        self.assertEqual(self.rows("SELECT id FROM people WHERE name = ?", "caf\u00e9 \u20ac"), [(1,)])
+        self.cursor.execute("UPDATE people SET name = ? WHERE name = ?", "\u20ac\u00e9", "plain")
+        self.assertEqual(self.rows("SELECT name FROM people WHERE id = 2"), [("\u20ac\u00e9",)])
+        # A character Windows-1252 cannot hold is refused, never stored as garbage.
+        with self.assertRaises(pyodbc.Error):
+            self.cursor.execute("INSERT INTO people (id, name) VALUES (?, ?)", 3, "\u4e00")
+        self.assertEqual(self.rows("SELECT id FROM people ORDER BY id"), [(1,), (2,)])
+
+    def test_manual_commit_hides_changes_until_commit(self):
+        self.cursor.execute("INSERT INTO people VALUES (1, 'ANN', 10)")
+        before = self.file_bytes("people")
+        self.cnxn.autocommit = False
+        self.cursor.execute("INSERT INTO people VALUES (2, 'BOB', 20)")
+        self.cursor.execute("UPDATE people SET sal = 11 WHERE id = 1")
+        self.cursor.execute("INSERT INTO people VALUES (3, 'CY', 30)")
+        self.cursor.execute("DELETE FROM people WHERE id = 3")
+        self.assertEqual(self.rows("SELECT id, sal FROM people ORDER BY id"), [(1, 11.0), (2, 20.0)])
+        other = self.connect()
+        self.assertEqual(self.rows("SELECT id, sal FROM people", cursor=other.cursor()), [(1, 10.0)])
+        self.assertEqual(self.file_bytes("people"), before)
+
+        self.cnxn.rollback()
+        self.assertEqual(self.file_bytes("people"), before)
+        self.assertEqual(self.rows("SELECT id, sal FROM people"), [(1, 10.0)])
+
+        self.cursor.execute("UPDATE people SET sal = 12 WHERE id = 1")
+        self.cursor.execute("INSERT INTO people VALUES (4, 'DEE', 40)")
+        self.assertEqual(self.rows("SELECT id, sal FROM people", cursor=other.cursor()), [(1, 10.0)])
+        self.cnxn.commit()
+        self.assertEqual(self.rows("SELECT id, sal FROM people ORDER BY id", cursor=other.cursor()),
+                         [(1, 12.0), (4, 40.0)])
+        other.close()
+
+    def test_long_text_waits_in_the_change_log(self):
+        self.cursor.execute("CREATE TABLE ta (id INTEGER, note LONG VARCHAR(9000))")
+        self.cnxn.autocommit = False
+        self.cursor.execute("INSERT INTO ta VALUES (1, ?)", "y" * 6000)
+        self.cursor.execute("UPDATE ta SET note = ? WHERE id = 1", "z" * 7000)
+        self.assertEqual(self.rows("SELECT note FROM ta"), [("z" * 7000,)])
+        self.cnxn.commit()
+        other = self.connect()
+        self.assertEqual(self.rows("SELECT id, note FROM ta", cursor=other.cursor()), [(1, "z" * 7000)])
+        other.close()
+
+    def test_a_commit_that_fails_on_one_table_reports_it(self):
+        for table in ("ta", "tb", "tc"):
+            self.cursor.execute(f"CREATE TABLE {table} (id INTEGER, name CHAR(4))")
+            self.cursor.execute(f"CREATE UNIQUE INDEX {table}_id ON {table} (id)")
+        self.cnxn.autocommit = False
+        self.cursor.execute("INSERT INTO ta VALUES (1, 'one')")
+        # Two pending rows with one key: the commit refuses the second.
+        self.cursor.execute("INSERT INTO tb VALUES (1, 'one')")
+        self.cursor.execute("INSERT INTO tb VALUES (1, 'two')")
+        self.cursor.execute("INSERT INTO tc VALUES (1, 'one')")
+        with self.assertRaises(pyodbc.Error):
+            self.cnxn.commit()
+        self.cnxn.autocommit = True
+        self.assertEqual(len(self.rows("SELECT id FROM tb WHERE name = 'two'")), 0)
+        # The table committed before the failing one is written; the
+        # failing one's log and every later one's are dropped.
+        written = [table for table in ("ta", "tc") if self.rows(f"SELECT id FROM {table}") == [(1,)]]
+        self.assertEqual(len(written), 1)
+
+if __name__ == "__main__":
+    unittest.main()
