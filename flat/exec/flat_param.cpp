@@ -223,14 +223,16 @@ KvStatus FlatStatement::bindParam(uint16_t parameter, void* value, int32_t lengt
   // Codes outside ODBC 2 that reach the driver unchanged (SQL_WVARCHAR) are
   // checked as the ODBC 2 type they stand for, never waved through as "any".
   const int16_t boundType = BaseOdbc2SqlType(record->sqlType);
+  // A NULL is accepted whatever its bound type (applications such as
+  // pyodbc bind None as SQL_VARCHAR for any column): no value, no mismatch.
+  if (mode == bindWhole && length == SQL_NULL_DATA)
+    return paramValues_.setValue(marker, boundType, flatItChar, nullptr, 0);
   if (mode == bindWhole || mode == bindFirstPiece) {
     if (!flatParamTypeAccepted(boundType, known ? known->markerType : 0)) {
       addFlatError(stateRestrictedType, msgParamTypeMismatch) << uint32_t(parameter);
       return kvFailure;
     }
   }
-  if (mode == bindWhole && length == SQL_NULL_DATA)
-    return paramValues_.setValue(marker, boundType, flatItChar, nullptr, 0);
 
   if (boundType == SQL_LONGVARCHAR || boundType == SQL_LONGVARBINARY)
     return bindLongParam(parameter, record, value, length, mode);

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # isql on a data source of the test file driver, the whole round: CREATE
-# TABLE, INSERT, SELECT with a join, UPDATE, DELETE and DROP TABLE;
+# TABLE, INSERT, SELECT with a join, UPDATE, DELETE, help and DROP TABLE;
 # and the errors INSERT, UPDATE and DELETE give for bad statements.
 set -euo pipefail
 driver=$1
@@ -52,6 +52,11 @@ expect "SELECT id, name FROM staff" "1|ANN"
 refused "INSERT INTO staff VALUES (4, 1)" "An incorrect number of values appear in the VALUES clause"
 refused "DELETE staff WHERE id = 1" "Missing FROM keyword in DELETE statement"
 refused "UPDATE staff SET dept = 'x'" "An UPDATE expression didn't match the data type"
+tables=$(printf 'help\n' | isql -b -v Files 2>&1)
+case "$tables" in
+  *staff*TABLE*) ;;
+  *) printf 'help did not list the new table:\n%s\n' "$tables"; exit 1 ;;
+esac
 run "DROP TABLE staff" > /dev/null
 [ ! -e "$dir/data/staff.ftt" ] || { echo "DROP TABLE left the file"; exit 1; }
 echo "isql ran INSERT, UPDATE and DELETE on the test file driver"

@@ -90,6 +90,12 @@ class FlatDmlTest(unittest.TestCase):
         self.assertEqual(self.rows("SELECT id, sal FROM people ORDER BY id"), [(1, 10.0), (2, 99.5), (3, 99.5)])
         self.assertEqual(self.cursor.execute("DELETE FROM people WHERE sal > ?", 50).rowcount, 2)
         self.assertEqual(self.rows("SELECT id FROM people"), [(1,)])
+        # pyodbc binds None as SQL_VARCHAR whatever the column: NULL is taken
+        # for a number column too.
+        self.assertEqual(self.cursor.execute("INSERT INTO people (id, name, sal) VALUES (?, ?, ?)",
+                                             4, "DI", None).rowcount, 1)
+        self.assertEqual(self.cursor.execute("UPDATE people SET sal = ? WHERE id = ?", None, 1).rowcount, 1)
+        self.assertEqual(self.rows("SELECT id, sal FROM people ORDER BY id"), [(1, None), (4, None)])
 
     def test_errors_an_application_meets(self):
         cases = [

@@ -90,6 +90,12 @@ TEST_F(FlatParamTest, TypeCheck) {
               0u)
         << row << ": " << lastText();
   }
+  // A NULL has no type to disagree with its use: pyodbc binds None as
+  // SQL_VARCHAR whatever the column it goes to.
+  ASSERT_EQ(bind(1, SQL_C_CHAR, SQL_VARCHAR, 10, "SMITH", SQL_NTS), SQL_SUCCESS);
+  ASSERT_EQ(bind(2, SQL_C_CHAR, SQL_VARCHAR, 10, "x", SQL_NULL_DATA), SQL_SUCCESS);
+  ASSERT_EQ(bind(3, SQL_C_CHAR, SQL_BINARY, 23, "x", SQL_NULL_DATA), SQL_SUCCESS);
+  EXPECT_EQ(execute(), SQL_SUCCESS) << lastText();
 }
 
 // The internal form each bound type is kept in, NULL, and embedded NULs.
