@@ -492,7 +492,7 @@ KvStatus FlatTestFileDesc::updateLargeColumn(uint16_t column, const void* value,
   unsigned char* at = buffer_.data() + c.offset;
   if (offset == 0) std::memset(at + 5, 0, c.width);
   at[0] = 0;
-  std::memcpy(at + 5 + offset, value, length);
+  if (length) std::memcpy(at + 5 + offset, value, length);
   kvPutU32LE(at + 1, offset + length);
   return kvSuccess;
 }
