@@ -133,8 +133,6 @@ class FlatLookupTest(unittest.TestCase):
         self.assertEqual(self.rows("SELECT ID FROM small a WHERE a.SAL IS NOT NULL AND "
                                    "EXISTS (SELECT ID FROM payx b WHERE b.SAL = a.SAL)"), expected)
 
-    @unittest.skip("SQLExtendedFetch, which the Driver Manager calls for SQLFetch, reports a row whose "
-                   "fetch failed as SQL_SUCCESS, so the message does not reach the application")
     def test_a_lookup_key_too_long_fails(self):
         with self.assertRaises(pyodbc.Error) as caught:
             self.rows("SELECT a.ID FROM small a, wide w WHERE w.W = a.NAME")
