@@ -114,6 +114,17 @@ class FlatSelectTest(unittest.TestCase):
         self.cursor.execute("SELECT id FROM emp WHERE id > 2")
         self.assertEqual([r[0] for r in self.cursor.fetchall()], [3, 4])
 
+    def test_escape_clauses(self):
+        self.assertEqual(self.rows("SELECT ID FROM emp WHERE HIRED = {d '1995-07-04'}"), [(1,)])
+        self.assertEqual(self.rows("SELECT {fn ucase({fn lcase(NAME)})}, {fn lcase(NAME)} FROM emp "
+                                   "WHERE ID = 2"), [("JONES", "jones")])
+        self.assertEqual(self.rows("SELECT {fn concat('A', NAME)} FROM emp WHERE ID = 1"), [("ASMITH",)])
+        (today,), = self.rows("SELECT {fn curdate()} FROM emp WHERE ID = 1")
+        self.assertIn(today, (datetime.date.today(), datetime.date.today() - datetime.timedelta(days=1)))
+        with self.assertRaises(pyodbc.Error) as caught:
+            self.cursor.execute("SELECT {fn nosuchfunction(NAME)} FROM emp")
+        self.assertEqual(caught.exception.args[0], "42000")  # 37000 as unixODBC maps it for ODBC 3
+
 
 if __name__ == "__main__":
     unittest.main()
