@@ -135,6 +135,61 @@ TEST_F(DbfTableTest, HeadersAndFieldsOfEachVersion) {
   drop(clipper);
 }
 
+// Character widths run to 65535 (the decimal count byte holds the high
+// byte) while the caller's buffer size is 16 bits: a field too wide for
+// the buffer is refused with 22001 and nothing is written past the buffer;
+// a buffer that holds the field and its terminator gets it whole.
+TEST_F(DbfTableTest, WideCharacterFieldsHonourTheCallersBuffer) {
+  const uint16_t wide = 40000;
+  const std::string shortText = std::string(299, 's') + "t";
+  const std::string wideText = std::string(wide - 1, 'w') + "z";
+  std::string bytes = dbfTableBytes(0x03, {{"SHORT", 'C', 300, 0}, {"WIDE", 'C', wide, 0}}, {" " + shortText + wideText});
+  ASSERT_EQ(uint8_t(bytes[64 + 17]), wide >> 8) << "the width's high byte sits in the decimal count";
+  writeFile(path("wide.dbf"), bytes);
+  DbfConnection* connection = connect();
+  DbfStatement* statement = query(connection, "wide.dbf");
+  DbfFileDesc* reader = table(statement);
+  EXPECT_EQ(reader->table()->getField(0)->getLength(), 300);
+  EXPECT_EQ(reader->table()->getField(1)->getLength(), wide);
+  uint16_t found = 0;
+  ASSERT_EQ(reader->resetToFirstRecord(), kvSuccess);
+  ASSERT_EQ(reader->readNextRec(&found), kvSuccess);
+  ASSERT_EQ(found, 1);
+
+  const uint16_t guard = 64;
+  const struct {
+    uint16_t column;
+    uint16_t bufferSize;
+    const std::string* whole;  // null: the value does not fit
+  } cases[] = {
+      {0, 301, &shortText}, {0, 300, nullptr},  {0, 200, nullptr},     {1, 65535, &wideText},
+      {1, wide + 1, &wideText}, {1, wide, nullptr}, {1, 32767, nullptr}, {1, 300, nullptr},
+  };
+  for (const auto& c : cases) {
+    std::vector<unsigned char> buffer(size_t(c.bufferSize) + guard, 0xEE);
+    int32_t length = -1;
+    uint8_t kind = 0xFF;
+    connection->getErrorList().clearErrors();
+    KvStatus status = reader->getFieldData(c.column, buffer.data(), &length, c.bufferSize, &kind);
+    const std::string what = std::to_string(c.column) + " into " + std::to_string(c.bufferSize);
+    if (c.whole) {
+      ASSERT_EQ(status, kvSuccess) << what;
+      EXPECT_EQ(kind, flatValueText) << what;
+      EXPECT_EQ(length, int32_t(c.whole->size() + 1)) << what;
+      EXPECT_TRUE(std::string(reinterpret_cast<char*>(buffer.data()), c.whole->size()) == *c.whole) << what;
+      EXPECT_EQ(buffer[c.whole->size()], 0) << what;
+    } else {
+      EXPECT_EQ(status, kvFailure) << what;
+      EXPECT_EQ(stateOf(connection), "22001") << what;
+    }
+    size_t used = c.whole ? c.whole->size() + 1 : 0;
+    size_t spoiled = 0;
+    for (size_t i = used; i < buffer.size(); ++i) spoiled += buffer[i] != 0xEE;
+    EXPECT_EQ(spoiled, 0u) << what << ": bytes beyond the value were written";
+  }
+  drop(statement);
+}
+
 TEST_F(DbfTableTest, HostileFilesAreRefusedAndLeftAlone) {
   const std::string good = dbfTableBytes(0x03, fields, {" Ann           1.5019991231T"});
   auto with = [&](size_t at, std::initializer_list<uint8_t> values) {
