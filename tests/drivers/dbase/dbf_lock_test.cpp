@@ -2,12 +2,16 @@
 // from outside in /proc/locks while a reader holds them, held-lock counts
 // of one connection's readers, two connections of one process excluding
 // each other, Locking=NONE and FILE, and processes inserting and updating
-// one table at once without a lost update, a torn record or a broken memo.
+// one table at once without a lost update, a torn record or a broken memo;
+// which locks wait for another program and which are refused at once.
 #include "drivers/dbase/locks/dbf_lock_offsets.h"
+#include "drivers/dbase/locks/dbf_locks.h"
+#include "drivers/dbase/table/dbf_shared_desc.h"
 #include "flat/flat_message_ids.h"
 #include "tests/drivers/dbase/dbase_test_support.h"
 #include "util/bos.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -285,6 +289,102 @@ TEST_F(DbfLockTest, ProcessesInsertAndUpdateOneTableWithoutLosingAnything) {
     EXPECT_EQ(value(reader, 1), std::to_string(processes * rounds)) << scheme;
     drop(statement);
   }
+}
+
+
+// Which locks wait for another program and which are refused at once:
+// header and memo-header locks ask again after 20 ms, 80 ms, then every
+// 320 ms for as long as it takes; record and whole-file locks are refused
+// with 3961 at once.
+TEST(DbfLockWaits, TwentyEightyThenThreeHundredTwentyMilliseconds) {
+  const struct {
+    uint32_t attempt;
+    uint16_t ms;
+  } cases[] = {{0, 20}, {1, 20}, {2, 80}, {3, 320}, {4, 320}, {1000, 320}, {0xFFFFFFFF, 320}};
+  for (const auto& c : cases) EXPECT_EQ(dbfLockWaitMs(c.attempt), c.ms) << c.attempt;
+}
+
+// Locks a range through a descriptor of the child's own (an OFD lock, as
+// another program's would be); false when refused.
+bool lockRangeOf(int file, uint64_t offset, uint64_t length) {
+  struct flock lock = {};
+  lock.l_type = F_WRLCK;
+  lock.l_whence = SEEK_SET;
+  lock.l_start = off_t(offset);
+  lock.l_len = off_t(length);
+  return fcntl(file, F_OFD_SETLK, &lock) == 0;
+}
+
+TEST_F(DbfLockTest, HeaderLocksWaitForAnotherProgramAndRecordLocksDoNot) {
+  const std::vector<TestField> fields = {{"WHO", 'C', 8, 0}, {"NOTE", 'M', 10, 0}};
+  writeFile(path("w.dbf"), dbfTableBytes(0x83, fields, {" first             "}));
+  std::string memo(512, '\0');
+  kvPutU32LE(&memo[0], 1);
+  writeFile(path("w.dbt"), memo);
+  DbfConnection* connection = connect();
+  DbfStatement* statement = query(connection, "w.dbf");
+  DbfFileDesc* reader = table(statement);
+  DbfLockGeometry geometry = dbfLockGeometryOf(reader->table());
+  DbfLockRegion header = dbfHeaderLockRegion(geometry);
+  DbfLockRegion memoHeader = dbfMemoHeaderLockRegion(geometry);
+  DbfLockRegion record = dbfRecordLockRegion(geometry, 1);
+
+  // The child takes the header, memo-header and record 1 bytes, says so,
+  // and lets go a little after the parent says it is about to wait.
+  int held[2], go[2];
+  ASSERT_EQ(pipe(held), 0);
+  ASSERT_EQ(pipe(go), 0);
+  pid_t pid = fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    int table = open(path("w.dbf").c_str(), O_RDWR);
+    int memoFile = open(path("w.dbt").c_str(), O_RDWR);
+    bool locked = table >= 0 && memoFile >= 0 && lockRangeOf(table, header.offset, header.length) &&
+                  lockRangeOf(memoFile, memoHeader.offset, memoHeader.length) &&
+                  lockRangeOf(table, record.offset, record.length);
+    char byte = locked ? 'y' : 'n';
+    if (write(held[1], &byte, 1) != 1 || !locked) _exit(1);
+    if (read(go[0], &byte, 1) != 1) _exit(1);
+    usleep(150 * 1000);
+    _exit(0);
+  }
+  close(held[1]);
+  close(go[0]);
+  char byte = 0;
+  ASSERT_EQ(read(held[0], &byte, 1), 1);
+  ASSERT_EQ(byte, 'y');
+
+  // Locks that do not wait are refused while the child holds its bytes.
+  position(reader, 1);
+  connection->getErrorList().clearErrors();
+  EXPECT_EQ(reader->lockRecord(flatLockRecord), kvFailure);
+  EXPECT_EQ(errorsOf(connection), std::vector<uint16_t>{msgRecordLocked});
+  connection->getErrorList().clearErrors();
+  bool taken = true;
+  EXPECT_EQ(dbfLockRegion(reader->table()->getDataHandle(), uint32_t(header.offset), uint32_t(header.length), false,
+                          &taken),
+            kvSuccess);
+  EXPECT_FALSE(taken) << "a lock asked once is refused";
+
+  // The waiting locks get their bytes once the child lets go.
+  ASSERT_EQ(write(go[1], "g", 1), 1);
+  connection->getErrorList().clearErrors();
+  EXPECT_EQ(reader->lockHeaders(), kvSuccess);
+  EXPECT_EQ(dbfLockMemoHeader(reader->table()), kvSuccess);
+  EXPECT_TRUE(errorsOf(connection).empty());
+  int status = 0;
+  ASSERT_EQ(waitpid(pid, &status, 0), pid);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  std::vector<std::string> ranges = lockedRanges(path("w.dbf"));
+  EXPECT_NE(std::find(ranges.begin(), ranges.end(), range(header.offset, header.length)), ranges.end());
+  // And the record lock, refused before, is now granted.
+  EXPECT_EQ(reader->lockRecord(flatLockRecord), kvSuccess);
+  (void)reader->unlockRecord(flatLockRecord, nullptr);
+  dbfUnlockMemoHeader(reader->table());
+  reader->unlockHeaders(flatLockRecord);
+  close(held[0]);
+  close(go[1]);
+  drop(statement);
 }
 
 }  // namespace
