@@ -201,7 +201,7 @@ KvStatus DbfMemoFile::deliver(DbfMemoCursor* cursor, bool oem, unsigned char typ
                               uint32_t size, uint32_t* got) {
   *got = 0;
   if (cursor->ended) return kvSuccess;
-  if (!cursor->hasLength) return deliverText(cursor, oem, buffer, size, got);
+  if (!cursor->hasLength) return deliverText(cursor, type == 'M', oem, buffer, size, got);
   uint32_t left = cursor->length - cursor->delivered;
   uint32_t want = left < size ? left : size;
   uint32_t read = 0;
@@ -217,8 +217,8 @@ KvStatus DbfMemoFile::deliver(DbfMemoCursor* cursor, bool oem, unsigned char typ
   return kvSuccess;
 }
 
-KvStatus DbfMemoFile::deliverText(DbfMemoCursor* cursor, bool oem, unsigned char* buffer, uint32_t size,
-                                  uint32_t* got) {
+KvStatus DbfMemoFile::deliverText(DbfMemoCursor* cursor, bool text, bool oem, unsigned char* buffer,
+                                  uint32_t size, uint32_t* got) {
   unsigned char chunk[textChunk];
   uint32_t out = 0;
   uint64_t size64 = fileSize();
@@ -237,6 +237,12 @@ KvStatus DbfMemoFile::deliverText(DbfMemoCursor* cursor, bool oem, unsigned char
         break;
       }
       if (out == size) break;
+      if (!text) {
+        // General and binary values are written as they come, so they are
+        // given back so: a 0x8D 0x0A or a byte above 0x7F is data there.
+        buffer[out++] = c;
+        continue;
+      }
       if (c == softBreak) {
         // The pair may straddle two chunks: the 0x8D is read again with
         // the next chunk, unless it is the file's last byte.

@@ -20,7 +20,9 @@
 // | FoxPro                  | type, BE: 0 picture, 1 text, 2 object | length, BE               | the bytes     |
 //
 // dBASE III text ends at the first 0x1A (this driver writes two); the pair
-// 0x8D 0x0A inside it is a soft line break, removed on reading. dBASE IV
+// 0x8D 0x0A inside an M field's text is a soft line break, removed on
+// reading; general and binary values in such a file come back as they were
+// written (up to their 0x1A, which they cannot hold). dBASE IV
 // files of programs that write no signature are read as dBASE III files
 // whose values start with the dBASE IV block header; such a value is read
 // by its header, just as a dBASE IV value without one is read as text.
@@ -123,7 +125,10 @@ class DbfMemoFile {
   KvStatus startValue(DbfSharedDesc* table, DbfMemoCursor* cursor, unsigned char type, uint32_t block);
   KvStatus deliver(DbfMemoCursor* cursor, bool oem, unsigned char type, unsigned char* buffer, uint32_t size,
                    uint32_t* got);
-  KvStatus deliverText(DbfMemoCursor* cursor, bool oem, unsigned char* buffer, uint32_t size, uint32_t* got);
+  // A value up to its 0x1A. Text (an M field's) drops soft breaks and is
+  // translated from OEM when oem; the bytes of other fields come as stored.
+  KvStatus deliverText(DbfMemoCursor* cursor, bool text, bool oem, unsigned char* buffer, uint32_t size,
+                       uint32_t* got);
   // Bytes the value now at block occupies in the file, header included;
   // 0 when not known.
   uint32_t occupiedBytes(uint32_t block, unsigned char type, bool inTransaction);

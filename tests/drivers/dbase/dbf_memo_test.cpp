@@ -210,6 +210,61 @@ TEST_F(DbfMemoTest, FormatsEdgeCases) {
   }
 }
 
+// General, binary and picture fields keep their values in the memo file
+// as M fields do, and get them back byte for byte, whole and in pieces,
+// also after the table is opened again and under the OEM character set:
+// their bytes are not text, so no character set, and no soft break of
+// dBASE III text, changes them. dBASE III values end at the first 0x1A
+// (the format has no length), so that byte is left out there.
+TEST_F(DbfMemoTest, GeneralBinaryAndPictureValuesAreKeptByteForByte) {
+  std::string binary;
+  for (int i = 0; i < 700; ++i) binary += char((i * 37 + 11) & 0xFF);
+  binary += "\x8D\x0A\x80\xE9";
+  std::string noEnd = binary;
+  for (char& c : noEnd)
+    if (c == '\x1A') c = '\x1B';
+  const struct {
+    uint8_t version;
+    uint32_t kind;
+    uint32_t blockSize;
+    const std::string* value;
+  } formats[] = {
+      {0x83, dbfMemoDbase3, 512, &noEnd},
+      {0x8B, dbfMemoDbase4, 512, &binary},
+      {0xF5, dbfMemoFox, 64, &binary},
+  };
+  DbfConnection* connection = connect();
+  for (const auto& f : formats) {
+    for (char type : {'G', 'B', 'P'}) {
+      for (const char* options : {"", "T (CHARSET=IBMPC)"}) {
+        const std::string what = std::to_string(f.version) + " " + type + " " + options;
+        writeFile(path("t.dbf"), dbfTableBytes(f.version, {{"CODE", 'C', 4, 0}, {"OBJ", type, 10, 0}},
+                                               {record("A", std::string(10, ' '))}));
+        std::string memoFile = memoPath(f.version);
+        writeFile(memoFile, MemoImage(f.kind, f.blockSize).bytes);
+        DbfStatement* statement = query(connection, "t.dbf", nullptr, options);
+        DbfFileDesc* reader = table(statement);
+        connection->getErrorList().clearErrors();
+        ASSERT_EQ(writeMemo(reader, 1, *f.value), kvSuccess) << what;
+        EXPECT_EQ(fieldBlock(reader), 1u) << what;
+        EXPECT_TRUE(large(reader, 1, 4096) == *f.value) << what;
+        EXPECT_TRUE(large(reader, 1, 7) == *f.value) << what << ": in pieces";
+        EXPECT_EQ(evaluated(reader, 1), "<null>") << what << ": the evaluator gets no text of it";
+        drop(statement);
+        if (f.kind == dbfMemoFox) {
+          // FoxPro block types: 0 picture, 1 text and binary, 2 object.
+          std::string bytes = readFile(memoFile);
+          EXPECT_EQ(kvGetU32BE(&bytes[f.blockSize]), type == 'P' ? 0u : type == 'G' ? 2u : 1u) << what;
+        }
+        statement = query(connection, "t.dbf", nullptr, options);
+        position(table(statement), 1);
+        EXPECT_TRUE(large(table(statement), 1, 100) == *f.value) << what << ": opened again";
+        drop(statement);
+      }
+    }
+  }
+}
+
 TEST_F(DbfMemoTest, CorruptMemoFilesGiveDiagnosticsAndStayUnchanged) {
   auto dbase4 = [](uint32_t blockSize, uint32_t lengthWord) {
     MemoImage m(dbfMemoDbase4, 512);
