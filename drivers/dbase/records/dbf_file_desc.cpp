@@ -26,6 +26,17 @@ namespace {
 enum : uint8_t { txnLevelBits = 0x3, txnLevelRecord = 2, txnLevelFile = 1, txnIncludeDeleted = 0x4 };
 enum : uint16_t { transactionInfoBytes = 5 };
 
+// A table with a production index (header byte 28) has an index file that
+// the programs sharing it keep up to date with every change. This driver
+// does not maintain index files yet, so a change would leave that index
+// stale for them: the change is refused (S1C00) and the file stays as it
+// was. Reading such a table is unaffected.
+KvStatus refuseStaleIndex(const DbfSharedDesc* table) {
+  if (!table->getProductionIndex()) return kvSuccess;
+  addOdbcError(stateNotCapable);
+  return kvFailure;
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------- DbfIndexName
@@ -232,6 +243,7 @@ KvStatus DbfFileDesc::initializeForInsert() {
 }
 
 KvStatus DbfFileDesc::writeRecord(uint16_t mode) {
+  if (refuseStaleIndex(table()) != kvSuccess) return kvFailure;
   uint32_t n = currentRecord();
   uint32_t length = table()->getRecordLength();
   if (n == 0) {
@@ -249,6 +261,7 @@ KvStatus DbfFileDesc::writeRecord(uint16_t mode) {
 }
 
 KvStatus DbfFileDesc::deleteRecord() {
+  if (refuseStaleIndex(table()) != kvSuccess) return kvFailure;
   uint32_t n = currentRecord();
   const unsigned char mark = dbfDeletedMark;
   if (table()->writeRecordBytes(n, &mark, 1) != kvSuccess) return kvFailure;

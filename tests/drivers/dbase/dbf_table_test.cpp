@@ -518,6 +518,30 @@ TEST_F(DbfTableTest, IndexesAreNotReadYetAndSaySo) {
   drop(statement);
 }
 
+// A table whose header names a production index is read as usual, but a
+// change, which would leave that index stale, is refused and writes nothing.
+TEST_F(DbfTableTest, ATableWithAProductionIndexIsNotChanged) {
+  std::string bytes = dbfTableBytes(0x03, fields, {" Ann           1.5019991231T"});
+  bytes[28] = 1;
+  writeFile(path("t.dbf"), bytes);
+  DbfConnection* connection = connect();
+  DbfStatement* statement = query(connection, "t.dbf");
+  DbfFileDesc* reader = table(statement);
+  EXPECT_EQ(rows(reader).size(), 1u);
+  ASSERT_EQ(reader->initializeForInsert(), kvSuccess);
+  ASSERT_EQ(store(reader, 0, "Bea"), kvSuccess);
+  EXPECT_EQ(flatAppendRecord(reader, 0), kvFailure);
+  EXPECT_EQ(stateOf(connection), "S1C00");
+  connection->getErrorList().clearErrors();
+  auto* rid = static_cast<FlatNumericRid*>(reader->getRid());
+  rid->setRecordNumber(1);
+  ASSERT_EQ(reader->setRecordPosition(), kvSuccess);
+  EXPECT_EQ(reader->writeRecord(flatWriteUpdate), kvFailure);
+  EXPECT_EQ(reader->deleteRecord(), kvFailure);
+  drop(statement);
+  EXPECT_TRUE(readFile(path("t.dbf")) == bytes);
+}
+
 TEST_F(DbfTableTest, ExclusiveOpensRefuseATableInUse) {
   writeFile(path("t.dbf"), dbfTableBytes(0x03, fields, {}));
   DbfConnection* connection = connect();
