@@ -436,6 +436,14 @@ KvStatus DbfMemoFile::write(DbfSharedDesc* table, DbfMemoCursor* cursor, uint16_
     return kvFailure;
   }
 
+  // A value without a length header ends at its first 0x1A: one holding
+  // that byte would read back cut short, so it is refused (22005) before
+  // anything is written.
+  if (text && length && std::memchr(data, endOfText, length)) {
+    cursor->writing = false;
+    addOdbcError(stateAssignment);
+    return kvFailure;
+  }
   uint64_t newTotal = uint64_t(cursor->written) + length;
   if (newTotal + h + 2 > limit) {
     cursor->writing = false;

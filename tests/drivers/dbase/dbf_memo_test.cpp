@@ -351,6 +351,14 @@ TEST_F(DbfMemoTest, WritesReuseGrowOrAppendAsTheirBlocksAllow) {
   EXPECT_EQ(large(reader, 1, 100), "first");
   ASSERT_EQ(writeMemo(reader, 1, "FIRST"), kvSuccess);
   EXPECT_EQ(fieldBlock(reader), 1u);
+  // A dBASE III value ends at its first 0x1A: one holding that byte would
+  // read back cut, so it is refused and the file keeps what it had.
+  const std::string before = readFile(path("t.dbt"));
+  EXPECT_EQ(writeMemo(reader, 1, std::string("cut\x1Ahere")), kvFailure);
+  EXPECT_EQ(stateOf(connection), "22005");
+  connection->getErrorList().clearErrors();
+  EXPECT_TRUE(readFile(path("t.dbt")) == before);
+  EXPECT_EQ(large(reader, 1, 100), "FIRST");
   // The last value of the file grows in place, and the next free block
   // moves behind it, so that a new value never lands in its tail.
   ASSERT_EQ(writeMemo(reader, 2, std::string(1000, 'b')), kvSuccess);
