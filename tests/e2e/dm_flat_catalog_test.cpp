@@ -4,6 +4,8 @@
 // SQLStatistics' unique indexes, and the refusal of an owner.
 #include <gtest/gtest.h>
 
+#include "flat_dm_fixture.h"
+
 #include <sql.h>
 #include <sqlext.h>
 #include <sys/stat.h>
@@ -21,35 +23,17 @@ typedef std::vector<std::vector<std::string>> Rows;
 
 SQLCHAR* S(const char* text) { return reinterpret_cast<SQLCHAR*>(const_cast<char*>(text)); }
 
-class FlatCatalogDriverManagerTest : public ::testing::Test {
+class FlatCatalogDriverManagerTest : public FlatDriverManagerTest {
  protected:
+  // An empty data folder; the tables come from CREATE statements.
+  FlatCatalogDriverManagerTest() : FlatDriverManagerTest(false) {}
   void SetUp() override {
-    char pattern[] = "/tmp/kve2eflatcatXXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    dir_ = pattern;
-    data_ = dir_ + "/data";
-    ASSERT_EQ(mkdir(data_.c_str(), 0700), 0);
-    std::ofstream(dir_ + "/odbcinst.ini") << "[KvFlatTest]\nDriver=" KV_FLATTEST_DRIVER "\n";
-    std::ofstream(dir_ + "/odbc.ini") << "[Files]\nDriver=KvFlatTest\nDatabase=" << data_ << "\n";
-    std::ofstream(dir_ + "/user.ini") << "";
-    setenv("ODBCSYSINI", dir_.c_str(), 1);
-    setenv("ODBCINI", (dir_ + "/user.ini").c_str(), 1);
-    ASSERT_EQ(SQLAllocEnv(&env_), SQL_SUCCESS);
-    ASSERT_EQ(SQLAllocConnect(env_, &dbc_), SQL_SUCCESS);
-    ASSERT_EQ(SQLConnect(dbc_, S("Files"), SQL_NTS, nullptr, 0, nullptr, 0), SQL_SUCCESS);
-    ASSERT_EQ(SQLAllocStmt(dbc_, &stmt_), SQL_SUCCESS);
+    FlatDriverManagerTest::SetUp();
+    if (HasFatalFailure()) return;
     for (const char* sql : {"CREATE TABLE dept (title CHAR(20), code CHAR(2), n INTEGER)",
                             "CREATE UNIQUE INDEX bytitle ON dept (title)", "CREATE UNIQUE INDEX bycode ON dept (code)",
                             "CREATE INDEX byn ON dept (n)", "CREATE TABLE plain (a CHAR(1))"})
       ASSERT_EQ(SQLExecDirect(stmt_, S(sql), SQL_NTS), SQL_SUCCESS) << sql << " " << state();
-  }
-  void TearDown() override {
-    SQLFreeStmt(stmt_, SQL_DROP);
-    SQLDisconnect(dbc_);
-    SQLFreeConnect(dbc_);
-    SQLFreeEnv(env_);
-    std::error_code ignored;
-    std::filesystem::remove_all(dir_, ignored);
   }
   std::string state() {
     SQLCHAR text[6] = {0}, message[512];
@@ -84,10 +68,6 @@ class FlatCatalogDriverManagerTest : public ::testing::Test {
     return SQLSpecialColumns(stmt_, SQL_BEST_ROWID, nullptr, 0, nullptr, 0, S(table), SQL_NTS, scope, nullable);
   }
 
-  std::string dir_, data_;
-  SQLHENV env_ = SQL_NULL_HENV;
-  SQLHDBC dbc_ = SQL_NULL_HDBC;
-  SQLHSTMT stmt_ = SQL_NULL_HSTMT;
 };
 
 TEST_F(FlatCatalogDriverManagerTest, SpecialColumnsByScope) {

@@ -4,6 +4,8 @@
 // SQLGetData, and parameters that the cursor still reads after its last row.
 #include <gtest/gtest.h>
 
+#include "flat_dm_fixture.h"
+
 #include <sql.h>
 #include <sqlext.h>
 #include <sys/stat.h>
@@ -17,39 +19,8 @@
 
 namespace {
 
-class FlatFetchManagerTest : public ::testing::Test {
+class FlatFetchManagerTest : public FlatDriverManagerTest {
  protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/kve2efetchXXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    dir_ = pattern;
-    data_ = dir_ + "/data";
-    ASSERT_EQ(mkdir(data_.c_str(), 0700), 0);
-    const std::string tables = "/usr/bin/python3 " KV_E2E_SOURCE_DIR "/flattest_tables.py " + data_;
-    ASSERT_EQ(std::system(tables.c_str()), 0);
-    std::ofstream(dir_ + "/odbcinst.ini") << "[KvFlatTest]\nDriver=" KV_FLATTEST_DRIVER "\n";
-    std::ofstream(dir_ + "/odbc.ini") << "[Files]\nDriver=KvFlatTest\nDatabase=" << data_ << "\n";
-    std::ofstream(dir_ + "/user.ini") << "";
-    setenv("ODBCSYSINI", dir_.c_str(), 1);
-    setenv("ODBCINI", (dir_ + "/user.ini").c_str(), 1);
-    ASSERT_EQ(SQLAllocEnv(&env_), SQL_SUCCESS);
-    ASSERT_EQ(SQLAllocConnect(env_, &dbc_), SQL_SUCCESS);
-    ASSERT_EQ(SQLConnect(dbc_, (SQLCHAR*)"Files", SQL_NTS, nullptr, 0, nullptr, 0), SQL_SUCCESS);
-    ASSERT_EQ(SQLAllocStmt(dbc_, &stmt_), SQL_SUCCESS);
-  }
-  void TearDown() override {
-    SQLFreeStmt(stmt_, SQL_DROP);
-    SQLDisconnect(dbc_);
-    SQLFreeConnect(dbc_);
-    SQLFreeEnv(env_);
-    std::system(("rm -rf " + dir_).c_str());
-  }
-  std::string error() {
-    SQLCHAR text[6] = {0}, message[512] = {0};
-    SQLINTEGER native = 0;
-    SQLError(env_, dbc_, stmt_, text, &native, message, sizeof(message), nullptr);
-    return std::string(reinterpret_cast<char*>(text)) + " " + reinterpret_cast<char*>(message);
-  }
   // All diagnostics of the statement, as "STATE text" lines.
   std::vector<std::string> messages() {
     std::vector<std::string> out;
@@ -68,10 +39,6 @@ class FlatFetchManagerTest : public ::testing::Test {
     ASSERT_TRUE(SQL_SUCCEEDED(SQLSetStmtOption(stmt_, SQL_ROWSET_SIZE, rowset))) << error();
   }
 
-  std::string dir_, data_;
-  SQLHENV env_ = SQL_NULL_HENV;
-  SQLHDBC dbc_ = SQL_NULL_HDBC;
-  SQLHSTMT stmt_ = SQL_NULL_HSTMT;
 };
 
 TEST_F(FlatFetchManagerTest, ExtendedFetchMovesOverTheKeyset) {

@@ -5,6 +5,8 @@
 // reports its error once and then ends the result.
 #include <gtest/gtest.h>
 
+#include "flat_dm_fixture.h"
+
 #include <sql.h>
 #include <sqlext.h>
 #include <sys/stat.h>
@@ -16,39 +18,8 @@
 
 namespace {
 
-class FlatGroupManagerTest : public ::testing::Test {
+class FlatGroupManagerTest : public FlatDriverManagerTest {
  protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/kve2egroupXXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    dir_ = pattern;
-    const std::string data = dir_ + "/data";
-    ASSERT_EQ(mkdir(data.c_str(), 0700), 0);
-    const std::string tables = "python3 " KV_E2E_SOURCE_DIR "/flattest_tables.py " + data;
-    ASSERT_EQ(std::system(tables.c_str()), 0);
-    std::ofstream(dir_ + "/odbcinst.ini") << "[KvFlatTest]\nDriver=" KV_FLATTEST_DRIVER "\n";
-    std::ofstream(dir_ + "/odbc.ini") << "[Files]\nDriver=KvFlatTest\nDatabase=" << data << "\n";
-    std::ofstream(dir_ + "/user.ini") << "";
-    setenv("ODBCSYSINI", dir_.c_str(), 1);
-    setenv("ODBCINI", (dir_ + "/user.ini").c_str(), 1);
-    ASSERT_EQ(SQLAllocEnv(&env_), SQL_SUCCESS);
-    ASSERT_EQ(SQLAllocConnect(env_, &dbc_), SQL_SUCCESS);
-    ASSERT_EQ(SQLConnect(dbc_, (SQLCHAR*)"Files", SQL_NTS, nullptr, 0, nullptr, 0), SQL_SUCCESS);
-    ASSERT_EQ(SQLAllocStmt(dbc_, &stmt_), SQL_SUCCESS);
-  }
-  void TearDown() override {
-    SQLFreeStmt(stmt_, SQL_DROP);
-    SQLDisconnect(dbc_);
-    SQLFreeConnect(dbc_);
-    SQLFreeEnv(env_);
-    std::system(("rm -rf " + dir_).c_str());
-  }
-  std::string error() {
-    SQLCHAR state[6] = {0}, message[512] = {0};
-    SQLINTEGER native = 0;
-    SQLError(env_, dbc_, stmt_, state, &native, message, sizeof(message), nullptr);
-    return std::string(reinterpret_cast<char*>(state)) + " " + reinterpret_cast<char*>(message);
-  }
   void keysetCursor() {
     ASSERT_TRUE(SQL_SUCCEEDED(SQLSetStmtOption(stmt_, SQL_CURSOR_TYPE, SQL_CURSOR_KEYSET_DRIVEN))) << error();
   }
@@ -75,10 +46,6 @@ class FlatGroupManagerTest : public ::testing::Test {
     return row();
   }
 
-  std::string dir_;
-  SQLHENV env_ = SQL_NULL_HENV;
-  SQLHDBC dbc_ = SQL_NULL_HDBC;
-  SQLHSTMT stmt_ = SQL_NULL_HSTMT;
 };
 
 TEST_F(FlatGroupManagerTest, ExtendedFetchMovesOverGroupedRows) {
