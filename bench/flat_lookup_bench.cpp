@@ -14,33 +14,20 @@
 #include "flat/query/flat_keyset.h"
 #include "flat/sql/flat_descriptor.h"
 #include "util/ram.h"
+#include "flat_bench_support.h"
 
-#include <sys/resource.h>
 
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
-#include <new>
 #include <string>
 #include <vector>
 
 namespace {
 
-double now() { return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count(); }
-
-double peakMb() {
-  rusage usage;
-  getrusage(RUSAGE_SELF, &usage);
-  return double(usage.ru_maxrss) / 1024.0;
-}
-
-template <class T, class Arg>
-T* build(Arg arg) {
-  void* memory = ramAllocZ(sizeof(T));
-  return memory ? new (memory) T(arg) : nullptr;
-}
+using flatbench::BenchConnection;
+using flatbench::runShape;
 
 // ID integer (0 .. count - 1), SAL double (count / 10 distinct values),
 // written record by record so the bench holds no copy of the table.
@@ -69,32 +56,17 @@ bool writeTable(const std::string& path, uint32_t count) {
   return bool(out);
 }
 
+// The rows of the join loop, read through the keyset.
 bool shape(FlatTestConnection* connection, const char* label, const char* sql, uint32_t count) {
-  const double start = now();
-  FlatTestStatement* statement = build<FlatTestStatement>(static_cast<FlatConnection*>(connection));
-  KvErrorKeeper::setErrorList(&statement->getErrorList());
-  bool ok = statement->prepareText(reinterpret_cast<const unsigned char*>(sql)) == kvSuccess;
-  uint32_t rows = 0;
-  if (ok) {
-    FlatSqlDesc* query = static_cast<FlatSqlDesc*>(statement->getHeadDescriptor());
+  return runShape(connection, label, sql, count, [](FlatStatement* statement, FlatSqlDesc* query, uint32_t* rows) {
     RidFileMgr keyset(statement, query);
-    for (uint32_t n = 1; ok; ++n) {
+    for (uint32_t n = 1;; ++n) {
       GetRecRetType result = getRecFound;
-      ok = keyset.getRecord(n, &result) == kvSuccess;
-      if (!ok || result != getRecFound) break;
-      ++rows;
+      if (keyset.getRecord(n, &result) != kvSuccess) return false;
+      if (result != getRecFound) return true;
+      ++*rows;
     }
-  }
-  KvErrorKeeper::giveUpErrorList();
-  kvIgnoreStatus(statement->setToAllocatedState(1));  // the bench ends with the statement either way
-  delete statement;
-  if (!ok) {
-    std::printf("  %s failed\n", label);
-    return false;
-  }
-  std::printf("  %-12s %8u rows -> %8u  %8.3f s  peak RSS %7.1f MB\n", label, count, rows, now() - start,
-              peakMb());
-  return true;
+  });
 }
 
 }  // namespace
@@ -104,32 +76,27 @@ int main() {
   if (!mkdtemp(dir)) return 1;
   const std::string big = std::string(dir) + "/big.ftt";
   const std::string outer = std::string(dir) + "/outer.ftt";
-  BaseEnv* env = build<BaseEnv>(OdbcDriverNumber(98));
-  FlatTestConnection* connection = build<FlatTestConnection>(env);
-  std::string text = std::string("DRIVER=flattest;DB=") + dir + ";";
-  SQLRETURN rc = connection->SQLDriverConnect(nullptr, reinterpret_cast<SQLCHAR*>(&text[0]), SQLSMALLINT(SQL_NTS),
-                                              nullptr, 0, nullptr, SQL_DRIVER_NOPROMPT);
-  int status = (rc == SQL_SUCCESS || rc == SQL_SUCCESS_WITH_INFO) ? 0 : 1;
-  if (!status && !writeTable(outer, 1000)) status = 1;
-  for (uint32_t count : {10000u, 100000u, 1000000u}) {
-    if (status || !writeTable(big, count)) {
-      status = 1;
-      break;
+  int status = 0;
+  {
+    BenchConnection bench(dir);
+    FlatTestConnection* connection = bench.connection;
+    if (!bench.connected) status = 1;
+    if (!status && !writeTable(outer, 1000)) status = 1;
+    for (uint32_t count : {10000u, 100000u, 1000000u}) {
+      if (status || !writeTable(big, count)) {
+        status = 1;
+        break;
+      }
+      if (!shape(connection, "JOIN 1000", "SELECT o.ID FROM outer o, big b WHERE b.ID = o.ID * 7", count) ||
+          !shape(connection, "SELF JOIN", "SELECT a.ID FROM big a, big b WHERE b.ID = a.ID", count) ||
+          !shape(connection, "EXISTS", "SELECT ID FROM outer o WHERE EXISTS (SELECT ID FROM big b WHERE b.SAL = o.ID)",
+                 count))
+        status = 1;
+      if (count == 10000u &&
+          !shape(connection, "NESTED LOOP", "SELECT o.ID FROM outer o, big b WHERE b.ID = o.ID * 7 OR 1 = 0", count))
+        status = 1;
     }
-    if (!shape(connection, "JOIN 1000", "SELECT o.ID FROM outer o, big b WHERE b.ID = o.ID * 7", count) ||
-        !shape(connection, "SELF JOIN", "SELECT a.ID FROM big a, big b WHERE b.ID = a.ID", count) ||
-        !shape(connection, "EXISTS", "SELECT ID FROM outer o WHERE EXISTS (SELECT ID FROM big b WHERE b.SAL = o.ID)",
-               count))
-      status = 1;
-    if (count == 10000u &&
-        !shape(connection, "NESTED LOOP", "SELECT o.ID FROM outer o, big b WHERE b.ID = o.ID * 7 OR 1 = 0", count))
-      status = 1;
   }
-  KvErrorKeeper::setErrorList(&connection->getErrorList());
-  kvIgnoreStatus(connection->disconnect());  // the bench ends either way
-  KvErrorKeeper::giveUpErrorList();
-  delete connection;
-  delete env;
   std::remove(big.c_str());
   std::remove(outer.c_str());
   std::remove(dir);

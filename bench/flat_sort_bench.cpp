@@ -16,33 +16,20 @@
 #include "flat/query/flat_union.h"
 #include "flat/sql/flat_descriptor.h"
 #include "util/ram.h"
+#include "flat_bench_support.h"
 
-#include <sys/resource.h>
 
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
-#include <new>
 #include <string>
 #include <vector>
 
 namespace {
 
-double now() { return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count(); }
-
-double peakMb() {
-  rusage usage;
-  getrusage(RUSAGE_SELF, &usage);
-  return double(usage.ru_maxrss) / 1024.0;
-}
-
-template <class T, class Arg>
-T* build(Arg arg) {
-  void* memory = ramAllocZ(sizeof(T));
-  return memory ? new (memory) T(arg) : nullptr;
-}
+using flatbench::BenchConnection;
+using flatbench::runShape;
 
 // ID integer, SAL double, DEPT char(6), written record by record so the
 // bench holds no copy of the table.
@@ -73,40 +60,28 @@ bool writeBig(const std::string& path, uint32_t count) {
   return bool(out);
 }
 
+// A UNION through its pairs, else grouping and ordering, then the rows of
+// the keyset.
 bool shape(FlatTestConnection* connection, const char* label, const char* sql, uint32_t count) {
-  const double start = now();
-  FlatTestStatement* statement = build<FlatTestStatement>(static_cast<FlatConnection*>(connection));
-  KvErrorKeeper::setErrorList(&statement->getErrorList());
-  bool ok = statement->prepareText(reinterpret_cast<const unsigned char*>(sql)) == kvSuccess;
-  uint32_t rows = 0;
-  if (ok) {
-    FlatSqlDesc* query = static_cast<FlatSqlDesc*>(statement->getHeadDescriptor());
+  return runShape(connection, label, sql, count, [](FlatStatement* statement, FlatSqlDesc* query, uint32_t* rows) {
     if (query->getNextQuery()) {
       FlatUnionResult result(statement, query);
-      ok = result.build(statement->getOrderByText()) == kvSuccess;
-      rows = result.getRows();
-    } else {
-      RidFileMgr keyset(statement, query);
-      uint16_t oneRow = 0;
-      ok = flatComputeAggregates(statement, query, &keyset, &oneRow) == kvSuccess &&
-           flatOrderKeyset(statement, query, &keyset) == kvSuccess;
-      for (uint32_t n = 1; ok; ++n) {
-        GetRecRetType result = getRecFound;
-        ok = keyset.getRecord(n, &result) == kvSuccess;
-        if (!ok || result != getRecFound) break;
-        ++rows;
-      }
+      if (result.build(statement->getOrderByText()) != kvSuccess) return false;
+      *rows = result.getRows();
+      return true;
     }
-  }
-  KvErrorKeeper::giveUpErrorList();
-  kvIgnoreStatus(statement->setToAllocatedState(1));  // the bench ends with the statement either way
-  delete statement;
-  if (!ok) {
-    std::printf("  %s failed\n", label);
-    return false;
-  }
-  std::printf("  %-12s %8u rows -> %8u  %8.3f s  peak RSS %7.1f MB\n", label, count, rows, now() - start, peakMb());
-  return true;
+    RidFileMgr keyset(statement, query);
+    uint16_t oneRow = 0;
+    if (flatComputeAggregates(statement, query, &keyset, &oneRow) != kvSuccess ||
+        flatOrderKeyset(statement, query, &keyset) != kvSuccess)
+      return false;
+    for (uint32_t n = 1;; ++n) {
+      GetRecRetType result = getRecFound;
+      if (keyset.getRecord(n, &result) != kvSuccess) return false;
+      if (result != getRecFound) return true;
+      ++*rows;
+    }
+  });
 }
 
 }  // namespace
@@ -115,32 +90,27 @@ int main() {
   char dir[] = "/tmp/kvsortbenchXXXXXX";
   if (!mkdtemp(dir)) return 1;
   const std::string table = std::string(dir) + "/big.ftt";
-  BaseEnv* env = build<BaseEnv>(OdbcDriverNumber(98));
-  FlatTestConnection* connection = build<FlatTestConnection>(env);
-  std::string text = std::string("DRIVER=flattest;DB=") + dir + ";";
-  SQLRETURN rc = connection->SQLDriverConnect(nullptr, reinterpret_cast<SQLCHAR*>(&text[0]), SQLSMALLINT(SQL_NTS),
-                                              nullptr, 0, nullptr, SQL_DRIVER_NOPROMPT);
-  int status = (rc == SQL_SUCCESS || rc == SQL_SUCCESS_WITH_INFO) ? 0 : 1;
-  for (uint32_t count : {10000u, 100000u, 1000000u}) {
-    if (status || !writeBig(table, count)) {
-      status = 1;
-      break;
+  int status = 0;
+  {
+    BenchConnection bench(dir);
+    FlatTestConnection* connection = bench.connection;
+    if (!bench.connected) status = 1;
+    for (uint32_t count : {10000u, 100000u, 1000000u}) {
+      if (status || !writeBig(table, count)) {
+        status = 1;
+        break;
+      }
+      if (!shape(connection, "ORDER BY", "SELECT ID FROM big ORDER BY SAL DESC, ID", count) ||
+          !shape(connection, "DISTINCT", "SELECT DISTINCT DEPT FROM big", count) ||
+          !shape(connection, "GROUP BY",
+                 "SELECT DEPT, COUNT(*), COUNT(DISTINCT SAL), SUM(SAL) FROM big GROUP BY DEPT", count) ||
+          !shape(connection, "GROUP BY ID", "SELECT ID, SUM(SAL) FROM big GROUP BY ID", count) ||
+          !shape(connection, "UNION",
+                 "SELECT DEPT, SAL FROM big WHERE ID < 500000 UNION SELECT DEPT, SAL FROM big WHERE ID >= 500000",
+                 count))
+        status = 1;
     }
-    if (!shape(connection, "ORDER BY", "SELECT ID FROM big ORDER BY SAL DESC, ID", count) ||
-        !shape(connection, "DISTINCT", "SELECT DISTINCT DEPT FROM big", count) ||
-        !shape(connection, "GROUP BY",
-               "SELECT DEPT, COUNT(*), COUNT(DISTINCT SAL), SUM(SAL) FROM big GROUP BY DEPT", count) ||
-        !shape(connection, "GROUP BY ID", "SELECT ID, SUM(SAL) FROM big GROUP BY ID", count) ||
-        !shape(connection, "UNION",
-               "SELECT DEPT, SAL FROM big WHERE ID < 500000 UNION SELECT DEPT, SAL FROM big WHERE ID >= 500000",
-               count))
-      status = 1;
   }
-  KvErrorKeeper::setErrorList(&connection->getErrorList());
-  kvIgnoreStatus(connection->disconnect());  // the bench ends either way
-  KvErrorKeeper::giveUpErrorList();
-  delete connection;
-  delete env;
   std::remove(table.c_str());
   std::remove(dir);
   return status;
