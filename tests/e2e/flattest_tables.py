@@ -7,8 +7,10 @@ Usage from a shell script:
 writes the tables of standard_tables() into DIR."""
 
 import datetime
+import os
 import struct
 import sys
+import tempfile
 
 # Day number of 0001-01-01 in the engine's date form.
 DAY_ONE = 1721426
@@ -102,3 +104,21 @@ def standard_tables(directory):
 
 if __name__ == "__main__":
     standard_tables(sys.argv[1])
+
+
+def private_data_source(prefix, driver):
+    """A temporary directory for one test class: an empty data/ for its
+    tables, odbcinst.ini naming the test file driver, odbc.ini with the data
+    source Files over data/, and ODBCSYSINI and ODBCINI pointing there.
+    Returns (directory, data directory); the caller removes the directory."""
+    directory = tempfile.mkdtemp(prefix=prefix)
+    data = os.path.join(directory, "data")
+    os.mkdir(data)
+    with open(os.path.join(directory, "odbcinst.ini"), "w") as f:
+        f.write(f"[KvFlatTest]\nDriver={driver}\n")
+    with open(os.path.join(directory, "odbc.ini"), "w") as f:
+        f.write(f"[Files]\nDriver=KvFlatTest\nDatabase={data}\n")
+    open(os.path.join(directory, "user.ini"), "w").close()
+    os.environ["ODBCSYSINI"] = directory
+    os.environ["ODBCINI"] = os.path.join(directory, "user.ini")
+    return directory, data

@@ -8,7 +8,6 @@ fails on one table reports the error."""
 import os
 import shutil
 import sys
-import tempfile
 import unittest
 
 import pyodbc
@@ -22,17 +21,8 @@ DRIVER = os.environ["KV_FLATTEST_DRIVER"]
 class FlatDmlTest(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
-        cls.dir = tempfile.mkdtemp(prefix="kvflatdml")
-        cls.data = os.path.join(cls.dir, "data")
-        os.mkdir(cls.data)
+        cls.dir, cls.data = flattest_tables.private_data_source("kvflatdml", DRIVER)
         flattest_tables.standard_tables(cls.data)
-        with open(os.path.join(cls.dir, "odbcinst.ini"), "w") as f:
-            f.write(f"[KvFlatTest]\nDriver={DRIVER}\n")
-        with open(os.path.join(cls.dir, "odbc.ini"), "w") as f:
-            f.write(f"[Files]\nDriver=KvFlatTest\nDatabase={cls.data}\n")
-        open(os.path.join(cls.dir, "user.ini"), "w").close()
-        os.environ["ODBCSYSINI"] = cls.dir
-        os.environ["ODBCINI"] = os.path.join(cls.dir, "user.ini")
 
     @classmethod
     def tearDownClass(cls):

@@ -14,7 +14,6 @@ import os
 import shutil
 import sqlite3
 import sys
-import tempfile
 import unittest
 
 import pyodbc
@@ -55,18 +54,9 @@ def canonical(value):
 class FlatGroupTest(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
-        cls.dir = tempfile.mkdtemp(prefix="kvflatgrp")
-        cls.data = os.path.join(cls.dir, "data")
-        os.mkdir(cls.data)
+        cls.dir, cls.data = flattest_tables.private_data_source("kvflatgrp", DRIVER)
         flattest_tables.write_table(os.path.join(cls.data, "emp.ftt"), EMP_COLUMNS, EMP_ROWS)
         flattest_tables.write_table(os.path.join(cls.data, "dept.ftt"), DEPT_COLUMNS, DEPT_ROWS)
-        with open(os.path.join(cls.dir, "odbcinst.ini"), "w") as f:
-            f.write(f"[KvFlatTest]\nDriver={DRIVER}\n")
-        with open(os.path.join(cls.dir, "odbc.ini"), "w") as f:
-            f.write(f"[Files]\nDriver=KvFlatTest\nDatabase={cls.data}\n")
-        open(os.path.join(cls.dir, "user.ini"), "w").close()
-        os.environ["ODBCSYSINI"] = cls.dir
-        os.environ["ODBCINI"] = os.path.join(cls.dir, "user.ini")
         cls.lite = sqlite3.connect(":memory:")
         cls.lite.execute("CREATE TABLE emp (ID INTEGER, DEPT TEXT, NAME TEXT, SAL REAL, BONUS INTEGER)")
         cls.lite.executemany("INSERT INTO emp VALUES (?, ?, ?, ?, ?)", EMP_ROWS)

@@ -10,7 +10,6 @@ import os
 import random
 import shutil
 import sys
-import tempfile
 import unittest
 
 import pyodbc
@@ -37,9 +36,7 @@ def make_rows(count, seed):
 class FlatLookupTest(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
-        cls.dir = tempfile.mkdtemp(prefix="kvflatlookup")
-        cls.data = os.path.join(cls.dir, "data")
-        os.mkdir(cls.data)
+        cls.dir, cls.data = flattest_tables.private_data_source("kvflatlookup", DRIVER)
         cls.pay = make_rows(300, 17)
         cls.small = make_rows(40, 5)
         for name, name_flags, sal_flags, rows in (("pay", INDEXED, INDEXED, cls.pay),
@@ -50,13 +47,6 @@ class FlatLookupTest(unittest.TestCase):
                                         [("ID", "I", 4, 0), ("NAME", "C", 10, name_flags),
                                          ("DEPT", "C", 4, 0), ("SAL", "D", 8, sal_flags)], rows)
         flattest_tables.write_table(os.path.join(cls.data, "wide.ftt"), [("W", "C", 2043, 0)], [])
-        with open(os.path.join(cls.dir, "odbcinst.ini"), "w") as f:
-            f.write(f"[KvFlatTest]\nDriver={DRIVER}\n")
-        with open(os.path.join(cls.dir, "odbc.ini"), "w") as f:
-            f.write(f"[Files]\nDriver=KvFlatTest\nDatabase={cls.data}\n")
-        open(os.path.join(cls.dir, "user.ini"), "w").close()
-        os.environ["ODBCSYSINI"] = cls.dir
-        os.environ["ODBCINI"] = os.path.join(cls.dir, "user.ini")
 
     @classmethod
     def tearDownClass(cls):

@@ -7,7 +7,6 @@ import datetime
 import os
 import shutil
 import sys
-import tempfile
 import unittest
 
 import pyodbc
@@ -21,17 +20,8 @@ DRIVER = os.environ["KV_FLATTEST_DRIVER"]
 class FlatSelectTest(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
-        cls.dir = tempfile.mkdtemp(prefix="kvflatsel")
-        cls.data = os.path.join(cls.dir, "data")
-        os.mkdir(cls.data)
+        cls.dir, cls.data = flattest_tables.private_data_source("kvflatsel", DRIVER)
         flattest_tables.standard_tables(cls.data)
-        with open(os.path.join(cls.dir, "odbcinst.ini"), "w") as f:
-            f.write(f"[KvFlatTest]\nDriver={DRIVER}\n")
-        with open(os.path.join(cls.dir, "odbc.ini"), "w") as f:
-            f.write(f"[Files]\nDriver=KvFlatTest\nDatabase={cls.data}\n")
-        open(os.path.join(cls.dir, "user.ini"), "w").close()
-        os.environ["ODBCSYSINI"] = cls.dir
-        os.environ["ODBCINI"] = os.path.join(cls.dir, "user.ini")
 
     @classmethod
     def tearDownClass(cls):
