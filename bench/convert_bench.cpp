@@ -3,10 +3,10 @@
 // 22-character form), integer to SQL_C_CHAR, date to SQL_C_CHAR and ANSI
 // text to SQL_C_WCHAR. Prints nanoseconds a value, and the same for
 // strtod and snprintf as a yardstick.
-#include "base/base_convert.h"
-#include "base/base_error_list.h"
-#include "base/base_num_convert.h"
-#include "base/base_out_string.h"
+#include "base/convert/base_convert.h"
+#include "base/handles/base_error_list.h"
+#include "base/convert/base_num_convert.h"
+#include "base/handles/base_out_string.h"
 
 #include <chrono>
 #include <cstdio>

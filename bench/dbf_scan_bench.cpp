@@ -13,7 +13,7 @@
 // benchmark once it runs SQL.
 //
 // Usage: dbf_scan_bench [records]
-#include "base/base_env.h"
+#include "base/handles/base_env.h"
 #include "drivers/dbase/connection/dbf_connection.h"
 #include "drivers/dbase/records/dbf_file_desc.h"
 #include "drivers/dbase/statement/dbf_statement.h"
@@ -21,7 +21,7 @@
 #include "flat/connection/flat_rid.h"
 #include "flat/sql/flat_descriptor.h"
 #include "util/byte_order.h"
-#include "util/ram.h"
+#include "util/memory/ram.h"
 
 #include <sys/resource.h>
 #include <sys/wait.h>

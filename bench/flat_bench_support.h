@@ -4,11 +4,11 @@
 // way, printed as one line of time and peak memory.
 #pragma once
 
-#include "base/base_env.h"
+#include "base/handles/base_env.h"
 #include "drivers/flattest/flattest_connection.h"
 #include "flat/exec/flat_statement.h"
 #include "flat/sql/flat_descriptor.h"
-#include "util/ram.h"
+#include "util/memory/ram.h"
 
 #include <sys/resource.h>
 

@@ -7,13 +7,13 @@
 // row) for comparison. Prints each shape's time and the process's peak RSS.
 // Run on demand: build with -DKV_BUILD_BENCH=ON and run
 // build/bench/flat_lookup_bench.
-#include "base/base_env.h"
+#include "base/handles/base_env.h"
 #include "drivers/flattest/flattest_connection.h"
 #include "drivers/flattest/flattest_format.h"
 #include "flat/exec/flat_statement.h"
 #include "flat/query/flat_keyset.h"
 #include "flat/sql/flat_descriptor.h"
-#include "util/ram.h"
+#include "util/memory/ram.h"
 #include "flat_bench_support.h"
 
 

@@ -6,7 +6,7 @@
 // sort keeps bounded by spilling. Run
 // on demand: build with -DKV_BUILD_BENCH=ON and run
 // build/bench/flat_sort_bench.
-#include "base/base_env.h"
+#include "base/handles/base_env.h"
 #include "drivers/flattest/flattest_connection.h"
 #include "drivers/flattest/flattest_format.h"
 #include "flat/exec/flat_statement.h"
@@ -15,7 +15,7 @@
 #include "flat/query/flat_sort.h"
 #include "flat/query/flat_union.h"
 #include "flat/sql/flat_descriptor.h"
-#include "util/ram.h"
+#include "util/memory/ram.h"
 #include "flat_bench_support.h"
 
 

@@ -18,7 +18,7 @@
 // "ram_bench churn|mixed OPERATIONS ram|malloc" runs one of them, so that
 // whole processes can be timed against each other from outside (for example
 // with /usr/bin/time).
-#include "util/ram.h"
+#include "util/memory/ram.h"
 
 #include <algorithm>
 #include <cmath>

@@ -13,8 +13,8 @@
 //
 // Usage: sort_bench [records [in-memory records [repetitions]]]
 #include "util/error_list.h"
-#include "util/ram.h"
-#include "util/sort.h"
+#include "util/memory/ram.h"
+#include "util/files/sort.h"
 
 #include <sys/resource.h>
 #include <sys/wait.h>

@@ -4,7 +4,7 @@
 //
 //   tmp_tree_bench [keys]
 #include "util/error_list.h"
-#include "util/tree.h"
+#include "util/containers/tree.h"
 
 #include <chrono>
 #include <cstdio>

@@ -4,12 +4,12 @@
 // lives in shared_connection.cpp.
 #include "entry/entry.h"
 
-#include "base/base_messages.h"
+#include "base/handles/base_messages.h"
 #include "entry/entry_firewall.h"
 #include "entry/shared_connection.h"
-#include "util/bos.h"
-#include "util/message_box.h"
-#include "util/zizdata.h"
+#include "util/os/bos.h"
+#include "util/os/message_box.h"
+#include "util/os/zizdata.h"
 
 #include <cstring>
 

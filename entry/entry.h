@@ -7,12 +7,12 @@
 // object could not be made.
 #pragma once
 
-#include "base/base_connection.h"
-#include "base/base_env.h"
-#include "base/base_statement.h"
+#include "base/connection/base_connection.h"
+#include "base/handles/base_env.h"
+#include "base/statement/base_statement.h"
 #include "platform/headless/headless_dialog.h"
 #include "platform/headless/headless_dialog_template.h"
-#include "util/ram.h"
+#include "util/memory/ram.h"
 
 #include <new>
 

@@ -5,14 +5,14 @@
 // made on, as S1001 for std::bad_alloc and S1000 for anything else, and
 // the call returns SQL_ERROR.
 //
-// By then the call discipline (base/base_call.h) has already been left:
+// By then the call discipline (base/handles/base_call.h) has already been left:
 // a BaseCall exits on its way out of an unwinding operation, so the handle
 // is not busy. Error lists that the unwound code made current and never
 // gave up are given up here, so that the thread's next call starts clean.
 // Destructors never throw, so the freeing functions need no firewall.
 #pragma once
 
-#include "base/base_error_list.h"
+#include "base/handles/base_error_list.h"
 
 #include <new>
 

@@ -3,7 +3,7 @@
 // the entry layer when the installer gave a parent window.
 #pragma once
 
-#include "base/base_setup.h"
+#include "base/setup/base_setup.h"
 #include "entry/entry.h"
 
 #include <new>

@@ -9,11 +9,11 @@
 // connection handle it had on it.
 #include "entry/shared_connection.h"
 
-#include "base/base_messages.h"
+#include "base/handles/base_messages.h"
 #include "entry/entry.h"
-#include "util/kv_array.h"
-#include "util/semaphore.h"
-#include "util/zizdata.h"
+#include "util/containers/kv_array.h"
+#include "util/locks/semaphore.h"
+#include "util/os/zizdata.h"
 
 namespace {
 

@@ -17,8 +17,8 @@
 // environment holds cannot go (S1010).
 #pragma once
 
-#include "base/base_connection.h"
-#include "base/base_env.h"
+#include "base/connection/base_connection.h"
+#include "base/handles/base_env.h"
 
 // The connection this deliverable shares, with one more share taken on it
 // for env, or null (none, or the note could not be made).

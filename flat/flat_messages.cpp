@@ -9,7 +9,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "base/base_messages.h"
+#include "base/handles/base_messages.h"
 #include "util/resource.h"
 
 namespace {

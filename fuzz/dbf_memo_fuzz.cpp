@@ -11,14 +11,14 @@
 #include <string>
 #include <unistd.h>
 
-#include "base/base_env.h"
+#include "base/handles/base_env.h"
 #include "drivers/dbase/connection/dbf_connection.h"
 #include "drivers/dbase/records/dbf_file_desc.h"
 #include "drivers/dbase/statement/dbf_statement.h"
 #include "fuzz/fuzz_check.h"
 #include "flat/connection/flat_rid.h"
 #include "util/byte_order.h"
-#include "util/ram.h"
+#include "util/memory/ram.h"
 
 namespace {
 

@@ -12,7 +12,7 @@
 #include "platform/headless/headless_dialog_script.h"
 #include "platform/headless/headless_dialog_template.h"
 #include "util/error_list.h"
-#include "util/message_box.h"
+#include "util/os/message_box.h"
 
 namespace {
 

@@ -19,14 +19,14 @@
 #include <string>
 #include <vector>
 
-#include "base/base_connection.h"
-#include "base/base_env.h"
-#include "base/base_escape.h"
-#include "base/base_field.h"
-#include "base/base_messages.h"
+#include "base/connection/base_connection.h"
+#include "base/handles/base_env.h"
+#include "base/statement/base_escape.h"
+#include "base/results/base_field.h"
+#include "base/handles/base_messages.h"
 #include "drivers/test/test_dialect.h"
 #include "fuzz/fuzz_check.h"
-#include "util/charset.h"
+#include "util/charsets/charset.h"
 
 namespace {
 

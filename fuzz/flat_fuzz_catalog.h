@@ -4,7 +4,7 @@
 // prepared SELECT on the current rows, checking what the evaluator answers.
 #pragma once
 
-#include "base/base_env.h"
+#include "base/handles/base_env.h"
 #include "drivers/flattest/flattest_connection.h"
 #include "drivers/flattest/flattest_format.h"
 #include "flat/connection/flat_changes.h"

@@ -19,13 +19,13 @@
 #include <cstring>
 #include <vector>
 
-#include "base/base_convert.h"
-#include "base/base_date.h"
-#include "base/base_date_convert.h"
-#include "base/base_error_list.h"
-#include "base/base_num_convert.h"
+#include "base/convert/base_convert.h"
+#include "base/convert/base_date.h"
+#include "base/convert/base_date_convert.h"
+#include "base/handles/base_error_list.h"
+#include "base/convert/base_num_convert.h"
 #include "fuzz/fuzz_check.h"
-#include "util/charset_unicode.h"
+#include "util/charsets/charset_unicode.h"
 
 namespace {
 

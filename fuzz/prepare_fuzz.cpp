@@ -12,13 +12,13 @@
 #include <cstring>
 #include <string>
 
-#include "base/base_env.h"
-#include "base/base_error_list.h"
-#include "base/base_field.h"
-#include "base/base_messages.h"
-#include "base/base_out_string.h"
-#include "base/base_sql_string.h"
-#include "base/base_statement.h"
+#include "base/handles/base_env.h"
+#include "base/handles/base_error_list.h"
+#include "base/results/base_field.h"
+#include "base/handles/base_messages.h"
+#include "base/handles/base_out_string.h"
+#include "base/statement/base_sql_string.h"
+#include "base/statement/base_statement.h"
 #include "drivers/test/test_dialect.h"
 #include "fuzz/fuzz_check.h"
 

@@ -23,9 +23,9 @@
 #include <vector>
 
 #include "fuzz/fuzz_check.h"
-#include "util/encrypt.h"
+#include "util/files/encrypt.h"
 #include "util/error_list.h"
-#include "util/query_file.h"
+#include "util/files/query_file.h"
 
 namespace {
 

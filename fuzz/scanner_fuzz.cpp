@@ -14,11 +14,11 @@
 #include <vector>
 
 #include "fuzz/fuzz_check.h"
-#include "util/buttoken.h"
-#include "util/charset.h"
+#include "util/containers/buttoken.h"
+#include "util/charsets/charset.h"
 #include "util/error_list.h"
-#include "util/kv_array.h"
-#include "util/scanner.h"
+#include "util/containers/kv_array.h"
+#include "util/containers/scanner.h"
 
 namespace {
 

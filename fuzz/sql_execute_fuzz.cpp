@@ -6,7 +6,7 @@
 // fetch must say why, and must end the result: the next fetch finds the end.
 #include "fuzz/flat_fuzz_catalog.h"
 
-#include "base/base_out_string.h"
+#include "base/handles/base_out_string.h"
 #include "flat/exec/flat_statement.h"
 
 #include <string>

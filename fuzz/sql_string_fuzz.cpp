@@ -13,10 +13,10 @@
 #include <string>
 #include <vector>
 
-#include "base/base_error_list.h"
-#include "base/base_sql_string.h"
+#include "base/handles/base_error_list.h"
+#include "base/statement/base_sql_string.h"
 #include "fuzz/fuzz_check.h"
-#include "util/str_functions.h"
+#include "util/containers/str_functions.h"
 
 namespace {
 

@@ -17,7 +17,7 @@
 
 #include "fuzz/fuzz_check.h"
 #include "util/error_list.h"
-#include "util/value_parser.h"
+#include "util/containers/value_parser.h"
 
 namespace {
 

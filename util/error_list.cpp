@@ -3,7 +3,7 @@
 #include "util/error_list.h"
 
 #include "util/resource.h"
-#include "util/zizdata.h"
+#include "util/os/zizdata.h"
 
 #include <cstring>
 

@@ -13,8 +13,8 @@
 // and reads back the static memory error first.
 #pragma once
 
-#include "util/kv_list.h"
-#include "util/kv_string.h"
+#include "util/containers/kv_list.h"
+#include "util/containers/kv_string.h"
 #include "util/util_message_ids.h"
 
 enum ErrorType : int { etError = 0, etWarning = 1 };

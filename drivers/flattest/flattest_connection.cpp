@@ -4,7 +4,7 @@
 #include "drivers/flattest/flattest_ddl.h"
 #include "drivers/flattest/flattest_message_ids.h"
 #include "flat/sql/flat_descriptor.h"
-#include "util/bos.h"
+#include "util/os/bos.h"
 #include "util/resource.h"
 
 #include <cstring>

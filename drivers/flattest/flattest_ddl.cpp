@@ -1,15 +1,15 @@
 // The test file driver's CREATE and DROP; see flattest_ddl.h.
 #include "drivers/flattest/flattest_ddl.h"
 
-#include "base/base_messages.h"
-#include "base/base_type_info.h"
+#include "base/handles/base_messages.h"
+#include "base/catalog/base_type_info.h"
 #include "drivers/flattest/flattest_format.h"
 #include "drivers/flattest/flattest_message_ids.h"
 #include "flat/connection/flat_connection.h"
 #include "flat/exec/flat_statement.h"
 #include "flat/flat_errors.h"
 #include "flat/flat_message_ids.h"
-#include "util/bos.h"
+#include "util/os/bos.h"
 
 #include <cstring>
 #include <set>

@@ -2,7 +2,7 @@
 // creation; see flattest_format.h.
 #include "drivers/flattest/flattest_format.h"
 
-#include "util/bos.h"
+#include "util/os/bos.h"
 #include "util/byte_order.h"
 
 #include <cerrno>

@@ -1,6 +1,6 @@
 // Named ids of the test file driver's own messages (1200-1499); the texts
 // are in flattest_connection.cpp, beside the strings every driver carries
-// (base/base_message_ids.h).
+// (base/handles/base_message_ids.h).
 #pragma once
 
 #include <cstdint>

@@ -5,8 +5,8 @@
 // compared with its results from a plain scan.
 #include "drivers/flattest/flattest_table.h"
 
-#include "base/base_error_list.h"
-#include "base/base_messages.h"
+#include "base/handles/base_error_list.h"
+#include "base/handles/base_messages.h"
 #include "flat/query/flat_index_desc.h"
 
 #include <algorithm>

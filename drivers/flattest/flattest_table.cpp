@@ -3,15 +3,15 @@
 // kept as in-memory sorted maps; see flattest_table.h.
 #include "drivers/flattest/flattest_table.h"
 
-#include "base/base_error_list.h"
-#include "base/base_messages.h"
+#include "base/handles/base_error_list.h"
+#include "base/handles/base_messages.h"
 #include "drivers/flattest/flattest_message_ids.h"
 #include "flat/connection/flat_connection.h"
 #include "flat/connection/flat_rid.h"
 #include "flat/connection/flat_values.h"
 #include "flat/flat_errors.h"
 #include "flat/flat_message_ids.h"
-#include "util/bos.h"
+#include "util/os/bos.h"
 #include "util/byte_order.h"
 
 #include <cmath>

@@ -1,7 +1,7 @@
 // SQLBrowseConnect of the test driver; see test_browse.h.
 #include "drivers/test/test_browse.h"
 
-#include "util/value_parser.h"
+#include "util/containers/value_parser.h"
 
 KvStatus testConnectBrowse(BaseConnection* connection, TestBrowseState* state, KvValueParser* parser,
                            KvParamString* missing, unsigned* more) {

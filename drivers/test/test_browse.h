@@ -11,7 +11,7 @@
 // (LogonID, Password), as for any connect.
 #pragma once
 
-#include "base/base_connection.h"
+#include "base/connection/base_connection.h"
 
 class KvValueParser;
 

@@ -2,17 +2,17 @@
 // from it; see test_catalog.h.
 #include "drivers/test/test_catalog.h"
 
-#include "base/base_catalog_columns.h"
-#include "base/base_catalog_families.h"
-#include "base/base_catalog_tables.h"
-#include "base/base_field.h"
-#include "base/base_messages.h"
-#include "base/base_out_string.h"
-#include "base/base_sql_string.h"
+#include "base/catalog/base_catalog_columns.h"
+#include "base/catalog/base_catalog_families.h"
+#include "base/catalog/base_catalog_tables.h"
+#include "base/results/base_field.h"
+#include "base/handles/base_messages.h"
+#include "base/handles/base_out_string.h"
+#include "base/statement/base_sql_string.h"
 #include "drivers/test/test_dialect.h"
 #include "drivers/test/test_message_ids.h"
 #include "drivers/test/test_statement.h"
-#include "util/str_functions.h"
+#include "util/containers/str_functions.h"
 
 #include <cstring>
 

@@ -16,8 +16,8 @@
 //   {b 'hex'}, {l v}        X'hex', v
 #include "drivers/test/test_dialect.h"
 
-#include "base/base_message_ids.h"
-#include "base/base_messages.h"
+#include "base/handles/base_message_ids.h"
+#include "base/handles/base_messages.h"
 #include "drivers/test/test_message_ids.h"
 
 #include <cstring>

@@ -3,8 +3,8 @@
 // test_dialect.cpp for the forms.
 #pragma once
 
-#include "base/base_connection.h"
-#include "base/base_type_info.h"
+#include "base/connection/base_connection.h"
+#include "base/catalog/base_type_info.h"
 
 // The connection's expandNativeEscape.
 KvStatus testExpandNativeEscape(BaseConnection* connection, KvReplaceString* text, uint32_t argumentLength,

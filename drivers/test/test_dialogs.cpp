@@ -3,7 +3,7 @@
 // module's instance.
 #include "drivers/test/test_dialogs.h"
 
-#include "base/base_setup.h"
+#include "base/setup/base_setup.h"
 
 namespace {
 

@@ -24,17 +24,17 @@
 #include "drivers/test/test_dialogs.h"
 #include "entry/entry.h"
 
-#include "base/base_field.h"
-#include "base/base_messages.h"
-#include "base/base_out_string.h"
+#include "base/results/base_field.h"
+#include "base/handles/base_messages.h"
+#include "base/handles/base_out_string.h"
 #include "drivers/test/test_browse.h"
 #include "drivers/test/test_dialect.h"
 #include "drivers/test/test_message_ids.h"
 #include "drivers/test/test_statement.h"
 #include "drivers/test/test_transactions.h"
-#include "util/bos.h"
+#include "util/os/bos.h"
 #include "util/resource.h"
-#include "util/value_parser.h"
+#include "util/containers/value_parser.h"
 
 
 #include <cstring>

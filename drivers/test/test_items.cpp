@@ -1,11 +1,11 @@
 // The test driver's table ITEMS and its statements; see test_items.h.
 #include "drivers/test/test_items.h"
 
-#include "base/base_convert.h"
-#include "base/base_field.h"
-#include "base/base_messages.h"
-#include "util/charset.h"
-#include "util/str_functions.h"
+#include "base/convert/base_convert.h"
+#include "base/results/base_field.h"
+#include "base/handles/base_messages.h"
+#include "util/charsets/charset.h"
+#include "util/containers/str_functions.h"
 
 #include <cstring>
 

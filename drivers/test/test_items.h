@@ -24,7 +24,7 @@
 // pieces (modes 1-3), which are joined before the conversion.
 #pragma once
 
-#include "base/base_statement.h"
+#include "base/statement/base_statement.h"
 
 #include <string>
 #include <vector>

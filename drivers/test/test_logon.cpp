@@ -5,7 +5,7 @@
 // the Driver Manager with a dialog script.
 #include "drivers/test/test_dialogs.h"
 
-#include "util/win_util.h"
+#include "util/os/win_util.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 // Names of the test driver's own string ids; the texts stand in its table
 // in test_driver.cpp. Messages lie in the drivers' range 1200-1499; the
 // strings the framework asks every driver for are named in
-// base/base_message_ids.h.
+// base/handles/base_message_ids.h.
 #pragma once
 
 #include <cstdint>

@@ -11,7 +11,7 @@
 #include "drivers/test/test_dialogs.h"
 #include "entry/entry_setup.h"
 
-#include "util/win_util.h"
+#include "util/os/win_util.h"
 
 #include <odbcinst.h>
 

@@ -1,14 +1,14 @@
 // The test driver's statements; see test_statement.h.
 #include "drivers/test/test_statement.h"
 
-#include "base/base_error_list.h"
-#include "base/base_field.h"
-#include "base/base_messages.h"
-#include "base/base_sql_string.h"
+#include "base/handles/base_error_list.h"
+#include "base/results/base_field.h"
+#include "base/handles/base_messages.h"
+#include "base/statement/base_sql_string.h"
 #include "drivers/test/test_message_ids.h"
 #include "drivers/test/test_transactions.h"
-#include "base/base_out_string.h"
-#include "util/str_functions.h"
+#include "base/handles/base_out_string.h"
+#include "util/containers/str_functions.h"
 
 #include <cstring>
 

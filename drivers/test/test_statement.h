@@ -24,7 +24,7 @@
 // Its catalog operations answer from test_catalog.h.
 #pragma once
 
-#include "base/base_statement.h"
+#include "base/statement/base_statement.h"
 #include "drivers/test/test_catalog.h"
 #include "drivers/test/test_table.h"
 #include "drivers/test/test_items.h"

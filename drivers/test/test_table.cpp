@@ -1,8 +1,8 @@
 // The test driver's fixed tables; see test_table.h.
 #include "drivers/test/test_table.h"
 
-#include "base/base_field.h"
-#include "util/str_functions.h"
+#include "base/results/base_field.h"
+#include "util/containers/str_functions.h"
 
 #include <cctype>
 #include <cstring>

@@ -12,7 +12,7 @@
 // Both read forwards and by row number, so that scrollable cursors work.
 #pragma once
 
-#include "base/base_internal_type.h"
+#include "base/convert/base_internal_type.h"
 
 struct TestTableColumn {
   const char* name;

@@ -1,9 +1,9 @@
 // Transactions of the test driver; see test_transactions.h.
 #include "drivers/test/test_transactions.h"
 
-#include "base/base_error_list.h"
-#include "base/base_messages.h"
-#include "util/ram.h"
+#include "base/handles/base_error_list.h"
+#include "base/handles/base_messages.h"
+#include "util/memory/ram.h"
 
 namespace {
 

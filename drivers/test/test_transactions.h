@@ -10,7 +10,7 @@
 // sees which transactions reached the driver.
 #pragma once
 
-#include "base/base_connection.h"
+#include "base/connection/base_connection.h"
 
 class KvValueParser;
 

@@ -2,8 +2,8 @@
 // values, and applying a log at commit; see flat_changes.h for the format.
 #include "flat/connection/flat_changes.h"
 
-#include "base/base_error_list.h"
-#include "base/base_messages.h"
+#include "base/handles/base_error_list.h"
+#include "base/handles/base_messages.h"
 #include "flat/connection/flat_connection.h"
 #include "flat/connection/flat_file_desc.h"
 #include "flat/connection/flat_rid.h"
@@ -11,10 +11,10 @@
 #include "flat/flat_errors.h"
 #include "flat/flat_message_ids.h"
 #include "util/byte_order.h"
-#include "util/ram.h"
+#include "util/memory/ram.h"
 #include "util/resource.h"
-#include "util/shared_file.h"
-#include "util/tree.h"
+#include "util/files/shared_file.h"
+#include "util/containers/tree.h"
 
 #include <atomic>
 #include <cstring>

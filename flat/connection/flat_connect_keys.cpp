@@ -3,16 +3,16 @@
 // evaluation, the block cache and commit safety. Each key is looked up by
 // its long name, then its short one, in the connection string and then in
 // the data source's section.
-#include "base/base_messages.h"
+#include "base/handles/base_messages.h"
 #include "flat/connection/flat_connection.h"
 #include "flat/connection/flat_info.h"
 #include "flat/flat_errors.h"
 #include "flat/flat_message_ids.h"
-#include "util/block_cache.h"
-#include "util/bos.h"
-#include "util/profile.h"
-#include "util/ram.h"
-#include "util/text_convert.h"
+#include "util/files/block_cache.h"
+#include "util/os/bos.h"
+#include "util/profiles/profile.h"
+#include "util/memory/ram.h"
+#include "util/containers/text_convert.h"
 
 #include <cstring>
 #include <strings.h>

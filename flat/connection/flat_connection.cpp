@@ -3,15 +3,15 @@
 // engine versions; see flat_connection.h.
 #include "flat/connection/flat_connection.h"
 
-#include "base/base_error_list.h"
-#include "base/base_messages.h"
-#include "base/base_statement.h"
+#include "base/handles/base_error_list.h"
+#include "base/handles/base_messages.h"
+#include "base/statement/base_statement.h"
 #include "flat/connection/flat_shared_desc.h"
 #include "flat/flat_errors.h"
 #include "flat/flat_message_ids.h"
-#include "util/block_cache.h"
-#include "util/bos.h"
-#include "util/ram.h"
+#include "util/files/block_cache.h"
+#include "util/os/bos.h"
+#include "util/memory/ram.h"
 
 #include <cstring>
 #include <initializer_list>

@@ -10,10 +10,10 @@
 // ascending table id, then the long-value lock, taken alone and innermost.
 #pragma once
 
-#include "base/base_connection.h"
+#include "base/connection/base_connection.h"
 #include "flat/flat_types.h"
-#include "util/semaphore.h"
-#include "util/tmp_file.h"
+#include "util/locks/semaphore.h"
+#include "util/files/tmp_file.h"
 
 struct BvmCache;
 

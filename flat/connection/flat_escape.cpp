@@ -1,5 +1,5 @@
 // The engine's forms of the ODBC escape clauses: the framework's escape pass
-// (base/base_escape.h) hands each clause to FlatConnection::expandNativeEscape,
+// (base/statement/base_escape.h) hands each clause to FlatConnection::expandNativeEscape,
 // which writes it in the engine's dialect for the parser and the expression
 // compiler. File drivers keep this version.
 //
@@ -19,9 +19,9 @@
 // A refused clause posts 37000 with 6022 and fails the pass.
 #include "flat/connection/flat_connection.h"
 
-#include "base/base_message_ids.h"
-#include "base/base_messages.h"
-#include "base/base_type_info.h"
+#include "base/handles/base_message_ids.h"
+#include "base/handles/base_messages.h"
+#include "base/catalog/base_type_info.h"
 
 #include <cstring>
 

@@ -3,8 +3,8 @@
 // flat_file_desc.h.
 #include "flat/connection/flat_file_desc.h"
 
-#include "base/base_error_list.h"
-#include "base/base_messages.h"
+#include "base/handles/base_error_list.h"
+#include "base/handles/base_messages.h"
 #include "flat/connection/flat_connection.h"
 #include "flat/connection/flat_rid.h"
 #include "flat/connection/flat_shared_desc.h"
@@ -13,8 +13,8 @@
 #include "flat/flat_message_ids.h"
 #include "flat/query/flat_index_desc.h"
 #include "flat/query/flat_sorted_lookup.h"
-#include "util/ram.h"
-#include "util/shared_file.h"
+#include "util/memory/ram.h"
+#include "util/files/shared_file.h"
 
 #include <cstring>
 #include <new>

@@ -18,7 +18,7 @@
 #pragma once
 
 #include "flat/flat_types.h"
-#include "util/kv_array.h"
+#include "util/containers/kv_array.h"
 
 class KvSharedFile;
 

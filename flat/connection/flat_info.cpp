@@ -5,7 +5,7 @@
 // (asked of the connection).
 #include "flat/connection/flat_info.h"
 
-#include "util/bos.h"
+#include "util/os/bos.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 // table, ahead of the framework's defaults).
 #pragma once
 
-#include "base/base_info.h"
+#include "base/connection/base_info.h"
 #include "flat/flat_types.h"
 
 KV_FLAT_API const BaseInfoTable& flatInfoTable();

@@ -2,8 +2,8 @@
 // entries of the change log under its lock, the column store that either
 // writes to the driver or logs, the engine's record append, and long values
 // in the connection's long-value store. See flat_changes.h.
-#include "base/base_error_list.h"
-#include "base/base_messages.h"
+#include "base/handles/base_error_list.h"
+#include "base/handles/base_messages.h"
 #include "flat/connection/flat_changes.h"
 #include "flat/connection/flat_connection.h"
 #include "flat/connection/flat_file_desc.h"
@@ -12,7 +12,7 @@
 #include "flat/flat_errors.h"
 #include "flat/flat_message_ids.h"
 #include "util/byte_order.h"
-#include "util/shared_file.h"
+#include "util/files/shared_file.h"
 
 #include <cstring>
 

@@ -2,8 +2,8 @@
 // stored records with the transaction's updates and deletes applied, then
 // the rows it inserted; a column of a row from the log comes from the log,
 // converted by the column's SQL type into getFieldData's form.
-#include "base/base_error_list.h"
-#include "base/base_messages.h"
+#include "base/handles/base_error_list.h"
+#include "base/handles/base_messages.h"
 #include "flat/connection/flat_changes.h"
 #include "flat/connection/flat_connection.h"
 #include "flat/connection/flat_file_desc.h"
@@ -11,8 +11,8 @@
 #include "flat/connection/flat_shared_desc.h"
 #include "flat/connection/flat_values.h"
 #include "util/byte_order.h"
-#include "util/ram.h"
-#include "util/tree.h"
+#include "util/memory/ram.h"
+#include "util/containers/tree.h"
 
 #include <cstring>
 

@@ -2,7 +2,7 @@
 // see flat_rid.h.
 #include "flat/connection/flat_rid.h"
 
-#include "util/ram.h"
+#include "util/memory/ram.h"
 
 #include <cstring>
 

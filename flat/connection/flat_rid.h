@@ -36,7 +36,7 @@
 #pragma once
 
 #include "flat/flat_types.h"
-#include "util/kv_object.h"
+#include "util/memory/kv_object.h"
 
 enum : uint32_t {
   flatRidBit16 = 0x08000000,

@@ -7,8 +7,8 @@
 #include "flat/connection/flat_connection.h"
 #include "flat/connection/flat_file_desc.h"
 #include "flat/query/flat_index_desc.h"
-#include "util/bos.h"
-#include "util/ram.h"
+#include "util/os/bos.h"
+#include "util/memory/ram.h"
 
 #include <cstring>
 

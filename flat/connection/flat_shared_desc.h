@@ -11,9 +11,9 @@
 #pragma once
 
 #include "flat/flat_types.h"
-#include "util/kv_array.h"
-#include "util/semaphore.h"
-#include "util/tmp_file.h"
+#include "util/containers/kv_array.h"
+#include "util/locks/semaphore.h"
+#include "util/files/tmp_file.h"
 
 // Comparison of two record-identifier images for the change log's tree.
 typedef int16_t (*FlatRidCompare)(const void* a, const void* b, uint32_t length);

@@ -7,16 +7,16 @@
 // reader, nothing pending) is closed once more idle tables than
 // FileOpenCache were met, unless it is cache-preferred (flag 0x20) and
 // among the first three such tables met.
-#include "base/base_messages.h"
+#include "base/handles/base_messages.h"
 #include "flat/connection/flat_changes.h"
 #include "flat/connection/flat_connection.h"
 #include "flat/connection/flat_shared_desc.h"
 #include "flat/flat_errors.h"
 #include "flat/flat_message_ids.h"
-#include "util/block_cache.h"
-#include "util/bos.h"
-#include "util/charset.h"
-#include "util/ram.h"
+#include "util/files/block_cache.h"
+#include "util/os/bos.h"
+#include "util/charsets/charset.h"
+#include "util/memory/ram.h"
 #include "util/resource.h"
 
 #include <cstring>

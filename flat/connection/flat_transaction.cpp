@@ -7,7 +7,7 @@
 // The whole end runs under the table-list lock, so no table opens or closes
 // meanwhile; the driver's prepareToCommit therefore opens its writer with
 // openDataFile, never openTable (which takes the list lock).
-#include "base/base_statement.h"
+#include "base/statement/base_statement.h"
 #include "flat/connection/flat_changes.h"
 #include "flat/connection/flat_connection.h"
 #include "flat/connection/flat_file_desc.h"

@@ -19,7 +19,7 @@
 // of the ODBC catalog columns); longer names are cut there.
 #pragma once
 
-#include "base/base_catalog_info.h"
+#include "base/catalog/base_catalog_info.h"
 #include "flat/sql/flat_descriptor.h"
 #include "util/error_list.h"
 
@@ -40,7 +40,7 @@ enum : uint32_t { flatCatalogMaxNames = 0x10000 };
 KV_FLAT_API void flatCatalogText(unsigned char* field, const unsigned char* text);
 
 // LENGTH of a column as SQLColumns reports it: the bytes of its value in
-// the default C type (base/base_column_metrics.h); for DECIMAL and NUMERIC
+// the default C type (base/results/base_column_metrics.h); for DECIMAL and NUMERIC
 // the digits, a byte for the point when the scale is not 0 and one for the
 // sign when isSigned. A type outside ODBC's gives its precision.
 KV_FLAT_API int32_t flatCatalogLength(int16_t sqlType, uint32_t precision, int16_t scale, int isSigned);

@@ -10,15 +10,15 @@
 // number is the cheapest way back to a row, but it holds only while the
 // row is current or the transaction lasts), then the shorter key wins, and
 // of two equal keys the one met first.
-#include "base/base_catalog_families.h"
-#include "base/base_error_list.h"
-#include "base/base_messages.h"
+#include "base/catalog/base_catalog_families.h"
+#include "base/handles/base_error_list.h"
+#include "base/handles/base_messages.h"
 #include "flat/connection/flat_connection.h"
 #include "flat/connection/flat_file_desc.h"
 #include "flat/connection/flat_shared_desc.h"
 #include "flat/exec/flat_catalog.h"
 #include "flat/query/flat_index_desc.h"
-#include "util/str_functions.h"
+#include "util/containers/str_functions.h"
 
 #include <cstring>
 

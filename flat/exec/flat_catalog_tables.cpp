@@ -2,18 +2,18 @@
 // files (and, for drivers that have them, views, system tables, aliases and
 // synonyms) by qualifier and owner; FlatColumnDesc opens every matching
 // table and lists its columns in table order. See flat_catalog.h.
-#include "base/base_catalog_columns.h"
-#include "base/base_catalog_families.h"
-#include "base/base_catalog_tables.h"
-#include "base/base_error_list.h"
-#include "base/base_messages.h"
+#include "base/catalog/base_catalog_columns.h"
+#include "base/catalog/base_catalog_families.h"
+#include "base/catalog/base_catalog_tables.h"
+#include "base/handles/base_error_list.h"
+#include "base/handles/base_messages.h"
 #include "flat/connection/flat_connection.h"
 #include "flat/connection/flat_file_desc.h"
 #include "flat/connection/flat_shared_desc.h"
 #include "flat/exec/flat_catalog.h"
 #include "flat/sql/flat_select_field.h"
-#include "util/ram.h"
-#include "util/str_functions.h"
+#include "util/memory/ram.h"
+#include "util/containers/str_functions.h"
 
 #include <cstring>
 

@@ -19,8 +19,8 @@
 // releases every record lock); a failed statement releases those it took.
 #include "flat/sql/flat_dml.h"
 
-#include "base/base_error_list.h"
-#include "base/base_messages.h"
+#include "base/handles/base_error_list.h"
+#include "base/handles/base_messages.h"
 #include "flat/connection/flat_changes.h"
 #include "flat/connection/flat_connection.h"
 #include "flat/connection/flat_file_desc.h"
@@ -31,7 +31,7 @@
 #include "flat/expr/flat_byte_code.h"
 #include "flat/query/flat_keyset.h"
 #include "flat/sql/flat_select_field.h"
-#include "util/ram.h"
+#include "util/memory/ram.h"
 
 #include <new>
 

@@ -2,8 +2,8 @@
 // form and the column store; see flat_dml_values.h.
 #include "flat/exec/flat_dml_values.h"
 
-#include "base/base_error_list.h"
-#include "base/base_messages.h"
+#include "base/handles/base_error_list.h"
+#include "base/handles/base_messages.h"
 #include "flat/connection/flat_changes.h"
 #include "flat/connection/flat_connection.h"
 #include "flat/connection/flat_file_desc.h"
@@ -18,7 +18,7 @@
 #include "flat/flat_message_ids.h"
 #include "flat/sql/flat_descriptor.h"
 #include "flat/sql/flat_select_field.h"
-#include "util/ram.h"
+#include "util/memory/ram.h"
 
 #include <cmath>
 #include <cstring>

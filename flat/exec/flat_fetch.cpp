@@ -8,10 +8,10 @@
 // keyset is filled lazily, unless the result is read through at its start
 // (the early count), or sorted (ORDER BY, DISTINCT), or replaced by one row
 // of aggregate values.
-#include "base/base_convert.h"
-#include "base/base_error_list.h"
-#include "base/base_messages.h"
-#include "base/base_out_string.h"
+#include "base/convert/base_convert.h"
+#include "base/handles/base_error_list.h"
+#include "base/handles/base_messages.h"
+#include "base/handles/base_out_string.h"
 #include "flat/connection/flat_changes.h"
 #include "flat/connection/flat_connection.h"
 #include "flat/connection/flat_file_desc.h"
@@ -29,7 +29,7 @@
 #include "flat/sql/flat_descriptor.h"
 #include "flat/sql/flat_select_field.h"
 #include "util/byte_order.h"
-#include "util/ram.h"
+#include "util/memory/ram.h"
 
 #include <cmath>
 #include <cstring>

@@ -4,8 +4,8 @@
 // long-value store. See flat_param.h for the tables.
 #include "flat/exec/flat_param.h"
 
-#include "base/base_convert.h"
-#include "base/base_messages.h"
+#include "base/convert/base_convert.h"
+#include "base/handles/base_messages.h"
 #include "flat/connection/flat_changes.h"
 #include "flat/connection/flat_connection.h"
 #include "flat/connection/flat_file_desc.h"
@@ -13,7 +13,7 @@
 #include "flat/flat_errors.h"
 #include "flat/flat_message_ids.h"
 #include "flat/sql/flat_descriptor.h"
-#include "util/ram.h"
+#include "util/memory/ram.h"
 
 #include <cstring>
 

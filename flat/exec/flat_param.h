@@ -34,7 +34,7 @@
 //                                       or an offset in the long-value store
 #pragma once
 
-#include "base/base_field.h"
+#include "base/results/base_field.h"
 #include "flat/flat_types.h"
 
 class KV_FLAT_API FlatParam : public BaseParam {

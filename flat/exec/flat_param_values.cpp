@@ -1,7 +1,7 @@
 // The parameter markers of a prepared statement; see flat_param_values.h.
 #include "flat/exec/flat_param_values.h"
 
-#include "util/ram.h"
+#include "util/memory/ram.h"
 
 #include <cstring>
 #include <new>

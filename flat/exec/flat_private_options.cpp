@@ -8,8 +8,8 @@
 // (update) stores them, or until a failure or 1050 drops them. Each keeps
 // its C type's internal type; the driver's checkValue and updateColumn see
 // the value in that type.
-#include "base/base_error_list.h"
-#include "base/base_messages.h"
+#include "base/handles/base_error_list.h"
+#include "base/handles/base_messages.h"
 #include "flat/connection/flat_changes.h"
 #include "flat/connection/flat_connection.h"
 #include "flat/connection/flat_file_desc.h"
@@ -19,7 +19,7 @@
 #include "flat/flat_errors.h"
 #include "flat/flat_message_ids.h"
 #include "flat/sql/flat_descriptor.h"
-#include "util/ram.h"
+#include "util/memory/ram.h"
 
 #include <cstring>
 

@@ -3,9 +3,9 @@
 // are in flat_private_options.cpp.
 #include "flat/exec/flat_statement.h"
 
-#include "base/base_field.h"
-#include "base/base_error_list.h"
-#include "base/base_messages.h"
+#include "base/results/base_field.h"
+#include "base/handles/base_error_list.h"
+#include "base/handles/base_messages.h"
 #include "flat/connection/flat_connection.h"
 #include "flat/connection/flat_file_desc.h"
 #include "flat/connection/flat_shared_desc.h"
@@ -14,8 +14,8 @@
 #include "flat/query/flat_keyset.h"
 #include "flat/query/flat_union.h"
 #include "flat/sql/flat_descriptor.h"
-#include "util/ram.h"
-#include "util/shared_file.h"
+#include "util/memory/ram.h"
+#include "util/files/shared_file.h"
 
 #include <cstring>
 

@@ -15,7 +15,7 @@
 // refused when the statement is prepared.
 #pragma once
 
-#include "base/base_statement.h"
+#include "base/statement/base_statement.h"
 #include "flat/exec/flat_param_values.h"
 #include "flat/flat_types.h"
 

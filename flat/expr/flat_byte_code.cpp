@@ -6,7 +6,7 @@
 #include "flat/flat_errors.h"
 #include "flat/flat_message_ids.h"
 #include "util/byte_order.h"
-#include "util/ram.h"
+#include "util/memory/ram.h"
 
 #include <cstring>
 

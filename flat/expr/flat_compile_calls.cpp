@@ -4,7 +4,7 @@
 // quantified comparisons ANY and ALL. See flat_compiler.h.
 #include "flat/expr/flat_compiler_internal.h"
 
-#include "base/base_messages.h"
+#include "base/handles/base_messages.h"
 #include "flat/connection/flat_connection.h"
 #include "flat/exec/flat_param_values.h"
 #include "flat/exec/flat_statement.h"
@@ -16,8 +16,8 @@
 #include "flat/sql/flat_select_field.h"
 #include "flat/sql/flat_select_parser.h"
 #include "flat/sql/flat_sql_token.h"
-#include "util/bos.h"
-#include "util/ram.h"
+#include "util/os/bos.h"
+#include "util/memory/ram.h"
 
 #include <cstring>
 

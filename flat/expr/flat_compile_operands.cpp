@@ -4,7 +4,7 @@
 // and of its enclosing queries. See flat_compiler.h.
 #include "flat/expr/flat_compiler_internal.h"
 
-#include "base/base_messages.h"
+#include "base/handles/base_messages.h"
 #include "flat/connection/flat_connection.h"
 #include "flat/connection/flat_file_desc.h"
 #include "flat/connection/flat_shared_desc.h"
@@ -17,9 +17,9 @@
 #include "flat/sql/flat_select_field.h"
 #include "flat/sql/flat_select_parser.h"
 #include "flat/sql/flat_sql_token.h"
-#include "util/charset.h"
-#include "util/ram.h"
-#include "util/str_functions.h"
+#include "util/charsets/charset.h"
+#include "util/memory/ram.h"
+#include "util/containers/str_functions.h"
 
 #include <charconv>
 #include <cstring>

@@ -6,7 +6,7 @@
 // programs, which gives postfix order.
 #include "flat/expr/flat_compiler_internal.h"
 
-#include "base/base_messages.h"
+#include "base/handles/base_messages.h"
 #include "flat/exec/flat_param_values.h"
 #include "flat/exec/flat_statement.h"
 #include "flat/flat_errors.h"

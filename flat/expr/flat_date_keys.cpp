@@ -4,9 +4,9 @@
 #include "flat/connection/flat_values.h"
 #include "flat/flat_errors.h"
 #include "flat/flat_message_ids.h"
-#include "util/bos.h"
+#include "util/os/bos.h"
 #include "util/byte_order.h"
-#include "util/charset.h"
+#include "util/charsets/charset.h"
 
 #include <cmath>
 #include <cstring>

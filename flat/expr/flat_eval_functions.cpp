@@ -12,7 +12,7 @@
 #include "flat/expr/flat_date_keys.h"
 #include "flat/flat_errors.h"
 #include "flat/flat_message_ids.h"
-#include "util/charset.h"
+#include "util/charsets/charset.h"
 
 #include <cmath>
 #include <cstdio>

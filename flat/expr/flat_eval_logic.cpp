@@ -9,7 +9,7 @@
 #include "flat/expr/flat_date_keys.h"
 #include "flat/flat_errors.h"
 #include "flat/flat_message_ids.h"
-#include "util/str_functions.h"
+#include "util/containers/str_functions.h"
 
 #include <cmath>
 #include <cstring>

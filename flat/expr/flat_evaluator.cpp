@@ -4,7 +4,7 @@
 // segments. See flat_evaluator.h and flat_eval_internal.h.
 #include "flat/expr/flat_eval_internal.h"
 
-#include "base/base_messages.h"
+#include "base/handles/base_messages.h"
 #include "flat/connection/flat_changes.h"
 #include "flat/connection/flat_connection.h"
 #include "flat/connection/flat_file_desc.h"

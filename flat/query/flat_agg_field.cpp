@@ -1,7 +1,7 @@
 // Aggregate records; see flat_agg_field.h.
 #include "flat/query/flat_agg_field.h"
 
-#include "util/ram.h"
+#include "util/memory/ram.h"
 
 FlatAggField::~FlatAggField() {
   ramFree(program);

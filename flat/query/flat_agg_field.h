@@ -6,7 +6,7 @@
 #pragma once
 
 #include "flat/flat_types.h"
-#include "util/kv_object.h"
+#include "util/memory/kv_object.h"
 
 class KV_FLAT_API FlatAggField : public KvObject {
  public:

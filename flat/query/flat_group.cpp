@@ -1,8 +1,8 @@
 // Grouping through the record sort; see flat_group.h.
 #include "flat/query/flat_group.h"
 
-#include "base/base_error_list.h"
-#include "base/base_message_ids.h"
+#include "base/handles/base_error_list.h"
+#include "base/handles/base_message_ids.h"
 #include "flat/connection/flat_connection.h"
 #include "flat/exec/flat_statement.h"
 #include "flat/expr/flat_byte_code.h"
@@ -16,11 +16,11 @@
 #include "flat/query/flat_sort.h"
 #include "flat/sql/flat_descriptor.h"
 #include "flat/sql/flat_sql_token.h"
-#include "util/bos.h"
+#include "util/os/bos.h"
 #include "util/byte_order.h"
-#include "util/ram.h"
-#include "util/shared_file.h"
-#include "util/sort.h"
+#include "util/memory/ram.h"
+#include "util/files/shared_file.h"
+#include "util/files/sort.h"
 
 #include <cstring>
 #include <vector>

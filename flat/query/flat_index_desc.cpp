@@ -2,13 +2,13 @@
 // flat_index_desc.h.
 #include "flat/query/flat_index_desc.h"
 
-#include "base/base_column_metrics.h"
-#include "base/base_error_list.h"
-#include "base/base_messages.h"
+#include "base/results/base_column_metrics.h"
+#include "base/handles/base_error_list.h"
+#include "base/handles/base_messages.h"
 #include "flat/connection/flat_file_desc.h"
 #include "flat/connection/flat_shared_desc.h"
 #include "flat/expr/flat_byte_code.h"
-#include "util/ram.h"
+#include "util/memory/ram.h"
 
 #include <cstring>
 #include <new>

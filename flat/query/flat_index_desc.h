@@ -9,7 +9,7 @@
 #pragma once
 
 #include "flat/flat_types.h"
-#include "util/kv_array.h"
+#include "util/containers/kv_array.h"
 
 // One key column of an index.
 class KV_FLAT_API FlatKeyField : public KvObject {

@@ -1,10 +1,10 @@
 // The keyset and the join loop; see flat_keyset.h.
 #include "flat/query/flat_keyset.h"
 
-#include "base/base_connection.h"
-#include "base/base_error_list.h"
-#include "base/base_message_ids.h"
-#include "base/base_messages.h"
+#include "base/connection/base_connection.h"
+#include "base/handles/base_error_list.h"
+#include "base/handles/base_message_ids.h"
+#include "base/handles/base_messages.h"
 #include "flat/connection/flat_changes.h"
 #include "flat/connection/flat_connection.h"
 #include "flat/connection/flat_file_desc.h"
@@ -20,8 +20,8 @@
 #include "flat/query/flat_sorted_lookup.h"
 #include "flat/sql/flat_descriptor.h"
 #include "util/byte_order.h"
-#include "util/ram.h"
-#include "util/shared_file.h"
+#include "util/memory/ram.h"
+#include "util/files/shared_file.h"
 
 #include <cstring>
 

@@ -4,8 +4,8 @@
 // it with a stack of instruction spans.
 #include "flat/query/flat_optimizer.h"
 
-#include "base/base_error_list.h"
-#include "base/base_messages.h"
+#include "base/handles/base_error_list.h"
+#include "base/handles/base_messages.h"
 #include "flat/connection/flat_file_desc.h"
 #include "flat/connection/flat_shared_desc.h"
 #include "flat/exec/flat_statement.h"
@@ -15,7 +15,7 @@
 #include "flat/query/flat_sorted_lookup.h"
 #include "flat/sql/flat_descriptor.h"
 #include "flat/sql/flat_select_field.h"
-#include "util/ram.h"
+#include "util/memory/ram.h"
 
 #include <cstring>
 #include <new>

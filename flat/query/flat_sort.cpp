@@ -1,7 +1,7 @@
 // ORDER BY: the keyset's rows re-ordered through KvSort (see flat_sort.h).
 #include "flat/query/flat_sort.h"
 
-#include "base/base_message_ids.h"
+#include "base/handles/base_message_ids.h"
 #include "flat/connection/flat_file_desc.h"
 #include "flat/connection/flat_rid.h"
 #include "flat/connection/flat_shared_desc.h"
@@ -17,10 +17,10 @@
 #include "flat/sql/flat_descriptor.h"
 #include "flat/sql/flat_select_field.h"
 #include "flat/sql/flat_sql_token.h"
-#include "util/bos.h"
+#include "util/os/bos.h"
 #include "util/byte_order.h"
-#include "util/ram.h"
-#include "util/sort.h"
+#include "util/memory/ram.h"
+#include "util/files/sort.h"
 
 #include <cstring>
 #include <vector>

@@ -1,8 +1,8 @@
 // Record delivery and the sorted lookup; see flat_sorted_lookup.h.
 #include "flat/query/flat_sorted_lookup.h"
 
-#include "base/base_error_list.h"
-#include "base/base_messages.h"
+#include "base/handles/base_error_list.h"
+#include "base/handles/base_messages.h"
 #include "flat/connection/flat_changes.h"
 #include "flat/connection/flat_connection.h"
 #include "flat/connection/flat_file_desc.h"
@@ -17,10 +17,10 @@
 #include "flat/query/flat_keyset.h"
 #include "flat/query/flat_optimizer.h"
 #include "flat/sql/flat_descriptor.h"
-#include "util/bos.h"
+#include "util/os/bos.h"
 #include "util/byte_order.h"
-#include "util/ram.h"
-#include "util/sort.h"
+#include "util/memory/ram.h"
+#include "util/files/sort.h"
 
 #include <cstring>
 

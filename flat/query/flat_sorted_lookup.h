@@ -59,7 +59,7 @@
 #pragma once
 
 #include "flat/flat_types.h"
-#include "util/kv_object.h"
+#include "util/memory/kv_object.h"
 
 class KvSort;
 

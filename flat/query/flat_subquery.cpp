@@ -9,8 +9,8 @@
 // when every row equals x, ALL over no row is TRUE, ANY over no row FALSE.
 #include "flat/query/flat_subquery.h"
 
-#include "base/base_error_list.h"
-#include "base/base_messages.h"
+#include "base/handles/base_error_list.h"
+#include "base/handles/base_messages.h"
 #include "flat/connection/flat_file_desc.h"
 #include "flat/expr/flat_byte_code.h"
 #include "flat/expr/flat_evaluator.h"

@@ -1,8 +1,8 @@
 // UNION pairs; see flat_union.h.
 #include "flat/query/flat_union.h"
 
-#include "base/base_error_list.h"
-#include "base/base_message_ids.h"
+#include "base/handles/base_error_list.h"
+#include "base/handles/base_message_ids.h"
 #include "flat/connection/flat_connection.h"
 #include "flat/exec/flat_statement.h"
 #include "flat/expr/flat_evaluator.h"
@@ -14,11 +14,11 @@
 #include "flat/sql/flat_descriptor.h"
 #include "flat/sql/flat_select_field.h"
 #include "flat/sql/flat_sql_token.h"
-#include "util/bos.h"
+#include "util/os/bos.h"
 #include "util/byte_order.h"
-#include "util/ram.h"
-#include "util/shared_file.h"
-#include "util/sort.h"
+#include "util/memory/ram.h"
+#include "util/files/shared_file.h"
+#include "util/files/sort.h"
 
 #include <cstdlib>
 #include <cstring>

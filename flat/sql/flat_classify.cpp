@@ -14,9 +14,9 @@
 //   anything else                  59    driver's allocSpecialStmt
 //
 // Trailing ";"s are no part of the statement.
-#include "base/base_error_list.h"
-#include "base/base_messages.h"
-#include "base/base_sql_string.h"
+#include "base/handles/base_error_list.h"
+#include "base/handles/base_messages.h"
+#include "base/statement/base_sql_string.h"
 #include "flat/connection/flat_connection.h"
 #include "flat/exec/flat_statement.h"
 #include "flat/flat_errors.h"
@@ -24,8 +24,8 @@
 #include "flat/sql/flat_descriptor.h"
 #include "flat/sql/flat_dml.h"
 #include "flat/sql/flat_sql_token.h"
-#include "util/charset.h"
-#include "util/ram.h"
+#include "util/charsets/charset.h"
+#include "util/memory/ram.h"
 
 #include <cstring>
 

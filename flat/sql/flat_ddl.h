@@ -18,8 +18,8 @@
 #pragma once
 
 #include "flat/sql/flat_descriptor.h"
-#include "util/bos.h"
-#include "util/kv_array.h"
+#include "util/os/bos.h"
+#include "util/containers/kv_array.h"
 
 #include <vector>
 

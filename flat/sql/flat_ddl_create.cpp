@@ -1,8 +1,8 @@
 // CREATE TABLE: the descriptor's parse (name, column definitions, types with
 // their creation parameters, NOT NULL), its checks against the connection,
 // and FlatDataTypeParser, which matches type names of one or more words.
-#include "base/base_messages.h"
-#include "base/base_type_info.h"
+#include "base/handles/base_messages.h"
+#include "base/catalog/base_type_info.h"
 #include "flat/connection/flat_connection.h"
 #include "flat/exec/flat_statement.h"
 #include "flat/flat_errors.h"

@@ -1,12 +1,12 @@
 // CREATE [UNIQUE] INDEX and DROP INDEX: the descriptors' parses and the
 // engine's checks of the table they name.
-#include "base/base_messages.h"
+#include "base/handles/base_messages.h"
 #include "flat/connection/flat_connection.h"
 #include "flat/exec/flat_statement.h"
 #include "flat/flat_errors.h"
 #include "flat/flat_message_ids.h"
 #include "flat/sql/flat_ddl_internal.h"
-#include "util/charset.h"
+#include "util/charsets/charset.h"
 #include "util/error_list.h"
 
 #include <cstring>

@@ -3,7 +3,7 @@
 
 #include "flat/sql/flat_ddl.h"
 #include "flat/sql/flat_sql_token.h"
-#include "util/bos.h"
+#include "util/os/bos.h"
 
 // Words of these statements: upper-cased, any length.
 enum : uint16_t { flatScanDdlWord = kvButModeWords | kvButAllocLong };

@@ -2,13 +2,13 @@
 // parsers, and the state of a table file the name checks ask about.
 #include "flat/sql/flat_ddl_internal.h"
 
-#include "base/base_messages.h"
+#include "base/handles/base_messages.h"
 #include "flat/connection/flat_connection.h"
 #include "flat/exec/flat_statement.h"
 #include "flat/flat_errors.h"
 #include "flat/flat_message_ids.h"
-#include "util/bos.h"
-#include "util/ram.h"
+#include "util/os/bos.h"
+#include "util/memory/ram.h"
 
 #include <cstring>
 

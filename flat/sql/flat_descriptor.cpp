@@ -2,8 +2,8 @@
 // parse results; see flat_descriptor.h.
 #include "flat/sql/flat_descriptor.h"
 
-#include "base/base_error_list.h"
-#include "base/base_messages.h"
+#include "base/handles/base_error_list.h"
+#include "base/handles/base_messages.h"
 #include "flat/connection/flat_connection.h"
 #include "flat/connection/flat_file_desc.h"
 #include "flat/connection/flat_rid.h"
@@ -14,7 +14,7 @@
 #include "flat/query/flat_agg_field.h"
 #include "flat/sql/flat_select_field.h"
 #include "flat/sql/flat_sql_token.h"
-#include "util/ram.h"
+#include "util/memory/ram.h"
 
 FlatDescriptor::~FlatDescriptor() = default;
 KvStatus FlatDescriptor::execute() { return kvSuccess; }

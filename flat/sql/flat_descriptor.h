@@ -8,7 +8,7 @@
 #pragma once
 
 #include "flat/flat_types.h"
-#include "util/kv_array.h"
+#include "util/containers/kv_array.h"
 
 class FlatSelectField;
 

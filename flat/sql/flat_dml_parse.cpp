@@ -6,8 +6,8 @@
 // of its own); the builder still refuses to run past it.
 #include "flat/sql/flat_dml.h"
 
-#include "base/base_error_list.h"
-#include "base/base_messages.h"
+#include "base/handles/base_error_list.h"
+#include "base/handles/base_messages.h"
 #include "flat/connection/flat_connection.h"
 #include "flat/connection/flat_file_desc.h"
 #include "flat/connection/flat_shared_desc.h"
@@ -18,9 +18,9 @@
 #include "flat/flat_message_ids.h"
 #include "flat/sql/flat_select_field.h"
 #include "flat/sql/flat_sql_token.h"
-#include "util/charset.h"
-#include "util/ram.h"
-#include "util/str_functions.h"
+#include "util/charsets/charset.h"
+#include "util/memory/ram.h"
+#include "util/containers/str_functions.h"
 
 #include <cstring>
 

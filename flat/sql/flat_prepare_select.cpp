@@ -6,8 +6,8 @@
 // ORDER BY items, so that a position out of range, an unknown name or a
 // DISTINCT conflict is refused when the statement is prepared; the sort
 // stage reads the items.
-#include "base/base_field.h"
-#include "base/base_messages.h"
+#include "base/results/base_field.h"
+#include "base/handles/base_messages.h"
 #include "flat/connection/flat_connection.h"
 #include "flat/connection/flat_file_desc.h"
 #include "flat/connection/flat_shared_desc.h"
@@ -20,8 +20,8 @@
 #include "flat/sql/flat_select_field.h"
 #include "flat/sql/flat_select_parser.h"
 #include "flat/sql/flat_sql_token.h"
-#include "util/charset.h"
-#include "util/ram.h"
+#include "util/charsets/charset.h"
+#include "util/memory/ram.h"
 
 #include <cstring>
 #include <initializer_list>

@@ -1,7 +1,7 @@
 // Select and ORDER BY items; see flat_select_field.h.
 #include "flat/sql/flat_select_field.h"
 
-#include "util/ram.h"
+#include "util/memory/ram.h"
 
 FlatSelectField::~FlatSelectField() {
   ramFree(name);

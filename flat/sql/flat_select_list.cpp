@@ -5,7 +5,7 @@
 // flat_select_parser.h.
 #include "flat/sql/flat_select_parser.h"
 
-#include "base/base_messages.h"
+#include "base/handles/base_messages.h"
 #include "flat/connection/flat_connection.h"
 #include "flat/connection/flat_file_desc.h"
 #include "flat/connection/flat_shared_desc.h"
@@ -17,8 +17,8 @@
 #include "flat/sql/flat_descriptor.h"
 #include "flat/sql/flat_select_field.h"
 #include "flat/sql/flat_sql_token.h"
-#include "util/charset.h"
-#include "util/ram.h"
+#include "util/charsets/charset.h"
+#include "util/memory/ram.h"
 
 #include <cstring>
 

@@ -10,7 +10,7 @@
 // order of the text.
 #include "flat/sql/flat_select_parser.h"
 
-#include "base/base_messages.h"
+#include "base/handles/base_messages.h"
 #include "flat/connection/flat_connection.h"
 #include "flat/connection/flat_file_desc.h"
 #include "flat/connection/flat_shared_desc.h"
@@ -22,9 +22,9 @@
 #include "flat/sql/flat_descriptor.h"
 #include "flat/sql/flat_select_field.h"
 #include "flat/sql/flat_sql_token.h"
-#include "util/bos.h"
-#include "util/ram.h"
-#include "util/str_functions.h"
+#include "util/os/bos.h"
+#include "util/memory/ram.h"
+#include "util/containers/str_functions.h"
 
 #include <cstring>
 

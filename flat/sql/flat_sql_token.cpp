@@ -1,10 +1,10 @@
 // Tokens of statement text; see flat_sql_token.h.
 #include "flat/sql/flat_sql_token.h"
 
-#include "base/base_error_list.h"
-#include "base/base_messages.h"
-#include "util/charset.h"
-#include "util/ram.h"
+#include "base/handles/base_error_list.h"
+#include "base/handles/base_messages.h"
+#include "util/charsets/charset.h"
+#include "util/memory/ram.h"
 
 #include <cstring>
 

@@ -6,7 +6,7 @@
 #pragma once
 
 #include "flat/flat_types.h"
-#include "util/buttoken.h"
+#include "util/containers/buttoken.h"
 
 // buttoken modes of the engine's readers.
 enum : uint16_t {

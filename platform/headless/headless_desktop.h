@@ -1,5 +1,5 @@
 // What the desktop does for a program beside its windows and message boxes
-// (util/message_box.h), without a display: the help viewer and the message
+// (util/os/message_box.h), without a display: the help viewer and the message
 // pump.
 //
 // Help calls succeed and do nothing; the message pump has no messages.

@@ -8,12 +8,12 @@
 #include "platform/headless/headless_dialog_script.h"
 
 #include "platform/headless/headless_dialog_template.h"
-#include "util/bos.h"
-#include "util/charset.h"
-#include "util/message_box.h"
-#include "util/ram.h"
+#include "util/os/bos.h"
+#include "util/charsets/charset.h"
+#include "util/os/message_box.h"
+#include "util/memory/ram.h"
 #include "util/resource.h"
-#include "util/str_functions.h"
+#include "util/containers/str_functions.h"
 
 #include <cstdarg>
 #include <cstdio>

@@ -1,5 +1,5 @@
 // Puts the headless windows behind the utility library's window hooks
-// (util/window_hooks.h) while this library is loaded, so that the trace
+// (util/os/window_hooks.h) while this library is loaded, so that the trace
 // window and the setup dialogs' window helpers find real windows. The
 // utility library is loaded, and its hooks usable, before this library's
 // constructor runs, since this library links it.

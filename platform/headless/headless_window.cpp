@@ -9,8 +9,8 @@
 #include <cstring>
 #include <mutex>
 
-#include "util/charset.h"
-#include "util/kv_array.h"
+#include "util/charsets/charset.h"
+#include "util/containers/kv_array.h"
 #include "util/resource.h"
 #include "util/util_message_ids.h"
 

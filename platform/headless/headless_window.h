@@ -33,7 +33,7 @@
 // The window kinds, the screen and KvRect are the utility library's: it
 // reaches these windows through its window hooks, which this layer installs
 // when it is loaded (headless_hooks.cpp).
-#include "util/window_hooks.h"
+#include "util/os/window_hooks.h"
 
 // The headless layer's own library, libkvheadless.so, exports these calls.
 #define KV_HEADLESS_API KV_API

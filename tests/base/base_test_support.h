@@ -3,13 +3,13 @@
 // their own and knobs the tests set.
 #pragma once
 
-#include "base/base_connection.h"
-#include "base/base_env.h"
-#include "base/base_field.h"
-#include "base/base_messages.h"
-#include "base/base_statement.h"
+#include "base/connection/base_connection.h"
+#include "base/handles/base_env.h"
+#include "base/results/base_field.h"
+#include "base/handles/base_messages.h"
+#include "base/statement/base_statement.h"
 #include "util/resource.h"
-#include "util/value_parser.h"
+#include "util/containers/value_parser.h"
 
 #include <cstring>
 #include <string>

@@ -3,8 +3,8 @@
 // collected as short texts ("22003" for an error, "w01004" for a warning).
 #pragma once
 
-#include "base/base_error_list.h"
-#include "base/base_messages.h"
+#include "base/handles/base_error_list.h"
+#include "base/handles/base_messages.h"
 
 #include <gtest/gtest.h>
 

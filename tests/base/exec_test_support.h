@@ -9,10 +9,10 @@
 
 #include "stmt_test_support.h"
 
-#include "base/base_field.h"
-#include "base/base_out_string.h"
-#include "util/kv_string.h"
-#include "util/ram.h"
+#include "base/results/base_field.h"
+#include "base/handles/base_out_string.h"
+#include "util/containers/kv_string.h"
+#include "util/memory/ram.h"
 
 #include <string>
 #include <vector>

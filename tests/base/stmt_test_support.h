@@ -7,7 +7,7 @@
 
 #include "base_test_support.h"
 
-#include "base/base_sql_string.h"
+#include "base/statement/base_sql_string.h"
 
 #include <gtest/gtest.h>
 

@@ -1,11 +1,11 @@
 // The entry layer of a driver, called directly (dlopen) the way the Driver
 // Manager calls it: allocation and release, the task count, connection
 // sharing and SQLError's choice of handle.
-#include "base/base_connection.h"
-#include "base/base_env.h"
+#include "base/connection/base_connection.h"
+#include "base/handles/base_env.h"
 #include "platform/headless/headless_dialog.h"
 #include "util/error_list.h"
-#include "util/zizdata.h"
+#include "util/os/zizdata.h"
 
 #include <gtest/gtest.h>
 

@@ -6,7 +6,7 @@
 #include "tests/flat/flat_test_support.h"
 
 #include "flat/flat_message_ids.h"
-#include "util/tree.h"
+#include "util/containers/tree.h"
 
 namespace {
 

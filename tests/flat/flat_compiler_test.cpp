@@ -5,7 +5,7 @@
 // diagnostic instead of a crash.
 #include "tests/flat/flat_sql_test_support.h"
 
-#include "base/base_messages.h"
+#include "base/handles/base_messages.h"
 #include "flat/flat_message_ids.h"
 #include "flat/query/flat_agg_field.h"
 

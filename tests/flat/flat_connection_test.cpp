@@ -2,11 +2,11 @@
 // SQLGetInfo rows; table names and paths; the cache of shared tables.
 #include "tests/flat/flat_test_support.h"
 
-#include "base/base_messages.h"
+#include "base/handles/base_messages.h"
 #include "flat/connection/flat_info.h"
 #include "drivers/flattest/flattest_message_ids.h"
 #include "flat/flat_message_ids.h"
-#include "util/bos.h"
+#include "util/os/bos.h"
 
 #include <sys/stat.h>
 #include <unistd.h>

@@ -3,7 +3,7 @@
 // text, and the stored key format, bit for bit.
 #include "tests/util/test_support.h"
 
-#include "base/base_messages.h"
+#include "base/handles/base_messages.h"
 #include "flat/connection/flat_values.h"
 #include "flat/expr/flat_date_keys.h"
 #include "flat/flat_message_ids.h"

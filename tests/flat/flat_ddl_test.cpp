@@ -3,7 +3,7 @@
 // the driver's execution (files made and removed, index flags written).
 #include "tests/flat/flat_sql_test_support.h"
 
-#include "base/base_type_info.h"
+#include "base/catalog/base_type_info.h"
 #include "drivers/flattest/flattest_ddl.h"
 #include "drivers/flattest/flattest_message_ids.h"
 #include "flat/flat_message_ids.h"

@@ -3,10 +3,10 @@
 // change log, key checks, the row collection and its locks.
 #include "tests/flat/flat_sql_test_support.h"
 
-#include "base/base_message_ids.h"
+#include "base/handles/base_message_ids.h"
 #include "flat/flat_message_ids.h"
 #include "flat/sql/flat_dml.h"
-#include "util/bos.h"
+#include "util/os/bos.h"
 
 #include <sys/wait.h>
 #include <unistd.h>

@@ -4,8 +4,8 @@
 // that the engine then compiles and evaluates.
 #include "tests/flat/flat_sql_test_support.h"
 
-#include "base/base_message_ids.h"
-#include "base/base_type_info.h"
+#include "base/handles/base_message_ids.h"
+#include "base/catalog/base_type_info.h"
 
 #include <gtest/gtest.h>
 

@@ -5,7 +5,7 @@
 // segments, CURRENT OF, and the bounds that keep the scratch area whole.
 #include "tests/flat/flat_sql_test_support.h"
 
-#include "base/base_messages.h"
+#include "base/handles/base_messages.h"
 #include "flat/connection/flat_changes.h"
 #include "flat/flat_message_ids.h"
 #include "flat/query/flat_agg_field.h"

@@ -5,8 +5,8 @@
 // and the record lock a FOR UPDATE OF cursor holds.
 #include "tests/flat/flat_sql_test_support.h"
 
-#include "base/base_field.h"
-#include "base/base_message_ids.h"
+#include "base/results/base_field.h"
+#include "base/handles/base_message_ids.h"
 #include "flat/connection/flat_connection.h"
 #include "flat/query/flat_keyset.h"
 

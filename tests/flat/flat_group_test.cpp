@@ -11,7 +11,7 @@
 #include "flat/query/flat_keyset.h"
 #include "flat/query/flat_sort.h"
 #include "flat/query/flat_union.h"
-#include "util/bos.h"
+#include "util/os/bos.h"
 
 #include <atomic>
 

@@ -8,7 +8,7 @@
 #include "flat/query/flat_index_desc.h"
 #include "flat/query/flat_keyset.h"
 #include "flat/query/flat_optimizer.h"
-#include "base/base_message_ids.h"
+#include "base/handles/base_message_ids.h"
 #include "flat/flat_message_ids.h"
 
 #include <algorithm>

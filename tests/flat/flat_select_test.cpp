@@ -4,10 +4,10 @@
 // tail clauses, and the checks of GROUP BY, HAVING and DISTINCT.
 #include "tests/flat/flat_sql_test_support.h"
 
-#include "base/base_messages.h"
+#include "base/handles/base_messages.h"
 #include "flat/connection/flat_shared_desc.h"
 #include "flat/flat_message_ids.h"
-#include "util/buttoken.h"
+#include "util/containers/buttoken.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 // private options 1040-1050 in autocommit mode and inside transactions.
 #include "tests/flat/flat_test_support.h"
 
-#include "base/base_messages.h"
+#include "base/handles/base_messages.h"
 #include "flat/exec/flat_statement.h"
 #include "flat/flat_message_ids.h"
 

@@ -3,7 +3,7 @@
 // reader gets for its table's key length.
 #include "tests/flat/flat_test_support.h"
 
-#include "base/base_messages.h"
+#include "base/handles/base_messages.h"
 #include "flat/flat_message_ids.h"
 
 namespace {

@@ -4,14 +4,14 @@
 // through a statement, and small helpers to write and read rows.
 #pragma once
 
-#include "base/base_env.h"
+#include "base/handles/base_env.h"
 #include "drivers/flattest/flattest_connection.h"
 #include "drivers/flattest/flattest_format.h"
 #include "flat/connection/flat_changes.h"
 #include "flat/connection/flat_rid.h"
 #include "flat/sql/flat_descriptor.h"
 #include "tests/util/test_support.h"
-#include "util/ram.h"
+#include "util/memory/ram.h"
 
 #include <gtest/gtest.h>
 

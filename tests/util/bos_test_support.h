@@ -5,7 +5,7 @@
 #pragma once
 
 #include "tests/util/test_support.h"
-#include "util/bos.h"
+#include "util/os/bos.h"
 
 #include <fcntl.h>
 #include <signal.h>

@@ -3,9 +3,9 @@
 // Locking (LCK), CreateType (CT, default DBASE5) and MacFileInfo (MFI).
 // Words are compared without regard to case; an unknown lock word selects
 // the default, an unknown dialect fails the connect with S1009.
-#include "base/base_messages.h"
+#include "base/handles/base_messages.h"
 #include "drivers/dbase/connection/dbf_connection.h"
-#include "util/ram.h"
+#include "util/memory/ram.h"
 
 #include <cstring>
 #include <strings.h>

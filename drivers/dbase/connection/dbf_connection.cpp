@@ -3,13 +3,13 @@
 // engine's open-table and commit questions; see dbf_connection.h.
 #include "drivers/dbase/connection/dbf_connection.h"
 
-#include "base/base_messages.h"
+#include "base/handles/base_messages.h"
 #include "drivers/dbase/dbase_message_ids.h"
 #include "drivers/dbase/records/dbf_file_desc.h"
 #include "drivers/dbase/table/dbf_shared_desc.h"
 #include "flat/connection/flat_shared_desc.h"
-#include "util/bos.h"
-#include "util/ram.h"
+#include "util/os/bos.h"
+#include "util/memory/ram.h"
 
 #include <cstring>
 #include <strings.h>

@@ -19,7 +19,7 @@
 // of its table (DBASE2 three, DBASE3 five, ...).
 #pragma once
 
-#include "base/base_type_info.h"
+#include "base/catalog/base_type_info.h"
 
 // Dialects, numbered as the connection keeps them (option 1045 and the
 // CreateType key name them).

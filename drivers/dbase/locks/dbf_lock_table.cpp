@@ -2,7 +2,7 @@
 #include "drivers/dbase/locks/dbf_lock_table.h"
 
 #include "util/error_list.h"
-#include "util/ram.h"
+#include "util/memory/ram.h"
 
 DbfLockTable::~DbfLockTable() { ramFree(slots_); }
 

@@ -11,15 +11,15 @@
 // never ends.
 #include "drivers/dbase/locks/dbf_locks.h"
 
-#include "base/base_error_list.h"
-#include "base/base_messages.h"
+#include "base/handles/base_error_list.h"
+#include "base/handles/base_messages.h"
 #include "drivers/dbase/records/dbf_file_desc.h"
 #include "drivers/dbase/table/dbf_shared_desc.h"
 #include "flat/connection/flat_rid.h"
 #include "flat/flat_errors.h"
 #include "flat/flat_message_ids.h"
-#include "util/block_cache.h"
-#include "util/bos.h"
+#include "util/files/block_cache.h"
+#include "util/os/bos.h"
 #include "util/util_message_ids.h"
 
 #include <cstdio>

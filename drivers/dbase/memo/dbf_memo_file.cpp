@@ -2,14 +2,14 @@
 // and writing them with the block reuse rules; see dbf_memo_file.h.
 #include "drivers/dbase/memo/dbf_memo_file.h"
 
-#include "base/base_error_list.h"
-#include "base/base_messages.h"
+#include "base/handles/base_error_list.h"
+#include "base/handles/base_messages.h"
 #include "drivers/dbase/dbase_message_ids.h"
 #include "drivers/dbase/locks/dbf_locks.h"
 #include "drivers/dbase/table/dbf_shared_desc.h"
-#include "util/bos.h"
+#include "util/os/bos.h"
 #include "util/byte_order.h"
-#include "util/charset_oem.h"
+#include "util/charsets/charset_oem.h"
 
 #include <cstring>
 #include <strings.h>

@@ -1,9 +1,9 @@
 // The reader's memo-type values: memo text for the evaluator, values read
 // in pieces (getLargeColumn) and written in pieces (updateLargeColumn),
 // through the table's memo file (dbf_memo_file.h).
-#include "base/base_connection.h"
-#include "base/base_error_list.h"
-#include "base/base_messages.h"
+#include "base/connection/base_connection.h"
+#include "base/handles/base_error_list.h"
+#include "base/handles/base_messages.h"
 #include "drivers/dbase/connection/dbf_connection.h"
 #include "drivers/dbase/records/dbf_file_desc.h"
 #include "flat/connection/flat_values.h"

@@ -3,18 +3,18 @@
 // dbf_file_desc.h. Values are in dbf_values.cpp.
 #include "drivers/dbase/records/dbf_file_desc.h"
 
-#include "base/base_error_list.h"
-#include "base/base_messages.h"
+#include "base/handles/base_error_list.h"
+#include "base/handles/base_messages.h"
 #include "drivers/dbase/connection/dbf_connection.h"
 #include "drivers/dbase/dbase_message_ids.h"
 #include "drivers/dbase/locks/dbf_locks.h"
 #include "flat/connection/flat_rid.h"
 #include "flat/flat_errors.h"
 #include "flat/flat_message_ids.h"
-#include "util/block_cache.h"
+#include "util/files/block_cache.h"
 #include "util/byte_order.h"
-#include "util/charset_oem.h"
-#include "util/ram.h"
+#include "util/charsets/charset_oem.h"
+#include "util/memory/ram.h"
 
 #include <cstring>
 #include <strings.h>

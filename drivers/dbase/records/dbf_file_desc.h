@@ -13,7 +13,7 @@
 #include "drivers/dbase/memo/dbf_memo_file.h"
 #include "drivers/dbase/table/dbf_shared_desc.h"
 #include "flat/connection/flat_file_desc.h"
-#include "util/kv_array.h"
+#include "util/containers/kv_array.h"
 
 class DbfConnection;
 struct DbfHeldLock;

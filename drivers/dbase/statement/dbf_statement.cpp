@@ -1,16 +1,16 @@
 // The dBASE statement and query descriptor; see dbf_statement.h.
 #include "drivers/dbase/statement/dbf_statement.h"
 
-#include "base/base_error_list.h"
-#include "base/base_messages.h"
+#include "base/handles/base_error_list.h"
+#include "base/handles/base_messages.h"
 #include "drivers/dbase/connection/dbf_connection.h"
 #include "drivers/dbase/records/dbf_file_desc.h"
 #include "flat/flat_errors.h"
 #include "flat/flat_message_ids.h"
 #include "flat/sql/flat_sql_token.h"
-#include "util/bos.h"
-#include "util/charset.h"
-#include "util/ram.h"
+#include "util/os/bos.h"
+#include "util/charsets/charset.h"
+#include "util/memory/ram.h"
 
 #include <cstring>
 

@@ -6,8 +6,8 @@
 #include "drivers/dbase/records/dbf_file_desc.h"
 #include "flat/flat_errors.h"
 #include "flat/flat_message_ids.h"
-#include "util/bos.h"
-#include "util/charset.h"
+#include "util/os/bos.h"
+#include "util/charsets/charset.h"
 
 #include <cstring>
 #include <strings.h>

@@ -3,17 +3,17 @@
 // update; see dbf_shared_desc.h.
 #include "drivers/dbase/table/dbf_shared_desc.h"
 
-#include "base/base_error_list.h"
-#include "base/base_messages.h"
+#include "base/handles/base_error_list.h"
+#include "base/handles/base_messages.h"
 #include "flat/connection/flat_file_desc.h"
 #include "flat/connection/flat_rid.h"
 #include "flat/flat_errors.h"
 #include "flat/flat_message_ids.h"
-#include "util/block_cache.h"
-#include "util/bos.h"
+#include "util/files/block_cache.h"
+#include "util/os/bos.h"
 #include "util/byte_order.h"
-#include "util/charset_oem.h"
-#include "util/ram.h"
+#include "util/charsets/charset_oem.h"
+#include "util/memory/ram.h"
 
 #include <cstring>
 

@@ -3,13 +3,13 @@
 // the field types C, D, F, L, N; the memo-type fields B, G, M and P hold a
 // block number of the memo file, whose values memo/dbf_memo_values.cpp
 // reads and writes.
-#include "base/base_error_list.h"
-#include "base/base_messages.h"
+#include "base/handles/base_error_list.h"
+#include "base/handles/base_messages.h"
 #include "drivers/dbase/connection/dbf_connection.h"
 #include "drivers/dbase/records/dbf_file_desc.h"
 #include "drivers/dbase/values/dbf_field_text.h"
 #include "flat/connection/flat_values.h"
-#include "util/charset.h"
+#include "util/charsets/charset.h"
 #include "util/resource.h"
 #include "util/util_message_ids.h"
 

@@ -4,7 +4,7 @@
 // built byte by byte, and rows read as text.
 #pragma once
 
-#include "base/base_env.h"
+#include "base/handles/base_env.h"
 #include "drivers/dbase/connection/dbf_connection.h"
 #include "drivers/dbase/records/dbf_file_desc.h"
 #include "drivers/dbase/statement/dbf_statement.h"
@@ -13,7 +13,7 @@
 #include "flat/sql/flat_descriptor.h"
 #include "tests/util/test_support.h"
 #include "util/byte_order.h"
-#include "util/ram.h"
+#include "util/memory/ram.h"
 
 #include <gtest/gtest.h>
 

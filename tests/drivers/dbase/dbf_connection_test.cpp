@@ -1,6 +1,6 @@
 // The dBASE connection: its keys, its dialects and their SQLGetInfo
 // answers and type tables, and the private options 1044 and 1045.
-#include "base/base_type_info.h"
+#include "base/catalog/base_type_info.h"
 #include "drivers/dbase/dbase_message_ids.h"
 #include "tests/drivers/dbase/dbase_test_support.h"
 

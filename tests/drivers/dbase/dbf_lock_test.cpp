@@ -9,7 +9,7 @@
 #include "drivers/dbase/table/dbf_shared_desc.h"
 #include "flat/flat_message_ids.h"
 #include "tests/drivers/dbase/dbase_test_support.h"
-#include "util/bos.h"
+#include "util/os/bos.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

@@ -6,7 +6,7 @@
 #include "drivers/dbase/dbase_message_ids.h"
 #include "flat/flat_message_ids.h"
 #include "tests/drivers/dbase/dbase_test_support.h"
-#include "util/bos.h"
+#include "util/os/bos.h"
 
 #include <pwd.h>
 #include <sys/stat.h>

@@ -7,7 +7,7 @@
 #include "platform/headless/headless_dialog_template.h"
 
 #include "tests/util/test_support.h"
-#include "util/message_box.h"
+#include "util/os/message_box.h"
 
 #include <gtest/gtest.h>
 
