@@ -171,7 +171,10 @@ system_install() {
     grep -q "\(^\|/\)$library\$" <<< "$files" ||
       fail "the build in $build installs no $library for the driver \"$name\""
     if has_section "$drivers_ini" "$name" && ! recorded driver "$manifest" "$drivers_ini" "$name"; then
-      fail "a driver \"$name\" is registered in $drivers_ini already, not by this script; nothing was changed"
+      local other
+      other=$(odbcinst -q -d -n "$name" 2>/dev/null | sed -n 's/^Driver=//p') || true
+      fail "a driver \"$name\" is registered in $drivers_ini already (Driver=$other), not by this installation;" \
+        "nothing was changed (an installation under another prefix is removed with scripts/uninstall.sh --prefix DIR)"
     fi
   done < <(list_entries driver)
 
