@@ -17,6 +17,13 @@ prefix="$dir/usr"
 export ODBCSYSINI="$dir/etc" ODBCINI="$dir/etc/user.ini" HOME="$dir/home"
 unset XDG_DATA_HOME ODBCINSTINI
 
+# A sanitizer build's drivers need their runtime preloaded into the programs
+# that load them (isql, python3); the scripts and odbcinst run without it.
+preload=${LD_PRELOAD-}
+unset LD_PRELOAD
+isql() { LD_PRELOAD=$preload command isql "$@"; }
+python3() { LD_PRELOAD=$preload /usr/bin/python3 "$@"; }
+
 fail() { printf 'FAILED: %s\n' "$*"; exit 1; }
 # Another driver and another data source, as odbcinst writes them.
 printf '[Other Driver]\nDescription=Another driver\nDriver=/opt/other/libother.so\nUsageCount=1\n\n' \
@@ -63,7 +70,7 @@ cmp -s "$root/samples/dbase/orders.dbf" "$data/orders.dbf" || fail "the sample t
 
 expect "isql DbaseSample" "$active" DbaseSample
 expect "isql DRIVER={Kestrane dBASE}" "$active" -k "DRIVER={Kestrane dBASE};Database=$data"
-/usr/bin/python3 - "$sql" <<'PY' || fail "pyodbc"
+python3 - "$sql" <<'PY' || fail "pyodbc"
 import sys, pyodbc
 assert "Kestrane dBASE" in pyodbc.drivers(), pyodbc.drivers()
 rows = pyodbc.connect("DSN=DbaseSample").execute(sys.argv[1]).fetchall()
