@@ -23,6 +23,8 @@
 #   --prefix DIR  where the libraries go (default /usr/local)
 #   --build DIR   a built CMake tree of this project (default: build-main)
 #   --part system|user  only the machine's or only the user's part
+#   --staged DIR  the build's files as installed under an empty prefix (the
+#                 script passes it to its own machine's part run by sudo)
 #
 # The machine's part needs root: the script runs it through sudo when the
 # prefix or the odbcinst.ini is not writable. The user's part runs as the
@@ -33,13 +35,14 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 self="$root/scripts/install.sh"
 
-action=install prefix=/usr/local build="$root/build-main" part=all
+action=install prefix=/usr/local build="$root/build-main" part=all staged=
 while [ $# -gt 0 ]; do
   case $1 in
     --uninstall) action=uninstall ;;
     --prefix) prefix=$2; shift ;;
     --build) build=$2; shift ;;
     --part) part=$2; shift ;;
+    --staged) staged=$2; shift ;;
     *) echo "install.sh: unknown argument $1" >&2; exit 2 ;;
   esac
   shift
@@ -152,12 +155,19 @@ start_manifest() {
 
 # --------------------------------------------------------------- machine's part
 
+# The build's installation in the scratch directory: what goes under the
+# prefix. Made by the caller, so that sudo writes nothing into the build.
+stage() {
+  [ -f "$build/CMakeCache.txt" ] || fail "no build in $build (configure and build the project first)"
+  cmake --install "$build" --prefix "$scratch/stage" > /dev/null
+  printf '%s\n' "$scratch/stage"
+}
+
 system_install() {
   local drivers_ini manifest="$system_manifest" rel name library description files
   drivers_ini=$(odbc_file DRIVERS)
-  [ -f "$build/CMakeCache.txt" ] || fail "no build in $build (configure and build the project first)"
-  cmake --install "$build" --prefix "$scratch" > /dev/null
-  files=$(cd "$scratch" && find . -type f | sed 's|^\./||' | sort)
+  [ -n "$staged" ] || staged=$(stage)
+  files=$(cd "$staged" && find . -type f | sed 's|^\./||' | sort)
 
   # Check first, change afterwards: what is there already must have been
   # added by this script.
@@ -186,7 +196,7 @@ system_install() {
   say "Installing under $prefix:"
   while IFS= read -r rel; do
     [ -n "$rel" ] || continue
-    put_file "$scratch/$rel" "$prefix/$rel"
+    put_file "$staged/$rel" "$prefix/$rel"
     say "  $prefix/$rel"
   done <<< "$files"
 
@@ -293,8 +303,14 @@ run_system_part() {
   elif [ "$(id -u)" -eq 0 ] || writable_here; then
     "system_$action"
   else
-    local args=(--prefix "$prefix" --build "$build" --part system) keep=()
-    [ "$action" = install ] || args=(--uninstall "${args[@]}")
+    local args=(--prefix "$prefix" --part system) keep=()
+    if [ "$action" = install ]; then
+      staged=$(stage)
+      chmod 755 "$scratch"
+      args+=(--staged "$staged")
+    else
+      args=(--uninstall "${args[@]}")
+    fi
     [ -z "${ODBCSYSINI-}" ] || keep+=("ODBCSYSINI=$ODBCSYSINI")
     [ -z "${ODBCINSTINI-}" ] || keep+=("ODBCINSTINI=$ODBCINSTINI")
     sudo env "${keep[@]}" "$self" "${args[@]}"
