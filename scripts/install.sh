@@ -285,6 +285,8 @@ user_uninstall() {
 
 scratch=$(mktemp -d "${TMPDIR:-/tmp}/kvinstallXXXXXX")
 trap 'rm -rf "$scratch"' EXIT
+trap 'exit 130' INT
+trap 'exit 143' TERM
 
 # Whether the machine's part can be done without root: the prefix (or the
 # nearest directory above it that exists) and the odbcinst.ini (or its

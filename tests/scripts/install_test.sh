@@ -12,6 +12,8 @@ build=$1
 root=$(cd "$(dirname "$0")/../.." && pwd)
 dir=$(mktemp -d /tmp/kvinstalltestXXXXXX)
 trap 'rm -rf "$dir"' EXIT
+trap 'exit 130' INT
+trap 'exit 143' TERM
 mkdir "$dir/etc" "$dir/home"
 prefix="$dir/usr"
 export ODBCSYSINI="$dir/etc" ODBCINI="$dir/etc/user.ini" HOME="$dir/home"
