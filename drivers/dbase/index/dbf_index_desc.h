@@ -260,7 +260,8 @@ class DbfIndexDesc : public FlatIndexDesc {
   uint16_t maxKeys_ = 0;
   unsigned char keyType_ = 'C';
   uint8_t indexFlags_ = 0;
-  uint32_t eofAtStart_ = 0;  // the file's end when the current insert began
+  uint32_t eofAtStart_ = 0;   // the file's end when the current change began
+  uint32_t rootAtStart_ = 0;  // the root then
   uint16_t keyLength_ = 0;
   uint32_t descending_ = 0;
   DbfKeyCompare keyCompare_ = nullptr;  // null: text keys

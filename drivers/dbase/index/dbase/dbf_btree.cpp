@@ -277,6 +277,7 @@ KvStatus DbfBtreeDesc::insertKey(DbfIndexCursor* cursor, const uint8_t* key) {
     return kvSuccess;
   }
   eofAtStart_ = file_->getEofPage();
+  rootAtStart_ = root_;
   KvStatus status = insertIntoPath(cursor, key, record);
   endAllocation();
   if (status == kvSuccess) status = writeHeader();
@@ -418,6 +419,8 @@ KvStatus DbfBtreeDesc::deleteKey(DbfIndexCursor* cursor, const uint8_t* key) {
     return kvFailure;
   }
   uint32_t abandoned = 0;
+  eofAtStart_ = file_->getEofPage();
+  rootAtStart_ = root_;
   KvStatus status = removeFromPath(cursor, &abandoned);
   if (status == kvSuccess && abandoned) status = pagesAbandoned(abandoned);
   // The header too: a format that counts its changes there (.MDX) tells
@@ -429,45 +432,168 @@ KvStatus DbfBtreeDesc::deleteKey(DbfIndexCursor* cursor, const uint8_t* key) {
 }
 
 KvStatus DbfBtreeDesc::removeFromPath(DbfIndexCursor* cursor, uint32_t* abandoned) {
-  // A page that would be left with nothing at all (a leaf's last entry, or
-  // an interior page's only child) is abandoned and its parent's entry for
-  // it removed instead, up to the root; the root is never abandoned: it
-  // becomes an empty leaf.
   TreeInfo* level = cursor->top;
-  bool leaf = true;
-  while (level->parent && keyCount(level->page) == (leaf ? 1 : 0)) {
-    ++*abandoned;
-    level = level->parent;
-    leaf = false;
-  }
   uint8_t* page = level->page;
   uint16_t n = keyCount(page);
   int32_t p = level->position;
-  if (leaf) {
+  if (n > 1 || !level->parent) {
     removeEntry(page, n, p);
     setPointer(page, n - 1u, 0);
     if (writeLevel(level) != kvSuccess) return kvFailure;
     if (p == n - 1 && n > 1) return followNewHighest(level->parent, keyOf(page, n - 2u));
     return kvSuccess;
   }
-  if (n == 0) {
-    // The root lost its only child: an empty leaf again.
-    setKeyCount(page, 0);
-    setPointer(page, 0, 0);
-    return writeLevel(level);
+  // The leaf goes with its last entry, and so does an interior page of
+  // another program's that has no key and loses its only child: the parent
+  // loses its entry instead.
+  do {
+    ++*abandoned;
+    level = level->parent;
+  } while (level->parent && keyCount(level->page) == 0);
+  return removeChild(level, abandoned);
+}
+
+KvStatus DbfBtreeDesc::readSibling(uint32_t pageNo, TreeInfo** out) {
+  *out = nullptr;
+  if (pageNo == 0) return file_->invalid();
+  TreeInfo* level = takeLevel();
+  if (!level) return kvFailure;
+  if (file_->readPage(pageNo, level->page, getPageSize()) != kvSuccess) {
+    freeLevel(level);
+    return kvFailure;
   }
-  if (p < n) {
-    removeEntry(page, n, p);
-  } else {
-    // The child behind the keys went: the last keyed entry takes its place
-    // and the page's highest key is now that entry's.
-    setKeyCount(page, uint16_t(n - 1));
+  level->pageNo = pageNo;
+  // A sibling of an interior page is an interior page: leaves all stand at
+  // one depth.
+  if (checkPage(level) != kvSuccess || isLeaf(level->page)) {
+    level->pageNo = 0;
+    freeLevel(level);
+    return file_->invalid();
   }
-  // A page left with one child keeps it: handing the child to the page's
-  // parent would put its leaves one level higher than the others.
-  if (writeLevel(level) != kvSuccess) return kvFailure;
-  if (p == n) return followNewHighest(level->parent, keyOf(page, n - 1u));
+  *out = level;
   return kvSuccess;
+}
+
+KvStatus DbfBtreeDesc::removeChild(TreeInfo* level, uint32_t* abandoned) {
+  // An interior page keeps a key at least (two children): one left with a
+  // single child takes it into a sibling that has room (merge: the page is
+  // abandoned and its parent loses an entry in turn), or takes a child
+  // from a full sibling (borrow: the chain ends). The root alone may come
+  // down to one child; then that child becomes the root. Every sibling is
+  // read before anything is written.
+  TreeInfo* siblings[dbfIndexMaxDepth] = {};
+  uint32_t steps = 0;
+  KvStatus status = kvSuccess;
+  for (TreeInfo* at = level; at->parent && keyCount(at->page) == 1; at = at->parent) {
+    TreeInfo* parent = at->parent;
+    int32_t gp = parent->position;
+    if (keyCount(parent->page) == 0) {
+      status = file_->invalid();
+      break;
+    }
+    if ((status = readSibling(pointerOf(parent->page, uint32_t(gp > 0 ? gp - 1 : gp + 1)), &siblings[steps])) !=
+        kvSuccess)
+      break;
+    if (keyCount(siblings[steps++]->page) >= maxKeys_) break;
+  }
+
+  TreeInfo* at = level;
+  for (uint32_t i = 0; status == kvSuccess; ++i) {
+    uint8_t* page = at->page;
+    uint16_t n = keyCount(page);
+    int32_t p = at->position;
+    bool lastChildGone = p == n;
+    if (i == steps) {
+      if (n == 0) {
+        // The root of another program, with no key, lost its only child.
+        setPointer(page, 0, 0);
+        status = writeLevel(at);
+      } else if (n == 1 && !at->parent) {
+        // The root keeps one child: that child is the root now.
+        root_ = pointerOf(page, lastChildGone ? 0u : 1u);
+        ++*abandoned;
+      } else {
+        if (lastChildGone) setKeyCount(page, uint16_t(n - 1));
+        else removeEntry(page, n, p);
+        status = writeLevel(at);
+        if (status == kvSuccess && lastChildGone) status = followNewHighest(at->parent, keyOf(page, n - 1u));
+      }
+      break;
+    }
+    // The page has one key: the child that stays and the highest key under
+    // it (when the last child went, the key of the first; else the page's
+    // own, which its parent holds unless the page is the parent's last
+    // child, where no key of it is needed).
+    TreeInfo* sibling = siblings[i];
+    TreeInfo* parent = at->parent;
+    int32_t gp = parent->position;
+    uint16_t parentKeys = keyCount(parent->page);
+    uint32_t child = pointerOf(page, lastChildGone ? 0u : 1u);
+    uint8_t highest[dbfIndexMaxKeyBytes];
+    bool highestKnown = true;
+    if (lastChildGone) std::memcpy(highest, keyOf(page, 0), keyLength_);
+    else if (gp < parentKeys) std::memcpy(highest, keyOf(parent->page, uint32_t(gp)), keyLength_);
+    else highestKnown = false;
+    uint16_t siblingKeys = keyCount(sibling->page);
+    bool merge = siblingKeys < maxKeys_;
+
+    if (gp > 0 && merge) {
+      // Into the left sibling: its last child gets its key (the parent's
+      // separator), and the child that stays becomes its last child.
+      setInteriorEntry(sibling->page, siblingKeys, keyOf(parent->page, uint32_t(gp - 1)),
+                       pointerOf(sibling->page, siblingKeys));
+      setInteriorEntry(sibling->page, siblingKeys + 1u, highestKnown ? highest : keyOf(sibling->page, siblingKeys),
+                       child);
+      setKeyCount(sibling->page, uint16_t(siblingKeys + 1));
+      if ((status = writeLevel(sibling)) != kvSuccess) break;
+      ++*abandoned;
+      // The parent's entry for this page now leads to the sibling, whose
+      // own entry goes; the highest key under it is this page's.
+      setPointer(parent->page, uint32_t(gp), sibling->pageNo);
+      if (lastChildGone) {
+        if (gp < parentKeys) std::memcpy(keyOf(parent->page, uint32_t(gp)), highest, keyLength_);
+        else if ((status = followNewHighest(parent->parent, highest)) != kvSuccess) break;
+      }
+      parent->position = gp - 1;
+    } else if (gp > 0) {
+      // Borrow the left sibling's last child.
+      uint8_t separator[dbfIndexMaxKeyBytes], siblingHighest[dbfIndexMaxKeyBytes];
+      std::memcpy(separator, keyOf(parent->page, uint32_t(gp - 1)), keyLength_);
+      std::memcpy(siblingHighest, keyOf(sibling->page, siblingKeys - 1u), keyLength_);
+      uint32_t moved = pointerOf(sibling->page, siblingKeys);
+      setKeyCount(sibling->page, uint16_t(siblingKeys - 1));
+      setInteriorEntry(page, 0, separator, moved);
+      setInteriorEntry(page, 1, highestKnown ? highest : keyOf(page, 1), child);
+      setKeyCount(page, 1);
+      std::memcpy(keyOf(parent->page, uint32_t(gp - 1)), siblingHighest, keyLength_);
+      if ((status = writeLevel(sibling)) == kvSuccess && (status = writeLevel(at)) == kvSuccess)
+        status = writeLevel(parent);
+      if (status == kvSuccess && lastChildGone) status = followNewHighest(parent, highest);
+      break;
+    } else if (merge) {
+      // Into the right sibling, as its first child.
+      insertEntry(sibling->page, siblingKeys, 0, false, highest, child);
+      if ((status = writeLevel(sibling)) != kvSuccess) break;
+      ++*abandoned;
+      parent->position = 0;
+    } else {
+      // Borrow the right sibling's first child.
+      uint8_t first[dbfIndexMaxKeyBytes];
+      std::memcpy(first, keyOf(sibling->page, 0), keyLength_);
+      uint32_t moved = pointerOf(sibling->page, 0);
+      removeEntry(sibling->page, siblingKeys, 0);
+      setInteriorEntry(page, 0, highest, child);
+      setInteriorEntry(page, 1, first, moved);
+      setKeyCount(page, 1);
+      std::memcpy(keyOf(parent->page, 0), first, keyLength_);
+      if ((status = writeLevel(sibling)) == kvSuccess && (status = writeLevel(at)) == kvSuccess)
+        status = writeLevel(parent);
+      break;
+    }
+    at = parent;
+  }
+  for (uint32_t i = 0; i < steps; ++i) freeLevel(siblings[i]);
+  return status;
 }
 
 // ---------------------------------------------------------------- bulk build
@@ -491,6 +617,7 @@ KvStatus DbfBtreeDesc::startNewTree(DbfIndexCursor* cursor) {
   haveLastKey_ = false;
   stateFlags_ &= ~uint32_t(stateLiveSeen);
   eofAtStart_ = file_->getEofPage();
+  rootAtStart_ = root_;
   return kvSuccess;
 }
 
@@ -529,13 +656,21 @@ KvStatus DbfBtreeDesc::pushBuildEntry(DbfIndexCursor* cursor, uint32_t levelInde
     buildEntries_[levelIndex] = 0;
     ++buildDepth_;
   }
-  // An interior page holds maxKeys keys and the child behind them: one
-  // more child closes it first.
+  // An interior page holds maxKeys keys and the child behind them. One
+  // more child closes it without its last child, which goes on into the
+  // next page with the new one: so no page but the top ends with a single
+  // child, which would be a page without keys.
+  TreeInfo* level = build_[levelIndex];
   if (buildEntries_[levelIndex] == maxKeys_ + 1u) {
+    uint8_t carriedKey[dbfIndexMaxKeyBytes];
+    std::memcpy(carriedKey, keyOf(level->page, maxKeys_), keyLength_);
+    uint32_t carriedChild = pointerOf(level->page, maxKeys_);
+    buildEntries_[levelIndex] = maxKeys_;
     uint32_t written = 0;
     if (closeBuildPage(cursor, levelIndex, false, &written) != kvSuccess) return kvFailure;
+    setInteriorEntry(level->page, buildEntries_[levelIndex]++, carriedKey, carriedChild);
   }
-  setInteriorEntry(build_[levelIndex]->page, buildEntries_[levelIndex]++, key, child);
+  setInteriorEntry(level->page, buildEntries_[levelIndex]++, key, child);
   return kvSuccess;
 }
 

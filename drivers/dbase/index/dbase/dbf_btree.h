@@ -30,9 +30,12 @@
 // part written to a new page at the end of the file, and the rest in the
 // upper part, which keeps the old page number, so that the parent's entry
 // for it stays right; the separator that goes up is the lower part's
-// highest key. Deletes never merge pages: a page left with nothing is
-// abandoned (never reused) and its parent's entry goes; an interior page
-// left with one child hands it to its own parent.
+// highest key. Deletes never merge leaves: a leaf left with nothing is
+// abandoned (never reused) and its parent's entry goes. An interior page
+// keeps a key at least (programs that read these files stop at one without
+// keys): one left with a single child merges into a sibling that has room,
+// or takes a child from a full one; a root left with one child hands the
+// root over to it. So every leaf stays at one depth.
 #pragma once
 
 #include "drivers/dbase/index/dbf_index_desc.h"
@@ -120,6 +123,11 @@ class DbfBtreeDesc : public DbfIndexDesc {
   KvStatus insertIntoPath(DbfIndexCursor* cursor, const uint8_t* key, uint32_t record);
   KvStatus splitPage(DbfIndexCursor* cursor, TreeInfo* level, bool leaf, uint8_t* key, uint32_t* value);
   KvStatus removeFromPath(DbfIndexCursor* cursor, uint32_t* abandoned);
+  // Removes the child at level's position from an interior level, keeping
+  // every interior page but the root at one key at least.
+  KvStatus removeChild(TreeInfo* level, uint32_t* abandoned);
+  // Reads a sibling page (an interior page) into a level off the path.
+  KvStatus readSibling(uint32_t pageNo, TreeInfo** out);
   // The highest key under a level's entry grew or shrank to key: the
   // first level up whose position names a keyed entry takes it.
   KvStatus followNewHighest(TreeInfo* from, const uint8_t* key);

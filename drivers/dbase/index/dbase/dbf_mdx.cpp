@@ -262,10 +262,8 @@ KvStatus DbfMdxDesc::writeHeader() {
   if (got < sizeof(header)) return file_->invalid();
   uint32_t eof = file_->getEofPage();
   bool grew = eof != eofAtStart_;
-  if (grew) {
-    kvPutU32LE(header + tagRootAt, root_);
-    kvPutU32LE(header + tagBlocksAt, kvGetU32LE(header + tagBlocksAt) + (eof - eofAtStart_));
-  }
+  if (grew) kvPutU32LE(header + tagBlocksAt, kvGetU32LE(header + tagBlocksAt) + (eof - eofAtStart_));
+  kvPutU32LE(header + tagRootAt, root_);
   header[tagCounterAt] = ++changeCounter_;
   if (file_->write(tagHeaderOffset_, header, sizeof(header)) != kvSuccess) return kvFailure;
   if (grew) {
@@ -274,6 +272,7 @@ KvStatus DbfMdxDesc::writeHeader() {
     if (file_->write(eofAt, end, sizeof(end)) != kvSuccess) return kvFailure;
     eofAtStart_ = eof;
   }
+  rootAtStart_ = root_;
   return kvSuccess;
 }
 

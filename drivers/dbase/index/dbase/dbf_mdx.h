@@ -102,7 +102,7 @@ class DbfMdxDesc : public DbfBtreeDesc {
   // The FOR text (ANSI), or null when the tag has none; the text stays the
   // tag's (until the next call).
   KvStatus getFilterCondition(uint8_t** text, FlatFileDesc* cursor) override;
-  // Root and blocks used when pages were added, the change counter always;
+  // The root, the blocks used when pages were added, the change counter always;
   // the file's end into the file header when it moved.
   KvStatus writeHeader() override;
   KvStatus lockForWrite(DbfIndexCursor* cursor) override;

@@ -70,7 +70,7 @@ KvStatus DbfNdxDesc::takeRootAndEof(uint32_t root, uint32_t eof) {
 }
 
 KvStatus DbfNdxDesc::writeHeader() {
-  if (file_->getEofPage() == eofAtStart_) return kvSuccess;
+  if (file_->getEofPage() == eofAtStart_ && root_ == rootAtStart_) return kvSuccess;
   const NdxForm& form = formOf(file_->getKind());
   unsigned char bytes[8];
   uint32_t length = form.wide ? 8 : 4;
@@ -83,6 +83,7 @@ KvStatus DbfNdxDesc::writeHeader() {
   }
   if (file_->write(form.rootAt, bytes, length) != kvSuccess) return kvFailure;
   eofAtStart_ = file_->getEofPage();
+  rootAtStart_ = root_;
   return kvSuccess;
 }
 
