@@ -19,23 +19,31 @@
 typedef std::pair<std::string, uint32_t> IndexEntry;
 
 // A key source of the tests: the value of one column of the record, as the
-// driver's reader gives it (text as stored, numbers and dates as doubles).
+// driver's reader gives it (text as stored, numbers and dates as doubles; a
+// blank number is 0 and a blank date 1e100, as dBASE keys them), for the
+// records up to a limit.
 class ColumnKeySource : public DbfKeySource {
  public:
-  explicit ColumnKeySource(uint16_t column) : column_(column) {}
+  explicit ColumnKeySource(uint16_t column, uint32_t lastRecord = 0xFFFFFFFF)
+      : column_(column), lastRecord_(lastRecord) {}
   KvStatus recordValue(DbfFileDesc* reader, uint8_t* value, uint32_t* length, bool* include) override {
     int32_t got = 0;
     uint8_t kind = 0;
-    *include = true;
+    *include = reader->currentRecord() <= lastRecord_;
     if (reader->getFieldData(column_, value, &got, uint16_t(dbfKeyValueBytes), &kind) != kvSuccess) return kvFailure;
-    if (kind == flatValueText) *length = uint32_t(got > 0 ? got - 1 : 0);
-    else if (kind == flatValueNull) *length = 0;
-    else *length = 8;
+    *length = 8;
+    if (kind == flatValueText) {
+      *length = uint32_t(got > 0 ? got - 1 : 0);
+    } else if (kind == flatValueNull) {
+      double blank = reader->table()->getField(column_)->getType() == 'D' ? 1e100 : 0;
+      std::memcpy(value, &blank, sizeof(blank));
+    }
     return kvSuccess;
   }
 
  private:
   uint16_t column_;
+  uint32_t lastRecord_;
 };
 
 class DbfIndexFixture : public DbfFixture {
@@ -193,11 +201,40 @@ class DbfIndexFixture : public DbfFixture {
     EXPECT_EQ(index->verifyTree(&count), expected);
     return count;
   }
-  // Builds index from column of the table's records.
-  KvStatus build(DbfIndexDesc* index, uint16_t column) {
-    ColumnKeySource source(column);
+  // Builds index from column of the table's records (up to lastRecord).
+  KvStatus build(DbfIndexDesc* index, uint16_t column, uint32_t lastRecord = 0xFFFFFFFF) {
+    ColumnKeySource source(column, lastRecord);
     DbfIndexCursor walk(index, reader_);
     return index->buildIndex(&walk, &source);
+  }
+
+  // Runs a script with arguments; its output, or "<rc N>" and the output
+  // when it fails.
+  std::string runScript(const std::string& interpreter, const std::string& script,
+                        const std::vector<std::string>& arguments) {
+    writeFile(path("check.script"), script);
+    std::string command = interpreter + " " + path("check.script");
+    for (const std::string& argument : arguments) command += " '" + argument + "'";
+    FILE* pipe = popen((command + " 2>&1").c_str(), "r");
+    if (!pipe) return "<popen>";
+    std::string output;
+    char chunk[4096];
+    while (size_t n = fread(chunk, 1, sizeof(chunk), pipe)) output.append(chunk, n);
+    int rc = pclose(pipe);
+    return rc == 0 ? output : "<rc " + std::to_string(rc) + "> " + output;
+  }
+  // An index as a listing: one line an entry, its key in hex and its record.
+  static std::string listing(const std::vector<IndexEntry>& list) {
+    static const char digits[] = "0123456789abcdef";
+    std::string out;
+    for (const IndexEntry& e : list) {
+      for (unsigned char c : e.first) {
+        out += digits[c >> 4];
+        out += digits[c & 15];
+      }
+      out += " " + std::to_string(e.second) + "\n";
+    }
+    return out;
   }
 
   DbfConnection* connection_ = nullptr;
