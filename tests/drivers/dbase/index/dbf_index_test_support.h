@@ -63,6 +63,7 @@ class DbfIndexFixture : public DbfFixture {
   // takes them), opened through a statement; connection extra keys too.
   DbfFileDesc* openTable(const std::vector<TestField>& fields, const std::vector<std::string>& records,
                          const std::string& extra = "", const std::string& file = "t.dbf") {
+    if (statement_) drop(statement_);
     writeFile(path(file), dbfTableBytes(0x03, fields, records));
     connection_ = connect(extra);
     statement_ = query(connection_, file);
@@ -71,9 +72,9 @@ class DbfIndexFixture : public DbfFixture {
   }
   // A table of one 20-character column and count records (blank), enough
   // for indexes whose records the tests choose.
-  DbfFileDesc* openPlainTable(uint32_t count = 0, const std::string& extra = "") {
+  DbfFileDesc* openPlainTable(uint32_t count = 0, const std::string& extra = "", const std::string& file = "t.dbf") {
     std::vector<std::string> records(count, " ");
-    return openTable({{"NAME", 'C', 20, 0}}, records, extra);
+    return openTable({{"NAME", 'C', 20, 0}}, records, extra, file);
   }
 
   DbfIndexFile* newFile(const std::string& name, bool create) {
