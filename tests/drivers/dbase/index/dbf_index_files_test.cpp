@@ -17,17 +17,6 @@
 
 namespace {
 
-// Walks an index with XBase::Index: each entry's key in hex (or, with a
-// third argument, as the number Perl makes of it) and its record.
-const char perlWalk[] = R"(use XBase::Index;
-my ($file, $tag, $numbers) = @ARGV;
-my $index = XBase::Index->new($file, $tag ? ("tag" => $tag) : ()) or die XBase::Index->errstr;
-$index->prepare_select;
-while (my ($key, $record) = $index->fetch) {
-  if ($numbers) { printf("%.15g %d\n", $key, $record); } else { print unpack("H*", $key), " $record\n"; }
-}
-)";
-
 // Finds keys through the index with find_eq on the table: for each key the
 // IDs of the rows it finds, in index order, up to the first other key.
 const char perlFind[] = R"(use XBase;
@@ -48,22 +37,6 @@ for my $key (@keys) {
 )";
 
 std::string dataFile(const std::string& name) { return readFile(std::string(KV_TEST_DATA) + "/index/" + name); }
-
-double doubleOf(const std::string& key) {
-  double value = 0;
-  std::memcpy(&value, key.data(), sizeof(value));
-  return value;
-}
-
-std::string numberListing(const std::vector<IndexEntry>& list) {
-  std::string out;
-  char line[64];
-  for (const IndexEntry& e : list) {
-    std::snprintf(line, sizeof(line), "%.15g %u\n", doubleOf(e.first), e.second);
-    out += line;
-  }
-  return out;
-}
 
 std::string trimmed(const std::string& key) { return key.substr(0, key.find_last_not_of(' ') + 1); }
 
@@ -145,7 +118,7 @@ TEST_F(DbfIndexFilesTest, PerlXBaseReadsFilesWrittenHere) {
     buildAndChange(b.index, b.column, count);
     std::vector<IndexEntry> ours = entries(b.index);
     ASSERT_EQ(ours.size(), count - removed_.size());
-    std::string perl = runScript("perl", perlWalk, {path(b.file), b.tag, b.numbers ? "1" : ""});
+    std::string perl = runScript("perl", perlIndexWalk, {path(b.file), b.tag, b.numbers ? "1" : ""});
     // Compared whole but not printed whole: a listing has 1,350 lines.
     std::string want = b.numbers ? numberListing(ours) : listing(ours);
     EXPECT_TRUE(perl == want) << "Perl's first difference at byte "
@@ -249,7 +222,7 @@ TEST_F(DbfIndexFilesTest, FilesBuiltFromTheFormatReadHere) {
     std::vector<IndexEntry> changed = entries(index);
     EXPECT_EQ(changed.size(), lines + 1);
     if (c.perl) {
-      EXPECT_EQ(runScript("perl", perlWalk, {path(copy), c.tag}), listing(changed));
+      EXPECT_EQ(runScript("perl", perlIndexWalk, {path(copy), c.tag}), listing(changed));
     }
   }
 }

@@ -18,6 +18,35 @@
 // One entry of an index as read back: its key bytes and record.
 typedef std::pair<std::string, uint32_t> IndexEntry;
 
+// Walks an index with Perl XBase's XBase::Index: each entry's key in hex
+// (or, with a third argument, as the number Perl makes of it) and its
+// record. Arguments: the file, the tag ("" for an .NDX), numbers.
+const char perlIndexWalk[] = R"(use XBase::Index;
+my ($file, $tag, $numbers) = @ARGV;
+my $index = XBase::Index->new($file, $tag ? ("tag" => $tag) : ()) or die XBase::Index->errstr;
+$index->prepare_select;
+while (my ($key, $record) = $index->fetch) {
+  if ($numbers) { printf("%.15g %d\n", $key, $record); } else { print unpack("H*", $key), " $record\n"; }
+}
+)";
+
+inline double doubleOf(const std::string& key) {
+  double value = 0;
+  std::memcpy(&value, key.data(), sizeof(value));
+  return value;
+}
+
+// A listing of an index with double keys as Perl prints them.
+inline std::string numberListing(const std::vector<IndexEntry>& list) {
+  std::string out;
+  char line[64];
+  for (const IndexEntry& e : list) {
+    std::snprintf(line, sizeof(line), "%.15g %u\n", doubleOf(e.first), e.second);
+    out += line;
+  }
+  return out;
+}
+
 // A key source of the tests: the value of one column of the record, as the
 // driver's reader gives it (text as stored, numbers and dates as doubles; a
 // blank number is 0 and a blank date 1e100, as dBASE keys them), for the
