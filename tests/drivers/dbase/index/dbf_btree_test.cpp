@@ -332,3 +332,29 @@ TEST_F(DbfBtreeTest, BuildUnderAUniqueConstraint) {
     indexes_.clear();
   }
 }
+
+// The pages a search read stay with the index: the next search through
+// the same pages reads none of them again; pages marked stale (another
+// process changed the index) are read again.
+TEST_F(DbfBtreeTest, KeptPagesSaveReads) {
+  std::vector<std::string> records;
+  for (uint32_t r = 1; r <= 2000; ++r) records.push_back(" K" + std::to_string(10000 + r));
+  openTable({{"NAME", 'C', 20, 0}}, records);
+  DbfNdx3Desc* index = newNdx3("c.ndx", 'C', 20);
+  ASSERT_EQ(build(index, 0), kvSuccess);
+  uint64_t before = index->getPagesRead();
+  EXPECT_EQ(find(index, keyOf(index, "K10500")), 500u);
+  DbfIndexCursor walk(index, reader_);
+  uint32_t record = 0;
+  ASSERT_EQ(index->searchKey(&walk, reinterpret_cast<const uint8_t*>(keyOf(index, "K10501").data()), &record, true),
+            kvSuccess);
+  uint32_t depth = walk.depth;
+  index->releasePath(&walk);
+  EXPECT_EQ(record, 501u);
+  EXPECT_GE(depth, 3u);
+  EXPECT_EQ(index->getPagesRead() - before, depth) << "the second search read nothing";
+  index->markStale();
+  before = index->getPagesRead();
+  EXPECT_EQ(find(index, keyOf(index, "K10501")), 501u);
+  EXPECT_EQ(index->getPagesRead() - before, depth);
+}
