@@ -358,3 +358,57 @@ TEST_F(DbfBtreeTest, KeptPagesSaveReads) {
   EXPECT_EQ(find(index, keyOf(index, "K10501")), 501u);
   EXPECT_EQ(index->getPagesRead() - before, depth);
 }
+
+namespace {
+
+// A composite key as the key expression NAME+CITY gives it: the two fields'
+// texts one after the other.
+class CompositeSource : public DbfKeySource {
+ public:
+  KvStatus recordValue(DbfFileDesc* reader, uint8_t* value, uint32_t* length, bool* include) override {
+    *include = true;
+    *length = 0;
+    for (uint16_t column : {uint16_t(0), uint16_t(1)}) {
+      int32_t got = 0;
+      uint8_t kind = 0;
+      if (reader->getFieldData(column, value + *length, &got, uint16_t(dbfKeyValueBytes - *length), &kind) !=
+          kvSuccess)
+        return kvFailure;
+      *length += uint32_t(got - 1);
+    }
+    return kvSuccess;
+  }
+};
+
+}  // namespace
+
+// Composite text keys sort by their first part, then their second; under
+// the international sort (IntlSort=1) letters of any case and accents
+// stand in the collation's order, else in byte order.
+TEST_F(DbfBtreeTest, CompositeKeysAndTheInternationalSort) {
+  const std::vector<std::string> records = {" smith   oslo  ", " Smith   Bergen", " SMITH   Alta  ", " \xE9mile   Rome  ",
+                                            " emile   Paris ", " zola    Nice  ", " Adams   Bonn  "};
+  for (bool intl : {false, true}) {
+    SCOPED_TRACE(intl ? "international" : "bytes");
+    std::string table = intl ? "i.dbf" : "b.dbf";
+    openTable({{"NAME", 'C', 8, 0}, {"CITY", 'C', 6, 0}}, records, intl ? "IS=1" : "IS=0", table);
+    DbfNdx3Desc* index = newNdx3(intl ? "i.ndx" : "b.ndx", 'C', 14, false, "NAME+CITY");
+    EXPECT_EQ((index->flags & DbfIndexDesc::indexIntlSort) != 0, intl);
+    CompositeSource source;
+    {
+      DbfIndexCursor walk(index, reader_);
+      ASSERT_EQ(index->buildIndex(&walk, &source), kvSuccess);
+    }
+    std::vector<uint32_t> order;
+    for (const IndexEntry& e : entries(index)) order.push_back(e.second);
+    if (intl) {
+      EXPECT_EQ(order, (std::vector<uint32_t>{7, 5, 4, 3, 2, 1, 6}));
+    } else {
+      EXPECT_EQ(order, (std::vector<uint32_t>{7, 3, 2, 5, 1, 6, 4}));
+    }
+    EXPECT_EQ(find(index, keyOf(index, std::string("SMITH   Alta  "))), 3u);
+    // Inserted keys fall into the same order.
+    ASSERT_EQ(insert(index, keyOf(index, std::string("Smith   Alta  ")), 8), kvSuccess);
+    EXPECT_EQ(verify(index), 8u);
+  }
+}
