@@ -238,3 +238,18 @@ class KV_FLAT_API FlatConnection : public BaseConnection {
   BaseInfoTable driverLink_ = {};
   BaseInfoTable engineLink_ = {};
 };
+
+// A connection's table-list lock held for a scope: released however the
+// scope is left, so that driver code under it may return early or throw.
+class FlatTableListLock {
+ public:
+  explicit FlatTableListLock(FlatConnection* connection) : connection_(connection) {
+    connection_->lockTableList();
+  }
+  ~FlatTableListLock() { connection_->unlockTableList(); }
+  FlatTableListLock(const FlatTableListLock&) = delete;
+  FlatTableListLock& operator=(const FlatTableListLock&) = delete;
+
+ private:
+  FlatConnection* connection_;
+};

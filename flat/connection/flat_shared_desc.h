@@ -189,3 +189,16 @@ class KV_FLAT_API FlatSharedDesc : public KvObject {
   uint32_t tableId_ = 0;
   uint32_t flags_ = 0;
 };
+
+// A shared table's lock held for a scope: released however the scope is
+// left, so that driver code under it may return early or throw.
+class FlatTableLock {
+ public:
+  explicit FlatTableLock(FlatSharedDesc* shared) : shared_(shared) { shared_->lockTable(); }
+  ~FlatTableLock() { shared_->unlockTable(); }
+  FlatTableLock(const FlatTableLock&) = delete;
+  FlatTableLock& operator=(const FlatTableLock&) = delete;
+
+ private:
+  FlatSharedDesc* shared_;
+};

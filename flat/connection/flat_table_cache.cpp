@@ -93,7 +93,7 @@ int flatSameTablePath(const unsigned char* a, const unsigned char* b) {
 }
 
 uint16_t FlatConnection::isFileOpen(const unsigned char* name) {
-  lockTableList();
+  FlatTableListLock lock(this);
   uint16_t open = 0;
   for (FlatSharedDesc* shared = sharedTables_; shared; shared = shared->getNext()) {
     if (!flatSameTablePath(shared->getName(), name)) continue;
@@ -101,22 +101,22 @@ uint16_t FlatConnection::isFileOpen(const unsigned char* name) {
     else open = 1;
     break;
   }
-  unlockTableList();
   return open;
 }
 
 KvStatus FlatConnection::setToAllocatedState() {
-  lockTableList();
-  // A disconnect discards what a transaction left pending: the tables
-  // close without writing it.
-  while (FlatSharedDesc* shared = sharedTables_) {
-    shared->setUserMask(0);
-    shared->clearFlags(FlatSharedDesc::flagPending);
-    delete shared->getChanges();
-    shared->setChanges(nullptr);
-    removeSharedDesc(shared, 1, 1);
+  {
+    FlatTableListLock lock(this);
+    // A disconnect discards what a transaction left pending: the tables
+    // close without writing it.
+    while (FlatSharedDesc* shared = sharedTables_) {
+      shared->setUserMask(0);
+      shared->clearFlags(FlatSharedDesc::flagPending);
+      delete shared->getChanges();
+      shared->setChanges(nullptr);
+      removeSharedDesc(shared, 1, 1);
+    }
   }
-  unlockTableList();
   if (drvrSetToAllocatedState() != kvSuccess) return kvFailure;
   scratchStore_.tmpTruncate();
   longValueStore_.tmpTruncate();

@@ -108,16 +108,6 @@ int16_t FlatStatRow::compare(const KvObject* other) const {
   return int16_t(order);
 }
 
-// The shared table's lock, held for a scope.
-class TableLock {
- public:
-  explicit TableLock(FlatSharedDesc* shared) : shared_(shared) { shared_->lockTable(); }
-  ~TableLock() { shared_->unlockTable(); }
-
- private:
-  FlatSharedDesc* shared_;
-};
-
 int16_t clampShort(uint32_t value) { return value > 0x7FFF ? int16_t(0x7FFF) : int16_t(value); }
 int32_t clampLong(uint32_t value) { return value > 0x7FFFFFFF ? int32_t(0x7FFFFFFF) : int32_t(value); }
 
@@ -219,7 +209,7 @@ KvStatus FlatSpecialDesc::getResultSet() {
   uint16_t found = 0;
   if (openNamedTable(&found) != kvSuccess) return kvFailure;
   if (!found) return kvSuccess;
-  TableLock lock(opened_->getShared());
+  FlatTableLock lock(opened_->getShared());
   return colType_ == SQL_BEST_ROWID ? addBestRowId() : addRowVersion();
 }
 
@@ -327,7 +317,7 @@ KvStatus FlatStatisticsDesc::getResultSet() {
   if (!found) return kvSuccess;
   KvStatus status = kvSuccess;
   {
-    TableLock lock(opened_->getShared());
+    FlatTableLock lock(opened_->getShared());
     status = addRows();
   }
   if (status != kvSuccess) return kvFailure;

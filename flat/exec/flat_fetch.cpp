@@ -181,7 +181,8 @@ KvStatus FlatStatement::executePreparedStmt() {
     addOdbcError(stateSequence);
     return kvFailure;
   }
-  if (enterLockBracket() != kvSuccess) return kvFailure;
+  FlatLockBracket bracket(this);
+  if (bracket.enter() != kvSuccess) return kvFailure;
   KvStatus status = kvSuccess;
   if (headQuery()) {
     // A FOR UPDATE OF cursor closed without a fetch to its end still holds
@@ -191,7 +192,6 @@ KvStatus FlatStatement::executePreparedStmt() {
   }
   if (status == kvSuccess) status = head_->execute();
   if (status == kvSuccess && headQuery() && statementKind_ == flatKindSelect) engineFlags_ |= stmtResultOpen;
-  leaveLockBracket();
   return status;
 }
 
@@ -348,7 +348,8 @@ KvStatus FlatStatement::fetchRow(uint16_t* endOfData) {
     addOdbcError(stateSequence);
     return kvFailure;
   }
-  if (enterLockBracket() != kvSuccess) return kvFailure;
+  FlatLockBracket bracket(this);
+  if (bracket.enter() != kvSuccess) return kvFailure;
   FlatSqlDesc* query = headQuery();
   KvStatus status = kvSuccess;
   if (!query) {
@@ -368,7 +369,6 @@ KvStatus FlatStatement::fetchRow(uint16_t* endOfData) {
       }
     }
   }
-  leaveLockBracket();
   return status;
 }
 
@@ -379,7 +379,8 @@ KvStatus FlatStatement::fetchRandomRow(uint32_t row, uint16_t* status) {
     addOdbcError(stateSequence);
     return kvFailure;
   }
-  if (enterLockBracket() != kvSuccess) return kvFailure;
+  FlatLockBracket bracket(this);
+  if (bracket.enter() != kvSuccess) return kvFailure;
   FlatSqlDesc* query = headQuery();
   KvStatus result = kvSuccess;
   if (query) {
@@ -403,7 +404,6 @@ KvStatus FlatStatement::fetchRandomRow(uint32_t row, uint16_t* status) {
       }
     }
   }
-  leaveLockBracket();
   return result;
 }
 
@@ -412,7 +412,8 @@ KvStatus FlatStatement::fetchRandomRow(uint32_t row, uint16_t* status) {
 KvStatus FlatStatement::getData(uint16_t column, int16_t cType, BaseOutString* out) {
   // Catalog rows are the descriptor's own copies: no table lock is needed.
   if (statementKind_ == flatKindCatalog && head_) return getCatalogData(column, cType, out);
-  if (enterLockBracket() != kvSuccess) return kvFailure;
+  FlatLockBracket bracket(this);
+  if (bracket.enter() != kvSuccess) return kvFailure;
   FlatSqlDesc* query = resultQuery();
   KvStatus status = kvSuccess;
   if (!query) {
@@ -435,7 +436,6 @@ KvStatus FlatStatement::getData(uint16_t column, int16_t cType, BaseOutString* o
                                                                       : getColumnData(item, column, cType, out);
     }
   }
-  leaveLockBracket();
   return status;
 }
 

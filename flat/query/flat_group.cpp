@@ -34,7 +34,7 @@ enum : uint32_t {
 };
 
 struct GroupKey {
-  uint8_t* program = nullptr;  // ramAlloc'd, owned by the layout
+  KvRamPtr<uint8_t> program;
   uint16_t offset = 0;
   uint16_t length = 0;
 };
@@ -98,9 +98,6 @@ struct FlatGroupRows::Layout {
   std::vector<Input> inputs;     // the other aggregates
   uint32_t entryOffset = 0;
   uint32_t recordBytes = 0;
-  ~Layout() {
-    for (GroupKey& key : keys) ramFree(key.program);
-  }
   // Whether record is accumulated and written in pass (of passes).
   int handles(const FlatAggField* record, uint16_t pass, uint16_t passes) const {
     if (record->flags & FlatAggField::aggDistinct) return distincts[pass].record == record;
@@ -134,13 +131,13 @@ KvStatus compileKeys(FlatStatement* statement, FlatSqlDesc* query, std::vector<G
     GroupKey key;
     key.offset = uint16_t(*bytes);
     key.length = flatSortSlotLength(type, width);
-    key.program = code.release();
+    key.program.reset(code.release());
     if (!key.program) {
       addOdbcError(stateMemory);
       return kvFailure;
     }
-    keys->push_back(key);
     *bytes += key.length;
+    keys->push_back(std::move(key));
     if (*bytes > sortRecordLimit || keys->size() >= kvSortMaxKeys) {
       addFlatError(stateGeneral, msgExpressionLimit);
       return kvFailure;
@@ -249,7 +246,7 @@ KvStatus FlatGroupRows::build(uint16_t blockLimit) {
     int16_t length = 0;
     uint8_t kind = 0;
     for (const GroupKey& key : layout.keys) {
-      if ((status = evaluate(statement_, query_, key.program, value, &length, &kind)) != kvSuccess) break;
+      if ((status = evaluate(statement_, query_, key.program.get(), value, &length, &kind)) != kvSuccess) break;
       flatEncodeSortValue(value, length, kind, record + key.offset, key.length);
     }
     for (size_t i = 0; status == kvSuccess && i < layout.distincts.size(); ++i) {

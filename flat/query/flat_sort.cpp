@@ -29,7 +29,7 @@ namespace {
 
 // One compiled ORDER BY item and its place in the sort record.
 struct SortItem {
-  uint8_t* program = nullptr;  // ramAlloc'd, owned
+  KvRamPtr<uint8_t> program;
   uint16_t offset = 0;
   uint16_t length = 0;  // tag byte + value bytes
   int descending = 0;
@@ -38,9 +38,6 @@ struct SortItem {
 
 struct SortItems {
   std::vector<SortItem> items;
-  ~SortItems() {
-    for (SortItem& item : items) ramFree(item.program);
-  }
 };
 
 // Types whose values the evaluator yields as 8-byte doubles or a logical
@@ -63,13 +60,15 @@ KvStatus addSelectItems(FlatSqlDesc* query, SortItems* out, uint32_t* recordByte
   uint32_t offset = *recordBytes;
   for (uint16_t i = 0; i < query->getItemCount(); ++i) {
     const FlatSelectField* field = query->getItem(i);
+    uint8_t* program = nullptr;
+    if (flatSelectItemProgram(field, &program) != kvSuccess) return kvFailure;
     SortItem item;
-    if (flatSelectItemProgram(field, &item.program) != kvSuccess) return kvFailure;
+    item.program.reset(program);
     item.offset = uint16_t(offset);
     item.length = flatSortSlotLength(field->engineType ? field->engineType : field->sqlType, field->precision);
     item.selectItem = 1;
-    out->items.push_back(item);
     offset += item.length;
+    out->items.push_back(std::move(item));
     if (offset > 0xF000) {
       addFlatError(stateGeneral, msgExpressionLimit);
       return kvFailure;
@@ -105,13 +104,13 @@ KvStatus compileItems(FlatStatement* statement, FlatSqlDesc* query, const unsign
     SortItem item;
     item.length = flatSortSlotLength(type, width);
     item.offset = uint16_t(offset);
-    item.program = code.release();
+    item.program.reset(code.release());
     if (!item.program) {
       addOdbcError(stateMemory);
       return kvFailure;
     }
-    out->items.push_back(item);
     offset += item.length;
+    out->items.push_back(std::move(item));
     if (offset > 0xF000 || out->items.size() >= kvSortMaxKeys) {
       addFlatError(stateGeneral, msgExpressionLimit);
       return kvFailure;
@@ -240,7 +239,7 @@ KvStatus flatSortKeyset(FlatStatement* statement, FlatSqlDesc* query, RidFileMgr
     for (const SortItem& item : items.items) {
       int16_t length = 0;
       uint8_t kind = 0;
-      if (evalExpr(statement, query, nullptr, item.program, value, sizeof value, 0, &length, &kind) != kvSuccess)
+      if (evalExpr(statement, query, nullptr, item.program.get(), value, sizeof value, 0, &length, &kind) != kvSuccess)
         return kvFailure;
       flatEncodeSortValue(value, length, kind, record + item.offset, item.length);
     }
