@@ -84,11 +84,11 @@ class FlatStatRow : public KvObject {
 };
 
 // At each key a row without the value comes first.
-int compareNumbers(int aAbsent, int bAbsent, int a, int b) {
+int compareNumbers(bool aAbsent, bool bAbsent, int a, int b) {
   if (aAbsent || bAbsent) return aAbsent == bAbsent ? 0 : aAbsent ? -1 : 1;
   return a < b ? -1 : a > b ? 1 : 0;
 }
-int compareTexts(int aAbsent, int bAbsent, const unsigned char* a, const unsigned char* b) {
+int compareTexts(bool aAbsent, bool bAbsent, const unsigned char* a, const unsigned char* b) {
   if (aAbsent || bAbsent) return aAbsent == bAbsent ? 0 : aAbsent ? -1 : 1;
   const int order = strCompareIntl(a, b);
   return order < 0 ? -1 : order > 0 ? 1 : 0;
@@ -265,7 +265,7 @@ KvStatus FlatStatisticsDesc::addRows() {
   if (addRow(tableRow) != kvSuccess) return kvFailure;
   for (FlatIndexDesc* index = shared->getIndexes(); index; index = index->next) {
     if (index->isRowId()) continue;
-    const int unique = (index->flags & FlatIndexDesc::indexUnique) != 0;
+    const bool unique = (index->flags & FlatIndexDesc::indexUnique) != 0;
     if (unique_ == SQL_INDEX_UNIQUE && !unique) continue;
     // What every row of the index shares.
     StatValues head;

@@ -32,7 +32,7 @@ enum : uint32_t {
 
 struct OrderKey {
   uint16_t item = 0;  // select item, from 0
-  int descending = 0;
+  bool descending = false;
 };
 
 // The ORDER BY of a UNION: positions, each perhaps ASC or DESC.
@@ -125,7 +125,7 @@ KvStatus FlatUnionResult::build(const unsigned char* orderBy, uint16_t blockLimi
   uint32_t distinctQueries = 0;
   for (uint32_t q = 1; q < queries_.size(); ++q)
     if (!(queries_[q]->getFlags() & FlatSqlDesc::flagUnionAll)) distinctQueries = q + 1;
-  const int all = distinctQueries == 0;
+  const bool all = distinctQueries == 0;
 
   if (all && order.empty()) {
     // UNION ALL in chain order: no sort.
