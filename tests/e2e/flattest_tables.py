@@ -106,19 +106,30 @@ if __name__ == "__main__":
     standard_tables(sys.argv[1])
 
 
-def private_data_source(prefix, driver):
-    """A temporary directory for one test class: an empty data/ for its
-    tables, odbcinst.ini naming the test file driver, odbc.ini with the data
-    source Files over data/, and ODBCSYSINI and ODBCINI pointing there.
-    Returns (directory, data directory); the caller removes the directory."""
-    directory = tempfile.mkdtemp(prefix=prefix)
-    data = os.path.join(directory, "data")
-    os.mkdir(data)
+def private_configuration(directory, drivers, sources):
+    """Makes directory the unixODBC configuration of this process: drivers
+    as the text of its odbcinst.ini, sources as the text of its odbc.ini, an
+    empty user.ini, and ODBCSYSINI and ODBCINI pointing there."""
     with open(os.path.join(directory, "odbcinst.ini"), "w") as f:
-        f.write(f"[KvFlatTest]\nDriver={driver}\n")
+        f.write(drivers)
     with open(os.path.join(directory, "odbc.ini"), "w") as f:
-        f.write(f"[Files]\nDriver=KvFlatTest\nDatabase={data}\n")
+        f.write(sources)
     open(os.path.join(directory, "user.ini"), "w").close()
     os.environ["ODBCSYSINI"] = directory
     os.environ["ODBCINI"] = os.path.join(directory, "user.ini")
+
+
+def private_data_source(prefix, driver, setup=False, keys=""):
+    """A temporary directory for one test class: an empty data/ for its
+    tables, odbcinst.ini naming the test file driver (and the same library
+    as its setup library when setup), odbc.ini with the data source Files
+    over data/ (and the further lines keys), and ODBCSYSINI and ODBCINI
+    pointing there. Returns (directory, data directory); the caller removes
+    the directory."""
+    directory = tempfile.mkdtemp(prefix=prefix)
+    data = os.path.join(directory, "data")
+    os.mkdir(data)
+    setup_line = f"Setup={driver}\n" if setup else ""
+    private_configuration(directory, f"[KvFlatTest]\nDriver={driver}\n{setup_line}",
+                          f"[Files]\nDriver=KvFlatTest\nDatabase={data}\n{keys}")
     return directory, data

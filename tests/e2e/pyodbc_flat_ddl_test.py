@@ -5,10 +5,13 @@ through the unixODBC Driver Manager."""
 import os
 import shutil
 import struct
-import tempfile
+import sys
 import unittest
 
 import pyodbc
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import flattest_tables  # noqa: E402
 
 DRIVER = os.environ["KV_FLATTEST_DRIVER"]
 
@@ -24,16 +27,7 @@ def header_flags(path):
 class FlatDdlTest(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
-        cls.dir = tempfile.mkdtemp(prefix="kvflatddl")
-        cls.data = os.path.join(cls.dir, "data")
-        os.mkdir(cls.data)
-        with open(os.path.join(cls.dir, "odbcinst.ini"), "w") as f:
-            f.write(f"[KvFlatTest]\nDriver={DRIVER}\n")
-        with open(os.path.join(cls.dir, "odbc.ini"), "w") as f:
-            f.write(f"[Files]\nDriver=KvFlatTest\nDatabase={cls.data}\n")
-        open(os.path.join(cls.dir, "user.ini"), "w").close()
-        os.environ["ODBCSYSINI"] = cls.dir
-        os.environ["ODBCINI"] = os.path.join(cls.dir, "user.ini")
+        cls.dir, cls.data = flattest_tables.private_data_source("kvflatddl", DRIVER)
 
     @classmethod
     def tearDownClass(cls):

@@ -5,10 +5,13 @@ gets its messages."""
 
 import os
 import shutil
-import tempfile
+import sys
 import unittest
 
 import pyodbc
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import flattest_tables  # noqa: E402
 
 DRIVER = os.environ["KV_FLATTEST_DRIVER"]
 
@@ -18,16 +21,8 @@ SQL_ATTR_TRANSLATE_OPTION = 107
 class FlatDriverTest(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
-        cls.dir = tempfile.mkdtemp(prefix="kvflat")
-        cls.data = os.path.join(cls.dir, "data")
-        os.mkdir(cls.data)
-        with open(os.path.join(cls.dir, "odbcinst.ini"), "w") as f:
-            f.write(f"[KvFlatTest]\nDriver={DRIVER}\nSetup={DRIVER}\n")
-        with open(os.path.join(cls.dir, "odbc.ini"), "w") as f:
-            f.write(f"[Files]\nDriver=KvFlatTest\nDatabase={cls.data}\nValidateDB=1\n")
-        open(os.path.join(cls.dir, "user.ini"), "w").close()
-        os.environ["ODBCSYSINI"] = cls.dir
-        os.environ["ODBCINI"] = os.path.join(cls.dir, "user.ini")
+        cls.dir, cls.data = flattest_tables.private_data_source("kvflat", DRIVER, setup=True,
+                                                                keys="ValidateDB=1\n")
 
     @classmethod
     def tearDownClass(cls):
