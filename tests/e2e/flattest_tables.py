@@ -8,9 +8,11 @@ writes the tables of standard_tables() into DIR."""
 
 import datetime
 import os
+import shutil
 import struct
 import sys
 import tempfile
+import unittest
 
 # Day number of 0001-01-01 in the engine's date form.
 DAY_ONE = 1721426
@@ -133,3 +135,40 @@ def private_data_source(prefix, driver, setup=False, keys=""):
     private_configuration(directory, f"[KvFlatTest]\nDriver={driver}\n{setup_line}",
                           f"[Files]\nDriver=KvFlatTest\nDatabase={data}\n{keys}")
     return directory, data
+
+
+class DataSourceTest(unittest.TestCase):
+    """A test class over a private data source of the test file driver (the
+    library KV_FLATTEST_DRIVER names): setUpClass makes it in a directory
+    named after PREFIX, with the further arguments SOURCE of
+    private_data_source, and writes the class's tables through
+    tables(data); tearDownClass removes it."""
+
+    PREFIX = "kvflat"
+    SOURCE = {}
+
+    @classmethod
+    def setUpClass(cls):
+        cls.dir, cls.data = private_data_source(cls.PREFIX, os.environ["KV_FLATTEST_DRIVER"], **cls.SOURCE)
+        cls.tables(cls.data)
+
+    @classmethod
+    def tables(cls, data):
+        """Writes the class's tables into the data directory: none here."""
+
+    @classmethod
+    def tearDownClass(cls):
+        shutil.rmtree(cls.dir, ignore_errors=True)
+
+
+class CursorTest(DataSourceTest):
+    """A DataSourceTest whose every test has a connection to Files with
+    pyodbc's default settings (self.cnxn) and a cursor of it (self.cursor)."""
+
+    def setUp(self):
+        import pyodbc
+        self.cnxn = pyodbc.connect("DSN=Files")
+        self.cursor = self.cnxn.cursor()
+
+    def tearDown(self):
+        self.cnxn.close()

@@ -4,7 +4,6 @@ reads the engine's SQLGetInfo rows, sets the engine's connection options and
 gets its messages."""
 
 import os
-import shutil
 import sys
 import unittest
 
@@ -18,15 +17,8 @@ DRIVER = os.environ["KV_FLATTEST_DRIVER"]
 SQL_ATTR_TRANSLATE_OPTION = 107
 
 
-class FlatDriverTest(unittest.TestCase):
-    @classmethod
-    def setUpClass(cls):
-        cls.dir, cls.data = flattest_tables.private_data_source("kvflat", DRIVER, setup=True,
-                                                                keys="ValidateDB=1\n")
-
-    @classmethod
-    def tearDownClass(cls):
-        shutil.rmtree(cls.dir, ignore_errors=True)
+class FlatDriverTest(flattest_tables.DataSourceTest):
+    SOURCE = {"setup": True, "keys": "ValidateDB=1\n"}
 
     def test_engine_information_rows(self):
         cnxn = pyodbc.connect("DSN=Files")
