@@ -142,10 +142,12 @@ class DataSourceTest(unittest.TestCase):
     library KV_FLATTEST_DRIVER names): setUpClass makes it in a directory
     named after PREFIX, with the further arguments SOURCE of
     private_data_source, and writes the class's tables through
-    tables(data); tearDownClass removes it."""
+    tables(data) (the standard tables when STANDARD_TABLES is set);
+    tearDownClass removes it."""
 
     PREFIX = "kvflat"
     SOURCE = {}
+    STANDARD_TABLES = False
 
     @classmethod
     def setUpClass(cls):
@@ -154,7 +156,9 @@ class DataSourceTest(unittest.TestCase):
 
     @classmethod
     def tables(cls, data):
-        """Writes the class's tables into the data directory: none here."""
+        """Writes the class's tables into the data directory."""
+        if cls.STANDARD_TABLES:
+            standard_tables(data)
 
     @classmethod
     def tearDownClass(cls):

@@ -17,10 +17,7 @@ import flattest_tables  # noqa: E402
 
 class FlatDmlTest(flattest_tables.DataSourceTest):
     PREFIX = "kvflatdml"
-
-    @classmethod
-    def tables(cls, data):
-        flattest_tables.standard_tables(data)
+    STANDARD_TABLES = True
 
     def setUp(self):
         self.cnxn = self.connect()

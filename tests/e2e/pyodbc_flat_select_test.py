@@ -16,10 +16,7 @@ import flattest_tables  # noqa: E402
 
 class FlatSelectTest(flattest_tables.CursorTest):
     PREFIX = "kvflatsel"
-
-    @classmethod
-    def tables(cls, data):
-        flattest_tables.standard_tables(data)
+    STANDARD_TABLES = True
 
     def rows(self, sql, *params):
         """The rows of sql, CHAR values without their padding blanks."""
