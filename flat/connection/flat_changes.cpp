@@ -34,7 +34,7 @@ std::atomic<uint64_t> serialCounter{0};
 
 // A numeric image or a key image holds state 32: a row inserted by this
 // transaction.
-int isPendingInsert(const unsigned char* image, uint16_t keyLength) {
+bool isPendingInsert(const unsigned char* image, uint16_t keyLength) {
   if (keyLength) return (image[0] & ridPendingInsert) != 0;
   return FlatNumericRid::decodeState(kvGetU32LE(image)) == ridPendingInsert;
 }
@@ -380,7 +380,7 @@ KvStatus FlatChangesDesc::applyEntry(FlatFileDesc* writer, uint32_t offset, uint
     if (writer->setRecordID() != kvSuccess) return kvFailure;
     return writer->deleteRecord();
   }
-  int isNew = isPendingInsert(image, shared_->getKeyLength());
+  bool isNew = isPendingInsert(image, shared_->getKeyLength());
   if (isNew) {
     if (writer->nullifyRid() != kvSuccess || writer->initializeForInsert() != kvSuccess) return kvFailure;
   } else {

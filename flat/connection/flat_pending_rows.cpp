@@ -31,7 +31,7 @@ namespace {
 int decimalText(const unsigned char* text, uint32_t length, double* out) {
   uint32_t i = 0;
   while (i < length && text[i] == ' ') ++i;
-  int negative = i < length && text[i] == '-';
+  bool negative = i < length && text[i] == '-';
   if (i < length && (text[i] == '-' || text[i] == '+')) ++i;
   double value = 0;
   int digits = 0;
@@ -44,7 +44,7 @@ int decimalText(const unsigned char* text, uint32_t length, double* out) {
   if (!digits) return 0;
   if (i < length && (text[i] == 'e' || text[i] == 'E')) {
     ++i;
-    int negativeExponent = i < length && text[i] == '-';
+    bool negativeExponent = i < length && text[i] == '-';
     if (i < length && (text[i] == '-' || text[i] == '+')) ++i;
     int exponent = 0;
     for (; i < length && text[i] >= '0' && text[i] <= '9' && exponent < 400; ++i) exponent = exponent * 10 + (text[i] - '0');
@@ -115,7 +115,7 @@ namespace {
 
 enum : uint32_t { maxImageBytes = 0x10000 };
 
-int isPendingImage(const unsigned char* image, uint16_t keyLength) {
+bool isPendingImage(const unsigned char* image, uint16_t keyLength) {
   if (keyLength) return (image[0] & ridPendingInsert) != 0;
   return FlatNumericRid::decodeState(kvGetU32LE(image)) == ridPendingInsert;
 }
@@ -270,7 +270,7 @@ KvStatus flatGetFieldData(FlatFileDesc* cursor, uint16_t column, void* buffer, i
   }
   if (field->getLogOffset() == FlatFileField::offsetNoValue) {
     uint32_t width = sharedField->getPrecision();
-    int blanks = sharedField->getSqlType() == SQL_CHAR &&
+    bool blanks = sharedField->getSqlType() == SQL_CHAR &&
                  !(shared->getConnection()->getEngineFlags() & flatBlankIsNull);
     if (!blanks) {
       *length = 0;

@@ -35,7 +35,7 @@ KvStatus FlatConnection::endTransaction(uint16_t type) {
   // The apply stores values through the column store, which must write to
   // the driver, not log again.
   addEngineFlags(flatWriteDirectly);
-  lockTableList();
+  FlatTableListLock lock(this);
   KvStatus result = kvSuccess;
   for (FlatSharedDesc* shared = sharedTables_; shared; shared = shared->getNext()) {
     FlatFileDesc* writer = nullptr;
@@ -72,6 +72,5 @@ KvStatus FlatConnection::endTransaction(uint16_t type) {
   // change opens the next transaction.
   if (getAutocommit()) addEngineFlags(flatWriteDirectly);
   else clearEngineFlags(flatWriteDirectly);
-  unlockTableList();
   return result;
 }

@@ -70,7 +70,7 @@ KvStatus Machine::changeCase(uint8_t opcode) {
   if (hasNoValue(x.kind)) return kvSuccess;
   if (!isText(x.kind)) return kindError(opcode);
   uint8_t* p = scratch_ + x.offset;
-  const int ansi = nullAware_ || ((mode_ & flatEvalIndexKey) && table_ && table_->getShared() &&
+  const bool ansi = nullAware_ || ((mode_ & flatEvalIndexKey) && table_ && table_->getShared() &&
                                   !(table_->getShared()->getFlags() & FlatSharedDesc::flagOem));
   if (ansi) {
     if (opcode == opUpper) kvUpperText(p, x.length);
@@ -205,7 +205,7 @@ KvStatus Machine::str(uint8_t arguments) {
   std::snprintf(digits, sizeof(digits), "%.*f", int(decimals), std::fabs(x));
   const char* point = std::strchr(digits, '.');
   const size_t integerDigits = point ? size_t(point - digits) : std::strlen(digits);
-  const int negative = x < 0 && std::strspn(digits, "0.") != std::strlen(digits);
+  const bool negative = x < 0 && std::strspn(digits, "0.") != std::strlen(digits);
   const size_t needed = size_t(negative) + integerDigits;
   if (needed > size_t(width)) {
     std::memset(out, '*', size_t(width));

@@ -51,7 +51,7 @@ KvStatus itemValue(FlatStatement* statement, FlatSqlDesc* sub, uint8_t* out, uin
   return evalExpr(statement, sub, nullptr, program, out, capacity, 0, length, kind);
 }
 
-int isText(uint8_t kind) { return kind == flatEvalText || kind == flatEvalFunctionText; }
+bool isText(uint8_t kind) { return kind == flatEvalText || kind == flatEvalFunctionText; }
 
 // -1, 0, 1 for row below, equal to, above the tested value; texts without
 // trailing blanks.
@@ -75,7 +75,7 @@ int compareValues(const uint8_t* row, uint32_t rowLength, uint8_t rowKind, const
 
 // Whether "row c value" holds (the comparison is written value c row, so
 // the row stands on the right).
-int holds(uint8_t comparison, int rowAgainstValue) {
+bool holds(uint8_t comparison, int rowAgainstValue) {
   switch (comparison) {
     case opGreater: return rowAgainstValue < 0;        // value > row
     case opGreaterEqual: return rowAgainstValue <= 0;  // value >= row
@@ -83,7 +83,7 @@ int holds(uint8_t comparison, int rowAgainstValue) {
     case opLessEqual: return rowAgainstValue >= 0;
     case opEqual: return rowAgainstValue == 0;
     case opNotEqual: return rowAgainstValue != 0;
-    default: return 0;
+    default: return false;
   }
 }
 
@@ -134,14 +134,14 @@ KvStatus flatSubqueryCompare(FlatStatement* statement, FlatSqlDesc* query, uint1
   *result = 0;
   FlatSqlDesc* sub = subqueryOf(query, index);
   if (!sub) return kvFailure;
-  const int all = test.form == opAll;
-  int any = 0, every = 1;
+  const bool all = test.form == opAll;
+  bool any = false, every = true;
   KvStatus status = eachRow(statement, sub, [&](const uint8_t* value, int16_t length, uint8_t kind) {
     if (length <= 0 && !isText(kind)) return 1;  // NULL and undecidable rows decide nothing
-    const int ok = holds(test.comparison, compareValues(value, uint32_t(length), kind, test));
-    if (ok) any = 1;
-    else every = 0;
-    return all ? every : !any;
+    const bool ok = holds(test.comparison, compareValues(value, uint32_t(length), kind, test));
+    if (ok) any = true;
+    else every = false;
+    return int(all ? every : !any);
   });
   if (status != kvSuccess) return kvFailure;
   *result = uint16_t(all ? every : any);

@@ -102,8 +102,8 @@ class KV_FLAT_API FlatSqlDesc : public FlatDescriptor {
   uint16_t getDepth() const { return depth_; }
   void setParent(FlatSqlDesc* parent);
   // A subquery that refers to a column of an enclosing query.
-  int isCorrelated() const { return correlated_; }
-  void setCorrelated() { correlated_ = 1; }
+  bool isCorrelated() const { return correlated_; }
+  void setCorrelated() { correlated_ = true; }
 
   // ---- parse results
   // Select items (FlatSelectField), owned.
@@ -144,7 +144,7 @@ class KV_FLAT_API FlatSqlDesc : public FlatDescriptor {
   FlatSqlDesc* nextQuery_ = nullptr;
   FlatSqlDesc* parent_ = nullptr;
   uint16_t depth_ = 0;
-  int correlated_ = 0;
+  bool correlated_ = false;
   KvArray subqueries_;  // FlatSqlDesc, owned
   KvArray items_;       // FlatSelectField, owned
   KvArray aggregates_;  // FlatAggField, owned

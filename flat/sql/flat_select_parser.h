@@ -19,11 +19,11 @@ KvStatus flatParseSelectList(FlatStatement* statement, FlatSqlDesc* query, const
                              const unsigned char* listEnd);
 // Whether a qualifier names the table: its correlation name, or without
 // one its file name (or its name as written), ignoring case.
-int flatTableAnswersTo(FlatFileDesc* table, const unsigned char* qualifier);
+bool flatTableAnswersTo(FlatFileDesc* table, const unsigned char* qualifier);
 // Whether a column name names column c of the table: ignoring case when the
 // connection compares column names so, else byte for byte (the scanner has
 // upper-cased unquoted names).
-int flatColumnNamed(FlatFileDesc* table, uint16_t c, const unsigned char* name);
+bool flatColumnNamed(FlatFileDesc* table, uint16_t c, const unsigned char* name);
 // Every select item that refers to a column must stand in the GROUP BY
 // programs: an expression's program at an instruction boundary, a plain
 // column as a whole item. Otherwise 3971.

@@ -6,10 +6,14 @@ too."""
 
 import os
 import shutil
+import sys
 import tempfile
 import unittest
 
 import pyodbc
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import flattest_tables  # noqa: E402
 
 DRIVER = os.environ["KV_DBASE_DRIVER"]
 DATA = os.environ["KV_DBASE_DATA"]
@@ -24,13 +28,8 @@ class DbaseDriverTest(unittest.TestCase):
         for name in ("people3.dbf", "towns_ogr.dbf", "stock_xb.dbf", "memo3v.dbf", "memo3v.dbt",
                      "memofp.dbf", "memofp.fpt"):
             shutil.copy(os.path.join(DATA, name), cls.data)
-        with open(os.path.join(cls.dir, "odbcinst.ini"), "w") as f:
-            f.write(f"[KvDbase]\nDriver={DRIVER}\nSetup={DRIVER}\n")
-        with open(os.path.join(cls.dir, "odbc.ini"), "w") as f:
-            f.write(f"[Tables]\nDriver=KvDbase\nDatabase={cls.data}\n")
-        open(os.path.join(cls.dir, "user.ini"), "w").close()
-        os.environ["ODBCSYSINI"] = cls.dir
-        os.environ["ODBCINI"] = os.path.join(cls.dir, "user.ini")
+        flattest_tables.private_configuration(cls.dir, f"[KvDbase]\nDriver={DRIVER}\nSetup={DRIVER}\n",
+                                              f"[Tables]\nDriver=KvDbase\nDatabase={cls.data}\n")
 
     @classmethod
     def tearDownClass(cls):

@@ -4,10 +4,14 @@ of the test file driver, and cursor.tables() on one of the dBASE driver."""
 
 import os
 import shutil
+import sys
 import tempfile
 import unittest
 
 import pyodbc
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import flattest_tables  # noqa: E402
 
 DRIVER = os.environ["KV_FLATTEST_DRIVER"]
 DBASE_DRIVER = os.environ.get("KV_DBASE_DRIVER")
@@ -27,16 +31,11 @@ def setUpModule():
     dbf = os.path.join(WORK, "dbf")
     os.mkdir(files)
     os.mkdir(dbf)
-    with open(os.path.join(WORK, "odbcinst.ini"), "w") as f:
-        f.write(f"[KvFlatTest]\nDriver={DRIVER}\n")
-        if DBASE_DRIVER:
-            f.write(f"[KvDbase]\nDriver={DBASE_DRIVER}\n")
-    with open(os.path.join(WORK, "odbc.ini"), "w") as f:
-        f.write(f"[Files]\nDriver=KvFlatTest\nDatabase={files}\n")
-        f.write(f"[Dbf]\nDriver=KvDbase\nDatabase={dbf}\n")
-    open(os.path.join(WORK, "user.ini"), "w").close()
-    os.environ["ODBCSYSINI"] = WORK
-    os.environ["ODBCINI"] = os.path.join(WORK, "user.ini")
+    drivers = f"[KvFlatTest]\nDriver={DRIVER}\n"
+    if DBASE_DRIVER:
+        drivers += f"[KvDbase]\nDriver={DBASE_DRIVER}\n"
+    flattest_tables.private_configuration(
+        WORK, drivers, f"[Files]\nDriver=KvFlatTest\nDatabase={files}\n[Dbf]\nDriver=KvDbase\nDatabase={dbf}\n")
     if DBASE_DATA:
         for name in ("people3.dbf", "towns_ogr.dbf"):
             shutil.copy(os.path.join(DBASE_DATA, name), dbf)

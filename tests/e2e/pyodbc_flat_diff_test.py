@@ -75,10 +75,12 @@ import shutil
 import sqlite3
 import struct
 import sys
-import tempfile
 import time
 
 import pyodbc
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import flattest_tables  # noqa: E402
 
 # A family's entry is None when it runs, else the reason it is off.
 FAMILIES = {
@@ -908,16 +910,7 @@ class Environment:
     folder, and an SQLite database in memory, both loaded with one data set."""
 
     def __init__(self, driver):
-        self.dir = tempfile.mkdtemp(prefix="kvflatdiff")
-        self.data = os.path.join(self.dir, "data")
-        os.mkdir(self.data)
-        with open(os.path.join(self.dir, "odbcinst.ini"), "w") as f:
-            f.write(f"[KvFlatTest]\nDriver={driver}\n")
-        with open(os.path.join(self.dir, "odbc.ini"), "w") as f:
-            f.write(f"[Files]\nDriver=KvFlatTest\nDatabase={self.data}\n")
-        open(os.path.join(self.dir, "user.ini"), "w").close()
-        os.environ["ODBCSYSINI"] = self.dir
-        os.environ["ODBCINI"] = os.path.join(self.dir, "user.ini")
+        self.dir, self.data = flattest_tables.private_data_source("kvflatdiff", driver)
         self.cnxn = None
         self.lite = None
 

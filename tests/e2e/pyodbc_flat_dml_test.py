@@ -6,7 +6,6 @@ commit, rollback leaves the table file byte for byte, and a commit that
 fails on one table reports the error."""
 
 import os
-import shutil
 import sys
 import unittest
 
@@ -15,18 +14,10 @@ import pyodbc
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import flattest_tables  # noqa: E402
 
-DRIVER = os.environ["KV_FLATTEST_DRIVER"]
 
-
-class FlatDmlTest(unittest.TestCase):
-    @classmethod
-    def setUpClass(cls):
-        cls.dir, cls.data = flattest_tables.private_data_source("kvflatdml", DRIVER)
-        flattest_tables.standard_tables(cls.data)
-
-    @classmethod
-    def tearDownClass(cls):
-        shutil.rmtree(cls.dir, ignore_errors=True)
+class FlatDmlTest(flattest_tables.DataSourceTest):
+    PREFIX = "kvflatdml"
+    STANDARD_TABLES = True
 
     def setUp(self):
         self.cnxn = self.connect()

@@ -5,7 +5,6 @@ parameters."""
 
 import datetime
 import os
-import shutil
 import sys
 import unittest
 
@@ -14,25 +13,10 @@ import pyodbc
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import flattest_tables  # noqa: E402
 
-DRIVER = os.environ["KV_FLATTEST_DRIVER"]
 
-
-class FlatSelectTest(unittest.TestCase):
-    @classmethod
-    def setUpClass(cls):
-        cls.dir, cls.data = flattest_tables.private_data_source("kvflatsel", DRIVER)
-        flattest_tables.standard_tables(cls.data)
-
-    @classmethod
-    def tearDownClass(cls):
-        shutil.rmtree(cls.dir, ignore_errors=True)
-
-    def setUp(self):
-        self.cnxn = pyodbc.connect("DSN=Files")
-        self.cursor = self.cnxn.cursor()
-
-    def tearDown(self):
-        self.cnxn.close()
+class FlatSelectTest(flattest_tables.CursorTest):
+    PREFIX = "kvflatsel"
+    STANDARD_TABLES = True
 
     def rows(self, sql, *params):
         """The rows of sql, CHAR values without their padding blanks."""

@@ -220,12 +220,11 @@ DbfSharedDesc* DbfConnection::findSharedTable(const unsigned char* path) {
 uint16_t DbfConnection::isFileOpen(const unsigned char* name) {
   // Index files are not opened yet, so a table's own file is all there is
   // to compare.
-  lockTableList();
+  FlatTableListLock lock(this);
   uint16_t open = 0;
   if (DbfSharedDesc* table = findSharedTable(name)) {
     if (table->isIdle()) removeSharedDesc(table, 1, 1);
     else open = 1;
   }
-  unlockTableList();
   return open;
 }
