@@ -10,9 +10,6 @@
 #include "util/containers/text_convert.h"
 #include "util/util_message_ids.h"
 
-#include <pwd.h>
-#include <unistd.h>
-
 #include <cstring>
 
 namespace {
@@ -105,13 +102,9 @@ KvStatus kvOdbcUserIniPath(unsigned char* path) {
   }
   // unixODBC takes the home directory from the passwd entry of the real
   // user, never from HOME, and "/home" for a user without an entry.
-  const char* home = "/home";
-  struct passwd entry;
-  struct passwd* found = nullptr;
-  char text[16384];
-  if (getpwuid_r(getuid(), &entry, text, sizeof(text), &found) == 0 && found && found->pw_dir)
-    home = found->pw_dir;
-  return bosJoinPath(path, kvU(home), kvU(".odbc.ini"));
+  unsigned char home[bosPathBytes];
+  if (!bosPasswdHome(home, sizeof(home))) std::memcpy(home, "/home", sizeof("/home"));
+  return bosJoinPath(path, home, kvU(".odbc.ini"));
 }
 
 namespace {
