@@ -15,6 +15,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -529,6 +530,113 @@ TEST_F(DbaseDriverManagerTest, LocksSeenInProcLocksWhileAStatementHoldsThem) {
     ASSERT_EQ(SQLDisconnect(dbc_), SQL_SUCCESS);
   }
 }
+// Runs body in a child process that ends itself after seconds: its exit
+// status is the result; a body that hangs dies of its alarm.
+template <class Body>
+bool inChild(unsigned seconds, Body body) {
+  pid_t pid = fork();
+  if (pid < 0) return false;
+  if (pid == 0) {
+    alarm(seconds);
+    _exit(body());
+  }
+  int status = 0;
+  if (waitpid(pid, &status, 0) != pid) return false;
+  if (WIFSIGNALED(status)) std::fprintf(stderr, "the child died of signal %d\n", WTERMSIG(status));
+  else if (WEXITSTATUS(status) != 0) std::fprintf(stderr, "the child failed at step %d\n", WEXITSTATUS(status));
+  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+// A statement through its own handle on a connection; its first error's
+// SQLSTATE and text in message.
+SQLRETURN execute(SQLHDBC dbc, const std::string& sql, std::string* message = nullptr, bool fetchAll = false) {
+  SQLHSTMT stmt = SQL_NULL_HSTMT;
+  if (SQLAllocStmt(dbc, &stmt) != SQL_SUCCESS) return SQL_ERROR;
+  SQLRETURN rc = SQLExecDirect(stmt, (SQLCHAR*)sql.c_str(), SQL_NTS);
+  while (fetchAll && rc == SQL_SUCCESS) rc = SQLFetch(stmt);
+  if (rc == SQL_NO_DATA_FOUND) rc = SQL_SUCCESS;
+  if (message) {
+    SQLCHAR state[6] = {0}, text[512] = {0};
+    SQLINTEGER native = 0;
+    message->clear();
+    if (rc == SQL_ERROR &&
+        SQLError(SQL_NULL_HENV, SQL_NULL_HDBC, stmt, state, &native, text, sizeof(text), nullptr) == SQL_SUCCESS)
+      *message = std::string((char*)state) + " " + (char*)text;
+  }
+  SQLFreeStmt(stmt, SQL_DROP);
+  return rc;
+}
+
+TEST_F(DbaseDriverManagerTest, ALockAnotherConnectionOfTheProcessHoldsIsNotWaitedFor) {
+  copyData({"stock_xb.dbf"});
+  // Under K+V the whole-file lock covers every byte of the file, the bytes
+  // a reader checks before it reads a record and the header lock among
+  // them. Both connections run on this one thread: waiting for the other
+  // one would never end.
+  const std::string locked = "S1000 [KESTRANE][ODBC dBASE driver]The record is locked by another user.";
+  EXPECT_TRUE(inChild(30, [&] {
+    SQLHENV env = SQL_NULL_HENV;
+    SQLHDBC holder = SQL_NULL_HDBC, reader = SQL_NULL_HDBC;
+    if (SQLAllocEnv(&env) != SQL_SUCCESS || SQLAllocConnect(env, &holder) != SQL_SUCCESS ||
+        SQLAllocConnect(env, &reader) != SQL_SUCCESS)
+      return 1;
+    const std::string keys = "DSN=Tables;LockCompatibility=K+V";
+    if (!SQL_SUCCEEDED(SQLDriverConnect(holder, nullptr, (SQLCHAR*)(keys + ";Locking=FILE").c_str(), SQL_NTS, nullptr,
+                                        0, nullptr, SQL_DRIVER_NOPROMPT)) ||
+        !SQL_SUCCEEDED(SQLDriverConnect(reader, nullptr, (SQLCHAR*)keys.c_str(), SQL_NTS, nullptr, 0, nullptr,
+                                        SQL_DRIVER_NOPROMPT)))
+      return 2;
+    if (SQLSetConnectOption(holder, SQL_AUTOCOMMIT, SQL_AUTOCOMMIT_OFF) != SQL_SUCCESS) return 3;
+    if (execute(holder, "UPDATE stock_xb SET PRICE = 1 WHERE ITEM = 'hammer'") != SQL_SUCCESS) return 4;
+    int step = 5;
+    for (const char* sql : {"SELECT * FROM stock_xb", "SELECT * FROM stock_xb (LOCKING=NONE)",
+                            "INSERT INTO stock_xb (ITEM) VALUES ('drill')"}) {
+      std::string message;
+      if (execute(reader, sql, &message, true) != SQL_ERROR || message != locked) {
+        std::fprintf(stderr, "%s: %s\n", sql, message.c_str());
+        return step;
+      }
+      ++step;
+    }
+    if (SQLTransact(SQL_NULL_HENV, holder, SQL_COMMIT) != SQL_SUCCESS) return 10;
+    if (execute(reader, "SELECT * FROM stock_xb", nullptr, true) != SQL_SUCCESS) return 11;
+    if (execute(reader, "INSERT INTO stock_xb (ITEM) VALUES ('drill')") != SQL_SUCCESS) return 12;
+    SQLDisconnect(holder);
+    SQLDisconnect(reader);
+    return 0;
+  }));
+  // A lock another process holds is waited for, as before: the reader gets
+  // its rows once the other process commits.
+  int ready[2];
+  ASSERT_EQ(pipe(ready), 0);
+  pid_t holder = fork();
+  ASSERT_GE(holder, 0);
+  if (holder == 0) {
+    alarm(30);
+    SQLHENV env = SQL_NULL_HENV;
+    SQLHDBC dbc = SQL_NULL_HDBC;
+    if (SQLAllocEnv(&env) != SQL_SUCCESS || SQLAllocConnect(env, &dbc) != SQL_SUCCESS) _exit(1);
+    if (!SQL_SUCCEEDED(SQLDriverConnect(dbc, nullptr, (SQLCHAR*)"DSN=Tables;LockCompatibility=K+V;Locking=FILE",
+                                        SQL_NTS, nullptr, 0, nullptr, SQL_DRIVER_NOPROMPT)) ||
+        SQLSetConnectOption(dbc, SQL_AUTOCOMMIT, SQL_AUTOCOMMIT_OFF) != SQL_SUCCESS ||
+        execute(dbc, "UPDATE stock_xb SET PRICE = 2 WHERE ITEM = 'hammer'") != SQL_SUCCESS)
+      _exit(2);
+    if (write(ready[1], "x", 1) != 1) _exit(3);
+    usleep(300000);
+    _exit(SQLTransact(SQL_NULL_HENV, dbc, SQL_COMMIT) == SQL_SUCCESS ? 0 : 4);
+  }
+  char signal = 0;
+  ASSERT_EQ(read(ready[0], &signal, 1), 1);
+  ASSERT_EQ(driverConnect("DSN=Tables;LockCompatibility=K+V"), SQL_SUCCESS);
+  EXPECT_EQ(column("SELECT ITEM, PRICE FROM stock_xb", 1), (std::vector<std::string>{"2.00", "<null>", "<null>"}));
+  int status = 0;
+  ASSERT_EQ(waitpid(holder, &status, 0), holder);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  close(ready[0]);
+  close(ready[1]);
+  ASSERT_EQ(SQLDisconnect(dbc_), SQL_SUCCESS);
+}
+
 // One child process's share of the work: its own environment and
 // connection through the Driver Manager, count INSERTs of its own rows and
 // an UPDATE of each one's memo to a value of two blocks, trying again while another
