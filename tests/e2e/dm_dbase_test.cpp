@@ -10,6 +10,7 @@
 #include <sql.h>
 #include <sqlext.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -61,12 +62,15 @@ const DbaseConfiguration& configuration() {
 }
 
 // The byte ranges /proc/locks shows on a file, as "start-end" (inclusive),
-// leaving out the whole-file flock every open holds.
+// leaving out the whole-file flock every open holds. A line names its file
+// by device (major:minor, two hex digits each) and inode.
 std::vector<std::string> lockedRanges(const std::string& file) {
   struct stat st;
   std::vector<std::string> ranges;
   if (stat(file.c_str(), &st) != 0) return ranges;
-  const std::string inode = ":" + std::to_string(st.st_ino) + " ";
+  char device[32];
+  std::snprintf(device, sizeof(device), " %02x:%02x:", major(st.st_dev), minor(st.st_dev));
+  const std::string inode = device + std::to_string(st.st_ino) + " ";
   std::ifstream locks("/proc/locks");
   std::string line;
   while (std::getline(locks, line)) {
@@ -530,6 +534,50 @@ TEST_F(DbaseDriverManagerTest, LocksSeenInProcLocksWhileAStatementHoldsThem) {
     ASSERT_EQ(SQLDisconnect(dbc_), SQL_SUCCESS);
   }
 }
+TEST_F(DbaseDriverManagerTest, CommitAndRollbackReleaseEveryLockOfTheTransaction) {
+  copyData({"stock_xb.dbf"});
+  const std::string path = data_ + "/stock_xb.dbf";
+  SQLHDBC other = SQL_NULL_HDBC;
+  ASSERT_EQ(SQLAllocConnect(env_, &other), SQL_SUCCESS);
+  ASSERT_EQ(SQLConnect(other, (SQLCHAR*)"Tables", SQL_NTS, nullptr, 0, nullptr, 0), SQL_SUCCESS);
+  // Two statements of one transaction update records 1 and 3 (hammer and
+  // nails), or both record 1. They stay allocated (and with a file cache
+  // their table stays open), so only the end of the transaction can let go
+  // of their locks.
+  const struct {
+    const char* keys;
+    const char* second;
+    SQLUSMALLINT end;
+  } cases[] = {
+      {";FileOpenCache=0", "nails", SQL_COMMIT},   {";FileOpenCache=4", "nails", SQL_COMMIT},
+      {";FileOpenCache=0", "hammer", SQL_COMMIT},  {";FileOpenCache=4", "hammer", SQL_COMMIT},
+      {";FileOpenCache=0", "nails", SQL_ROLLBACK}, {";FileOpenCache=4", "hammer", SQL_ROLLBACK},
+      {";FileOpenCache=4;LockCompatibility=K+V", "nails", SQL_COMMIT},
+      {";FileOpenCache=4;LockCompatibility=FOX", "hammer", SQL_COMMIT},
+  };
+  for (const auto& c : cases) {
+    const std::string label = std::string(c.keys) + " " + c.second + (c.end == SQL_COMMIT ? " commit" : " rollback");
+    ASSERT_EQ(driverConnect("DSN=Tables" + std::string(c.keys)), SQL_SUCCESS) << label;
+    ASSERT_EQ(SQLSetConnectOption(dbc_, SQL_AUTOCOMMIT, SQL_AUTOCOMMIT_OFF), SQL_SUCCESS);
+    SQLHSTMT first = statement(), second = statement();
+    const std::string update = "UPDATE stock_xb SET PRICE = PRICE + 1 WHERE ITEM = ";
+    ASSERT_EQ(SQLExecDirect(first, (SQLCHAR*)(update + "'hammer'").c_str(), SQL_NTS), SQL_SUCCESS) << label;
+    ASSERT_EQ(SQLExecDirect(second, (SQLCHAR*)(update + "'" + c.second + "'").c_str(), SQL_NTS), SQL_SUCCESS)
+        << label;
+    EXPECT_FALSE(lockedRanges(path).empty()) << label;
+    ASSERT_EQ(SQLTransact(SQL_NULL_HENV, dbc_, c.end), SQL_SUCCESS) << label;
+    EXPECT_EQ(lockedRanges(path), std::vector<std::string>{}) << label;
+    // Another connection changes both rows at once.
+    EXPECT_EQ(run("UPDATE stock_xb SET PRICE = 4 WHERE ITEM = 'hammer'", other), SQL_SUCCESS) << label << message_;
+    EXPECT_EQ(run("UPDATE stock_xb SET PRICE = 5 WHERE ITEM = 'nails'", other), SQL_SUCCESS) << label << message_;
+    SQLFreeStmt(first, SQL_DROP);
+    SQLFreeStmt(second, SQL_DROP);
+    ASSERT_EQ(SQLDisconnect(dbc_), SQL_SUCCESS);
+  }
+  EXPECT_EQ(SQLDisconnect(other), SQL_SUCCESS);
+  EXPECT_EQ(SQLFreeConnect(other), SQL_SUCCESS);
+}
+
 // Runs body in a child process that ends itself after seconds: its exit
 // status is the result; a body that hangs dies of its alarm.
 template <class Body>

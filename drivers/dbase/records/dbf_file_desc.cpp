@@ -150,7 +150,6 @@ KvStatus DbfFileDesc::attachShared(DbfSharedDesc* found, const unsigned char* na
 
 KvStatus DbfFileDesc::attachForCommit(DbfSharedDesc* shared) {
   shared_ = shared;
-  lockMask_ = 0xFFFFFFFF;
   setLockLevel(connection_ ? connection_->getLockingLevel() : 0);
   if (shared->isOem()) readerFlags_ |= readerOem;
   else readerFlags_ &= ~uint32_t(readerOem);
@@ -304,7 +303,7 @@ KvStatus DbfFileDesc::initializeIndexes(FlatStatement*) {
 KvStatus DbfFileDesc::getTransactionInfo(uint8_t** data, uint16_t* length) {
   uint8_t level = lockLevel_ == dbfLockRecord ? txnLevelRecord : lockLevel_ == dbfLockFile ? txnLevelFile : 0;
   transactionInfo_[0] = uint8_t(level | ((readerFlags_ & readDeleted) ? txnIncludeDeleted : 0));
-  kvPutU32LE(transactionInfo_ + 1, lockMask_ ? lockMask_ : userBit_);
+  kvPutU32LE(transactionInfo_ + 1, userBit_);
   *data = transactionInfo_;
   *length = transactionInfoBytes;
   return kvSuccess;
@@ -317,6 +316,5 @@ KvStatus DbfFileDesc::setTransactionInfo(uint8_t* data, uint16_t length) {
   setLockLevel(level == txnLevelFile ? uint16_t(dbfLockFile) : level ? uint16_t(dbfLockRecord) : uint16_t(dbfLockNone));
   if (data[0] & txnIncludeDeleted) readerFlags_ |= readDeleted;
   else readerFlags_ &= ~uint32_t(readDeleted);
-  lockMask_ = kvGetU32LE(data + 1);
   return kvSuccess;
 }

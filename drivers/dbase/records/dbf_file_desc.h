@@ -83,7 +83,10 @@ class DbfFileDesc : public FlatFileDesc {
   KvStatus closeIndex(const unsigned char* name) override;
   void resetToAllocatedState() override;
   // Five bytes: the lock level and the include-deleted bit, then the
-  // reader's user mask; setTransactionInfo reads them back as bits.
+  // reader's user bit. setTransactionInfo takes the level and the bit for
+  // deleted records back; the user bit stays in the log only: the commit
+  // writer that replays an entry keeps holding its locks for every reader,
+  // so that the unlock ending the commit lets go of all of them.
   KvStatus getTransactionInfo(uint8_t** data, uint16_t* length) override;
   KvStatus setTransactionInfo(uint8_t* data, uint16_t length) override;
   // Index files named after the table are not opened yet: a list that
@@ -120,8 +123,8 @@ class DbfFileDesc : public FlatFileDesc {
   // Opens the table exclusively (PACK): 1234 when the connection has it
   // open; no read-only fallback.
   KvStatus openExclusive(FlatConnection* connection, const unsigned char* name);
-  // Attaches to a shared table for the engine's commit, with every user
-  // bit, so that it writes on behalf of all the connection's readers.
+  // Attaches to a shared table for the engine's commit. The writer has no
+  // user bit of its own, so its locks are every reader's (lockBits).
   KvStatus attachForCommit(DbfSharedDesc* shared);
   // Options after the table name (dbf_table_options.cpp applies them).
   uint32_t getReaderFlags() const { return readerFlags_; }
@@ -138,9 +141,11 @@ class DbfFileDesc : public FlatFileDesc {
   DbfSharedDesc* table() const { return static_cast<DbfSharedDesc*>(shared_); }
   const unsigned char* getRecordBuffer() const { return recordBuffer_; }
   uint32_t currentRecord() const;
-  // The user bits this reader's locks are held for: its own bit, or every
-  // bit for the connection's commit writer.
-  uint32_t lockBits() const { return lockMask_ ? lockMask_ : userBit_; }
+  // The user bits this reader's locks are held for: its own bit, or, for
+  // a reader without one (the connection's commit writer), every bit, so
+  // that its unlock at the end of a transaction releases the locks every
+  // statement of the transaction took.
+  uint32_t lockBits() const { return userBit_ ? userBit_ : uint32_t(FlatSharedDesc::allUsers); }
 
  private:
   KvStatus attach(FlatConnection* connection, const unsigned char* name, bool exclusive);
@@ -161,9 +166,5 @@ class DbfFileDesc : public FlatFileDesc {
   DbfMemoCursor memo_;  // place in a memo value read or written in pieces
   KvArray* indexNames_ = nullptr;  // DbfIndexName, owned
   uint32_t readerFlags_ = readLive;
-  // Whose locks this reader takes: its own user bit, or every bit for the
-  // connection's commit writer (which has no user bit of its own, so that
-  // its end releases no other reader's bit).
-  uint32_t lockMask_ = 0;
   uint8_t transactionInfo_[5] = {0};
 };
