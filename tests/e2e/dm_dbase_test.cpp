@@ -184,6 +184,15 @@ class DbaseDriverManagerTest : public ::testing::Test {
     std::ifstream in(data_ + "/" + name, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), {});
   }
+  void writeBytes(const std::string& name, const std::string& bytes) {
+    std::ofstream(data_ + "/" + name, std::ios::binary | std::ios::trunc) << bytes;
+  }
+  // Runs a script of /usr/bin/python3 (python3-dbf, dbfread) in the data
+  // directory; true when it exits with 0.
+  bool python(const std::string& script) {
+    std::ofstream(dir_ + "/script.py") << script;
+    return std::system(("cd " + data_ + " && /usr/bin/python3 " + dir_ + "/script.py").c_str()) == 0;
+  }
 
   std::string dir_, data_, message_, lastState_;
   SQLHENV env_ = SQL_NULL_HENV;
@@ -361,6 +370,51 @@ TEST_F(DbaseDriverManagerTest, Option1048GivesTheAppendedRecord) {
   SQLFreeStmt(stmt, SQL_DROP);
   ASSERT_EQ(SQLDisconnect(dbc_), SQL_SUCCESS);
 }
+TEST_F(DbaseDriverManagerTest, AnInsertFollowsTheLastWholeRecordWhateverTheCountSays) {
+  // python3-dbf's table of three numbers; each case damages a copy of it.
+  ASSERT_TRUE(python("import dbf\n"
+                     "t = dbf.Table('n.dbf', 'N N(5,0)', dbf_type='db3')\n"
+                     "t.open(dbf.READ_WRITE)\n"
+                     "for n in (1, 2, 3): t.append((n,))\n"
+                     "t.close()\n"));
+  const std::string original = fileBytes("n.dbf");
+  ASSERT_GT(original.size(), 12u);
+  const size_t header = uint8_t(original[8]) | uint8_t(original[9]) << 8, record = uint8_t(original[10]);
+  const struct {
+    const char* what;
+    uint32_t count;    // the header's record count
+    size_t records;    // whole records left in the file
+    size_t partial;    // bytes of one more record after them
+  } cases[] = {
+      {"a count larger than the records", 7, 2, 0},
+      {"a file ending inside a record", 3, 2, 3},
+      {"a count larger than the records and a cut record", 9, 2, 3},
+  };
+  ASSERT_EQ(SQLConnect(dbc_, (SQLCHAR*)"Tables", SQL_NTS, nullptr, 0, nullptr, 0), SQL_SUCCESS);
+  for (const auto& c : cases) {
+    std::string bytes = original.substr(0, header + c.records * record + c.partial);
+    if (c.partial == 0) bytes += '\x1A';
+    for (int i = 0; i < 4; ++i) bytes[4 + i] = char((c.count >> (8 * i)) & 0xFF);
+    writeBytes("n.dbf", bytes);
+    EXPECT_EQ(column("SELECT N FROM n"), (std::vector<std::string>{"1", "2"})) << c.what;
+    ASSERT_EQ(run("INSERT INTO n (N) VALUES (77)"), SQL_SUCCESS) << c.what << ": " << message_;
+    EXPECT_EQ(column("SELECT N FROM n"), (std::vector<std::string>{"1", "2", "77"})) << c.what;
+    // The file as other programs expect it: the count of its records, each
+    // whole, the 0x1A after the last.
+    const std::string after = fileBytes("n.dbf");
+    ASSERT_GT(after.size(), 8u);
+    EXPECT_EQ(uint8_t(after[4]) | uint8_t(after[5]) << 8 | uint8_t(after[6]) << 16, 3) << c.what;
+    EXPECT_EQ(after.size(), header + 3 * record + 1) << c.what;
+    EXPECT_EQ(after.back(), '\x1A') << c.what;
+    EXPECT_TRUE(python("import dbf\n"
+                       "t = dbf.Table('n.dbf'); t.open()\n"
+                       "assert [r.n for r in t] == [1, 2, 77], [r.n for r in t]\n"
+                       "t.close()\n"))
+        << c.what;
+  }
+  ASSERT_EQ(SQLDisconnect(dbc_), SQL_SUCCESS);
+}
+
 TEST_F(DbaseDriverManagerTest, ValuesInEveryCType) {
   copyData({"people3.dbf", "stock_xb.dbf"});
   ASSERT_EQ(SQLConnect(dbc_, (SQLCHAR*)"Tables", SQL_NTS, nullptr, 0, nullptr, 0), SQL_SUCCESS);

@@ -235,6 +235,18 @@ KvStatus DbfSharedDesc::refreshRecordCount() {
       return kvFailure;
     }
     count = dbase2 ? kvGetU16LE(bytes) : kvGetU32LE(bytes);
+    // A count beyond the records the file holds (a writer stopped between
+    // its count and its record, a copy cut short) stands for the whole
+    // records there are: a scan ends after the last of them, and an append
+    // writes right behind it, never a gap of records nobody inserted.
+    int64_t size = 0;
+    if (bosFileSize(dataHandle_, &size) != kvSuccess) return kvFailure;
+    if (size < int64_t(headerLength_)) {
+      addFlatError(stateGeneral, msgInvalidFileFormat) << getName();
+      return kvFailure;
+    }
+    uint64_t whole = uint64_t(size - headerLength_) / recordLength_;
+    if (whole < count) count = uint32_t(whole);
   }
   if (count > flatMaxRecordNumber) {
     addFlatError(stateGeneral, msgRecordNumberLimit) << getName() << uint32_t(flatMaxRecordNumber);

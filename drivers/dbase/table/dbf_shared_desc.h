@@ -88,8 +88,9 @@ class DbfSharedDesc : public FlatSharedDesc {
   // written since the last time.
   KvStatus updateDir() override;
 
-  // Reads the record count into the shared count: from the header, or
-  // under LockCompatibility CLIPPER from the file's size.
+  // Reads the record count into the shared count: from the header (at
+  // most the whole records the file holds), or under LockCompatibility
+  // CLIPPER from the file's size.
   KvStatus refreshRecordCount();
   // Reads record n into buffer (R bytes) through the block cache; got is
   // the count read (R, or less past the end of the file).
