@@ -200,6 +200,7 @@ KvStatus DbfFileDesc::readRecord(GetRecRetType* out) {
   }
   uint32_t length = table()->getRecordLength();
   uint32_t got = 0;
+  if (!memoStage_.isEmpty()) memoStage_.clear();
   if (dbfWaitForRecordWriter(table(), n) != kvSuccess) return kvFailure;
   int hint = (accessMode_ == 1 || accessMode_ == 2) ? 1 : 0;
   if (table()->readRecordBytes(n, recordBuffer_, &got, hint) != kvSuccess) return kvFailure;
@@ -237,18 +238,30 @@ KvStatus DbfFileDesc::setRecordPosition() {
 }
 
 KvStatus DbfFileDesc::initializeForInsert() {
+  if (!memoStage_.isEmpty()) memoStage_.clear();
   std::memset(recordBuffer_, ' ', table()->getRecordLength());
   return kvSuccess;
 }
 
 KvStatus DbfFileDesc::writeRecord(uint16_t mode) {
-  if (refuseStaleIndex(table()) != kvSuccess) return kvFailure;
+  // What refuses the record refuses its memo values too: they are written
+  // only when the record will be.
+  KvStatus refused = refuseStaleIndex(table());
   uint32_t n = currentRecord();
   uint32_t length = table()->getRecordLength();
-  if (n == 0) {
+  if (refused == kvSuccess && n == 0) {
     addOdbcError(stateGeneral);
+    refused = kvFailure;
+  }
+  if (refused == kvSuccess && table()->isReadOnly()) {
+    addFlatError(stateGeneral, msgTableReadOnly);
+    refused = kvFailure;
+  }
+  if (refused != kvSuccess) {
+    memoStage_.clear();
     return kvFailure;
   }
+  if (writeStagedMemos() != kvSuccess) return kvFailure;
   if (mode == flatWriteAppend) recordBuffer_[0] = dbfLiveMark;
   // The OEM text goes out in a copy: the record buffer keeps the ANSI text
   // the reader delivers (the two code pages do not map back and forth for

@@ -11,6 +11,7 @@
 #pragma once
 
 #include "drivers/dbase/memo/dbf_memo_file.h"
+#include "drivers/dbase/memo/dbf_memo_stage.h"
 #include "drivers/dbase/table/dbf_shared_desc.h"
 #include "flat/connection/flat_file_desc.h"
 #include "util/containers/kv_array.h"
@@ -73,9 +74,12 @@ class DbfFileDesc : public FlatFileDesc {
   KvStatus resetToFirstRecord() override;
   // rewrite: record length bytes at the current record; append: the
   // record (deletion byte blank) and the 0x1A after it, at the number the
-  // identifier holds. Text is converted to OEM in a copy.
+  // identifier holds. Text is converted to OEM in a copy. The memo values
+  // stored for the record are written first, once everything that could
+  // refuse the record has been checked.
   KvStatus writeRecord(uint16_t mode) override;
-  // The record buffer all blanks.
+  // The record buffer all blanks (memo values stored for another record
+  // are dropped).
   KvStatus initializeForInsert() override;
   // "*" into the current record's first byte.
   KvStatus deleteRecord() override;
@@ -97,6 +101,8 @@ class DbfFileDesc : public FlatFileDesc {
   KvStatus getFieldData(uint16_t column, void* buffer, int32_t* length, uint16_t bufferSize,
                         uint8_t* kind) override;
   KvStatus updateColumn(uint16_t column, const void* value, uint32_t length, uint32_t internalType) override;
+  // A memo-type value, whole or a piece at a value offset: staged until
+  // writeRecord (dbf_memo_stage.h). Other fields take it as text.
   KvStatus updateLargeColumn(uint16_t column, const void* value, uint32_t length, uint32_t offset) override;
   KvStatus getLargeColumn(uint16_t column, void* buffer, uint32_t size, uint32_t offset, uint32_t* got,
                           uint32_t* total) override;
@@ -154,6 +160,10 @@ class DbfFileDesc : public FlatFileDesc {
   // Decimal or date text of a value for a field (dbf_values.cpp).
   // Memo text for the evaluator (memo/dbf_memo_values.cpp).
   KvStatus getMemoText(uint16_t column, unsigned char* buffer, uint16_t bufferSize, int32_t* length, uint8_t* kind);
+  DbfMemoRead memoRequest(const DbfSharedField* field, uint16_t column, uint32_t offset) const;
+  // Writes the staged memo values and their block numbers into the record
+  // buffer; the stage is empty afterwards, whatever the outcome.
+  KvStatus writeStagedMemos();
   KvStatus lockWholeFile();
   void releaseWholeFile();
   void releaseHeldLock(DbfHeldLock* entry, uint16_t mode);
@@ -163,7 +173,8 @@ class DbfFileDesc : public FlatFileDesc {
   DbfConnection* connection_;
   unsigned char* recordBuffer_ = nullptr;  // R + 2 bytes
   unsigned char* writeBuffer_ = nullptr;   // the OEM copy a write sends, R + 1 bytes
-  DbfMemoCursor memo_;  // place in a memo value read or written in pieces
+  DbfMemoCursor memo_;       // place in a memo value read in pieces
+  DbfMemoStage memoStage_;   // memo values waiting for the record's write
   KvArray* indexNames_ = nullptr;  // DbfIndexName, owned
   uint32_t readerFlags_ = readLive;
   uint8_t transactionInfo_[5] = {0};
