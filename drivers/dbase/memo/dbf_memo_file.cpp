@@ -199,6 +199,8 @@ KvStatus DbfMemoFile::startValue(DbfSharedDesc*, DbfMemoCursor* cursor, unsigned
   cursor->ended = false;
   cursor->hasLength = false;
   cursor->length = 0;
+  cursor->measured = false;
+  cursor->measuredTotal = 0;
 
   unsigned char head[valueHeaderBytes] = {0};
   uint32_t got = 0;
@@ -350,22 +352,29 @@ KvStatus DbfMemoFile::read(DbfSharedDesc* table, DbfMemoCursor* cursor, const Db
     piece->total = cursor->length;
   } else if (cursor->ended) {
     piece->total = cursor->delivered;
-  } else if (size == 0) {
-    // Only the total was asked for (a value converted whole): the text is
-    // read to its end on a copy of the place, which stays where it was.
-    DbfMemoCursor probe = *cursor;
-    unsigned char scratch[textChunk];
-    while (!probe.ended) {
-      uint32_t got = 0;
-      if (deliver(&probe, request.oem, request.type, scratch, sizeof(scratch), &got) != kvSuccess) {
-        cursor->reading = false;
-        return kvFailure;
-      }
-      if (got == 0 && !probe.ended) return corrupt();
-    }
-    piece->total = probe.delivered;
-  } else {
+  } else if (!request.wantTotal) {
     piece->total = flatLongLengthUnknown;
+  } else {
+    if (!cursor->measured) {
+      // The rest of the text is read on a copy of the place, which stays
+      // where it was.
+      DbfMemoCursor probe = *cursor;
+      unsigned char scratch[textChunk];
+      while (!probe.ended) {
+        uint32_t got = 0;
+        if (deliver(&probe, request.oem, request.type, scratch, sizeof(scratch), &got) != kvSuccess) {
+          cursor->reading = false;
+          return kvFailure;
+        }
+        if (got == 0 && !probe.ended) {
+          cursor->reading = false;
+          return corrupt();
+        }
+      }
+      cursor->measured = true;
+      cursor->measuredTotal = probe.delivered;
+    }
+    piece->total = cursor->measuredTotal;
   }
   return kvSuccess;
 }

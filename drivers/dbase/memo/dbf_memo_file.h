@@ -75,6 +75,8 @@ struct DbfMemoCursor {
   bool hasLength = false;  // the value has a length; else it is text up to 0x1A
   uint32_t length = 0;     // the value's length when it has one
   bool ended = false;      // the whole value was delivered
+  bool measured = false;   // text: its total was read ahead (measuredTotal)
+  uint32_t measuredTotal = 0;
 };
 
 // Which value a read is about: a field of a record, and how its text is
@@ -87,12 +89,13 @@ struct DbfMemoRead {
   uint32_t width = 0;                   // its characters
   bool oem = false;                     // M text is converted from OEM to ANSI
   uint32_t offset = 0;                  // value bytes taken already: 0 from the start
+  bool wantTotal = true;                // the caller needs the value's total (see read)
 };
 
 // What a read gave.
 struct DbfMemoPiece {
   uint32_t got = 0;      // bytes put in the buffer
-  uint32_t total = 0;    // the value's whole length; flatLongLengthUnknown for text whose end is not reached yet
+  uint32_t total = 0;    // the value's whole length (flatLongLengthUnknown when not wanted and not known)
   bool isNull = false;   // block 0: no value
 };
 
@@ -123,8 +126,11 @@ class DbfMemoFile {
 
   // Reads a piece of the value a field names into buffer (size bytes): a
   // reader continuing where it stopped reads on, any other offset is read
-  // up to from the start. With size 0 only the total is asked for: a text
-  // value is then read to its end to tell it.
+  // up to from the start. Text, which has no length, is read ahead to its
+  // end once when a piece does not reach it and the total is wanted:
+  // applications get the length that remains rather than SQL_NO_TOTAL,
+  // with which the Driver Manager's widening to SQL_C_WCHAR gives them no
+  // text at all.
   KvStatus read(DbfSharedDesc* table, DbfMemoCursor* cursor, const DbfMemoRead& request, unsigned char* buffer,
                 uint32_t size, DbfMemoPiece* piece);
 

@@ -22,9 +22,11 @@ KvStatus DbfFileDesc::getMemoText(uint16_t column, unsigned char* buffer, uint16
     return kvFailure;
   }
   uint32_t size = bufferSize - 1u < dbfMemoTextPiece ? bufferSize - 1u : uint32_t(dbfMemoTextPiece);
+  // The evaluator's piece needs no total: the text is not read ahead.
+  DbfMemoRead request = memoRequest(field, column, 0);
+  request.wantTotal = false;
   DbfMemoPiece piece;
-  if (table()->memo().read(table(), &memo_, memoRequest(field, column, 0), buffer, size, &piece) != kvSuccess)
-    return kvFailure;
+  if (table()->memo().read(table(), &memo_, request, buffer, size, &piece) != kvSuccess) return kvFailure;
   if (piece.isNull) return kvSuccess;
   buffer[piece.got] = 0;
   *length = int32_t(piece.got + 1);
