@@ -738,19 +738,21 @@ TEST_F(DbaseDriverManagerTest, ABlockNumberTooLongForItsFieldIsRefused) {
 
 // The child's side of the read-only memo test: runs as a user who may
 // write the table but not its memo file (root writes any file, so a root
-// test drops to "nobody"). Returns 0 when every step went as expected.
+// test drops to "nobody" once connected: the driver is loaded from the
+// build tree, which that user may not reach). Returns 0 when every step
+// went as expected.
 int childWithReadOnlyMemo(const std::string& connect) {
   alarm(60);
-  if (getuid() == 0) {
-    struct passwd* nobody = getpwnam("nobody");
-    if (!nobody || setgid(nobody->pw_gid) != 0 || setuid(nobody->pw_uid) != 0) return 10;
-  }
   SQLHENV env = SQL_NULL_HENV;
   SQLHDBC dbc = SQL_NULL_HDBC;
   if (SQLAllocEnv(&env) != SQL_SUCCESS || SQLAllocConnect(env, &dbc) != SQL_SUCCESS) return 11;
   if (!SQL_SUCCEEDED(SQLDriverConnect(dbc, nullptr, (SQLCHAR*)connect.c_str(), SQL_NTS, nullptr, 0, nullptr,
                                       SQL_DRIVER_NOPROMPT)))
     return 12;
+  if (getuid() == 0) {
+    struct passwd* nobody = getpwnam("nobody");
+    if (!nobody || setgid(nobody->pw_gid) != 0 || setuid(nobody->pw_uid) != 0) return 10;
+  }
   // rc of a statement, its first message in message.
   std::string message;
   auto exec = [&](const std::string& sql, std::string* firstValue) {
@@ -800,8 +802,10 @@ int childWithReadOnlyMemo(const std::string& connect) {
 TEST_F(DbaseDriverManagerTest, AReadOnlyMemoFileIsReadAndOnlyItsWritesFail) {
   copyData({"memo3v.dbf", "memo3v.dbt"});
   const std::string memo = fileBytes("memo3v.dbt"), table = fileBytes("memo3v.dbf");
-  ASSERT_EQ(chmod(dir_.c_str(), 0755), 0);
-  ASSERT_EQ(chmod(data_.c_str(), 0777), 0);
+  // The child's user finds the files by their names (so reads the
+  // directory) and may write the table.
+  ASSERT_EQ(chmod(dir_.c_str(), 0711), 0);
+  ASSERT_EQ(chmod(data_.c_str(), 0755), 0);
   ASSERT_EQ(chmod((data_ + "/memo3v.dbf").c_str(), 0666), 0);
   ASSERT_EQ(chmod((data_ + "/memo3v.dbt").c_str(), 0444), 0);
   pid_t child = fork();
