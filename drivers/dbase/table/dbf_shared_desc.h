@@ -137,6 +137,10 @@ class DbfSharedDesc : public FlatSharedDesc {
   uint32_t headerLength_;
   uint32_t recordLength_;
   uint32_t lastWritten_ = 0;
+  // Whole records the file was last seen to hold (its size), or that this
+  // connection wrote since; a header count above it is checked against
+  // the file's size again.
+  uint32_t wholeRecords_ = 0;
   uint8_t version_;
   uint8_t productionIndex_;
 };
