@@ -88,8 +88,9 @@ class DbfSharedDesc : public FlatSharedDesc {
   // written since the last time.
   KvStatus updateDir() override;
 
-  // Reads the record count into the shared count: from the header, or
-  // under LockCompatibility CLIPPER from the file's size.
+  // Reads the record count into the shared count: from the header (at
+  // most the whole records the file holds), or under LockCompatibility
+  // CLIPPER from the file's size.
   KvStatus refreshRecordCount();
   // Reads record n into buffer (R bytes) through the block cache; got is
   // the count read (R, or less past the end of the file).
@@ -139,6 +140,10 @@ class DbfSharedDesc : public FlatSharedDesc {
   uint32_t headerLength_;
   uint32_t recordLength_;
   uint32_t lastWritten_ = 0;
+  // Whole records the file was last seen to hold (its size), or that this
+  // connection wrote since; a header count above it is checked against
+  // the file's size again.
+  uint32_t wholeRecords_ = 0;
   uint8_t version_;
   uint8_t productionIndex_;
 };
