@@ -238,7 +238,7 @@ KvStatus FlatTestFileDesc::openDataFile(FlatConnection* connection, const unsign
       int16_t sqlType;
       const char* name;
     } types[] = {{'C', SQL_CHAR, "CHAR"},     {'I', SQL_INTEGER, "INTEGER"},         {'D', SQL_DOUBLE, "DOUBLE"},
-                 {'B', SQL_BINARY, "BINARY"}, {'L', SQL_LONGVARCHAR, "LONGVARCHAR"}, {'T', SQL_DATE, "DATE"},
+                 {'B', SQL_BINARY, "BINARY"}, {'L', SQL_LONGVARCHAR, "LONG VARCHAR"}, {'T', SQL_DATE, "DATE"},
                  {'Y', SQL_BIT, "BIT"}};
     for (const auto& t : types)
       if (t.type == column.type) {
@@ -414,7 +414,8 @@ KvStatus FlatTestFileDesc::encode(uint16_t column, const void* value, uint32_t l
   const FlatTestColumn& c = layout.columns[column];
   unsigned char* at = record + c.offset;
   const auto* bytes = static_cast<const unsigned char*>(value);
-  if (!value) {
+  // The engine's NULL is a value of length 0, with or without a pointer.
+  if (!value || length == 0) {
     at[0] = 1;
     std::memset(at + 1, 0, c.size() - 1);
     return kvSuccess;

@@ -342,6 +342,33 @@ KvStatus FlatChangesDesc::placeValues(FlatFileDesc* cursor, uint32_t offset, int
   return kvSuccess;
 }
 
+KvStatus FlatChangesDesc::loadRow(FlatFileDesc* cursor, uint32_t offset, bool newRow) {
+  if (newRow && cursor->initializeForInsert() != kvSuccess) return kvFailure;
+  if (placeValues(cursor, offset, newRow ? FlatFileField::offsetNoValue : FlatFileField::offsetNotPlaced) !=
+      kvSuccess)
+    return kvFailure;
+  KvTmpFile* store = shared_->getPendingRows();
+  for (uint16_t i = 0; i < cursor->getColumns().getCount(); ++i) {
+    FlatFileField* field = cursor->getColumn(i);
+    FlatSharedField* column = shared_->getColumn(i);
+    if (!field || !column || column->isLong()) continue;
+    const int32_t at = field->getLogOffset();
+    field->setLogOffset(FlatFileField::offsetNotPlaced);
+    if (at < 0) continue;
+    uint16_t logged = 0;
+    uint32_t type = 0, length = 0, bytes = 0;
+    if (readItem(uint32_t(at), &logged, &type, &length, &bytes) != kvSuccess) return kvFailure;
+    void* value = ramAlloc(length ? length : 1);
+    if (!value) return kvFailure;
+    KvStatus status = store->readHuge(bytes, value, length);
+    // Length 0 is the engine's NULL.
+    if (status == kvSuccess) status = cursor->updateColumn(i, length ? value : nullptr, length, type);
+    ramFree(value);
+    if (status != kvSuccess) return kvFailure;
+  }
+  return kvSuccess;
+}
+
 // ---------------------------------------------------------------- commit
 
 namespace {
@@ -361,7 +388,9 @@ KvStatus storeLogged(FlatChangesDesc* log, FlatFileDesc* writer, uint16_t column
   void* value = ramAlloc(length ? length : 1);
   if (!value) return kvFailure;
   KvStatus status = store->readHuge(bytes, value, length);
-  if (status == kvSuccess) status = writer->updateColumn(column, value, length, type);
+  // Length 0 is the engine's NULL: the driver gets no value, as it does
+  // when the statement writes directly.
+  if (status == kvSuccess) status = writer->updateColumn(column, length ? value : nullptr, length, type);
   ramFree(value);
   return status;
 }

@@ -100,6 +100,15 @@ class KV_FLAT_API FlatChangesDesc : public KvObject {
   // Places the values of the entry at offset into the cursor's column
   // records (log offsets; columns without a value get missing).
   KvStatus placeValues(FlatFileDesc* cursor, uint32_t offset, int32_t missing);
+  // Positions the cursor on the row of the entry at offset as this
+  // transaction sees it: a new row starts from the driver's empty record
+  // (initializeForInsert), a stored one from the record the cursor read;
+  // then every logged value of a column that is not long goes into the
+  // cursor's record buffer through the driver's updateColumn, so the driver
+  // reads it back exactly as it will read it after commit (padding,
+  // rounding, NULL). Long values stay in the log: their column records get
+  // the log offsets (or missing for a new row without one).
+  KvStatus loadRow(FlatFileDesc* cursor, uint32_t offset, bool newRow);
   // Reads the header of the entry at offset: kind, identifier image (out of
   // image size bytes, may be null) and the offset of its first value.
   KvStatus readHeader(uint32_t offset, uint8_t* kind, void* image, uint32_t* valuesOffset,

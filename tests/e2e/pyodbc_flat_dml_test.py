@@ -5,6 +5,7 @@ beyond ASCII), and transactions: a second connection sees nothing until
 commit, rollback leaves the table file byte for byte, and a commit that
 fails on one table reports the error."""
 
+import datetime
 import os
 import shutil
 import sys
@@ -148,6 +149,28 @@ class FlatDmlTest(unittest.TestCase):
         self.assertEqual(self.rows("SELECT id, sal FROM people ORDER BY id", cursor=other.cursor()),
                          [(1, 12.0), (4, 40.0)])
         other.close()
+
+    def test_pending_rows_read_as_they_will_after_commit(self):
+        self.cursor.execute("CREATE TABLE ta (a INTEGER, b CHAR(5), c DOUBLE, d DATE, e NUMERIC(10,2), "
+                            "f BIT, g BINARY(2))")
+        self.cnxn.autocommit = False
+        self.cursor.executemany("INSERT INTO ta VALUES (?, ?, ?, ?, ?, ?, ?)",
+                                [(1, None, None, None, None, None, None),
+                                 (None, "Oslo", 2.5, datetime.date(2020, 1, 2), 7.25, True, b"\x01\x02")])
+        self.cursor.execute("INSERT INTO ta (a) VALUES (3)")
+        sql = "SELECT a, b, c, d, e, f, g FROM ta ORDER BY a"
+        pending = self.cursor.execute(sql).fetchall()
+        # NULL sorts first.
+        self.assertEqual(tuple(pending[1]), (1,) + (None,) * 6)
+        self.assertEqual(pending[0][1], "Oslo ")
+        self.cnxn.commit()
+        self.assertEqual(self.cursor.execute(sql).fetchall(), pending)
+        # An update waiting in the log reads as the stored row will.
+        self.cursor.execute("UPDATE ta SET b = 'x', c = NULL, f = NULL WHERE a = 1")
+        pending = self.cursor.execute(sql).fetchall()
+        self.cnxn.commit()
+        self.assertEqual(self.cursor.execute(sql).fetchall(), pending)
+        self.assertEqual(tuple(pending[1]), (1, "x    ", None, None, None, None, None))
 
     def test_long_text_waits_in_the_change_log(self):
         self.cursor.execute("CREATE TABLE ta (id INTEGER, note LONG VARCHAR(9000))")
