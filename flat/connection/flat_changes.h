@@ -117,8 +117,17 @@ class KV_FLAT_API FlatChangesDesc : public KvObject {
   // its bytes; column 0xFFFF at the end mark.
   KvStatus readItem(uint32_t offset, uint16_t* column, uint32_t* type, uint32_t* length, uint32_t* bytes);
 
-  // ---- commit: applies every entry to writer (a reader attached to this
-  // table, opened by the driver's prepareToCommit).
+  // ---- commit, through writer (a reader attached to this table, opened by
+  // the driver's prepareToCommit).
+  // Checks, before anything of the transaction is written, what the commit
+  // would meet: every record an entry changes or deletes is still there,
+  // every row as it will be stored is one the driver takes (each value
+  // through its updateColumn), and no two rows of the transaction share a
+  // value in a unique column. Writes nothing.
+  KvStatus check(FlatFileDesc* writer);
+  // Applies every entry. When it fails, the entries not written stay in the
+  // log (the failed one and all after it), so that the transaction still
+  // holds them: a later commit writes them, a rollback drops them.
   KvStatus apply(FlatFileDesc* writer);
 
  private:
@@ -128,6 +137,9 @@ class KV_FLAT_API FlatChangesDesc : public KvObject {
   // 4042 when the log holds the key as an insert or update; deletedInLog
   // says that it holds a delete of the stored row with that key.
   KvStatus checkDuplicateKey(const void* image, uint32_t* deletedInLog);
+  // Drops from the index every entry before image (they were written).
+  KvStatus keepFrom(const void* image);
+  KvTree* makeIndex();
 
   FlatSharedDesc* shared_;
   KvTree* index_ = nullptr;
@@ -138,6 +150,7 @@ class KV_FLAT_API FlatChangesDesc : public KvObject {
   uint32_t entryCount_ = 0;
   uint32_t nextProvisional_ = 1;
   uint8_t entryKind_ = 0;
+  bool unusable_ = false;  // a failed commit could not tell its written entries apart
   uint64_t serial_;
 };
 

@@ -5,9 +5,12 @@ beyond ASCII), and transactions: a second connection sees nothing until
 commit, rollback leaves the table file byte for byte, and a commit that
 fails on one table reports the error."""
 
+import contextlib
 import datetime
 import os
+import resource
 import shutil
+import signal
 import sys
 import unittest
 
@@ -183,24 +186,68 @@ class FlatDmlTest(unittest.TestCase):
         self.assertEqual(self.rows("SELECT id, note FROM ta", cursor=other.cursor()), [(1, "z" * 7000)])
         other.close()
 
-    def test_a_commit_that_fails_on_one_table_reports_it(self):
+    def test_a_commit_that_fails_keeps_what_it_did_not_write(self):
         for table in ("ta", "tb", "tc"):
             self.cursor.execute(f"CREATE TABLE {table} (id INTEGER, name CHAR(4))")
             self.cursor.execute(f"CREATE UNIQUE INDEX {table}_id ON {table} (id)")
+        before = {table: self.file_bytes(table) for table in ("ta", "tb", "tc")}
         self.cnxn.autocommit = False
         self.cursor.execute("INSERT INTO ta VALUES (1, 'one')")
-        # Two pending rows with one key: the commit refuses the second.
+        # Two pending rows with one key: the commit finds them before it
+        # writes anything, and says which table holds them.
         self.cursor.execute("INSERT INTO tb VALUES (1, 'one')")
         self.cursor.execute("INSERT INTO tb VALUES (1, 'two')")
         self.cursor.execute("INSERT INTO tc VALUES (1, 'one')")
-        with self.assertRaises(pyodbc.Error):
-            self.cnxn.commit()
-        self.cnxn.autocommit = True
-        self.assertEqual(len(self.rows("SELECT id FROM tb WHERE name = 'two'")), 0)
-        # The table committed before the failing one is written; the
-        # failing one's log and every later one's are dropped.
-        written = [table for table in ("ta", "tc") if self.rows(f"SELECT id FROM {table}") == [(1,)]]
-        self.assertEqual(len(written), 1)
+        for attempt in range(2):
+            with self.assertRaises(pyodbc.Error) as caught:
+                self.cnxn.commit()
+            self.assertIn("tb.ftt could not be committed", caught.exception.args[1])
+            self.assertEqual({table: self.file_bytes(table) for table in before}, before)
+        self.assertEqual(len(self.rows("SELECT id FROM tb")), 2)
+        self.cnxn.rollback()
+        self.assertEqual({table: self.file_bytes(table) for table in before}, before)
+        for table in before:
+            self.assertEqual(self.rows(f"SELECT id FROM {table}"), [])
+
+    def test_a_commit_that_fails_while_writing_keeps_the_rest(self):
+        self.cursor.execute("CREATE TABLE ta (id INTEGER, name CHAR(4))")
+        self.cursor.execute("INSERT INTO ta VALUES (5, 'old')")
+        self.cnxn.autocommit = False
+        for key in (1, 2, 3):
+            self.cursor.execute("INSERT INTO ta VALUES (?, 'new')", key)
+        # The file may grow by one record only: the second append fails as
+        # on a full disk (the size limit of this process stands in for it).
+        record = 1 + 5 + 5
+        limit = len(self.file_bytes("ta")) + record
+        with file_size_limit(limit):
+            with self.assertRaises(pyodbc.Error) as caught:
+                self.cnxn.commit()
+        self.assertIn("ta.ftt could not be committed", caught.exception.args[1])
+        other = self.connect()
+        self.assertEqual(self.rows("SELECT id FROM ta ORDER BY id", cursor=other.cursor()), [(1,), (5,)])
+        other.close()
+        # What was not written is still in the transaction: a second commit
+        # writes it, not a success over dropped rows.
+        self.assertEqual(self.rows("SELECT id FROM ta ORDER BY id"), [(1,), (2,), (3,), (5,)])
+        self.cnxn.commit()
+        other = self.connect()
+        self.assertEqual(self.rows("SELECT id FROM ta ORDER BY id", cursor=other.cursor()),
+                         [(1,), (2,), (3,), (5,)])
+        other.close()
+
+
+@contextlib.contextmanager
+def file_size_limit(size):
+    """Writes of this process beyond size bytes of a file fail (EFBIG)."""
+    old_handler = signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
+    soft, hard = resource.getrlimit(resource.RLIMIT_FSIZE)
+    resource.setrlimit(resource.RLIMIT_FSIZE, (size, hard))
+    try:
+        yield
+    finally:
+        resource.setrlimit(resource.RLIMIT_FSIZE, (soft, hard))
+        signal.signal(signal.SIGXFSZ, old_handler)
+
 
 if __name__ == "__main__":
     unittest.main()
