@@ -390,9 +390,10 @@ TEST_F(FlatChangesTest, ACommitThatFailsKeepsWhatItDidNotWrite) {
   for (int attempt = 0; attempt < 2; ++attempt) {
     EXPECT_EQ(connection->SQLTransact(SQL_COMMIT), SQL_ERROR);
     use(connection);
-    EXPECT_EQ(errorsOf(connection).back(), msgCommitTableFailed);
-    KvError* named = connection->getErrorList().getErrorAtPos(uint32_t(errorsOf(connection).size() - 1));
-    EXPECT_NE(std::string(kvC(named->getErrorText())).find("t2"), std::string::npos);
+    // The table comes first, then the reason.
+    ASSERT_EQ(errorsOf(connection).front(), msgCommitTableFailed);
+    EXPECT_NE(std::string(kvC(connection->getErrorList().getErrorAtPos(0)->getErrorText())).find("t2"),
+              std::string::npos);
     for (const char* name : {"t1", "t2", "t3"}) EXPECT_TRUE(readFile(tablePath(name)) == before[name]) << name;
     EXPECT_EQ(rows(table(s3)).size(), 1u) << "still pending";
   }

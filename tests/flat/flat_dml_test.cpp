@@ -345,7 +345,7 @@ TEST_F(FlatDmlTest, CommitRefusesAUniqueKeyPendingTwice) {
   ASSERT_EQ(run("INSERT INTO emp (ID, NAME) VALUES (7, 'A')"), kvSuccess) << lastText();
   ASSERT_EQ(run("INSERT INTO emp (ID, NAME) VALUES (7, 'B')"), kvSuccess) << lastText();
   EXPECT_EQ(connection_->endTransaction(SQL_COMMIT), kvFailure);
-  EXPECT_EQ(errorsOf(connection_), (std::vector<uint16_t>{msgDuplicateKey, msgCommitTableFailed}));
+  EXPECT_EQ(errorsOf(connection_), (std::vector<uint16_t>{msgCommitTableFailed, msgDuplicateKey}));
   EXPECT_EQ(fileBytes("emp"), before);
   int sevens = 0;
   for (const Row& row : tableRows("emp")) sevens += row[0] == "7";
