@@ -115,12 +115,27 @@ KvStatus eachRow(FlatStatement* statement, FlatSqlDesc* sub, Visit visit) {
   }
 }
 
+// Whether a correlated subquery must wait: some table of an enclosing
+// query is not on a row yet. Its rows would be judged against a value that
+// is not there, and every row would pass as undecidable.
+bool waitsForOuterRow(const FlatSqlDesc* sub) {
+  if (!sub->isCorrelated()) return false;
+  for (FlatSqlDesc* outer = sub->getParent(); outer; outer = outer->getParent())
+    for (FlatFileDesc* table = outer->getFirstTable(); table; table = table->getNextTable())
+      if (table->getTableFlags() & FlatFileDesc::tableNotPositioned) return true;
+  return false;
+}
+
 }  // namespace
 
 KvStatus flatSubqueryExists(FlatStatement* statement, FlatSqlDesc* query, uint16_t index, uint16_t* exists) {
   *exists = 0;
   FlatSqlDesc* sub = subqueryOf(query, index);
   if (!sub) return kvFailure;
+  if (waitsForOuterRow(sub)) {
+    *exists = flatSubqueryUndecided;
+    return kvSuccess;
+  }
   RidFileMgr keyset(statement, sub);
   if (openRows(statement, sub, &keyset) != kvSuccess) return kvFailure;
   GetRecRetType result = getRecFound;
@@ -134,6 +149,10 @@ KvStatus flatSubqueryCompare(FlatStatement* statement, FlatSqlDesc* query, uint1
   *result = 0;
   FlatSqlDesc* sub = subqueryOf(query, index);
   if (!sub) return kvFailure;
+  if (waitsForOuterRow(sub)) {
+    *result = flatSubqueryUndecided;
+    return kvSuccess;
+  }
   const int all = test.form == opAll;
   int any = 0, every = 1;
   KvStatus status = eachRow(statement, sub, [&](const uint8_t* value, int16_t length, uint8_t kind) {
@@ -154,6 +173,10 @@ KvStatus flatSubqueryValue(FlatStatement* statement, FlatSqlDesc* query, uint16_
   *kind = flatEvalNull;
   FlatSqlDesc* sub = subqueryOf(query, index);
   if (!sub) return kvFailure;
+  if (waitsForOuterRow(sub)) {
+    *kind = flatEvalUndecidable;
+    return kvSuccess;
+  }
   uint32_t rows = 0;
   KvStatus failed = kvSuccess;
   KvStatus status = eachRow(statement, sub, [&](const uint8_t* value, int16_t valueLength, uint8_t valueKind) {

@@ -76,6 +76,20 @@ class FlatSelectTest(unittest.TestCase):
         self.assertEqual(self.rows("SELECT e.name, d.title FROM emp e, dept d WHERE e.id = d.id ORDER BY 1"),
                          [("JONES", "Sales"), ("SMITH", "Accounting")])
 
+    def test_correlated_subqueries_under_a_join(self):
+        # The subquery names the second table of the join: its answer waits
+        # until that table stands on a row.
+        cases = [
+            ("NOT EXISTS (SELECT * FROM dept x WHERE x.id = d.id AND x.title = 'Sales')", ["Accounting"]),
+            ("EXISTS (SELECT * FROM dept x WHERE x.id = d.id AND x.title = 'Sales')", ["Sales"]),
+            ("NOT (NOT EXISTS (SELECT * FROM dept x WHERE x.id = d.id AND x.title = 'Sales'))", ["Sales"]),
+            ("d.id NOT IN (SELECT x.id FROM dept x WHERE x.id = d.id AND x.title = 'Sales')", ["Accounting"]),
+            ("d.title <> (SELECT x.title FROM dept x WHERE x.id = d.id AND x.title = 'Sales')", []),
+        ]
+        for condition, titles in cases:
+            sql = f"SELECT d.title FROM emp e, dept d WHERE e.id = d.id AND {condition} ORDER BY 1"
+            self.assertEqual([r[0] for r in self.rows(sql)], titles, condition)
+
     def test_long_text_in_pieces_through_getdata(self):
         # pyodbc reads a long column with SQLGetData in pieces.
         self.assertEqual(self.rows("SELECT note FROM emp WHERE id = 2"), [("x" * 25,)])
