@@ -154,6 +154,8 @@ KvStatus FlatChangesDesc::beginEntry(FlatFileDesc* cursor, uint8_t kind) {
     return kvFailure;
   }
   if (kind == flatChangeInsert && shared_->getKeyLength() == 0) ++nextProvisional_;
+  // The commit will append: it takes the header lock, not only the index's.
+  if (kind == flatChangeInsert) shared_->addFlags(FlatSharedDesc::flagAppended);
   for (uint16_t i = 0; i < cursor->getColumns().getCount(); ++i)
     if (FlatFileField* field = cursor->getColumn(i)) field->setFlags(field->getFlags() & ~FlatFileField::flagChanged);
   if (entryCount_ == 0) shared_->addFlags(FlatSharedDesc::flagPending);

@@ -7,6 +7,7 @@ fails on one table reports the error."""
 
 import contextlib
 import datetime
+import multiprocessing
 import os
 import resource
 import shutil
@@ -234,6 +235,37 @@ class FlatDmlTest(unittest.TestCase):
         self.assertEqual(self.rows("SELECT id FROM ta ORDER BY id", cursor=other.cursor()),
                          [(1,), (2,), (3,), (5,)])
         other.close()
+
+    def test_commits_of_two_processes_all_arrive(self):
+        self.cursor.execute("CREATE TABLE ta (p INTEGER, n INTEGER, id INTEGER)")
+        self.cursor.execute("CREATE UNIQUE INDEX ta_id ON ta (id)")
+        rows = 150
+        for mode in ("manual", "autocommit"):
+            with multiprocessing.get_context("fork").Pool(2) as pool:
+                done = pool.starmap(insert_rows, [(p, rows, mode) for p in (1, 2)])
+            self.assertEqual(done, [rows, rows], mode)
+        # Every commit that reported success is in the file, each key once;
+        # the index sees the other process's rows.
+        self.assertEqual(self.rows("SELECT COUNT(*), COUNT(DISTINCT id) FROM ta"), [(4 * rows, 4 * rows)])
+        self.assertEqual(self.rows("SELECT p, n FROM ta WHERE id = 2149"), [(2, 149)])
+        with self.assertRaises(pyodbc.Error):
+            self.cursor.execute("INSERT INTO ta VALUES (1, 0, 2149)")
+
+
+def insert_rows(process, rows, mode):
+    """Inserts rows through a connection of its own, committing each; the
+    number that reported success."""
+    cnxn = pyodbc.connect("DSN=Files", autocommit=mode == "autocommit")
+    cursor = cnxn.cursor()
+    done = 0
+    base = process * 1000 + (100000 if mode == "autocommit" else 0)
+    for n in range(rows):
+        cursor.execute("INSERT INTO ta VALUES (?, ?, ?)", process, n, base + n)
+        if mode == "manual":
+            cnxn.commit()
+        done += 1
+    cnxn.close()
+    return done
 
 
 @contextlib.contextmanager
