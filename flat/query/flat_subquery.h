@@ -35,3 +35,7 @@ KV_FLAT_API KvStatus flatSubqueryCompare(FlatStatement* statement, FlatSqlDesc* 
 // while an enclosing row it depends on is not in place).
 KV_FLAT_API KvStatus flatSubqueryValue(FlatStatement* statement, FlatSqlDesc* query, uint16_t index, uint8_t* out,
                                        uint32_t capacity, uint32_t* length, uint8_t* kind);
+
+// A new execution of query's statement: what its subqueries (and theirs)
+// kept of their rows for the last one is dropped.
+KV_FLAT_API void flatResetSubqueryAnswers(FlatSqlDesc* query);

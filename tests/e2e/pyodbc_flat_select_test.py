@@ -90,6 +90,20 @@ class FlatSelectTest(unittest.TestCase):
             sql = f"SELECT d.title FROM emp e, dept d WHERE e.id = d.id AND {condition} ORDER BY 1"
             self.assertEqual([r[0] for r in self.rows(sql)], titles, condition)
 
+    def test_uncorrelated_in_subquery_read_once_an_execution(self):
+        # The subquery's values are read once an execution and searched for
+        # each row; a new execution with another parameter reads them again.
+        sql = "SELECT id FROM emp WHERE id IN (SELECT d.id FROM dept d WHERE d.id < ?) ORDER BY id"
+        self.assertEqual(self.rows(sql, 10), [(1,), (2,)])
+        self.assertEqual(self.rows(sql, 2), [(1,)])
+        self.assertEqual(self.rows("SELECT id FROM emp WHERE id NOT IN (SELECT id FROM dept) ORDER BY id"),
+                         [(3,), (4,)])
+        self.assertEqual(self.rows("SELECT id FROM emp WHERE name IN (SELECT UPPER(title) FROM dept)"), [])
+        self.assertEqual(self.rows("SELECT id FROM emp WHERE name = ANY (SELECT name FROM emp WHERE id > 3)"),
+                         [(4,)])
+        self.assertEqual(self.rows("SELECT title FROM dept WHERE id <> ALL (SELECT id FROM emp) ORDER BY 1"),
+                         [("Nobody",)])
+
     def test_long_text_in_pieces_through_getdata(self):
         # pyodbc reads a long column with SQLGetData in pieces.
         self.assertEqual(self.rows("SELECT note FROM emp WHERE id = 2"), [("x" * 25,)])
