@@ -104,6 +104,22 @@ class FlatSelectTest(unittest.TestCase):
         self.assertEqual(self.rows("SELECT title FROM dept WHERE id <> ALL (SELECT id FROM emp) ORDER BY 1"),
                          [("Nobody",)])
 
+    def test_edges_of_labels_round_and_bit_parameters(self):
+        # An expression's label is cut to the column-name limit the driver
+        # reports, however long the expression's text.
+        limit = self.cnxn.getinfo(pyodbc.SQL_MAX_COLUMN_NAME_LEN)
+        self.cursor.execute("SELECT id" + " " * 40000 + "+ 1 FROM dept WHERE id = 1")
+        self.assertEqual(len(self.cursor.description[0][0]), limit)
+        self.assertEqual(self.cursor.fetchall()[0][0], 2)
+        # ROUND with more places than a double holds leaves the value, with
+        # fewer than any magnitude gives 0.
+        self.assertEqual(self.rows("SELECT ROUND(1.5, 400), ROUND(2.25, 1), ROUND(123.5, -400), ROUND(-2.5, 0) "
+                                   "FROM dept WHERE id = 1"), [(1.5, 2.3, 0.0, -3.0)])
+        # A BIT parameter compared with a number is the number 1 or 0.
+        self.assertEqual(self.rows("SELECT id FROM emp WHERE id = ?", True), [(1,)])
+        self.assertEqual(self.rows("SELECT id FROM emp WHERE id - 1 = ?", False), [(1,)])
+        self.assertEqual(self.rows("SELECT id FROM emp WHERE active = ? ORDER BY id", True), [(1,), (4,)])
+
     def test_long_text_in_pieces_through_getdata(self):
         # pyodbc reads a long column with SQLGetData in pieces.
         self.assertEqual(self.rows("SELECT note FROM emp WHERE id = 2"), [("x" * 25,)])
