@@ -395,10 +395,8 @@ KvStatus DbfMemoFile::moveValue(uint32_t from, uint32_t to, uint32_t bytes) {
 KvStatus DbfMemoFile::write(DbfSharedDesc* table, DbfMemoCursor* cursor, uint16_t column, unsigned char type,
                             unsigned char* field, uint32_t width, bool oem, bool lockHeader, bool inTransaction,
                             const unsigned char* data, uint32_t length, uint32_t offset) {
-  if (table->isReadOnly()) {
-    addOdbcError(stateGeneral);
-    return kvFailure;
-  }
+  // The same message as every other write to a table opened read only.
+  if (table->isReadOnly()) return table->refuseReadOnly();
   if (open(table) != kvSuccess) return kvFailure;
   const uint32_t h = headerBytes(type);
   const bool text = h == 0;
