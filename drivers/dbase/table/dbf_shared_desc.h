@@ -123,6 +123,9 @@ class DbfSharedDesc : public FlatSharedDesc {
   DbfLockTable& locks() { return locks_; }
   // A change: the date is written on close, the directory entry updated.
   void markChanged() { tableFlags_ |= tableWritten | tableChanged; }
+  // An index file of the table was written (its directory entry is
+  // updated with the table's).
+  void markIndexWritten() { layout_ |= layoutIndexWritten; }
 
  private:
   DbfSharedDesc(DbfConnection* connection, FlatFileDesc* reader, int handle, const DbfHeaderInfo& header,
