@@ -485,6 +485,8 @@ KvStatus DbfMemoFile::writeValue(DbfMemoStage* stage, const Placement& value, bo
 KvStatus DbfMemoFile::writeStaged(DbfSharedDesc* table, DbfMemoStage* stage, unsigned char* record,
                                   const DbfMemoWriteOptions& options) {
   if (stage->isEmpty()) return kvSuccess;
+  // The same message as every other write to a table opened read only.
+  if (table->isReadOnly()) return table->refuseReadOnly();
   if (open(table) != kvSuccess) return kvFailure;
   if (readOnly_) {
     kvAddUtilityError(kvMsgAccessDenied) << path_;

@@ -110,6 +110,9 @@ class DbfSharedDesc : public FlatSharedDesc {
   void addTableFlags(uint32_t bits) { tableFlags_ |= bits; }
   uint32_t getLayout() const { return layout_; }
   int isReadOnly() const { return (tableFlags_ & tableReadOnly) != 0; }
+  // Fails a write with 3865 "Cannot modify a table which has been opened
+  // read only."
+  KvStatus refuseReadOnly();
   int isOem() const { return (tableFlags_ & tableOem) != 0; }
   uint8_t getVersion() const { return version_; }
   uint8_t getProductionIndex() const { return productionIndex_; }
@@ -129,7 +132,6 @@ class DbfSharedDesc : public FlatSharedDesc {
   DbfSharedDesc(DbfConnection* connection, FlatFileDesc* reader, int handle, const DbfHeaderInfo& header,
                 uint32_t flags);
   KvStatus addFields(const DbfHeaderInfo& header);
-  KvStatus refuseReadOnly();
 
   DbfConnection* connection_;
   int dataHandle_;
