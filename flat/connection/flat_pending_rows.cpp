@@ -217,7 +217,7 @@ KvStatus flatReadNext(FlatFileDesc* cursor, uint16_t* found) {
       }
       if (kind == flatChangeDelete || kind == flatChangeDeleteInserted) continue;
       // Columns the update did not change come from the record itself.
-      if (changes->placeValues(cursor, offset, FlatFileField::offsetNotPlaced) != kvSuccess) return kvFailure;
+      if (changes->loadRow(cursor, offset, false) != kvSuccess) return kvFailure;
       cursor->setRowFromLog(1);
       *found = 1;
       return kvSuccess;
@@ -247,7 +247,7 @@ KvStatus flatReadNext(FlatFileDesc* cursor, uint16_t* found) {
     if (changes->findEntry(image, &kind, &latest, &exists) != kvSuccess) return kvFailure;
     if (kind != flatChangeInsert && kind != flatChangeUpdate) continue;
     cursor->getRid()->fullSet(image);
-    if (changes->placeValues(cursor, latest, FlatFileField::offsetNoValue) != kvSuccess) return kvFailure;
+    if (changes->loadRow(cursor, latest, true) != kvSuccess) return kvFailure;
     cursor->setRowFromLog(1);
     *found = 1;
     return kvSuccess;
@@ -311,7 +311,14 @@ KvStatus flatGetFieldData(FlatFileDesc* cursor, uint16_t column, void* buffer, i
       return kvFailure;
     }
   }
-  KvStatus status = deliver(sharedField->getSqlType(), value, total, type, buffer, length, bufferSize, kind);
+  // A logged value of length 0 is NULL.
+  KvStatus status = kvSuccess;
+  if (total == 0) {
+    *length = 0;
+    *kind = flatValueNull;
+  } else {
+    status = deliver(sharedField->getSqlType(), value, total, type, buffer, length, bufferSize, kind);
+  }
   ramFree(value);
   return status;
 }

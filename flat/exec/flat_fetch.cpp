@@ -25,6 +25,7 @@
 #include "flat/query/flat_aggregates.h"
 #include "flat/query/flat_keyset.h"
 #include "flat/query/flat_sort.h"
+#include "flat/query/flat_subquery.h"
 #include "flat/query/flat_union.h"
 #include "flat/sql/flat_descriptor.h"
 #include "flat/sql/flat_select_field.h"
@@ -167,6 +168,9 @@ KvStatus FlatStatement::resetResult() {
   rowLocked_ = 0;
   failedRow_ = 0;
   if (keyset_ && keyset_->reset() != kvSuccess) return kvFailure;
+  // Subqueries read their rows afresh in each execution (parameters and
+  // tables may have changed).
+  flatResetSubqueryAnswers(query);
   for (FlatSqlDesc* q = query; q; q = q->getNextQuery()) {
     q->setRowCount(-1);
     q->setProducedRows(0);

@@ -55,15 +55,16 @@ int Machine::compareValues(const Entry& a, const Entry& b, bool* ok) const {
   if (isNumeric(a.kind) && isNumeric(b.kind)) return sign(number(a), number(b));
   if (isText(a.kind) && isText(b.kind)) return compareText(bytes(a), a.length, bytes(b), b.length);
   if (a.kind == flatEvalLogical || b.kind == flatEvalLogical) {
-    // A number against a logical counts as 1 when nonzero.
-    auto truth = [this](const Entry& e, bool* valid) {
-      if (e.kind == flatEvalLogical) return int(bytes(e)[0] != 0);
-      if (e.kind == flatEvalNumber) return int(number(e) != 0);
+    // A logical against a number is the number 1 or 0 (a BIT parameter
+    // TRUE in ID = ? matches the ID 1 only, not every nonzero ID).
+    auto value = [this](const Entry& e, bool* valid) {
+      if (e.kind == flatEvalLogical) return bytes(e)[0] != 0 ? 1.0 : 0.0;
+      if (e.kind == flatEvalNumber) return number(e);
       *valid = false;
-      return 0;
+      return 0.0;
     };
-    int left = truth(a, ok), right = truth(b, ok);
-    return *ok ? (left > right) - (left < right) : 0;
+    const double left = value(a, ok), right = value(b, ok);
+    return *ok ? sign(left, right) : 0;
   }
   *ok = false;
   return 0;

@@ -364,6 +364,7 @@ KvStatus Machine::aggregate(uint16_t index) {
 KvStatus Machine::exists(uint16_t index) {
   uint16_t found = 0;
   if (flatSubqueryExists(statement_, query_, index, &found) != kvSuccess) return kvFailure;
+  if (found == flatSubqueryUndecided) return pushMark(flatEvalUndecidable);
   const uint8_t byte = found ? 1 : 0;
   return pushValue(flatEvalLogical, &byte, 1, flatEvalScratchBytes);
 }
@@ -385,6 +386,7 @@ KvStatus Machine::subquery(const uint8_t* op, const uint8_t** next) {
   test.length = tested.length;
   uint16_t answer = 0;
   if (flatSubqueryCompare(statement_, query_, flatOperandU16(op + 1), test, &answer) != kvSuccess) return kvFailure;
+  if (answer == flatSubqueryUndecided) return replaceMark(1, flatEvalUndecidable);
   return replaceLogical(1, answer);
 }
 

@@ -68,7 +68,7 @@ KvStatus flatReadById(FlatFileDesc* cursor, GetRecRetType* result) {
   if (rid->getState() == ridPendingInsert) {
     // A row this transaction inserted lives only in the log.
     if (!found || kind == flatChangeDelete || kind == flatChangeDeleteInserted) return kvSuccess;
-    if (changes->placeValues(cursor, offset, FlatFileField::offsetNoValue) != kvSuccess) return kvFailure;
+    if (changes->loadRow(cursor, offset, true) != kvSuccess) return kvFailure;
     cursor->setRowFromLog(1);
     *result = getRecFound;
     return kvSuccess;
@@ -76,7 +76,7 @@ KvStatus flatReadById(FlatFileDesc* cursor, GetRecRetType* result) {
   if (found && (kind == flatChangeDelete || kind == flatChangeDeleteInserted)) return kvSuccess;
   if (cursor->readRecord(result) != kvSuccess) return kvFailure;
   if (*result != getRecFound || !found) return kvSuccess;
-  if (changes->placeValues(cursor, offset, FlatFileField::offsetNotPlaced) != kvSuccess) return kvFailure;
+  if (changes->loadRow(cursor, offset, false) != kvSuccess) return kvFailure;
   cursor->setRowFromLog(1);
   return kvSuccess;
 }

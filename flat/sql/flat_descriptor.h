@@ -104,6 +104,10 @@ class KV_FLAT_API FlatSqlDesc : public FlatDescriptor {
   // A subquery that refers to a column of an enclosing query.
   bool isCorrelated() const { return correlated_; }
   void setCorrelated() { correlated_ = true; }
+  // What the subquery stage keeps of an uncorrelated subquery's rows for
+  // one execution (its values, sorted), owned; null until first needed.
+  KvObject* getAnswers() const { return answers_; }
+  void setAnswers(KvObject* answers);
 
   // ---- parse results
   // Select items (FlatSelectField), owned.
@@ -145,6 +149,7 @@ class KV_FLAT_API FlatSqlDesc : public FlatDescriptor {
   FlatSqlDesc* parent_ = nullptr;
   uint16_t depth_ = 0;
   bool correlated_ = false;
+  KvObject* answers_ = nullptr;
   KvArray subqueries_;  // FlatSqlDesc, owned
   KvArray items_;       // FlatSelectField, owned
   KvArray aggregates_;  // FlatAggField, owned

@@ -135,8 +135,13 @@ KvStatus referenceItems(FlatStatement* statement, FlatSqlDesc* query, const Colu
 KvStatus expressionItem(FlatStatement* statement, FlatSqlDesc* query, const unsigned char* text) {
   FlatSelectField* item = newItem(query);
   if (!item) return kvFailure;
-  if (item->setName(text, uint32_t(std::strlen(reinterpret_cast<const char*>(text)))) != kvSuccess)
-    return kvFailure;
+  // The expression's text is its label, cut to the longest column name
+  // the connection reports (SQL_MAX_COLUMN_NAME_LEN), which applications
+  // size their buffers by.
+  uint32_t labelBytes = uint32_t(std::strlen(reinterpret_cast<const char*>(text)));
+  const uint32_t maxLabel = statement->getFlatConnection()->getInfoNumber(SQL_MAX_COLUMN_NAME_LEN);
+  if (maxLabel && labelBytes > maxLabel) labelBytes = maxLabel;
+  if (item->setName(text, labelBytes) != kvSuccess) return kvFailure;
   const uint16_t kind = statement->getStatementKind();
   const uint16_t mode = (kind == flatKindInsert || kind == flatKindUpdate) ? flatModeParameters : 0;
   FlatCodeBuffer code;

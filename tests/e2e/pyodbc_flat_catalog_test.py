@@ -86,7 +86,10 @@ class FlatCatalogTest(unittest.TestCase):
                           ("AMOUNT", 8, "DOUBLE", 15, 8, None, 10, 1),
                           ("ABC", 1, "CHAR", 3, 3, None, None, 1),
                           ("HIRED", 9, "DATE", 10, 6, None, None, 1),
-                          ("NOTE", -1, "LONGVARCHAR", 200, 200, None, None, 1)])
+                          ("NOTE", -1, "LONG VARCHAR", 200, 200, None, None, 1)])
+        # Every type name is one the type list gives (and CREATE TABLE takes).
+        listed = {r.type_name for r in self.cursor.getTypeInfo()}
+        self.assertLessEqual({r.type_name for r in rows}, listed)
         self.assertTrue(all(r.table_qualifier == self.data and r.table_owner is None and r.remarks is None
                             for r in rows))
         # The column pattern ignores case and keeps the table's order.

@@ -29,6 +29,9 @@ class FlatDriverTest(flattest_tables.DataSourceTest):
         self.assertEqual(cnxn.getinfo(pyodbc.SQL_MAX_TABLE_NAME_LEN), 251)
         self.assertEqual(cnxn.getinfo(pyodbc.SQL_MAX_CATALOG_NAME_LEN), 4095)
         self.assertEqual(cnxn.getinfo(pyodbc.SQL_NULL_COLLATION), 2)
+        # DBD::ODBC asks every driver for its DBMS name and version.
+        self.assertEqual(cnxn.getinfo(pyodbc.SQL_DBMS_NAME), "FlatTest")
+        self.assertEqual(cnxn.getinfo(pyodbc.SQL_DBMS_VER), "01.00.0000")
         self.assertEqual(cnxn.getinfo(pyodbc.SQL_SPECIAL_CHARACTERS), "~@#$%^&*_-+=\\}{;:?/><,.![]")
         cnxn.close()
 

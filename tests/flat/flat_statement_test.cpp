@@ -156,7 +156,7 @@ TEST_F(FlatStatementTest, PrivateOptionsInATransactionGoToTheLog) {
   EXPECT_EQ(errors(statement), std::vector<uint16_t>{msgRecordLockGone});
   std::vector<Row> mine = rows(reader);
   ASSERT_EQ(mine.size(), 1u);
-  EXPECT_EQ(mine[0][1], "pending");
+  EXPECT_EQ(mine[0][1], "pending   ");
   use(other);
   EXPECT_EQ(rows(table(watcher)).size(), 1u);
   EXPECT_EQ(rows(table(watcher))[0][1], "stored    ");
