@@ -423,6 +423,93 @@ TEST_F(DbaseDriverManagerTest, ValuesInEveryCType) {
   EXPECT_EQ(column("SELECT NAME FROM people3 (RECORDS=ALL)").size(), 4u) << "the failed row was not appended";
   ASSERT_EQ(SQLDisconnect(dbc_), SQL_SUCCESS);
 }
+// ---- values: text in the table's character set, numbers by their
+// declaration, names in any case, comparisons by Compatibility.
+
+// A field of a table written byte by byte from the format.
+struct HandField {
+  std::string name;
+  char type;
+  unsigned length, decimals;
+};
+// A dBASE table (version byte, fields, records: each one's text after its
+// deletion byte), ended by 0x1A.
+std::string handTable(uint8_t version, const std::vector<HandField>& fields, const std::vector<std::string>& records) {
+  const size_t header = 32 + 32 * fields.size() + 1;
+  size_t record = 1;
+  for (const auto& f : fields) record += f.length;
+  std::string bytes(header, '\0');
+  auto put = [&](size_t at, uint64_t value, int width) {
+    for (int i = 0; i < width; ++i) bytes[at + i] = char((value >> (8 * i)) & 0xFF);
+  };
+  bytes[0] = char(version);
+  bytes[1] = 124;
+  bytes[2] = 5;
+  bytes[3] = 6;
+  put(4, records.size(), 4);
+  put(8, header, 2);
+  put(10, record, 2);
+  for (size_t i = 0; i < fields.size(); ++i) {
+    const size_t at = 32 + 32 * i;
+    bytes.replace(at, fields[i].name.size(), fields[i].name);
+    bytes[at + 11] = fields[i].type;
+    bytes[at + 16] = char(fields[i].length);
+    bytes[at + 17] = char(fields[i].decimals);
+  }
+  bytes[header - 1] = 0x0D;
+  for (const auto& r : records) bytes += " " + r + std::string(record - 1 - std::min(r.size(), record - 1), ' ');
+  return bytes + '\x1a';
+}
+// The records of a table file (each with its deletion byte).
+std::vector<std::string> recordsOf(const std::string& bytes) {
+  std::vector<std::string> records;
+  if (bytes.size() < 12) return records;
+  auto u16 = [&](size_t at) { return size_t(uint8_t(bytes[at])) | size_t(uint8_t(bytes[at + 1])) << 8; };
+  const size_t count = u16(4) | u16(6) << 16, header = u16(8), record = u16(10);
+  for (size_t n = 0; n < count && header + (n + 1) * record <= bytes.size(); ++n)
+    records.push_back(bytes.substr(header + n * record, record));
+  return records;
+}
+TEST_F(DbaseDriverManagerTest, FieldsNamedInLowerCaseAreNamedInAnyCase) {
+  // GDAL names the fields of a shapefile's table in lower case.
+  std::ofstream(data_ + "/places.dbf", std::ios::binary)
+      << handTable(0x03, {{"id", 'N', 5, 0}, {"name", 'C', 10, 0}}, {"    1Oslo", "    2Bergen"});
+  // Two fields whose names differ only in case, and one spelt as SQL
+  // names are compared.
+  std::ofstream(data_ + "/twins.dbf", std::ios::binary)
+      << handTable(0x03, {{"Name", 'C', 4, 0}, {"nAME", 'C', 4, 0}, {"CODE", 'C', 2, 0}, {"code", 'C', 2, 0}},
+                   {"ab  cd  XYxy"});
+  ASSERT_EQ(SQLConnect(dbc_, (SQLCHAR*)"Tables", SQL_NTS, nullptr, 0, nullptr, 0), SQL_SUCCESS);
+  const struct {
+    const char* sql;
+    std::vector<std::string> values;
+  } cases[] = {
+      {"SELECT name FROM places", {"Oslo", "Bergen"}},
+      {"SELECT NAME FROM places", {"Oslo", "Bergen"}},
+      {"SELECT places.name FROM places", {"Oslo", "Bergen"}},
+      {"SELECT p.Name FROM places p WHERE id = 2", {"Bergen"}},
+      {"SELECT name FROM places WHERE ID > 0 ORDER BY Name", {"Bergen", "Oslo"}},
+      // An exact name is the field of that name.
+      {"SELECT CODE FROM twins", {"XY"}},
+      {"SELECT `code` FROM twins WHERE `code` = 'xy'", {"XY"}},
+      {"SELECT CODE FROM twins WHERE `code` = 'xy'", {"XY"}},
+  };
+  for (const auto& c : cases) EXPECT_EQ(column(c.sql), c.values) << c.sql;
+  ASSERT_EQ(run("INSERT INTO places (id, Name) VALUES (3, 'Troms')"), SQL_SUCCESS) << message_;
+  ASSERT_EQ(run("UPDATE places SET name = 'Tromso' WHERE id = 3"), SQL_SUCCESS) << message_;
+  EXPECT_EQ(recordsOf(fileBytes("places.dbf")).back(), "     3Tromso    ");
+  // Two fields that only case tells apart: the name is ambiguous.
+  for (const char* sql : {"SELECT name FROM twins", "SELECT CODE FROM twins WHERE name = 'ab'",
+                          "INSERT INTO twins (name) VALUES ('x')"}) {
+    EXPECT_EQ(run(sql), SQL_ERROR) << sql;
+    EXPECT_NE(message_.find("More than one field has this name: NAME The name matches both 'Name' and 'nAME', which "
+                            "differ only in case."),
+              std::string::npos)
+        << sql << ": " << message_;
+  }
+  ASSERT_EQ(SQLDisconnect(dbc_), SQL_SUCCESS);
+}
+
 TEST_F(DbaseDriverManagerTest, MemoValuesWholeAndInPiecesBySQLGetData) {
   copyData({"memo3v.dbf", "memo3v.dbt", "memofp.dbf", "memofp.fpt"});
   ASSERT_EQ(SQLConnect(dbc_, (SQLCHAR*)"Tables", SQL_NTS, nullptr, 0, nullptr, 0), SQL_SUCCESS);

@@ -132,6 +132,32 @@ class DbaseDriverTest(unittest.TestCase):
         first.close()
         second.close()
 
+    def _hand_table(self, name, fields, records):
+        """Writes a dBASE III table byte by byte: fields (name, type,
+        length, decimals), records as their text after the deletion byte."""
+        import struct
+        header = 32 + 32 * len(fields) + 1
+        record = 1 + sum(f[2] for f in fields)
+        out = bytearray(struct.pack("<BBBBIHH", 3, 124, 5, 6, len(records), header, record) + bytes(20))
+        for fname, ftype, length, decimals in fields:
+            out += fname.encode().ljust(11, b"\0") + ftype.encode() + bytes(4) + bytes([length, decimals]) + bytes(14)
+        out += b"\r"
+        for r in records:
+            out += b" " + r.encode("latin-1").ljust(record - 1)
+        out += b"\x1a"
+        with open(os.path.join(self.data, name), "wb") as f:
+            f.write(out)
+
+    def test_fields_named_in_lower_case(self):
+        self._hand_table("places.dbf", [("id", "N", 5, 0), ("name", "C", 10, 0)], ["    1Oslo", "    2Bergen"])
+        cnxn = pyodbc.connect("DSN=Tables", autocommit=True)
+        rows = cnxn.execute("SELECT name FROM places WHERE id = ?", 2).fetchall()
+        self.assertEqual([r[0].rstrip() for r in rows], ["Bergen"])
+        self.assertEqual([d[0] for d in cnxn.execute("SELECT * FROM places").description], ["id", "name"])
+        cnxn.execute("INSERT INTO places (id, name) VALUES (3, 'Troms')")
+        self.assertEqual(cnxn.execute("SELECT COUNT(*) FROM places WHERE NAME = 'Troms'").fetchone()[0], 1)
+        cnxn.close()
+
 
 if __name__ == "__main__":
     unittest.main()
