@@ -510,6 +510,33 @@ TEST_F(DbaseDriverManagerTest, FieldsNamedInLowerCaseAreNamedInAnyCase) {
   ASSERT_EQ(SQLDisconnect(dbc_), SQL_SUCCESS);
 }
 
+TEST_F(DbaseDriverManagerTest, TwoTableFilesDifferingOnlyInCaseAreAmbiguous) {
+  std::ofstream(data_ + "/t.dbf", std::ios::binary) << handTable(0x03, {{"WHO", 'C', 5, 0}}, {"lower"});
+  std::ofstream(data_ + "/T.DBF", std::ios::binary) << handTable(0x03, {{"WHO", 'C', 5, 0}}, {"upper"});
+  std::ofstream(data_ + "/Mixed.Dbf", std::ios::binary) << handTable(0x03, {{"WHO", 'C', 5, 0}}, {"mixed"});
+  ASSERT_EQ(SQLConnect(dbc_, (SQLCHAR*)"Tables", SQL_NTS, nullptr, 0, nullptr, 0), SQL_SUCCESS);
+  // Named without its extension, a table may be either file.
+  for (const char* sql : {"SELECT WHO FROM T", "SELECT WHO FROM t", "SELECT WHO FROM t.DBF",
+                          "INSERT INTO t (WHO) VALUES ('x')", "DELETE FROM T"}) {
+    EXPECT_EQ(run(sql), SQL_ERROR) << sql;
+    // The two names in the order the directory lists them.
+    EXPECT_TRUE(message_.find("The name matches both 'T.DBF' and 't.dbf', which differ only in case.") !=
+                    std::string::npos ||
+                message_.find("The name matches both 't.dbf' and 'T.DBF', which differ only in case.") !=
+                    std::string::npos)
+        << sql << ": " << message_;
+  }
+  // The file's own name chooses it; one file of a name is found in any case.
+  EXPECT_EQ(column("SELECT WHO FROM t.dbf"), std::vector<std::string>{"lower"});
+  EXPECT_EQ(column("SELECT WHO FROM T.DBF"), std::vector<std::string>{"upper"});
+  EXPECT_EQ(column("SELECT WHO FROM MIXED"), std::vector<std::string>{"mixed"});
+  EXPECT_EQ(run("SELECT WHO FROM nothing"), SQL_ERROR);
+  EXPECT_EQ(lastState_, "S0002");
+  ASSERT_EQ(SQLDisconnect(dbc_), SQL_SUCCESS);
+  EXPECT_EQ(recordsOf(fileBytes("t.dbf")).size(), 1u);
+  EXPECT_EQ(recordsOf(fileBytes("T.DBF")), std::vector<std::string>{" upper"});
+}
+
 TEST_F(DbaseDriverManagerTest, MemoValuesWholeAndInPiecesBySQLGetData) {
   copyData({"memo3v.dbf", "memo3v.dbt", "memofp.dbf", "memofp.fpt"});
   ASSERT_EQ(SQLConnect(dbc_, (SQLCHAR*)"Tables", SQL_NTS, nullptr, 0, nullptr, 0), SQL_SUCCESS);

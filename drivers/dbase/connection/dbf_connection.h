@@ -9,8 +9,13 @@
 
 #include "drivers/dbase/connection/dbf_dialect.h"
 #include "flat/connection/flat_connection.h"
+#include "util/os/bos.h"
 
 class DbfSharedDesc;
+
+// How many files the last component of path names without regard to case,
+// counted up to two; names (may be null) receives the ones counted.
+int dbfFilesMatching(const unsigned char* path, unsigned char (*names)[bosNameBytes]);
 
 // LockCompatibility: whose lock offsets the tables' locks use.
 enum DbfLockScheme : uint32_t {
@@ -75,6 +80,13 @@ class DbfConnection : public FlatConnection {
   // so EMP and emp.dbf are one table). The caller holds the table-list
   // lock.
   DbfSharedDesc* findSharedTable(const unsigned char* path);
+  // A table named without its extension (FROM T) stands for the file the
+  // name and "DBF" give, found without regard to case; the extension is
+  // the driver's, so its case must not choose between two files that
+  // differ only in case (t.dbf and T.DBF): such a name fails with the
+  // file layer's message naming both. A name written with its extension
+  // is the file's own name, which the file layer finds exactly first.
+  KvStatus refuseAmbiguousTable(const unsigned char* name);
 
   // ---- the dialect and the keys
   // Sets the dialect of a name (its type table with it); 0 when the name

@@ -37,6 +37,7 @@ KvStatus DbfSqlDesc::parseTableName(const unsigned char** position, FlatFileDesc
   uint32_t behind = 0;
   KvStatus status = connection()->flatStripEngrave(copy);
   if (status == kvSuccess) status = dbfParseTableOptions(connection(), *position, &behind, &options_);
+  if (status == kvSuccess) status = connection()->refuseAmbiguousTable(copy);
   if (status == kvSuccess) {
     options_.tableName = kvC(copy);
     if (options_.compatibility >= 0) ansiCompare_ = options_.compatibility;
