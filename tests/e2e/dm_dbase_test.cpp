@@ -537,6 +537,28 @@ TEST_F(DbaseDriverManagerTest, TwoTableFilesDifferingOnlyInCaseAreAmbiguous) {
   EXPECT_EQ(recordsOf(fileBytes("T.DBF")), std::vector<std::string>{" upper"});
 }
 
+TEST_F(DbaseDriverManagerTest, CompatibilityDbaseComparesTheXbaseWay) {
+  std::ofstream(data_ + "/names.dbf", std::ios::binary)
+      << handTable(0x03, {{"NAME", 'C', 8, 0}}, {"Jo", "John", "Bob"});
+  const struct {
+    const char* keys;
+    const char* table;
+    std::vector<std::string> names;
+  } cases[] = {
+      {"", "names", {"Jo"}},
+      {";Compatibility=DBASE", "names", {"Jo", "John"}},
+      {";COMP=dbase", "names", {"Jo", "John"}},
+      {"", "names (COMPATIBILITY=DBASE)", {"Jo", "John"}},
+      {";Compatibility=DBASE", "names (COMPATIBILITY=ANSI)", {"Jo"}},
+  };
+  for (const auto& c : cases) {
+    ASSERT_EQ(driverConnect("DSN=Tables" + std::string(c.keys)), SQL_SUCCESS) << c.keys;
+    EXPECT_EQ(column("SELECT NAME FROM " + std::string(c.table) + " WHERE NAME = 'Jo'"), c.names)
+        << c.keys << " " << c.table;
+    ASSERT_EQ(SQLDisconnect(dbc_), SQL_SUCCESS);
+  }
+}
+
 TEST_F(DbaseDriverManagerTest, MemoValuesWholeAndInPiecesBySQLGetData) {
   copyData({"memo3v.dbf", "memo3v.dbt", "memofp.dbf", "memofp.fpt"});
   ASSERT_EQ(SQLConnect(dbc_, (SQLCHAR*)"Tables", SQL_NTS, nullptr, 0, nullptr, 0), SQL_SUCCESS);

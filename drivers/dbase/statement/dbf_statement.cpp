@@ -17,7 +17,13 @@
 // ---------------------------------------------------------------- DbfSqlDesc
 
 DbfSqlDesc::DbfSqlDesc(FlatStatement* statement) : FlatSqlDesc(statement) {
-  ansiCompare_ = connection()->isAnsiCompare();
+  setAnsiCompare(connection()->isAnsiCompare());
+}
+
+void DbfSqlDesc::setAnsiCompare(int ansi) {
+  ansiCompare_ = ansi;
+  if (ansi) addFlags(flagNullAware);
+  else clearFlags(flagNullAware);
 }
 
 DbfSqlDesc::~DbfSqlDesc() = default;
@@ -40,7 +46,7 @@ KvStatus DbfSqlDesc::parseTableName(const unsigned char** position, FlatFileDesc
   if (status == kvSuccess) status = connection()->refuseAmbiguousTable(copy);
   if (status == kvSuccess) {
     options_.tableName = kvC(copy);
-    if (options_.compatibility >= 0) ansiCompare_ = options_.compatibility;
+    if (options_.compatibility >= 0) setAnsiCompare(options_.compatibility);
   }
   if (status == kvSuccess && packQuery_) {
     unsigned char path[bosPathBytes];

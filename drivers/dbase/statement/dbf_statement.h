@@ -32,8 +32,12 @@ class DbfSqlDesc : public FlatSqlDesc {
   const DbfTableOptions& getTableOptions() const { return options_; }
 
   // Two strings compare with trailing blanks removed from both (set unless
-  // the connection's or the table's Compatibility is DBASE).
+  // the connection's or the table's Compatibility is DBASE). This is the
+  // engine's NULL-aware mode of the query; without it a text compares equal
+  // to another that it begins with ('John' = 'Jo'), the xBase rule, and
+  // empty values are values rather than NULL (flat/expr/flat_evaluator.h).
   int isAnsiCompare() const { return ansiCompare_; }
+  void setAnsiCompare(int ansi);
   // The query PACK prepares.
   void setPackQuery(int pack) { packQuery_ = pack; }
 
