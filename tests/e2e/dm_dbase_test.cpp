@@ -559,6 +559,19 @@ TEST_F(DbaseDriverManagerTest, CompatibilityDbaseComparesTheXbaseWay) {
   }
 }
 
+TEST_F(DbaseDriverManagerTest, TableOptionsAreMatchedAsWritten) {
+  copyData({"people3.dbf"});
+  ASSERT_EQ(SQLConnect(dbc_, (SQLCHAR*)"Tables", SQL_NTS, nullptr, 0, nullptr, 0), SQL_SUCCESS);
+  EXPECT_EQ(run("SELECT NAME FROM people3 (records=ALL)"), SQL_ERROR);
+  EXPECT_EQ(lastState_, "37000");
+  EXPECT_NE(message_.find("Unknown option: records"), std::string::npos) << message_;
+  // A value in another case is another value: all asks for nothing, and
+  // ansi is no name of the ANSI character set, so the text is OEM.
+  EXPECT_EQ(column("SELECT NAME FROM people3 (RECORDS=all)"), (std::vector<std::string>{"Alice", "Carol", "Dave \x82"}));
+  EXPECT_EQ(column("SELECT NAME FROM people3 (CHARSET=ansi) WHERE AGE = 7"), std::vector<std::string>{"Dave \xe9"});
+  ASSERT_EQ(SQLDisconnect(dbc_), SQL_SUCCESS);
+}
+
 TEST_F(DbaseDriverManagerTest, MemoValuesWholeAndInPiecesBySQLGetData) {
   copyData({"memo3v.dbf", "memo3v.dbt", "memofp.dbf", "memofp.fpt"});
   ASSERT_EQ(SQLConnect(dbc_, (SQLCHAR*)"Tables", SQL_NTS, nullptr, 0, nullptr, 0), SQL_SUCCESS);

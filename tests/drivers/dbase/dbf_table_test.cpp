@@ -422,7 +422,10 @@ TEST_F(DbfTableTest, RecordsOptionsAndCharsets) {
       {"people3 (RECORDS=DELETED)", {"Bob"}},
       {"people3 (RECORDS=ALL, LOCKING=NONE)", {"Alice", "Bob", "Carol", "Dave \x82"}},
       {"people3 (CHARSET=ANSI)", {"Alice", "Carol", "Dave \x82"}},
-      {"people3 (charset=ibmpc, records=all)", {"Alice", "Bob", "Carol", "Dave \xE9"}},
+      {"people3 (CHARSET=IBMPC, RECORDS=ALL)", {"Alice", "Bob", "Carol", "Dave \xE9"}},
+      // Values are matched as written: "all" asks for nothing, "ansi" is
+      // no name of the ANSI character set.
+      {"people3 (RECORDS=all, CHARSET=ansi)", {"Alice", "Carol", "Dave \xE9"}},
   };
   for (const auto& c : cases) {
     DbfStatement* statement = query(connection, "people3.dbf", nullptr, c.from);
@@ -434,6 +437,13 @@ TEST_F(DbfTableTest, RecordsOptionsAndCharsets) {
   DbfStatement* statement = query(connection, "people3.dbf", nullptr, "people3 (RECORDS=ALL, LOCKING=NONE)");
   EXPECT_EQ(table(statement)->getLockLevel(), dbfLockNone);
   drop(statement);
+  // Option names too: a name in lower case is an unknown option.
+  KvStatus status = kvSuccess;
+  statement = query(connection, "people3.dbf", &status, "people3 (records=ALL)");
+  EXPECT_EQ(status, kvFailure);
+  EXPECT_EQ(errorsOf(connection).back(), msgUnknownOption);
+  drop(statement);
+  connection->getErrorList().clearErrors();
 
   // A second reader of an open table with another character set gets the
   // table's, with a warning.
