@@ -8,6 +8,7 @@
 #include "drivers/dbase/records/dbf_file_desc.h"
 #include "drivers/dbase/table/dbf_shared_desc.h"
 #include "flat/connection/flat_shared_desc.h"
+#include "flat/sql/flat_ddl.h"
 #include "util/os/bos.h"
 #include "util/memory/ram.h"
 #include "util/resource.h"
@@ -225,12 +226,27 @@ uint16_t DbfConnection::isFileOpen(const unsigned char* name) {
   // to compare.
   lockTableList();
   uint16_t open = 0;
-  if (DbfSharedDesc* table = findSharedTable(name)) {
-    if (table->isIdle()) removeSharedDesc(table, 1, 1);
-    else open = 1;
+  FlatSharedDesc* shared = getSharedTables();
+  while (shared && !open) {
+    FlatSharedDesc* next = shared->getNext();
+    auto* table = static_cast<DbfSharedDesc*>(shared);
+    if (table->isIdle()) {
+      removeSharedDesc(table, 1, 1);
+    } else if ((table->getTableFlags() & DbfSharedDesc::tableValid) && shared->getName() &&
+               (std::strcmp(kvC(shared->getName()), kvC(name)) == 0 || bosIsSameFile(table->getDataHandle(), name))) {
+      open = 1;
+    }
+    shared = next;
   }
   unlockTableList();
   return open;
+}
+
+KvStatus DbfConnection::createAliases(FlatDataTypeParser* parser) {
+  const DbfDialect& dialect = getDialect();
+  parser->addCandidate("CHARACTER", dbfRowOfLetter(dialect, 'C'));
+  parser->addCandidate("NUMBER", dbfRowOfLetter(dialect, 'N'));
+  return kvSuccess;
 }
 
 int dbfFilesMatching(const unsigned char* path, unsigned char (*names)[bosNameBytes]) {

@@ -71,10 +71,15 @@ class DbfConnection : public FlatConnection {
   short getResourceStr(uint16_t id, unsigned char* buffer, uint32_t size) override;
   void getExt(unsigned char* buffer) override;
   KvStatus checkExt(const unsigned char* ext) override;
-  // Whether a table of that path is open and in use (or, once index files
-  // are opened, one of its index files has that path); idle tables met on
-  // the way are closed.
+  // Whether a table of that path (or another name of the same file) is
+  // open and in use (or, once index files are opened, one of its index
+  // files has that path). Every idle table the walk meets is closed on the
+  // way, so that the file the caller is about to replace or delete is not
+  // held by this connection's cache.
   uint16_t isFileOpen(const unsigned char* name) override;
+  // CHARACTER for the CHAR row and NUMBER for the NUMERIC row of CREATE
+  // TABLE's type names.
+  KvStatus createAliases(FlatDataTypeParser* parser) override;
   // The shared table of the file a path leads to: the same path, or
   // another name of the same file (files are found without regard to case,
   // so EMP and emp.dbf are one table). The caller holds the table-list
