@@ -470,6 +470,62 @@ std::vector<std::string> recordsOf(const std::string& bytes) {
     records.push_back(bytes.substr(header + n * record, record));
   return records;
 }
+TEST_F(DbaseDriverManagerTest, AnOemUpdateKeepsTheBytesOfFieldsItDoesNotAssign) {
+  // python3-dbf writes a code page 437 table whose first field holds
+  // characters that ANSI lacks (Greek letters, box drawing): read as ANSI
+  // they take best fits, which must never be written back.
+  const std::string script =
+      "import sys, dbf\n"
+      "t = dbf.Table(sys.argv[1], 'A C(20); B C(5)', dbf_type='db3', codepage='cp437')\n"
+      "t.open(dbf.READ_WRITE)\n"
+      "t.append(('\\u03b1\\u00df\\u0393\\u03c0\\u03a3\\u03c3\\u00b5\\u03c4\\u03a6\\u0398\\u03a9\\u03b4"
+      "\\u221e\\u2265\\u2264\\u2591\\u2592\\u2593\\u2502\\u2524', 'old'))\n"
+      "t.append(('plain', 'old'))\n"
+      "t.close()\n";
+  std::ofstream(dir_ + "/oem.py") << script;
+  ASSERT_EQ(std::system(("/usr/bin/python3 " + dir_ + "/oem.py " + dir_ + "/oem.dbf").c_str()), 0);
+  const std::string original = [&] {
+    std::ifstream in(dir_ + "/oem.dbf", std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  }();
+  const std::vector<std::string> before = recordsOf(original);
+  ASSERT_EQ(before.size(), 2u);
+  ASSERT_EQ(before[0].substr(1, 20), "\xe0\xe1\xe2\xe3\xe4\xe5\xe6\xe7\xe8\xe9\xea\xeb\xec\xf2\xf3\xb0\xb1\xb2\xb3\xb4");
+
+  const struct {
+    const char* name;
+    bool autocommit;
+    const char* sql;
+    std::string b;  // the new bytes of B in both records
+  } cases[] = {
+      {"autocommit", true, "UPDATE oem SET B = 'new'", "new  "},
+      {"committed", false, "UPDATE oem SET B = 'new'", "new  "},
+      // An assigned value is converted: e acute is 0x82 in code page 437.
+      {"converted", true, "UPDATE oem SET B = 'caf\xe9'", "caf\x82 "},
+  };
+  for (const auto& c : cases) {
+    std::filesystem::copy_file(dir_ + "/oem.dbf", data_ + "/oem.dbf",
+                               std::filesystem::copy_options::overwrite_existing);
+    ASSERT_EQ(driverConnect("DSN=Tables;Charset=OEM"), SQL_SUCCESS) << c.name;
+    ASSERT_EQ(SQLSetConnectOption(dbc_, SQL_AUTOCOMMIT, c.autocommit ? SQL_AUTOCOMMIT_ON : SQL_AUTOCOMMIT_OFF),
+              SQL_SUCCESS);
+    ASSERT_EQ(run(c.sql), SQL_SUCCESS) << c.name << ": " << message_;
+    if (!c.autocommit) {
+      ASSERT_EQ(SQLTransact(SQL_NULL_HENV, dbc_, SQL_COMMIT), SQL_SUCCESS);
+    }
+    ASSERT_EQ(SQLDisconnect(dbc_), SQL_SUCCESS) << c.name;
+    const std::string bytes = fileBytes("oem.dbf");
+    std::vector<std::string> after = recordsOf(bytes);
+    ASSERT_EQ(after.size(), 2u) << c.name;
+    for (size_t n = 0; n < 2; ++n) {
+      EXPECT_EQ(after[n].substr(0, 21), before[n].substr(0, 21)) << c.name << ": field A of record " << n + 1;
+      EXPECT_EQ(after[n].substr(21), c.b) << c.name;
+    }
+    const size_t header = original.size() - 2 * 26 - 1;
+    EXPECT_EQ(bytes.substr(4, header - 4), original.substr(4, header - 4)) << c.name << ": the header after its date";
+    EXPECT_EQ(bytes.size(), original.size()) << c.name;
+  }
+}
 TEST_F(DbaseDriverManagerTest, FieldsNamedInLowerCaseAreNamedInAnyCase) {
   // GDAL names the fields of a shapefile's table in lower case.
   std::ofstream(data_ + "/places.dbf", std::ios::binary)

@@ -456,17 +456,22 @@ TEST_F(DbfTableTest, RecordsOptionsAndCharsets) {
   drop(oem);
 }
 
-TEST_F(DbfTableTest, WritesToTheOemCharacterSetGoThroughACopy) {
-  writeFile(path("t.dbf"), dbfTableBytes(0x03, {{"NAME", 'C', 4, 0}}, {}));
+TEST_F(DbfTableTest, OemTextIsConvertedFieldByField) {
+  // An OEM character (0xE0, alpha) that ANSI lacks stands in the field
+  // that is not assigned.
+  writeFile(path("t.dbf"), dbfTableBytes(0x03, {{"NAME", 'C', 4, 0}, {"KEEP", 'C', 2, 0}}, {" abcd\xE0\xB0"}));
   DbfConnection* connection = connect("Charset=IBMPC");
   DbfStatement* statement = query(connection, "t.dbf");
   DbfFileDesc* reader = table(statement);
-  ASSERT_EQ(reader->initializeForInsert(), kvSuccess);
+  EXPECT_EQ(rows(reader), (std::vector<Row>{{"abcd", "a\xA6"}})) << "read converted to ANSI";
   ASSERT_EQ(store(reader, 0, "\xE9t\xE9"), kvSuccess);
+  EXPECT_EQ(recordText(reader), " \x82t\x82 \xE0\xB0") << "the buffer holds the file's bytes";
+  ASSERT_EQ(reader->writeRecord(flatWriteUpdate), kvSuccess);
+  ASSERT_EQ(reader->initializeForInsert(), kvSuccess);
+  ASSERT_EQ(store(reader, 0, "\xE9"), kvSuccess);
   ASSERT_EQ(flatAppendRecord(reader, 0), kvSuccess);
-  EXPECT_EQ(recordText(reader), " \xE9t\xE9 ") << "the reader's buffer keeps its ANSI text";
   std::string bytes = readFile(path("t.dbf"));
-  EXPECT_EQ(bytes.substr(bytes.size() - 6), " \x82t\x82 \x1A");
+  EXPECT_EQ(bytes.substr(bytes.size() - 15), " \x82t\x82 \xE0\xB0 \x82     \x1A");
   drop(statement);
 }
 
