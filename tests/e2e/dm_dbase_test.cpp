@@ -526,6 +526,53 @@ TEST_F(DbaseDriverManagerTest, AnOemUpdateKeepsTheBytesOfFieldsItDoesNotAssign) 
     EXPECT_EQ(bytes.size(), original.size()) << c.name;
   }
 }
+TEST_F(DbaseDriverManagerTest, NumbersRoundHalfAwayFromZeroWhicheverWayTheyArrive) {
+  std::ofstream(data_ + "/r.dbf", std::ios::binary)
+      << handTable(0x03, {{"I", 'N', 3, 0}, {"F", 'N', 6, 2}}, {});
+  ASSERT_EQ(SQLConnect(dbc_, (SQLCHAR*)"Tables", SQL_NTS, nullptr, 0, nullptr, 0), SQL_SUCCESS);
+  const struct {
+    const char* how;
+    const char* sql;
+    SQLSMALLINT cType, sqlType;  // of the parameters, when there are
+    double number;
+    const char* text;
+    std::string record;  // the record as written, deletion byte first
+  } cases[] = {
+      {"literals", "INSERT INTO r (I, F) VALUES (2.5, 0.125)", 0, 0, 0, nullptr, "   3  0.13"},
+      {"negative literals", "INSERT INTO r (I, F) VALUES (-2.5, -0.125)", 0, 0, 0, nullptr, "  -3 -0.13"},
+      {"a literal below its binary value", "INSERT INTO r (F) VALUES (1.005)", 0, 0, 0, nullptr, "      1.01"},
+      {"double parameters", "INSERT INTO r (I, F) VALUES (?, ?)", SQL_C_DOUBLE, SQL_DOUBLE, 2.5, nullptr,
+       "   3  2.50"},
+      {"a double parameter of a half", "INSERT INTO r (I, F) VALUES (?, ?)", SQL_C_DOUBLE, SQL_DOUBLE, 0.125, nullptr,
+       "   0  0.13"},
+      {"decimal parameters", "INSERT INTO r (I, F) VALUES (?, ?)", SQL_C_CHAR, SQL_DECIMAL, 0, "0.125",
+       "   0  0.13"},
+      // The last row (0, 0.13) updated: 0.13 + 0.005 is 0.135 as a double's
+      // shortest text.
+      {"an update", "UPDATE r SET I = 3.5, F = F + 0.005", 0, 0, 0, nullptr, "   4  0.14"},
+  };
+  for (const auto& c : cases) {
+    SQLHSTMT stmt = statement();
+    double number = c.number;
+    SQLLEN textLength = SQL_NTS;
+    for (SQLUSMALLINT p = 1; c.cType && p <= 2; ++p) {
+      if (c.cType == SQL_C_DOUBLE)
+        ASSERT_EQ(SQLBindParameter(stmt, p, SQL_PARAM_INPUT, c.cType, c.sqlType, 15, 0, &number, 0, nullptr),
+                  SQL_SUCCESS);
+      else
+        ASSERT_EQ(SQLBindParameter(stmt, p, SQL_PARAM_INPUT, c.cType, c.sqlType, 10, 3, (void*)c.text, 0, &textLength),
+                  SQL_SUCCESS);
+    }
+    ASSERT_EQ(SQLExecDirect(stmt, (SQLCHAR*)c.sql, SQL_NTS), SQL_SUCCESS) << c.how << ": " << statementState(stmt)
+                                                                          << " " << message_;
+    SQLFreeStmt(stmt, SQL_DROP);
+    std::vector<std::string> records = recordsOf(fileBytes("r.dbf"));
+    ASSERT_FALSE(records.empty());
+    EXPECT_EQ(records.back(), c.record) << c.how;
+  }
+  ASSERT_EQ(SQLDisconnect(dbc_), SQL_SUCCESS);
+}
+
 TEST_F(DbaseDriverManagerTest, FieldsNamedInLowerCaseAreNamedInAnyCase) {
   // GDAL names the fields of a shapefile's table in lower case.
   std::ofstream(data_ + "/places.dbf", std::ios::binary)

@@ -158,6 +158,16 @@ class DbaseDriverTest(unittest.TestCase):
         self.assertEqual(cnxn.execute("SELECT COUNT(*) FROM places WHERE NAME = 'Troms'").fetchone()[0], 1)
         cnxn.close()
 
+    def test_floats_and_decimals_round_alike(self):
+        import decimal
+        self._hand_table("rounds.dbf", [("I", "N", 3, 0), ("F", "N", 6, 2)], [])
+        cnxn = pyodbc.connect("DSN=Tables", autocommit=True)
+        for value in (2.5, decimal.Decimal("2.5")):
+            cnxn.execute("INSERT INTO rounds (I, F) VALUES (?, ?)", value, value / 20)
+        rows = cnxn.execute("SELECT I, F FROM rounds").fetchall()
+        self.assertEqual([tuple(r) for r in rows], [(3, decimal.Decimal("0.13"))] * 2)
+        cnxn.close()
+
 
 if __name__ == "__main__":
     unittest.main()

@@ -168,10 +168,10 @@ DbfNumberFit dbfFormatNumberText(const unsigned char* text, uint32_t length, uin
 DbfNumberFit dbfFormatDouble(double value, uint16_t width, uint16_t decimals, unsigned char fill,
                              unsigned char* out) {
   if (!std::isfinite(value)) return dbfNumberBad;
-  // The shortest fixed text that holds the value's digits to decimals
-  // places: at most 309 integer digits, a sign, a point and the places.
-  char text[320 + 256];
-  auto result = std::to_chars(text, text + sizeof(text), value, std::chars_format::fixed, int(decimals));
+  // The shortest fixed text that reads back as the value: at most 309
+  // integer digits, or a point and at most 324 places, and a sign.
+  char text[340];
+  auto result = std::to_chars(text, text + sizeof(text), value, std::chars_format::fixed);
   if (result.ec != std::errc()) return dbfNumberBad;
   Decimal split;
   if (!splitDecimal(reinterpret_cast<const unsigned char*>(text), uint32_t(result.ptr - text), &split))

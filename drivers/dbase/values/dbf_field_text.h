@@ -36,7 +36,9 @@ DbfTextResult dbfReadLogical(unsigned char letter, const unsigned char* letters,
 // just before the first digit of a negative number, the fraction padded
 // with zeros, rounded half away from zero. The value comes as decimal
 // text (sign, digits, point, fraction, exponent; blanks around it) or as
-// a double.
+// a double, which is rounded as its shortest decimal text reads (2.5 as
+// 2.5, 0.125 as 0.125, not as the binary fraction a little above or below
+// them), so that a value rounds alike whichever way it arrives.
 enum : uint16_t { dbfMaxNumberWidth = 255 };  // a number field's width is one byte
 enum DbfNumberFit : int {
   dbfNumberFits = 0,

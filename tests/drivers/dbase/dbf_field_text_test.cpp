@@ -126,6 +126,28 @@ TEST(DbfFieldTextTest, NumberTextForAField) {
   EXPECT_EQ(dbfFormatDouble(1.0 / 0.0, 5, 0, ' ', out), dbfNumberBad);
 }
 
+TEST(DbfFieldTextTest, DoublesRoundAsTheirDecimalTextHalfAwayFromZero) {
+  // The decimal text of each double rounds as the same text would: 2.5,
+  // 0.125 and 1.005 are halves as written, although the binary value of
+  // 1.005 lies below it and 2.5 rounds to 2 half to even.
+  const struct {
+    double value;
+    uint16_t width, decimals;
+    std::string text;
+  } cases[] = {
+      {2.5, 3, 0, "  3"},       {-2.5, 3, 0, " -3"},    {0.125, 6, 2, "  0.13"}, {-0.125, 6, 2, " -0.13"},
+      {1.005, 6, 2, "  1.01"},  {0.124, 6, 2, "  0.12"}, {3.5, 3, 0, "  4"},     {1e-300, 6, 2, "  0.00"},
+      {0.1 + 0.2, 6, 2, "  0.30"}, {99.995, 6, 2, "100.00"},
+  };
+  for (const auto& c : cases) {
+    unsigned char out[16];
+    ASSERT_EQ(dbfFormatDouble(c.value, c.width, c.decimals, ' ', out), dbfNumberFits) << c.value;
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(out), c.width), c.text) << c.value;
+  }
+  unsigned char out[8];
+  EXPECT_EQ(dbfFormatDouble(99.995, 5, 2, ' ', out), dbfNumberTooLarge) << "the carry needs a place";
+}
+
 TEST(DbfFieldTextTest, DatesWrittenAndDayNumbersBack) {
   unsigned char out[8];
   ASSERT_TRUE(dbfFormatDate(1999, 12, 31, out));
