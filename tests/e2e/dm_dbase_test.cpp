@@ -470,6 +470,20 @@ std::vector<std::string> recordsOf(const std::string& bytes) {
     records.push_back(bytes.substr(header + n * record, record));
   return records;
 }
+// One column of the current row as SQL_C_CHAR: its text, "<null>", or
+// "!" and the SQLSTATE and message of a failure.
+std::string textOrError(SQLHSTMT stmt, SQLUSMALLINT column) {
+  char text[1024] = {0};
+  SQLLEN length = 0;
+  SQLRETURN rc = SQLGetData(stmt, column, SQL_C_CHAR, text, sizeof(text), &length);
+  if (rc == SQL_ERROR) {
+    SQLCHAR state[6] = {0}, message[512] = {0};
+    SQLError(SQL_NULL_HENV, SQL_NULL_HDBC, stmt, state, nullptr, message, sizeof(message), nullptr);
+    return "!" + std::string((char*)state) + " " + (char*)message;
+  }
+  return length == SQL_NULL_DATA ? "<null>" : std::string(text);
+}
+
 TEST_F(DbaseDriverManagerTest, AnOemUpdateKeepsTheBytesOfFieldsItDoesNotAssign) {
   // python3-dbf writes a code page 437 table whose first field holds
   // characters that ANSI lacks (Greek letters, box drawing): read as ANSI
@@ -526,6 +540,49 @@ TEST_F(DbaseDriverManagerTest, AnOemUpdateKeepsTheBytesOfFieldsItDoesNotAssign) 
     EXPECT_EQ(bytes.size(), original.size()) << c.name;
   }
 }
+TEST_F(DbaseDriverManagerTest, ANumberFieldGivesNoMoreThanItsDeclarationHolds) {
+  // N(10,0), N(5,2) and N(255,200) holding what no program writing by the
+  // declaration stores: an exponent, more digits before the point.
+  const std::string wide(250, ' ');
+  std::ofstream(data_ + "/nums.dbf", std::ios::binary)
+      << handTable(0x03, {{"ID", 'C', 2, 0}, {"N", 'N', 10, 0}, {"P", 'N', 5, 2}, {"W", 'N', 255, 200}},
+                   {"r1        42 1.50" + wide + "  0.5", "r2     1e300123.4" + wide + "1e300",
+                    "r3    -1e1012345" + wide + "     "});
+  ASSERT_EQ(SQLConnect(dbc_, (SQLCHAR*)"Tables", SQL_NTS, nullptr, 0, nullptr, 0), SQL_SUCCESS);
+  SQLHSTMT stmt = statement();
+  ASSERT_EQ(SQLExecDirect(stmt, (SQLCHAR*)"SELECT N, P, W FROM nums", SQL_NTS), SQL_SUCCESS);
+  std::vector<std::vector<std::string>> got;
+  while (SQLFetch(stmt) == SQL_SUCCESS)
+    got.push_back({textOrError(stmt, 1), textOrError(stmt, 2), textOrError(stmt, 3)});
+  SQLFreeStmt(stmt, SQL_DROP);
+  const std::string badText = "!S1000 [KESTRANE][ODBC dBASE driver]Unsupported decimal format.";
+  const std::string range = "!22003 [KESTRANE][ODBC dBASE driver]Numeric value out of range.";
+  const std::vector<std::vector<std::string>> expected = {
+      {"42", "1.50", "." + std::string("5") + std::string(199, '0')}, {badText, range, badText},
+      {badText, range, "<null>"}};
+  EXPECT_EQ(got, expected);
+  // Read as numbers, such a value is out of range where it is used.
+  for (const char* sql : {"SELECT ID FROM nums WHERE N > 0", "SELECT ID FROM nums WHERE W > 1",
+                          "SELECT ID FROM nums WHERE P > 1"}) {
+    stmt = statement();
+    ASSERT_EQ(SQLExecDirect(stmt, (SQLCHAR*)sql, SQL_NTS), SQL_SUCCESS) << sql;
+    SQLRETURN rc;
+    while ((rc = SQLFetch(stmt)) == SQL_SUCCESS) {
+    }
+    EXPECT_EQ(rc, SQL_ERROR) << sql;
+    EXPECT_EQ(statementState(stmt), "22003") << sql << ": " << message_;
+    SQLFreeStmt(stmt, SQL_DROP);
+  }
+
+  // Descriptors whose decimals are not below the width are corrupt.
+  for (unsigned decimals : {3u, 222u}) {
+    std::ofstream(data_ + "/bad.dbf", std::ios::binary) << handTable(0x03, {{"N", 'N', 3, decimals}}, {"  1"});
+    EXPECT_EQ(run("SELECT * FROM bad"), SQL_ERROR) << decimals;
+    EXPECT_NE(message_.find("Invalid file format"), std::string::npos) << message_;
+  }
+  ASSERT_EQ(SQLDisconnect(dbc_), SQL_SUCCESS);
+}
+
 TEST_F(DbaseDriverManagerTest, NumbersRoundHalfAwayFromZeroWhicheverWayTheyArrive) {
   std::ofstream(data_ + "/r.dbf", std::ios::binary)
       << handTable(0x03, {{"I", 'N', 3, 0}, {"F", 'N', 6, 2}}, {});
@@ -675,6 +732,36 @@ TEST_F(DbaseDriverManagerTest, TableOptionsAreMatchedAsWritten) {
   ASSERT_EQ(SQLDisconnect(dbc_), SQL_SUCCESS);
 }
 
+TEST_F(DbaseDriverManagerTest, AColumnIsFetchedFromItsFieldText) {
+  // Fields: ID C(2), BIG N(20,2), BORN D, OK L.
+  std::ofstream(data_ + "/text.dbf", std::ios::binary)
+      << handTable(0x03, {{"ID", 'C', 2, 0}, {"BIG", 'N', 20, 2}, {"BORN", 'D', 8, 0}, {"OK", 'L', 1, 0}},
+                   {"r1" "12345678901234567.25" "19990102" "T",
+                    "r2" "                 12x" "        " "?",
+                    "r3" "               -0.50" "2020-1-1" "y"});
+  ASSERT_EQ(SQLConnect(dbc_, (SQLCHAR*)"Tables", SQL_NTS, nullptr, 0, nullptr, 0), SQL_SUCCESS);
+  SQLHSTMT stmt = statement();
+  ASSERT_EQ(SQLExecDirect(stmt, (SQLCHAR*)"SELECT ID, BIG, BORN, OK FROM text", SQL_NTS), SQL_SUCCESS);
+  std::vector<std::vector<std::string>> got;
+  SQLRETURN rc;
+  while ((rc = SQLFetch(stmt)) == SQL_SUCCESS)
+    got.push_back({textOrError(stmt, 1), textOrError(stmt, 2), textOrError(stmt, 3), textOrError(stmt, 4)});
+  EXPECT_EQ(rc, SQL_NO_DATA_FOUND);
+  SQLFreeStmt(stmt, SQL_DROP);
+  // The digits as stored (a double has no 17th digit), in the framework's
+  // decimal form; a date whose digits are no date fails only where it is
+  // fetched as a date.
+  const std::vector<std::vector<std::string>> expected = {
+      {"r1", "12345678901234567.25", "1999-01-02", "1"},
+      {"r2", "!S1000 [KESTRANE][ODBC dBASE driver]Unsupported decimal format.", "<null>", "<null>"},
+      {"r3", "-.50", "!22008 [KESTRANE][ODBC dBASE driver]Datetime field overflow. Error in column 3.", "0"},
+  };
+  EXPECT_EQ(got, expected);
+  EXPECT_EQ(column("SELECT ID FROM text WHERE BORN > {d '1999-01-01'} AND ID <> 'r2'"),
+            (std::vector<std::string>{"r1", "r3"}))
+      << "the bad date is read as its characters give it";
+  ASSERT_EQ(SQLDisconnect(dbc_), SQL_SUCCESS);
+}
 TEST_F(DbaseDriverManagerTest, MemoValuesWholeAndInPiecesBySQLGetData) {
   copyData({"memo3v.dbf", "memo3v.dbt", "memofp.dbf", "memofp.fpt"});
   ASSERT_EQ(SQLConnect(dbc_, (SQLCHAR*)"Tables", SQL_NTS, nullptr, 0, nullptr, 0), SQL_SUCCESS);

@@ -158,6 +158,21 @@ class DbaseDriverTest(unittest.TestCase):
         self.assertEqual(cnxn.execute("SELECT COUNT(*) FROM places WHERE NAME = 'Troms'").fetchone()[0], 1)
         cnxn.close()
 
+    def test_a_number_beyond_its_declaration_is_an_error_for_that_value(self):
+        # N(10,0) holding 1e300: an error for the row, never 301 digits for
+        # a column of size 10.
+        self._hand_table("huge.dbf", [("N", "N", 10, 0)], ["        42", "     1e300"])
+        cnxn = pyodbc.connect("DSN=Tables", autocommit=True)
+        cursor = cnxn.execute("SELECT N FROM huge")
+        self.assertEqual(cursor.fetchone()[0], 42)
+        with self.assertRaises(pyodbc.Error) as caught:
+            cursor.fetchone()
+        self.assertIn("Unsupported decimal format.", str(caught.exception))
+        with self.assertRaises(pyodbc.Error) as caught:
+            cnxn.execute("SELECT N FROM huge WHERE N > 0").fetchall()
+        self.assertIn("22003", str(caught.exception))
+        cnxn.close()
+
     def test_floats_and_decimals_round_alike(self):
         import decimal
         self._hand_table("rounds.dbf", [("I", "N", 3, 0), ("F", "N", 6, 2)], [])

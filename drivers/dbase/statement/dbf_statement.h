@@ -27,6 +27,13 @@ class DbfSqlDesc : public FlatSqlDesc {
   // about to open it. For the query that PACK prepares, a table the
   // connection has open is refused (3965).
   KvStatus parseTableName(const unsigned char** position, FlatFileDesc* table, unsigned char** name) override;
+  // The direct column fetch (values/dbf_direct_fetch.cpp): result column
+  // column of the current row, a field of a table's stored record, from
+  // its text into the application's C type: C text (OEM converted), D as
+  // year, month and day, L as 0 or 1, F and N as their text (1244 for a
+  // character no number has, 22003 for more digits than the field's
+  // declaration holds). Blank values are NULL.
+  KvStatus getTableColumnAsCType(uint16_t column, void* out, int16_t cType) override;
 
   // The options of the table parsed last.
   const DbfTableOptions& getTableOptions() const { return options_; }

@@ -109,9 +109,13 @@ KvStatus DbfFileDesc::getFieldData(uint16_t column, void* buffer, int32_t* lengt
     case 'F':
     case 'N': {
       double value = 0;
-      DbfTextResult read = dbfReadNumber(text, width, &value);
+      DbfTextResult read = dbfReadFieldNumber(text, uint16_t(width), field->getDecimals(), &value);
       if (read == dbfTextBlank) return kvSuccess;
       if (read == dbfTextBad) return badNumberText(text, width);
+      if (read == dbfTextOutOfRange) {
+        addOdbcError(stateNumericRange);
+        return kvFailure;
+      }
       if (bufferSize < 8) return fieldTooLong();
       std::memcpy(out, &value, 8);
       *length = 8;

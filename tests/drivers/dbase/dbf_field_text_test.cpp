@@ -37,6 +37,28 @@ TEST(DbfFieldTextTest, Numbers) {
   EXPECT_EQ(value, 12);
 }
 
+TEST(DbfFieldTextTest, NumbersWithinTheFieldsDeclaration) {
+  const struct {
+    std::string text;
+    uint16_t decimals;
+    DbfTextResult result;
+  } cases[] = {
+      {"      1e300", 0, dbfTextOutOfRange}, {"   1e9", 0, dbfTextOutOfRange}, {"  999999", 0, dbfTextValue},
+      {"   1e5", 0, dbfTextValue},           {"  -1e5", 0, dbfTextOutOfRange}, {"123.45", 2, dbfTextValue},
+      {"1234.5", 2, dbfTextOutOfRange},      {"-0.125", 3, dbfTextValue},      {"  -1.5", 2, dbfTextValue},
+      {"      ", 2, dbfTextBlank},           {" 1,5  ", 0, dbfTextBad},
+  };
+  for (const auto& c : cases) {
+    double value = 0;
+    EXPECT_EQ(dbfReadFieldNumber(u(c.text), uint16_t(c.text.size()), c.decimals, &value), c.result)
+        << c.text << " " << c.decimals;
+  }
+  // A field of 255 places, 200 of them decimals, still refuses 1e300.
+  std::string wide = std::string(250, ' ') + "1e300";
+  double value = 0;
+  EXPECT_EQ(dbfReadFieldNumber(u(wide), 255, 200, &value), dbfTextOutOfRange);
+}
+
 TEST(DbfFieldTextTest, Dates) {
   const struct {
     std::string text;
@@ -46,9 +68,10 @@ TEST(DbfFieldTextTest, Dates) {
       {"19991231", dbfTextValue, 1999, 12, 31}, {"20240229", dbfTextValue, 2024, 2, 29},
       {"        ", dbfTextBlank, 0, 0, 0},      {" 9991231", dbfTextBlank, 0, 0, 0},
       {"00000000", dbfTextBlank, 0, 0, 0},      {std::string(8, '\0'), dbfTextBlank, 0, 0, 0},
-      {"1999-1-1", dbfTextBad, 0, 0, 0},        {"1999123", dbfTextBad, 0, 0, 0},
-      // dBASE does not check the calendar; nor does the reader.
-      {"19991332", dbfTextValue, 1999, 13, 32},
+      {"1999123", dbfTextBad, 0, 0, 0},
+      // dBASE checks neither the calendar nor the digits; nor does the
+      // reader: each character counts as the digit it would be.
+      {"19991332", dbfTextValue, 1999, 13, 32}, {"1999-1-1", dbfTextValue, 1999, -29, -29},
   };
   for (const auto& c : cases) {
     int32_t y = 0, m = 0, d = 0;
@@ -176,6 +199,10 @@ TEST(DbfFieldTextTest, NumberTextOfADirectFetch) {
       {"   -3.50", 2, dbfTextValue, "-3.50"}, {"42      ", 0, dbfTextValue, "42"},
       {"        ", 0, dbfTextBlank, ""},      {"********", 0, dbfTextBlank, ""},
       {"    3.50", 0, dbfTextBad, ""},        {"   1e5  ", 0, dbfTextBad, ""},
+      {std::string("42\0\0\0\0\0\0", 8), 0, dbfTextValue, "42"},
+      // More digits before the point than N(8,2) or N(3,0) holds.
+      {"123456.5", 2, dbfTextOutOfRange, ""}, {"12345.50", 2, dbfTextValue, "12345.50"},
+      {"000012.5", 2, dbfTextValue, "000012.5"}, {"-1234567", 0, dbfTextValue, "-1234567"},
   };
   for (const auto& c : cases) {
     unsigned char out[16];
