@@ -762,6 +762,49 @@ TEST_F(DbaseDriverManagerTest, AColumnIsFetchedFromItsFieldText) {
       << "the bad date is read as its characters give it";
   ASSERT_EQ(SQLDisconnect(dbc_), SQL_SUCCESS);
 }
+TEST_F(DbaseDriverManagerTest, AMemoFileOfAnotherTableWarnsWhereItIsFirstRead) {
+  // A dBASE IV table and its memo file, whose header names another table
+  // (signature 0x02 0x01 at 18, block size 512 at 20, name at 8).
+  std::ofstream(data_ + "/notes.dbf", std::ios::binary)
+      << handTable(0x8B, {{"CODE", 'C', 2, 0}, {"NOTE", 'M', 10, 0}}, {"K1         1", "K2         2"});
+  std::string memo(512, '\0');
+  memo[0] = 3;
+  memo.replace(8, 5, "OTHER");
+  memo[18] = 0x02;
+  memo[19] = 0x01;
+  memo[21] = 0x02;  // 512, little-endian
+  for (const std::string text : {"one", "two"}) {
+    std::string block(512, '\0');
+    block.replace(0, 4, "\xff\xff\x08\x00", 4);
+    block[4] = char(text.size() + 8);
+    block.replace(8, text.size(), text);
+    memo += block;
+  }
+  std::ofstream(data_ + "/notes.dbt", std::ios::binary) << memo;
+  ASSERT_EQ(SQLConnect(dbc_, (SQLCHAR*)"Tables", SQL_NTS, nullptr, 0, nullptr, 0), SQL_SUCCESS);
+  SQLHSTMT stmt = statement();
+  ASSERT_EQ(SQLExecDirect(stmt, (SQLCHAR*)"SELECT CODE, NOTE FROM notes", SQL_NTS), SQL_SUCCESS);
+  // The memo file opens when a value of it is first read: the warning
+  // comes with that value, which is whole, and only once.
+  for (const char* expected : {"one", "two"}) {
+    ASSERT_EQ(SQLFetch(stmt), SQL_SUCCESS);
+    char text[16] = {0};
+    SQLLEN length = 0;
+    SQLRETURN rc = SQLGetData(stmt, 2, SQL_C_CHAR, text, sizeof(text), &length);
+    EXPECT_STREQ(text, expected);
+    EXPECT_EQ(length, 3);
+    if (std::string(expected) == "one") {
+      EXPECT_EQ(rc, SQL_SUCCESS_WITH_INFO);
+      EXPECT_EQ(statementState(stmt), "01000");
+      EXPECT_EQ(message_,
+                "[KESTRANE][ODBC dBASE driver]Memo file for table OTHER is marked as belonging to a different table.");
+    } else {
+      EXPECT_EQ(rc, SQL_SUCCESS);
+    }
+  }
+  SQLFreeStmt(stmt, SQL_DROP);
+  ASSERT_EQ(SQLDisconnect(dbc_), SQL_SUCCESS);
+}
 TEST_F(DbaseDriverManagerTest, MemoValuesWholeAndInPiecesBySQLGetData) {
   copyData({"memo3v.dbf", "memo3v.dbt", "memofp.dbf", "memofp.fpt"});
   ASSERT_EQ(SQLConnect(dbc_, (SQLCHAR*)"Tables", SQL_NTS, nullptr, 0, nullptr, 0), SQL_SUCCESS);
