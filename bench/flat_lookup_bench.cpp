@@ -2,7 +2,9 @@
 // tables of 10^4, 10^5 and 10^6 rows through the test file driver: the inner
 // table is read through the engine's sorted lookup (sorted once, a key range
 // per outer row). A join of 1,000 outer rows, a self-join on the key, an
-// EXISTS subquery correlated on the key, and, at 10^4 rows only, the same
+// EXISTS subquery correlated on the key, an uncorrelated IN subquery over
+// the whole table tested for every row of it (its values read once and
+// searched), and, at 10^4 rows only, the same
 // join read as a plain nested loop (the inner table scanned for each outer
 // row) for comparison. Prints each shape's time and the process's peak RSS.
 // Run on demand: build with -DKV_BUILD_BENCH=ON and run
@@ -90,7 +92,8 @@ int main() {
       if (!shape(connection, "JOIN 1000", "SELECT o.ID FROM outer o, big b WHERE b.ID = o.ID * 7", count) ||
           !shape(connection, "SELF JOIN", "SELECT a.ID FROM big a, big b WHERE b.ID = a.ID", count) ||
           !shape(connection, "EXISTS", "SELECT ID FROM outer o WHERE EXISTS (SELECT ID FROM big b WHERE b.SAL = o.ID)",
-                 count))
+                 count) ||
+          !shape(connection, "IN SUBQUERY", "SELECT a.ID FROM big a WHERE a.ID IN (SELECT b.SAL FROM big b)", count))
         status = 1;
       if (count == 10000u &&
           !shape(connection, "NESTED LOOP", "SELECT o.ID FROM outer o, big b WHERE b.ID = o.ID * 7 OR 1 = 0", count))

@@ -104,6 +104,7 @@ enum FlatMessageId : uint16_t {
   msgCharsetMismatch = 4046,       // "The charset being used to open table does match charset used to ..."
   // Messages of this engine beyond the inherited table: limits the old
   // design left unchecked.
+  msgCommitTableFailed = 4095,     // "The changes to table %s1 could not be committed; ..."
   msgTooManyTables = 4096,         // "A statement may use at most %n1 tables."
   msgRecordNumberLimit = 4097,     // "The table %s1 has too many records for record numbers (at most %n2)."
   msgLongParamNoTable = 4098,      // "Parameter %n1 is a long value, but the statement has no table to ..."

@@ -152,6 +152,7 @@ constexpr KvMessage flatMessages[] = {
     {4045, "Embedded NULL terminators are not allowed in SQL_C_CHAR parameters."},
     {4046, "The charset being used to open table does match charset used to previously open table.  The previous charset will be used."},
     // Limits this engine checks that the older design left unchecked.
+    {4095, "The changes to table %s1 could not be committed; those not written are still in the transaction."},
     {4096, "A statement may use at most %n1 tables."},
     {4097, "The table %s1 has too many records for record numbers (at most %n2)."},
     {4098, "Parameter %n1 is a long value, but the statement has no table to keep it for."},

@@ -7,12 +7,22 @@
 #include <cstdint>
 
 enum DbaseMessageId : uint16_t {
+  msgDbfIndexRead = 1201,          // "Error reading index file: %s1"
   msgDbfMemoOtherTable = 1203,     // "Memo file for table %s1 is marked as belonging to a different table."
   msgDbfMemoCorrupt = 1213,        // "Corrupt memo file, read error"
+  msgDbfBadNdx2 = 1221,            // "Not a valid dBASE II index file: %s1"
+  msgDbfBadNdx3 = 1222,            // "Not a valid dBASE III index file: %s1" (also for .MDX files)
+  msgDbfMdxOtherTable = 1223,      // "MDX file was created for database: %s1"
+  msgDbfKeyNotFound = 1225,        // "Record being deleted not found in index file"
   msgDbfUseUnopenedIndex = 1226,   // "Attempt to use an index that hasn't been opened: %s1"
   msgDbfBadIndexName = 1229,       // "Invalid dBASE index file name: %s1"
   msgDbfCannotOpenExclusive = 1234,  // "Cannot open table exclusively: %s1"
+  msgDbfKeyViolation = 1236,       // "Attempted index operation has resulted in a key violation."
+  msgDbfBadIndex = 1238,           // "Not a valid index file: %s1"
   msgDbfBadDecimalFormat = 1244,   // "Unsupported decimal format."
+
+  msgDbfTagNotFound = 4404,        // "Tag name not found in index file."
+  msgDbfIndexFileFull = 4409,      // "The %s1 file is full (%n2 tags maximum)."
 
   strDbfDriverName = 20101,        // "dBASE": the name in the message prefix
   strDbfOwnerTerm = 20102,

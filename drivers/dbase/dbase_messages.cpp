@@ -8,12 +8,21 @@
 namespace {
 
 constexpr KvMessage dbaseStrings[] = {
+    {msgDbfIndexRead, "Error reading index file: %s1"},
     {msgDbfMemoOtherTable, "Memo file for table %s1 is marked as belonging to a different table."},
     {msgDbfMemoCorrupt, "Corrupt memo file, read error"},
+    {msgDbfBadNdx2, "Not a valid dBASE II index file: %s1"},
+    {msgDbfBadNdx3, "Not a valid dBASE III index file: %s1"},
+    {msgDbfMdxOtherTable, "MDX file was created for database: %s1"},
+    {msgDbfKeyNotFound, "Record being deleted not found in index file"},
     {msgDbfUseUnopenedIndex, "Attempt to use an index that hasn't been opened: %s1"},
     {msgDbfBadIndexName, "Invalid dBASE index file name: %s1"},
     {msgDbfCannotOpenExclusive, "Cannot open table exclusively: %s1"},
+    {msgDbfKeyViolation, "Attempted index operation has resulted in a key violation."},
+    {msgDbfBadIndex, "Not a valid index file: %s1"},
     {msgDbfBadDecimalFormat, "Unsupported decimal format."},
+    {msgDbfTagNotFound, "Tag name not found in index file."},
+    {msgDbfIndexFileFull, "The %s1 file is full (%n2 tags maximum)."},
     {strDbfDriverName, "dBASE"},
     {strDbfOwnerTerm, "owner"},
     {strDbfQualifierTerm, "Directory"},

@@ -29,6 +29,7 @@ const char extension[] = "ftt";
 // Sorted by info type. Transactions hold changes in the engine's change
 // log; cursors stay open across commit and rollback.
 constexpr BaseInfoRow flatTestRows[] = {
+    KV_INFO_STRING(SQL_DBMS_VER, strDriverVersion),              // 18: the format has no versions of its own
     KV_INFO_U16(SQL_CURSOR_COMMIT_BEHAVIOR, SQL_CB_PRESERVE),    // 23
     KV_INFO_U16(SQL_CURSOR_ROLLBACK_BEHAVIOR, SQL_CB_PRESERVE),  // 24
     KV_INFO_U16(SQL_MAX_COLUMN_NAME_LEN, flatTestNameBytes - 1), // 30: the header's name field

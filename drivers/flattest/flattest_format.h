@@ -44,6 +44,9 @@ enum : uint32_t {
   flatTestLockBase = 0x40000000,
   flatTestIndexLockSlot = 0x10000000,
   flatTestUpdateLockSlot = 0x20000000,
+  // Tries for a header, index or update lock that another connection
+  // holds, a few milliseconds apart (about a minute in all).
+  flatTestLockAttempts = 6000,
 };
 
 enum : uint8_t { flatTestIndexed = 0x1, flatTestUnique = 0x2, flatTestDescending = 0x4 };

@@ -99,13 +99,31 @@ KvStatus FlatTestSharedDesc::readRecordBytes(uint32_t record, unsigned char* buf
 
 KvStatus FlatTestSharedDesc::lock(uint32_t slot) {
   if (holds(slot)) return kvSuccess;
-  if (bosRegionLock(file_, 0, flatTestLockBase + slot, 1) != kvSuccess) {
+  // The header, index and update locks are held only for the length of
+  // one write or commit: another connection waits for them, as it does on
+  // the dBASE driver. A record lock (a FOR UPDATE OF cursor's) is refused
+  // at once.
+  const bool waits = slot == 0 || slot >= flatTestIndexLockSlot;
+  for (uint32_t attempt = 0;; ++attempt) {
+    if (bosRegionLock(file_, 0, flatTestLockBase + slot, 1) == kvSuccess) break;
     KvErrorKeeper::clearLastError();
-    addFlatError(stateGeneral, msgRecordLocked);
-    return kvFailure;
+    if (!waits || attempt >= flatTestLockAttempts) {
+      addFlatError(stateGeneral, msgRecordLocked);
+      return kvFailure;
+    }
+    bossleep(uint16_t(attempt < 10 ? 1 : 10));
   }
   held_.insert(slot);
+  // Another process may have appended meanwhile: the count and the
+  // indexes follow the file once the lock is ours.
+  if (slot == 0 || slot == flatTestIndexLockSlot) return refreshIndexes();
   return kvSuccess;
+}
+
+KvStatus FlatTestSharedDesc::refreshIndexes() {
+  if (refreshRecordCount() != kvSuccess) return kvFailure;
+  if (getRecordCount() == indexedRecords_) return kvSuccess;
+  return buildIndexes();
 }
 
 void FlatTestSharedDesc::unlock(uint32_t slot) {
@@ -163,6 +181,7 @@ std::string FlatTestSharedDesc::keyOf(const unsigned char* record, uint16_t colu
 
 KvStatus FlatTestSharedDesc::buildIndexes() {
   indexes_.clear();
+  indexedRecords_ = getRecordCount();
   for (uint16_t i = 0; i < layout_.columns.size(); ++i)
     if (layout_.columns[i].flags & flatTestIndexed) indexes_[i];
   if (indexes_.empty()) return kvSuccess;
@@ -188,6 +207,9 @@ KvStatus FlatTestFileDesc::openDataFile(FlatConnection* connection, const unsign
     if (flatSameTablePath(shared->getName(), name)) {
       shared_ = shared;
       buffer_.assign(table()->getLayout().recordWidth, 0);
+      // Every reader locks, the commit's writer too: its appends take the
+      // header lock, or two processes would write the same record number.
+      setLockLevel(1);
       return makeRid();
     }
   }
@@ -238,7 +260,7 @@ KvStatus FlatTestFileDesc::openDataFile(FlatConnection* connection, const unsign
       int16_t sqlType;
       const char* name;
     } types[] = {{'C', SQL_CHAR, "CHAR"},     {'I', SQL_INTEGER, "INTEGER"},         {'D', SQL_DOUBLE, "DOUBLE"},
-                 {'B', SQL_BINARY, "BINARY"}, {'L', SQL_LONGVARCHAR, "LONGVARCHAR"}, {'T', SQL_DATE, "DATE"},
+                 {'B', SQL_BINARY, "BINARY"}, {'L', SQL_LONGVARCHAR, "LONG VARCHAR"}, {'T', SQL_DATE, "DATE"},
                  {'Y', SQL_BIT, "BIT"}};
     for (const auto& t : types)
       if (t.type == column.type) {
@@ -268,6 +290,7 @@ KvStatus FlatTestFileDesc::resetToFirstRecord() {
   ++scans_;
   current_ = 0;
   orderPosition_ = 0;
+  if ((planned_ || indexColumn_ >= 0) && table()->refreshIndexes() != kvSuccess) return kvFailure;
   if (planned_) {
     if (planOrder() != kvSuccess) return kvFailure;
   } else if (indexColumn_ >= 0) {
@@ -414,7 +437,8 @@ KvStatus FlatTestFileDesc::encode(uint16_t column, const void* value, uint32_t l
   const FlatTestColumn& c = layout.columns[column];
   unsigned char* at = record + c.offset;
   const auto* bytes = static_cast<const unsigned char*>(value);
-  if (!value) {
+  // The engine's NULL is a value of length 0, with or without a pointer.
+  if (!value || length == 0) {
     at[0] = 1;
     std::memset(at + 1, 0, c.size() - 1);
     return kvSuccess;
@@ -641,6 +665,7 @@ KvStatus FlatTestFileDesc::addKeyToIndex() {
 }
 
 KvStatus FlatTestFileDesc::checkUnique(const unsigned char* record, uint32_t self) {
+  if (table()->refreshIndexes() != kvSuccess) return kvFailure;
   for (uint16_t i = 0; i < table()->getLayout().columns.size(); ++i) {
     if (!(table()->getLayout().columns[i].flags & flatTestUnique)) continue;
     FlatTestSharedDesc::Index* index = table()->getIndex(i);

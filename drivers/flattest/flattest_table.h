@@ -57,12 +57,18 @@ class FlatTestSharedDesc : public FlatSharedDesc {
   // The sortable key of a column in a record buffer ("" for null).
   std::string keyOf(const unsigned char* record, uint16_t column) const;
   KvStatus buildIndexes();
+  // Builds the indexes again when the file holds another number of records
+  // than when they were built (another connection or process appended).
+  // An update in place by another process is not seen: the indexes are
+  // this connection's, kept by its own writes.
+  KvStatus refreshIndexes();
 
  private:
   int file_;
   FlatTestLayout layout_;
   std::set<uint32_t> held_;
   std::map<uint16_t, Index> indexes_;
+  uint32_t indexedRecords_ = 0;  // the record count the indexes were built for
 };
 
 std::string flatTestSortableDouble(double value);

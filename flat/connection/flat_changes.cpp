@@ -18,6 +18,9 @@
 
 #include <atomic>
 #include <cstring>
+#include <set>
+#include <string>
+#include <vector>
 
 namespace {
 
@@ -34,7 +37,7 @@ std::atomic<uint64_t> serialCounter{0};
 
 // A numeric image or a key image holds state 32: a row inserted by this
 // transaction.
-int isPendingInsert(const unsigned char* image, uint16_t keyLength) {
+bool isPendingInsert(const unsigned char* image, uint16_t keyLength) {
   if (keyLength) return (image[0] & ridPendingInsert) != 0;
   return FlatNumericRid::decodeState(kvGetU32LE(image)) == ridPendingInsert;
 }
@@ -51,14 +54,48 @@ FlatChangesDesc::FlatChangesDesc(FlatSharedDesc* shared) : shared_(shared), seri
 
 FlatChangesDesc::~FlatChangesDesc() { delete index_; }
 
-KvStatus FlatChangesDesc::initialize() {
+KvTree* FlatChangesDesc::makeIndex() {
   FlatRidCompare compare = shared_->getCompFunc();
   if (!compare && shared_->getKeyLength() == 0) compare = treeU32Compare;
-  index_ = new KvTree(shared_->getRidImageLength(), 4, compare, 0);
-  if (!index_) {
-    KvErrorKeeper::addMemoryError();
+  auto* index = new KvTree(shared_->getRidImageLength(), 4, compare, 0);
+  if (!index) KvErrorKeeper::addMemoryError();
+  return index;
+}
+
+KvStatus FlatChangesDesc::initialize() {
+  index_ = makeIndex();
+  return index_ ? kvSuccess : kvFailure;
+}
+
+KvStatus FlatChangesDesc::keepFrom(const void* first) {
+  KvTree* kept = makeIndex();
+  if (!kept) return kvFailure;
+  const uint16_t imageLength = shared_->getRidImageLength();
+  unsigned char image[maxImageBytes];
+  uint32_t offset = 0, found = 0, count = 0;
+  bool keeping = false;
+  KvTreeIterator walk;
+  KvStatus status = walk.initialize(index_);
+  if (status == kvSuccess) status = index_->getFirst(image, &offset, &found, &walk);
+  while (status == kvSuccess && found) {
+    // The walk is in index order: the first entry kept is the one that
+    // failed, and every later one stays with it.
+    if (!keeping) keeping = std::memcmp(image, first, imageLength) == 0;
+    if (keeping) {
+      uint32_t duplicate = 0;
+      status = kept->add(image, &offset, &duplicate);
+      ++count;
+    }
+    if (status == kvSuccess) status = index_->getNext(image, &offset, &found, &walk);
+  }
+  if (status != kvSuccess) {
+    delete kept;
     return kvFailure;
   }
+  delete index_;
+  index_ = kept;
+  entryCount_ = count;
+  if (entryCount_ == 0) shared_->clearFlags(FlatSharedDesc::flagPending);
   return kvSuccess;
 }
 
@@ -117,6 +154,8 @@ KvStatus FlatChangesDesc::beginEntry(FlatFileDesc* cursor, uint8_t kind) {
     return kvFailure;
   }
   if (kind == flatChangeInsert && shared_->getKeyLength() == 0) ++nextProvisional_;
+  // The commit will append: it takes the header lock, not only the index's.
+  if (kind == flatChangeInsert) shared_->addFlags(FlatSharedDesc::flagAppended);
   for (uint16_t i = 0; i < cursor->getColumns().getCount(); ++i)
     if (FlatFileField* field = cursor->getColumn(i)) field->setFlags(field->getFlags() & ~FlatFileField::flagChanged);
   if (entryCount_ == 0) shared_->addFlags(FlatSharedDesc::flagPending);
@@ -342,6 +381,40 @@ KvStatus FlatChangesDesc::placeValues(FlatFileDesc* cursor, uint32_t offset, int
   return kvSuccess;
 }
 
+KvStatus FlatChangesDesc::loadRow(FlatFileDesc* cursor, uint32_t offset, bool newRow) {
+  if (newRow && cursor->initializeForInsert() != kvSuccess) return kvFailure;
+  const int32_t missing = newRow ? FlatFileField::offsetNoValue : FlatFileField::offsetNotPlaced;
+  if (placeValues(cursor, offset, missing) != kvSuccess) return kvFailure;
+  // Columns that are not long read from the driver's record buffer.
+  for (uint16_t i = 0; i < cursor->getColumns().getCount(); ++i) {
+    FlatFileField* field = cursor->getColumn(i);
+    FlatSharedField* column = shared_->getColumn(i);
+    if (field && column && !column->isLong()) field->setLogOffset(FlatFileField::offsetNotPlaced);
+  }
+  uint8_t kind = 0;
+  uint32_t item = 0;
+  if (readHeader(offset, &kind, nullptr, &item, nullptr, nullptr) != kvSuccess) return kvFailure;
+  if (kind != flatChangeInsert && kind != flatChangeUpdate) return kvSuccess;
+  KvTmpFile* store = shared_->getPendingRows();
+  for (uint32_t count = 0; count <= 0xFFFF; ++count) {
+    uint16_t column = 0;
+    uint32_t type = 0, length = 0, bytes = 0;
+    if (readItem(item, &column, &type, &length, &bytes) != kvSuccess) return kvFailure;
+    if (column == endMark) return kvSuccess;
+    item = bytes + length;
+    FlatSharedField* field = shared_->getColumn(column);
+    if (!field || field->isLong()) continue;
+    void* value = ramAlloc(length ? length : 1);
+    if (!value) return kvFailure;
+    KvStatus status = store->readHuge(bytes, value, length);
+    // Length 0 is the engine's NULL.
+    if (status == kvSuccess) status = cursor->updateColumn(column, length ? value : nullptr, length, type);
+    ramFree(value);
+    if (status != kvSuccess) return kvFailure;
+  }
+  return kvSuccess;
+}
+
 // ---------------------------------------------------------------- commit
 
 namespace {
@@ -361,7 +434,9 @@ KvStatus storeLogged(FlatChangesDesc* log, FlatFileDesc* writer, uint16_t column
   void* value = ramAlloc(length ? length : 1);
   if (!value) return kvFailure;
   KvStatus status = store->readHuge(bytes, value, length);
-  if (status == kvSuccess) status = writer->updateColumn(column, value, length, type);
+  // Length 0 is the engine's NULL: the driver gets no value, as it does
+  // when the statement writes directly.
+  if (status == kvSuccess) status = writer->updateColumn(column, length ? value : nullptr, length, type);
   ramFree(value);
   return status;
 }
@@ -380,7 +455,7 @@ KvStatus FlatChangesDesc::applyEntry(FlatFileDesc* writer, uint32_t offset, uint
     if (writer->setRecordID() != kvSuccess) return kvFailure;
     return writer->deleteRecord();
   }
-  int isNew = isPendingInsert(image, shared_->getKeyLength());
+  bool isNew = isPendingInsert(image, shared_->getKeyLength());
   if (isNew) {
     if (writer->nullifyRid() != kvSuccess || writer->initializeForInsert() != kvSuccess) return kvFailure;
   } else {
@@ -444,6 +519,55 @@ KvStatus FlatChangesDesc::applyEntry(FlatFileDesc* writer, uint32_t offset, uint
   return kvSuccess;
 }
 
+KvStatus FlatChangesDesc::check(FlatFileDesc* writer) {
+  if (unusable_) {
+    addOdbcError(stateGeneral);
+    return kvFailure;
+  }
+  const uint16_t columnCount = shared_->getColumnCount();
+  // The values of the unique columns in the rows this transaction leaves:
+  // a value's kind byte, then its bytes.
+  std::vector<std::set<std::string>> uniques(columnCount);
+  std::vector<unsigned char> value;
+  unsigned char image[maxImageBytes];
+  uint32_t offset = 0, found = 0;
+  KvTreeIterator walk;
+  if (walk.initialize(index_) != kvSuccess) return kvFailure;
+  if (index_->getFirst(image, &offset, &found, &walk) != kvSuccess) return kvFailure;
+  FlatRid* rid = writer->getRid();
+  while (found) {
+    uint8_t kind = 0;
+    if (readHeader(offset, &kind, nullptr, nullptr, nullptr, nullptr) != kvSuccess) return kvFailure;
+    if (kind != flatChangeDeleteInserted) {
+      rid->fullSet(image);
+      const bool newRow = isPendingInsert(image, shared_->getKeyLength()) != 0;
+      if (!newRow && writer->setRecordPosition() != kvSuccess) return kvFailure;
+      if (kind != flatChangeDelete) {
+        if (loadRow(writer, offset, newRow) != kvSuccess) return kvFailure;
+        for (uint16_t i = 0; i < columnCount; ++i) {
+          FlatSharedField* column = shared_->getColumn(i);
+          if (!column || column->isLong() || !(column->getFlags() & FlatSharedField::flagUniqueKey)) continue;
+          const uint32_t size = column->getPrecision() + 16 > 0xFFFF ? 0xFFFF : column->getPrecision() + 16;
+          value.assign(size, 0);
+          int32_t length = 0;
+          uint8_t valueKind = flatValueNull;
+          if (writer->getFieldData(i, value.data(), &length, uint16_t(size), &valueKind) != kvSuccess)
+            return kvFailure;
+          if (valueKind == flatValueNull || length <= 0) continue;
+          std::string key(1, char(valueKind));
+          key.append(reinterpret_cast<const char*>(value.data()), size_t(length) < size ? size_t(length) : size);
+          if (!uniques[i].insert(key).second) {
+            addFlatError(stateGeneral, msgDuplicateKey);
+            return kvFailure;
+          }
+        }
+      }
+    }
+    if (index_->getNext(image, &offset, &found, &walk) != kvSuccess) return kvFailure;
+  }
+  return kvSuccess;
+}
+
 KvStatus FlatChangesDesc::apply(FlatFileDesc* writer) {
   unsigned char image[maxImageBytes];
   uint32_t offset = 0, found = 0;
@@ -465,9 +589,22 @@ KvStatus FlatChangesDesc::apply(FlatFileDesc* writer) {
   if (status == kvSuccess) status = index_->getFirst(image, &offset, &found, &walk);
   while (status == kvSuccess && found) {
     status = applyEntry(writer, offset, &refresh);
-    if (status == kvSuccess) status = index_->getNext(image, &offset, &found, &walk);
+    if (status != kvSuccess) {
+      // What was not written stays in the transaction. Should even that
+      // fail, the log can no longer be committed (its written entries
+      // would be written twice): only a rollback ends it.
+      if (keepFrom(image) != kvSuccess) unusable_ = true;
+      break;
+    }
+    status = index_->getNext(image, &offset, &found, &walk);
   }
-  if (status == kvSuccess) status = shared_->updateDir();
+  if (status == kvSuccess) {
+    // Every entry is written: whatever fails now, none of them may be
+    // written again by a later commit.
+    index_->reset();
+    entryCount_ = 0;
+    status = shared_->updateDir();
+  }
   if (status == kvSuccess) status = writer->unlockRecord(flatLockRecord, nullptr);
   if (status != kvSuccess) {
     writer->unlockIndex();

@@ -100,6 +100,15 @@ class KV_FLAT_API FlatChangesDesc : public KvObject {
   // Places the values of the entry at offset into the cursor's column
   // records (log offsets; columns without a value get missing).
   KvStatus placeValues(FlatFileDesc* cursor, uint32_t offset, int32_t missing);
+  // Positions the cursor on the row of the entry at offset as this
+  // transaction sees it: a new row starts from the driver's empty record
+  // (initializeForInsert), a stored one from the record the cursor read;
+  // then every logged value of a column that is not long goes into the
+  // cursor's record buffer through the driver's updateColumn, so the driver
+  // reads it back exactly as it will read it after commit (padding,
+  // rounding, NULL). Long values stay in the log: their column records get
+  // the log offsets (or missing for a new row without one).
+  KvStatus loadRow(FlatFileDesc* cursor, uint32_t offset, bool newRow);
   // Reads the header of the entry at offset: kind, identifier image (out of
   // image size bytes, may be null) and the offset of its first value.
   KvStatus readHeader(uint32_t offset, uint8_t* kind, void* image, uint32_t* valuesOffset,
@@ -108,8 +117,17 @@ class KV_FLAT_API FlatChangesDesc : public KvObject {
   // its bytes; column 0xFFFF at the end mark.
   KvStatus readItem(uint32_t offset, uint16_t* column, uint32_t* type, uint32_t* length, uint32_t* bytes);
 
-  // ---- commit: applies every entry to writer (a reader attached to this
-  // table, opened by the driver's prepareToCommit).
+  // ---- commit, through writer (a reader attached to this table, opened by
+  // the driver's prepareToCommit).
+  // Checks, before anything of the transaction is written, what the commit
+  // would meet: every record an entry changes or deletes is still there,
+  // every row as it will be stored is one the driver takes (each value
+  // through its updateColumn), and no two rows of the transaction share a
+  // value in a unique column. Writes nothing.
+  KvStatus check(FlatFileDesc* writer);
+  // Applies every entry. When it fails, the entries not written stay in the
+  // log (the failed one and all after it), so that the transaction still
+  // holds them: a later commit writes them, a rollback drops them.
   KvStatus apply(FlatFileDesc* writer);
 
  private:
@@ -119,6 +137,9 @@ class KV_FLAT_API FlatChangesDesc : public KvObject {
   // 4042 when the log holds the key as an insert or update; deletedInLog
   // says that it holds a delete of the stored row with that key.
   KvStatus checkDuplicateKey(const void* image, uint32_t* deletedInLog);
+  // Drops from the index every entry before image (they were written).
+  KvStatus keepFrom(const void* image);
+  KvTree* makeIndex();
 
   FlatSharedDesc* shared_;
   KvTree* index_ = nullptr;
@@ -129,6 +150,7 @@ class KV_FLAT_API FlatChangesDesc : public KvObject {
   uint32_t entryCount_ = 0;
   uint32_t nextProvisional_ = 1;
   uint8_t entryKind_ = 0;
+  bool unusable_ = false;  // a failed commit could not tell its written entries apart
   uint64_t serial_;
 };
 

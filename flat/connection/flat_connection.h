@@ -85,7 +85,7 @@ static_assert((flatInitialFlags & ~uint32_t(flatCtorFlags | flatConnFlags)) == 0
 
 // Whether two table paths name the same file as the OS layer finds files:
 // without regard to ASCII case, "\\" read as "/".
-KV_FLAT_API int flatSameTablePath(const unsigned char* a, const unsigned char* b);
+KV_FLAT_API bool flatSameTablePath(const unsigned char* a, const unsigned char* b);
 
 // Private connection option of the file drivers: the setup dialog.
 enum : uint16_t { flatOptionSetupDialog = 1044 };
@@ -204,7 +204,7 @@ class KV_FLAT_API FlatConnection : public BaseConnection {
   void setEngineFlags(uint32_t flags) { engineFlags_ = flags; }
   void addEngineFlags(uint32_t bits) { engineFlags_ |= bits; }
   void clearEngineFlags(uint32_t bits) { engineFlags_ &= ~bits; }
-  int isWritingDirectly() const { return (engineFlags_ & flatWriteDirectly) != 0; }
+  bool isWritingDirectly() const { return (engineFlags_ & flatWriteDirectly) != 0; }
   const unsigned char* getDatabaseDirectory() const { return databaseDirectory_; }
   KvStatus setDatabaseDirectory(const unsigned char* directory);
   uint16_t getFileOpenCache() const { return fileOpenCache_; }
@@ -226,7 +226,7 @@ class KV_FLAT_API FlatConnection : public BaseConnection {
   int listLocked_ = 0;
   FlatSharedDesc* sharedTables_ = nullptr;  // newest first
   void* findState_ = nullptr;               // of getTable
-  int findActive_ = 0;                      // getTable has names to give
+  bool findActive_ = false;                      // getTable has names to give
   unsigned char* findBuffer_ = nullptr;     // getTable's pattern and names
   uint16_t fileOpenCache_ = 0;
   uint16_t cacheChunks_ = 0;
@@ -237,4 +237,19 @@ class KV_FLAT_API FlatConnection : public BaseConnection {
   const BaseInfoTable* driverInfo_ = nullptr;
   BaseInfoTable driverLink_ = {};
   BaseInfoTable engineLink_ = {};
+};
+
+// A connection's table-list lock held for a scope: released however the
+// scope is left, so that driver code under it may return early or throw.
+class FlatTableListLock {
+ public:
+  explicit FlatTableListLock(FlatConnection* connection) : connection_(connection) {
+    connection_->lockTableList();
+  }
+  ~FlatTableListLock() { connection_->unlockTableList(); }
+  FlatTableListLock(const FlatTableListLock&) = delete;
+  FlatTableListLock& operator=(const FlatTableListLock&) = delete;
+
+ private:
+  FlatConnection* connection_;
 };

@@ -44,10 +44,9 @@ FlatFileDesc::~FlatFileDesc() {
   columns_.deleteContents();
   if (FlatSharedDesc* shared = shared_) {
     FlatConnection* connection = shared->getConnection();
-    connection->lockTableList();
+    FlatTableListLock lock(connection);
     shared->setUserMask(shared->getUserMask() & ~userBit_);
     connection->removeSharedDesc(shared, 0, 1);
-    connection->unlockTableList();
   }
   delete spool_;
   ramFree(tableName_);
@@ -114,25 +113,26 @@ KvStatus FlatFileDesc::makeRid() {
 
 KvStatus FlatFileDesc::openTable(const unsigned char* name, FlatStatement* statement) {
   FlatConnection* connection = statement->getFlatConnection();
-  connection->lockTableList();
-  KvStatus status = openDataFile(connection, name);
-  if (shared_) {
-    // The lowest clear bit; a table whose 32 bits are taken is refused, so
-    // that no reader without a bit could later release it under the others.
-    uint32_t mask = shared_->getUserMask();
-    uint32_t bit = 1;
-    while (bit && (mask & bit)) bit <<= 1;
-    if (!bit) {
-      if (status == kvSuccess) addFlatError(stateGeneral, msgSharedOpenLimit) << name;
-      shared_ = nullptr;
-      status = kvFailure;
-    } else {
-      shared_->setUserMask(mask | bit);
-      userBit_ = bit;
+  {
+    FlatTableListLock lock(connection);
+    KvStatus status = openDataFile(connection, name);
+    if (shared_) {
+      // The lowest clear bit; a table whose 32 bits are taken is refused, so
+      // that no reader without a bit could later release it under the others.
+      uint32_t mask = shared_->getUserMask();
+      uint32_t bit = 1;
+      while (bit && (mask & bit)) bit <<= 1;
+      if (!bit) {
+        if (status == kvSuccess) addFlatError(stateGeneral, msgSharedOpenLimit) << name;
+        shared_ = nullptr;
+        status = kvFailure;
+      } else {
+        shared_->setUserMask(mask | bit);
+        userBit_ = bit;
+      }
     }
+    if (status != kvSuccess) return kvFailure;
   }
-  connection->unlockTableList();
-  if (status != kvSuccess) return kvFailure;
   if (!rid_ && makeRid() != kvSuccess) return kvFailure;
   if (columns_.getCount() == 0) {
     for (uint16_t i = 0; i < shared_->getColumnCount(); ++i) {
@@ -149,10 +149,8 @@ KvStatus FlatFileDesc::openTable(const unsigned char* name, FlatStatement* state
   }
   // The handle first: the driver's index descriptions name the table by it.
   if (statement->registerTable(this, &tableHandle_) != kvSuccess) return kvFailure;
-  shared_->lockTable();
-  KvStatus indexes = initializeIndexes(statement);
-  shared_->unlockTable();
-  return indexes;
+  FlatTableLock lock(shared_);
+  return initializeIndexes(statement);
 }
 
 // ---------------------------------------------------------------- engine versions

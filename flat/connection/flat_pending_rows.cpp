@@ -31,7 +31,7 @@ namespace {
 int decimalText(const unsigned char* text, uint32_t length, double* out) {
   uint32_t i = 0;
   while (i < length && text[i] == ' ') ++i;
-  int negative = i < length && text[i] == '-';
+  bool negative = i < length && text[i] == '-';
   if (i < length && (text[i] == '-' || text[i] == '+')) ++i;
   double value = 0;
   int digits = 0;
@@ -44,7 +44,7 @@ int decimalText(const unsigned char* text, uint32_t length, double* out) {
   if (!digits) return 0;
   if (i < length && (text[i] == 'e' || text[i] == 'E')) {
     ++i;
-    int negativeExponent = i < length && text[i] == '-';
+    bool negativeExponent = i < length && text[i] == '-';
     if (i < length && (text[i] == '-' || text[i] == '+')) ++i;
     int exponent = 0;
     for (; i < length && text[i] >= '0' && text[i] <= '9' && exponent < 400; ++i) exponent = exponent * 10 + (text[i] - '0');
@@ -115,7 +115,7 @@ namespace {
 
 enum : uint32_t { maxImageBytes = 0x10000 };
 
-int isPendingImage(const unsigned char* image, uint16_t keyLength) {
+bool isPendingImage(const unsigned char* image, uint16_t keyLength) {
   if (keyLength) return (image[0] & ridPendingInsert) != 0;
   return FlatNumericRid::decodeState(kvGetU32LE(image)) == ridPendingInsert;
 }
@@ -217,7 +217,7 @@ KvStatus flatReadNext(FlatFileDesc* cursor, uint16_t* found) {
       }
       if (kind == flatChangeDelete || kind == flatChangeDeleteInserted) continue;
       // Columns the update did not change come from the record itself.
-      if (changes->placeValues(cursor, offset, FlatFileField::offsetNotPlaced) != kvSuccess) return kvFailure;
+      if (changes->loadRow(cursor, offset, false) != kvSuccess) return kvFailure;
       cursor->setRowFromLog(1);
       *found = 1;
       return kvSuccess;
@@ -247,7 +247,7 @@ KvStatus flatReadNext(FlatFileDesc* cursor, uint16_t* found) {
     if (changes->findEntry(image, &kind, &latest, &exists) != kvSuccess) return kvFailure;
     if (kind != flatChangeInsert && kind != flatChangeUpdate) continue;
     cursor->getRid()->fullSet(image);
-    if (changes->placeValues(cursor, latest, FlatFileField::offsetNoValue) != kvSuccess) return kvFailure;
+    if (changes->loadRow(cursor, latest, true) != kvSuccess) return kvFailure;
     cursor->setRowFromLog(1);
     *found = 1;
     return kvSuccess;
@@ -275,7 +275,7 @@ KvStatus flatGetFieldData(FlatFileDesc* cursor, uint16_t column, void* buffer, i
   }
   if (field->getLogOffset() == FlatFileField::offsetNoValue) {
     uint32_t width = sharedField->getPrecision();
-    int blanks = sharedField->getSqlType() == SQL_CHAR &&
+    bool blanks = sharedField->getSqlType() == SQL_CHAR &&
                  !(shared->getConnection()->getEngineFlags() & flatBlankIsNull);
     if (!blanks) {
       *length = 0;
@@ -316,7 +316,14 @@ KvStatus flatGetFieldData(FlatFileDesc* cursor, uint16_t column, void* buffer, i
       return kvFailure;
     }
   }
-  KvStatus status = deliver(sharedField->getSqlType(), value, total, type, buffer, length, bufferSize, kind);
+  // A logged value of length 0 is NULL.
+  KvStatus status = kvSuccess;
+  if (total == 0) {
+    *length = 0;
+    *kind = flatValueNull;
+  } else {
+    status = deliver(sharedField->getSqlType(), value, total, type, buffer, length, bufferSize, kind);
+  }
   ramFree(value);
   return status;
 }

@@ -55,7 +55,7 @@ class KV_FLAT_API FlatSharedField : public KvObject {
   uint32_t getFlags() const { return flags_; }
   void setFlags(uint32_t flags) { flags_ = flags; }
   // Whether the column holds long values (SQL_LONGVARCHAR, SQL_LONGVARBINARY).
-  int isLong() const { return sqlType_ == -1 || sqlType_ == -4; }
+  bool isLong() const { return sqlType_ == -1 || sqlType_ == -4; }
 
  private:
   unsigned char* name_ = nullptr;
@@ -131,7 +131,7 @@ class KV_FLAT_API FlatSharedDesc : public KvObject {
   uint32_t getUserMask() const { return userMask_; }
   void setUserMask(uint32_t mask) { userMask_ = mask; }
   // Whether no reader has the table open and nothing is pending.
-  int isIdle() const { return userMask_ == 0 && !(flags_ & flagPending); }
+  bool isIdle() const { return userMask_ == 0 && !(flags_ & flagPending); }
   uint32_t getRecordCount() const { return recordCount_; }
   void setRecordCount(uint32_t count) { recordCount_ = count; }
   // 0: records are named by 32-bit numbers; else by keys of this length.
@@ -188,4 +188,17 @@ class KV_FLAT_API FlatSharedDesc : public KvObject {
   uint32_t userMask_ = 0;
   uint32_t tableId_ = 0;
   uint32_t flags_ = 0;
+};
+
+// A shared table's lock held for a scope: released however the scope is
+// left, so that driver code under it may return early or throw.
+class FlatTableLock {
+ public:
+  explicit FlatTableLock(FlatSharedDesc* shared) : shared_(shared) { shared_->lockTable(); }
+  ~FlatTableLock() { shared_->unlockTable(); }
+  FlatTableLock(const FlatTableLock&) = delete;
+  FlatTableLock& operator=(const FlatTableLock&) = delete;
+
+ private:
+  FlatSharedDesc* shared_;
 };

@@ -27,14 +27,14 @@ namespace {
 enum : uint32_t { preferredKept = 3 };
 
 // Unlinks shared from the list whose head is *head; 0 when not linked.
-int unlink(FlatSharedDesc** head, FlatSharedDesc* shared) {
+bool unlink(FlatSharedDesc** head, FlatSharedDesc* shared) {
   for (FlatSharedDesc** link = head; *link; link = &(*link)->getNextLink())
     if (*link == shared) {
       *link = shared->getNext();
       shared->setNext(nullptr);
-      return 1;
+      return true;
     }
-  return 0;
+  return false;
 }
 
 }  // namespace
@@ -65,7 +65,7 @@ void FlatConnection::trimTableCache() {
   uint32_t idleMet = 0;
   FlatSharedDesc** link = &sharedTables_;
   while (FlatSharedDesc* shared = *link) {
-    int preferred = (shared->getFlags() & FlatSharedDesc::flagCachePreferred) != 0;
+    bool preferred = (shared->getFlags() & FlatSharedDesc::flagCachePreferred) != 0;
     if (preferred) ++preferredMet;
     if (shared->isIdle()) {
       ++idleMet;
@@ -80,20 +80,20 @@ void FlatConnection::trimTableCache() {
   }
 }
 
-int flatSameTablePath(const unsigned char* a, const unsigned char* b) {
-  if (!a || !b) return 0;
+bool flatSameTablePath(const unsigned char* a, const unsigned char* b) {
+  if (!a || !b) return false;
   for (;; ++a, ++b) {
     unsigned char x = *a == '\\' ? '/' : *a;
     unsigned char y = *b == '\\' ? '/' : *b;
     if (x >= 'a' && x <= 'z') x = uint8_t(x - 'a' + 'A');
     if (y >= 'a' && y <= 'z') y = uint8_t(y - 'a' + 'A');
-    if (x != y) return 0;
-    if (!x) return 1;
+    if (x != y) return false;
+    if (!x) return true;
   }
 }
 
 uint16_t FlatConnection::isFileOpen(const unsigned char* name) {
-  lockTableList();
+  FlatTableListLock lock(this);
   uint16_t open = 0;
   for (FlatSharedDesc* shared = sharedTables_; shared; shared = shared->getNext()) {
     if (!flatSameTablePath(shared->getName(), name)) continue;
@@ -101,28 +101,28 @@ uint16_t FlatConnection::isFileOpen(const unsigned char* name) {
     else open = 1;
     break;
   }
-  unlockTableList();
   return open;
 }
 
 KvStatus FlatConnection::setToAllocatedState() {
-  lockTableList();
-  // A disconnect discards what a transaction left pending: the tables
-  // close without writing it.
-  while (FlatSharedDesc* shared = sharedTables_) {
-    shared->setUserMask(0);
-    shared->clearFlags(FlatSharedDesc::flagPending);
-    delete shared->getChanges();
-    shared->setChanges(nullptr);
-    removeSharedDesc(shared, 1, 1);
+  {
+    FlatTableListLock lock(this);
+    // A disconnect discards what a transaction left pending: the tables
+    // close without writing it.
+    while (FlatSharedDesc* shared = sharedTables_) {
+      shared->setUserMask(0);
+      shared->clearFlags(FlatSharedDesc::flagPending);
+      delete shared->getChanges();
+      shared->setChanges(nullptr);
+      removeSharedDesc(shared, 1, 1);
+    }
   }
-  unlockTableList();
   if (drvrSetToAllocatedState() != kvSuccess) return kvFailure;
   scratchStore_.tmpTruncate();
   longValueStore_.tmpTruncate();
   longValueEnd_ = 0;
   if (findState_) bosFindClose(&findState_);
-  findActive_ = 0;
+  findActive_ = false;
   ramFree(findBuffer_);
   findBuffer_ = nullptr;
   if (blockCache_) {
@@ -140,7 +140,7 @@ KvStatus FlatConnection::getTable(unsigned char** name, const unsigned char* qua
   *name = nullptr;
   if (first) {
     if (findState_) bosFindClose(&findState_);
-    findActive_ = 0;
+    findActive_ = false;
     if (!findBuffer_) {
       findBuffer_ = static_cast<unsigned char*>(ramAlloc(bosPathBytes + bosNameBytes));
       if (!findBuffer_) return kvFailure;
@@ -158,12 +158,12 @@ KvStatus FlatConnection::getTable(unsigned char** name, const unsigned char* qua
     if (dirBytes && findBuffer_[dirBytes - 1] != '/') std::strcat(kvC(findBuffer_), "/");
     std::strcat(kvC(findBuffer_), "*.");
     std::strcat(kvC(findBuffer_), ext[0] ? kvC(ext) : "*");
-    findActive_ = 1;
+    findActive_ = true;
   }
   if (!findActive_) return kvSuccess;
   if (bosFindFiles(&findState_, findBuffer_) != kvSuccess) return kvFailure;
   if (!findState_) {
-    findActive_ = 0;
+    findActive_ = false;
     return kvSuccess;
   }
   unsigned char* dot = kvU(std::strrchr(kvC(findBuffer_), '.'));

@@ -71,13 +71,13 @@ void flatCatalogText(unsigned char* field, const unsigned char* text) {
   field[length] = 0;
 }
 
-int32_t flatCatalogLength(int16_t sqlType, uint32_t precision, int16_t scale, int isSigned) {
+int32_t flatCatalogLength(int16_t sqlType, uint32_t precision, int16_t scale, bool isSigned) {
   const BaseColumnShape shape = {sqlType, precision, scale, !isSigned, false};
   const uint32_t length = BaseColumnLength(shape);
   return length > 0x7FFFFFFF ? 0x7FFFFFFF : int32_t(length);
 }
 
-int flatCatalogHasScale(int16_t sqlType) {
+bool flatCatalogHasScale(int16_t sqlType) {
   switch (sqlType) {
     case SQL_BIT:
     case SQL_TINYINT:
@@ -86,12 +86,12 @@ int flatCatalogHasScale(int16_t sqlType) {
     case SQL_NUMERIC:
     case SQL_INTEGER:
     case SQL_SMALLINT:
-    case SQL_TIMESTAMP: return 1;
-    default: return 0;
+    case SQL_TIMESTAMP: return true;
+    default: return false;
   }
 }
 
-int flatCatalogHasRadix(int16_t sqlType) {
+bool flatCatalogHasRadix(int16_t sqlType) {
   switch (sqlType) {
     case SQL_TINYINT:
     case SQL_BIGINT:
@@ -101,8 +101,8 @@ int flatCatalogHasRadix(int16_t sqlType) {
     case SQL_SMALLINT:
     case SQL_FLOAT:
     case SQL_REAL:
-    case SQL_DOUBLE: return 1;
-    default: return 0;
+    case SQL_DOUBLE: return true;
+    default: return false;
   }
 }
 
@@ -127,7 +127,7 @@ FlatCatalogDesc::~FlatCatalogDesc() {
 
 FlatConnection* FlatCatalogDesc::connection() const { return statement_->getFlatConnection(); }
 
-int FlatCatalogDesc::tableNamesIgnoreCase() const {
+bool FlatCatalogDesc::tableNamesIgnoreCase() const {
   return (connection()->getFlags() & BaseConnection::flagPatternNoCase) != 0;
 }
 
@@ -144,9 +144,9 @@ unsigned char FlatCatalogDesc::patternEscape() const {
   return escape;
 }
 
-int FlatCatalogDesc::nameMatches(const unsigned char* name, const unsigned char* pattern, int ignoreCase) const {
-  if (!pattern) return 1;
-  if (!name) return 0;
+bool FlatCatalogDesc::nameMatches(const unsigned char* name, const unsigned char* pattern, bool ignoreCase) const {
+  if (!pattern) return true;
+  if (!name) return false;
   return strLike(name, pattern, '%', '_', char(patternEscape()), ignoreCase ? 0 : 1) != 0;
 }
 
@@ -205,11 +205,11 @@ KvStatus FlatCatalogDesc::putText(uint16_t column, int16_t cType, BaseOutString*
   return putValue(column, cType, out, text, text ? int32_t(std::strlen(kvC(text))) : 0, itChar);
 }
 
-KvStatus FlatCatalogDesc::putShort(uint16_t column, int16_t cType, BaseOutString* out, int present, int16_t value) {
+KvStatus FlatCatalogDesc::putShort(uint16_t column, int16_t cType, BaseOutString* out, bool present, int16_t value) {
   return putValue(column, cType, out, present ? &value : nullptr, 2, itSShort);
 }
 
-KvStatus FlatCatalogDesc::putLong(uint16_t column, int16_t cType, BaseOutString* out, int present, int32_t value) {
+KvStatus FlatCatalogDesc::putLong(uint16_t column, int16_t cType, BaseOutString* out, bool present, int32_t value) {
   return putValue(column, cType, out, present ? &value : nullptr, 4, itSLong);
 }
 
@@ -256,7 +256,7 @@ KvStatus FlatCatalogDesc::walkOwners(const unsigned char* qualifier, const NameV
   return visit(nullptr);
 }
 
-KvStatus FlatCatalogDesc::listTables(const unsigned char* qualifier, const unsigned char* pattern, int ignoreCase,
+KvStatus FlatCatalogDesc::listTables(const unsigned char* qualifier, const unsigned char* pattern, bool ignoreCase,
                                      std::vector<std::string>* names) {
   FlatConnection* link = connection();
   OwnedName name;
@@ -295,9 +295,9 @@ KvStatus FlatCatalogDesc::openNamedTable(uint16_t* found) {
     qualifier = connection()->getDatabaseDirectory();
   std::vector<std::string> names;
   if (listTables(qualifier, nullptr, 0, &names) != kvSuccess) return kvFailure;
-  const int ignoreCase = tableNamesIgnoreCase();
+  const bool ignoreCase = tableNamesIgnoreCase();
   for (const std::string& name : names) {
-    const int same = ignoreCase ? strcasecmp(name.c_str(), kvC(table_)) == 0 : name == kvC(table_);
+    const bool same = ignoreCase ? strcasecmp(name.c_str(), kvC(table_)) == 0 : name == kvC(table_);
     if (!same) continue;
     if (openTable(qualifier, owner_, kvU(name.c_str())) != kvSuccess) return kvFailure;
     *found = 1;
@@ -325,7 +325,7 @@ KvStatus FlatCatalogDesc::openTable(const unsigned char* qualifier, const unsign
     ext[0] = 0;
     link->getExt(ext);
     const size_t qualifierBytes = std::strlen(kvC(qualifier));
-    const int slash = qualifier[qualifierBytes - 1] != '/';
+    const bool slash = qualifier[qualifierBytes - 1] != '/';
     const size_t nameBytes = std::strlen(kvC(table));
     const size_t extBytes = ext[0] ? std::strlen(kvC(ext)) + 1 : 0;
     if (qualifierBytes + slash + nameBytes + extBytes >= sizeof(path)) {

@@ -43,11 +43,11 @@ KV_FLAT_API void flatCatalogText(unsigned char* field, const unsigned char* text
 // the default C type (base/results/base_column_metrics.h); for DECIMAL and NUMERIC
 // the digits, a byte for the point when the scale is not 0 and one for the
 // sign when isSigned. A type outside ODBC's gives its precision.
-KV_FLAT_API int32_t flatCatalogLength(int16_t sqlType, uint32_t precision, int16_t scale, int isSigned);
+KV_FLAT_API int32_t flatCatalogLength(int16_t sqlType, uint32_t precision, int16_t scale, bool isSigned);
 // Whether SQLColumns reports a SCALE (and SQLSpecialColumns a SCALE) for
 // the type, and whether it reports a RADIX.
-KV_FLAT_API int flatCatalogHasScale(int16_t sqlType);
-KV_FLAT_API int flatCatalogHasRadix(int16_t sqlType);
+KV_FLAT_API bool flatCatalogHasScale(int16_t sqlType);
+KV_FLAT_API bool flatCatalogHasRadix(int16_t sqlType);
 
 // The base of the four descriptors: the call's qualifier, owner and table
 // arguments, the rows (sorted by their compare), the table opened last, and
@@ -123,14 +123,14 @@ class KV_FLAT_API FlatCatalogDesc : public FlatDescriptor {
   // Whether name matches pattern as catalog names do: "%", "_" and the
   // data source's search-pattern escape; case ignored when ignoreCase. No
   // pattern matches every name.
-  int nameMatches(const unsigned char* name, const unsigned char* pattern, int ignoreCase) const;
+  bool nameMatches(const unsigned char* name, const unsigned char* pattern, bool ignoreCase) const;
   unsigned char patternEscape() const;
   // Whether table names compare without regard to case on this connection.
-  int tableNamesIgnoreCase() const;
+  bool tableNamesIgnoreCase() const;
   FlatConnection* connection() const;
   // The names of the connection's table files in qualifier that match
   // pattern, in the enumeration's order.
-  KvStatus listTables(const unsigned char* qualifier, const unsigned char* pattern, int ignoreCase,
+  KvStatus listTables(const unsigned char* qualifier, const unsigned char* pattern, bool ignoreCase,
                       std::vector<std::string>* names);
   // A value of the current row into out: data null, or an empty text, is
   // NULL; else the statement's convertInternalToC.
@@ -138,8 +138,8 @@ class KV_FLAT_API FlatCatalogDesc : public FlatDescriptor {
                     InternalType type);
   KvStatus putText(uint16_t column, int16_t cType, BaseOutString* out, const unsigned char* text);
   // A 16-bit or 32-bit number, NULL unless present.
-  KvStatus putShort(uint16_t column, int16_t cType, BaseOutString* out, int present, int16_t value);
-  KvStatus putLong(uint16_t column, int16_t cType, BaseOutString* out, int present, int32_t value);
+  KvStatus putShort(uint16_t column, int16_t cType, BaseOutString* out, bool present, int16_t value);
+  KvStatus putLong(uint16_t column, int16_t cType, BaseOutString* out, bool present, int32_t value);
 
   BaseCatalogKind kind_;
   uint16_t enumerate_;

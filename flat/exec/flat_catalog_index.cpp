@@ -84,11 +84,11 @@ class FlatStatRow : public KvObject {
 };
 
 // At each key a row without the value comes first.
-int compareNumbers(int aAbsent, int bAbsent, int a, int b) {
+int compareNumbers(bool aAbsent, bool bAbsent, int a, int b) {
   if (aAbsent || bAbsent) return aAbsent == bAbsent ? 0 : aAbsent ? -1 : 1;
   return a < b ? -1 : a > b ? 1 : 0;
 }
-int compareTexts(int aAbsent, int bAbsent, const unsigned char* a, const unsigned char* b) {
+int compareTexts(bool aAbsent, bool bAbsent, const unsigned char* a, const unsigned char* b) {
   if (aAbsent || bAbsent) return aAbsent == bAbsent ? 0 : aAbsent ? -1 : 1;
   const int order = strCompareIntl(a, b);
   return order < 0 ? -1 : order > 0 ? 1 : 0;
@@ -107,16 +107,6 @@ int16_t FlatStatRow::compare(const KvObject* other) const {
   if (!order) order = compareNumbers(af & a.noSeqInIndex, bf & b.noSeqInIndex, a.seqInIndex, b.seqInIndex);
   return int16_t(order);
 }
-
-// The shared table's lock, held for a scope.
-class TableLock {
- public:
-  explicit TableLock(FlatSharedDesc* shared) : shared_(shared) { shared_->lockTable(); }
-  ~TableLock() { shared_->unlockTable(); }
-
- private:
-  FlatSharedDesc* shared_;
-};
 
 int16_t clampShort(uint32_t value) { return value > 0x7FFF ? int16_t(0x7FFF) : int16_t(value); }
 int32_t clampLong(uint32_t value) { return value > 0x7FFFFFFF ? int32_t(0x7FFFFFFF) : int32_t(value); }
@@ -219,7 +209,7 @@ KvStatus FlatSpecialDesc::getResultSet() {
   uint16_t found = 0;
   if (openNamedTable(&found) != kvSuccess) return kvFailure;
   if (!found) return kvSuccess;
-  TableLock lock(opened_->getShared());
+  FlatTableLock lock(opened_->getShared());
   return colType_ == SQL_BEST_ROWID ? addBestRowId() : addRowVersion();
 }
 
@@ -275,7 +265,7 @@ KvStatus FlatStatisticsDesc::addRows() {
   if (addRow(tableRow) != kvSuccess) return kvFailure;
   for (FlatIndexDesc* index = shared->getIndexes(); index; index = index->next) {
     if (index->isRowId()) continue;
-    const int unique = (index->flags & FlatIndexDesc::indexUnique) != 0;
+    const bool unique = (index->flags & FlatIndexDesc::indexUnique) != 0;
     if (unique_ == SQL_INDEX_UNIQUE && !unique) continue;
     // What every row of the index shares.
     StatValues head;
@@ -327,7 +317,7 @@ KvStatus FlatStatisticsDesc::getResultSet() {
   if (!found) return kvSuccess;
   KvStatus status = kvSuccess;
   {
-    TableLock lock(opened_->getShared());
+    FlatTableLock lock(opened_->getShared());
     status = addRows();
   }
   if (status != kvSuccess) return kvFailure;

@@ -30,7 +30,7 @@ int compareNames(const unsigned char* a, const unsigned char* b) {
 }
 
 // A present name sorts before an absent one.
-int comparePresence(int aAbsent, int bAbsent) { return aAbsent == bAbsent ? 0 : aAbsent ? 1 : -1; }
+int comparePresence(bool aAbsent, bool bAbsent) { return aAbsent == bAbsent ? 0 : aAbsent ? 1 : -1; }
 
 // ---------------------------------------------------------------- SQLTables rows
 
@@ -270,7 +270,7 @@ KvStatus FlatColumnDesc::addTableColumns(const unsigned char* qualifier, const u
       flatCatalogText(row->typeName, field->getTypeName());
       const int16_t type = field->getSqlType();
       const uint32_t precision = field->getPrecision();
-      const int isSigned = !(field->getAttributes() & FlatSelectField::attributeUnsigned);
+      const bool isSigned = !(field->getAttributes() & FlatSelectField::attributeUnsigned);
       row->dataType = type;
       row->precision = precision > 0x7FFFFFFF ? 0x7FFFFFFF : int32_t(precision);
       row->length = flatCatalogLength(type, precision, field->getScale(), isSigned);

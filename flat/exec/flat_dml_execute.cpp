@@ -94,7 +94,7 @@ class RowMarks {
     if (row > last_) last_ = row;
     return kvSuccess;
   }
-  int isSet(uint32_t row) const { return row >= 1 && row <= capacity_ && marks_[row - 1]; }
+  bool isSet(uint32_t row) const { return row >= 1 && row <= capacity_ && marks_[row - 1]; }
   uint32_t getLast() const { return last_; }
 
  private:
@@ -119,32 +119,32 @@ class DmlLocks {
 
   KvStatus lockIndex() {
     if (table_->lockIndex() != kvSuccess) return kvFailure;
-    index_ = 1;
+    index_ = true;
     return kvSuccess;
   }
   void releaseIndex() {
     if (index_) table_->unlockIndex();
-    index_ = 0;
+    index_ = false;
   }
   KvStatus lockHeaders() {
     if (table_->lockHeaders() != kvSuccess) return kvFailure;
-    headers_ = 1;
+    headers_ = true;
     return kvSuccess;
   }
   void releaseHeaders() {
     if (headers_) table_->unlockHeaders(flatLockRecord);
-    headers_ = 0;
+    headers_ = false;
   }
   // The kind-2 lock of the current record while it is rewritten.
   KvStatus lockUpdate() {
     if (table_->lockRecord(flatLockUpdate) != kvSuccess) return kvFailure;
-    update_ = 1;
+    update_ = true;
     return kvSuccess;
   }
   // Releases it once the record is written.
   KvStatus unlockUpdate() {
     if (!update_) return kvSuccess;
-    update_ = 0;
+    update_ = false;
     return table_->unlockRecord(flatLockUpdate, table_->getRid());
   }
   void releaseUpdateLock() {
@@ -157,7 +157,7 @@ class DmlLocks {
   }
   // Hands the row locks over to the transaction, which releases them when
   // it ends.
-  void keepRows() { keepRows_ = 1; }
+  void keepRows() { keepRows_ = true; }
   void releaseRows() {
     if (keepRows_) return;
     for (uint32_t row = 1; row <= rows_.getLast(); ++row) {
@@ -169,17 +169,17 @@ class DmlLocks {
       }
       if (table_->unlockRecord(flatLockRecord, table_->getRid()) != kvSuccess) KvErrorKeeper::clearLastError();
     }
-    keepRows_ = 1;
+    keepRows_ = true;
   }
 
  private:
   FlatFileDesc* table_;
   RidFileMgr* keyset_;
   RowMarks rows_;
-  int index_ = 0;
-  int headers_ = 0;
-  int update_ = 0;
-  int keepRows_ = 0;
+  bool index_ = false;
+  bool headers_ = false;
+  bool update_ = false;
+  bool keepRows_ = false;
 };
 
 // An open change-log entry; abandoned unless ended.
@@ -193,17 +193,17 @@ class LogEntry {
   LogEntry& operator=(const LogEntry&) = delete;
   KvStatus begin(uint8_t kind) {
     if (flatLogBegin(table_, kind) != kvSuccess) return kvFailure;
-    open_ = 1;
+    open_ = true;
     return kvSuccess;
   }
   KvStatus end() {
-    open_ = 0;
+    open_ = false;
     return flatLogEnd(table_);
   }
 
  private:
   FlatFileDesc* table_;
-  int open_ = 0;
+  bool open_ = false;
 };
 
 // Reads the rows of the query through the keyset, locking each record
@@ -215,8 +215,8 @@ KvStatus collectRows(FlatSqlDesc* query, RidFileMgr* keyset, DmlLocks* locks, ui
   *rows = 0;
   FlatFileDesc* table = query->getFirstTable();
   const uint8_t* where = query->getWhereCode();
-  const int currentOf = where && *where == opCurrentOf;
-  const int locking = table->getLockLevel() != 0 && !currentOf;
+  const bool currentOf = where && *where == opCurrentOf;
+  const bool locking = table->getLockLevel() != 0 && !currentOf;
   query->addFlags(FlatSqlDesc::flagRestart);
   for (uint32_t row = 1;; ++row) {
     GetRecRetType result = getRecFound;
@@ -236,20 +236,20 @@ KvStatus collectRows(FlatSqlDesc* query, RidFileMgr* keyset, DmlLocks* locks, ui
 }
 
 // Whether any of the assigned columns belongs to a unique key.
-int assignsKey(FlatSqlDesc* query, uint16_t pairs, uint16_t step) {
+bool assignsKey(FlatSqlDesc* query, uint16_t pairs, uint16_t step) {
   for (uint16_t k = 0; k < pairs; ++k) {
     FlatSelectField* column = query->getItem(uint16_t(k * step));
     FlatSharedField* field = column->table->getShared()->getColumn(column->column);
-    if (field && (field->getFlags() & FlatSharedField::flagUniqueKey)) return 1;
+    if (field && (field->getFlags() & FlatSharedField::flagUniqueKey)) return true;
   }
-  return 0;
+  return false;
 }
 
 // The driver's key check of the row with its new values: the values go
 // into the record buffer, checkKeyViolation2 decides, and the buffer is
 // restored (restore: the insert's blank record or the stored record).
 KvStatus checkKeys(FlatFileDesc* table, FlatSqlDesc* query, uint16_t pairs, uint16_t step, RowValues& values,
-                   int forInsert) {
+                   bool forInsert) {
   KvStatus status = kvSuccess;
   for (uint16_t k = 0; status == kvSuccess && k < pairs; ++k) {
     FlatDmlValue& value = values[k];
@@ -285,7 +285,7 @@ KvStatus FlatInsertDesc::execute() {
   affectedRows_ = 0;
   FlatFileDesc* table = query_->getFirstTable();
   FlatSharedDesc* shared = table->getShared();
-  const int direct = statement_->getFlatConnection()->isWritingDirectly();
+  const bool direct = statement_->getFlatConnection()->isWritingDirectly();
   query_->setProducedRows(0);
   RowValues values(pairs_);
   if (values.ready() != kvSuccess) return kvFailure;
@@ -326,8 +326,8 @@ KvStatus FlatUpdateDesc::execute() {
   affectedRows_ = 0;
   FlatFileDesc* table = query_->getFirstTable();
   FlatSharedDesc* shared = table->getShared();
-  const int direct = statement_->getFlatConnection()->isWritingDirectly();
-  const int locking = direct && table->getLockLevel() != 0;
+  const bool direct = statement_->getFlatConnection()->isWritingDirectly();
+  const bool locking = direct && table->getLockLevel() != 0;
   RowValues values(pairs_);
   if (values.ready() != kvSuccess) return kvFailure;
   RidFileMgr keyset(statement_, query_);
@@ -335,7 +335,7 @@ KvStatus FlatUpdateDesc::execute() {
   if (locking && locks.lockIndex() != kvSuccess) return kvFailure;
   uint32_t rows = 0;
   if (collectRows(query_, &keyset, &locks, &rows) != kvSuccess) return kvFailure;
-  const int keys = assignsKey(query_, pairs_, 2);
+  const bool keys = assignsKey(query_, pairs_, 2);
 
   for (uint32_t row = 1; row <= rows; ++row) {
     GetRecRetType result = getRecFound;
@@ -378,7 +378,7 @@ KvStatus FlatDeleteDesc::execute() {
   affectedRows_ = 0;
   FlatFileDesc* table = query_->getFirstTable();
   FlatSharedDesc* shared = table->getShared();
-  const int direct = statement_->getFlatConnection()->isWritingDirectly();
+  const bool direct = statement_->getFlatConnection()->isWritingDirectly();
   RidFileMgr keyset(statement_, query_);
   DmlLocks locks(table, &keyset);
   uint32_t rows = 0;

@@ -34,13 +34,13 @@ enum : uint32_t {
   timestampStructBytes = 16,
 };
 
-int isBinarySqlType(int16_t type) {
+bool isBinarySqlType(int16_t type) {
   return type == SQL_BINARY || type == SQL_VARBINARY || type == SQL_LONGVARBINARY;
 }
 
 // A date or timestamp structure (year, month, day, then hour, minute,
 // second and a zero fraction) of an engine date, rounded to the second.
-uint32_t dateStructure(double date, int withTime, unsigned char* out) {
+uint32_t dateStructure(double date, bool withTime, unsigned char* out) {
   double seconds = std::floor((date - std::floor(date)) * 86400.0 + 0.5);
   double day = std::floor(date);
   if (seconds >= 86400.0) {

@@ -44,7 +44,7 @@ class KV_FLAT_API FlatDmlValue {
   // The value's place in the connection's long-value store, or noLongOffset.
   uint32_t getLongOffset() const { return longOffset_; }
   void setLongOffset(uint32_t offset) { longOffset_ = offset; }
-  int isNull() const { return bytes_ == nullptr && longOffset_ == noLongOffset; }
+  bool isNull() const { return bytes_ == nullptr && longOffset_ == noLongOffset; }
 
  private:
   unsigned char* bytes_ = nullptr;  // ramAlloc, owned

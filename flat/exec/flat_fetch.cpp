@@ -25,6 +25,7 @@
 #include "flat/query/flat_aggregates.h"
 #include "flat/query/flat_keyset.h"
 #include "flat/query/flat_sort.h"
+#include "flat/query/flat_subquery.h"
 #include "flat/query/flat_union.h"
 #include "flat/sql/flat_descriptor.h"
 #include "flat/sql/flat_select_field.h"
@@ -96,15 +97,15 @@ InternalType dateTypeOf(int16_t sqlType) {
   }
 }
 
-int isDateType(int16_t sqlType) {
+bool isDateType(int16_t sqlType) {
   const int16_t t = BaseOdbc2SqlType(sqlType);
   return t == SQL_DATE || t == SQL_TIME || t == SQL_TIMESTAMP;
 }
 
-int isAllBlank(const unsigned char* text, uint32_t length) {
+bool isAllBlank(const unsigned char* text, uint32_t length) {
   for (uint32_t i = 0; i < length; ++i)
-    if (text[i] != ' ') return 0;
-  return 1;
+    if (text[i] != ' ') return false;
+  return true;
 }
 
 // A long column of the current row, bytes from offset on: from the change
@@ -167,6 +168,9 @@ KvStatus FlatStatement::resetResult() {
   rowLocked_ = 0;
   failedRow_ = 0;
   if (keyset_ && keyset_->reset() != kvSuccess) return kvFailure;
+  // Subqueries read their rows afresh in each execution (parameters and
+  // tables may have changed).
+  flatResetSubqueryAnswers(query);
   for (FlatSqlDesc* q = query; q; q = q->getNextQuery()) {
     q->setRowCount(-1);
     q->setProducedRows(0);
@@ -181,7 +185,8 @@ KvStatus FlatStatement::executePreparedStmt() {
     addOdbcError(stateSequence);
     return kvFailure;
   }
-  if (enterLockBracket() != kvSuccess) return kvFailure;
+  FlatLockBracket bracket(this);
+  if (bracket.enter() != kvSuccess) return kvFailure;
   KvStatus status = kvSuccess;
   if (headQuery()) {
     // A FOR UPDATE OF cursor closed without a fetch to its end still holds
@@ -191,7 +196,6 @@ KvStatus FlatStatement::executePreparedStmt() {
   }
   if (status == kvSuccess) status = head_->execute();
   if (status == kvSuccess && headQuery() && statementKind_ == flatKindSelect) engineFlags_ |= stmtResultOpen;
-  leaveLockBracket();
   return status;
 }
 
@@ -217,7 +221,7 @@ KvStatus FlatStatement::startResult() {
   if ((query->getAggregates().getCount() || query->getGroupByText()) &&
       flatComputeAggregates(this, query, keyset_, &oneRow_) != kvSuccess)
     return kvFailure;
-  int sorted = 0;
+  bool sorted = false;
   if (!oneRow_ && flatOrderKeyset(this, query, keyset_, &sorted) != kvSuccess) return kvFailure;
   engineFlags_ &= ~uint32_t(stmtFresh);
 
@@ -348,14 +352,15 @@ KvStatus FlatStatement::fetchRow(uint16_t* endOfData) {
     addOdbcError(stateSequence);
     return kvFailure;
   }
-  if (enterLockBracket() != kvSuccess) return kvFailure;
+  FlatLockBracket bracket(this);
+  if (bracket.enter() != kvSuccess) return kvFailure;
   FlatSqlDesc* query = headQuery();
   KvStatus status = kvSuccess;
   if (!query) {
     // A result of the driver's own (catalog readers) keeps its rows apart.
     *endOfData = 1;
   } else {
-    const int forUpdate = (query->getFlags() & FlatSqlDesc::flagForUpdate) != 0;
+    const bool forUpdate = (query->getFlags() & FlatSqlDesc::flagForUpdate) != 0;
     status = beginMove();
     GetRecRetType result = getRecPastEnd;
     if (status == kvSuccess) status = readResultRow(currentRow_ + 1, &result);
@@ -368,7 +373,6 @@ KvStatus FlatStatement::fetchRow(uint16_t* endOfData) {
       }
     }
   }
-  leaveLockBracket();
   return status;
 }
 
@@ -379,11 +383,12 @@ KvStatus FlatStatement::fetchRandomRow(uint32_t row, uint16_t* status) {
     addOdbcError(stateSequence);
     return kvFailure;
   }
-  if (enterLockBracket() != kvSuccess) return kvFailure;
+  FlatLockBracket bracket(this);
+  if (bracket.enter() != kvSuccess) return kvFailure;
   FlatSqlDesc* query = headQuery();
   KvStatus result = kvSuccess;
   if (query) {
-    const int forUpdate = (query->getFlags() & FlatSqlDesc::flagForUpdate) != 0;
+    const bool forUpdate = (query->getFlags() & FlatSqlDesc::flagForUpdate) != 0;
     result = beginMove();
     GetRecRetType answer = getRecPastEnd;
     if (result == kvSuccess && row > 0) result = readResultRow(row, &answer);
@@ -403,7 +408,6 @@ KvStatus FlatStatement::fetchRandomRow(uint32_t row, uint16_t* status) {
       }
     }
   }
-  leaveLockBracket();
   return result;
 }
 
@@ -412,7 +416,8 @@ KvStatus FlatStatement::fetchRandomRow(uint32_t row, uint16_t* status) {
 KvStatus FlatStatement::getData(uint16_t column, int16_t cType, BaseOutString* out) {
   // Catalog rows are the descriptor's own copies: no table lock is needed.
   if (statementKind_ == flatKindCatalog && head_) return getCatalogData(column, cType, out);
-  if (enterLockBracket() != kvSuccess) return kvFailure;
+  FlatLockBracket bracket(this);
+  if (bracket.enter() != kvSuccess) return kvFailure;
   FlatSqlDesc* query = resultQuery();
   KvStatus status = kvSuccess;
   if (!query) {
@@ -439,7 +444,6 @@ KvStatus FlatStatement::getData(uint16_t column, int16_t cType, BaseOutString* o
       else status = query->getTableColumnAsCType(column, out, cType);
     }
   }
-  leaveLockBracket();
   return status;
 }
 
@@ -449,7 +453,7 @@ KvStatus FlatStatement::getComputedData(FlatSelectField* item, uint16_t column, 
   uint8_t kind = 0;
   if (evalExpr(this, resultQuery(), nullptr, item->code, value, sizeof(value), 0, &length, &kind) != kvSuccess)
     return kvFailure;
-  const int isText = kind == flatEvalText || kind == flatEvalFunctionText;
+  const bool isText = kind == flatEvalText || kind == flatEvalFunctionText;
   if (length < 1 || kind == flatEvalNull || kind == flatEvalUndecidable || kind == flatEvalOuterBlank) {
     // An empty text outside NULL-aware queries is a value of its own.
     if (isText && length == 0 && !(resultQuery()->getFlags() & FlatSqlDesc::flagNullAware))
@@ -565,7 +569,7 @@ KvStatus FlatStatement::getColumnData(FlatSelectField* item, uint16_t column, in
 }
 
 KvStatus FlatStatement::getLongData(FlatSelectField* item, uint16_t column, int16_t cType, BaseOutString* out) {
-  const int binary = BaseOdbc2SqlType(item->sqlType) == SQL_LONGVARBINARY;
+  const bool binary = BaseOdbc2SqlType(item->sqlType) == SQL_LONGVARBINARY;
   const uint32_t offset = getGetDataOffset();
   uint32_t got = 0, total = 0;
   if (cType != SQL_C_CHAR && cType != SQL_C_BINARY) {
@@ -594,14 +598,14 @@ KvStatus FlatStatement::getLongData(FlatSelectField* item, uint16_t column, int1
   // binary value as text takes two characters a byte, written in place.
   auto* buffer = static_cast<unsigned char*>(out->getBuffer());
   const uint32_t size = buffer ? out->getSize() : 0;
-  const int text = cType == SQL_C_CHAR;
-  const int hex = binary && text;
+  const bool text = cType == SQL_C_CHAR;
+  const bool hex = binary && text;
   const uint32_t room = text ? (size ? size - 1 : 0) : size;
   const uint32_t want = hex ? room / 2 : room;
   if (readLongColumn(item->table, item->column, want ? buffer : nullptr, want, offset, &got, &total) != kvSuccess)
     return kvFailure;
   if (got > want) got = want;
-  const int unknown = total == flatLongLengthUnknown;
+  const bool unknown = total == flatLongLengthUnknown;
   const uint32_t remaining = unknown ? (got == want ? 1 : 0) : (total > offset + got ? total - offset - got : 0);
   if (got == 0 && remaining == 0 && offset == 0) {
     out->setLength(SQL_NULL_DATA);

@@ -137,8 +137,8 @@ KvStatus FlatStatement::addRow(FlatFileDesc* table) {
     if (status == kvSuccess) status = table->initializeForInsert();
   }
   if (status == kvSuccess && connection->isWritingDirectly()) {
-    int locks = table->getLockLevel() != 0;
-    int headersLocked = 0;
+    bool locks = table->getLockLevel() != 0;
+    bool headersLocked = false;
     if (locks) {
       status = table->lockHeaders();
       headersLocked = status == kvSuccess;
@@ -170,9 +170,9 @@ KvStatus FlatStatement::deleteRow(FlatFileDesc* table) {
   if (!(connection->getEngineFlags() & flatDeleteAllowed)) return notCapable();
   FlatSharedDesc* shared = table->getShared();
   if (connection->isWritingDirectly()) {
-    int locks = table->getLockLevel() != 0;
+    bool locks = table->getLockLevel() != 0;
     KvStatus status = table->setRecordID();
-    int locked = 0;
+    bool locked = false;
     if (status == kvSuccess && locks) {
       status = table->lockRecord(flatLockRecord);
       locked = status == kvSuccess;
@@ -305,7 +305,7 @@ KvStatus FlatStatement::updateRow(const FlatRowRequest* request) {
     if (status == kvSuccess) status = table->checkKeyViolation2();
   }
   if (status == kvSuccess && connection->isWritingDirectly()) {
-    int locks = table->getLockLevel() != 0;
+    bool locks = table->getLockLevel() != 0;
     status = table->setRecordPosition();
     for (uint16_t i = 0; status == kvSuccess && i < pendingValues_.getCount(); ++i) {
       uint16_t removed = 0;

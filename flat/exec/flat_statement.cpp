@@ -194,7 +194,8 @@ BaseField* FlatStatement::allocFld() { return new BaseField(); }
 
 
 KvStatus FlatStatement::setToPreparedState() {
-  if (enterLockBracket() != kvSuccess) return kvFailure;
+  FlatLockBracket bracket(this);
+  if (bracket.enter() != kvSuccess) return kvFailure;
   engineFlags_ |= stmtFresh;
   rowLocked_ = 0;
   if (engineFlags_ & stmtReleaseParams) paramValues_.releaseValues();
@@ -209,7 +210,6 @@ KvStatus FlatStatement::setToPreparedState() {
     query->setProducedRows(0);
     query->setFlags((query->getFlags() & ~uint32_t(FlatSqlDesc::flagGrouped)) | FlatSqlDesc::flagNoResult);
   }
-  leaveLockBracket();
   return result;
 }
 
@@ -242,10 +242,9 @@ KvStatus FlatStatement::setStmtOption(uint16_t option, SQLULEN value) {
     case flatOptionUpdateRow:
     case flatOptionLockCurrentRow:
     case flatOptionRowCount: {
-      if (enterLockBracket() != kvSuccess) return kvFailure;
-      KvStatus status = privateOption(option, reinterpret_cast<void*>(value));
-      leaveLockBracket();
-      return status;
+      FlatLockBracket bracket(this);
+      if (bracket.enter() != kvSuccess) return kvFailure;
+      return privateOption(option, reinterpret_cast<void*>(value));
     }
     case flatOptionUnlock:
       return privateOption(option, reinterpret_cast<void*>(value));

@@ -12,7 +12,8 @@
 // held, taken in ascending table id and released in the same order, so
 // that statements of one connection that share tables never deadlock. A
 // statement uses at most flatMaxStatementTables distinct tables; more are
-// refused when the statement is prepared.
+// refused when the statement is prepared. A bracket is a FlatLockBracket
+// object, so that no way out of an operation leaves a lock held.
 #pragma once
 
 #include "base/statement/base_statement.h"
@@ -263,9 +264,6 @@ class KV_FLAT_API FlatStatement : public BaseStatement {
   // overflow).
   KvStatus maxNumRecords(FlatSqlDesc* query, uint32_t* bound);
 
-  // The lock bracket (see the file comment).
-  KvStatus enterLockBracket();
-  void leaveLockBracket();
   uint16_t getLockCount() const { return lockCount_; }
   FlatSharedDesc* getLockedTable(uint16_t index) const { return lockList_[index]; }
 
@@ -282,6 +280,11 @@ class KV_FLAT_API FlatStatement : public BaseStatement {
   KvStatus getColumnData(FlatSelectField* item, uint16_t column, int16_t cType, BaseOutString* out);
 
  private:
+  friend class FlatLockBracket;
+  // The lock bracket (see the file comment); taken and left only through
+  // FlatLockBracket.
+  KvStatus enterLockBracket();
+  void leaveLockBracket();
   KvStatus buildLockList();
   // Catalog results (flat_catalog.cpp): descriptor (null: its maker posted
   // the reason) becomes the head descriptor, reads the framework's
@@ -353,3 +356,33 @@ class KV_FLAT_API FlatStatement : public BaseStatement {
   uint32_t failedRow_ = 0;
   uint16_t rowLocked_ = 0;         // FOR UPDATE OF: the current row's lock is held
 };
+
+// The lock bracket of a statement as a guard object: enter() takes the
+// locks of the statement's tables (see the file comment), and the guard
+// lets go of them when it goes, however its scope is left: an early
+// return, or an exception (std::bad_alloc from a standard container) on
+// its way to the entry layer's firewall. The table locks are neither
+// recursive nor timed, so a bracket left held would hang the next
+// statement on the table.
+class FlatLockBracket {
+ public:
+  explicit FlatLockBracket(FlatStatement* statement) : statement_(statement) {}
+  ~FlatLockBracket() {
+    if (held_) statement_->leaveLockBracket();
+  }
+  FlatLockBracket(const FlatLockBracket&) = delete;
+  FlatLockBracket& operator=(const FlatLockBracket&) = delete;
+  // Builds the lock list when it is empty and takes every lock; on failure
+  // (the list could not be built) nothing is held.
+  KvStatus enter() {
+    if (held_) return kvSuccess;
+    if (statement_->enterLockBracket() != kvSuccess) return kvFailure;
+    held_ = true;
+    return kvSuccess;
+  }
+
+ private:
+  FlatStatement* statement_;
+  bool held_ = false;
+};
+

@@ -28,17 +28,17 @@ namespace {
 struct ArgumentSpec {
   char letter = 0;
   char digit = 0;
-  int optional = 0;
+  bool optional = false;
 };
 
 // The signature's letters, one an argument.
 uint16_t parseSignature(const char* signature, ArgumentSpec* specs, uint16_t max, uint16_t* required) {
   uint16_t count = 0;
-  int optional = 0;
+  bool optional = false;
   *required = 0;
   for (const char* c = signature; *c && count <= max; ++c) {
     if (*c == 'O') {
-      optional = 1;
+      optional = true;
     } else if (*c >= '1' && *c <= '3') {
       if (count > 0) specs[count - 1].digit = *c;
     } else if (count < max) {
@@ -53,14 +53,14 @@ uint16_t parseSignature(const char* signature, ArgumentSpec* specs, uint16_t max
 
 // Whether an argument of the type suits the letter; a NULL suits every
 // letter, a marker takes the letter's type.
-int suits(char letter, int16_t type) {
-  if (type == flatTypeAny || type == flatTypeParam) return 1;
+bool suits(char letter, int16_t type) {
+  if (type == flatTypeAny || type == flatTypeParam) return true;
   switch (letter) {
     case 'C': return type == flatTypeText;
     case 'N': return type == flatTypeNumber;
     case 'D': return type == flatTypeDate || type == flatTypeTimestamp;
     case 'L': return type == flatTypeLogical;
-    default: return 1;
+    default: return true;
   }
 }
 
@@ -76,8 +76,8 @@ int16_t letterType(char letter) {
 
 // Whether the parenthesised list at text (behind its "(") has a "," at
 // its own level before its ")".
-KvStatus hasTopLevelComma(const unsigned char* text, int* comma) {
-  *comma = 0;
+KvStatus hasTopLevelComma(const unsigned char* text, bool* comma) {
+  *comma = false;
   int depth = 1;
   const unsigned char* p = text;
   for (;;) {
@@ -87,7 +87,7 @@ KvStatus hasTopLevelComma(const unsigned char* text, int* comma) {
     if (token.is("(")) ++depth;
     else if (token.is(")") && --depth == 0) return kvSuccess;
     else if (depth == 1 && token.is(",")) {
-      *comma = 1;
+      *comma = true;
       return kvSuccess;
     }
   }
@@ -266,10 +266,10 @@ KvStatus FlatCompiler::aggregate(FlatToken& word, const unsigned char** text, ui
   uint16_t flags = 0;
   for (const auto& kind : kinds)
     if (word.is(kind.word)) flags = kind.flags;
-  const int minOrMax = (flags & (FlatAggField::aggMin | FlatAggField::aggMax)) != 0;
+  const bool minOrMax = (flags & (FlatAggField::aggMin | FlatAggField::aggMax)) != 0;
   const unsigned char* afterOpen = flatSkipWhite(*text) + 1;
   if (minOrMax) {
-    int comma = 0;
+    bool comma = false;
     if (hasTopLevelComma(afterOpen, &comma) != kvSuccess) return kvFailure;
     if (comma) {
       out->type = flatTypeNone;
@@ -287,9 +287,9 @@ KvStatus FlatCompiler::aggregate(FlatToken& word, const unsigned char** text, ui
   *text = afterOpen;
   FlatToken next;
   if (peek(*text, flatScanOperator, &next) != kvSuccess) return kvFailure;
-  int distinct = 0;
+  bool distinct = false;
   if (next.is("DISTINCT")) {
-    distinct = 1;
+    distinct = true;
     if (next.read(text, flatScanOperator) != kvSuccess) return kvFailure;
     if (!minOrMax) {
       flags |= FlatAggField::aggDistinct;

@@ -46,7 +46,7 @@ class Text {
   unsigned char* text_ = nullptr;
 };
 
-int isWordStart(unsigned char c) { return kvCharIsAlpha(c) || c == '_' || c >= 0x80; }
+bool isWordStart(unsigned char c) { return kvCharIsAlpha(c) || c == '_' || c >= 0x80; }
 
 // 3923 naming the name as written: qualifier.column or column.
 KvStatus notFound(const unsigned char* qualifier, const unsigned char* column) {
@@ -68,10 +68,10 @@ KvStatus notFound(const unsigned char* qualifier, const unsigned char* column) {
   return kvFailure;
 }
 
-int allDigits(const unsigned char* text) {
+bool allDigits(const unsigned char* text) {
   for (; *text; ++text)
-    if (*text < '0' || *text > '9') return 0;
-  return 1;
+    if (*text < '0' || *text > '9') return false;
+  return true;
 }
 
 }  // namespace
@@ -328,14 +328,14 @@ KvStatus FlatCompiler::currentOf(const unsigned char** text, Operand* out) {
 KvStatus FlatCompiler::name(FlatToken& token, const unsigned char** text, uint16_t mode, Operand* out) {
   Text qualifier;
   Text column;
-  int quoted = 0;
+  bool quoted = false;
   const unsigned char* t = token.getText();
   uint32_t length = token.getLength();
   const unsigned char* dot = (mode & flatModeIndexKey) || token.isQuoted()
                                  ? nullptr
                                  : reinterpret_cast<const unsigned char*>(std::memchr(t, '.', length));
   if (token.isQuoted()) {
-    quoted = 1;
+    quoted = true;
     if (column.set(t + 1, length - 2) != kvSuccess) return kvFailure;
     if (**text == '.' && !(mode & flatModeIndexKey)) {
       // `table`.column: the quoted name was the qualifier.
@@ -354,7 +354,7 @@ KvStatus FlatCompiler::name(FlatToken& token, const unsigned char** text, uint16
       // qualifier.`column`
       FlatToken rest;
       if (rest.read(text, flatScanOperand) != kvSuccess) return kvFailure;
-      quoted = 1;
+      quoted = true;
       if (column.set(rest.getText() + 1, rest.getLength() >= 2 ? rest.getLength() - 2 : 0) != kvSuccess)
         return kvFailure;
     } else if (column.set(dot + 1, uint32_t(t + length - dot - 1)) != kvSuccess) {

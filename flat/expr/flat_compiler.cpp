@@ -20,7 +20,7 @@
 
 namespace flatcompile {
 
-int isComparison(uint8_t opcode) { return opcode >= opGreater && opcode <= opNotEqual; }
+bool isComparison(uint8_t opcode) { return opcode >= opGreater && opcode <= opNotEqual; }
 
 void itemType(const FlatSelectField* item, Operand* out) {
   out->type = item->engineType;
@@ -65,17 +65,17 @@ void operatorName(const FlatOperatorEntry* entry, char* out, size_t size) {
   }
 }
 
-int sameName(const FlatOperatorEntry* a, const FlatOperatorEntry* b) {
+bool sameName(const FlatOperatorEntry* a, const FlatOperatorEntry* b) {
   for (int i = 0; i < 3; ++i) {
     if (!a->words[i] || !b->words[i]) return a->words[i] == b->words[i];
-    if (std::strcmp(a->words[i], b->words[i]) != 0) return 0;
+    if (std::strcmp(a->words[i], b->words[i]) != 0) return false;
   }
-  return 1;
+  return true;
 }
 
 // Whether an operand of type t fits an entry's operand type: equal, or a
 // NULL (any), or a parameter marker (which then takes the entry's type).
-int fits(int16_t t, int16_t entryType) {
+bool fits(int16_t t, int16_t entryType) {
   return t == entryType || t == flatTypeAny || t == flatTypeParam;
 }
 
@@ -181,12 +181,12 @@ KvStatus FlatCompiler::readOperator(const unsigned char** text, uint16_t mode, i
   for (uint16_t i = flatPrefixOperatorCount; i < flatOperatorCount; ++i) {
     if (!token.is(table[i].words[0])) continue;
     const unsigned char* afterFirst = *text;
-    int matched = 1;
+    bool matched = true;
     for (int w = 1; w < 3 && table[i].words[w]; ++w) {
       FlatToken next;
       if (next.read(text, flatScanOperator) != kvSuccess) return kvFailure;
       if (!next.is(table[i].words[w])) {
-        matched = 0;
+        matched = false;
         break;
       }
     }

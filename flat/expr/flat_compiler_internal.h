@@ -108,7 +108,7 @@ class FlatCompiler {
 };
 
 // Helpers shared by the compiler's files.
-int isComparison(uint8_t opcode);
+bool isComparison(uint8_t opcode);
 // The folded type's SQL type for a parameter marker.
 int16_t markerSqlType(int16_t type);
 // Reads the token after *text without moving it.

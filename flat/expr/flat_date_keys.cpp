@@ -22,7 +22,7 @@ enum : int32_t { firstDayNumber = 1721426, lastDayNumber = 5373484 };
 
 constexpr uint8_t daysInMonth[12] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
 
-int isLeapYear(uint32_t year) { return year % 4 == 0 && (year % 100 != 0 || year % 400 == 0); }
+bool isLeapYear(uint32_t year) { return year % 4 == 0 && (year % 100 != 0 || year % 400 == 0); }
 
 // Bytes of a blank at p (the space class, or the double-byte blank 0x81
 // 0x40 while 0x81 is a lead byte), 0 when p holds none.
@@ -105,7 +105,7 @@ KvStatus StringToJulianDays(const unsigned char* text, unsigned short order, uns
     fail(msgBadDate, text);
     return kvFailure;
   }
-  int allZero = 1;
+  bool allZero = true;
   for (uint32_t n : numbers) allZero &= n == 0;
   if (allZero) {
     *out = flatBlankDate;
@@ -173,7 +173,7 @@ void JulianToYrMoDy(double date, unsigned short* year, unsigned short* month, un
 void JulianToString(double date, unsigned short format, unsigned char separator, unsigned char* out) {
   const int yearDigits = format >= flatDateFourDigitYear ? 4 : 2;
   unsigned short year = 0, month = 0, day = 0;
-  const int blank = date == flatBlankDate;
+  const bool blank = date == flatBlankDate;
   if (!blank) JulianToYrMoDy(date, &year, &month, &day);
   struct Part {
     uint32_t value;
@@ -204,7 +204,7 @@ void JulianToString(double date, unsigned short format, unsigned char separator,
 double StringToDouble(const unsigned char* text) {
   const unsigned char* p = text;
   while (*p == ' ') ++p;
-  int negative = 0;
+  bool negative = false;
   if (*p == '+' || *p == '-') {
     negative = *p == '-';
     ++p;

@@ -70,7 +70,7 @@ KvStatus Machine::changeCase(uint8_t opcode) {
   if (hasNoValue(x.kind)) return kvSuccess;
   if (!isText(x.kind)) return kindError(opcode);
   uint8_t* p = scratch_ + x.offset;
-  const int ansi = nullAware_ || ((mode_ & flatEvalIndexKey) && table_ && table_->getShared() &&
+  const bool ansi = nullAware_ || ((mode_ & flatEvalIndexKey) && table_ && table_->getShared() &&
                                   !(table_->getShared()->getFlags() & FlatSharedDesc::flagOem));
   if (ansi) {
     if (opcode == opUpper) kvUpperText(p, x.length);
@@ -166,9 +166,17 @@ KvStatus Machine::numberFunction(uint8_t opcode) {
     case opInt:
       return replaceDouble(1, flatEvalNumber, std::trunc(x));
     case opRound: {
-      // Half away from zero at n places.
-      const double factor = std::pow(10.0, std::trunc(y));
-      return replaceDouble(2, flatEvalNumber, std::trunc(x * factor + (x < 0 ? -0.5 : 0.5)) / factor);
+      // Half away from zero at n places. Places beyond a double's range
+      // are clamped: rounding far right of the point leaves x as it is
+      // (it has no digits there), far left of it gives 0.
+      const double places = std::trunc(y) > 400 ? 400 : std::trunc(y) < -400 ? -400 : std::trunc(y);
+      const double factor = std::pow(10.0, places);
+      const double scaled = x * factor;
+      if (!std::isfinite(x) || !std::isfinite(scaled) || std::fabs(scaled) >= 9007199254740992.0)
+        return replaceDouble(2, flatEvalNumber, x);
+      if (factor == 0 || !std::isfinite(factor)) return replaceDouble(2, flatEvalNumber, 0);
+      const double rounded = std::trunc(scaled + (x < 0 ? -0.5 : 0.5)) / factor;
+      return replaceDouble(2, flatEvalNumber, std::isfinite(rounded) ? rounded : x);
     }
     case opMin:
       return replaceDouble(2, flatEvalNumber, y < x ? y : x);
@@ -205,7 +213,7 @@ KvStatus Machine::str(uint8_t arguments) {
   std::snprintf(digits, sizeof(digits), "%.*f", int(decimals), std::fabs(x));
   const char* point = std::strchr(digits, '.');
   const size_t integerDigits = point ? size_t(point - digits) : std::strlen(digits);
-  const int negative = x < 0 && std::strspn(digits, "0.") != std::strlen(digits);
+  const bool negative = x < 0 && std::strspn(digits, "0.") != std::strlen(digits);
   const size_t needed = size_t(negative) + integerDigits;
   if (needed > size_t(width)) {
     std::memset(out, '*', size_t(width));

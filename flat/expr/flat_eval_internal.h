@@ -21,10 +21,10 @@ namespace flateval {
 // a fixed-layout key built by key segments (opcode 44).
 enum : uint8_t { kindKey = 0x80 };
 
-inline int isText(uint8_t kind) { return kind == flatEvalText || kind == flatEvalFunctionText; }
-inline int isNumeric(uint8_t kind) { return kind == flatEvalNumber || kind == flatEvalDate; }
-inline int isNullish(uint8_t kind) { return kind == flatEvalNull || kind == flatEvalOuterBlank; }
-inline int hasNoValue(uint8_t kind) { return isNullish(kind) || kind == flatEvalUndecidable; }
+inline bool isText(uint8_t kind) { return kind == flatEvalText || kind == flatEvalFunctionText; }
+inline bool isNumeric(uint8_t kind) { return kind == flatEvalNumber || kind == flatEvalDate; }
+inline bool isNullish(uint8_t kind) { return kind == flatEvalNull || kind == flatEvalOuterBlank; }
+inline bool hasNoValue(uint8_t kind) { return isNullish(kind) || kind == flatEvalUndecidable; }
 
 // Posts an engine message under S1000 and fails.
 KvStatus evalFailure(uint16_t message);
@@ -85,19 +85,19 @@ class Machine {
   // them began; value may point into the scratch area.
   KvStatus replace(uint16_t count, uint8_t kind, const void* value, uint32_t length);
   KvStatus replaceDouble(uint16_t count, uint8_t kind, double value);
-  KvStatus replaceLogical(uint16_t count, int value);
+  KvStatus replaceLogical(uint16_t count, bool value);
   KvStatus replaceMark(uint16_t count, uint8_t kind);
   // Of count operands, the first NULL (kept as it is) or undecidable one
   // becomes the result: answered 1 when it did.
-  int propagateMissing(uint16_t count, KvStatus* status);
+  bool propagateMissing(uint16_t count, KvStatus* status);
   // Text comparison: NULL-aware whole texts without trailing blanks, else
   // a over the length of b; international order when the connection asks.
   int compareText(const uint8_t* a, uint32_t aLength, const uint8_t* b, uint32_t bLength) const;
   // -1, 0, 1 of two values of comparable kinds; 0 with *ok 0 when their
   // kinds cannot be compared.
-  int compareValues(const Entry& a, const Entry& b, int* ok) const;
+  int compareValues(const Entry& a, const Entry& b, bool* ok) const;
   KvStatus kindError(uint8_t opcode);
-  int nullAware() const { return nullAware_; }
+  bool nullAware() const { return nullAware_; }
 
  private:
   KvStatus column(const uint8_t* op);
@@ -118,8 +118,8 @@ class Machine {
   FlatSqlDesc* query_;
   FlatFileDesc* table_;
   uint16_t mode_;
-  int nullAware_;
-  int intlSort_;
+  bool nullAware_;
+  bool intlSort_;
   uint8_t matched_ = 1;
   uint8_t pendingOuter_ = 0;  // 23 or 24 waiting for its comparison
   uint16_t depth_ = 0;

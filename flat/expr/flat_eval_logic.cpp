@@ -27,7 +27,7 @@ uint32_t withoutTrailingBlanks(const uint8_t* text, uint32_t length) {
 int sign(double a, double b) { return floatCompare(&a, &b); }
 
 // A comparison's answer for an order of its operands.
-int answers(uint8_t opcode, int order) {
+bool answers(uint8_t opcode, int order) {
   switch (opcode) {
     case opGreater: return order > 0;
     case opGreaterEqual: return order >= 0;
@@ -50,22 +50,23 @@ int Machine::compareText(const uint8_t* a, uint32_t aLength, const uint8_t* b, u
   return intlSort_ ? strCompareIntl(a, aLength, b, bLength) : strCompare(a, aLength, b, bLength);
 }
 
-int Machine::compareValues(const Entry& a, const Entry& b, int* ok) const {
-  *ok = 1;
+int Machine::compareValues(const Entry& a, const Entry& b, bool* ok) const {
+  *ok = true;
   if (isNumeric(a.kind) && isNumeric(b.kind)) return sign(number(a), number(b));
   if (isText(a.kind) && isText(b.kind)) return compareText(bytes(a), a.length, bytes(b), b.length);
   if (a.kind == flatEvalLogical || b.kind == flatEvalLogical) {
-    // A number against a logical counts as 1 when nonzero.
-    auto truth = [this](const Entry& e, int* valid) {
-      if (e.kind == flatEvalLogical) return int(bytes(e)[0] != 0);
-      if (e.kind == flatEvalNumber) return int(number(e) != 0);
-      *valid = 0;
-      return 0;
+    // A logical against a number is the number 1 or 0 (a BIT parameter
+    // TRUE in ID = ? matches the ID 1 only, not every nonzero ID).
+    auto value = [this](const Entry& e, bool* valid) {
+      if (e.kind == flatEvalLogical) return bytes(e)[0] != 0 ? 1.0 : 0.0;
+      if (e.kind == flatEvalNumber) return number(e);
+      *valid = false;
+      return 0.0;
     };
-    int left = truth(a, ok), right = truth(b, ok);
-    return *ok ? (left > right) - (left < right) : 0;
+    const double left = value(a, ok), right = value(b, ok);
+    return *ok ? sign(left, right) : 0;
   }
-  *ok = 0;
+  *ok = false;
   return 0;
 }
 
@@ -75,7 +76,7 @@ KvStatus Machine::arithmetic(uint8_t opcode) {
   if (propagateMissing(2, &status)) return status;
   const Entry a = at(1), b = at(0);
   if (!isNumeric(a.kind) || !isNumeric(b.kind)) return kindError(opcode);
-  const int aDate = a.kind == flatEvalDate, bDate = b.kind == flatEvalDate;
+  const bool aDate = a.kind == flatEvalDate, bDate = b.kind == flatEvalDate;
   const double x = number(a), y = number(b);
   const uint8_t kind = aDate != bDate ? uint8_t(flatEvalDate) : uint8_t(flatEvalNumber);
   if ((aDate && x == flatBlankDate) || (bDate && y == flatBlankDate))
@@ -153,7 +154,7 @@ KvStatus Machine::compare(uint8_t opcode) {
       return replaceLogical(2, 0);
     }
     // Two NULLs behave as equal values; a NULL against a value is FALSE.
-    const int bothNull = isNullish(a.kind) && isNullish(b.kind);
+    const bool bothNull = isNullish(a.kind) && isNullish(b.kind);
     return replaceLogical(2, bothNull && (opcode == opLike || answers(opcode, 0)));
   }
   int truth = 0;
@@ -161,7 +162,7 @@ KvStatus Machine::compare(uint8_t opcode) {
     if (!isText(a.kind) || !isText(b.kind)) return kindError(opcode);
     truth = strLike(bytes(a), a.length, bytes(b), b.length, '%', '_', '\\', 1) != 0;
   } else {
-    int ok = 1;
+    bool ok = true;
     const int order = compareValues(a, b, &ok);
     if (!ok) return kindError(opcode);
     truth = answers(opcode, order);
@@ -202,8 +203,8 @@ KvStatus Machine::andOr(uint8_t opcode) {
   for (const Entry* e : {&a, &b})
     if (!hasNoValue(e->kind) && e->kind != flatEvalLogical) return kindError(opcode);
   // The deciding value: FALSE for AND, TRUE for OR.
-  const int decides = opcode == opOr;
-  auto is = [this](const Entry& e, int value) { return e.kind == flatEvalLogical && (bytes(e)[0] != 0) == value; };
+  const bool decides = opcode == opOr;
+  auto is = [this](const Entry& e, bool value) { return e.kind == flatEvalLogical && (bytes(e)[0] != 0) == value; };
   if (is(a, decides) || is(b, decides)) return replaceLogical(2, decides);
   if (a.kind == flatEvalUndecidable || b.kind == flatEvalUndecidable) return replaceMark(2, flatEvalUndecidable);
   if (isNullish(a.kind) || isNullish(b.kind)) return replaceMark(2, flatEvalNull);
@@ -216,9 +217,9 @@ KvStatus Machine::between() {
   if (value.kind == flatEvalUndecidable || low.kind == flatEvalUndecidable || high.kind == flatEvalUndecidable)
     return replaceMark(3, flatEvalUndecidable);
   if (isNullish(value.kind) || isNullish(low.kind) || isNullish(high.kind)) return replaceLogical(3, 0);
-  int ok = 1;
-  const int belowLow = compareValues(value, low, &ok) < 0;
-  const int aboveHigh = ok && compareValues(value, high, &ok) > 0;
+  bool ok = true;
+  const bool belowLow = compareValues(value, low, &ok) < 0;
+  const bool aboveHigh = ok && compareValues(value, high, &ok) > 0;
   if (!ok) return kindError(opBetween);
   return replaceLogical(3, !belowLow && !aboveHigh);
 }
@@ -231,15 +232,15 @@ KvStatus Machine::inList(uint16_t count) {
   const uint16_t all = uint16_t(count + 1);
   if (tested.kind == flatEvalUndecidable) return replaceMark(all, flatEvalUndecidable);
   if (isNullish(tested.kind)) return replaceLogical(all, 0);
-  int undecided = 0;
+  bool undecided = false;
   for (uint16_t i = count; i-- > 0;) {
     const Entry& item = at(i);
     if (item.kind == flatEvalUndecidable) {
-      undecided = 1;
+      undecided = true;
       continue;
     }
     if (isNullish(item.kind)) continue;
-    int ok = 1;
+    bool ok = true;
     if (compareValues(item, tested, &ok) == 0 && ok) return replaceLogical(all, 1);
     if (!ok) return kindError(opIn);
   }

@@ -85,28 +85,28 @@ KvStatus Machine::replaceDouble(uint16_t count, uint8_t kind, double value) {
   return replace(count, kind, &value, 8);
 }
 
-KvStatus Machine::replaceLogical(uint16_t count, int value) {
+KvStatus Machine::replaceLogical(uint16_t count, bool value) {
   const uint8_t byte = value ? 1 : 0;
   return replace(count, flatEvalLogical, &byte, 1);
 }
 
 KvStatus Machine::replaceMark(uint16_t count, uint8_t kind) { return replace(count, kind, nullptr, 0); }
 
-int Machine::propagateMissing(uint16_t count, KvStatus* status) {
+bool Machine::propagateMissing(uint16_t count, KvStatus* status) {
   for (uint16_t i = 0; i < count; ++i) {
     const Entry& e = at(uint16_t(count - 1 - i));
     if (isNullish(e.kind)) {
       *status = replaceMark(count, flatEvalNull);
-      return 1;
+      return true;
     }
   }
   for (uint16_t i = 0; i < count; ++i) {
     if (at(i).kind == flatEvalUndecidable) {
       *status = replaceMark(count, flatEvalUndecidable);
-      return 1;
+      return true;
     }
   }
-  return 0;
+  return false;
 }
 
 KvStatus Machine::kindError(uint8_t opcode) {
@@ -284,7 +284,7 @@ KvStatus Machine::parameter(uint16_t number) {
   const FlatParamValue* p = statement_ ? statement_->getParamValues()->find(number) : nullptr;
   if (!p || (p->boundType == 0 && p->longOffset < 0)) return pushMark(flatEvalNull);
   if (used_ >= flatEvalReadLimit) return evalFailure(msgEvalStackOverflow);
-  const int empty = p->length == 0 && p->longOffset < 0;
+  const bool empty = p->length == 0 && p->longOffset < 0;
   switch (p->boundType) {
     case SQL_CHAR:
     case SQL_VARCHAR:
@@ -364,6 +364,7 @@ KvStatus Machine::aggregate(uint16_t index) {
 KvStatus Machine::exists(uint16_t index) {
   uint16_t found = 0;
   if (flatSubqueryExists(statement_, query_, index, &found) != kvSuccess) return kvFailure;
+  if (found == flatSubqueryUndecided) return pushMark(flatEvalUndecidable);
   const uint8_t byte = found ? 1 : 0;
   return pushValue(flatEvalLogical, &byte, 1, flatEvalScratchBytes);
 }
@@ -385,6 +386,7 @@ KvStatus Machine::subquery(const uint8_t* op, const uint8_t** next) {
   test.length = tested.length;
   uint16_t answer = 0;
   if (flatSubqueryCompare(statement_, query_, flatOperandU16(op + 1), test, &answer) != kvSuccess) return kvFailure;
+  if (answer == flatSubqueryUndecided) return replaceMark(1, flatEvalUndecidable);
   return replaceLogical(1, answer);
 }
 
@@ -403,14 +405,14 @@ KvStatus Machine::scalarSubquery(uint16_t index) {
 KvStatus Machine::currentOf(const uint8_t* op) {
   const uint16_t length = flatOperandU16(op + 1);
   const uint8_t* name = op + 3;
-  int found = 0;
+  bool found = false;
   if (statement_) {
     statement_->getConnection()->getStatements().forEach<BaseStatement>([&](BaseStatement* other) {
       const unsigned char* cursor = other->getCursorName();
       if (cursor && std::strlen(reinterpret_cast<const char*>(cursor)) == length &&
           std::memcmp(cursor, name, length) == 0 &&
           static_cast<FlatStatement*>(other)->getStatementKind() == flatKindSelect)
-        found = 1;
+        found = true;
       return !found;
     });
   }
@@ -428,7 +430,7 @@ KvStatus Machine::keySegment(uint16_t end) {
   if (need(1) != kvSuccess) return kvFailure;
   Entry& value = at(0);
   if (end > flatEvalScratchBytes || end < value.offset) return evalFailure(msgEvalStackOverflow);
-  const int blanks = isText(value.kind) && (mode_ & (flatEvalIndexKey | flatEvalPadBlanks));
+  const bool blanks = isText(value.kind) && (mode_ & (flatEvalIndexKey | flatEvalPadBlanks));
   uint32_t length = hasNoValue(value.kind) ? 0 : value.length;
   if (value.offset + length > end) length = end - value.offset;
   uint8_t* bytes = scratch_ + value.offset;

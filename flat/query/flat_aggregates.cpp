@@ -13,7 +13,7 @@
 
 namespace {
 
-int isCountAll(const FlatAggField* record) {
+bool isCountAll(const FlatAggField* record) {
   return (record->flags & FlatAggField::aggCount) && record->program && record->program[0] == opText &&
          record->program[1] == 'A' && record->program[2] == 0;
 }
@@ -29,18 +29,18 @@ int compareText(const uint8_t* a, uint32_t aLength, const uint8_t* b, uint32_t b
 }
 
 // Whether the item's program reads a column before its first aggregate.
-int readsColumnOutsideAggregate(const uint8_t* program) {
+bool readsColumnOutsideAggregate(const uint8_t* program) {
   for (const uint8_t* op = program; *op != opEnd; op = getNextOp(op)) {
-    if (*op == opAggregate) return 0;
-    if (*op == opColumn || *op == opRowId) return 1;
+    if (*op == opAggregate) return false;
+    if (*op == opColumn || *op == opRowId) return true;
   }
-  return 0;
+  return false;
 }
 
 // GROUP BY and DISTINCT aggregates: through the grouping sort. A grouped
 // query's keyset then serves its result rows, the qualifying ones only when
 // it has a HAVING condition.
-KvStatus groupQuery(FlatStatement* statement, FlatSqlDesc* query, RidFileMgr* keyset, int onlyAggregates,
+KvStatus groupQuery(FlatStatement* statement, FlatSqlDesc* query, RidFileMgr* keyset, bool onlyAggregates,
                     uint16_t* oneRow, uint16_t blockLimit) {
   auto* groups = new FlatGroupRows(statement, query, keyset);
   if (groups->build(blockLimit) != kvSuccess) {
@@ -80,7 +80,7 @@ KvStatus groupQuery(FlatStatement* statement, FlatSqlDesc* query, RidFileMgr* ke
 }  // namespace
 
 KvStatus flatAccumulate(FlatAggField* record, const uint8_t* value, int16_t length, uint8_t kind) {
-  const int isNull = length <= 0 && kind != flatEvalText && kind != flatEvalFunctionText;
+  const bool isNull = length <= 0 && kind != flatEvalText && kind != flatEvalFunctionText;
   if (isNull && !isCountAll(record)) return kvSuccess;
   ++record->count;
   if (record->flags & FlatAggField::aggCount) return kvSuccess;
@@ -124,17 +124,17 @@ KvStatus flatComputeAggregates(FlatStatement* statement, FlatSqlDesc* query, Rid
   *oneRow = 0;
   query->clearFlags(FlatSqlDesc::flagAggregatesComputed | FlatSqlDesc::flagGrouped);
   KvArray& records = query->getAggregates();
-  const int grouped = query->getGroupByText() || (query->getFlags() & FlatSqlDesc::flagDistinctAggregate);
+  const bool grouped = query->getGroupByText() || (query->getFlags() & FlatSqlDesc::flagDistinctAggregate);
   if (records.getCount() == 0 && !grouped) return kvSuccess;
   for (uint16_t i = 0; i < records.getCount(); ++i) {
     auto* record = static_cast<FlatAggField*>(records.getAt(i));
     record->count = 0;
     std::memset(record->value, 0, record->size ? record->size : 1);
   }
-  int onlyAggregates = 1;
+  bool onlyAggregates = true;
   for (uint16_t i = 0; i < query->getItemCount(); ++i) {
     const FlatSelectField* item = query->getItem(i);
-    if (item->isPlainColumn() || readsColumnOutsideAggregate(item->code)) onlyAggregates = 0;
+    if (item->isPlainColumn() || readsColumnOutsideAggregate(item->code)) onlyAggregates = false;
   }
   if (onlyAggregates && query->getTableCount() == 1) query->addFlags(FlatSqlDesc::flagAggregatesOnly);
   if (grouped) return groupQuery(statement, query, keyset, onlyAggregates, oneRow, blockLimit);

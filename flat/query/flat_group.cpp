@@ -34,7 +34,7 @@ enum : uint32_t {
 };
 
 struct GroupKey {
-  uint8_t* program = nullptr;  // ramAlloc'd, owned by the layout
+  KvRamPtr<uint8_t> program;
   uint16_t offset = 0;
   uint16_t length = 0;
 };
@@ -46,7 +46,7 @@ struct Input {
   uint16_t valueBytes = 0;  // value bytes kept of an ordinary input
 };
 
-int isDateType(int16_t type) {
+bool isDateType(int16_t type) {
   return type == flatTypeDate || type == flatTypeTime || type == flatTypeTimestamp;
 }
 
@@ -98,11 +98,8 @@ struct FlatGroupRows::Layout {
   std::vector<Input> inputs;     // the other aggregates
   uint32_t entryOffset = 0;
   uint32_t recordBytes = 0;
-  ~Layout() {
-    for (GroupKey& key : keys) ramFree(key.program);
-  }
   // Whether record is accumulated and written in pass (of passes).
-  int handles(const FlatAggField* record, uint16_t pass, uint16_t passes) const {
+  bool handles(const FlatAggField* record, uint16_t pass, uint16_t passes) const {
     if (record->flags & FlatAggField::aggDistinct) return distincts[pass].record == record;
     return pass + 1 == passes;
   }
@@ -134,13 +131,13 @@ KvStatus compileKeys(FlatStatement* statement, FlatSqlDesc* query, std::vector<G
     GroupKey key;
     key.offset = uint16_t(*bytes);
     key.length = flatSortSlotLength(type, width);
-    key.program = code.release();
+    key.program.reset(code.release());
     if (!key.program) {
       addOdbcError(stateMemory);
       return kvFailure;
     }
-    keys->push_back(key);
     *bytes += key.length;
+    keys->push_back(std::move(key));
     if (*bytes > sortRecordLimit || keys->size() >= kvSortMaxKeys) {
       addFlatError(stateGeneral, msgExpressionLimit);
       return kvFailure;
@@ -249,7 +246,7 @@ KvStatus FlatGroupRows::build(uint16_t blockLimit) {
     int16_t length = 0;
     uint8_t kind = 0;
     for (const GroupKey& key : layout.keys) {
-      if ((status = evaluate(statement_, query_, key.program, value, &length, &kind)) != kvSuccess) break;
+      if ((status = evaluate(statement_, query_, key.program.get(), value, &length, &kind)) != kvSuccess) break;
       flatEncodeSortValue(value, length, kind, record + key.offset, key.length);
     }
     for (size_t i = 0; status == kvSuccess && i < layout.distincts.size(); ++i) {
@@ -275,7 +272,7 @@ KvStatus FlatGroupRows::build(uint16_t blockLimit) {
   const uint16_t passes = layout.distincts.empty() ? uint16_t(1) : uint16_t(layout.distincts.size());
   uint32_t groups = 0;
   for (uint16_t pass = 0; pass < passes; ++pass) {
-    const int last = pass + 1 == passes;
+    const bool last = pass + 1 == passes;
     if (pass > 0) {
       // The next DISTINCT value replaces the last key; the records are
       // already in group order, so each group is re-sorted on its own.
@@ -291,7 +288,7 @@ KvStatus FlatGroupRows::build(uint16_t blockLimit) {
       if (layout.handles(record, pass, passes)) resetRecord(record);
     }
     groups = 0;
-    int open = 0;
+    bool open = false;
     for (uint32_t read = 1;; ++read) {
       void* sorted = nullptr;
       uint16_t equalKeys = 0;
@@ -302,7 +299,7 @@ KvStatus FlatGroupRows::build(uint16_t blockLimit) {
         return kvFailure;
       }
       const uint8_t* record = static_cast<const uint8_t*>(sorted);
-      const int newGroup = !open || equalKeys < groupKeys;
+      const bool newGroup = !open || equalKeys < groupKeys;
       if (newGroup) {
         if (open && writeRow(groups, layout, pass, last, row_ + query_->getAggregateRowBytes()) != kvSuccess)
           return kvFailure;
@@ -311,7 +308,7 @@ KvStatus FlatGroupRows::build(uint16_t blockLimit) {
           if (layout.handles(aggregate, pass, passes)) resetRecord(aggregate);
         }
         ++groups;
-        open = 1;
+        open = true;
       }
       if (!layout.distincts.empty() && (newGroup || equalKeys < groupKeys + 1) &&
           addDistinct(layout.distincts[pass], record + layout.distincts[pass].offset) != kvSuccess)
@@ -329,7 +326,7 @@ KvStatus FlatGroupRows::build(uint16_t blockLimit) {
   return kvSuccess;
 }
 
-KvStatus FlatGroupRows::writeRow(uint32_t n, const Layout& layout, uint16_t pass, int last, const uint8_t* entry) {
+KvStatus FlatGroupRows::writeRow(uint32_t n, const Layout& layout, uint16_t pass, bool last, const uint8_t* entry) {
   KvArray& records = query_->getAggregates();
   const uint16_t passes = layout.distincts.empty() ? uint16_t(1) : uint16_t(layout.distincts.size());
   for (uint16_t i = 0; i < records.getCount(); ++i) {

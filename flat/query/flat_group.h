@@ -70,7 +70,7 @@ class KV_FLAT_API FlatGroupRows {
 
  private:
   struct Layout;
-  KvStatus writeRow(uint32_t n, const Layout& layout, uint16_t pass, int last, const uint8_t* entry);
+  KvStatus writeRow(uint32_t n, const Layout& layout, uint16_t pass, bool last, const uint8_t* entry);
 
   FlatStatement* statement_;
   FlatSqlDesc* query_;

@@ -26,7 +26,7 @@ void copyText(unsigned char* buffer, uint16_t size, const unsigned char* text) {
   buffer[length] = 0;
 }
 
-int isTextKey(int16_t sqlType) { return sqlType == SQL_CHAR || sqlType == SQL_VARCHAR; }
+bool isTextKey(int16_t sqlType) { return sqlType == SQL_CHAR || sqlType == SQL_VARCHAR; }
 
 }  // namespace
 

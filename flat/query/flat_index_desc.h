@@ -105,7 +105,7 @@ class KV_FLAT_API FlatIndexDesc : public KvObject {
   uint32_t flags = 0;
   unsigned char* filter = nullptr;  // an index with a condition serves only statements that name it
 
-  int isRowId() const { return (flags & indexRowId) != 0; }
+  bool isRowId() const { return (flags & indexRowId) != 0; }
   // The byte offset of key field key in a key buffer.
   uint32_t keyOffset(uint16_t key) const;
 };

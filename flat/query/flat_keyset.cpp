@@ -68,7 +68,7 @@ KvStatus flatReadById(FlatFileDesc* cursor, GetRecRetType* result) {
   if (rid->getState() == ridPendingInsert) {
     // A row this transaction inserted lives only in the log.
     if (!found || kind == flatChangeDelete || kind == flatChangeDeleteInserted) return kvSuccess;
-    if (changes->placeValues(cursor, offset, FlatFileField::offsetNoValue) != kvSuccess) return kvFailure;
+    if (changes->loadRow(cursor, offset, true) != kvSuccess) return kvFailure;
     cursor->setRowFromLog(1);
     *result = getRecFound;
     return kvSuccess;
@@ -76,7 +76,7 @@ KvStatus flatReadById(FlatFileDesc* cursor, GetRecRetType* result) {
   if (found && (kind == flatChangeDelete || kind == flatChangeDeleteInserted)) return kvSuccess;
   if (cursor->readRecord(result) != kvSuccess) return kvFailure;
   if (*result != getRecFound || !found) return kvSuccess;
-  if (changes->placeValues(cursor, offset, FlatFileField::offsetNotPlaced) != kvSuccess) return kvFailure;
+  if (changes->loadRow(cursor, offset, false) != kvSuccess) return kvFailure;
   cursor->setRowFromLog(1);
   return kvSuccess;
 }
@@ -141,7 +141,7 @@ KvStatus RidFileMgr::start() {
   }
   const uint8_t* where = query_->getWhereCode();
   currentOf_ = where && *where == opCurrentOf;
-  started_ = 1;
+  started_ = true;
   return kvSuccess;
 }
 
@@ -149,10 +149,10 @@ KvStatus RidFileMgr::reset() {
   if (file_) file_->truncate();
   delete groups_;
   groups_ = nullptr;
-  oneRow_ = 0;
-  groupsWritten_ = 0;
+  oneRow_ = false;
+  groupsWritten_ = false;
   rows_ = 0;
-  ended_ = 0;
+  ended_ = false;
   level_ = 0;
   if (started_) {
     for (uint16_t i = 0; i < tableCount_; ++i) {
@@ -174,8 +174,8 @@ KvStatus RidFileMgr::beginWritten() {
   if (start() != kvSuccess) return kvFailure;
   file_->truncate();
   rows_ = 0;
-  ended_ = 1;
-  if (groups_) groupsWritten_ = 1;
+  ended_ = true;
+  if (groups_) groupsWritten_ = true;
   return kvSuccess;
 }
 
@@ -214,15 +214,15 @@ void RidFileMgr::setGroupRows(FlatGroupRows* rows) {
   groups_ = rows;
   if (file_) file_->truncate();
   rows_ = 0;
-  ended_ = 1;
-  groupsWritten_ = 0;
+  ended_ = true;
+  groupsWritten_ = false;
 }
 
 void RidFileMgr::setOneRow() {
   if (file_) file_->truncate();
   rows_ = 0;
-  ended_ = 1;
-  oneRow_ = 1;
+  ended_ = true;
+  oneRow_ = true;
 }
 
 KvStatus RidFileMgr::getGroupedRecord(uint32_t row, GetRecRetType* result) {
@@ -314,8 +314,8 @@ KvStatus RidFileMgr::getRecord(uint32_t row, GetRecRetType* result) {
   return kvSuccess;
 }
 
-KvStatus RidFileMgr::positionCurrentOf(int* have) {
-  *have = 0;
+KvStatus RidFileMgr::positionCurrentOf(bool* have) {
+  *have = false;
   const uint8_t* where = query_->getWhereCode();
   const uint16_t length = flatOperandU16(where + 1);
   const uint8_t* name = where + 3;
@@ -348,18 +348,18 @@ KvStatus RidFileMgr::positionCurrentOf(int* have) {
   if (flatReadById(mine, &found) != kvSuccess) return kvFailure;
   if (found != getRecFound) return kvSuccess;
   markOnRecord(mine);
-  *have = 1;
+  *have = true;
   return kvSuccess;
 }
 
-KvStatus RidFileMgr::advance(uint16_t level, int* have) {
-  *have = 0;
+KvStatus RidFileMgr::advance(uint16_t level, bool* have) {
+  *have = false;
   FlatFileDesc* table = tables_[level];
   uint8_t& state = state_[level];
   if (!(state & statePositioned)) {
     state = uint8_t((state & stateOptional) | statePositioned);
     if (currentOf_ && level == 0) {
-      int found = 0;
+      bool found = false;
       if (positionCurrentOf(&found) != kvSuccess) return kvFailure;
       // The positioned row is the scan's only candidate.
       state |= stateBlankGiven;
@@ -391,7 +391,7 @@ KvStatus RidFileMgr::advance(uint16_t level, int* have) {
         SelRecRetType select = selQualifies;
         if (flatSelectRecord(statement_, query_, &select) != kvSuccess) return kvFailure;
         if (select == selQualifies || select == selUndecidable) {
-          *have = 1;
+          *have = true;
           return kvSuccess;
         }
         state &= uint8_t(~stateOnBlank);
@@ -403,7 +403,7 @@ KvStatus RidFileMgr::advance(uint16_t level, int* have) {
     if (flatSelectRecord(statement_, query_, &select) != kvSuccess) return kvFailure;
     if (select == selQualifies || select == selUndecidable) {
       state |= stateMatched;
-      *have = 1;
+      *have = true;
       return kvSuccess;
     }
     // The outer-join comparisons held and the rest of the condition failed:
@@ -416,11 +416,11 @@ KvStatus RidFileMgr::advance(uint16_t level, int* have) {
 
 KvStatus RidFileMgr::extend(uint32_t wanted) {
   if (tableCount_ == 0) {
-    ended_ = 1;
+    ended_ = true;
     return kvSuccess;
   }
   if (currentOf_ && wanted >= 2 && rows_ >= 1) {
-    ended_ = 1;
+    ended_ = true;
     return kvSuccess;
   }
   if (rows_ > 0 && !ended_) {
@@ -431,13 +431,13 @@ KvStatus RidFileMgr::extend(uint32_t wanted) {
   }
   uint16_t level = level_;
   while (rows_ < wanted) {
-    int have = 0;
+    bool have = false;
     if (advance(level, &have) != kvSuccess) return kvFailure;
     if (!have) {
       state_[level] &= stateOptional;
       markUnpositioned(tables_[level]);
       if (level == 0) {
-        ended_ = 1;
+        ended_ = true;
         query_->setRowCount(int32_t(rows_));
         break;
       }

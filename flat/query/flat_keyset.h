@@ -78,7 +78,7 @@ class KV_FLAT_API RidFileMgr {
   KvStatus beginWritten();
   // Writes the current row's entry as the next row.
   KvStatus appendRid();
-  int isComplete() const { return ended_ || groups_ || oneRow_; }
+  bool isComplete() const { return ended_ || groups_ || oneRow_; }
   // The bytes of one entry: the tables' identifier images, or 4 for a
   // result-row number of grouped rows.
   uint32_t getEntryBytes() const { return groups_ ? 4u : entryBytes_; }
@@ -98,15 +98,15 @@ class KV_FLAT_API RidFileMgr {
   FlatGroupRows* getGroupRows() const { return groups_; }
   // A result of aggregate values only: row 1 and no other.
   void setOneRow();
-  int isOneRow() const { return oneRow_; }
+  bool isOneRow() const { return oneRow_; }
 
  private:
   KvStatus start();
   KvStatus extend(uint32_t wanted);
   // Moves the table at level to its next candidate; *have 0 when it has
   // none left for the current rows of the tables before it.
-  KvStatus advance(uint16_t level, int* have);
-  KvStatus positionCurrentOf(int* have);
+  KvStatus advance(uint16_t level, bool* have);
+  KvStatus positionCurrentOf(bool* have);
   KvStatus getGroupedRecord(uint32_t row, GetRecRetType* result);
 
   FlatStatement* statement_;
@@ -119,12 +119,12 @@ class KV_FLAT_API RidFileMgr {
   uint32_t entryBytes_ = 0;
   uint32_t rows_ = 0;
   uint16_t level_ = 0;
-  int started_ = 0;
-  int ended_ = 0;
-  int currentOf_ = 0;
+  bool started_ = false;
+  bool ended_ = false;
+  bool currentOf_ = false;
   FlatGroupRows* groups_ = nullptr;
-  int oneRow_ = 0;
-  int groupsWritten_ = 0;  // the entries are result-row numbers in an order of their own
+  bool oneRow_ = false;
+  bool groupsWritten_ = false;  // the entries are result-row numbers in an order of their own
 };
 
 // The WHERE program of query (or its HAVING program once its groups are

@@ -85,7 +85,7 @@ int fromPosition(FlatSqlDesc* query, FlatFileDesc* table) {
 
 // Instructions whose value depends on more than the current rows' columns:
 // subqueries, aggregates, the positioned row, key segments.
-int isRowStateOp(uint8_t op) {
+bool isRowStateOp(uint8_t op) {
   switch (op) {
     case opSubquery:
     case opScalarSubquery:
@@ -96,9 +96,9 @@ int isRowStateOp(uint8_t op) {
     case opAggregate:
     case opCurrentOf:
     case opKeySegment:
-      return 1;
+      return true;
     default:
-      return 0;
+      return false;
   }
 }
 
@@ -106,33 +106,33 @@ int isRowStateOp(uint8_t op) {
 // read the cursor's table or a later one of the query (their rows are not
 // known when the range is evaluated), nor a subquery or the cursor's
 // position. constant says that it reads no table at all.
-int usableOperand(FlatStatement* statement, FlatSqlDesc* query, int cursorPosition, Span span, int* constant) {
-  *constant = 1;
+bool usableOperand(FlatStatement* statement, FlatSqlDesc* query, int cursorPosition, Span span, bool* constant) {
+  *constant = true;
   for (const uint8_t* op = span.begin; op < span.end; op = getNextOp(op)) {
     switch (*op) {
       case opColumn:
       case opRowId: {
-        *constant = 0;
+        *constant = false;
         FlatFileDesc* table = statement->getTableByHandle(flatOperandU32(op + 1));
-        if (!table) return 0;
+        if (!table) return false;
         const int position = fromPosition(query, table);
-        if (position >= cursorPosition) return 0;
+        if (position >= cursorPosition) return false;
         break;
       }
       default:
-        if (isRowStateOp(*op)) return 0;
+        if (isRowStateOp(*op)) return false;
         break;
     }
   }
-  return 1;
+  return true;
 }
 
 // Whether the span is exactly the key's instruction with the cursor's
 // handle.
-int isKey(Span span, const uint8_t* keyCode, uint32_t handle) {
+bool isKey(Span span, const uint8_t* keyCode, uint32_t handle) {
   const uint32_t length = keyCode[0] == opColumn ? 7u : keyCode[0] == opRowId ? 5u : 0u;
-  if (!length || uint32_t(span.end - span.begin) != length || span.begin[0] != keyCode[0]) return 0;
-  if (flatOperandU32(span.begin + 1) != handle) return 0;
+  if (!length || uint32_t(span.end - span.begin) != length || span.begin[0] != keyCode[0]) return false;
+  if (flatOperandU32(span.begin + 1) != handle) return false;
   return length == 5 || std::memcmp(span.begin + 5, keyCode + 5, 2) == 0;
 }
 
@@ -180,12 +180,12 @@ KvStatus canOptimizeQuery(FlatStatement* statement, FlatSqlDesc* query, FlatFile
     uint8_t op = *root;
     // The outer-join prefix stands right before its comparison: such a
     // comparison holds for the blank row too, so it bounds nothing.
-    int outerJoin = 0;
+    bool outerJoin = false;
     for (const uint8_t* at = term.begin; at < root; at = getNextOp(at))
       if (getNextOp(at) == root && (*at == opOuterLeft || *at == opOuterRight)) outerJoin = 1;
     if (outerJoin) continue;
     Span operands[3];
-    int constant = 0, constant2 = 0;
+    bool constant = false, constant2 = false;
     if (op >= opGreater && op <= opEqual) {
       if (!operandsOf(term, root, operands, 2)) continue;
       Span other;
@@ -198,8 +198,8 @@ KvStatus canOptimizeQuery(FlatStatement* statement, FlatSqlDesc* query, FlatFile
         continue;
       }
       if (!usableOperand(statement, query, cursorPosition, other, &constant)) continue;
-      const int givesLow = op == opGreater || op == opGreaterEqual || op == opEqual;
-      const int givesHigh = op == opLess || op == opLessEqual || op == opEqual;
+      const bool givesLow = op == opGreater || op == opGreaterEqual || op == opEqual;
+      const bool givesHigh = op == opLess || op == opLessEqual || op == opEqual;
       if (givesLow && !(*flags & FlatOptDesc::optLow)) {
         if (copyEnd(low, other) != kvSuccess) return kvFailure;
         *flags |= FlatOptDesc::optLow;
@@ -247,20 +247,20 @@ namespace {
 // Whether a term reads the cursor's table and nothing else that changes
 // from row to row of the query (other tables, subqueries, aggregates,
 // positions), and holds no outer-join comparison.
-int readsOnlyCursor(Span term, uint32_t handle) {
-  int readsCursor = 0;
+bool readsOnlyCursor(Span term, uint32_t handle) {
+  bool readsCursor = false;
   for (const uint8_t* op = term.begin; op < term.end; op = getNextOp(op)) {
     switch (*op) {
       case opColumn:
       case opRowId:
-        if (flatOperandU32(op + 1) != handle) return 0;
+        if (flatOperandU32(op + 1) != handle) return false;
         readsCursor = 1;
         break;
       case opOuterLeft:
       case opOuterRight:
-        return 0;
+        return false;
       default:
-        if (isRowStateOp(*op)) return 0;
+        if (isRowStateOp(*op)) return false;
         break;
     }
   }
@@ -323,32 +323,32 @@ void flatLikeRange(const uint8_t* pattern, uint32_t patternLength, uint8_t* low,
 
 // ---------------------------------------------------------------- index choice
 
-int flatIndexDeliversOrder(FlatStatement*, FlatSqlDesc* query, FlatIndexDesc* index) {
-  if (!index || index->isRowId() || index->filter) return 0;
+bool flatIndexDeliversOrder(FlatStatement*, FlatSqlDesc* query, FlatIndexDesc* index) {
+  if (!index || index->isRowId() || index->filter) return false;
   KvArray& items = query->getOrderItems();
   const uint16_t count = items.getCount();
-  if (count == 0 || count > index->keyCount) return 0;
+  if (count == 0 || count > index->keyCount) return false;
   FlatFileDesc* first = query->getFirstTable();
-  if (!first) return 0;
+  if (!first) return false;
   for (uint16_t i = 0; i < count; ++i) {
     const auto* item = static_cast<const FlatOrderItem*>(items.getAt(i));
     const FlatKeyField* key = index->keys[i];
-    if (!item->code || item->code[0] != opColumn || item->code[7] != opEnd) return 0;
-    if (flatOperandU32(item->code + 1) != first->getTableHandle()) return 0;
-    if (flatOperandU16(item->code + 5) != key->column || key->keyCode[0] != opColumn) return 0;
-    if (key->flags & (FlatKeyField::keyDriverBit1 | FlatKeyField::keyDriverBit2)) return 0;
-    if ((item->descending != 0) != ((key->flags & FlatKeyField::keyDescending) != 0)) return 0;
+    if (!item->code || item->code[0] != opColumn || item->code[7] != opEnd) return false;
+    if (flatOperandU32(item->code + 1) != first->getTableHandle()) return false;
+    if (flatOperandU16(item->code + 5) != key->column || key->keyCode[0] != opColumn) return false;
+    if (key->flags & (FlatKeyField::keyDriverBit1 | FlatKeyField::keyDriverBit2)) return false;
+    if ((item->descending != 0) != ((key->flags & FlatKeyField::keyDescending) != 0)) return false;
     // A descending index puts NULLs last, where the sort of a NULL-aware
     // query puts them first in both directions: only the sort gives the
     // same rows with and without the index.
-    if (item->descending && (query->getFlags() & FlatSqlDesc::flagNullAware)) return 0;
+    if (item->descending && (query->getFlags() & FlatSqlDesc::flagNullAware)) return false;
   }
-  return 1;
+  return true;
 }
 
 namespace {
 
-KvStatus addEnd(FlatOptBnd* bound, FlatCodeBuffer* code, FlatIndexDesc* index, uint16_t key, int fromLike) {
+KvStatus addEnd(FlatOptBnd* bound, FlatCodeBuffer* code, FlatIndexDesc* index, uint16_t key, bool fromLike) {
   auto* expr = new FlatOptExpr;
   if (!expr) {
     addOdbcError(stateMemory);
@@ -390,7 +390,7 @@ KvStatus planFor(FlatStatement* statement, FlatSqlDesc* query, FlatFileDesc* cur
       delete made;
       return kvFailure;
     }
-    const int descending = (key->flags & FlatKeyField::keyDescending) != 0;
+    const bool descending = (key->flags & FlatKeyField::keyDescending) != 0;
     if ((flags & FlatOptDesc::optLike) && descending) flags = 0;
     if (!(flags & (FlatOptDesc::optLow | FlatOptDesc::optHigh))) break;
     if (descending) {
@@ -408,7 +408,7 @@ KvStatus planFor(FlatStatement* statement, FlatSqlDesc* query, FlatFileDesc* cur
       if ((flags & FlatOptDesc::optLow) && addEnd(&made->low, lowCode, index, k, 0) != kvSuccess) goto failed;
       if ((flags & FlatOptDesc::optHigh) && addEnd(&made->high, highCode, index, k, 0) != kvSuccess) goto failed;
     } else {
-      const int like = (flags & FlatOptDesc::optLike) != 0;
+      const bool like = (flags & FlatOptDesc::optLike) != 0;
       if ((flags & FlatOptDesc::optLow) && addEnd(&made->low, &low, index, k, like) != kvSuccess) goto failed;
       if ((flags & FlatOptDesc::optHigh) && addEnd(&made->high, &high, index, k, like) != kvSuccess) goto failed;
     }
@@ -509,11 +509,11 @@ KvStatus flatOptimizeCursor(FlatStatement* statement, FlatSqlDesc* query, FlatFi
 
 namespace {
 
-int isTextKey(const FlatKeyField* key) { return key->sqlType == SQL_CHAR || key->sqlType == SQL_VARCHAR; }
+bool isTextKey(const FlatKeyField* key) { return key->sqlType == SQL_CHAR || key->sqlType == SQL_VARCHAR; }
 
 // Evaluates one end into bound's key buffer; high says which end it is.
 KvStatus loadEnd(FlatStatement* statement, FlatSqlDesc* query, FlatFileDesc* cursor, FlatOptDesc* plan,
-                 FlatOptBnd* bound, int high) {
+                 FlatOptBnd* bound, bool high) {
   bound->flags = 0;
   bound->keysLoaded = 0;
   if (!bound->key) return kvSuccess;
@@ -549,7 +549,7 @@ KvStatus loadEnd(FlatStatement* statement, FlatSqlDesc* query, FlatFileDesc* cur
     value[length] = 0;
     // Which end of the values this is: a descending key's low end (in index
     // order) is the values' high end.
-    const int valueHigh = high != ((key->flags & FlatKeyField::keyDescending) != 0);
+    const bool valueHigh = high != ((key->flags & FlatKeyField::keyDescending) != 0);
     if (isTextKey(key)) {
       uint32_t textLength = uint32_t(length);
       if (expr->flags & FlatOptExpr::exprFromLike) {

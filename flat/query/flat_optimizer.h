@@ -72,4 +72,4 @@ KV_FLAT_API void flatPrefixEnd(const uint8_t* prefix, uint32_t length, uint8_t* 
 // query: every ORDER BY item a plain column of the first table matching
 // the index's key fields in order and direction, no more items than keys;
 // never the ROWID index.
-KV_FLAT_API int flatIndexDeliversOrder(FlatStatement* statement, FlatSqlDesc* query, FlatIndexDesc* index);
+KV_FLAT_API bool flatIndexDeliversOrder(FlatStatement* statement, FlatSqlDesc* query, FlatIndexDesc* index);

@@ -29,31 +29,28 @@ namespace {
 
 // One compiled ORDER BY item and its place in the sort record.
 struct SortItem {
-  uint8_t* program = nullptr;  // ramAlloc'd, owned
+  KvRamPtr<uint8_t> program;
   uint16_t offset = 0;
   uint16_t length = 0;  // tag byte + value bytes
-  int descending = 0;
-  int selectItem = 0;  // a DISTINCT select item: part of the one key over all of them
+  bool descending = false;
+  bool selectItem = false;  // a DISTINCT select item: part of the one key over all of them
 };
 
 struct SortItems {
   std::vector<SortItem> items;
-  ~SortItems() {
-    for (SortItem& item : items) ramFree(item.program);
-  }
 };
 
 // Types whose values the evaluator yields as 8-byte doubles or a logical
 // byte; every other type (texts, binaries, types the compiler leaves open)
 // takes its width.
-int isFixedType(int16_t type) {
+bool isFixedType(int16_t type) {
   switch (type) {
     case 2: case 3: case 4: case 5: case 6: case 7: case 8:  // numbers
     case 9: case 10: case 11:                                  // date, time, timestamp
     case -5: case -6: case -7:                                 // bigint, tinyint, bit
-      return 1;
+      return true;
     default:
-      return 0;
+      return false;
   }
 }
 
@@ -63,13 +60,15 @@ KvStatus addSelectItems(FlatSqlDesc* query, SortItems* out, uint32_t* recordByte
   uint32_t offset = *recordBytes;
   for (uint16_t i = 0; i < query->getItemCount(); ++i) {
     const FlatSelectField* field = query->getItem(i);
+    uint8_t* program = nullptr;
+    if (flatSelectItemProgram(field, &program) != kvSuccess) return kvFailure;
     SortItem item;
-    if (flatSelectItemProgram(field, &item.program) != kvSuccess) return kvFailure;
+    item.program.reset(program);
     item.offset = uint16_t(offset);
     item.length = flatSortSlotLength(field->engineType ? field->engineType : field->sqlType, field->precision);
     item.selectItem = 1;
-    out->items.push_back(item);
     offset += item.length;
+    out->items.push_back(std::move(item));
     if (offset > 0xF000) {
       addFlatError(stateGeneral, msgExpressionLimit);
       return kvFailure;
@@ -105,13 +104,13 @@ KvStatus compileItems(FlatStatement* statement, FlatSqlDesc* query, const unsign
     SortItem item;
     item.length = flatSortSlotLength(type, width);
     item.offset = uint16_t(offset);
-    item.program = code.release();
+    item.program.reset(code.release());
     if (!item.program) {
       addOdbcError(stateMemory);
       return kvFailure;
     }
-    out->items.push_back(item);
     offset += item.length;
+    out->items.push_back(std::move(item));
     if (offset > 0xF000 || out->items.size() >= kvSortMaxKeys) {
       addFlatError(stateGeneral, msgExpressionLimit);
       return kvFailure;
@@ -163,7 +162,7 @@ uint16_t flatSortSlotLength(int16_t type, uint32_t width) {
 void flatEncodeSortValue(const uint8_t* value, int16_t length, uint8_t kind, uint8_t* slot, uint16_t slotLength) {
   std::memset(slot, 0, slotLength);
   if (kind == flatEvalNull || kind == flatEvalUndecidable || kind == flatEvalOuterBlank || length < 0) return;
-  const int isText = kind == flatEvalText || kind == flatEvalFunctionText;
+  const bool isText = kind == flatEvalText || kind == flatEvalFunctionText;
   if (length == 0 && !isText) return;
   slot[0] = 1;
   uint8_t* bytes = slot + 1;
@@ -203,7 +202,7 @@ KvStatus flatSortKeyset(FlatStatement* statement, FlatSqlDesc* query, RidFileMgr
   if (compileItems(statement, query, orderBy, &items, &keyBytes) != kvSuccess) return kvFailure;
   const uint32_t orderBytes = keyBytes;
   uint32_t distinctBytes = 0;
-  const int distinct = (query->getFlags() & FlatSqlDesc::flagDistinct) != 0;
+  const bool distinct = (query->getFlags() & FlatSqlDesc::flagDistinct) != 0;
   if (distinct && addSelectItems(query, &items, &keyBytes, &distinctBytes) != kvSuccess) return kvFailure;
 
   // The first read starts the keyset and fixes its entry size.
@@ -240,7 +239,7 @@ KvStatus flatSortKeyset(FlatStatement* statement, FlatSqlDesc* query, RidFileMgr
     for (const SortItem& item : items.items) {
       int16_t length = 0;
       uint8_t kind = 0;
-      if (evalExpr(statement, query, nullptr, item.program, value, sizeof value, 0, &length, &kind) != kvSuccess)
+      if (evalExpr(statement, query, nullptr, item.program.get(), value, sizeof value, 0, &length, &kind) != kvSuccess)
         return kvFailure;
       flatEncodeSortValue(value, length, kind, record + item.offset, item.length);
     }
@@ -260,10 +259,10 @@ KvStatus flatSortKeyset(FlatStatement* statement, FlatSqlDesc* query, RidFileMgr
   return kvSuccess;
 }
 
-KvStatus flatOrderKeyset(FlatStatement* statement, FlatSqlDesc* query, RidFileMgr* keyset, int* sorted) {
-  if (sorted) *sorted = 0;
+KvStatus flatOrderKeyset(FlatStatement* statement, FlatSqlDesc* query, RidFileMgr* keyset, bool* sorted) {
+  if (sorted) *sorted = false;
   const unsigned char* orderBy = statement->getOrderByText();
-  const int distinct = (query->getFlags() & FlatSqlDesc::flagDistinct) != 0;
+  const bool distinct = (query->getFlags() & FlatSqlDesc::flagDistinct) != 0;
   if (!distinct && (!orderBy || !*flatSkipWhite(orderBy))) return kvSuccess;
   // The first read chooses every table's plan.
   GetRecRetType result = getRecFound;
@@ -273,6 +272,6 @@ KvStatus flatOrderKeyset(FlatStatement* statement, FlatSqlDesc* query, RidFileMg
   if (!distinct && !keyset->getGroupRows() && !keyset->isOneRow() && plan && plan->index &&
       flatIndexDeliversOrder(statement, query, plan->index))
     return kvSuccess;
-  if (sorted) *sorted = 1;
+  if (sorted) *sorted = true;
   return flatSortKeyset(statement, query, keyset, orderBy);
 }

@@ -69,4 +69,4 @@ KV_FLAT_API KvStatus flatSortKeyset(FlatStatement* statement, FlatSqlDesc* query
 // table is read through already delivers the order (flatIndexDeliversOrder);
 // else flatSortKeyset. sorted (may be null) tells whether a sort ran.
 KV_FLAT_API KvStatus flatOrderKeyset(FlatStatement* statement, FlatSqlDesc* query, RidFileMgr* keyset,
-                                     int* sorted = nullptr);
+                                     bool* sorted = nullptr);

@@ -39,9 +39,9 @@ FlatLookup::~FlatLookup() {
 
 namespace {
 
-int isTextType(int16_t type) { return type == SQL_CHAR || type == SQL_VARCHAR; }
+bool isTextType(int16_t type) { return type == SQL_CHAR || type == SQL_VARCHAR; }
 
-int isNumericType(int16_t type) {
+bool isNumericType(int16_t type) {
   switch (type) {
     case SQL_NUMERIC:
     case SQL_DECIMAL:
@@ -55,9 +55,9 @@ int isNumericType(int16_t type) {
     case SQL_TIMESTAMP:
     case SQL_TINYINT:
     case SQL_BIGINT:
-      return 1;
+      return true;
     default:
-      return 0;
+      return false;
   }
 }
 
@@ -68,9 +68,9 @@ uint8_t* copyProgram(const FlatCodeBuffer& code) {
 }
 
 // A numeric equality: both ends one program, both inclusive, not LIKE.
-int isEquality(const FlatLookup::Part& part) {
-  if (!part.low || !part.high || (part.flags & FlatOptDesc::optLike)) return 0;
-  if (!(part.flags & FlatOptDesc::optLowInclusive) || !(part.flags & FlatOptDesc::optHighInclusive)) return 0;
+bool isEquality(const FlatLookup::Part& part) {
+  if (!part.low || !part.high || (part.flags & FlatOptDesc::optLike)) return false;
+  if (!(part.flags & FlatOptDesc::optLowInclusive) || !(part.flags & FlatOptDesc::optHighInclusive)) return false;
   const uint32_t length = flatProgramLength(part.low);
   return length == flatProgramLength(part.high) && std::memcmp(part.low, part.high, length) == 0;
 }
@@ -85,7 +85,7 @@ void freePart(FlatLookup::Part* part) {
 KvStatus extract(FlatStatement* statement, FlatSqlDesc* query, FlatFileDesc* cursor, FlatLookup** lookup) {
   *lookup = nullptr;
   FlatSharedDesc* shared = cursor->getShared();
-  const int intl = (statement->getFlatConnection()->getEngineFlags() & flatIntlSort) != 0;
+  const bool intl = (statement->getFlatConnection()->getEngineFlags() & flatIntlSort) != 0;
   // Candidates in column order; the numeric equalities go first in the key,
   // then the first other candidate.
   FlatLookup::Part found[FlatLookup::maxParts];
@@ -99,7 +99,7 @@ KvStatus extract(FlatStatement* statement, FlatSqlDesc* query, FlatFileDesc* cur
       status = kvFailure;
       break;
     }
-    const int text = isTextType(key.sqlType);
+    const bool text = isTextType(key.sqlType);
     if (!(text ? !intl : isNumericType(key.sqlType))) continue;
     FlatCodeBuffer low, high;
     uint16_t flags = 0;
@@ -221,7 +221,7 @@ void encodeText(const FlatLookup::Part& part, const uint8_t* value, uint32_t len
   std::memset(out + n, 0, part.valueBytes - n);
 }
 
-int isTextKind(uint8_t kind) { return kind == flatEvalText || kind == flatEvalFunctionText; }
+bool isTextKind(uint8_t kind) { return kind == flatEvalText || kind == flatEvalFunctionText; }
 
 uint8_t columnProgram(FlatFileDesc* cursor, uint16_t column, uint8_t* program) {
   program[0] = opColumn;
@@ -273,7 +273,7 @@ KvStatus build(FlatStatement* statement, FlatSqlDesc* query, FlatFileDesc* curso
     return kvFailure;
   }
   lookup->sort = sort;
-  lookup->holding = lookup->haveLastKey = lookup->atListEnd = 0;
+  lookup->holding = lookup->haveLastKey = lookup->atListEnd = false;
   ++lookup->builds;
   lookup->listRecords = 0;
   if (sort->addKey(0, 0, lookup->keyLength) != kvSuccess) return kvFailure;
@@ -312,18 +312,18 @@ KvStatus build(FlatStatement* statement, FlatSqlDesc* query, FlatFileDesc* curso
 
 // Evaluates one end of every part into key (the record image); *open set
 // when the end leaves the range open from its first part on.
-KvStatus evaluateEnd(FlatStatement* statement, FlatSqlDesc* query, FlatLookup* lookup, int high, uint8_t* key,
-                     int* open) {
-  *open = 0;
+KvStatus evaluateEnd(FlatStatement* statement, FlatSqlDesc* query, FlatLookup* lookup, bool high, uint8_t* key,
+                     bool* open) {
+  *open = false;
   std::memset(key, high ? 0xFF : 0x00, lookup->keyLength);
-  const int nullAware = (query->getFlags() & FlatSqlDesc::flagNullAware) != 0;
+  const bool nullAware = (query->getFlags() & FlatSqlDesc::flagNullAware) != 0;
   uint8_t value[flatEvalScratchBytes];
   uint8_t text[flatEvalScratchBytes];
   for (uint16_t i = 0; i < lookup->partCount; ++i) {
     const FlatLookup::Part& part = lookup->parts[i];
     const uint8_t* program = high ? part.high : part.low;
     if (!program) {
-      if (i == 0) *open = 1;
+      if (i == 0) *open = true;
       return kvSuccess;  // this part and the ones behind it stay at their extreme
     }
     int16_t length = 0;
@@ -332,7 +332,7 @@ KvStatus evaluateEnd(FlatStatement* statement, FlatSqlDesc* query, FlatLookup* l
       return kvFailure;
     uint8_t* at = key + part.offset;
     auto leaveOpen = [&]() {
-      if (i == 0) *open = 1;
+      if (i == 0) *open = true;
       return kvSuccess;
     };
     if (length < 0 || kind == flatEvalUndecidable || kind == flatEvalOuterBlank) return leaveOpen();
@@ -390,9 +390,9 @@ KvStatus startLookup(FlatStatement* statement, FlatSqlDesc* query, FlatFileDesc*
     lookup->sort = nullptr;
     return kvFailure;
   }
-  lookup->first = 1;
-  lookup->ended = 0;
-  lookup->lowerOpen = lookup->upperOpen = 1;
+  lookup->first = true;
+  lookup->ended = false;
+  lookup->lowerOpen = lookup->upperOpen = true;
   if ((lookup->flags & FlatLookup::lookupLower) &&
       evaluateEnd(statement, query, lookup, 0, lookup->lower, &lookup->lowerOpen) != kvSuccess)
     return kvFailure;
@@ -412,14 +412,14 @@ KvStatus startLookup(FlatStatement* statement, FlatSqlDesc* query, FlatFileDesc*
 KvStatus readOn(FlatLookup* lookup, const uint8_t** record) {
   *record = nullptr;
   if (lookup->holding) {
-    lookup->holding = 0;
+    lookup->holding = false;
     *record = lookup->held;
     return kvSuccess;
   }
   if (lookup->atListEnd) return kvSuccess;
   void* next = nullptr;
   if (lookup->sort->getNextRecord(&next) != kvSuccess) return kvFailure;
-  if (!next) lookup->atListEnd = 1;
+  if (!next) lookup->atListEnd = true;
   *record = static_cast<const uint8_t*>(next);
   return kvSuccess;
 }
@@ -427,9 +427,9 @@ KvStatus readOn(FlatLookup* lookup, const uint8_t** record) {
 // The first record at or above the lower end (the first of the list when
 // the lower side is open), by a search.
 KvStatus search(FlatLookup* lookup, const uint8_t** record) {
-  lookup->holding = 0;
-  lookup->haveLastKey = 0;
-  lookup->atListEnd = 0;
+  lookup->holding = false;
+  lookup->haveLastKey = false;
+  lookup->atListEnd = false;
   void* found = nullptr;
   if (!lookup->lowerOpen) {
     if (lookup->sort->getFirstRecordWithKey(lookup->lower, &found) != kvSuccess) return kvFailure;
@@ -437,7 +437,7 @@ KvStatus search(FlatLookup* lookup, const uint8_t** record) {
   } else if (lookup->sort->getFirstRecord(&found) != kvSuccess) {
     return kvFailure;
   }
-  if (!found) lookup->atListEnd = 1;
+  if (!found) lookup->atListEnd = true;
   *record = static_cast<const uint8_t*>(found);
   return kvSuccess;
 }
@@ -449,7 +449,7 @@ KvStatus nextInRange(FlatLookup* lookup, FlatFileDesc* cursor, uint16_t* found) 
   while (!lookup->ended) {
     const uint8_t* bytes = nullptr;
     if (lookup->first) {
-      lookup->first = 0;
+      lookup->first = false;
       if (!lookup->continuing) {
         if (search(lookup, &bytes) != kvSuccess) return kvFailure;
       } else {
@@ -467,18 +467,18 @@ KvStatus nextInRange(FlatLookup* lookup, FlatFileDesc* cursor, uint16_t* found) 
       return kvFailure;
     }
     if (!bytes) {
-      lookup->ended = 1;
+      lookup->ended = true;
       break;
     }
     if (!lookup->upperOpen && std::memcmp(bytes, lookup->upper, keyLength) > 0) {
       // Past the range: kept for the next outer row.
       if (bytes != lookup->held) std::memcpy(lookup->held, bytes, lookup->recordLength);
-      lookup->holding = 1;
-      lookup->ended = 1;
+      lookup->holding = true;
+      lookup->ended = true;
       break;
     }
     std::memcpy(lookup->lastKey, bytes, keyLength);
-    lookup->haveLastKey = 1;
+    lookup->haveLastKey = true;
     cursor->getRid()->fullSet(bytes + keyLength);
     GetRecRetType result = getRecGone;
     if (flatReadById(cursor, &result) != kvSuccess) return kvFailure;
@@ -494,8 +494,8 @@ KvStatus nextInRange(FlatLookup* lookup, FlatFileDesc* cursor, uint16_t* found) 
 
 }  // namespace
 
-KvStatus flatAttachLookup(FlatStatement* statement, FlatSqlDesc* query, FlatFileDesc* cursor, int indexChosen) {
-  const int subquery = query->getParent() != nullptr;
+KvStatus flatAttachLookup(FlatStatement* statement, FlatSqlDesc* query, FlatFileDesc* cursor, bool indexChosen) {
+  const bool subquery = query->getParent() != nullptr;
   if (!subquery && cursor == query->getFirstTable()) dropSubqueryLookups(query);
   if (indexChosen || (!subquery && cursor == query->getFirstTable())) {
     cursor->setLookup(nullptr);

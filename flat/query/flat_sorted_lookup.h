@@ -103,22 +103,22 @@ class KV_FLAT_API FlatLookup : public KvObject {
   KvSort* sort = nullptr;     // the list; null until built in this execution
   uint8_t* lower = nullptr;   // record images: the evaluated ends at offset 0
   uint8_t* upper = nullptr;
-  int first = 1;      // the next read is the first of the range
+  bool first = true;      // the next read is the first of the range
   // Reading on from the last range instead of a new search: the outer rows
   // often come in key order, and a search in a list spilled to its work
   // file costs a read of every run. held is the record that ended the last
   // range (read from the list, not yet delivered); lastKey the key of the
   // last record read before it. A lower end above lastKey needs no record
   // read so far but held.
-  int continuing = 0;
+  bool continuing = false;
   uint8_t* held = nullptr;     // a record image
   uint8_t* lastKey = nullptr;  // a key
-  int holding = 0;
-  int haveLastKey = 0;
-  int atListEnd = 0;
-  int ended = 0;      // the range is read to its end
-  int lowerOpen = 0;  // the evaluated ends leave the lower / upper side open
-  int upperOpen = 0;
+  bool holding = false;
+  bool haveLastKey = false;
+  bool atListEnd = false;
+  bool ended = false;      // the range is read to its end
+  bool lowerOpen = false;  // the evaluated ends leave the lower / upper side open
+  bool upperOpen = false;
   uint32_t listRecords = 0;  // records put in the list when it was built
   uint32_t builds = 0;       // how often it was built (once an execution)
 };
@@ -129,7 +129,7 @@ class KV_FLAT_API FlatLookup : public KvObject {
 // first table of a statement's own query drops the lookups of every
 // subquery below it. Fails with 3946 for a key too long.
 KV_FLAT_API KvStatus flatAttachLookup(FlatStatement* statement, FlatSqlDesc* query, FlatFileDesc* cursor,
-                                      int indexChosen);
+                                      bool indexChosen);
 
 // Starts the cursor's records for the current rows of the tables before it:
 // the range of its lookup (the list built on first use), else the plan's

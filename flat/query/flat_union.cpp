@@ -32,7 +32,7 @@ enum : uint32_t {
 
 struct OrderKey {
   uint16_t item = 0;  // select item, from 0
-  int descending = 0;
+  bool descending = false;
 };
 
 // The ORDER BY of a UNION: positions, each perhaps ASC or DESC.
@@ -66,23 +66,12 @@ KvStatus parseOrder(const unsigned char* text, uint16_t items, std::vector<Order
   }
 }
 
-// The select items' programs of one query, owned.
-struct Programs {
-  std::vector<uint8_t*> items;
-  ~Programs() {
-    for (uint8_t* program : items) ramFree(program);
-  }
-};
-
 }  // namespace
 
 FlatUnionResult::FlatUnionResult(FlatStatement* statement, FlatSqlDesc* head)
     : statement_(statement), head_(head), current_(head) {}
 
-FlatUnionResult::~FlatUnionResult() {
-  for (RidFileMgr* keyset : keysets_) delete keyset;
-  delete pairs_;
-}
+FlatUnionResult::~FlatUnionResult() { delete pairs_; }
 
 KvStatus FlatUnionResult::appendPair(uint32_t query, uint32_t row) {
   if (uint64_t(rows_ + 1) * pairBytes > 0xFFFFFFFFull) {
@@ -106,7 +95,6 @@ KvStatus FlatUnionResult::build(const unsigned char* orderBy, uint16_t blockLimi
     return kvFailure;
   }
   pairs_->truncate();
-  for (RidFileMgr* keyset : keysets_) delete keyset;
   keysets_.clear();
   queries_.clear();
 
@@ -116,9 +104,9 @@ KvStatus FlatUnionResult::build(const unsigned char* orderBy, uint16_t blockLimi
 
   // Each query's own rows: aggregated and grouped, and its own DISTINCT.
   for (FlatSqlDesc* query = head_; query; query = query->getNextQuery()) {
-    auto* keyset = new RidFileMgr(statement_, query);
+    keysets_.push_back(std::make_unique<RidFileMgr>(statement_, query));
+    RidFileMgr* keyset = keysets_.back().get();
     queries_.push_back(query);
-    keysets_.push_back(keyset);
     if (query->getItemCount() != items) {
       addFlatSyntaxError(msgUnionColumnCount);
       return kvFailure;
@@ -137,7 +125,7 @@ KvStatus FlatUnionResult::build(const unsigned char* orderBy, uint16_t blockLimi
   uint32_t distinctQueries = 0;
   for (uint32_t q = 1; q < queries_.size(); ++q)
     if (!(queries_[q]->getFlags() & FlatSqlDesc::flagUnionAll)) distinctQueries = q + 1;
-  const int all = distinctQueries == 0;
+  const bool all = distinctQueries == 0;
 
   if (all && order.empty()) {
     // UNION ALL in chain order: no sort.
@@ -188,11 +176,12 @@ KvStatus FlatUnionResult::build(const unsigned char* orderBy, uint16_t blockLimi
   uint32_t filled = 0;
   for (uint32_t q = 0; q < queries_.size(); ++q) {
     FlatSqlDesc* query = queries_[q];
-    Programs programs;
+    std::vector<KvRamPtr<uint8_t>> programs;  // the select items' programs
     for (uint16_t i = 0; i < items; ++i) {
       uint8_t* program = nullptr;
       if (flatSelectItemProgram(query->getItem(i), &program) != kvSuccess) return kvFailure;
-      programs.items.push_back(program);
+      KvRamPtr<uint8_t> owned(program);
+      programs.push_back(std::move(owned));
     }
     for (uint32_t row = 1;; ++row) {
       GetRecRetType result = getRecFound;
@@ -209,7 +198,7 @@ KvStatus FlatUnionResult::build(const unsigned char* orderBy, uint16_t blockLimi
       for (uint16_t i = 0; i < items; ++i) {
         int16_t length = 0;
         uint8_t kind = 0;
-        if (evalExpr(statement_, query, nullptr, programs.items[i], value, sizeof value, 0, &length, &kind) !=
+        if (evalExpr(statement_, query, nullptr, programs[i].get(), value, sizeof value, 0, &length, &kind) !=
             kvSuccess)
           return kvFailure;
         flatEncodeSortValue(value, length, kind, record + offsets[i], lengths[i]);

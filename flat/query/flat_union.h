@@ -25,6 +25,7 @@
 
 #include "flat/flat_types.h"
 
+#include <memory>
 #include <vector>
 
 class KvSharedFile;
@@ -50,7 +51,7 @@ class KV_FLAT_API FlatUnionResult {
   // The query of the current pair (the head before any).
   FlatSqlDesc* getCurrentQuery() const { return current_; }
   // The keyset of the query at index in the chain.
-  RidFileMgr* getKeyset(uint16_t index) const { return index < keysets_.size() ? keysets_[index] : nullptr; }
+  RidFileMgr* getKeyset(uint16_t index) const { return index < keysets_.size() ? keysets_[index].get() : nullptr; }
 
  private:
   KvStatus appendPair(uint32_t query, uint32_t row);
@@ -59,7 +60,7 @@ class KV_FLAT_API FlatUnionResult {
   FlatSqlDesc* head_;
   FlatSqlDesc* current_;
   std::vector<FlatSqlDesc*> queries_;
-  std::vector<RidFileMgr*> keysets_;  // owned, one a query
+  std::vector<std::unique_ptr<RidFileMgr>> keysets_;  // one a query
   KvSharedFile* pairs_ = nullptr;
   uint32_t rows_ = 0;
 };

@@ -111,7 +111,7 @@ KvStatus FlatStatement::classify(const unsigned char* text) {
   }
 
   FlatDescriptor* descriptor = nullptr;
-  int classified = 0;
+  bool classified = false;
   for (const auto& dml : dmlKinds) {
     if (!first.is(dml.word)) continue;
     // The kind is set before the parse: the select list of the rewritten

@@ -66,7 +66,7 @@ class KV_FLAT_API FlatDataTypeParser : public KvObject {
     const char* name;
     uint16_t typeIndex;
     uint32_t read;  // bytes of the name matched so far
-    int complete;
+    bool complete;
   };
   FlatConnection* connection_;
   std::vector<Candidate> candidates_;

@@ -101,7 +101,7 @@ const BaseTypeRow* FlatCreateDesc::getColumnType(uint16_t index) const {
 KvStatus FlatCreateDesc::canCreateTableName(const unsigned char* name) {
   unsigned char path[bosPathBytes];
   uint16_t open = 0;
-  int exists = 0;
+  bool exists = false;
   if (flatDdlTableState(statement_, name, path, &open, &exists) != kvSuccess) return kvFailure;
   if (open) {
     addFlatError(stateTableExists, msgSaveOpenFile) << path;
@@ -125,7 +125,7 @@ KvStatus FlatCreateDesc::parse(const unsigned char* text, uint32_t* position) {
   FlatToken skip;
   if (skip.read(&p, flatScanOperator) != kvSuccess || skip.read(&p, flatScanOperator) != kvSuccess)
     return kvFailure;
-  int found = 0;
+  bool found = false;
   if (flatDdlReadTableName(statement_, &p, tableName_, sizeof(tableName_), &found) != kvSuccess) return kvFailure;
   if (!found) {
     addFlatSyntaxError(msgCreateNoTable);
@@ -169,7 +169,7 @@ KvStatus FlatCreateDesc::parseColumn(const unsigned char** position) {
     return kvFailure;
   }
   KvStatus status = kvSuccess;
-  int found = 0;
+  bool found = false;
   status = flatDdlReadIdentifier(statement_, position, column->name, &found);
   if (status == kvSuccess && !found) {
     FlatToken what;
@@ -189,7 +189,7 @@ KvStatus FlatCreateDesc::parseColumn(const unsigned char** position) {
   }
   if (status == kvSuccess) {
     const unsigned char* p = *position;
-    int notWord = 0, nullWord = 0;
+    bool notWord = false, nullWord = false;
     status = flatDdlTakeWord(&p, "NOT", &notWord);
     if (status == kvSuccess && notWord) status = flatDdlTakeWord(&p, "NULL", &nullWord);
     if (status == kvSuccess && notWord && nullWord) {
@@ -228,7 +228,7 @@ KvStatus FlatCreateDesc::parseCreateParams(const unsigned char** position, FlatC
     return kvFailure;
   }
   uint64_t number = 0;
-  int found = 0;
+  bool found = false;
   if (flatDdlReadNumber(position, &number, &found) != kvSuccess) return kvFailure;
   if (!found || number == 0) {
     addFlatSyntaxError(msgBadWidth) << column->name;

@@ -22,7 +22,7 @@ KvStatus refuse() {
 KvStatus checkIndexTable(FlatStatement* statement, const unsigned char* name, uint16_t openMessage, bool namePath) {
   unsigned char path[bosPathBytes];
   uint16_t open = 0;
-  int exists = 0;
+  bool exists = false;
   if (flatDdlTableState(statement, name, path, &open, &exists) != kvSuccess) return kvFailure;
   if (!exists) {
     addFlatError(stateTableNotFound, msgTableNotExist) << path;
@@ -59,7 +59,7 @@ KvStatus FlatCrIndexDesc::canCreateIndexForTableName(const unsigned char* name) 
 }
 
 KvStatus FlatCrIndexDesc::parseIndexName(const unsigned char** position) {
-  int found = 0;
+  bool found = false;
   if (flatDdlReadTableName(statement_, position, indexName_, sizeof(indexName_), &found) != kvSuccess) return kvFailure;
   if (!found) {
     addFlatSyntaxError(msgMissingIndexName);
@@ -79,13 +79,13 @@ KvStatus FlatCrIndexDesc::parse(const unsigned char* text, uint32_t* position) {
     if (word.read(&p, flatScanOperator) != kvSuccess) return kvFailure;  // INDEX
   }
   if (parseIndexName(&p) != kvSuccess) return kvFailure;
-  int on = 0;
+  bool on = false;
   if (flatDdlTakeWord(&p, "ON", &on) != kvSuccess) return kvFailure;
   if (!on) {
     addFlatSyntaxError(msgExpectingOn);
     return kvFailure;
   }
-  int found = 0;
+  bool found = false;
   if (flatDdlReadTableName(statement_, &p, tableName_, sizeof(tableName_), &found) != kvSuccess) return kvFailure;
   if (!found) {
     addFlatSyntaxError(msgMissingIndexTable);
@@ -115,14 +115,14 @@ KvStatus FlatCrIndexDesc::parseColumnIdentifiers(const unsigned char** position)
       KvErrorKeeper::addMemoryError();
       return kvFailure;
     }
-    int found = 0;
+    bool found = false;
     KvStatus status = flatDdlReadIdentifier(statement_, position, key->name, &found);
     if (status == kvSuccess && !found) {
       addFlatSyntaxError(msgMissingIndexName);
       status = kvFailure;
     }
     if (status == kvSuccess) status = canCreateColumnNameInIndex(key->name);
-    int asc = 0, desc = 0;
+    bool asc = false, desc = false;
     if (status == kvSuccess) status = flatDdlTakeWord(position, "ASC", &asc);
     if (status == kvSuccess && !asc) status = flatDdlTakeWord(position, "DESC", &desc);
     key->descending = desc ? 1 : 0;
@@ -183,7 +183,7 @@ KvStatus FlatDropIndexDesc::parse(const unsigned char* text, uint32_t* position)
   if (statement_->getFlatConnection()->flatStripEngrave(qualifier_) != kvSuccess) return kvFailure;
   if (isValidQualifier(qualifier_) != kvSuccess) return kvFailure;
   p = dot + 1;
-  int found = 0;
+  bool found = false;
   if (flatDdlReadIdentifier(statement_, &p, indexName_, &found) != kvSuccess) return kvFailure;
   if (!found) {
     addFlatSyntaxError(msgDropIndexSyntax);
@@ -207,7 +207,7 @@ void FlatDropTableDesc::cleanUp() {
 KvStatus FlatDropTableDesc::canDropTableName(const unsigned char* name) {
   unsigned char path[bosPathBytes];
   uint16_t open = 0;
-  int exists = 0;
+  bool exists = false;
   if (flatDdlTableState(statement_, name, path, &open, &exists) != kvSuccess) return kvFailure;
   if (open) {
     addFlatSyntaxError(msgDeleteOpenFile) << path;
@@ -225,7 +225,7 @@ KvStatus FlatDropTableDesc::parse(const unsigned char* text, uint32_t* position)
   FlatToken word;
   if (word.read(&p, flatScanOperator) != kvSuccess || word.read(&p, flatScanOperator) != kvSuccess)
     return kvFailure;
-  int found = 0;
+  bool found = false;
   if (flatDdlReadTableName(statement_, &p, tableName_, sizeof(tableName_), &found) != kvSuccess) return kvFailure;
   if (!found) {
     addFlatSyntaxError(msgDropNoTable);

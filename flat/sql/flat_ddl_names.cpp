@@ -23,8 +23,8 @@ KvStatus flatCopyDdlName(unsigned char* to, uint32_t size, const unsigned char* 
 }
 
 KvStatus flatDdlReadTableName(FlatStatement* statement, const unsigned char** position, unsigned char* name,
-                              uint32_t size, int* found) {
-  *found = 0;
+                              uint32_t size, bool* found) {
+  *found = false;
   name[0] = 0;
   unsigned char* read = nullptr;
   if (flatReadName(position, &read) != kvSuccess) return kvFailure;
@@ -32,15 +32,15 @@ KvStatus flatDdlReadTableName(FlatStatement* statement, const unsigned char** po
   KvStatus status = statement->getFlatConnection()->flatStripEngrave(read);
   if (status == kvSuccess && read[0]) {
     status = flatCopyDdlName(name, size, read, uint32_t(std::strlen(reinterpret_cast<const char*>(read))));
-    if (status == kvSuccess) *found = 1;
+    if (status == kvSuccess) *found = true;
   }
   ramFree(read);
   return status;
 }
 
 KvStatus flatDdlReadIdentifier(FlatStatement* statement, const unsigned char** position, unsigned char* name,
-                               int* found) {
-  *found = 0;
+                               bool* found) {
+  *found = false;
   name[0] = 0;
   const unsigned char* start = *position;
   FlatToken token;
@@ -56,20 +56,20 @@ KvStatus flatDdlReadIdentifier(FlatStatement* statement, const unsigned char** p
   return kvSuccess;
 }
 
-KvStatus flatDdlTakeWord(const unsigned char** position, const char* word, int* taken) {
-  *taken = 0;
+KvStatus flatDdlTakeWord(const unsigned char** position, const char* word, bool* taken) {
+  *taken = false;
   const unsigned char* p = *position;
   FlatToken token;
   if (token.read(&p, flatScanOperator) != kvSuccess) return kvFailure;
   if (token.is(word)) {
     *position = p;
-    *taken = 1;
+    *taken = true;
   }
   return kvSuccess;
 }
 
-KvStatus flatDdlReadNumber(const unsigned char** position, uint64_t* value, int* found) {
-  *found = 0;
+KvStatus flatDdlReadNumber(const unsigned char** position, uint64_t* value, bool* found) {
+  *found = false;
   *value = 0;
   const unsigned char* p = *position;
   FlatToken token;
@@ -83,17 +83,17 @@ KvStatus flatDdlReadNumber(const unsigned char** position, uint64_t* value, int*
     number = number > (UINT64_MAX - 9) / 10 ? UINT64_MAX : number * 10 + uint64_t(text[i] - '0');
   }
   *value = number;
-  *found = 1;
+  *found = true;
   *position = p;
   return kvSuccess;
 }
 
 KvStatus flatDdlTableState(FlatStatement* statement, const unsigned char* name, unsigned char* path,
-                           uint16_t* open, int* exists) {
+                           uint16_t* open, bool* exists) {
   FlatConnection* connection = statement->getFlatConnection();
   if (connection->getTableFullPath(name, path) != kvSuccess) return kvFailure;
   *open = connection->isFileOpen(path);
-  *exists = bosexist(path) ? 1 : 0;
+  *exists = bosexist(path) != 0;
   return kvSuccess;
 }
 

@@ -29,7 +29,13 @@ FlatSqlDesc::FlatSqlDesc(FlatStatement* statement) : FlatDescriptor(statement) {
   groupByCodes_.setOwnsObjects(true);
 }
 
+void FlatSqlDesc::setAnswers(KvObject* answers) {
+  if (answers_ != answers) delete answers_;
+  answers_ = answers;
+}
+
 FlatSqlDesc::~FlatSqlDesc() {
+  delete answers_;
   delete nextQuery_;
   items_.deleteContents();
   aggregates_.deleteContents();

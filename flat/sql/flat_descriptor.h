@@ -105,8 +105,12 @@ class KV_FLAT_API FlatSqlDesc : public FlatDescriptor {
   uint16_t getDepth() const { return depth_; }
   void setParent(FlatSqlDesc* parent);
   // A subquery that refers to a column of an enclosing query.
-  int isCorrelated() const { return correlated_; }
-  void setCorrelated() { correlated_ = 1; }
+  bool isCorrelated() const { return correlated_; }
+  void setCorrelated() { correlated_ = true; }
+  // What the subquery stage keeps of an uncorrelated subquery's rows for
+  // one execution (its values, sorted), owned; null until first needed.
+  KvObject* getAnswers() const { return answers_; }
+  void setAnswers(KvObject* answers);
 
   // ---- parse results
   // Select items (FlatSelectField), owned.
@@ -147,7 +151,8 @@ class KV_FLAT_API FlatSqlDesc : public FlatDescriptor {
   FlatSqlDesc* nextQuery_ = nullptr;
   FlatSqlDesc* parent_ = nullptr;
   uint16_t depth_ = 0;
-  int correlated_ = 0;
+  bool correlated_ = false;
+  KvObject* answers_ = nullptr;
   KvArray subqueries_;  // FlatSqlDesc, owned
   KvArray items_;       // FlatSelectField, owned
   KvArray aggregates_;  // FlatAggField, owned

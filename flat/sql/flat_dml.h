@@ -37,7 +37,7 @@ class KV_FLAT_API FlatDmlDesc : public FlatDescriptor {
   // Prepares the rewritten SELECT (its text ends at the terminator) into
   // the query, with the FOR UPDATE tail when forUpdate, and refuses a
   // table of a read-only connection (3865).
-  KvStatus prepareQuery(const unsigned char* select, int forUpdate);
+  KvStatus prepareQuery(const unsigned char* select, bool forUpdate);
   // The pair checks: each column item must be a plain column (3856); a
   // lone parameter marker as value takes the column's type; any other
   // value must be of a compatible type, else mismatch (3849 or 3857).
@@ -75,4 +75,4 @@ class KV_FLAT_API FlatDeleteDesc : public FlatDmlDesc {
 // the (folded) engine type: binary and character types count as one; equal
 // types, the "any" type (NULL) on either side, and a logical or number into
 // a BIT column are compatible.
-KV_FLAT_API int flatDmlTypesCompatible(int16_t columnType, int16_t valueType);
+KV_FLAT_API bool flatDmlTypesCompatible(int16_t columnType, int16_t valueType);

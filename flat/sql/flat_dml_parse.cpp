@@ -113,12 +113,12 @@ KvStatus skipBalanced(const unsigned char** p, uint16_t unclosed) {
   return kvSuccess;
 }
 
-int nextIsParen(const unsigned char* p) { return *flatSkipWhite(p) == '('; }
+bool nextIsParen(const unsigned char* p) { return *flatSkipWhite(p) == '('; }
 
 // A value of a list: tokens up to a "," or ")" at depth 0. *p ends behind
 // that token, *valueEnd before it and *last says it was ")"; the end of
 // the text first gives unclosed.
-KvStatus readListValue(const unsigned char** p, const unsigned char** valueEnd, int* last, uint16_t unclosed) {
+KvStatus readListValue(const unsigned char** p, const unsigned char** valueEnd, bool* last, uint16_t unclosed) {
   int depth = 0;
   for (;;) {
     FlatToken token;
@@ -138,10 +138,10 @@ KvStatus readListValue(const unsigned char** p, const unsigned char** valueEnd, 
 }
 
 // The program is one parameter marker and nothing else.
-int isLoneParameter(const uint8_t* code, uint16_t* marker) {
-  if (!code || code[0] != opParameter || code[3] != opEnd) return 0;
+bool isLoneParameter(const uint8_t* code, uint16_t* marker) {
+  if (!code || code[0] != opParameter || code[3] != opEnd) return false;
   *marker = flatOperandU16(code + 1);
-  return 1;
+  return true;
 }
 
 // Binary and character types count as one.
@@ -161,9 +161,9 @@ int16_t typeClass(int16_t type) {
 
 }  // namespace
 
-int flatDmlTypesCompatible(int16_t columnType, int16_t valueType) {
+bool flatDmlTypesCompatible(int16_t columnType, int16_t valueType) {
   const int16_t column = typeClass(columnType), value = typeClass(valueType);
-  if (column == value || column == flatTypeAny || value == flatTypeAny) return 1;
+  if (column == value || column == flatTypeAny || value == flatTypeAny) return true;
   return column == SQL_BIT && (value == SQL_BIT || value == SQL_DOUBLE);
 }
 
@@ -171,7 +171,7 @@ int flatDmlTypesCompatible(int16_t columnType, int16_t valueType) {
 
 FlatDmlDesc::~FlatDmlDesc() { delete query_; }
 
-KvStatus FlatDmlDesc::prepareQuery(const unsigned char* select, int forUpdate) {
+KvStatus FlatDmlDesc::prepareQuery(const unsigned char* select, bool forUpdate) {
   delete query_;
   query_ = nullptr;
   // The FOR UPDATE tail needs the parser's tail clauses; a query rewritten
@@ -298,7 +298,7 @@ KvStatus FlatInsertDesc::parse(const unsigned char* text, uint32_t* position) {
                           : select.append("*");
   }
   uint16_t count = 0;
-  for (int last = 0; status == kvSuccess && !last;) {
+  for (bool last = false; status == kvSuccess && !last;) {
     const unsigned char* valueBegin = p;
     const unsigned char* valueEnd = nullptr;
     if (readListValue(&p, &valueEnd, &last, msgInsertValueList) != kvSuccess) return kvFailure;
@@ -364,7 +364,7 @@ KvStatus FlatUpdateDesc::parse(const unsigned char* text, uint32_t* position) {
   KvStatus status = select.append("SELECT ");
   const unsigned char* whereRest = nullptr;
   uint16_t count = 0;
-  for (int more = 1; status == kvSuccess && more;) {
+  for (bool more = true; status == kvSuccess && more;) {
     FlatToken column;
     if (column.read(&p, flatScanOperand) != kvSuccess) return kvFailure;
     if (column.isEnd() || column.is(",") || column.is("=")) {
@@ -392,7 +392,7 @@ KvStatus FlatUpdateDesc::parse(const unsigned char* text, uint32_t* position) {
     for (int depth = 0; !valueEnd;) {
       FlatToken token;
       if (token.read(&p, flatScanOperator) != kvSuccess) return kvFailure;
-      const int atTop = depth == 0;
+      const bool atTop = depth == 0;
       if (token.isEnd() || (atTop && (token.is(",") || token.is("WHERE")))) {
         if (depth != 0) {
           unsigned char* name = ramAllocStr(columnText, uint32_t(columnEnd - columnText));

@@ -50,8 +50,8 @@ KvStatus findTail(const unsigned char* p, Tail* tail) {
   for (;;) {
     FlatToken token;
     if (token.read(&p, flatScanOperator) != kvSuccess) return kvFailure;
-    const int isOrder = depth == 0 && token.is("ORDER");
-    const int isFor = depth == 0 && token.is("FOR");
+    const bool isOrder = depth == 0 && token.is("ORDER");
+    const bool isFor = depth == 0 && token.is("FOR");
     if ((token.isEnd() || isOrder || isFor) && currentEnd) *currentEnd = token.getStart();
     if (token.isEnd()) return kvSuccess;
     if (isOrder || isFor) {
@@ -79,7 +79,7 @@ KvStatus findTail(const unsigned char* p, Tail* tail) {
   }
 }
 
-int isEmptyText(const unsigned char* begin, const unsigned char* end) { return flatSkipWhite(begin) >= end; }
+bool isEmptyText(const unsigned char* begin, const unsigned char* end) { return flatSkipWhite(begin) >= end; }
 
 KvStatus checkForUpdate(FlatStatement* statement, FlatSqlDesc* head, const unsigned char* begin,
                         const unsigned char* end) {
@@ -104,7 +104,7 @@ KvStatus checkForUpdate(FlatStatement* statement, FlatSqlDesc* head, const unsig
   // The names once to count them: "XXX" alone stands for no column list.
   KvStatus status = kvSuccess;
   uint32_t names = 0;
-  int xxx = 0;
+  bool xxx = false;
   const unsigned char* p = list;
   for (FlatToken token; status == kvSuccess;) {
     if ((status = token.read(&p, flatScanName)) != kvSuccess || token.isEnd()) break;
@@ -199,10 +199,10 @@ KvStatus unionColumn(FlatSelectField* result, const FlatSelectField* other, uint
   const int16_t t = result->sqlType, s = other->sqlType;
   auto inSet = [](int16_t type, std::initializer_list<int16_t> set) {
     for (int16_t member : set)
-      if (type == member) return 1;
-    return 0;
+      if (type == member) return true;
+    return false;
   };
-  int accepted = 1;
+  bool accepted = true;
   switch (t) {
     case SQL_BIT:
       accepted = inSet(s, {SQL_NUMERIC, SQL_DECIMAL, SQL_DOUBLE, SQL_BIT});
@@ -338,7 +338,7 @@ KvStatus FlatStatement::prepareSelect(const unsigned char* text, FlatSqlDesc** o
     const unsigned char* select = p;
     FlatToken next;
     if (next.read(&p, flatScanOperator) != kvSuccess) return kvFailure;
-    const int all = next.is("ALL");
+    const bool all = next.is("ALL");
     if (all) select = p;
     FlatSqlDesc* query = allocSqlDesc();
     if (!query) {

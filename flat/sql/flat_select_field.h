@@ -21,7 +21,7 @@ class KV_FLAT_API FlatSelectField : public KvObject {
   // Takes the program (a ramAlloc block) as the item's own.
   void setCode(uint8_t* code);
   // Whether the item is a plain column (no program).
-  int isPlainColumn() const { return code == nullptr; }
+  bool isPlainColumn() const { return code == nullptr; }
 
   unsigned char* name = nullptr;      // the column's name, or the expression's text
   int16_t sqlType = 0;                // of the result column

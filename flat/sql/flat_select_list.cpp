@@ -26,11 +26,11 @@ namespace {
 
 // A name of a column reference: a word (not NULL or ROWID, which make the
 // item an expression) or a back-quoted name.
-int isNameToken(const FlatToken& token) {
-  if (token.isEnd()) return 0;
+bool isNameToken(const FlatToken& token) {
+  if (token.isEnd()) return false;
   if (token.first() == '`') return token.isQuoted();
   unsigned char c = token.first();
-  if (!(kvCharIsAlpha(c) || c == '_' || kvIsDbcsLeadByte(c) || c >= 0x80)) return 0;
+  if (!(kvCharIsAlpha(c) || c == '_' || kvIsDbcsLeadByte(c) || c >= 0x80)) return false;
   return !token.is("NULL") && !token.is("ROWID");
 }
 
@@ -52,8 +52,8 @@ struct ColumnReference {
 };
 
 // Whether the item is a column reference; fills ref when it is.
-KvStatus classify(const unsigned char* item, int* isReference, ColumnReference* ref) {
-  *isReference = 0;
+KvStatus classify(const unsigned char* item, bool* isReference, ColumnReference* ref) {
+  *isReference = false;
   FlatToken tokens[4];
   const unsigned char* p = item;
   int count = 0;
@@ -62,10 +62,10 @@ KvStatus classify(const unsigned char* item, int* isReference, ColumnReference* 
     if (tokens[count].isEnd()) break;
   }
   if (count == 1 && (tokens[0].is("*") || isNameToken(tokens[0]))) {
-    *isReference = 1;
+    *isReference = true;
   } else if (count == 3 && isNameToken(tokens[0]) && tokens[1].is(".") &&
              (tokens[2].is("*") || isNameToken(tokens[2]))) {
-    *isReference = 1;
+    *isReference = true;
     if (!(ref->qualifier = nameOf(tokens[0]))) return kvFailure;
   }
   if (!*isReference) return kvSuccess;
@@ -142,8 +142,13 @@ KvStatus referenceItems(FlatStatement* statement, FlatSqlDesc* query, const Colu
 KvStatus expressionItem(FlatStatement* statement, FlatSqlDesc* query, const unsigned char* text) {
   FlatSelectField* item = newItem(query);
   if (!item) return kvFailure;
-  if (item->setName(text, uint32_t(std::strlen(reinterpret_cast<const char*>(text)))) != kvSuccess)
-    return kvFailure;
+  // The expression's text is its label, cut to the longest column name
+  // the connection reports (SQL_MAX_COLUMN_NAME_LEN), which applications
+  // size their buffers by.
+  uint32_t labelBytes = uint32_t(std::strlen(reinterpret_cast<const char*>(text)));
+  const uint32_t maxLabel = statement->getFlatConnection()->getInfoNumber(SQL_MAX_COLUMN_NAME_LEN);
+  if (maxLabel && labelBytes > maxLabel) labelBytes = maxLabel;
+  if (item->setName(text, labelBytes) != kvSuccess) return kvFailure;
   const uint16_t kind = statement->getStatementKind();
   const uint16_t mode = (kind == flatKindInsert || kind == flatKindUpdate) ? flatModeParameters : 0;
   FlatCodeBuffer code;
@@ -166,7 +171,7 @@ KvStatus expressionItem(FlatStatement* statement, FlatSqlDesc* query, const unsi
   item->searchable = SQL_SEARCHABLE;
   // NULL anywhere makes it nullable; otherwise the first operand decides:
   // a column is nullable, a literal is not.
-  int firstDecided = 0;
+  bool firstDecided = false;
   for (const uint8_t* op = program; *op != opEnd; op = getNextOp(op)) {
     if (*op == opNull) {
       item->nullable = SQL_NULLABLE;
@@ -192,7 +197,7 @@ KvStatus flatParseSelectList(FlatStatement* statement, FlatSqlDesc* query, const
   for (;;) {
     const unsigned char* itemStart = flatSkipWhite(p);
     const unsigned char* itemEnd = nullptr;
-    int last = 0;
+    bool last = false;
     for (int depth = 0; !itemEnd;) {
       FlatToken token;
       if (token.read(&p, flatScanOperator) != kvSuccess) return kvFailure;
@@ -210,7 +215,7 @@ KvStatus flatParseSelectList(FlatStatement* statement, FlatSqlDesc* query, const
     while (itemEnd > itemStart && !kvIsDbcsLeadByte(itemEnd[-1]) && kvCharIsSpace(itemEnd[-1])) --itemEnd;
     unsigned char* text = ramAllocStr(itemStart, uint32_t(itemEnd > itemStart ? itemEnd - itemStart : 0));
     if (!text) return kvFailure;
-    int isReference = 0;
+    bool isReference = false;
     ColumnReference ref;
     KvStatus status = classify(text, &isReference, &ref);
     if (status == kvSuccess)

@@ -34,10 +34,10 @@ namespace {
 // Words that end a FROM list.
 const char* const fromStopWords[] = {"WHERE", "ORDER", "GROUP", "HAVING", "FOR", "UNION"};
 
-int isFromStopWord(const unsigned char* word) {
+bool isFromStopWord(const unsigned char* word) {
   for (const char* stop : fromStopWords)
-    if (strEqualCi(word, reinterpret_cast<const unsigned char*>(stop))) return 1;
-  return 0;
+    if (strEqualCi(word, reinterpret_cast<const unsigned char*>(stop))) return true;
+  return false;
 }
 
 enum Clause { clauseWhere, clauseGroupBy, clauseHaving, clauseCount };
@@ -123,7 +123,7 @@ KvStatus findClauses(const unsigned char* p, ClauseText* clauses, const unsigned
     if (depth == 0)
       for (int c = 0; c < clauseCount; ++c)
         if (token.is(names[c])) keyword = c;
-    const int ends = token.isEnd() || (depth == 0 && (token.is("ORDER") || token.is("UNION") || token.is("FOR")));
+    const bool ends = token.isEnd() || (depth == 0 && (token.is("ORDER") || token.is("UNION") || token.is("FOR")));
     if ((ends || keyword >= 0) && current >= 0) clauses[current].end = stop;
     if (token.isEnd()) return kvSuccess;
     if (ends) {
@@ -307,7 +307,7 @@ void markLongColumns(FlatSqlDesc* query) {
     for (uint16_t c = 0; c < shared->getColumnCount(); ++c) {
       FlatFileField* field = table->getColumn(c);
       if (!field || shared->getColumn(c)->isSearchable() != SQL_UNSEARCHABLE) continue;
-      int selected = 0;
+      bool selected = false;
       for (uint16_t i = 0; i < query->getItemCount(); ++i) {
         FlatSelectField* item = query->getItem(i);
         selected |= item->isPlainColumn() && item->table == table && item->column == c;
@@ -320,10 +320,10 @@ void markLongColumns(FlatSqlDesc* query) {
 
 }  // namespace
 
-int flatTableAnswersTo(FlatFileDesc* table, const unsigned char* qualifier) {
+bool flatTableAnswersTo(FlatFileDesc* table, const unsigned char* qualifier) {
   if (const unsigned char* correlation = table->getCorrelationName()) return strEqualCi(correlation, qualifier);
   FlatSharedDesc* shared = table->getShared();
-  if (shared && shared->getBaseName() && strEqualCi(shared->getBaseName(), qualifier)) return 1;
+  if (shared && shared->getBaseName() && strEqualCi(shared->getBaseName(), qualifier)) return true;
   return table->getTableName() && strEqualCi(table->getTableName(), qualifier);
 }
 
@@ -439,7 +439,7 @@ KvStatus flatCheckGroupByCoverage(FlatSqlDesc* query) {
   KvArrayPVoid& groups = query->getGroupByCodes();
   for (uint16_t i = 0; i < query->getItemCount(); ++i) {
     FlatSelectField* item = query->getItem(i);
-    int covered = 0;
+    bool covered = false;
     if (item->isPlainColumn()) {
       uint8_t column[8] = {opColumn, 0, 0, 0, 0, 0, 0, opEnd};
       const uint32_t handle = item->table ? item->table->getTableHandle() : 0;
@@ -449,7 +449,7 @@ KvStatus flatCheckGroupByCoverage(FlatSqlDesc* query) {
       for (uint16_t g = 0; g < groups.getCount() && !covered; ++g)
         covered = std::memcmp(groups.getAt(g), column, sizeof(column)) == 0;
     } else {
-      int hasColumn = 0;
+      bool hasColumn = false;
       for (const uint8_t* op = item->code; *op != opEnd && !hasColumn; op = getNextOp(op))
         hasColumn = *op == opColumn;
       uint32_t length = flatProgramLength(item->code) - 1;
@@ -470,7 +470,7 @@ KvStatus flatCheckDistinctOrderBy(FlatSqlDesc* head) {
   for (uint16_t o = 0; o < orders.getCount(); ++o) {
     const uint8_t* order = static_cast<FlatOrderItem*>(orders.getAt(o))->code;
     const uint32_t length = flatProgramLength(order);
-    int found = 0;
+    bool found = false;
     for (uint16_t i = 0; i < head->getItemCount() && !found; ++i) {
       FlatSelectField* item = head->getItem(i);
       if (item->isPlainColumn()) {

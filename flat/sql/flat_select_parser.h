@@ -19,7 +19,7 @@ KvStatus flatParseSelectList(FlatStatement* statement, FlatSqlDesc* query, const
                              const unsigned char* listEnd);
 // Whether a qualifier names the table: its correlation name, or without
 // one its file name (or its name as written), ignoring case.
-int flatTableAnswersTo(FlatFileDesc* table, const unsigned char* qualifier);
+bool flatTableAnswersTo(FlatFileDesc* table, const unsigned char* qualifier);
 // How a name matches the columns of one table.
 enum FlatColumnMatch : int { flatNoColumn = 0, flatOneColumn = 1, flatAmbiguousColumn = 2 };
 // The column of the table that a name names: the column of exactly that

@@ -36,22 +36,22 @@ KvStatus FlatToken::read(const unsigned char** position, uint16_t mode) {
   return kvSuccess;
 }
 
-int FlatToken::is(const char* word) const {
+bool FlatToken::is(const char* word) const {
   return std::strcmp(reinterpret_cast<const char*>(getText()), word) == 0;
 }
 
-int FlatToken::isQuoted() const {
+bool FlatToken::isQuoted() const {
   unsigned char c = first();
   return length_ >= 2 && (c == '\'' || c == '"' || c == '`');
 }
 
-int FlatToken::isPunctuation() const {
+bool FlatToken::isPunctuation() const {
   unsigned char c = first();
   return length_ == 1 && !kvIsDbcsLeadByte(c) && !kvCharIsAlnum(c) && c != '_' && c != '\'' && c != '"' &&
          c != '`';
 }
 
-int FlatToken::isNumber() const {
+bool FlatToken::isNumber() const {
   const unsigned char* text = getText();
   return (text[0] >= '0' && text[0] <= '9') || (text[0] == '.' && text[1] >= '0' && text[1] <= '9');
 }
@@ -60,7 +60,7 @@ KvStatus flatReadName(const unsigned char** position, unsigned char** name) {
   *name = nullptr;
   const unsigned char* start = flatSkipWhite(*position);
   const unsigned char* p = start;
-  int quoted = 0;
+  bool quoted = false;
   while (*p != 0) {
     if (*p == '`') {
       quoted = !quoted;

@@ -39,16 +39,16 @@ class KV_FLAT_API FlatToken {
   uint32_t getLength() const { return length_; }
   // Where the token began in the text (its leading white space skipped).
   const unsigned char* getStart() const { return start_; }
-  int isEnd() const { return length_ == 0; }
+  bool isEnd() const { return length_ == 0; }
   // Byte equality with a word (the scanner has upper-cased words).
-  int is(const char* word) const;
+  bool is(const char* word) const;
   unsigned char first() const { return getText()[0]; }
   // A quoted text: '...', "..." or `...` with its quotes.
-  int isQuoted() const;
+  bool isQuoted() const;
   // One character that is neither a letter, a digit, "_" nor a quote.
-  int isPunctuation() const;
+  bool isPunctuation() const;
   // Digits, or "." followed by a digit.
-  int isNumber() const;
+  bool isNumber() const;
 
  private:
   void release();

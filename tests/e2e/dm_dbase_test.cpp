@@ -4,17 +4,24 @@
 // 1044 and 1045, one connection shared under WorkArounds; SELECT, INSERT,
 // UPDATE and DELETE on tables and memo files of other programs, table
 // options, values in every C type, option 1048, and record locks between
-// connections and between processes.
+// connections and between processes; damaged files (record counts, memo
+// headers, narrow memo fields, a read-only memo file), statements that fail
+// leaving table and memo file as they were, locks let go at the end of a
+// transaction and locks of the own process never waited for.
 #include <gtest/gtest.h>
 
 #include <sql.h>
 #include <sqlext.h>
+#include <pwd.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -60,12 +67,15 @@ const DbaseConfiguration& configuration() {
 }
 
 // The byte ranges /proc/locks shows on a file, as "start-end" (inclusive),
-// leaving out the whole-file flock every open holds.
+// leaving out the whole-file flock every open holds. A line names its file
+// by device (major:minor, two hex digits each) and inode.
 std::vector<std::string> lockedRanges(const std::string& file) {
   struct stat st;
   std::vector<std::string> ranges;
   if (stat(file.c_str(), &st) != 0) return ranges;
-  const std::string inode = ":" + std::to_string(st.st_ino) + " ";
+  char device[32];
+  std::snprintf(device, sizeof(device), " %02x:%02x:", major(st.st_dev), minor(st.st_dev));
+  const std::string inode = device + std::to_string(st.st_ino) + " ";
   std::ifstream locks("/proc/locks");
   std::string line;
   while (std::getline(locks, line)) {
@@ -178,6 +188,15 @@ class DbaseDriverManagerTest : public ::testing::Test {
   std::string fileBytes(const std::string& name) {
     std::ifstream in(data_ + "/" + name, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), {});
+  }
+  void writeBytes(const std::string& name, const std::string& bytes) {
+    std::ofstream(data_ + "/" + name, std::ios::binary | std::ios::trunc) << bytes;
+  }
+  // Runs a script of /usr/bin/python3 (python3-dbf, dbfread) in the data
+  // directory; true when it exits with 0.
+  bool python(const std::string& script) {
+    std::ofstream(dir_ + "/script.py") << script;
+    return std::system(("cd " + data_ + " && /usr/bin/python3 " + dir_ + "/script.py").c_str()) == 0;
   }
 
   std::string dir_, data_, message_, lastState_;
@@ -356,6 +375,51 @@ TEST_F(DbaseDriverManagerTest, Option1048GivesTheAppendedRecord) {
   SQLFreeStmt(stmt, SQL_DROP);
   ASSERT_EQ(SQLDisconnect(dbc_), SQL_SUCCESS);
 }
+TEST_F(DbaseDriverManagerTest, AnInsertFollowsTheLastWholeRecordWhateverTheCountSays) {
+  // python3-dbf's table of three numbers; each case damages a copy of it.
+  ASSERT_TRUE(python("import dbf\n"
+                     "t = dbf.Table('n.dbf', 'N N(5,0)', dbf_type='db3')\n"
+                     "t.open(dbf.READ_WRITE)\n"
+                     "for n in (1, 2, 3): t.append((n,))\n"
+                     "t.close()\n"));
+  const std::string original = fileBytes("n.dbf");
+  ASSERT_GT(original.size(), 12u);
+  const size_t header = uint8_t(original[8]) | uint8_t(original[9]) << 8, record = uint8_t(original[10]);
+  const struct {
+    const char* what;
+    uint32_t count;    // the header's record count
+    size_t records;    // whole records left in the file
+    size_t partial;    // bytes of one more record after them
+  } cases[] = {
+      {"a count larger than the records", 7, 2, 0},
+      {"a file ending inside a record", 3, 2, 3},
+      {"a count larger than the records and a cut record", 9, 2, 3},
+  };
+  ASSERT_EQ(SQLConnect(dbc_, (SQLCHAR*)"Tables", SQL_NTS, nullptr, 0, nullptr, 0), SQL_SUCCESS);
+  for (const auto& c : cases) {
+    std::string bytes = original.substr(0, header + c.records * record + c.partial);
+    if (c.partial == 0) bytes += '\x1A';
+    for (int i = 0; i < 4; ++i) bytes[4 + i] = char((c.count >> (8 * i)) & 0xFF);
+    writeBytes("n.dbf", bytes);
+    EXPECT_EQ(column("SELECT N FROM n"), (std::vector<std::string>{"1", "2"})) << c.what;
+    ASSERT_EQ(run("INSERT INTO n (N) VALUES (77)"), SQL_SUCCESS) << c.what << ": " << message_;
+    EXPECT_EQ(column("SELECT N FROM n"), (std::vector<std::string>{"1", "2", "77"})) << c.what;
+    // The file as other programs expect it: the count of its records, each
+    // whole, the 0x1A after the last.
+    const std::string after = fileBytes("n.dbf");
+    ASSERT_GT(after.size(), 8u);
+    EXPECT_EQ(uint8_t(after[4]) | uint8_t(after[5]) << 8 | uint8_t(after[6]) << 16, 3) << c.what;
+    EXPECT_EQ(after.size(), header + 3 * record + 1) << c.what;
+    EXPECT_EQ(after.back(), '\x1A') << c.what;
+    EXPECT_TRUE(python("import dbf\n"
+                       "t = dbf.Table('n.dbf'); t.open()\n"
+                       "assert [r.n for r in t] == [1, 2, 77], [r.n for r in t]\n"
+                       "t.close()\n"))
+        << c.what;
+  }
+  ASSERT_EQ(SQLDisconnect(dbc_), SQL_SUCCESS);
+}
+
 TEST_F(DbaseDriverManagerTest, ValuesInEveryCType) {
   copyData({"people3.dbf", "stock_xb.dbf"});
   ASSERT_EQ(SQLConnect(dbc_, (SQLCHAR*)"Tables", SQL_NTS, nullptr, 0, nullptr, 0), SQL_SUCCESS);
@@ -860,6 +924,289 @@ TEST_F(DbaseDriverManagerTest, MemoValuesWholeAndInPiecesBySQLGetData) {
   EXPECT_EQ(memos[3][1], "line one\r\nline two \xe9");
   ASSERT_EQ(SQLDisconnect(dbc_), SQL_SUCCESS);
 }
+// python3-dbf's tables of a character, a number N(5,0) and a memo field, in
+// dBASE III (m3.dbf, m3.dbt) and FoxPro (mf.dbf, mf.fpt) form: a short memo
+// in one block and a long one over two blocks.
+const char memoTablesScript[] =
+    "import dbf\n"
+    "for name, kind in (('m3', 'db3'), ('mf', 'fp')):\n"
+    "    t = dbf.Table(name + '.dbf', 'CODE C(4); I N(5,0); NOTE M', dbf_type=kind, codepage='cp437')\n"
+    "    t.open(dbf.READ_WRITE)\n"
+    "    t.append(('K1', 1, 'first memo'))\n"
+    "    t.append(('K2', 2, 'second ' + 'y' * 600))\n"
+    "    t.close()\n";
+
+TEST_F(DbaseDriverManagerTest, AFailedStatementLeavesTheTableAndItsMemoFileAsTheyWere) {
+  ASSERT_TRUE(python(memoTablesScript));
+  // The same table with a production index named in its header, whose
+  // changes the driver refuses.
+  std::string marked = fileBytes("m3.dbf");
+  ASSERT_GT(marked.size(), 32u);
+  marked[28] = 1;
+  writeBytes("m3p.dbf", marked);
+  writeBytes("m3p.dbt", fileBytes("m3.dbt"));
+  ASSERT_EQ(SQLConnect(dbc_, (SQLCHAR*)"Tables", SQL_NTS, nullptr, 0, nullptr, 0), SQL_SUCCESS);
+  const std::string big(5000, 'b');
+  const struct {
+    const char* table;
+    const char* memo;
+    std::string sql;
+    const char* state;
+  } cases[] = {
+      // The memo column comes before the number out of range: its value
+      // would have been written already.
+      {"m3", "m3.dbt", "UPDATE m3 SET NOTE = 'CLOBBERED', I = 123456", "22003"},
+      {"m3", "m3.dbt", "UPDATE m3 SET NOTE = ?, I = 123456 WHERE CODE = 'K2'", "22003"},
+      {"m3", "m3.dbt", "INSERT INTO m3 (CODE, NOTE, I) VALUES ('K9', 'new memo', 123456)", "22003"},
+      {"mf", "mf.fpt", "UPDATE mf SET NOTE = 'CLOBBERED', I = 123456", "22003"},
+      {"mf", "mf.fpt", "INSERT INTO mf (CODE, NOTE, I) VALUES ('K9', ?, 123456)", "22003"},
+      {"m3p", "m3p.dbt", "UPDATE m3p SET NOTE = 'CLOBBERED' WHERE CODE = 'K1'", "S1C00"},
+      {"m3p", "m3p.dbt", "INSERT INTO m3p (CODE, NOTE) VALUES ('K9', 'new memo')", "S1C00"},
+  };
+  for (const auto& c : cases) {
+    const std::string table = fileBytes(std::string(c.table) + ".dbf"), memo = fileBytes(c.memo);
+    SQLHSTMT stmt = statement();
+    SQLLEN bigLength = SQLLEN(big.size());
+    if (c.sql.find('?') != std::string::npos) {
+      ASSERT_EQ(SQLBindParameter(stmt, 1, SQL_PARAM_INPUT, SQL_C_CHAR, SQL_LONGVARCHAR, big.size(), 0,
+                                 (SQLPOINTER)big.data(), bigLength, &bigLength),
+                SQL_SUCCESS);
+    }
+    EXPECT_EQ(SQLExecDirect(stmt, (SQLCHAR*)c.sql.c_str(), SQL_NTS), SQL_ERROR) << c.sql;
+    EXPECT_EQ(statementState(stmt), c.state) << c.sql << ": " << message_;
+    SQLFreeStmt(stmt, SQL_DROP);
+    EXPECT_TRUE(fileBytes(std::string(c.table) + ".dbf") == table) << c.sql << ": the table changed";
+    EXPECT_TRUE(fileBytes(c.memo) == memo) << c.sql << ": the memo file changed";
+  }
+  // The statements that go through write their memos with their records.
+  ASSERT_EQ(run("UPDATE m3 SET NOTE = 'changed', I = 7 WHERE CODE = 'K1'"), SQL_SUCCESS) << message_;
+  ASSERT_EQ(run("INSERT INTO mf (CODE, NOTE, I) VALUES ('K3', 'third', 3)"), SQL_SUCCESS) << message_;
+  ASSERT_EQ(SQLDisconnect(dbc_), SQL_SUCCESS);
+  EXPECT_TRUE(python("import dbf\n"
+                     "t = dbf.Table('m3.dbf'); t.open()\n"
+                     "rows = [(r.code.strip(), r.i, r.note) for r in t]\n"
+                     "assert rows == [('K1', 7, 'changed'), ('K2', 2, 'second ' + 'y' * 600)], rows\n"
+                     "t.close()\n"
+                     "t = dbf.Table('mf.dbf'); t.open()\n"
+                     "rows = [(r.code.strip(), r.i, r.note) for r in t]\n"
+                     "assert rows == [('K1', 1, 'first memo'), ('K2', 2, 'second ' + 'y' * 600), "
+                     "('K3', 3, 'third')], rows\n"
+                     "t.close()\n"));
+}
+
+TEST_F(DbaseDriverManagerTest, EveryPieceOfAMemoTellsTheLengthThatRemains) {
+  ASSERT_TRUE(python(memoTablesScript));
+  ASSERT_EQ(SQLConnect(dbc_, (SQLCHAR*)"Tables", SQL_NTS, nullptr, 0, nullptr, 0), SQL_SUCCESS);
+  const std::string longValue = "second " + std::string(600, 'y');
+  ASSERT_EQ(run("UPDATE m3 SET NOTE = '123' WHERE CODE = 'K1'"), SQL_SUCCESS) << message_;
+  ASSERT_EQ(run("UPDATE mf SET NOTE = '123' WHERE CODE = 'K1'"), SQL_SUCCESS) << message_;
+  // A FoxPro value has a length; dBASE III text, which has none, is read to
+  // its end to tell it. Either way each piece tells what remains (the
+  // Driver Manager widens no text for SQL_C_WCHAR whose length is
+  // SQL_NO_TOTAL), never a length that is not there.
+  for (const char* table : {"m3", "mf"}) {
+    SQLHSTMT stmt = statement();
+    const std::string sql = "SELECT NOTE FROM " + std::string(table) + " WHERE CODE = 'K2'";
+    ASSERT_EQ(SQLExecDirect(stmt, (SQLCHAR*)sql.c_str(), SQL_NTS), SQL_SUCCESS);
+    ASSERT_EQ(SQLFetch(stmt), SQL_SUCCESS);
+    std::string whole;
+    char piece[101];
+    SQLLEN length = 0;
+    SQLRETURN rc;
+    for (int calls = 0; (rc = SQLGetData(stmt, 1, SQL_C_CHAR, piece, sizeof(piece), &length)) ==
+                            SQL_SUCCESS_WITH_INFO && calls < 100;
+         ++calls) {
+      EXPECT_EQ(length, SQLLEN(longValue.size() - whole.size())) << table;
+      whole += piece;
+    }
+    EXPECT_EQ(rc, SQL_SUCCESS) << table;
+    EXPECT_EQ(length, SQLLEN(longValue.size() - whole.size())) << table;
+    whole += piece;
+    EXPECT_EQ(whole, longValue) << table;
+    SQLFreeStmt(stmt, SQL_DROP);
+    // A value converted whole (here to a number) is read to its end first.
+    stmt = statement();
+    const std::string one = "SELECT NOTE FROM " + std::string(table) + " WHERE CODE = 'K1'";
+    ASSERT_EQ(SQLExecDirect(stmt, (SQLCHAR*)one.c_str(), SQL_NTS), SQL_SUCCESS);
+    ASSERT_EQ(SQLFetch(stmt), SQL_SUCCESS);
+    SQLINTEGER number = 0;
+    EXPECT_EQ(SQLGetData(stmt, 1, SQL_C_LONG, &number, 0, &length), SQL_SUCCESS)
+        << table << ": " << statementState(stmt) << " " << message_;
+    EXPECT_EQ(number, 123) << table;
+    SQLFreeStmt(stmt, SQL_DROP);
+  }
+  ASSERT_EQ(SQLDisconnect(dbc_), SQL_SUCCESS);
+}
+
+TEST_F(DbaseDriverManagerTest, ANextFreeBlockFarBeyondTheMemoFileIsCorrupt) {
+  ASSERT_TRUE(python(memoTablesScript));
+  ASSERT_EQ(SQLConnect(dbc_, (SQLCHAR*)"Tables", SQL_NTS, nullptr, 0, nullptr, 0), SQL_SUCCESS);
+  const std::string longValue(600, 'n');  // two blocks in either file
+  for (const char* table : {"m3", "mf"}) {
+    const bool fox = std::string(table) == "mf";
+    const std::string memoName = std::string(table) + (fox ? ".fpt" : ".dbt");
+    auto setNextFree = [&](uint32_t block) {
+      std::string memo = fileBytes(memoName);
+      for (int i = 0; i < 4; ++i) memo[fox ? 3 - i : i] = char((block >> (8 * i)) & 0xFF);
+      writeBytes(memoName, memo);
+    };
+    std::string memo = fileBytes(memoName);
+    ASSERT_GE(memo.size(), 8u);
+    const uint32_t blockSize = fox ? (uint8_t(memo[6]) << 8 | uint8_t(memo[7])) : 512;
+    const uint32_t fileEnd = uint32_t((memo.size() + blockSize - 1) / blockSize);
+    // A hostile header: one INSERT would write at block 0x7FFFFFF0.
+    setNextFree(0x7FFFFFF0);
+    const std::string tableBytes = fileBytes(std::string(table) + ".dbf"), memoBytes = fileBytes(memoName);
+    EXPECT_EQ(run("INSERT INTO " + std::string(table) + " (CODE, NOTE) VALUES ('K9', 'new')"), SQL_ERROR);
+    EXPECT_EQ(lastState_, "S1000") << table;
+    EXPECT_NE(message_.find("Corrupt memo file, read error"), std::string::npos) << message_;
+    EXPECT_TRUE(fileBytes(std::string(table) + ".dbf") == tableBytes) << table;
+    EXPECT_TRUE(fileBytes(memoName) == memoBytes) << table;
+    // Blocks another program took but did not write yet are fine: the new
+    // value goes after them.
+    setNextFree(fileEnd + 1);
+    ASSERT_EQ(run("INSERT INTO " + std::string(table) + " (CODE, NOTE) VALUES ('K9', '" + longValue + "')"),
+              SQL_SUCCESS)
+        << table << ": " << message_;
+    EXPECT_EQ(column("SELECT NOTE FROM " + std::string(table) + " WHERE CODE = 'K9'"),
+              std::vector<std::string>{longValue});
+  }
+  ASSERT_EQ(SQLDisconnect(dbc_), SQL_SUCCESS);
+  EXPECT_TRUE(python("import dbf\n"
+                     "for name in ('m3', 'mf'):\n"
+                     "    t = dbf.Table(name + '.dbf'); t.open()\n"
+                     "    assert [r.note for r in t] == ['first memo', 'second ' + 'y' * 600, 'n' * 600], list(t)\n"
+                     "    t.close()\n"));
+}
+
+TEST_F(DbaseDriverManagerTest, ABlockNumberTooLongForItsFieldIsRefused) {
+  // A dBASE III table whose memo field is 4 characters wide (written by
+  // hand from the format): block numbers up to 9999 fit. Its memo file's
+  // next free block is 10000 (a sparse file of 10000 blocks).
+  std::string table(32 + 2 * 32 + 1, '\0');
+  table[0] = char(0x83);
+  table[4] = 1;
+  table[8] = char(table.size());
+  table[10] = 9;  // deletion byte, CODE C(4), NOTE M(4)
+  std::memcpy(&table[32], "CODE", 4);
+  table[32 + 11] = 'C';
+  table[32 + 16] = 4;
+  std::memcpy(&table[64], "NOTE", 4);
+  table[64 + 11] = 'M';
+  table[64 + 16] = 4;
+  table.back() = 0x0D;
+  table += " K1     1\x1A";
+  writeBytes("narrow.dbf", table);
+  std::string memo(1024, '\0');
+  memo[0] = char(10000 & 0xFF);
+  memo[1] = char(10000 >> 8);
+  std::memcpy(&memo[512], "old\x1A\x1A", 5);
+  writeBytes("narrow.dbt", memo);
+  std::filesystem::resize_file(data_ + "/narrow.dbt", 10000 * 512);
+
+  ASSERT_EQ(SQLConnect(dbc_, (SQLCHAR*)"Tables", SQL_NTS, nullptr, 0, nullptr, 0), SQL_SUCCESS);
+  const std::string tableBytes = fileBytes("narrow.dbf"), memoBytes = fileBytes("narrow.dbt");
+  EXPECT_EQ(run("INSERT INTO narrow (CODE, NOTE) VALUES ('K2', 'new')"), SQL_ERROR);
+  EXPECT_EQ(lastState_, "22003") << message_;
+  EXPECT_EQ(run("UPDATE narrow SET NOTE = '" + std::string(600, 'g') + "' WHERE CODE = 'K1'"), SQL_ERROR);
+  EXPECT_EQ(lastState_, "22003") << message_;
+  EXPECT_TRUE(fileBytes("narrow.dbf") == tableBytes);
+  EXPECT_TRUE(fileBytes("narrow.dbt") == memoBytes);
+  // A value that stays in its block keeps a number that fits.
+  ASSERT_EQ(run("UPDATE narrow SET NOTE = 'tiny' WHERE CODE = 'K1'"), SQL_SUCCESS) << message_;
+  EXPECT_EQ(column("SELECT NOTE FROM narrow"), std::vector<std::string>{"tiny"});
+  ASSERT_EQ(SQLDisconnect(dbc_), SQL_SUCCESS);
+}
+
+// The child's side of the read-only memo test: runs as a user who may
+// write the table but not its memo file (root writes any file, so a root
+// test drops to "nobody" once connected: the driver is loaded from the
+// build tree, which that user may not reach). Returns 0 when every step
+// went as expected.
+int childWithReadOnlyMemo(const std::string& connect) {
+  alarm(60);
+  SQLHENV env = SQL_NULL_HENV;
+  SQLHDBC dbc = SQL_NULL_HDBC;
+  if (SQLAllocEnv(&env) != SQL_SUCCESS || SQLAllocConnect(env, &dbc) != SQL_SUCCESS) return 11;
+  if (!SQL_SUCCEEDED(SQLDriverConnect(dbc, nullptr, (SQLCHAR*)connect.c_str(), SQL_NTS, nullptr, 0, nullptr,
+                                      SQL_DRIVER_NOPROMPT)))
+    return 12;
+  if (getuid() == 0) {
+    struct passwd* nobody = getpwnam("nobody");
+    if (!nobody || setgid(nobody->pw_gid) != 0 || setuid(nobody->pw_uid) != 0) return 10;
+  }
+  // rc of a statement, its first message in message.
+  std::string message;
+  auto exec = [&](const std::string& sql, std::string* firstValue) {
+    SQLHSTMT stmt = SQL_NULL_HSTMT;
+    SQLAllocStmt(dbc, &stmt);
+    SQLRETURN rc = SQLExecDirect(stmt, (SQLCHAR*)sql.c_str(), SQL_NTS);
+    if (rc == SQL_SUCCESS && firstValue) {
+      char text[256] = {0};
+      SQLLEN length = 0;
+      rc = SQLFetch(stmt);
+      if (rc == SQL_SUCCESS) rc = SQLGetData(stmt, 1, SQL_C_CHAR, text, sizeof(text), &length);
+      *firstValue = text;
+    }
+    SQLCHAR state[6] = {0}, text[512] = {0};
+    SQLINTEGER native = 0;
+    message.clear();
+    if (rc == SQL_ERROR && SQLError(SQL_NULL_HENV, SQL_NULL_HDBC, stmt, state, &native, text, sizeof(text),
+                                    nullptr) == SQL_SUCCESS)
+      message = std::string((char*)state) + " " + (char*)text;
+    SQLFreeStmt(stmt, SQL_DROP);
+    return rc;
+  };
+  std::string value;
+  if (exec("SELECT REMARK FROM memo3v WHERE CODE = 'K1'", &value) != SQL_SUCCESS) {
+    std::fprintf(stderr, "reading: %s\n", message.c_str());
+    return 13;
+  }
+  if (value != "Hello memo") return 14;
+  if (exec("UPDATE memo3v SET CODE = 'Z1' WHERE CODE = 'K1'", nullptr) != SQL_SUCCESS) return 15;
+  for (const char* write : {"UPDATE memo3v SET REMARK = 'new' WHERE CODE = 'K2'",
+                            "INSERT INTO memo3v (CODE, REMARK) VALUES ('K9', 'new')"}) {
+    if (exec(write, nullptr) != SQL_ERROR) return 16;
+    // The message names the file that cannot be written.
+    std::string lower = message;
+    std::transform(lower.begin(), lower.end(), lower.begin(), [](unsigned char c) { return char(std::tolower(c)); });
+    if (lower.find("memo3v.dbt") == std::string::npos) {
+      std::fprintf(stderr, "%s: %s\n", write, message.c_str());
+      return 17;
+    }
+  }
+  SQLDisconnect(dbc);
+  SQLFreeConnect(dbc);
+  SQLFreeEnv(env);
+  return 0;
+}
+
+TEST_F(DbaseDriverManagerTest, AReadOnlyMemoFileIsReadAndOnlyItsWritesFail) {
+  copyData({"memo3v.dbf", "memo3v.dbt"});
+  const std::string memo = fileBytes("memo3v.dbt"), table = fileBytes("memo3v.dbf");
+  // The child's user finds the files by their names (so reads the
+  // directory) and may write the table.
+  ASSERT_EQ(chmod(dir_.c_str(), 0711), 0);
+  ASSERT_EQ(chmod(data_.c_str(), 0755), 0);
+  ASSERT_EQ(chmod((data_ + "/memo3v.dbf").c_str(), 0666), 0);
+  ASSERT_EQ(chmod((data_ + "/memo3v.dbt").c_str(), 0444), 0);
+  pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) _exit(childWithReadOnlyMemo("DSN=Tables"));
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "child status " << status;
+  EXPECT_TRUE(fileBytes("memo3v.dbt") == memo);
+  // The table changed by the one statement that did not need the memo file.
+  std::string expected = table;
+  const size_t at = expected.find("K1");
+  ASSERT_NE(at, std::string::npos);
+  expected.replace(at, 2, "Z1");
+  std::string now = fileBytes("memo3v.dbf");
+  ASSERT_EQ(now.size(), expected.size());
+  EXPECT_EQ(now.substr(4), expected.substr(4)) << "only the date of last update may differ";
+}
+
 TEST_F(DbaseDriverManagerTest, TwoConnectionsUpdatingOneRowGet3961) {
   copyData({"stock_xb.dbf"});
   ASSERT_EQ(SQLConnect(dbc_, (SQLCHAR*)"Tables", SQL_NTS, nullptr, 0, nullptr, 0), SQL_SUCCESS);
@@ -911,6 +1258,157 @@ TEST_F(DbaseDriverManagerTest, LocksSeenInProcLocksWhileAStatementHoldsThem) {
     ASSERT_EQ(SQLDisconnect(dbc_), SQL_SUCCESS);
   }
 }
+TEST_F(DbaseDriverManagerTest, CommitAndRollbackReleaseEveryLockOfTheTransaction) {
+  copyData({"stock_xb.dbf"});
+  const std::string path = data_ + "/stock_xb.dbf";
+  SQLHDBC other = SQL_NULL_HDBC;
+  ASSERT_EQ(SQLAllocConnect(env_, &other), SQL_SUCCESS);
+  ASSERT_EQ(SQLConnect(other, (SQLCHAR*)"Tables", SQL_NTS, nullptr, 0, nullptr, 0), SQL_SUCCESS);
+  // Two statements of one transaction update records 1 and 3 (hammer and
+  // nails), or both record 1. They stay allocated (and with a file cache
+  // their table stays open), so only the end of the transaction can let go
+  // of their locks.
+  const struct {
+    const char* keys;
+    const char* second;
+    SQLUSMALLINT end;
+  } cases[] = {
+      {";FileOpenCache=0", "nails", SQL_COMMIT},   {";FileOpenCache=4", "nails", SQL_COMMIT},
+      {";FileOpenCache=0", "hammer", SQL_COMMIT},  {";FileOpenCache=4", "hammer", SQL_COMMIT},
+      {";FileOpenCache=0", "nails", SQL_ROLLBACK}, {";FileOpenCache=4", "hammer", SQL_ROLLBACK},
+      {";FileOpenCache=4;LockCompatibility=K+V", "nails", SQL_COMMIT},
+      {";FileOpenCache=4;LockCompatibility=FOX", "hammer", SQL_COMMIT},
+  };
+  for (const auto& c : cases) {
+    const std::string label = std::string(c.keys) + " " + c.second + (c.end == SQL_COMMIT ? " commit" : " rollback");
+    ASSERT_EQ(driverConnect("DSN=Tables" + std::string(c.keys)), SQL_SUCCESS) << label;
+    ASSERT_EQ(SQLSetConnectOption(dbc_, SQL_AUTOCOMMIT, SQL_AUTOCOMMIT_OFF), SQL_SUCCESS);
+    SQLHSTMT first = statement(), second = statement();
+    const std::string update = "UPDATE stock_xb SET PRICE = PRICE + 1 WHERE ITEM = ";
+    ASSERT_EQ(SQLExecDirect(first, (SQLCHAR*)(update + "'hammer'").c_str(), SQL_NTS), SQL_SUCCESS) << label;
+    ASSERT_EQ(SQLExecDirect(second, (SQLCHAR*)(update + "'" + c.second + "'").c_str(), SQL_NTS), SQL_SUCCESS)
+        << label;
+    EXPECT_FALSE(lockedRanges(path).empty()) << label;
+    ASSERT_EQ(SQLTransact(SQL_NULL_HENV, dbc_, c.end), SQL_SUCCESS) << label;
+    EXPECT_EQ(lockedRanges(path), std::vector<std::string>{}) << label;
+    // Another connection changes both rows at once.
+    EXPECT_EQ(run("UPDATE stock_xb SET PRICE = 4 WHERE ITEM = 'hammer'", other), SQL_SUCCESS) << label << message_;
+    EXPECT_EQ(run("UPDATE stock_xb SET PRICE = 5 WHERE ITEM = 'nails'", other), SQL_SUCCESS) << label << message_;
+    SQLFreeStmt(first, SQL_DROP);
+    SQLFreeStmt(second, SQL_DROP);
+    ASSERT_EQ(SQLDisconnect(dbc_), SQL_SUCCESS);
+  }
+  EXPECT_EQ(SQLDisconnect(other), SQL_SUCCESS);
+  EXPECT_EQ(SQLFreeConnect(other), SQL_SUCCESS);
+}
+
+// Runs body in a child process that ends itself after seconds: its exit
+// status is the result; a body that hangs dies of its alarm.
+template <class Body>
+bool inChild(unsigned seconds, Body body) {
+  pid_t pid = fork();
+  if (pid < 0) return false;
+  if (pid == 0) {
+    alarm(seconds);
+    _exit(body());
+  }
+  int status = 0;
+  if (waitpid(pid, &status, 0) != pid) return false;
+  if (WIFSIGNALED(status)) std::fprintf(stderr, "the child died of signal %d\n", WTERMSIG(status));
+  else if (WEXITSTATUS(status) != 0) std::fprintf(stderr, "the child failed at step %d\n", WEXITSTATUS(status));
+  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+// A statement through its own handle on a connection; its first error's
+// SQLSTATE and text in message.
+SQLRETURN execute(SQLHDBC dbc, const std::string& sql, std::string* message = nullptr, bool fetchAll = false) {
+  SQLHSTMT stmt = SQL_NULL_HSTMT;
+  if (SQLAllocStmt(dbc, &stmt) != SQL_SUCCESS) return SQL_ERROR;
+  SQLRETURN rc = SQLExecDirect(stmt, (SQLCHAR*)sql.c_str(), SQL_NTS);
+  while (fetchAll && rc == SQL_SUCCESS) rc = SQLFetch(stmt);
+  if (rc == SQL_NO_DATA_FOUND) rc = SQL_SUCCESS;
+  if (message) {
+    SQLCHAR state[6] = {0}, text[512] = {0};
+    SQLINTEGER native = 0;
+    message->clear();
+    if (rc == SQL_ERROR &&
+        SQLError(SQL_NULL_HENV, SQL_NULL_HDBC, stmt, state, &native, text, sizeof(text), nullptr) == SQL_SUCCESS)
+      *message = std::string((char*)state) + " " + (char*)text;
+  }
+  SQLFreeStmt(stmt, SQL_DROP);
+  return rc;
+}
+
+TEST_F(DbaseDriverManagerTest, ALockAnotherConnectionOfTheProcessHoldsIsNotWaitedFor) {
+  copyData({"stock_xb.dbf"});
+  // Under K+V the whole-file lock covers every byte of the file, the bytes
+  // a reader checks before it reads a record and the header lock among
+  // them. Both connections run on this one thread: waiting for the other
+  // one would never end.
+  const std::string locked = "S1000 [KESTRANE][ODBC dBASE driver]The record is locked by another user.";
+  EXPECT_TRUE(inChild(30, [&] {
+    SQLHENV env = SQL_NULL_HENV;
+    SQLHDBC holder = SQL_NULL_HDBC, reader = SQL_NULL_HDBC;
+    if (SQLAllocEnv(&env) != SQL_SUCCESS || SQLAllocConnect(env, &holder) != SQL_SUCCESS ||
+        SQLAllocConnect(env, &reader) != SQL_SUCCESS)
+      return 1;
+    const std::string keys = "DSN=Tables;LockCompatibility=K+V";
+    if (!SQL_SUCCEEDED(SQLDriverConnect(holder, nullptr, (SQLCHAR*)(keys + ";Locking=FILE").c_str(), SQL_NTS, nullptr,
+                                        0, nullptr, SQL_DRIVER_NOPROMPT)) ||
+        !SQL_SUCCEEDED(SQLDriverConnect(reader, nullptr, (SQLCHAR*)keys.c_str(), SQL_NTS, nullptr, 0, nullptr,
+                                        SQL_DRIVER_NOPROMPT)))
+      return 2;
+    if (SQLSetConnectOption(holder, SQL_AUTOCOMMIT, SQL_AUTOCOMMIT_OFF) != SQL_SUCCESS) return 3;
+    if (execute(holder, "UPDATE stock_xb SET PRICE = 1 WHERE ITEM = 'hammer'") != SQL_SUCCESS) return 4;
+    int step = 5;
+    for (const char* sql : {"SELECT * FROM stock_xb", "SELECT * FROM stock_xb (LOCKING=NONE)",
+                            "INSERT INTO stock_xb (ITEM) VALUES ('drill')"}) {
+      std::string message;
+      if (execute(reader, sql, &message, true) != SQL_ERROR || message != locked) {
+        std::fprintf(stderr, "%s: %s\n", sql, message.c_str());
+        return step;
+      }
+      ++step;
+    }
+    if (SQLTransact(SQL_NULL_HENV, holder, SQL_COMMIT) != SQL_SUCCESS) return 10;
+    if (execute(reader, "SELECT * FROM stock_xb", nullptr, true) != SQL_SUCCESS) return 11;
+    if (execute(reader, "INSERT INTO stock_xb (ITEM) VALUES ('drill')") != SQL_SUCCESS) return 12;
+    SQLDisconnect(holder);
+    SQLDisconnect(reader);
+    return 0;
+  }));
+  // A lock another process holds is waited for, as before: the reader gets
+  // its rows once the other process commits.
+  int ready[2];
+  ASSERT_EQ(pipe(ready), 0);
+  pid_t holder = fork();
+  ASSERT_GE(holder, 0);
+  if (holder == 0) {
+    alarm(30);
+    SQLHENV env = SQL_NULL_HENV;
+    SQLHDBC dbc = SQL_NULL_HDBC;
+    if (SQLAllocEnv(&env) != SQL_SUCCESS || SQLAllocConnect(env, &dbc) != SQL_SUCCESS) _exit(1);
+    if (!SQL_SUCCEEDED(SQLDriverConnect(dbc, nullptr, (SQLCHAR*)"DSN=Tables;LockCompatibility=K+V;Locking=FILE",
+                                        SQL_NTS, nullptr, 0, nullptr, SQL_DRIVER_NOPROMPT)) ||
+        SQLSetConnectOption(dbc, SQL_AUTOCOMMIT, SQL_AUTOCOMMIT_OFF) != SQL_SUCCESS ||
+        execute(dbc, "UPDATE stock_xb SET PRICE = 2 WHERE ITEM = 'hammer'") != SQL_SUCCESS)
+      _exit(2);
+    if (write(ready[1], "x", 1) != 1) _exit(3);
+    usleep(300000);
+    _exit(SQLTransact(SQL_NULL_HENV, dbc, SQL_COMMIT) == SQL_SUCCESS ? 0 : 4);
+  }
+  char signal = 0;
+  ASSERT_EQ(read(ready[0], &signal, 1), 1);
+  ASSERT_EQ(driverConnect("DSN=Tables;LockCompatibility=K+V"), SQL_SUCCESS);
+  EXPECT_EQ(column("SELECT ITEM, PRICE FROM stock_xb", 1), (std::vector<std::string>{"2.00", "<null>", "<null>"}));
+  int status = 0;
+  ASSERT_EQ(waitpid(holder, &status, 0), holder);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  close(ready[0]);
+  close(ready[1]);
+  ASSERT_EQ(SQLDisconnect(dbc_), SQL_SUCCESS);
+}
+
 // One child process's share of the work: its own environment and
 // connection through the Driver Manager, count INSERTs of its own rows and
 // an UPDATE of each one's memo to a value of two blocks, trying again while another

@@ -23,17 +23,9 @@ class FetchTest : public ::testing::TestWithParam<const char*> {
   void SetUp() override {
     // The second driver library fetches without SQLFetch being mapped
     // (ExFetchMapping=0 in the shared odbcinst.ini).
-    ASSERT_EQ(SQLAllocEnv(&env_), SQL_SUCCESS);
-    ASSERT_EQ(SQLAllocConnect(env_, &dbc_), SQL_SUCCESS);
-    ASSERT_TRUE(SQL_SUCCEEDED(SQLConnect(dbc_, (SQLCHAR*)GetParam(), SQL_NTS, nullptr, 0, nullptr, 0)));
-    ASSERT_EQ(SQLAllocStmt(dbc_, &stmt_), SQL_SUCCESS);
+    ASSERT_TRUE(SQL_SUCCEEDED(odbcOpen(GetParam(), &env_, &dbc_, &stmt_)));
   }
-  void TearDown() override {
-    SQLFreeStmt(stmt_, SQL_DROP);
-    SQLDisconnect(dbc_);
-    SQLFreeConnect(dbc_);
-    SQLFreeEnv(env_);
-  }
+  void TearDown() override { odbcClose(env_, dbc_, stmt_); }
   void exec(const char* sql) { ASSERT_EQ(SQLExecDirect(stmt_, (SQLCHAR*)sql, SQL_NTS), SQL_SUCCESS) << sql; }
 
   PrivateOdbc odbc_{dataSources};

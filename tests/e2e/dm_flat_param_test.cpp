@@ -2,60 +2,16 @@
 // Manager, from a C++ application: a table made with CREATE TABLE, then
 // values bound with SQLBindParameter as an application binds them, wide
 // text included, and the engine's refusals as the application sees them.
-#include <gtest/gtest.h>
+#include "flat_dm_fixture.h"
 
-#include <sql.h>
-#include <sqlext.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cstdlib>
-#include <cstring>
-#include <fstream>
 #include <string>
 
 namespace {
 
-class FlatParamManagerTest : public ::testing::Test {
+// An empty data folder: the test makes its table with CREATE TABLE.
+class FlatParamManagerTest : public FlatDriverManagerTest {
  protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/kve2eparamXXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    dir_ = pattern;
-    data_ = dir_ + "/data";
-    ASSERT_EQ(mkdir(data_.c_str(), 0700), 0);
-    std::ofstream(dir_ + "/odbcinst.ini") << "[KvFlatTest]\nDriver=" KV_FLATTEST_DRIVER "\n";
-    std::ofstream(dir_ + "/odbc.ini") << "[Files]\nDriver=KvFlatTest\nDatabase=" << data_ << "\n";
-    std::ofstream(dir_ + "/user.ini") << "";
-    setenv("ODBCSYSINI", dir_.c_str(), 1);
-    setenv("ODBCINI", (dir_ + "/user.ini").c_str(), 1);
-    ASSERT_EQ(SQLAllocEnv(&env_), SQL_SUCCESS);
-    ASSERT_EQ(SQLAllocConnect(env_, &dbc_), SQL_SUCCESS);
-    ASSERT_EQ(SQLConnect(dbc_, (SQLCHAR*)"Files", SQL_NTS, nullptr, 0, nullptr, 0), SQL_SUCCESS);
-    ASSERT_EQ(SQLAllocStmt(dbc_, &stmt_), SQL_SUCCESS);
-  }
-  void TearDown() override {
-    SQLFreeStmt(stmt_, SQL_DROP);
-    SQLDisconnect(dbc_);
-    SQLFreeConnect(dbc_);
-    SQLFreeEnv(env_);
-    unlink((data_ + "/words.ftt").c_str());
-    for (const char* name : {"/odbcinst.ini", "/odbc.ini", "/user.ini"}) unlink((dir_ + name).c_str());
-    rmdir(data_.c_str());
-    rmdir(dir_.c_str());
-  }
-  // The SQLSTATE and text of the statement's first error.
-  std::string error() {
-    SQLCHAR text[6] = {0}, message[512] = {0};
-    SQLINTEGER native = 0;
-    SQLError(env_, dbc_, stmt_, text, &native, message, sizeof(message), nullptr);
-    return std::string(reinterpret_cast<char*>(text)) + " " + reinterpret_cast<char*>(message);
-  }
-
-  std::string dir_, data_;
-  SQLHENV env_ = SQL_NULL_HENV;
-  SQLHDBC dbc_ = SQL_NULL_HDBC;
-  SQLHSTMT stmt_ = SQL_NULL_HSTMT;
+  FlatParamManagerTest() : FlatDriverManagerTest(false) {}
 };
 
 TEST_F(FlatParamManagerTest, BoundValuesAndRefusals) {

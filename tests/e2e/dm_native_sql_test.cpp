@@ -14,16 +14,8 @@ const char dataSources[] = "[Alpha]\nDriver=KvTest\nDriverName=Alpha\n";
 
 class NativeSqlTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    ASSERT_EQ(SQLAllocEnv(&env_), SQL_SUCCESS);
-    ASSERT_EQ(SQLAllocConnect(env_, &dbc_), SQL_SUCCESS);
-    ASSERT_EQ(SQLConnect(dbc_, (SQLCHAR*)"Alpha", SQL_NTS, nullptr, 0, nullptr, 0), SQL_SUCCESS);
-  }
-  void TearDown() override {
-    SQLDisconnect(dbc_);
-    SQLFreeConnect(dbc_);
-    SQLFreeEnv(env_);
-  }
+  void SetUp() override { ASSERT_EQ(odbcOpen("Alpha", &env_, &dbc_), SQL_SUCCESS); }
+  void TearDown() override { odbcClose(env_, dbc_); }
   SQLRETURN nativeSql(const std::string& in, std::string* out, SQLINTEGER size = 1024,
                       SQLINTEGER* length = nullptr) {
     std::string buffer(size_t(size) + 8, 'Z');

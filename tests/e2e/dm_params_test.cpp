@@ -14,18 +14,8 @@ namespace {
 
 class ParamsDmTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    ASSERT_EQ(SQLAllocEnv(&env_), SQL_SUCCESS);
-    ASSERT_EQ(SQLAllocConnect(env_, &dbc_), SQL_SUCCESS);
-    ASSERT_EQ(SQLConnect(dbc_, (SQLCHAR*)"Items", SQL_NTS, nullptr, 0, nullptr, 0), SQL_SUCCESS);
-    ASSERT_EQ(SQLAllocStmt(dbc_, &stmt_), SQL_SUCCESS);
-  }
-  void TearDown() override {
-    SQLFreeStmt(stmt_, SQL_DROP);
-    SQLDisconnect(dbc_);
-    SQLFreeConnect(dbc_);
-    SQLFreeEnv(env_);
-  }
+  void SetUp() override { ASSERT_EQ(odbcOpen("Items", &env_, &dbc_, &stmt_), SQL_SUCCESS); }
+  void TearDown() override { odbcClose(env_, dbc_, stmt_); }
   std::string state() {
     auto all = diagnostics(nullptr, nullptr, stmt_);
     return all.empty() ? "" : all[0].state + " " + all[0].text;

@@ -3,8 +3,11 @@
 // temporary directory with its own odbcinst.ini and odbc.ini (data source
 // "Files" over its data/ folder, filled with the standard tables of
 // flattest_tables.py unless the test asks for an empty one), an
-// environment, a connection and a statement handle.
+// environment, a connection and a statement handle (unless the test asks
+// for a connection it connects itself).
 #pragma once
+
+#include "odbc_handles.h"
 
 #include <gtest/gtest.h>
 
@@ -20,8 +23,11 @@
 
 class FlatDriverManagerTest : public ::testing::Test {
  protected:
-  // withTables: write the standard tables into the data folder first.
-  explicit FlatDriverManagerTest(bool withTables = true) : withTables_(withTables) {}
+  // withTables: write the standard tables into the data folder first;
+  // connected: connect to "Files" and allocate the statement handle, else
+  // leave the allocated connection to the test.
+  explicit FlatDriverManagerTest(bool withTables = true, bool connected = true)
+      : withTables_(withTables), connected_(connected) {}
 
   void SetUp() override {
     char pattern[] = "/tmp/kve2eflatXXXXXX";
@@ -38,16 +44,11 @@ class FlatDriverManagerTest : public ::testing::Test {
     std::ofstream(dir_ + "/user.ini") << "";
     setenv("ODBCSYSINI", dir_.c_str(), 1);
     setenv("ODBCINI", (dir_ + "/user.ini").c_str(), 1);
-    ASSERT_EQ(SQLAllocEnv(&env_), SQL_SUCCESS);
-    ASSERT_EQ(SQLAllocConnect(env_, &dbc_), SQL_SUCCESS);
-    ASSERT_EQ(SQLConnect(dbc_, (SQLCHAR*)"Files", SQL_NTS, nullptr, 0, nullptr, 0), SQL_SUCCESS);
-    ASSERT_EQ(SQLAllocStmt(dbc_, &stmt_), SQL_SUCCESS);
+    if (connected_) ASSERT_EQ(odbcOpen("Files", &env_, &dbc_, &stmt_), SQL_SUCCESS);
+    else ASSERT_EQ(odbcOpen(nullptr, &env_, &dbc_), SQL_SUCCESS);
   }
   void TearDown() override {
-    SQLFreeStmt(stmt_, SQL_DROP);
-    SQLDisconnect(dbc_);
-    SQLFreeConnect(dbc_);
-    SQLFreeEnv(env_);
+    odbcClose(env_, dbc_, stmt_);
     std::error_code ignored;
     std::filesystem::remove_all(dir_, ignored);
   }
@@ -66,4 +67,5 @@ class FlatDriverManagerTest : public ::testing::Test {
 
  private:
   bool withTables_;
+  bool connected_;
 };

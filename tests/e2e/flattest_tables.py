@@ -8,9 +8,11 @@ writes the tables of standard_tables() into DIR."""
 
 import datetime
 import os
+import shutil
 import struct
 import sys
 import tempfile
+import unittest
 
 # Day number of 0001-01-01 in the engine's date form.
 DAY_ONE = 1721426
@@ -106,19 +108,71 @@ if __name__ == "__main__":
     standard_tables(sys.argv[1])
 
 
-def private_data_source(prefix, driver):
-    """A temporary directory for one test class: an empty data/ for its
-    tables, odbcinst.ini naming the test file driver, odbc.ini with the data
-    source Files over data/, and ODBCSYSINI and ODBCINI pointing there.
-    Returns (directory, data directory); the caller removes the directory."""
-    directory = tempfile.mkdtemp(prefix=prefix)
-    data = os.path.join(directory, "data")
-    os.mkdir(data)
+def private_configuration(directory, drivers, sources):
+    """Makes directory the unixODBC configuration of this process: drivers
+    as the text of its odbcinst.ini, sources as the text of its odbc.ini, an
+    empty user.ini, and ODBCSYSINI and ODBCINI pointing there."""
     with open(os.path.join(directory, "odbcinst.ini"), "w") as f:
-        f.write(f"[KvFlatTest]\nDriver={driver}\n")
+        f.write(drivers)
     with open(os.path.join(directory, "odbc.ini"), "w") as f:
-        f.write(f"[Files]\nDriver=KvFlatTest\nDatabase={data}\n")
+        f.write(sources)
     open(os.path.join(directory, "user.ini"), "w").close()
     os.environ["ODBCSYSINI"] = directory
     os.environ["ODBCINI"] = os.path.join(directory, "user.ini")
+
+
+def private_data_source(prefix, driver, setup=False, keys=""):
+    """A temporary directory for one test class: an empty data/ for its
+    tables, odbcinst.ini naming the test file driver (and the same library
+    as its setup library when setup), odbc.ini with the data source Files
+    over data/ (and the further lines keys), and ODBCSYSINI and ODBCINI
+    pointing there. Returns (directory, data directory); the caller removes
+    the directory."""
+    directory = tempfile.mkdtemp(prefix=prefix)
+    data = os.path.join(directory, "data")
+    os.mkdir(data)
+    setup_line = f"Setup={driver}\n" if setup else ""
+    private_configuration(directory, f"[KvFlatTest]\nDriver={driver}\n{setup_line}",
+                          f"[Files]\nDriver=KvFlatTest\nDatabase={data}\n{keys}")
     return directory, data
+
+
+class DataSourceTest(unittest.TestCase):
+    """A test class over a private data source of the test file driver (the
+    library KV_FLATTEST_DRIVER names): setUpClass makes it in a directory
+    named after PREFIX, with the further arguments SOURCE of
+    private_data_source, and writes the class's tables through
+    tables(data) (the standard tables when STANDARD_TABLES is set);
+    tearDownClass removes it."""
+
+    PREFIX = "kvflat"
+    SOURCE = {}
+    STANDARD_TABLES = False
+
+    @classmethod
+    def setUpClass(cls):
+        cls.dir, cls.data = private_data_source(cls.PREFIX, os.environ["KV_FLATTEST_DRIVER"], **cls.SOURCE)
+        cls.tables(cls.data)
+
+    @classmethod
+    def tables(cls, data):
+        """Writes the class's tables into the data directory."""
+        if cls.STANDARD_TABLES:
+            standard_tables(data)
+
+    @classmethod
+    def tearDownClass(cls):
+        shutil.rmtree(cls.dir, ignore_errors=True)
+
+
+class CursorTest(DataSourceTest):
+    """A DataSourceTest whose every test has a connection to Files with
+    pyodbc's default settings (self.cnxn) and a cursor of it (self.cursor)."""
+
+    def setUp(self):
+        import pyodbc
+        self.cnxn = pyodbc.connect("DSN=Files")
+        self.cursor = self.cnxn.cursor()
+
+    def tearDown(self):
+        self.cnxn.close()

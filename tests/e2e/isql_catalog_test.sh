@@ -3,13 +3,9 @@
 # driver's catalog: the tables in type order, a table's columns with the
 # derived lengths, NULLs shown empty.
 set -euo pipefail
-driver=$1
-dir=$(mktemp -d /tmp/kvisqlXXXXXX)
-trap 'rm -rf "$dir"' EXIT
-printf '[KvTest]\nDriver=%s\n' "$driver" > "$dir/odbcinst.ini"
-printf '[Cat]\nDriver=KvTest\nDriverName=Cat\n' > "$dir/odbc.ini"
-: > "$dir/user.ini"
-export ODBCSYSINI=$dir ODBCINI=$dir/user.ini
+here=$(cd "$(dirname "$0")" && pwd)
+. "$here/isql_env.sh"
+test_data_source "$1" Cat DriverName=Cat
 fail() { echo "$1"; echo "$out"; exit 1; }
 # -d, : delimited output, one row a line, no padding.
 out=$(printf 'help\n' | isql -b -d, Cat 2>&1) || fail "isql failed"

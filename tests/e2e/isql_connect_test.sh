@@ -2,13 +2,9 @@
 # isql, unixODBC's own command-line client, connects to a data source of the
 # test driver with SQLConnect and leaves cleanly.
 set -euo pipefail
-driver=$1
-dir=$(mktemp -d /tmp/kvisqlXXXXXX)
-trap 'rm -rf "$dir"' EXIT
-printf '[KvTest]\nDriver=%s\n' "$driver" > "$dir/odbcinst.ini"
-printf '[Alpha]\nDriver=KvTest\nDriverName=Alpha\n' > "$dir/odbc.ini"
-: > "$dir/user.ini"
-export ODBCSYSINI=$dir ODBCINI=$dir/user.ini
+here=$(cd "$(dirname "$0")" && pwd)
+. "$here/isql_env.sh"
+test_data_source "$1" Alpha DriverName=Alpha
 out=$(echo "quit" | isql -b Alpha 2>&1) || { echo "isql failed: $out"; exit 1; }
 case "$out" in
   *"[ISQL]ERROR"*) echo "isql reported an error: $out"; exit 1 ;;

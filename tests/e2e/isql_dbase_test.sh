@@ -3,14 +3,13 @@
 # data source with an unknown CreateType shows the driver's message.
 set -euo pipefail
 driver=$1
-dir=$(mktemp -d /tmp/kvisqldbfXXXXXX)
-trap 'rm -rf "$dir"' EXIT
+here=$(cd "$(dirname "$0")" && pwd)
+. "$here/isql_env.sh"
+private_odbc dbf
 mkdir "$dir/data"
-printf '[KvDbase]\nDriver=%s\n' "$driver" > "$dir/odbcinst.ini"
-printf '[Tables]\nDriver=KvDbase\nDatabase=%s\nCreateType=FOXPRO25\n' "$dir/data" > "$dir/odbc.ini"
-printf '[Dbase6]\nDriver=KvDbase\nDatabase=%s\nCreateType=DBASE6\n' "$dir/data" >> "$dir/odbc.ini"
-: > "$dir/user.ini"
-export ODBCSYSINI=$dir ODBCINI=$dir/user.ini
+odbc_driver KvDbase "$driver"
+data_source Tables KvDbase "Database=$dir/data" CreateType=FOXPRO25
+data_source Dbase6 KvDbase "Database=$dir/data" CreateType=DBASE6
 out=$(echo "quit" | isql -b Tables 2>&1) || { echo "isql failed: $out"; exit 1; }
 case "$out" in
   *"[ISQL]ERROR"*) echo "isql reported an error: $out"; exit 1 ;;

@@ -3,13 +3,9 @@
 # SQLGetData with SQL_C_CHAR, NULLs as empty fields, Windows-1252 bytes as
 # they are, long values cut at isql's own display width.
 set -euo pipefail
-driver=$1
-dir=$(mktemp -d /tmp/kvisqlXXXXXX)
-trap 'rm -rf "$dir"' EXIT
-printf '[KvTest]\nDriver=%s\n' "$driver" > "$dir/odbcinst.ini"
-printf '[Plain]\nDriver=KvTest\nDriverName=Plain\n' > "$dir/odbc.ini"
-: > "$dir/user.ini"
-export ODBCSYSINI=$dir ODBCINI=$dir/user.ini
+here=$(cd "$(dirname "$0")" && pwd)
+. "$here/isql_env.sh"
+test_data_source "$1" Plain DriverName=Plain
 out=$(echo "SELECT * FROM ALLTYPES" | isql -b -c -d'|' Plain 2>&1) || { echo "isql failed: $out"; exit 1; }
 mapfile -t lines <<< "$out"
 fail() { echo "$1"; printf '%s\n' "$out" | cut -c1-300; exit 1; }

@@ -5,13 +5,9 @@
 # table's order.
 set -euo pipefail
 driver=$1
-dir=$(mktemp -d /tmp/kvisqlcatXXXXXX)
-trap 'rm -rf "$dir"' EXIT
-mkdir "$dir/data"
-printf '[KvFlatTest]\nDriver=%s\n' "$driver" > "$dir/odbcinst.ini"
-printf '[Files]\nDriver=KvFlatTest\nDatabase=%s\n' "$dir/data" > "$dir/odbc.ini"
-: > "$dir/user.ini"
-export ODBCSYSINI=$dir ODBCINI=$dir/user.ini
+here=$(cd "$(dirname "$0")" && pwd)
+. "$here/isql_env.sh"
+flat_data_source cat "$driver"
 
 # -d, gives rows as comma-separated values, without the frame.
 run() { printf '%s\n' "$@" | isql -b -d, -v Files 2>&1 || true; }

@@ -5,13 +5,9 @@
 # messages.
 set -euo pipefail
 driver=$1
-dir=$(mktemp -d /tmp/kvisqlddlXXXXXX)
-trap 'rm -rf "$dir"' EXIT
-mkdir "$dir/data"
-printf '[KvFlatTest]\nDriver=%s\n' "$driver" > "$dir/odbcinst.ini"
-printf '[Files]\nDriver=KvFlatTest\nDatabase=%s\n' "$dir/data" > "$dir/odbc.ini"
-: > "$dir/user.ini"
-export ODBCSYSINI=$dir ODBCINI=$dir/user.ini
+here=$(cd "$(dirname "$0")" && pwd)
+. "$here/isql_env.sh"
+flat_data_source ddl "$driver"
 
 run() { printf '%s\n' "$@" | isql -v Files 2>&1 || true; }
 expect() {  # expect OUTPUT TEXT: TEXT must appear in OUTPUT

@@ -5,29 +5,8 @@
 set -euo pipefail
 driver=$1
 here=$(cd "$(dirname "$0")" && pwd)
-dir=$(mktemp -d /tmp/kvisqldmlXXXXXX)
-trap 'rm -rf "$dir"' EXIT
-mkdir "$dir/data"
-python3 "$here/flattest_tables.py" "$dir/data"
-printf '[KvFlatTest]\nDriver=%s\n' "$driver" > "$dir/odbcinst.ini"
-printf '[Files]\nDriver=KvFlatTest\nDatabase=%s\n' "$dir/data" > "$dir/odbc.ini"
-: > "$dir/user.ini"
-export ODBCSYSINI=$dir ODBCINI=$dir/user.ini
-
-run() {
-  out=$(printf '%s\n' "$1" | isql -b -d'|' -x0x7c Files 2>&1) || { echo "isql failed on $1: $out"; exit 1; }
-  case "$out" in
-    *"[ISQL]ERROR"* | *"[KESTRANE]"*) echo "isql reported an error on $1: $out"; exit 1 ;;
-  esac
-  printf '%s\n' "$out" | sed 's/ *|/|/g; s/ *$//'
-}
-expect() {
-  got=$(run "$1")
-  if [ "$got" != "$2" ]; then
-    printf 'unexpected output of %s:\n%s\nwanted:\n%s\n' "$1" "$got" "$2"
-    exit 1
-  fi
-}
+. "$here/isql_env.sh"
+flat_data_source dml "$driver" tables
 # A statement isql must refuse with the message given.
 refused() {
   out=$(printf "%s\n" "$1" | isql -b -v Files 2>&1) || true
@@ -37,18 +16,18 @@ refused() {
   esac
 }
 
-run "CREATE TABLE staff (id INTEGER, dept INTEGER, name CHAR(10))" > /dev/null
-run "INSERT INTO staff VALUES (1, 1, 'ANN')" > /dev/null
-run "INSERT INTO staff (id, dept, name) VALUES (2, 2, 'BOB')" > /dev/null
-run "INSERT INTO staff (name, id, dept) VALUES ('CY', 3, 1)" > /dev/null
-expect "SELECT s.name, d.title FROM staff s, dept d WHERE s.dept = d.id ORDER BY s.id" "ANN|Accounting
+isql_rows "CREATE TABLE staff (id INTEGER, dept INTEGER, name CHAR(10))" > /dev/null
+isql_rows "INSERT INTO staff VALUES (1, 1, 'ANN')" > /dev/null
+isql_rows "INSERT INTO staff (id, dept, name) VALUES (2, 2, 'BOB')" > /dev/null
+isql_rows "INSERT INTO staff (name, id, dept) VALUES ('CY', 3, 1)" > /dev/null
+expect_rows "SELECT s.name, d.title FROM staff s, dept d WHERE s.dept = d.id ORDER BY s.id" "ANN|Accounting
 BOB|Sales
 CY|Accounting"
-run "UPDATE staff SET dept = 2, name = 'CYRUS' WHERE id = 3" > /dev/null
-expect "SELECT id, dept, name FROM staff WHERE dept = 2 ORDER BY id" "2|2|BOB
+isql_rows "UPDATE staff SET dept = 2, name = 'CYRUS' WHERE id = 3" > /dev/null
+expect_rows "SELECT id, dept, name FROM staff WHERE dept = 2 ORDER BY id" "2|2|BOB
 3|2|CYRUS"
-run "DELETE FROM staff WHERE dept = 2" > /dev/null
-expect "SELECT id, name FROM staff" "1|ANN"
+isql_rows "DELETE FROM staff WHERE dept = 2" > /dev/null
+expect_rows "SELECT id, name FROM staff" "1|ANN"
 refused "INSERT INTO staff VALUES (4, 1)" "An incorrect number of values appear in the VALUES clause"
 refused "DELETE staff WHERE id = 1" "Missing FROM keyword in DELETE statement"
 refused "UPDATE staff SET dept = 'x'" "An UPDATE expression didn't match the data type"
@@ -57,6 +36,6 @@ case "$tables" in
   *staff*TABLE*) ;;
   *) printf 'help did not list the new table:\n%s\n' "$tables"; exit 1 ;;
 esac
-run "DROP TABLE staff" > /dev/null
+isql_rows "DROP TABLE staff" > /dev/null
 [ ! -e "$dir/data/staff.ftt" ] || { echo "DROP TABLE left the file"; exit 1; }
 echo "isql ran INSERT, UPDATE and DELETE on the test file driver"

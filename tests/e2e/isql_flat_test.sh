@@ -4,14 +4,13 @@
 # engine's message.
 set -euo pipefail
 driver=$1
-dir=$(mktemp -d /tmp/kvisqlflatXXXXXX)
-trap 'rm -rf "$dir"' EXIT
+here=$(cd "$(dirname "$0")" && pwd)
+. "$here/isql_env.sh"
+private_odbc flat
 mkdir "$dir/data"
-printf '[KvFlatTest]\nDriver=%s\n' "$driver" > "$dir/odbcinst.ini"
-printf '[Files]\nDriver=KvFlatTest\nDatabase=%s\nValidateDB=1\n' "$dir/data" > "$dir/odbc.ini"
-printf '[NotADirectory]\nDriver=KvFlatTest\nDatabase=%s\nValidateDB=1\n' "$dir/odbc.ini" >> "$dir/odbc.ini"
-: > "$dir/user.ini"
-export ODBCSYSINI=$dir ODBCINI=$dir/user.ini
+odbc_driver KvFlatTest "$driver"
+data_source Files KvFlatTest "Database=$dir/data" ValidateDB=1
+data_source NotADirectory KvFlatTest "Database=$dir/odbc.ini" ValidateDB=1
 out=$(echo "quit" | isql -b Files 2>&1) || { echo "isql failed: $out"; exit 1; }
 case "$out" in
   *"[ISQL]ERROR"*) echo "isql reported an error: $out"; exit 1 ;;

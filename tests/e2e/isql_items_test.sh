@@ -3,13 +3,9 @@
 # INSERT with a quoted text holding a quote, then UPDATE and DELETE by key,
 # each reporting its row count.
 set -euo pipefail
-driver=$1
-dir=$(mktemp -d /tmp/kvisqlXXXXXX)
-trap 'rm -rf "$dir"' EXIT
-printf '[KvTest]\nDriver=%s\n' "$driver" > "$dir/odbcinst.ini"
-printf '[Items]\nDriver=KvTest\n' > "$dir/odbc.ini"
-: > "$dir/user.ini"
-export ODBCSYSINI=$dir ODBCINI=$dir/user.ini
+here=$(cd "$(dirname "$0")" && pwd)
+. "$here/isql_env.sh"
+test_data_source "$1" Items
 out=$(isql -v Items 2>&1 <<'SQL'
 INSERT INTO ITEMS (ID, NAME) VALUES (1, 'it''s')
 INSERT INTO ITEMS (ID, NAME) VALUES (2, 'two')

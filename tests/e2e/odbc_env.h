@@ -11,6 +11,8 @@
 // CTest runs each test in a process of its own or the binary runs whole.
 #pragma once
 
+#include "odbc_handles.h"
+
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>

@@ -6,17 +6,11 @@ import unittest
 
 import pyodbc
 
-from pyodbc_connect_test import PrivateOdbc
+from pyodbc_connect_test import PrivateOdbcTest
 
 
-class PyodbcCatalogTest(unittest.TestCase):
-    @classmethod
-    def setUpClass(cls):
-        cls.odbc = PrivateOdbc("[Cat]\nDriver=KvTest\nDriverName=Cat\n")
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.odbc.remove()
+class PyodbcCatalogTest(PrivateOdbcTest):
+    DATA_SOURCES = "[Cat]\nDriver=KvTest\nDriverName=Cat\n"
 
     def setUp(self):
         self.cnxn = pyodbc.connect("DSN=Cat", autocommit=True)

@@ -31,20 +31,29 @@ class PrivateOdbc:
         shutil.rmtree(self.dir, ignore_errors=True)
 
 
-class PyodbcConnectTest(unittest.TestCase):
+class PrivateOdbcTest(unittest.TestCase):
+    """A test class over its own data sources of the test drivers: DATA_SOURCES
+    is the text of its odbc.ini, written for the class and removed after it."""
+
+    DATA_SOURCES = ""
+
     @classmethod
     def setUpClass(cls):
-        cls.odbc = PrivateOdbc(
-            "[Alpha]\nDriver=KvTest\nDriverName=Alpha\n\n"
-            "[Beta]\nDriver=KvTest2\nDriverName=Beta\n\n"
-            "[Refusing]\nDriver=KvTest\nDriverName=Alpha\nFailLogon=1\n\n"
-            "[BadNumber]\nDriver=KvTest\nYieldProc=x\n\n"
-            "[Shared]\nDriver=KvTest\nDriverName=Shared\nWorkArounds=4\nOneConnection=1\n"
-        )
+        cls.odbc = PrivateOdbc(cls.DATA_SOURCES)
 
     @classmethod
     def tearDownClass(cls):
         cls.odbc.remove()
+
+
+class PyodbcConnectTest(PrivateOdbcTest):
+    DATA_SOURCES = (
+        "[Alpha]\nDriver=KvTest\nDriverName=Alpha\n\n"
+        "[Beta]\nDriver=KvTest2\nDriverName=Beta\n\n"
+        "[Refusing]\nDriver=KvTest\nDriverName=Alpha\nFailLogon=1\n\n"
+        "[BadNumber]\nDriver=KvTest\nYieldProc=x\n\n"
+        "[Shared]\nDriver=KvTest\nDriverName=Shared\nWorkArounds=4\nOneConnection=1\n"
+    )
 
     def test_connect_with_a_data_source(self):
         cnxn = pyodbc.connect("DSN=Alpha", autocommit=True)

@@ -6,10 +6,14 @@ too."""
 
 import os
 import shutil
+import sys
 import tempfile
 import unittest
 
 import pyodbc
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import flattest_tables  # noqa: E402
 
 DRIVER = os.environ["KV_DBASE_DRIVER"]
 DATA = os.environ["KV_DBASE_DATA"]
@@ -24,13 +28,8 @@ class DbaseDriverTest(unittest.TestCase):
         for name in ("people3.dbf", "towns_ogr.dbf", "stock_xb.dbf", "memo3v.dbf", "memo3v.dbt",
                      "memofp.dbf", "memofp.fpt"):
             shutil.copy(os.path.join(DATA, name), cls.data)
-        with open(os.path.join(cls.dir, "odbcinst.ini"), "w") as f:
-            f.write(f"[KvDbase]\nDriver={DRIVER}\nSetup={DRIVER}\n")
-        with open(os.path.join(cls.dir, "odbc.ini"), "w") as f:
-            f.write(f"[Tables]\nDriver=KvDbase\nDatabase={cls.data}\n")
-        open(os.path.join(cls.dir, "user.ini"), "w").close()
-        os.environ["ODBCSYSINI"] = cls.dir
-        os.environ["ODBCINI"] = os.path.join(cls.dir, "user.ini")
+        flattest_tables.private_configuration(cls.dir, f"[KvDbase]\nDriver={DRIVER}\nSetup={DRIVER}\n",
+                                              f"[Tables]\nDriver=KvDbase\nDatabase={cls.data}\n")
 
     @classmethod
     def tearDownClass(cls):
@@ -131,6 +130,51 @@ class DbaseDriverTest(unittest.TestCase):
         first.commit()
         first.close()
         second.close()
+
+    def test_a_read_only_table_refuses_every_write_alike(self):
+        # A table file this process may not write opens read only. As root
+        # every file is writable: the writes run as an unprivileged user.
+        directory = tempfile.mkdtemp(prefix="kvdbfro")
+        os.chmod(directory, 0o755)
+        os.chmod(self.dir, 0o755)  # the private odbcinst.ini
+        for name in ("memo3v.dbf", "memo3v.dbt"):
+            shutil.copy(os.path.join(DATA, name), directory)
+            os.chmod(os.path.join(directory, name), 0o444)
+        statements = ["UPDATE memo3v SET REMARK = 'x' WHERE CODE = 'K1'",
+                      "INSERT INTO memo3v (CODE, REMARK) VALUES ('K9', 'new')",
+                      "UPDATE memo3v SET CODE = 'K8' WHERE CODE = 'K1'",
+                      "DELETE FROM memo3v WHERE CODE = 'K1'"]
+        reader, writer = os.pipe()
+        child = os.fork()
+        if child == 0:
+            status = 1
+            try:
+                os.close(reader)
+                if os.geteuid() == 0:
+                    os.setgid(65534)
+                    os.setuid(65534)
+                cnxn = pyodbc.connect(f"DRIVER={{KvDbase}};DB={directory}", autocommit=True)
+                messages = []
+                for sql in statements:
+                    try:
+                        cnxn.execute(sql)
+                        messages.append("no error")
+                    except pyodbc.Error as e:
+                        messages.append(e.args[1])
+                os.write(writer, "\n".join(messages).encode())
+                status = 0
+            except Exception as e:  # noqa: BLE001 - reported through the pipe
+                os.write(writer, f"child failed: {e!r}".encode())
+            finally:
+                os._exit(status)
+        os.close(writer)
+        with os.fdopen(reader) as f:
+            messages = f.read().split("\n")
+        os.waitpid(child, 0)
+        shutil.rmtree(directory, ignore_errors=True)
+        self.assertEqual(len(messages), len(statements), messages)
+        for sql, message in zip(statements, messages):
+            self.assertIn("Cannot modify a table which has been opened read only.", message, sql)
 
     def _hand_table(self, name, fields, records):
         """Writes a dBASE III table byte by byte: fields (name, type,

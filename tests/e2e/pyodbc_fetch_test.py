@@ -20,7 +20,7 @@ import unittest
 
 import pyodbc
 
-from pyodbc_connect_test import PrivateOdbc
+from pyodbc_connect_test import PrivateOdbcTest
 
 
 def long_text():
@@ -32,14 +32,8 @@ def long_text():
     return text[:5000] + "END"
 
 
-class PyodbcFetchTest(unittest.TestCase):
-    @classmethod
-    def setUpClass(cls):
-        cls.odbc = PrivateOdbc("[Plain]\nDriver=KvTest\nDriverName=Plain\n")
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.odbc.remove()
+class PyodbcFetchTest(PrivateOdbcTest):
+    DATA_SOURCES = "[Plain]\nDriver=KvTest\nDriverName=Plain\n"
 
     def test_description_of_every_type(self):
         cnxn = pyodbc.connect("DSN=Plain", autocommit=True)

@@ -4,10 +4,14 @@ of the test file driver, and cursor.tables() on one of the dBASE driver."""
 
 import os
 import shutil
+import sys
 import tempfile
 import unittest
 
 import pyodbc
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import flattest_tables  # noqa: E402
 
 DRIVER = os.environ["KV_FLATTEST_DRIVER"]
 DBASE_DRIVER = os.environ.get("KV_DBASE_DRIVER")
@@ -27,16 +31,11 @@ def setUpModule():
     dbf = os.path.join(WORK, "dbf")
     os.mkdir(files)
     os.mkdir(dbf)
-    with open(os.path.join(WORK, "odbcinst.ini"), "w") as f:
-        f.write(f"[KvFlatTest]\nDriver={DRIVER}\n")
-        if DBASE_DRIVER:
-            f.write(f"[KvDbase]\nDriver={DBASE_DRIVER}\n")
-    with open(os.path.join(WORK, "odbc.ini"), "w") as f:
-        f.write(f"[Files]\nDriver=KvFlatTest\nDatabase={files}\n")
-        f.write(f"[Dbf]\nDriver=KvDbase\nDatabase={dbf}\n")
-    open(os.path.join(WORK, "user.ini"), "w").close()
-    os.environ["ODBCSYSINI"] = WORK
-    os.environ["ODBCINI"] = os.path.join(WORK, "user.ini")
+    drivers = f"[KvFlatTest]\nDriver={DRIVER}\n"
+    if DBASE_DRIVER:
+        drivers += f"[KvDbase]\nDriver={DBASE_DRIVER}\n"
+    flattest_tables.private_configuration(
+        WORK, drivers, f"[Files]\nDriver=KvFlatTest\nDatabase={files}\n[Dbf]\nDriver=KvDbase\nDatabase={dbf}\n")
     if DBASE_DATA:
         for name in ("people3.dbf", "towns_ogr.dbf"):
             shutil.copy(os.path.join(DBASE_DATA, name), dbf)
@@ -87,7 +86,10 @@ class FlatCatalogTest(unittest.TestCase):
                           ("AMOUNT", 8, "DOUBLE", 15, 8, None, 10, 1),
                           ("ABC", 1, "CHAR", 3, 3, None, None, 1),
                           ("HIRED", 9, "DATE", 10, 6, None, None, 1),
-                          ("NOTE", -1, "LONGVARCHAR", 200, 200, None, None, 1)])
+                          ("NOTE", -1, "LONG VARCHAR", 200, 200, None, None, 1)])
+        # Every type name is one the type list gives (and CREATE TABLE takes).
+        listed = {r.type_name for r in self.cursor.getTypeInfo()}
+        self.assertLessEqual({r.type_name for r in rows}, listed)
         self.assertTrue(all(r.table_qualifier == self.data and r.table_owner is None and r.remarks is None
                             for r in rows))
         # The column pattern ignores case and keeps the table's order.

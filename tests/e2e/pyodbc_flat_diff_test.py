@@ -75,10 +75,12 @@ import shutil
 import sqlite3
 import struct
 import sys
-import tempfile
 import time
 
 import pyodbc
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import flattest_tables  # noqa: E402
 
 # A family's entry is None when it runs, else the reason it is off.
 FAMILIES = {
@@ -95,6 +97,7 @@ FAMILIES = {
     "exists": None,
     "scalar_subquery": None,
     "quantified": None,
+    "exists_join": None,
 }
 
 # Three queries in ten send their literals as parameters when this is None.
@@ -769,10 +772,11 @@ class Generator:
         where = sql_join(" AND ", join + [where])
         return Query(family, "SELECT " + sql_join(", ", [item[0] for item in items]) + " FROM " + source + " WHERE " + where)
 
-    def inner_query(self, outer_cols, kind, not_null=False):
+    def inner_query(self, outer_cols, kind, not_null=False, correlated=None):
         """(table, alias, inner columns, the selected column, the WHERE Sql or
-        None) of a subquery selecting one column of the given kind, sometimes
-        correlated with outer_cols."""
+        None) of a subquery selecting one column of the given kind, correlated
+        with a column of any table of outer_cols now and then (always when
+        correlated is true)."""
         table = self.choice(TABLES)
         alias = self.fresh_alias()
         cols = table_columns(alias)
@@ -780,10 +784,10 @@ class Generator:
         conditions = []
         if self.chance(0.5):
             conditions.append(self.predicate(cols, 1)[0])
-        if outer_cols and self.chance(0.5):
+        if outer_cols and (correlated or (correlated is None and self.chance(0.5))):
             name = self.choice(("k", "k", "n"))
             inner = next(c for c in cols if c.name == name)
-            outer = next(c for c in outer_cols if c.name == name)
+            outer = self.choice([c for c in outer_cols if c.name == name])
             conditions.append(self.guard(inner.sql() + f" {self.choice(('=', '=', '<>', '<'))} " + outer.sql(),
                                          {inner, outer}))
         if not_null and selected.nullable:
@@ -816,6 +820,53 @@ class Generator:
             return (("NOT EXISTS " if self.chance(0.35) else "EXISTS ") + sub), set()
 
         return self.subquery_family("exists", atom)
+
+    def gen_exists_join(self):
+        """Correlated EXISTS and NOT EXISTS over a join of two or three
+        tables, correlated with any of them, alone, under NOT (nested too)
+        and beside GROUP BY."""
+        count = 2 if self.chance(0.7) else 3
+        tables, aliases = self.from_tables(count)
+        per_table = [table_columns(a) for a in aliases]
+        cols = [c for group in per_table for c in group]
+        conditions = [self.join_condition(per_table[i - 1 if self.chance(0.7) else 0], per_table[i])
+                      for i in range(1, count)]
+
+        def atom():
+            # Mostly correlated with a later table of the join: the shape
+            # whose answer waits for that table's row.
+            outer = self.choice(per_table[1:]) if self.chance(0.7) else cols
+            table, alias, _, _, where = self.inner_query(outer, "int", correlated=self.chance(0.85))
+            sub = Sql(f"(SELECT * FROM {table} {alias}") + (" WHERE " + where if where else Sql("")) + ")"
+            return ("NOT EXISTS " if self.chance(0.5) else "EXISTS ") + sub
+
+        shape = self.choice(("plain", "not", "nested_not", "predicate"))
+        if shape == "plain":
+            condition = atom()
+        elif shape == "not":
+            condition = "NOT (" + atom() + ")"
+        elif shape == "nested_not":
+            # NOT over a conjunction or disjunction that holds NOT EXISTS;
+            # the other operand is another subquery atom, never NULL.
+            inner = "(" + atom() + (" AND " if self.chance(0.5) else " OR ") + "NOT " + atom() + ")"
+            condition = "NOT " + inner if self.chance(0.7) else "NOT (NOT " + inner + ")"
+        else:
+            condition = self.predicate(cols, 0, lambda: (atom(), set()))[0]
+            if "SELECT" not in condition.kv:
+                condition = "(" + condition + " AND " + atom() + ")"
+        conditions.append(condition)
+        source = ", ".join(f"{t} {a}" for t, a in zip(tables, aliases))
+        if self.chance(0.35):
+            keys = self.rng.sample([c for c in cols if c.name != "id"], self.rng.randint(1, 2))
+            items = [(c.sql(), c.kind, c.nullable) for c in keys] + [self.aggregate(cols)
+                                                                      for _ in range(self.rng.randint(1, 2))]
+            sql = ("SELECT " + sql_join(", ", [item[0] for item in items]) + " FROM " + source + " WHERE " +
+                   sql_join(" AND ", conditions) + " GROUP BY " + sql_join(", ", [c.sql() for c in keys]))
+            return Query("exists_join", sql)
+        items = self.select_items(cols)
+        sql = ("SELECT " + sql_join(", ", [item[0] for item in items]) + " FROM " + source + " WHERE " +
+               sql_join(" AND ", conditions))
+        return Query("exists_join", sql)
 
     def gen_scalar_subquery(self):
         def atom(cols):
@@ -908,16 +959,7 @@ class Environment:
     folder, and an SQLite database in memory, both loaded with one data set."""
 
     def __init__(self, driver):
-        self.dir = tempfile.mkdtemp(prefix="kvflatdiff")
-        self.data = os.path.join(self.dir, "data")
-        os.mkdir(self.data)
-        with open(os.path.join(self.dir, "odbcinst.ini"), "w") as f:
-            f.write(f"[KvFlatTest]\nDriver={driver}\n")
-        with open(os.path.join(self.dir, "odbc.ini"), "w") as f:
-            f.write(f"[Files]\nDriver=KvFlatTest\nDatabase={self.data}\n")
-        open(os.path.join(self.dir, "user.ini"), "w").close()
-        os.environ["ODBCSYSINI"] = self.dir
-        os.environ["ODBCINI"] = os.path.join(self.dir, "user.ini")
+        self.dir, self.data = flattest_tables.private_data_source("kvflatdiff", driver)
         self.cnxn = None
         self.lite = None
 

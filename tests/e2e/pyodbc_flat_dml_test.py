@@ -5,8 +5,13 @@ beyond ASCII), and transactions: a second connection sees nothing until
 commit, rollback leaves the table file byte for byte, and a commit that
 fails on one table reports the error."""
 
+import contextlib
+import datetime
+import multiprocessing
 import os
+import resource
 import shutil
+import signal
 import sys
 import unittest
 
@@ -15,18 +20,10 @@ import pyodbc
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import flattest_tables  # noqa: E402
 
-DRIVER = os.environ["KV_FLATTEST_DRIVER"]
 
-
-class FlatDmlTest(unittest.TestCase):
-    @classmethod
-    def setUpClass(cls):
-        cls.dir, cls.data = flattest_tables.private_data_source("kvflatdml", DRIVER)
-        flattest_tables.standard_tables(cls.data)
-
-    @classmethod
-    def tearDownClass(cls):
-        shutil.rmtree(cls.dir, ignore_errors=True)
+class FlatDmlTest(flattest_tables.DataSourceTest):
+    PREFIX = "kvflatdml"
+    STANDARD_TABLES = True
 
     def setUp(self):
         self.cnxn = self.connect()
@@ -149,6 +146,28 @@ class FlatDmlTest(unittest.TestCase):
                          [(1, 12.0), (4, 40.0)])
         other.close()
 
+    def test_pending_rows_read_as_they_will_after_commit(self):
+        self.cursor.execute("CREATE TABLE ta (a INTEGER, b CHAR(5), c DOUBLE, d DATE, e NUMERIC(10,2), "
+                            "f BIT, g BINARY(2))")
+        self.cnxn.autocommit = False
+        self.cursor.executemany("INSERT INTO ta VALUES (?, ?, ?, ?, ?, ?, ?)",
+                                [(1, None, None, None, None, None, None),
+                                 (None, "Oslo", 2.5, datetime.date(2020, 1, 2), 7.25, True, b"\x01\x02")])
+        self.cursor.execute("INSERT INTO ta (a) VALUES (3)")
+        sql = "SELECT a, b, c, d, e, f, g FROM ta ORDER BY a"
+        pending = self.cursor.execute(sql).fetchall()
+        # NULL sorts first.
+        self.assertEqual(tuple(pending[1]), (1,) + (None,) * 6)
+        self.assertEqual(pending[0][1], "Oslo ")
+        self.cnxn.commit()
+        self.assertEqual(self.cursor.execute(sql).fetchall(), pending)
+        # An update waiting in the log reads as the stored row will.
+        self.cursor.execute("UPDATE ta SET b = 'x', c = NULL, f = NULL WHERE a = 1")
+        pending = self.cursor.execute(sql).fetchall()
+        self.cnxn.commit()
+        self.assertEqual(self.cursor.execute(sql).fetchall(), pending)
+        self.assertEqual(tuple(pending[1]), (1, "x    ", None, None, None, None, None))
+
     def test_long_text_waits_in_the_change_log(self):
         self.cursor.execute("CREATE TABLE ta (id INTEGER, note LONG VARCHAR(9000))")
         self.cnxn.autocommit = False
@@ -160,24 +179,99 @@ class FlatDmlTest(unittest.TestCase):
         self.assertEqual(self.rows("SELECT id, note FROM ta", cursor=other.cursor()), [(1, "z" * 7000)])
         other.close()
 
-    def test_a_commit_that_fails_on_one_table_reports_it(self):
+    def test_a_commit_that_fails_keeps_what_it_did_not_write(self):
         for table in ("ta", "tb", "tc"):
             self.cursor.execute(f"CREATE TABLE {table} (id INTEGER, name CHAR(4))")
             self.cursor.execute(f"CREATE UNIQUE INDEX {table}_id ON {table} (id)")
+        before = {table: self.file_bytes(table) for table in ("ta", "tb", "tc")}
         self.cnxn.autocommit = False
         self.cursor.execute("INSERT INTO ta VALUES (1, 'one')")
-        # Two pending rows with one key: the commit refuses the second.
+        # Two pending rows with one key: the commit finds them before it
+        # writes anything, and says which table holds them.
         self.cursor.execute("INSERT INTO tb VALUES (1, 'one')")
         self.cursor.execute("INSERT INTO tb VALUES (1, 'two')")
         self.cursor.execute("INSERT INTO tc VALUES (1, 'one')")
+        for attempt in range(2):
+            with self.assertRaises(pyodbc.Error) as caught:
+                self.cnxn.commit()
+            self.assertIn("tb.ftt could not be committed", caught.exception.args[1])
+            self.assertEqual({table: self.file_bytes(table) for table in before}, before)
+        self.assertEqual(len(self.rows("SELECT id FROM tb")), 2)
+        self.cnxn.rollback()
+        self.assertEqual({table: self.file_bytes(table) for table in before}, before)
+        for table in before:
+            self.assertEqual(self.rows(f"SELECT id FROM {table}"), [])
+
+    def test_a_commit_that_fails_while_writing_keeps_the_rest(self):
+        self.cursor.execute("CREATE TABLE ta (id INTEGER, name CHAR(4))")
+        self.cursor.execute("INSERT INTO ta VALUES (5, 'old')")
+        self.cnxn.autocommit = False
+        for key in (1, 2, 3):
+            self.cursor.execute("INSERT INTO ta VALUES (?, 'new')", key)
+        # The file may grow by one record only: the second append fails as
+        # on a full disk (the size limit of this process stands in for it).
+        record = 1 + 5 + 5
+        limit = len(self.file_bytes("ta")) + record
+        with file_size_limit(limit):
+            with self.assertRaises(pyodbc.Error) as caught:
+                self.cnxn.commit()
+        self.assertIn("ta.ftt could not be committed", caught.exception.args[1])
+        other = self.connect()
+        self.assertEqual(self.rows("SELECT id FROM ta ORDER BY id", cursor=other.cursor()), [(1,), (5,)])
+        other.close()
+        # What was not written is still in the transaction: a second commit
+        # writes it, not a success over dropped rows.
+        self.assertEqual(self.rows("SELECT id FROM ta ORDER BY id"), [(1,), (2,), (3,), (5,)])
+        self.cnxn.commit()
+        other = self.connect()
+        self.assertEqual(self.rows("SELECT id FROM ta ORDER BY id", cursor=other.cursor()),
+                         [(1,), (2,), (3,), (5,)])
+        other.close()
+
+    def test_commits_of_two_processes_all_arrive(self):
+        self.cursor.execute("CREATE TABLE ta (p INTEGER, n INTEGER, id INTEGER)")
+        self.cursor.execute("CREATE UNIQUE INDEX ta_id ON ta (id)")
+        rows = 150
+        for mode in ("manual", "autocommit"):
+            with multiprocessing.get_context("fork").Pool(2) as pool:
+                done = pool.starmap(insert_rows, [(p, rows, mode) for p in (1, 2)])
+            self.assertEqual(done, [rows, rows], mode)
+        # Every commit that reported success is in the file, each key once;
+        # the index sees the other process's rows.
+        self.assertEqual(self.rows("SELECT COUNT(*), COUNT(DISTINCT id) FROM ta"), [(4 * rows, 4 * rows)])
+        self.assertEqual(self.rows("SELECT p, n FROM ta WHERE id = 2149"), [(2, 149)])
         with self.assertRaises(pyodbc.Error):
-            self.cnxn.commit()
-        self.cnxn.autocommit = True
-        self.assertEqual(len(self.rows("SELECT id FROM tb WHERE name = 'two'")), 0)
-        # The table committed before the failing one is written; the
-        # failing one's log and every later one's are dropped.
-        written = [table for table in ("ta", "tc") if self.rows(f"SELECT id FROM {table}") == [(1,)]]
-        self.assertEqual(len(written), 1)
+            self.cursor.execute("INSERT INTO ta VALUES (1, 0, 2149)")
+
+
+def insert_rows(process, rows, mode):
+    """Inserts rows through a connection of its own, committing each; the
+    number that reported success."""
+    cnxn = pyodbc.connect("DSN=Files", autocommit=mode == "autocommit")
+    cursor = cnxn.cursor()
+    done = 0
+    base = process * 1000 + (100000 if mode == "autocommit" else 0)
+    for n in range(rows):
+        cursor.execute("INSERT INTO ta VALUES (?, ?, ?)", process, n, base + n)
+        if mode == "manual":
+            cnxn.commit()
+        done += 1
+    cnxn.close()
+    return done
+
+
+@contextlib.contextmanager
+def file_size_limit(size):
+    """Writes of this process beyond size bytes of a file fail (EFBIG)."""
+    old_handler = signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
+    soft, hard = resource.getrlimit(resource.RLIMIT_FSIZE)
+    resource.setrlimit(resource.RLIMIT_FSIZE, (size, hard))
+    try:
+        yield
+    finally:
+        resource.setrlimit(resource.RLIMIT_FSIZE, (soft, hard))
+        signal.signal(signal.SIGXFSZ, old_handler)
+
 
 if __name__ == "__main__":
     unittest.main()

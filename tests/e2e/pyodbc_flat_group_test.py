@@ -11,7 +11,6 @@ engine's NULL = NULL is TRUE); an ORDER BY that shows NULLs orders them
 ascending only (the engine puts NULL first in both directions)."""
 
 import os
-import shutil
 import sqlite3
 import sys
 import unittest
@@ -20,8 +19,6 @@ import pyodbc
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import flattest_tables  # noqa: E402
-
-DRIVER = os.environ["KV_FLATTEST_DRIVER"]
 
 EMP_COLUMNS = [("ID", "I", 4, 0), ("DEPT", "C", 4, 0), ("NAME", "C", 8, 0), ("SAL", "D", 8, 0),
                ("BONUS", "I", 4, 0)]
@@ -51,12 +48,17 @@ def canonical(value):
     return value
 
 
-class FlatGroupTest(unittest.TestCase):
+class FlatGroupTest(flattest_tables.CursorTest):
+    PREFIX = "kvflatgrp"
+
+    @classmethod
+    def tables(cls, data):
+        flattest_tables.write_table(os.path.join(data, "emp.ftt"), EMP_COLUMNS, EMP_ROWS)
+        flattest_tables.write_table(os.path.join(data, "dept.ftt"), DEPT_COLUMNS, DEPT_ROWS)
+
     @classmethod
     def setUpClass(cls):
-        cls.dir, cls.data = flattest_tables.private_data_source("kvflatgrp", DRIVER)
-        flattest_tables.write_table(os.path.join(cls.data, "emp.ftt"), EMP_COLUMNS, EMP_ROWS)
-        flattest_tables.write_table(os.path.join(cls.data, "dept.ftt"), DEPT_COLUMNS, DEPT_ROWS)
+        super().setUpClass()
         cls.lite = sqlite3.connect(":memory:")
         cls.lite.execute("CREATE TABLE emp (ID INTEGER, DEPT TEXT, NAME TEXT, SAL REAL, BONUS INTEGER)")
         cls.lite.executemany("INSERT INTO emp VALUES (?, ?, ?, ?, ?)", EMP_ROWS)
@@ -66,14 +68,7 @@ class FlatGroupTest(unittest.TestCase):
     @classmethod
     def tearDownClass(cls):
         cls.lite.close()
-        shutil.rmtree(cls.dir, ignore_errors=True)
-
-    def setUp(self):
-        self.cnxn = pyodbc.connect("DSN=Files")
-        self.cursor = self.cnxn.cursor()
-
-    def tearDown(self):
-        self.cnxn.close()
+        super().tearDownClass()
 
     def engine(self, sql):
         return [tuple(canonical(v) for v in row) for row in self.cursor.execute(sql).fetchall()]

@@ -8,7 +8,6 @@ a lookup key too long fails with the engine's message."""
 
 import os
 import random
-import shutil
 import sys
 import unittest
 
@@ -16,8 +15,6 @@ import pyodbc
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import flattest_tables  # noqa: E402
-
-DRIVER = os.environ["KV_FLATTEST_DRIVER"]
 
 INDEXED, DESCENDING = 0x1, 0x4
 NAMES = ["BA", "BAKER", "BANKS", "BAZ", "ADAMS", "CARR", "ZED", "B", "BB", "BA%X", "", "CA"]
@@ -33,31 +30,21 @@ def make_rows(count, seed):
     return rows
 
 
-class FlatLookupTest(unittest.TestCase):
+class FlatLookupTest(flattest_tables.CursorTest):
+    PREFIX = "kvflatlookup"
+
     @classmethod
-    def setUpClass(cls):
-        cls.dir, cls.data = flattest_tables.private_data_source("kvflatlookup", DRIVER)
+    def tables(cls, data):
         cls.pay = make_rows(300, 17)
         cls.small = make_rows(40, 5)
         for name, name_flags, sal_flags, rows in (("pay", INDEXED, INDEXED, cls.pay),
                                                   ("payd", 0, DESCENDING, cls.pay),
                                                   ("payx", 0, 0, cls.pay),
                                                   ("small", 0, 0, cls.small)):
-            flattest_tables.write_table(os.path.join(cls.data, name + ".ftt"),
+            flattest_tables.write_table(os.path.join(data, name + ".ftt"),
                                         [("ID", "I", 4, 0), ("NAME", "C", 10, name_flags),
                                          ("DEPT", "C", 4, 0), ("SAL", "D", 8, sal_flags)], rows)
-        flattest_tables.write_table(os.path.join(cls.data, "wide.ftt"), [("W", "C", 2043, 0)], [])
-
-    @classmethod
-    def tearDownClass(cls):
-        shutil.rmtree(cls.dir, ignore_errors=True)
-
-    def setUp(self):
-        self.cnxn = pyodbc.connect("DSN=Files")
-        self.cursor = self.cnxn.cursor()
-
-    def tearDown(self):
-        self.cnxn.close()
+        flattest_tables.write_table(os.path.join(data, "wide.ftt"), [("W", "C", 2043, 0)], [])
 
     def rows(self, sql):
         """The rows of sql as a sorted list, texts without padding blanks."""

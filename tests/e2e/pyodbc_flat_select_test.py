@@ -5,7 +5,6 @@ parameters."""
 
 import datetime
 import os
-import shutil
 import sys
 import unittest
 
@@ -14,25 +13,10 @@ import pyodbc
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import flattest_tables  # noqa: E402
 
-DRIVER = os.environ["KV_FLATTEST_DRIVER"]
 
-
-class FlatSelectTest(unittest.TestCase):
-    @classmethod
-    def setUpClass(cls):
-        cls.dir, cls.data = flattest_tables.private_data_source("kvflatsel", DRIVER)
-        flattest_tables.standard_tables(cls.data)
-
-    @classmethod
-    def tearDownClass(cls):
-        shutil.rmtree(cls.dir, ignore_errors=True)
-
-    def setUp(self):
-        self.cnxn = pyodbc.connect("DSN=Files")
-        self.cursor = self.cnxn.cursor()
-
-    def tearDown(self):
-        self.cnxn.close()
+class FlatSelectTest(flattest_tables.CursorTest):
+    PREFIX = "kvflatsel"
+    STANDARD_TABLES = True
 
     def rows(self, sql, *params):
         """The rows of sql, CHAR values without their padding blanks."""
@@ -75,6 +59,50 @@ class FlatSelectTest(unittest.TestCase):
     def test_join(self):
         self.assertEqual(self.rows("SELECT e.name, d.title FROM emp e, dept d WHERE e.id = d.id ORDER BY 1"),
                          [("JONES", "Sales"), ("SMITH", "Accounting")])
+
+    def test_correlated_subqueries_under_a_join(self):
+        # The subquery names the second table of the join: its answer waits
+        # until that table stands on a row.
+        cases = [
+            ("NOT EXISTS (SELECT * FROM dept x WHERE x.id = d.id AND x.title = 'Sales')", ["Accounting"]),
+            ("EXISTS (SELECT * FROM dept x WHERE x.id = d.id AND x.title = 'Sales')", ["Sales"]),
+            ("NOT (NOT EXISTS (SELECT * FROM dept x WHERE x.id = d.id AND x.title = 'Sales'))", ["Sales"]),
+            ("d.id NOT IN (SELECT x.id FROM dept x WHERE x.id = d.id AND x.title = 'Sales')", ["Accounting"]),
+            ("d.title <> (SELECT x.title FROM dept x WHERE x.id = d.id AND x.title = 'Sales')", []),
+        ]
+        for condition, titles in cases:
+            sql = f"SELECT d.title FROM emp e, dept d WHERE e.id = d.id AND {condition} ORDER BY 1"
+            self.assertEqual([r[0] for r in self.rows(sql)], titles, condition)
+
+    def test_uncorrelated_in_subquery_read_once_an_execution(self):
+        # The subquery's values are read once an execution and searched for
+        # each row; a new execution with another parameter reads them again.
+        sql = "SELECT id FROM emp WHERE id IN (SELECT d.id FROM dept d WHERE d.id < ?) ORDER BY id"
+        self.assertEqual(self.rows(sql, 10), [(1,), (2,)])
+        self.assertEqual(self.rows(sql, 2), [(1,)])
+        self.assertEqual(self.rows("SELECT id FROM emp WHERE id NOT IN (SELECT id FROM dept) ORDER BY id"),
+                         [(3,), (4,)])
+        self.assertEqual(self.rows("SELECT id FROM emp WHERE name IN (SELECT UPPER(title) FROM dept)"), [])
+        self.assertEqual(self.rows("SELECT id FROM emp WHERE name = ANY (SELECT name FROM emp WHERE id > 3)"),
+                         [(4,)])
+        self.assertEqual(self.rows("SELECT title FROM dept WHERE id <> ALL (SELECT id FROM emp) ORDER BY 1"),
+                         [("Nobody",)])
+
+    def test_edges_of_labels_round_and_bit_parameters(self):
+        # An expression's label is cut to the column-name limit the driver
+        # reports, however long the expression's text.
+        limit = self.cnxn.getinfo(pyodbc.SQL_MAX_COLUMN_NAME_LEN)
+        self.cursor.execute("SELECT id" + " " * 40000 + "+ 1 FROM dept WHERE id = 1")
+        self.assertEqual(len(self.cursor.description[0][0]), limit)
+        self.assertEqual(self.cursor.fetchall()[0][0], 2)
+        # ROUND with more places than a double holds leaves the value, with
+        # fewer than any magnitude gives 0.
+        self.assertEqual(self.rows("SELECT ROUND(1.5, 400), ROUND(2.25, 1), ROUND(123.5, -400), ROUND(-2.5, 0) "
+                                   "FROM dept WHERE id = 1"), [(1.5, 2.3, 0.0, -3.0)])
+        # A BIT parameter compared with a number is the number 1 or 0.
+        self.assertEqual(self.rows("SELECT id FROM emp WHERE id = ?", True), [(1,)])
+        self.assertEqual(self.rows("SELECT id FROM emp WHERE id - 1 = ?", False), [(1,)])
+        self.assertEqual(self.rows("SELECT id FROM emp WHERE active = ? ORDER BY id", True), [(1,), (4,)])
 
     def test_long_text_in_pieces_through_getdata(self):
         # pyodbc reads a long column with SQLGetData in pieces.

@@ -4,34 +4,21 @@ reads the engine's SQLGetInfo rows, sets the engine's connection options and
 gets its messages."""
 
 import os
-import shutil
-import tempfile
+import sys
 import unittest
 
 import pyodbc
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import flattest_tables  # noqa: E402
 
 DRIVER = os.environ["KV_FLATTEST_DRIVER"]
 
 SQL_ATTR_TRANSLATE_OPTION = 107
 
 
-class FlatDriverTest(unittest.TestCase):
-    @classmethod
-    def setUpClass(cls):
-        cls.dir = tempfile.mkdtemp(prefix="kvflat")
-        cls.data = os.path.join(cls.dir, "data")
-        os.mkdir(cls.data)
-        with open(os.path.join(cls.dir, "odbcinst.ini"), "w") as f:
-            f.write(f"[KvFlatTest]\nDriver={DRIVER}\nSetup={DRIVER}\n")
-        with open(os.path.join(cls.dir, "odbc.ini"), "w") as f:
-            f.write(f"[Files]\nDriver=KvFlatTest\nDatabase={cls.data}\nValidateDB=1\n")
-        open(os.path.join(cls.dir, "user.ini"), "w").close()
-        os.environ["ODBCSYSINI"] = cls.dir
-        os.environ["ODBCINI"] = os.path.join(cls.dir, "user.ini")
-
-    @classmethod
-    def tearDownClass(cls):
-        shutil.rmtree(cls.dir, ignore_errors=True)
+class FlatDriverTest(flattest_tables.DataSourceTest):
+    SOURCE = {"setup": True, "keys": "ValidateDB=1\n"}
 
     def test_engine_information_rows(self):
         cnxn = pyodbc.connect("DSN=Files")
@@ -42,6 +29,9 @@ class FlatDriverTest(unittest.TestCase):
         self.assertEqual(cnxn.getinfo(pyodbc.SQL_MAX_TABLE_NAME_LEN), 251)
         self.assertEqual(cnxn.getinfo(pyodbc.SQL_MAX_CATALOG_NAME_LEN), 4095)
         self.assertEqual(cnxn.getinfo(pyodbc.SQL_NULL_COLLATION), 2)
+        # DBD::ODBC asks every driver for its DBMS name and version.
+        self.assertEqual(cnxn.getinfo(pyodbc.SQL_DBMS_NAME), "FlatTest")
+        self.assertEqual(cnxn.getinfo(pyodbc.SQL_DBMS_VER), "01.00.0000")
         self.assertEqual(cnxn.getinfo(pyodbc.SQL_SPECIAL_CHARACTERS), "~@#$%^&*_-+=\\}{;:?/><,.![]")
         cnxn.close()
 

@@ -10,17 +10,11 @@ import unittest
 
 import pyodbc
 
-from pyodbc_connect_test import PrivateOdbc
+from pyodbc_connect_test import PrivateOdbcTest
 
 
-class PyodbcParamsTest(unittest.TestCase):
-    @classmethod
-    def setUpClass(cls):
-        cls.odbc = PrivateOdbc("[Items]\nDriver=KvTest\n")
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.odbc.remove()
+class PyodbcParamsTest(PrivateOdbcTest):
+    DATA_SOURCES = "[Items]\nDriver=KvTest\n"
 
     def connect(self, narrow=False):
         cnxn = pyodbc.connect("DSN=Items", autocommit=True)

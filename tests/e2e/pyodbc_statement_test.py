@@ -7,17 +7,11 @@ import unittest
 
 import pyodbc
 
-from pyodbc_connect_test import PrivateOdbc
+from pyodbc_connect_test import PrivateOdbcTest
 
 
-class PyodbcStatementTest(unittest.TestCase):
-    @classmethod
-    def setUpClass(cls):
-        cls.odbc = PrivateOdbc("[Plain]\nDriver=KvTest\nDriverName=Plain\n")
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.odbc.remove()
+class PyodbcStatementTest(PrivateOdbcTest):
+    DATA_SOURCES = "[Plain]\nDriver=KvTest\nDriverName=Plain\n"
 
     def count(self, cnxn, what):
         return cnxn.cursor().execute(what).rowcount

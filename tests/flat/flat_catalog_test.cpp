@@ -154,7 +154,7 @@ TEST_F(FlatCatalogTest, ColumnsDescribeEachColumnInTableOrder) {
                         {dir(), "NULL", "emp", "SAL", "8", "DOUBLE", "15", "8", "NULL", "10", "1", "NULL"},
                         {dir(), "NULL", "emp", "HIRED", "9", "DATE", "10", "6", "NULL", "NULL", "1", "NULL"},
                         {dir(), "NULL", "emp", "ACTIVE", "-7", "BIT", "1", "1", "0", "10", "1", "NULL"},
-                        {dir(), "NULL", "emp", "NOTE", "-1", "LONGVARCHAR", "200", "200", "NULL", "NULL", "1",
+                        {dir(), "NULL", "emp", "NOTE", "-1", "LONG VARCHAR", "200", "200", "NULL", "NULL", "1",
                          "NULL"},
                     }));
   // The table is found without regard to case.

@@ -207,7 +207,7 @@ TEST_F(FlatConnectionTest, MessagesComeFromTheEngineOrTheDriver) {
     EXPECT_EQ(std::string(kvC(text), size_t(length)), c.text) << c.id;
   }
   unsigned char text[16];
-  EXPECT_EQ(connection->getDriverResourceStr(4095, text, sizeof(text)), 0);
+  EXPECT_EQ(connection->getDriverResourceStr(4094, text, sizeof(text)), 0);
 }
 
 TEST_F(FlatConnectionTest, InformationRows) {

@@ -337,24 +337,29 @@ TEST_F(FlatDmlTest, ManualCommitHoldsChangesUntilTheEnd) {
 }
 
 // Two pending rows of one transaction with one unique key: neither
-// statement can see the clash, so the commit refuses the second row and the
-// unique index never holds the key twice.
+// statement can see the clash, so the commit refuses them before it writes
+// anything, and the rows stay in the transaction until it is rolled back.
 TEST_F(FlatDmlTest, CommitRefusesAUniqueKeyPendingTwice) {
+  const std::string before = fileBytes("emp");
   autocommit(connection_, false);
   ASSERT_EQ(run("INSERT INTO emp (ID, NAME) VALUES (7, 'A')"), kvSuccess) << lastText();
   ASSERT_EQ(run("INSERT INTO emp (ID, NAME) VALUES (7, 'B')"), kvSuccess) << lastText();
   EXPECT_EQ(connection_->endTransaction(SQL_COMMIT), kvFailure);
+  EXPECT_EQ(errorsOf(connection_), (std::vector<uint16_t>{msgCommitTableFailed, msgDuplicateKey}));
+  EXPECT_EQ(fileBytes("emp"), before);
   int sevens = 0;
   for (const Row& row : tableRows("emp")) sevens += row[0] == "7";
-  EXPECT_LE(sevens, 1);
+  EXPECT_EQ(sevens, 2) << "still pending";
+  EXPECT_EQ(connection_->endTransaction(SQL_COMMIT), kvFailure) << "a retry meets the same clash";
+  ASSERT_EQ(connection_->endTransaction(SQL_ROLLBACK), kvSuccess);
+  EXPECT_EQ(fileBytes("emp"), before);
 
   // An update that moves a pending row onto another pending row's key.
   ASSERT_EQ(run("UPDATE emp SET ID = 8 WHERE ID = 1"), kvSuccess) << lastText();
   ASSERT_EQ(run("UPDATE emp SET ID = 8 WHERE ID = 2"), kvSuccess) << lastText();
   EXPECT_EQ(connection_->endTransaction(SQL_COMMIT), kvFailure);
-  int eights = 0;
-  for (const Row& row : tableRows("emp")) eights += row[0] == "8";
-  EXPECT_LE(eights, 1);
+  EXPECT_EQ(fileBytes("emp"), before);
+  ASSERT_EQ(connection_->endTransaction(SQL_ROLLBACK), kvSuccess);
 }
 
 // Whether another process can take every lock byte of a table file at the

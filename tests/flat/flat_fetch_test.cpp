@@ -303,4 +303,68 @@ TEST_F(FlatFetchTest, ForUpdateHoldsTheCurrentRowsLockOnly) {
   for (uint32_t record = 1; record <= 3; ++record) EXPECT_FALSE(shared->holds(record)) << record;
 }
 
+SQLCHAR* sqlText(const char* text) { return reinterpret_cast<SQLCHAR*>(const_cast<char*>(text)); }
+
+// The SQLSTATE of the statement's oldest error, as SQLError hands it out.
+std::string oldestState(FlatStatement* statement) {
+  SQLCHAR state[6] = {0};
+  statement->getErrorList().SQLError(state, nullptr, nullptr, 0, nullptr);
+  return reinterpret_cast<char*>(state);
+}
+
+// The first fetch of a sorted, distinct, grouped or united result does its
+// work under the table locks: compiling the keys, filling the keyset,
+// sorting. The sub-allocator is given a little more room each round, so
+// that its failure lands at one step of that work after another until the
+// fetch succeeds; every failure is S1001 and leaves the table to the next
+// statement.
+TEST_F(FlatFetchTest, AnAllocationFailureInTheFirstFetchIsS1001AndFreesTheTable) {
+  struct Case {
+    const char* sql;
+    const char* first;  // the first row's first column
+  } cases[] = {
+      {"SELECT NAME, SAL FROM emp ORDER BY NAME DESC, SAL", "SMITH     "},
+      {"SELECT DISTINCT DEPT FROM emp ORDER BY 1 DESC", "SALE"},
+      {"SELECT DEPT, COUNT(*), SUM(SAL) FROM emp GROUP BY DEPT ORDER BY 2 DESC, 1", "    "},
+      {"SELECT NAME FROM emp UNION SELECT DEPT FROM dept ORDER BY 1 DESC", "SMITH     "},
+  };
+  const RamLimits saved = ramGetLimits();
+  FlatStatement* next = newStatement();
+  for (const Case& c : cases) {
+    uint32_t failures = 0;
+    bool fetched = false;
+    for (uint32_t room = 0; room < (64u << 20) && !fetched; room += 64 + room / 8) {
+      ASSERT_EQ(statement_->SQLExecDirect(sqlText(c.sql), SQL_NTS), SQL_SUCCESS) << c.sql;
+      ramSetLimits({480, ramGetStats().systemBytes + room, 1});
+      const SQLRETURN rc = statement_->SQLFetch();
+      ramSetLimits(saved);
+      if (rc == SQL_SUCCESS) {
+        fetched = true;
+        char value[32] = "?";
+        SQLLEN length = 0;
+        ASSERT_EQ(statement_->SQLGetData(1, SQL_C_CHAR, value, sizeof value, &length), SQL_SUCCESS);
+        EXPECT_STREQ(value, c.first) << c.sql;
+      } else {
+        ++failures;
+        EXPECT_EQ(rc, SQL_ERROR) << c.sql << " with " << room << " bytes";
+        EXPECT_EQ(oldestState(statement_), "S1001") << c.sql << " with " << room << " bytes";
+      }
+      ASSERT_EQ(statement_->SQLFreeStmt(SQL_CLOSE), SQL_SUCCESS);
+      SQLRETURN counted = SQL_ERROR;
+      char count[16] = "?";
+      runOrFail("the next statement on the table", [&] {
+        SQLLEN length = 0;
+        counted = next->SQLExecDirect(sqlText("SELECT COUNT(*) FROM emp"), SQL_NTS);
+        if (counted == SQL_SUCCESS) counted = next->SQLFetch();
+        if (counted == SQL_SUCCESS) counted = next->SQLGetData(1, SQL_C_CHAR, count, sizeof count, &length);
+        next->SQLFreeStmt(SQL_CLOSE);
+      });
+      ASSERT_EQ(counted, SQL_SUCCESS) << c.sql << " with " << room << " bytes";
+      EXPECT_STREQ(count, "3");
+    }
+    EXPECT_TRUE(fetched) << c.sql;
+    EXPECT_GT(failures, 3u) << c.sql;
+  }
+}
+
 }  // namespace

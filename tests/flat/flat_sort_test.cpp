@@ -36,9 +36,9 @@ class FlatSortTest : public FlatSqlFixture {
     statement_->getErrorList().clearErrors();
     KvErrorKeeper::setErrorList(&statement_->getErrorList());
     KvStatus status = kvSuccess;
-    int ran = 0;
+    bool ran = false;
     if (blockLimit) {
-      ran = 1;
+      ran = true;
       status = flatSortKeyset(statement_, head(), &keyset, statement_->getOrderByText(), blockLimit);
     } else {
       status = flatOrderKeyset(statement_, head(), &keyset, &ran);

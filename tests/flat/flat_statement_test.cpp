@@ -8,6 +8,7 @@
 #include "flat/flat_message_ids.h"
 
 #include <atomic>
+#include <new>
 #include <sched.h>
 #include <thread>
 
@@ -155,7 +156,7 @@ TEST_F(FlatStatementTest, PrivateOptionsInATransactionGoToTheLog) {
   EXPECT_EQ(errors(statement), std::vector<uint16_t>{msgRecordLockGone});
   std::vector<Row> mine = rows(reader);
   ASSERT_EQ(mine.size(), 1u);
-  EXPECT_EQ(mine[0][1], "pending");
+  EXPECT_EQ(mine[0][1], "pending   ");
   use(other);
   EXPECT_EQ(rows(table(watcher)).size(), 1u);
   EXPECT_EQ(rows(table(watcher))[0][1], "stored    ");
@@ -193,9 +194,11 @@ TEST_F(FlatStatementTest, TheLockListHoldsEachTableOnceInAscendingId) {
   for (const char* name : {"a", "b"}) makeTable(name);
   FlatTestConnection* connection = connect();
   FlatTestStatement* selfJoin = query(connection, {"a", "a"});
-  ASSERT_EQ(selfJoin->enterLockBracket(), kvSuccess);
-  EXPECT_EQ(selfJoin->getLockCount(), 1);
-  selfJoin->leaveLockBracket();
+  {
+    FlatLockBracket bracket(selfJoin);
+    ASSERT_EQ(bracket.enter(), kvSuccess);
+    EXPECT_EQ(selfJoin->getLockCount(), 1);
+  }
   FlatTestStatement* ab = query(connection, {"a", "b"});
   FlatTestStatement* ba = query(connection, {"b", "a"});
   ASSERT_EQ(ab->getLockCount(), 2);
@@ -266,6 +269,39 @@ TEST_F(FlatStatementTest, OppositeFromOrdersOnTwoThreadsDoNotDeadlock) {
   EXPECT_EQ(failures.load(), 0);
   drop(ab);
   drop(ba);
+}
+
+// A query whose execution throws, as a standard container does when it
+// cannot get memory, while the statement holds its tables' locks.
+class ThrowingQuery : public FlatSqlDesc {
+ public:
+  explicit ThrowingQuery(FlatStatement* statement) : FlatSqlDesc(statement) {}
+  KvStatus execute() override { throw std::bad_alloc(); }
+};
+
+TEST_F(FlatStatementTest, AnExceptionUnderTheLockBracketLetsGoOfTheTables) {
+  makeTable("a");
+  FlatTestConnection* connection = connect();
+  auto throwing = [](FlatStatement* statement) -> FlatSqlDesc* { return new ThrowingQuery(statement); };
+  FlatTestStatement* failing = query(connection, {"a"}, nullptr, throwing);
+  FlatTestStatement* next = query(connection, {"a"});
+  KvErrorKeeper::setErrorList(&failing->getErrorList());
+  EXPECT_THROW(static_cast<void>(failing->executePreparedStmt()), std::bad_alloc);
+  KvErrorKeeper::giveUpErrorList();
+  KvStatus executed = kvFailure, fetched = kvFailure;
+  uint16_t end = 0;
+  runOrFail("the next statement on the table", [&] {
+    KvErrorKeeper::setErrorList(&next->getErrorList());
+    executed = next->executePreparedStmt();
+    fetched = next->fetchRow(&end);
+    KvErrorKeeper::giveUpErrorList();
+  });
+  EXPECT_EQ(executed, kvSuccess);
+  EXPECT_EQ(fetched, kvSuccess);
+  EXPECT_EQ(end, 1);
+  use(connection);
+  drop(next);
+  drop(failing);
 }
 
 }  // namespace

@@ -15,11 +15,32 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
 #include <functional>
+#include <future>
 #include <memory>
 #include <new>
 #include <string>
+#include <thread>
 #include <vector>
+
+// Runs work on a thread of its own and waits for it a while. The table
+// locks are neither recursive nor timed: work that waits for a lock left
+// held would wait for good, so a wait past the limit ends the program with
+// a failure rather than hang it.
+inline void runOrFail(const char* what, std::function<void()> work) {
+  auto ended = std::make_shared<std::promise<void>>();
+  std::future<void> done = ended->get_future();
+  std::thread([work, ended] {
+    work();
+    ended->set_value();
+  }).detach();
+  if (done.wait_for(std::chrono::seconds(20)) == std::future_status::ready) return;
+  std::fprintf(stderr, "%s did not end: a table lock was left held\n", what);
+  std::abort();
+}
 
 template <class T, class Arg>
 T* flatBuild(Arg arg) {

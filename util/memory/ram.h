@@ -29,6 +29,8 @@
 
 #include "util/kv_types.h"
 
+#include <memory>
+
 KV_UTIL_API void* ramAlloc(uint32_t size);
 KV_UTIL_API void* ramAllocZ(uint32_t size);
 KV_UTIL_API unsigned char* ramAllocStr(const unsigned char* text);
@@ -43,6 +45,16 @@ KV_UTIL_API KvStatus ramResize(void** block, uint32_t size);
 KV_UTIL_API KvStatus ramResizeZ(void** block, uint32_t size);
 // The size asked for when the block was made or last resized.
 KV_UTIL_API uint32_t ramSize(const void* block);
+
+// An owning pointer to a block of the sub-allocator: the block goes back
+// through ramFree when the pointer goes, so an early return or an exception
+// (std::bad_alloc from a standard container) between the allocation and the
+// hand-over cannot leak it. release() hands the block on.
+struct KvRamDeleter {
+  void operator()(const void* block) const noexcept { ramFree(block); }
+};
+template <class T>
+using KvRamPtr = std::unique_ptr<T, KvRamDeleter>;
 
 template <class T>
 inline KvStatus ramResize(T** block, uint32_t size) {

@@ -206,6 +206,13 @@ KV_UTIL_API KvStatus bosRegionLock(int file, uint16_t unlock, uint32_t offset, u
 // mandatory locks, where reading a locked byte failed. File 0: 0.
 KV_UTIL_API KvStatus bosRegionTest(int file, uint32_t offset, uint32_t length, int* lockedByOther);
 
+// 1 when another handle of this process on the same file (same device and
+// inode) holds, in one bosRegionLock range, every byte of this range; else
+// 0. Lets a caller about to wait for a lock tell a lock of its own process,
+// which may never be let go while the waiting thread waits, from one of
+// another process.
+KV_UTIL_API int bosRegionHeldInProcess(int file, uint32_t offset, uint32_t length);
+
 // ---------------------------------------------------------------- names and directories
 
 // Attribute bits of bosfattr.

@@ -16,6 +16,7 @@
 #include "util/util_message_ids.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 
 #include <cerrno>
 #include <cstdlib>
@@ -76,6 +77,11 @@ int overlaps(const HeldRange& held, uint32_t offset, uint32_t length) {
   uint64_t heldEnd = uint64_t(held.offset) + held.length;
   uint64_t end = uint64_t(offset) + length;
   return held.offset < end && offset < heldEnd;
+}
+
+// Whether held holds every byte of [offset, offset + length).
+int covers(const HeldRange& held, uint32_t offset, uint32_t length) {
+  return held.offset <= offset && uint64_t(offset) + length <= uint64_t(held.offset) + held.length;
 }
 
 struct flock describeRange(short type, uint32_t offset, uint32_t length) {
@@ -159,6 +165,24 @@ KvStatus bosRegionLock(int file, uint16_t unlock, uint32_t offset, uint32_t leng
   if (length == 0) return kvSuccess;
   std::lock_guard<std::mutex> guard(tableMutex());
   return unlock ? unlockRange(file, offset, length) : lockRange(file, offset, length);
+}
+
+int bosRegionHeldInProcess(int file, uint32_t offset, uint32_t length) {
+  if (file < bosFirstFileNumber || length == 0) return 0;
+  struct stat own;
+  if (fstat(file, &own) != 0) return 0;
+  std::lock_guard<std::mutex> guard(tableMutex());
+  for (uint32_t i = 0; i < tableCount; ++i) {
+    const FileRanges& entry = table[i];
+    if (entry.file == file) continue;
+    int covering = 0;
+    for (uint32_t r = 0; r < entry.count && !covering; ++r) covering = covers(entry.ranges[r], offset, length);
+    // Only handles holding such a range are asked which file they are.
+    struct stat other;
+    if (covering && fstat(entry.file, &other) == 0 && other.st_dev == own.st_dev && other.st_ino == own.st_ino)
+      return 1;
+  }
+  return 0;
 }
 
 KvStatus bosRegionTest(int file, uint32_t offset, uint32_t length, int* lockedByOther) {

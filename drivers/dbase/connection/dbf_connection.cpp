@@ -224,7 +224,7 @@ DbfSharedDesc* DbfConnection::findSharedTable(const unsigned char* path) {
 uint16_t DbfConnection::isFileOpen(const unsigned char* name) {
   // Index files are not opened yet, so a table's own file is all there is
   // to compare.
-  lockTableList();
+  FlatTableListLock lock(this);
   uint16_t open = 0;
   FlatSharedDesc* shared = getSharedTables();
   while (shared && !open) {
@@ -238,7 +238,6 @@ uint16_t DbfConnection::isFileOpen(const unsigned char* name) {
     }
     shared = next;
   }
-  unlockTableList();
   return open;
 }
 

@@ -10,7 +10,10 @@
 // Waits: header and memo-header locks that another program holds are
 // asked for again after 20 ms, 80 ms, then every 320 ms, without limit;
 // a record lock that another program holds is refused at once with "The
-// record is locked by another user." (3961).
+// record is locked by another user." (3961). A wait that a whole-file lock
+// of another connection of this process stands in is refused at once with
+// 3961: that lock lasts beyond the call that took it and cannot be let go
+// while this thread waits.
 #pragma once
 
 #include "drivers/dbase/locks/dbf_lock_offsets.h"

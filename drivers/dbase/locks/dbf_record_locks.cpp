@@ -41,14 +41,36 @@ KvStatus refusedAsRecordLocked() {
   return kvFailure;
 }
 
+// Whether another connection of this process holds the table's whole-file
+// lock: the one lock that outlives the call that took it (it lasts to the
+// end of the transaction) and covers bytes others wait for (under K+V the
+// header and every record, under FOX the header). That connection lets it
+// go only in a later call of its own, never while this thread waits, and
+// both may run on this very thread: such a wait would never end, so it
+// ends at once as a lock of another user. The header, memo-header and
+// update locks of other connections last only through one call of theirs,
+// running on another thread, and are waited for as usual.
+bool fileLockHeldInProcess(DbfSharedDesc* table) {
+  DbfLockRegion region = dbfFileLockRegion(dbfLockGeometryOf(table));
+  return bosRegionHeldInProcess(table->getDataHandle(), region.offset, region.length) != 0;
+}
+
+KvStatus heldByThisProcess() {
+  addFlatError(stateGeneral, msgRecordLocked);
+  return kvFailure;
+}
+
 // Locks a region, waiting while another handle holds it (or a read is
-// refused for it), without limit.
-KvStatus lockWaiting(int file, DbfLockRegion region) {
+// refused for it), without limit; a region of the data file of table (null
+// for the memo file) is not waited for while another connection of this
+// process holds the table's whole-file lock.
+KvStatus lockWaiting(int file, DbfLockRegion region, DbfSharedDesc* table) {
   for (uint32_t attempt = 1;; ++attempt) {
     if (bosRegionLock(file, 0, region.offset, region.length) == kvSuccess) return kvSuccess;
     uint16_t number = KvErrorKeeper::getLastErrorNumber();
     if (number != kvMsgRegionLocked && number != kvMsgAccessDenied) return kvFailure;
     KvErrorKeeper::clearLastError();
+    if (table && fileLockHeldInProcess(table)) return heldByThisProcess();
     bossleep(dbfLockWaitMs(attempt));
   }
 }
@@ -79,7 +101,7 @@ KvStatus dbfLockMemoHeader(DbfSharedDesc* table) {
   DbfLockTable& held = table->locks();
   if (!(table->getLayout() & DbfSharedDesc::layoutMemoFields) || held.memoHeaderHeld) return kvSuccess;
   if (table->memo().open(table) != kvSuccess) return kvFailure;
-  if (lockWaiting(table->memo().getHandle(), dbfMemoHeaderLockRegion(dbfLockGeometryOf(table))) != kvSuccess)
+  if (lockWaiting(table->memo().getHandle(), dbfMemoHeaderLockRegion(dbfLockGeometryOf(table)), nullptr) != kvSuccess)
     return kvFailure;
   held.memoHeaderHeld = true;
   return kvSuccess;
@@ -100,6 +122,7 @@ KvStatus dbfWaitForRecordWriter(DbfSharedDesc* table, uint32_t recordNumber) {
     int locked = 0;
     if (bosRegionTest(table->getDataHandle(), region.offset, region.length, &locked) != kvSuccess) return kvFailure;
     if (!locked) return kvSuccess;
+    if (fileLockHeldInProcess(table)) return heldByThisProcess();
     bossleep(dbfLockWaitMs(attempt));
   }
 }
@@ -285,7 +308,7 @@ KvStatus DbfFileDesc::lockHeaders() {
     DbfLockRegion header = dbfHeaderLockRegion(geometry);
     if (held.fileLockLength && overlaps(DbfLockRegion{held.fileLockStart, held.fileLockLength}, header)) {
       held.headerInFileLock = true;
-    } else if (lockWaiting(shared->getDataHandle(), header) != kvSuccess) {
+    } else if (lockWaiting(shared->getDataHandle(), header, shared) != kvSuccess) {
       return kvFailure;
     } else {
       readFreshAfterLock(shared);

@@ -6,10 +6,15 @@
 #include "base/handles/base_messages.h"
 #include "drivers/dbase/dbase_message_ids.h"
 #include "drivers/dbase/locks/dbf_locks.h"
+#include "drivers/dbase/memo/dbf_memo_stage.h"
 #include "drivers/dbase/table/dbf_shared_desc.h"
+#include "flat/connection/flat_file_desc.h"
 #include "util/os/bos.h"
 #include "util/byte_order.h"
 #include "util/charsets/charset_oem.h"
+#include "util/memory/ram.h"
+#include "util/resource.h"
+#include "util/util_message_ids.h"
 
 #include <cstring>
 #include <strings.h>
@@ -59,6 +64,12 @@ uint32_t dbfParseMemoBlock(const unsigned char* text, uint32_t length, bool* too
   return uint32_t(block);
 }
 
+bool dbfMemoBlockFits(uint32_t block, uint32_t width) {
+  uint32_t digits = 1;
+  for (uint32_t rest = block / 10; rest; rest /= 10) ++digits;
+  return digits <= width;
+}
+
 void dbfFormatMemoBlock(uint32_t block, unsigned char* text, uint32_t width) {
   std::memset(text, ' ', width);
   for (uint32_t i = width; i > 0 && block; --i, block /= 10) text[i - 1] = uint8_t('0' + block % 10);
@@ -72,6 +83,9 @@ DbfMemoFile::~DbfMemoFile() { close(); }
 void DbfMemoFile::close() {
   if (handle_) (void)(bosFileClose(handle_));
   handle_ = 0;
+  ramFree(path_);
+  path_ = nullptr;
+  readOnly_ = false;
   lastReadKnown_ = false;
 }
 
@@ -86,9 +100,17 @@ KvStatus DbfMemoFile::open(DbfSharedDesc* table) {
   const char* extension = table->getDbfConnection()->getExtension(fox ? dbfExtFoxMemo : dbfExtDbaseMemo);
   std::memcpy(name + pathLength - 3, extension, 3);
 
-  uint32_t mode = table->isReadOnly() ? 0 : uint32_t(bosOpenReadWrite);
+  // Like the table, a memo file that cannot be written is read all the
+  // same; only a write that needs it is refused.
+  bool readOnly = table->isReadOnly();
   int handle = 0;
-  if (bosFileOpen(name, mode, &handle) != kvSuccess) {
+  KvStatus opened = bosFileOpen(name, readOnly ? 0 : uint32_t(bosOpenReadWrite), &handle);
+  if (opened != kvSuccess && !readOnly && bosexist(name)) {
+    KvErrorKeeper::clearLastError();
+    readOnly = true;
+    opened = bosFileOpen(name, 0, &handle);
+  }
+  if (opened != kvSuccess) {
     uint16_t number = KvErrorKeeper::getLastErrorNumber();
     if (number == 30040 || number == 1509 || number == 1510) {
       KvErrorKeeper::clearLastError();
@@ -129,7 +151,14 @@ KvStatus DbfMemoFile::open(DbfSharedDesc* table) {
     (void)(bosFileClose(handle));
     return corrupt();
   }
+  unsigned char* path = ramAllocStr(name);
+  if (!path) {
+    (void)(bosFileClose(handle));
+    return kvFailure;
+  }
   handle_ = handle;
+  path_ = path;
+  readOnly_ = readOnly;
   kind_ = kind;
   blockSize_ = blockSize;
   lastReadKnown_ = false;
@@ -149,6 +178,13 @@ uint32_t DbfMemoFile::headerBytes(unsigned char type) const {
   return (kind_ != dbfMemoDbase3 || type == 'P') ? uint32_t(valueHeaderBytes) : 0;
 }
 
+uint32_t DbfMemoFile::blocksOf(unsigned char type, uint64_t length) const {
+  // Text ends with a 0x1A inside its blocks (a second one when there is
+  // room).
+  uint32_t h = headerBytes(type);
+  return blocksFor(length + h + (h ? 0 : 1), blockSize_);
+}
+
 // ---------------------------------------------------------------- reading
 
 KvStatus DbfMemoFile::startValue(DbfSharedDesc*, DbfMemoCursor* cursor, unsigned char type, uint32_t block) {
@@ -163,6 +199,8 @@ KvStatus DbfMemoFile::startValue(DbfSharedDesc*, DbfMemoCursor* cursor, unsigned
   cursor->ended = false;
   cursor->hasLength = false;
   cursor->length = 0;
+  cursor->measured = false;
+  cursor->measuredTotal = 0;
 
   unsigned char head[valueHeaderBytes] = {0};
   uint32_t got = 0;
@@ -271,49 +309,73 @@ KvStatus DbfMemoFile::deliverText(DbfMemoCursor* cursor, bool text, bool oem, un
   return kvSuccess;
 }
 
-KvStatus DbfMemoFile::read(DbfSharedDesc* table, DbfMemoCursor* cursor, uint32_t record, uint16_t column,
-                           unsigned char type, const unsigned char* text, uint32_t width, bool oem, uint32_t offset,
-                           unsigned char* buffer, uint32_t size, uint32_t* got, uint32_t* total, bool* isNull) {
-  *got = 0;
-  *total = 0;
-  *isNull = false;
+KvStatus DbfMemoFile::read(DbfSharedDesc* table, DbfMemoCursor* cursor, const DbfMemoRead& request,
+                           unsigned char* buffer, uint32_t size, DbfMemoPiece* piece) {
+  *piece = DbfMemoPiece();
   bool tooLarge = false;
-  uint32_t block = dbfParseMemoBlock(text, width, &tooLarge);
+  uint32_t block = dbfParseMemoBlock(request.text, request.width, &tooLarge);
   if (tooLarge) return corrupt();
   if (block == 0) {
-    *isNull = true;
+    piece->isNull = true;
     cursor->reading = false;
     return kvSuccess;
   }
   if (open(table) != kvSuccess) return kvFailure;
-  bool continuing = cursor->reading && cursor->record == record && cursor->column == column &&
+  const uint32_t offset = request.offset;
+  bool continuing = cursor->reading && cursor->record == request.record && cursor->column == request.column &&
                     cursor->block == block && cursor->delivered == offset && offset != 0;
   if (!continuing) {
     cursor->reading = false;
-    cursor->record = record;
-    cursor->column = column;
+    cursor->record = request.record;
+    cursor->column = request.column;
     cursor->block = block;
-    if (startValue(table, cursor, type, block) != kvSuccess) return kvFailure;
+    if (startValue(table, cursor, request.type, block) != kvSuccess) return kvFailure;
     cursor->reading = true;
     // A piece asked for out of order: the bytes before it are passed over.
     unsigned char skip[textChunk];
     while (cursor->delivered < offset && !cursor->ended) {
       uint32_t want = offset - cursor->delivered;
       uint32_t skipped = 0;
-      if (deliver(cursor, oem, type, skip, want < sizeof(skip) ? want : uint32_t(sizeof(skip)), &skipped) !=
-          kvSuccess) {
+      if (deliver(cursor, request.oem, request.type, skip, want < sizeof(skip) ? want : uint32_t(sizeof(skip)),
+                  &skipped) != kvSuccess) {
         cursor->reading = false;
         return kvFailure;
       }
       if (skipped == 0) break;
     }
   }
-  if (deliver(cursor, oem, type, buffer, size, got) != kvSuccess) {
+  if (deliver(cursor, request.oem, request.type, buffer, size, &piece->got) != kvSuccess) {
     cursor->reading = false;
     return kvFailure;
   }
-  if (cursor->hasLength) *total = cursor->length;
-  else *total = cursor->ended ? cursor->delivered : uint32_t(dbfMemoNoTotal);
+  if (cursor->hasLength) {
+    piece->total = cursor->length;
+  } else if (cursor->ended) {
+    piece->total = cursor->delivered;
+  } else if (!request.wantTotal) {
+    piece->total = flatLongLengthUnknown;
+  } else {
+    if (!cursor->measured) {
+      // The rest of the text is read on a copy of the place, which stays
+      // where it was.
+      DbfMemoCursor probe = *cursor;
+      unsigned char scratch[textChunk];
+      while (!probe.ended) {
+        uint32_t got = 0;
+        if (deliver(&probe, request.oem, request.type, scratch, sizeof(scratch), &got) != kvSuccess) {
+          cursor->reading = false;
+          return kvFailure;
+        }
+        if (got == 0 && !probe.ended) {
+          cursor->reading = false;
+          return corrupt();
+        }
+      }
+      cursor->measured = true;
+      cursor->measuredTotal = probe.delivered;
+    }
+    piece->total = cursor->measuredTotal;
+  }
   return kvSuccess;
 }
 
@@ -377,161 +439,174 @@ KvStatus DbfMemoFile::writeValueHeader(uint32_t block, unsigned char type, uint3
   return bosFileWrite(handle_, int64_t(uint64_t(block) * blockSize_), head, sizeof(head));
 }
 
-KvStatus DbfMemoFile::moveValue(uint32_t from, uint32_t to, uint32_t bytes) {
-  unsigned char chunk[copyChunk];
-  uint64_t source = uint64_t(from) * blockSize_;
-  uint64_t target = uint64_t(to) * blockSize_;
-  for (uint32_t done = 0; done < bytes;) {
-    uint32_t want = bytes - done < sizeof(chunk) ? bytes - done : uint32_t(sizeof(chunk));
-    uint32_t got = 0;
-    if (bosFileRead(handle_, int64_t(source + done), chunk, want, &got) != kvSuccess) return kvFailure;
-    if (got != want) return corrupt();
-    if (bosFileWrite(handle_, int64_t(target + done), chunk, got) != kvSuccess) return kvFailure;
-    done += got;
+KvStatus DbfMemoFile::checkPiece(DbfSharedDesc* table, unsigned char type, const unsigned char* data,
+                                 uint32_t length, uint64_t total) {
+  if (open(table) != kvSuccess) return kvFailure;
+  if (readOnly_) {
+    kvAddUtilityError(kvMsgAccessDenied) << path_;
+    return kvFailure;
+  }
+  // A value without a length header ends at its first 0x1A: one holding
+  // that byte would read back cut short.
+  if (headerBytes(type) == 0 && length && std::memchr(data, endOfText, length)) {
+    addOdbcError(stateAssignment);
+    return kvFailure;
+  }
+  if (total + headerBytes(type) + 2 > 0xFFFFFFFFull) {
+    addOdbcError(stateGeneral);
+    return kvFailure;
   }
   return kvSuccess;
 }
 
-KvStatus DbfMemoFile::write(DbfSharedDesc* table, DbfMemoCursor* cursor, uint16_t column, unsigned char type,
-                            unsigned char* field, uint32_t width, bool oem, bool lockHeader, bool inTransaction,
-                            const unsigned char* data, uint32_t length, uint32_t offset) {
-  if (table->isReadOnly()) {
-    addOdbcError(stateGeneral);
+KvStatus DbfMemoFile::writeValue(DbfMemoStage* stage, const Placement& value, bool oem) {
+  const uint32_t h = headerBytes(value.type);
+  const uint64_t start = uint64_t(value.block) * blockSize_;
+  KvStatus status = kvSuccess;
+  if (h) status = writeValueHeader(value.block, value.type, value.length);
+  unsigned char chunk[copyChunk];
+  for (uint32_t done = 0; status == kvSuccess && done < value.length;) {
+    uint32_t n = value.length - done < sizeof(chunk) ? value.length - done : uint32_t(sizeof(chunk));
+    status = stage->read(value.column, done, chunk, n);
+    if (status != kvSuccess) break;
+    if (oem && value.type == 'M') kvAnsiToOem(chunk, chunk, n);
+    status = bosFileWrite(handle_, int64_t(start + h + done), chunk, n);
+    done += n;
+  }
+  if (status == kvSuccess && !h) {
+    // Two end marks where the second stays inside the value's blocks.
+    const unsigned char marks[2] = {endOfText, endOfText};
+    uint32_t count = uint64_t(value.length) + 2 <= uint64_t(value.blocks) * blockSize_ ? 2 : 1;
+    status = bosFileWrite(handle_, int64_t(start + value.length), marks, count);
+  }
+  return status;
+}
+
+KvStatus DbfMemoFile::writeStaged(DbfSharedDesc* table, DbfMemoStage* stage, unsigned char* record,
+                                  const DbfMemoWriteOptions& options) {
+  if (stage->isEmpty()) return kvSuccess;
+  // The same message as every other write to a table opened read only.
+  if (table->isReadOnly()) return table->refuseReadOnly();
+  if (open(table) != kvSuccess) return kvFailure;
+  if (readOnly_) {
+    kvAddUtilityError(kvMsgAccessDenied) << path_;
     return kvFailure;
   }
-  if (open(table) != kvSuccess) return kvFailure;
-  const uint32_t h = headerBytes(type);
-  const bool text = h == 0;
-  const uint64_t limit = 0xFFFFFFFFull;
+  const uint16_t columns = stage->getColumnCount();
+  Placement* placed = static_cast<Placement*>(ramAlloc(uint32_t(columns) * sizeof(Placement)));
+  if (!placed) return kvFailure;
+  uint32_t count = 0;
 
-  // mustAsk: the value may take blocks beyond those it owns only through
-  // the next-free number, under the memo-header lock.
-  bool forceAsk = false;
-  if (offset == 0) {
-    cursor->writing = true;
-    cursor->writeColumn = column;
-    cursor->writeBlock = 0;
-    cursor->ownedBlocks = 0;
-    cursor->written = 0;
+  // Placing: every value gets its block before a byte is written. The
+  // next-free number is read once, under the memo-header lock, when the
+  // first value needs blocks beyond those it has; later values take the
+  // blocks after the ones handed out before them.
+  bool locked = false, asked = false;
+  uint32_t nextFree = 0, fileEnd = 0, reserve = 0;
+  KvStatus status = kvSuccess;
+  for (uint16_t column = 0; column < columns; ++column) {
+    uint32_t length = 0;
+    if (!stage->get(column, &length)) continue;
+    DbfSharedField* field = table->getField(column);
+    if (!field) {
+      addOdbcError(stateColumnNumber);
+      status = kvFailure;
+      break;
+    }
+    reserve += blocksOf(field->getType(), length);
+  }
+  for (uint16_t column = 0; status == kvSuccess && column < columns; ++column) {
+    uint32_t length = 0;
+    if (!stage->get(column, &length)) continue;
+    DbfSharedField* field = table->getField(column);
+    const unsigned char type = field->getType();
+    const unsigned char* text = record + field->getOffset();
+    const uint32_t width = field->getLength();
+    const uint32_t needed = blocksOf(type, length);
+    Placement& value = placed[count++];
+    value = Placement{column, type, length, 0, needed};
     // The block the field names, when it holds a value of this file.
     bool tooLarge = false;
-    uint32_t b = dbfParseMemoBlock(field, width, &tooLarge);
+    uint32_t b = dbfParseMemoBlock(text, width, &tooLarge);
     if (b != 0 && uint64_t(b) * blockSize_ >= fileSize()) b = 0;
+    uint32_t used = 0;
     if (b != 0) {
       // The blocks the old value occupies, rounded up (one when its size
       // is not known: every value has its first block).
-      uint32_t occupied = occupiedBytes(b, type, inTransaction);
-      uint32_t used = occupied ? blocksFor(occupied, blockSize_) : 1;
-      uint32_t needed = blocksFor(uint64_t(length) + h + (text ? 1 : 0), blockSize_);
-      cursor->writeBlock = b;
-      cursor->ownedBlocks = used;
-      // A value of one block goes back to its block; a longer one when
+      uint32_t occupied = occupiedBytes(b, type, options.inTransaction);
+      used = occupied ? blocksFor(occupied, blockSize_) : 1;
+      // A value of one block goes back to its block, a longer one when
       // the old value was the one last read and its blocks hold the new.
-      // Otherwise it keeps the block only as the file's last value.
-      forceAsk = !(needed < 2 || (b == lastReadBlock_ && needed <= used));
-    }
-  } else if (!cursor->writing || cursor->writeColumn != column || cursor->written != offset) {
-    // Pieces of one value come in order.
-    addOdbcError(stateGeneral);
-    return kvFailure;
-  }
-
-  // A value without a length header ends at its first 0x1A: one holding
-  // that byte would read back cut short, so it is refused (22005) before
-  // anything is written.
-  if (text && length && std::memchr(data, endOfText, length)) {
-    cursor->writing = false;
-    addOdbcError(stateAssignment);
-    return kvFailure;
-  }
-  uint64_t newTotal = uint64_t(cursor->written) + length;
-  if (newTotal + h + 2 > limit) {
-    cursor->writing = false;
-    addOdbcError(stateGeneral);
-    return kvFailure;
-  }
-  uint32_t needed = blocksFor(newTotal + h + (text ? 1 : 0), blockSize_);
-  bool mustAsk = forceAsk || cursor->writeBlock == 0 || needed > cursor->ownedBlocks;
-
-  bool locked = false;
-  uint32_t newNextFree = 0;
-  if (mustAsk) {
-    if (lockHeader) {
-      if (dbfLockMemoHeader(table) != kvSuccess) return kvFailure;
-      locked = true;
-    }
-    uint32_t nextFree = 0;
-    KvStatus status = readNextFree(&nextFree);
-    uint32_t fileEnd = blocksFor(fileSize(), blockSize_);
-    if (status == kvSuccess) {
-      bool last = cursor->writeBlock != 0 && uint64_t(cursor->writeBlock) + cursor->ownedBlocks == nextFree &&
-                  nextFree >= fileEnd;
-      if (!last) {
-        // The value goes to the next free block; what was written of it
-        // already moves with it.
-        uint32_t target = nextFree > fileEnd ? nextFree : fileEnd;
-        if (target == 0) target = 1;
-        if (cursor->written && cursor->writeBlock)
-          status = moveValue(cursor->writeBlock, target, h + cursor->written);
-        cursor->writeBlock = target;
+      if (needed < 2 || (b == lastReadBlock_ && needed <= used)) {
+        value.block = b;
+        value.blocks = used > needed ? used : needed;
       }
-      if (uint64_t(cursor->writeBlock) + needed > limit) {
+    }
+    if (value.block == 0) {
+      if (!asked) {
+        if (options.lockHeader) {
+          status = dbfLockMemoHeader(table);
+          if (status != kvSuccess) break;
+          locked = true;
+        }
+        status = readNextFree(&nextFree);
+        if (status != kvSuccess) break;
+        fileEnd = blocksFor(fileSize(), blockSize_);
+        // The number may lie beyond the file's end by a value's blocks
+        // (a writer that moved it before writing its value, or that left
+        // its last block short); one further out than the blocks of the
+        // values written here is no number of this file, and following it
+        // would write far beyond the file's end.
+        if (nextFree > uint64_t(fileEnd) + reserve) {
+          status = corrupt();
+          break;
+        }
+        asked = true;
+      }
+      // Otherwise it keeps its block only as the file's last value, which
+      // grows in place; else it takes the next free blocks.
+      if (b != 0 && uint64_t(b) + used == nextFree && nextFree >= fileEnd) value.block = b;
+      else value.block = nextFree > fileEnd ? nextFree : fileEnd;
+      if (value.block == 0) value.block = 1;
+      if (uint64_t(value.block) + needed > 0xFFFFFFFFull) {
         addOdbcError(stateGeneral);
         status = kvFailure;
+        break;
       }
-      cursor->ownedBlocks = needed;
-      newNextFree = cursor->writeBlock + needed;
+      // A last value that shrinks gives no blocks back.
+      if (value.block + needed > nextFree) nextFree = value.block + needed;
+      if (nextFree > fileEnd) fileEnd = nextFree;
     }
-    if (status != kvSuccess) {
-      if (locked) dbfUnlockMemoHeader(table);
-      cursor->writing = false;
-      return kvFailure;
+    if (!dbfMemoBlockFits(value.block, width)) {
+      addOdbcError(stateNumericRange);
+      status = kvFailure;
     }
   }
 
-  // The piece, the header with the length so far, and the end marks.
-  uint64_t start = uint64_t(cursor->writeBlock) * blockSize_;
-  KvStatus status = kvSuccess;
-  if (h) status = writeValueHeader(cursor->writeBlock, type, uint32_t(newTotal));
-  if (status == kvSuccess && length) {
-    if (oem && type == 'M') {
-      unsigned char chunk[copyChunk];
-      for (uint32_t done = 0; status == kvSuccess && done < length;) {
-        uint32_t n = length - done < sizeof(chunk) ? length - done : uint32_t(sizeof(chunk));
-        kvAnsiToOem(chunk, data + done, n);
-        status = bosFileWrite(handle_, int64_t(start + h + cursor->written + done), chunk, n);
-        done += n;
-      }
-    } else {
-      status = bosFileWrite(handle_, int64_t(start + h + cursor->written), data, length);
-    }
-  }
-  if (status == kvSuccess && text) {
-    // Two end marks where the second stays inside the value's blocks.
-    const unsigned char marks[2] = {endOfText, endOfText};
-    uint32_t count = newTotal + 2 <= uint64_t(cursor->ownedBlocks) * blockSize_ ? 2 : 1;
-    status = bosFileWrite(handle_, int64_t(start + newTotal), marks, count);
-  }
-  if (status == kvSuccess && mustAsk) {
+  // Writing: the values, then the next-free number they moved, then the
+  // file's end to whole blocks, as other programs write it and some expect
+  // it (they read a value's last block whole).
+  for (uint32_t i = 0; status == kvSuccess && i < count; ++i) status = writeValue(stage, placed[i], options.oem);
+  if (status == kvSuccess && asked) {
     uint32_t current = 0;
-    if (readNextFree(&current) == kvSuccess && newNextFree > current) status = writeNextFree(newNextFree);
-    // The file ends with whole blocks, as other programs write it and some
-    // expect it to (they read a value's last block whole).
-    uint64_t end = uint64_t(newNextFree) * blockSize_;
+    status = readNextFree(&current);
+    if (status == kvSuccess && nextFree > current) status = writeNextFree(nextFree);
+    uint64_t end = uint64_t(nextFree) * blockSize_;
     if (status == kvSuccess && fileSize() < end) {
       const unsigned char zero = 0;
       status = bosFileWrite(handle_, int64_t(end - 1), &zero, 1);
     }
   }
   if (locked) dbfUnlockMemoHeader(table);
-  if (status != kvSuccess) {
-    cursor->writing = false;
-    return kvFailure;
+  if (status == kvSuccess) {
+    table->addTableFlags(DbfSharedDesc::tableWritten);
+    for (uint32_t i = 0; i < count; ++i) {
+      DbfSharedField* field = table->getField(placed[i].column);
+      dbfFormatMemoBlock(placed[i].block, record + field->getOffset(), field->getLength());
+      // What the last read learnt of this block is not true any more.
+      if (lastReadBlock_ == placed[i].block) lastReadKnown_ = false;
+    }
   }
-  table->addTableFlags(DbfSharedDesc::tableWritten);
-  cursor->written = uint32_t(newTotal);
-  // What the last read learnt of this block is not true any more.
-  if (lastReadBlock_ == cursor->writeBlock) lastReadKnown_ = false;
-  dbfFormatMemoBlock(cursor->writeBlock, field, width);
-  return kvSuccess;
+  ramFree(placed);
+  return status;
 }

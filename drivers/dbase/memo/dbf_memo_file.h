@@ -30,11 +30,15 @@
 // Everything read from the file is checked before use: a block size of 0,
 // a length word below 8, a length or block past the end of the file end
 // the read with "Corrupt memo file, read error" (1213); no byte of the
-// file is written while reading.
+// file is written while reading. A next-free number far beyond the file's
+// end (more blocks past it than the values being written take) is 1213
+// too, before anything is written.
 //
 // DbfMemoFile is the memo file of one shared table (its handle, kind,
 // block size and what the last read learnt); readers keep their place in
-// a value being read or written in pieces in a DbfMemoCursor.
+// a value being read in pieces in a DbfMemoCursor. Values to be written
+// wait in the reader's DbfMemoStage until the record they belong to is
+// written (writeStaged).
 #pragma once
 
 #include "util/kv_types.h"
@@ -44,21 +48,24 @@ class DbfSharedDesc;
 enum DbfMemoKind : uint32_t { dbfMemoDbase3 = 0, dbfMemoDbase4 = 1, dbfMemoFox = 3 };
 
 enum : uint32_t {
-  dbfMemoBlockDigits = 10,      // the block number's width in the record
-  dbfMemoNoTotal = 0xFFFFFFFC,  // SQL_NO_TOTAL as 32 bits: the value's end is not known yet
-  dbfMemoTextPiece = 511,       // bytes of memo text the evaluator gets
+  dbfMemoBlockDigits = 10,  // the block number's width in the record
+  dbfMemoTextPiece = 511,   // bytes of memo text the evaluator gets
 };
 
 // The block number of a record's field text: every digit counts, any other
 // character is skipped. tooLarge is set (block 0) for a number beyond 32
 // bits, which no memo file reaches.
 uint32_t dbfParseMemoBlock(const unsigned char* text, uint32_t length, bool* tooLarge);
-// The block number right-aligned in width blank-filled characters.
+// The block number right-aligned in width blank-filled characters; a number
+// with more digits than width keeps its last ones (writers check the width
+// first: dbfMemoBlockFits).
 void dbfFormatMemoBlock(uint32_t block, unsigned char* text, uint32_t width);
+// Whether the block number's digits fit in width characters.
+bool dbfMemoBlockFits(uint32_t block, uint32_t width);
 
-// A reader's place in a memo value read or written in pieces.
+// A reader's place in a memo value read in pieces: the value (record,
+// column, block) the place belongs to.
 struct DbfMemoCursor {
-  // Reading: the value (record, column, block) the place belongs to.
   bool reading = false;
   uint32_t record = 0;
   uint16_t column = 0;
@@ -68,13 +75,38 @@ struct DbfMemoCursor {
   bool hasLength = false;  // the value has a length; else it is text up to 0x1A
   uint32_t length = 0;     // the value's length when it has one
   bool ended = false;      // the whole value was delivered
-  // Writing: the value being written in pieces.
-  bool writing = false;
-  uint16_t writeColumn = 0;
-  uint32_t writeBlock = 0;   // 0: not placed yet
-  uint32_t ownedBlocks = 0;  // blocks from writeBlock the value may fill without taking more
-  uint32_t written = 0;      // value bytes written so far
+  bool measured = false;   // text: its total was read ahead (measuredTotal)
+  uint32_t measuredTotal = 0;
 };
+
+// Which value a read is about: a field of a record, and how its text is
+// given back.
+struct DbfMemoRead {
+  uint32_t record = 0;                  // the record whose field it is
+  uint16_t column = 0;
+  unsigned char type = 'M';             // B, G, M or P
+  const unsigned char* text = nullptr;  // the field's block number text in the record
+  uint32_t width = 0;                   // its characters
+  bool oem = false;                     // M text is converted from OEM to ANSI
+  uint32_t offset = 0;                  // value bytes taken already: 0 from the start
+  bool wantTotal = true;                // the caller needs the value's total (see read)
+};
+
+// What a read gave.
+struct DbfMemoPiece {
+  uint32_t got = 0;      // bytes put in the buffer
+  uint32_t total = 0;    // the value's whole length (flatLongLengthUnknown when not wanted and not known)
+  bool isNull = false;   // block 0: no value
+};
+
+// How the values of one record are written.
+struct DbfMemoWriteOptions {
+  bool oem = false;            // M text is converted from ANSI to OEM
+  bool lockHeader = false;     // take the memo-header lock around the next-free number
+  bool inTransaction = false;  // inside a manual-commit transaction: a text value's old size counts as unknown
+};
+
+class DbfMemoStage;
 
 class DbfMemoFile {
  public:
@@ -84,43 +116,54 @@ class DbfMemoFile {
   DbfMemoFile& operator=(const DbfMemoFile&) = delete;
 
   // Opens the table's memo file (its name with "FPT" for a FoxPro table,
-  // else "DBT") on first use and reads its header. Warning 1203 when a
-  // dBASE IV file names another table; 1213 for a header that cannot be
-  // used; S0002 when the file is missing.
+  // else "DBT") on first use and reads its header. A file that cannot be
+  // opened for writing is opened read-only: reads work, writes are refused
+  // (checkPiece). Warning 1203 when a dBASE IV file names another table;
+  // 1213 for a header that cannot be used; S0002 when the file is missing.
   KvStatus open(DbfSharedDesc* table);
   // Closes the file (the table closes).
   void close();
 
-  // Reads a piece of the value of a field: text is the field's record text
-  // (width bytes), type its letter, offset the value bytes already taken
-  // (0 for the start; a reader continuing where it stopped reads on, any
-  // other offset is read up to from the start). got receives the bytes put
-  // in buffer; total the value's whole length, dbfMemoNoTotal for text
-  // whose end lies beyond this piece; isNull is set for block 0. Text (M)
-  // is converted from OEM when oem is set.
-  KvStatus read(DbfSharedDesc* table, DbfMemoCursor* cursor, uint32_t record, uint16_t column, unsigned char type,
-                const unsigned char* text, uint32_t width, bool oem, uint32_t offset, unsigned char* buffer,
-                uint32_t size, uint32_t* got, uint32_t* total, bool* isNull);
+  // Reads a piece of the value a field names into buffer (size bytes): a
+  // reader continuing where it stopped reads on, any other offset is read
+  // up to from the start. Text, which has no length, is read ahead to its
+  // end once when a piece does not reach it and the total is wanted:
+  // applications get the length that remains rather than SQL_NO_TOTAL,
+  // with which the Driver Manager's widening to SQL_C_WCHAR gives them no
+  // text at all.
+  KvStatus read(DbfSharedDesc* table, DbfMemoCursor* cursor, const DbfMemoRead& request, unsigned char* buffer,
+                uint32_t size, DbfMemoPiece* piece);
 
-  // Writes a piece of a value into the memo file: the first (offset 0)
-  // places the value, reusing the block the field names where the value
-  // fits in the blocks it occupies, or where it is the last value of the
-  // file, else at the next free block; later pieces follow in order and
-  // move the value to the next free block when it outgrows its blocks.
-  // Every piece leaves a whole value in the file and its block number in
-  // field (width bytes of the record). lockHeader: take the memo-header
-  // lock around the next-free number. inTransaction: the connection is
-  // inside a manual-commit transaction (a text value's old size then
-  // counts as unknown).
-  KvStatus write(DbfSharedDesc* table, DbfMemoCursor* cursor, uint16_t column, unsigned char type,
-                 unsigned char* field, uint32_t width, bool oem, bool lockHeader, bool inTransaction,
-                 const unsigned char* data, uint32_t length, uint32_t offset);
+  // Checks a piece of a value of a field of that type before it is staged:
+  // the file must be writable (else 1508 with its name), a text value must
+  // not hold 0x1A (it would read back cut there: 22005), and the value
+  // (total bytes with this piece) must fit the file's 32-bit offsets.
+  KvStatus checkPiece(DbfSharedDesc* table, unsigned char type, const unsigned char* data, uint32_t length,
+                      uint64_t total);
+  // Writes every value the stage holds, and its block number into its field
+  // of record (the record buffer). All values are placed first, and a
+  // value that cannot be placed (a corrupt next-free number, a block number
+  // too long for its field: 22003) fails the call before any byte of the
+  // file is written. A value goes back to the block its field names when it
+  // fits in the blocks that value occupies (one block, or the value last
+  // read), grows in place when it is the file's last value, and otherwise
+  // takes the next free blocks.
+  KvStatus writeStaged(DbfSharedDesc* table, DbfMemoStage* stage, unsigned char* record,
+                       const DbfMemoWriteOptions& options);
 
   int getHandle() const { return handle_; }
   uint32_t getKind() const { return kind_; }
   uint32_t getBlockSize() const { return blockSize_; }
 
  private:
+  // Where a staged value goes; see writeStaged.
+  struct Placement {
+    uint16_t column;
+    unsigned char type;
+    uint32_t length;     // value bytes
+    uint32_t block;      // its first block
+    uint32_t blocks;     // blocks it may fill
+  };
   // Where a value's data starts and how long it is; see read().
   KvStatus startValue(DbfSharedDesc* table, DbfMemoCursor* cursor, unsigned char type, uint32_t block);
   KvStatus deliver(DbfMemoCursor* cursor, bool oem, unsigned char type, unsigned char* buffer, uint32_t size,
@@ -135,11 +178,15 @@ class DbfMemoFile {
   KvStatus readNextFree(uint32_t* nextFree);
   KvStatus writeNextFree(uint32_t nextFree);
   KvStatus writeValueHeader(uint32_t block, unsigned char type, uint32_t total);
-  KvStatus moveValue(uint32_t from, uint32_t to, uint32_t bytes);
+  KvStatus writeValue(DbfMemoStage* stage, const Placement& value, bool oem);
   uint32_t headerBytes(unsigned char type) const;
+  // Blocks a value of length bytes takes, its header and end mark included.
+  uint32_t blocksOf(unsigned char type, uint64_t length) const;
   uint64_t fileSize() const;
 
   int handle_ = 0;
+  unsigned char* path_ = nullptr;  // the file's path, for messages
+  bool readOnly_ = false;          // opened read-only: writes are refused
   uint32_t kind_ = dbfMemoDbase3;
   uint32_t blockSize_ = 512;
   // What the last read whose text reached its 0x1A learnt: its block and

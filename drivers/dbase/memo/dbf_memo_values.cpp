@@ -1,6 +1,8 @@
 // The reader's memo-type values: memo text for the evaluator, values read
-// in pieces (getLargeColumn) and written in pieces (updateLargeColumn),
-// through the table's memo file (dbf_memo_file.h).
+// in pieces (getLargeColumn), and values stored in pieces
+// (updateLargeColumn) that wait in the reader's stage until writeRecord
+// writes them with the record, through the table's memo file
+// (dbf_memo_file.h).
 #include "base/connection/base_connection.h"
 #include "base/handles/base_error_list.h"
 #include "base/handles/base_messages.h"
@@ -20,15 +22,14 @@ KvStatus DbfFileDesc::getMemoText(uint16_t column, unsigned char* buffer, uint16
     return kvFailure;
   }
   uint32_t size = bufferSize - 1u < dbfMemoTextPiece ? bufferSize - 1u : uint32_t(dbfMemoTextPiece);
-  uint32_t got = 0, total = 0;
-  bool isNull = false;
-  if (table()->memo().read(table(), &memo_, currentRecord(), column, field->getType(),
-                           recordBuffer_ + field->getOffset(), field->getLength(), isOem(), 0, buffer, size, &got,
-                           &total, &isNull) != kvSuccess)
-    return kvFailure;
-  if (isNull) return kvSuccess;
-  buffer[got] = 0;
-  *length = int32_t(got + 1);
+  // The evaluator's piece needs no total: the text is not read ahead.
+  DbfMemoRead request = memoRequest(field, column, 0);
+  request.wantTotal = false;
+  DbfMemoPiece piece;
+  if (table()->memo().read(table(), &memo_, request, buffer, size, &piece) != kvSuccess) return kvFailure;
+  if (piece.isNull) return kvSuccess;
+  buffer[piece.got] = 0;
+  *length = int32_t(piece.got + 1);
   *kind = flatValueText;
   return kvSuccess;
 }
@@ -43,10 +44,13 @@ KvStatus DbfFileDesc::getLargeColumn(uint16_t column, void* buffer, uint32_t siz
     return kvFailure;
   }
   if (currentRecord() == 0 || !field->isMemoType()) return kvSuccess;
-  bool isNull = false;
-  return table()->memo().read(table(), &memo_, currentRecord(), column, field->getType(),
-                              recordBuffer_ + field->getOffset(), field->getLength(), isOem(), offset,
-                              static_cast<unsigned char*>(buffer), size, got, total, &isNull);
+  DbfMemoPiece piece;
+  if (table()->memo().read(table(), &memo_, memoRequest(field, column, offset), static_cast<unsigned char*>(buffer),
+                           size, &piece) != kvSuccess)
+    return kvFailure;
+  *got = piece.got;
+  *total = piece.total;
+  return kvSuccess;
 }
 
 KvStatus DbfFileDesc::updateLargeColumn(uint16_t column, const void* value, uint32_t length, uint32_t offset) {
@@ -63,12 +67,44 @@ KvStatus DbfFileDesc::updateLargeColumn(uint16_t column, const void* value, uint
   unsigned char* text = recordBuffer_ + field->getOffset();
   if (offset == 0 && (!value || length == 0)) {
     // No value: the field goes blank and its old value stays unused.
-    memo_.writing = false;
+    memoStage_.drop(column);
     std::memset(text, ' ', field->getLength());
     return kvSuccess;
   }
-  bool inTransaction = connection_ && (connection_->getFlags() & BaseConnection::flagTransaction);
-  return table()->memo().write(table(), &memo_, column, field->getType(), text, field->getLength(), isOem(),
-                               lockLevel_ != dbfLockNone, inTransaction, static_cast<const unsigned char*>(value),
-                               length, offset);
+  // The value waits beside the record and reaches the memo file when the
+  // record is written (writeRecord), so that a statement failing before
+  // that leaves the memo file untouched. What would refuse it then is
+  // checked now.
+  uint32_t staged = 0;
+  if (offset != 0) (void)memoStage_.get(column, &staged);
+  if (table()->memo().checkPiece(table(), field->getType(), static_cast<const unsigned char*>(value), length,
+                                 uint64_t(staged) + length) != kvSuccess) {
+    memoStage_.drop(column);
+    return kvFailure;
+  }
+  return memoStage_.add(table()->getDbfConnection()->getScratchStore(), table()->getColumnCount(), column,
+                        static_cast<const unsigned char*>(value), length, offset);
+}
+
+KvStatus DbfFileDesc::writeStagedMemos() {
+  if (memoStage_.isEmpty()) return kvSuccess;
+  DbfMemoWriteOptions options;
+  options.oem = isOem();
+  options.lockHeader = lockLevel_ != dbfLockNone;
+  options.inTransaction = connection_ && (connection_->getFlags() & BaseConnection::flagTransaction);
+  KvStatus status = table()->memo().writeStaged(table(), &memoStage_, recordBuffer_, options);
+  memoStage_.clear();
+  return status;
+}
+
+DbfMemoRead DbfFileDesc::memoRequest(const DbfSharedField* field, uint16_t column, uint32_t offset) const {
+  DbfMemoRead request;
+  request.record = currentRecord();
+  request.column = column;
+  request.type = field->getType();
+  request.text = recordBuffer_ + field->getOffset();
+  request.width = field->getLength();
+  request.oem = isOem();
+  request.offset = offset;
+  return request;
 }

@@ -149,7 +149,6 @@ KvStatus DbfFileDesc::attachShared(DbfSharedDesc* found, const unsigned char* na
 
 KvStatus DbfFileDesc::attachForCommit(DbfSharedDesc* shared) {
   shared_ = shared;
-  lockMask_ = 0xFFFFFFFF;
   setLockLevel(connection_ ? connection_->getLockingLevel() : 0);
   if (shared->isOem()) readerFlags_ |= readerOem;
   else readerFlags_ &= ~uint32_t(readerOem);
@@ -200,6 +199,7 @@ KvStatus DbfFileDesc::readRecord(GetRecRetType* out) {
   }
   uint32_t length = table()->getRecordLength();
   uint32_t got = 0;
+  if (!memoStage_.isEmpty()) memoStage_.clear();
   if (dbfWaitForRecordWriter(table(), n) != kvSuccess) return kvFailure;
   int hint = (accessMode_ == 1 || accessMode_ == 2) ? 1 : 0;
   if (table()->readRecordBytes(n, recordBuffer_, &got, hint) != kvSuccess) return kvFailure;
@@ -236,18 +236,30 @@ KvStatus DbfFileDesc::setRecordPosition() {
 }
 
 KvStatus DbfFileDesc::initializeForInsert() {
+  if (!memoStage_.isEmpty()) memoStage_.clear();
   std::memset(recordBuffer_, ' ', table()->getRecordLength());
   return kvSuccess;
 }
 
 KvStatus DbfFileDesc::writeRecord(uint16_t mode) {
-  if (refuseStaleIndex(table()) != kvSuccess) return kvFailure;
+  // What refuses the record refuses its memo values too: they are written
+  // only when the record will be.
+  KvStatus refused = refuseStaleIndex(table());
   uint32_t n = currentRecord();
   uint32_t length = table()->getRecordLength();
-  if (n == 0) {
+  if (refused == kvSuccess && n == 0) {
     addOdbcError(stateGeneral);
+    refused = kvFailure;
+  }
+  if (refused == kvSuccess && table()->isReadOnly()) {
+    addFlatError(stateGeneral, msgTableReadOnly);
+    refused = kvFailure;
+  }
+  if (refused != kvSuccess) {
+    memoStage_.clear();
     return kvFailure;
   }
+  if (writeStagedMemos() != kvSuccess) return kvFailure;
   if (mode == flatWriteAppend) recordBuffer_[0] = dbfLiveMark;
   // The buffer holds the file's bytes: fields the statement assigned were
   // converted as they were stored, the others are as they were read.
@@ -298,7 +310,7 @@ KvStatus DbfFileDesc::initializeIndexes(FlatStatement*) {
 KvStatus DbfFileDesc::getTransactionInfo(uint8_t** data, uint16_t* length) {
   uint8_t level = lockLevel_ == dbfLockRecord ? txnLevelRecord : lockLevel_ == dbfLockFile ? txnLevelFile : 0;
   transactionInfo_[0] = uint8_t(level | ((readerFlags_ & readDeleted) ? txnIncludeDeleted : 0));
-  kvPutU32LE(transactionInfo_ + 1, lockMask_ ? lockMask_ : userBit_);
+  kvPutU32LE(transactionInfo_ + 1, userBit_);
   *data = transactionInfo_;
   *length = transactionInfoBytes;
   return kvSuccess;
@@ -311,6 +323,5 @@ KvStatus DbfFileDesc::setTransactionInfo(uint8_t* data, uint16_t length) {
   setLockLevel(level == txnLevelFile ? uint16_t(dbfLockFile) : level ? uint16_t(dbfLockRecord) : uint16_t(dbfLockNone));
   if (data[0] & txnIncludeDeleted) readerFlags_ |= readDeleted;
   else readerFlags_ &= ~uint32_t(readDeleted);
-  lockMask_ = kvGetU32LE(data + 1);
   return kvSuccess;
 }

@@ -16,6 +16,7 @@
 #pragma once
 
 #include "drivers/dbase/memo/dbf_memo_file.h"
+#include "drivers/dbase/memo/dbf_memo_stage.h"
 #include "drivers/dbase/table/dbf_shared_desc.h"
 #include "flat/connection/flat_file_desc.h"
 #include "util/containers/kv_array.h"
@@ -78,9 +79,11 @@ class DbfFileDesc : public FlatFileDesc {
   KvStatus resetToFirstRecord() override;
   // rewrite: record length bytes at the current record; append: the
   // record (deletion byte blank) and the 0x1A after it, at the number the
-  // identifier holds.
+  // identifier holds. The memo values stored for the record are written
+  // first, once everything that could refuse the record has been checked.
   KvStatus writeRecord(uint16_t mode) override;
-  // The record buffer all blanks.
+  // The record buffer all blanks (memo values stored for another record
+  // are dropped).
   KvStatus initializeForInsert() override;
   // "*" into the current record's first byte.
   KvStatus deleteRecord() override;
@@ -88,7 +91,10 @@ class DbfFileDesc : public FlatFileDesc {
   KvStatus closeIndex(const unsigned char* name) override;
   void resetToAllocatedState() override;
   // Five bytes: the lock level and the include-deleted bit, then the
-  // reader's user mask; setTransactionInfo reads them back as bits.
+  // reader's user bit. setTransactionInfo takes the level and the bit for
+  // deleted records back; the user bit stays in the log only: the commit
+  // writer that replays an entry keeps holding its locks for every reader,
+  // so that the unlock ending the commit lets go of all of them.
   KvStatus getTransactionInfo(uint8_t** data, uint16_t* length) override;
   KvStatus setTransactionInfo(uint8_t* data, uint16_t length) override;
   // Index files named after the table are not opened yet: a list that
@@ -99,6 +105,8 @@ class DbfFileDesc : public FlatFileDesc {
   KvStatus getFieldData(uint16_t column, void* buffer, int32_t* length, uint16_t bufferSize,
                         uint8_t* kind) override;
   KvStatus updateColumn(uint16_t column, const void* value, uint32_t length, uint32_t internalType) override;
+  // A memo-type value, whole or a piece at a value offset: staged until
+  // writeRecord (dbf_memo_stage.h). Other fields take it as text.
   KvStatus updateLargeColumn(uint16_t column, const void* value, uint32_t length, uint32_t offset) override;
   KvStatus getLargeColumn(uint16_t column, void* buffer, uint32_t size, uint32_t offset, uint32_t* got,
                           uint32_t* total) override;
@@ -125,8 +133,8 @@ class DbfFileDesc : public FlatFileDesc {
   // Opens the table exclusively (PACK): 1234 when the connection has it
   // open; no read-only fallback.
   KvStatus openExclusive(FlatConnection* connection, const unsigned char* name);
-  // Attaches to a shared table for the engine's commit, with every user
-  // bit, so that it writes on behalf of all the connection's readers.
+  // Attaches to a shared table for the engine's commit. The writer has no
+  // user bit of its own, so its locks are every reader's (lockBits).
   KvStatus attachForCommit(DbfSharedDesc* shared);
   // Options after the table name (dbf_table_options.cpp applies them).
   uint32_t getReaderFlags() const { return readerFlags_; }
@@ -143,9 +151,11 @@ class DbfFileDesc : public FlatFileDesc {
   DbfSharedDesc* table() const { return static_cast<DbfSharedDesc*>(shared_); }
   const unsigned char* getRecordBuffer() const { return recordBuffer_; }
   uint32_t currentRecord() const;
-  // The user bits this reader's locks are held for: its own bit, or every
-  // bit for the connection's commit writer.
-  uint32_t lockBits() const { return lockMask_ ? lockMask_ : userBit_; }
+  // The user bits this reader's locks are held for: its own bit, or, for
+  // a reader without one (the connection's commit writer), every bit, so
+  // that its unlock at the end of a transaction releases the locks every
+  // statement of the transaction took.
+  uint32_t lockBits() const { return userBit_ ? userBit_ : uint32_t(FlatSharedDesc::allUsers); }
 
  private:
   KvStatus attach(FlatConnection* connection, const unsigned char* name, bool exclusive);
@@ -154,6 +164,10 @@ class DbfFileDesc : public FlatFileDesc {
   // Decimal or date text of a value for a field (dbf_values.cpp).
   // Memo text for the evaluator (memo/dbf_memo_values.cpp).
   KvStatus getMemoText(uint16_t column, unsigned char* buffer, uint16_t bufferSize, int32_t* length, uint8_t* kind);
+  DbfMemoRead memoRequest(const DbfSharedField* field, uint16_t column, uint32_t offset) const;
+  // Writes the staged memo values and their block numbers into the record
+  // buffer; the stage is empty afterwards, whatever the outcome.
+  KvStatus writeStagedMemos();
   KvStatus lockWholeFile();
   void releaseWholeFile();
   void releaseHeldLock(DbfHeldLock* entry, uint16_t mode);
@@ -163,12 +177,9 @@ class DbfFileDesc : public FlatFileDesc {
   DbfConnection* connection_;
   unsigned char* recordBuffer_ = nullptr;  // R + 2 bytes
   unsigned char* writeBuffer_ = nullptr;   // R + 1 bytes where a field's new text is made
-  DbfMemoCursor memo_;  // place in a memo value read or written in pieces
+  DbfMemoCursor memo_;       // place in a memo value read in pieces
+  DbfMemoStage memoStage_;   // memo values waiting for the record's write
   KvArray* indexNames_ = nullptr;  // DbfIndexName, owned
   uint32_t readerFlags_ = readLive;
-  // Whose locks this reader takes: its own user bit, or every bit for the
-  // connection's commit writer (which has no user bit of its own, so that
-  // its end releases no other reader's bit).
-  uint32_t lockMask_ = 0;
   uint8_t transactionInfo_[5] = {0};
 };

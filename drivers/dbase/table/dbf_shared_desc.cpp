@@ -237,6 +237,23 @@ KvStatus DbfSharedDesc::refreshRecordCount() {
       return kvFailure;
     }
     count = dbase2 ? kvGetU16LE(bytes) : kvGetU32LE(bytes);
+    // A count beyond the records the file holds (a writer stopped between
+    // its count and its record, a copy cut short) stands for the whole
+    // records there are: a scan ends after the last of them, and an append
+    // writes right behind it, never a gap of records nobody inserted. The
+    // file's size is asked only when the count goes beyond the records
+    // known to be there.
+    if (count > wholeRecords_) {
+      int64_t size = 0;
+      if (bosFileSize(dataHandle_, &size) != kvSuccess) return kvFailure;
+      if (size < int64_t(headerLength_)) {
+        addFlatError(stateGeneral, msgInvalidFileFormat) << getName();
+        return kvFailure;
+      }
+      uint64_t whole = uint64_t(size - headerLength_) / recordLength_;
+      wholeRecords_ = whole < 0xFFFFFFFFu ? uint32_t(whole) : 0xFFFFFFFFu;
+      if (count > wholeRecords_) count = wholeRecords_;
+    }
   }
   if (count > flatMaxRecordNumber) {
     addFlatError(stateGeneral, msgRecordNumberLimit) << getName() << uint32_t(flatMaxRecordNumber);
@@ -295,6 +312,7 @@ KvStatus DbfSharedDesc::writeRecordBytes(uint32_t n, const unsigned char* data, 
     return kvFailure;
   markChanged();
   lastWritten_ = n;
+  if (length >= recordLength_ && n > wholeRecords_) wholeRecords_ = n;
   return kvSuccess;
 }
 

@@ -88,8 +88,9 @@ class DbfSharedDesc : public FlatSharedDesc {
   // written since the last time.
   KvStatus updateDir() override;
 
-  // Reads the record count into the shared count: from the header, or
-  // under LockCompatibility CLIPPER from the file's size.
+  // Reads the record count into the shared count: from the header (at
+  // most the whole records the file holds), or under LockCompatibility
+  // CLIPPER from the file's size.
   KvStatus refreshRecordCount();
   // Reads record n into buffer (R bytes) through the block cache; got is
   // the count read (R, or less past the end of the file).
@@ -109,6 +110,9 @@ class DbfSharedDesc : public FlatSharedDesc {
   void addTableFlags(uint32_t bits) { tableFlags_ |= bits; }
   uint32_t getLayout() const { return layout_; }
   int isReadOnly() const { return (tableFlags_ & tableReadOnly) != 0; }
+  // Fails a write with 3865 "Cannot modify a table which has been opened
+  // read only."
+  KvStatus refuseReadOnly();
   int isOem() const { return (tableFlags_ & tableOem) != 0; }
   uint8_t getVersion() const { return version_; }
   uint8_t getProductionIndex() const { return productionIndex_; }
@@ -120,12 +124,14 @@ class DbfSharedDesc : public FlatSharedDesc {
   DbfLockTable& locks() { return locks_; }
   // A change: the date is written on close, the directory entry updated.
   void markChanged() { tableFlags_ |= tableWritten | tableChanged; }
+  // An index file of the table was written (its directory entry is
+  // updated with the table's).
+  void markIndexWritten() { layout_ |= layoutIndexWritten; }
 
  private:
   DbfSharedDesc(DbfConnection* connection, FlatFileDesc* reader, int handle, const DbfHeaderInfo& header,
                 uint32_t flags);
   KvStatus addFields(const DbfHeaderInfo& header);
-  KvStatus refuseReadOnly();
 
   DbfConnection* connection_;
   int dataHandle_;
@@ -136,6 +142,10 @@ class DbfSharedDesc : public FlatSharedDesc {
   uint32_t headerLength_;
   uint32_t recordLength_;
   uint32_t lastWritten_ = 0;
+  // Whole records the file was last seen to hold (its size), or that this
+  // connection wrote since; a header count above it is checked against
+  // the file's size again.
+  uint32_t wholeRecords_ = 0;
   uint8_t version_;
   uint8_t productionIndex_;
 };

@@ -91,7 +91,7 @@ class DbfMemoTest : public DbfFixture {
         return "<error " + std::to_string(KvErrorKeeper::getLastErrorNumber()) + ">";
       if (lastTotal) *lastTotal = total;
       value.append(reinterpret_cast<char*>(buffer.data()), got);
-      if (total != dbfMemoNoTotal && value.size() >= total) return value;
+      if (total != flatLongLengthUnknown && value.size() >= total) return value;
       if (got == 0) return value;
     }
     return "<endless>";
@@ -322,17 +322,69 @@ TEST_F(DbfMemoTest, PiecesReportTotalsAndContinueOrStartOver) {
   position(reader, 1);
   unsigned char buffer[4];
   uint32_t got = 0, total = 0;
-  // Text whose end lies beyond the piece has no total yet.
+  // Text whose end lies beyond the piece is read ahead for its total.
   ASSERT_EQ(reader->getLargeColumn(1, buffer, 4, 0, &got, &total), kvSuccess);
   EXPECT_EQ(std::string(reinterpret_cast<char*>(buffer), got), "0123");
-  EXPECT_EQ(total, uint32_t(dbfMemoNoTotal));
+  EXPECT_EQ(total, 10u);
   // Out of order: read again from the start, passing over six bytes.
   ASSERT_EQ(reader->getLargeColumn(1, buffer, 4, 6, &got, &total), kvSuccess);
   EXPECT_EQ(std::string(reinterpret_cast<char*>(buffer), got), "6789");
   ASSERT_EQ(reader->getLargeColumn(1, buffer, 4, 10, &got, &total), kvSuccess);
   EXPECT_EQ(got, 0u);
   EXPECT_EQ(total, 10u);
+  // Asked for the total alone (a value converted whole), and a piece read
+  // after it starts where it should.
+  position(reader, 1);
+  ASSERT_EQ(reader->getLargeColumn(1, nullptr, 0, 0, &got, &total), kvSuccess);
+  EXPECT_EQ(got, 0u);
+  EXPECT_EQ(total, 10u);
+  ASSERT_EQ(reader->getLargeColumn(1, buffer, 4, 0, &got, &total), kvSuccess);
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(buffer), got), "0123");
   drop(statement);
+}
+
+TEST_F(DbfMemoTest, AValueReachesTheFileOnlyWithItsRecord) {
+  MemoImage dbase3(dbfMemoDbase3, 512);
+  dbase3.put(1, "first\x1A\x1A");
+  makeTable(0x83, {record("A", blockText(1))}, dbase3);
+  const std::string memoBefore = readFile(memoPath(0x83)), tableBefore = readFile(path("t.dbf"));
+  DbfConnection* connection = connect();
+  DbfStatement* statement = query(connection, "t.dbf");
+  DbfFileDesc* reader = table(statement);
+  // Stored values wait beside the record; reading a record or starting a
+  // new one drops them, unwritten.
+  const struct {
+    const char* what;
+    bool insert;
+  } cases[] = {{"the record read again", false}, {"a new record begun", true}};
+  for (const auto& c : cases) {
+    position(reader, 1);
+    ASSERT_EQ(reader->updateColumn(1, "changed", 7, flatItChar), kvSuccess) << c.what;
+    ASSERT_EQ(reader->updateLargeColumn(1, " and more", 9, 7), kvSuccess) << c.what;
+    EXPECT_EQ(readFile(memoPath(0x83)), memoBefore) << c.what;
+    EXPECT_EQ(fieldBlock(reader), 1u) << c.what;
+    if (c.insert) {
+      ASSERT_EQ(reader->initializeForInsert(), kvSuccess);
+      ASSERT_EQ(flatAppendRecord(reader, 0), kvSuccess);
+      ASSERT_EQ(reader->getMaxRecords(nullptr), kvSuccess);
+      position(reader, 2);
+      EXPECT_EQ(evaluated(reader, 1), "<null>") << c.what;
+    } else {
+      position(reader, 1);
+      ASSERT_EQ(reader->writeRecord(flatWriteUpdate), kvSuccess);
+      EXPECT_EQ(large(reader, 1, 64), "first") << c.what;
+    }
+    EXPECT_EQ(readFile(memoPath(0x83)), memoBefore) << c.what;
+  }
+  // Written with its record, the value is whole.
+  position(reader, 1);
+  ASSERT_EQ(reader->updateColumn(1, "changed", 7, flatItChar), kvSuccess);
+  ASSERT_EQ(reader->updateLargeColumn(1, " and more", 9, 7), kvSuccess);
+  ASSERT_EQ(reader->writeRecord(flatWriteUpdate), kvSuccess);
+  position(reader, 1);
+  EXPECT_EQ(large(reader, 1, 64), "changed and more");
+  drop(statement);
+  EXPECT_NE(readFile(path("t.dbf")), tableBefore);
 }
 
 // The block rules of writes, on files whose layout each case builds.

@@ -507,6 +507,10 @@ TEST_F(DbfTableTest, TransactionBytesRoundTripAsBits) {
     ASSERT_EQ(dbfWriter->setTransactionInfo(bytes, 5), kvSuccess);
     EXPECT_EQ(dbfWriter->getLockLevel(), c.level) << int(c.byte);
     EXPECT_EQ(bool(dbfWriter->getReaderFlags() & DbfFileDesc::readDeleted), c.deleted) << int(c.byte);
+    // The logged reader's bit does not make the writer's locks that
+    // reader's: the writer holds them for every reader, so that the unlock
+    // ending the commit lets go of every statement's locks.
+    EXPECT_EQ(dbfWriter->lockBits(), 0xFFFFFFFFu) << int(c.byte);
   }
   // The writer's end takes no reader's user bit with it.
   uint32_t mask = reader->getShared()->getUserMask();

@@ -171,6 +171,42 @@ TEST_F(BosLockTest, AReadOnlyHandleLocksAgainstWriters) {
   EXPECT_EQ(bosFileClose(writer), kvSuccess);
 }
 
+TEST_F(BosLockTest, ARangeAnotherHandleOfTheProcessHoldsIsToldApart) {
+  writeFile(path("other.dbf"), std::string(64, '.'));
+  int holder = openTable();
+  int asker = openTable();
+  PathBuffer otherName(path("other.dbf"));
+  int otherFile = -1;
+  ASSERT_EQ(bosFileOpen(otherName, bosOpenReadWrite, &otherFile), kvSuccess);
+  ASSERT_EQ(bosRegionLock(holder, 0, 0, 0xFFFFFFFFu), kvSuccess);  // the whole file, as K+V locks it
+  ASSERT_EQ(bosRegionLock(otherFile, 0, 100, 10), kvSuccess);
+  const struct {
+    int file;
+    uint32_t offset, length;
+    int held;
+  } cases[] = {
+      {asker, 0, 12, 1},            // the header, inside the holder's range
+      {asker, 0, 0xFFFFFFFFu, 1},   // the very range
+      {asker, 0xFFFFFFF0u, 16, 0},  // beyond its last byte
+      {holder, 0, 12, 0},           // its own range does not count
+      {otherFile, 0, 12, 0},        // another file: the table's whole-file lock is not on it
+      {asker, 0, 0, 0},             // an empty range
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(bosRegionHeldInProcess(c.file, c.offset, c.length), c.held) << c.file << " " << c.offset;
+  // A second handle of the other file sees the first one's range.
+  int onOther = -1;
+  ASSERT_EQ(bosFileOpen(otherName, bosOpenReadWrite, &onOther), kvSuccess);
+  EXPECT_EQ(bosRegionHeldInProcess(onOther, 100, 10), 1);
+  EXPECT_EQ(bosRegionHeldInProcess(onOther, 95, 10), 0) << "part of it only";
+  EXPECT_EQ(bosRegionLock(otherFile, 1, 100, 10), kvSuccess);
+  EXPECT_EQ(bosRegionHeldInProcess(onOther, 100, 10), 0) << "let go";
+  EXPECT_EQ(bosRegionLock(holder, 1, 0, 0xFFFFFFFFu), kvSuccess);
+  EXPECT_EQ(bosRegionHeldInProcess(asker, 0, 12), 0);
+  EXPECT_TRUE(errors().empty());
+  for (int file : {holder, asker, otherFile, onOther}) EXPECT_EQ(bosFileClose(file), kvSuccess);
+}
+
 TEST_F(BosLockTest, NoFileAndEmptyRangesDoNothing) {
   int file = openTable();
   int other = openTable();
