@@ -441,6 +441,8 @@ KvStatus DbfMemoFile::writeValueHeader(uint32_t block, unsigned char type, uint3
 
 KvStatus DbfMemoFile::checkPiece(DbfSharedDesc* table, unsigned char type, const unsigned char* data,
                                  uint32_t length, uint64_t total) {
+  // The same message as every other write to a table opened read only.
+  if (table->isReadOnly()) return table->refuseReadOnly();
   if (open(table) != kvSuccess) return kvFailure;
   if (readOnly_) {
     kvAddUtilityError(kvMsgAccessDenied) << path_;
