@@ -25,6 +25,11 @@ void readField(const DbfFieldInfo& field, const unsigned char* text) {
         DbfNumberFit fit = dbfFormatDouble(value, field.length, field.decimals, ' ', out.data());
         FUZZ_CHECK(fit == dbfNumberFits || fit == dbfNumberTooLarge || fit == dbfNumberBad);
       }
+      // Within the declaration, a value reads only as a finite number.
+      if (dbfReadFieldNumber(text, field.length, field.decimals, &value) == dbfTextValue) {
+        std::vector<unsigned char> out(field.length);
+        FUZZ_CHECK(dbfFormatDouble(value, field.length, field.decimals, ' ', out.data()) != dbfNumberBad);
+      }
       std::vector<unsigned char> direct(field.length);
       uint32_t length = 0;
       (void)dbfDirectNumberText(text, field.length, field.decimals, direct.data(), &length);
@@ -35,7 +40,10 @@ void readField(const DbfFieldInfo& field, const unsigned char* text) {
     case 'D': {
       int32_t year = 0, month = 0, day = 0;
       if (dbfReadDate(text, field.length, &year, &month, &day) == dbfTextValue) {
-        FUZZ_CHECK(year >= 0 && year <= 9999 && month >= 0 && month <= 99 && day >= 0 && day <= 99);
+        // Each character counts as the digit it would be, '0' - 48 to
+        // '0' + 207, so the parts stay within these bounds.
+        FUZZ_CHECK(year >= -48 * 1111 && year <= 207 * 1111 && month >= -48 * 11 && month <= 207 * 11 &&
+                   day >= -48 * 11 && day <= 207 * 11);
         unsigned char out[8];
         (void)dbfFormatDate(year, month, day, out);
       }

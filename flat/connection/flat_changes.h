@@ -200,6 +200,10 @@ KV_FLAT_API KvStatus flatStartScan(FlatFileDesc* cursor);
 // is skipped, an updated one is marked as coming from the log with its
 // logged values), then the pending inserts. found 0 at the end.
 KV_FLAT_API KvStatus flatReadNext(FlatFileDesc* cursor, uint16_t* found);
+// Whether the current row takes a column's value from the log (a value
+// this transaction gave it, or none for a pending insert) rather than from
+// the driver's record.
+KV_FLAT_API int flatHasPendingValue(FlatFileDesc* cursor, uint16_t column);
 // A column of the current row in getFieldData's form, from the log where
 // the row has a logged value, else from the driver.
 KV_FLAT_API KvStatus flatGetFieldData(FlatFileDesc* cursor, uint16_t column, void* buffer, int32_t* length,

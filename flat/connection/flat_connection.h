@@ -42,7 +42,7 @@ enum FlatEngineFlag : uint32_t {
   flatSharedRecordCounts = 0x800,  // driver: record counts from the shared table
   flatIndexInTxn = 0x1000,       // ctor: CREATE INDEX allowed inside a transaction
   flatCtor2000 = 0x2000,         // ctor
-  flatColumnsNoCase = 0x4000,    // driver: column names compared without regard to case
+  flatColumnsNoCase = 0x4000,    // driver: CREATE TABLE refuses column names that differ only in case
   flatLongWhenSelected = 0x8000, // driver: long columns read only when selected
   flatWriteDirectly = 0x10000,   // conn: no change log (autocommit)
   flatIntlSort = 0x20000,        // conn: international sort order

@@ -255,14 +255,19 @@ KvStatus flatReadNext(FlatFileDesc* cursor, uint16_t* found) {
   return kvSuccess;
 }
 
+int flatHasPendingValue(FlatFileDesc* cursor, uint16_t column) {
+  FlatFileField* field = cursor->getColumn(column);
+  FlatChangesDesc* changes = cursor->getShared()->getChanges();
+  return cursor->isRowFromLog() && field && field->getLogOffset() != FlatFileField::offsetNotPlaced && changes &&
+         changes->getSerial() == cursor->getPendingSerial();
+}
+
 KvStatus flatGetFieldData(FlatFileDesc* cursor, uint16_t column, void* buffer, int32_t* length,
                           uint16_t bufferSize, uint8_t* kind) {
+  if (!flatHasPendingValue(cursor, column)) return cursor->getFieldData(column, buffer, length, bufferSize, kind);
   FlatFileField* field = cursor->getColumn(column);
   FlatSharedDesc* shared = cursor->getShared();
   FlatChangesDesc* changes = shared->getChanges();
-  if (!cursor->isRowFromLog() || !field || field->getLogOffset() == FlatFileField::offsetNotPlaced || !changes ||
-      changes->getSerial() != cursor->getPendingSerial())
-    return cursor->getFieldData(column, buffer, length, bufferSize, kind);
   FlatSharedField* sharedField = shared->getColumn(column);
   if (!sharedField) {
     addOdbcError(stateColumnNumber);

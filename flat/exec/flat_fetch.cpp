@@ -435,9 +435,13 @@ KvStatus FlatStatement::getData(uint16_t column, int16_t cType, BaseOutString* o
     } else if (!item->table || (item->table->getTableFlags() & FlatFileDesc::tableBlankRow)) {
       out->setLength(SQL_NULL_DATA);
     } else {
+      // A plain column of the stored record goes to the driver, which may
+      // deliver it straight from the record's text; a value of this
+      // transaction's log is the engine's.
       const int16_t type = BaseOdbc2SqlType(item->sqlType);
-      status = (type == SQL_LONGVARCHAR || type == SQL_LONGVARBINARY) ? getLongData(item, column, cType, out)
-                                                                      : getColumnData(item, column, cType, out);
+      if (type == SQL_LONGVARCHAR || type == SQL_LONGVARBINARY) status = getLongData(item, column, cType, out);
+      else if (flatHasPendingValue(item->table, item->column)) status = getColumnData(item, column, cType, out);
+      else status = query->getTableColumnAsCType(column, out, cType);
     }
   }
   return status;

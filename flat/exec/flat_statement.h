@@ -273,6 +273,11 @@ class KV_FLAT_API FlatStatement : public BaseStatement {
   uint32_t getCachedResultCount() const { return cachedResultCount_; }
   uint32_t getCurrentRow() const { return currentRow_; }
   uint16_t getPendingValueCount() const { return pendingValues_.getCount(); }
+  // A plain select item's value for the current row (result column column)
+  // as cType: from the change log where the row has a value of this
+  // transaction, else from its table's getFieldData. What a query's
+  // getTableColumnAsCType does unless the driver reads the record itself.
+  KvStatus getColumnData(FlatSelectField* item, uint16_t column, int16_t cType, BaseOutString* out);
 
  private:
   friend class FlatLockBracket;
@@ -322,7 +327,6 @@ class KV_FLAT_API FlatStatement : public BaseStatement {
   KvStatus releaseRowLock();
   KvStatus takeRowLock();
   KvStatus getComputedData(FlatSelectField* item, uint16_t column, int16_t cType, BaseOutString* out);
-  KvStatus getColumnData(FlatSelectField* item, uint16_t column, int16_t cType, BaseOutString* out);
   KvStatus getLongData(FlatSelectField* item, uint16_t column, int16_t cType, BaseOutString* out);
 
   FlatDescriptor* head_ = nullptr;

@@ -370,28 +370,21 @@ KvStatus FlatCompiler::name(FlatToken& token, const unsigned char** text, uint16
 
 KvStatus FlatCompiler::column(const unsigned char* qualifier, const unsigned char* columnName, uint16_t mode,
                               Operand* out) {
-  auto findColumn = [&](FlatFileDesc* table, uint16_t* at) {
-    FlatSharedDesc* shared = table->getShared();
-    for (uint16_t c = 0; shared && c < shared->getColumnCount(); ++c) {
-      if (flatColumnNamed(table, c, columnName)) {
-        *at = c;
-        return 1;
-      }
-    }
-    return 0;
-  };
-
   FlatFileDesc* found = nullptr;
   uint16_t foundColumn = 0;
   if (mode & flatModeIndexKey) {
-    if (table_ && findColumn(table_, &foundColumn)) found = table_;
+    const FlatColumnMatch match = table_ ? flatFindColumn(table_, columnName, &foundColumn) : flatNoColumn;
+    if (match == flatAmbiguousColumn) return kvFailure;
+    if (match == flatOneColumn) found = table_;
   } else {
     for (FlatSqlDesc* level = query_; level && !found; level = level->getParent()) {
       int matches = 0;
       for (FlatFileDesc* table = level->getFirstTable(); table; table = table->getNextTable()) {
         if (qualifier && !flatTableAnswersTo(table, qualifier)) continue;
         uint16_t at = 0;
-        if (!findColumn(table, &at)) continue;
+        const FlatColumnMatch match = flatFindColumn(table, columnName, &at);
+        if (match == flatAmbiguousColumn) return kvFailure;
+        if (match == flatNoColumn) continue;
         if (++matches == 1) {
           found = table;
           foundColumn = at;

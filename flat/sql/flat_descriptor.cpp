@@ -89,9 +89,13 @@ KvStatus FlatSqlDesc::parseTableName(const unsigned char** position, FlatFileDes
 }
 
 KvStatus FlatSqlDesc::freeIndexLocks() { return kvSuccess; }
-KvStatus FlatSqlDesc::getTableColumnAsCType(uint16_t, void*, int16_t) {
-  addOdbcError(stateNotCapable);
-  return kvFailure;
+KvStatus FlatSqlDesc::getTableColumnAsCType(uint16_t column, void* out, int16_t cType) {
+  FlatSelectField* item = column > 0 ? getItem(uint16_t(column - 1)) : nullptr;
+  if (!item || !item->isPlainColumn() || !item->table) {
+    addOdbcError(stateColumnNumber);
+    return kvFailure;
+  }
+  return statement_->getColumnData(item, column, cType, static_cast<BaseOutString*>(out));
 }
 
 void FlatSqlDesc::setParent(FlatSqlDesc* parent) {

@@ -76,8 +76,11 @@ class KV_FLAT_API FlatSqlDesc : public FlatDescriptor {
   virtual KvStatus parseTableName(const unsigned char** position, FlatFileDesc* table, unsigned char** name);
   // Releases the index locks the query holds.
   virtual KvStatus freeIndexLocks();
-  // Fetches a table column straight into an application buffer (the
-  // drivers supply it).
+  // Delivers result column column (a plain item, 1-based) of the current
+  // row into out (a BaseOutString) as cType, when the row takes the
+  // column's value from its table's stored record. A driver may read it
+  // straight from the record's text; the engine's version goes through the
+  // table's getFieldData (FlatStatement::getColumnData).
   virtual KvStatus getTableColumnAsCType(uint16_t column, void* out, int16_t cType);
 
   // The table and column of a select item (1-based): a plain column item's;

@@ -122,11 +122,11 @@ KvStatus checkForUpdate(FlatStatement* statement, FlatSqlDesc* head, const unsig
       break;
     }
     kvUpperText(name);
-    FlatFileDesc* table = head->getFirstTable();
-    bool found = false;
-    for (uint16_t c = 0; c < table->getShared()->getColumnCount() && !found; ++c)
-      found = flatColumnNamed(table, c, name);
-    if (!found) {
+    uint16_t column = 0;
+    const FlatColumnMatch match = flatFindColumn(head->getFirstTable(), name, &column);
+    if (match == flatAmbiguousColumn) {
+      status = kvFailure;
+    } else if (match == flatNoColumn) {
       addFlatError(stateColumnNotFound, msgSelectFieldNotFound) << name;
       status = kvFailure;
     }

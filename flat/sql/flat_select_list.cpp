@@ -115,13 +115,20 @@ KvStatus referenceItems(FlatStatement* statement, FlatSqlDesc* query, const Colu
   int matches = 0;
   for (FlatFileDesc* table = query->getFirstTable(); table; table = table->getNextTable()) {
     if (ref.qualifier && !flatTableAnswersTo(table, ref.qualifier)) continue;
-    for (uint16_t c = 0; c < table->getShared()->getColumnCount(); ++c) {
-      if (ref.column && !flatColumnNamed(table, c, ref.column)) continue;
-      if (ref.column && ++matches > 1) {
+    if (ref.column) {
+      uint16_t c = 0;
+      const FlatColumnMatch match = flatFindColumn(table, ref.column, &c);
+      if (match == flatAmbiguousColumn) return kvFailure;
+      if (match == flatNoColumn) continue;
+      if (++matches > 1) {
         addFlatSyntaxError(msgAmbiguousField) << text;
         return kvFailure;
       }
-      if (!ref.column) ++matches;
+      if (columnItem(statement, query, table, c) != kvSuccess) return kvFailure;
+      continue;
+    }
+    for (uint16_t c = 0; c < table->getShared()->getColumnCount(); ++c) {
+      ++matches;
       if (columnItem(statement, query, table, c) != kvSuccess) return kvFailure;
     }
   }

@@ -26,6 +26,7 @@
 #include "util/memory/ram.h"
 #include "util/containers/str_functions.h"
 
+#include <cstdio>
 #include <cstring>
 
 namespace {
@@ -326,12 +327,34 @@ bool flatTableAnswersTo(FlatFileDesc* table, const unsigned char* qualifier) {
   return table->getTableName() && strEqualCi(table->getTableName(), qualifier);
 }
 
-bool flatColumnNamed(FlatFileDesc* table, uint16_t c, const unsigned char* name) {
+FlatColumnMatch flatFindColumn(FlatFileDesc* table, const unsigned char* name, uint16_t* column) {
   FlatSharedDesc* shared = table->getShared();
-  const unsigned char* fieldName = shared ? shared->getColumn(c)->getName() : nullptr;
-  if (!fieldName) return false;
-  if (shared->getConnection()->getEngineFlags() & flatColumnsNoCase) return strEqualCi(fieldName, name);
-  return std::strcmp(reinterpret_cast<const char*>(fieldName), reinterpret_cast<const char*>(name)) == 0;
+  const uint16_t count = shared ? shared->getColumnCount() : 0;
+  for (uint16_t c = 0; c < count; ++c) {
+    const unsigned char* fieldName = shared->getColumn(c)->getName();
+    if (fieldName && std::strcmp(reinterpret_cast<const char*>(fieldName), reinterpret_cast<const char*>(name)) == 0) {
+      *column = c;
+      return flatOneColumn;
+    }
+  }
+  const unsigned char* first = nullptr;
+  for (uint16_t c = 0; c < count; ++c) {
+    const unsigned char* fieldName = shared->getColumn(c)->getName();
+    if (!fieldName || !strEqualCi(fieldName, name)) continue;
+    if (first) {
+      KvError& error = addFlatError(stateColumnNotFound, msgDuplicateField) << name;
+      if (!error.isStatic()) {
+        char reason[600];
+        std::snprintf(reason, sizeof(reason), " The name matches both '%.255s' and '%.255s', which differ only in case.",
+                      reinterpret_cast<const char*>(first), reinterpret_cast<const char*>(fieldName));
+        error.appendText(reinterpret_cast<const unsigned char*>(reason));
+      }
+      return flatAmbiguousColumn;
+    }
+    first = fieldName;
+    *column = c;
+  }
+  return first ? flatOneColumn : flatNoColumn;
 }
 
 KvStatus flatParseQuery(FlatStatement* statement, FlatSqlDesc* query, const unsigned char* text,

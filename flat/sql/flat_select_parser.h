@@ -20,10 +20,15 @@ KvStatus flatParseSelectList(FlatStatement* statement, FlatSqlDesc* query, const
 // Whether a qualifier names the table: its correlation name, or without
 // one its file name (or its name as written), ignoring case.
 bool flatTableAnswersTo(FlatFileDesc* table, const unsigned char* qualifier);
-// Whether a column name names column c of the table: ignoring case when the
-// connection compares column names so, else byte for byte (the scanner has
-// upper-cased unquoted names).
-bool flatColumnNamed(FlatFileDesc* table, uint16_t c, const unsigned char* name);
+// How a name matches the columns of one table.
+enum FlatColumnMatch : int { flatNoColumn = 0, flatOneColumn = 1, flatAmbiguousColumn = 2 };
+// The column of the table that a name names: the column of exactly that
+// name; else the one whose name equals it without regard to case, since
+// the scanner upper-cases unquoted names while other programs name fields
+// in lower or mixed case. Two columns that match only so (they differ from
+// each other only in case) make the name ambiguous: 3929 is added, naming
+// both.
+FlatColumnMatch flatFindColumn(FlatFileDesc* table, const unsigned char* name, uint16_t* column);
 // Every select item that refers to a column must stand in the GROUP BY
 // programs: an expression's program at an instruction boundary, a plain
 // column as a whole item. Otherwise 3971.

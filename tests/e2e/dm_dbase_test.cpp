@@ -487,6 +487,388 @@ TEST_F(DbaseDriverManagerTest, ValuesInEveryCType) {
   EXPECT_EQ(column("SELECT NAME FROM people3 (RECORDS=ALL)").size(), 4u) << "the failed row was not appended";
   ASSERT_EQ(SQLDisconnect(dbc_), SQL_SUCCESS);
 }
+// ---- values: text in the table's character set, numbers by their
+// declaration, names in any case, comparisons by Compatibility.
+
+// A field of a table written byte by byte from the format.
+struct HandField {
+  std::string name;
+  char type;
+  unsigned length, decimals;
+};
+// A dBASE table (version byte, fields, records: each one's text after its
+// deletion byte), ended by 0x1A.
+std::string handTable(uint8_t version, const std::vector<HandField>& fields, const std::vector<std::string>& records) {
+  const size_t header = 32 + 32 * fields.size() + 1;
+  size_t record = 1;
+  for (const auto& f : fields) record += f.length;
+  std::string bytes(header, '\0');
+  auto put = [&](size_t at, uint64_t value, int width) {
+    for (int i = 0; i < width; ++i) bytes[at + i] = char((value >> (8 * i)) & 0xFF);
+  };
+  bytes[0] = char(version);
+  bytes[1] = 124;
+  bytes[2] = 5;
+  bytes[3] = 6;
+  put(4, records.size(), 4);
+  put(8, header, 2);
+  put(10, record, 2);
+  for (size_t i = 0; i < fields.size(); ++i) {
+    const size_t at = 32 + 32 * i;
+    bytes.replace(at, fields[i].name.size(), fields[i].name);
+    bytes[at + 11] = fields[i].type;
+    bytes[at + 16] = char(fields[i].length);
+    bytes[at + 17] = char(fields[i].decimals);
+  }
+  bytes[header - 1] = 0x0D;
+  for (const auto& r : records) bytes += " " + r + std::string(record - 1 - std::min(r.size(), record - 1), ' ');
+  return bytes + '\x1a';
+}
+// The records of a table file (each with its deletion byte).
+std::vector<std::string> recordsOf(const std::string& bytes) {
+  std::vector<std::string> records;
+  if (bytes.size() < 12) return records;
+  auto u16 = [&](size_t at) { return size_t(uint8_t(bytes[at])) | size_t(uint8_t(bytes[at + 1])) << 8; };
+  const size_t count = u16(4) | u16(6) << 16, header = u16(8), record = u16(10);
+  for (size_t n = 0; n < count && header + (n + 1) * record <= bytes.size(); ++n)
+    records.push_back(bytes.substr(header + n * record, record));
+  return records;
+}
+// One column of the current row as SQL_C_CHAR: its text, "<null>", or
+// "!" and the SQLSTATE and message of a failure.
+std::string textOrError(SQLHSTMT stmt, SQLUSMALLINT column) {
+  char text[1024] = {0};
+  SQLLEN length = 0;
+  SQLRETURN rc = SQLGetData(stmt, column, SQL_C_CHAR, text, sizeof(text), &length);
+  if (rc == SQL_ERROR) {
+    SQLCHAR state[6] = {0}, message[512] = {0};
+    SQLError(SQL_NULL_HENV, SQL_NULL_HDBC, stmt, state, nullptr, message, sizeof(message), nullptr);
+    return "!" + std::string((char*)state) + " " + (char*)message;
+  }
+  return length == SQL_NULL_DATA ? "<null>" : std::string(text);
+}
+
+TEST_F(DbaseDriverManagerTest, AnOemUpdateKeepsTheBytesOfFieldsItDoesNotAssign) {
+  // python3-dbf writes a code page 437 table whose first field holds
+  // characters that ANSI lacks (Greek letters, box drawing): read as ANSI
+  // they take best fits, which must never be written back.
+  const std::string script =
+      "import sys, dbf\n"
+      "t = dbf.Table(sys.argv[1], 'A C(20); B C(5)', dbf_type='db3', codepage='cp437')\n"
+      "t.open(dbf.READ_WRITE)\n"
+      "t.append(('\\u03b1\\u00df\\u0393\\u03c0\\u03a3\\u03c3\\u00b5\\u03c4\\u03a6\\u0398\\u03a9\\u03b4"
+      "\\u221e\\u2265\\u2264\\u2591\\u2592\\u2593\\u2502\\u2524', 'old'))\n"
+      "t.append(('plain', 'old'))\n"
+      "t.close()\n";
+  std::ofstream(dir_ + "/oem.py") << script;
+  ASSERT_EQ(std::system(("/usr/bin/python3 " + dir_ + "/oem.py " + dir_ + "/oem.dbf").c_str()), 0);
+  const std::string original = [&] {
+    std::ifstream in(dir_ + "/oem.dbf", std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  }();
+  const std::vector<std::string> before = recordsOf(original);
+  ASSERT_EQ(before.size(), 2u);
+  ASSERT_EQ(before[0].substr(1, 20), "\xe0\xe1\xe2\xe3\xe4\xe5\xe6\xe7\xe8\xe9\xea\xeb\xec\xf2\xf3\xb0\xb1\xb2\xb3\xb4");
+
+  const struct {
+    const char* name;
+    bool autocommit;
+    const char* sql;
+    std::string b;  // the new bytes of B in both records
+  } cases[] = {
+      {"autocommit", true, "UPDATE oem SET B = 'new'", "new  "},
+      {"committed", false, "UPDATE oem SET B = 'new'", "new  "},
+      // An assigned value is converted: e acute is 0x82 in code page 437.
+      {"converted", true, "UPDATE oem SET B = 'caf\xe9'", "caf\x82 "},
+  };
+  for (const auto& c : cases) {
+    std::filesystem::copy_file(dir_ + "/oem.dbf", data_ + "/oem.dbf",
+                               std::filesystem::copy_options::overwrite_existing);
+    ASSERT_EQ(driverConnect("DSN=Tables;Charset=OEM"), SQL_SUCCESS) << c.name;
+    ASSERT_EQ(SQLSetConnectOption(dbc_, SQL_AUTOCOMMIT, c.autocommit ? SQL_AUTOCOMMIT_ON : SQL_AUTOCOMMIT_OFF),
+              SQL_SUCCESS);
+    ASSERT_EQ(run(c.sql), SQL_SUCCESS) << c.name << ": " << message_;
+    if (!c.autocommit) {
+      ASSERT_EQ(SQLTransact(SQL_NULL_HENV, dbc_, SQL_COMMIT), SQL_SUCCESS);
+    }
+    ASSERT_EQ(SQLDisconnect(dbc_), SQL_SUCCESS) << c.name;
+    const std::string bytes = fileBytes("oem.dbf");
+    std::vector<std::string> after = recordsOf(bytes);
+    ASSERT_EQ(after.size(), 2u) << c.name;
+    for (size_t n = 0; n < 2; ++n) {
+      EXPECT_EQ(after[n].substr(0, 21), before[n].substr(0, 21)) << c.name << ": field A of record " << n + 1;
+      EXPECT_EQ(after[n].substr(21), c.b) << c.name;
+    }
+    const size_t header = original.size() - 2 * 26 - 1;
+    EXPECT_EQ(bytes.substr(4, header - 4), original.substr(4, header - 4)) << c.name << ": the header after its date";
+    EXPECT_EQ(bytes.size(), original.size()) << c.name;
+  }
+}
+TEST_F(DbaseDriverManagerTest, ANumberFieldGivesNoMoreThanItsDeclarationHolds) {
+  // N(10,0), N(5,2) and N(255,200) holding what no program writing by the
+  // declaration stores: an exponent, more digits before the point.
+  const std::string wide(250, ' ');
+  std::ofstream(data_ + "/nums.dbf", std::ios::binary)
+      << handTable(0x03, {{"ID", 'C', 2, 0}, {"N", 'N', 10, 0}, {"P", 'N', 5, 2}, {"W", 'N', 255, 200}},
+                   {"r1        42 1.50" + wide + "  0.5", "r2     1e300123.4" + wide + "1e300",
+                    "r3    -1e1012345" + wide + "     "});
+  ASSERT_EQ(SQLConnect(dbc_, (SQLCHAR*)"Tables", SQL_NTS, nullptr, 0, nullptr, 0), SQL_SUCCESS);
+  SQLHSTMT stmt = statement();
+  ASSERT_EQ(SQLExecDirect(stmt, (SQLCHAR*)"SELECT N, P, W FROM nums", SQL_NTS), SQL_SUCCESS);
+  std::vector<std::vector<std::string>> got;
+  while (SQLFetch(stmt) == SQL_SUCCESS)
+    got.push_back({textOrError(stmt, 1), textOrError(stmt, 2), textOrError(stmt, 3)});
+  SQLFreeStmt(stmt, SQL_DROP);
+  const std::string badText = "!S1000 [KESTRANE][ODBC dBASE driver]Unsupported decimal format.";
+  const std::string range = "!22003 [KESTRANE][ODBC dBASE driver]Numeric value out of range.";
+  const std::vector<std::vector<std::string>> expected = {
+      {"42", "1.50", "." + std::string("5") + std::string(199, '0')}, {badText, range, badText},
+      {badText, range, "<null>"}};
+  EXPECT_EQ(got, expected);
+  // Read as numbers, such a value is out of range where it is used.
+  for (const char* sql : {"SELECT ID FROM nums WHERE N > 0", "SELECT ID FROM nums WHERE W > 1",
+                          "SELECT ID FROM nums WHERE P > 1"}) {
+    stmt = statement();
+    ASSERT_EQ(SQLExecDirect(stmt, (SQLCHAR*)sql, SQL_NTS), SQL_SUCCESS) << sql;
+    SQLRETURN rc;
+    while ((rc = SQLFetch(stmt)) == SQL_SUCCESS) {
+    }
+    EXPECT_EQ(rc, SQL_ERROR) << sql;
+    EXPECT_EQ(statementState(stmt), "22003") << sql << ": " << message_;
+    SQLFreeStmt(stmt, SQL_DROP);
+  }
+
+  // Descriptors whose decimals are not below the width are corrupt.
+  for (unsigned decimals : {3u, 222u}) {
+    std::ofstream(data_ + "/bad.dbf", std::ios::binary) << handTable(0x03, {{"N", 'N', 3, decimals}}, {"  1"});
+    EXPECT_EQ(run("SELECT * FROM bad"), SQL_ERROR) << decimals;
+    EXPECT_NE(message_.find("Invalid file format"), std::string::npos) << message_;
+  }
+  ASSERT_EQ(SQLDisconnect(dbc_), SQL_SUCCESS);
+}
+
+TEST_F(DbaseDriverManagerTest, NumbersRoundHalfAwayFromZeroWhicheverWayTheyArrive) {
+  std::ofstream(data_ + "/r.dbf", std::ios::binary)
+      << handTable(0x03, {{"I", 'N', 3, 0}, {"F", 'N', 6, 2}}, {});
+  ASSERT_EQ(SQLConnect(dbc_, (SQLCHAR*)"Tables", SQL_NTS, nullptr, 0, nullptr, 0), SQL_SUCCESS);
+  const struct {
+    const char* how;
+    const char* sql;
+    SQLSMALLINT cType, sqlType;  // of the parameters, when there are
+    double number;
+    const char* text;
+    std::string record;  // the record as written, deletion byte first
+  } cases[] = {
+      {"literals", "INSERT INTO r (I, F) VALUES (2.5, 0.125)", 0, 0, 0, nullptr, "   3  0.13"},
+      {"negative literals", "INSERT INTO r (I, F) VALUES (-2.5, -0.125)", 0, 0, 0, nullptr, "  -3 -0.13"},
+      {"a literal below its binary value", "INSERT INTO r (F) VALUES (1.005)", 0, 0, 0, nullptr, "      1.01"},
+      {"double parameters", "INSERT INTO r (I, F) VALUES (?, ?)", SQL_C_DOUBLE, SQL_DOUBLE, 2.5, nullptr,
+       "   3  2.50"},
+      {"a double parameter of a half", "INSERT INTO r (I, F) VALUES (?, ?)", SQL_C_DOUBLE, SQL_DOUBLE, 0.125, nullptr,
+       "   0  0.13"},
+      {"decimal parameters", "INSERT INTO r (I, F) VALUES (?, ?)", SQL_C_CHAR, SQL_DECIMAL, 0, "0.125",
+       "   0  0.13"},
+      // The last row (0, 0.13) updated: 0.13 + 0.005 is 0.135 as a double's
+      // shortest text.
+      {"an update", "UPDATE r SET I = 3.5, F = F + 0.005", 0, 0, 0, nullptr, "   4  0.14"},
+  };
+  for (const auto& c : cases) {
+    SQLHSTMT stmt = statement();
+    double number = c.number;
+    SQLLEN textLength = SQL_NTS;
+    for (SQLUSMALLINT p = 1; c.cType && p <= 2; ++p) {
+      if (c.cType == SQL_C_DOUBLE)
+        ASSERT_EQ(SQLBindParameter(stmt, p, SQL_PARAM_INPUT, c.cType, c.sqlType, 15, 0, &number, 0, nullptr),
+                  SQL_SUCCESS);
+      else
+        ASSERT_EQ(SQLBindParameter(stmt, p, SQL_PARAM_INPUT, c.cType, c.sqlType, 10, 3, (void*)c.text, 0, &textLength),
+                  SQL_SUCCESS);
+    }
+    ASSERT_EQ(SQLExecDirect(stmt, (SQLCHAR*)c.sql, SQL_NTS), SQL_SUCCESS) << c.how << ": " << statementState(stmt)
+                                                                          << " " << message_;
+    SQLFreeStmt(stmt, SQL_DROP);
+    std::vector<std::string> records = recordsOf(fileBytes("r.dbf"));
+    ASSERT_FALSE(records.empty());
+    EXPECT_EQ(records.back(), c.record) << c.how;
+  }
+  ASSERT_EQ(SQLDisconnect(dbc_), SQL_SUCCESS);
+}
+
+TEST_F(DbaseDriverManagerTest, FieldsNamedInLowerCaseAreNamedInAnyCase) {
+  // GDAL names the fields of a shapefile's table in lower case.
+  std::ofstream(data_ + "/places.dbf", std::ios::binary)
+      << handTable(0x03, {{"id", 'N', 5, 0}, {"name", 'C', 10, 0}}, {"    1Oslo", "    2Bergen"});
+  // Two fields whose names differ only in case, and one spelt as SQL
+  // names are compared.
+  std::ofstream(data_ + "/twins.dbf", std::ios::binary)
+      << handTable(0x03, {{"Name", 'C', 4, 0}, {"nAME", 'C', 4, 0}, {"CODE", 'C', 2, 0}, {"code", 'C', 2, 0}},
+                   {"ab  cd  XYxy"});
+  ASSERT_EQ(SQLConnect(dbc_, (SQLCHAR*)"Tables", SQL_NTS, nullptr, 0, nullptr, 0), SQL_SUCCESS);
+  const struct {
+    const char* sql;
+    std::vector<std::string> values;
+  } cases[] = {
+      {"SELECT name FROM places", {"Oslo", "Bergen"}},
+      {"SELECT NAME FROM places", {"Oslo", "Bergen"}},
+      {"SELECT places.name FROM places", {"Oslo", "Bergen"}},
+      {"SELECT p.Name FROM places p WHERE id = 2", {"Bergen"}},
+      {"SELECT name FROM places WHERE ID > 0 ORDER BY Name", {"Bergen", "Oslo"}},
+      // An exact name is the field of that name.
+      {"SELECT CODE FROM twins", {"XY"}},
+      {"SELECT `code` FROM twins WHERE `code` = 'xy'", {"XY"}},
+      {"SELECT CODE FROM twins WHERE `code` = 'xy'", {"XY"}},
+  };
+  for (const auto& c : cases) EXPECT_EQ(column(c.sql), c.values) << c.sql;
+  ASSERT_EQ(run("INSERT INTO places (id, Name) VALUES (3, 'Troms')"), SQL_SUCCESS) << message_;
+  ASSERT_EQ(run("UPDATE places SET name = 'Tromso' WHERE id = 3"), SQL_SUCCESS) << message_;
+  EXPECT_EQ(recordsOf(fileBytes("places.dbf")).back(), "     3Tromso    ");
+  // Two fields that only case tells apart: the name is ambiguous.
+  for (const char* sql : {"SELECT name FROM twins", "SELECT CODE FROM twins WHERE name = 'ab'",
+                          "INSERT INTO twins (name) VALUES ('x')"}) {
+    EXPECT_EQ(run(sql), SQL_ERROR) << sql;
+    EXPECT_NE(message_.find("More than one field has this name: NAME The name matches both 'Name' and 'nAME', which "
+                            "differ only in case."),
+              std::string::npos)
+        << sql << ": " << message_;
+  }
+  ASSERT_EQ(SQLDisconnect(dbc_), SQL_SUCCESS);
+}
+
+TEST_F(DbaseDriverManagerTest, TwoTableFilesDifferingOnlyInCaseAreAmbiguous) {
+  std::ofstream(data_ + "/t.dbf", std::ios::binary) << handTable(0x03, {{"WHO", 'C', 5, 0}}, {"lower"});
+  std::ofstream(data_ + "/T.DBF", std::ios::binary) << handTable(0x03, {{"WHO", 'C', 5, 0}}, {"upper"});
+  std::ofstream(data_ + "/Mixed.Dbf", std::ios::binary) << handTable(0x03, {{"WHO", 'C', 5, 0}}, {"mixed"});
+  ASSERT_EQ(SQLConnect(dbc_, (SQLCHAR*)"Tables", SQL_NTS, nullptr, 0, nullptr, 0), SQL_SUCCESS);
+  // Named without its extension, a table may be either file.
+  for (const char* sql : {"SELECT WHO FROM T", "SELECT WHO FROM t", "SELECT WHO FROM t.DBF",
+                          "INSERT INTO t (WHO) VALUES ('x')", "DELETE FROM T"}) {
+    EXPECT_EQ(run(sql), SQL_ERROR) << sql;
+    // The two names in the order the directory lists them.
+    EXPECT_TRUE(message_.find("The name matches both 'T.DBF' and 't.dbf', which differ only in case.") !=
+                    std::string::npos ||
+                message_.find("The name matches both 't.dbf' and 'T.DBF', which differ only in case.") !=
+                    std::string::npos)
+        << sql << ": " << message_;
+  }
+  // The file's own name chooses it; one file of a name is found in any case.
+  EXPECT_EQ(column("SELECT WHO FROM t.dbf"), std::vector<std::string>{"lower"});
+  EXPECT_EQ(column("SELECT WHO FROM T.DBF"), std::vector<std::string>{"upper"});
+  EXPECT_EQ(column("SELECT WHO FROM MIXED"), std::vector<std::string>{"mixed"});
+  EXPECT_EQ(run("SELECT WHO FROM nothing"), SQL_ERROR);
+  EXPECT_EQ(lastState_, "S0002");
+  ASSERT_EQ(SQLDisconnect(dbc_), SQL_SUCCESS);
+  EXPECT_EQ(recordsOf(fileBytes("t.dbf")).size(), 1u);
+  EXPECT_EQ(recordsOf(fileBytes("T.DBF")), std::vector<std::string>{" upper"});
+}
+
+TEST_F(DbaseDriverManagerTest, CompatibilityDbaseComparesTheXbaseWay) {
+  std::ofstream(data_ + "/names.dbf", std::ios::binary)
+      << handTable(0x03, {{"NAME", 'C', 8, 0}}, {"Jo", "John", "Bob"});
+  const struct {
+    const char* keys;
+    const char* table;
+    std::vector<std::string> names;
+  } cases[] = {
+      {"", "names", {"Jo"}},
+      {";Compatibility=DBASE", "names", {"Jo", "John"}},
+      {";COMP=dbase", "names", {"Jo", "John"}},
+      {"", "names (COMPATIBILITY=DBASE)", {"Jo", "John"}},
+      {";Compatibility=DBASE", "names (COMPATIBILITY=ANSI)", {"Jo"}},
+  };
+  for (const auto& c : cases) {
+    ASSERT_EQ(driverConnect("DSN=Tables" + std::string(c.keys)), SQL_SUCCESS) << c.keys;
+    EXPECT_EQ(column("SELECT NAME FROM " + std::string(c.table) + " WHERE NAME = 'Jo'"), c.names)
+        << c.keys << " " << c.table;
+    ASSERT_EQ(SQLDisconnect(dbc_), SQL_SUCCESS);
+  }
+}
+
+TEST_F(DbaseDriverManagerTest, TableOptionsAreMatchedAsWritten) {
+  copyData({"people3.dbf"});
+  ASSERT_EQ(SQLConnect(dbc_, (SQLCHAR*)"Tables", SQL_NTS, nullptr, 0, nullptr, 0), SQL_SUCCESS);
+  EXPECT_EQ(run("SELECT NAME FROM people3 (records=ALL)"), SQL_ERROR);
+  EXPECT_EQ(lastState_, "37000");
+  EXPECT_NE(message_.find("Unknown option: records"), std::string::npos) << message_;
+  // A value in another case is another value: all asks for nothing, and
+  // ansi is no name of the ANSI character set, so the text is OEM.
+  EXPECT_EQ(column("SELECT NAME FROM people3 (RECORDS=all)"), (std::vector<std::string>{"Alice", "Carol", "Dave \x82"}));
+  EXPECT_EQ(column("SELECT NAME FROM people3 (CHARSET=ansi) WHERE AGE = 7"), std::vector<std::string>{"Dave \xe9"});
+  ASSERT_EQ(SQLDisconnect(dbc_), SQL_SUCCESS);
+}
+
+TEST_F(DbaseDriverManagerTest, AColumnIsFetchedFromItsFieldText) {
+  // Fields: ID C(2), BIG N(20,2), BORN D, OK L.
+  std::ofstream(data_ + "/text.dbf", std::ios::binary)
+      << handTable(0x03, {{"ID", 'C', 2, 0}, {"BIG", 'N', 20, 2}, {"BORN", 'D', 8, 0}, {"OK", 'L', 1, 0}},
+                   {"r1" "12345678901234567.25" "19990102" "T",
+                    "r2" "                 12x" "        " "?",
+                    "r3" "               -0.50" "2020-1-1" "y"});
+  ASSERT_EQ(SQLConnect(dbc_, (SQLCHAR*)"Tables", SQL_NTS, nullptr, 0, nullptr, 0), SQL_SUCCESS);
+  SQLHSTMT stmt = statement();
+  ASSERT_EQ(SQLExecDirect(stmt, (SQLCHAR*)"SELECT ID, BIG, BORN, OK FROM text", SQL_NTS), SQL_SUCCESS);
+  std::vector<std::vector<std::string>> got;
+  SQLRETURN rc;
+  while ((rc = SQLFetch(stmt)) == SQL_SUCCESS)
+    got.push_back({textOrError(stmt, 1), textOrError(stmt, 2), textOrError(stmt, 3), textOrError(stmt, 4)});
+  EXPECT_EQ(rc, SQL_NO_DATA_FOUND);
+  SQLFreeStmt(stmt, SQL_DROP);
+  // The digits as stored (a double has no 17th digit), in the framework's
+  // decimal form; a date whose digits are no date fails only where it is
+  // fetched as a date.
+  const std::vector<std::vector<std::string>> expected = {
+      {"r1", "12345678901234567.25", "1999-01-02", "1"},
+      {"r2", "!S1000 [KESTRANE][ODBC dBASE driver]Unsupported decimal format.", "<null>", "<null>"},
+      {"r3", "-.50", "!22008 [KESTRANE][ODBC dBASE driver]Datetime field overflow. Error in column 3.", "0"},
+  };
+  EXPECT_EQ(got, expected);
+  EXPECT_EQ(column("SELECT ID FROM text WHERE BORN > {d '1999-01-01'} AND ID <> 'r2'"),
+            (std::vector<std::string>{"r1", "r3"}))
+      << "the bad date is read as its characters give it";
+  ASSERT_EQ(SQLDisconnect(dbc_), SQL_SUCCESS);
+}
+TEST_F(DbaseDriverManagerTest, AMemoFileOfAnotherTableWarnsWhereItIsFirstRead) {
+  // A dBASE IV table and its memo file, whose header names another table
+  // (signature 0x02 0x01 at 18, block size 512 at 20, name at 8).
+  std::ofstream(data_ + "/notes.dbf", std::ios::binary)
+      << handTable(0x8B, {{"CODE", 'C', 2, 0}, {"NOTE", 'M', 10, 0}}, {"K1         1", "K2         2"});
+  std::string memo(512, '\0');
+  memo[0] = 3;
+  memo.replace(8, 5, "OTHER");
+  memo[18] = 0x02;
+  memo[19] = 0x01;
+  memo[21] = 0x02;  // 512, little-endian
+  for (const std::string text : {"one", "two"}) {
+    std::string block(512, '\0');
+    block.replace(0, 4, "\xff\xff\x08\x00", 4);
+    block[4] = char(text.size() + 8);
+    block.replace(8, text.size(), text);
+    memo += block;
+  }
+  std::ofstream(data_ + "/notes.dbt", std::ios::binary) << memo;
+  ASSERT_EQ(SQLConnect(dbc_, (SQLCHAR*)"Tables", SQL_NTS, nullptr, 0, nullptr, 0), SQL_SUCCESS);
+  SQLHSTMT stmt = statement();
+  ASSERT_EQ(SQLExecDirect(stmt, (SQLCHAR*)"SELECT CODE, NOTE FROM notes", SQL_NTS), SQL_SUCCESS);
+  // The memo file opens when a value of it is first read: the warning
+  // comes with that value, which is whole, and only once.
+  for (const char* expected : {"one", "two"}) {
+    ASSERT_EQ(SQLFetch(stmt), SQL_SUCCESS);
+    char text[16] = {0};
+    SQLLEN length = 0;
+    SQLRETURN rc = SQLGetData(stmt, 2, SQL_C_CHAR, text, sizeof(text), &length);
+    EXPECT_STREQ(text, expected);
+    EXPECT_EQ(length, 3);
+    if (std::string(expected) == "one") {
+      EXPECT_EQ(rc, SQL_SUCCESS_WITH_INFO);
+      EXPECT_EQ(statementState(stmt), "01000");
+      EXPECT_EQ(message_,
+                "[KESTRANE][ODBC dBASE driver]Memo file for table OTHER is marked as belonging to a different table.");
+    } else {
+      EXPECT_EQ(rc, SQL_SUCCESS);
+    }
+  }
+  SQLFreeStmt(stmt, SQL_DROP);
+  ASSERT_EQ(SQLDisconnect(dbc_), SQL_SUCCESS);
+}
 TEST_F(DbaseDriverManagerTest, MemoValuesWholeAndInPiecesBySQLGetData) {
   copyData({"memo3v.dbf", "memo3v.dbt", "memofp.dbf", "memofp.fpt"});
   ASSERT_EQ(SQLConnect(dbc_, (SQLCHAR*)"Tables", SQL_NTS, nullptr, 0, nullptr, 0), SQL_SUCCESS);

@@ -176,6 +176,57 @@ class DbaseDriverTest(unittest.TestCase):
         for sql, message in zip(statements, messages):
             self.assertIn("Cannot modify a table which has been opened read only.", message, sql)
 
+    def _hand_table(self, name, fields, records):
+        """Writes a dBASE III table byte by byte: fields (name, type,
+        length, decimals), records as their text after the deletion byte."""
+        import struct
+        header = 32 + 32 * len(fields) + 1
+        record = 1 + sum(f[2] for f in fields)
+        out = bytearray(struct.pack("<BBBBIHH", 3, 124, 5, 6, len(records), header, record) + bytes(20))
+        for fname, ftype, length, decimals in fields:
+            out += fname.encode().ljust(11, b"\0") + ftype.encode() + bytes(4) + bytes([length, decimals]) + bytes(14)
+        out += b"\r"
+        for r in records:
+            out += b" " + r.encode("latin-1").ljust(record - 1)
+        out += b"\x1a"
+        with open(os.path.join(self.data, name), "wb") as f:
+            f.write(out)
+
+    def test_fields_named_in_lower_case(self):
+        self._hand_table("places.dbf", [("id", "N", 5, 0), ("name", "C", 10, 0)], ["    1Oslo", "    2Bergen"])
+        cnxn = pyodbc.connect("DSN=Tables", autocommit=True)
+        rows = cnxn.execute("SELECT name FROM places WHERE id = ?", 2).fetchall()
+        self.assertEqual([r[0].rstrip() for r in rows], ["Bergen"])
+        self.assertEqual([d[0] for d in cnxn.execute("SELECT * FROM places").description], ["id", "name"])
+        cnxn.execute("INSERT INTO places (id, name) VALUES (3, 'Troms')")
+        self.assertEqual(cnxn.execute("SELECT COUNT(*) FROM places WHERE NAME = 'Troms'").fetchone()[0], 1)
+        cnxn.close()
+
+    def test_a_number_beyond_its_declaration_is_an_error_for_that_value(self):
+        # N(10,0) holding 1e300: an error for the row, never 301 digits for
+        # a column of size 10.
+        self._hand_table("huge.dbf", [("N", "N", 10, 0)], ["        42", "     1e300"])
+        cnxn = pyodbc.connect("DSN=Tables", autocommit=True)
+        cursor = cnxn.execute("SELECT N FROM huge")
+        self.assertEqual(cursor.fetchone()[0], 42)
+        with self.assertRaises(pyodbc.Error) as caught:
+            cursor.fetchone()
+        self.assertIn("Unsupported decimal format.", str(caught.exception))
+        with self.assertRaises(pyodbc.Error) as caught:
+            cnxn.execute("SELECT N FROM huge WHERE N > 0").fetchall()
+        self.assertIn("22003", str(caught.exception))
+        cnxn.close()
+
+    def test_floats_and_decimals_round_alike(self):
+        import decimal
+        self._hand_table("rounds.dbf", [("I", "N", 3, 0), ("F", "N", 6, 2)], [])
+        cnxn = pyodbc.connect("DSN=Tables", autocommit=True)
+        for value in (2.5, decimal.Decimal("2.5")):
+            cnxn.execute("INSERT INTO rounds (I, F) VALUES (?, ?)", value, value / 20)
+        rows = cnxn.execute("SELECT I, F FROM rounds").fetchall()
+        self.assertEqual([tuple(r) for r in rows], [(3, decimal.Decimal("0.13"))] * 2)
+        cnxn.close()
+
 
 if __name__ == "__main__":
     unittest.main()

@@ -8,9 +8,13 @@
 #include "drivers/dbase/records/dbf_file_desc.h"
 #include "drivers/dbase/table/dbf_shared_desc.h"
 #include "flat/connection/flat_shared_desc.h"
+#include "flat/sql/flat_ddl.h"
 #include "util/os/bos.h"
 #include "util/memory/ram.h"
+#include "util/resource.h"
+#include "util/util_message_ids.h"
 
+#include <cstdio>
 #include <cstring>
 #include <strings.h>
 
@@ -222,9 +226,65 @@ uint16_t DbfConnection::isFileOpen(const unsigned char* name) {
   // to compare.
   FlatTableListLock lock(this);
   uint16_t open = 0;
-  if (DbfSharedDesc* table = findSharedTable(name)) {
-    if (table->isIdle()) removeSharedDesc(table, 1, 1);
-    else open = 1;
+  FlatSharedDesc* shared = getSharedTables();
+  while (shared && !open) {
+    FlatSharedDesc* next = shared->getNext();
+    auto* table = static_cast<DbfSharedDesc*>(shared);
+    if (table->isIdle()) {
+      removeSharedDesc(table, 1, 1);
+    } else if ((table->getTableFlags() & DbfSharedDesc::tableValid) && shared->getName() &&
+               (std::strcmp(kvC(shared->getName()), kvC(name)) == 0 || bosIsSameFile(table->getDataHandle(), name))) {
+      open = 1;
+    }
+    shared = next;
   }
   return open;
+}
+
+KvStatus DbfConnection::createAliases(FlatDataTypeParser* parser) {
+  const DbfDialect& dialect = getDialect();
+  parser->addCandidate("CHARACTER", dbfRowOfLetter(dialect, 'C'));
+  parser->addCandidate("NUMBER", dbfRowOfLetter(dialect, 'N'));
+  return kvSuccess;
+}
+
+int dbfFilesMatching(const unsigned char* path, unsigned char (*names)[bosNameBytes]) {
+  unsigned char buffer[bosPathBytes];
+  if (std::strlen(kvC(path)) >= sizeof(buffer)) return 0;
+  std::strcpy(kvC(buffer), kvC(path));
+  void* search = nullptr;
+  int matches = 0;
+  // Each call reads on in the directory, which is finite.
+  while (matches < 2) {
+    if (bosFindFiles(&search, buffer) != kvSuccess) {
+      KvErrorKeeper::clearLastError();
+      break;
+    }
+    if (!search) break;
+    if (names) std::strcpy(kvC(names[matches]), kvC(buffer));
+    ++matches;
+  }
+  bosFindClose(&search);
+  return matches;
+}
+
+KvStatus DbfConnection::refuseAmbiguousTable(const unsigned char* name) {
+  const unsigned char* last = name;
+  for (const unsigned char* p = name; *p; ++p)
+    if (*p == '/' || *p == '\\') last = p + 1;
+  // A name with an extension is the file's own; one with pattern
+  // characters cannot be looked for as a pattern.
+  if (std::strpbrk(kvC(last), ".*?")) return kvSuccess;
+  unsigned char path[bosPathBytes];
+  if (getTableFullPath(name, path) != kvSuccess) return kvFailure;
+  unsigned char names[2][bosNameBytes];
+  if (dbfFilesMatching(path, names) < 2) return kvSuccess;
+  KvError& error = kvAddUtilityError(kvMsgCannotOpenFile) << path;
+  if (!error.isStatic()) {
+    char reason[2 * bosNameBytes + 64];
+    std::snprintf(reason, sizeof(reason), " The name matches both '%s' and '%s', which differ only in case.",
+                  kvC(names[0]), kvC(names[1]));
+    error.appendText(kvU(reason));
+  }
+  return kvFailure;
 }

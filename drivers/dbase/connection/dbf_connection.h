@@ -9,8 +9,13 @@
 
 #include "drivers/dbase/connection/dbf_dialect.h"
 #include "flat/connection/flat_connection.h"
+#include "util/os/bos.h"
 
 class DbfSharedDesc;
+
+// How many files the last component of path names without regard to case,
+// counted up to two; names (may be null) receives the ones counted.
+int dbfFilesMatching(const unsigned char* path, unsigned char (*names)[bosNameBytes]);
 
 // LockCompatibility: whose lock offsets the tables' locks use.
 enum DbfLockScheme : uint32_t {
@@ -66,15 +71,27 @@ class DbfConnection : public FlatConnection {
   short getResourceStr(uint16_t id, unsigned char* buffer, uint32_t size) override;
   void getExt(unsigned char* buffer) override;
   KvStatus checkExt(const unsigned char* ext) override;
-  // Whether a table of that path is open and in use (or, once index files
-  // are opened, one of its index files has that path); idle tables met on
-  // the way are closed.
+  // Whether a table of that path (or another name of the same file) is
+  // open and in use (or, once index files are opened, one of its index
+  // files has that path). Every idle table the walk meets is closed on the
+  // way, so that the file the caller is about to replace or delete is not
+  // held by this connection's cache.
   uint16_t isFileOpen(const unsigned char* name) override;
+  // CHARACTER for the CHAR row and NUMBER for the NUMERIC row of CREATE
+  // TABLE's type names.
+  KvStatus createAliases(FlatDataTypeParser* parser) override;
   // The shared table of the file a path leads to: the same path, or
   // another name of the same file (files are found without regard to case,
   // so EMP and emp.dbf are one table). The caller holds the table-list
   // lock.
   DbfSharedDesc* findSharedTable(const unsigned char* path);
+  // A table named without its extension (FROM T) stands for the file the
+  // name and "DBF" give, found without regard to case; the extension is
+  // the driver's, so its case must not choose between two files that
+  // differ only in case (t.dbf and T.DBF): such a name fails with the
+  // file layer's message naming both. A name written with its extension
+  // is the file's own name, which the file layer finds exactly first.
+  KvStatus refuseAmbiguousTable(const unsigned char* name);
 
   // ---- the dialect and the keys
   // Sets the dialect of a name (its type table with it); 0 when the name

@@ -13,7 +13,6 @@
 #include "flat/flat_message_ids.h"
 #include "util/files/block_cache.h"
 #include "util/byte_order.h"
-#include "util/charsets/charset_oem.h"
 #include "util/memory/ram.h"
 
 #include <cstring>
@@ -213,7 +212,6 @@ KvStatus DbfFileDesc::readRecord(GetRecRetType* out) {
     return kvSuccess;
   }
   if (recordBuffer_[0] == dbfEndOfFile) recordBuffer_[0] = dbfLiveMark;
-  if (isOem()) kvOemToAnsi(recordBuffer_ + 1, recordBuffer_ + 1, length - 1);
   readerFlags_ &= ~uint32_t(currentDeleted);
   if (recordBuffer_[0] == dbfDeletedMark) {
     readerFlags_ |= currentDeleted;
@@ -263,13 +261,9 @@ KvStatus DbfFileDesc::writeRecord(uint16_t mode) {
   }
   if (writeStagedMemos() != kvSuccess) return kvFailure;
   if (mode == flatWriteAppend) recordBuffer_[0] = dbfLiveMark;
-  // The OEM text goes out in a copy: the record buffer keeps the ANSI text
-  // the reader delivers (the two code pages do not map back and forth for
-  // every character).
-  uint32_t bytes = mode == flatWriteAppend ? length + 1 : length;
-  std::memcpy(writeBuffer_, recordBuffer_, bytes);
-  if (isOem()) kvAnsiToOem(writeBuffer_ + 1, writeBuffer_ + 1, length - 1);
-  return table()->writeRecordBytes(n, writeBuffer_, bytes);
+  // The buffer holds the file's bytes: fields the statement assigned were
+  // converted as they were stored, the others are as they were read.
+  return table()->writeRecordBytes(n, recordBuffer_, mode == flatWriteAppend ? length + 1 : length);
 }
 
 KvStatus DbfFileDesc::deleteRecord() {

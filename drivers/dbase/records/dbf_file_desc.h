@@ -7,7 +7,12 @@
 //
 // The record buffer holds R + 2 bytes: the record, then 0x1A and 0, so
 // that the record's text after the deletion byte is always terminated and
-// an append writes the end-of-file mark with the record.
+// an append writes the end-of-file mark with the record. It holds the
+// record as the file does, in the table's character set: text values are
+// converted as they are read out of it or stored into it, never the whole
+// record, because OEM and ANSI do not map back and forth for every
+// character, and a field a statement does not assign must be written back
+// byte for byte.
 #pragma once
 
 #include "drivers/dbase/memo/dbf_memo_file.h"
@@ -74,9 +79,8 @@ class DbfFileDesc : public FlatFileDesc {
   KvStatus resetToFirstRecord() override;
   // rewrite: record length bytes at the current record; append: the
   // record (deletion byte blank) and the 0x1A after it, at the number the
-  // identifier holds. Text is converted to OEM in a copy. The memo values
-  // stored for the record are written first, once everything that could
-  // refuse the record has been checked.
+  // identifier holds. The memo values stored for the record are written
+  // first, once everything that could refuse the record has been checked.
   KvStatus writeRecord(uint16_t mode) override;
   // The record buffer all blanks (memo values stored for another record
   // are dropped).
@@ -172,7 +176,7 @@ class DbfFileDesc : public FlatFileDesc {
 
   DbfConnection* connection_;
   unsigned char* recordBuffer_ = nullptr;  // R + 2 bytes
-  unsigned char* writeBuffer_ = nullptr;   // the OEM copy a write sends, R + 1 bytes
+  unsigned char* writeBuffer_ = nullptr;   // R + 1 bytes where a field's new text is made
   DbfMemoCursor memo_;       // place in a memo value read in pieces
   DbfMemoStage memoStage_;   // memo values waiting for the record's write
   KvArray* indexNames_ = nullptr;  // DbfIndexName, owned

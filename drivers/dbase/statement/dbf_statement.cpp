@@ -17,7 +17,13 @@
 // ---------------------------------------------------------------- DbfSqlDesc
 
 DbfSqlDesc::DbfSqlDesc(FlatStatement* statement) : FlatSqlDesc(statement) {
-  ansiCompare_ = connection()->isAnsiCompare();
+  setAnsiCompare(connection()->isAnsiCompare());
+}
+
+void DbfSqlDesc::setAnsiCompare(int ansi) {
+  ansiCompare_ = ansi;
+  if (ansi) addFlags(flagNullAware);
+  else clearFlags(flagNullAware);
 }
 
 DbfSqlDesc::~DbfSqlDesc() = default;
@@ -37,9 +43,10 @@ KvStatus DbfSqlDesc::parseTableName(const unsigned char** position, FlatFileDesc
   uint32_t behind = 0;
   KvStatus status = connection()->flatStripEngrave(copy);
   if (status == kvSuccess) status = dbfParseTableOptions(connection(), *position, &behind, &options_);
+  if (status == kvSuccess) status = connection()->refuseAmbiguousTable(copy);
   if (status == kvSuccess) {
     options_.tableName = kvC(copy);
-    if (options_.compatibility >= 0) ansiCompare_ = options_.compatibility;
+    if (options_.compatibility >= 0) setAnsiCompare(options_.compatibility);
   }
   if (status == kvSuccess && packQuery_) {
     unsigned char path[bosPathBytes];

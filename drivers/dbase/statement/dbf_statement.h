@@ -27,13 +27,24 @@ class DbfSqlDesc : public FlatSqlDesc {
   // about to open it. For the query that PACK prepares, a table the
   // connection has open is refused (3965).
   KvStatus parseTableName(const unsigned char** position, FlatFileDesc* table, unsigned char** name) override;
+  // The direct column fetch (values/dbf_direct_fetch.cpp): result column
+  // column of the current row, a field of a table's stored record, from
+  // its text into the application's C type: C text (OEM converted), D as
+  // year, month and day, L as 0 or 1, F and N as their text (1244 for a
+  // character no number has, 22003 for more digits than the field's
+  // declaration holds). Blank values are NULL.
+  KvStatus getTableColumnAsCType(uint16_t column, void* out, int16_t cType) override;
 
   // The options of the table parsed last.
   const DbfTableOptions& getTableOptions() const { return options_; }
 
   // Two strings compare with trailing blanks removed from both (set unless
-  // the connection's or the table's Compatibility is DBASE).
+  // the connection's or the table's Compatibility is DBASE). This is the
+  // engine's NULL-aware mode of the query; without it a text compares equal
+  // to another that it begins with ('John' = 'Jo'), the xBase rule, and
+  // empty values are values rather than NULL (flat/expr/flat_evaluator.h).
   int isAnsiCompare() const { return ansiCompare_; }
+  void setAnsiCompare(int ansi);
   // The query PACK prepares.
   void setPackQuery(int pack) { packQuery_ = pack; }
 

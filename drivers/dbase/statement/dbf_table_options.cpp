@@ -21,9 +21,10 @@ struct Token {
   bool punctuation = false;
   bool quoted = false;
   bool is(char c) const { return punctuation && text.size() == 1 && text[0] == c; }
-  bool isWord(const char* word) const {
-    return !punctuation && !quoted && strcasecmp(text.c_str(), word) == 0;
-  }
+  // Option names, their values and USE are matched byte for byte, as
+  // written: (records=all) is an unknown option, (RECORDS=all) asks for
+  // nothing.
+  bool isWord(const char* word) const { return !punctuation && !quoted && text == word; }
 };
 
 // Reads the next token of a zero-terminated text from *pos; an empty

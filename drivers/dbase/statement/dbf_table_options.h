@@ -8,8 +8,9 @@
 // NAME/USE name the index or tag to make current.
 //
 // Tokens: a back-quoted stretch, one of "( ) , / =", or a run of other
-// characters up to a blank or one of those. Keywords are compared without
-// regard to case (the SQL text's case does not matter), names keep theirs.
+// characters up to a blank or one of those. Option names, values and USE
+// are compared byte for byte: they are written in capitals. Names keep
+// their case, and an index file's extension is found without regard to it.
 #pragma once
 
 #include "util/kv_types.h"

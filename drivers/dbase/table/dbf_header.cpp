@@ -17,6 +17,13 @@ DbfHeaderFault refuse(const char** reason, const char* why) {
 
 bool isMemoType(unsigned char type) { return type == 'B' || type == 'G' || type == 'M' || type == 'P'; }
 
+// A number field holds its point and decimals within its width: decimals
+// not below the width describe a column of no digits before the point, or
+// of a negative size.
+bool badDecimals(const DbfFieldInfo& field) {
+  return (field.type == 'N' || field.type == 'F') && field.decimals && field.decimals >= field.length;
+}
+
 // Name of a descriptor: the bytes before the first NUL of its 11; false
 // when there is none within them or the name is empty.
 bool readName(const unsigned char* at, char* name) {
@@ -47,6 +54,7 @@ DbfHeaderFault parseDbase2(const unsigned char* bytes, uint32_t length, uint64_t
     field.length = bytes[at + 12];
     field.decimals = bytes[at + 15];
     if (field.length == 0) return refuse(reason, "field of length 0");
+    if (badDecimals(field)) return refuse(reason, "decimals not below the width");
     field.offset = offset;
     offset += field.length;
     out->fields.push_back(field);
@@ -108,6 +116,7 @@ DbfHeaderFault dbfParseHeader(const unsigned char* bytes, uint32_t length, uint6
     field.decimals = field.type == 'C' ? 0 : d[17];
     field.tagFlag = d[31];
     if (field.length == 0) return refuse(reason, "field of length 0");
+    if (badDecimals(field)) return refuse(reason, "decimals not below the width");
     if (field.tagFlag && out->productionIndex == 2) out->productionIndex = 1;
     if (isMemoType(field.type)) out->hasMemoFields = true;
     field.offset = offset;

@@ -29,8 +29,9 @@
 // "encrypted"): the version byte; the header length against the
 // descriptors it must hold (at least one, the 0x0D behind the last inside
 // the header) and against the file's size; each descriptor's type, name
-// (1 to 10 characters) and length (not 0); the record length equal to 1 +
-// the field lengths. Nothing here reads beyond the bytes it is given.
+// (1 to 10 characters) and length (not 0), the decimals of an N or F field
+// below its width; the record length equal to 1 + the field lengths.
+// Nothing here reads beyond the bytes it is given.
 #pragma once
 
 #include "util/kv_types.h"

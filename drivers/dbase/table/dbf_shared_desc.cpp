@@ -110,7 +110,9 @@ KvStatus DbfSharedDesc::open(DbfConnection* connection, FlatFileDesc* reader, co
     status = bosFileOpen(name, 0, &handle);
   }
   if (status != kvSuccess) {
-    if (!bosexist(path)) {
+    // A missing file is a missing table; a name that two files answer to
+    // (t.dbf and T.DBF) keeps the file layer's message, which names both.
+    if (!bosexist(path) && dbfFilesMatching(path, nullptr) == 0) {
       KvErrorKeeper::clearLastError();
       addOdbcError(stateTableNotFound);
     }

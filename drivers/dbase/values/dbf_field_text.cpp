@@ -128,6 +128,30 @@ DbfTextResult dbfReadNumber(const unsigned char* text, uint32_t length, double* 
   return dbfTextValue;
 }
 
+bool dbfNumberFitsField(uint32_t integerDigits, bool negative, uint16_t width, uint16_t decimals) {
+  uint32_t room = decimals ? (width > decimals ? uint32_t(width) - decimals - 1 : 0) : width;
+  if (negative && integerDigits > 0) {
+    if (room == 0) return false;
+    --room;
+  }
+  return integerDigits <= room;
+}
+
+DbfTextResult dbfReadFieldNumber(const unsigned char* text, uint16_t width, uint16_t decimals, double* out) {
+  double value = 0;
+  DbfTextResult read = dbfReadNumber(text, width, &value);
+  if (read != dbfTextValue) return read;
+  // Integer digits of the value: below 10^n it has at most n. The powers of
+  // ten up to 10^22 are exact doubles; beyond, the comparison is off by no
+  // more than the value's own rounding.
+  double magnitude = std::fabs(value);
+  uint32_t digits = 0;
+  for (double bound = 1; magnitude >= bound && digits <= width; bound *= 10) ++digits;
+  if (!dbfNumberFitsField(digits, value < 0, width, decimals)) return dbfTextOutOfRange;
+  *out = value;
+  return dbfTextValue;
+}
+
 DbfTextResult dbfReadDate(const unsigned char* text, uint32_t length, int32_t* year, int32_t* month,
                           int32_t* day) {
   if (length == 0 || isBlank(text[0])) return dbfTextBlank;
@@ -136,11 +160,9 @@ DbfTextResult dbfReadDate(const unsigned char* text, uint32_t length, int32_t* y
     if (text[i] != '0' && !isBlank(text[i])) allZero = false;
   if (allZero) return dbfTextBlank;
   if (length < 8) return dbfTextBad;
-  for (uint32_t i = 0; i < 8; ++i)
-    if (!isDigit(text[i])) return dbfTextBad;
   auto number = [&](uint32_t from, uint32_t count) {
     int32_t v = 0;
-    for (uint32_t i = from; i < from + count; ++i) v = v * 10 + (text[i] - '0');
+    for (uint32_t i = from; i < from + count; ++i) v = v * 10 + (int32_t(text[i]) - '0');
     return v;
   };
   *year = number(0, 4);
@@ -168,10 +190,10 @@ DbfNumberFit dbfFormatNumberText(const unsigned char* text, uint32_t length, uin
 DbfNumberFit dbfFormatDouble(double value, uint16_t width, uint16_t decimals, unsigned char fill,
                              unsigned char* out) {
   if (!std::isfinite(value)) return dbfNumberBad;
-  // The shortest fixed text that holds the value's digits to decimals
-  // places: at most 309 integer digits, a sign, a point and the places.
-  char text[320 + 256];
-  auto result = std::to_chars(text, text + sizeof(text), value, std::chars_format::fixed, int(decimals));
+  // The shortest fixed text that reads back as the value: at most 309
+  // integer digits, or a point and at most 324 places, and a sign.
+  char text[340];
+  auto result = std::to_chars(text, text + sizeof(text), value, std::chars_format::fixed);
   if (result.ec != std::errc()) return dbfNumberBad;
   Decimal split;
   if (!splitDecimal(reinterpret_cast<const unsigned char*>(text), uint32_t(result.ptr - text), &split))
@@ -209,15 +231,24 @@ DbfTextResult dbfDirectNumberText(const unsigned char* field, uint32_t length, u
                                   unsigned char* out, uint32_t* outLength) {
   // Right-aligned: trailing blanks count as leading ones, so both go.
   uint32_t i = 0;
-  while (i < length && field[i] == ' ') ++i;
+  while (i < length && isBlank(field[i])) ++i;
   uint32_t end = length;
-  while (end > i && field[end - 1] == ' ') --end;
+  while (end > i && isBlank(field[end - 1])) --end;
   *outLength = 0;
   if (i == end || isStarredBlank(field + i, end - i)) return dbfTextBlank;
+  uint32_t integerDigits = 0;
+  bool negative = false, leading = true, point = false;
   for (uint32_t k = i; k < end; ++k) {
     unsigned char c = field[k];
     if (!(isDigit(c) || c == ' ' || c == '+' || c == '-' || (c == '.' && decimals))) return dbfTextBad;
+    if (c == '-') negative = true;
+    if (c == '.') point = true;
+    if (isDigit(c) && !point && !(leading && c == '0')) {
+      leading = false;
+      ++integerDigits;
+    }
   }
+  if (!dbfNumberFitsField(integerDigits, negative, uint16_t(length), decimals)) return dbfTextOutOfRange;
   std::memcpy(out, field + i, end - i);
   *outLength = end - i;
   return dbfTextValue;

@@ -2,7 +2,9 @@
 // engine's values (getFieldData) and back (checkValue, updateColumn), for
 // the field types C, D, F, L, N; the memo-type fields B, G, M and P hold a
 // block number of the memo file, whose values memo/dbf_memo_values.cpp
-// reads and writes.
+// reads and writes. The record holds the file's bytes: character text is
+// converted from and to the OEM character set here, value by value, so
+// that a field no statement assigns is written back as it was read.
 #include "base/handles/base_error_list.h"
 #include "base/handles/base_messages.h"
 #include "drivers/dbase/connection/dbf_connection.h"
@@ -10,6 +12,7 @@
 #include "drivers/dbase/values/dbf_field_text.h"
 #include "flat/connection/flat_values.h"
 #include "util/charsets/charset.h"
+#include "util/charsets/charset_oem.h"
 #include "util/resource.h"
 #include "util/util_message_ids.h"
 
@@ -106,9 +109,13 @@ KvStatus DbfFileDesc::getFieldData(uint16_t column, void* buffer, int32_t* lengt
     case 'F':
     case 'N': {
       double value = 0;
-      DbfTextResult read = dbfReadNumber(text, width, &value);
+      DbfTextResult read = dbfReadFieldNumber(text, uint16_t(width), field->getDecimals(), &value);
       if (read == dbfTextBlank) return kvSuccess;
       if (read == dbfTextBad) return badNumberText(text, width);
+      if (read == dbfTextOutOfRange) {
+        addOdbcError(stateNumericRange);
+        return kvFailure;
+      }
       if (bufferSize < 8) return fieldTooLong();
       std::memcpy(out, &value, 8);
       *length = 8;
@@ -135,7 +142,8 @@ KvStatus DbfFileDesc::getFieldData(uint16_t column, void* buffer, int32_t* lengt
       // Character text as it stands, trailing blanks kept; the buffer the
       // caller gives is honoured whatever the field's width.
       if (width + 1 > bufferSize) return fieldTooLong();
-      std::memcpy(out, text, width);
+      if (isOem()) kvOemToAnsi(out, text, width);
+      else std::memcpy(out, text, width);
       out[width] = 0;
       *length = int32_t(width + 1);
       *kind = flatValueText;
@@ -217,8 +225,10 @@ KvStatus DbfFileDesc::encodeValue(uint16_t column, const void* value, uint32_t l
       return kvSuccess;
     }
     default: {
+      // Text goes into the field in the table's character set.
       if (isTextType(internalType)) {
-        std::memcpy(out, bytes, length < width ? length : width);
+        if (isOem()) kvAnsiToOem(out, bytes, length < width ? length : width);
+        else std::memcpy(out, bytes, length < width ? length : width);
         return kvSuccess;
       }
       // A number stored into a character field: its shortest text.

@@ -2,6 +2,8 @@
 // answers and type tables, and the private options 1044 and 1045.
 #include "base/catalog/base_type_info.h"
 #include "drivers/dbase/dbase_message_ids.h"
+#include "flat/connection/flat_shared_desc.h"
+#include "flat/sql/flat_ddl.h"
 #include "tests/drivers/dbase/dbase_test_support.h"
 
 namespace {
@@ -213,6 +215,53 @@ TEST_F(DbfConnectionTest, TypeInformationByDialect) {
   ASSERT_EQ(clipper->applyConnectOption(dbfOptionCreateType, SQLULEN(reinterpret_cast<uintptr_t>("DBASE2"))),
             kvSuccess);
   EXPECT_EQ(clipper->getTypeCount(), 3);
+}
+
+TEST_F(DbfConnectionTest, CreateTableTakesCharacterAndNumberAsTypeNames) {
+  const struct {
+    const char* createType;
+    const char* text;
+    const char* typeName;
+  } cases[] = {
+      {"DBASE5", "CHARACTER(10)", "CHAR"},  {"DBASE5", "character (10)", "CHAR"},
+      {"DBASE5", "NUMBER(5,2)", "NUMERIC"}, {"FOXPRO25", "NUMBER(5,2)", "NUMERIC"},
+      {"DBASE2", "CHARACTER(10)", "CHAR"},  {"DBASE3", "CHAR(10)", "CHAR"},
+  };
+  for (const auto& c : cases) {
+    DbfConnection* connection = connect(std::string("CT=") + c.createType);
+    FlatDataTypeParser parser(connection);
+    const unsigned char* position = kvU(c.text);
+    uint16_t row = 0xFFFF;
+    ASSERT_EQ(parser.parse(&position, kvU("A"), &row), kvSuccess) << c.text;
+    ASSERT_LT(row, connection->getTypeCount());
+    EXPECT_STREQ(connection->getTypeTable()[row].typeName, c.typeName) << c.text;
+    while (*position == ' ') ++position;
+    EXPECT_EQ(*position, '(') << "the parameters stay for the caller";
+  }
+}
+
+TEST_F(DbfConnectionTest, IsFileOpenClosesTheIdleTablesItMeets) {
+  writeFile(path("a.dbf"), dbfTableBytes(0x03, {{"N", 'C', 2, 0}}, {" x"}));
+  writeFile(path("b.dbf"), dbfTableBytes(0x03, {{"N", 'C', 2, 0}}, {" y"}));
+  DbfConnection* connection = connect("FileOpenCache=4");
+  drop(query(connection, "a.dbf"));
+  drop(query(connection, "b.dbf"));
+  auto cached = [&] {
+    int count = 0;
+    for (FlatSharedDesc* shared = connection->getSharedTables(); shared; shared = shared->getNext()) ++count;
+    return count;
+  };
+  ASSERT_EQ(cached(), 2) << "the cache keeps both idle tables";
+  // An idle table is no open file, and the walk closes every idle table.
+  EXPECT_EQ(connection->isFileOpen(kvU(path("a.dbf").c_str())), 0);
+  EXPECT_EQ(cached(), 0);
+  // A table in use is open, under its name or another name of its file.
+  DbfStatement* statement = query(connection, "a.dbf");
+  drop(query(connection, "b.dbf"));
+  EXPECT_EQ(connection->isFileOpen(kvU(path("A.DBF").c_str())), 1);
+  EXPECT_EQ(connection->isFileOpen(kvU(path("c.dbf").c_str())), 0);
+  EXPECT_EQ(cached(), 1) << "b.dbf closed on the way";
+  drop(statement);
 }
 
 TEST_F(DbfConnectionTest, MessagesCarryTheDriversName) {

@@ -37,6 +37,28 @@ TEST(DbfFieldTextTest, Numbers) {
   EXPECT_EQ(value, 12);
 }
 
+TEST(DbfFieldTextTest, NumbersWithinTheFieldsDeclaration) {
+  const struct {
+    std::string text;
+    uint16_t decimals;
+    DbfTextResult result;
+  } cases[] = {
+      {"      1e300", 0, dbfTextOutOfRange}, {"   1e9", 0, dbfTextOutOfRange}, {"  999999", 0, dbfTextValue},
+      {"   1e5", 0, dbfTextValue},           {"  -1e5", 0, dbfTextOutOfRange}, {"123.45", 2, dbfTextValue},
+      {"1234.5", 2, dbfTextOutOfRange},      {"-0.125", 3, dbfTextValue},      {"  -1.5", 2, dbfTextValue},
+      {"      ", 2, dbfTextBlank},           {" 1,5  ", 0, dbfTextBad},
+  };
+  for (const auto& c : cases) {
+    double value = 0;
+    EXPECT_EQ(dbfReadFieldNumber(u(c.text), uint16_t(c.text.size()), c.decimals, &value), c.result)
+        << c.text << " " << c.decimals;
+  }
+  // A field of 255 places, 200 of them decimals, still refuses 1e300.
+  std::string wide = std::string(250, ' ') + "1e300";
+  double value = 0;
+  EXPECT_EQ(dbfReadFieldNumber(u(wide), 255, 200, &value), dbfTextOutOfRange);
+}
+
 TEST(DbfFieldTextTest, Dates) {
   const struct {
     std::string text;
@@ -46,9 +68,10 @@ TEST(DbfFieldTextTest, Dates) {
       {"19991231", dbfTextValue, 1999, 12, 31}, {"20240229", dbfTextValue, 2024, 2, 29},
       {"        ", dbfTextBlank, 0, 0, 0},      {" 9991231", dbfTextBlank, 0, 0, 0},
       {"00000000", dbfTextBlank, 0, 0, 0},      {std::string(8, '\0'), dbfTextBlank, 0, 0, 0},
-      {"1999-1-1", dbfTextBad, 0, 0, 0},        {"1999123", dbfTextBad, 0, 0, 0},
-      // dBASE does not check the calendar; nor does the reader.
-      {"19991332", dbfTextValue, 1999, 13, 32},
+      {"1999123", dbfTextBad, 0, 0, 0},
+      // dBASE checks neither the calendar nor the digits; nor does the
+      // reader: each character counts as the digit it would be.
+      {"19991332", dbfTextValue, 1999, 13, 32}, {"1999-1-1", dbfTextValue, 1999, -29, -29},
   };
   for (const auto& c : cases) {
     int32_t y = 0, m = 0, d = 0;
@@ -126,6 +149,28 @@ TEST(DbfFieldTextTest, NumberTextForAField) {
   EXPECT_EQ(dbfFormatDouble(1.0 / 0.0, 5, 0, ' ', out), dbfNumberBad);
 }
 
+TEST(DbfFieldTextTest, DoublesRoundAsTheirDecimalTextHalfAwayFromZero) {
+  // The decimal text of each double rounds as the same text would: 2.5,
+  // 0.125 and 1.005 are halves as written, although the binary value of
+  // 1.005 lies below it and 2.5 rounds to 2 half to even.
+  const struct {
+    double value;
+    uint16_t width, decimals;
+    std::string text;
+  } cases[] = {
+      {2.5, 3, 0, "  3"},       {-2.5, 3, 0, " -3"},    {0.125, 6, 2, "  0.13"}, {-0.125, 6, 2, " -0.13"},
+      {1.005, 6, 2, "  1.01"},  {0.124, 6, 2, "  0.12"}, {3.5, 3, 0, "  4"},     {1e-300, 6, 2, "  0.00"},
+      {0.1 + 0.2, 6, 2, "  0.30"}, {99.995, 6, 2, "100.00"},
+  };
+  for (const auto& c : cases) {
+    unsigned char out[16];
+    ASSERT_EQ(dbfFormatDouble(c.value, c.width, c.decimals, ' ', out), dbfNumberFits) << c.value;
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(out), c.width), c.text) << c.value;
+  }
+  unsigned char out[8];
+  EXPECT_EQ(dbfFormatDouble(99.995, 5, 2, ' ', out), dbfNumberTooLarge) << "the carry needs a place";
+}
+
 TEST(DbfFieldTextTest, DatesWrittenAndDayNumbersBack) {
   unsigned char out[8];
   ASSERT_TRUE(dbfFormatDate(1999, 12, 31, out));
@@ -154,6 +199,10 @@ TEST(DbfFieldTextTest, NumberTextOfADirectFetch) {
       {"   -3.50", 2, dbfTextValue, "-3.50"}, {"42      ", 0, dbfTextValue, "42"},
       {"        ", 0, dbfTextBlank, ""},      {"********", 0, dbfTextBlank, ""},
       {"    3.50", 0, dbfTextBad, ""},        {"   1e5  ", 0, dbfTextBad, ""},
+      {std::string("42\0\0\0\0\0\0", 8), 0, dbfTextValue, "42"},
+      // More digits before the point than N(8,2) or N(3,0) holds.
+      {"123456.5", 2, dbfTextOutOfRange, ""}, {"12345.50", 2, dbfTextValue, "12345.50"},
+      {"000012.5", 2, dbfTextValue, "000012.5"}, {"-1234567", 0, dbfTextValue, "-1234567"},
   };
   for (const auto& c : cases) {
     unsigned char out[16];

@@ -70,6 +70,9 @@ TEST(DbfHeaderTest, HeadersThatDisagreeAreRefused) {
       {"empty name", with(32, {0}), dbfHeaderInvalid},
       {"name of 11", with(32, {'A', 'B', 'C', 'D', 'E', 'F', 'G', 'H', 'I', 'J', 'K'}), dbfHeaderInvalid},
       {"field length 0", with(64 + 16, {0}), dbfHeaderInvalid},
+      // N(8,8) and N(8,222): no place for the point, or decimals beyond it.
+      {"decimals of the width", with(64 + 17, {8}), dbfHeaderInvalid},
+      {"decimals beyond the width", with(64 + 17, {222}), dbfHeaderInvalid},
       {"no fields", with(32, {0x0D}), dbfHeaderInvalid},
   };
   for (const auto& c : cases) {

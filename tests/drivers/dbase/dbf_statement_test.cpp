@@ -37,6 +37,8 @@ TEST_F(DbfStatementTest, OptionsAfterATableName) {
       {"EMP (CHARSET=IBMPC,LOCKING=FILE)", "", -1, 1, dbfLockFile, 0},
       {"EMP (COMPATIBILITY=DBASE, RECORDS=SOME, LOCKING=OFTEN)", "", 0, -1, -1, 0},
       {"`my table` (COMPATIBILITY=ANSI)", "", 1, -1, -1, 0},
+      // Values are compared as written: none of these is the capital word.
+      {"EMP (RECORDS=all, CHARSET=ansi, LOCKING=none, COMPATIBILITY=dbase)", "", 1, 1, -1, 0},
   };
   for (const auto& c : cases) {
     DbfTableOptions options;
@@ -59,6 +61,8 @@ TEST_F(DbfStatementTest, BadOptionListsAreSyntaxErrors) {
     const char* shown;
   } cases[] = {
       {"EMP (FOO=1)", msgUnknownOption, "Unknown option: FOO"},
+      {"EMP (records=ALL)", msgUnknownOption, "Unknown option: records"},
+      {"EMP (T1.NDX/use)", msgMissingClause, "Missing SQL Clause:  USE."},
       {"EMP (RECORDS=ALL", msgMissingClause, "Missing SQL Clause:  )."},
       {"EMP (RECORDS=ALL; LOCKING=NONE)", msgMissingClause, "Missing SQL Clause:  )."},
       {"EMP (T1.NDX/NOUSE)", msgMissingClause, "Missing SQL Clause:  USE."},

@@ -422,7 +422,10 @@ TEST_F(DbfTableTest, RecordsOptionsAndCharsets) {
       {"people3 (RECORDS=DELETED)", {"Bob"}},
       {"people3 (RECORDS=ALL, LOCKING=NONE)", {"Alice", "Bob", "Carol", "Dave \x82"}},
       {"people3 (CHARSET=ANSI)", {"Alice", "Carol", "Dave \x82"}},
-      {"people3 (charset=ibmpc, records=all)", {"Alice", "Bob", "Carol", "Dave \xE9"}},
+      {"people3 (CHARSET=IBMPC, RECORDS=ALL)", {"Alice", "Bob", "Carol", "Dave \xE9"}},
+      // Values are matched as written: "all" asks for nothing, "ansi" is
+      // no name of the ANSI character set.
+      {"people3 (RECORDS=all, CHARSET=ansi)", {"Alice", "Carol", "Dave \xE9"}},
   };
   for (const auto& c : cases) {
     DbfStatement* statement = query(connection, "people3.dbf", nullptr, c.from);
@@ -434,6 +437,13 @@ TEST_F(DbfTableTest, RecordsOptionsAndCharsets) {
   DbfStatement* statement = query(connection, "people3.dbf", nullptr, "people3 (RECORDS=ALL, LOCKING=NONE)");
   EXPECT_EQ(table(statement)->getLockLevel(), dbfLockNone);
   drop(statement);
+  // Option names too: a name in lower case is an unknown option.
+  KvStatus status = kvSuccess;
+  statement = query(connection, "people3.dbf", &status, "people3 (records=ALL)");
+  EXPECT_EQ(status, kvFailure);
+  EXPECT_EQ(errorsOf(connection).back(), msgUnknownOption);
+  drop(statement);
+  connection->getErrorList().clearErrors();
 
   // A second reader of an open table with another character set gets the
   // table's, with a warning.
@@ -446,17 +456,22 @@ TEST_F(DbfTableTest, RecordsOptionsAndCharsets) {
   drop(oem);
 }
 
-TEST_F(DbfTableTest, WritesToTheOemCharacterSetGoThroughACopy) {
-  writeFile(path("t.dbf"), dbfTableBytes(0x03, {{"NAME", 'C', 4, 0}}, {}));
+TEST_F(DbfTableTest, OemTextIsConvertedFieldByField) {
+  // An OEM character (0xE0, alpha) that ANSI lacks stands in the field
+  // that is not assigned.
+  writeFile(path("t.dbf"), dbfTableBytes(0x03, {{"NAME", 'C', 4, 0}, {"KEEP", 'C', 2, 0}}, {" abcd\xE0\xB0"}));
   DbfConnection* connection = connect("Charset=IBMPC");
   DbfStatement* statement = query(connection, "t.dbf");
   DbfFileDesc* reader = table(statement);
-  ASSERT_EQ(reader->initializeForInsert(), kvSuccess);
+  EXPECT_EQ(rows(reader), (std::vector<Row>{{"abcd", "a\xA6"}})) << "read converted to ANSI";
   ASSERT_EQ(store(reader, 0, "\xE9t\xE9"), kvSuccess);
+  EXPECT_EQ(recordText(reader), " \x82t\x82 \xE0\xB0") << "the buffer holds the file's bytes";
+  ASSERT_EQ(reader->writeRecord(flatWriteUpdate), kvSuccess);
+  ASSERT_EQ(reader->initializeForInsert(), kvSuccess);
+  ASSERT_EQ(store(reader, 0, "\xE9"), kvSuccess);
   ASSERT_EQ(flatAppendRecord(reader, 0), kvSuccess);
-  EXPECT_EQ(recordText(reader), " \xE9t\xE9 ") << "the reader's buffer keeps its ANSI text";
   std::string bytes = readFile(path("t.dbf"));
-  EXPECT_EQ(bytes.substr(bytes.size() - 6), " \x82t\x82 \x1A");
+  EXPECT_EQ(bytes.substr(bytes.size() - 15), " \x82t\x82 \xE0\xB0 \x82     \x1A");
   drop(statement);
 }
 
