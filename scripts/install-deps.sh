@@ -1,16 +1,30 @@
 #!/usr/bin/env bash
-# Installs, with apt-get, the Debian 12 packages that the build and the tests
-# need. Packages already present are not asked for again.
+# Installs, with apt-get, the Debian 12 packages the project needs. Without
+# arguments: what the main job needs, the build tools and what the drivers
+# need at run time (unixODBC, its installer and isql). With --tests: those
+# and what only the tests need (GoogleTest, clang and its runtime for the
+# fuzz targets, pyodbc, the programs that write tables for the tests to
+# read, git for the check of the install from a fresh clone). Packages
+# already present are not asked for again.
 set -euo pipefail
 
 packages=(
   cmake g++ make pkg-config
-  libgtest-dev
   unixodbc unixodbc-dev odbcinst
+)
+test_packages=(
+  libgtest-dev
   python3 python3-pyodbc
   python3-dbf python3-dbfread libdbd-xbase-perl
   clang libclang-rt-14-dev
+  git
 )
+
+case ${1-} in
+  "") ;;
+  --tests) packages+=("${test_packages[@]}") ;;
+  *) echo "usage: install-deps.sh [--tests]" >&2; exit 2 ;;
+esac
 
 missing=()
 for p in "${packages[@]}"; do

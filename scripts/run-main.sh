@@ -1,50 +1,44 @@
 #!/usr/bin/env bash
-# The main job: sets up a fresh Debian 12 machine, builds the libraries,
-# installs them under stage/ in the checkout, registers the dBASE driver
-# with unixODBC in a private configuration under stage/ (the machine's and
-# the user's own odbcinst.ini and odbc.ini are not touched), makes a data
-# source over a copy of the sample tables in samples/dbase, and runs a few
-# statements against it with isql.
+# The main job: sets up a fresh Debian 12 machine with what the build and the
+# drivers need, builds the libraries (no tests) in build-main/, installs them
+# under a prefix (default /usr/local) with scripts/install.sh, which
+# registers the drivers with unixODBC and adds the sample data sources to
+# the user's, and then runs a few statements against the dBASE sample with
+# isql, as any new shell can: no environment variable needed.
+# scripts/uninstall.sh removes what was installed.
+#
+# Usage: run-main.sh [--prefix DIR]
+# CMAKE_BUILD_PARALLEL_LEVEL, when set, is the number of build jobs
+# (default: the CPUs).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-jobs=$(nproc)
-stage="$root/stage"
+jobs=${CMAKE_BUILD_PARALLEL_LEVEL:-$(nproc)}
+build="$root/build-main"
+prefix=/usr/local
+while [ $# -gt 0 ]; do
+  case $1 in
+    --prefix) prefix=$2; shift ;;
+    *) echo "run-main.sh: unknown argument $1" >&2; exit 2 ;;
+  esac
+  shift
+done
 
 "$root/scripts/install-deps.sh"
 
-cmake -S "$root" -B "$root/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo
-cmake --build "$root/build" -j"$jobs"
-cmake --install "$root/build" --prefix "$stage"
+cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKV_BUILD_TESTS=OFF -DKV_BUILD_BENCH=OFF
+cmake --build "$build" -j"$jobs"
 
 echo
-echo "Installed under $stage/lib:"
-for lib in "$stage"/lib/libkv*.so; do
-  printf '  %-20s %s exported symbols\n' "$(basename "$lib")" \
-    "$(nm -D --defined-only "$lib" | wc -l)"
+"$root/scripts/install.sh" --prefix "$prefix" --build "$build"
+
+echo
+echo "Installed in $prefix/lib/kestrane:"
+for lib in "$prefix"/lib/kestrane/libkv*.so; do
+  printf '  %-20s %s exported symbols\n' "$(basename "$lib")" "$(nm -D --defined-only "$lib" | wc -l)"
 done
 
-# A private unixODBC configuration: odbcinst writes the driver and the data
-# source there, and isql reads them from there.
-config="$stage/odbc"
-data="$stage/data/dbase"
-mkdir -p "$config" "$data"
-cp "$root"/samples/dbase/*.dbf "$data/"
-export ODBCSYSINI="$config" ODBCINI="$config/odbc.ini"
-touch "$config/odbcinst.ini" "$config/odbc.ini"
-printf '[Kestrane dBASE]\nDescription=Kestrane ODBC driver for dBASE, FoxPro and Clipper tables\nDriver=%s\nSetup=%s\n' \
-  "$stage/lib/libkvdbase.so" "$stage/lib/libkvdbase.so" > "$config/driver.tmpl"
-odbcinst -i -d -r -f "$config/driver.tmpl" > /dev/null
-printf '[DbaseSample]\nDescription=Sample dBASE tables\nDriver=Kestrane dBASE\nDatabase=%s\nCreateType=DBASE3\n' \
-  "$data" > "$config/dsn.tmpl"
-odbcinst -i -s -l -r -f "$config/dsn.tmpl" > /dev/null
-
 echo
-echo "Registered with unixODBC in $config:"
-odbcinst -q -d | sed 's/^/  driver /'
-odbcinst -q -s | sed 's/^/  data source /'
-
-echo
-echo "isql DbaseSample (tables in $data):"
+echo "isql DbaseSample:"
 statements=(
   "SELECT * FROM customers"
   "SELECT NAME, CITY FROM customers WHERE ACTIVE = 1 ORDER BY NAME"
@@ -61,6 +55,10 @@ done
 if [ "$failed" -ne 0 ]; then
   echo "Some statements failed: see the messages above."
 fi
-echo "To use the data source yourself:"
-echo "  ODBCSYSINI=$config ODBCINI=$config/odbc.ini isql -v DbaseSample"
+data=$(odbcinst -q -s -n DbaseSample | sed -n 's/^Database=//p')
+echo "The drivers are registered with unixODBC (odbcinst -q -d) and the sample data sources are"
+echo "yours (odbcinst -q -s); from any shell:"
+echo "  isql -v DbaseSample"
+echo "  isql -v -k \"DRIVER={Kestrane dBASE};Database=$data\""
+echo "To remove them: $root/scripts/uninstall.sh$( [ "$prefix" = /usr/local ] || printf ' --prefix %s' "$prefix")"
 exit "$failed"

@@ -304,6 +304,12 @@ KV_UTIL_API void bosFindClose(void** handle);
 // the process does not change its environment meanwhile.
 KV_UTIL_API KvStatus bosGetEnv(const unsigned char* name, unsigned char** value);
 
+// The home directory in the passwd entry of the process's real user, copied
+// into path (size bytes): 1, or 0 (path empty) when the user has no entry or
+// the directory does not fit. HOME is not read: this is the directory that
+// unixODBC takes for the user's files.
+KV_UTIL_API int bosPasswdHome(unsigned char* path, uint32_t size);
+
 // Release suffix of the system's own libraries.
 #define BOS_RELEASE_SUFFIX "06"
 

@@ -10,6 +10,7 @@
 #include "util/util_message_ids.h"
 
 #include <dlfcn.h>
+#include <pwd.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -95,6 +96,18 @@ KvStatus bosGetEnv(const unsigned char* name, unsigned char** value) {
   if (length >= 0xFFFFFFFFu) return bosReportErrno(ENOMEM, nullptr);
   *value = ramAllocStr(kvU(found), uint32_t(length));
   return *value ? kvSuccess : kvFailure;
+}
+
+int bosPasswdHome(unsigned char* path, uint32_t size) {
+  if (size) path[0] = 0;
+  struct passwd entry;
+  struct passwd* found = nullptr;
+  char text[16384];
+  if (getpwuid_r(getuid(), &entry, text, sizeof(text), &found) != 0 || !found || !found->pw_dir) return 0;
+  size_t length = std::strlen(found->pw_dir);
+  if (length >= size) return 0;
+  std::memcpy(path, found->pw_dir, length + 1);
+  return 1;
 }
 
 KvStatus bosdllname(unsigned char* name, uint32_t size) {

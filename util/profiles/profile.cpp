@@ -67,7 +67,6 @@ const KnownIni* findKnownIni(const unsigned char* iniName) {
 struct Store {
   KvIniStyle style;
   int fileCount;
-  int writable;  // the first file is the one writes go to
   unsigned char paths[2][bosPathBytes];
 };
 
@@ -84,10 +83,9 @@ KvStatus odbcSystemFile(unsigned char* path, const char* fileName) {
   return status;
 }
 
-// unixODBC's user file of data sources: $ODBCINI, else ~/.odbc.ini; found
-// is 0 when neither variable is set.
-KvStatus odbcUserFile(unsigned char* path, int* found) {
-  *found = 0;
+}  // namespace
+
+KvStatus kvOdbcUserIniPath(unsigned char* path) {
   unsigned char* value = nullptr;
   if (environmentValue("ODBCINI", &value) != kvSuccess) return kvFailure;
   if (value) {
@@ -98,33 +96,28 @@ KvStatus odbcUserFile(unsigned char* path, int* found) {
       status = kvFailure;
     } else {
       std::memcpy(path, value, length + 1);
-      *found = 1;
     }
     ramFree(value);
     return status;
   }
-  if (environmentValue("HOME", &value) != kvSuccess) return kvFailure;
-  if (!value) return kvSuccess;
-  KvStatus status = bosJoinPath(path, value, kvU(".odbc.ini"));
-  ramFree(value);
-  *found = status == kvSuccess;
-  return status;
+  // unixODBC takes the home directory from the passwd entry of the real
+  // user, never from HOME, and "/home" for a user without an entry.
+  unsigned char home[bosPathBytes];
+  if (!bosPasswdHome(home, sizeof(home))) std::memcpy(home, "/home", sizeof("/home"));
+  return bosJoinPath(path, home, kvU(".odbc.ini"));
 }
+
+namespace {
 
 // Finds the files of a known INI. forWriting makes the configuration
 // directory when it is missing.
 KvStatus openStore(const KnownIni& ini, Store* store, int forWriting) {
   store->fileCount = 0;
-  store->writable = 0;
   store->style = ini.kind == storeOwnFile ? kvIniWindows : kvIniOdbc;
   switch (ini.kind) {
     case storeOdbc: {
-      int found = 0;
-      if (odbcUserFile(store->paths[0], &found) != kvSuccess) return kvFailure;
-      if (found) {
-        store->fileCount = 1;
-        store->writable = 1;
-      }
+      if (kvOdbcUserIniPath(store->paths[0]) != kvSuccess) return kvFailure;
+      store->fileCount = 1;
       if (odbcSystemFile(store->paths[store->fileCount], "odbc.ini") != kvSuccess) return kvFailure;
       ++store->fileCount;
       return kvSuccess;
@@ -132,14 +125,12 @@ KvStatus openStore(const KnownIni& ini, Store* store, int forWriting) {
     case storeOdbcInst:
       if (odbcSystemFile(store->paths[0], "odbcinst.ini") != kvSuccess) return kvFailure;
       store->fileCount = 1;
-      store->writable = 1;
       return kvSuccess;
     case storeOwnFile: {
       unsigned char directory[bosPathBytes];
       if (kvIniConfigDirectory(directory, forWriting) != kvSuccess) return kvFailure;
       if (bosJoinPath(store->paths[0], directory, kvU(ini.fileName)) != kvSuccess) return kvFailure;
       store->fileCount = 1;
-      store->writable = 1;
       return kvSuccess;
     }
   }
@@ -229,11 +220,6 @@ KvStatus writeKnownIni(const KnownIni& ini, const unsigned char* section, const 
 
   Store store;
   if (openStore(ini, &store, hasValue) != kvSuccess) return kvFailure;
-  if (!store.writable) {
-    // Neither ODBCINI nor HOME tells where the user's data sources live.
-    addResourceError(kvMsgCannotCreateFile) << kvU("~/.odbc.ini");
-    return kvFailure;
-  }
 
   // A data source that only the system file has is copied into the user
   // file before it is changed: the user's copy hides the system's, and must

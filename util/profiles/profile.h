@@ -10,8 +10,8 @@
 // while "INST.INI" is a file of its own).
 //
 //   INI name       store
-//   ODBC.INI       unixODBC's data sources: the user file ($ODBCINI, else
-//                  ~/.odbc.ini) read first, then the system file
+//   ODBC.INI       unixODBC's data sources: the user file (kvOdbcUserIniPath)
+//                  read first, then the system file
 //                  ($ODBCSYSINI/odbc.ini, else /etc/odbc.ini). A section is
 //                  taken whole from the first file that has it; a list of
 //                  sections is the union of both. Writes go to the user file;
@@ -57,6 +57,11 @@ KV_UTIL_API uint32_t ntGetProfileString(const unsigned char* section, const unsi
 // OS layer's message.
 KV_UTIL_API KvStatus ntWriteProfileString(const unsigned char* section, const unsigned char* key,
                                           const unsigned char* value, const unsigned char* iniName);
+
+// The user's file of data sources, as unixODBC finds it: $ODBCINI, else
+// .odbc.ini in the home directory of the real user's passwd entry (unixODBC
+// does not read HOME), else /home/.odbc.ini. path holds bosPathBytes.
+KV_UTIL_API KvStatus kvOdbcUserIniPath(unsigned char* path);
 
 // An open INI name through which the drivers read and write their own
 // settings. Every operation on a closed one adds 2717 "Initialization file

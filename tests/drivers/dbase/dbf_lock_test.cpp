@@ -13,12 +13,15 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <iterator>
 #include <set>
 #include <sstream>
 
@@ -57,24 +60,26 @@ TEST(DbfLockOffsets, EachSchemeLocksTheAgreedBytes) {
   }
 }
 
-// The byte ranges /proc/locks shows on a file, as "start-end" (inclusive).
+// The byte ranges /proc/locks shows on a file, as "start-end" (inclusive),
+// leaving out the whole-file flock every open holds and requests still
+// waiting ("->"). A line names its file as major:minor:inode, the device in
+// hex as the kernel prints it: the inode number alone may be another file's
+// on another device, such as a lock another test holds at the same time.
 std::vector<std::string> lockedRanges(const std::string& file) {
   struct stat st;
   std::vector<std::string> ranges;
   if (stat(file.c_str(), &st) != 0) return ranges;
-  std::ostringstream inodeText;
-  inodeText << ":" << st.st_ino << " ";
+  char id[64];
+  std::snprintf(id, sizeof(id), "%02x:%02x:%llu", major(st.st_dev), minor(st.st_dev),
+                static_cast<unsigned long long>(st.st_ino));
   std::ifstream locks("/proc/locks");
   std::string line;
   while (std::getline(locks, line)) {
-    // Byte-range locks only: every open also holds a whole-file flock.
-    if (line.find("FLOCK") != std::string::npos || line.find("->") != std::string::npos ||
-        line.find(inodeText.str()) == std::string::npos)
-      continue;
-    std::istringstream fields(line.substr(line.find(inodeText.str()) + inodeText.str().size()));
-    std::string start, end;
-    fields >> start >> end;
-    ranges.push_back(start + "-" + end);
+    // "1: OFDLCK  ADVISORY  WRITE -1 fe:00:1234 5 5"
+    std::istringstream fields(line);
+    std::vector<std::string> words{std::istream_iterator<std::string>(fields), std::istream_iterator<std::string>()};
+    if (words.size() != 8 || words[1] == "FLOCK" || words[5] != id) continue;
+    ranges.push_back(words[6] + "-" + words[7]);
   }
   std::sort(ranges.begin(), ranges.end());
   return ranges;

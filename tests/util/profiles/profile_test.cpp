@@ -2,6 +2,7 @@
 // and written as odbcinst reads and writes them, the keyed-store list forms
 // and size rules, deletions and their guards, and KvIni.
 #include "util/profiles/profile.h"
+#include "util/os/bos.h"
 
 #include "tests/util/test_support.h"
 
@@ -305,14 +306,36 @@ TEST_F(ProfileTest, ProductFilesUseKeyedStoreRulesOverWindowsFiles) {
 }
 
 TEST_F(ProfileTest, ReadsOfUnreadableStoresGiveDefaultsWithoutMessages) {
-  unsetenv("ODBCINI");
+  setenv("ODBCINI", (root_ / "missing" / "user.ini").c_str(), 1);
   unsetenv("HOME");
+  unsetenv("XDG_CONFIG_HOME");
   EXPECT_EQ(get("Dsn", "Driver", "ODBC.INI"), "dflt");
   EXPECT_EQ(get("Opt", "X", "TLM.INI"), "dflt");
   EXPECT_EQ(list_->getCount(), 0u);
-  // With no user file known a data source cannot be written.
+  // A user file that cannot be made: a data source cannot be written.
   EXPECT_EQ(put("Dsn", "Driver", "x", "ODBC.INI"), kvFailure);
   EXPECT_EQ(lastErrorNumber(), 1501);
+}
+
+// The user's data sources are where unixODBC looks for them, whatever HOME
+// says: odbcinst writes there, and the drivers must read what it wrote.
+TEST_F(ProfileTest, TheUserFileIsTheOneUnixOdbcUses) {
+  auto unixOdbcs = [&] {
+    std::string out = odbcinst("-j");
+    const std::string label = "USER DATA SOURCES";
+    size_t at = out.find(label);
+    if (at == std::string::npos) return out;
+    at = out.find(": ", at) + 2;
+    return out.substr(at, out.find('\n', at) - at);
+  };
+  unsigned char path[bosPathBytes];
+  for (bool withOdbcIni : {true, false}) {
+    SCOPED_TRACE(withOdbcIni ? "ODBCINI set" : "ODBCINI unset, HOME elsewhere");
+    if (!withOdbcIni) unsetenv("ODBCINI");
+    ASSERT_EQ(kvOdbcUserIniPath(path), kvSuccess);
+    EXPECT_EQ(kvC(path), unixOdbcs());
+  }
+  EXPECT_NE(std::string(kvC(path)), (root_ / "home" / ".odbc.ini").string());
 }
 
 class KvIniTest : public ProfileTest {};
