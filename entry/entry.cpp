@@ -74,6 +74,9 @@ int entryModalDialog(KvWindow* parent, uint16_t templateId, KvDialogProc proc, i
 
 KV_EXPORT SQLRETURN SQL_API SQLAllocEnv(SQLHENV* phenv) {
   if (!phenv) return SQL_ERROR;
+  // The engine's long loops ask this poll whether SQLCancel stopped the
+  // statement they run for.
+  bosSetAbortPoll(baseAbortPoll);
   if (!mdsZizTaskInit()) {
     *phenv = nullptr;
     return SQL_ERROR;
@@ -153,8 +156,19 @@ KV_EXPORT SQLRETURN SQL_API SQLFreeEnv(SQLHENV henv) {
 KV_EXPORT SQLRETURN SQL_API SQLError(SQLHENV henv, SQLHDBC hdbc, SQLHSTMT hstmt, SQLCHAR* szSqlState,
                                      SQLINTEGER* pfNativeError, SQLCHAR* szErrorMsg, SQLSMALLINT cbErrorMsgMax,
                                      SQLSMALLINT* pcbErrorMsg) {
-  auto handOut = [&](auto* handle, uint16_t busy) -> SQLRETURN {
-    if (busy) return SQL_HANDLE_BUSY;
+  // A call refused because another thread's call held its statement left
+  // its S1010 with the refused thread.
+  if (auto* statement = static_cast<BaseStatement*>(hstmt)) {
+    int handled = 0;
+    SQLRETURN refusal = baseHandOutRefusal(statement, statement->getConnection(), szSqlState, pfNativeError,
+                                           szErrorMsg, cbErrorMsgMax, pcbErrorMsg, &handled);
+    if (handled) return refusal;
+  }
+  // SQLError hands out what the last call left: no entrance, only the lock
+  // and the busy bit of the handle asked.
+  auto handOut = [&](auto* handle, std::recursive_mutex& lock, auto check) -> SQLRETURN {
+    std::lock_guard<std::recursive_mutex> guard(lock);
+    if (check()) return SQL_HANDLE_BUSY;
     struct Done {
       decltype(handle) held;
       ~Done() { held->threadDone(); }
@@ -163,12 +177,17 @@ KV_EXPORT SQLRETURN SQL_API SQLError(SQLHENV henv, SQLHDBC hdbc, SQLHSTMT hstmt,
       return handle->getErrorList().SQLError(szSqlState, pfNativeError, szErrorMsg, cbErrorMsgMax, pcbErrorMsg);
     });
   };
-  // SQLError hands out what the last call left: no entrance, only the busy
-  // bit of the handle asked.
-  if (auto* statement = static_cast<BaseStatement*>(hstmt)) return handOut(statement, statement->threadCheck());
+  if (auto* statement = static_cast<BaseStatement*>(hstmt)) {
+    // The list of a statement on which another thread's call runs is that
+    // call's; this thread has nothing there.
+    const uintptr_t running = statement->getCallingThread();
+    if (running && running != baseThreadId()) return SQL_NO_DATA_FOUND;
+    return handOut(statement, statement->getConnection()->getCallLock(), [&] { return statement->threadCheck(); });
+  }
   if (auto* connection = static_cast<BaseConnection*>(hdbc))
-    return handOut(connection, connection->threadCheck(checkConnection));
-  if (auto* env = static_cast<BaseEnv*>(henv)) return handOut(env, env->threadCheck());
+    return handOut(connection, connection->getCallLock(), [&] { return connection->threadCheck(checkConnection); });
+  if (auto* env = static_cast<BaseEnv*>(henv))
+    return handOut(env, env->getCallLock(), [&] { return env->threadCheck(); });
   return SQL_INVALID_HANDLE;
 }
 

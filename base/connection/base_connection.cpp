@@ -50,12 +50,16 @@ uint16_t BaseConnection::threadCheck(ThreadCheckTypes type) {
   BaseLockHook hook;
   if (flags_ & flagBusy) return 1;
   if (type == checkConnectionAndStatements &&
-      !statements_.forEach<BaseStatement>([](BaseStatement* s) { return !(s->getFlags() & BaseStatement::flagBusy); }))
+      !statements_.forEach<BaseStatement>([self = baseThreadId()](BaseStatement* s) {
+        // Statements that calls of other threads hold are waiting for this
+        // connection's lock; only a call of this thread is inside.
+        return s->getCallingThread() != self;
+      }))
     return 1;
   flags_ |= flagBusy;
   if (type == checkConnectionAndStatements) {
     statements_.forEach<BaseStatement>([](BaseStatement* s) {
-      s->setFlags(s->getFlags() | BaseStatement::flagBusy);
+      s->setMarkedBusy(true);
       return true;
     });
     flags_ |= flagStatementsMarked;
@@ -70,7 +74,7 @@ void BaseConnection::threadDone() {
   flags_ &= ~flagBusy;
   if (flags_ & flagStatementsMarked) {
     statements_.forEach<BaseStatement>([](BaseStatement* s) {
-      s->setFlags(s->getFlags() & ~BaseStatement::flagBusy);
+      s->setMarkedBusy(false);
       return true;
     });
     flags_ &= ~flagStatementsMarked;

@@ -295,6 +295,10 @@ class KV_BASE_API BaseConnection : public KvObject {
   // ---- call discipline
   uint16_t threadCheck(ThreadCheckTypes type);
   void threadDone();
+  // The lock that every call on the connection or one of its statements
+  // holds for its whole run (base_call.h); recursive, so that a re-entry of
+  // the same thread reaches the busy check and is refused there.
+  std::recursive_mutex& getCallLock() { return callLock_; }
   KvStatus standardEntrance(uint16_t function) { return baseEnterCall(&errorList_); }
   SQLRETURN standardExit(SQLRETURN result) {
     result = baseLeaveCall(&errorList_, result);
@@ -446,6 +450,7 @@ class KV_BASE_API BaseConnection : public KvObject {
   uint32_t shareCount_ = 0;
   BaseEnv* env_;
   BaseErrorList errorList_;
+  std::recursive_mutex callLock_;
   KvList statements_;
   unsigned char* dsn_ = nullptr;
   unsigned char* userId_ = nullptr;

@@ -1,7 +1,18 @@
 // The call discipline that every ODBC operation on a handle runs, written
 // once as a scope object:
-//   1. busy check: a handle already inside a call answers SQL_HANDLE_BUSY
-//      (9999) at once, without touching any error list;
+//   0. threads: a call takes the lock of its environment, or of its
+//      connection (a statement's call takes its connection's), and holds it
+//      to its end, so that calls of several threads on one connection and
+//      its statements run one after another (they share the connection's
+//      state: its statement list, flag words and the driver's files), and a
+//      call from another thread waits for the handle instead of failing. A
+//      statement's call takes the statement before it waits for the lock; a
+//      statement that a call of another thread holds (two threads on one
+//      statement, an application's mistake) is refused at once with
+//      SQL_ERROR and S1010, which SQLError hands to the refused thread alone;
+//   1. busy check: a handle already inside a call of the same thread (a
+//      re-entry) answers SQL_HANDLE_BUSY (9999) at once, without touching
+//      any error list;
 //   2. entrance: the handle's error list is emptied (out-of-memory state
 //      included) and becomes the calling thread's current list; a failed
 //      entrance goes straight to the exit with SQL_ERROR;
@@ -31,6 +42,8 @@
 #include "base/base_types.h"
 #include "util/kv_types.h"
 
+#include <mutex>
+
 enum ThreadCheckTypes : int { checkConnection = 0, checkConnectionAndStatements = 1 };
 
 class KV_BASE_API BaseCall {
@@ -56,6 +69,11 @@ class KV_BASE_API BaseCall {
  private:
   void enter(uint16_t function);
 
+  // The lock held from the constructor to the destructor (null when none).
+  std::recursive_mutex* lock_ = nullptr;
+  // The statement whose call ran on this thread before this one (nested
+  // statement calls), given back at the exit.
+  BaseStatement* outerRunning_ = nullptr;
   BaseConnection* connection_ = nullptr;
   BaseStatement* statement_ = nullptr;
   BaseEnv* env_ = nullptr;
@@ -66,6 +84,25 @@ class KV_BASE_API BaseCall {
   bool open_ = false;
   SQLRETURN result_ = SQL_HANDLE_BUSY;
 };
+
+// The identity of the calling thread among the live threads; never 0.
+KV_BASE_API uintptr_t baseThreadId();
+
+// The refusal of a call on a statement that a call of another thread holds:
+// the refused thread's next SQLError on that handle hands out S1010 (the
+// statement's own list belongs to the running call), and the one after it
+// SQL_NO_DATA_FOUND. The calling thread's next call of any other kind
+// forgets it. baseHandOutRefusal answers SQLError for handle when the
+// refusal is the calling thread's (*handled 1), else leaves *handled 0;
+// owner is the statement's connection, whose driver names the message.
+KV_BASE_API SQLRETURN baseHandOutRefusal(const void* handle, BaseConnection* owner, SQLCHAR* szSqlState,
+                                         SQLINTEGER* pfNativeError, SQLCHAR* szErrorMsg, SQLSMALLINT cbErrorMsgMax,
+                                         SQLSMALLINT* pcbErrorMsg, int* handled);
+
+// The abort poll of the engine's long loops (installed with
+// bosSetAbortPoll by the entry layer): 1 when a cancel was asked for the
+// statement whose call runs on the calling thread.
+KV_BASE_API int baseAbortPoll();
 
 // Entrance and exit on a handle's list; each handle's standardEntrance and
 // standardExit add its own busy bit to these.

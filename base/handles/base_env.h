@@ -24,6 +24,9 @@ class KV_BASE_API BaseEnv : public KvObject {
   // Sets the busy bit; returns its previous value.
   uint16_t threadCheck();
   void threadDone();
+  // The lock every call on the environment holds for its whole run, so that
+  // a call from another thread waits (base_call.h).
+  std::recursive_mutex& getCallLock() { return callLock_; }
   // Entrance and exit of the call discipline (base_call.h) on the
   // environment's own list, for the operations that act on an environment.
   KvStatus standardEntrance(uint16_t function) { return baseEnterCall(&errorList_); }
@@ -41,6 +44,7 @@ class KV_BASE_API BaseEnv : public KvObject {
 
  private:
   BaseErrorList errorList_;
+  std::recursive_mutex callLock_;
   std::atomic<uint32_t> connectionCount_{0};
   OdbcDriverNumber driverNumber_;
   std::atomic<uint32_t> busy_{0};

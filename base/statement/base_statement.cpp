@@ -66,16 +66,41 @@ BaseStatement::~BaseStatement() {
 
 // ---------------------------------------------------------------- discipline
 
+BaseStatement::ClaimResult BaseStatement::claimForCall() {
+  BaseLockHook hook;
+  const uintptr_t self = baseThreadId();
+  const uintptr_t holder = callingThread_.load();
+  if (holder) return holder == self ? claimHeldHere : claimHeldElsewhere;
+  callingThread_.store(self);
+  // A cancel left over from a call that ended before it could see it.
+  cancelRequested_.store(0);
+  return claimNow;
+}
+
 uint16_t BaseStatement::threadCheck() {
   BaseLockHook hook;
-  if (flags_ & flagBusy) return 1;
-  flags_ |= flagBusy;
+  if (callingThread_.load() || markedBusy_) return 1;
+  callingThread_.store(baseThreadId());
+  cancelRequested_.store(0);
   return 0;
 }
 
 void BaseStatement::threadDone() {
   BaseLockHook hook;
-  flags_ &= ~flagBusy;
+  callingThread_.store(0);
+}
+
+bool BaseStatement::isBusy() const {
+  BaseLockHook hook;
+  return callingThread_.load() != 0 || markedBusy_;
+}
+
+bool BaseStatement::requestCancelOfRunningCall() {
+  BaseLockHook hook;
+  const uintptr_t running = callingThread_.load();
+  if (!running || running == baseThreadId()) return false;
+  cancelRequested_.store(1);
+  return true;
 }
 
 KvStatus BaseStatement::allocArrays(uint16_t n, uint16_t which) {

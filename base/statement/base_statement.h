@@ -10,6 +10,8 @@
 #include "base/convert/base_internal_type.h"
 #include "util/containers/kv_list.h"
 
+#include <atomic>
+
 class BaseField;
 class BaseBinding;
 class BaseParam;
@@ -86,7 +88,9 @@ class KV_BASE_API BaseStatement : public KvNode {
   // keeps its state in its own members). A driver sets only the two bits
   // marked "drv" below, from the operations their comments name, and reads
   // the others; everything else is set and cleared by the framework alone.
-  // Bits 0x800 up are free; they stay the framework's.
+  // Bits 0x200 and 0x800 up are free; they stay the framework's. Whether a
+  // call runs on the statement is kept apart from this word (isBusy), since
+  // SQLCancel reads it from other threads.
   //   bit    name                    owner  meaning
   //   0x1    flagColumnsKnown        drv    result columns described (a driver sets it when it
   //                                         makes them at prepare or execute)
@@ -98,7 +102,6 @@ class KV_BASE_API BaseStatement : public KvNode {
   //   0x40   flagGetDataDone         fw     the current SQLGetData column was returned whole
   //   0x80   flagReprepare           fw     prepare again before the next execution
   //   0x100  flagEndOfData           fw     the driver's fetchRow reported the end
-  //   0x200  flagBusy                fw     a call runs on the statement (threadCheck)
   //   0x400  flagAsync               drv    the driver's operation is not done: the framework
   //                                         answers SQL_STILL_EXECUTING and the application's next
   //                                         call of the function resumes it; the driver clears the
@@ -113,14 +116,13 @@ class KV_BASE_API BaseStatement : public KvNode {
     flagGetDataDone = 0x40,      // the current SQLGetData column has been returned whole
     flagReprepare = 0x80,        // prepare again before the next execution (a commit under waKeepPrepared)
     flagEndOfData = 0x100,       // the driver reported the end of the result
-    flagBusy = 0x200,
     flagAsync = 0x400,
   };
   // The bits a driver may set; the rest are the framework's alone.
   enum : uint32_t {
     driverFlags = flagColumnsKnown | flagAsync,
     frameworkFlags = flagKeepText | flagPrepared | flagForUpdate | flagEmulatedPositioned | flagRebindAll |
-                     flagGetDataDone | flagReprepare | flagEndOfData | flagBusy,
+                     flagGetDataDone | flagReprepare | flagEndOfData,
   };
 
   explicit BaseStatement(BaseConnection* connection);
@@ -357,8 +359,36 @@ class KV_BASE_API BaseStatement : public KvNode {
   virtual KvStatus setStmtOption(uint16_t option, SQLULEN value);
 
   // ---- call discipline (base_call.h)
+  // A call takes the statement for the calling thread before it waits for
+  // the connection's lock: claimNow when it took it (a pending cancel of an
+  // earlier call is forgotten), claimHeldHere when a call of this thread
+  // holds it already (a re-entry), claimHeldElsewhere when another thread's
+  // call holds it. threadDone gives it back.
+  enum ClaimResult : int { claimNow = 0, claimHeldHere = 1, claimHeldElsewhere = 2 };
+  ClaimResult claimForCall();
+  // Takes the statement as claimForCall does and returns 0, or returns 1,
+  // changing nothing, when a call holds it or a connection call marked it.
   uint16_t threadCheck();
   void threadDone();
+  // Whether a call holds the statement or a connection call marked it.
+  bool isBusy() const;
+  // Set and cleared, under the connection's lock, by the connection call
+  // that marks every statement of the connection busy
+  // (checkConnectionAndStatements); read under that lock.
+  void setMarkedBusy(bool marked) { markedBusy_ = marked; }
+  bool isMarkedBusy() const { return markedBusy_; }
+  // The thread (baseThreadId) whose call holds the statement (running or
+  // waiting for the connection), 0 when none.
+  uintptr_t getCallingThread() const { return callingThread_.load(); }
+  // SQLCancel from another thread while a call of another thread holds the
+  // statement: the request is noted for that call and this returns true;
+  // false when no call of another thread holds it (the cancel then runs as
+  // a call of its own).
+  bool requestCancelOfRunningCall();
+  // Whether a cancel was asked for the call that runs; takeCancelRequest
+  // also forgets the request.
+  bool isCancelRequested() const { return cancelRequested_.load(std::memory_order_relaxed) != 0; }
+  bool takeCancelRequest() { return cancelRequested_.exchange(0) != 0; }
   // The function whose operation answered SQL_STILL_EXECUTING, an
   // SQL_API_ number (meaningful while flagAsync is set); BaseCall keeps it.
   uint16_t getAsyncFunction() const { return asyncFunction_; }
@@ -629,6 +659,12 @@ class KV_BASE_API BaseStatement : public KvNode {
   // function, which BaseCall lets through alone until it ends, and where it
   // goes on when the application calls it again with the same arguments.
   uint16_t asyncFunction_ = 0;
+  // The call discipline's state, kept out of flags_ because other threads
+  // read it: the thread whose call runs, a mark set by a connection call,
+  // and a pending cancel of the running call.
+  std::atomic<uintptr_t> callingThread_{0};
+  bool markedBusy_ = false;
+  std::atomic<uint32_t> cancelRequested_{0};
   // SQLExtendedFetch: the step it stopped in (FetchStep, base_fetch.cpp);
   // while finding the last row, the last row found and the first missing (0:
   // none yet) and the move to make from after the last row; while reading
@@ -758,5 +794,5 @@ class KV_BASE_API BaseStatement : public KvNode {
 
 // Every statement flag has exactly one owner.
 static_assert((BaseStatement::driverFlags & BaseStatement::frameworkFlags) == 0, "a statement flag has one owner");
-static_assert((BaseStatement::driverFlags | BaseStatement::frameworkFlags) == 0x7FF,
-              "every named statement flag has an owner");
+static_assert((BaseStatement::driverFlags | BaseStatement::frameworkFlags) == 0x5FF,
+              "every named statement flag has an owner; 0x200 is free");

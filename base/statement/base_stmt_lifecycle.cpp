@@ -10,6 +10,7 @@
 #include "base/handles/base_messages.h"
 #include "base/statement/base_sql_string.h"
 #include "util/memory/ram.h"
+#include "util/os/bos.h"
 
 // ---------------------------------------------------------------- states
 
@@ -132,9 +133,15 @@ int BaseStatement::isOnValidRow() const {
 // ---------------------------------------------------------------- ODBC calls
 
 // SQL_DROP deletes the statement after the exit step, so that the exit
-// still finds its list and busy bit.
+// still finds its list and busy bit, and before the call gives the
+// connection's lock back, so that the statement leaves the connection's list
+// under it. A connection call of this same thread (a re-entry) keeps the
+// statement.
 SQLRETURN BaseStatement::SQLFreeStmt(SQLUSMALLINT fOption) {
-  if (fOption == SQL_DROP && (connection_->getFlags() & BaseConnection::flagBusy)) return SQL_HANDLE_BUSY;
+  if (fOption == SQL_DROP && getCallingThread() == 0) {
+    std::lock_guard<std::recursive_mutex> guard(connection_->getCallLock());
+    if (connection_->getFlags() & BaseConnection::flagBusy) return SQL_HANDLE_BUSY;
+  }
   BaseCall call(this, SQL_API_SQLFREESTMT);
   if (!call.isOpen()) return call.getResult();
   KvStatus status = kvSuccess;
@@ -159,10 +166,24 @@ SQLRETURN BaseStatement::SQLFreeStmt(SQLUSMALLINT fOption) {
   return call.exit(status == kvSuccess ? SQL_SUCCESS : SQL_ERROR);
 }
 
-// With nothing running asynchronously, a cancel is a close: the statement
-// is closed (prepared) or returns to the allocated state, and 01S05 says
-// so.
+// While a call of another thread runs on the statement, a cancel asks it to
+// stop at its next abort poll (the call then fails with S1008) and succeeds
+// at once, without waiting for the connection. Otherwise, with nothing
+// running asynchronously, a cancel is a close: the statement is closed
+// (prepared) or returns to the allocated state, and 01S05 says so.
 SQLRETURN BaseStatement::SQLCancel() {
+  std::recursive_mutex& lock = connection_->getCallLock();
+  // The connection may be held by a call of another statement while a call
+  // of this one waits for it, so the cancel does not wait blindly: it looks
+  // again until either a call holds this statement (and is told to stop) or
+  // the lock is free.
+  while (!lock.try_lock()) {
+    if (requestCancelOfRunningCall()) return SQL_SUCCESS;
+    bossleep(1);
+  }
+  std::lock_guard<std::recursive_mutex> guard(lock, std::adopt_lock);
+  // A call that took the statement and now waits for this lock.
+  if (requestCancelOfRunningCall()) return SQL_SUCCESS;
   BaseCall call(this, SQL_API_SQLCANCEL);
   if (!call.isOpen()) return call.getResult();
   if (flags_ & flagAsync) return call.exit(cancelAsyncOp() == kvSuccess ? SQL_SUCCESS : SQL_ERROR);

@@ -22,6 +22,7 @@
 #include "util/byte_order.h"
 #include "util/memory/ram.h"
 #include "util/files/shared_file.h"
+#include "util/os/bos.h"
 
 #include <cstring>
 
@@ -381,6 +382,12 @@ KvStatus RidFileMgr::advance(uint16_t level, bool* have) {
   FlatConnection* connection = statement_->getFlatConnection();
   (void)connection;
   for (;;) {
+    // A long scan or join asks every 16 candidates whether SQLCancel
+    // stopped it.
+    if ((++candidates_ & 15) == 0 && bosabort()) {
+      addFlatError(stateGeneral, msgOperationAborted);
+      return kvFailure;
+    }
     uint16_t found = 0;
     if (flatNextRecord(statement_, query_, table, &found) != kvSuccess) return kvFailure;
     if (!found) {

@@ -118,6 +118,8 @@ class KV_FLAT_API RidFileMgr {
   uint16_t tableCount_ = 0;
   uint32_t entryBytes_ = 0;
   uint32_t rows_ = 0;
+  // Candidate records read by the scan, for the abort poll every 16.
+  uint32_t candidates_ = 0;
   uint16_t level_ = 0;
   bool started_ = false;
   bool ended_ = false;

@@ -180,7 +180,7 @@ TEST(EntryLayer, BusyEnvironmentAllocatesNothing) {
   SQLHENV env;
   ASSERT_EQ(d.allocEnv(&env), SQL_SUCCESS);
   auto* base = static_cast<BaseEnv*>(env);
-  ASSERT_EQ(base->threadCheck(), 0);  // another thread is inside a call
+  ASSERT_EQ(base->threadCheck(), 0);  // a call of this thread is inside (a re-entry)
   SQLHDBC dbc = reinterpret_cast<SQLHDBC>(0x5678);
   EXPECT_EQ(d.allocConnect(env, &dbc), SQL_HANDLE_BUSY);
   EXPECT_EQ(dbc, reinterpret_cast<SQLHDBC>(0x5678)) << "the handle is left unchanged";

@@ -188,6 +188,26 @@ inline std::vector<std::string> listing(const std::string& directory) {
   return names;
 }
 
+// The process's open descriptors whose file lies in directory (its name,
+// "(deleted)" appended by the kernel for an unlinked one), as
+// "/proc/self/fd/N" paths that stat follows to the file.
+inline std::vector<std::string> openFilesIn(const std::string& directory) {
+  std::vector<std::string> found;
+  if (DIR* d = opendir("/proc/self/fd")) {
+    while (struct dirent* e = readdir(d)) {
+      if (e->d_name[0] == '.') continue;
+      const std::string link = std::string("/proc/self/fd/") + e->d_name;
+      char target[4096];
+      const ssize_t length = readlink(link.c_str(), target, sizeof(target) - 1);
+      if (length <= 0) continue;
+      target[length] = 0;
+      if (std::strncmp(target, (directory + "/").c_str(), directory.size() + 1) == 0) found.push_back(link);
+    }
+    closedir(d);
+  }
+  return found;
+}
+
 // A fixed sequence of short arbitrary texts for the tests that every
 // tokenizer ends and stays inside its text: mostly characters that start or
 // end tokens (quotes, brackets, operators, blanks), the rest any byte.

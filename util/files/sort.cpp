@@ -215,10 +215,9 @@ bool covers(uint64_t next, uint64_t bufferFirst, uint32_t bufferCount) {
 }
 
 void closeWorkFile(int* file, unsigned char** name) {
-  // A scratch file: its records went out through checked writes, and one
-  // that will not go away is no failure of the sort's.
+  // A scratch file: its records went out through checked writes, and it has
+  // had no name since it was made, so closing it removes it.
   if (*file) kvIgnoreStatus(bosFileClose(*file));
-  if (*name) kvIgnoreStatus(bosFileDelete(*name));
   ramFree(*name);
   *file = 0;
   *name = nullptr;

@@ -193,6 +193,10 @@ void KvTmpFile::mergeFreeRuns(uint16_t index) {
       freeRuns_.deleteAtIndex(last);
     }
   }
+  // A store whose every byte came back holds nothing: its spill files go
+  // now rather than with the store, so that the disk space of a large
+  // result is not held by a connection that lives on.
+  if (endOffset_ == 1 && (firstFile_ || secondFile_)) empty();
 }
 
 // ---------------------------------------------------------------- page cache
@@ -232,7 +236,6 @@ KvStatus KvTmpFile::openSpillFile(int which, uint32_t makeFlags) {
   int& file = which ? secondFile_ : firstFile_;
   unsigned char*& name = which ? secondName_ : firstName_;
   if (file) return kvSuccess;
-  if (name) return bosFileOpen(name, bosOpenReadWrite, &file);
   unsigned char* made = static_cast<unsigned char*>(ramAlloc(bosPathBytes));
   if (!made) return kvFailure;
   made[0] = 0;
@@ -240,14 +243,9 @@ KvStatus KvTmpFile::openSpillFile(int which, uint32_t makeFlags) {
     ramFree(made);
     return kvFailure;
   }
+  // The name is kept for inspection only: the file has none on disk.
   name = ramAllocStr(made);
   ramFree(made);
-  if (!name) {
-    // Without its name the file could never be deleted: give it up now.
-    kvIgnoreStatus(bosFileClose(file));  // clean-up; the memory failure stands
-    file = 0;
-    return kvFailure;
-  }
   return kvSuccess;
 }
 
@@ -279,8 +277,7 @@ KvStatus KvTmpFile::loadPage(uint32_t page, unsigned char* bytes) {
   uint32_t got = 0;
   if (page < pagesWrittenLimit_) {
     int which = page < firstFilePages_ ? 0 : 1;
-    if (which ? secondName_ : firstName_) {
-      if (openSpillFile(which, 0) != kvSuccess) return kvFailure;
+    if (which ? secondFile_ : firstFile_) {
       int64_t position = int64_t(which ? page - firstFilePages_ : page) * tmpPageBytes;
       if (bosFileRead(which ? secondFile_ : firstFile_, position, bytes, tmpPageBytes, &got) !=
           kvSuccess)
@@ -404,23 +401,20 @@ void KvTmpFile::closeSpillFiles() {
 }
 
 void KvTmpFile::deleteSpillFiles() {
+  // The spill files were unlinked when made: closing them removes them.
   closeSpillFiles();
   for (unsigned char** name : {&firstName_, &secondName_}) {
-    if (!*name) continue;
-    // A scratch file that will not go away is no failure of the caller's.
-    if (bosFileDelete(*name) != kvSuccess) KvErrorKeeper::clearLastError();
     ramFree(*name);
     *name = nullptr;
   }
 }
 
-void KvTmpFile::tmpLoseFocus() {
-  KvLazyLockGuard guard(&lockHolder_);
-  closeSpillFiles();
-}
-
 void KvTmpFile::tmpTruncate() {
   KvLazyLockGuard guard(&lockHolder_);
+  empty();
+}
+
+void KvTmpFile::empty() {
   freeCache();
   freeRuns_.deleteContents();
   deleteSpillFiles();

@@ -18,7 +18,9 @@
 // chooses the victim; a changed page is written out only when displaced,
 // and a write that covers a whole page does not load it first.
 //
-// Spill files (page images of 2048 bytes, no header):
+// Spill files (page images of 2048 bytes, no header), unlinked as soon as
+// they are made (bosFileOpen): they live while the store holds their
+// descriptors, and a killed process leaves none:
 //   first file   pages 0 .. 16383 while no second file exists, at p * 2048;
 //                the first-file page count is 1 + the highest page stored
 //                there and stops growing once the second file exists.
@@ -28,7 +30,8 @@
 // Free space: getContiguousSpace hands out bytes at the end; tmpFindSpace
 // reuses free runs (TmpSpace, ordered by start offset) first; tmpFreeSpace
 // gives runs back, merging neighbours and moving the end back when the
-// freed bytes reach it.
+// freed bytes reach it; once every byte is back (the end at 1), the spill
+// files are closed, which removes them.
 //
 // Every operation holds the store's own lock (a KvSemaphore made on first
 // use) for its whole duration, so objects of one connection that share a
@@ -110,11 +113,8 @@ class KV_UTIL_API KvTmpFile : public KvObject {
   KvStatus readHuge(uint32_t offset, void* data, uint32_t length);
   KvStatus writeHuge(uint32_t offset, const void* data, uint32_t length);
 
-  // Closes the spill files' descriptors; the files stay and are reopened on
-  // the next need.
-  void tmpLoseFocus();
-  // Empties the store: cache and free runs freed, spill files closed and
-  // deleted, end offset back to 1.
+  // Empties the store: cache and free runs freed, spill files closed (which
+  // removes them), end offset back to 1.
   void tmpTruncate();
 
   // Inspection, for owners and tests.
@@ -124,7 +124,7 @@ class KV_UTIL_API KvTmpFile : public KvObject {
   const TmpSpace* getFreeRun(uint16_t index) const {
     return static_cast<const TmpSpace*>(freeRuns_.getAt(index));
   }
-  // Spill file names, null until made.
+  // Spill file names (gone from the directory already), null until made.
   const unsigned char* getFirstFileName() const { return firstName_; }
   const unsigned char* getSecondFileName() const { return secondName_; }
   uint32_t getFirstFilePageCount() const { return firstFilePages_; }
@@ -152,9 +152,11 @@ class KV_UTIL_API KvTmpFile : public KvObject {
   KV_LOCAL KvStatus getPage(uint32_t page, Access access, unsigned char** bytes);
   KV_LOCAL KvStatus writePage(uint32_t page, const unsigned char* bytes);
   KV_LOCAL KvStatus loadPage(uint32_t page, unsigned char* bytes);
-  // Opens (making it on first use) a spill file; which 0 first, 1 second.
+  // Makes a spill file on first use; which 0 first, 1 second.
   KV_LOCAL KvStatus openSpillFile(int which, uint32_t makeFlags);
   KV_LOCAL void closeSpillFiles();
+  // tmpTruncate's work, under the store's lock.
+  KV_LOCAL void empty();
   KV_LOCAL void deleteSpillFiles();
   // Merges the run at index (none: the count) with its neighbours, then
   // moves the end back over a last run that reaches it.

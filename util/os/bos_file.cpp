@@ -233,12 +233,11 @@ KvStatus openTemporary(unsigned char* name, uint32_t flags, int* file) {
     if (length + sizeof("/kvXXXXXX") <= sizeof(path)) std::strcpy(path + length, "/kvXXXXXX");
     return openFailure(kvU(path), 1, failure);
   }
+  // The name goes at once: the file lives while its descriptor is open, so
+  // that no scratch file outlives the process, however it ends.
+  unlink(path);
   fd = finishOpen(fd, flags & bosOpenExclusive, 0);
-  if (fd < 0) {
-    int failure = errno;
-    unlink(path);
-    return openFailure(kvU(path), 1, failure);
-  }
+  if (fd < 0) return openFailure(kvU(path), 1, errno);
   std::strcpy(kvC(name), path);
   *file = fd;
   return kvSuccess;

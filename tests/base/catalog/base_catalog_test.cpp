@@ -213,9 +213,9 @@ TEST_F(CatalogTest, OpenCursorIsRefusedUntilClosedAndABusyHandleAnswers9999) {
   EXPECT_EQ(column(3), std::vector<std::string>{"A"});  // the result stands
   ASSERT_EQ(statement_->SQLFreeStmt(SQL_CLOSE), SQL_SUCCESS);
   EXPECT_EQ(tables(nullptr, nullptr, nullptr), SQL_SUCCESS);
-  statement_->setFlags(statement_->getFlags() | BaseStatement::flagBusy);
+  ASSERT_EQ(statement_->threadCheck(), 0);
   EXPECT_EQ(tables(nullptr, nullptr, nullptr), SQL_HANDLE_BUSY);
-  statement_->setFlags(statement_->getFlags() & ~uint32_t(BaseStatement::flagBusy));
+  statement_->threadDone();
 }
 
 TEST_F(CatalogTest, MissingTableNameIsS1009BeforeTheDriverIsAsked) {

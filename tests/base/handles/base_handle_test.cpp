@@ -6,7 +6,13 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
+#include <functional>
+#include <memory>
 #include <new>
+#include <string>
+#include <thread>
 
 #if defined(__SANITIZE_ADDRESS__)
 #include <sanitizer/asan_interface.h>
@@ -65,7 +71,7 @@ TEST_F(HandleTest, ExitTurnsSuccessIntoInfoOnlyForWarnings) {
     ASSERT_TRUE(call.isOpen());
     c.post();
     EXPECT_EQ(call.exit(c.in), c.out);
-    EXPECT_EQ(statement_->getFlags() & BaseStatement::flagBusy, 0u);
+    EXPECT_FALSE(statement_->isBusy());
     EXPECT_EQ(KvErrorKeeper::getErrorList(), nullptr);
   }
 }
@@ -91,7 +97,7 @@ TEST_F(HandleTest, CallLeftByAnExceptionFreesTheHandle) {
   } catch (const std::bad_alloc&) {
   }
   EXPECT_EQ(connection_->getFlags() & BaseConnection::flagBusy, 0u);
-  EXPECT_EQ(statement_->getFlags() & BaseStatement::flagBusy, 0u) << "the statements are released too";
+  EXPECT_FALSE(statement_->isBusy()) << "the statements are released too";
   EXPECT_EQ(KvErrorKeeper::getErrorList(), nullptr);
   EXPECT_EQ(connection_->getErrorList().getCount(), 1u) << "what the work posted stays";
 }
@@ -117,11 +123,116 @@ TEST_F(HandleTest, SqlTransactRefusedWhileAStatementIsInACall) {
   EXPECT_EQ(connection_->SQLTransact(SQL_COMMIT), SQL_SUCCESS);
 }
 
+// Threads: a call of another thread waits for the connection (or the
+// environment); a second thread on a busy statement is refused with S1010,
+// which only that thread's SQLError hands out; SQLCancel from another thread
+// reaches the running call's abort poll and turns its failure into S1008.
+
+TEST_F(HandleTest, CallsOfAnotherThreadWaitForTheHandle) {
+  struct Case {
+    const char* name;
+    std::function<BaseCall*()> hold;   // this thread's call, left open
+    std::function<SQLRETURN()> other;  // the other thread's call
+  } cases[] = {
+      {"connection", [&] { return new BaseCall(connection_, 0); },
+       [&] {
+         SQLSMALLINT length = 0;
+         char value[32];
+         return connection_->SQLGetInfo(SQL_DBMS_NAME, value, sizeof(value), &length);
+       }},
+      {"statement of the connection", [&] { return new BaseCall(connection_, 0); },
+       [&] {
+         SQLLEN rows = 0;
+         return statement_->SQLRowCount(&rows);
+       }},
+      {"another statement's call", [&] { return new BaseCall(statement_, 0); },
+       [&] { return connection_->SQLTransact(SQL_COMMIT); }},
+      {"environment", [&] { return new BaseCall(env_, SQL_API_SQLALLOCCONNECT); },
+       [&] {
+         BaseCall call(env_, SQL_API_SQLALLOCCONNECT);
+         return call.isOpen() ? call.exit(SQL_SUCCESS) : call.getResult();
+       }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::unique_ptr<BaseCall> held(c.hold());
+    ASSERT_TRUE(held->isOpen());
+    std::atomic<bool> released{false};
+    std::atomic<bool> sawRelease{false};
+    SQLRETURN result = SQL_ERROR;
+    std::thread other([&] {
+      result = c.other();
+      sawRelease = released.load();
+    });
+    // Time for the other thread to reach the lock; its result does not
+    // depend on it.
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    released = true;
+    held->exit(SQL_SUCCESS);
+    held.reset();
+    other.join();
+    EXPECT_EQ(result, SQL_SUCCESS);
+    EXPECT_TRUE(sawRelease) << "the other call ran only after this one ended";
+  }
+}
+
+TEST_F(HandleTest, SecondThreadOnABusyStatementIsRefusedWithS1010) {
+  BaseCall running(statement_, SQL_API_SQLEXECDIRECT);
+  ASSERT_TRUE(running.isOpen());
+  addOdbcWarning(stateTruncated);  // the running call's own diagnostic
+  std::string states;
+  std::thread other([&] {
+    SQLLEN rows = 0;
+    states += statement_->SQLRowCount(&rows) == SQL_ERROR ? "error" : "other";
+    SQLCHAR state[6] = {0};
+    for (int i = 0; i < 3; ++i) {
+      int handled = 0;
+      const SQLRETURN r = baseHandOutRefusal(statement_, connection_, state, nullptr, nullptr, 0, nullptr, &handled);
+      states += handled ? (r == SQL_SUCCESS ? std::string(" ") + reinterpret_cast<char*>(state) : " none") : " -";
+    }
+  });
+  other.join();
+  EXPECT_EQ(states, "error S1010 none -") << "S1010 once, then no more, then the handle's own list";
+  EXPECT_EQ(statement_->getErrorList().getCount(), 1u) << "the running call's list is untouched";
+  EXPECT_EQ(running.exit(SQL_SUCCESS), SQL_SUCCESS_WITH_INFO);
+  int handled = 0;
+  baseHandOutRefusal(statement_, connection_, nullptr, nullptr, nullptr, 0, nullptr, &handled);
+  EXPECT_EQ(handled, 0) << "a refusal belongs to the refused thread";
+}
+
+TEST_F(HandleTest, CancelFromAnotherThreadStopsTheRunningCallWithS1008) {
+  for (bool polled : {true, false}) {
+    SCOPED_TRACE(polled ? "the call fails after its poll" : "the call finishes first");
+    SQLRETURN result = SQL_SUCCESS;
+    {
+      BaseCall running(statement_, SQL_API_SQLEXECDIRECT);
+      ASSERT_TRUE(running.isOpen());
+      EXPECT_EQ(baseAbortPoll(), 0);
+      SQLRETURN cancelled = SQL_ERROR;
+      std::thread other([&] { cancelled = statement_->SQLCancel(); });
+      other.join();  // the cancel does not wait for the running call
+      EXPECT_EQ(cancelled, SQL_SUCCESS);
+      EXPECT_EQ(baseAbortPoll(), 1);
+      if (polled) addOdbcError(stateGeneral);  // what the loop that noticed it says
+      result = running.exit(polled ? SQL_ERROR : SQL_SUCCESS);
+    }
+    EXPECT_EQ(result, polled ? SQL_ERROR : SQL_SUCCESS);
+    EXPECT_EQ(statement_->getErrorList().getCount(), polled ? 1u : 0u);
+    if (polled) {
+      EXPECT_EQ(nextDiagnostic(statement_->getErrorList()).state, "S1008");
+    }
+    EXPECT_EQ(baseAbortPoll(), 0) << "no statement runs on this thread";
+    // The request went with the call: the next one runs whole.
+    SQLLEN rows = 0;
+    EXPECT_EQ(statement_->SQLRowCount(&rows), SQL_SUCCESS);
+  }
+}
+
 TEST_F(HandleTest, DropWaitsForItsConnection) {
-  ASSERT_EQ(connection_->threadCheck(checkConnection), 0);  // another thread is inside a call
+  ASSERT_EQ(connection_->threadCheck(checkConnection), 0);  // a connection call of this thread is inside
   EXPECT_EQ(statement_->SQLFreeStmt(SQL_DROP), SQL_HANDLE_BUSY);
   EXPECT_EQ(connection_->getStatements().getCount(), 1u) << "the statement is still there";
-  EXPECT_EQ(statement_->getFlags() & BaseStatement::flagBusy, 0u) << "and not left busy";
+  EXPECT_FALSE(statement_->isBusy()) << "and not left busy";
   connection_->threadDone();
   EXPECT_EQ(statement_->SQLFreeStmt(SQL_DROP), SQL_SUCCESS);
   EXPECT_EQ(connection_->getStatements().getCount(), 0u);
