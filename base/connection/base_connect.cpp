@@ -360,6 +360,15 @@ SQLRETURN BaseConnection::SQLDisconnect() {
     addOdbcError(stateTxnState);
     return call.exit(SQL_ERROR);
   }
+  // A statement whose call, from another thread, waits for this connection
+  // would be deleted under it.
+  if (!statements_.forEach<BaseStatement>([self = baseThreadId()](BaseStatement* s) {
+        const uintptr_t holder = s->getCallingThread();
+        return holder == 0 || holder == self;
+      })) {
+    addOdbcError(stateSequence);
+    return call.exit(SQL_ERROR);
+  }
   return call.exit(disconnect() == kvSuccess ? SQL_SUCCESS : SQL_ERROR);
 }
 

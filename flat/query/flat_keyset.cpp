@@ -383,7 +383,8 @@ KvStatus RidFileMgr::advance(uint16_t level, bool* have) {
   (void)connection;
   for (;;) {
     // A long scan or join asks every 16 candidates whether SQLCancel
-    // stopped it.
+    // stopped it, whichever way they come (a sorted lookup's matches do
+    // not pass the scan's own poll).
     if ((++candidates_ & 15) == 0 && bosabort()) {
       addFlatError(stateGeneral, msgOperationAborted);
       return kvFailure;

@@ -228,6 +228,23 @@ TEST_F(HandleTest, CancelFromAnotherThreadStopsTheRunningCallWithS1008) {
   }
 }
 
+TEST_F(HandleTest, DisconnectKeepsStatementsThatCallsOfOtherThreadsWaitFor) {
+  std::recursive_mutex& lock = connection_->getCallLock();
+  lock.lock();  // as a call of this thread would
+  SQLRETURN waited = SQL_ERROR;
+  std::thread other([&] {
+    SQLLEN rows = 0;
+    waited = statement_->SQLRowCount(&rows);
+  });
+  while (statement_->getCallingThread() == 0) std::this_thread::yield();
+  EXPECT_EQ(connection_->SQLDisconnect(), SQL_ERROR);
+  EXPECT_EQ(nextDiagnostic(connection_->getErrorList()).state, "S1010");
+  EXPECT_EQ(connection_->getStatements().getCount(), 1u);
+  lock.unlock();
+  other.join();
+  EXPECT_EQ(waited, SQL_SUCCESS);
+}
+
 TEST_F(HandleTest, DropWaitsForItsConnection) {
   ASSERT_EQ(connection_->threadCheck(checkConnection), 0);  // a connection call of this thread is inside
   EXPECT_EQ(statement_->SQLFreeStmt(SQL_DROP), SQL_HANDLE_BUSY);
