@@ -53,10 +53,11 @@ enum : uint32_t {
 // bosPathBytes that receives the absolute name of a new file
 // "$TMPDIR/kvXXXXXX" ("/tmp" when TMPDIR is unset or empty), created
 // atomically (never named first and opened after), read-write, mode
-// rw-------, and unlinked at once: the file lives only while its descriptor
-// is open, so a process that is killed leaves none behind, and the name
-// (kept for messages) is never to be opened or deleted again; otherwise the
-// name of the file, which is only read.
+// rw-------, and without a name in the directory (O_TMPFILE, or unlinked
+// as soon as made): the file lives only while its descriptor is open, so a
+// process that is killed leaves none behind, and the name (kept for
+// messages) is never to be opened or deleted; otherwise the name of the
+// file, which is only read.
 //
 // Every open takes a whole-file flock: LOCK_EX|LOCK_NB with bosOpenExclusive
 // (and no create), else LOCK_SH|LOCK_NB, so an exclusive open fails while any

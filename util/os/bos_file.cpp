@@ -179,36 +179,61 @@ int openPath(const char* path, uint32_t flags) {
   return finishOpen(fd, exclusive, flags & bosOpenCreate);
 }
 
+// Writes "<directory>/kv" + six random characters into path.
+void uniqueName(const char* directory, int attempt, char* path) {
+  static const char letters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+  unsigned char random[6];
+  if (getrandom(random, sizeof(random), GRND_NONBLOCK) != ssize_t(sizeof(random))) {
+    struct timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    uint64_t mix = uint64_t(now.tv_nsec) * 2654435761u ^ uint64_t(getpid()) << 20 ^ uint64_t(attempt);
+    for (unsigned char& byte : random) {
+      byte = static_cast<unsigned char>(mix);
+      mix = mix >> 8 | mix << 56;
+    }
+  }
+  char suffix[7];
+  for (int i = 0; i < 6; ++i) suffix[i] = letters[random[i] % (sizeof(letters) - 1)];
+  suffix[6] = 0;
+  std::snprintf(path, bosPathBytes, "%s/kv%s", directory, suffix);
+}
+
 // Creates a new file "kv" + six random characters in directory (without a
 // trailing "/"), with O_EXCL so that no other process can slip in between
 // naming and creating. path receives the name. Returns the raw descriptor or
 // -1 with errno set.
 int createUnique(const char* directory, mode_t mode, char* path) {
-  static const char letters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
   if (std::strlen(directory) + 10 >= bosPathBytes) {
     errno = ENAMETOOLONG;
     return -1;
   }
   for (int attempt = 0; attempt < uniqueNameAttempts; ++attempt) {
-    unsigned char random[6];
-    if (getrandom(random, sizeof(random), GRND_NONBLOCK) != ssize_t(sizeof(random))) {
-      struct timespec now;
-      clock_gettime(CLOCK_MONOTONIC, &now);
-      uint64_t mix = uint64_t(now.tv_nsec) * 2654435761u ^ uint64_t(getpid()) << 20 ^ uint64_t(attempt);
-      for (unsigned char& byte : random) {
-        byte = static_cast<unsigned char>(mix);
-        mix = mix >> 8 | mix << 56;
-      }
-    }
-    char suffix[7];
-    for (int i = 0; i < 6; ++i) suffix[i] = letters[random[i] % (sizeof(letters) - 1)];
-    suffix[6] = 0;
-    std::snprintf(path, bosPathBytes, "%s/kv%s", directory, suffix);
+    uniqueName(directory, attempt, path);
     int fd = open(path, O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, mode);
     if (fd >= 0 || errno != EEXIST) return fd;
   }
   errno = EEXIST;
   return -1;
+}
+
+// Creates a new file in directory that has no name there: O_TMPFILE where
+// the kernel and the file system have it, else createUnique's file unlinked
+// at once. path receives a name of the same form for messages. Returns the
+// raw descriptor or -1 with errno set.
+int createNameless(const char* directory, mode_t mode, char* path) {
+  if (std::strlen(directory) + 10 >= bosPathBytes) {
+    errno = ENAMETOOLONG;
+    return -1;
+  }
+  int fd = open(directory, O_TMPFILE | O_RDWR | O_CLOEXEC | O_NOCTTY, mode);
+  if (fd >= 0) {
+    uniqueName(directory, 0, path);
+    return fd;
+  }
+  if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) return -1;
+  fd = createUnique(directory, mode, path);
+  if (fd >= 0) unlink(path);
+  return fd;
 }
 
 KvStatus openFailure(const unsigned char* name, int creating, int failure) {
@@ -225,7 +250,7 @@ KvStatus openTemporary(unsigned char* name, uint32_t flags, int* file) {
   char directory[bosPathBytes];
   if (bosTemporaryDirectory(directory) != kvSuccess) return kvFailure;
   char path[bosPathBytes];
-  int fd = createUnique(directory, 0600, path);
+  int fd = createNameless(directory, 0600, path);
   if (fd < 0) {
     int failure = errno;
     size_t length = std::strlen(directory);
@@ -233,9 +258,8 @@ KvStatus openTemporary(unsigned char* name, uint32_t flags, int* file) {
     if (length + sizeof("/kvXXXXXX") <= sizeof(path)) std::strcpy(path + length, "/kvXXXXXX");
     return openFailure(kvU(path), 1, failure);
   }
-  // The name goes at once: the file lives while its descriptor is open, so
-  // that no scratch file outlives the process, however it ends.
-  unlink(path);
+  // The file has no name: it lives while its descriptor is open, so that no
+  // scratch file outlives the process, however it ends.
   fd = finishOpen(fd, flags & bosOpenExclusive, 0);
   if (fd < 0) return openFailure(kvU(path), 1, errno);
   std::strcpy(kvC(name), path);
