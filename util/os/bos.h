@@ -138,8 +138,8 @@ KV_UTIL_API KvStatus bosFileReserve(int file, int64_t end);
 
 // Sets the file's size to size bytes: a longer file is cut back, a shorter
 // one grows with zeros. Space reserved beyond the end (bosFileReserve) is
-// given back, also when size is the file's size. The position does not
-// move.
+// given back where the file system keeps it apart, also when size is the
+// file's size. The position does not move.
 KV_UTIL_API KvStatus bosFileTruncate(int file, int64_t size);
 
 // Closes the file and forgets its region locks and any position it owed;
