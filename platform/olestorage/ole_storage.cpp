@@ -14,7 +14,6 @@
 namespace {
 
 constexpr uint32_t kEndOfChain = 0xFFFFFFFE;
-constexpr uint32_t kFreeSector = 0xFFFFFFFF;
 constexpr uint32_t kNoEntry = 0xFFFFFFFF;
 constexpr uint32_t kHeaderDifatEntries = 109;
 constexpr uint32_t kEntryBytes = 128;
