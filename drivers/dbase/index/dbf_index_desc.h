@@ -215,6 +215,9 @@ class DbfIndexDesc : public FlatIndexDesc {
   // of memory. Callers give it back with freeLevel.
   TreeInfo* takeLevel();
   void freeLevel(TreeInfo* level);
+  // A new level with a buffer of getBufferBytes(); formats whose levels
+  // keep more than a page (decoded compact leaves) make a larger kind.
+  virtual TreeInfo* newLevel();
   // Writes a level's page and forgets other copies of that page.
   KvStatus writeLevel(TreeInfo* level);
   // Every page read before is read again on its next use.
