@@ -52,7 +52,10 @@ DbfIndexCursor::~DbfIndexCursor() {
   index_->releasePath(this);
 }
 
-uint32_t DbfIndexCursor::record() const { return reader_ ? reader_->currentRecord() : 0; }
+uint32_t DbfIndexCursor::record() const {
+  if (fixedRecord) return fixedRecord;
+  return reader_ ? reader_->currentRecord() : 0;
+}
 
 bool DbfIndexCursor::hasNoRecord() const {
   return !reader_ || !reader_->getRid() || reader_->getRid()->getState() == ridNoRecord;

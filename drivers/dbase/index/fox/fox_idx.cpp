@@ -247,7 +247,7 @@ KvStatus FoxIdxDesc::moveEntriesRight(TreeInfo* destination, TreeInfo* source, u
   return kvSuccess;
 }
 
-uint32_t FoxIdxDesc::splitPoint(TreeInfo* level, uint32_t) { return nodeCount(level) / 2u; }
+uint32_t FoxIdxDesc::splitPoint(TreeInfo* level, uint32_t, const uint8_t*, uint32_t) { return nodeCount(level) / 2u; }
 
 void FoxIdxDesc::clearNode(TreeInfo* level, bool leaf) {
   std::memset(level->page, 0, foxNodeBytes);
@@ -636,7 +636,7 @@ KvStatus FoxIdxDesc::insertAt(DbfIndexCursor* cursor, TreeInfo* level, uint32_t 
       // Split: the new right node takes the upper entries; the parent's
       // entry for the node (whose greatest key went right) leads to it,
       // and the node's new greatest key goes in before that entry.
-      uint32_t h = splitPoint(level, i);
+      uint32_t h = splitPoint(level, i, key, record);
       if (h < i) {
         status = moveEntriesRight(fresh, level, h + 1);
         if (status == kvSuccess) status = insertEntry(fresh, i - (h + 1), key, record, child);

@@ -193,9 +193,10 @@ class FoxIdxDesc : public DbfIndexDesc {
   virtual KvStatus removeEntry(TreeInfo* level, uint32_t i);
   // Entries n on of source go to the empty node destination.
   virtual KvStatus moveEntriesRight(TreeInfo* destination, TreeInfo* source, uint32_t n);
-  // Entries a full node keeps (0 .. h - 1, the new entry going to index i
-  // counted in): the node keeps entries 0 .. h when h < i, else 0 .. h - 1.
-  virtual uint32_t splitPoint(TreeInfo* level, uint32_t i);
+  // Where a full node splits for (key, record) going to index i: with
+  // h < i the node keeps entries 0 .. h and the key goes right, else it
+  // keeps 0 .. h - 1 and takes the key.
+  virtual uint32_t splitPoint(TreeInfo* level, uint32_t i, const uint8_t* key, uint32_t record);
   // A fresh empty node for level (leaf or interior), its offset allocated.
   virtual KvStatus newNode(TreeInfo* level, bool leaf);
   // Makes level's buffer an empty node (siblings none).
