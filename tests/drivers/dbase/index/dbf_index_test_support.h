@@ -6,6 +6,7 @@
 
 #include "drivers/dbase/index/dbase/dbf_mdx.h"
 #include "drivers/dbase/index/dbase/dbf_ndx.h"
+#include "drivers/dbase/index/clipper/dbf_ntx.h"
 #include "drivers/dbase/index/fox/fox_idx.h"
 #include "flat/connection/flat_rid.h"
 #include "tests/drivers/dbase/dbase_test_support.h"
@@ -252,10 +253,10 @@ class DbfIndexFixture : public DbfFixture {
     return out;
   }
   static std::string currentKey(DbfIndexDesc* index, DbfIndexCursor* walk) {
-    if (auto* fox = dynamic_cast<FoxIdxDesc*>(index)) {
-      const uint8_t* key = fox->keyAtCursor(walk);
-      return key ? std::string(reinterpret_cast<const char*>(key), index->getKeyLength()) : std::string();
-    }
+    const uint8_t* own = nullptr;
+    if (auto* fox = dynamic_cast<FoxIdxDesc*>(index)) own = fox->keyAtCursor(walk);
+    else if (auto* ntx = dynamic_cast<DbfNtxDesc*>(index)) own = ntx->keyAtCursor(walk);
+    if (own) return std::string(reinterpret_cast<const char*>(own), index->getKeyLength());
     // The key under the cursor: found by comparing against candidates is
     // slow; the page bytes are read through the B-tree's layout instead.
     TreeInfo* level = walk->top;
