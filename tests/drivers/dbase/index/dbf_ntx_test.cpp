@@ -225,7 +225,7 @@ TEST_F(DbfNtxTest, RandomInsertsAndDeletesFollowAMultiset) {
     uint32_t distinct;
   } cases[] = {{"text 10", 'C', 10, false, 400},
                {"text 100 descending", 'C', 100, true, 300},
-               {"few keys", 'C', 6, false, 10},
+               {"few keys", 'C', 6, false, 25},
                {"numbers", 'N', 10, false, 500},
                {"numbers descending", 'N', 10, true, 500}};
   for (const auto& c : cases) {
