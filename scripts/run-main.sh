@@ -4,7 +4,8 @@
 # under a prefix (default /usr/local) with scripts/install.sh, which
 # registers the drivers with unixODBC and adds the sample data sources to
 # the user's, and then runs a few statements against the dBASE sample with
-# isql, as any new shell can: no environment variable needed.
+# isql, and a few against the text sample, as any new shell can: no
+# environment variable needed.
 # scripts/uninstall.sh removes what was installed.
 #
 # Usage: run-main.sh [--prefix DIR]
@@ -52,6 +53,14 @@ for sql in "${statements[@]}"; do
   printf '%s\n\n' "$out"
   case "$out" in *"[ISQL]ERROR"*) failed=1 ;; esac
 done
+echo "isql TextSample:"
+for sql in "SELECT * FROM orders WHERE AMOUNT > 100 ORDER BY ORDERED" \
+           "SELECT ITEM, NAME, QTY FROM stock ORDER BY QTY DESC"; do
+  echo "SQL> $sql"
+  out=$(printf '%s\n' "$sql" | isql -b -v TextSample 2>&1) || failed=1
+  printf '%s\n\n' "$out"
+  case "$out" in *"[ISQL]ERROR"*) failed=1 ;; esac
+done
 if [ "$failed" -ne 0 ]; then
   echo "Some statements failed: see the messages above."
 fi
@@ -59,6 +68,7 @@ data=$(odbcinst -q -s -n DbaseSample | sed -n 's/^Database=//p')
 echo "The drivers are registered with unixODBC (odbcinst -q -d) and the sample data sources are"
 echo "yours (odbcinst -q -s); from any shell:"
 echo "  isql -v DbaseSample"
+echo "  isql -v TextSample"
 echo "  isql -v -k \"DRIVER={Kestrane dBASE};Database=$data\""
 echo "To remove them: $root/scripts/uninstall.sh$( [ "$prefix" = /usr/local ] || printf ' --prefix %s' "$prefix")"
 exit "$failed"
