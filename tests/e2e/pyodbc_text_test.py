@@ -129,6 +129,24 @@ class TextDriverTest(unittest.TestCase):
         self.assertEqual(cnxn.execute("SELECT QTY FROM fixed WHERE ITEM = 'Sprocket'").fetchone()[0], 99)
         cnxn.close()
 
+    def test_manual_commit_appends_at_commit(self):
+        cnxn = connect(self.data, autocommit=False)
+        with open(self.file("cities_ss.csv"), "rb") as f:
+            before = f.read()
+        cnxn.execute("INSERT INTO cities VALUES ('Narvik', 14000)")
+        cnxn.execute("INSERT INTO cities VALUES ('Bodø', 53000)")
+        rows = cnxn.execute("SELECT CITY FROM cities WHERE POP < 60000").fetchall()
+        self.assertEqual(sorted(r[0] for r in rows), ["Bodø", "Narvik"])
+        cnxn.rollback()
+        with open(self.file("cities_ss.csv"), "rb") as f:
+            self.assertEqual(f.read(), before)
+        cnxn.execute("INSERT INTO cities VALUES ('Narvik', 14000)")
+        cnxn.execute("INSERT INTO cities VALUES ('Bodø', 53000)")
+        cnxn.commit()
+        with open(self.file("cities_ss.csv"), newline="", encoding="cp1252") as f:
+            self.assertEqual(list(csv.reader(f))[-2:], [["Narvik", "14000"], ["Bodø", "53000"]])
+        cnxn.close()
+
     def test_insert_refusals_leave_the_file_unchanged(self):
         cnxn = connect(self.data)
         with open(self.file("people.csv"), "rb") as f:

@@ -258,6 +258,7 @@ KvStatus TxtFileDesc::readNextRec(uint16_t* found) {
     started_ = true;
   }
   int got = 0;
+  insertRow_ = false;
   if (reader_.readRow(position_, &got) != kvSuccess) return kvFailure;
   if (!got) return kvSuccess;
   setRowKey(reader_.rowOffset());
@@ -273,6 +274,7 @@ KvStatus TxtFileDesc::readRecord(GetRecRetType* out) {
     return kvSuccess;
   }
   int got = 0;
+  insertRow_ = false;
   if (reader_.readRow(offset, &got) != kvSuccess) return kvFailure;
   *out = !got ? getRecPastEnd : reader_.rowOffset() == offset ? getRecFound : getRecGone;
   return kvSuccess;
@@ -284,7 +286,10 @@ KvStatus TxtFileDesc::getFieldData(uint16_t column, void* buffer, int32_t* lengt
     addOdbcError(stateColumnNumber);
     return kvFailure;
   }
-  const std::string& text = reader_.value(column);
+  // The row being inserted (or a pending insert of the transaction) is
+  // the insert buffer, in the file's form.
+  const std::string& text = insertRow_ ? insert_[column].text : reader_.value(column);
+  const bool cut = !insertRow_ && reader_.isCut(column);
   const TxtColumnDef& def = table()->getDef().columns[column];
   if (text.empty()) {
     *kind = flatValueNull;
@@ -332,7 +337,7 @@ KvStatus TxtFileDesc::getFieldData(uint16_t column, void* buffer, int32_t* lengt
       *length = int32_t(text.size() + 1);
       *kind = flatValueText;
       // The file held more than the column keeps.
-      if (reader_.isCut(column)) addOdbcWarning(stateTruncated);
+      if (cut) addOdbcWarning(stateTruncated);
       return kvSuccess;
     }
   }
@@ -394,9 +399,10 @@ KvStatus TxtFileDesc::formatValue(uint16_t column, const void* value, uint32_t l
         addOdbcError(stateAssignment);
         return kvFailure;
       }
+      // Written with the column's scale (rounded to it); a value whose
+      // integer digits the precision cannot hold is refused.
       char text[64];
       std::snprintf(text, sizeof(text), "%.*f", int(def.scale), number);
-      // Digits beyond the scale are cut, never rounded up into the next.
       std::string digits = text;
       size_t integer = digits.find('.') == std::string::npos ? digits.size() : digits.find('.');
       if (digits[0] == '-') --integer;
@@ -457,6 +463,7 @@ KvStatus TxtFileDesc::updateColumn(uint16_t column, const void* value, uint32_t 
 }
 
 KvStatus TxtFileDesc::initializeForInsert() {
+  insertRow_ = true;
   const TxtTableDef& def = table()->getDef();
   for (size_t i = 0; i < insert_.size(); ++i) {
     insert_[i].type = def.columns[i].type;

@@ -120,6 +120,9 @@ class TxtFileDesc : public FlatFileDesc {
   TxtRowReader reader_;
   uint64_t position_ = 0;
   bool started_ = false;
+  // The current row is the insert buffer (a new row, or a pending insert
+  // the engine loaded into it), not the row the reader read.
+  bool insertRow_ = false;
   std::vector<TxtOutValue> insert_;
 };
 
