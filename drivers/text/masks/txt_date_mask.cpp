@@ -345,6 +345,12 @@ KvStatus txtMaskToText(const unsigned char* mask, unsigned char* out, uint32_t s
   std::string text;
   for (const unsigned char* t = mask; *t; ++t) {
     if (*t <= txtTokBlank) {
+      // Runs of one letter compile as one token: "d" then "dd" is written
+      // d""dd, so that it does not come back as "ddd".
+      const char next = texts[*t][0];
+      if (!text.empty() && std::strchr("mdy", kvToLower(uint8_t(next))) &&
+          kvToLower(uint8_t(text.back())) == kvToLower(uint8_t(next)))
+        text += "\"\"";
       text += texts[*t];
     } else if (*t == txtTokLiteral && t[1]) {
       text += '\\';

@@ -148,7 +148,7 @@ TEST_F(TxtDateMaskTest, WritesDates) {
 
 TEST_F(TxtDateMaskTest, MaskTextCompilesBackToTheSameMask) {
   for (const char* mask : {"m/d/yy", "Dddd Mmmm dd yyyy", "yyyy\\Tmm", "yyyy'of'mm", "yyyy'\"'mm", "J",
-                           "ddd, DDD. dddd:DDDD - MMM Mmm"}) {
+                           "ddd, DDD. dddd:DDDD - MMM Mmm", "mD\"\"DD", "yy\"\"yy", "mm''m"}) {
     unsigned char compiled[txtMaskBytes], again[txtMaskBytes];
     unsigned char text[128];
     ASSERT_EQ(txtCompileMask(reinterpret_cast<const unsigned char*>(mask), compiled), kvSuccess) << mask;
