@@ -26,6 +26,10 @@ void TxtRowReader::configure(uint32_t tableType, unsigned char delimiter, const 
   columns_ = columns;
   values_.assign(columns.size(), std::string());
   cut_.assign(columns.size(), 0);
+  // Bytes the delimited reader looks at one by one.
+  for (int b = 0; b < 256; ++b)
+    special_[b] = b == delimiter_ || b == '"' || b == '\r' || b == '\n' || b == txtEndOfFileMark ||
+                  kvIsDbcsLeadByte(uint8_t(b));
   lineBytes_ = 0;
   for (const TxtColumnSpan& c : columns)
     lineBytes_ = std::max<uint32_t>(lineBytes_, uint32_t(std::min<uint64_t>(uint64_t(c.offset) + c.length, 0xFFFFFFFFu)));
@@ -67,6 +71,20 @@ TxtRowReader::End TxtRowReader::readDelimited(std::string* out, uint32_t length,
     else *cut = 1;
   };
   for (;;) {
+    // A run of plain bytes in the window is taken at once.
+    const uint32_t start = position_;
+    while (position_ < windowFill_ && !special_[window_[position_]]) ++position_;
+    if (position_ > start) {
+      first = false;
+      size_t n = position_ - start;
+      const size_t room = length > out->size() ? length - out->size() : 0;
+      if (n > room) {
+        *cut = 1;
+        n = room;
+      }
+      out->append(reinterpret_cast<const char*>(window_.data() + start), n);
+      continue;
+    }
     int c = peek();
     if (c < 0 || c == txtEndOfFileMark) return endRow;
     advance();

@@ -96,6 +96,7 @@ class TxtRowReader {
 
   uint32_t tableType_ = txtTableComma;
   unsigned char delimiter_ = ',';
+  bool special_[256] = {};
   std::vector<TxtColumnSpan> columns_;
   uint32_t lineBytes_ = 0;  // fixed-width: the bytes of a line that any column uses
   std::string line_;

@@ -160,6 +160,9 @@ KvStatus TxtFileDesc::attach() {
   source_.setFile(shared->getFile());
   reader_.configure(shared->getDef().tableType, shared->getDef().delimiter, shared->getSpans());
   insert_.assign(shared->getSpans().size(), TxtOutValue());
+  // The magnitude each numeric column's precision and scale leave room for.
+  limits_.clear();
+  for (const TxtColumnDef& c : shared->getDef().columns) limits_.push_back(std::pow(10.0, int(c.precision) - c.scale));
   started_ = false;
   return makeRid();
 }
@@ -318,7 +321,7 @@ KvStatus TxtFileDesc::getFieldData(uint16_t column, void* buffer, int32_t* lengt
         addOdbcError(stateAssignment);
         return kvFailure;
       }
-      if (std::fabs(number) >= std::pow(10.0, int(def.precision) - def.scale)) {
+      if (std::fabs(number) >= limits_[column]) {
         addOdbcError(stateNumericRange);
         return kvFailure;
       }

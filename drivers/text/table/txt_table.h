@@ -124,6 +124,7 @@ class TxtFileDesc : public FlatFileDesc {
   // the engine loaded into it), not the row the reader read.
   bool insertRow_ = false;
   std::vector<TxtOutValue> insert_;
+  std::vector<double> limits_;
 };
 
 // Splits "dir/name" (either separator) into its directory and name.
