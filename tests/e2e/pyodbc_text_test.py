@@ -234,6 +234,32 @@ class TextDriverTest(unittest.TestCase):
         self.assertEqual(cnxn.execute("SELECT COUNT(*) FROM people WHERE NAME = 'waited'").fetchone()[0], 1)
         cnxn.close()
 
+    def test_only_the_append_byte_is_the_lock(self):
+        cnxn = connect(self.data)
+        with open(self.file("people.csv"), "r+b") as f:
+            # A lock on the byte before it does not hold an INSERT up.
+            fcntl.fcntl(f, F_OFD_SETLK, struct.pack("hhqqi4x", fcntl.F_WRLCK, 0, 0x7FFFFFFE, 1, 0))
+            started = time.monotonic()
+            cnxn.execute("INSERT INTO people (NAME) VALUES ('quick')")
+            self.assertLess(time.monotonic() - started, 1.0)
+        cnxn.close()
+
+    def test_rows_beyond_64_mib_are_found_again(self):
+        # A header line of 65 MiB puts every row past 0x04000000 bytes, the
+        # most a 32-bit record number could name.
+        with open(self.file("raw.txt"), "wb") as f:
+            f.write(b"H" * (65 << 20) + b"\r\n")
+            for i in range(50):
+                f.write(b"k%02d,%d\r\n" % (i, i))
+        with open(self.file("KVTXT.INI"), "a", newline="") as f:
+            f.write("[raw]\r\nFILE=raw.txt\r\nFLN=1\r\nFIELD1=K,VARCHAR,5,0,5,0,\r\nFIELD2=V,NUMERIC,5,0,5,0,\r\n")
+        cnxn = connect(self.data)
+        rows = cnxn.execute("SELECT K, V FROM raw WHERE V >= 40 ORDER BY V DESC").fetchall()
+        self.assertEqual([tuple(r) for r in rows], [(f"k{i:02d}", i) for i in range(49, 39, -1)])
+        cnxn.execute("INSERT INTO raw VALUES ('new', 99)")
+        self.assertEqual(cnxn.execute("SELECT K FROM raw WHERE V = 99").fetchone()[0], "new")
+        cnxn.close()
+
     def test_rows_another_program_appends_are_seen(self):
         cnxn = connect(self.data)
         cursor = cnxn.cursor()
