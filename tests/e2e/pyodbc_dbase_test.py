@@ -231,11 +231,12 @@ class DbaseDriverTest(unittest.TestCase):
     def test_the_everyday_shape_on_a_fresh_table(self):
         """CREATE TABLE, executemany INSERT, SELECT, UPDATE, DELETE and DROP
         TABLE as an application writes them, in autocommit and in manual-commit
-        mode, with pyodbc's default decoding and with UTF-8 set; the rows
+        mode, with pyodbc's default decoding and with setdecoding; the rows
         are what dbfread reads from the file."""
         import dbfread
         for autocommit in (True, False):
-            for decoding in (None, "utf-8"):
+            # The drivers' narrow text is Windows-1252 (README).
+            for decoding in (None, "cp1252"):
                 with self.subTest(autocommit=autocommit, decoding=decoding):
                     cnxn = pyodbc.connect("DSN=Tables", autocommit=autocommit)
                     if decoding:

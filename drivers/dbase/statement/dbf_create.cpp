@@ -386,12 +386,11 @@ KvStatus DbfCreateDesc::parseDbaseGrammar(const unsigned char** position) {
 KvStatus DbfCreateDesc::parseDbaseColumn(const unsigned char** position) {
   unsigned char name[flatDdlNameBytes];
   const unsigned char* start = flatSkipWhite(*position);
-  const bool backQuoted = *start == '`';
-  bool found = false;
-  if (flatDdlReadIdentifier(statement_, position, name, &found) != kvSuccess) return kvFailure;
-  if (backQuoted) {
+  if (*start == '`') {
     // A back-quoted name is taken as written, within the length a
     // descriptor holds.
+    bool found = false;
+    if (flatDdlReadIdentifier(statement_, position, name, &found) != kvSuccess) return kvFailure;
     if (!name[0]) {
       addFlatSyntaxError(msgDdlColumnNameIllegal) << kvU("``");
       return kvFailure;
@@ -400,14 +399,23 @@ KvStatus DbfCreateDesc::parseDbaseColumn(const unsigned char** position) {
       addFlatSyntaxError(msgDdlColumnNameTooLong) << name;
       return kvFailure;
     }
-  } else if (!found) {
-    FlatToken what;
-    const unsigned char* p = *position;
-    if (what.read(&p, flatScanOperator) != kvSuccess) return kvFailure;
-    addFlatSyntaxError(msgDdlColumnNameIllegal) << (what.isEnd() ? kvU("") : what.getText());
-    return kvFailure;
-  } else if (canCreateColumnName(name) != kvSuccess) {
-    return kvFailure;
+  } else {
+    // The run of characters up to white space or punctuation, upper-cased
+    // as the engine's words are, so that a name such as 1ABC is judged (and
+    // named in the message) whole.
+    const unsigned char* end = start;
+    while (*end && !kvCharIsSpace(*end) && !std::strchr("(),;'\"`", *end)) end += kvCharBytes(end);
+    if (end == start) {
+      FlatToken what;
+      const unsigned char* p = start;
+      if (what.read(&p, flatScanOperator) != kvSuccess) return kvFailure;
+      addFlatSyntaxError(msgDdlColumnNameIllegal) << (what.isEnd() ? kvU("") : what.getText());
+      return kvFailure;
+    }
+    if (flatCopyDdlName(name, sizeof(name), start, uint32_t(end - start)) != kvSuccess) return kvFailure;
+    kvUpperText(name);
+    *position = end;
+    if (canCreateColumnName(name) != kvSuccess) return kvFailure;
   }
 
   FlatToken type;

@@ -171,7 +171,7 @@ TEST_F(DbfCreateTest, ColumnRulesOfBothGrammars) {
       {"DBASE5", false, "CREATE TABLE T (ABCDEFGHIJK CHAR(1))", msgDdlColumnNameTooLong},
       {"DBASE5", false, "CREATE TABLE T (ABCDEFGHIJ CHAR(1), A_1 CHAR(1))", 0},
       {"DBASE5", false, "CREATE TABLE T (`A-B` CHAR(1))", 0},
-      {"DBASE5", false, "CREATE TABLE T (`` CHAR(1))", msgDdlColumnNameIllegal},
+      {"DBASE5", false, "CREATE TABLE T (`A B` CHAR(1), `_x` CHAR(1))", 0},
       {"DBASE5", false, "CREATE TABLE T (`ABCDEFGHIJK` CHAR(1))", msgDdlColumnNameTooLong},
       {"DBASE5", false, "CREATE TABLE T (A CHAR(1), a CHAR(2))", msgColumnNotUnique},
       {"DBASE2", false, "CREATE TABLE T (D DATE)", msgDbfDbase2Types},
