@@ -520,12 +520,11 @@ KvStatus DbfCreateDesc::writeFiles() {
 DbfDropTableDesc::~DbfDropTableDesc() = default;
 
 KvStatus DbfDropTableDesc::canDropTableName(const unsigned char* name) {
-  unsigned char path[bosPathBytes];
   uint16_t open = 0;
   bool exists = false;
-  if (flatDdlTableState(statement_, name, path, &open, &exists) != kvSuccess) return kvFailure;
+  if (flatDdlTableState(statement_, name, path_, &open, &exists) != kvSuccess) return kvFailure;
   if (open) {
-    addFlatSyntaxError(msgDeleteOpenFile) << path;
+    addFlatSyntaxError(msgDeleteOpenFile) << path_;
     return kvFailure;
   }
   if (!exists) {
@@ -539,10 +538,8 @@ KvStatus DbfDropTableDesc::execute() {
   // Another statement of the connection may have opened it since.
   if (canDropTableName(getTableName()) != kvSuccess) return kvFailure;
   FlatConnection* connection = statement_->getFlatConnection();
-  unsigned char path[bosPathBytes];
-  if (connection->getTableFullPath(getTableName(), path) != kvSuccess) return kvFailure;
   unsigned char directory[bosPathBytes], base[bosNameBytes], ext[bosNameBytes];
-  if (splitPath(path, directory, base, ext) != kvSuccess) return kvFailure;
+  if (splitPath(path_, directory, base, ext) != kvSuccess) return kvFailure;
 
   // The index files the table keeps, read before anything is deleted.
   DbfIni ini(static_cast<DbfConnection*>(connection));
@@ -559,7 +556,7 @@ KvStatus DbfDropTableDesc::execute() {
 
   // The table itself first: while any handle has it open it stays, and so
   // does everything that belongs to it.
-  if (bosFileDelete(path) != kvSuccess) return kvFailure;
+  if (bosFileDelete(path_) != kvSuccess) return kvFailure;
 
   bool failed = false;
   for (std::vector<unsigned char>& file : indexFiles) {

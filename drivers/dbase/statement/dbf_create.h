@@ -115,4 +115,7 @@ class DbfDropTableDesc : public FlatDropTableDesc {
   // 4035 when the connection has the table open; 1202 (S0002) when there
   // is no such table.
   KvStatus canDropTableName(const unsigned char* name) override;
+
+ private:
+  unsigned char path_[bosPathBytes] = {};  // of the table, by canDropTableName
 };
