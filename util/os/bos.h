@@ -304,6 +304,18 @@ KV_UTIL_API void bosFindClose(void** handle);
 // the process does not change its environment meanwhile.
 KV_UTIL_API KvStatus bosGetEnv(const unsigned char* name, unsigned char** value);
 
+// The code set of the process's LC_CTYPE locale as nl_langinfo(CODESET)
+// names it ("UTF-8", "ANSI_X3.4-1968", "ISO-8859-15"), into name (size
+// bytes, cut and terminated). The locale is the one the process last set
+// with setlocale: a program that never set one is in "C".
+KV_UTIL_API void bosLocaleCodeSet(char* name, uint32_t size);
+
+// Each of the 256 Windows-1252 bytes as iconv writes it in codeSet: bytes[i]
+// receives at most 4 bytes and lengths[i] their count, 0 for a character
+// that codeSet cannot hold. Fails, without a message, when iconv does not
+// know codeSet.
+KV_UTIL_API KvStatus bosAnsiInCodeSet(const char* codeSet, unsigned char (*bytes)[4], uint8_t* lengths);
+
 // The home directory in the passwd entry of the process's real user, copied
 // into path (size bytes): 1, or 0 (path empty) when the user has no entry or
 // the directory does not fit. HOME is not read: this is the directory that

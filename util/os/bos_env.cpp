@@ -10,6 +10,8 @@
 #include "util/util_message_ids.h"
 
 #include <dlfcn.h>
+#include <iconv.h>
+#include <langinfo.h>
 #include <pwd.h>
 #include <sys/resource.h>
 #include <unistd.h>
@@ -231,3 +233,37 @@ int bosabort() {
 }
 
 void bosSetAbortPoll(int (*poll)()) { abortPoll.store(poll, std::memory_order_release); }
+
+// ---------------------------------------------------------------- code sets
+
+void bosLocaleCodeSet(char* name, uint32_t size) {
+  if (size == 0) return;
+  const char* codeSet = nl_langinfo(CODESET);
+  if (!codeSet) codeSet = "";
+  std::strncpy(name, codeSet, size - 1);
+  name[size - 1] = 0;
+}
+
+KvStatus bosAnsiInCodeSet(const char* codeSet, unsigned char (*bytes)[4], uint8_t* lengths) {
+  iconv_t converter = iconv_open(codeSet, "WINDOWS-1252");
+  if (converter == iconv_t(-1)) return kvFailure;
+  for (int ansi = 0; ansi < 256; ++ansi) {
+    char in[1] = {char(ansi)};
+    char out[8];
+    char* inPointer = in;
+    char* outPointer = out;
+    size_t inLeft = 1;
+    size_t outLeft = sizeof(out);
+    lengths[ansi] = 0;
+    // A byte that 1252 leaves undefined, or a character the code set lacks,
+    // stops the conversion; the state is reset for the next byte.
+    const size_t done = iconv(converter, &inPointer, &inLeft, &outPointer, &outLeft);
+    iconv(converter, nullptr, nullptr, nullptr, nullptr);
+    const size_t written = sizeof(out) - outLeft;
+    if (done == size_t(-1) || inLeft != 0 || written == 0 || written > 4) continue;
+    std::memcpy(bytes[ansi], out, written);
+    lengths[ansi] = uint8_t(written);
+  }
+  iconv_close(converter);
+  return kvSuccess;
+}
