@@ -13,12 +13,14 @@
 #include <sql.h>
 #include <sqlext.h>
 #include <pwd.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <csignal>
 #include <cctype>
 #include <cstdint>
 #include <cstdio>
@@ -1211,6 +1213,71 @@ TEST_F(DbaseDriverManagerTest, AReadOnlyMemoFileIsReadAndOnlyItsWritesFail) {
   std::string now = fileBytes("memo3v.dbf");
   ASSERT_EQ(now.size(), expected.size());
   EXPECT_EQ(now.substr(4), expected.substr(4)) << "only the date of last update may differ";
+}
+
+// A child process whose files may not grow past the table's size plus a
+// few bytes (SIGXFSZ ignored: the write fails as on a full disk) inserts
+// rows in a transaction and commits: the commit fails naming the table,
+// then the reason; the retry after the limit is lifted writes them all.
+// Returns the exit status: 0 when all went as expected.
+int childCommittingOnAFullDisk(const std::string& table) {
+  SQLHENV env = SQL_NULL_HENV;
+  SQLHDBC dbc = SQL_NULL_HDBC;
+  if (SQLAllocEnv(&env) != SQL_SUCCESS || SQLAllocConnect(env, &dbc) != SQL_SUCCESS) return 2;
+  if (!SQL_SUCCEEDED(SQLDriverConnect(dbc, nullptr, (SQLCHAR*)"DSN=Tables", SQL_NTS, nullptr, 0, nullptr,
+                                      SQL_DRIVER_NOPROMPT)))
+    return 3;
+  if (SQLSetConnectOption(dbc, SQL_AUTOCOMMIT, SQL_AUTOCOMMIT_OFF) != SQL_SUCCESS) return 4;
+  SQLHSTMT stmt = SQL_NULL_HSTMT;
+  if (SQLAllocStmt(dbc, &stmt) != SQL_SUCCESS) return 5;
+  for (int i = 0; i < 50; ++i) {
+    std::string sql = "INSERT INTO stock_xb (ITEM, PRICE) VALUES ('item" + std::to_string(i) + "', " +
+                      std::to_string(i) + ")";
+    if (SQLExecDirect(stmt, (SQLCHAR*)sql.c_str(), SQL_NTS) != SQL_SUCCESS) return 6;
+  }
+  struct stat st;
+  if (stat(table.c_str(), &st) != 0) return 7;
+  signal(SIGXFSZ, SIG_IGN);
+  struct rlimit limit = {rlim_t(st.st_size + 10), RLIM_INFINITY};
+  if (setrlimit(RLIMIT_FSIZE, &limit) != 0) return 8;
+  if (SQLTransact(SQL_NULL_HENV, dbc, SQL_COMMIT) != SQL_ERROR) return 9;
+  std::vector<std::string> messages;
+  SQLCHAR state[6], text[512];
+  SQLINTEGER native = 0;
+  while (SQL_SUCCEEDED(SQLError(SQL_NULL_HENV, dbc, SQL_NULL_HSTMT, state, &native, text, sizeof(text), nullptr)))
+    messages.push_back(reinterpret_cast<char*>(text));
+  if (messages.size() < 2 || messages[0].find("stock_xb.dbf could not be committed") == std::string::npos ||
+      messages[1].find("Insufficient disk space.") == std::string::npos) {
+    for (const std::string& m : messages) std::fprintf(stderr, "%s\n", m.c_str());
+    return 10;
+  }
+  limit.rlim_cur = RLIM_INFINITY;
+  if (setrlimit(RLIMIT_FSIZE, &limit) != 0) return 11;
+  struct stat after;
+  if (stat(table.c_str(), &after) != 0 || after.st_size != st.st_size) return 12;
+  if (SQLTransact(SQL_NULL_HENV, dbc, SQL_COMMIT) != SQL_SUCCESS) return 13;
+  SQLFreeStmt(stmt, SQL_DROP);
+  SQLDisconnect(dbc);
+  SQLFreeConnect(dbc);
+  SQLFreeEnv(env);
+  return 0;
+}
+
+TEST_F(DbaseDriverManagerTest, ACommitOnAFullDiskFailsWithTheReasonAndWritesNothing) {
+  copyData({"stock_xb.dbf"});
+  const std::string before = fileBytes("stock_xb.dbf");
+  pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) _exit(childCommittingOnAFullDisk(data_ + "/stock_xb.dbf"));
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "child status " << status;
+  // The retry wrote the 50 rows behind the three there were.
+  ASSERT_EQ(SQLConnect(dbc_, (SQLCHAR*)"Tables", SQL_NTS, nullptr, 0, nullptr, 0), SQL_SUCCESS);
+  EXPECT_EQ(column("SELECT COUNT(*) FROM stock_xb (RECORDS=ALL)"), (std::vector<std::string>{"53"}));
+  ASSERT_EQ(SQLDisconnect(dbc_), SQL_SUCCESS);
+  const size_t recordLength = size_t(uint8_t(before[10])) | size_t(uint8_t(before[11])) << 8;
+  EXPECT_EQ(fileBytes("stock_xb.dbf").size(), before.size() + 50 * recordLength);
 }
 
 TEST_F(DbaseDriverManagerTest, TwoConnectionsUpdatingOneRowGet3961) {
