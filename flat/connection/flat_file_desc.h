@@ -189,6 +189,12 @@ class KV_FLAT_API FlatFileDesc : public KvObject {
   // 40 (must). Validates a value before it is stored (length bytes in the
   // internal type given).
   virtual KvStatus checkValue(uint16_t column, const void* value, uint32_t length, uint32_t internalType);
+  // 41. Before a commit writes anything of the table (the writer holds the
+  // table's header lock when it appends): sets aside room for
+  // appendedRecords new records and longValues long values of longBytes
+  // bytes in all, so that a full disk fails the commit before its first
+  // write instead of half-way through it. Nothing is written.
+  virtual KvStatus reserveSpace(uint32_t appendedRecords, uint32_t longValues, uint64_t longBytes);
 
   // ---- engine operations
   // Opens a table (name: a full path) for a statement of the connection:
@@ -227,7 +233,11 @@ class KV_FLAT_API FlatFileDesc : public KvObject {
   void setPosition(uint32_t position) { position_ = position; }
   uint32_t getRecordLimit() const { return recordLimit_; }
   void setRecordLimit(uint32_t limit) { recordLimit_ = limit; }
-  // Access mode the engine sets for the statement's use of the table.
+  // Access mode the engine sets for the statement's use of the table:
+  // flatAccessScan, or flatAccessById while its rows are re-read by
+  // identifier in an order of the statement's own (a sorted keyset), where
+  // a driver's read should not displace cached pages for one record.
+  enum : uint16_t { flatAccessScan = 0, flatAccessById = 1 };
   uint16_t getAccessMode() const { return accessMode_; }
   void setAccessMode(uint16_t mode) { accessMode_ = mode; }
 
