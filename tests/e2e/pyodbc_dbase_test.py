@@ -374,5 +374,58 @@ class DbaseDriverTest(unittest.TestCase):
         self.assertEqual(self._state("fullins"), before)
 
 
+    def test_the_everyday_shape_on_a_fresh_table(self):
+        """CREATE TABLE, executemany INSERT, SELECT, UPDATE, DELETE and DROP
+        TABLE as an application writes them, in autocommit and in manual-commit
+        mode, with pyodbc's default decoding and with setdecoding; the rows
+        are what dbfread reads from the file."""
+        import dbfread
+        for autocommit in (True, False):
+            # The drivers' narrow text is Windows-1252 (README).
+            for decoding in (None, "cp1252"):
+                with self.subTest(autocommit=autocommit, decoding=decoding):
+                    cnxn = pyodbc.connect("DSN=Tables", autocommit=autocommit)
+                    if decoding:
+                        cnxn.setdecoding(pyodbc.SQL_CHAR, encoding=decoding)
+                    table = f"every_{int(autocommit)}_{'u' if decoding else 'd'}"
+                    cursor = cnxn.cursor()
+                    cursor.execute(f"CREATE TABLE {table} (NAME CHAR(20), QTY NUMERIC(6,2), NOTE MEMO)")
+                    cursor.executemany(f"INSERT INTO {table} (NAME, QTY, NOTE) VALUES (?, ?, ?)",
+                                       [("Ann", 1.5, "note \u00e9"), ("Bob", 2, None), ("Caf\u00e9", -3.25, "x" * 600)])
+                    if not autocommit:
+                        cnxn.commit()
+                    rows = cursor.execute(f"SELECT NAME, QTY, NOTE FROM {table} ORDER BY NAME").fetchall()
+                    self.assertEqual([(r[0].rstrip(), float(r[1])) for r in rows],
+                                     [("Ann", 1.5), ("Bob", 2.0), ("Caf\u00e9", -3.25)])
+                    self.assertEqual(rows[0][2], "note \u00e9")
+                    self.assertEqual(rows[2][2], "x" * 600)
+                    self.assertEqual(cursor.execute(f"UPDATE {table} SET QTY = 7 WHERE NAME = 'Bob'").rowcount, 1)
+                    self.assertEqual(cursor.execute(f"DELETE FROM {table} WHERE NAME = 'Ann'").rowcount, 1)
+                    if not autocommit:
+                        cnxn.commit()
+                    read = list(dbfread.DBF(os.path.join(self.data, f"{table}.DBF"), encoding="cp1252"))
+                    self.assertEqual([(r["NAME"], r["QTY"]) for r in read], [("Bob", 7), ("Caf\u00e9", -3.25)])
+                    cursor.close()
+                    cnxn.execute(f"DROP TABLE {table}")
+                    if not autocommit:
+                        cnxn.commit()
+                    self.assertFalse(os.path.exists(os.path.join(self.data, f"{table}.DBF")))
+                    self.assertFalse(os.path.exists(os.path.join(self.data, f"{table}.DBT")))
+                    cnxn.close()
+
+    def test_create_table_errors_reach_the_application(self):
+        cnxn = pyodbc.connect("DSN=Tables;ModifySql=0", autocommit=True)
+        cases = [("CREATE TABLE bad (A NUMERIC(20,2))", "42000",
+                  "A numeric column's width must be between 1 and 20 (19 if column has a decimal): A"),
+                 ("CREATE TABLE bad (1ABC CHAR(1))", "42000", "Column name contains illegal characters: 1ABC"),
+                 ("DROP TABLE nothere", "42S02", "Cannot drop table nothere.  Table does not exist.")]
+        for sql, state, text in cases:
+            with self.subTest(sql=sql):
+                with self.assertRaises(pyodbc.Error) as caught:
+                    cnxn.execute(sql)
+                self.assertIn(state, str(caught.exception))
+                self.assertIn(text, str(caught.exception))
+        cnxn.close()
+
 if __name__ == "__main__":
     unittest.main()
