@@ -104,7 +104,8 @@ SQLRETURN BaseStatement::SQLDescribeCol(SQLUSMALLINT icol, SQLCHAR* szColName, S
   if (name.checkSize() != kvSuccess) return call.exit(SQL_ERROR);
   const BaseField& field = *fields_[icol - 1];
   unsigned char scratch[8];
-  name.setStrValue(columnName(field, icol, connection_->getWorkArounds(), scratch));
+  if (name.setStrValue(columnName(field, icol, connection_->getWorkArounds(), scratch)) != kvSuccess)
+    return call.exit(SQL_ERROR);
   if (pfSqlType) *pfSqlType = field.sqlType;
   if (pcbColDef) *pcbColDef = SQLULEN(field.precision);
   if (pibScale) *pibScale = reportedScale(field);
@@ -135,8 +136,9 @@ SQLRETURN BaseStatement::SQLColAttributes(SQLUSMALLINT icol, SQLUSMALLINT fDescT
   const BaseField& field = *fields_[icol - 1];
   unsigned char scratch[8];
   SQLLEN number = 0;
+  KvStatus written = kvSuccess;
   switch (fDescType) {
-    case SQL_COLUMN_NAME: text.setStrValue(columnName(field, icol, connection_->getWorkArounds(), scratch)); break;
+    case SQL_COLUMN_NAME: written = text.setStrValue(columnName(field, icol, connection_->getWorkArounds(), scratch)); break;
     case SQL_COLUMN_TYPE: number = field.sqlType; break;
     case SQL_COLUMN_LENGTH: number = SQLLEN(BaseColumnLength(shapeOf(field))); break;
     case SQL_COLUMN_PRECISION: number = SQLLEN(field.precision); break;
@@ -153,17 +155,18 @@ SQLRETURN BaseStatement::SQLColAttributes(SQLUSMALLINT icol, SQLUSMALLINT fDescT
       number = (field.attributes & BaseField::attrCaseSensitive) ? SQL_TRUE : SQL_FALSE;
       break;
     case SQL_COLUMN_SEARCHABLE: number = field.searchable; break;
-    case SQL_COLUMN_TYPE_NAME: text.setStrValue(field.typeName); break;
-    case SQL_COLUMN_TABLE_NAME: text.setStrValue(field.tableName); break;
-    case SQL_COLUMN_OWNER_NAME: text.setStrValue(field.ownerName); break;
-    case SQL_COLUMN_QUALIFIER_NAME: text.setStrValue(field.qualifierName); break;
-    case SQL_COLUMN_LABEL: text.setStrValue(field.label ? field.label : field.name); break;
+    case SQL_COLUMN_TYPE_NAME: written = text.setStrValue(field.typeName); break;
+    case SQL_COLUMN_TABLE_NAME: written = text.setStrValue(field.tableName); break;
+    case SQL_COLUMN_OWNER_NAME: written = text.setStrValue(field.ownerName); break;
+    case SQL_COLUMN_QUALIFIER_NAME: written = text.setStrValue(field.qualifierName); break;
+    case SQL_COLUMN_LABEL: written = text.setStrValue(field.label ? field.label : field.name); break;
     case baseColumnPrivateAttribute: number = (field.flags & BaseField::flagPrivate1002) ? SQL_TRUE : SQL_FALSE; break;
     default:
       // Attributes beyond ODBC 2's (19-1001, 1003 on) are the driver's.
       if (nonStdColAttributes(icol, fDescType, &text, &number) != kvSuccess) return call.exit(SQL_ERROR);
       break;
   }
+  if (written != kvSuccess) return call.exit(SQL_ERROR);
   if (pfDesc) *pfDesc = number;
   return call.exit(SQL_SUCCESS);
 }
