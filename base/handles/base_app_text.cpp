@@ -50,6 +50,8 @@ KvStatus baseTextToApp(const unsigned char* ansi, uint32_t length, unsigned char
   return refuse(charset, check);
 }
 
+bool baseAppTextIsAnsi() { return KvAppCharset::current().isAnsi(); }
+
 uint32_t baseAppCharBytes() { return KvAppCharset::current().maxCharBytes(); }
 
 uint32_t baseAppWholeCharBytes(const unsigned char* text, uint32_t length) {

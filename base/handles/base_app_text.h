@@ -26,6 +26,10 @@ KV_BASE_API KvStatus baseTextFromApp(const unsigned char* text, uint32_t length,
 KV_BASE_API KvStatus baseTextToApp(const unsigned char* ansi, uint32_t length, unsigned char* out, uint32_t room,
                                    uint32_t* written, uint32_t* consumed, uint64_t* total);
 
+// Whether the application's code set takes ANSI bytes as they stand (the C
+// locale): text then crosses without conversion.
+KV_BASE_API bool baseAppTextIsAnsi();
+
 // The most bytes one character takes in the application's code set (1
 // under the C locale, 3 under UTF-8): what a buffer for a value of a given
 // number of characters must allow.

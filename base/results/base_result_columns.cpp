@@ -12,6 +12,7 @@
 #include "base/catalog/base_catalog_info.h"
 #include "base/results/base_column_metrics.h"
 #include "base/convert/base_convert.h"
+#include "base/handles/base_app_text.h"
 #include "base/handles/base_error_list.h"
 #include "base/results/base_field.h"
 #include "base/handles/base_messages.h"
@@ -52,6 +53,17 @@ const unsigned char* columnName(const BaseField& field, uint16_t column, uint32_
   if ((field.name && field.name[0]) || !(workArounds & BaseConnection::waDescribe)) return field.name;
   std::snprintf(kvC(scratch), sizeof(scratch), "C%u", unsigned(column));
   return scratch;
+}
+
+// SQL_COLUMN_LENGTH: the bytes a value takes as SQL_C_DEFAULT. Text goes out
+// in the application's code set, where one character may take several
+// bytes; its size in characters (SQLDescribeCol, the display size) stays.
+uint32_t appColumnLength(const BaseField& field) {
+  const uint32_t length = BaseColumnLength(shapeOf(field));
+  const int16_t sqlType = BaseOdbc2SqlType(field.sqlType);
+  if (sqlType != SQL_CHAR && sqlType != SQL_VARCHAR && sqlType != SQL_LONGVARCHAR) return length;
+  const uint64_t bytes = uint64_t(length) * baseAppCharBytes();
+  return bytes > INT32_MAX ? uint32_t(INT32_MAX) : uint32_t(bytes);
 }
 
 }  // namespace
@@ -140,7 +152,7 @@ SQLRETURN BaseStatement::SQLColAttributes(SQLUSMALLINT icol, SQLUSMALLINT fDescT
   switch (fDescType) {
     case SQL_COLUMN_NAME: written = text.setStrValue(columnName(field, icol, connection_->getWorkArounds(), scratch)); break;
     case SQL_COLUMN_TYPE: number = field.sqlType; break;
-    case SQL_COLUMN_LENGTH: number = SQLLEN(BaseColumnLength(shapeOf(field))); break;
+    case SQL_COLUMN_LENGTH: number = SQLLEN(appColumnLength(field)); break;
     case SQL_COLUMN_PRECISION: number = SQLLEN(field.precision); break;
     case SQL_COLUMN_SCALE: number = reportedScale(field); break;
     case SQL_COLUMN_DISPLAY_SIZE: number = SQLLEN(BaseColumnDisplaySize(shapeOf(field))); break;

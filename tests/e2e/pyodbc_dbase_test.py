@@ -75,6 +75,7 @@ class DbaseDriverTest(unittest.TestCase):
 
     def test_select_star_reads_what_other_programs_wrote(self):
         cnxn = pyodbc.connect("DSN=Tables", autocommit=True)
+        flattest_tables.read_text_in_locale(cnxn)
         rows = cnxn.execute("SELECT * FROM towns_ogr").fetchall()
         self.assertEqual([r[0].rstrip() for r in rows], ["Oslo", "Bergen", "Troms\u00f8"])
         self.assertEqual(rows[2][2], None)
