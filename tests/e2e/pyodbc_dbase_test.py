@@ -111,6 +111,7 @@ class DbaseDriverTest(unittest.TestCase):
 
     def test_memo_values_of_other_programs_whole_and_in_pieces(self):
         cnxn = pyodbc.connect("DSN=Tables", autocommit=True)
+        flattest_tables.read_text_in_locale(cnxn)
         rows = cnxn.execute("SELECT CODE, REMARK FROM memo3v (CHARSET=IBMPC)").fetchall()
         self.assertEqual(rows[2][1], "x" * 600 + "END")
         self.assertEqual(rows[3][1], "line one\r\nline two \u00e9")
