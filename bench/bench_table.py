@@ -14,6 +14,12 @@ dBASE III tables (big.dbf, dept.dbf: ID N(8,0), GRP N(4,0), AMOUNT N(10,2),
 NAME C(20); DNAME C(20)) without index files; --empty-ins rewrites only the
 empty INS table of the forms named.
 
+--staff writes, instead of those, the table STAFF of the ORDER BY, GROUP BY
+and fetch benchmark (ID N(8,0), NAME C(12), DEPT C(6), SAL N(6,0), HIRED D:
+41 bytes a record) into the SQLite file and as staff.dbf into the --dbf
+directory: ID 1..ROWS, NAME "N" and 8 digits in no order, DEPT one of 50,
+SAL 0..9999, HIRED a day of 1990..2017.
+
 The row function mirrors benchRow() of bench/odbc_bench.cpp, whose insert
 mode adds rows of the same table.
 """
@@ -134,13 +140,15 @@ def write_sqlite(path, rows, empty_ins_only):
 # ---- dBASE III
 
 def write_dbf(path, fields, rows):
-    """fields: (name, type 'N'/'C', length, decimals); rows: an iterable."""
+    """fields: (name, type 'N'/'C'/'D', length, decimals); rows: an iterable."""
     record_length = 1 + sum(length for _, _, length, _ in fields)
     header_length = 32 + 32 * len(fields) + 1
     today = datetime.date.today()
     formats = []
     for _, kind, length, decimals in fields:
-        if kind == "N":
+        if kind == "D":
+            formats.append(lambda v: v.strftime("%Y%m%d").encode("ascii"))
+        elif kind == "N":
             formats.append(lambda v, l=length, d=decimals: ("%*.*f" % (l, d, v)).encode("ascii"))
         else:
             formats.append(lambda v, l=length: v.encode("ascii").ljust(l, b" ")[:l])
@@ -178,6 +186,36 @@ def write_dbf_tables(directory, rows):
     write_dbf(os.path.join(directory, "dept.dbf"), DEPT_DBF, (dept_row(g) for g in range(DEPTS)))
 
 
+# ---- the STAFF table
+
+STAFF_DBF = [("ID", "N", 8, 0), ("NAME", "C", 12, 0), ("DEPT", "C", 6, 0), ("SAL", "N", 6, 0), ("HIRED", "D", 8, 0)]
+STAFF_FIRST_DAY = datetime.date(1990, 1, 1).toordinal()
+
+
+def staff_row(row_id):
+    mixed = (row_id * 2654435761) & 0xFFFFFFFF
+    name = "N%08u" % (((row_id * 40503 + 17) & 0xFFFFFFFF) % 100000000)
+    dept = "D%03d" % ((mixed >> 8) % 50)
+    salary = (mixed >> 3) % 10000
+    hired = datetime.date.fromordinal(STAFF_FIRST_DAY + (mixed >> 16) % 10000)
+    return row_id, name, dept, salary, hired
+
+
+def write_staff(dbf_directory, sqlite_path, rows):
+    if dbf_directory:
+        os.makedirs(dbf_directory, exist_ok=True)
+        write_dbf(os.path.join(dbf_directory, "staff.dbf"), STAFF_DBF, (staff_row(i) for i in range(1, rows + 1)))
+    if sqlite_path:
+        if os.path.exists(sqlite_path):
+            os.remove(sqlite_path)
+        db = sqlite3.connect(sqlite_path)
+        db.execute("CREATE TABLE STAFF (ID INTEGER, NAME CHAR(12), DEPT CHAR(6), SAL INTEGER, HIRED DATE)")
+        db.executemany("INSERT INTO STAFF VALUES (?, ?, ?, ?, ?)",
+                       ((i, n, d, s, h.isoformat()) for i, n, d, s, h in (staff_row(r) for r in range(1, rows + 1))))
+        db.commit()
+        db.close()
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--rows", type=int, default=1000000)
@@ -185,9 +223,13 @@ def main():
     parser.add_argument("--sqlite", metavar="FILE")
     parser.add_argument("--dbf", metavar="DIR")
     parser.add_argument("--empty-ins", action="store_true")
+    parser.add_argument("--staff", action="store_true")
     args = parser.parse_args()
     if not 1 <= args.rows <= 99999999:
         parser.error("--rows must be 1..99999999")
+    if args.staff:
+        write_staff(args.dbf, args.sqlite, args.rows)
+        return
     if args.flat:
         write_flat_tables(args.flat, args.rows, args.empty_ins)
     if args.sqlite:

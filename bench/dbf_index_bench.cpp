@@ -1,6 +1,8 @@
 // The dBASE driver's indexes on a table of 1,000,000 records: the bulk
-// build of a dBASE III .NDX over a character key and of an .MDX tag over a
-// numeric key (packed decimals) from the record sort, then 100,000 point
+// build of a dBASE III .NDX over a character key, an .MDX tag over a
+// numeric key (packed decimals), a FoxPro standard .IDX and a Clipper .NTX
+// over the character key and a FoxPro .CDX tag over the numeric key
+// (compact leaves), each from the record sort, then 100,000 point
 // lookups of random existing keys in each, with the pages a lookup visits
 // (the tree's depth) and the pages it reads from the file (the index
 // keeps the pages it read last, so the upper levels are read once).
@@ -14,6 +16,8 @@
 #include "drivers/dbase/connection/dbf_connection.h"
 #include "drivers/dbase/index/dbase/dbf_mdx.h"
 #include "drivers/dbase/index/dbase/dbf_ndx.h"
+#include "drivers/dbase/index/clipper/dbf_ntx.h"
+#include "drivers/dbase/index/fox/fox_cdx.h"
 #include "drivers/dbase/records/dbf_file_desc.h"
 #include "drivers/dbase/statement/dbf_statement.h"
 #include "flat/connection/flat_rid.h"
@@ -29,6 +33,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <initializer_list>
 #include <new>
 #include <random>
 #include <string>
@@ -173,7 +178,8 @@ int main(int argc, char** argv) {
   if (std::system(("mkdir -p " + dir).c_str()) != 0) return 1;
   std::vector<uint32_t> ids = permutation(records);
   writeTable(dir + "/bench.dbf", ids);
-  for (const char* name : {"/name.ndx", "/bench.mdx"}) std::remove((dir + name).c_str());
+  for (const char* name : {"/name.ndx", "/bench.mdx", "/name.idx", "/bench.cdx", "/name.ntx"})
+    std::remove((dir + name).c_str());
 
   BaseEnv* env = build<BaseEnv>(OdbcDriverNumber(1));
   auto* connection = build<DbfConnection>(env);
@@ -212,6 +218,23 @@ int main(int argc, char** argv) {
       DbfMdxFile::addTag(mdxFile, kvU("ID"), 'N', 12, 0, kvU("ID"), nullptr, &tag) != kvSuccess ||
       mdx->readTag(mdxFile, tag, keyText, sizeof(keyText), forText, sizeof(forText)) != kvSuccess)
     fail("the .MDX tag");
+  DbfIndexFile* idxFile = newFile("/name.idx");
+  auto* idx = new FoxIdxDesc(reader->table());
+  if (FoxIdxDesc::writeNewHeader(idxFile, 20, 0, kvU("NAME"), nullptr) != kvSuccess ||
+      idx->readHeader(idxFile, 'C', keyText, sizeof(keyText)) != kvSuccess)
+    fail("the .IDX header");
+  DbfIndexFile* cdxFile = newFile("/bench.cdx");
+  auto* cdx = new FoxCdxDesc(reader->table());
+  uint32_t cdxTag = 0;
+  if (FoxCdxDesc::writeNewCdx(cdxFile, reader->table()) != kvSuccess ||
+      FoxCdxDesc::addTag(cdxFile, reader->table(), kvU("ID"), 8, 0, false, kvU("ID"), nullptr, &cdxTag) != kvSuccess ||
+      cdx->readTagHeader(cdxFile, dbfIndexCdx, cdxTag, 0, 'N', keyText, sizeof(keyText)) != kvSuccess)
+    fail("the .CDX tag");
+  DbfIndexFile* ntxFile = newFile("/name.ntx");
+  auto* ntx = new DbfNtxDesc(reader->table());
+  if (DbfNtxDesc::writeNewHeader(ntxFile, 20, 0, false, false, kvU("NAME"), nullptr) != kvSuccess ||
+      ntx->readHeader(ntxFile, 'C', keyText, sizeof(keyText)) != kvSuccess)
+    fail("the .NTX header");
 
   std::printf("%u records, %u lookups of random existing keys\n", records, lookups);
   std::printf("%-22s %9s %11s %9s %6s %11s %11s %7s\n", "index", "build s", "keys/s", "file MB", "depth",
@@ -220,7 +243,8 @@ int main(int argc, char** argv) {
     const char* name;
     DbfIndexDesc* index;
     uint16_t column;
-  } cases[] = {{"NDX, NAME C(20)", ndx, 1}, {"MDX tag, ID N packed", mdx, 0}};
+  } cases[] = {{"NDX, NAME C(20)", ndx, 1},  {"MDX tag, ID N packed", mdx, 0}, {"IDX, NAME C(20)", idx, 1},
+               {"CDX tag, ID N compact", cdx, 0}, {"NTX, NAME C(20)", ntx, 1}};
   for (const auto& c : cases) {
     Result r = measure(c.index, reader, c.column, ids, lookups);
     std::printf("%-22s %9.3f %11.0f %9.1f %6u %11.2f %11.2f %7u\n", c.name, r.buildSeconds,
@@ -228,15 +252,14 @@ int main(int argc, char** argv) {
                 r.pagesRead, r.misses);
   }
   std::printf("peak memory %.1f MB\n", peakKb() / 1024.0);
-  delete ndx;
-  delete mdx;
-  delete ndxFile;
-  delete mdxFile;
+  for (DbfIndexDesc* index : std::initializer_list<DbfIndexDesc*>{ndx, mdx, idx, cdx, ntx}) delete index;
+  for (DbfIndexFile* file : {ndxFile, mdxFile, idxFile, cdxFile, ntxFile}) delete file;
   delete reader;
   delete statement;
   (void)connection->disconnect();
   delete connection;
   delete env;
-  for (const char* name : {"/bench.dbf", "/name.ndx", "/bench.mdx"}) std::remove((dir + name).c_str());
+  for (const char* name : {"/bench.dbf", "/name.ndx", "/bench.mdx", "/name.idx", "/bench.cdx", "/name.ntx"})
+    std::remove((dir + name).c_str());
   return 0;
 }

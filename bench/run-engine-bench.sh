@@ -6,16 +6,20 @@
 # SQLite's time against its aim, peak memory (/usr/bin/time -v) and whether
 # both gave the same rows (count and checksum). With --dbase the dBASE driver
 # joins on the same rows as DBF files, against SQLite and Perl's DBD::XBase
-# reading the same files.
+# reading the same files. With --staff the dBASE driver runs the scans,
+# GROUP BY and ORDER BY of the STAFF table (bench/bench_table.py) against
+# SQLite through two clients: odbc_bench (bound columns, rowset 100) and
+# bench/pyodbc_bench.py (pyodbc's fetchall: SQLFetch and SQLGetData).
 #
 # Usage: bench/run-engine-bench.sh [-n ROWS[,ROWS...]] [-b BUILD_DIR] [-r REPEAT]
-#                                  [-i INSERTS] [-t SECONDS] [--dbase] [--dbase-only] [-k DIR]
+#                                  [-i INSERTS] [-t SECONDS] [--dbase] [--dbase-only] [--staff] [-k DIR]
 #   -n  table sizes, e.g. 10000,100000,1000000 (default 1000000)
 #   -b  the build directory, configured with -DKV_BUILD_BENCH=ON (default build)
 #   -r  runs of each query, the best time kept (default 3)
 #   -i  INSERTs in the insert shape (default a tenth of the rows, at most 100000)
 #   -t  time allowed to each run of a program, then it is killed (default 600)
 #   -k  keep the tables and configuration in DIR (made if missing)
+#   --staff  only the STAFF shapes, both clients
 # Missing packages (libsqliteodbc, time, libdbd-xbase-perl) are installed
 # with apt-get. Not a test: run on demand.
 set -euo pipefail
@@ -28,6 +32,7 @@ repeat=3
 inserts=
 engine=1
 dbase=0
+staff=0
 keep=
 limit=600
 
@@ -41,7 +46,8 @@ while [ $# -gt 0 ]; do
     -t) limit=$2; shift 2 ;;
     --dbase) dbase=1; shift ;;
     --dbase-only) dbase=1; engine=0; shift ;;
-    *) sed -n '11,22s/^# \{0,1\}//p' "$0" >&2; exit 2 ;;
+    --staff) staff=1; engine=0; shift ;;
+    *) sed -n '15,27s/^# \{0,1\}//p' "$0" >&2; exit 2 ;;
   esac
 done
 
@@ -63,10 +69,13 @@ fi
 client=$build/bench/odbc_bench
 flat_driver=$build/drivers/flattest/libkvflattest.so
 dbase_driver=$build/drivers/dbase/libkvdbase.so
-for file in "$client" "$flat_driver" "$dbase_driver"; do
+programs=("$client" "$dbase_driver")
+[ "$engine" = 0 ] || programs+=("$flat_driver")
+for file in "${programs[@]}"; do
   [ -e "$file" ] || { echo "missing $file: build with -DKV_BUILD_BENCH=ON first" >&2; exit 1; }
 done
 python=/usr/bin/python3
+[ "$staff" = 0 ] || "$python" -c 'import pyodbc' || { echo "pyodbc is missing (python3-pyodbc)" >&2; exit 1; }
 
 if [ -n "$keep" ]; then
   mkdir -p "$keep"
@@ -165,6 +174,32 @@ insert_sql="INSERT INTO INS VALUES (?, ?, ?, ?)"
 IFS=, read -r -a size_list <<< "$sizes"
 for rows in "${size_list[@]}"; do
   case $rows in '' | *[!0-9]*) echo "bad size: $rows" >&2; exit 2 ;; esac
+  if [ "$staff" = 1 ]; then
+    echo "== STAFF, $rows rows (written in $work) =="
+    "$python" "$here/bench_table.py" --staff --rows "$rows" --dbf "$work/dbf" --sqlite "$work/staff.db"
+    staff_conn="DRIVER={SQLite3};Database=$work/staff.db"
+    one=$((rows < 123456 ? rows : 123456))
+    for client_shape in "C client, bound columns, rowset 100" "pyodbc fetchall"; do
+      echo "-- dBASE driver against SQLite ODBC: $client_shape"
+      header sqlite dbase
+      for shape in "scan SAL > 9000|1.0|1.2|SELECT ID, NAME, SAL FROM STAFF WHERE SAL > 9000" \
+                   "SELECT *|1.0|1.2|SELECT * FROM STAFF" \
+                   "ID = $one, no index|1.0|1.2|SELECT ID FROM STAFF WHERE ID = $one" \
+                   "GROUP BY DEPT|1.0|1.2|SELECT DEPT, COUNT(*), SUM(SAL) FROM STAFF GROUP BY DEPT" \
+                   "ORDER BY NAME|1.5|1.5|SELECT ID, NAME FROM STAFF ORDER BY NAME"; do
+        IFS='|' read -r name aim py_aim sql <<< "$shape"
+        if [ "$client_shape" = "pyodbc fetchall" ]; then
+          run=("$python" "$here/pyodbc_bench.py")
+          aim=$py_aim
+        else
+          run=("$client")
+        fi
+        base "${run[@]}" --repeat "$repeat" "$staff_conn" "$sql"
+        compare "$name" "$aim" "${run[@]}" --repeat "$repeat" "$dbase_conn" "$sql"
+      done
+    done
+    continue
+  fi
   point=$((rows * 3 / 4 + 1))
   low=$((rows / 2 + 1))
   high=$((low + (rows / 100 > 0 ? rows / 100 : 1) - 1))

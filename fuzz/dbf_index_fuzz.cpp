@@ -1,22 +1,27 @@
 // Fuzz target of the dBASE driver's index files: any bytes are an .NDX
-// (dBASE II or III) or an .MDX file, opened and read through the index
-// formats: headers, the tag directory and every tag, a walk of the whole
-// tree, searches, the consistency check. Reading never writes the file.
-// Then keys are inserted and deleted in the same file, which may write it
-// but must neither crash nor hang.
+// (dBASE II or III), an .MDX, a FoxPro standard or compact .IDX, a .CDX or
+// a Clipper .NTX file, opened and read through the index formats:
+// headers, the tag directory and every tag, a walk of the whole tree,
+// searches, the consistency check. Reading never writes the file. Then
+// keys are inserted and deleted in the same file, which may write it but
+// must neither crash nor hang.
 //
-// Input: byte 0 picks the format (its value modulo 3); byte 1 seeds the
-// keys searched for and changed; the rest is the file.
+// Input: byte 0 picks the format (its value modulo 7; for the FoxPro and
+// Clipper formats bit 0x80 makes the keys numeric); byte 1 seeds the keys
+// searched for and changed; the rest is the file.
 #include <cstdio>
 #include <cstring>
 #include <new>
 #include <string>
 #include <unistd.h>
+#include <vector>
 
 #include "base/handles/base_env.h"
 #include "drivers/dbase/connection/dbf_connection.h"
 #include "drivers/dbase/index/dbase/dbf_mdx.h"
 #include "drivers/dbase/index/dbase/dbf_ndx.h"
+#include "drivers/dbase/index/clipper/dbf_ntx.h"
+#include "drivers/dbase/index/fox/fox_cdx.h"
 #include "drivers/dbase/records/dbf_file_desc.h"
 #include "drivers/dbase/statement/dbf_statement.h"
 #include "flat/connection/flat_rid.h"
@@ -130,9 +135,12 @@ void changeIndex(DbfIndexDesc* index, DbfFileDesc* reader, uint8_t seed) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static Session* session = new Session();
   if (size < 2 || size > 0x40000) return 0;
-  uint32_t format = data[0] % 3;
+  enum { ndx2, ndx3, mdx, idx, compactIdx, cdx, ntx };
+  uint32_t format = data[0] % 7;
+  unsigned char keyType = (data[0] & 0x80) ? 'N' : 'C';
   uint8_t seed = data[1];
-  std::string path = session->dir + (format == 2 ? "/x.mdx" : "/x.ndx");
+  static const char* const names[] = {"/x.ndx", "/x.ndx", "/x.mdx", "/x.idx", "/x.idx", "/x.cdx", "/x.ntx"};
+  std::string path = session->dir + names[format];
   writeFile(path, data + 2, size - 2);
   DbfConnection* connection = session->connection;
   DbfSharedDesc* table = session->reader->table();
@@ -143,7 +151,50 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FUZZ_CHECK(file && file->setPath(kvU(path.c_str())) == kvSuccess);
     if (file->open(false) == kvSuccess) {
       unsigned char keyText[256], forText[300];
-      if (format < 2) {
+      uint8_t* filter = nullptr;
+      if (format == idx || format == compactIdx || format == ntx) {
+        DbfIndexDesc* index = nullptr;
+        KvStatus status = kvFailure;
+        if (format == idx) {
+          auto* fox = new FoxIdxDesc(table);
+          status = fox->readHeader(file, keyType, keyText, sizeof(keyText));
+          index = fox;
+        } else if (format == compactIdx) {
+          auto* fox = new FoxCdxDesc(table);
+          status = fox->readTagHeader(file, dbfIndexCompactIdx, 0, 0, keyType, keyText, sizeof(keyText));
+          index = fox;
+        } else {
+          auto* clipper = new DbfNtxDesc(table);
+          status = clipper->readHeader(file, keyType, keyText, sizeof(keyText));
+          index = clipper;
+        }
+        if (status == kvSuccess) {
+          (void)index->getFilterCondition(&filter, session->reader);
+          if (pass == 0) readIndex(index, session->reader, seed);
+          else changeIndex(index, session->reader, seed);
+        }
+        delete index;
+      } else if (format == cdx) {
+        auto* directory = new FoxCdxDesc(table);
+        std::vector<FoxCdxTag> tags;
+        if (directory->openTagDirectory(file) == kvSuccess && directory->readTags(&tags) == kvSuccess) {
+          for (size_t t = 0; t < tags.size() && t < 8; ++t) {
+            auto* tag = new FoxCdxDesc(table);
+            if (tag->readTagHeader(file, dbfIndexCdx, tags[t].headerOffset, uint16_t(t), keyType, keyText,
+                                   sizeof(keyText)) == kvSuccess) {
+              (void)tag->getFilterCondition(&filter, session->reader);
+              if (pass == 0) readIndex(tag, session->reader, seed);
+              else changeIndex(tag, session->reader, seed);
+            }
+            delete tag;
+          }
+          if (pass == 1 && !tags.empty()) {
+            uint16_t remaining = 0;
+            (void)FoxCdxDesc::removeTagEntry(file, table, tags[0].name, &remaining);
+          }
+        }
+        delete directory;
+      } else if (format < 2) {
         DbfNdxDesc* index = format == 0 ? static_cast<DbfNdxDesc*>(new DbfNdx2Desc(table))
                                         : static_cast<DbfNdxDesc*>(new DbfNdx3Desc(table));
         if (index->readHeader(file, keyText, sizeof(keyText)) == kvSuccess) {
@@ -174,9 +225,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       FUZZ_CHECK(after.size() == size - 2 && std::memcmp(after.data(), data + 2, size - 2) == 0);
     }
   }
-  unsigned char names[dbfMdxMaxTags][dbfMdxTagNameChars + 1];
+  unsigned char tagNames[dbfMdxMaxTags][dbfMdxTagNameChars + 1];
   uint16_t count = 0;
-  (void)DbfMdxFile::listTags(kvU(path.c_str()), false, names, &count);
+  (void)DbfMdxFile::listTags(kvU(path.c_str()), false, tagNames, &count);
+  unsigned char cdxNames[foxMaxListedTags * (foxTagNameBytes + 1)];
+  uint32_t cdxCount = 0;
+  (void)FoxCdxDesc::listTags(kvU(path.c_str()), false, cdxNames, foxMaxListedTags, &cdxCount);
   connection->getErrorList().clearErrors();
   return 0;
 }

@@ -16,6 +16,7 @@ test_packages=(
   libgtest-dev
   python3 python3-pyodbc
   python3-dbf python3-dbfread libdbd-xbase-perl libdbd-odbc-perl
+  gnumeric python3-xlrd python3-olefile
   clang libclang-rt-14-dev
   git
 )

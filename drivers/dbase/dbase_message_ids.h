@@ -20,6 +20,7 @@ enum DbaseMessageId : uint16_t {
   msgDbfKeyViolation = 1236,       // "Attempted index operation has resulted in a key violation."
   msgDbfBadIndex = 1238,           // "Not a valid index file: %s1"
   msgDbfBadDecimalFormat = 1244,   // "Unsupported decimal format."
+  msgDbfBadNtx = 1260,             // "Not a valid Clipper index file: %s1"
 
   msgDbfTagNotFound = 4404,        // "Tag name not found in index file."
   msgDbfIndexFileFull = 4409,      // "The %s1 file is full (%n2 tags maximum)."

@@ -21,6 +21,7 @@ constexpr KvMessage dbaseStrings[] = {
     {msgDbfKeyViolation, "Attempted index operation has resulted in a key violation."},
     {msgDbfBadIndex, "Not a valid index file: %s1"},
     {msgDbfBadDecimalFormat, "Unsupported decimal format."},
+    {msgDbfBadNtx, "Not a valid Clipper index file: %s1"},
     {msgDbfTagNotFound, "Tag name not found in index file."},
     {msgDbfIndexFileFull, "The %s1 file is full (%n2 tags maximum)."},
     {strDbfDriverName, "dBASE"},

@@ -63,7 +63,14 @@ void FlatTestConnection::getDllName(unsigned char* buffer, uint32_t size) {
   buffer[size - 1] = 0;
 }
 
-KvStatus FlatTestConnection::connectInit(KvValueParser* parser) { return getConnectOptions(parser); }
+KvStatus FlatTestConnection::connectInit(KvValueParser* parser) {
+  if (getConnectOptions(parser) != kvSuccess) return kvFailure;
+  unsigned char* value = nullptr;
+  if (getConnectionValue(parser, "OFK", "OffsetKeys", "0", &value, nullptr) != kvSuccess) return kvFailure;
+  offsetKeys_ = value && value[0] == '1';
+  ramFree(value);
+  return kvSuccess;
+}
 
 KvStatus FlatTestConnection::connectLogon() { return kvSuccess; }
 

@@ -21,6 +21,14 @@ class FlatTestConnection : public FlatConnection {
   KvStatus checkExt(const unsigned char* ext) override;
   // "INT" and "DOUBLE PRECISION" besides the type list's names.
   KvStatus createAliases(FlatDataTypeParser* parser) override;
+
+  // OffsetKeys=1: records are named by 8-byte keys holding their byte
+  // offset and the reader reports no record count, as a driver of files
+  // without record numbers does.
+  bool usesOffsetKeys() const { return offsetKeys_; }
+
+ private:
+  bool offsetKeys_ = false;
 };
 
 class FlatTestStatement : public FlatStatement {

@@ -5,6 +5,7 @@
 
 #include "base/handles/base_error_list.h"
 #include "base/handles/base_messages.h"
+#include "drivers/flattest/flattest_connection.h"
 #include "drivers/flattest/flattest_message_ids.h"
 #include "flat/connection/flat_connection.h"
 #include "flat/connection/flat_rid.h"
@@ -198,8 +199,31 @@ KvStatus FlatTestSharedDesc::buildIndexes() {
 
 FlatTestFileDesc::~FlatTestFileDesc() = default;
 
-uint32_t FlatTestFileDesc::ridNumber() const {
-  return rid_ ? static_cast<FlatNumericRid*>(rid_)->getRecordNumber() : 0;
+uint32_t FlatTestFileDesc::recordOf(FlatRid* rid) const {
+  if (!rid) return 0;
+  if (!table()->getKeyLength()) return static_cast<FlatNumericRid*>(rid)->getRecordNumber();
+  // The key is the record's byte offset, big-endian; a provisional key of
+  // a pending insert (top byte 0xFF) names no stored record.
+  const auto* key = static_cast<const unsigned char*>(rid->get());
+  uint64_t offset = 0;
+  for (int i = 0; i < 8; ++i) offset = offset << 8 | key[i];
+  const FlatTestLayout& layout = table()->getLayout();
+  if (key[0] == 0xFF || offset < layout.headerBytes || (offset - layout.headerBytes) % layout.recordWidth) return 0;
+  const uint64_t n = (offset - layout.headerBytes) / layout.recordWidth + 1;
+  return n > flatMaxRecordNumber ? 0 : uint32_t(n);
+}
+
+uint32_t FlatTestFileDesc::ridNumber() const { return recordOf(rid_); }
+
+void FlatTestFileDesc::setRidRecord(uint32_t n) {
+  if (!table()->getKeyLength()) {
+    static_cast<FlatNumericRid*>(rid_)->setRecordNumber(n);
+    return;
+  }
+  unsigned char key[8];
+  const uint64_t offset = table()->recordOffset(n);
+  for (int i = 0; i < 8; ++i) key[i] = uint8_t(offset >> (56 - 8 * i));
+  rid_->set(key);
 }
 
 KvStatus FlatTestFileDesc::openDataFile(FlatConnection* connection, const unsigned char* name) {
@@ -249,6 +273,10 @@ KvStatus FlatTestFileDesc::openDataFile(FlatConnection* connection, const unsign
     KvErrorKeeper::addMemoryError();
     return kvFailure;
   }
+  if (static_cast<FlatTestConnection*>(connection)->usesOffsetKeys()) {
+    shared->setKeyLength(8);
+    shared->addFlags(FlatSharedDesc::flagProvisionalKeys);
+  }
   for (const FlatTestColumn& column : layout.columns) {
     auto* field = new FlatTestSharedField();
     if (!field || field->setName(kvU(column.name.c_str())) != kvSuccess) {
@@ -282,7 +310,8 @@ KvStatus FlatTestFileDesc::openDataFile(FlatConnection* connection, const unsign
 
 KvStatus FlatTestFileDesc::getMaxRecords(uint32_t* out) {
   if (table()->refreshRecordCount() != kvSuccess) return kvFailure;
-  if (out) *out = table()->getRecordCount();
+  // With offset keys the table plays a driver that cannot count its rows.
+  if (out) *out = table()->getKeyLength() ? 0xFFFFFFFFu : table()->getRecordCount();
   return kvSuccess;
 }
 
@@ -316,7 +345,7 @@ KvStatus FlatTestFileDesc::readNextRec(uint16_t* found) {
     current_ = next;
     if (table()->readRecordBytes(next, buffer_.data()) != kvSuccess) return kvFailure;
     if (buffer_[0] == deletedMark) continue;
-    static_cast<FlatNumericRid*>(rid_)->setRecordNumber(next);
+    setRidRecord(next);
     *found = 1;
     return kvSuccess;
   }
@@ -544,6 +573,13 @@ KvStatus FlatTestFileDesc::getLargeColumn(uint16_t column, void* buffer, uint32_
 
 KvStatus FlatTestFileDesc::writeRecord(uint16_t mode) {
   uint32_t n = mode == flatWriteAppend ? ridNumber() : current_;
+  // With offset keys an append goes behind the last record; the key it
+  // gets is the offset it was written at.
+  const bool keyedAppend = mode == flatWriteAppend && table()->getKeyLength();
+  if (keyedAppend) {
+    if (table()->refreshRecordCount() != kvSuccess) return kvFailure;
+    n = table()->getRecordCount() + 1;
+  }
   if (n == 0 || n > flatMaxRecordNumber) {
     addOdbcError(stateGeneral);
     return kvFailure;
@@ -553,6 +589,7 @@ KvStatus FlatTestFileDesc::writeRecord(uint16_t mode) {
                    uint32_t(buffer_.size())) != kvSuccess)
     return kvFailure;
   current_ = n;
+  if (keyedAppend) setRidRecord(n);
   return kvSuccess;
 }
 
@@ -625,7 +662,7 @@ KvStatus FlatTestFileDesc::unlockRecord(uint16_t mode, FlatRid* rid) {
     }
     return kvSuccess;
   }
-  const uint32_t n = static_cast<FlatNumericRid*>(rid)->getRecordNumber();
+  const uint32_t n = recordOf(rid);
   if (n <= flatMaxRecordNumber) table()->unlock(base + n);
   return kvSuccess;
 }

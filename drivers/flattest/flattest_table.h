@@ -124,7 +124,11 @@ class FlatTestFileDesc : public FlatFileDesc {
 
  private:
   FlatTestSharedDesc* table() const { return static_cast<FlatTestSharedDesc*>(shared_); }
+  // The record an identifier names (0: none): its number, or with offset
+  // keys the record at its byte offset.
+  uint32_t recordOf(FlatRid* rid) const;
   uint32_t ridNumber() const;
+  void setRidRecord(uint32_t n);
   // Encodes a value of an internal type into column of the buffer.
   KvStatus encode(uint16_t column, const void* value, uint32_t length, uint32_t internalType,
                   unsigned char* record);

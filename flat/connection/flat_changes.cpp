@@ -128,7 +128,16 @@ KvStatus FlatChangesDesc::beginEntry(FlatFileDesc* cursor, uint8_t kind) {
     if (kind == flatChangeInsert) {
       // A pending numeric insert gets a provisional number of its own, so
       // that no two pending rows share a tree key; the image is final.
-      if (shared_->getKeyLength() == 0) {
+      if (shared_->getKeyLength() && (shared_->getFlags() & FlatSharedDesc::flagProvisionalKeys)) {
+        // 0xFF bytes, then the provisional number: no byte offset the
+        // driver gives comes near it.
+        const uint16_t keyLength = shared_->getKeyLength();
+        std::vector<unsigned char> key(keyLength, 0xFF);
+        for (uint16_t i = 0; i < 4 && i < keyLength; ++i)
+          key[keyLength - 1 - i] = uint8_t(nextProvisional_ >> (8 * i));
+        rid->set(key.data());
+        rid->set(uint8_t(ridPendingInsert));
+      } else if (shared_->getKeyLength() == 0) {
         if (nextProvisional_ > flatMaxRecordNumber) {
           addFlatError(stateGeneral, msgRecordNumberLimit)
               << (shared_->getName() ? shared_->getName() : kvU("")) << uint32_t(flatMaxRecordNumber);
@@ -153,7 +162,9 @@ KvStatus FlatChangesDesc::beginEntry(FlatFileDesc* cursor, uint8_t kind) {
     writeEnd_ = start;
     return kvFailure;
   }
-  if (kind == flatChangeInsert && shared_->getKeyLength() == 0) ++nextProvisional_;
+  if (kind == flatChangeInsert &&
+      (shared_->getKeyLength() == 0 || (shared_->getFlags() & FlatSharedDesc::flagProvisionalKeys)))
+    ++nextProvisional_;
   // The commit will append: it takes the header lock, not only the index's.
   if (kind == flatChangeInsert) shared_->addFlags(FlatSharedDesc::flagAppended);
   for (uint16_t i = 0; i < cursor->getColumns().getCount(); ++i)

@@ -160,6 +160,15 @@ class KV_FLAT_API FlatConnection : public BaseConnection {
   virtual KvStatus createAliases(FlatDataTypeParser* parser);
   // 17. Shows the driver's setup dialog (option 1044).
   virtual void bringSetupDialog(uint32_t value);
+  // 18. The file a table name of a statement or a catalog call stands for,
+  // into path (bosPathBytes); what openDataFile receives. qualifier is the
+  // directory a catalog call names (null: the database directory). The
+  // engine's version: without a qualifier getTableFullPath (no extension,
+  // or the driver's, else 4017); with one, qualifier "/" name "." the
+  // driver's extension, the name being a file's as getTable gave it.
+  // Drivers whose tables are named otherwise (any file extension, names a
+  // schema file defines, parts of a file) resolve names here themselves.
+  virtual KvStatus resolveTableName(const unsigned char* qualifier, const unsigned char* name, unsigned char* path);
 
   // ---- engine operations
   // Reads the engine's connection keys; the driver's connectInit calls it

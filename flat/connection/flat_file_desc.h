@@ -227,7 +227,11 @@ class KV_FLAT_API FlatFileDesc : public KvObject {
   void setPosition(uint32_t position) { position_ = position; }
   uint32_t getRecordLimit() const { return recordLimit_; }
   void setRecordLimit(uint32_t limit) { recordLimit_ = limit; }
-  // Access mode the engine sets for the statement's use of the table.
+  // Access mode the engine sets for the statement's use of the table:
+  // flatAccessScan, or flatAccessById while its rows are re-read by
+  // identifier in an order of the statement's own (a sorted keyset), where
+  // a driver's read should not displace cached pages for one record.
+  enum : uint16_t { flatAccessScan = 0, flatAccessById = 1 };
   uint16_t getAccessMode() const { return accessMode_; }
   void setAccessMode(uint16_t mode) { accessMode_ = mode; }
 

@@ -70,7 +70,7 @@ class KV_FLAT_API FlatSharedDesc : public KvObject {
  public:
   // Flag bits of a shared table. The driver's bits: 0x1 (its own), and it
   // chooses which tables are cacheable (0x40), cache-preferred (0x20) or
-  // never cached (0x8). The engine's: 0x2 and 0x4 (rows were appended or
+  // never cached (0x8), and whether keys are provisional (0x100). The engine's: 0x2 and 0x4 (rows were appended or
   // changed through the engine, set by inserts), 0x10 (pending changes in
   // the change log: the cache never closes the table) and 0x80 (copied
   // from the connection's OEM bit at construction).
@@ -83,6 +83,11 @@ class KV_FLAT_API FlatSharedDesc : public KvObject {
     flagCachePreferred = 0x20,
     flagCacheable = 0x40,
     flagOem = 0x80,
+    // The driver's: records are named by keys the driver gives when it
+    // writes (a byte offset), not by column values; a pending insert then
+    // gets a provisional key of the engine's, unique in the change log,
+    // until the commit writes it.
+    flagProvisionalKeys = 0x100,
   };
   enum : uint32_t { allUsers = 0xFFFFFFFF };
 

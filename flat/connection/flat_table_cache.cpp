@@ -220,9 +220,41 @@ KvStatus FlatConnection::doesTableExist(const unsigned char* name, uint16_t* exi
   if (!copy) return kvFailure;
   KvStatus status = flatStripEngrave(copy);
   unsigned char path[bosPathBytes];
-  if (status == kvSuccess) status = getTableFullPath(copy, path);
+  if (status == kvSuccess) status = resolveTableName(nullptr, copy, path);
   ramFree(copy);
   if (status != kvSuccess) return kvFailure;
   *exists = bosexist(path) ? 1 : 0;
+  return kvSuccess;
+}
+
+KvStatus FlatConnection::resolveTableName(const unsigned char* qualifier, const unsigned char* name,
+                                          unsigned char* path) {
+  if (!qualifier) return getTableFullPath(name, path);
+  // qualifier "/" name "." extension: the name is a file's as the
+  // enumeration gave it (it may hold dots of its own), so the extension
+  // is always added; the OS layer finds the file without regard to case.
+  unsigned char ext[bosNameBytes];
+  ext[0] = 0;
+  getExt(ext);
+  const size_t qualifierBytes = std::strlen(kvC(qualifier));
+  const bool slash = qualifierBytes && qualifier[qualifierBytes - 1] != '/';
+  const size_t nameBytes = std::strlen(kvC(name));
+  const size_t extBytes = ext[0] ? std::strlen(kvC(ext)) + 1 : 0;
+  if (qualifierBytes + slash + nameBytes + extBytes >= bosPathBytes) {
+    kvAddUtilityError(kvMsgFileNameTooLong) << name;
+    return kvFailure;
+  }
+  unsigned char* at = path;
+  std::memcpy(at, qualifier, qualifierBytes);
+  at += qualifierBytes;
+  if (slash) *at++ = '/';
+  std::memcpy(at, name, nameBytes);
+  at += nameBytes;
+  if (extBytes) {
+    *at++ = '.';
+    std::memcpy(at, ext, extBytes - 1);
+    at += extBytes - 1;
+  }
+  *at = 0;
   return kvSuccess;
 }

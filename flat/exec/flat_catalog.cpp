@@ -317,36 +317,8 @@ KvStatus FlatCatalogDesc::openTable(const unsigned char* qualifier, const unsign
   }
   FlatConnection* link = connection();
   unsigned char path[bosPathBytes];
-  if (qualifier && qualifier[0]) {
-    // qualifier "/" name "." extension: the name is a file's as the
-    // enumeration gave it (it may hold dots of its own), so the extension
-    // is always added; the OS layer finds the file without regard to case.
-    unsigned char ext[bosNameBytes];
-    ext[0] = 0;
-    link->getExt(ext);
-    const size_t qualifierBytes = std::strlen(kvC(qualifier));
-    const bool slash = qualifier[qualifierBytes - 1] != '/';
-    const size_t nameBytes = std::strlen(kvC(table));
-    const size_t extBytes = ext[0] ? std::strlen(kvC(ext)) + 1 : 0;
-    if (qualifierBytes + slash + nameBytes + extBytes >= sizeof(path)) {
-      kvAddUtilityError(kvMsgFileNameTooLong) << table;
-      return kvFailure;
-    }
-    unsigned char* at = path;
-    std::memcpy(at, qualifier, qualifierBytes);
-    at += qualifierBytes;
-    if (slash) *at++ = '/';
-    std::memcpy(at, table, nameBytes);
-    at += nameBytes;
-    if (extBytes) {
-      *at++ = '.';
-      std::memcpy(at, ext, extBytes - 1);
-      at += extBytes - 1;
-    }
-    *at = 0;
-  } else if (link->getTableFullPath(table, path) != kvSuccess) {
+  if (link->resolveTableName(qualifier && qualifier[0] ? qualifier : nullptr, table, path) != kvSuccess)
     return kvFailure;
-  }
   FlatFileDesc* reader = nullptr;
   if (statement_->allocFileDesc(&reader) != kvSuccess || !reader) return kvFailure;
   opened_ = reader;

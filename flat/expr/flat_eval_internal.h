@@ -29,10 +29,12 @@ inline bool hasNoValue(uint8_t kind) { return isNullish(kind) || kind == flatEva
 // Posts an engine message under S1000 and fails.
 KvStatus evalFailure(uint16_t message);
 
+// Plain data: a machine is made for every evaluation (every row of a scan),
+// so its stack is left unset and only entries below the depth are read.
 struct Entry {
-  uint8_t kind = flatEvalNull;
-  uint32_t offset = 0;  // in the scratch area
-  uint32_t length = 0;  // bytes of the value (a text without its NUL)
+  uint8_t kind;
+  uint32_t offset;  // in the scratch area
+  uint32_t length;  // bytes of the value (a text without its NUL)
 };
 
 class Machine {

@@ -156,6 +156,7 @@ KvStatus RidFileMgr::reset() {
   level_ = 0;
   if (started_) {
     for (uint16_t i = 0; i < tableCount_; ++i) {
+      tables_[i]->setAccessMode(FlatFileDesc::flatAccessScan);
       state_[i] &= stateOptional;
       markUnpositioned(tables_[i]);
       if (flatOptimizeCursor(statement_, query_, tables_[i]) != kvSuccess) return kvFailure;
@@ -176,6 +177,9 @@ KvStatus RidFileMgr::beginWritten() {
   rows_ = 0;
   ended_ = true;
   if (groups_) groupsWritten_ = true;
+  // Raw rows written in a sorted order are re-read one record at a time
+  // all over their files.
+  for (uint16_t i = 0; !groups_ && i < tableCount_; ++i) tables_[i]->setAccessMode(FlatFileDesc::flatAccessById);
   return kvSuccess;
 }
 

@@ -91,7 +91,7 @@ KvStatus flatDdlReadNumber(const unsigned char** position, uint64_t* value, bool
 KvStatus flatDdlTableState(FlatStatement* statement, const unsigned char* name, unsigned char* path,
                            uint16_t* open, bool* exists) {
   FlatConnection* connection = statement->getFlatConnection();
-  if (connection->getTableFullPath(name, path) != kvSuccess) return kvFailure;
+  if (connection->resolveTableName(nullptr, name, path) != kvSuccess) return kvFailure;
   *open = connection->isFileOpen(path);
   *exists = bosexist(path) != 0;
   return kvSuccess;

@@ -74,7 +74,7 @@ KvStatus parseFromList(FlatStatement* statement, FlatSqlDesc* query, const unsig
     if (query->parseTableName(p, table, &name) != kvSuccess) return kvFailure;
     unsigned char path[bosPathBytes];
     KvStatus status = table->setTableName(name);
-    if (status == kvSuccess) status = connection->getTableFullPath(name, path);
+    if (status == kvSuccess) status = connection->resolveTableName(nullptr, name, path);
     ramFree(name);
     if (status != kvSuccess || table->openTable(path, statement) != kvSuccess) return kvFailure;
     query->addColumnTotal(table->getShared()->getColumnCount());

@@ -115,11 +115,21 @@ uint16_t leastRecentlyUsed(BvmCache* cache) {
   return chosen;
 }
 
+// Whether a page to be loaded would find no descriptor: none is free and
+// none can be made, and hint 1 (or a cache of no pages) forbids reusing one.
+bool noRoomFor(const BvmCache* cache, int hint) {
+  return cache->freeList == noIndex && cache->pagesMade >= cache->pageLimit && (hint == 1 || cache->pagesMade == 0);
+}
+
 // Makes a free descriptor available. room receives 0 when there is none
 // (at the limit with hint 1, or a cache of no pages).
 KvStatus makeRoom(BvmCache* cache, int hint, int* room) {
   *room = 1;
   if (cache->freeList != noIndex) return kvSuccess;
+  if (noRoomFor(cache, hint)) {
+    *room = 0;
+    return kvSuccess;
+  }
   if (cache->pagesMade < cache->pageLimit) {
     auto* chunk = static_cast<unsigned char*>(ramAlloc64K());
     if (!chunk) return kvFailure;
@@ -130,10 +140,6 @@ KvStatus makeRoom(BvmCache* cache, int hint, int* room) {
       makeFree(cache, index);
     }
     cache->pagesMade = uint16_t(cache->pagesMade + bvmPagesPerChunk);
-    return kvSuccess;
-  }
-  if (hint == 1 || cache->pagesMade == 0) {
-    *room = 0;
     return kvSuccess;
   }
   uint16_t victim = leastRecentlyUsed(cache);
@@ -158,7 +164,10 @@ KvStatus findPage(BvmCache* cache, int file, uint32_t pageNo, int create, int hi
       return kvSuccess;
     }
   }
-  if (!create || cache->pageLimit == 0) return kvSuccess;
+  // A page that would find no room is read directly anyway: its locks need
+  // not be asked about (a read by identifier in sorted order would pay a
+  // system call for each record).
+  if (!create || cache->pageLimit == 0 || noRoomFor(cache, hint)) return kvSuccess;
 
   int64_t pageOffset = int64_t(pageNo) * bvmPageBytes;
   KvErrorMark mark;

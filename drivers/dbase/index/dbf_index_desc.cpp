@@ -52,7 +52,10 @@ DbfIndexCursor::~DbfIndexCursor() {
   index_->releasePath(this);
 }
 
-uint32_t DbfIndexCursor::record() const { return reader_ ? reader_->currentRecord() : 0; }
+uint32_t DbfIndexCursor::record() const {
+  if (fixedRecord) return fixedRecord;
+  return reader_ ? reader_->currentRecord() : 0;
+}
 
 bool DbfIndexCursor::hasNoRecord() const {
   return !reader_ || !reader_->getRid() || reader_->getRid()->getState() == ridNoRecord;
@@ -191,19 +194,25 @@ TreeInfo* DbfIndexDesc::takeLevel() {
     *link = nullptr;
     --freeCount_;
   } else {
-    level = new TreeInfo;
+    level = newLevel();
     if (!level) return nullptr;
-    level->page = static_cast<unsigned char*>(ramAlloc(getBufferBytes()));
-    if (!level->page) {
-      delete level;
-      return nullptr;
-    }
   }
   std::memset(level->page, 0, getBufferBytes());
   level->pageNo = 0;
   level->parent = nullptr;
   level->position = 0;
   level->generation = generation_;
+  return level;
+}
+
+TreeInfo* DbfIndexDesc::newLevel() {
+  auto* level = new TreeInfo;
+  if (!level) return nullptr;
+  level->page = static_cast<unsigned char*>(ramAlloc(getBufferBytes()));
+  if (!level->page) {
+    delete level;
+    return nullptr;
+  }
   return level;
 }
 

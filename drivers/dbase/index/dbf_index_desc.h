@@ -66,7 +66,8 @@ class DbfIndexCursor {
 
   DbfIndexDesc* index() const { return index_; }
   DbfFileDesc* reader() const { return reader_; }
-  // The record the reader stands on (its identifier's number), 0 for none.
+  // The record the reader stands on (its identifier's number), 0 for none;
+  // fixedRecord instead when it is set.
   uint32_t record() const;
   // Whether the reader's identifier names no record (state 0x40).
   bool hasNoRecord() const;
@@ -80,6 +81,9 @@ class DbfIndexCursor {
   // taken (0: the index's own write lock covers it).
   bool readLocked = false;
   uint32_t readSlot = 0;
+  // A record given directly rather than by the reader (the entries of a
+  // tag directory, whose records are the tags' header offsets); 0: none.
+  uint32_t fixedRecord = 0;
 
  private:
   DbfIndexDesc* index_;
@@ -215,6 +219,9 @@ class DbfIndexDesc : public FlatIndexDesc {
   // of memory. Callers give it back with freeLevel.
   TreeInfo* takeLevel();
   void freeLevel(TreeInfo* level);
+  // A new level with a buffer of getBufferBytes(); formats whose levels
+  // keep more than a page (decoded compact leaves) make a larger kind.
+  virtual TreeInfo* newLevel();
   // Writes a level's page and forgets other copies of that page.
   KvStatus writeLevel(TreeInfo* level);
   // Every page read before is read again on its next use.

@@ -29,16 +29,16 @@ KvStatus dbfIndexWaitUnlocked(int file, uint32_t offset, uint32_t length) {
   }
 }
 
-KvStatus dbfIndexHoldLockByte(DbfIndexFile* file) {
-  if (file->lockByteHolders == 0 && dbfIndexLockWaiting(file->getHandle(), dbfIndexLockByte, 1) != kvSuccess)
+KvStatus dbfIndexHoldLockByte(DbfIndexFile* file, uint32_t offset) {
+  if (file->lockByteHolders == 0 && dbfIndexLockWaiting(file->getHandle(), offset, 1) != kvSuccess)
     return kvFailure;
   ++file->lockByteHolders;
   return kvSuccess;
 }
 
-void dbfIndexReleaseLockByte(DbfIndexFile* file) {
+void dbfIndexReleaseLockByte(DbfIndexFile* file, uint32_t offset) {
   if (file->lockByteHolders == 0) return;
-  if (--file->lockByteHolders == 0) dbfIndexUnlock(file->getHandle(), dbfIndexLockByte, 1);
+  if (--file->lockByteHolders == 0) dbfIndexUnlock(file->getHandle(), offset, 1);
 }
 
 KvStatus dbfIndexLockRegionForWrite(int file, uint32_t base, uint64_t ownSlots, bool* oneRegion,

@@ -39,8 +39,10 @@ KvStatus dbfIndexWaitUnlocked(int file, uint32_t offset, uint32_t length);
 
 // The file's lock byte: taken by the first holder of this handle (waiting),
 // let go by the last.
-KvStatus dbfIndexHoldLockByte(DbfIndexFile* file);
-void dbfIndexReleaseLockByte(DbfIndexFile* file);
+// offset: the byte of the file's format (the compact FoxPro files lock
+// 0x3FFFFFFE); a file uses one lock byte only.
+KvStatus dbfIndexHoldLockByte(DbfIndexFile* file, uint32_t offset = dbfIndexLockByte);
+void dbfIndexReleaseLockByte(DbfIndexFile* file, uint32_t offset = dbfIndexLockByte);
 
 // A writer's lock of the 64-byte region at base; ownSlots are the slot
 // bytes this handle holds as reader (bit i: base + i). lockedBytes

@@ -201,7 +201,7 @@ KvStatus DbfFileDesc::readRecord(GetRecRetType* out) {
   uint32_t got = 0;
   if (!memoStage_.isEmpty()) memoStage_.clear();
   if (dbfWaitForRecordWriter(table(), n) != kvSuccess) return kvFailure;
-  int hint = (accessMode_ == 1 || accessMode_ == 2) ? 1 : 0;
+  int hint = accessMode_ == flatAccessById ? 1 : 0;
   if (table()->readRecordBytes(n, recordBuffer_, &got, hint) != kvSuccess) return kvFailure;
   // A record the file ends inside is not a record: a count larger than the
   // file's records ends a scan there, and no byte of an earlier record is

@@ -106,6 +106,36 @@ DbfNumberFit formatDecimal(const Decimal& value, uint16_t width, uint16_t decima
   return dbfNumberFits;
 }
 
+// The plain decimals most fields hold ("-123.45": a sign, at most 15
+// digits, at most one point, at most 22 decimals) without from_chars: the
+// digits make an exact integer below 2^53 and a power of ten up to 10^22 is
+// exact, so one division rounds as from_chars does. Anything else is left
+// to from_chars (false).
+bool readShortDecimal(const char* first, const char* last, double* out) {
+  static const double powers[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
+                                  1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+  const bool negative = *first == '-';
+  if (negative) ++first;
+  uint64_t digits = 0;
+  uint32_t count = 0, decimals = 0;
+  bool point = false;
+  for (const char* p = first; p < last; ++p) {
+    if (*p >= '0' && *p <= '9') {
+      if (++count > 15) return false;
+      digits = digits * 10 + uint64_t(*p - '0');
+      if (point) ++decimals;
+    } else if (*p == '.' && !point) {
+      point = true;
+    } else {
+      return false;
+    }
+  }
+  if (count == 0 || decimals > 22) return false;
+  double value = double(digits) / powers[decimals];
+  *out = negative ? -value : value;
+  return true;
+}
+
 }  // namespace
 
 DbfTextResult dbfReadNumber(const unsigned char* text, uint32_t length, double* out) {
@@ -122,6 +152,10 @@ DbfTextResult dbfReadNumber(const unsigned char* text, uint32_t length, double* 
   const char* last = reinterpret_cast<const char*>(text + end);
   if (first == last || *first == '+') return dbfTextBad;
   double value = 0;
+  if (readShortDecimal(first, last, &value)) {
+    *out = value;
+    return dbfTextValue;
+  }
   auto result = std::from_chars(first, last, value);
   if (result.ec != std::errc() || result.ptr != last || !std::isfinite(value)) return dbfTextBad;
   *out = value;

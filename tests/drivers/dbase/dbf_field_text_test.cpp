@@ -4,8 +4,11 @@
 
 #include <gtest/gtest.h>
 
+#include <charconv>
 #include <cstring>
+#include <random>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -35,6 +38,31 @@ TEST(DbfFieldTextTest, Numbers) {
   double value = 0;
   ASSERT_EQ(dbfReadNumber(u(record), 2, &value), dbfTextValue);
   EXPECT_EQ(value, 12);
+}
+
+// Every number text reads as the nearest double, as from_chars reads it:
+// the usual field texts (a sign, up to 15 digits and a point) and those past
+// them (16 or more digits, exponents) alike, so no value changes with the
+// way it is read.
+TEST(DbfFieldTextTest, NumbersReadAsTheNearestDouble) {
+  const char* fixed[] = {"0.1", "-0.3", "9007199254740993", "999999999999999", "0.000000000000001",
+                         "123456789.012345", "-0", "5.", "-.5", "00000000000000000001", "1234567890123456.7",
+                         "0.30000000000000004", "4503599627370497.5", "7.0e-1"};
+  std::mt19937_64 random(20261211);
+  std::vector<std::string> texts(std::begin(fixed), std::end(fixed));
+  for (int i = 0; i < 20000; ++i) {
+    const int digits = 1 + int(random() % 18);
+    std::string text = random() % 4 == 0 ? "-" : "";
+    for (int d = 0; d < digits; ++d) text += char('0' + random() % 10);
+    text.insert(text.size() - random() % (digits + 1), ".");
+    texts.push_back(text);
+  }
+  for (const std::string& text : texts) {
+    double expected = 0, value = 0;
+    std::from_chars(text.data(), text.data() + text.size(), expected);
+    ASSERT_EQ(dbfReadNumber(u(text), uint32_t(text.size()), &value), dbfTextValue) << text;
+    EXPECT_EQ(std::memcmp(&value, &expected, sizeof value), 0) << text << " " << value << " " << expected;
+  }
 }
 
 TEST(DbfFieldTextTest, NumbersWithinTheFieldsDeclaration) {

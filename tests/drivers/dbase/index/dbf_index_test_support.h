@@ -6,11 +6,17 @@
 
 #include "drivers/dbase/index/dbase/dbf_mdx.h"
 #include "drivers/dbase/index/dbase/dbf_ndx.h"
+#include "drivers/dbase/index/clipper/dbf_ntx.h"
+#include "drivers/dbase/index/fox/fox_idx.h"
 #include "flat/connection/flat_rid.h"
 #include "tests/drivers/dbase/dbase_test_support.h"
 #include "util/os/bos.h"
 
+#include <algorithm>
+#include <functional>
+#include <map>
 #include <memory>
+#include <random>
 #include <string>
 #include <utility>
 #include <vector>
@@ -168,6 +174,35 @@ class DbfIndexFixture : public DbfFixture {
     return index;
   }
 
+  // A new standard FoxPro .IDX with an empty tree (built by startNewTree).
+  FoxIdxDesc* newFoxIdx(const std::string& name, unsigned char type, uint16_t keyLength, uint8_t options = 0,
+                        const std::string& keyText = "NAME", const std::string& forText = "") {
+    DbfIndexFile* file = newFile(name, true);
+    EXPECT_EQ(FoxIdxDesc::writeNewHeader(file, keyLength, options, kvU(keyText.c_str()),
+                                         forText.empty() ? nullptr : kvU(forText.c_str())),
+              kvSuccess);
+    FoxIdxDesc* index = openFoxIdx(file, type);
+    DbfIndexCursor walk(index, reader_);
+    EXPECT_EQ(index->startNewTree(&walk), kvSuccess);
+    EXPECT_EQ(index->finishBuild(&walk), kvSuccess);
+    return index;
+  }
+  FoxIdxDesc* openFoxIdx(DbfIndexFile* file, unsigned char type, KvStatus expected = kvSuccess) {
+    auto* index = new FoxIdxDesc(reader_->table());
+    indexes_.push_back(index);
+    unsigned char keyText[256];
+    EXPECT_EQ(index->readHeader(file, type, keyText, sizeof(keyText)), expected);
+    return index;
+  }
+
+  // The number of the connection's last error (0: none); the list is
+  // cleared.
+  uint16_t takeLastError() {
+    std::vector<uint16_t> numbers = errorsOf(connection_);
+    connection_->getErrorList().clearErrors();
+    return numbers.empty() ? 0 : numbers.back();
+  }
+
   DbfIndexCursor* cursor(DbfIndexDesc* index) {
     cursors_.push_back(std::make_unique<DbfIndexCursor>(index, reader_));
     return cursors_.back().get();
@@ -218,6 +253,10 @@ class DbfIndexFixture : public DbfFixture {
     return out;
   }
   static std::string currentKey(DbfIndexDesc* index, DbfIndexCursor* walk) {
+    const uint8_t* own = nullptr;
+    if (auto* fox = dynamic_cast<FoxIdxDesc*>(index)) own = fox->keyAtCursor(walk);
+    else if (auto* ntx = dynamic_cast<DbfNtxDesc*>(index)) own = ntx->keyAtCursor(walk);
+    if (own) return std::string(reinterpret_cast<const char*>(own), index->getKeyLength());
     // The key under the cursor: found by comparing against candidates is
     // slow; the page bytes are read through the B-tree's layout instead.
     TreeInfo* level = walk->top;
@@ -236,6 +275,64 @@ class DbfIndexFixture : public DbfFixture {
     ColumnKeySource source(column, lastRecord);
     DbfIndexCursor walk(index, reader_);
     return index->buildIndex(&walk, &source);
+  }
+
+  // steps random inserts and deletes of keys keyFor(v), v below distinct,
+  // for records that arrive in any order, checked every checkEvery steps
+  // against the entries expected: the walk in order (keys by order, equal
+  // keys by record, from high to low when recordsDescend; with
+  // recordsByKey false equal keys may come in any record order), the
+  // consistency check, the first record of sampled keys. check, when
+  // given, runs on the expected walk at each check.
+  void randomChanges(DbfIndexDesc* index, const std::function<std::string(uint32_t)>& keyFor, uint32_t distinct,
+                     int steps, int checkEvery, uint32_t seed,
+                     const std::function<int(const std::string&, const std::string&)>& order, bool recordsDescend,
+                     bool recordsByKey = true, uint32_t firstRecord = 1,
+                     const std::function<void(const std::vector<IndexEntry>&)>& check = nullptr) {
+    auto less = [&](const IndexEntry& a, const IndexEntry& b) {
+      int o = order(a.first, b.first);
+      if (o) return o < 0;
+      return recordsDescend ? a.second > b.second : a.second < b.second;
+    };
+    std::mt19937 random(seed);
+    std::map<uint32_t, std::string> byRecord;
+    uint32_t nextRecord = firstRecord;
+    for (int step = 1; step <= steps; ++step) {
+      bool doInsert = byRecord.empty() || random() % 100 < (step < steps * 6 / 10 ? 65u : 40u);
+      if (doInsert) {
+        uint32_t record = nextRecord + random() % 7;
+        nextRecord = record + 1;
+        if (byRecord.count(record)) continue;
+        std::string key = keyFor(random() % distinct);
+        ASSERT_EQ(insert(index, key, record), kvSuccess) << "step " << step;
+        byRecord[record] = key;
+      } else {
+        auto it = byRecord.begin();
+        std::advance(it, random() % byRecord.size());
+        ASSERT_EQ(remove(index, it->second, it->first), kvSuccess) << "step " << step;
+        byRecord.erase(it);
+      }
+      if (step % checkEvery == 0 || step == steps) {
+        std::vector<IndexEntry> expected;
+        for (const auto& kv : byRecord) expected.emplace_back(kv.second, kv.first);
+        std::sort(expected.begin(), expected.end(), less);
+        std::vector<IndexEntry> got = entries(index);
+        if (!recordsByKey) std::stable_sort(got.begin(), got.end(), less);
+        ASSERT_TRUE(got == expected) << "step " << step << ": " << got.size() << " entries, " << expected.size()
+                                     << " expected";
+        ASSERT_EQ(verify(index), expected.size()) << "step " << step;
+        for (int sample = 0; sample < 5 && !expected.empty(); ++sample) {
+          const IndexEntry& e = expected[random() % expected.size()];
+          auto first = std::find_if(expected.begin(), expected.end(),
+                                    [&](const IndexEntry& x) { return order(x.first, e.first) == 0; });
+          uint32_t found = find(index, e.first);
+          if (recordsByKey) ASSERT_EQ(found, first->second) << "step " << step;
+          else ASSERT_EQ(order(byRecord[found], e.first), 0) << "step " << step;
+        }
+        if (check) check(expected);
+        if (HasFatalFailure()) return;
+      }
+    }
   }
 
   // Runs a script with arguments; its output, or "<rc N>" and the output
