@@ -116,7 +116,10 @@ enum FlatMessageId : uint16_t {
 enum FlatDdlMessageId : uint16_t {
   msgCreateNoTable = 3820,         // "Missing table name in CREATE TABLE statement"
   msgCreateNoLeftParen = 3821,     // "Missing left parenthesis in CREATE TABLE statement"
+  msgDdlColumnNameIllegal = 3822,  // "Column name contains illegal characters: %s1 "
   msgDdlColumnNameTooLong = 3823,  // "Column name too long: %s1 "
+  msgCreateNoRightParen = 3824,    // "Missing right parenthesis in CREATE TABLE statement"
+  msgCreateUnknownType = 3825,     // "Unknown datatype in CREATE TABLE statement: %s1 "
   msgColumnLimit = 3826,           // "The column limit of %n1 has been exceeded."
   msgMissingIndexName = 3830,      // "Missing index name in CREATE INDEX statement"
   msgMissingIndexTable = 3832,     // "Missing table name in CREATE INDEX statement"

@@ -180,8 +180,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (directory->openTagDirectory(file) == kvSuccess && directory->readTags(&tags) == kvSuccess) {
           for (size_t t = 0; t < tags.size() && t < 8; ++t) {
             auto* tag = new FoxCdxDesc(table);
-            if (tag->readTagHeader(file, dbfIndexCdx, tags[t].headerOffset, uint16_t(t), keyType, keyText,
-                                   sizeof(keyText)) == kvSuccess) {
+            if (tag->openTag(file, tags[t], uint16_t(t), keyType, keyText, sizeof(keyText)) == kvSuccess) {
               (void)tag->getFilterCondition(&filter, session->reader);
               if (pass == 0) readIndex(tag, session->reader, seed);
               else changeIndex(tag, session->reader, seed);

@@ -262,8 +262,12 @@ user_install() {
       case $(basename "$file") in README.md) continue ;; esac
       put_file "$file" "$data/$(basename "$file")"
     done
+    # The keys may name the database themselves (a workbook among the
+    # copies): %DATA% stands for the copies' folder.
+    keys=${keys//%DATA%/$data}
     {
-      printf '[%s]\nDescription=%s\nDriver=%s\nDatabase=%s\n' "$dsn" "$description" "$driver" "$data"
+      printf '[%s]\nDescription=%s\nDriver=%s\n' "$dsn" "$description" "$driver"
+      case ";$keys" in *";Database="*) ;; *) printf 'Database=%s\n' "$data" ;; esac
       [ -z "$keys" ] || printf '%s\n' "$keys" | tr ';' '\n' | sed 's/^ *//; s/ *$//; /^$/d'
     } > "$template"
     odbcinst -i -s -h -f "$template" > /dev/null

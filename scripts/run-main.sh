@@ -3,7 +3,7 @@
 # drivers need, builds the libraries (no tests) in build-main/, installs them
 # under a prefix (default /usr/local) with scripts/install.sh, which
 # registers the drivers with unixODBC and adds the sample data sources to
-# the user's, and then runs a few statements against the dBASE sample with
+# the user's, and then runs a few statements against the dBASE and Excel 5 samples with
 # isql, as any new shell can: no environment variable needed.
 # scripts/uninstall.sh removes what was installed.
 #
@@ -46,12 +46,22 @@ statements=(
   "SELECT c.NAME, o.ORDERNO, o.ORDERED, o.AMOUNT FROM customers c, orders o WHERE c.CUSTNO = o.CUSTNO ORDER BY o.ORDERNO"
 )
 failed=0
-for sql in "${statements[@]}"; do
-  echo "SQL> $sql"
-  out=$(printf '%s\n' "$sql" | isql -b -v DbaseSample 2>&1) || failed=1
-  printf '%s\n\n' "$out"
-  case "$out" in *"[ISQL]ERROR"*) failed=1 ;; esac
-done
+run_statements() {
+  local dsn=$1 sql out
+  shift
+  for sql in "$@"; do
+    echo "SQL> $sql"
+    out=$(printf '%s\n' "$sql" | isql -b -v "$dsn" 2>&1) || failed=1
+    printf '%s\n\n' "$out"
+    case "$out" in *"[ISQL]ERROR"*) failed=1 ;; esac
+  done
+}
+run_statements DbaseSample "${statements[@]}"
+
+echo "isql Excel5Sample (the defined names Orders and Customers of a workbook):"
+run_statements Excel5Sample \
+  "SELECT * FROM Orders" \
+  "SELECT c.NAME, o.ORDERNO, o.ORDERED, o.AMOUNT FROM Customers c, Orders o WHERE c.CUSTNO = o.CUSTNO ORDER BY o.ORDERNO"
 if [ "$failed" -ne 0 ]; then
   echo "Some statements failed: see the messages above."
 fi
@@ -59,6 +69,7 @@ data=$(odbcinst -q -s -n DbaseSample | sed -n 's/^Database=//p')
 echo "The drivers are registered with unixODBC (odbcinst -q -d) and the sample data sources are"
 echo "yours (odbcinst -q -s); from any shell:"
 echo "  isql -v DbaseSample"
+echo "  isql -v Excel5Sample"
 echo "  isql -v -k \"DRIVER={Kestrane dBASE};Database=$data\""
 echo "To remove them: $root/scripts/uninstall.sh$( [ "$prefix" = /usr/local ] || printf ' --prefix %s' "$prefix")"
 exit "$failed"

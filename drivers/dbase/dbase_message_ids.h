@@ -8,14 +8,21 @@
 
 enum DbaseMessageId : uint16_t {
   msgDbfIndexRead = 1201,          // "Error reading index file: %s1"
+  msgDbfDropNoTable = 1202,        // "Cannot drop table %s1.  Table does not exist."
   msgDbfMemoOtherTable = 1203,     // "Memo file for table %s1 is marked as belonging to a different table."
   msgDbfMemoCorrupt = 1213,        // "Corrupt memo file, read error"
+  msgDbfDbase2Types = 1215,        // "dBASE II files cannot contain DATE, MEMO, or FLOAT fields."
+  msgDbfDbase3Float = 1216,        // "dBASE III files cannot contain FLOAT fields."
   msgDbfBadNdx2 = 1221,            // "Not a valid dBASE II index file: %s1"
   msgDbfBadNdx3 = 1222,            // "Not a valid dBASE III index file: %s1" (also for .MDX files)
   msgDbfMdxOtherTable = 1223,      // "MDX file was created for database: %s1"
   msgDbfKeyNotFound = 1225,        // "Record being deleted not found in index file"
   msgDbfUseUnopenedIndex = 1226,   // "Attempt to use an index that hasn't been opened: %s1"
+  msgDbfDbase2Fields = 1228,       // "The limit is 32 fields in dBASE II files"
   msgDbfBadIndexName = 1229,       // "Invalid dBASE index file name: %s1"
+  msgDbfCharWidth = 1231,          // "Character width must be between 1 and %n1: %s2"
+  msgDbfNumericWidth = 1232,       // "A numeric column's width must be between 1 and 20 ..."
+  msgDbfNumericDecimals = 1233,    // "A numeric column's decimal must be less than its width: %s1"
   msgDbfCannotOpenExclusive = 1234,  // "Cannot open table exclusively: %s1"
   msgDbfKeyViolation = 1236,       // "Attempted index operation has resulted in a key violation."
   msgDbfBadIndex = 1238,           // "Not a valid index file: %s1"

@@ -47,7 +47,7 @@ const SetupInfo setupRows[] = {
 };
 
 const KvDialogItem setupItems[] = {
-    {kvWindowStatic, noId, "Data &Source Name:"},
+    {kvWindowStatic, setupControlNameCompanion, "Data &Source Name:"},
     {kvWindowEdit, setupControlName, nullptr},
     {kvWindowStatic, noId, "D&escription:"},
     {kvWindowEdit, setupControlDescription, nullptr},

@@ -579,6 +579,41 @@ KvStatus FlatChangesDesc::check(FlatFileDesc* writer) {
   return kvSuccess;
 }
 
+KvStatus FlatChangesDesc::measureSpace(FlatCommitSpace* space) {
+  unsigned char image[maxImageBytes];
+  uint32_t offset = 0, found = 0;
+  KvTreeIterator walk;
+  if (walk.initialize(index_) != kvSuccess) return kvFailure;
+  if (index_->getFirst(image, &offset, &found, &walk) != kvSuccess) return kvFailure;
+  FlatConnection* connection = shared_->getConnection();
+  while (found) {
+    uint8_t kind = 0;
+    uint32_t item = 0;
+    if (readHeader(offset, &kind, nullptr, &item, nullptr, nullptr) != kvSuccess) return kvFailure;
+    if (kind == flatChangeInsert || kind == flatChangeUpdate) {
+      if (isPendingInsert(image, shared_->getKeyLength())) ++space->appendedRecords;
+      for (uint32_t count = 0; count <= 0xFFFF; ++count) {
+        uint16_t column = 0;
+        uint32_t type = 0, length = 0, bytes = 0;
+        if (readItem(item, &column, &type, &length, &bytes) != kvSuccess) return kvFailure;
+        if (column == endMark) break;
+        item = bytes + length;
+        FlatSharedField* field = shared_->getColumn(column);
+        if (!field || !field->isLong() || length != 4) continue;
+        unsigned char word[4];
+        if (shared_->getPendingRows()->tmpRead(bytes, word, 4) != kvSuccess) return kvFailure;
+        uint32_t got = 0, total = 0;
+        if (flatReadLongValue(connection, kvGetU32LE(word), 0, nullptr, 0, &got, &total) != kvSuccess)
+          return kvFailure;
+        ++space->longValues;
+        space->longBytes += total;
+      }
+    }
+    if (index_->getNext(image, &offset, &found, &walk) != kvSuccess) return kvFailure;
+  }
+  return kvSuccess;
+}
+
 KvStatus FlatChangesDesc::apply(FlatFileDesc* writer) {
   unsigned char image[maxImageBytes];
   uint32_t offset = 0, found = 0;
@@ -594,6 +629,12 @@ KvStatus FlatChangesDesc::apply(FlatFileDesc* writer) {
     status = (shared_->getFlags() & FlatSharedDesc::flagAppended) ? writer->lockHeaders() : writer->lockIndex();
   }
   if (status == kvSuccess) status = writer->getMaxRecords(nullptr);
+  // The room the entries need is set aside before the first of them is
+  // written: a full disk fails the commit with the table as it was and the
+  // whole log kept.
+  FlatCommitSpace space;
+  if (status == kvSuccess) status = measureSpace(&space);
+  if (status == kvSuccess) status = writer->reserveSpace(space.appendedRecords, space.longValues, space.longBytes);
   KvTreeIterator walk;
   if (status == kvSuccess) status = walk.initialize(index_);
   uint16_t refresh = 0;

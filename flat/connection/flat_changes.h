@@ -64,6 +64,15 @@ enum FlatSpoolMode : uint16_t {
   flatSpoolFinish = 3,  // copy the spool into the store; offset receives its place
 };
 
+// What a commit of one log adds to its table's files: the records it
+// appends and the long values it stores (which may take new space even in
+// an update).
+struct FlatCommitSpace {
+  uint32_t appendedRecords = 0;
+  uint32_t longValues = 0;
+  uint64_t longBytes = 0;
+};
+
 class KV_FLAT_API FlatChangesDesc : public KvObject {
  public:
   enum : uint32_t { noOffset = 0xFFFFFFFF };
@@ -125,7 +134,8 @@ class KV_FLAT_API FlatChangesDesc : public KvObject {
   // through its updateColumn), and no two rows of the transaction share a
   // value in a unique column. Writes nothing.
   KvStatus check(FlatFileDesc* writer);
-  // Applies every entry. When it fails, the entries not written stay in the
+  // Applies every entry, after asking the writer to reserve the room they
+  // take (reserveSpace: a refusal writes nothing). When it fails, the entries not written stay in the
   // log (the failed one and all after it), so that the transaction still
   // holds them: a later commit writes them, a rollback drops them.
   KvStatus apply(FlatFileDesc* writer);
@@ -134,6 +144,8 @@ class KV_FLAT_API FlatChangesDesc : public KvObject {
   KvStatus writeBytes(const void* data, uint32_t length);
   KvStatus copyForward(uint32_t previous, FlatFileDesc* cursor);
   KvStatus applyEntry(FlatFileDesc* writer, uint32_t offset, uint16_t* needsHeaderRefresh);
+  // Counts what the entries add (FlatCommitSpace); reads the log only.
+  KvStatus measureSpace(FlatCommitSpace* space);
   // 4042 when the log holds the key as an insert or update; deletedInLog
   // says that it holds a delete of the stored row with that key.
   KvStatus checkDuplicateKey(const void* image, uint32_t* deletedInLog);

@@ -259,3 +259,4 @@ KvStatus FlatFileDesc::nullifyRid() {
 KvStatus FlatFileDesc::checkKeyViolation() { return kvSuccess; }
 KvStatus FlatFileDesc::checkKeyViolation2() { return kvSuccess; }
 KvStatus FlatFileDesc::checkValue(uint16_t, const void*, uint32_t, uint32_t) { return driverMustSupply(); }
+KvStatus FlatFileDesc::reserveSpace(uint32_t, uint32_t, uint64_t) { return kvSuccess; }

@@ -189,6 +189,12 @@ class KV_FLAT_API FlatFileDesc : public KvObject {
   // 40 (must). Validates a value before it is stored (length bytes in the
   // internal type given).
   virtual KvStatus checkValue(uint16_t column, const void* value, uint32_t length, uint32_t internalType);
+  // 41. Before a commit writes anything of the table (the writer holds the
+  // table's header lock when it appends): sets aside room for
+  // appendedRecords new records and longValues long values of longBytes
+  // bytes in all, so that a full disk fails the commit before its first
+  // write instead of half-way through it. Nothing is written.
+  virtual KvStatus reserveSpace(uint32_t appendedRecords, uint32_t longValues, uint64_t longBytes);
 
   // ---- engine operations
   // Opens a table (name: a full path) for a statement of the connection:

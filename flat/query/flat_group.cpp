@@ -6,7 +6,6 @@
 #include "flat/connection/flat_connection.h"
 #include "flat/exec/flat_statement.h"
 #include "flat/expr/flat_byte_code.h"
-#include "flat/expr/flat_compiler.h"
 #include "flat/expr/flat_evaluator.h"
 #include "flat/flat_errors.h"
 #include "flat/flat_message_ids.h"
@@ -15,7 +14,6 @@
 #include "flat/query/flat_keyset.h"
 #include "flat/query/flat_sort.h"
 #include "flat/sql/flat_descriptor.h"
-#include "flat/sql/flat_sql_token.h"
 #include "util/os/bos.h"
 #include "util/byte_order.h"
 #include "util/memory/ram.h"
@@ -34,7 +32,7 @@ enum : uint32_t {
 };
 
 struct GroupKey {
-  KvRamPtr<uint8_t> program;
+  const uint8_t* program = nullptr;  // the descriptor's
   uint16_t offset = 0;
   uint16_t length = 0;
 };
@@ -115,41 +113,25 @@ FlatGroupRows::~FlatGroupRows() {
 
 namespace {
 
-// The GROUP BY items compiled again for their types and widths, each given
-// its slot at increasing offsets from 0.
-KvStatus compileKeys(FlatStatement* statement, FlatSqlDesc* query, std::vector<GroupKey>* keys, uint32_t* bytes) {
-  const unsigned char* text = query->getGroupByText();
+// The GROUP BY items the prepare compiled, each given its slot at
+// increasing offsets from 0. The programs stay the descriptor's.
+KvStatus placeKeys(FlatSqlDesc* query, std::vector<GroupKey>* keys, uint32_t* bytes) {
+  KvArrayPVoid& programs = query->getGroupByCodes();
+  const std::vector<FlatSqlDesc::GroupByType>& types = query->getGroupByTypes();
   *bytes = 0;
-  if (!text || !*flatSkipWhite(text)) return kvSuccess;
-  for (;;) {
-    FlatCodeBuffer code;
-    int16_t type = 0;
-    uint16_t width = 0, length = 0;
-    if (statement->compileExpr(query, nullptr, &text, &code, &type, &width, flatModeGroupBy | flatModeOrderBy,
-                               &length) != kvSuccess)
-      return kvFailure;
+  for (uint16_t i = 0; i < programs.getCount() && i < types.size(); ++i) {
     GroupKey key;
     key.offset = uint16_t(*bytes);
-    key.length = flatSortSlotLength(type, width);
-    key.program.reset(code.release());
-    if (!key.program) {
-      addOdbcError(stateMemory);
-      return kvFailure;
-    }
+    key.length = flatSortSlotLength(types[i].type, types[i].width);
+    key.program = static_cast<const uint8_t*>(programs.getAt(i));
     *bytes += key.length;
-    keys->push_back(std::move(key));
+    keys->push_back(key);
     if (*bytes > sortRecordLimit || keys->size() >= kvSortMaxKeys) {
       addFlatError(stateGeneral, msgExpressionLimit);
       return kvFailure;
     }
-    FlatToken token;
-    if (token.read(&text, flatScanOperator) != kvSuccess) return kvFailure;
-    if (token.isEnd()) return kvSuccess;
-    if (!token.is(",")) {
-      addFlatSyntaxError(msgInvalidOperator) << token.getText();
-      return kvFailure;
-    }
   }
+  return kvSuccess;
 }
 
 // One program on the current rows, into the scratch value.
@@ -166,7 +148,7 @@ KvStatus FlatGroupRows::build(uint16_t blockLimit) {
   if (rows_) rows_->truncate();
   Layout layout;
   uint32_t offset = 0;
-  if (compileKeys(statement_, query_, &layout.keys, &offset) != kvSuccess) return kvFailure;
+  if (placeKeys(query_, &layout.keys, &offset) != kvSuccess) return kvFailure;
 
   KvArray& records = query_->getAggregates();
   for (uint16_t i = 0; i < records.getCount(); ++i) {
@@ -246,7 +228,7 @@ KvStatus FlatGroupRows::build(uint16_t blockLimit) {
     int16_t length = 0;
     uint8_t kind = 0;
     for (const GroupKey& key : layout.keys) {
-      if ((status = evaluate(statement_, query_, key.program.get(), value, &length, &kind)) != kvSuccess) break;
+      if ((status = evaluate(statement_, query_, key.program, value, &length, &kind)) != kvSuccess) break;
       flatEncodeSortValue(value, length, kind, record + key.offset, key.length);
     }
     for (size_t i = 0; status == kvSuccess && i < layout.distincts.size(); ++i) {

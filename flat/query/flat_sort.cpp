@@ -16,7 +16,6 @@
 #include "flat/query/flat_optimizer.h"
 #include "flat/sql/flat_descriptor.h"
 #include "flat/sql/flat_select_field.h"
-#include "flat/sql/flat_sql_token.h"
 #include "util/os/bos.h"
 #include "util/byte_order.h"
 #include "util/memory/ram.h"
@@ -27,9 +26,10 @@
 
 namespace {
 
-// One compiled ORDER BY item and its place in the sort record.
+// One ORDER BY or DISTINCT item and its place in the sort record.
 struct SortItem {
-  KvRamPtr<uint8_t> program;
+  const uint8_t* program = nullptr;  // the prepared item's, or one of owned
+  KvRamPtr<uint8_t> owned;
   uint16_t offset = 0;
   uint16_t length = 0;  // tag byte + value bytes
   bool descending = false;
@@ -63,7 +63,8 @@ KvStatus addSelectItems(FlatSqlDesc* query, SortItems* out, uint32_t* recordByte
     uint8_t* program = nullptr;
     if (flatSelectItemProgram(field, &program) != kvSuccess) return kvFailure;
     SortItem item;
-    item.program.reset(program);
+    item.owned.reset(program);
+    item.program = program;
     item.offset = uint16_t(offset);
     item.length = flatSortSlotLength(field->engineType ? field->engineType : field->sqlType, field->precision);
     item.selectItem = 1;
@@ -79,53 +80,34 @@ KvStatus addSelectItems(FlatSqlDesc* query, SortItems* out, uint32_t* recordByte
   return kvSuccess;
 }
 
-// Compiles the list into items at increasing offsets; *recordBytes gets the
-// bytes the keys take.
-KvStatus compileItems(FlatStatement* statement, FlatSqlDesc* query, const unsigned char* text, SortItems* out,
-                      uint32_t* recordBytes) {
+// The ORDER BY items the statement's prepare compiled (FlatOrderItem: code,
+// type, width, direction) at increasing offsets; *recordBytes gets the
+// bytes the keys take. The programs stay the descriptor's.
+KvStatus placeItems(KvArray* orderItems, SortItems* out, uint32_t* recordBytes) {
   uint32_t programBytes = 0;
   uint32_t offset = 0;
   *recordBytes = 0;
-  if (!text || !*flatSkipWhite(text)) return kvSuccess;
-  for (;;) {
-    FlatCodeBuffer code;
-    int16_t type = 0;
-    uint16_t width = 0;
-    uint16_t length = 0;
-    if (statement->compileExpr(query, nullptr, &text, &code, &type, &width, flatModeOrderBy, &length) != kvSuccess)
-      return kvFailure;
-    // The programs together are bounded: an item that does not fit fails
-    // before anything is written past the capacity.
+  for (uint16_t i = 0; orderItems && i < orderItems->getCount(); ++i) {
+    const auto* prepared = static_cast<const FlatOrderItem*>(orderItems->getAt(i));
+    // The programs together are bounded: a list that does not fit fails
+    // before any record is written.
+    const uint32_t length = flatProgramLength(prepared->code);
     if (length > flatSortProgramBytes - programBytes) {
       addFlatError(stateGeneral, msgExpressionLimit);
       return kvFailure;
     }
     programBytes += length;
     SortItem item;
-    item.length = flatSortSlotLength(type, width);
+    item.program = prepared->code;
+    item.length = flatSortSlotLength(prepared->type, prepared->width);
     item.offset = uint16_t(offset);
-    item.program.reset(code.release());
-    if (!item.program) {
-      addOdbcError(stateMemory);
-      return kvFailure;
-    }
+    item.descending = prepared->descending != 0;
     offset += item.length;
     out->items.push_back(std::move(item));
     if (offset > 0xF000 || out->items.size() >= kvSortMaxKeys) {
       addFlatError(stateGeneral, msgExpressionLimit);
       return kvFailure;
     }
-
-    FlatToken token;
-    if (token.read(&text, flatScanOperator) != kvSuccess) return kvFailure;
-    if (token.is("DESC") || token.is("ASC")) {
-      out->items.back().descending = token.is("DESC");
-      if (token.read(&text, flatScanOperator) != kvSuccess) return kvFailure;
-    }
-    if (token.isEnd()) break;
-    if (token.is(",")) continue;
-    addFlatError(stateSyntax, msgOrderBySyntax) << reinterpret_cast<const char*>(token.getText());
-    return kvFailure;
   }
   *recordBytes = offset;
   return kvSuccess;
@@ -195,11 +177,11 @@ double flatDecodeSortNumber(const uint8_t* bytes) {
   return number;
 }
 
-KvStatus flatSortKeyset(FlatStatement* statement, FlatSqlDesc* query, RidFileMgr* keyset,
-                        const unsigned char* orderBy, uint16_t blockLimit) {
+KvStatus flatSortKeyset(FlatStatement* statement, FlatSqlDesc* query, RidFileMgr* keyset, KvArray* orderItems,
+                        uint16_t blockLimit) {
   SortItems items;
   uint32_t keyBytes = 0;
-  if (compileItems(statement, query, orderBy, &items, &keyBytes) != kvSuccess) return kvFailure;
+  if (placeItems(orderItems, &items, &keyBytes) != kvSuccess) return kvFailure;
   const uint32_t orderBytes = keyBytes;
   uint32_t distinctBytes = 0;
   const bool distinct = (query->getFlags() & FlatSqlDesc::flagDistinct) != 0;
@@ -239,7 +221,7 @@ KvStatus flatSortKeyset(FlatStatement* statement, FlatSqlDesc* query, RidFileMgr
     for (const SortItem& item : items.items) {
       int16_t length = 0;
       uint8_t kind = 0;
-      if (evalExpr(statement, query, nullptr, item.program.get(), value, sizeof value, 0, &length, &kind) != kvSuccess)
+      if (evalExpr(statement, query, nullptr, item.program, value, sizeof value, 0, &length, &kind) != kvSuccess)
         return kvFailure;
       flatEncodeSortValue(value, length, kind, record + item.offset, item.length);
     }
@@ -261,9 +243,9 @@ KvStatus flatSortKeyset(FlatStatement* statement, FlatSqlDesc* query, RidFileMgr
 
 KvStatus flatOrderKeyset(FlatStatement* statement, FlatSqlDesc* query, RidFileMgr* keyset, bool* sorted) {
   if (sorted) *sorted = false;
-  const unsigned char* orderBy = statement->getOrderByText();
+  KvArray& orderItems = query->getOrderItems();
   const bool distinct = (query->getFlags() & FlatSqlDesc::flagDistinct) != 0;
-  if (!distinct && (!orderBy || !*flatSkipWhite(orderBy))) return kvSuccess;
+  if (!distinct && orderItems.getCount() == 0) return kvSuccess;
   // The first read chooses every table's plan.
   GetRecRetType result = getRecFound;
   if (keyset->getRecord(1, &result) != kvSuccess) return kvFailure;
@@ -273,5 +255,5 @@ KvStatus flatOrderKeyset(FlatStatement* statement, FlatSqlDesc* query, RidFileMg
       flatIndexDeliversOrder(statement, query, plan->index))
     return kvSuccess;
   if (sorted) *sorted = true;
-  return flatSortKeyset(statement, query, keyset, orderBy);
+  return flatSortKeyset(statement, query, keyset, &orderItems);
 }

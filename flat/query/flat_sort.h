@@ -1,8 +1,10 @@
 // Ordering a query's keyset by its ORDER BY list through the record sort.
 //
-// Each ORDER BY item is compiled (flatModeOrderBy: a bare integer is a
-// select-list position) into its own program; the programs together may
-// take at most flatSortProgramBytes bytes (3954 beyond it). Every row of the
+// Each ORDER BY item is compiled once, when the statement is prepared
+// (flatModeOrderBy: a bare integer is a select-list position), into its own
+// program with its type and width (FlatOrderItem); the sort reads those.
+// The programs together may take at most flatSortProgramBytes bytes (3954
+// beyond it, when the sort starts). Every row of the
 // keyset is evaluated into one KvSort record: per item a tag byte (0 NULL or
 // undecidable, 1 a value) and the value made byte-comparable (a number or
 // date as its double with the sign folded so that bytes order as numbers, a
@@ -17,7 +19,7 @@
 // before it on every key is dropped.
 //
 // Items are separated by ","; an item may be followed by ASC or DESC; any
-// other token fails with 3906 naming it. A DESC item is descending; NULLs
+// other token fails the prepare with 3906 naming it. A DESC item is descending; NULLs
 // sort first in both directions (NULL-aware queries; elsewhere an empty
 // value is ordinary). Every 16 rows the OS layer's abort poll (bosabort) is
 // asked whether to stop (4018 "Operation aborted!").
@@ -26,6 +28,7 @@
 #include "flat/flat_types.h"
 
 class FlatSelectField;
+class KvArray;
 class RidFileMgr;
 
 enum : uint32_t {
@@ -56,12 +59,12 @@ KV_FLAT_API double flatDecodeSortNumber(const uint8_t* bytes);
 // the caller frees.
 KV_FLAT_API KvStatus flatSelectItemProgram(const FlatSelectField* field, uint8_t** program);
 
-// Orders keyset (of query) by orderBy (the text after ORDER BY; null or
-// blank for none), keeping one row of equal ones for a DISTINCT query. blockLimit
-// (0: the sort's default) caps the sort's memory blocks, so tests can make
-// it spill.
+// Orders keyset (of query) by orderItems (the FlatOrderItem list the
+// prepare compiled, FlatSqlDesc::getOrderItems; null or empty for none),
+// keeping one row of equal ones for a DISTINCT query. blockLimit (0: the
+// sort's default) caps the sort's memory blocks, so tests can make it spill.
 KV_FLAT_API KvStatus flatSortKeyset(FlatStatement* statement, FlatSqlDesc* query, RidFileMgr* keyset,
-                                    const unsigned char* orderBy, uint16_t blockLimit = 0);
+                                    KvArray* orderItems, uint16_t blockLimit = 0);
 
 // The ORDER BY and DISTINCT of an executed query: nothing when it has
 // neither;

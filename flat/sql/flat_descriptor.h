@@ -10,6 +10,8 @@
 #include "flat/flat_types.h"
 #include "util/containers/kv_array.h"
 
+#include <vector>
+
 class FlatSelectField;
 
 class KV_FLAT_API FlatDescriptor : public KvObject {
@@ -127,10 +129,17 @@ class KV_FLAT_API FlatSqlDesc : public FlatDescriptor {
   void setWhereCode(uint8_t* code);
   const uint8_t* getHavingCode() const { return havingCode_; }
   void setHavingCode(uint8_t* code);
-  // GROUP BY: its text, and one program an item.
+  // GROUP BY: its text, and one program an item with the compiler's type
+  // and width of its value (the grouping sort's key slots), both in the
+  // items' order.
+  struct GroupByType {
+    int16_t type;
+    uint16_t width;
+  };
   const unsigned char* getGroupByText() const { return groupByText_; }
   KvStatus setGroupByText(const unsigned char* text, uint32_t length);
   KvArrayPVoid& getGroupByCodes() { return groupByCodes_; }
+  std::vector<GroupByType>& getGroupByTypes() { return groupByTypes_; }
   // The ORDER BY items (FlatOrderItem) of the head query of a statement.
   KvArray& getOrderItems() { return orderItems_; }
 
@@ -161,6 +170,7 @@ class KV_FLAT_API FlatSqlDesc : public FlatDescriptor {
   uint8_t* havingCode_ = nullptr;
   unsigned char* groupByText_ = nullptr;
   KvArrayPVoid groupByCodes_;  // programs, owned
+  std::vector<GroupByType> groupByTypes_;
   KvArray orderItems_;         // FlatOrderItem, owned
   int32_t rowCount_ = -1;
   uint32_t producedRows_ = 0;

@@ -217,6 +217,7 @@ KvStatus compileGroupBy(FlatStatement* statement, FlatSqlDesc* query, const Clau
       ramFree(program);
       return kvFailure;
     }
+    query->getGroupByTypes().push_back(FlatSqlDesc::GroupByType{type, width});
     FlatToken next;
     if (next.read(&p, flatScanOperator) != kvSuccess) return kvFailure;
     if (next.isEnd()) return kvSuccess;

@@ -13,12 +13,14 @@
 #include <sql.h>
 #include <sqlext.h>
 #include <pwd.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <csignal>
 #include <cctype>
 #include <cstdint>
 #include <cstdio>
@@ -197,6 +199,12 @@ class DbaseDriverManagerTest : public ::testing::Test {
   bool python(const std::string& script) {
     std::ofstream(dir_ + "/script.py") << script;
     return std::system(("cd " + data_ + " && /usr/bin/python3 " + dir_ + "/script.py").c_str()) == 0;
+  }
+  // Runs a script of Perl (XBase) in the data directory; true when it exits
+  // with 0.
+  bool perl(const std::string& script) {
+    std::ofstream(dir_ + "/script.pl") << script;
+    return std::system(("cd " + data_ + " && perl " + dir_ + "/script.pl").c_str()) == 0;
   }
 
   std::string dir_, data_, message_, lastState_;
@@ -1207,6 +1215,71 @@ TEST_F(DbaseDriverManagerTest, AReadOnlyMemoFileIsReadAndOnlyItsWritesFail) {
   EXPECT_EQ(now.substr(4), expected.substr(4)) << "only the date of last update may differ";
 }
 
+// A child process whose files may not grow past the table's size plus a
+// few bytes (SIGXFSZ ignored: the write fails as on a full disk) inserts
+// rows in a transaction and commits: the commit fails naming the table,
+// then the reason; the retry after the limit is lifted writes them all.
+// Returns the exit status: 0 when all went as expected.
+int childCommittingOnAFullDisk(const std::string& table) {
+  SQLHENV env = SQL_NULL_HENV;
+  SQLHDBC dbc = SQL_NULL_HDBC;
+  if (SQLAllocEnv(&env) != SQL_SUCCESS || SQLAllocConnect(env, &dbc) != SQL_SUCCESS) return 2;
+  if (!SQL_SUCCEEDED(SQLDriverConnect(dbc, nullptr, (SQLCHAR*)"DSN=Tables", SQL_NTS, nullptr, 0, nullptr,
+                                      SQL_DRIVER_NOPROMPT)))
+    return 3;
+  if (SQLSetConnectOption(dbc, SQL_AUTOCOMMIT, SQL_AUTOCOMMIT_OFF) != SQL_SUCCESS) return 4;
+  SQLHSTMT stmt = SQL_NULL_HSTMT;
+  if (SQLAllocStmt(dbc, &stmt) != SQL_SUCCESS) return 5;
+  for (int i = 0; i < 50; ++i) {
+    std::string sql = "INSERT INTO stock_xb (ITEM, PRICE) VALUES ('item" + std::to_string(i) + "', " +
+                      std::to_string(i) + ")";
+    if (SQLExecDirect(stmt, (SQLCHAR*)sql.c_str(), SQL_NTS) != SQL_SUCCESS) return 6;
+  }
+  struct stat st;
+  if (stat(table.c_str(), &st) != 0) return 7;
+  signal(SIGXFSZ, SIG_IGN);
+  struct rlimit limit = {rlim_t(st.st_size + 10), RLIM_INFINITY};
+  if (setrlimit(RLIMIT_FSIZE, &limit) != 0) return 8;
+  if (SQLTransact(SQL_NULL_HENV, dbc, SQL_COMMIT) != SQL_ERROR) return 9;
+  std::vector<std::string> messages;
+  SQLCHAR state[6], text[512];
+  SQLINTEGER native = 0;
+  while (SQL_SUCCEEDED(SQLError(SQL_NULL_HENV, dbc, SQL_NULL_HSTMT, state, &native, text, sizeof(text), nullptr)))
+    messages.push_back(reinterpret_cast<char*>(text));
+  if (messages.size() < 2 || messages[0].find("stock_xb.dbf could not be committed") == std::string::npos ||
+      messages[1].find("Insufficient disk space.") == std::string::npos) {
+    for (const std::string& m : messages) std::fprintf(stderr, "%s\n", m.c_str());
+    return 10;
+  }
+  limit.rlim_cur = RLIM_INFINITY;
+  if (setrlimit(RLIMIT_FSIZE, &limit) != 0) return 11;
+  struct stat after;
+  if (stat(table.c_str(), &after) != 0 || after.st_size != st.st_size) return 12;
+  if (SQLTransact(SQL_NULL_HENV, dbc, SQL_COMMIT) != SQL_SUCCESS) return 13;
+  SQLFreeStmt(stmt, SQL_DROP);
+  SQLDisconnect(dbc);
+  SQLFreeConnect(dbc);
+  SQLFreeEnv(env);
+  return 0;
+}
+
+TEST_F(DbaseDriverManagerTest, ACommitOnAFullDiskFailsWithTheReasonAndWritesNothing) {
+  copyData({"stock_xb.dbf"});
+  const std::string before = fileBytes("stock_xb.dbf");
+  pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) _exit(childCommittingOnAFullDisk(data_ + "/stock_xb.dbf"));
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "child status " << status;
+  // The retry wrote the 50 rows behind the three there were.
+  ASSERT_EQ(SQLConnect(dbc_, (SQLCHAR*)"Tables", SQL_NTS, nullptr, 0, nullptr, 0), SQL_SUCCESS);
+  EXPECT_EQ(column("SELECT COUNT(*) FROM stock_xb (RECORDS=ALL)"), (std::vector<std::string>{"53"}));
+  ASSERT_EQ(SQLDisconnect(dbc_), SQL_SUCCESS);
+  const size_t recordLength = size_t(uint8_t(before[10])) | size_t(uint8_t(before[11])) << 8;
+  EXPECT_EQ(fileBytes("stock_xb.dbf").size(), before.size() + 50 * recordLength);
+}
+
 TEST_F(DbaseDriverManagerTest, TwoConnectionsUpdatingOneRowGet3961) {
   copyData({"stock_xb.dbf"});
   ASSERT_EQ(SQLConnect(dbc_, (SQLCHAR*)"Tables", SQL_NTS, nullptr, 0, nullptr, 0), SQL_SUCCESS);
@@ -1527,6 +1600,113 @@ TEST_F(DbaseDriverManagerTest, SQLGetTypeInfoByDialect) {
     EXPECT_EQ(SQLFreeStmt(stmt, SQL_DROP), SQL_SUCCESS);
     ASSERT_EQ(SQLDisconnect(dbc_), SQL_SUCCESS);
   }
+}
+
+// The tables CREATE TABLE makes in each dialect and grammar, with rows
+// inserted here, read by the other programs that read such files: dbfread,
+// python3-dbf and Perl XBase see the same columns and the same values.
+TEST_F(DbaseDriverManagerTest, CreatedTablesAreReadByOtherPrograms) {
+  const struct {
+    const char* createType;
+    bool hasFloat;
+  } dialects[] = {
+      {"DBASE3", false}, {"DBASE4", true},  {"DBASE5", true},   {"CLIPPER", false},
+      {"FOXBASE", false}, {"FOXPRO1", false}, {"FOXPRO25", false},
+  };
+  for (const auto& d : dialects) {
+    for (int engineGrammar = 0; engineGrammar <= 1; ++engineGrammar) {
+      const std::string table = std::string("t_") + d.createType + (engineGrammar ? "_sql" : "_dbf");
+      SCOPED_TRACE(table);
+      ASSERT_EQ(driverConnect("DRIVER={KvDbase};DB=" + data_ + ";CT=" + d.createType), SQL_SUCCESS);
+      // Option 1043 chooses the grammar.
+      ASSERT_EQ(SQLSetConnectOption(dbc_, 1043, SQLULEN(engineGrammar)), SQL_SUCCESS);
+      const std::string rate = d.hasFloat ? ", RATE FLOAT(8,3)" : "";
+      ASSERT_EQ(run("CREATE TABLE " + table +
+                    " (NAME CHAR(12), AMOUNT NUMERIC(7,2), BORN DATE, OK LOGICAL, NOTE MEMO" + rate + ")"),
+                SQL_SUCCESS)
+          << lastState_ << " " << message_;
+      const std::string rateValue = d.hasFloat ? ", 0.125" : "";
+      ASSERT_EQ(run("INSERT INTO " + table + " (NAME, AMOUNT, BORN, OK, NOTE" + (d.hasFloat ? ", RATE" : "") +
+                    ") VALUES ('Ann', 12.5, {d '1999-12-31'}, 1, 'first note'" + rateValue + ")"),
+                SQL_SUCCESS)
+          << lastState_ << " " << message_;
+      ASSERT_EQ(run("INSERT INTO " + table + " (NAME, AMOUNT, OK) VALUES ('Bob', -3.25, 0)"), SQL_SUCCESS)
+          << lastState_ << " " << message_;
+      EXPECT_EQ(column("SELECT NAME FROM " + table), (std::vector<std::string>{"Ann", "Bob"}));
+      ASSERT_EQ(SQLDisconnect(dbc_), SQL_SUCCESS);
+
+      const std::string names = std::string("['NAME', 'AMOUNT', 'BORN', 'OK', 'NOTE'") + (d.hasFloat ? ", 'RATE'" : "") + "]";
+      EXPECT_TRUE(python("import dbfread, datetime\n"
+                         "t = dbfread.DBF('" + table + ".DBF')\n"
+                         "assert t.field_names == " + names + ", t.field_names\n"
+                         "r = list(t)\n"
+                         "assert len(r) == 2, r\n"
+                         "a, b = r\n"
+                         "assert a['NAME'] == 'Ann' and a['AMOUNT'] == 12.5 and a['OK'] is True, a\n"
+                         // dbfread counts a dBASE IV memo block's 8-byte header in the
+                         // value it reads, so the value is followed by that many bytes.
+                         "assert a['BORN'] == datetime.date(1999, 12, 31), a\n"
+                         "assert a['NOTE'].rstrip('\\x00') == 'first note', a\n"
+                         "assert b['NAME'] == 'Bob' and b['AMOUNT'] == -3.25 and b['OK'] is False and not b['NOTE'], b\n" +
+                         (d.hasFloat ? "assert a['RATE'] == 0.125, a\n" : "")))
+          << "dbfread";
+      // python3-dbf opens no dBASE IV table with memo fields (version 0x8B):
+      // in those dialects it reads a table of the same columns but the memo
+      // and the float, made the same way.
+      std::string dbfTable = table;
+      if (d.hasFloat) {
+        dbfTable = table + "_p";
+        ASSERT_EQ(driverConnect("DRIVER={KvDbase};DB=" + data_ + ";CT=" + d.createType), SQL_SUCCESS);
+        ASSERT_EQ(SQLSetConnectOption(dbc_, 1043, SQLULEN(engineGrammar)), SQL_SUCCESS);
+        ASSERT_EQ(run("CREATE TABLE " + dbfTable + " (NAME CHAR(12), AMOUNT NUMERIC(7,2), BORN DATE, OK LOGICAL)"),
+                  SQL_SUCCESS);
+        ASSERT_EQ(run("INSERT INTO " + dbfTable + " VALUES ('Ann', 12.5, {d '1999-12-31'}, 1)"), SQL_SUCCESS);
+        ASSERT_EQ(run("INSERT INTO " + dbfTable + " (NAME, AMOUNT, OK) VALUES ('Bob', -3.25, 0)"), SQL_SUCCESS);
+        ASSERT_EQ(SQLDisconnect(dbc_), SQL_SUCCESS);
+      }
+      EXPECT_TRUE(python("import dbf, datetime\n"
+                         "t = dbf.Table('" + dbfTable + ".DBF'); t.open()\n"
+                         "names = [n.upper() for n in t.field_names]\n"
+                         "assert names == " + (d.hasFloat ? std::string("['NAME', 'AMOUNT', 'BORN', 'OK']") : names) +
+                         ", names\n"
+                         "r = list(t)\n"
+                         "assert len(r) == 2\n"
+                         "assert r[0].name.strip() == 'Ann' and float(r[0].amount) == 12.5 and r[0].ok is True\n"
+                         "assert r[0].born == datetime.date(1999, 12, 31), r[0].born\n"
+                         "assert 'NOTE' not in names or r[0].note.strip() == 'first note', repr(r[0].note)\n"
+                         "assert r[1].name.strip() == 'Bob' and float(r[1].amount) == -3.25\n"
+                         "t.close()\n"))
+          << "python3-dbf";
+      EXPECT_TRUE(perl("use XBase;\n"
+                       "my $t = XBase->new('" + table + ".DBF') or die XBase->errstr;\n"
+                       "my @n = $t->field_names; die \"@n\" unless \"@n\" eq 'NAME AMOUNT BORN OK NOTE" +
+                       (d.hasFloat ? " RATE" : "") + "';\n"
+                       "die 'count' unless $t->last_record == 1;\n"
+                       "my ($del, $name, $amount, $born, $ok, $note) = $t->get_record(0);\n"
+                       "die \"$name $amount $born $ok $note\" unless $name eq 'Ann' && $amount == 12.5 && $born eq '19991231' && $ok == 1 && $note eq 'first note';\n"
+                       "($del, $name, $amount) = $t->get_record(1);\n"
+                       "die \"$name $amount\" unless $name eq 'Bob' && $amount == -3.25;\n"))
+          << "Perl XBase";
+    }
+  }
+}
+
+// DROP TABLE through the Driver Manager, with the files the table owns;
+// the everyday DDL shapes in both commit modes run in the pyodbc test.
+TEST_F(DbaseDriverManagerTest, DropTableRemovesTheTableAndItsFiles) {
+  ASSERT_EQ(driverConnect("DRIVER={KvDbase};DB=" + data_ + ";CT=FOXPRO25"), SQL_SUCCESS);
+  ASSERT_EQ(run("CREATE TABLE gone (A CHAR(3), M MEMO)"), SQL_SUCCESS) << message_;
+  writeBytes("gone.CDX", "x");
+  writeBytes("A.NDX", "x");
+  writeBytes("RERUZ.INI", "[gone.DBF]\nNUMMAINTAINED=1\nMAINTAIN0=A.NDX\n");
+  ASSERT_EQ(run("DROP TABLE gone"), SQL_SUCCESS) << message_;
+  for (const char* file : {"gone.DBF", "gone.FPT", "gone.CDX", "A.NDX"})
+    EXPECT_FALSE(std::filesystem::exists(data_ + "/" + file)) << file;
+  EXPECT_EQ(fileBytes("RERUZ.INI"), "");
+  EXPECT_EQ(run("DROP TABLE gone"), SQL_ERROR);
+  EXPECT_EQ(lastState_, "S0002");
+  EXPECT_EQ(message_, "[KESTRANE][ODBC dBASE driver]Cannot drop table gone.  Table does not exist.");
+  ASSERT_EQ(SQLDisconnect(dbc_), SQL_SUCCESS);
 }
 
 }  // namespace

@@ -229,6 +229,205 @@ class DbaseDriverTest(unittest.TestCase):
         self.assertEqual([tuple(r) for r in rows], [(3, decimal.Decimal("0.13"))] * 2)
         cnxn.close()
 
+    def test_messages_name_files_as_they_are_on_disk(self):
+        # The application writes BROKEN; the file is Broken.dbf.
+        with open(os.path.join(self.data, "Broken.dbf"), "wb") as f:
+            f.write(b"\x03" + bytes(10))
+        cnxn = pyodbc.connect("DSN=Tables", autocommit=True)
+        with self.assertRaises(pyodbc.Error) as caught:
+            cnxn.execute("SELECT * FROM BROKEN")
+        self.assertIn(os.path.join(self.data, "Broken.dbf"), str(caught.exception))
+        cnxn.close()
+
+    # ---- a full disk. The disk is filled deterministically with the file
+    # size limit (RLIMIT_FSIZE) of a child process: with SIGXFSZ ignored a
+    # write past the limit fails as a write to a full disk does.
+
+    def _space_table(self, name, rows):
+        """A dBASE III table with a memo file, written by python3-dbf."""
+        import dbf
+        t = dbf.Table(os.path.join(self.data, name + ".dbf"), "CODE C(6); NAME C(30); REMARK M", dbf_type="db3")
+        t.open(dbf.READ_WRITE)
+        for i in range(rows):
+            t.append((f"C{i}", f"name {i}", f"remark {i}"))
+        t.close()
+
+    def _state(self, name):
+        """The bytes of the table's two files and the rows dbfread reads."""
+        import dbfread
+        files = {}
+        for ext in ("dbf", "dbt"):
+            with open(os.path.join(self.data, f"{name}.{ext}"), "rb") as f:
+                files[ext] = f.read()
+        rows = [(r["CODE"], r["NAME"], r["REMARK"]) for r in dbfread.DBF(os.path.join(self.data, name + ".dbf"))]
+        return files, rows
+
+    def _in_child(self, work):
+        """Runs work() in a child process and returns its result (JSON)."""
+        import json
+        import signal
+        reader, writer = os.pipe()
+        child = os.fork()
+        if child == 0:
+            status = 1
+            try:
+                os.close(reader)
+                signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
+                os.write(writer, json.dumps(work()).encode())
+                status = 0
+            except BaseException as e:  # noqa: BLE001 - reported through the pipe
+                os.write(writer, json.dumps(f"child failed: {e!r}").encode())
+            finally:
+                os._exit(status)
+        os.close(writer)
+        with os.fdopen(reader) as f:
+            result = json.loads(f.read())
+        os.waitpid(child, 0)
+        return result
+
+    def test_a_commit_on_a_full_disk_writes_nothing_and_stays_whole(self):
+        import resource
+        # What each transaction changes, and which file the limit is set
+        # just above: the table's records, or its memo file.
+        cases = [("appends", "dbf", [("UPDATE {t} SET NAME = ? WHERE CODE = ?", [(f"new {i}", f"C{i}") for i in range(100)]),
+                                     ("INSERT INTO {t} (CODE, NAME) VALUES (?, ?)", [(f"N{i}", f"added {i}") for i in range(600)])]),
+                 ("memo updates", "dbt", [("UPDATE {t} SET REMARK = ? WHERE CODE = ?", [("m" * 3000, f"C{i}") for i in range(300)])]),
+                 ("memo appends", "dbt", [("INSERT INTO {t} (CODE, REMARK) VALUES (?, ?)", [(f"M{i}", "a" * 3000) for i in range(200)])])]
+        for number, (label, limited, statements) in enumerate(cases):
+            for ending in ("retry", "rollback"):
+                with self.subTest(case=label, ending=ending):
+                    name = f"full{number}{ending[:2]}"
+                    self._space_table(name, 500)
+                    before = self._state(name)
+
+                    def work():
+                        cnxn = pyodbc.connect("DSN=Tables", autocommit=False)
+                        for sql, params in statements:
+                            cnxn.cursor().executemany(sql.format(t=name), params)
+                        size = os.path.getsize(os.path.join(self.data, f"{name}.{limited}"))
+                        resource.setrlimit(resource.RLIMIT_FSIZE, (size + 1024, resource.RLIM_INFINITY))
+                        try:
+                            cnxn.commit()
+                            return "the commit succeeded"
+                        except pyodbc.Error as e:
+                            failure = str(e)
+                        unchanged = self._state(name) == before
+                        resource.setrlimit(resource.RLIMIT_FSIZE, (resource.RLIM_INFINITY, resource.RLIM_INFINITY))
+                        if ending == "retry":
+                            cnxn.commit()
+                        else:
+                            cnxn.rollback()
+                            cnxn.commit()
+                        cnxn.close()
+                        return [failure, unchanged]
+
+                    result = self._in_child(work)
+                    self.assertIsInstance(result, list, result)
+                    failure, unchanged = result
+                    # pyodbc shows the first diagnostic, which names the
+                    # table; the reason follows it.
+                    self.assertIn(f"{name}.dbf could not be committed", failure)
+                    self.assertTrue(unchanged, "the failed commit changed the files")
+                    files, rows = self._state(name)
+                    if ending == "rollback":
+                        self.assertEqual(rows, before[1])
+                        continue
+                    expected = {code: (code, nm, remark) for code, nm, remark in before[1]}
+                    for sql, params in statements:
+                        for p in params:
+                            if sql.startswith("UPDATE") and "NAME" in sql:
+                                expected[p[1]] = (p[1], p[0], expected[p[1]][2])
+                            elif sql.startswith("UPDATE"):
+                                expected[p[1]] = (p[1], expected[p[1]][1], p[0])
+                            elif "REMARK" in sql:
+                                expected[p[0]] = (p[0], "", p[1])
+                            else:
+                                expected[p[0]] = (p[0], p[1], None)
+                    wanted = list(expected.values())
+                    # Compared without difflib, which is slow on lists this long.
+                    mismatch = next((pair for pair in zip(rows, wanted) if pair[0] != pair[1]), None)
+                    self.assertEqual((len(rows), mismatch), (len(wanted), None))
+
+    def test_an_insert_on_a_full_disk_leaves_the_files_as_they_were(self):
+        import resource
+        self._space_table("fullins", 3)
+        before = self._state("fullins")
+        size = os.path.getsize(os.path.join(self.data, "fullins.dbf"))
+
+        def work():
+            cnxn = pyodbc.connect("DSN=Tables", autocommit=True)
+            # Room for part of the record, none for its memo value.
+            resource.setrlimit(resource.RLIMIT_FSIZE, (size + 23, resource.RLIM_INFINITY))
+            messages = []
+            for sql in ("INSERT INTO fullins (CODE, NAME) VALUES ('X', 'x')",
+                        "INSERT INTO fullins (CODE, REMARK) VALUES ('Y', 'memo text')"):
+                try:
+                    cnxn.execute(sql)
+                    messages.append("no error")
+                except pyodbc.Error as e:
+                    messages.append(str(e))
+            cnxn.close()
+            return messages
+
+        messages = self._in_child(work)
+        self.assertIsInstance(messages, list, messages)
+        for message in messages:
+            self.assertIn("Insufficient disk space.", message)
+        self.assertEqual(self._state("fullins"), before)
+
+
+    def test_the_everyday_shape_on_a_fresh_table(self):
+        """CREATE TABLE, executemany INSERT, SELECT, UPDATE, DELETE and DROP
+        TABLE as an application writes them, in autocommit and in manual-commit
+        mode, with pyodbc's default decoding and with setdecoding; the rows
+        are what dbfread reads from the file."""
+        import dbfread
+        for autocommit in (True, False):
+            # The drivers' narrow text is Windows-1252 (README).
+            for decoding in (None, "cp1252"):
+                with self.subTest(autocommit=autocommit, decoding=decoding):
+                    cnxn = pyodbc.connect("DSN=Tables", autocommit=autocommit)
+                    if decoding:
+                        cnxn.setdecoding(pyodbc.SQL_CHAR, encoding=decoding)
+                    table = f"every_{int(autocommit)}_{'u' if decoding else 'd'}"
+                    cursor = cnxn.cursor()
+                    cursor.execute(f"CREATE TABLE {table} (NAME CHAR(20), QTY NUMERIC(6,2), NOTE MEMO)")
+                    cursor.executemany(f"INSERT INTO {table} (NAME, QTY, NOTE) VALUES (?, ?, ?)",
+                                       [("Ann", 1.5, "note \u00e9"), ("Bob", 2, None), ("Caf\u00e9", -3.25, "x" * 600)])
+                    if not autocommit:
+                        cnxn.commit()
+                    rows = cursor.execute(f"SELECT NAME, QTY, NOTE FROM {table} ORDER BY NAME").fetchall()
+                    self.assertEqual([(r[0].rstrip(), float(r[1])) for r in rows],
+                                     [("Ann", 1.5), ("Bob", 2.0), ("Caf\u00e9", -3.25)])
+                    self.assertEqual(rows[0][2], "note \u00e9")
+                    self.assertEqual(rows[2][2], "x" * 600)
+                    self.assertEqual(cursor.execute(f"UPDATE {table} SET QTY = 7 WHERE NAME = 'Bob'").rowcount, 1)
+                    self.assertEqual(cursor.execute(f"DELETE FROM {table} WHERE NAME = 'Ann'").rowcount, 1)
+                    if not autocommit:
+                        cnxn.commit()
+                    read = list(dbfread.DBF(os.path.join(self.data, f"{table}.DBF"), encoding="cp1252"))
+                    self.assertEqual([(r["NAME"], r["QTY"]) for r in read], [("Bob", 7), ("Caf\u00e9", -3.25)])
+                    cursor.close()
+                    cnxn.execute(f"DROP TABLE {table}")
+                    if not autocommit:
+                        cnxn.commit()
+                    self.assertFalse(os.path.exists(os.path.join(self.data, f"{table}.DBF")))
+                    self.assertFalse(os.path.exists(os.path.join(self.data, f"{table}.DBT")))
+                    cnxn.close()
+
+    def test_create_table_errors_reach_the_application(self):
+        cnxn = pyodbc.connect("DSN=Tables;ModifySql=0", autocommit=True)
+        cases = [("CREATE TABLE bad (A NUMERIC(20,2))", "42000",
+                  "A numeric column's width must be between 1 and 20 (19 if column has a decimal): A"),
+                 ("CREATE TABLE bad (1ABC CHAR(1))", "42000", "Column name contains illegal characters: 1ABC"),
+                 ("DROP TABLE nothere", "42S02", "Cannot drop table nothere.  Table does not exist.")]
+        for sql, state, text in cases:
+            with self.subTest(sql=sql):
+                with self.assertRaises(pyodbc.Error) as caught:
+                    cnxn.execute(sql)
+                self.assertIn(state, str(caught.exception))
+                self.assertIn(text, str(caught.exception))
+        cnxn.close()
 
 if __name__ == "__main__":
     unittest.main()

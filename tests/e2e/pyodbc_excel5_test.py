@@ -4,6 +4,7 @@ xlrd reads from the same cells, declared and guessed column types, the
 connection's keys and answers, and the errors of workbooks that cannot be
 read."""
 
+import ctypes
 import datetime
 import os
 import shutil
@@ -19,6 +20,28 @@ import flattest_tables  # noqa: E402
 
 DRIVER = os.environ["KV_EXCEL5_DRIVER"]
 DATA = os.environ["KV_EXCEL_DATA"]
+
+
+CONFIG = None
+
+
+def setUpModule():
+    """One unixODBC configuration for the whole file (the installer keeps
+    what it read of it for the process): the workbooks copied, a damaged
+    one, the driver as its own setup library and the data source Book."""
+    global CONFIG
+    CONFIG = tempfile.mkdtemp(prefix="kvxls")
+    for name in ("sales.xls", "sales97.xls", "mulrk1904.xls"):
+        shutil.copy(os.path.join(DATA, name), CONFIG)
+    with open(os.path.join(CONFIG, "damaged.xls"), "wb") as f:
+        f.write(open(os.path.join(DATA, "sales.xls"), "rb").read()[:3000])
+    flattest_tables.private_configuration(
+        CONFIG, f"[KvExcel5]\nDriver={DRIVER}\nSetup={DRIVER}\n",
+        f"[Book]\nDriver=KvExcel5\nDatabase={os.path.join(CONFIG, 'sales.xls')}\n")
+
+
+def tearDownModule():
+    shutil.rmtree(CONFIG, ignore_errors=True)
 
 
 def xlrd_rows(path, name):
@@ -41,21 +64,9 @@ def xlrd_rows(path, name):
 class Excel5DriverTest(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
-        cls.dir = tempfile.mkdtemp(prefix="kvxls")
+        cls.dir = CONFIG
         cls.book = os.path.join(cls.dir, "sales.xls")
-        shutil.copy(os.path.join(DATA, "sales.xls"), cls.book)
-        shutil.copy(os.path.join(DATA, "sales97.xls"), cls.dir)
         cls.built = os.path.join(cls.dir, "mulrk1904.xls")
-        shutil.copy(os.path.join(DATA, "mulrk1904.xls"), cls.built)
-        with open(os.path.join(cls.dir, "damaged.xls"), "wb") as f:
-            f.write(open(cls.book, "rb").read()[:3000])
-        flattest_tables.private_configuration(
-            cls.dir, f"[KvExcel5]\nDriver={DRIVER}\nSetup={DRIVER}\n",
-            f"[Book]\nDriver=KvExcel5\nDatabase={cls.book}\n")
-
-    @classmethod
-    def tearDownClass(cls):
-        shutil.rmtree(cls.dir, ignore_errors=True)
 
     def connect(self, extra=""):
         cnxn = pyodbc.connect("DSN=Book" + extra, autocommit=True)
@@ -223,6 +234,62 @@ class Excel5DriverTest(unittest.TestCase):
                 with self.assertRaises(pyodbc.Error):
                     cnxn.execute(statement)
         cnxn.close()
+
+
+class Excel5SetupTest(unittest.TestCase):
+    """ConfigDSN through unixODBC's installer (SQLConfigDataSource), without a
+    window and with the setup dialog played from a script."""
+
+    def setUp(self):
+        self.dir = CONFIG
+        self.installer = ctypes.CDLL("libodbcinst.so.2")
+        self.installer.SQLConfigDataSource.argtypes = [ctypes.c_void_p, ctypes.c_ushort, ctypes.c_char_p,
+                                                       ctypes.c_char_p]
+
+    def tearDown(self):
+        os.environ.pop("KV_DIALOG_SCRIPT", None)
+
+    def configure(self, attributes, window=None):
+        text = "".join(a + "\0" for a in attributes).encode() + b"\0"
+        return self.installer.SQLConfigDataSource(window, 1, b"KvExcel5", text)
+
+    def section(self, name):
+        values, inside = {}, False
+        with open(os.environ["ODBCINI"]) as f:
+            for line in f:
+                line = line.strip()
+                if line.startswith("["):
+                    inside = line[1:-1] == name
+                elif inside and "=" in line:
+                    key, value = line.split("=", 1)
+                    values[key.strip()] = value.strip()
+        return values
+
+    def test_the_six_keys_with_their_defaults(self):
+        book = os.path.join(DATA, "sales.xls")
+        self.assertEqual(self.configure(["DSN=Plain", f"Database={book}"]), 1)
+        values = self.section("Plain")
+        self.assertEqual({k: values.get(k) for k in ["Database", "ScanRows", "FileOpenCache", "CacheSize",
+                                                     "IntlSort"]},
+                         {"Database": book, "ScanRows": "25", "FileOpenCache": "0", "CacheSize": "256",
+                          "IntlSort": "0"})
+        cnxn = pyodbc.connect("DSN=Plain")
+        self.assertEqual(cnxn.execute("SELECT COUNT(*) FROM Stock").fetchone()[0], 2)
+        cnxn.close()
+
+    def test_the_setup_dialog(self):
+        script = os.path.join(self.dir, "setup.txt")
+        with open(script, "w") as f:
+            f.write("dialog ODBC Excel 5 Driver Setup\n"
+                    "expect 302 25\nexpect 304 256\nexpect-check 303 0\n"
+                    f"text 300 {os.path.join(DATA, 'sales.xls')}\ntext 302 0\ncheck 303\nclick 9\n"
+                    "expect-enabled 1 0\ntext 401 Scripted\nexpect-enabled 1 1\nok\n")
+        os.environ["KV_DIALOG_SCRIPT"] = script
+        # Without a name the dialog asks for one; OK waits for it.
+        self.assertEqual(self.configure([], window=ctypes.c_void_p(1)), 1)
+        values = self.section("Scripted")
+        self.assertEqual((values.get("ScanRows"), values.get("IntlSort")), ("0", "1"))
+        self.assertEqual(values.get("Database"), os.path.join(DATA, "sales.xls"))
 
 
 if __name__ == "__main__":

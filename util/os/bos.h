@@ -7,7 +7,8 @@
 // - A failure adds exactly one message to the calling thread's current error
 //   list (util/error_list.h) and returns kvFailure, or null / 0 where the
 //   result is a value; the caller's buffers and files are left unchanged.
-//   Messages name files as the caller wrote them.
+//   Messages name files as the caller wrote them, except that bosFileOpen
+//   names a file it found as it is spelled on disk (bosDiskName).
 // - File numbers are Linux descriptors. The layer never hands out 0, 1 or 2
 //   (a library must not turn the process's standard streams into data
 //   files), so 0 keeps its meaning "no file".
@@ -123,6 +124,24 @@ KV_UTIL_API KvStatus bosFileSeek64(int file, int64_t offset, uint16_t origin, in
 // move. A file number that is not open fails with 1507.
 KV_UTIL_API KvStatus bosFileSize(int file, int64_t* size);
 
+// Makes sure the disk has room for the file to grow to end bytes, without
+// changing its size or contents: the blocks are set aside (fallocate with
+// FALLOC_FL_KEEP_SIZE), so that writes up to end cannot fail for want of
+// space. A writer that must not stop half-way reserves first and writes
+// after. An end within the file's size succeeds at once. Fails with 1506
+// "Insufficient disk space." when the disk (or the user's quota) has no
+// room, or when end lies beyond the process's file-size limit
+// (RLIMIT_FSIZE); nothing stays reserved then. A file system that cannot
+// reserve succeeds without reserving (its writes report a full disk
+// themselves).
+KV_UTIL_API KvStatus bosFileReserve(int file, int64_t end);
+
+// Sets the file's size to size bytes: a longer file is cut back, a shorter
+// one grows with zeros. Space reserved beyond the end (bosFileReserve) is
+// given back where the file system keeps it apart, also when size is the
+// file's size. The position does not move.
+KV_UTIL_API KvStatus bosFileTruncate(int file, int64_t size);
+
 // Closes the file and forgets its region locks and any position it owed;
 // 0 is no file and succeeds.
 KV_UTIL_API KvStatus bosFileClose(int file);
@@ -174,6 +193,13 @@ KV_UTIL_API void bosReplaceAbort(int file, const unsigned char* tempName);
 // A writer that waited for a lock asks this to learn whether the file was
 // replaced meanwhile.
 KV_UTIL_API int bosIsSameFile(int file, const unsigned char* name);
+
+// The name of the file name leads to as it is spelled on disk (each
+// component found without regard to case, as bosFileOpen finds it) into
+// out (bosPathBytes): messages about a file the application named K.DBF
+// name the k.dbf it is. name as it stands (cut to bosPathBytes - 1) when
+// no single file answers to it. out may be name. Never a message.
+KV_UTIL_API void bosDiskName(const unsigned char* name, unsigned char* out);
 
 // Adds the message of a system error number for an operation on a file of
 // that name (empty or null: none) and returns kvFailure:

@@ -22,6 +22,7 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/random.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -414,9 +415,20 @@ KvStatus bosFileOpen(unsigned char* name, uint32_t flags, int* file) {
       !std::strchr(resolved.path, '/')) {
     fd = openAlongSearchPath(name, flags);
   }
-  if (fd < 0) return openFailure(name, creating, errno);
+  // A file that exists is named as it is spelled on disk (k.dbf, not the
+  // K.DBF an application wrote), so that the user can find it.
+  if (fd < 0) return openFailure(outcome == bosLookupFound ? kvU(resolved.path) : name, creating, errno);
   *file = fd;
   return kvSuccess;
+}
+
+void bosDiskName(const unsigned char* name, unsigned char* out) {
+  BosResolvedName resolved;
+  const char* chosen = bosResolveName(name, &resolved) == bosLookupFound ? resolved.path : kvC(name);
+  size_t length = std::strlen(chosen);
+  if (length >= bosPathBytes) length = bosPathBytes - 1;
+  std::memmove(out, chosen, length);
+  out[length] = 0;
 }
 
 KvStatus bosFileRead(int file, int64_t offset, void* buffer, uint32_t length, uint32_t* read) {
@@ -550,6 +562,42 @@ KvStatus bosFileSize(int file, int64_t* size) {
   struct stat status;
   if (fstat(file, &status) != 0) return bosReportErrno(errno, nullptr);
   *size = int64_t(status.st_size);
+  return kvSuccess;
+}
+
+KvStatus bosFileReserve(int file, int64_t end) {
+  if (!isFileNumber(file)) return bosReportErrno(EBADF, nullptr);
+  struct stat status;
+  if (fstat(file, &status) != 0) return bosReportErrno(errno, nullptr);
+  const int64_t size = int64_t(status.st_size);
+  if (end <= size) return kvSuccess;
+  // A reservation that keeps the size is not held to the file-size limit by
+  // the system, but every write beyond the limit would fail: the limit is
+  // checked here, before anything is written.
+  struct rlimit limit;
+  if (getrlimit(RLIMIT_FSIZE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY && uint64_t(end) > limit.rlim_cur)
+    return bosAddFileError(kvMsgDiskFull, nullptr, nullptr);
+  int failure = 0;
+  while (fallocate(file, FALLOC_FL_KEEP_SIZE, off_t(size), off_t(end - size)) != 0) {
+    if (errno == EINTR) continue;
+    failure = errno;
+    break;
+  }
+  if (failure == 0 || failure == EOPNOTSUPP || failure == ENOSYS) return kvSuccess;
+  // Blocks set aside before the disk ran out go back.
+  while (ftruncate(file, off_t(size)) != 0 && errno == EINTR) {
+  }
+  if (failure == ENOSPC || failure == EDQUOT || failure == EFBIG) return bosAddFileError(kvMsgDiskFull, nullptr, nullptr);
+  return bosReportErrno(failure, nullptr);
+}
+
+KvStatus bosFileTruncate(int file, int64_t size) {
+  if (!isFileNumber(file)) return bosReportErrno(EBADF, nullptr);
+  if (size < 0) return bosReportErrno(EINVAL, nullptr);
+  while (ftruncate(file, off_t(size)) != 0) {
+    if (errno == EINTR) continue;
+    return bosReportErrno(errno, nullptr);
+  }
   return kvSuccess;
 }
 

@@ -1,6 +1,8 @@
 // INI files: the text format, its reader and editor, the writers' lock, and
 // the Windows private-profile calls over such files. Used by the profile
-// storage (util/profiles/profile.h); nothing here is exported.
+// storage (util/profiles/profile.h). The text, the writer's hold and the
+// write check are exported for the drivers' definition files in database
+// directories, whose edits of several entries are one locked update.
 //
 // Format, shared by Windows private-profile files and unixODBC's odbc.ini
 // and odbcinst.ini:
@@ -88,7 +90,7 @@ class KvIniList {
 };
 
 // The text of one INI file.
-class KvIniText {
+class KV_UTIL_API KvIniText {
  public:
   explicit KvIniText(KvIniStyle style);
   ~KvIniText();
@@ -156,7 +158,7 @@ class KvIniText {
 // A writer's hold on one INI file: begin locks the file (creating it empty
 // when missing and create is set) and reads it into text; commit replaces
 // the file when the text was modified; the destructor (or end) unlocks.
-class KvIniUpdate {
+class KV_UTIL_API KvIniUpdate {
  public:
   explicit KvIniUpdate(KvIniStyle style);
   ~KvIniUpdate();
@@ -182,7 +184,7 @@ class KvIniUpdate {
 // would change the file's structure (a line break or zero byte anywhere, a
 // "]" in a section name, a "=" in a key, a key that would read as a comment
 // or a header, an empty key) adds 1517 "Invalid Parameter" and fails.
-KvStatus kvIniCheckWrite(KvIniStyle style, const unsigned char* section, const unsigned char* key,
+KV_UTIL_API KvStatus kvIniCheckWrite(KvIniStyle style, const unsigned char* section, const unsigned char* key,
                          const unsigned char* value);
 
 // Copies text (length bytes) into buffer (size bytes), cut at a whole

@@ -39,7 +39,10 @@ KvStatus DbfIndexFile::open(bool readOnly) {
   if (length == 0 || length >= sizeof(name)) return invalid();
   std::memcpy(name, path_, length + 1);
   close();
-  return bosFileOpen(name, readOnly ? 0 : uint32_t(bosOpenReadWrite), &handle_);
+  if (bosFileOpen(name, readOnly ? 0 : uint32_t(bosOpenReadWrite), &handle_) != kvSuccess) return kvFailure;
+  // Messages about the file name it as it is on disk.
+  bosDiskName(name, name);
+  return setPath(name);
 }
 
 void DbfIndexFile::close() {

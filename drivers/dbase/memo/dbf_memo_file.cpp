@@ -151,6 +151,7 @@ KvStatus DbfMemoFile::open(DbfSharedDesc* table) {
     (void)(bosFileClose(handle));
     return corrupt();
   }
+  bosDiskName(name, name);
   unsigned char* path = ramAllocStr(name);
   if (!path) {
     (void)(bosFileClose(handle));
@@ -484,6 +485,23 @@ KvStatus DbfMemoFile::writeValue(DbfMemoStage* stage, const Placement& value, bo
   return status;
 }
 
+KvStatus DbfMemoFile::reserve(DbfSharedDesc* table, uint32_t values, uint64_t bytes) {
+  if (values == 0) return kvSuccess;
+  if (open(table) != kvSuccess) return kvFailure;
+  if (readOnly_) return kvSuccess;
+  uint32_t nextFree = 0;
+  if (readNextFree(&nextFree) != kvSuccess) return kvFailure;
+  const uint64_t perValue = uint64_t(valueHeaderBytes) + 2 + blockSize_;
+  const uint64_t need = bytes + uint64_t(values) * perValue;
+  uint64_t base = uint64_t(blocksFor(fileSize(), blockSize_)) * blockSize_;
+  // New values go behind the next-free number when it lies past the end;
+  // one far beyond is a corrupt file, which the write reports.
+  const uint64_t next = uint64_t(nextFree) * blockSize_;
+  if (next > base + need) return kvSuccess;
+  if (next > base) base = next;
+  return bosFileReserve(handle_, int64_t(base + need));
+}
+
 KvStatus DbfMemoFile::writeStaged(DbfSharedDesc* table, DbfMemoStage* stage, unsigned char* record,
                                   const DbfMemoWriteOptions& options) {
   if (stage->isEmpty()) return kvSuccess;
@@ -585,10 +603,26 @@ KvStatus DbfMemoFile::writeStaged(DbfSharedDesc* table, DbfMemoStage* stage, uns
     }
   }
 
+  // Room for every value and the file's new end before a byte is written:
+  // on a full disk the memo file stays as it was. A write that fails all
+  // the same (a file system that cannot reserve) is cut back to the old
+  // end; the next-free number is not moved then.
+  const uint64_t sizeBefore = fileSize();
+  if (status == kvSuccess) {
+    uint64_t end = asked ? uint64_t(nextFree) * blockSize_ : 0;
+    for (uint32_t i = 0; i < count; ++i) {
+      uint64_t valueEnd = (uint64_t(placed[i].block) + placed[i].blocks) * blockSize_;
+      if (valueEnd > end) end = valueEnd;
+    }
+    status = bosFileReserve(handle_, int64_t(end));
+  }
   // Writing: the values, then the next-free number they moved, then the
   // file's end to whole blocks, as other programs write it and some expect
   // it (they read a value's last block whole).
-  for (uint32_t i = 0; status == kvSuccess && i < count; ++i) status = writeValue(stage, placed[i], options.oem);
+  for (uint32_t i = 0; status == kvSuccess && i < count; ++i) {
+    status = writeValue(stage, placed[i], options.oem);
+    if (status != kvSuccess && fileSize() > sizeBefore) kvIgnoreStatus(bosFileTruncate(handle_, int64_t(sizeBefore)));
+  }
   if (status == kvSuccess && asked) {
     uint32_t current = 0;
     status = readNextFree(&current);

@@ -151,6 +151,13 @@ class DbfMemoFile {
   KvStatus writeStaged(DbfSharedDesc* table, DbfMemoStage* stage, unsigned char* record,
                        const DbfMemoWriteOptions& options);
 
+  // Sets aside room on the disk for values more values of bytes bytes in
+  // all behind the file's last value, each in blocks of its own with its
+  // header and end marks (bosFileReserve): a commit that stores them
+  // cannot run out of space half-way. Nothing is written; a read-only file
+  // reserves nothing (its writes are refused).
+  KvStatus reserve(DbfSharedDesc* table, uint32_t values, uint64_t bytes);
+
   int getHandle() const { return handle_; }
   uint32_t getKind() const { return kind_; }
   uint32_t getBlockSize() const { return blockSize_; }

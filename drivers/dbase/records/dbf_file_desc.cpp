@@ -119,7 +119,7 @@ KvStatus DbfFileDesc::attach(FlatConnection* connection, const unsigned char* na
       // An idle table the cache kept holds the file: it goes, so that the
       // exclusive open can have the file to itself.
       if (!found->isIdle()) {
-        addOdbcError(stateGeneral, msgDbfCannotOpenExclusive) << name;
+        addOdbcError(stateGeneral, msgDbfCannotOpenExclusive) << found->getName();
         return kvFailure;
       }
       connection->removeSharedDesc(found, 1, 1);
@@ -135,7 +135,7 @@ KvStatus DbfFileDesc::attach(FlatConnection* connection, const unsigned char* na
 
 KvStatus DbfFileDesc::attachShared(DbfSharedDesc* found, const unsigned char* name) {
   if (found->getUserMask() == 0xFFFFFFFF) {
-    addFlatError(stateGeneral, msgSharedOpenLimit) << name;
+    addFlatError(stateGeneral, msgSharedOpenLimit) << found->getName();
     return kvFailure;
   }
   if (bool(found->isOem()) != bool(isOem())) {
@@ -259,11 +259,20 @@ KvStatus DbfFileDesc::writeRecord(uint16_t mode) {
     memoStage_.clear();
     return kvFailure;
   }
+  if (mode == flatWriteAppend && table()->reserveRecords(n, 1) != kvSuccess) {
+    memoStage_.clear();
+    return kvFailure;
+  }
   if (writeStagedMemos() != kvSuccess) return kvFailure;
-  if (mode == flatWriteAppend) recordBuffer_[0] = dbfLiveMark;
   // The buffer holds the file's bytes: fields the statement assigned were
   // converted as they were stored, the others are as they were read.
-  return table()->writeRecordBytes(n, recordBuffer_, mode == flatWriteAppend ? length + 1 : length);
+  if (mode != flatWriteAppend) return table()->writeRecordBytes(n, recordBuffer_, length);
+  recordBuffer_[0] = dbfLiveMark;
+  return table()->appendRecordBytes(n, recordBuffer_, length + 1);
+}
+
+KvStatus DbfFileDesc::reserveSpace(uint32_t appendedRecords, uint32_t longValues, uint64_t longBytes) {
+  return table()->reserveSpace(appendedRecords, longValues, longBytes);
 }
 
 KvStatus DbfFileDesc::deleteRecord() {

@@ -80,7 +80,9 @@ class DbfFileDesc : public FlatFileDesc {
   // rewrite: record length bytes at the current record; append: the
   // record (deletion byte blank) and the 0x1A after it, at the number the
   // identifier holds. The memo values stored for the record are written
-  // first, once everything that could refuse the record has been checked.
+  // first, once everything that could refuse the record has been checked
+  // and, for an append, the record's room on the disk is reserved: an
+  // append that fails leaves the table's files as they were.
   KvStatus writeRecord(uint16_t mode) override;
   // The record buffer all blanks (memo values stored for another record
   // are dropped).
@@ -111,6 +113,9 @@ class DbfFileDesc : public FlatFileDesc {
   KvStatus getLargeColumn(uint16_t column, void* buffer, uint32_t size, uint32_t offset, uint32_t* got,
                           uint32_t* total) override;
   KvStatus checkValue(uint16_t column, const void* value, uint32_t length, uint32_t internalType) override;
+  // Room for the commit's appended records and memo values
+  // (DbfSharedDesc::reserveSpace).
+  KvStatus reserveSpace(uint32_t appendedRecords, uint32_t longValues, uint64_t longBytes) override;
 
   // ---- the table contract (locks, locks/dbf_record_locks.cpp)
   // The current record's lock (flatLockRecord; at level FILE the

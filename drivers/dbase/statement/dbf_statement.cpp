@@ -5,6 +5,7 @@
 #include "base/handles/base_messages.h"
 #include "drivers/dbase/connection/dbf_connection.h"
 #include "drivers/dbase/records/dbf_file_desc.h"
+#include "drivers/dbase/statement/dbf_create.h"
 #include "flat/flat_errors.h"
 #include "flat/flat_message_ids.h"
 #include "flat/sql/flat_sql_token.h"
@@ -96,6 +97,18 @@ FlatSqlDesc* DbfStatement::allocSqlDesc() {
   auto* query = new DbfSqlDesc(this);
   if (!query) KvErrorKeeper::addMemoryError();
   return query;
+}
+
+FlatDescriptor* DbfStatement::allocCreateDesc() {
+  auto* create = new DbfCreateDesc(this);
+  if (!create) KvErrorKeeper::addMemoryError();
+  return create;
+}
+
+FlatDescriptor* DbfStatement::allocDropTableDesc() {
+  auto* drop = new DbfDropTableDesc(this);
+  if (!drop) KvErrorKeeper::addMemoryError();
+  return drop;
 }
 
 KvStatus DbfStatement::isOptionList(const unsigned char* position, uint16_t* isList) {

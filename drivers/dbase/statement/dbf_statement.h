@@ -65,6 +65,9 @@ class DbfStatement : public FlatStatement {
   KvStatus getStmtOption(uint16_t option, void* value) override;
   KvStatus allocFileDesc(FlatFileDesc** out) override;
   FlatSqlDesc* allocSqlDesc() override;
+  // CREATE TABLE and DROP TABLE (dbf_create.h).
+  FlatDescriptor* allocCreateDesc() override;
+  FlatDescriptor* allocDropTableDesc() override;
   KvStatus isOptionList(const unsigned char* position, uint16_t* isList) override;
   // PACK and VERIFY INDEX are the driver's; they are not carried out yet
   // (S1C00). Anything else is 3800 "Unknown SQL statement".

@@ -118,6 +118,8 @@ KvStatus DbfSharedDesc::open(DbfConnection* connection, FlatFileDesc* reader, co
     }
     return kvFailure;
   }
+  // From here on messages name the file as it is on disk.
+  bosDiskName(name, name);
 
   // The header: its fixed part, then all of it, checked against itself and
   // the file's size before anything of it is used.
@@ -137,11 +139,11 @@ KvStatus DbfSharedDesc::open(DbfConnection* connection, FlatFileDesc* reader, co
     uint32_t size = fileSize(handle);
     if (size == 0xFFFFFFFF) KvErrorKeeper::clearLastError();
     fault = dbfParseHeader(bytes, got, size, &header, nullptr);
-    if (fault != dbfHeaderValid) status = badFormat(path, fault);
+    if (fault != dbfHeaderValid) status = badFormat(name, fault);
   }
   ramFree(bytes);
   if (status == kvSuccess && header.recordCount > flatMaxRecordNumber) {
-    addFlatError(stateGeneral, msgRecordNumberLimit) << path << uint32_t(flatMaxRecordNumber);
+    addFlatError(stateGeneral, msgRecordNumberLimit) << name << uint32_t(flatMaxRecordNumber);
     status = kvFailure;
   }
   if (status != kvSuccess) {
@@ -157,7 +159,7 @@ KvStatus DbfSharedDesc::open(DbfConnection* connection, FlatFileDesc* reader, co
     KvErrorKeeper::addMemoryError();
     return kvFailure;
   }
-  if (shared->addFields(header) != kvSuccess || shared->setIdentifiers(path) != kvSuccess ||
+  if (shared->addFields(header) != kvSuccess || shared->setIdentifiers(name) != kvSuccess ||
       shared->refreshRecordCount() != kvSuccess) {
     // The table goes again at once: no half-made table stays in the list.
     reader->setShared(nullptr);
@@ -314,6 +316,39 @@ KvStatus DbfSharedDesc::writeRecordBytes(uint32_t n, const unsigned char* data, 
   lastWritten_ = n;
   if (length >= recordLength_ && n > wholeRecords_) wholeRecords_ = n;
   return kvSuccess;
+}
+
+KvStatus DbfSharedDesc::reserveRecords(uint32_t first, uint32_t count) {
+  if (first == 0 || count == 0) return kvSuccess;
+  const uint64_t end = recordOffset(first) + uint64_t(recordLength_) * count + 1;
+  if (end <= reservedEnd_) return kvSuccess;
+  if (bosFileReserve(dataHandle_, int64_t(end)) != kvSuccess) return kvFailure;
+  reservedEnd_ = end;
+  return kvSuccess;
+}
+
+KvStatus DbfSharedDesc::reserveSpace(uint32_t appendedRecords, uint32_t longValues, uint64_t longBytes) {
+  if (isReadOnly()) return kvSuccess;
+  if (reserveRecords(getRecordCount() + 1, appendedRecords) != kvSuccess) return kvFailure;
+  if (longValues && (layout_ & layoutMemoFields)) return memo_.reserve(this, longValues, longBytes);
+  return kvSuccess;
+}
+
+KvStatus DbfSharedDesc::appendRecordBytes(uint32_t n, const unsigned char* data, uint32_t length) {
+  int64_t sizeBefore = 0;
+  if (bosFileSize(dataHandle_, &sizeBefore) != kvSuccess) return kvFailure;
+  if (writeRecordBytes(n, data, length) == kvSuccess) return kvSuccess;
+  // The write's own failure is the error reported; should the cut back
+  // fail as well, its message follows it.
+  const int64_t start = int64_t(recordOffset(n));
+  reservedEnd_ = 0;
+  if (bosFileTruncate(dataHandle_, sizeBefore < start ? sizeBefore : start) != kvSuccess) return kvFailure;
+  if (bvmFlush(connection_->getBlockCache(), dataHandle_) != kvSuccess) return kvFailure;
+  if (sizeBefore > start) {
+    const unsigned char mark = dbfEndOfFile;
+    if (bosFileWrite(dataHandle_, start, &mark, 1) != kvSuccess) return kvFailure;
+  }
+  return kvFailure;
 }
 
 KvStatus DbfSharedDesc::refuseReadOnly() {

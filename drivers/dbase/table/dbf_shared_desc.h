@@ -98,6 +98,19 @@ class DbfSharedDesc : public FlatSharedDesc {
   // Writes length bytes at the start of record n (R, or R + 1 for an
   // append that ends the file with 0x1A); fails on a read-only table.
   KvStatus writeRecordBytes(uint32_t n, const unsigned char* data, uint32_t length);
+  // Sets aside room on the disk for count records from record first on,
+  // and the end mark after them, without writing (bosFileReserve): a full
+  // disk fails here, before anything of an insert or a commit is written.
+  KvStatus reserveRecords(uint32_t first, uint32_t count);
+  // A commit's room: appendedRecords after the counted records, and
+  // longValues memo values of longBytes bytes in all (a table with memo
+  // fields). Nothing on a read-only table, whose writes are refused.
+  KvStatus reserveSpace(uint32_t appendedRecords, uint32_t longValues, uint64_t longBytes);
+  // Appends record n: length bytes, the record and its end mark. A write
+  // that fails part-way is cut back and the end mark put back where it
+  // was, so that the file holds the records it held (no other program
+  // takes the torn bytes for a record).
+  KvStatus appendRecordBytes(uint32_t n, const unsigned char* data, uint32_t length);
 
   DbfConnection* getDbfConnection() const { return connection_; }
   DbfSharedField* getField(uint16_t column) const { return static_cast<DbfSharedField*>(getColumn(column)); }
@@ -146,6 +159,8 @@ class DbfSharedDesc : public FlatSharedDesc {
   // connection wrote since; a header count above it is checked against
   // the file's size again.
   uint32_t wholeRecords_ = 0;
+  // The file's end up to which reserveRecords has set room aside.
+  uint64_t reservedEnd_ = 0;
   uint8_t version_;
   uint8_t productionIndex_;
 };

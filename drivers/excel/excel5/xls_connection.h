@@ -67,7 +67,6 @@ class XlsConnection : public FlatConnection {
   uint32_t scanRows_ = 25;
   XlsBookDesc* listing_ = nullptr;  // the workbook of a running table listing
   size_t listPosition_ = 0;
-  BaseInfoTable infoLink_ = {};
 };
 
 class XlsStatement : public FlatStatement {

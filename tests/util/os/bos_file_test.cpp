@@ -284,6 +284,58 @@ TEST_F(BosFileTest, AFullDeviceIsInsufficientDiskSpace) {
   }
 }
 
+TEST_F(BosFileTest, AReservationBeyondTheFileSizeLimitFailsAndChangesNothing) {
+  int file = openFile(path("t.dbf"), bosOpenCreate | bosOpenReadWrite);
+  ASSERT_GE(file, 3);
+  ASSERT_EQ(bosFileWrite(file, 0, "0123456789", 10), kvSuccess);
+  struct rlimit saved;
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+  struct rlimit limited = saved;
+  limited.rlim_cur = 4096;
+  sighandler_t previous = signal(SIGXFSZ, SIG_IGN);
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limited), 0);
+  struct Case {
+    int64_t end;
+    KvStatus status;
+  };
+  // Within the size, up to the limit, one byte past it.
+  const Case cases[] = {{5, kvSuccess}, {10, kvSuccess}, {4096, kvSuccess}, {4097, kvFailure}};
+  std::vector<KvStatus> got;
+  std::vector<std::vector<uint16_t>> messages;
+  for (const Case& c : cases) {
+    clearErrors();
+    got.push_back(bosFileReserve(file, c.end));
+    messages.push_back(errors());
+  }
+  setrlimit(RLIMIT_FSIZE, &saved);
+  signal(SIGXFSZ, previous);
+  for (size_t i = 0; i < got.size(); ++i) {
+    EXPECT_EQ(got[i], cases[i].status) << cases[i].end;
+    EXPECT_EQ(messages[i], cases[i].status == kvSuccess ? std::vector<uint16_t>{} : std::vector<uint16_t>{1506})
+        << cases[i].end;
+  }
+  // A reservation never changes the size or the bytes.
+  EXPECT_EQ(readAll(file), "0123456789");
+  EXPECT_EQ(bosFileReserve(file, 1 << 20), kvSuccess);
+  EXPECT_EQ(readAll(file), "0123456789");
+  EXPECT_EQ(bosFileClose(file), kvSuccess);
+}
+
+TEST_F(BosFileTest, TruncateCutsBackOrGrowsWithZeros) {
+  int file = openFile(path("t.dbf"), bosOpenCreate | bosOpenReadWrite);
+  ASSERT_GE(file, 3);
+  ASSERT_EQ(bosFileWrite(file, 0, "0123456789", 10), kvSuccess);
+  EXPECT_EQ(bosFileReserve(file, 100000), kvSuccess);
+  EXPECT_EQ(bosFileTruncate(file, 4), kvSuccess);
+  EXPECT_EQ(readAll(file), "0123");
+  EXPECT_EQ(bosFileTruncate(file, 6), kvSuccess);
+  EXPECT_EQ(readAll(file), std::string("0123\0\0", 6));
+  clearErrors();
+  EXPECT_EQ(bosFileTruncate(file, -1), kvFailure);
+  EXPECT_EQ(errors().size(), 1u);
+  EXPECT_EQ(bosFileClose(file), kvSuccess);
+}
+
 TEST_F(BosFileTest, OffsetsBeforeTheStartOrPastThe64BitPositionsAreRefused) {
   int file = openFile(path("t.dbf"), bosOpenCreate);
   ASSERT_GE(file, 3);
@@ -485,6 +537,32 @@ TEST_F(BosFileTest, ExistingFilesAreFoundWithoutRegardToCase) {
   EXPECT_EQ(listing(path("Data")), (std::vector<std::string>{"Emp.DBF", "New.Dbf"}));
   EXPECT_EQ(readFile(path("Data/Emp.DBF")), "");
   EXPECT_TRUE(errors().empty());
+}
+
+TEST_F(BosFileTest, DiskNamesAreSpelledAsOnDisk) {
+  ASSERT_EQ(mkdir(path("Data").c_str(), 0700), 0);
+  writeFile(path("Data/k.dbf"), "rows");
+  writeFile(path("Data/twin.dbf"), "");
+  writeFile(path("Data/TWIN.dbf"), "");
+  const std::pair<std::string, std::string> cases[] = {
+      {path("DATA/K.DBF"), path("Data/k.dbf")},
+      {path("data\\k.Dbf"), path("Data/k.dbf")},
+      {path("Data/k.dbf"), path("Data/k.dbf")},
+      {path("DATA/missing.DBF"), path("DATA/missing.DBF")},  // as written: nothing answers
+      {path("Data/Twin.DBF"), path("Data/Twin.DBF")},        // ambiguous: as written
+  };
+  for (const auto& c : cases) {
+    unsigned char out[bosPathBytes];
+    bosDiskName(kvU(c.first.c_str()), out);
+    EXPECT_EQ(std::string(kvC(out)), c.second) << c.first;
+  }
+  EXPECT_TRUE(errors().empty());
+  // An open that finds the file but fails names it as it is on disk.
+  int holder = openFile(path("Data/k.dbf"), bosOpenExclusive);
+  ASSERT_GE(holder, 3);
+  EXPECT_EQ(openFile(path("DATA/K.DBF"), 0), -1);
+  EXPECT_NE(lastErrorText().find("'" + path("Data/k.dbf") + "'"), std::string::npos) << lastErrorText();
+  EXPECT_EQ(bosFileClose(holder), kvSuccess);
 }
 
 TEST_F(BosFileTest, NamesDifferingOnlyInCaseAreAmbiguous) {

@@ -628,6 +628,17 @@ KvStatus FoxCdxDesc::openTagDirectory(DbfIndexFile* file) {
   return kvSuccess;
 }
 
+KvStatus FoxCdxDesc::openTag(DbfIndexFile* file, const FoxCdxTag& tag, uint16_t tagNumber, unsigned char keyType,
+                             unsigned char* keyText, uint32_t size) {
+  if (readTagHeader(file, dbfIndexCdx, tag.headerOffset, tagNumber, keyType, keyText, size) != kvSuccess)
+    return kvFailure;
+  unsigned char* copy = ramAllocStr(tag.name);
+  if (!copy) return kvFailure;
+  ramFree(name);
+  name = copy;
+  return kvSuccess;
+}
+
 KvStatus FoxCdxDesc::readTags(std::vector<FoxCdxTag>* tags, uint32_t limit) {
   tags->clear();
   DbfIndexCursor cursor(this, nullptr);

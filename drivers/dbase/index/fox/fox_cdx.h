@@ -148,6 +148,10 @@ class FoxCdxDesc : public FoxIdxDesc {
   // KEY text into keyText (as stored). A short header or bad fields: 1238.
   KvStatus readTagHeader(DbfIndexFile* file, uint32_t kind, uint32_t headerOffset, uint16_t tagNumber,
                          unsigned char keyType, unsigned char* keyText, uint32_t size);
+  // Opens a tag the directory named: its header as readTagHeader reads
+  // it, the tag's name as the index's name.
+  KvStatus openTag(DbfIndexFile* file, const FoxCdxTag& tag, uint16_t tagNumber, unsigned char keyType,
+                   unsigned char* keyText, uint32_t size);
   // Opens file's tag directory on this descriptor (key length 10).
   KvStatus openTagDirectory(DbfIndexFile* file);
   // The tags the directory names, in its order. More than limit: 1238.

@@ -489,6 +489,7 @@ KvStatus FoxIdxDesc::compareCurrentKey(DbfIndexCursor* cursor, const uint8_t* ke
 // ---------------------------------------------------------------- changes
 
 KvStatus FoxIdxDesc::insertKey(DbfIndexCursor* cursor, const uint8_t* key) {
+  building_ = false;
   uint32_t record = cursor->record();
   bool exact = false;
   KvStatus status = kvSuccess;
@@ -511,6 +512,7 @@ KvStatus FoxIdxDesc::insertKey(DbfIndexCursor* cursor, const uint8_t* key) {
 }
 
 KvStatus FoxIdxDesc::deleteKey(DbfIndexCursor* cursor, const uint8_t* key) {
+  building_ = false;
   bool exact = false;
   KvStatus status = descend(cursor, key, cursor->record(), &exact);
   if (status == kvSuccess && !exact) {
@@ -538,7 +540,7 @@ KvStatus FoxIdxDesc::propagateMaximum(TreeInfo* level) {
     uint32_t p = uint32_t(parent->position);
     if (p >= nodeCount(parent)) return file_->invalid();
     setEntryMaximum(parent, p, key, record);
-    if (writeLevel(parent) != kvSuccess) return kvFailure;
+    if (writeNode(parent) != kvSuccess) return kvFailure;
     if (p + 1 != nodeCount(parent)) break;
   }
   return kvSuccess;
@@ -591,7 +593,7 @@ KvStatus FoxIdxDesc::insertAt(DbfIndexCursor* cursor, TreeInfo* level, uint32_t 
     uint16_t n = nodeCount(level);
     if (i > n) return file_->invalid();
     if (hasRoom(level, i, key, record)) {
-      if (insertEntry(level, i, key, record, child) != kvSuccess || writeLevel(level) != kvSuccess) return kvFailure;
+      if (insertEntry(level, i, key, record, child) != kvSuccess || writeNode(level) != kvSuccess) return kvFailure;
       level->position = int32_t(i);
       return i == n ? propagateMaximum(level) : kvSuccess;
     }
@@ -742,7 +744,14 @@ KvStatus FoxIdxDesc::startNewTree(DbfIndexCursor* cursor) {
   ++cursor->depth;
   stateFlags_ &= ~uint32_t(stateLiveSeen);
   lastLive_ = false;
+  building_ = true;
   return writeLevel(level);
+}
+
+KvStatus FoxIdxDesc::flushPath(DbfIndexCursor* cursor) {
+  for (TreeInfo* level = cursor->top; level; level = level->parent)
+    if (writeLevel(level) != kvSuccess) return kvFailure;
+  return kvSuccess;
 }
 
 KvStatus FoxIdxDesc::descendRightEdge(DbfIndexCursor* cursor) {
@@ -779,7 +788,8 @@ KvStatus FoxIdxDesc::appendBuiltKey(DbfIndexCursor* cursor, const uint8_t* key, 
   if (n > 0 && entryOrder(leaf, n - 1u, key, record) >= 0) {
     // Not above the greatest entry (the sort's order of equal keys may
     // differ from the index's): an insert, then back to the right edge.
-    if (insertKey(cursor, key) != kvSuccess) return kvFailure;
+    if (flushPath(cursor) != kvSuccess || insertKey(cursor, key) != kvSuccess) return kvFailure;
+    building_ = true;
     return descendRightEdge(cursor);
   }
   noteAppendedKey(leaf, key);
@@ -787,7 +797,10 @@ KvStatus FoxIdxDesc::appendBuiltKey(DbfIndexCursor* cursor, const uint8_t* key, 
 }
 
 KvStatus FoxIdxDesc::finishBuild(DbfIndexCursor* cursor) {
+  KvStatus status = building_ ? flushPath(cursor) : kvSuccess;
+  building_ = false;
   releasePath(cursor);
+  if (status != kvSuccess) return kvFailure;
   foxFlags_ |= foxHeaderDue;
   return writeHeader();
 }

@@ -240,6 +240,10 @@ class FoxIdxDesc : public DbfIndexDesc {
                     uint32_t child);
   KvStatus removeAt(DbfIndexCursor* cursor, TreeInfo* level, uint32_t i);
   KvStatus propagateMaximum(TreeInfo* level);
+  // Writes a node that changed; during a build the nodes of the right
+  // edge are written when they leave it (flushPath), not at every key.
+  KvStatus writeNode(TreeInfo* level) { return building_ ? kvSuccess : writeLevel(level); }
+  KvStatus flushPath(DbfIndexCursor* cursor);
   KvStatus ensureParent(DbfIndexCursor* cursor, TreeInfo* level, TreeInfo** parent);
   KvStatus unlinkNode(TreeInfo* level);
   KvStatus setLeftOf(uint32_t offset, uint32_t left);
@@ -251,6 +255,7 @@ class FoxIdxDesc : public DbfIndexDesc {
   KvStatus takeReaderSlot(uint32_t* slot);
 
   bool lastLive_ = false;
+  bool building_ = false;  // a build appends on the right edge (startNewTree to finishBuild)
   uint32_t verifyLast_[dbfIndexMaxDepth + 1] = {};  // the last node seen on each level
   uint32_t ownSlots_[foxOwnSlotLimit] = {};         // reader slots this descriptor holds
   uint32_t ownSlotCount_ = 0;

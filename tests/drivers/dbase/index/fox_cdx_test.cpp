@@ -283,6 +283,18 @@ TEST_F(FoxCdxTest, TagDirectory) {
   DbfIndexFile* cdx = newCdx("t.cdx");
   for (const char* tag : {"NAME", "CITY", "ZIP", "ABCDEFGHIJ"}) newTag(cdx, tag, 'C', 10);
   EXPECT_EQ(tagNames(cdx), (std::vector<std::string>{"ABCDEFGHIJ", "CITY", "NAME", "ZIP"}));
+  {
+    FoxCdxDesc directory(reader_->table());
+    std::vector<FoxCdxTag> tags;
+    ASSERT_EQ(directory.openTagDirectory(cdx), kvSuccess);
+    ASSERT_EQ(directory.readTags(&tags), kvSuccess);
+    FoxCdxDesc city(reader_->table());
+    unsigned char text[300];
+    ASSERT_EQ(city.openTag(cdx, tags[1], 1, 'C', text, sizeof(text)), kvSuccess);
+    EXPECT_STREQ(kvC(city.name), "CITY");
+    EXPECT_STREQ(kvC(text), "NAME");
+    EXPECT_EQ(city.getTagNumber(), 1);
+  }
   writeFile(path("copy.cdx"), readFile(path("t.cdx")));
   unsigned char names[60 * 11];
   uint32_t count = 0;
@@ -329,7 +341,8 @@ TEST_F(FoxCdxTest, ListTagsRefusesMoreThanFiftyTags) {
 }
 
 // Each insert and delete raises the tag's change counter; a second
-// handle that kept the nodes it read sees the change at its next lock.
+// handle that kept the nodes it read sees the change at its next lock,
+// which takes the byte 0x3FFFFFFE.
 TEST_F(FoxCdxTest, ChangeCounterMakesOtherHandlesReadAgain) {
   openPlainTable();
   DbfIndexFile* cdx = newCdx("c.cdx");
@@ -348,7 +361,13 @@ TEST_F(FoxCdxTest, ChangeCounterMakesOtherHandlesReadAgain) {
   DbfIndexCursor* walk = cursor(theirs);
   ASSERT_EQ(theirs->lockForRead(walk), kvSuccess);
   EXPECT_EQ(entries(theirs).size(), 191u);
+  // Readers and writers of compact files share the byte 0x3FFFFFFE.
+  int locked = 0;
+  ASSERT_EQ(bosRegionTest(mine->getFile()->getHandle(), 0x3FFFFFFE, 1, &locked), kvSuccess);
+  EXPECT_TRUE(locked);
   theirs->unlockForRead(walk);
+  ASSERT_EQ(bosRegionTest(mine->getFile()->getHandle(), 0x3FFFFFFE, 1, &locked), kvSuccess);
+  EXPECT_FALSE(locked);
 }
 
 // Damaged compact leaves: counts beyond the area, duplicate and trailing

@@ -3,7 +3,8 @@
 // make_fox_ntx_files.py): walked, searched and checked here with the
 // entries their listings give, then changed (inserts that split, deletes,
 // the .IDX free node taken, .NTX growth behind a root that is not the last
-// page) and read back by Perl XBase.
+// page) and read back by Perl XBase: its walk and its first record of a
+// key.
 #include "drivers/dbase/index/clipper/dbf_ntx.h"
 #include "drivers/dbase/index/fox/fox_cdx.h"
 #include "tests/drivers/dbase/index/dbf_index_test_support.h"
@@ -34,6 +35,19 @@ $index->prepare_select;
 while (my ($key, $record) = $index->fetch) { $key =~ s/ +$//; print unpack("H*", $key), " $record\n"; }
 )";
 
+// Perl XBase's first record for each key (prepare_select_eq), one line
+// "key:record" a key, 0 when it finds none. Arguments: file, tag, keys.
+const char perlFindEq[] = R"(use XBase::Index;
+my ($file, $tag, @keys) = @ARGV;
+my $index = XBase::Index->new($file, ($tag ? ("tag" => $tag) : ()), "type" => "C") or die XBase::Index->errstr;
+for my $key (@keys) {
+  $index->prepare_select_eq($key);
+  my ($found, $record) = $index->fetch;
+  $found =~ s/ +$// if defined $found;
+  print "$key:", (defined $found && $found eq $key ? $record : 0), "\n";
+}
+)";
+
 std::vector<IndexEntry> trimmed(std::vector<IndexEntry> list) {
   for (IndexEntry& e : list) e.first.erase(e.first.find_last_not_of(' ') + 1);
   return list;
@@ -43,6 +57,21 @@ std::vector<IndexEntry> trimmed(std::vector<IndexEntry> list) {
 
 class FoxNtxFilesTest : public DbfIndexFixture {
  protected:
+  // Perl's first record of some of the keys equals this index's.
+  void checkFindEq(DbfIndexDesc* index, const std::string& file, const std::string& tag,
+                   const std::vector<IndexEntry>& entries) {
+    std::vector<std::string> arguments{path(file), tag};
+    std::string want;
+    for (size_t i = 0; i < entries.size(); i += 7) {
+      std::string text = entries[i].first.substr(0, entries[i].first.find_last_not_of(' ') + 1);
+      if (text.empty()) continue;
+      arguments.push_back(text);
+      want += text + ":" + std::to_string(find(index, entries[i].first)) + "\n";
+    }
+    arguments.push_back("NOSUCHKEY");
+    want += "NOSUCHKEY:0\n";
+    EXPECT_EQ(runScript("perl", perlFindEq, arguments), want);
+  }
   DbfNtxDesc* openNtx(DbfIndexFile* file) {
     auto* index = new DbfNtxDesc(reader_->table());
     indexes_.push_back(index);
@@ -90,6 +119,7 @@ TEST_F(FoxNtxFilesTest, HandBuiltFilesReadAndChangeHere) {
   EXPECT_EQ(verify(idx), want.size());
   EXPECT_EQ(kvGetU32LE(&readFile(path("hand.idx"))[4]), 0xFFFFFFFFu) << "the free node was taken";
   EXPECT_EQ(runScript("perl", perlCharWalk, {path("hand.idx"), ""}), listing(trimmed(want)));
+  checkFindEq(idx, "hand.idx", "", want);
 
   // .CDX: two tags, CITY before NAME in the directory.
   writeFile(path("hand.cdx"), dataFile("hand.cdx"));
@@ -114,6 +144,7 @@ TEST_F(FoxNtxFilesTest, HandBuiltFilesReadAndChangeHere) {
     EXPECT_EQ(entries(index), tagWant);
     EXPECT_EQ(verify(index), tagWant.size());
     EXPECT_EQ(runScript("perl", perlCharWalk, {path("hand.cdx"), kvC(tag.name)}), listing(trimmed(tagWant)));
+    checkFindEq(index, "hand.cdx", kvC(tag.name), tagWant);
   }
 
   // .NTX: items laid out against their positions; the root at 3072
@@ -138,4 +169,5 @@ TEST_F(FoxNtxFilesTest, HandBuiltFilesReadAndChangeHere) {
   std::vector<IndexEntry> perlEntries = listingEntries(perl);
   std::sort(perlEntries.begin(), perlEntries.end());
   EXPECT_EQ(perlEntries, trimmed(want));
+  checkFindEq(ntx, "hand.ntx", "", want);
 }
