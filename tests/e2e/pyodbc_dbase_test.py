@@ -379,17 +379,15 @@ class DbaseDriverTest(unittest.TestCase):
     def test_the_everyday_shape_on_a_fresh_table(self):
         """CREATE TABLE, executemany INSERT, SELECT, UPDATE, DELETE and DROP
         TABLE as an application writes them, in autocommit and in manual-commit
-        mode, with pyodbc's default decoding and with setdecoding; the rows
-        are what dbfread reads from the file."""
+        mode, with pyodbc's default encoding and text read in the locale's
+        code set (README); the rows are what dbfread reads from the file."""
         import dbfread
         for autocommit in (True, False):
-            # The drivers' narrow text is Windows-1252 (README).
-            for decoding in (None, "cp1252"):
+            for decoding in (flattest_tables.APP_ENCODING,):
                 with self.subTest(autocommit=autocommit, decoding=decoding):
                     cnxn = pyodbc.connect("DSN=Tables", autocommit=autocommit)
-                    if decoding:
-                        cnxn.setdecoding(pyodbc.SQL_CHAR, encoding=decoding)
-                    table = f"every_{int(autocommit)}_{'u' if decoding else 'd'}"
+                    flattest_tables.read_text_in_locale(cnxn)
+                    table = f"every_{int(autocommit)}_u"
                     cursor = cnxn.cursor()
                     cursor.execute(f"CREATE TABLE {table} (NAME CHAR(20), QTY NUMERIC(6,2), NOTE MEMO)")
                     cursor.executemany(f"INSERT INTO {table} (NAME, QTY, NOTE) VALUES (?, ?, ?)",
