@@ -3,8 +3,8 @@
 # drivers need, builds the libraries (no tests) in build-main/, installs them
 # under a prefix (default /usr/local) with scripts/install.sh, which
 # registers the drivers with unixODBC and adds the sample data sources to
-# the user's, and then runs a few statements against the dBASE and Excel 5 samples with
-# isql, as any new shell can: no environment variable needed.
+# the user's, and then runs a few statements against the dBASE, Excel 5 and
+# text samples with isql, as any new shell can: no environment variable needed.
 # scripts/uninstall.sh removes what was installed.
 #
 # Usage: run-main.sh [--prefix DIR]
@@ -62,6 +62,11 @@ echo "isql Excel5Sample (the defined names Orders and Customers of a workbook):"
 run_statements Excel5Sample \
   "SELECT * FROM Orders" \
   "SELECT c.NAME, o.ORDERNO, o.ORDERED, o.AMOUNT FROM Customers c, Orders o WHERE c.CUSTNO = o.CUSTNO ORDER BY o.ORDERNO"
+
+echo "isql TextSample (a CSV file and a fixed-width file that KVTXT.INI defines):"
+run_statements TextSample \
+  "SELECT * FROM orders WHERE AMOUNT > 100 ORDER BY ORDERED" \
+  "SELECT ITEM, NAME, QTY FROM stock ORDER BY QTY DESC"
 if [ "$failed" -ne 0 ]; then
   echo "Some statements failed: see the messages above."
 fi
@@ -70,6 +75,7 @@ echo "The drivers are registered with unixODBC (odbcinst -q -d) and the sample d
 echo "yours (odbcinst -q -s); from any shell:"
 echo "  isql -v DbaseSample"
 echo "  isql -v Excel5Sample"
+echo "  isql -v TextSample"
 echo "  isql -v -k \"DRIVER={Kestrane dBASE};Database=$data\""
 echo "To remove them: $root/scripts/uninstall.sh$( [ "$prefix" = /usr/local ] || printf ' --prefix %s' "$prefix")"
 exit "$failed"
