@@ -3,7 +3,7 @@
 # arguments: what the main job needs, the build tools and what the drivers
 # need at run time (unixODBC, its installer and isql). With --tests: those
 # and what only the tests need (GoogleTest, clang and its runtime for the
-# fuzz targets, pyodbc, the programs that write tables for the tests to
+# fuzz targets, pyodbc and Perl DBD::ODBC, the programs that write tables for the tests to
 # read, git for the check of the install from a fresh clone). Packages
 # already present are not asked for again.
 set -euo pipefail
@@ -15,7 +15,7 @@ packages=(
 test_packages=(
   libgtest-dev
   python3 python3-pyodbc
-  python3-dbf python3-dbfread libdbd-xbase-perl
+  python3-dbf python3-dbfread libdbd-xbase-perl libdbd-odbc-perl
   gnumeric python3-xlrd python3-olefile
   clang libclang-rt-14-dev
   git

@@ -11,6 +11,7 @@
 // is exactly "%" is no argument at all.
 #include "base/catalog/base_catalog_info.h"
 
+#include "base/handles/base_app_text.h"
 #include "base/handles/base_message_ids.h"
 #include "base/handles/base_messages.h"
 #include "base/statement/base_statement.h"
@@ -108,7 +109,11 @@ KvStatus BaseStatement::getCatalogArgument(const unsigned char* text, int16_t le
   }
   unsigned char quote = 0;
   if (infoCharacter(connection_, SQL_IDENTIFIER_QUOTE_CHAR, &quote) != kvSuccess) return kvFailure;
-  const uint32_t bytes = length == SQL_NTS ? uint32_t(std::strlen(kvC(text))) : uint32_t(length);
+  uint32_t bytes = length == SQL_NTS ? uint32_t(std::strlen(kvC(text))) : uint32_t(length);
+  // The application's name as ANSI, once for both copies.
+  KvRamPtr<unsigned char> ansi(static_cast<unsigned char*>(ramAlloc(bytes + 1)));
+  if (!ansi || baseTextFromApp(text, bytes, ansi.get(), &bytes) != kvSuccess) return kvFailure;
+  text = ansi.get();
   const uint32_t flags = connection_->getFlags();
   if (pattern) {
     if (bytes == 1 && text[0] == '%') return kvSuccess;

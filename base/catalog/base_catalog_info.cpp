@@ -150,6 +150,7 @@ KvStatus BaseStatement::getCatalogValue(uint16_t column, unsigned char** text, u
   if (bufferBytes > sizeof(buffer) || bufferBytes == 0) bufferBytes = sizeof(buffer);
   SQLLEN length = 0;
   BaseOutString out(buffer, SQLLEN(bufferBytes), &length);
+  out.keepAnsi();
   buffer[0] = 0;
   // A value longer than the buffer is cut to it; the cut is no news to the
   // application, so its 01004 is taken back.

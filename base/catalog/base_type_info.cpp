@@ -178,6 +178,7 @@ KvStatus BaseGetTypesInfo::readDriverRow(BaseStatement* statement, GetTypeRowInf
     if (desc.sqlType == SQL_VARCHAR) {
       unsigned char text[textBytes];
       BaseOutString out(text, SQLLEN(sizeof(text)), &length);
+      out.keepAnsi();
       if (statement->getData(column, SQL_C_CHAR, &out) != kvSuccess) return kvFailure;
       if (length == SQL_NULL_DATA) continue;
       uint32_t bytes = length < 0 ? 0 : uint32_t(length);

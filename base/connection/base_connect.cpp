@@ -207,6 +207,8 @@ SQLRETURN BaseConnection::SQLConnect(SQLCHAR* szDSN, SQLSMALLINT cbDSN, SQLCHAR*
     return call.exit(SQL_ERROR);
   }
   BaseInString dsn(szDSN, cbDSN), uid(szUID, cbUID), auth(szAuthStr, cbAuthStr);
+  if (dsn.convertFromApp() != kvSuccess || uid.convertFromApp() != kvSuccess || auth.convertFromApp() != kvSuccess)
+    return call.exit(SQL_ERROR);
   KvStatus status = lookupDataSource(dsn.getText(), dsn.getLength());
   if (status == kvSuccess && szUID) {
     userId_ = ramAllocStr(uid.getStr(), uid.getLength());
@@ -237,6 +239,7 @@ SQLRETURN BaseConnection::SQLDriverConnect(SQLHWND hwnd, SQLCHAR* szConnStrIn, S
     return call.exit(SQL_ERROR);
   }
   BaseInString input(szConnStrIn, cbConnStrIn);
+  if (input.convertFromApp() != kvSuccess) return call.exit(SQL_ERROR);
   KvValueParser parser(&input, ';', nullptr);
   KvStatus status = parser.initialize();
   if (status == kvSuccess) {
@@ -289,8 +292,7 @@ SQLRETURN BaseConnection::SQLDriverConnect(SQLHWND hwnd, SQLCHAR* szConnStrIn, S
     return call.exit(SQL_ERROR);
   }
   BaseOutString out(szConnStrOut, int32_t(cbConnStrOutMax), pcbConnStrOut);
-  out.setStrValue(completed);
-  return call.exit(SQL_SUCCESS);
+  return call.exit(out.setStrValue(completed) == kvSuccess ? SQL_SUCCESS : SQL_ERROR);
 }
 
 SQLRETURN BaseConnection::SQLBrowseConnect(SQLCHAR* szConnStrIn, SQLSMALLINT cbConnStrIn, SQLCHAR* szConnStrOut,
@@ -310,6 +312,7 @@ SQLRETURN BaseConnection::SQLBrowseConnect(SQLCHAR* szConnStrIn, SQLSMALLINT cbC
     if (!browseText_) status = kvFailure;
   }
   BaseInString input(szConnStrIn, cbConnStrIn);
+  if (status == kvSuccess) status = input.convertFromApp();
   KvValueParser parser(&input, ';', nullptr);
   bool hasInput = szConnStrIn && input.getLength() != 0;
   if (status == kvSuccess && hasInput) status = parser.initialize();
@@ -332,8 +335,7 @@ SQLRETURN BaseConnection::SQLBrowseConnect(SQLCHAR* szConnStrIn, SQLSMALLINT cbC
   flags_ &= ~flagNoBrowse;
   BaseOutString out(szConnStrOut, int32_t(cbConnStrOutMax), pcbConnStrOut);
   if (more) {
-    out.setStrValue(*browseText_);
-    return call.exit(SQL_NEED_DATA);
+    return call.exit(out.setStrValue(*browseText_) == kvSuccess ? SQL_NEED_DATA : SQL_ERROR);
   }
   // Complete: the driver has logged on. The connection finishes as every
   // connect does; the completed connection string is what the connection
@@ -348,8 +350,7 @@ SQLRETURN BaseConnection::SQLBrowseConnect(SQLCHAR* szConnStrIn, SQLSMALLINT cbC
   flags_ |= flagNoBrowse;
   delete browseText_;
   browseText_ = nullptr;
-  out.setStrValue(result);
-  return call.exit(SQL_SUCCESS);
+  return call.exit(out.setStrValue(result) == kvSuccess ? SQL_SUCCESS : SQL_ERROR);
 }
 
 SQLRETURN BaseConnection::SQLDisconnect() {

@@ -279,8 +279,7 @@ SQLRETURN BaseConnection::SQLGetInfo(SQLUSMALLINT fInfoType, SQLPOINTER rgbInfoV
     unsigned char name[256];
     name[0] = 0;
     getDllName(name, sizeof(name));
-    out.setStrValue(name);
-    return call.exit(SQL_SUCCESS);
+    return call.exit(out.setStrValue(name) == kvSuccess ? SQL_SUCCESS : SQL_ERROR);
   }
   void* value = nullptr;
   BaseInfoValType kind = infoNotFound;
@@ -296,6 +295,7 @@ SQLRETURN BaseConnection::SQLGetInfo(SQLUSMALLINT fInfoType, SQLPOINTER rgbInfoV
     number = 0;
   // Numbers are written whole whatever the buffer length says, as ODBC
   // defines for them.
+  KvStatus written = kvSuccess;
   switch (kind) {
     case infoU16: {
       uint16_t v = uint16_t(number);
@@ -309,9 +309,9 @@ SQLRETURN BaseConnection::SQLGetInfo(SQLUSMALLINT fInfoType, SQLPOINTER rgbInfoV
       if (pcbInfoValue) *pcbInfoValue = sizeof(number);
       break;
     default:
-      out.setStrValue(static_cast<const unsigned char*>(value));
+      written = out.setStrValue(static_cast<const unsigned char*>(value));
       break;
   }
   if (owned) ramFree(value);
-  return call.exit(SQL_SUCCESS);
+  return call.exit(written == kvSuccess ? SQL_SUCCESS : SQL_ERROR);
 }

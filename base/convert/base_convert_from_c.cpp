@@ -3,7 +3,8 @@
 //
 // A value goes three steps:
 //   1. The application's bytes become an internal source form: text (wide
-//      text narrowed to ANSI first), a number or a checked date, time or
+//      text narrowed to ANSI, narrow text converted from the application's
+//      code set), a number or a checked date, time or
 //      timestamp; SQL_C_BINARY is taken as the fixed binary image of the SQL
 //      type unless the driver handles binary itself.
 //   2. The SQL type decides the pivot: text and binary SQL types take the
@@ -20,6 +21,7 @@
 #include "base/connection/base_connection.h"
 #include "base/convert/base_date.h"
 #include "base/convert/base_date_convert.h"
+#include "base/handles/base_app_text.h"
 #include "base/handles/base_error_list.h"
 #include "base/handles/base_message_ids.h"
 #include "base/handles/base_messages.h"
@@ -350,9 +352,11 @@ KvStatus BaseConvertFromC(uint16_t parameter, const BaseValueDesc& desc, int16_t
       }
       if (readBinaryImage(desc, sql, target, bytes, given, &source) != kvSuccess) return kvFailure;
     } else {
+      // The application's text, in its code set, as ANSI.
+      unsigned char* ansi = scratch.take(given);
+      if (!ansi || baseTextFromApp(bytes, given, ansi, &source.length) != kvSuccess) return kvFailure;
       source.form = itChar;
-      source.bytes = bytes;
-      source.length = given;
+      source.bytes = ansi;
     }
   } else if (readFixed(c, desc, data, &source) != kvSuccess) {
     return kvFailure;

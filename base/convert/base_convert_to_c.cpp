@@ -111,8 +111,7 @@ KvStatus toChar(const ToC& c) {
     if (!c.huge && c.type == itChar && c.sql && c.sql->textBytes && c.size() < c.sql->textBytes) {
       return numericOverflow();
     }
-    c.out->setValue(c.fromOffset(), c.remaining(), 1);
-    return kvSuccess;
+    return c.out->setValue(c.fromOffset(), c.remaining(), 1);
   }
   if (isDateForm(c.type) && c.size() < dateTextBytes(c.type)) return numericOverflow();
 
@@ -125,8 +124,7 @@ KvStatus toChar(const ToC& c) {
     if (formatValue(c, text, sizeof(text), &length) != kvSuccess) return kvFailure;
     length = std::min<uint32_t>(length, sizeof(text));
     const uint32_t start = std::min(c.offset, length);
-    c.out->setValue(text + start, length - start, 1);
-    return kvSuccess;
+    return c.out->setValue(text + start, length - start, 1);
   }
   uint32_t length = 0;
   if (formatValue(c, c.buffer(), room, &length) != kvSuccess) return kvFailure;
@@ -151,6 +149,7 @@ KvStatus toWideChar(const ToC& c) {
 
   SQLLEN chars = 0;
   BaseOutString narrow(scratch, SQLLEN(scratchSize), &chars);
+  narrow.keepAnsi();
   ToC inner = c;
   inner.out = &narrow;
   const KvStatus status = toChar(inner);
@@ -222,8 +221,7 @@ KvStatus toBinary(const ToC& c) {
     // the driver itself gave in binary form is whole or not at all.
     const bool cuttable = !c.sql || baseIsTextOrBinarySql(*c.sql);
     if (!cuttable && c.remaining() > c.size()) return numericOverflow();
-    c.out->setValue(c.fromOffset(), c.remaining(), 0);
-    return kvSuccess;
+    return c.out->setValue(c.fromOffset(), c.remaining(), 0);
   }
   const InternalType image = InternalType(c.desc.isUnsigned ? c.sql->unsignedColumnImage : c.sql->columnImage);
   const uint32_t imageBytes = c.sql->imageBytes ? c.sql->imageBytes : basePackedBytes(c.desc.precision);
@@ -255,8 +253,7 @@ KvStatus convertToC(uint16_t column, const BaseValueDesc& desc, int16_t cType, B
   const ToC c{column, desc, baseFindSqlType(desc.sqlType), out, static_cast<const unsigned char*>(data),
               uint32_t(length), type, offset, connection, huge};
   if (huge && cType == SQL_C_BINARY) {
-    out->setValue(c.fromOffset(), c.remaining(), 0);
-    return kvSuccess;
+    return out->setValue(c.fromOffset(), c.remaining(), 0);
   }
   if (cInfo->typeClass == classChar) return cInfo->wide ? toWideChar(c) : toChar(c);
   if (cInfo->typeClass == classBinary) return toBinary(c);

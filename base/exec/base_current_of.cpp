@@ -14,6 +14,7 @@
 // the place of every "?" stays as it was when the condition was built.
 #include "base/statement/base_statement.h"
 
+#include "base/handles/base_app_text.h"
 #include "base/results/base_field.h"
 #include "base/handles/base_messages.h"
 #include "base/handles/base_out_string.h"
@@ -159,7 +160,11 @@ KvStatus BaseStatement::buildEmulatedCondition(BaseSqlString* sql) {
     param->precision = field->precision;
     param->scale = field->scale;
     param->cType = type->cType;
-    param->bufferSize = type->fixed ? SQLLEN(type->extra) : SQLLEN(field->precision) + SQLLEN(type->extra);
+    // The value goes through the application's side (out as SQL_C_CHAR,
+    // back in as a parameter): text takes its code set's bytes there.
+    const SQLLEN charBytes = type->cType == SQL_C_CHAR ? SQLLEN(baseAppCharBytes()) : 1;
+    param->bufferSize =
+        type->fixed ? SQLLEN(type->extra) : SQLLEN(field->precision) * charBytes + SQLLEN(type->extra);
     param->paramType = SQL_PARAM_INPUT;
     param->searchLike = field->searchable == SQL_LIKE_ONLY;
     if (addEmulationParam(param) != kvSuccess) return kvFailure;

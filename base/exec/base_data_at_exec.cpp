@@ -17,6 +17,7 @@
 #include "base/statement/base_statement.h"
 
 #include "base/convert/base_convert.h"
+#include "base/handles/base_app_text.h"
 #include "base/results/base_field.h"
 #include "base/handles/base_messages.h"
 #include "util/memory/ram.h"
@@ -41,6 +42,9 @@ uint32_t collectLimit(const BaseParam& param, bool piecesToDriver) {
   else if (isBinarySqlType(sqlType))
     limit = param.cType == SQL_C_BINARY ? uint64_t(param.precision) : 2 * uint64_t(param.precision);
   if (param.cType == SQL_C_WCHAR) limit *= 2;
+  // Narrow text is in the application's code set, where a character may
+  // take several bytes.
+  if (param.cType == SQL_C_CHAR) limit *= baseAppCharBytes();
   // A long value declared without a precision has no limit of its own:
   // what the framework can collect, or anything when the driver takes the
   // pieces itself.
@@ -58,6 +62,14 @@ KvStatus BaseStatement::finishCollectedValue() {
       (connection_->getFlags() & BaseConnection::flagLongDataInPieces) && isLongSqlType(param->sqlType);
   KvStatus status;
   if (pieces && param->collectedLength != SQL_NULL_DATA) {
+    // A character begun in the last piece and never finished is refused.
+    uint32_t ignored = 0;
+    unsigned char rest[sizeof(param->pendingText)];
+    if (param->pendingLength != 0 &&
+        baseTextFromApp(param->pendingText, param->pendingLength, rest, &ignored) != kvSuccess) {
+      appendBaseTextToLastError(msgParamSuffixWide) << uint32_t(dataAtExecParam_);
+      return kvFailure;
+    }
     status = bindParam(dataAtExecParam_, nullptr, 0, bindLastPiece);
   } else {
     static unsigned char empty[1] = {0};
@@ -171,7 +183,25 @@ SQLRETURN BaseStatement::SQLPutData(SQLPOINTER rgbValue, SQLLEN cbValue) {
   }
 
   if (pieces) {
-    if (bindParam(number, rgbValue, int32_t(piece), further ? bindNextPiece : bindFirstPiece) != kvSuccess) {
+    if (!further) param->pendingLength = 0;
+    void* data = rgbValue;
+    uint32_t count = uint32_t(piece);
+    KvRamPtr<unsigned char> joined;
+    if (param->cType == SQL_C_CHAR && baseAppCharBytes() > 1) {
+      // A character cut between two pieces reaches the driver whole, with
+      // the later piece.
+      const uint32_t pending = param->pendingLength;
+      joined.reset(static_cast<unsigned char*>(ramAlloc(pending + count + 1)));
+      if (!joined) return call.exit(SQL_ERROR);
+      if (pending) std::memcpy(joined.get(), param->pendingText, pending);
+      if (count) std::memcpy(joined.get() + pending, rgbValue, count);
+      const uint32_t all = pending + count;
+      count = baseAppWholeCharBytes(joined.get(), all);
+      param->pendingLength = all - count;
+      if (param->pendingLength) std::memcpy(param->pendingText, joined.get() + count, param->pendingLength);
+      data = joined.get();
+    }
+    if (bindParam(number, data, int32_t(count), further ? bindNextPiece : bindFirstPiece) != kvSuccess) {
       appendBaseTextToLastError(msgParamSuffixWide) << uint32_t(number);
       return call.exit(SQL_ERROR);
     }

@@ -335,6 +335,10 @@ SQLRETURN BaseStatement::SQLPrepare(SQLCHAR* szSqlStr, SQLINTEGER cbSqlStr) {
   if (checkSqlArgument(szSqlStr, cbSqlStr) != kvSuccess || enterFreshStatement(stmtKindPrepared) != kvSuccess)
     return call.exit(SQL_ERROR);
   BaseSqlString sql(szSqlStr, cbSqlStr);
+  if (sql.convertFromApp() != kvSuccess) {
+    abandonStatement();
+    return call.exit(SQL_ERROR);
+  }
   if ((connection_->getWorkArounds() & BaseConnection::waKeepPrepared) &&
       appText_.initialize(sql.getStr(), sql.getLength()) != kvSuccess) {
     abandonStatement();
@@ -358,7 +362,8 @@ SQLRETURN BaseStatement::SQLExecDirect(SQLCHAR* szSqlStr, SQLINTEGER cbSqlStr) {
     if (checkSqlArgument(szSqlStr, cbSqlStr) != kvSuccess || enterFreshStatement(stmtKindDirect) != kvSuccess)
       return call.exit(SQL_ERROR);
     BaseSqlString sql(szSqlStr, cbSqlStr);
-    status = prepareStep(&sql);
+    status = sql.convertFromApp();
+    if (status == kvSuccess) status = prepareStep(&sql);
     if (status == kvSuccess && !(flags_ & flagAsync)) status = executeStep(&needData);
   }
   if (status != kvSuccess) {

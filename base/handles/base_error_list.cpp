@@ -3,6 +3,7 @@
 #include "base/handles/base_error_list.h"
 
 #include "base/connection/base_connection.h"
+#include "base/handles/base_app_text.h"
 #include "base/handles/base_messages.h"
 #include "util/os/message_box.h"
 #include "util/resource.h"
@@ -107,9 +108,10 @@ SQLRETURN BaseErrorList::SQLError(SQLCHAR* szSqlState, SQLINTEGER* pfNativeError
   if (!wantMessage) {
     if (pcbErrorMsg) *pcbErrorMsg = 0;
   } else {
-    // The message is written straight into the application's buffer, so
-    // that handing out an error never needs memory.
-    MessageWriter message(szErrorMsg, uint32_t(cbErrorMsgMax - 1));
+    // The message is composed on the stack, so that handing out an error
+    // never needs memory, then goes out in the application's code set.
+    unsigned char composed[4096];
+    MessageWriter message(composed, uint32_t(sizeof(composed) - 1));
     const unsigned char* text = error->getErrorText();
     if (text[0]) {
       message.add(kvU(vendorPrefix));
@@ -130,8 +132,11 @@ SQLRETURN BaseErrorList::SQLError(SQLCHAR* szSqlState, SQLINTEGER* pfNativeError
       }
       message.add(text);
     }
-    if (message.wasCut()) result = SQL_SUCCESS_WITH_INFO;
-    if (pcbErrorMsg) *pcbErrorMsg = SQLSMALLINT(message.getLength());
+    const uint32_t room = uint32_t(cbErrorMsgMax - 1);
+    bool cut = false;
+    const uint32_t written = baseMessageToApp(composed, message.getLength(), szErrorMsg, room, &cut);
+    if (message.wasCut() || cut) result = SQL_SUCCESS_WITH_INFO;
+    if (pcbErrorMsg) *pcbErrorMsg = SQLSMALLINT(written);
   }
   if (!error->isStatic()) delete error;
   return result;

@@ -191,6 +191,8 @@ enum BaseMessage : uint16_t {
   msgAdjustingNotForUpdate = 6077,  // "Statement with cursor named in this statement's ADJUSTING clause ..."
   msgNoAnsiCharacter = 6080,        // "The character U+%s1 has no equivalent in the data source's charac..."
   msgOddWideLength = 6081,          // "A SQL_C_WCHAR value must be whole 2-byte characters; %n1 bytes we..."
+  msgInvalidAppText = 6082,         // "Byte %n1 of the text begins no character of the application's cha..."
+  msgNoAppCharacter = 6083,         // "The character U+%s1 has no equivalent in the application's charac..."
 };
 
 // The error the entry layer posts when a driver's dialog cannot be shown.

@@ -268,6 +268,8 @@ constexpr KvMessage baseMessages[] = {
     {msgAdjustingNotForUpdate, "Statement with cursor named in this statement's ADJUSTING clause is not a SELECT FOR UPDATE."},
     {msgNoAnsiCharacter, "The character U+%s1 has no equivalent in the data source's character set."},
     {msgOddWideLength, "A SQL_C_WCHAR value must be whole 2-byte characters; %n1 bytes were given."},
+    {msgInvalidAppText, "Byte %n1 of the text begins no character of the application's character set %s2 that the data source's character set can hold."},
+    {msgNoAppCharacter, "The character U+%s1 has no equivalent in the application's character set %s2."},
 };
 
 }  // namespace

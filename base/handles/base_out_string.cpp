@@ -1,6 +1,7 @@
 // Input and output string wrappers; see base_out_string.h.
 #include "base/handles/base_out_string.h"
 
+#include "base/handles/base_app_text.h"
 #include "base/handles/base_error_list.h"
 #include "base/handles/base_messages.h"
 
@@ -47,6 +48,18 @@ KvStatus BaseInString::makeCopy() {
     borrow(text, length);
     return kvFailure;
   }
+  return kvSuccess;
+}
+
+KvStatus BaseInString::convertFromApp() {
+  if (KvAppCharset::current().isAnsi() || length_ == 0) return kvSuccess;
+  if (makeCopy() != kvSuccess) return kvFailure;
+  // An own copy: the ANSI text is never longer, so it converts in place.
+  unsigned char* text = const_cast<unsigned char*>(text_);
+  uint32_t converted = 0;
+  if (baseTextFromApp(text, length_, text, &converted) != kvSuccess) return kvFailure;
+  length_ = converted;
+  text[converted] = 0;
   return kvSuccess;
 }
 
@@ -106,10 +119,13 @@ void BaseOutString::setLength(int64_t length) {
   if (length64_) *length64_ = SQLLEN(length);
 }
 
-void BaseOutString::setValue(const void* data, uint32_t length, unsigned terminate) {
-  setLength(length);
+KvStatus BaseOutString::setValue(const void* data, uint32_t length, unsigned terminate) {
   truncated_ = 0;
-  if (!buffer_) return;
+  appText_ = 0;
+  consumed_ = 0;
+  if (terminate && !keepAnsi_) return setAppText(static_cast<const unsigned char*>(data), length);
+  setLength(length);
+  if (!buffer_) return kvSuccess;
   uint32_t copy = length;
   if (uint64_t(length) + terminate > size_) {
     addOdbcWarning(stateTruncated);
@@ -118,13 +134,35 @@ void BaseOutString::setValue(const void* data, uint32_t length, unsigned termina
   }
   if (copy && data) std::memmove(buffer_, data, copy);
   if (terminate && size_ > 0) static_cast<unsigned char*>(buffer_)[copy] = 0;
+  consumed_ = copy;
+  return kvSuccess;
 }
 
-void BaseOutString::setStrValue(const unsigned char* text) {
+KvStatus BaseOutString::setAppText(const unsigned char* text, uint32_t length) {
   if (!text) text = kvU("");
-  setValue(text, uint32_t(std::strlen(reinterpret_cast<const char*>(text))), 1);
+  auto* buffer = static_cast<unsigned char*>(buffer_);
+  const uint32_t room = buffer && size_ > 0 ? size_ - 1 : 0;
+  uint32_t written = 0;
+  uint32_t consumed = 0;
+  uint64_t total = 0;
+  if (baseTextToApp(text, length, buffer, room, &written, &consumed, &total) != kvSuccess) return kvFailure;
+  setLength(int64_t(total));
+  appText_ = 1;
+  consumed_ = consumed;
+  if (!buffer) return kvSuccess;
+  if (size_ > 0) buffer[written] = 0;
+  if (total + 1 > size_) {
+    addOdbcWarning(stateTruncated);
+    truncated_ = 1;
+  }
+  return kvSuccess;
 }
 
-void BaseOutString::setStrValue(const KvSubString& text) {
-  setValue(text.getText() ? text.getText() : kvU(""), text.getLength(), 1);
+KvStatus BaseOutString::setStrValue(const unsigned char* text) {
+  if (!text) text = kvU("");
+  return setValue(text, uint32_t(std::strlen(reinterpret_cast<const char*>(text))), 1);
+}
+
+KvStatus BaseOutString::setStrValue(const KvSubString& text) {
+  return setValue(text.getText() ? text.getText() : kvU(""), text.getLength(), 1);
 }

@@ -14,6 +14,13 @@
 // even when the value is cut; a cut value is terminated when it is text and
 // posts 01004 (Data truncated), which turns the call's SQL_SUCCESS into
 // SQL_SUCCESS_WITH_INFO at its exit.
+//
+// Text crosses in the application's code set (base_app_text.h): an input
+// string becomes ANSI with convertFromApp, and a text value written to an
+// output buffer (setValue with a terminator, setStrValue) goes out converted,
+// cut between characters, its full length counted in the application's
+// bytes. A wrapper over the framework's own scratch buffer (keepAnsi) takes
+// the ANSI bytes as they are.
 #pragma once
 
 #include "base/base_types.h"
@@ -28,6 +35,10 @@ class KV_BASE_API BaseInString : public KvString {
   ~BaseInString() override;
   // Takes a copy of the caller's text, so that it outlives the call.
   KvStatus makeCopy();
+  // The caller's text, in the application's code set, becomes an own ANSI
+  // copy; posts 22005 and fails at a character that cannot come in. Every
+  // string an ODBC call passes goes through this once.
+  KvStatus convertFromApp();
   int isCallersText() const { return callerText_ != nullptr && text_ == callerText_; }
   // Whether the caller passed no text at all (a null pointer).
   int isNull() const { return wasNull_; }
@@ -52,14 +63,21 @@ class KV_BASE_API BaseOutString {
   BaseOutString(void* buffer, int32_t size, SQLINTEGER* length32);
 
   // Writes length (the full length) through the length pointers; copies what
-  // fits, terminated when terminate is 1; posts 01004 when cut.
-  void setValue(const void* data, uint32_t length, unsigned terminate);
-  void setStrValue(const unsigned char* text);
-  void setStrValue(const KvSubString& text);
-  void setBufValue(const void* data, uint32_t length) { setValue(data, length, 0); }
-  void setValueHuge(const void* data, uint32_t length, unsigned terminate) {
-    setValue(data, length, terminate);
-  }
+  // fits, terminated when terminate is 1; posts 01004 when cut. A terminated
+  // value is text and goes out in the application's code set (unless
+  // keepAnsi): the length is then its length there, and the call fails
+  // (22005) when that code set cannot hold one of its characters.
+  KvStatus setValue(const void* data, uint32_t length, unsigned terminate);
+  KvStatus setStrValue(const unsigned char* text);
+  KvStatus setStrValue(const KvSubString& text);
+  void setBufValue(const void* data, uint32_t length) { kvIgnoreStatus(setValue(data, length, 0)); }
+  // The wrapper is over the framework's own buffer: text stays ANSI.
+  void keepAnsi() { keepAnsi_ = 1; }
+  // The ANSI bytes of the source that the last text value copied to the
+  // buffer (what a later piece of SQLGetData starts after), and whether the
+  // last value was text converted for the application.
+  uint32_t getConsumed() const { return consumed_; }
+  int wasAppText() const { return appText_; }
   // Writes only the length (for NULL values: -1).
   void setLength(int64_t length);
   // The length last written through setLength or setValue (0 before any).
@@ -97,7 +115,12 @@ class KV_BASE_API BaseOutString {
   SQLSMALLINT* length16_ = nullptr;
   SQLLEN* length64_ = nullptr;
   SQLINTEGER* length32_ = nullptr;
+  KvStatus setAppText(const unsigned char* text, uint32_t length);
+
   int truncated_ = 0;
   int invalidSize_ = 0;
+  int keepAnsi_ = 0;
+  int appText_ = 0;
+  uint32_t consumed_ = 0;
   int64_t length_ = 0;
 };

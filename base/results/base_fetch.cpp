@@ -462,10 +462,14 @@ SQLRETURN BaseStatement::SQLGetData(SQLUSMALLINT icol, SQLSMALLINT fCType, SQLPO
   const uint32_t first = errorCount();
   if (fetchColumnValue(icol, cType, &out) != kvSuccess) return call.exit(SQL_ERROR);
   // Only text and binary come in pieces: a cut piece moves the offset on by
-  // the source bytes it returned. Anything else (a fixed-size value, even
-  // one cut with 01004 such as 1.5 as SQL_C_LONG) has been returned whole.
-  const uint32_t piece = BaseGetDataPieceBytes(cType, sqlType, out.getSize());
-  if (piece != 0 && out.getLength() != SQL_NULL_DATA && truncatedSince(first)) {
+  // the source bytes it returned (for text converted to the application's
+  // code set, those its whole characters came from). Anything else (a
+  // fixed-size value, even one cut with 01004 such as 1.5 as SQL_C_LONG)
+  // has been returned whole. A buffer too small for the next character
+  // returns none of it, and the offset stays.
+  const bool appText = out.wasAppText() != 0;
+  const uint32_t piece = appText ? out.getConsumed() : BaseGetDataPieceBytes(cType, sqlType, out.getSize());
+  if ((piece != 0 || appText) && out.getLength() != SQL_NULL_DATA && truncatedSince(first)) {
     getDataOffset_ += piece;
     getDataCType_ = fCType;
   } else {

@@ -63,4 +63,5 @@ void BaseParam::freeCollected() {
   collected = nullptr;
   collectedSize = 0;
   collectedLength = 0;
+  pendingLength = 0;
 }

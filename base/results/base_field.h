@@ -129,6 +129,11 @@ class KV_BASE_API BaseParam : public KvObject {
   unsigned char* collected = nullptr;
   uint32_t collectedSize = 0;
   int32_t collectedLength = 0;
+  // Pieces handed to the driver one by one: the start of a character of
+  // the application's code set that the last piece ended inside of, which
+  // goes with the next piece.
+  unsigned char pendingText[4] = {0};
+  uint32_t pendingLength = 0;
 
   // WHERE CURRENT OF emulation: the named statement's column the value is
   // read from, whether the condition compares with LIKE, whether the value

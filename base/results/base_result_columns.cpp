@@ -12,6 +12,7 @@
 #include "base/catalog/base_catalog_info.h"
 #include "base/results/base_column_metrics.h"
 #include "base/convert/base_convert.h"
+#include "base/handles/base_app_text.h"
 #include "base/handles/base_error_list.h"
 #include "base/results/base_field.h"
 #include "base/handles/base_messages.h"
@@ -52,6 +53,17 @@ const unsigned char* columnName(const BaseField& field, uint16_t column, uint32_
   if ((field.name && field.name[0]) || !(workArounds & BaseConnection::waDescribe)) return field.name;
   std::snprintf(kvC(scratch), sizeof(scratch), "C%u", unsigned(column));
   return scratch;
+}
+
+// SQL_COLUMN_LENGTH: the bytes a value takes as SQL_C_DEFAULT. Text goes out
+// in the application's code set, where one character may take several
+// bytes; its size in characters (SQLDescribeCol, the display size) stays.
+uint32_t appColumnLength(const BaseField& field) {
+  const uint32_t length = BaseColumnLength(shapeOf(field));
+  const int16_t sqlType = BaseOdbc2SqlType(field.sqlType);
+  if (sqlType != SQL_CHAR && sqlType != SQL_VARCHAR && sqlType != SQL_LONGVARCHAR) return length;
+  const uint64_t bytes = uint64_t(length) * baseAppCharBytes();
+  return bytes > INT32_MAX ? uint32_t(INT32_MAX) : uint32_t(bytes);
 }
 
 }  // namespace
@@ -104,7 +116,8 @@ SQLRETURN BaseStatement::SQLDescribeCol(SQLUSMALLINT icol, SQLCHAR* szColName, S
   if (name.checkSize() != kvSuccess) return call.exit(SQL_ERROR);
   const BaseField& field = *fields_[icol - 1];
   unsigned char scratch[8];
-  name.setStrValue(columnName(field, icol, connection_->getWorkArounds(), scratch));
+  if (name.setStrValue(columnName(field, icol, connection_->getWorkArounds(), scratch)) != kvSuccess)
+    return call.exit(SQL_ERROR);
   if (pfSqlType) *pfSqlType = field.sqlType;
   if (pcbColDef) *pcbColDef = SQLULEN(field.precision);
   if (pibScale) *pibScale = reportedScale(field);
@@ -135,10 +148,11 @@ SQLRETURN BaseStatement::SQLColAttributes(SQLUSMALLINT icol, SQLUSMALLINT fDescT
   const BaseField& field = *fields_[icol - 1];
   unsigned char scratch[8];
   SQLLEN number = 0;
+  KvStatus written = kvSuccess;
   switch (fDescType) {
-    case SQL_COLUMN_NAME: text.setStrValue(columnName(field, icol, connection_->getWorkArounds(), scratch)); break;
+    case SQL_COLUMN_NAME: written = text.setStrValue(columnName(field, icol, connection_->getWorkArounds(), scratch)); break;
     case SQL_COLUMN_TYPE: number = field.sqlType; break;
-    case SQL_COLUMN_LENGTH: number = SQLLEN(BaseColumnLength(shapeOf(field))); break;
+    case SQL_COLUMN_LENGTH: number = SQLLEN(appColumnLength(field)); break;
     case SQL_COLUMN_PRECISION: number = SQLLEN(field.precision); break;
     case SQL_COLUMN_SCALE: number = reportedScale(field); break;
     case SQL_COLUMN_DISPLAY_SIZE: number = SQLLEN(BaseColumnDisplaySize(shapeOf(field))); break;
@@ -153,17 +167,18 @@ SQLRETURN BaseStatement::SQLColAttributes(SQLUSMALLINT icol, SQLUSMALLINT fDescT
       number = (field.attributes & BaseField::attrCaseSensitive) ? SQL_TRUE : SQL_FALSE;
       break;
     case SQL_COLUMN_SEARCHABLE: number = field.searchable; break;
-    case SQL_COLUMN_TYPE_NAME: text.setStrValue(field.typeName); break;
-    case SQL_COLUMN_TABLE_NAME: text.setStrValue(field.tableName); break;
-    case SQL_COLUMN_OWNER_NAME: text.setStrValue(field.ownerName); break;
-    case SQL_COLUMN_QUALIFIER_NAME: text.setStrValue(field.qualifierName); break;
-    case SQL_COLUMN_LABEL: text.setStrValue(field.label ? field.label : field.name); break;
+    case SQL_COLUMN_TYPE_NAME: written = text.setStrValue(field.typeName); break;
+    case SQL_COLUMN_TABLE_NAME: written = text.setStrValue(field.tableName); break;
+    case SQL_COLUMN_OWNER_NAME: written = text.setStrValue(field.ownerName); break;
+    case SQL_COLUMN_QUALIFIER_NAME: written = text.setStrValue(field.qualifierName); break;
+    case SQL_COLUMN_LABEL: written = text.setStrValue(field.label ? field.label : field.name); break;
     case baseColumnPrivateAttribute: number = (field.flags & BaseField::flagPrivate1002) ? SQL_TRUE : SQL_FALSE; break;
     default:
       // Attributes beyond ODBC 2's (19-1001, 1003 on) are the driver's.
       if (nonStdColAttributes(icol, fDescType, &text, &number) != kvSuccess) return call.exit(SQL_ERROR);
       break;
   }
+  if (written != kvSuccess) return call.exit(SQL_ERROR);
   if (pfDesc) *pfDesc = number;
   return call.exit(SQL_SUCCESS);
 }

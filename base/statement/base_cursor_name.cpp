@@ -87,8 +87,7 @@ SQLRETURN BaseStatement::SQLGetCursorName(SQLCHAR* szCursor, SQLSMALLINT cbCurso
     addOdbcError(stateNoCursorName);
     return call.exit(SQL_ERROR);
   }
-  out.setStrValue(cursorName_);
-  return call.exit(SQL_SUCCESS);
+  return call.exit(out.setStrValue(cursorName_) == kvSuccess ? SQL_SUCCESS : SQL_ERROR);
 }
 
 // The name is checked before anything changes: a bad length (S1090), an
@@ -106,6 +105,7 @@ SQLRETURN BaseStatement::SQLSetCursorName(SQLCHAR* szCursor, SQLSMALLINT cbCurso
     return call.exit(SQL_ERROR);
   }
   BaseInString name(szCursor, cbCursor);
+  if (name.convertFromApp() != kvSuccess) return call.exit(SQL_ERROR);
   if (name.getLength() == 0 || name.getLength() > maxCursorNameBytes) {
     addOdbcError(stateBadCursorName);
     return call.exit(SQL_ERROR);

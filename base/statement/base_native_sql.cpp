@@ -19,8 +19,8 @@ SQLRETURN BaseConnection::SQLNativeSql(SQLCHAR* szSqlStrIn, SQLINTEGER cbSqlStrI
     addOdbcError(stateStringLength);
     return call.exit(SQL_ERROR);
   }
-  if (expandEscapeClauses(&sql, nullptr) != kvSuccess) return call.exit(SQL_ERROR);
+  if (sql.convertFromApp() != kvSuccess || expandEscapeClauses(&sql, nullptr) != kvSuccess)
+    return call.exit(SQL_ERROR);
   BaseOutString out(szSqlStr, int32_t(cbSqlStrMax), pcbSqlStr);
-  out.setStrValue(sql);
-  return call.exit(SQL_SUCCESS);
+  return call.exit(out.setStrValue(sql) == kvSuccess ? SQL_SUCCESS : SQL_ERROR);
 }

@@ -9,6 +9,7 @@
 // (the early count), or sorted (ORDER BY, DISTINCT), or replaced by one row
 // of aggregate values.
 #include "base/convert/base_convert.h"
+#include "base/handles/base_app_text.h"
 #include "base/handles/base_error_list.h"
 #include "base/handles/base_messages.h"
 #include "base/handles/base_out_string.h"
@@ -572,10 +573,12 @@ KvStatus FlatStatement::getLongData(FlatSelectField* item, uint16_t column, int1
   const bool binary = BaseOdbc2SqlType(item->sqlType) == SQL_LONGVARBINARY;
   const uint32_t offset = getGetDataOffset();
   uint32_t got = 0, total = 0;
-  if (cType != SQL_C_CHAR && cType != SQL_C_BINARY) {
+  // Text for an application whose code set is not ANSI is converted too.
+  const bool convertedText = cType == SQL_C_CHAR && !binary && !baseAppTextIsAnsi();
+  if ((cType != SQL_C_CHAR && cType != SQL_C_BINARY) || convertedText) {
     // Any other C type converts the whole value, cut from the SQLGetData
-    // offset on by the conversion: a piece of a value in a wide or numeric
-    // form cannot be converted apart from the rest.
+    // offset on by the conversion: a piece of a value in a wide, numeric or
+    // converted form cannot be converted apart from the rest.
     if (readLongColumn(item->table, item->column, nullptr, 0, 0, &got, &total) != kvSuccess) return kvFailure;
     if (total == 0) {
       out->setLength(SQL_NULL_DATA);

@@ -154,8 +154,8 @@ void FlatStatement::unbindParams() {
 namespace {
 
 // A long value (or one piece of it) in the form it is stored in: the bytes
-// as given for SQL_C_CHAR and SQL_C_BINARY, other C types converted to text
-// first; LONGVARBINARY from anything but SQL_C_BINARY is hexadecimal text and
+// as given for SQL_C_BINARY, other C types converted to text first (the
+// application's narrow text from its code set); LONGVARBINARY from anything but SQL_C_BINARY is hexadecimal text and
 // decodes to half as many bytes. *out is a ramAlloc block (null for no
 // bytes).
 KvStatus longValueBytes(FlatStatement* statement, uint16_t parameter, const BaseParam* param, const void* value,
@@ -165,9 +165,9 @@ KvStatus longValueBytes(FlatStatement* statement, uint16_t parameter, const Base
   const unsigned char* bytes = static_cast<const unsigned char*>(value);
   uint32_t count = length > 0 ? uint32_t(length) : 0;
   unsigned char* text = nullptr;
-  if (param->cType != SQL_C_CHAR && param->cType != SQL_C_BINARY && count) {
-    // Wide text converts to at most one byte a unit; numbers, dates and
-    // times to short text.
+  if (param->cType != SQL_C_BINARY && count) {
+    // Narrow text converts to at most one byte a character, wide text to
+    // at most one byte a unit; numbers, dates and times to short text.
     const uint32_t room = count + flatParamScratchBytes;
     text = static_cast<unsigned char*>(ramAlloc(room));
     if (!text) return kvFailure;

@@ -1,7 +1,8 @@
 // INSERT, UPDATE and DELETE through the real unixODBC Driver Manager from a
 // C++ application: a prepared UPDATE executed again with new parameters,
 // wide text beyond ASCII, a long value sent in pieces with SQLPutData in
-// manual-commit mode, and SQLTransact.
+// manual-commit mode, narrow text in the process's UTF-8 locale (characters
+// cut between pieces), and SQLTransact.
 #include <gtest/gtest.h>
 
 #include "flat_dm_fixture.h"
@@ -11,6 +12,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <clocale>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -137,6 +139,42 @@ TEST_F(FlatDmlManagerTest, LongValueInPiecesWaitsForTheCommit) {
   ASSERT_EQ(SQLTransact(env_, dbc_, SQL_COMMIT), SQL_SUCCESS) << error();
   EXPECT_NE(fileBytes("emp"), before);
   EXPECT_EQ(column("SELECT note FROM emp WHERE id = 3"), "kept");
+}
+
+// An application in a UTF-8 locale sends UTF-8: a character cut between two
+// pieces of SQLPutData arrives whole, the value reads back as UTF-8 (and as
+// Windows-1252 under the C locale), and a character never finished is
+// refused.
+TEST_F(FlatDmlManagerTest, TextInPiecesInTheLocalesCodeSet) {
+  struct Locale {
+    std::string saved = std::setlocale(LC_CTYPE, nullptr);
+    ~Locale() { std::setlocale(LC_CTYPE, saved.c_str()); }
+  } locale;
+  ASSERT_NE(std::setlocale(LC_CTYPE, "C.UTF-8"), nullptr);
+  ASSERT_EQ(SQLSetConnectOption(dbc_, SQL_AUTOCOMMIT, SQL_AUTOCOMMIT_OFF), SQL_SUCCESS);
+  SQLLEN atExec = SQL_LEN_DATA_AT_EXEC(0);
+  auto send = [&](std::initializer_list<const char*> pieces) {
+    EXPECT_EQ(SQLPrepare(stmt_, (SQLCHAR*)"UPDATE emp SET note = ? WHERE id = 3", SQL_NTS), SQL_SUCCESS) << error();
+    EXPECT_EQ(SQLBindParameter(stmt_, 1, SQL_PARAM_INPUT, SQL_C_CHAR, SQL_LONGVARCHAR, 100, 0, (SQLPOINTER)1, 0,
+                               &atExec),
+              SQL_SUCCESS);
+    EXPECT_EQ(SQLExecute(stmt_), SQL_NEED_DATA) << error();
+    SQLPOINTER token = nullptr;
+    EXPECT_EQ(SQLParamData(stmt_, &token), SQL_NEED_DATA) << error();
+    for (const char* piece : pieces)
+      EXPECT_EQ(SQLPutData(stmt_, (SQLPOINTER)piece, SQLLEN(std::strlen(piece))), SQL_SUCCESS) << error();
+    return SQLParamData(stmt_, &token);
+  };
+  // "café €": é cut after its first byte, € after its second.
+  ASSERT_EQ(send({"caf\xC3", "\xA9 \xE2\x82", "\xAC"}), SQL_SUCCESS) << error();
+  EXPECT_EQ(column("SELECT note FROM emp WHERE id = 3"), "caf\xC3\xA9 \xE2\x82\xAC");
+  ASSERT_NE(std::setlocale(LC_CTYPE, "C"), nullptr);
+  EXPECT_EQ(column("SELECT note FROM emp WHERE id = 3"), "caf\xE9 \x80");
+
+  ASSERT_NE(std::setlocale(LC_CTYPE, "C.UTF-8"), nullptr);
+  EXPECT_EQ(send({"ok \xE2\x82"}), SQL_ERROR);
+  EXPECT_EQ(error().substr(0, 5), "22005");
+  EXPECT_EQ(column("SELECT note FROM emp WHERE id = 3"), "caf\xC3\xA9 \xE2\x82\xAC") << "nothing stored";
 }
 
 }  // namespace

@@ -75,6 +75,7 @@ class DbaseDriverTest(unittest.TestCase):
 
     def test_select_star_reads_what_other_programs_wrote(self):
         cnxn = pyodbc.connect("DSN=Tables", autocommit=True)
+        flattest_tables.read_text_in_locale(cnxn)
         rows = cnxn.execute("SELECT * FROM towns_ogr").fetchall()
         self.assertEqual([r[0].rstrip() for r in rows], ["Oslo", "Bergen", "Troms\u00f8"])
         self.assertEqual(rows[2][2], None)
@@ -110,6 +111,7 @@ class DbaseDriverTest(unittest.TestCase):
 
     def test_memo_values_of_other_programs_whole_and_in_pieces(self):
         cnxn = pyodbc.connect("DSN=Tables", autocommit=True)
+        flattest_tables.read_text_in_locale(cnxn)
         rows = cnxn.execute("SELECT CODE, REMARK FROM memo3v (CHARSET=IBMPC)").fetchall()
         self.assertEqual(rows[2][1], "x" * 600 + "END")
         self.assertEqual(rows[3][1], "line one\r\nline two \u00e9")
@@ -377,17 +379,15 @@ class DbaseDriverTest(unittest.TestCase):
     def test_the_everyday_shape_on_a_fresh_table(self):
         """CREATE TABLE, executemany INSERT, SELECT, UPDATE, DELETE and DROP
         TABLE as an application writes them, in autocommit and in manual-commit
-        mode, with pyodbc's default decoding and with setdecoding; the rows
-        are what dbfread reads from the file."""
+        mode, with pyodbc's default encoding and text read in the locale's
+        code set (README); the rows are what dbfread reads from the file."""
         import dbfread
         for autocommit in (True, False):
-            # The drivers' narrow text is Windows-1252 (README).
-            for decoding in (None, "cp1252"):
+            for decoding in (flattest_tables.APP_ENCODING,):
                 with self.subTest(autocommit=autocommit, decoding=decoding):
                     cnxn = pyodbc.connect("DSN=Tables", autocommit=autocommit)
-                    if decoding:
-                        cnxn.setdecoding(pyodbc.SQL_CHAR, encoding=decoding)
-                    table = f"every_{int(autocommit)}_{'u' if decoding else 'd'}"
+                    flattest_tables.read_text_in_locale(cnxn)
+                    table = f"every_{int(autocommit)}_u"
                     cursor = cnxn.cursor()
                     cursor.execute(f"CREATE TABLE {table} (NAME CHAR(20), QTY NUMERIC(6,2), NOTE MEMO)")
                     cursor.executemany(f"INSERT INTO {table} (NAME, QTY, NOTE) VALUES (?, ?, ?)",

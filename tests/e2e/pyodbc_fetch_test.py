@@ -10,9 +10,10 @@ converts the terminator too, then terminates again), so a value of 2047
 characters or more cannot be read safely that way whatever an ODBC 2 driver
 answers: pyodbc only grows its 4096-byte buffer when told of more data than it
 offered, and then the widening overruns it. Its widening also reads the bytes
-in the application's locale, not Windows-1252. Row 1 of ALLTYPES holds a 5003-character text, so the default path reads the other
-rows, and the whole table is read with the driver's character set declared
-(setdecoding: SQL_C_CHAR pieces, decoded as Windows-1252 by pyodbc)."""
+in the application's locale and counts one character a byte. Row 1 of ALLTYPES
+holds a 5003-character text, so the default path reads the other rows, and
+the whole table is read with the locale's character set declared
+(setdecoding: SQL_C_CHAR pieces, decoded by pyodbc as the driver wrote them)."""
 
 import datetime
 import decimal
@@ -20,6 +21,7 @@ import unittest
 
 import pyodbc
 
+import flattest_tables
 from pyodbc_connect_test import PrivateOdbcTest
 
 
@@ -54,7 +56,7 @@ class PyodbcFetchTest(PrivateOdbcTest):
 
     def test_every_column_of_every_row_in_the_drivers_character_set(self):
         cnxn = pyodbc.connect("DSN=Plain", autocommit=True)
-        cnxn.setdecoding(pyodbc.SQL_CHAR, encoding="cp1252")
+        flattest_tables.read_text_in_locale(cnxn)
         rows = cnxn.cursor().execute("SELECT * FROM ALLTYPES").fetchall()
         self.assertEqual(len(rows), 3)
         first = rows[0]

@@ -128,8 +128,7 @@ class FlatParameterTest(flattest_tables.DataSourceTest):
 
     def setUp(self):
         self.cnxn = pyodbc.connect("DSN=Files")
-        # Texts come back in the connection's character set, Windows-1252.
-        self.cnxn.setdecoding(pyodbc.SQL_CHAR, encoding="cp1252")
+        flattest_tables.read_text_in_locale(self.cnxn)
         self.cursor = self.cnxn.cursor()
         self.cursor.execute("CREATE TABLE words (id INTEGER, word CHAR(10), memo LONG VARCHAR(100), "
                             "raw BINARY(2))")

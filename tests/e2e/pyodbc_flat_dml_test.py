@@ -46,8 +46,7 @@ class FlatDmlTest(flattest_tables.DataSourceTest):
     @staticmethod
     def connect():
         cnxn = pyodbc.connect("DSN=Files")
-        # Texts come back in the connection's character set, Windows-1252.
-        cnxn.setdecoding(pyodbc.SQL_CHAR, encoding="cp1252")
+        flattest_tables.read_text_in_locale(cnxn)
         return cnxn
 
     def rows(self, sql, *params, cursor=None):

@@ -18,6 +18,10 @@ class FlatSelectTest(flattest_tables.CursorTest):
     PREFIX = "kvflatsel"
     STANDARD_TABLES = True
 
+    def setUp(self):
+        super().setUp()
+        flattest_tables.read_text_in_locale(self.cnxn)
+
     def rows(self, sql, *params):
         """The rows of sql, CHAR values without their padding blanks."""
         return [tuple(v.rstrip(" ") if isinstance(v, str) else v for v in row)

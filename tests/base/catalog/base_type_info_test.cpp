@@ -73,8 +73,7 @@ class TypeStatement : public UnitStatement {
     switch (column) {
       case typeInfoTypeName:
         EXPECT_EQ(cType, SQL_C_CHAR);
-        out->setStrValue(kvU(row.name));
-        return kvSuccess;
+        return out->setStrValue(kvU(row.name));
       case typeInfoDataType:
         EXPECT_EQ(cType, SQL_C_SLONG);
         out->setBufValue(&row.dataType, 4);

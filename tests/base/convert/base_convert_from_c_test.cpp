@@ -137,6 +137,37 @@ TEST_F(FromCTest, WideText) {
   EXPECT_EQ(takeDiagnostics(), diag("S1090"));
 }
 
+// SQL_C_CHAR is in the application's code set: under a UTF-8 locale it
+// comes in as UTF-8, and what ANSI lacks, or bytes that are not UTF-8, are
+// refused; under the C locale the bytes are ANSI as they stand.
+TEST_F(FromCTest, NarrowTextInTheLocalesCodeSet) {
+  const std::string saved = std::setlocale(LC_CTYPE, nullptr);
+  ASSERT_NE(std::setlocale(LC_CTYPE, "C.UTF-8"), nullptr);
+  const Bytes eve{0xC3, 0x89, 'v', 'e', ' ', 0xE2, 0x82, 0xAC};  // "Ève €"
+  Sent s = send(param(SQL_VARCHAR, 20), SQL_C_CHAR, eve, itChar, 32);
+  EXPECT_EQ(s.status, kvSuccess);
+  EXPECT_EQ(s.text(), "\xC9ve \x80");
+  s = send(param(SQL_VARCHAR, 3), SQL_C_CHAR, eve, itChar, 3);
+  EXPECT_EQ(s.text(), "\xC9ve") << "cut in characters of the parameter";
+  takeDiagnostics();
+  s = send(param(SQL_VARCHAR, 20), SQL_C_CHAR, Bytes{'x', 0xE2, 0x82, 0xBD}, itChar, 32);
+  EXPECT_NE(s.status, kvSuccess);
+  EXPECT_EQ(lastText(), "The character U+20BD has no equivalent in the data source's character set.");
+  EXPECT_EQ(s.out, Bytes(32, untouched)) << "nothing written";
+  s = send(param(SQL_VARCHAR, 20), SQL_C_CHAR, Bytes{'a', 'b', 0xC9, 'v'}, itChar, 32);
+  EXPECT_NE(s.status, kvSuccess);
+  EXPECT_EQ(lastText(),
+            "Byte 2 of the text begins no character of the application's character set UTF-8 that the data "
+            "source's character set can hold.");
+  EXPECT_EQ(takeDiagnostics(), (std::vector<std::string>{"22005", "22005"}));
+
+  ASSERT_NE(std::setlocale(LC_CTYPE, "C"), nullptr);
+  s = send(param(SQL_VARCHAR, 20), SQL_C_CHAR, Bytes{0xC9, 'v', 'e'}, itChar, 32);
+  EXPECT_EQ(s.status, kvSuccess);
+  EXPECT_EQ(s.text(), "\xC9ve");
+  std::setlocale(LC_CTYPE, saved.c_str());
+}
+
 TEST_F(FromCTest, SixtyFourBitIntegers) {
   Sent s = send(param(SQL_BIGINT, 19), SQL_C_SBIGINT, raw(int64_t(-5)), itSBigInt, 8);
   ASSERT_EQ(s.status, kvSuccess);

@@ -7,7 +7,9 @@
 
 #include <gtest/gtest.h>
 
+#include <clocale>
 #include <cstring>
+#include <string>
 
 namespace {
 
@@ -76,7 +78,7 @@ TEST_F(StringTest, TruncationReportsTheFullLength) {
       BaseOutString out = width == 16   ? BaseOutString(buffer, c.size, &length16)
                           : width == 32 ? BaseOutString(buffer, c.size, &length32)
                                         : BaseOutString(buffer, SQLLEN(c.size), &length64);
-      out.setStrValue(kvU("abcdef"));
+      ASSERT_EQ(out.setStrValue(kvU("abcdef")), kvSuccess);
       EXPECT_STREQ(buffer, c.written) << c.size << " " << width;
       int64_t reported = width == 16 ? length16 : width == 32 ? length32 : length64;
       EXPECT_EQ(reported, 6) << c.size << " " << width;
@@ -130,12 +132,12 @@ TEST_F(StringTest, BoundArraysMoveByRow) {
   SQLLEN lengths[3] = {7, 7, 7};
   BaseOutString column(values[0], SQLLEN(8), &lengths[0]);
   column.advance(0, 2);
-  column.setStrValue(kvU("row2"));
+  ASSERT_EQ(column.setStrValue(kvU("row2")), kvSuccess);
   column.retreat(0, 2);
   column.advance(0, 1);
   column.setLength(SQL_NULL_DATA);
   column.retreat(0, 1);
-  column.setStrValue(kvU("row0"));
+  ASSERT_EQ(column.setStrValue(kvU("row0")), kvSuccess);
   EXPECT_STREQ(values[0], "row0");
   EXPECT_STREQ(values[2], "row2");
   EXPECT_EQ(lengths[0], 4);
@@ -148,10 +150,54 @@ TEST_F(StringTest, BoundArraysMoveByRow) {
   } rows[3] = {};
   BaseOutString rowWise(rows[0].value, SQLLEN(sizeof(rows[0].value)), &rows[0].length);
   rowWise.advance(sizeof(Row), 2);
-  rowWise.setStrValue(kvU("two"));
+  ASSERT_EQ(rowWise.setStrValue(kvU("two")), kvSuccess);
   EXPECT_STREQ(rows[2].value, "two");
   EXPECT_EQ(rows[2].length, 3);
   EXPECT_EQ(rows[1].length, 0);
+}
+
+// Under a UTF-8 locale the application's text is UTF-8 both ways: input
+// strings become ANSI, text values go out cut between characters with the
+// whole text's length in UTF-8 bytes; the framework's own buffers stay ANSI.
+TEST_F(StringTest, TextCrossesInTheLocalesCodeSet) {
+  const std::string saved = std::setlocale(LC_CTYPE, nullptr);
+  ASSERT_NE(std::setlocale(LC_CTYPE, "C.UTF-8"), nullptr);
+  const unsigned char ansi[] = "\xC9ve \x80";  // "Ève €": 8 bytes of UTF-8
+  struct Case {
+    SQLLEN size;
+    const char* written;
+    uint32_t consumed;
+  } cases[] = {
+      {16, "\xC3\x89ve \xE2\x82\xAC", 5}, {9, "\xC3\x89ve \xE2\x82\xAC", 5}, {8, "\xC3\x89ve ", 4},
+      {3, "\xC3\x89", 1},                     {2, "", 0},                            {1, "", 0},
+  };
+  for (const Case& c : cases) {
+    list_.clearErrors();
+    char buffer[16];
+    SQLLEN length = 0;
+    BaseOutString out(buffer, c.size, &length);
+    ASSERT_EQ(out.setStrValue(ansi), kvSuccess);
+    EXPECT_STREQ(buffer, c.written) << c.size;
+    EXPECT_EQ(length, 8) << c.size;
+    EXPECT_EQ(out.getConsumed(), c.consumed) << c.size;
+    EXPECT_EQ(firstState(), c.size > 8 ? "" : "01004") << c.size;
+  }
+  char raw[16];
+  SQLLEN rawLength = 0;
+  BaseOutString own(raw, SQLLEN(sizeof(raw)), &rawLength);
+  own.keepAnsi();
+  ASSERT_EQ(own.setStrValue(ansi), kvSuccess);
+  EXPECT_STREQ(raw, "\xC9ve \x80");
+  EXPECT_EQ(rawLength, 5);
+
+  list_.clearErrors();
+  BaseInString in(kvU("\xC5\x92uvre"), SQL_NTS);
+  ASSERT_EQ(in.convertFromApp(), kvSuccess);
+  EXPECT_EQ(std::string(kvC(in.getStr()), in.getLength()), "\x8Cuvre");
+  BaseInString refused(kvU("\xE2\x82\xBD"), SQL_NTS);
+  EXPECT_EQ(refused.convertFromApp(), kvFailure);
+  EXPECT_EQ(firstState(), "22005");
+  std::setlocale(LC_CTYPE, saved.c_str());
 }
 
 }  // namespace
