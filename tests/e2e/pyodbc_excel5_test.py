@@ -31,7 +31,7 @@ def setUpModule():
     one, the driver as its own setup library and the data source Book."""
     global CONFIG
     CONFIG = tempfile.mkdtemp(prefix="kvxls")
-    for name in ("sales.xls", "sales97.xls", "mulrk1904.xls"):
+    for name in ("sales.xls", "sales97.xls", "lo_sales97.xls", "mulrk1904.xls"):
         shutil.copy(os.path.join(DATA, name), CONFIG)
     with open(os.path.join(CONFIG, "damaged.xls"), "wb") as f:
         f.write(open(os.path.join(DATA, "sales.xls"), "rb").read()[:3000])
@@ -214,7 +214,9 @@ class Excel5DriverTest(unittest.TestCase):
         cnxn.close()
 
     def test_workbooks_that_cannot_be_read(self):
+        # LibreOffice writes Excel 97 workbooks only ("Workbook", no "Book").
         cases = [("sales97.xls", "Cannot open stream Book.  OLE error code (2)."),
+                 ("lo_sales97.xls", "Cannot open stream Book.  OLE error code (2)."),
                  ("missing.xls", "Workbook does not exist: "),
                  ("damaged.xls", "")]
         for name, message in cases:

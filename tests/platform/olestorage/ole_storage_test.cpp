@@ -196,6 +196,15 @@ TEST(OleStorage, FilesOnDisk) {
   readStream(*storage, "Book", &result);
   EXPECT_EQ(result, STG_E_FILENOTFOUND);
   EXPECT_FALSE(readStream(*storage, "Workbook", &result).empty());
+
+  // LibreOffice writes Excel 97 workbooks only, with more streams beside
+  // "Workbook" (kept in the mini stream); the bytes equal olefile's.
+  ASSERT_EQ(OleStorage::open(kvU(KV_TEST_DATA "/excel/lo_sales97.xls"), STGM_READ, &storage), kvOleOk);
+  EXPECT_EQ(readStream(*storage, "Workbook", &result),
+            fileBytes(KV_TEST_DATA "/excel/lo_sales97_workbook_stream.bin"));
+  EXPECT_EQ(result, kvOleOk);
+  readStream(*storage, "Book", &result);
+  EXPECT_EQ(result, STG_E_FILENOTFOUND);
 }
 
 }  // namespace
