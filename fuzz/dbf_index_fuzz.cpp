@@ -25,34 +25,14 @@
 #include "drivers/dbase/records/dbf_file_desc.h"
 #include "drivers/dbase/statement/dbf_statement.h"
 #include "flat/connection/flat_rid.h"
+#include "fuzz/dbf_fuzz_session.h"
 #include "fuzz/fuzz_check.h"
 #include "util/byte_order.h"
 #include "util/memory/ram.h"
 
 namespace {
 
-template <class T, class Arg>
-T* build(Arg arg) {
-  void* memory = ramAllocZ(sizeof(T));
-  return memory ? new (memory) T(arg) : nullptr;
-}
 
-void writeFile(const std::string& name, const void* data, size_t size) {
-  FILE* f = std::fopen(name.c_str(), "wb");
-  FUZZ_CHECK(f);
-  if (size) FUZZ_CHECK(std::fwrite(data, 1, size, f) == size);
-  std::fclose(f);
-}
-
-std::string readFile(const std::string& name) {
-  std::string bytes;
-  FILE* f = std::fopen(name.c_str(), "rb");
-  if (!f) return bytes;
-  char chunk[4096];
-  while (size_t n = std::fread(chunk, 1, sizeof(chunk), f)) bytes.append(chunk, n);
-  std::fclose(f);
-  return bytes;
-}
 
 // A connection on a scratch directory and a reader of a table of three
 // records, whose shared table the indexes are opened for.
@@ -62,8 +42,7 @@ struct Session {
   DbfStatement* statement = nullptr;
   DbfFileDesc* reader = nullptr;
   Session() {
-    char pattern[] = "/tmp/kvindexfuzzXXXXXX";
-    dir = mkdtemp(pattern) ? pattern : "/tmp";
+    dir = dbfFuzzScratchDir("kvindexfuzz");
     const uint32_t headerLength = 32 + 32 + 1, recordLength = 11;
     std::string table(headerLength, '\0');
     table[0] = 3;
@@ -76,13 +55,7 @@ struct Session {
     table[headerLength - 1] = 0x0D;
     table += " ALPHA      BETA       GAMMA    \x1A";
     writeFile(dir + "/t.dbf", table.data(), table.size());
-    auto* env = build<BaseEnv>(OdbcDriverNumber(1));
-    connection = build<DbfConnection>(static_cast<BaseEnv*>(env));
-    std::string text = "DRIVER=dbase;DB=" + dir + ";";
-    SQLRETURN rc = connection->SQLDriverConnect(nullptr, kvU(const_cast<char*>(text.c_str())), SQLSMALLINT(SQL_NTS),
-                                                nullptr, 0, nullptr, SQL_DRIVER_NOPROMPT);
-    FUZZ_CHECK(rc == SQL_SUCCESS || rc == SQL_SUCCESS_WITH_INFO);
-    KvErrorKeeper::setErrorList(&connection->getErrorList());
+    connection = dbfFuzzConnect(dir);
     statement = build<DbfStatement>(static_cast<FlatConnection*>(connection));
     FlatFileDesc* opened = nullptr;
     FUZZ_CHECK(statement->allocFileDesc(&opened) == kvSuccess);

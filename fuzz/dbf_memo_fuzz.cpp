@@ -17,6 +17,7 @@
 #include "drivers/dbase/connection/dbf_connection.h"
 #include "drivers/dbase/records/dbf_file_desc.h"
 #include "drivers/dbase/statement/dbf_statement.h"
+#include "fuzz/dbf_fuzz_session.h"
 #include "fuzz/fuzz_check.h"
 #include "flat/connection/flat_rid.h"
 #include "util/byte_order.h"
@@ -24,44 +25,15 @@
 
 namespace {
 
-template <class T, class Arg>
-T* build(Arg arg) {
-  void* memory = ramAllocZ(sizeof(T));
-  return memory ? new (memory) T(arg) : nullptr;
-}
-
 struct Session {
   std::string dir;
-  BaseEnv* env = nullptr;
   DbfConnection* connection = nullptr;
   Session() {
-    char pattern[] = "/tmp/kvmemofuzzXXXXXX";
-    dir = mkdtemp(pattern) ? pattern : "/tmp";
-    env = build<BaseEnv>(OdbcDriverNumber(1));
-    connection = build<DbfConnection>(static_cast<BaseEnv*>(env));
-    std::string text = "DRIVER=dbase;DB=" + dir + ";";
-    SQLRETURN rc = connection->SQLDriverConnect(nullptr, kvU(const_cast<char*>(text.c_str())), SQLSMALLINT(SQL_NTS),
-                                                nullptr, 0, nullptr, SQL_DRIVER_NOPROMPT);
-    FUZZ_CHECK(rc == SQL_SUCCESS || rc == SQL_SUCCESS_WITH_INFO);
-    KvErrorKeeper::setErrorList(&connection->getErrorList());
+    dir = dbfFuzzScratchDir("kvmemofuzz");
+    connection = dbfFuzzConnect(dir);
   }
 };
 
-void writeFile(const std::string& name, const void* data, size_t size) {
-  FILE* f = std::fopen(name.c_str(), "wb");
-  FUZZ_CHECK(f);
-  if (size) FUZZ_CHECK(std::fwrite(data, 1, size, f) == size);
-  std::fclose(f);
-}
-std::string readFile(const std::string& name) {
-  std::string bytes;
-  FILE* f = std::fopen(name.c_str(), "rb");
-  if (!f) return bytes;
-  char chunk[4096];
-  while (size_t n = std::fread(chunk, 1, sizeof(chunk), f)) bytes.append(chunk, n);
-  std::fclose(f);
-  return bytes;
-}
 
 // A table of one record: CODE C(4), then a memo-type field of 10.
 std::string tableBytes(uint8_t version, char type, const uint8_t* blockText) {
