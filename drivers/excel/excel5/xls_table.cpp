@@ -23,6 +23,27 @@
 
 namespace {
 
+// A STRING record carries no cell position: it holds the text result of the
+// FORMULA record before it. Keeps the last formula's position and gives it to
+// the STRING that follows; false for a STRING with no formula before it.
+struct XlsFormulaPlace {
+  uint16_t row = 0;
+  uint16_t column = 0;
+  bool seen = false;
+  bool place(uint16_t type, BiffCell* cell) {
+    if (type == biffFormula) {
+      row = cell->row;
+      column = cell->column;
+      seen = true;
+    } else if (type == biffString) {
+      if (!seen) return false;
+      cell->row = row;
+      cell->column = column;
+    }
+    return true;
+  }
+};
+
 // Day numbers of the two date systems' day 0: 1899-12-30 and 1903-12-31 in
 // the framework's count (a serial number plus the base is a day number).
 constexpr double kDayBase1900 = 2415019;
@@ -280,8 +301,7 @@ KvStatus XlsFileDesc::scan(XlsSharedDesc* shared) {
   uint32_t rowLimit = std::min<uint32_t>(xls->scanRows(), kMaxScanRows);
   bool declared = shared->mode == XlsSharedDesc::modeDeclared;
   bool dataSet = false;
-  uint16_t formulaRow = 0, formulaColumn = 0;
-  bool formulaSeen = false;
+  XlsFormulaPlace formula;
   uint32_t depth = 0;
   auto setFirstData = [&](uint32_t at) {
     if (!dataSet) shared->firstDataOffset = at;
@@ -333,15 +353,7 @@ KvStatus XlsFileDesc::scan(XlsSharedDesc* shared) {
     if (!biffIsCellRecord(type)) continue;
     BiffCell cell;
     if (!biffDecodeCell(type, record->data, record->copied, &cell)) return xlsNotExcel();
-    if (type == biffFormula) {
-      formulaRow = cell.row;
-      formulaColumn = cell.column;
-      formulaSeen = true;
-    } else if (type == biffString) {
-      if (!formulaSeen) continue;
-      cell.row = formulaRow;
-      cell.column = formulaColumn;
-    }
+    if (!formula.place(type, &cell)) continue;
     if (rowLimit && cell.row > uint32_t(area.firstRow) + rowLimit) {
       setFirstData(here);
       return kvSuccess;
@@ -382,8 +394,7 @@ KvStatus XlsFileDesc::readRow(uint32_t start, uint32_t* next, bool* found) {
   uint32_t offset = start;
   uint32_t depth = 0;
   uint16_t currentRow = 0;
-  uint16_t formulaRow = 0, formulaColumn = 0;
-  bool formulaSeen = false;
+  XlsFormulaPlace formula;
   // A record of a row beyond the area, or of a row after the one taken,
   // ends the row; records come in row order.
   auto endsRow = [&](uint16_t row) { return row > area.lastRow || (*found && row > currentRow); };
@@ -429,15 +440,7 @@ KvStatus XlsFileDesc::readRow(uint32_t start, uint32_t* next, bool* found) {
     if (!biffIsCellRecord(type)) continue;
     BiffCell cell;
     if (!biffDecodeCell(type, record_->data, record_->copied, &cell)) return xlsNotExcel();
-    if (type == biffFormula) {
-      formulaRow = cell.row;
-      formulaColumn = cell.column;
-      formulaSeen = true;
-    } else if (type == biffString) {
-      if (!formulaSeen) continue;
-      cell.row = formulaRow;
-      cell.column = formulaColumn;
-    }
+    if (!formula.place(type, &cell)) continue;
     if (endsRow(cell.row)) {
       *next = here;
       return kvSuccess;
